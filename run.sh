@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# ./run.sh demo   build (release) and run the host against the bundled server
+# ./run.sh test   build with sanitizers and run every test
+# ./run.sh fuzz [SECONDS]   build the libFuzzer targets and run each for SECONDS (30)
+# ./run.sh bench  build and run the benchmarks
+set -euo pipefail
+cd "$(dirname "$0")"
+ROOT=$(pwd)
+JOBS=${JOBS:-$(nproc)}
+
+deps() { "$ROOT/scripts/install-deps"; }
+
+configure() { # dir, extra cmake args...
+  local dir=$1; shift
+  cmake -S "$ROOT" -B "$dir" -G Ninja "$@" >/dev/null
+}
+
+cmd=${1:-}
+shift || true
+case "$cmd" in
+  demo)
+    deps
+    configure build/release -DCMAKE_BUILD_TYPE=Release -DTARVO_TESTS=OFF
+    cmake --build build/release -j "$JOBS" --target oa-server tarvo-host
+    exec "$ROOT/scripts/demo" "$ROOT/build/release" "$@"
+    ;;
+  test)
+    deps
+    configure build/asan -DCMAKE_BUILD_TYPE=Debug -DTARVO_SANITIZE=ON -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g"
+    cmake --build build/asan -j "$JOBS"
+    cd build/asan
+    ctest --output-on-failure -j "$JOBS" "$@"
+    ;;
+  fuzz)
+    deps
+    secs=${1:-30}
+    CC=clang CXX=clang++ configure build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARVO_FUZZ=ON
+    cmake --build build/fuzz -j "$JOBS"
+    while read -r f; do
+      [ -n "$f" ] || continue
+      exe=$(find build/fuzz -type f -name "$f" -perm -u+x | head -n1)
+      corpus="$ROOT/fuzz/corpus/$f"
+      work=$(mktemp -d)
+      [ -d "$corpus" ] && cp -r "$corpus/." "$work/"
+      echo "fuzz $f for ${secs}s"
+      "$exe" -max_total_time="$secs" -rss_limit_mb=2048 -print_final_stats=1 "$work" 2>&1 | tail -n 3
+      rm -rf "$work"
+    done < build/fuzz/fuzzers.txt
+    ;;
+  bench)
+    deps
+    configure build/release -DCMAKE_BUILD_TYPE=Release -DTARVO_TESTS=OFF -DTARVO_BENCH=ON
+    cmake --build build/release -j "$JOBS"
+    for b in build/release/bench/*/bench_*; do
+      [ -x "$b" ] && "$b" "$@"
+    done
+    ;;
+  *)
+    echo "usage: $0 demo|test|fuzz [SECONDS]|bench" >&2
+    exit 2
+    ;;
+esac
