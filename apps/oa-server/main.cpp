@@ -1,0 +1,92 @@
+// oa-server: the office-automation server on 127.0.0.1 for tests and demos.
+//   oa-server [--port N] [--db FILE] [--log FILE] [--idle-timeout MS]
+// Prints "listening PORT" once ready; SIGINT or SIGTERM stops it.
+#include <csignal>
+#include <cstdio>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "apps/oa-server/OaServer.h"
+
+namespace {
+
+OaServer* g_server = nullptr;
+
+void OnSignal(int) {
+  if (g_server) g_server->Stop();
+}
+
+int Usage(const char* why) {
+  std::fprintf(stderr, "oa-server: %s\nusage: oa-server [--port N] [--db FILE] [--log FILE] [--idle-timeout MS]\n", why);
+  return 2;
+}
+
+bool ParseInt(const char* text, long lo, long hi, long& out) {
+  char* end = nullptr;
+  errno = 0;
+  const long v = std::strtol(text, &end, 10);
+  if (errno || end == text || *end || v < lo || v > hi) return false;
+  out = v;
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  ServerOptions options;
+  std::string dbPath = ":memory:";
+  std::string logPath;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (i + 1 >= argc) return Usage(("missing value for " + arg).c_str());
+    const char* value = argv[++i];
+    long n = 0;
+    if (arg == "--port") {
+      if (!ParseInt(value, 0, 65535, n)) return Usage("--port needs 0..65535");
+      options.port = static_cast<uint16_t>(n);
+    } else if (arg == "--db") {
+      dbPath = value;
+    } else if (arg == "--log") {
+      logPath = value;
+    } else if (arg == "--idle-timeout") {
+      if (!ParseInt(value, 1, 3600000, n)) return Usage("--idle-timeout needs 1..3600000 ms");
+      options.idleTimeoutMs = static_cast<int>(n);
+    } else {
+      return Usage(("unknown option " + arg).c_str());
+    }
+  }
+
+  std::signal(SIGPIPE, SIG_IGN);
+  try {
+    OaDatabase db;
+    db.Open(dbPath);
+    FILE* log = nullptr;
+    if (!logPath.empty() && !(log = std::fopen(logPath.c_str(), "a"))) {
+      std::fprintf(stderr, "oa-server: cannot open log %s: %s\n", logPath.c_str(), std::strerror(errno));
+      return 1;
+    }
+    oa::OaService service(db);
+    OaServer server(service, options);
+    if (log)
+      server.SetRequestLog([log](const std::string& line) {
+        std::fprintf(log, "%s\n", line.c_str());
+        std::fflush(log);  // tests and people read the log while the server runs
+      });
+    server.SetDiagnostics([](const std::string& line) { std::fprintf(stderr, "oa-server: %s\n", line.c_str()); });
+    server.Listen();
+    g_server = &server;
+    std::signal(SIGINT, OnSignal);
+    std::signal(SIGTERM, OnSignal);
+    std::printf("listening %u\n", static_cast<unsigned>(server.Port()));
+    std::fflush(stdout);
+    server.Run();
+    g_server = nullptr;
+    if (log) std::fclose(log);
+  } catch (const Exception& e) {
+    std::fprintf(stderr, "oa-server: %s\n", e.Message().c_str());
+    return 1;
+  }
+  return 0;
+}
