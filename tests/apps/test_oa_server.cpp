@@ -1,0 +1,193 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include "apps/RawClient.h"
+#include "apps/oa-server/OaServer.h"
+
+namespace {
+
+// Hand-placed fields, so the expected bytes do not come from the code under test.
+void PutText(std::string& f, size_t off, const std::string& text) {
+  f[off] = static_cast<char>(text.size());
+  f.replace(off + 1, text.size(), text);
+}
+
+std::string ExpectedAdminReply() {
+  std::string f(380, '\0');
+  PutText(f, 0, "LOGN");
+  PutText(f, 5, "{6F1C2A10-5B3D-4E8F-9A7B-0C1D2E3F4A50}");
+  PutText(f, 44, "admin");
+  PutText(f, 95, Cp936("系统管理员"));
+  PutI32LE(&f[148], 1);
+  PutText(f, 152, Cp936("市政府办公室"));
+  PutI32LE(&f[204], 12);
+  PutText(f, 208, Cp936("信息中心"));
+  PutI32LE(&f[260], 1);
+  PutText(f, 264, Cp936("管理员"));
+  PutI32LE(&f[316], 1);
+  PutText(f, 320, Cp936("主任"));
+  PutI32LE(&f[372], 9);
+  f[376] = 1;
+  return f;
+}
+
+class ServerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    db_.Open(":memory:");
+    ServerOptions o;
+    o.idleTimeoutMs = 300;
+    server_ = std::make_unique<OaServer>(service_, o);
+    server_->SetRequestLog([this](const std::string& line) { log_.push_back(line); });
+    server_->Listen();
+    thread_ = std::thread([this] { server_->Run(); });
+  }
+  void TearDown() override {
+    server_->Stop();
+    thread_.join();
+  }
+  std::optional<std::string> Exchange(const std::string& wire) {
+    RawClient c(server_->Port());
+    if (!c.Connected() || !c.Send(wire)) return std::nullopt;
+    return c.ReadToClose();
+  }
+  std::optional<std::string> Login(const std::string& name) {
+    return ReplyPayload(Exchange(WireRequest(RequestFrame("LOGN", 380, name))));
+  }
+
+  OaDatabase db_;
+  oa::OaService service_{db_};
+  std::unique_ptr<OaServer> server_;
+  std::thread thread_;
+  std::vector<std::string> log_;  // written by the server thread, read after it answered
+};
+
+TEST_F(ServerTest, LoginRepliesCarryTheSessionRecordOrAnEmptyUser) {
+  EXPECT_EQ(Login("admin"), ExpectedAdminReply());
+
+  std::string refused(380, '\0');
+  PutText(refused, 0, "LOGN");
+  EXPECT_EQ(Login("nobody"), refused);
+  // A name that only matches after dropping a cut double-byte character is unknown too.
+  EXPECT_EQ(Login(std::string("admin") + '\xB0'), refused);
+
+  const auto zhang = Login("zhangsan");
+  ASSERT_TRUE(zhang);
+  EXPECT_EQ(oa::ShortStringAt(*zhang, 95, 50), Cp936("张三"));
+  EXPECT_EQ(GetI32LE(zhang->data() + 372), 5);
+}
+
+TEST_F(ServerTest, UnknownDocumentQueryIsAnsweredWithAServerMessage) {
+  const auto reply = ReplyPayload(Exchange(WireRequest(RequestFrame("QUEY", 596))));
+  ASSERT_TRUE(reply);
+  ASSERT_EQ(reply->size(), 106u);
+  EXPECT_EQ(reply->substr(0, 5), std::string("\x04SMSG"));
+  const AnsiString text = oa::ShortStringAt(*reply, 5, 100);
+  EXPECT_EQ(text, oa::DocumentNotFoundText());
+  EXPECT_NE(text[0], '|');  // shown in the popup, not a message box
+}
+
+TEST_F(ServerTest, EachRequestIsLoggedAsCodeLengthAndHex) {
+  ASSERT_TRUE(Login("abc"));
+  ASSERT_EQ(log_.size(), 1u);
+  const std::string frameHex = "044c4f474e" "03616263" + std::string(2 * (380 - 9), '0');
+  EXPECT_EQ(log_[0], "LOGN 380 " + frameHex);
+  EXPECT_EQ(oa::FormatLogLine(std::string("\x04" "A\x01" "B\xff", 5), "\x04" "A\x01" "B\xff"),
+            "A?B? 5 0441014" "2ff");
+}
+
+TEST_F(ServerTest, HostileRequestsAreClosedWithoutReplyAndTheNextRequestWorks) {
+  const std::string login = RequestFrame("LOGN", 380, "admin");
+  std::string badText = login;
+  badText[5] = 39;  // s[38] claiming 39 bytes
+  std::string otherCode = login;
+  otherCode.replace(1, 4, "QUEY");
+  const std::vector<std::pair<const char*, std::string>> hostile = {
+      {"negative length", WireRequest(login, -1)},
+      {"length above 64 MiB", WireRequest(login, 64 * 1024 * 1024 + 1)},
+      {"length shorter than a code", WireRequest(login.substr(0, 4), 4)},
+      {"short login frame", WireRequest(RequestFrame("LOGN", 40, "admin"))},
+      {"short query frame", WireRequest(RequestFrame("QUEY", 300))},
+      {"text longer than its field", WireRequest(badText)},
+      {"frame code differs from header", WireRequest(login).replace(0, 5, "\x04QUEY")},
+      {"no code field", WireRequest(std::string(380, 'x'))},
+      {"code without a reply", WireRequest(RequestFrame("DCMD", 156))},
+  };
+  for (const auto& [what, wire] : hostile) {
+    SCOPED_TRACE(what);
+    EXPECT_EQ(Exchange(wire), std::string()) << "expected a close without reply";
+    EXPECT_EQ(Login("admin"), ExpectedAdminReply());
+  }
+}
+
+TEST_F(ServerTest, StuckClientsAreTimedOutAndDoNotBlockOthers) {
+  // One client sends nothing, one announces 64 MiB and stalls after a few bytes, one stops
+  // inside the length: all three are closed by the idle time-out.
+  RawClient silent(server_->Port());
+  RawClient stalled(server_->Port());
+  RawClient halfHeader(server_->Port());
+  ASSERT_TRUE(stalled.Send(WireRequest(std::string("\x04LOGN", 5), 64 * 1024 * 1024).substr(0, 9) + "abc"));
+  ASSERT_TRUE(halfHeader.Send(std::string("\x04LOGN\x7c\x01", 7)));
+
+  EXPECT_EQ(Login("admin"), ExpectedAdminReply());  // served while the others hang
+
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(silent.ReadToClose(), std::string());
+  EXPECT_EQ(stalled.ReadToClose(), std::string());
+  EXPECT_EQ(halfHeader.ReadToClose(), std::string());
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
+}
+
+TEST_F(ServerTest, RequestSentInSmallPiecesIsReassembled) {
+  RawClient c(server_->Port());
+  const std::string wire = WireRequest(RequestFrame("LOGN", 380, "admin"));
+  for (size_t i = 0; i < wire.size(); i += 7) {
+    ASSERT_TRUE(c.Send(wire.substr(i, 7)));
+    if (i < 30) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  EXPECT_EQ(ReplyPayload(c.ReadToClose()), ExpectedAdminReply());
+}
+
+TEST(OaDatabaseTest, NewFileGetsSampleDataOnceAndKeepsIt) {
+  const auto path = std::filesystem::temp_directory_path() / ("oa-db-" + std::to_string(getpid()) + ".sqlite");
+  std::filesystem::remove(path);
+  {
+    OaDatabase db;
+    db.Open(path.string());
+    EXPECT_EQ(db.UserCount(), 4);
+    ASSERT_TRUE(db.FindUserByLogin("admin"));
+  }
+  {
+    OaDatabase again;
+    again.Open(path.string());
+    EXPECT_EQ(again.UserCount(), 4);  // not filled twice
+    const auto lisi = again.FindUserByLogin("lisi");
+    ASSERT_TRUE(lisi);
+    EXPECT_EQ(lisi->deptName, Cp936("秘书科"));
+    EXPECT_EQ(lisi->unitId, 1);
+  }
+  std::filesystem::remove(path);
+
+  OaDatabase bad;
+  EXPECT_THROW(bad.Open("/nonexistent-dir/x.sqlite"), Exception);
+}
+
+TEST(ServerFramesTest, TextFieldsAreCutToTheirByteWidth) {
+  const std::string sixty(60, 'x');
+  const std::string msg = oa::BuildServerMessage(sixty + sixty);
+  ASSERT_EQ(msg.size(), 106u);
+  EXPECT_EQ(static_cast<uint8_t>(msg[5]), 100);
+  EXPECT_EQ(msg.substr(6, 100), std::string(100, 'x'));
+
+  oa::SessionRecord r;
+  r.userName = sixty;
+  const std::string reply = oa::BuildLoginReply(r);
+  ASSERT_EQ(reply.size(), 380u);
+  EXPECT_EQ(static_cast<uint8_t>(reply[95]), 50);
+  EXPECT_EQ(reply[146], 0);  // the cut does not spill into the next field
+}
+
+}  // namespace
