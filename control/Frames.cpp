@@ -1,0 +1,526 @@
+#include "control/Frames.h"
+
+#include <cstring>
+#include <limits>
+
+namespace frames {
+
+namespace {
+
+[[noreturn]] void Refuse(const char* what) { throw EFrameError(AnsiString("Invalid frame: ") + what); }
+
+// Header plus n items of itemSize must lie within the frame; n read from the wire.
+void RequireItems(const FrameReader& r, size_t header, int32_t n, size_t itemSize) {
+  if (n < 0) Refuse("negative count");
+  const uint64_t need = uint64_t(header) + uint64_t(n) * uint64_t(itemSize);
+  if (need > r.Size()) Refuse("count beyond frame");
+}
+
+}  // namespace
+
+// ---- FrameWriter ---------------------------------------------------------------
+
+void FrameWriter::Check(size_t offset, size_t n) const {
+  if (offset > bytes_.size() || n > bytes_.size() - offset)
+    throw EFrameError("Frame field outside the frame");
+}
+
+FrameWriter& FrameWriter::Text(size_t offset, size_t n, std::string_view text) {
+  Check(offset, n + 1);
+  const size_t len = text.size() < n ? text.size() : n;
+  bytes_[offset] = char(uint8_t(len));
+  std::memcpy(&bytes_[offset + 1], text.data(), len);
+  std::memset(&bytes_[offset + 1 + len], 0, n - len);
+  return *this;
+}
+
+FrameWriter& FrameWriter::I32(size_t offset, int32_t v) {
+  Check(offset, 4);
+  const uint32_t u = uint32_t(v);
+  for (int i = 0; i < 4; ++i) bytes_[offset + i] = char(uint8_t(u >> (8 * i)));
+  return *this;
+}
+
+FrameWriter& FrameWriter::U8(size_t offset, uint8_t v) {
+  Check(offset, 1);
+  bytes_[offset] = char(v);
+  return *this;
+}
+
+FrameWriter& FrameWriter::F64(size_t offset, double v) {
+  Check(offset, 8);
+  uint64_t u;
+  std::memcpy(&u, &v, 8);
+  for (int i = 0; i < 8; ++i) bytes_[offset + i] = char(uint8_t(u >> (8 * i)));
+  return *this;
+}
+
+FrameWriter& FrameWriter::Bytes(size_t offset, std::string_view b) {
+  Check(offset, b.size());
+  if (!b.empty()) std::memcpy(&bytes_[offset], b.data(), b.size());
+  return *this;
+}
+
+// ---- FrameReader ---------------------------------------------------------------
+
+void FrameReader::Require(size_t n) const {
+  if (bytes_.size() < n) Refuse("frame too short");
+}
+
+std::string_view FrameReader::Slice(size_t offset, size_t n) const {
+  if (offset > bytes_.size() || n > bytes_.size() - offset) Refuse("field outside frame");
+  return bytes_.substr(offset, n);
+}
+
+AnsiString FrameReader::Text(size_t offset, size_t n) const {
+  const std::string_view field = Slice(offset, n + 1);
+  const size_t len = uint8_t(field[0]);
+  if (len > n) Refuse("text length beyond its field");
+  return AnsiString(field.substr(1, len));
+}
+
+int32_t FrameReader::I32(size_t offset) const {
+  const std::string_view f = Slice(offset, 4);
+  uint32_t u = 0;
+  for (int i = 3; i >= 0; --i) u = (u << 8) | uint8_t(f[i]);
+  return int32_t(u);
+}
+
+uint8_t FrameReader::U8(size_t offset) const { return uint8_t(Slice(offset, 1)[0]); }
+
+double FrameReader::F64(size_t offset) const {
+  const std::string_view f = Slice(offset, 8);
+  uint64_t u = 0;
+  for (int i = 7; i >= 0; --i) u = (u << 8) | uint8_t(f[i]);
+  double d;
+  std::memcpy(&d, &u, 8);
+  return d;
+}
+
+AnsiString FrameCode(std::string_view frame) {
+  if (frame.size() < kCodeSize) return {};
+  const size_t len = uint8_t(frame[0]);
+  if (len > 4) return {};
+  return AnsiString(frame.substr(1, len));
+}
+
+// ---- records -------------------------------------------------------------------
+
+std::string WriteUnitRecord(const UnitRecord& r) {
+  return FrameWriter(kUnitRecordSize).I32(0, r.number).Text(4, 50, r.name).Take();
+}
+
+UnitRecord ReadUnitRecord(std::string_view b) {
+  FrameReader r(b);
+  r.Require(kUnitRecordSize);
+  return {r.I32(0), r.Text(4, 50)};
+}
+
+std::string WriteCommentRecord(const CommentRecord& c) {
+  return FrameWriter(kCommentRecordSize)
+      .Text(0, 38, c.authorId)
+      .Text(39, 50, c.authorName)
+      .F64(96, c.dateTime)
+      .Text(104, 255, c.text)
+      .Take();
+}
+
+CommentRecord ReadCommentRecord(std::string_view b) {
+  FrameReader r(b);
+  r.Require(kCommentRecordSize);
+  return {r.Text(0, 38), r.Text(39, 50), r.F64(96), r.Text(104, 255)};
+}
+
+std::string WriteUserRecord(const UserRecord& u) {
+  return FrameWriter(kUserRecordSize)
+      .Text(0, 38, u.userId)
+      .Text(39, 50, u.loginName)
+      .Text(90, 50, u.userName)
+      .I32(144, u.unitNumber)
+      .Text(148, 50, u.unitName)
+      .I32(200, u.deptNumber)
+      .Text(204, 100, u.deptName)
+      .I32(308, u.parentDeptNumber)
+      .U8(312, u.marker)
+      .Text(313, 255, u.groups)
+      .Text(569, 255, u.groupPages)
+      .U8(825, u.listUnderGroups)
+      .I32(828, u.listKind)
+      .Take();
+}
+
+UserRecord ReadUserRecord(std::string_view b) {
+  FrameReader r(b);
+  r.Require(kUserRecordSize);
+  UserRecord u;
+  u.userId = r.Text(0, 38);
+  u.loginName = r.Text(39, 50);
+  u.userName = r.Text(90, 50);
+  u.unitNumber = r.I32(144);
+  u.unitName = r.Text(148, 50);
+  u.deptNumber = r.I32(200);
+  u.deptName = r.Text(204, 100);
+  u.parentDeptNumber = r.I32(308);
+  u.marker = r.U8(312);
+  u.groups = r.Text(313, 255);
+  u.groupPages = r.Text(569, 255);
+  u.listUnderGroups = r.U8(825);
+  u.listKind = r.I32(828);
+  return u;
+}
+
+std::string WritePickedUser(const PickedUser& p) {
+  return FrameWriter(kPickedUserSize)
+      .Text(0, 38, p.userId)
+      .Text(39, 50, p.userName)
+      .I32(92, p.deptNumber)
+      .Text(96, 255, p.deptNumbers)
+      .Take();
+}
+
+PickedUser ReadPickedUser(std::string_view b) {
+  FrameReader r(b);
+  r.Require(kPickedUserSize);
+  return {r.Text(0, 38), r.Text(39, 50), r.I32(92), r.Text(96, 255)};
+}
+
+std::string WriteNumberEntry(const NumberEntry& e) {
+  return FrameWriter(kNumberEntrySize)
+      .I32(0, e.kindId)
+      .Text(4, 47, e.prefix)
+      .I32(52, e.unused)
+      .I32(56, e.nextNumber)
+      .Take();
+}
+
+NumberEntry ReadNumberEntry(std::string_view b) {
+  FrameReader r(b);
+  r.Require(kNumberEntrySize);
+  return {r.I32(0), r.Text(4, 47), r.I32(52), r.I32(56)};
+}
+
+// ---- requests ------------------------------------------------------------------
+
+std::string BuildLoginRequest(std::string_view loginName) {
+  return FrameWriter(kLoginSize).Code("LOGN").Text(5, 38, loginName).Take();
+}
+
+std::string BuildQueryRequest(const QueryRecord& q) {
+  return FrameWriter(kQuerySize)
+      .Code("QUEY")
+      .Text(5, 50, q.database)
+      .Text(56, 38, q.userId)
+      .I32(96, q.objectNumber)
+      .Text(100, 50, q.tableName)
+      .Text(151, 38, q.recordId)
+      .U8(190, q.commandFlag)
+      .Text(191, 50, q.templateName)
+      .I32(244, q.userLevel)
+      .U8(248, q.readOnlyFlag)
+      .Text(249, 50, q.initTable)
+      .Text(300, 38, q.initRecord)
+      .Text(339, 50, q.loginName)
+      .Text(390, 50, q.userName)
+      .Text(441, 50, q.deptName)
+      .Text(492, 50, q.roleName)
+      .Text(543, 50, q.dutyName)
+      .Take();
+}
+
+QueryRecord ReadQueryRequest(std::string_view frame) {
+  FrameReader r(frame);
+  r.Require(kQuerySize);
+  QueryRecord q;
+  q.database = r.Text(5, 50);
+  q.userId = r.Text(56, 38);
+  q.objectNumber = r.I32(96);
+  q.tableName = r.Text(100, 50);
+  q.recordId = r.Text(151, 38);
+  q.commandFlag = r.U8(190);
+  q.templateName = r.Text(191, 50);
+  q.userLevel = r.I32(244);
+  q.readOnlyFlag = r.U8(248);
+  q.initTable = r.Text(249, 50);
+  q.initRecord = r.Text(300, 38);
+  q.loginName = r.Text(339, 50);
+  q.userName = r.Text(390, 50);
+  q.deptName = r.Text(441, 50);
+  q.roleName = r.Text(492, 50);
+  q.dutyName = r.Text(543, 50);
+  return q;
+}
+
+std::string BuildFileRequest(std::string_view userId, std::string_view tableName,
+                             std::string_view recordId, std::string_view fileName) {
+  // The query layout under another code; the template field carries the file name.
+  return FrameWriter(kQuerySize)
+      .Code("FILE")
+      .Text(56, 38, userId)
+      .Text(100, 50, tableName)
+      .Text(151, 38, recordId)
+      .U8(190, 0)
+      .Text(191, 50, fileName)
+      .Take();
+}
+
+std::string BuildChatRequest(int32_t flowChartNumber) {
+  return FrameWriter(kChatSize).Code("CHAT").I32(8, flowChartNumber).I32(288, 0).I32(292, 0).Take();
+}
+
+std::string BuildUserRequest(std::string_view tableName, std::string_view recordOrStep,
+                             UserListMode mode, int32_t unitNumber, std::string_view userId,
+                             int32_t listNumber) {
+  return FrameWriter(kUserRequestSize)
+      .Code("USER")
+      .Text(5, 50, tableName)
+      .Text(56, 38, recordOrStep)
+      .U8(95, uint8_t(mode))
+      .I32(96, unitNumber)
+      .Text(100, 38, userId)
+      .U8(139, 0)
+      .I32(140, listNumber)
+      .Take();
+}
+
+std::string BuildDistributionRequest(std::string_view code, std::string_view tableName,
+                                     std::string_view recordId, std::string_view userId,
+                                     const std::vector<DistributionItem>& items) {
+  const size_t n = items.size();
+  FrameWriter w(kDistributionHeaderSize + n * kDistributionItemSize);
+  w.Code(code).Text(5, 50, tableName).Text(56, 38, recordId).I32(96, int32_t(n)).Text(100, 38, userId);
+  for (size_t i = 0; i < n; ++i) {
+    const size_t at = kDistributionHeaderSize + i * kDistributionItemSize;
+    w.Text(at, 38, items[i].entryId).U8(at + 302, items[i].imageIndex3 ? 1 : 0);
+  }
+  return w.Take();
+}
+
+std::string BuildDocCommandRequest(std::string_view userId, std::string_view tableName,
+                                   std::string_view recordId, std::string_view verb,
+                                   int32_t currentStep, int32_t nextStep) {
+  return FrameWriter(kDocCommandSize)
+      .Code("DCMD")
+      .Text(5, 38, userId)
+      .Text(44, 50, tableName)
+      .Text(95, 38, recordId)
+      .Text(134, 10, verb)
+      .I32(148, currentStep)
+      .I32(152, nextStep)
+      .Take();
+}
+
+std::string BuildNumbersRequest(int32_t unitNumber, std::string_view tableName) {
+  return FrameWriter(kNumbersRequestSize).Code("BHQZ").I32(8, unitNumber).Text(12, 50, tableName).Take();
+}
+
+std::string BuildUnitsRequest(int32_t unitNumber) {
+  return FrameWriter(kUnitsRequestSize).Code("COMP").I32(8, unitNumber).Take();
+}
+
+std::string BuildOutsideDistributionRequest(std::string_view recordId, std::string_view tableName,
+                                            const std::vector<UnitRecord>& units) {
+  const size_t n = units.size();
+  FrameWriter w(kOutsideHeaderSize + n * kUnitRecordSize);
+  w.Code("OTFF").Text(5, 38, recordId).Text(44, 50, tableName).I32(96, int32_t(n));
+  for (size_t i = 0; i < n; ++i) w.Bytes(kOutsideHeaderSize + i * kUnitRecordSize, WriteUnitRecord(units[i]));
+  return w.Take();
+}
+
+std::string BuildUploadRequest(std::string_view recordId, std::string_view tableName,
+                               int32_t fileCount, std::string_view container) {
+  FrameWriter w(kUploadHeaderSize + container.size());
+  w.Code("SABB").Text(12, 38, recordId).Text(51, 50, tableName).I32(104, fileCount).I32(108, 0);
+  w.Bytes(kUploadHeaderSize, container);
+  return w.Take();
+}
+
+std::string BuildSignOffRequest(std::string_view userId, std::string_view tableName,
+                                std::string_view recordId, std::string_view comment) {
+  return FrameWriter(kSignOffSize)
+      .Code("QIAN")
+      .Text(5, 38, userId)
+      .Text(44, 50, tableName)
+      .Text(95, 38, recordId)
+      .Text(134, 255, comment)
+      .Take();
+}
+
+// ---- replies -------------------------------------------------------------------
+
+std::string BuildLoginReply(const LoginReply& r) {
+  return FrameWriter(kLoginSize)
+      .Code("LOGN")
+      .Text(5, 38, r.userId)
+      .Text(44, 50, r.loginName)
+      .Text(95, 50, r.userName)
+      .I32(148, r.compId)
+      .Text(152, 50, r.compName)
+      .I32(204, r.deptId)
+      .Text(208, 50, r.deptName)
+      .I32(260, r.roleId)
+      .Text(264, 50, r.roleName)
+      .I32(316, r.dutyId)
+      .Text(320, 50, r.dutyName)
+      .I32(372, r.userLevel)
+      .U8(376, r.flag)
+      .Take();
+}
+
+LoginReply ParseLoginReply(std::string_view frame) {
+  FrameReader r(frame);
+  r.Require(kLoginSize);
+  LoginReply l;
+  l.userId = r.Text(5, 38);
+  l.loginName = r.Text(44, 50);
+  l.userName = r.Text(95, 50);
+  l.compId = r.I32(148);
+  l.compName = r.Text(152, 50);
+  l.deptId = r.I32(204);
+  l.deptName = r.Text(208, 50);
+  l.roleId = r.I32(260);
+  l.roleName = r.Text(264, 50);
+  l.dutyId = r.I32(316);
+  l.dutyName = r.Text(320, 50);
+  l.userLevel = r.I32(372);
+  l.flag = r.U8(376);
+  return l;
+}
+
+std::string BuildServerMessage(std::string_view text) {
+  return FrameWriter(kServerMessageSize).Code("SMSG").Text(5, 100, text).Take();
+}
+
+AnsiString ParseServerMessage(std::string_view frame) {
+  FrameReader r(frame);
+  r.Require(kServerMessageSize);
+  return r.Text(5, 100);
+}
+
+std::string BuildAttachmentsReply(const AttachmentsReply& a, std::string_view container) {
+  const size_t n = a.comments.size();
+  const size_t offset = kAttachmentsHeaderSize + n * kCommentRecordSize;
+  FrameWriter w(offset + container.size());
+  w.Code("STRM")
+      .I32(8, int32_t(offset))
+      .Text(12, 38, a.recordId)
+      .Text(51, 50, a.tableName)
+      .U8(102, a.readOnly)
+      .I32(104, a.slotCount)
+      .I32(108, int32_t(n));
+  for (size_t i = 0; i < n; ++i)
+    w.Bytes(kAttachmentsHeaderSize + i * kCommentRecordSize, WriteCommentRecord(a.comments[i]));
+  w.Bytes(offset, container);
+  return w.Take();
+}
+
+AttachmentsReply ParseAttachmentsReply(std::string_view frame) {
+  FrameReader r(frame);
+  r.Require(kAttachmentsHeaderSize);
+  AttachmentsReply a;
+  a.containerOffset = r.I32(8);
+  a.recordId = r.Text(12, 38);
+  a.tableName = r.Text(51, 50);
+  a.readOnly = r.U8(102);
+  a.slotCount = r.I32(104);
+  const int32_t n = r.I32(108);
+  RequireItems(r, kAttachmentsHeaderSize, n, kCommentRecordSize);
+  if (a.slotCount < 0) Refuse("negative slot count");
+  // The container may not overlap the comments nor start past the end.
+  const uint64_t commentsEnd = kAttachmentsHeaderSize + uint64_t(n) * kCommentRecordSize;
+  if (a.containerOffset < 0 || uint64_t(a.containerOffset) < commentsEnd ||
+      uint64_t(a.containerOffset) > frame.size())
+    Refuse("container offset");
+  a.comments.reserve(size_t(n));
+  for (int32_t i = 0; i < n; ++i)
+    a.comments.push_back(
+        ReadCommentRecord(r.Slice(kAttachmentsHeaderSize + size_t(i) * kCommentRecordSize, kCommentRecordSize)));
+  a.container = frame.substr(size_t(a.containerOffset));
+  return a;
+}
+
+std::string BuildUserListReply(const std::vector<UserRecord>& users) {
+  FrameWriter w(kUserListHeaderSize + users.size() * kUserRecordSize);
+  w.Code("USER").I32(8, int32_t(users.size()));
+  for (size_t i = 0; i < users.size(); ++i)
+    w.Bytes(kUserListHeaderSize + i * kUserRecordSize, WriteUserRecord(users[i]));
+  return w.Take();
+}
+
+std::vector<UserRecord> ParseUserListReply(std::string_view frame) {
+  FrameReader r(frame);
+  r.Require(kUserListHeaderSize);
+  const int32_t n = r.I32(8);
+  RequireItems(r, kUserListHeaderSize, n, kUserRecordSize);
+  std::vector<UserRecord> users;
+  users.reserve(size_t(n));
+  for (int32_t i = 0; i < n; ++i)
+    users.push_back(ReadUserRecord(r.Slice(kUserListHeaderSize + size_t(i) * kUserRecordSize, kUserRecordSize)));
+  return users;
+}
+
+std::string BuildNumbersReply(const std::vector<NumberEntry>& entries) {
+  FrameWriter w(kNumbersHeaderSize + entries.size() * kNumberEntrySize);
+  w.Code("BHQZ").I32(64, int32_t(entries.size()));
+  for (size_t i = 0; i < entries.size(); ++i)
+    w.Bytes(kNumbersHeaderSize + i * kNumberEntrySize, WriteNumberEntry(entries[i]));
+  return w.Take();
+}
+
+std::vector<NumberEntry> ParseNumbersReply(std::string_view frame) {
+  FrameReader r(frame);
+  r.Require(kNumbersHeaderSize);
+  const int32_t n = r.I32(64);
+  RequireItems(r, kNumbersHeaderSize, n, kNumberEntrySize);
+  std::vector<NumberEntry> entries;
+  entries.reserve(size_t(n));
+  for (int32_t i = 0; i < n; ++i)
+    entries.push_back(ReadNumberEntry(r.Slice(kNumbersHeaderSize + size_t(i) * kNumberEntrySize, kNumberEntrySize)));
+  return entries;
+}
+
+std::string BuildUnitsReply(const std::vector<UnitRecord>& units) {
+  FrameWriter w(kUnitsHeaderSize + units.size() * kUnitRecordSize);
+  w.Code("COMP").I32(12, int32_t(units.size()));
+  for (size_t i = 0; i < units.size(); ++i)
+    w.Bytes(kUnitsHeaderSize + i * kUnitRecordSize, WriteUnitRecord(units[i]));
+  return w.Take();
+}
+
+std::vector<UnitRecord> ParseUnitsReply(std::string_view frame) {
+  FrameReader r(frame);
+  r.Require(kUnitsHeaderSize);
+  const int32_t n = r.I32(12);
+  RequireItems(r, kUnitsHeaderSize, n, kUnitRecordSize);
+  std::vector<UnitRecord> units;
+  units.reserve(size_t(n));
+  for (int32_t i = 0; i < n; ++i)
+    units.push_back(ReadUnitRecord(r.Slice(kUnitsHeaderSize + size_t(i) * kUnitRecordSize, kUnitRecordSize)));
+  return units;
+}
+
+std::string BuildFileReply(std::string_view tableName, std::string_view recordId,
+                           std::string_view fileName, std::string_view body) {
+  FrameWriter w(kFileHeaderSize + body.size());
+  w.Code("FILE").Text(100, 50, tableName).Text(151, 38, recordId).Text(191, 50, fileName);
+  w.Bytes(kFileHeaderSize, body);
+  return w.Take();
+}
+
+FileReply ParseFileReply(std::string_view frame) {
+  FrameReader r(frame);
+  r.Require(kFileHeaderSize);
+  return {r.Text(100, 50), r.Text(151, 38), r.Text(191, 50), frame.substr(kFileHeaderSize)};
+}
+
+std::string BuildSheetReply(std::string_view sheet) {
+  FrameWriter w(kSheetHeaderSize + sheet.size());
+  w.Code("XSLF").Bytes(kSheetHeaderSize, sheet);
+  return w.Take();
+}
+
+std::string_view ParseSheetReply(std::string_view frame) {
+  FrameReader(frame).Require(kSheetHeaderSize);
+  return frame.substr(kSheetHeaderSize);
+}
+
+}  // namespace frames

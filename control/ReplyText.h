@@ -1,0 +1,17 @@
+// Text helpers for what the server sends: message wrapping and file names.
+// Qt-free so the fuzz build can compile them.
+#pragma once
+
+#include <optional>
+#include <string_view>
+
+#include "core/AnsiString.h"
+
+// Breaks a server message into lines of 18 bytes joined by CR LF: at most
+// three lines, the third unbounded. A double-byte character is never cut:
+// when a break would fall after its lead byte the line ends one byte earlier.
+AnsiString WrapMessageText(std::string_view text);
+
+// A file name from the server reduced to its last path component (split on
+// both '\' and '/'); nullopt for empty, "." and "..".
+std::optional<AnsiString> ServerFileName(std::string_view name);
