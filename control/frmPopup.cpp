@@ -56,6 +56,7 @@ Tfrm_popup::Tfrm_popup(QWidget* owner)
   Timer4 = MakeTimer(this, 20);
   // One-shot so that a restart gives a full three seconds again.
   Timer5 = MakeTimer(this, 3000, true);
+  Timer5->setTimerType(Qt::PreciseTimer);
   connect(Timer1, &QTimer::timeout, this, &Tfrm_popup::Timer1Timer);
   connect(Timer2, &QTimer::timeout, this, &Tfrm_popup::Timer2Timer);
   connect(Timer3, &QTimer::timeout, this, &Tfrm_popup::Timer3Timer);
