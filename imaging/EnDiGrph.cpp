@@ -1,0 +1,769 @@
+#include "imaging/EnDiGrph.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "core/ByteIO.h"
+#include "core/SysUtils.h"
+
+namespace {
+
+constexpr double kPelsPerInch = 39.37007874015748;  // 1 / 0.0254
+constexpr int64_t kMaxImageBytes = 0x7FFFFFFF;        // the header's 32-bit image size
+
+const char* const kColor256[256] = {
+    "000000", "0000AA", "00AA00", "00AAAA", "AA0000", "AA00AA", "AA5500", "AAAAAA",
+    "555555", "5555FF", "55FF55", "55FFFF", "FF5555", "FF55FF", "FFFF55", "FFFFFF",
+    "000000", "141414", "202020", "2C2C2C", "383838", "454545", "515151", "616161",
+    "717171", "828282", "929292", "A2A2A2", "B6B6B6", "CBCBCB", "E3B3B3", "FFFFFF",
+    "0000FF", "4100FF", "7D00FF", "BE00FF", "FF00FF", "FF00BE", "FF007D", "FF0041",
+    "FF0000", "FF4100", "FF7D00", "FFBE00", "FFFF00", "BEFF00", "7DFF00", "41FF00",
+    "00FF00", "00FF41", "00FF7D", "00FFBE", "00FFFF", "00BEFF", "007DFF", "0041FF",
+    "7D7DFF", "9E7DFF", "BE7DFF", "DF7DFF", "FF7DFF", "FF7DDF", "FF7DBE", "FF7D9E",
+    "FF7D7D", "FF9E7D", "FFBE7D", "FFDF7D", "FFFF7D", "DFFF7D", "BEFF7D", "9EFF7D",
+    "7DFF7D", "7DFF9E", "7DFFBE", "7DFFDF", "7DFFFF", "7DDFFF", "7DBEFF", "7D9EFF",
+    "B6B6FF", "C7B6FF", "DBB6FF", "EBB6FF", "FFB6FF", "DFB6EB", "FFB6DB", "FFB6C7",
+    "FFB6B6", "FFC7B6", "FFDBB6", "FFEBB6", "FFFFB6", "EBFFB6", "DBFFB6", "C7FFB6",
+    "B6DFB6", "B6FFC7", "B6FFDB", "B6FFEB", "B6FFFF", "B6EBFF", "B6DBFF", "B6C7FF",
+    "000071", "1C0071", "380071", "550071", "710071", "710055", "710038", "71001C",
+    "710000", "711C00", "713800", "715500", "717100", "557100", "387100", "1C7100",
+    "007100", "00711C", "007138", "007155", "007171", "005571", "003871", "001C71",
+    "383871", "453871", "553871", "613871", "713871", "713861", "713855", "713845",
+    "713838", "714538", "715538", "716138", "717138", "617138", "557138", "457138",
+    "387138", "387145", "387155", "387161", "387171", "386171", "385571", "384571",
+    "515171", "595171", "615171", "695171", "715171", "715169", "715161", "715159",
+    "715151", "715951", "716151", "716951", "717151", "697151", "617151", "597151",
+    "517151", "517159", "517161", "517169", "517171", "516971", "516171", "515971",
+    "000041", "100041", "200041", "300041", "410041", "410030", "410020", "410010",
+    "410000", "411000", "412000", "413000", "414100", "304100", "204100", "104100",
+    "004100", "004110", "004120", "004130", "004141", "003041", "002041", "001041",
+    "202041", "282041", "302041", "382041", "412041", "412038", "412030", "412028",
+    "412020", "412820", "413020", "413820", "414120", "384120", "304120", "284120",
+    "204120", "204128", "204130", "204138", "204141", "203841", "203041", "202841",
+    "2C2C41", "302C41", "342C41", "3C2C41", "412C41", "412C3C", "412C34", "412C30",
+    "412C2C", "41302C", "41342C", "413C2C", "41412C", "3C412C", "34412C", "30412C",
+    "2C412C", "2C4130", "2C4134", "2C413C", "2C4141", "2C3C41", "2C3441", "2C3041",
+    "000000", "000000", "000000", "000000", "000000", "000000", "000000", "000000",
+};
+
+TPaletteEntry EntryFromHex(const char* hex) {
+  uint32_t v = static_cast<uint32_t>(std::strtoul(hex, nullptr, 16));
+  return TPaletteEntry{uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v), 0};
+}
+
+struct DefaultPalettes {
+  TLogPalette pal[5]{};
+  DefaultPalettes() {
+    auto grey = [](TLogPalette& p, int count, int step) {
+      p.palVersion = 0x300;
+      p.palNumEntries = uint16_t(count);
+      for (int i = 0; i < count; ++i) {
+        uint8_t c = uint8_t(i * step);
+        p.palPalEntry[i] = TPaletteEntry{c, c, c, 0};
+      }
+    };
+    grey(pal[ifBlackWhite], 2, 255);
+    grey(pal[ifGray16], 16, 17);
+    grey(pal[ifGray256], 256, 1);
+    pal[ifColor16].palVersion = 0x300;
+    pal[ifColor16].palNumEntries = 16;
+    pal[ifColor256].palVersion = 0x300;
+    pal[ifColor256].palNumEntries = 256;
+    for (int i = 0; i < 256; ++i) {
+      pal[ifColor256].palPalEntry[i] = EntryFromHex(kColor256[i]);
+      if (i < 16) pal[ifColor16].palPalEntry[i] = EntryFromHex(kColor256[i]);
+    }
+  }
+};
+
+const DefaultPalettes& Defaults() {
+  static const DefaultPalettes d;
+  return d;
+}
+
+int DpiFromPels(int32_t pels) {
+  return static_cast<int>(RoundHalfEven(pels / kPelsPerInch));
+}
+
+int32_t PelsFromDpi(int dpi) { return static_cast<int32_t>(RoundHalfEven(dpi * kPelsPerInch)); }
+
+[[noreturn]] void RaiseOutside(int x, int y) {
+  throw EImagingError(Format("Pixel (%d, %d) is outside the image", x, y));
+}
+
+}  // namespace
+
+int ImageFormatBits(int format) {
+  switch (format & 0x7F) {
+    case ifBlackWhite: return 1;
+    case ifGray16:
+    case ifColor16: return 4;
+    case ifGray256:
+    case ifColor256: return 8;
+    case ifTrueColor: return 24;
+  }
+  throw EImagingError("Internal error: Invalid image format");
+}
+
+std::string ImageFormatName(int format) {
+  switch (format) {
+    case ifBlackWhite: return "Black and white";
+    case ifGray16: return "16 shades of gray";
+    case ifGray256: return "256 shades of gray";
+    case ifColor16: return "16 color";
+    case ifColor256: return "256 color";
+    case ifTrueColor: return "True color";
+  }
+  return "";
+}
+
+int BytesPerRow(int width, int bits) {
+  return static_cast<int>(((int64_t(width) * bits + 31) & ~int64_t(31)) / 8);
+}
+
+void SwapRedBlue(void* buffer, int byteCount) {
+  uint8_t* p = static_cast<uint8_t*>(buffer);
+  for (int i = 0; i + 2 < byteCount; i += 3) std::swap(p[i], p[i + 2]);
+}
+
+const TLogPalette* DefaultPalette(int format) {
+  if (format < 0 || format >= ifTrueColor) return nullptr;
+  return &Defaults().pal[format];
+}
+
+// ---------------------------------------------------------------------------
+
+TRgbToPaletteConverter::TRgbToPaletteConverter(const TLogPalette* palette) : palette_(palette) {
+  for (Slot& s : cache_) s = Slot{0, 0xFFFF};
+}
+
+int TRgbToPaletteConverter::NearestIndex(RgbValue color) {
+  color &= 0xFFFFFF;
+  Slot& slot = cache_[color % kCacheSlots];
+  if (slot.index < 0x8000 && slot.key == color) {
+    ++hits_;
+    return slot.index;
+  }
+  ++misses_;
+  int r = RgbRed(color), g = RgbGreen(color), b = RgbBlue(color);
+  int best = 0;
+  int bestDist = 0x7FFFFFFF;
+  for (int i = 0; i < palette_->palNumEntries; ++i) {
+    const TPaletteEntry& e = palette_->palPalEntry[i];
+    int dr = e.peRed - r, dg = e.peGreen - g, db = e.peBlue - b;
+    int d = dr * dr + dg * dg + db * db;
+    if (d < bestDist) {
+      bestDist = d;
+      best = i;
+      if (d == 0) break;
+    }
+  }
+  slot.key = color;
+  slot.index = uint16_t(best);
+  return best;
+}
+
+// ---------------------------------------------------------------------------
+
+TDibGraphic::TDibGraphic() = default;
+
+TDibGraphic::~TDibGraphic() {
+  if (timer_) timer_->Stop();
+  timer_.reset();
+  ClearFrames();
+  FreeImage();
+}
+
+void TDibGraphic::SetWidth(int) {
+  throw EImagingError("Dimensions must be change with the NewImage method");
+}
+
+void TDibGraphic::SetHeight(int) {
+  throw EImagingError("Dimensions must be change with the NewImage method");
+}
+
+void TDibGraphic::NewImage(int width, int height, int imageFormat, const TLogPalette* palette,
+                           int xDpi, int yDpi) {
+  FreeImage();
+  if (imageFormat < 0 || imageFormat > ifTrueColor)
+    throw EImagingError("Internal error: Invalid image format");
+  const int bits = ImageFormatBits(imageFormat);
+  if (imageFormat != ifTrueColor && !palette) palette = DefaultPalette(imageFormat);
+
+  // Sizes are checked before anything is allocated.
+  const int64_t rowBytes = ((int64_t(width) * bits + 31) & ~int64_t(31)) / 8;
+  if (width <= 0 || height <= 0 || rowBytes * height > kMaxImageBytes)
+    throw EImagingError("CreateDibSection failed");
+  try {
+    bits_.assign(size_t(rowBytes * height), 0);
+  } catch (const std::bad_alloc&) {
+    throw EImagingError("CreateDibSection failed");
+  }
+
+  format_ = TImageFormat(imageFormat);
+  rowBytes_ = int(rowBytes);
+  TBitmapInfoHeader& h = info_.bmiHeader;
+  h.biSize = 40;
+  h.biWidth = width;
+  h.biHeight = height;
+  h.biPlanes = 1;
+  h.biBitCount = uint16_t(bits);
+  h.biCompression = 0;
+  h.biSizeImage = uint32_t(rowBytes * height);
+  h.biClrImportant = 0;
+  std::memset(&logPalette_, 0, sizeof logPalette_);
+  if (imageFormat != ifTrueColor) {
+    int count = std::min<int>(palette->palNumEntries, 256);
+    h.biClrUsed = uint32_t(count);
+    for (int i = 0; i < count; ++i) {
+      const TPaletteEntry& e = palette->palPalEntry[i];
+      info_.bmiColors[i] = TRgbQuad{e.peBlue, e.peGreen, e.peRed, 0};
+    }
+    logPalette_.palVersion = 0x300;
+    logPalette_.palNumEntries = uint16_t(count);
+    std::memcpy(logPalette_.palPalEntry, palette->palPalEntry, sizeof(TPaletteEntry) * count);
+    converter_ = std::make_unique<TRgbToPaletteConverter>(&logPalette_);
+  } else {
+    h.biClrUsed = 0;
+  }
+  h.biXPelsPerMeter = PelsFromDpi(xDpi ? xDpi : ScreenDpi());
+  h.biYPelsPerMeter = PelsFromDpi(yDpi ? yDpi : ScreenDpi());
+}
+
+void TDibGraphic::FreeImage() {
+  converter_.reset();
+  std::vector<uint8_t>().swap(bits_);
+  info_ = TBitmapInfo{};
+  rowBytes_ = 0;
+}
+
+int TDibGraphic::XDotsPerInch() const { return DpiFromPels(info_.bmiHeader.biXPelsPerMeter); }
+int TDibGraphic::YDotsPerInch() const { return DpiFromPels(info_.bmiHeader.biYPelsPerMeter); }
+void TDibGraphic::SetXDotsPerInch(uint16_t dpi) { info_.bmiHeader.biXPelsPerMeter = PelsFromDpi(dpi); }
+void TDibGraphic::SetYDotsPerInch(uint16_t dpi) { info_.bmiHeader.biYPelsPerMeter = PelsFromDpi(dpi); }
+
+RgbValue TDibGraphic::PaletteColor(int index) const {
+  const TPaletteEntry& e = logPalette_.palPalEntry[index & 0xFF];
+  return MakeRgbTriple(e.peRed, e.peGreen, e.peBlue);
+}
+
+int TDibGraphic::GetPixelIndex(int x, int y) const {
+  if (format_ == ifTrueColor || IsEmpty()) throw EImagingError("The image does not have a palette");
+  if (x < 0 || y < 0 || x >= Width() || y >= Height()) RaiseOutside(x, y);
+  const uint8_t* row = ScanLine(y);
+  switch (info_.bmiHeader.biBitCount) {
+    case 1: return (row[x >> 3] >> (7 - (x & 7))) & 1;
+    case 4: return (x & 1) ? (row[x >> 1] & 0x0F) : (row[x >> 1] >> 4);
+    default: return row[x];
+  }
+}
+
+void TDibGraphic::SetPixelIndex(int x, int y, int index) {
+  if (format_ == ifTrueColor || IsEmpty()) throw EImagingError("The image does not have a palette");
+  if (x < 0 || y < 0 || x >= Width() || y >= Height()) RaiseOutside(x, y);
+  uint8_t* row = ScanLine(y);
+  switch (info_.bmiHeader.biBitCount) {
+    case 1: {
+      uint8_t mask = uint8_t(0x80 >> (x & 7));
+      if (index > 0)
+        row[x >> 3] |= mask;
+      else
+        row[x >> 3] &= uint8_t(~mask);
+      break;
+    }
+    case 4: {
+      uint8_t& b = row[x >> 1];
+      if (x & 1)
+        b = uint8_t((b & 0xF0) | (index & 0x0F));
+      else
+        b = uint8_t((b & 0x0F) | ((index & 0x0F) << 4));
+      break;
+    }
+    default: row[x] = uint8_t(index);
+  }
+}
+
+RgbValue TDibGraphic::GetPixelRGB(int x, int y) const {
+  if (IsEmpty() || x < 0 || y < 0 || x >= Width() || y >= Height()) RaiseOutside(x, y);
+  if (format_ != ifTrueColor) return PaletteColor(GetPixelIndex(x, y));
+  const uint8_t* p = ScanLine(y) + x * 3;
+  return MakeRgbTriple(p[2], p[1], p[0]);
+}
+
+void TDibGraphic::SetPixelRGB(int x, int y, RgbValue color) {
+  if (IsEmpty() || x < 0 || y < 0 || x >= Width() || y >= Height()) RaiseOutside(x, y);
+  if (format_ != ifTrueColor) {
+    SetPixelIndex(x, y, converter_->NearestIndex(color));
+    return;
+  }
+  uint8_t* p = ScanLine(y) + x * 3;
+  p[0] = RgbBlue(color);
+  p[1] = RgbGreen(color);
+  p[2] = RgbRed(color);
+}
+
+void TDibGraphic::ReadRowRGB(int y, uint8_t* bgr) const {
+  const uint8_t* row = ScanLine(y);
+  const int w = Width();
+  if (format_ == ifTrueColor) {
+    std::memcpy(bgr, row, size_t(w) * 3);
+    return;
+  }
+  uint8_t lut[256][3];
+  for (int i = 0; i < 256; ++i) {
+    const TPaletteEntry& e = logPalette_.palPalEntry[i];
+    lut[i][0] = e.peBlue;
+    lut[i][1] = e.peGreen;
+    lut[i][2] = e.peRed;
+  }
+  const int bits = info_.bmiHeader.biBitCount;
+  for (int x = 0; x < w; ++x) {
+    int idx;
+    if (bits == 1)
+      idx = (row[x >> 3] >> (7 - (x & 7))) & 1;
+    else if (bits == 4)
+      idx = (x & 1) ? (row[x >> 1] & 0x0F) : (row[x >> 1] >> 4);
+    else
+      idx = row[x];
+    std::memcpy(bgr + x * 3, lut[idx], 3);
+  }
+}
+
+void TDibGraphic::WriteRowRGB(int y, const uint8_t* bgr) {
+  const int w = Width();
+  if (format_ == ifTrueColor) {
+    std::memcpy(ScanLine(y), bgr, size_t(w) * 3);
+    return;
+  }
+  for (int x = 0; x < w; ++x) {
+    const uint8_t* p = bgr + x * 3;
+    SetPixelIndex(x, y, converter_->NearestIndex(MakeRgbTriple(p[2], p[1], p[0])));
+  }
+}
+
+void TDibGraphic::Assign(const TDibGraphic* source) {
+  if (source == this) return;
+  FreeImage();
+  if (!source || source->Width() <= 0 || source->Height() <= 0) return;
+  NewImage(source->Width(), source->Height(), source->ImageFormat(),
+           source->format_ == ifTrueColor ? nullptr : &source->logPalette_,
+           source->XDotsPerInch(), source->YDotsPerInch());
+  info_.bmiHeader.biXPelsPerMeter = source->info_.bmiHeader.biXPelsPerMeter;
+  info_.bmiHeader.biYPelsPerMeter = source->info_.bmiHeader.biYPelsPerMeter;
+  frameDelay_ = source->frameDelay_;
+  std::memcpy(bits_.data(), source->bits_.data(), bits_.size());
+}
+
+// --- streams -----------------------------------------------------------------
+
+void TDibGraphic::LoadFromStream(TStream& stream) {
+  const bool wasAnimated = animate_;
+  SetAnimate(false);
+  try {
+    bool all = loadAllFrames_;
+    int64_t start = stream.Position();
+    int count = 1;
+    if (all) {
+      count = ImageCountInStream(stream);
+      if (count == 1) {
+        loadAllFrames_ = false;
+        all = false;
+      }
+    }
+    if (all) {
+      // A second load replaces the frames of the first.
+      ClearFrames();
+      for (int i = 1; i <= count; ++i) {
+        std::unique_ptr<TDibGraphic> frame = Create();
+        stream.Seek(start, soBeginning);
+        frame->LoadImageFromStream(stream, i);
+        frames_.push_back(std::move(frame));
+      }
+      SetCurrentFrame(1);
+    } else {
+      stream.Seek(start, soBeginning);
+      LoadImageFromStream(stream, imageIndex_);
+    }
+  } catch (...) {
+    SetAnimate(wasAnimated);
+    throw;
+  }
+  SetAnimate(wasAnimated);
+}
+
+void TDibGraphic::SaveToStream(TStream&) {}
+
+int TDibGraphic::ImageCountInStream(TStream&) { return 1; }
+
+void TDibGraphic::LoadImageFromStream(TStream&, int) {}
+
+void TDibGraphic::AppendImageToStream(TStream&) {
+  throw EImagingError(
+      Format("The %s format does not support multiple images", ClassName().c_str()));
+}
+
+void TDibGraphic::LoadFromFile(const std::string& fileName) {
+  TFileStream f(fileName, fmOpenRead);
+  LoadFromStream(f);
+}
+
+void TDibGraphic::SaveToFile(const std::string& fileName) {
+  TFileStream f(fileName, fmCreate);
+  SaveToStream(f);
+}
+
+// --- frames ------------------------------------------------------------------
+
+void TDibGraphic::ClearFrames() {
+  frames_.clear();
+  currentFrame_ = -1;
+}
+
+TDibGraphic& TDibGraphic::Frames(int n) {
+  if (n < 1 || n > FrameCount()) throw EImagingError(Format("Frame %d does not exist", n));
+  return *frames_[size_t(n - 1)];
+}
+
+void TDibGraphic::SetCurrentFrame(int n) {
+  if (n == currentFrame_) return;
+  TDibGraphic& frame = Frames(n);
+  Assign(&frame);
+  Changed();
+  ProcessMessages();
+  currentFrame_ = n;
+}
+
+void TDibGraphic::SetAnimate(bool v) {
+  animate_ = v;
+  if (!timer_) return;
+  if (v && FrameCount() > 0)
+    timer_->Start(frameDelay_);
+  else
+    timer_->Stop();
+}
+
+void TDibGraphic::NextFrame() {
+  if (FrameCount() == 0) return;
+  if (timer_) timer_->Stop();
+  int next = currentFrame_ + 1;
+  if (next > FrameCount() || next < 1) next = 1;
+  SetCurrentFrame(next);
+  if (timer_) timer_->Start(frameDelay_);
+}
+
+void TDibGraphic::SetFrameTimer(std::unique_ptr<TFrameTimer> timer) {
+  if (timer_) timer_->Stop();
+  timer_ = std::move(timer);
+  SetAnimate(animate_);
+}
+
+void TDibGraphic::Changed() {
+  if (OnChange) OnChange(this);
+}
+
+// --- packed bitmaps ----------------------------------------------------------
+
+namespace {
+
+[[noreturn]] void RaiseInvalidHdib() { throw EImagingError("Invalid HDIB"); }
+
+int ImageFormatOfBitCount(int bits) {
+  switch (bits) {
+    case 1: return ifBlackWhite;
+    case 4: return ifColor16;
+    case 8: return ifColor256;
+    case 24: return ifTrueColor;
+  }
+  throw EImagingError("Unsupported bit count");
+}
+
+int MaskShift(uint32_t mask) {
+  int s = 0;
+  while (mask && !(mask & 1)) {
+    mask >>= 1;
+    ++s;
+  }
+  return s;
+}
+
+int MaskBits(uint32_t mask) {
+  mask >>= MaskShift(mask);
+  int n = 0;
+  while (mask & 1) {
+    mask >>= 1;
+    ++n;
+  }
+  return n;
+}
+
+// Widens a masked field to 8 bits.
+uint8_t Field(uint32_t v, uint32_t mask) {
+  if (!mask) return 0;
+  int bits = MaskBits(mask);
+  uint32_t f = (v & mask) >> MaskShift(mask);
+  if (bits >= 8) return uint8_t(f >> (bits - 8));
+  uint32_t max = (1u << bits) - 1;
+  return uint8_t((f * 255 + max / 2) / max);
+}
+
+// Run-length decoding into bottom-up rows; every write is bounds-checked.
+void DecodeRle(const uint8_t* src, size_t size, int bits, TDibGraphic& img) {
+  int x = 0, row = 0;  // row counts from the bottom
+  const int w = img.Width(), h = img.Height();
+  auto put = [&](int index) {
+    if (x < w && row < h) img.SetPixelIndex(x, h - 1 - row, index);
+    ++x;
+  };
+  size_t i = 0;
+  while (i + 1 < size && row < h) {
+    uint8_t count = src[i], value = src[i + 1];
+    i += 2;
+    if (count > 0) {
+      for (int k = 0; k < count; ++k) {
+        int idx = bits == 8 ? value : ((k & 1) ? (value & 0x0F) : (value >> 4));
+        put(idx);
+      }
+      continue;
+    }
+    if (value == 0) {  // end of line
+      x = 0;
+      ++row;
+    } else if (value == 1) {  // end of bitmap
+      return;
+    } else if (value == 2) {  // delta
+      if (i + 2 > size) RaiseInvalidHdib();
+      x += src[i];
+      row += src[i + 1];
+      i += 2;
+    } else {  // literal run, padded to 16 bits
+      int n = value;
+      size_t bytes = bits == 8 ? size_t(n) : size_t((n + 1) / 2);
+      if (i + bytes > size) RaiseInvalidHdib();
+      for (int k = 0; k < n; ++k) {
+        int idx = bits == 8 ? src[i + k] : ((k & 1) ? (src[i + k / 2] & 0x0F) : (src[i + k / 2] >> 4));
+        put(idx);
+      }
+      i += (bytes + 1) & ~size_t(1);
+    }
+  }
+}
+
+}  // namespace
+
+void TDibGraphic::AssignFromHDIB(const void* data, size_t size) {
+  if (!data) RaiseInvalidHdib();
+  const uint8_t* base = static_cast<const uint8_t*>(data);
+  TBitmapInfoHeader h{};
+  try {
+    ByteReader r(data, size);
+    h.biSize = r.U32();
+    h.biWidth = r.I32();
+    h.biHeight = r.I32();
+    h.biPlanes = r.U16();
+    h.biBitCount = r.U16();
+    h.biCompression = r.U32();
+    h.biSizeImage = r.U32();
+    h.biXPelsPerMeter = r.I32();
+    h.biYPelsPerMeter = r.I32();
+    h.biClrUsed = r.U32();
+    h.biClrImportant = r.U32();
+  } catch (const EReadError&) {
+    RaiseInvalidHdib();
+  }
+  if (h.biSize < 40 || h.biSize > size || h.biWidth <= 0 || h.biHeight == 0 ||
+      h.biHeight == INT32_MIN)
+    RaiseInvalidHdib();
+  const int bits = h.biBitCount;
+  const bool topDown = h.biHeight < 0;
+  const int height = topDown ? -h.biHeight : h.biHeight;
+  uint64_t colours = h.biClrUsed;
+  if (colours == 0 && bits <= 8) colours = 1u << bits;
+  if (bits > 8) colours = 0;
+  const bool bitfields = h.biCompression == 3;
+  uint64_t offset = h.biSize + (bitfields && h.biSize == 40 ? 12 : 0);
+  const uint64_t tableOffset = offset;
+  offset += colours * 4;
+  if (offset > size) RaiseInvalidHdib();
+
+  TLogPalette pal{};
+  pal.palVersion = 0x300;
+  if (bits <= 8) {
+    uint64_t n = std::min<uint64_t>(colours, uint64_t(1) << bits);
+    pal.palNumEntries = uint16_t(n);
+    for (uint64_t i = 0; i < n; ++i) {
+      const uint8_t* q = base + tableOffset + i * 4;
+      pal.palPalEntry[i] = TPaletteEntry{q[2], q[1], q[0], 0};
+    }
+  }
+  const int format = (bits == 16 || bits == 32) ? int(ifTrueColor) : ImageFormatOfBitCount(bits);
+  auto dpi = [](int32_t pels) {
+    if (pels <= 0) return 0;
+    int64_t d = RoundHalfEven(pels / kPelsPerInch);
+    return (d < 0 || d > 65535) ? 0 : int(d);
+  };
+  const int xDpi = dpi(h.biXPelsPerMeter), yDpi = dpi(h.biYPelsPerMeter);
+  const uint8_t* pixels = base + offset;
+  const size_t available = size - size_t(offset);
+
+  if (h.biCompression == 1 || h.biCompression == 2) {
+    if ((h.biCompression == 1 && bits != 8) || (h.biCompression == 2 && bits != 4) || topDown)
+      throw EImagingError("Unsupported compression");
+    if (h.biSizeImage == 0) RaiseInvalidHdib();
+    NewImage(h.biWidth, height, format, &pal, xDpi, yDpi);
+    DecodeRle(pixels, std::min<size_t>(available, h.biSizeImage), bits, *this);
+    return;
+  }
+  if (h.biCompression != 0 && !(bitfields && (bits == 16 || bits == 32)))
+    throw EImagingError("Unsupported compression");
+
+  const int64_t srcRow = BytesPerRow(h.biWidth, bits);
+  if (srcRow <= 0 || uint64_t(srcRow) * uint64_t(height) > available) RaiseInvalidHdib();
+  NewImage(h.biWidth, height, format, bits <= 8 ? &pal : nullptr, xDpi, yDpi);
+  uint32_t masks[3] = {0x00FF0000, 0x0000FF00, 0x000000FF};
+  if (bits == 16 && !bitfields) {
+    masks[0] = 0x7C00;
+    masks[1] = 0x03E0;
+    masks[2] = 0x001F;
+  }
+  if (bitfields) {
+    // The masks follow a 40-byte header, and sit at the same place in larger ones.
+    if (size < 52) RaiseInvalidHdib();
+    for (int i = 0; i < 3; ++i) std::memcpy(&masks[i], base + 40 + i * 4, 4);
+  }
+  for (int y = 0; y < height; ++y) {
+    // Row y of the source counted from its first stored row.
+    const uint8_t* s = pixels + srcRow * y;
+    uint8_t* d = topDown ? ScanLine(y) : ScanLine(height - 1 - y);
+    if (bits == 16 || bits == 32) {
+      for (int x = 0; x < h.biWidth; ++x) {
+        uint32_t v = bits == 16 ? uint32_t(s[x * 2] | (s[x * 2 + 1] << 8))
+                                : uint32_t(s[x * 4] | (s[x * 4 + 1] << 8) | (s[x * 4 + 2] << 16) |
+                                           (uint32_t(s[x * 4 + 3]) << 24));
+        d[x * 3 + 0] = Field(v, masks[2]);
+        d[x * 3 + 1] = Field(v, masks[1]);
+        d[x * 3 + 2] = Field(v, masks[0]);
+      }
+    } else {
+      std::memcpy(d, s, size_t(rowBytes_));
+    }
+  }
+}
+
+std::string TDibGraphic::SaveToPackedDIB() const {
+  if (IsEmpty()) throw EImagingError("The image is empty");
+  ByteWriter w;
+  const TBitmapInfoHeader& h = info_.bmiHeader;
+  w.U32(40);
+  w.I32(h.biWidth);
+  w.I32(h.biHeight);
+  w.U16(1);
+  w.U16(h.biBitCount);
+  w.U32(0);
+  w.U32(h.biSizeImage);
+  w.I32(h.biXPelsPerMeter);
+  w.I32(h.biYPelsPerMeter);
+  w.U32(h.biClrUsed);
+  w.U32(0);
+  for (uint32_t i = 0; i < h.biClrUsed; ++i) {
+    const TRgbQuad& q = info_.bmiColors[i];
+    w.U8(q.rgbBlue);
+    w.U8(q.rgbGreen);
+    w.U8(q.rgbRed);
+    w.U8(0);
+  }
+  std::string out = w.Take();
+  out.append(reinterpret_cast<const char*>(bits_.data()), bits_.size());
+  return out;
+}
+
+// --- software stretch blit ---------------------------------------------------
+
+void TDibGraphic::StretchDrawFrom(const TDibGraphic& src, int width, int height, bool smooth) {
+  if (IsEmpty() || src.IsEmpty() || width <= 0 || height <= 0) return;
+  const int sw = src.Width(), sh = src.Height();
+  const int dw = std::min(width, Width()), dh = std::min(height, Height());
+  std::vector<uint8_t> srcRow(size_t(sw) * 3), out(size_t(dw) * 3);
+  std::vector<uint32_t> acc(size_t(sw) * 3);
+  std::vector<int> x0(static_cast<size_t>(dw)), x1(static_cast<size_t>(dw));
+  for (int x = 0; x < dw; ++x) {
+    if (smooth) {
+      x0[x] = int(int64_t(x) * sw / width);
+      x1[x] = std::max(x0[x] + 1, int(int64_t(x + 1) * sw / width));
+    } else {
+      x0[x] = int((int64_t(2 * x + 1) * sw) / (2 * int64_t(width)));
+      x1[x] = x0[x] + 1;
+    }
+  }
+  for (int y = 0; y < dh; ++y) {
+    int y0, y1;
+    if (smooth) {
+      y0 = int(int64_t(y) * sh / height);
+      y1 = std::max(y0 + 1, int(int64_t(y + 1) * sh / height));
+    } else {
+      y0 = int((int64_t(2 * y + 1) * sh) / (2 * int64_t(height)));
+      y1 = y0 + 1;
+    }
+    std::fill(acc.begin(), acc.end(), 0);
+    for (int sy = y0; sy < y1; ++sy) {
+      src.ReadRowRGB(sy, srcRow.data());
+      for (size_t i = 0; i < srcRow.size(); ++i) acc[i] += srcRow[i];
+    }
+    const uint32_t rows = uint32_t(y1 - y0);
+    for (int x = 0; x < dw; ++x) {
+      uint32_t s[3] = {0, 0, 0};
+      for (int sx = x0[x]; sx < x1[x]; ++sx)
+        for (int c = 0; c < 3; ++c) s[c] += acc[size_t(sx) * 3 + c];
+      const uint32_t n = rows * uint32_t(x1[x] - x0[x]);
+      for (int c = 0; c < 3; ++c) out[size_t(x) * 3 + c] = uint8_t((s[c] + n / 2) / n);
+    }
+    if (format_ == ifTrueColor) {
+      std::memcpy(ScanLine(y), out.data(), out.size());
+    } else {
+      for (int x = 0; x < dw; ++x) {
+        const uint8_t* p = &out[size_t(x) * 3];
+        SetPixelIndex(x, y, converter_->NearestIndex(MakeRgbTriple(p[2], p[1], p[0])));
+      }
+    }
+  }
+}
+
+// --- format registry -----------------------------------------------------------
+
+namespace {
+std::vector<TGraphicFormat>& Registry() {
+  static std::vector<TGraphicFormat> list;
+  return list;
+}
+
+std::string ExtensionOf(const std::string& name) {
+  size_t slash = name.find_last_of("/\\");
+  size_t dot = name.rfind('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
+  return name.substr(dot);
+}
+}  // namespace
+
+void RegisterGraphicFormat(const std::string& extension, const std::string& description,
+                           TDibGraphicFactory create) {
+  Registry().push_back(TGraphicFormat{UpperCase(extension), description, std::move(create)});
+}
+
+const TGraphicFormat* FindGraphicClass(const std::string& fileNameOrExtension) {
+  std::string ext = ExtensionOf(fileNameOrExtension);
+  ext = ext.empty() ? fileNameOrExtension : ext.substr(1);
+  ext = UpperCase(ext);
+  for (const TGraphicFormat& f : Registry())
+    if (f.extension == ext) return &f;
+  return nullptr;
+}
+
+std::unique_ptr<TDibGraphic> CreateGraphicForFile(const std::string& fileName) {
+  const TGraphicFormat* f = FindGraphicClass(fileName);
+  if (!f || !f->create)
+    throw EImagingError(Format("Graphic files of %s format are not supported or not registered",
+                               ExtensionOf(fileName).c_str()));
+  return f->create();
+}
+
+const std::vector<TGraphicFormat>& GraphicFormats() { return Registry(); }

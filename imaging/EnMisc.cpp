@@ -1,0 +1,103 @@
+#include "imaging/EnMisc.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+
+int MinInt(int a, int b) { return a < b ? a : b; }
+double MinFloat(double a, double b) { return a < b ? a : b; }
+double MaxFloat(double a, double b) { return a > b ? a : b; }
+int ClampInt(int v, int lo, int hi) { return v < lo ? lo : (v > hi ? hi : v); }
+double ClampFloat(double v, double lo, double hi) { return v < lo ? lo : (v > hi ? hi : v); }
+void SwapInt(int& a, int& b) {
+  int t = a;
+  a = b;
+  b = t;
+}
+
+double RoundTo(double x, int digits) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%40.*f", digits, x);
+  return std::strtod(buf, nullptr);
+}
+
+double Power(double base, double exponent) { return std::exp(exponent * std::log(base)); }
+
+int Ceil(double x) {
+  int i = static_cast<int>(x);
+  return (x - i > 0) ? i + 1 : i;
+}
+
+int Floor(double x) {
+  int i = static_cast<int>(x);
+  return (x - i < 0) ? i - 1 : i;
+}
+
+bool FlagsSet(uint32_t value, uint32_t mask) { return (value & mask) == mask; }
+
+int DoProgress(void* sender, int current, int min, const TProgressEvent& onProgress, int max,
+               int lastPercent) {
+  if (!onProgress) return 0;
+  int percent = 100;
+  if (max > min) {
+    int64_t p = (static_cast<int64_t>(current) - min) * 100 / (static_cast<int64_t>(max) - min);
+    percent = static_cast<int>(p < 0 ? 0 : (p > 100 ? 100 : p));
+  }
+  if (percent != lastPercent) onProgress(sender, static_cast<uint8_t>(percent));
+  return percent;
+}
+
+namespace {
+int g_waitDepth = 0;
+std::function<void()> g_showWait, g_restoreWait, g_processMessages;
+int g_screenDpi = 96;
+}  // namespace
+
+void BeginWaitCursor() {
+  if (g_waitDepth++ == 0 && g_showWait) g_showWait();
+}
+
+void EndWaitCursor() {
+  if (g_waitDepth == 0) return;
+  if (--g_waitDepth == 0 && g_restoreWait) g_restoreWait();
+}
+
+int WaitCursorDepth() { return g_waitDepth; }
+
+void SetWaitCursorHooks(std::function<void()> show, std::function<void()> restore) {
+  g_showWait = std::move(show);
+  g_restoreWait = std::move(restore);
+}
+
+void ProcessMessages() {
+  if (g_processMessages) g_processMessages();
+}
+
+void SetProcessMessagesHook(std::function<void()> hook) { g_processMessages = std::move(hook); }
+
+int ScreenDpi() { return g_screenDpi; }
+void SetScreenDpi(int dpi) {
+  if (dpi > 0 && dpi <= 65535) g_screenDpi = dpi;
+}
+
+std::string AddBackslash(const std::string& path) {
+  if (path.empty()) return "/";
+  if (path.back() == '/') return path;
+  return path + "/";
+}
+
+std::string CreateTempFile(const std::string& prefix, const std::string& extension) {
+  std::error_code ec;
+  std::filesystem::path dir = std::filesystem::temp_directory_path(ec);
+  if (ec) throw Exception("EnMisc.CreateTempFile.GetTempPath failed");
+  std::string ext = extension;
+  if (!ext.empty() && ext[0] != '.') ext = "." + ext;
+  std::string base = AddBackslash(dir.string()) + prefix;
+  for (unsigned long n = 0;; ++n) {
+    std::string name = base + std::to_string(n) + ext;
+    if (!std::filesystem::exists(name, ec)) return name;
+  }
+}
+
+void RaiseLzwNotSupported() { throw EImagingError("LZW compression not supported"); }
