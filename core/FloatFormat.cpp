@@ -1,0 +1,385 @@
+#include "core/FloatFormat.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "core/Exception.h"
+
+namespace {
+
+// value = 0.d1d2...dn x 10^exponent; digits never has leading or trailing zeros and is
+// empty for zero.
+struct FloatRec {
+  bool negative = false;
+  int exponent = 0;
+  std::string digits;
+};
+
+// The value taken to `precision` significant digits (at most 17).
+FloatRec Decompose(double value, int precision) {
+  FloatRec r;
+  r.negative = std::signbit(value);
+  value = std::fabs(value);
+  if (value == 0 || !std::isfinite(value)) return r;
+  char buf[40];
+  std::snprintf(buf, sizeof buf, "%.*e", precision - 1, value);
+  // "d.ddddde+XX"
+  std::string s(buf);
+  const size_t e = s.find('e');
+  for (size_t i = 0; i < e; ++i)
+    if (s[i] != '.') r.digits.push_back(s[i]);
+  r.exponent = std::atoi(s.c_str() + e + 1) + 1;
+  while (!r.digits.empty() && r.digits.back() == '0') r.digits.pop_back();
+  return r;
+}
+
+// Keeps `keep` digits, rounding half away from zero on the decimal digits.
+void RoundDigits(FloatRec& r, int keep) {
+  if (keep >= static_cast<int>(r.digits.size())) return;
+  if (keep < 0) {
+    r.digits.clear();
+    return;
+  }
+  const bool up = r.digits[keep] >= '5';
+  r.digits.resize(keep);
+  if (up) {
+    int i = keep - 1;
+    while (i >= 0 && r.digits[i] == '9') r.digits[i--] = '0';
+    if (i < 0) {
+      r.digits.insert(r.digits.begin(), '1');
+      r.digits.pop_back();
+      ++r.exponent;
+      if (keep == 0) r.digits = "1";
+    } else {
+      ++r.digits[i];
+    }
+  }
+  while (!r.digits.empty() && r.digits.back() == '0') r.digits.pop_back();
+  if (r.digits.empty()) r.exponent = 0;
+}
+
+// Fixed point at `decimals` places: 15 significant digits first, then the places.
+FloatRec FixedDigits(double value, int decimals) {
+  FloatRec r = Decompose(value, 15);
+  RoundDigits(r, r.exponent + decimals);
+  return r;
+}
+
+char DigitAt(const std::string& d, int i) { return i >= 0 && i < static_cast<int>(d.size()) ? d[i] : '0'; }
+
+std::vector<std::string_view> SplitSections(std::string_view mask) {
+  std::vector<std::string_view> out;
+  size_t start = 0;
+  char quote = 0;
+  for (size_t i = 0; i < mask.size(); ++i) {
+    const char c = mask[i];
+    if (quote) {
+      if (c == quote) quote = 0;
+    } else if (c == '"' || c == '\'') {
+      quote = c;
+    } else if (c == ';' && out.size() < 2) {
+      out.push_back(mask.substr(start, i - start));
+      start = i + 1;
+    }
+  }
+  out.push_back(mask.substr(start));
+  return out;
+}
+
+// What one mask section asks for.
+struct Section {
+  int intPlaces = 0;     // '0'/'#' before the decimal point
+  int intMin = 0;        // digits shown at least (from the first '0')
+  int decPlaces = 0;     // '0'/'#' after it
+  int decMin = 0;        // up to the last '0'
+  bool thousands = false;
+  bool scientific = false;
+};
+
+Section Analyse(std::string_view f) {
+  Section s;
+  bool afterPoint = false;
+  int firstZero = -1;
+  char quote = 0;
+  for (size_t i = 0; i < f.size(); ++i) {
+    const char c = f[i];
+    if (quote) {
+      if (c == quote) quote = 0;
+      continue;
+    }
+    switch (c) {
+      case '"':
+      case '\'':
+        quote = c;
+        break;
+      case '0':
+      case '#':
+        if (afterPoint) {
+          ++s.decPlaces;
+          if (c == '0') s.decMin = s.decPlaces;
+        } else {
+          if (c == '0' && firstZero < 0) firstZero = s.intPlaces;
+          ++s.intPlaces;
+        }
+        break;
+      case '.':
+        afterPoint = true;
+        break;
+      case ',':
+        if (!afterPoint) s.thousands = true;
+        break;
+      case 'E':
+      case 'e':
+        if (i + 1 < f.size() && (f[i + 1] == '+' || f[i + 1] == '-')) {
+          s.scientific = true;
+          i = f.size();  // the rest is the exponent
+        }
+        break;
+      default:
+        break;
+    }
+  }
+  if (firstZero >= 0) s.intMin = s.intPlaces - firstZero;
+  return s;
+}
+
+// Walks the section, putting digits into its placeholders and copying everything else.
+AnsiString Render(std::string_view f, const Section& s, const std::string& intDigits,
+                  const std::string& fracDigits, int exponent, const TFormatSettings& fs) {
+  AnsiString out;
+  const int k = static_cast<int>(intDigits.size());
+  int placeholder = 0;  // integer placeholders seen so far
+  int fracIndex = 0;
+  bool afterPoint = false;
+  char quote = 0;
+  auto putIntDigit = [&](int fromRight) {
+    out.push_back(intDigits[k - 1 - fromRight]);
+    if (s.thousands && fromRight > 0 && fromRight % 3 == 0) out.push_back(fs.ThousandSeparator);
+  };
+  for (size_t i = 0; i < f.size(); ++i) {
+    const char c = f[i];
+    if (quote) {
+      if (c == quote)
+        quote = 0;
+      else
+        out.push_back(c);
+      continue;
+    }
+    switch (c) {
+      case '"':
+      case '\'':
+        quote = c;
+        break;
+      case '0':
+      case '#':
+        if (!afterPoint) {
+          const int fromRight = s.intPlaces - 1 - placeholder;
+          if (placeholder == 0)
+            for (int r = k - 1; r > fromRight; --r) putIntDigit(r);  // digits beyond the mask
+          if (fromRight < k) putIntDigit(fromRight);
+          ++placeholder;
+        } else {
+          if (fracIndex < static_cast<int>(fracDigits.size())) out.push_back(fracDigits[fracIndex]);
+          ++fracIndex;
+        }
+        break;
+      case '.':
+        if (!afterPoint && !fracDigits.empty()) out.push_back(fs.DecimalSeparator);
+        afterPoint = true;
+        break;
+      case ',':
+        break;
+      case 'E':
+      case 'e':
+        if (s.scientific && i + 1 < f.size() && (f[i + 1] == '+' || f[i + 1] == '-')) {
+          out.push_back(c);
+          const bool plus = f[i + 1] == '+';
+          i += 2;
+          int zeros = 0;
+          while (i < f.size() && f[i] == '0') ++zeros, ++i;
+          --i;
+          if (exponent < 0)
+            out.push_back('-');
+          else if (plus)
+            out.push_back('+');
+          std::string e = std::to_string(std::abs(exponent));
+          if (static_cast<int>(e.size()) < std::min(zeros, 4)) e.insert(0, std::min(zeros, 4) - e.size(), '0');
+          out += e;
+          break;
+        }
+        out.push_back(c);
+        break;
+      default:
+        out.push_back(c);
+        break;
+    }
+  }
+  return out;
+}
+
+// Fraction digits to show: `places` of them, trailing zeros past the minimum dropped.
+std::string FractionOf(const std::string& d, int start, int places, int minimum) {
+  std::string frac;
+  for (int i = 0; i < places; ++i) frac.push_back(DigitAt(d, start + i));
+  while (static_cast<int>(frac.size()) > minimum && frac.back() == '0') frac.pop_back();
+  return frac;
+}
+
+AnsiString FormatSection(std::string_view f, double value, bool withSign, const TFormatSettings& fs) {
+  const Section s = Analyse(f);
+  std::string intDigits, fracDigits;
+  int exponent = 0;
+  bool zero;
+  if (s.scientific) {
+    const int lead = std::max(s.intPlaces, 1);
+    FloatRec r = Decompose(value, 17);
+    RoundDigits(r, lead + s.decPlaces);
+    zero = r.digits.empty();
+    exponent = zero ? 0 : r.exponent - lead;
+    for (int i = 0; i < lead; ++i) intDigits.push_back(DigitAt(r.digits, i));
+    fracDigits = FractionOf(r.digits, lead, s.decPlaces, s.decMin);
+  } else {
+    FloatRec r = FixedDigits(value, s.decPlaces);
+    zero = r.digits.empty();
+    for (int i = 0; i < r.exponent; ++i) intDigits.push_back(DigitAt(r.digits, i));
+    fracDigits = FractionOf(r.digits, r.exponent, s.decPlaces, s.decMin);
+  }
+  size_t lead = 0;
+  while (lead < intDigits.size() && intDigits[lead] == '0') ++lead;
+  intDigits.erase(0, lead);
+  if (static_cast<int>(intDigits.size()) < s.intMin) intDigits.insert(0, s.intMin - intDigits.size(), '0');
+  AnsiString out = Render(f, s, intDigits, fracDigits, exponent, fs);
+  if (withSign && value < 0 && !zero) out.insert(out.begin(), '-');
+  return out;
+}
+
+bool RoundsToZero(std::string_view f, double value) {
+  const Section s = Analyse(f);
+  if (s.scientific) return value == 0;
+  return FixedDigits(value, s.decPlaces).digits.empty();
+}
+
+}  // namespace
+
+AnsiString FloatDigits(double value, int decimals, int& exponent, bool& negative) {
+  FloatRec r = FixedDigits(value, decimals);
+  exponent = r.exponent;
+  negative = r.negative;
+  return r.digits;
+}
+
+AnsiString FormatFloat(std::string_view mask, double value, const TFormatSettings& fs) {
+  if (mask.empty()) return FloatToStr(value, fs);
+  if (!std::isfinite(value)) return FloatToStr(value, fs);
+  const auto sections = SplitSections(mask);
+  std::string_view f = sections[0];
+  bool withSign = true;
+  if (value < 0 && sections.size() >= 2 && !sections[1].empty()) {
+    f = sections[1];
+    withSign = false;
+  }
+  if (sections.size() >= 3 && !sections[2].empty() && RoundsToZero(f, value)) {
+    f = sections[2];
+    withSign = false;
+  }
+  return FormatSection(f, value, withSign, fs);
+}
+
+AnsiString FloatToStr(double value, const TFormatSettings& fs) {
+  if (std::isnan(value)) return "NAN";
+  if (std::isinf(value)) return value > 0 ? "INF" : "-INF";
+  FloatRec r = Decompose(value, 15);
+  if (r.digits.empty()) return "0";
+  AnsiString out;
+  if (r.negative) out.push_back('-');
+  const int n = static_cast<int>(r.digits.size());
+  if (r.exponent > 15 || r.exponent < -3) {
+    out.push_back(r.digits[0]);
+    if (n > 1) {
+      out.push_back(fs.DecimalSeparator);
+      out.append(r.digits, 1, std::string::npos);
+    }
+    out.push_back('E');
+    out += std::to_string(r.exponent - 1);
+    return out;
+  }
+  if (r.exponent <= 0) {
+    out.push_back('0');
+    out.push_back(fs.DecimalSeparator);
+    out.append(-r.exponent, '0');
+    out += r.digits;
+    return out;
+  }
+  for (int i = 0; i < r.exponent; ++i) out.push_back(DigitAt(r.digits, i));
+  if (n > r.exponent) {
+    out.push_back(fs.DecimalSeparator);
+    out.append(r.digits, r.exponent, std::string::npos);
+  }
+  return out;
+}
+
+AnsiString CurrToStr(int64_t scaled, const TFormatSettings& fs) {
+  const bool negative = scaled < 0;
+  const uint64_t mag = negative ? 0 - static_cast<uint64_t>(scaled) : static_cast<uint64_t>(scaled);
+  AnsiString out = negative ? "-" : "";
+  out += std::to_string(mag / 10000);
+  std::string frac = std::to_string(mag % 10000);
+  frac.insert(0, 4 - frac.size(), '0');
+  while (!frac.empty() && frac.back() == '0') frac.pop_back();
+  if (!frac.empty()) {
+    out.push_back(fs.DecimalSeparator);
+    out += frac;
+  }
+  return out;
+}
+
+bool TryStrToFloat(std::string_view text, double& out, const TFormatSettings& fs) {
+  size_t i = 0, end = text.size();
+  while (i < end && (text[i] == ' ' || text[i] == '\t')) ++i;
+  while (end > i && (text[end - 1] == ' ' || text[end - 1] == '\t')) --end;
+  std::string norm;
+  if (i < end && (text[i] == '+' || text[i] == '-')) {
+    if (text[i] == '-') norm.push_back('-');
+    ++i;
+  }
+  int digits = 0;
+  while (i < end && text[i] >= '0' && text[i] <= '9') norm.push_back(text[i++]), ++digits;
+  if (i < end && text[i] == fs.DecimalSeparator) {
+    norm.push_back('.');
+    ++i;
+    while (i < end && text[i] >= '0' && text[i] <= '9') norm.push_back(text[i++]), ++digits;
+  }
+  if (digits == 0) return false;
+  if (i < end && (text[i] == 'e' || text[i] == 'E')) {
+    norm.push_back('e');
+    ++i;
+    if (i < end && (text[i] == '+' || text[i] == '-')) norm.push_back(text[i++]);
+    int expDigits = 0;
+    while (i < end && text[i] >= '0' && text[i] <= '9') norm.push_back(text[i++]), ++expDigits;
+    if (expDigits == 0) return false;
+  }
+  if (i != end) return false;
+  double v = 0;
+  const auto res = std::from_chars(norm.data(), norm.data() + norm.size(), v);
+  if (res.ec == std::errc::result_out_of_range) {
+    // Too small to hold is zero; too large is an error.
+    if (std::fabs(v) == 0 || norm.find("e-") != std::string::npos) {
+      out = 0;
+      return true;
+    }
+    return false;
+  }
+  if (res.ec != std::errc() || res.ptr != norm.data() + norm.size()) return false;
+  out = v;
+  return true;
+}
+
+double StrToFloat(std::string_view text, const TFormatSettings& fs) {
+  double v;
+  if (!TryStrToFloat(text, v, fs))
+    throw EConvertError("'" + AnsiString(text) + "' is not a valid floating point value");
+  return v;
+}
