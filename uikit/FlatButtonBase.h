@@ -10,7 +10,7 @@
 class QTimer;
 
 using TModalResult = int;
-using TNotifyEvent = std::function<void(QObject* Sender)>;
+using TFlatNotifyEvent = std::function<void(QObject* Sender)>;
 
 enum TFlatButtonState : uint8_t { bsUp = 0, bsDisabled = 1, bsDown = 2, bsExclusive = 3 };
 
@@ -88,7 +88,7 @@ class TFlatButtonBase : public TFlatControl {
   // then OnClick.
   virtual void Click();
 
-  TNotifyEvent OnClick, OnDblClick, OnMouseEnter, OnMouseLeave;
+  TFlatNotifyEvent OnClick, OnDblClick, OnMouseEnter, OnMouseLeave;
 
  signals:
   void clicked();
