@@ -26,4 +26,9 @@ void UnpackLoginReply(std::string_view record) {
   SessionValues() = std::move(v);
 }
 
+uint8_t& NewDocumentFlag() {
+  static uint8_t flag = 0;
+  return flag;
+}
+
 void ClearSessionValues() { SessionValues() = TSessionValues{}; }

@@ -31,5 +31,8 @@ TSessionValues& SessionValues();
 // frames::EFrameError and changes nothing.
 void UnpackLoginReply(std::string_view record);
 
+// The new-document flag: set by GetStream, copied into each new document form.
+uint8_t& NewDocumentFlag();
+
 // Back to the state before any login (tests, control teardown).
 void ClearSessionValues();

@@ -1,0 +1,50 @@
+#include "control/WaitFOr.h"
+
+#include <QLabel>
+#include <QScreen>
+
+#include "control/ControlColors.h"
+#include "core/QtText.h"
+
+namespace {
+const char* const kDefaultCaption = "正在处理数据，请稍候...";
+}
+
+TfrmWaitFor::TfrmWaitFor(QWidget* owner)
+    : QWidget(owner, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint) {
+  setObjectName("frmWaitFor");
+  setFixedSize(383, 50);
+  SetBackground(this, clSilver);
+  lbl1_ = new QLabel(QString::fromUtf8(kDefaultCaption), this);
+  lbl1_->setObjectName("lbl1");
+  QFont font(QStringLiteral("宋体"));
+  font.setPixelSize(17);
+  lbl1_->setFont(font);
+  QPalette p = lbl1_->palette();
+  p.setColor(QPalette::WindowText, Qt::black);
+  lbl1_->setPalette(p);
+  lbl1_->setAlignment(Qt::AlignCenter);
+  lbl1_->setGeometry(rect());
+}
+
+void TfrmWaitFor::ShowCentredOn(QWidget* mainForm) {
+  QRect area;
+  if (mainForm) {
+    QWidget* top = mainForm->window();
+    area = QRect(top->mapToGlobal(QPoint(0, 0)), top->size());
+  } else if (QScreen* s = screen()) {
+    area = s->availableGeometry();
+  }
+  if (area.isValid()) move(area.center() - QPoint(width() / 2, height() / 2));
+  show();
+}
+
+void TfrmWaitFor::showEvent(QShowEvent* e) {
+  if (!waitText_.empty()) lbl1_->setText(ToQString(waitText_));
+  QWidget::showEvent(e);
+}
+
+void TfrmWaitFor::hideEvent(QHideEvent* e) {
+  waitText_.clear();
+  QWidget::hideEvent(e);
+}

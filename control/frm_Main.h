@@ -1,0 +1,120 @@
+// The session form: the one road between the control and the server.
+//
+// Every outgoing frame is queued and goes out on its own connection, in
+// order; nothing is dropped or replaced. On the wire a request is the 5-byte
+// code, a 32-bit length and the frame; the reply is a 32-bit length and that
+// many bytes. Each connection is its own socket object, so a reply can arrive
+// while an earlier reply's handler runs a modal window.
+#pragma once
+
+#include <QPointer>
+#include <QWidget>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "core/AnsiString.h"
+#include "core/Streams.h"
+
+class QLabel;
+class QTcpSocket;
+class TFlatProgressBar;
+class TfrmWaitFor;
+
+class TfrmMain : public QWidget {
+  Q_OBJECT
+ public:
+  // WM_USER+16, posted after a login reply was unpacked.
+  static constexpr int kWMAfterLogin = 1040;
+  static constexpr int kReceiveChunk = 10240;
+  static constexpr int32_t kMaxReplyLength = 64 * 1024 * 1024;
+  static constexpr int kAfterLoginDelayMs = 100;
+
+  explicit TfrmMain(QWidget* owner = nullptr);
+  ~TfrmMain() override;
+
+  // Where the next connections go (SetServer of the control).
+  void SetServer(const AnsiString& host, int port);
+  const AnsiString& Host() const { return host_; }
+  int Port() const { return port_; }
+
+  // Queues a copy of the whole stream (rewound first); the caller keeps it.
+  void SendToServer(TStream& frame);
+  void SendToServer(std::string frame);
+  // Writes the short date format, then sends the 380-byte login frame.
+  void SendLogin(const AnsiString& loginName);
+  // Sends the login frame instead while nobody is logged in.
+  void SendQuery(const AnsiString& database, const AnsiString& tableName, const AnsiString& recordId,
+                 uint8_t commandFlag, const AnsiString& templateName, int32_t objectNumber,
+                 uint8_t readOnlyFlag, const AnsiString& initTable, const AnsiString& initRecord);
+  // idText must be a decimal number (EConvertError otherwise, nothing sent).
+  void RequestFlowChart(const AnsiString& idText);
+
+  const AnsiString& StoredLoginName() const { return storedLoginName_; }
+  void SetStoredLoginName(const AnsiString& n) { storedLoginName_ = n; }
+  const std::string& QueryRecord() const { return queryRecord_; }
+
+  TFlatProgressBar* ProgressBar() const { return progressBar_; }
+  QLabel* Image1() const { return image1_; }
+  TfrmWaitFor* WaitForBox() const { return frmWaitFor_.get(); }
+  bool Busy() const { return conn_ != nullptr; }
+  size_t QueuedFrames() const { return queue_.size(); }
+
+  // The control's event firers.
+  void FireDoLogin();
+  void FireAfterLogin();
+  void FireSendFile();
+  std::function<void()> OnDoLogin;
+  std::function<void()> OnAfterLogin;
+  std::function<void()> OnSendFile;
+  std::function<void(const AnsiString& table, const AnsiString& id)> OnDoit;
+
+  // Receives each complete reply (positioned at 0); the dispatcher by default.
+  std::function<void(TMemoryStream& reply)> OnReply;
+
+ protected:
+  bool event(QEvent* e) override;
+  void showEvent(QShowEvent* e) override;
+  void resizeEvent(QResizeEvent* e) override;
+
+ private:
+  struct Connection;
+
+  void StartNext();
+  void ClientSocketConnect(QTcpSocket* s);
+  void ClientSocketRead(QTcpSocket* s);
+  void ClientSocketError(QTcpSocket* s);
+  void ClientSocketDisconnect(QTcpSocket* s);
+  void WMAfterLogin();
+  // Reads what the socket holds; true when the connection ended (complete or refused).
+  bool ReadAvailable();
+  void CompleteReply();
+  // Drops the connection and its partial reply; back to idle.
+  void Abandon();
+  std::unique_ptr<Connection> Detach();
+  void CloseWaitBox();
+
+  AnsiString host_;
+  int port_ = 0;
+  AnsiString storedLoginName_;
+  std::string queryRecord_;
+  std::deque<std::string> queue_;
+  std::unique_ptr<Connection> conn_;
+  std::unique_ptr<TfrmWaitFor> frmWaitFor_;
+  TFlatProgressBar* progressBar_ = nullptr;
+  QLabel* image1_ = nullptr;
+  char receiveBuffer_[kReceiveChunk];
+};
+
+// The session form of the running control; null while none exists.
+TfrmMain* frmMain();
+
+// The pending OnDoit pair, process-wide: set before a document closes or is
+// archived, fired (then cleared) by FireDoit.
+void SetPendingDoit(const AnsiString& table, const AnsiString& id);
+void FireDoit();
+void FireDoLogin();
+void FireAfterLogin();
+void FireSendFile();

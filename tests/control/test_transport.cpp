@@ -1,0 +1,195 @@
+// The session transport against an in-test server: framing, reassembly,
+// refusal of bad lengths, recovery, ordering and the connect-error message.
+#include <gtest/gtest.h>
+
+#include <QEventLoop>
+#include <QTemporaryDir>
+#include <cstdlib>
+
+#include "ControlTestSupport.h"
+#include "control/Frames.h"
+#include "control/Un_type.h"
+#include "control/WaitFOr.h"
+#include "control/frm_Main.h"
+#include "core/DateTime.h"
+#include "platform/Services.h"
+#include "uikit/TFlatProgressBarUnit.h"
+
+namespace {
+
+class Transport : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    TestApp();
+    ASSERT_TRUE(dir.isValid());
+    setenv("TARVO_LOCALE_FILE", (dir.path() + "/locale.ini").toUtf8().constData(), 1);
+    ClearSessionValues();
+    session = std::make_unique<TfrmMain>();
+    session->SetServer("127.0.0.1", server.Port());
+    session->OnReply = [this](TMemoryStream& r) {
+      replies.push_back(r.Data());
+      progressAtDispatch.push_back(session->ProgressBar()->Position());
+    };
+  }
+  void TearDown() override { ClearSessionValues(); }
+
+  bool Idle() { return !session->Busy() && session->QueuedFrames() == 0; }
+
+  AppInit app;
+  QTemporaryDir dir;
+  ServiceCapture capture;
+  FrameServer server;
+  std::unique_ptr<TfrmMain> session;
+  std::vector<std::string> replies;
+  std::vector<int> progressAtDispatch;
+};
+
+TEST_F(Transport, LoginGoesOutAsCodeLengthFrameAndSetsTheShortDate) {
+  server.QueueReply(frames::BuildLoginReply({"{U}"}));
+  session->SendLogin("abc");
+  ASSERT_TRUE(WaitUntil([&] { return replies.size() == 1; }));
+  ASSERT_EQ(server.requests.size(), 1u);
+  EXPECT_EQ(server.requests[0].code, std::string("\x04LOGN", 5));
+  EXPECT_EQ(server.requests[0].length, 380);
+  EXPECT_EQ(server.requests[0].frame, frames::BuildLoginRequest("abc"));
+  EXPECT_EQ(replies[0], frames::BuildLoginReply({"{U}"}));
+  EXPECT_EQ(DefaultFormatSettings().ShortDateFormat, "yyyy-MM-dd");
+  EXPECT_TRUE(WaitUntil([&] { return Idle(); }));
+}
+
+TEST_F(Transport, ChunkedReplyAdvancesTheProgressBarThenResetsIt) {
+  std::string payload = "\x04SMSG";
+  payload.resize(25000, 'p');
+  const std::string wire = Le32(25000) + payload;
+  server.QueueRaw({{wire.substr(0, 4 + 10240), wire.substr(4 + 10240, 10240), wire.substr(4 + 20480)}, 300});
+  session->SendToServer(std::string("\x04QUEY", 5));
+  ASSERT_TRUE(WaitUntil([&] { return session->ProgressBar()->Position() == 10240; }));
+  EXPECT_EQ(session->ProgressBar()->Max(), 25000);
+  EXPECT_TRUE(session->WaitForBox()->isVisible());
+  ASSERT_TRUE(WaitUntil([&] { return session->ProgressBar()->Position() == 20480; }));
+  ASSERT_TRUE(WaitUntil([&] { return replies.size() == 1; }));
+  EXPECT_EQ(replies[0], payload);
+  EXPECT_EQ(progressAtDispatch[0], 0);
+  EXPECT_FALSE(session->WaitForBox()->isVisible());
+}
+
+TEST_F(Transport, LengthBytesSplitAcrossReads) {
+  const std::string frame = frames::BuildServerMessage("hello");
+  const std::string wire = Le32(int32_t(frame.size())) + frame;
+  server.QueueRaw({{wire.substr(0, 1), wire.substr(1, 2), wire.substr(3, 3), wire.substr(6)}, 50});
+  session->SendToServer(std::string("\x04QUEY", 5));
+  ASSERT_TRUE(WaitUntil([&] { return replies.size() == 1; }));
+  EXPECT_EQ(replies[0], frame);
+}
+
+TEST_F(Transport, BadLengthsAreDroppedAndTheSessionRecovers) {
+  server.QueueRaw({{Le32(0)}});                         // empty: handled at once
+  server.QueueRaw({{Le32(-1) + "junk"}});               // negative: dropped
+  server.QueueRaw({{Le32(64 * 1024 * 1024 + 1)}});      // too large: dropped
+  server.QueueRaw({{Le32(100) + std::string(50, 'x')}, 0, true});  // closed mid-reply
+  server.QueueReply(frames::BuildServerMessage("after"));
+  for (int i = 0; i < 5; ++i) session->SendToServer(std::string("\x04QUEY", 5));
+  ASSERT_TRUE(WaitUntil([&] { return server.requests.size() == 5 && Idle(); }));
+  ASSERT_EQ(replies.size(), 2u);
+  EXPECT_EQ(replies[0], "");
+  EXPECT_EQ(replies[1], frames::BuildServerMessage("after"));
+  EXPECT_EQ(server.connections, 5);
+  EXPECT_TRUE(capture.prompts.empty());
+  EXPECT_EQ(session->ProgressBar()->Position(), 0);
+}
+
+TEST_F(Transport, FramesQueuedBackToBackAllGoOutInOrder) {
+  for (int i = 0; i < 3; ++i) server.QueueReply(frames::BuildServerMessage(std::to_string(i)));
+  session->SendToServer(frames::BuildUnitsRequest(1));
+  session->SendToServer(frames::BuildUnitsRequest(2));
+  session->SendToServer(frames::BuildUnitsRequest(3));
+  ASSERT_TRUE(WaitUntil([&] { return replies.size() == 3; }));
+  ASSERT_EQ(server.requests.size(), 3u);
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(server.requests[i].frame, frames::BuildUnitsRequest(i + 1));
+    EXPECT_EQ(frames::ParseServerMessage(replies[i]), std::to_string(i));
+  }
+  EXPECT_EQ(server.connections, 3);
+}
+
+TEST_F(Transport, ReplyArrivesWhileAnEarlierReplyRunsAModalLoop) {
+  server.QueueReply(frames::BuildServerMessage("outer"));
+  server.QueueReply(frames::BuildServerMessage("inner"));
+  bool innerSeenInsideOuter = false;
+  session->OnReply = [&](TMemoryStream& r) {
+    replies.push_back(r.Data());
+    if (frames::ParseServerMessage(r.Data()) != "outer") return;
+    session->SendToServer(frames::BuildUnitsRequest(2));
+    QEventLoop modal;  // what a reply's window does
+    QTimer::singleShot(3000, &modal, &QEventLoop::quit);
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+      if (replies.size() == 2) modal.quit();
+    });
+    poll.start(5);
+    modal.exec();
+    innerSeenInsideOuter = replies.size() == 2;
+  };
+  session->SendToServer(frames::BuildUnitsRequest(1));
+  ASSERT_TRUE(WaitUntil([&] { return replies.size() == 2; }));
+  EXPECT_TRUE(innerSeenInsideOuter);
+}
+
+TEST_F(Transport, RefusedConnectionShowsTheMessageOnceAndNextRequestWorks) {
+  QTcpServer closed;
+  closed.listen(QHostAddress::LocalHost, 0);
+  const int deadPort = closed.serverPort();
+  closed.close();
+  session->SetServer("127.0.0.1", deadPort);
+  session->SendToServer(frames::BuildUnitsRequest(1));
+  ASSERT_TRUE(WaitUntil([&] { return capture.prompts.size() == 1 && Idle(); }));
+  EXPECT_EQ(capture.prompts[0].text,
+            Cp936("无法连接远程服务器！\r\r原因：\r  1.本地计算机没有联入网络  \r  2.服务器没有开启"));
+  EXPECT_EQ(capture.prompts[0].caption, Cp936("系统提示"));
+  EXPECT_EQ(capture.prompts[0].icon, MsgIcon::Information);
+  EXPECT_FALSE(session->WaitForBox()->isVisible());
+
+  session->SetServer("127.0.0.1", server.Port());
+  server.QueueReply(frames::BuildServerMessage("ok"));
+  session->SendToServer(frames::BuildUnitsRequest(1));
+  ASSERT_TRUE(WaitUntil([&] { return replies.size() == 1; }));
+  EXPECT_EQ(capture.prompts.size(), 1u);
+}
+
+TEST_F(Transport, QueriesAndFlowChartsLogInFirstWhileNobodyIsLoggedIn) {
+  session->SetStoredLoginName("abc");
+  session->SendQuery("db", "", "{R}", 1, "tpl", 7, 1, "", "");
+  session->RequestFlowChart("12");
+  ASSERT_TRUE(WaitUntil([&] { return server.requests.size() == 2 && Idle(); }));
+  EXPECT_EQ(server.requests[0].frame, frames::BuildLoginRequest("abc"));
+  EXPECT_EQ(server.requests[1].frame, frames::BuildLoginRequest("abc"));
+
+  frames::LoginReply l;
+  l.userId = "{U}";
+  l.loginName = "abc";
+  l.userName = "name";
+  l.deptName = "dept";
+  l.roleName = "role";
+  l.dutyName = "duty";
+  l.userLevel = 3;
+  UnpackLoginReply(frames::BuildLoginReply(l));
+  session->SendQuery("db", "", "{R}", 1, "tpl", 7, 1, "it", "ir");
+  session->RequestFlowChart("12");
+  EXPECT_THROW(session->RequestFlowChart("x12"), EConvertError);
+  ASSERT_TRUE(WaitUntil([&] { return server.requests.size() == 4 && Idle(); }));
+  const frames::QueryRecord q = frames::ReadQueryRequest(server.requests[2].frame);
+  EXPECT_EQ(server.requests[2].code, std::string("\x04QUEY", 5));
+  EXPECT_EQ(q.database, "db");
+  EXPECT_EQ(q.userId, "{U}");
+  EXPECT_EQ(q.objectNumber, 7);
+  EXPECT_EQ(q.recordId, "{R}");
+  EXPECT_EQ(q.commandFlag, 1);
+  EXPECT_EQ(q.userLevel, 3);
+  EXPECT_EQ(q.initTable, "it");
+  EXPECT_EQ(q.loginName, "abc");
+  EXPECT_EQ(q.dutyName, "duty");
+  EXPECT_EQ(session->QueryRecord(), server.requests[2].frame);
+  EXPECT_EQ(server.requests[3].frame, frames::BuildChatRequest(12));
+}
+
+}  // namespace
