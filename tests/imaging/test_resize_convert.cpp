@@ -1,0 +1,232 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+
+#include "ImagingTestUtil.h"
+#include "imaging/EnTransf.h"
+
+namespace {
+RgbValue Grey(int v) { return MakeRgbTriple(uint8_t(v), uint8_t(v), uint8_t(v)); }
+}  // namespace
+
+TEST(ResizeFilter, ValuesSupportsAndNames) {
+  EXPECT_FLOAT_EQ(ResizeFilterValue(rfTriangle, 0.25f), 0.75f);
+  EXPECT_FLOAT_EQ(ResizeFilterValue(rfTriangle, -1.0f), 0.0f);
+  EXPECT_FLOAT_EQ(ResizeFilterValue(rfHermite, 0.5f), 0.5f);
+  EXPECT_FLOAT_EQ(ResizeFilterValue(rfBell, 0.0f), 0.75f);
+  EXPECT_FLOAT_EQ(ResizeFilterValue(rfBell, 1.0f), 0.125f);
+  EXPECT_FLOAT_EQ(ResizeFilterValue(rfBell, 1.5f), 0.0f);
+  EXPECT_FLOAT_EQ(ResizeFilterValue(rfBSpline, 0.0f), 2.0f / 3.0f);
+  EXPECT_FLOAT_EQ(ResizeFilterValue(rfBSpline, -1.0f), 1.0f / 6.0f);
+  EXPECT_FLOAT_EQ(ResizeFilterValue(rfLanczos3, 0.0f), 1.0f);
+  EXPECT_NEAR(ResizeFilterValue(rfLanczos3, 0.5f), 0.607927, 1e-6);
+  EXPECT_NEAR(ResizeFilterValue(rfLanczos3, 1.0f), 0.0, 1e-6);
+  EXPECT_FLOAT_EQ(ResizeFilterValue(rfLanczos3, 3.0f), 0.0f);
+  EXPECT_FLOAT_EQ(ResizeFilterValue(rfMitchell, 0.0f), 16.0f / 18.0f);
+  EXPECT_NEAR(ResizeFilterValue(rfMitchell, 1.0f), 1.0 / 18.0, 1e-6);
+  EXPECT_FLOAT_EQ(ResizeFilterValue(rfMitchell, 2.0f), 0.0f);
+  const float support[] = {1, 1, 1.5f, 2, 3, 2};
+  const char* names[] = {"Triangle", "Hermite", "Bell", "B-Spline", "Lanczos3", "Mitchell"};
+  for (int f = 0; f < 6; ++f) {
+    EXPECT_EQ(ResizeFilterSupport(TResizeFilter(f)), support[f]);
+    EXPECT_STREQ(ResizeFilterName(TResizeFilter(f)), names[f]);
+  }
+}
+
+TEST(Resize, EachFilterEnlargingTwoColumnsToThree) {
+  TDibGraphic src;
+  src.NewImage(2, 2, ifTrueColor, nullptr, 0, 0);
+  FillRGB(src, {Grey(0), Grey(240), Grey(0), Grey(240)});
+  // Mirrored edges make the wider filters lean towards the right-hand column.
+  const int middle[] = {120, 120, 120, 125, 81, 112};
+  for (int f = 0; f < 6; ++f) {
+    TResizeTransform r;
+    r.Interpolate = true;
+    r.Filter = TResizeFilter(f);
+    r.Width = 3;
+    r.Height = 2;
+    TDibGraphic dest;
+    r.ApplyOnDest(src, dest);
+    EXPECT_EQ(dest.GetPixelRGB(1, 0), Grey(middle[f])) << ResizeFilterName(r.Filter);
+    EXPECT_EQ(dest.GetPixelRGB(1, 1), Grey(middle[f])) << ResizeFilterName(r.Filter);
+    if (f == rfTriangle) {
+      EXPECT_EQ(PixelsRGB(dest), (std::vector<RgbValue>{Grey(0), Grey(120), Grey(240), Grey(0),
+                                                        Grey(120), Grey(240)}));
+    }
+  }
+}
+
+TEST(Resize, ShrinkingKeepsFlatColour) {
+  TDibGraphic src;
+  src.NewImage(37, 23, ifTrueColor, nullptr, 0, 0);
+  std::memset(src.Bits(), 200, src.ImageSize());
+  for (int f = 0; f < 6; ++f) {
+    TResizeTransform r;
+    r.Interpolate = true;
+    r.Filter = TResizeFilter(f);
+    r.Width = 5;
+    r.Height = 4;
+    TDibGraphic dest;
+    ProgressLog log;
+    r.OnProgress = log.Handler();
+    r.ApplyOnDest(src, dest);
+    log.ExpectWholeRun();
+    for (RgbValue c : PixelsRGB(dest)) {
+      // The weights are not normalised; Lanczos3's integrate to a little under 1.
+      EXPECT_LE(std::abs(int(RgbRed(c)) - 200), f == rfLanczos3 ? 2 : 1) << ResizeFilterName(r.Filter);
+      EXPECT_EQ(RgbRed(c), RgbBlue(c));
+    }
+  }
+}
+
+TEST(Resize, EdgeCases) {
+  TDibGraphic column;
+  column.NewImage(1, 2, ifTrueColor, nullptr, 0, 0);
+  FillRGB(column, {0x336699, 0x336699});
+  TResizeTransform r;
+  r.Interpolate = true;
+  r.Width = 3;
+  r.Height = 2;
+  TDibGraphic dest;
+  r.ApplyOnDest(column, dest);  // a one-pixel source scales by DestW / SrcW
+  EXPECT_EQ(PixelsRGB(dest), std::vector<RgbValue>(6, 0x336699));
+
+  r.Width = 1;
+  EXPECT_IMAGING_ERROR(r.ApplyOnDest(column, dest), "Destination graphic too small");
+  EXPECT_EQ(dest.Width(), 1);  // already reallocated
+  r.Width = 2;
+  r.Height = 2;
+  r.ApplyOnDest(column, dest);
+  EXPECT_EQ(dest.Width(), 2);
+
+  // Palette sources are read by colour; a palette destination keeps the source palette.
+  TDibGraphic pal;
+  pal.NewImage(4, 4, ifColor16, nullptr, 300, 300);
+  FillRGB(pal, std::vector<RgbValue>(16, 0xAA0000));
+  r.Width = 3;
+  r.Height = 3;
+  r.ApplyOnDest(pal, dest);
+  EXPECT_EQ(dest.ImageFormat(), ifColor16);
+  EXPECT_EQ(dest.XDotsPerInch(), 300);
+  EXPECT_EQ(PixelsIndex(dest), std::vector<int>(9, 4));
+  r.ChangeFormat = true;
+  r.DestImageFormat = ifGray256;
+  r.ApplyOnDest(pal, dest);
+  EXPECT_EQ(dest.ImageFormat(), ifGray256);
+  EXPECT_EQ(dest.LogPalette().palPalEntry[77].peRed, 77);  // default grey palette
+}
+
+TEST(Resize, StretchWithoutInterpolation) {
+  TDibGraphic src;
+  src.NewImage(2, 2, ifTrueColor, nullptr, 0, 0);
+  FillRGB(src, {1, 2, 3, 4});
+  TResizeTransform r;
+  r.Width = 4;
+  r.Height = 2;
+  TDibGraphic dest;
+  ProgressLog log;
+  r.OnProgress = log.Handler();
+  r.ApplyOnDest(src, dest);
+  EXPECT_EQ(PixelsRGB(dest), (std::vector<RgbValue>{1, 1, 2, 2, 3, 3, 4, 4}));
+  EXPECT_EQ(log.values, (std::vector<int>{0, 50, 100}));
+  r.Apply(src);
+  EXPECT_EQ(src.Width(), 4);
+}
+
+// --- format conversion ---------------------------------------------------------
+
+TEST(FormatConversion, EveryPairKeepsBlackAndWhite) {
+  std::vector<RgbValue> checker;
+  for (int i = 0; i < 20; ++i) checker.push_back(((i + i / 5) & 1) ? 0xFFFFFF : 0x000000);
+  for (int from = 0; from <= 5; ++from) {
+    TDibGraphic src;
+    src.NewImage(5, 4, from, nullptr, 150, 75);
+    FillRGB(src, checker);
+    for (int to = 0; to <= 5; ++to) {
+      for (int mode = 0; mode < 4; ++mode) {
+        TImageFormatTransform t;
+        t.DestImageFormat = TImageFormat(to);
+        t.Dither = mode & 1;
+        t.Quantize = mode & 2;
+        TDibGraphic dest;
+        t.ApplyOnDest(src, dest);
+        SCOPED_TRACE(testing::Message() << from << " -> " << to << " mode " << mode);
+        ASSERT_EQ(dest.ImageFormat(), to);
+        EXPECT_EQ(dest.Width(), 5);
+        EXPECT_EQ(dest.YDotsPerInch(), 75);
+        std::vector<RgbValue> got = PixelsRGB(dest);
+        if (t.Quantize && (to == ifColor16 || to == ifColor256)) {
+          // The quantised palette holds 5-bit colours: white is F8F8F8.
+          for (size_t i = 0; i < got.size(); ++i)
+            EXPECT_EQ(got[i], checker[i] ? 0xF8F8F8u : 0u) << i;
+        } else {
+          EXPECT_EQ(got, checker);
+        }
+      }
+    }
+  }
+}
+
+TEST(FormatConversion, FloydSteinbergSpreadsTheError) {
+  TDibGraphic row;
+  row.NewImage(8, 1, ifGray256, nullptr, 0, 0);
+  FillRGB(row, std::vector<RgbValue>(8, Grey(128)));
+  TImageFormatTransform t;
+  t.DestImageFormat = ifBlackWhite;
+  TDibGraphic dest;
+  t.ApplyOnDest(row, dest);
+  // The first pixel keeps its error to itself, so the second is white as well.
+  EXPECT_EQ(PixelsIndex(dest), (std::vector<int>{1, 1, 0, 1, 0, 1, 0, 1}));
+  t.Dither = false;
+  t.ApplyOnDest(row, dest);
+  EXPECT_EQ(PixelsIndex(dest), std::vector<int>(8, 1));
+
+  // Error carried to the next row; negative error is dropped there.
+  TDibGraphic two;
+  two.NewImage(3, 2, ifTrueColor, nullptr, 0, 0);
+  FillRGB(two, std::vector<RgbValue>(6, Grey(100)));
+  t.Dither = true;
+  t.ApplyOnDest(two, dest);
+  EXPECT_EQ(PixelsIndex(dest), (std::vector<int>{0, 0, 1, 0, 1, 0}));
+}
+
+TEST(FormatConversion, PalettesAndProgress) {
+  TDibGraphic src;
+  src.NewImage(4, 4, ifTrueColor, nullptr, 0, 0);
+  for (int i = 0; i < 16; ++i) src.SetPixelRGB(i % 4, i / 4, MakeRgbTriple(uint8_t(i * 16), 0, 0));
+
+  TImageFormatTransform t;
+  t.DestImageFormat = ifColor16;
+  t.Quantize = false;
+  TDibGraphic dest;
+  t.ApplyOnDest(src, dest);
+  EXPECT_EQ(t.Palette.palNumEntries, 16);  // the default palette is stored and reused
+  EXPECT_EQ(t.Palette.palPalEntry[6].peGreen, 0x55);
+  t.Palette.palPalEntry[1] = TPaletteEntry{0x70, 0, 0, 0};
+  t.ApplyOnDest(src, dest);
+  EXPECT_EQ(dest.PaletteColor(1), 0x700000u);
+  EXPECT_EQ(dest.GetPixelIndex(3, 1), 1);  // red 112 maps to the new entry
+
+  // True colour to true colour is a copy; Apply on the same format does nothing.
+  TImageFormatTransform copy;
+  ProgressLog log;
+  copy.OnProgress = log.Handler();
+  copy.ApplyOnDest(src, dest);
+  EXPECT_EQ(PixelsRGB(dest), PixelsRGB(src));
+  log.values.clear();
+  copy.Apply(src);
+  EXPECT_TRUE(log.values.empty());
+
+  TImageFormatTransform q;
+  q.DestImageFormat = ifColor256;
+  ProgressLog qlog;
+  q.OnProgress = qlog.Handler();
+  q.ApplyOnDest(src, dest);
+  qlog.ExpectWholeRun();
+  EXPECT_EQ(dest.LogPalette().palNumEntries, 256);
+  EXPECT_EQ(dest.GetPixelRGB(0, 0), 0u);
+  EXPECT_EQ(dest.GetPixelRGB(3, 3), 0xF00000u);
+  q.Apply(src);
+  EXPECT_EQ(src.ImageFormat(), ifColor256);
+}
