@@ -202,7 +202,8 @@ std::string ConvertFileFilter(const AnsiString& filter) {
   std::string out;
   for (size_t i = 0; i < parts.size(); i += 2) {
     std::string desc = Trimmed(parts[i]);
-    std::string patterns = i + 1 < parts.size() ? Trimmed(parts[i + 1]) : std::string("*");
+    std::string patterns = i + 1 < parts.size() ? Trimmed(parts[i + 1]) : std::string();
+    if (desc.empty() && patterns.empty()) continue;  // a trailing bar
     for (char& c : patterns)
       if (c == ';') c = ' ';
     if (patterns.empty()) patterns = "*";

@@ -1,0 +1,10 @@
+#pragma once
+// Ids of the stand-in control library built for these tests; it exports the four
+// server functions and behaves like the control where the host depends on it.
+#include "core/Guid.h"
+#include "platform/com/ComTypes.h"
+
+inline constexpr TGUID CLSID_FakeControl{0x5D0C7E11, 0x2B3A, 0x4F60, {0x8E, 0x21, 0x3C, 0x55, 0x9A, 0x10, 0x7B, 0x42}};
+inline constexpr TGUID LIBID_FakeControl{0x5D0C7E12, 0x2B3A, 0x4F60, {0x8E, 0x21, 0x3C, 0x55, 0x9A, 0x10, 0x7B, 0x42}};
+inline constexpr TGUID IID_IFakeControl{0x5D0C7E13, 0x2B3A, 0x4F60, {0x8E, 0x21, 0x3C, 0x55, 0x9A, 0x10, 0x7B, 0x42}};
+inline constexpr const char* kFakeProgId = "TarvoProj.TarvoX";

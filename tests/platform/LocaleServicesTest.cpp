@@ -1,0 +1,151 @@
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QMessageBox>
+#include <QTimer>
+
+#include "TestUtil.h"
+#include "core/DateTime.h"
+#include "platform/LocaleSettings.h"
+#include "platform/Services.h"
+
+namespace {
+
+// Restores the process-wide format settings after a test changed them.
+class LocaleTest : public ::testing::Test {
+ protected:
+  void TearDown() override { DefaultFormatSettings() = saved; }
+  TFormatSettings saved = DefaultFormatSettings();
+  TempDir dir;
+  ScopedEnv env{"TARVO_LOCALE_FILE", dir.File("tarvo/locale.ini")};
+};
+
+TEST_F(LocaleTest, ShortDateWriteReachesFileAndRunningProcess) {
+  DefaultFormatSettings().ShortDateFormat = "M/d/yyyy";
+  DefaultFormatSettings().DateSeparator = '/';
+  EXPECT_TRUE(LocaleSettings::SetShortDateFormat("yyyy-MM-dd"));
+  EXPECT_EQ(DateToStr(EncodeDate(2026, 3, 7)), "2026-03-07");
+  EXPECT_EQ(DefaultFormatSettings().DateSeparator, '-');
+  EXPECT_EQ(ReadFile(LocaleSettings::FilePath()), "[Locale]\nsShortDate=yyyy-MM-dd\nsDate=-\n");
+
+  // A later load (the next time the control loads) applies the file.
+  DefaultFormatSettings() = saved;
+  DefaultFormatSettings().ShortDateFormat = "d.M.yy";
+  ASSERT_TRUE(LocaleSettings::Load());
+  EXPECT_EQ(DefaultFormatSettings().ShortDateFormat, "yyyy-MM-dd");
+  EXPECT_EQ(LocaleSettings::Value("sshortdate"), "yyyy-MM-dd");
+}
+
+TEST_F(LocaleTest, WriteKeepsWhatElseTheFileHolds) {
+  WriteFile(LocaleSettings::FilePath(),
+            "; user settings\n[Other]\nsShortDate=keep\n[Locale]\nsLongDate=yyyy'年'M'月'd'日'\nsShortDate=d/M/yy\n"
+            "garbage line\nsFuture=1\n");
+  EXPECT_TRUE(LocaleSettings::SetShortDateFormat("yyyy-MM-dd"));
+  EXPECT_EQ(ReadFile(LocaleSettings::FilePath()),
+            "; user settings\n[Other]\nsShortDate=keep\n[Locale]\nsLongDate=yyyy'年'M'月'd'日'\nsShortDate=yyyy-MM-dd\n"
+            "garbage line\nsFuture=1\nsDate=-\n");
+  ASSERT_TRUE(LocaleSettings::Load());
+  // Texts in the file are UTF-8; the process holds code page 936.
+  EXPECT_EQ(DefaultFormatSettings().LongDateFormat, Cp936("yyyy'年'M'月'd'日'"));
+  EXPECT_EQ(FormatDateTime("dddddd", EncodeDate(2026, 3, 7)), Cp936("2026年3月7日"));
+}
+
+TEST_F(LocaleTest, UnusableValuesAndUnwritableFilesChangeNothingOnDisk) {
+  WriteFile(LocaleSettings::FilePath(), "[Locale]\nsDate=--\nsTime=\xE5\x86\x92\nsShortDate=\n");
+  DefaultFormatSettings().DateSeparator = '/';
+  DefaultFormatSettings().ShortDateFormat = "yyyy/M/d";
+  ASSERT_TRUE(LocaleSettings::Load());
+  EXPECT_EQ(DefaultFormatSettings().DateSeparator, '/');
+  EXPECT_EQ(DefaultFormatSettings().ShortDateFormat, "yyyy/M/d");
+
+  // The path is a folder: nothing can be written, but the process still takes the value.
+  ScopedEnv folder("TARVO_LOCALE_FILE", dir.Path());
+  EXPECT_FALSE(LocaleSettings::SetShortDateFormat("yyyy-MM-dd"));
+  EXPECT_EQ(DefaultFormatSettings().ShortDateFormat, "yyyy-MM-dd");
+}
+
+TEST(Services, FileFiltersBecomeQtFilters) {
+  EXPECT_EQ(ConvertFileFilter("Word|*.doc;*.rtf|All|*.*"), "Word (*.doc *.rtf);;All (*.*)");
+  EXPECT_EQ(ConvertFileFilter("Text files (*.txt)|*.txt"), "Text files (*.txt)");
+  EXPECT_EQ(ConvertFileFilter(Cp936("图像|*.jpg|")), "图像 (*.jpg)");
+  EXPECT_EQ(ConvertFileFilter("Lonely"), "Lonely (*)");
+  EXPECT_EQ(ConvertFileFilter(""), "");
+  EXPECT_EQ(NormalizeLineBreaks("a\r\rb\r\nc\nd\r"), "a\n\nb\nc\nd\n");
+}
+
+TEST(Services, CaptureRecordsExactTextsAndAnswersFromItsScript) {
+  TestApp();
+  IPromptService* real = &Services::Prompt();
+  {
+    ServiceCapture cap;
+    cap.promptAnswers = {MsgResult::No};
+    const AnsiString text = Cp936("是否移除文件 a.doc？");
+    EXPECT_FALSE(ConfirmYesNo(text, Cp936("系统提示")));
+    EXPECT_TRUE(ConfirmYesNo(text, Cp936("系统提示")));  // queue empty: the first button
+    EXPECT_EQ(ShowMessageBox("x\ry", "c", MsgIcon::Error), MsgResult::Ok);
+    ASSERT_EQ(cap.prompts.size(), 3u);
+    EXPECT_EQ(cap.prompts[0].text, text);
+    EXPECT_EQ(cap.prompts[0].caption, Cp936("系统提示"));
+    EXPECT_EQ(cap.prompts[0].icon, MsgIcon::Question);
+    EXPECT_EQ(cap.prompts[0].buttons, MsgButtons::YesNo);
+    EXPECT_EQ(cap.prompts[2].text, "x\ry");  // kept as the system wrote it
+
+    FileDialogOptions o;
+    o.filter = "All|*.*";
+    cap.saveAnswers = {std::string("/tmp/a.doc")};
+    EXPECT_EQ(Services::FileDialogs().SaveFile(o, nullptr), std::optional<std::string>("/tmp/a.doc"));
+    EXPECT_TRUE(Services::FileDialogs().OpenFiles(o, nullptr).empty());
+    ASSERT_EQ(cap.fileDialogs.size(), 2u);
+    EXPECT_TRUE(cap.fileDialogs[0].save);
+    EXPECT_EQ(cap.fileDialogs[1].options.filter, "All|*.*");
+
+    cap.shellResult = false;
+    EXPECT_FALSE(Services::Shell().Open("/tmp/x.pdf"));
+    EXPECT_EQ(cap.shellOpens, std::vector<std::string>{"/tmp/x.pdf"});
+
+    cap.now = EncodeDate(2026, 1, 2);
+    cap.tick = 0xFFFFFF00u;
+    cap.Advance(0x200);
+    EXPECT_EQ(Services::Clock().TickCount(), 0x100u);  // wraps like the desktop's count
+    EXPECT_DOUBLE_EQ(Services::Clock().Now(), EncodeDate(2026, 1, 2) + 512.0 / MSecsPerDay);
+  }
+  EXPECT_EQ(&Services::Prompt(), real);
+}
+
+// The default box is a real QMessageBox with the caption, icon and buttons given and
+// carriage returns shown as line breaks.
+TEST(Services, DefaultPromptShowsAMessageBox) {
+  TestApp();
+  ScopedEnv noLog("TARVO_PROMPT_LOG", "");
+  QString seenText, seenTitle;
+  QMessageBox::Icon seenIcon = QMessageBox::NoIcon;
+  int seenButtons = 0;
+  QTimer::singleShot(50, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (!box) return;
+    seenText = box->text();
+    seenTitle = box->windowTitle();
+    seenIcon = box->icon();
+    seenButtons = static_cast<int>(box->standardButtons());
+    box->button(QMessageBox::No)->click();
+  });
+  MsgResult r = ShowMessageBox(Cp936("无法连接远程服务器！\r\r原因："), Cp936("系统提示"), MsgIcon::Question,
+                               MsgButtons::YesNo);
+  EXPECT_EQ(r, MsgResult::No);
+  EXPECT_EQ(seenText, QString::fromUtf8("无法连接远程服务器！\n\n原因："));
+  EXPECT_EQ(seenTitle, QString::fromUtf8("系统提示"));
+  EXPECT_EQ(seenIcon, QMessageBox::Question);
+  EXPECT_EQ(seenButtons, static_cast<int>(QMessageBox::Yes | QMessageBox::No));
+}
+
+TEST(Services, UnattendedPromptsAreLoggedAndTakeTheFirstButton) {
+  TempDir dir;
+  ScopedEnv log("TARVO_PROMPT_LOG", dir.File("prompts.log"));
+  EXPECT_EQ(ShowMessageBox(Cp936("第一行\r第二行"), Cp936("系统提示"), MsgIcon::Information), MsgResult::Ok);
+  EXPECT_TRUE(ConfirmYesNo("sure?", "c"));
+  EXPECT_EQ(ReadFile(dir.File("prompts.log")),
+            "prompt caption=系统提示 icon=1 buttons=0 text=第一行\\r第二行\n"
+            "prompt caption=c icon=4 buttons=2 text=sure?\n");
+}
+
+}  // namespace
