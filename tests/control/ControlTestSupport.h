@@ -38,10 +38,13 @@ inline bool WaitUntil(const std::function<bool()>& pred, int timeoutMs = 5000) {
   return true;
 }
 
+// Runs the event loop for a while, then frees what was scheduled for deletion
+// from the test body (outside any loop, where Qt would otherwise keep it).
 inline void Pump(int ms) {
   QElapsedTimer t;
   t.start();
   while (t.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
 inline std::string Le32(int32_t v) {
