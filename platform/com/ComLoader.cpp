@@ -10,9 +10,11 @@
 
 namespace {
 std::mutex tableMutex;
+// Never destroyed: closing a library during exit would run its code after the
+// objects it relies on (the application, Qt) are gone.
 std::map<std::string, std::shared_ptr<InprocLibrary>>& Table() {
-  static std::map<std::string, std::shared_ptr<InprocLibrary>> t;
-  return t;
+  static auto* t = new std::map<std::string, std::shared_ptr<InprocLibrary>>;
+  return *t;
 }
 }  // namespace
 

@@ -1,0 +1,34 @@
+// tarvo-host: a window that hosts the control the way the office-automation web page
+// does. Usage:
+//   tarvo-host [--server HOST:PORT] [--login NAME]
+//              [--open DB,ID,CMD,TEMPLATE,OBJECT,INITTABLE,INITRECORD | --flow ID]
+//              [--exit-after-login] [--screenshot FILE [--screenshot-delay MS]]
+//              [--registry FILE] [--library PATH]
+#include <QApplication>
+#include <cstdio>
+
+#include "apps/tarvo-host/HostPage.h"
+
+#ifndef TARVO_HOST_DEFAULT_LIBRARY
+#define TARVO_HOST_DEFAULT_LIBRARY ""
+#endif
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  std::vector<std::string> args(argv + 1, argv + argc);
+  HostOptions options;
+  std::string error;
+  if (!ParseHostOptions(args, options, &error)) {
+    std::fprintf(stderr, "tarvo-host: %s\n", error.c_str());
+    return 2;
+  }
+  if (options.library.empty()) options.library = TARVO_HOST_DEFAULT_LIBRARY;
+  int rc = 1;
+  {
+    HostPage page(options);
+    if (!page.Start()) return 1;
+    page.Window()->show();
+    rc = app.exec();
+  }
+  return rc;
+}

@@ -1,0 +1,87 @@
+#include <gtest/gtest.h>
+
+#include <QImage>
+#include <QProcess>
+
+#include "TestUtil.h"
+
+namespace {
+
+struct HostRun {
+  int exitCode = -1;
+  std::string out;
+  std::string err;
+};
+
+// Runs the host with the test control library and a registry of the test's own.
+HostRun Host(const TempDir& dir, QStringList args, bool withLibrary = true) {
+  args << "--registry" << QString::fromStdString(dir.File("registry.ini"));
+  if (withLibrary) args << "--library" << FAKE_CONTROL_PATH;
+  QProcess p;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert("QT_QPA_PLATFORM", "offscreen");
+  p.setProcessEnvironment(env);
+  p.start(TARVO_HOST_PATH, args);
+  HostRun r;
+  if (!p.waitForFinished(60000)) {
+    p.kill();
+    p.waitForFinished();
+    ADD_FAILURE() << "host did not finish";
+  }
+  r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+  r.out = p.readAllStandardOutput().toStdString();
+  r.err = p.readAllStandardError().toStdString();
+  return r;
+}
+
+TEST(Host, LogsInAndOpensADocumentAsThePageDoes) {
+  TempDir dir;
+  HostRun r = Host(dir, {"--server", "127.0.0.1:9000", "--login", "admin", "--open",
+                     QString::fromUtf8("公文库,{ID},0,,3,,"), "--exit-after-login"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  // The sink is connected before the show, so OnDoLogin is seen; values print as UTF-8.
+  EXPECT_EQ(r.out, "event OnDoLogin\nevent OnAfterLogin\nevent OnDoit Table=公文库 ID={ID}\n");
+}
+
+TEST(Host, OpensAWorkflowDefinitionAndReportsFailedCalls) {
+  TempDir dir;
+  HostRun flow = Host(dir, {"--server", "h:1", "--login", "admin", "--flow", "12", "--exit-after-login"});
+  EXPECT_EQ(flow.exitCode, 0) << flow.err;
+  EXPECT_EQ(flow.out, "event OnDoLogin\nevent OnAfterLogin\nevent OnDoit Table=flow ID=12\n");
+
+  HostRun bad = Host(dir, {"--server", "h:1", "--login", "admin", "--open", "db,,,,x", "--exit-after-login"});
+  EXPECT_EQ(bad.exitCode, 0);
+  EXPECT_EQ(bad.out, "event OnDoLogin\nevent OnAfterLogin\n");
+  EXPECT_NE(bad.err.find("GetStream failed (0x80020009) 'x' is not a valid integer value"), std::string::npos)
+      << bad.err;
+}
+
+TEST(Host, ScreenshotOfTheHostWindow) {
+  TempDir dir;
+  const std::string png = dir.File("shot.png");
+  HostRun r = Host(dir, {"--screenshot", QString::fromStdString(png), "--screenshot-delay", "100"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out, "event OnDoLogin\n");  // no server given: no login follows
+  QImage img(QString::fromStdString(png));
+  ASSERT_FALSE(img.isNull());
+  EXPECT_EQ(img.size(), QSize(338, 44));
+}
+
+TEST(Host, RefusesBadOptionsAndMissingRegistrations) {
+  TempDir dir;
+  EXPECT_EQ(Host(dir, {"--open", "1,2,3,4,5,6,7,8"}).exitCode, 2);
+  EXPECT_EQ(Host(dir, {"--server", "nohostport"}).exitCode, 2);
+  EXPECT_EQ(Host(dir, {"--bogus"}).exitCode, 2);
+
+  HostRun missing = Host(dir, {}, false);
+  EXPECT_EQ(missing.exitCode, 1);
+  EXPECT_NE(missing.err.find("not registered"), std::string::npos) << missing.err;
+
+  WriteFile(dir.File("registry.ini"), "garbage\n");
+  HostRun corrupt = Host(dir, {});
+  EXPECT_EQ(corrupt.exitCode, 1);
+  EXPECT_NE(corrupt.err.find("DllRegisterServer failed"), std::string::npos) << corrupt.err;
+  EXPECT_EQ(ReadFile(dir.File("registry.ini")), "garbage\n");
+}
+
+}  // namespace
