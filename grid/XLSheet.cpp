@@ -1,0 +1,568 @@
+#include "grid/XLSheet.h"
+
+#include <algorithm>
+
+#include "grid/XLCells.h"
+#include "grid/XLSections.h"
+#include "grid/XLStyles.h"
+
+namespace {
+constexpr int32_t kMinPrintScale = 25;
+constexpr int32_t kMaxPrintScale = 500;
+const char* const kUnknownFormat = "Unknown XLGrid stream format!";
+
+// Size lists in the order of the stream's mask bits: title columns, title rows, client
+// columns, client rows.
+constexpr struct {
+  TXLAxis axis;
+  int part;
+} kMaskLists[4] = {{sCols, 0}, {sRows, 0}, {sCols, 1}, {sRows, 1}};
+}  // namespace
+
+TXLSheet::TXLSheet() {
+  XLRegisterCellClasses();
+  for (auto& l : sizes_) l = std::make_unique<TXLSizeList>();
+  for (auto& l : saved_) l = std::make_unique<TXLSizeList>();
+  for (int s = 0; s < 4; ++s) sections_[s] = std::make_unique<TXLSection>(this, TXLSector(s));
+  baseClient_ = std::make_unique<TXLBaseStyle>(this, true);
+  baseTitle_ = std::make_unique<TXLBaseStyle>(this, false);
+  XLManager().AddSheet(this);
+  loading_ = true;  // the defaults are no change to report
+  SetDefSize(sCols, 60);
+  SetDefSize(sRows, 15);
+  SetCount(sCols, 5);
+  SetCount(sRows, 5);
+  SetTitleCount(sCols, 1);
+  SetTitleCount(sRows, 1);
+  loading_ = false;
+  UpdatePageMetrics(false);
+}
+
+TXLSheet::~TXLSheet() {
+  destroying_ = true;
+  for (IXLSheetUser* u : std::vector<IXLSheetUser*>(users_)) u->SheetDetached();
+  users_.clear();
+  SetStyler(nullptr);
+  for (auto& s : sections_) s.reset();
+  // The manager may already be gone when the library shuts down.
+  try {
+    XLManager().RemoveSheet(this);
+  } catch (const Exception&) {
+  }
+}
+
+// ---- cells ----
+
+bool TXLSheet::Locate(int32_t col, int32_t row, TXLSection*& section, TPoint& local) const {
+  const int32_t tc = TitleCols(), tr = TitleRows();
+  // Below the first title line there is no section to hold a cell.
+  if (col < -tc || row < -tr) return false;
+  const TXLSector sector = col >= 0 ? (row >= 0 ? sClient : sCols) : (row >= 0 ? sRows : sTitle);
+  section = sections_[sector].get();
+  local = TPoint{col < 0 ? col + tc : col, row < 0 ? row + tr : row};
+  return true;
+}
+
+TXLCell* TXLSheet::GetCell(int32_t col, int32_t row) {
+  TXLSection* s;
+  TPoint p;
+  return Locate(col, row, s, p) ? s->GetCell(p) : nullptr;
+}
+
+TXLCell* TXLSheet::FindCell(int32_t col, int32_t row) const {
+  TXLSection* s;
+  TPoint p;
+  return Locate(col, row, s, p) ? s->FindCell(p) : nullptr;
+}
+
+AnsiString TXLSheet::GetAsString(int32_t col, int32_t row) const {
+  TXLCell* c = FindCell(col, row);
+  return c ? c->GetAsString() : AnsiString();
+}
+
+void TXLSheet::SetAsString(int32_t col, int32_t row, const AnsiString& text) {
+  TXLCell* c = GetCell(col, row);
+  if (!c) throw EXLGridError("Value out of range!");
+  c->SetAsString(text);
+}
+
+TXLVariant TXLSheet::GetValue(int32_t col, int32_t row) const {
+  TXLCell* c = FindCell(col, row);
+  return c ? c->Value() : TXLVariant();
+}
+
+void TXLSheet::SetValue(int32_t col, int32_t row, const TXLVariant& v) {
+  TXLCell* c = GetCell(col, row);
+  if (!c) throw EXLGridError("Value out of range!");
+  c->SetValue(v);
+}
+
+// ---- counts and sizes ----
+
+int32_t TXLSheet::GetCount(TXLAxis axis) const { return SizeList(axis, 1).Count(); }
+int32_t TXLSheet::GetTitleCount(TXLAxis axis) const { return SizeList(axis, 0).Count(); }
+
+void TXLSheet::TruncateSections(TXLAxis axis, bool title, int32_t count) {
+  // Client columns live in sCols and sClient, client rows in sRows and sClient; title
+  // columns in sRows and sTitle, title rows in sCols and sTitle.
+  TXLSector a, b;
+  if (axis == sCols) {
+    a = title ? sRows : sCols;
+    b = title ? sTitle : sClient;
+  } else {
+    a = title ? sCols : sRows;
+    b = title ? sTitle : sClient;
+  }
+  const int along = axis == sCols ? 0 : 1;
+  sections_[a]->Truncate(along, count);
+  sections_[b]->Truncate(along, count);
+}
+
+void TXLSheet::SetCount(TXLAxis axis, int32_t n) {
+  n = std::max(n, 0);
+  TXLSizeList& list = SizeList(axis, 1);
+  if (n != list.Count()) {
+    if (n < list.Count()) TruncateSections(axis, false, n);
+    list.SetCount(n);
+    ForEachUser([&](IXLSheetUser* u) { u->CountChanged(AxisBit(axis), 1); });
+  }
+  SavedList(axis, 1).SetCount(n);
+}
+
+void TXLSheet::SetTitleCount(TXLAxis axis, int32_t n) {
+  n = std::max(n, 0);
+  TXLSizeList& list = SizeList(axis, 0);
+  if (n != list.Count()) {
+    if (n < list.Count()) TruncateSections(axis, true, n);
+    list.SetCount(n);
+    ForEachUser([&](IXLSheetUser* u) { u->CountChanged(AxisBit(axis), 1); });
+  }
+  SavedList(axis, 0).SetCount(n);
+}
+
+int32_t TXLSheet::GetDefSize(TXLAxis axis) const { return SizeList(axis, 1).Default(); }
+
+void TXLSheet::SetDefSize(TXLAxis axis, int32_t size) {
+  for (int part = 0; part < 2; ++part) {
+    TXLSizeList& list = SizeList(axis, part);
+    if (list.Default() == size && list.IsEmpty()) continue;
+    list.SetDefault(size);
+    // Hidden lines stay hidden: the new default must not bring them back.
+    SavedList(axis, part).ForEach([&](int32_t i, int32_t) {
+      list.Put(i, 0);
+      return 0;
+    });
+    ForEachUser([&](IXLSheetUser* u) { u->CountChanged(AxisBit(axis), part); });
+  }
+}
+
+void TXLSheet::SetMaxSize(TXLAxis axis, int32_t value) {
+  int32_t& max = axis == sCols ? colMaxWidth_ : rowMaxHeight_;
+  if (value == max) return;
+  max = value;
+  if (value <= 0) return;
+  if (value >= GetDefSize(axis)) {
+    for (int32_t i = -GetTitleCount(axis); i < GetCount(axis); ++i)
+      if (GetRealSize(i, axis) > value) SetSize(i, axis, value);
+  } else {
+    SetDefSize(axis, value);
+  }
+}
+
+TXLSizeList& TXLSheet::ListFor(int32_t index, TXLAxis axis, int& part, int32_t& local) const {
+  part = index < 0 ? 0 : 1;
+  local = index < 0 ? index + GetTitleCount(axis) : index;
+  return SizeList(axis, part);
+}
+
+int32_t TXLSheet::GetSize(int32_t index, TXLAxis axis) const {
+  int part;
+  int32_t local;
+  TXLSizeList& list = ListFor(index, axis, part, local);
+  return local < 0 ? 0 : list.Get(local);
+}
+
+bool TXLSheet::IsVisible(int32_t index, TXLAxis axis) const {
+  int part;
+  int32_t local;
+  ListFor(index, axis, part, local);
+  return local < 0 || SavedList(axis, part).Get(local) == 0;
+}
+
+int32_t TXLSheet::GetRealSize(int32_t index, TXLAxis axis) const {
+  if (IsVisible(index, axis)) return GetSize(index, axis);
+  int part;
+  int32_t local;
+  ListFor(index, axis, part, local);
+  return SavedList(axis, part).Get(local);
+}
+
+void TXLSheet::SizingStep(int32_t index, TXLAxis axis, int32_t size, IXLSheetUser* from) {
+  int part;
+  int32_t local;
+  TXLSizeList& list = ListFor(index, axis, part, local);
+  if (OnSizing) OnSizing(this, axis, index, size);
+  const int32_t max = GetMaxSize(axis);
+  if (max > 0 && size > max) size = max;
+  if (local < 0 || local >= list.Count() || list.Get(local) == size) return;
+  list.Put(local, size);
+  ForEachUser([&](IXLSheetUser* u) {
+    if (u != from) u->SizeChanged(axis, part, index);
+  });
+}
+
+void TXLSheet::SetSize(int32_t index, TXLAxis axis, int32_t size, IXLSheetUser* from) {
+  if (size == -1) size = BestFitSize(index, axis);
+  // A size below 1 would break every offset computed from the list.
+  if (size < 1) size = 1;
+  if (IsVisible(index, axis)) {
+    SizingStep(index, axis, size, from);
+    return;
+  }
+  int part;
+  int32_t local;
+  ListFor(index, axis, part, local);
+  SavedList(axis, part).Put(local, size);
+}
+
+void TXLSheet::SetVisible(int32_t index, TXLAxis axis, bool visible) {
+  if (IsVisible(index, axis) == visible) return;
+  int part;
+  int32_t local;
+  TXLSizeList& list = ListFor(index, axis, part, local);
+  if (local < 0 || local >= list.Count()) return;
+  TXLSizeList& saved = SavedList(axis, part);
+  if (visible) {
+    const int32_t size = saved.Get(local);
+    saved.Put(local, 0);
+    SizingStep(index, axis, size, nullptr);
+    return;
+  }
+  const int32_t size = GetSize(index, axis);
+  SizingStep(index, axis, 0, nullptr);
+  saved.Put(local, size > 0 ? size : GetDefSize(axis));
+}
+
+int32_t TXLSheet::BestFitSize(int32_t index, TXLAxis axis) {
+  const int32_t fallback = GetDefSize(axis);
+  if (!Measurer) return fallback;
+  int32_t best[2] = {0, 0};  // title lines, client lines
+  const TXLAxis other = axis == sCols ? sRows : sCols;
+  for (int32_t i = -GetTitleCount(other); i < GetCount(other); ++i) {
+    const int32_t col = axis == sCols ? index : i;
+    const int32_t row = axis == sCols ? i : index;
+    TXLCell* cell = FindCell(col, row);
+    if (!cell || !IsVisible(i, other)) continue;
+    const TRect r = cell->GetRect();
+    if ((axis == sCols ? r.Width() : r.Height()) > 1) continue;
+    const int part = i < 0 ? 0 : 1;
+    Measurer->SetFont((part ? BaseClientStyle() : BaseTitleStyle())->Font());
+    const TSize sz = cell->GetTextExtent(*Measurer);
+    best[part] = std::max(best[part], axis == sCols ? sz.cx : sz.cy);
+  }
+  const int32_t result = std::max(best[0], best[1]);
+  return result ? result : fallback;
+}
+
+// ---- styler ----
+
+void TXLSheet::SetStyler(TXLStyler* styler) {
+  if (styler == styler_) return;
+  if (styler_ && styler && !loading_) {
+    // Cells keep their named styles across stylers, matched by alias.
+    std::vector<std::pair<TXLCell*, AnsiString>> links;
+    for (auto& s : sections_)
+      s->ForEachStored([&](TXLCell* c) {
+        if (!c->GetBasedOn()) return;
+        links.emplace_back(c, c->GetBasedOn()->Alias());
+        c->SetBasedOn(nullptr);
+      });
+    styler_->RemoveSheet(this);
+    styler_ = styler;
+    styler_->AddSheet(this);
+    for (auto& [cell, alias] : links)
+      if (TXLStyle* st = styler->FindByAlias(alias)) cell->SetBasedOn(st);
+  } else {
+    if (!destroying_)
+      for (auto& s : sections_) s->RemoveStyle(nullptr);
+    if (styler_) styler_->RemoveSheet(this);
+    styler_ = styler;
+    if (styler_) styler_->AddSheet(this);
+  }
+  if (OnStylerChanged) OnStylerChanged(this);
+}
+
+// ---- users and notifications ----
+
+void TXLSheet::ForEachUser(const std::function<void(IXLSheetUser*)>& fn) {
+  for (IXLSheetUser* u : std::vector<IXLSheetUser*>(users_)) fn(u);
+}
+
+bool TXLSheet::Deferred() {
+  if (updateCount_ <= 0) return false;
+  changed_ = true;
+  return true;
+}
+
+void TXLSheet::AddUser(IXLSheetUser* user) {
+  if (!user || std::find(users_.begin(), users_.end(), user) != users_.end()) return;
+  users_.push_back(user);
+  if (updateCount_ > 0) user->BeginUpdate();
+}
+
+void TXLSheet::RemoveUser(IXLSheetUser* user) {
+  auto it = std::find(users_.begin(), users_.end(), user);
+  if (it == users_.end()) return;
+  users_.erase(it);
+  if (updateCount_ > 0) user->EndUpdate();
+}
+
+void TXLSheet::BeginUpdate() {
+  if (updateCount_ == 0) {
+    changed_ = false;
+    ForEachUser([](IXLSheetUser* u) { u->BeginUpdate(); });
+  }
+  ++updateCount_;
+}
+
+void TXLSheet::EndUpdate() {
+  // An unbalanced call must not leave the bracketing off for good.
+  if (updateCount_ <= 0) return;
+  if (--updateCount_ > 0) {
+    changed_ = true;
+    return;
+  }
+  ForEachUser([](IXLSheetUser* u) { u->EndUpdate(); });
+  if (changed_) {
+    changed_ = false;
+    ForEachUser([](IXLSheetUser* u) { u->SheetChanged(); });
+  }
+}
+
+void TXLSheet::CellChanged(TXLSector sector, const TRect& rect, bool whole) {
+  if (destroying_ || Deferred()) return;
+  ForEachUser([&](IXLSheetUser* u) { u->CellChanged(sector, rect, whole); });
+}
+
+void TXLSheet::SectorChanged(TXLSector sector) {
+  if (destroying_ || Deferred()) return;
+  ForEachUser([&](IXLSheetUser* u) { u->SectorChanged(sector); });
+}
+
+void TXLSheet::AreaChanged(TXLSector sector, const TRect* rect) {
+  if (destroying_ || Deferred()) return;
+  ForEachUser([&](IXLSheetUser* u) { u->AreaChanged(sector, rect); });
+}
+
+void TXLSheet::NotifySheetChanged() {
+  if (destroying_ || Deferred()) return;
+  ForEachUser([](IXLSheetUser* u) { u->SheetChanged(); });
+}
+
+void TXLSheet::CellReleased(TXLCell* cell) {
+  if (destroying_) return;
+  ForEachUser([&](IXLSheetUser* u) { u->CellReleased(cell); });
+}
+
+void TXLSheet::RefreshEditor(TXLCell* cell) {
+  // The view refreshes its editor when told the linked cell changed.
+  TXLSection* s = cell->GetSection();
+  if (s) CellChanged(s->Sector(), cell->GetRect(), true);
+}
+
+void TXLSheet::SetModified(bool v) {
+  if (v == modified_) return;
+  modified_ = v;
+  if (OnModified) OnModified(this);
+}
+
+void TXLSheet::Clear() {
+  BeginUpdate();
+  for (auto& l : sizes_) l->Clear();
+  for (auto& l : saved_) l->Clear();
+  for (auto& s : sections_) s->Clear();
+  changed_ = true;
+  EndUpdate();
+}
+
+// ---- formulas ----
+
+TXLEvaluator& TXLSheet::Evaluator() {
+  static TXLEvaluator evaluator;
+  return evaluator;
+}
+
+void TXLSheet::Calculate(const AnsiString& text, TXLCell* cell, TXLVariant& result, bool checkOnly) {
+  if (checkOnly) result.Clear();
+  if (!cell) {
+    if (Evaluator()) Evaluator()(*this, text, result, checkOnly);
+    return;
+  }
+  if (std::find(evaluationGuard_.begin(), evaluationGuard_.end(), cell) != evaluationGuard_.end())
+    throw EXLCircular("Circular Reference", 0);
+  evaluationGuard_.push_back(cell);
+  try {
+    if (Evaluator()) Evaluator()(*this, text, result, checkOnly);
+  } catch (...) {
+    std::erase(evaluationGuard_, cell);
+    throw;
+  }
+  std::erase(evaluationGuard_, cell);
+}
+
+void TXLSheet::VariableLookup(const AnsiString& name, TXLVariant& result) {
+  TPoint p;
+  if (!TryParseCellName(name, p)) return;
+  if (p.X < ColCount() && p.Y < RowCount()) result = GetValue(p.X, p.Y);
+}
+
+// ---- print settings ----
+
+void TXLSheet::SetTitle(const AnsiString& v) {
+  if (v == title_) return;
+  title_ = v;
+  if (!loading_) SetModified(true);
+}
+
+void TXLSheet::SetAuthor(const AnsiString& v) {
+  if (v == author_) return;
+  author_ = v;
+  if (!loading_) SetModified(true);
+}
+
+void TXLSheet::SetPrintMargin(int side, int32_t v) {
+  if (side < 0 || side > 3) return;
+  v = std::max(v, 0);
+  if (v == margins_[side]) return;
+  margins_[side] = v;
+  UpdatePageMetrics(true);
+}
+
+void TXLSheet::SetPrintScale(int32_t v) {
+  // Stored in 16 bits: keep to the range the type allows.
+  v = std::clamp(v, kMinPrintScale, kMaxPrintScale);
+  if (v == printScale_) return;
+  printMode_ = v == 100 ? pmNormal : pmCustom;
+  printScale_ = v;
+  UpdatePageMetrics(true);
+}
+
+void TXLSheet::SetPrintMode(TXLPrintMode v) {
+  if (printMode_ == pmNormal) SetPrintScale(100);
+  printMode_ = v;
+}
+
+void TXLSheet::SetPrintHidden(bool v) {
+  if (v == printHidden_) return;
+  printHidden_ = v;
+  UpdatePageMetrics(true);
+}
+
+void TXLSheet::SetPrintTitles(TXLAxes v) {
+  if (v == printTitles_) return;
+  printTitles_ = v;
+  UpdatePageMetrics(true);
+}
+
+void TXLSheet::SetPrintGridLines(bool v) {
+  if (v == printGridLines_) return;
+  printGridLines_ = v;
+  UpdatePageMetrics(true);
+}
+
+void TXLSheet::UpdatePageMetrics(bool notify) {
+  const TXLManager& m = XLManager();
+  const int32_t ppi = TXLManager::ScreenPPI;
+  const int64_t dx = m.PrinterDpiX(), dy = m.PrinterDpiY();
+  const TRect& page = m.PageRect();
+  pageRect_.Top = int32_t(margins_[1] * dy / ppi);
+  pageRect_.Left = int32_t(margins_[0] * dx / ppi);
+  pageRect_.Right = int32_t(page.Right - margins_[2] * dx / ppi);
+  pageRect_.Bottom = int32_t(page.Bottom - margins_[3] * dy / ppi);
+  if (notify) ForEachUser([](IXLSheetUser* u) { u->PageSetupChanged(); });
+}
+
+void TXLSheet::SetBackground(const std::string& data) {
+  if (data == background_) return;
+  background_ = data;
+  SectorChanged(sClient);
+}
+
+// ---- the sheet stream ----
+
+void TXLSheet::ReadXLData(TStream& stream) {
+  const int64_t start = stream.Position();
+  char sig[4] = {};
+  if (stream.Size() - start < 4 || stream.Read(sig, 4) != 4 || sig[0] != 'X' || sig[1] != 'L' || sig[2] != 'G') {
+    stream.SetPosition(start);
+    throw EXLGridError(kUnknownFormat);
+  }
+  const bool wasLoading = loading_;
+  loading_ = true;
+  BeginUpdate();
+  try {
+    // The contents go; counts and default sizes stay.
+    for (auto& l : sizes_) l->Clear();
+    for (auto& l : saved_) l->Clear();
+    for (auto& s : sections_) s->Clear();
+    TXLReader r(stream);
+    r.ReadBlock([&] { baseClient_->ReadData(r); });
+    r.ReadBlock([&] { baseTitle_->ReadData(r); });
+    const uint8_t mask = r.ReadU8();
+    for (int bit = 0; bit < 8; ++bit) {
+      if (!(mask & (1 << bit))) continue;
+      const auto& which = kMaskLists[bit % 4];
+      TXLSizeList& list = bit < 4 ? SizeList(which.axis, which.part) : SavedList(which.axis, which.part);
+      list.LoadFromStream(stream);
+    }
+    for (int s = 0; s < 4; ++s) {
+      TXLSection& section = *sections_[s];
+      if (section.ColCount() > 0 && section.RowCount() > 0) section.ReadRecord(r);
+    }
+    for (auto& s : sections_) {
+      s->ApplyDefaults();
+      s->ResolveStyles();
+    }
+  } catch (...) {
+    loading_ = wasLoading;
+    EndUpdate();
+    throw;
+  }
+  loading_ = wasLoading;
+  ForEachUser([](IXLSheetUser* u) {
+    u->CountChanged(0, 1);
+    u->ViewsChanged(1);
+  });
+  changed_ = true;
+  EndUpdate();
+  SetModified(false);
+}
+
+void TXLSheet::WriteXLData(TStream& stream) const {
+  TXLWriter w(stream);
+  w.WriteBytes(std::string("XLG\x16", 4));
+  w.WriteBlock([&] { baseClient_->WriteData(w); });
+  w.WriteBlock([&] { baseTitle_->WriteData(w); });
+  uint8_t mask = 0;
+  for (int bit = 0; bit < 8; ++bit) {
+    const auto& which = kMaskLists[bit % 4];
+    const TXLSizeList& list = bit < 4 ? SizeList(which.axis, which.part) : SavedList(which.axis, which.part);
+    if (!list.IsEmpty()) mask |= uint8_t(1 << bit);
+  }
+  w.WriteU8(mask);
+  for (int bit = 0; bit < 8; ++bit) {
+    if (!(mask & (1 << bit))) continue;
+    const auto& which = kMaskLists[bit % 4];
+    (bit < 4 ? SizeList(which.axis, which.part) : SavedList(which.axis, which.part)).SaveToStream(stream);
+  }
+  for (int s = 0; s < 4; ++s) {
+    const TXLSection& section = *sections_[s];
+    if (section.ColCount() > 0 && section.RowCount() > 0) section.WriteRecord(w);
+  }
+}
+
+std::string TXLSheet::XLData() const {
+  TMemoryStream m;
+  WriteXLData(m);
+  return m.TakeData();
+}
