@@ -204,6 +204,8 @@ bool TXLVariant::AsBoolean(const TFormatSettings& fs) const {
       const AnsiString t = Trim(str_);
       if (SameTextAscii(t, "True")) return true;
       if (SameTextAscii(t, "False")) return false;
+      int32_t i;
+      if (TryStrToInt(t, i)) return i != 0;
       double d;
       if (TryStrToFloat(t, d, fs)) return d != 0;
       break;
