@@ -8,13 +8,28 @@
 #include <cstdio>
 
 #include "apps/tarvo-host/HostPage.h"
+#include "platform/Guard.h"
 
 #ifndef TARVO_HOST_DEFAULT_LIBRARY
 #define TARVO_HOST_DEFAULT_LIBRARY ""
 #endif
 
+namespace {
+// Last line of defence: an exception that escaped a handler is dropped here instead of
+// unwinding through Qt's event loop.
+class HostApplication : public QApplication {
+ public:
+  using QApplication::QApplication;
+  bool notify(QObject* receiver, QEvent* event) override {
+    bool handled = false;
+    Guarded([&] { handled = QApplication::notify(receiver, event); });
+    return handled;
+  }
+};
+}  // namespace
+
 int main(int argc, char** argv) {
-  QApplication app(argc, argv);
+  HostApplication app(argc, argv);
   std::vector<std::string> args(argv + 1, argv + argc);
   HostOptions options;
   std::string error;

@@ -15,6 +15,10 @@ class IClassFactory : public IUnknown {
   virtual HRESULT LockServer(bool lock) = 0;
 };
 
+// A control answers QueryInterface for IID_IDispatch (its properties and methods),
+// IID_IEventSource (its events) and IID_IWidgetObject; the host finds it through the
+// ProgID "TarvoProj.TarvoX" that DllRegisterServer writes.
+//
 // Answered by a control so its host can place and size it.
 class IWidgetObject : public IUnknown {
  public:
@@ -43,6 +47,7 @@ class ServerObjectCount {
 
 // A factory for one class id. create returns a new object holding one reference, or
 // throws; the factory answers iid through QueryInterface and releases that reference.
+// A live factory keeps its library loaded, so a host may hold it without LockServer.
 class ClassFactory final : public IClassFactory {
  public:
   using Creator = std::function<IUnknown*(QWidget* parent)>;
@@ -58,6 +63,7 @@ class ClassFactory final : public IClassFactory {
  private:
   ClassFactory(const TGUID& clsid, Creator create);
   ~ClassFactory() override = default;
+  ServerObjectCount count_;
   TGUID clsid_;
   Creator create_;
   ULONG refs_ = 1;

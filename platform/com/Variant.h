@@ -67,6 +67,9 @@ class Variant {
   Variant(const char16_t* v) : v_(BSTR(v)) {}
   // Ambiguous: say which encoding (FromAnsi or FromUtf8).
   Variant(const char*) = delete;
+  // Any other pointer would silently become a Boolean; by-reference values use ByRef.
+  template <class T>
+  Variant(T*) = delete;
   Variant(const ComPtr<IDispatch>& d);
 
   static Variant Null();

@@ -97,29 +97,29 @@ TEST_F(LoaderTest, CreatesTheControlInsideItsParentAndDeliversEvents) {
   EXPECT_EQ(source->Unadvise(cookie), S_OK);
 }
 
-TEST_F(LoaderTest, LibraryCanUnloadOnlyWithoutObjectsAndLocks) {
+TEST_F(LoaderTest, LibraryCanUnloadOnlyWithoutObjectsFactoriesAndLocks) {
   EXPECT_EQ(lib->CanUnloadNow(), S_OK);
   ComPtr<IClassFactory> factory;
   ASSERT_EQ(GetClassObjectFromRegistry(registry, CLSID_FakeControl, IID_IClassFactory, factory.PutVoid()), S_OK);
-  ComPtr<IUnknown> a, b;
+  EXPECT_EQ(lib->CanUnloadNow(), S_FALSE);  // a held factory keeps its library
+  ComPtr<IUnknown> a, b, none;
   ASSERT_EQ(factory->CreateInstance(nullptr, IID_IUnknown, a.PutVoid()), S_OK);
   ASSERT_EQ(factory->CreateInstance(nullptr, IID_IWidgetObject, b.PutVoid()), S_OK);
-  EXPECT_EQ(lib->CanUnloadNow(), S_FALSE);
+  // A creation that fails leaves nothing alive behind.
+  EXPECT_EQ(factory->CreateInstance(nullptr, IID_IClassFactory, none.PutVoid()), E_NOINTERFACE);
+  EXPECT_FALSE(none);
+  factory->LockServer(true);
+  factory = nullptr;
   a = nullptr;
   EXPECT_EQ(lib->CanUnloadNow(), S_FALSE);
   b = nullptr;
-  EXPECT_EQ(lib->CanUnloadNow(), S_OK);
-  factory->LockServer(true);
-  EXPECT_EQ(lib->CanUnloadNow(), S_FALSE);
+  EXPECT_EQ(lib->CanUnloadNow(), S_FALSE);  // only the lock is left
+  ASSERT_EQ(lib->GetClassObject(CLSID_FakeControl, IID_IClassFactory, factory.PutVoid()), S_OK);
   factory->LockServer(false);
+  factory = nullptr;
   EXPECT_EQ(lib->CanUnloadNow(), S_OK);
-  // A failed creation leaves nothing alive.
-  ComPtr<IUnknown> none;
-  EXPECT_EQ(factory->CreateInstance(nullptr, IID_IClassFactory, none.PutVoid()), E_NOINTERFACE);
-  EXPECT_FALSE(none);
+  EXPECT_EQ(lib->GetClassObject(IID_IDispatch, IID_IClassFactory, none.PutVoid()), CLASS_E_CLASSNOTAVAILABLE);
   EXPECT_EQ(lib->CanUnloadNow(), S_OK);
-  ComPtr<IUnknown> other;
-  EXPECT_EQ(lib->GetClassObject(IID_IDispatch, IID_IClassFactory, other.PutVoid()), CLASS_E_CLASSNOTAVAILABLE);
 }
 
 TEST_F(LoaderTest, MissingOrForeignLibrariesAreReported) {
