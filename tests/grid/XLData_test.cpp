@@ -1,0 +1,252 @@
+// The "XLData" sheet stream: exact bytes of known sheets, and hostile input.
+#include <gtest/gtest.h>
+
+#include "core/ByteIO.h"
+#include "grid/XLCells.h"
+#include "grid/XLSections.h"
+#include "grid/XLSheet.h"
+#include "grid/XLStyles.h"
+
+namespace {
+
+void StyleBlock(ByteWriter& w, bool client) {
+  ByteWriter b;
+  b.U16(0x03FF);
+  b.I32(5);
+  b.Bytes("Arial");
+  b.I32(1);    // charset
+  b.I32(0);    // style
+  b.I32(-11);  // height
+  b.I32(clWindowText);
+  b.I32(946);  // TXLCString
+  b.I32(0);    // editor
+  b.I32(0);    // format index
+  for (int i = 0; i < 12; ++i) {
+    int32_t v = 0;
+    if (i == 8) v = client ? clWindow : clBtnFace;
+    if (i == 9 && !client) v = 1;
+    if (i == 11) v = client ? 0x02100000 : 0x00220000;
+    b.I32(v);
+  }
+  b.I32(255);
+  b.I32(client ? clBtnFace : 0);
+  w.I32(int32_t(b.Size() + 4));
+  w.Bytes(b.Str());
+}
+
+std::string Header() {
+  ByteWriter w;
+  w.Bytes("XLG\x16");
+  StyleBlock(w, true);
+  StyleBlock(w, false);
+  w.U8(0);  // no size lists
+  return w.Take();
+}
+
+std::string DefaultSheetBytes() {
+  ByteWriter w;
+  w.Bytes(Header());
+  for (int s = 0; s < 4; ++s) w.I32(0);
+  return w.Take();
+}
+
+// The form sheet of 360 bytes: two text cells, one of them protected.
+std::string SampleBytes() {
+  ByteWriter w;
+  w.Bytes(Header());
+  for (int s = 0; s < 3; ++s) w.I32(0);
+  w.I32(0x102);
+  auto cell = [&](int32_t col) {
+    w.I32(col);
+    w.I32(946);
+    w.I32(10);
+    w.U16(0);
+    w.I32(0);
+    w.I32(-1);
+  };
+  w.I32(0);
+  cell(0);
+  w.I32(2);
+  cell(1);
+  w.I32(-1);
+  w.I32(1);  // one row in the cell-style list
+  w.I32(2);
+  w.U8(0);
+  w.I32(0);  // count
+  w.I32(1);  // pages
+  w.I32(0);  // page 0
+  for (int i = 0; i < 16; ++i) w.I32(i == 1 ? 3 : 0);
+  return w.Take();
+}
+
+void Load(TXLSheet& sheet, const std::string& bytes) {
+  TMemoryStream m(bytes);
+  sheet.ReadXLData(m);
+}
+
+}  // namespace
+
+TEST(XLData, EmptyDefaultSheetIsTwoStylesAndFourEmptySections) {
+  TXLSheet sheet;
+  const std::string data = sheet.XLData();
+  EXPECT_EQ(data.size(), 219u);
+  EXPECT_EQ(data, DefaultSheetBytes());
+  EXPECT_EQ(GetI32LE(data.data() + 4), 99);
+  EXPECT_EQ(GetI32LE(data.data() + 103), 99);
+}
+
+TEST(XLData, SampleLoadsToItsCellsAndSavesByteForByte) {
+  const std::string sample = SampleBytes();
+  ASSERT_EQ(sample.size(), 360u);
+  TXLSheet sheet;
+  Load(sheet, sample);
+  TXLSection* client = sheet.Section(sClient);
+  EXPECT_EQ(client->CellCount(), 2);
+  TXLCell* a = sheet.FindCell(0, 0);
+  TXLCell* b = sheet.FindCell(1, 2);
+  ASSERT_TRUE(a && b);
+  EXPECT_EQ(a->GetCellClass(), &XLCStringClass);
+  EXPECT_EQ(a->Styles(), 0);
+  EXPECT_EQ(b->Styles(), CellStyleBit(csProtect));
+  EXPECT_EQ(client->GetCellStyles(TPoint{1, 2}), CellStyleBit(csProtect));
+  EXPECT_EQ(client->GetCellStyles(TPoint{2, 2}), 0);
+  EXPECT_EQ(b->Color(), clWindow);
+  EXPECT_EQ(sheet.FindCell(-1, -1), nullptr);
+  EXPECT_EQ(sheet.BaseTitleStyle()->Frame(), frFlatUp);
+  EXPECT_FALSE(sheet.Modified());
+  EXPECT_EQ(sheet.XLData(), sample);
+}
+
+TEST(XLData, VersionByteIsIgnoredAndWrongSignatureRestoresPosition) {
+  std::string other = SampleBytes();
+  other[3] = char(0x7F);
+  TXLSheet sheet;
+  Load(sheet, other);
+  EXPECT_EQ(sheet.Section(sClient)->CellCount(), 2);
+
+  TMemoryStream bad(std::string("XLH\x16") + SampleBytes().substr(4));
+  bad.SetPosition(0);
+  try {
+    sheet.ReadXLData(bad);
+    FAIL() << "a wrong signature was accepted";
+  } catch (const EXLGridError& e) {
+    EXPECT_STREQ(e.what(), "Unknown XLGrid stream format!");
+  }
+  EXPECT_EQ(bad.Position(), 0);
+}
+
+TEST(XLData, EveryTruncationIsAFormatError) {
+  const std::string sample = SampleBytes();
+  for (size_t n = 0; n < sample.size(); ++n) {
+    TXLSheet sheet;
+    EXPECT_THROW(Load(sheet, sample.substr(0, n)), EXLGridError) << "cut at " << n;
+  }
+}
+
+TEST(XLData, BadSizesAndCountsAreFormatErrors) {
+  const std::string sample = SampleBytes();
+  auto patched = [&](size_t offset, int32_t v) {
+    std::string s = sample;
+    PutI32LE(s.data() + offset, v);
+    return s;
+  };
+  const size_t client = 4 + 99 + 99 + 1 + 12;
+  const size_t firstCellBlock = client + 4 + 4 + 4 + 4;
+  TXLSheet sheet;
+  EXPECT_THROW(Load(sheet, patched(4, -8)), EXLGridError);            // style block size
+  EXPECT_THROW(Load(sheet, patched(4, 100000)), EXLGridError);        // past the end
+  EXPECT_THROW(Load(sheet, patched(firstCellBlock, -8)), EXLGridError);  // would loop forever
+  EXPECT_THROW(Load(sheet, patched(firstCellBlock, 2)), EXLGridError);
+  EXPECT_THROW(Load(sheet, patched(client + 4, -5)), EXLGridError);   // row index
+  // Merged areas announced by the million in a short stream.
+  std::string areas = sample.substr(0, client);
+  ByteWriter w;
+  w.I32(1);
+  w.I32(0x7FFFFFFF);
+  areas += w.Str();
+  EXPECT_THROW(Load(sheet, areas), EXLGridError);
+}
+
+TEST(XLData, UnknownClassesAndLongerBlocksAreSkippedBySize) {
+  // Cell (0,0) of an unknown class and (1,0) with four extra bytes of a newer tail.
+  ByteWriter w;
+  w.Bytes(Header());
+  for (int s = 0; s < 3; ++s) w.I32(0);
+  w.I32(2);
+  w.I32(0);
+  w.I32(0);
+  w.I32(12345);
+  w.I32(8);
+  w.I32(77);
+  w.I32(1);
+  w.I32(946);
+  w.I32(18);
+  w.U16(0);
+  w.I32(4);
+  w.Bytes("abcd");
+  w.I32(99);
+  w.I32(-1);
+  w.I32(-1);
+  TXLSheet sheet;
+  Load(sheet, w.Str());
+  EXPECT_EQ(sheet.FindCell(0, 0), nullptr);
+  EXPECT_EQ(sheet.GetAsString(1, 0), "abcd");
+}
+
+TEST(XLData, WrittenSheetReadsBackEqual) {
+  TXLSheet sheet;
+  sheet.SetCount(sCols, 8);
+  sheet.SetCount(sRows, 30);
+  sheet.SetTitleCount(sRows, 2);
+  sheet.SetSize(2, sCols, 90);
+  sheet.SetSize(4, sRows, 40);
+  sheet.SetVisible(4, sRows, false);
+  TXLSection* client = sheet.Section(sClient);
+  client->PutCell(TPoint{0, 0}, &XLCIntegerClass)->SetAsInteger(42);
+  client->PutCell(TPoint{1, 0}, &XLCDoubleClass)->SetAsFloat(2.5);
+  TXLCell* text = sheet.GetCell(3, 5);
+  text->SetAsString(Cp936("金额"));
+  text->SetHint("amount");
+  text->SetColor(clRed);
+  text->SetHorzAlign(haRight);
+  text->Font().SetStyle(fsBold);
+  text->SetLine(sLeft, TXLLine{2, clBlue});
+  sheet.GetCell(2, -1)->SetAsString("title");
+  TXLProRange range(client, TRect{4, 6, 7, 8});
+  ASSERT_TRUE(range.Merge(false));
+  sheet.BaseClientStyle()->SetColor(clYellow);
+
+  const std::string data = sheet.XLData();
+  TXLSheet copy;
+  copy.SetCount(sCols, 8);
+  copy.SetCount(sRows, 30);
+  copy.SetTitleCount(sRows, 2);
+  Load(copy, data);
+  EXPECT_EQ(copy.GetValue(0, 0).AsInteger(), 42);
+  EXPECT_EQ(copy.GetValue(1, 0).AsFloat(), 2.5);
+  TXLCell* t = copy.FindCell(3, 5);
+  ASSERT_NE(t, nullptr);
+  EXPECT_EQ(t->GetAsString(), Cp936("金额"));
+  EXPECT_EQ(t->Hint(), "amount");
+  EXPECT_EQ(t->Color(), clRed);
+  EXPECT_EQ(t->HorzAlign(), haRight);
+  EXPECT_EQ(t->Font().Style(), fsBold);
+  EXPECT_EQ(t->GetLine(sLeft), (TXLLine{2, clBlue}));
+  EXPECT_EQ(copy.GetAsString(2, -1), "title");
+  EXPECT_EQ(copy.GetSize(2, sCols), 90);
+  EXPECT_FALSE(copy.IsVisible(4, sRows));
+  EXPECT_EQ(copy.GetRealSize(4, sRows), 40);
+  EXPECT_TRUE(copy.Section(sClient)->IsUnionRect(TRect{4, 6, 7, 8}));
+  // A position without its own colour shows the base style's.
+  EXPECT_EQ(ColorFromItem(copy.Section(sClient)->GetItem(ilColor, 1, 5)), clYellow);
+  EXPECT_EQ(copy.XLData(), data);
+}
+
+TEST(XLData, SectionsFollowTheCounts) {
+  TXLSheet sheet;
+  sheet.SetTitleCount(sRows, 0);
+  // No title rows: neither the sCols nor the sTitle record is written.
+  EXPECT_EQ(sheet.XLData().size(), 219u - 8u);
+  sheet.SetCount(sCols, 0);
+  EXPECT_EQ(sheet.XLData().size(), 219u - 12u);  // only sRows is left
+}
