@@ -366,7 +366,7 @@ bool TryStrToFloat(std::string_view text, double& out, const TFormatSettings& fs
   const auto res = std::from_chars(norm.data(), norm.data() + norm.size(), v);
   if (res.ec == std::errc::result_out_of_range) {
     // Too small to hold is zero; too large is an error.
-    if (std::fabs(v) == 0 || norm.find("e-") != std::string::npos) {
+    if (norm.find("e-") != std::string::npos) {
       out = 0;
       return true;
     }
