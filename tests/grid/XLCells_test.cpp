@@ -1,0 +1,243 @@
+// Typed cells: values, display texts through their formats, stream tails and actions.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "core/DateTime.h"
+#include "grid/XLCells.h"
+#include "grid/XLSections.h"
+#include "grid/XLSheet.h"
+
+namespace {
+
+// Records what a cell draws.
+struct RecordingCanvas : IXLCanvas {
+  std::vector<std::string> calls;
+  void SetFont(const TFont&) override {}
+  int32_t DrawText(const AnsiString& text, TRect& r, uint32_t flags) override {
+    if (flags & DT_CALCRECT) return 10;
+    calls.push_back("text " + text + " " + std::to_string(r.Top));
+    return 10;
+  }
+  TSize TextExtent(const AnsiString& text) override { return TSize{int32_t(text.size()) * 6, 10}; }
+  void DrawCheckBox(const TRect& r, bool checked) override {
+    calls.push_back(std::string("check ") + (checked ? "on " : "off ") + std::to_string(r.Width()));
+  }
+  void DrawEdge(const TRect&, TXLEdge e, bool) override {
+    calls.push_back(e == TXLEdge::RaisedInner ? "edge raised" : "edge sunken");
+  }
+  void FillRect(const TRect&, TColor) override {}
+  void Line(TPoint, TPoint, TColor, int w) override { calls.push_back("line " + std::to_string(w)); }
+  void DrawGraphic(const AnsiString& cls, const std::string&, const TRect& r) override {
+    calls.push_back("graphic " + cls + " " + std::to_string(r.Width()) + "x" + std::to_string(r.Height()));
+  }
+};
+
+template <class T>
+T* Put(TXLSheet& sheet, const TXLCellClass& cls, int32_t col, int32_t row) {
+  return static_cast<T*>(sheet.Section(sClient)->PutCell(TPoint{col, row}, &cls));
+}
+
+// Whether the cell's stream body ends with the given class tail.
+::testing::AssertionResult EndsWithTail(const TXLCell& cell, const std::string& tail) {
+  TMemoryStream m;
+  TXLWriter w(m);
+  cell.WriteData(w);
+  if (m.Data().size() >= tail.size() && m.Data().compare(m.Data().size() - tail.size(), tail.size(), tail) == 0)
+    return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "body has " << m.Data().size() << " bytes, tail differs";
+}
+
+}  // namespace
+
+TEST(XLCells, ClassIdsAndFormatIndexes) {
+  XLRegisterCellClasses();
+  const std::pair<const TXLCellClass*, int32_t> ids[] = {
+      {&XLCStringClass, 946},   {&XLCStringsClass, 1061}, {&XLCIntegerClass, 1033}, {&XLCDoubleClass, 918},
+      {&XLCCurrencyClass, 1158}, {&XLCDateTimeClass, 1096}, {&XLCBooleanClass, 1019}, {&XLCPictureClass, 1047},
+      {&XLCUrlClass, 622},      {&XLCGroupClass, 840},     {&XLCFormulaClass, 1041}};
+  for (auto [cls, id] : ids) {
+    EXPECT_EQ(TXLManager::ClassId(cls), id) << cls->ClassName();
+    EXPECT_EQ(CellClassById(id), cls);
+  }
+  EXPECT_EQ(XLManager().Formats(&XLCDoubleClass)->at(10), "0.00%");
+  EXPECT_EQ(XLManager().EditorCount(&XLCStringsClass), 3);
+  EXPECT_EQ(XLManager().EditorCount(&XLCUrlClass), 0);
+}
+
+TEST(XLCells, NumbersShowThroughTheirMasks) {
+  TXLSheet sheet;
+  auto* d = Put<TXLCDouble>(sheet, XLCDoubleClass, 0, 0);
+  d->SetAsFloat(0.125);
+  d->SetFormat("0.00%");
+  EXPECT_EQ(d->GetText(), "12.50%");
+  d->SetAsFloat(1234.5);
+  d->SetFormat("#,##0.00|s");
+  EXPECT_EQ(d->GetText(), "1,234.50");
+  d->SetFormat("");
+  EXPECT_EQ(d->GetText(), "1234.5");
+  auto* c = Put<TXLCCurrency>(sheet, XLCCurrencyClass, 1, 0);
+  c->SetAsCurrency(123450000);
+  c->SetFormat("0.00");
+  EXPECT_EQ(c->GetText(), "12345.00");
+  EXPECT_TRUE(EndsWithTail(*c, std::string("\x90\xB2\x5B\x07\0\0\0\0", 8)));
+  auto* i = Put<TXLCInteger>(sheet, XLCIntegerClass, 2, 0);
+  i->SetValue(TXLVariant("17"));
+  EXPECT_EQ(i->GetAsInteger(), 17);
+  EXPECT_TRUE(EndsWithTail(*i, std::string("\x11\0\0\0", 4)));
+  EXPECT_THROW(i->SetValue(TXLVariant("seventeen")), EXLVariantError);
+  EXPECT_EQ(i->GetAsInteger(), 17);
+}
+
+TEST(XLCells, DatesAndBooleansChooseTheirMaskPart) {
+  TXLSheet sheet;
+  auto* d = Put<TXLCDateTime>(sheet, XLCDateTimeClass, 0, 0);
+  d->SetFormat("DD/MM/YYYY");
+  EXPECT_EQ(d->GetText(), "");
+  d->SetFormat("DD/MM/YYYY;-");
+  EXPECT_EQ(d->GetText(), "-");
+  d->SetAsDateTime(EncodeDate(2024, 3, 5));
+  EXPECT_EQ(d->GetText(), "05-03-2024");  // "/" is the locale date separator
+  d->SetValue(TXLVariant("2024-1-2"));
+  EXPECT_EQ(d->GetAsDateTime(), EncodeDate(2024, 1, 2));
+  EXPECT_THROW(d->SetAsString("not a date"), EConvertError);
+  EXPECT_EQ(d->GetAsDateTime(), EncodeDate(2024, 1, 2));
+
+  auto* b = Put<TXLCBoolean>(sheet, XLCBooleanClass, 1, 0);
+  b->SetFormat("True;False");
+  EXPECT_EQ(b->GetText(), "False");
+  b->SetFormat("Yes;No");
+  b->SetAsBoolean(true);
+  EXPECT_EQ(b->GetText(), "Yes");
+  EXPECT_TRUE(EndsWithTail(*b, std::string("\1\0\0\0", 4)));
+  b->SetFormat("");
+  b->SetAsBoolean(false);
+  RecordingCanvas canvas;
+  b->Draw(canvas, TRect{0, 0, 60, 15});
+  EXPECT_EQ(canvas.calls, std::vector<std::string>{"check off 13"});
+}
+
+TEST(XLCells, TextCellsAndTheWriteNotifyRule) {
+  TXLSheet sheet;
+  int changes = 0;
+  sheet.OnCellChanged = [&](TXLSheet*, TPoint p) {
+    EXPECT_EQ(p, (TPoint{0, 0}));
+    ++changes;
+  };
+  auto* s = Put<TXLCString>(sheet, XLCStringClass, 0, 0);
+  s->SetStyles(CellStyleBit(csNotify));
+  s->SetAsString("abc");
+  s->SetAsString("abc");
+  EXPECT_EQ(changes, 1);
+  s->SetStyles(CellStyleBit(csNotify) | CellStyleBit(csWriteNotify));
+  s->SetAsString("abc");
+  EXPECT_EQ(changes, 2);
+  s->SetFormat("(000)");
+  EXPECT_EQ(s->GetText(), "(abc)");
+  EXPECT_TRUE(EndsWithTail(*s, std::string("\3\0\0\0abc", 7)));
+
+  auto* l = Put<TXLCStrings>(sheet, XLCStringsClass, 1, 0);
+  l->SetAsString("one\r\ntwo\nthree");
+  EXPECT_EQ(l->Items().size(), 3u);
+  EXPECT_EQ(l->GetAsString(), "one\r\ntwo\r\nthree");
+  l->SetAsInteger(5);
+  EXPECT_EQ(l->GetText(), "");
+  l->SetAsInteger(1);
+  EXPECT_EQ(l->GetText(), "two");
+  EXPECT_TRUE(EndsWithTail(*l, std::string("\0\0\0\0\1\0\0\0\x11\0\0\0one\r\ntwo\r\nthree\r\n", 29)));
+}
+
+TEST(XLCells, PictureTailKeepsTheGraphicBytes) {
+  TXLSheet sheet;
+  auto* p = Put<TXLCPicture>(sheet, XLCPictureClass, 0, 0);
+  EXPECT_TRUE(EndsWithTail(*p, std::string(1, '\0')));
+  TXLPicture pic{"TIcon", std::string("\0\0\1\0raw", 7)};
+  p->SetPicture(pic);
+  EXPECT_TRUE(EndsWithTail(*p, std::string("\1\5TIcon", 7) + pic.Data));
+
+  TMemoryStream m;
+  TXLWriter w(m);
+  w.WriteBlock([&] { p->WriteData(w); });
+  auto* q = Put<TXLCPicture>(sheet, XLCPictureClass, 1, 0);
+  m.SetPosition(0);
+  TXLReader r(m);
+  EXPECT_TRUE(r.ReadBlock([&] { q->ReadData(r); }));
+  EXPECT_EQ(q->Picture(), pic);
+}
+
+TEST(XLCells, ActionsRespectEditRightsAndLinkSchemes) {
+  TXLSheet sheet;
+  auto* b = Put<TXLCBoolean>(sheet, XLCBooleanClass, 0, 0);
+  char key = ' ';
+  b->KeyPress(key);
+  EXPECT_TRUE(b->GetAsBoolean());
+  EXPECT_EQ(key, 0);
+  b->SetStyles(CellStyleBit(csReadOnly));
+  b->Execute();
+  EXPECT_TRUE(b->GetAsBoolean());
+
+  std::vector<AnsiString> opened;
+  TXLCUrl::ShellOpen() = [&](const AnsiString& link) { opened.push_back(link); };
+  auto* u = Put<TXLCUrl>(sheet, XLCUrlClass, 1, 0);
+  u->SetAsString("http://example.org/A?B");
+  u->Execute();
+  u->SetAsString("C:\\Windows\\system32\\cmd.exe");
+  u->Execute();
+  u->SetAsString("file:///etc/passwd");
+  u->Execute();
+  u->SetFormat("|mailto:Someone@Example.org");
+  u->Execute();
+  TXLCUrl::ShellOpen() = nullptr;
+  EXPECT_EQ(opened, (std::vector<AnsiString>{"http://example.org/A?B", "mailto:Someone@Example.org"}));
+}
+
+TEST(XLCells, GroupBarsHideAndShowWhatTheyGovern) {
+  TXLSheet sheet;
+  sheet.SetCount(sRows, 10);
+  TXLSection* client = sheet.Section(sClient);
+  // A vertical bar over rows 0-5 in column 0: it governs rows 1..5.
+  auto* g = Put<TXLCGroup>(sheet, XLCGroupClass, 0, 0);
+  g->SetRect(TRect{0, 0, 1, 6});
+  g->SetAsBoolean(true);
+  // A collapsed bar inside the area applies itself again when the outer one collapses.
+  auto* inner = static_cast<TXLCGroup*>(client->PutCell(TPoint{1, 2}, &XLCGroupClass));
+  inner->SetRect(TRect{1, 2, 2, 8});
+  g->SetAsBoolean(false);
+  for (int32_t r = 1; r < 8; ++r) EXPECT_FALSE(sheet.IsVisible(r, sRows)) << r;
+  EXPECT_TRUE(sheet.IsVisible(0, sRows));
+  EXPECT_TRUE(sheet.IsVisible(8, sRows));
+  g->Execute();
+  for (int32_t r = 1; r < 6; ++r) EXPECT_TRUE(sheet.IsVisible(r, sRows)) << r;
+  RecordingCanvas canvas;
+  g->SetAsBoolean(false);
+  g->Draw(canvas, TRect{0, 0, 15, 90});
+  EXPECT_EQ(canvas.calls, (std::vector<std::string>{"line 2", "edge sunken", "text - 0"}));
+}
+
+TEST(XLCells, FormulaCellsKeepTextValueAndErrors) {
+  TXLSheet sheet;
+  auto* f = Put<TXLCFormula>(sheet, XLCFormulaClass, 0, 0);
+  f->SetAsString("==1+1");
+  EXPECT_EQ(f->Formula(), "1+1");
+  EXPECT_EQ(f->GetAsString(), "=1+1");
+  f->SetAsFloat(3);
+  EXPECT_EQ(f->Formula(), "");
+  EXPECT_EQ(f->GetAsString(), "3");
+
+  TXLSheet::Evaluator() = [&](TXLSheet& s, const AnsiString& text, TXLVariant& result, bool) {
+    if (text == "1/0") throw EZeroDivide("Division by zero");
+    if (text == "A1") s.Calculate(text, f, result, false);  // reaches itself again
+    if (text == "X()") throw EXLUnknown("Unknown Identifier: X()", 0);
+    if (text == "2*3") result = TXLVariant(6.0);
+  };
+  f->SetAsString("=2*3");
+  EXPECT_EQ(f->GetText(), "6");
+  f->SetAsString("=1/0");
+  EXPECT_EQ(f->GetText(), "#DIV/0!");
+  f->SetAsString("=A1");
+  EXPECT_EQ(f->GetText(), "#CIRCULAR!");
+  f->SetAsString("=X()");
+  EXPECT_EQ(f->GetText(), "#NAME!");
+  TXLSheet::Evaluator() = nullptr;
+  EXPECT_TRUE(EndsWithTail(*f, std::string("\0\0\0\0\0\0\x18\x40\3\0\0\0X()", 15)));
+}
