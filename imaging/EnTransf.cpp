@@ -587,11 +587,27 @@ std::vector<std::vector<Contributor>> BuildContributors(int destSize, int srcSiz
   return list;
 }
 
-inline uint8_t ToByte(float v) {
-  if (v > 255.0f) return 255;
-  if (v < 0.0f) return 0;
-  return uint8_t(__builtin_nearbyintf(v));
+typedef float Lanes4 __attribute__((vector_size(16)));
+
+// Clamps to 0..255 and rounds half to even: adding and taking away 2^23 leaves
+// the nearest integer under the default rounding mode.
+inline float RoundByte(float v) {
+  if (v > 255.0f) return 255.0f;
+  if (v < 0.0f) return 0.0f;
+  const float shifted = v + 8388608.0f;
+  return shifted - 8388608.0f;
 }
+
+inline uint8_t ToByte(float v) { return uint8_t(RoundByte(v)); }
+
+struct ByteToFloat {
+  float v[256];
+  ByteToFloat() {
+    for (int i = 0; i < 256; ++i) v[i] = float(i);
+  }
+  float operator[](uint8_t i) const { return v[i]; }
+};
+const ByteToFloat kByteToFloat;
 
 }  // namespace
 
@@ -618,57 +634,85 @@ void TResizeTransform::Resample(const TDibGraphic& src, TDibGraphic& dest) {
   if (dw < 2 || dh < 2) throw EImagingError("Destination graphic too small");
   const int steps = sh + dh + 2;
   Progress(0, 0, steps);
-  TDibGraphic work;
-  work.NewImage(dw, sh, ifTrueColor, nullptr, 0, 0);
+  // The intermediate image (destination width, source height) holds whole
+  // channel values, kept as floats so the vertical pass needs no conversion.
+  const size_t workLen = size_t(dw) * 3;
+  const size_t workStride = (workLen + 3) & ~size_t(3);
+  std::vector<Lanes4> work(workStride / 4 * size_t(sh));
+  auto workRow = [&](int y) { return reinterpret_cast<float*>(&work[size_t(y) * workStride / 4]); };
   const auto columns = BuildContributors(dw, sw, Filter);
   Progress(1, 0, steps);
 
-  std::vector<float> rowf(size_t(sw) * 3);
-  std::vector<uint8_t> rowb(src.ImageFormat() == ifTrueColor ? 0 : size_t(sw) * 3);
-  for (int y = 0; y < sh; ++y) {
-    Progress(1 + y, 0, steps);
-    const uint8_t* s;
-    if (src.ImageFormat() == ifTrueColor) {
-      s = src.ScanLine(y);
-    } else {
-      src.ReadRowRGB(y, rowb.data());
-      s = rowb.data();
+  // Rows are filtered in blocks, interleaved so that one weight is applied to
+  // the same pixel of every row in the block at once; each sum still adds its
+  // terms in contributor order.
+  constexpr int kBlock = 8;
+  constexpr int kLanes = 3 * kBlock;
+  constexpr int kVectors = kLanes / 4;
+  std::vector<Lanes4> block(size_t(sw) * kVectors);
+  std::vector<uint8_t> converted(src.ImageFormat() == ifTrueColor ? 0 : size_t(sw) * 3 * kBlock);
+  static const uint8_t kBlank[3] = {0, 0, 0};
+  for (int y0 = 0; y0 < sh; y0 += kBlock) {
+    const int rowsInBlock = std::min(kBlock, sh - y0);
+    const uint8_t* rowPtr[kBlock];
+    for (int r = 0; r < kBlock; ++r) {
+      if (r >= rowsInBlock) {
+        rowPtr[r] = nullptr;
+        continue;
+      }
+      Progress(1 + y0 + r, 0, steps);
+      if (src.ImageFormat() == ifTrueColor) {
+        rowPtr[r] = src.ScanLine(y0 + r);
+      } else {
+        uint8_t* buf = converted.data() + size_t(r) * sw * 3;
+        src.ReadRowRGB(y0 + r, buf);
+        rowPtr[r] = buf;
+      }
     }
-    for (size_t k = 0; k < rowf.size(); ++k) rowf[k] = float(s[k]);
-    uint8_t* out = work.ScanLine(y);
+    for (int r = 0; r < kBlock; ++r) {
+      const uint8_t* p = rowPtr[r] ? rowPtr[r] : kBlank;
+      const int step = rowPtr[r] ? 3 : 0;
+      float* d = reinterpret_cast<float*>(block.data()) + r;
+      for (int x = 0; x < sw; ++x, p += step, d += kLanes) {
+        d[0] = kByteToFloat[p[0]];
+        d[kBlock] = kByteToFloat[p[1]];
+        d[2 * kBlock] = kByteToFloat[p[2]];
+      }
+    }
     for (int i = 0; i < dw; ++i) {
-      float b = 0, g = 0, r = 0;
+      Lanes4 acc[kVectors] = {};
       for (const Contributor& c : columns[size_t(i)]) {
         if (c.weight == 0.0f) continue;
-        const float* p = &rowf[size_t(c.n) * 3];
-        b += c.weight * p[0];
-        g += c.weight * p[1];
-        r += c.weight * p[2];
+        const Lanes4* p = &block[size_t(c.n) * kVectors];
+        const Lanes4 w = {c.weight, c.weight, c.weight, c.weight};
+        for (int k = 0; k < kVectors; ++k) acc[k] += w * p[k];
       }
-      out[i * 3 + 0] = ToByte(b);
-      out[i * 3 + 1] = ToByte(g);
-      out[i * 3 + 2] = ToByte(r);
+      const float* sums = reinterpret_cast<const float*>(acc);
+      for (int r = 0; r < rowsInBlock; ++r) {
+        float* out = workRow(y0 + r) + i * 3;
+        for (int c = 0; c < 3; ++c) out[c] = RoundByte(sums[c * kBlock + r]);
+      }
     }
   }
 
   const auto rows = BuildContributors(dh, sh, Filter);
   Progress(1 + sh, 0, steps);
-  const size_t len = size_t(dw) * 3;
-  std::vector<float> acc(len);
-  std::vector<uint8_t> line(len);
+  const size_t vectors = workStride / 4;
+  std::vector<Lanes4> acc(vectors);
+  std::vector<uint8_t> line(workLen);
   const bool direct = dest.ImageFormat() == ifTrueColor;
   for (int y = 0; y < dh; ++y) {
     Progress(2 + sh + y, 0, steps);
-    std::fill(acc.begin(), acc.end(), 0.0f);
+    std::fill(acc.begin(), acc.end(), Lanes4{0, 0, 0, 0});
     for (const Contributor& c : rows[size_t(y)]) {
       if (c.weight == 0.0f) continue;
-      const uint8_t* s = work.ScanLine(c.n);
-      const float w = c.weight;
-      float* a = acc.data();
-      for (size_t k = 0; k < len; ++k) a[k] += w * float(s[k]);
+      const Lanes4* s = &work[size_t(c.n) * vectors];
+      const Lanes4 w = {c.weight, c.weight, c.weight, c.weight};
+      for (size_t k = 0; k < vectors; ++k) acc[k] += w * s[k];
     }
+    const float* sums = reinterpret_cast<const float*>(acc.data());
     uint8_t* out = direct ? dest.ScanLine(y) : line.data();
-    for (size_t k = 0; k < len; ++k) out[k] = ToByte(acc[k]);
+    for (size_t k = 0; k < workLen; ++k) out[k] = ToByte(sums[k]);
     if (!direct) dest.WriteRowRGB(y, line.data());
   }
 }

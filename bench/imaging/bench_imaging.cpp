@@ -1,0 +1,120 @@
+// Resize and black-and-white conversion on the sizes a scan produces: a
+// 4928 x 3279 photo down to 852 x 567 with every filter, and an A4 300-dpi grey
+// page dithered to black and white. `--write DIR` saves both inputs (PPM/PGM)
+// so another program can be timed on exactly the same pixels.
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "imaging/EnTransf.h"
+
+namespace {
+
+constexpr int kPhotoW = 4928, kPhotoH = 3279, kThumbW = 852, kThumbH = 567;
+constexpr int kPageW = 2480, kPageH = 3508;
+
+uint32_t Noise(uint32_t& s) {
+  s = s * 1664525u + 1013904223u;
+  return s >> 24;
+}
+
+const TDibGraphic& Photo() {
+  static TDibGraphic img;
+  if (img.IsEmpty()) {
+    img.NewImage(kPhotoW, kPhotoH, ifTrueColor, nullptr, 300, 300);
+    uint32_t s = 12345;
+    for (int y = 0; y < kPhotoH; ++y) {
+      uint8_t* row = img.ScanLine(y);
+      for (int x = 0; x < kPhotoW; ++x) {
+        double v = 0.5 + 0.25 * std::sin(x * 0.01) * std::cos(y * 0.013);
+        row[x * 3 + 0] = uint8_t(std::min(255.0, 255 * v * y / kPhotoH + Noise(s) / 8));
+        row[x * 3 + 1] = uint8_t(std::min(255.0, 255 * v + Noise(s) / 8));
+        row[x * 3 + 2] = uint8_t(std::min(255.0, 255 * v * x / kPhotoW + Noise(s) / 8));
+      }
+    }
+  }
+  return img;
+}
+
+// A page of dark "text" strokes on a light, slightly noisy background.
+const TDibGraphic& Page() {
+  static TDibGraphic img;
+  if (img.IsEmpty()) {
+    img.NewImage(kPageW, kPageH, ifGray256, nullptr, 300, 300);
+    uint32_t s = 777;
+    for (int y = 0; y < kPageH; ++y) {
+      uint8_t* row = img.ScanLine(y);
+      const bool textLine = (y / 12) % 4 != 3 && y > 200 && y < kPageH - 200;
+      for (int x = 0; x < kPageW; ++x) {
+        int v = 225 + int(Noise(s) % 24);
+        if (textLine && x > 180 && x < kPageW - 180 && ((x / 7 + y / 12) % 5 == 0)) v = 40;
+        v -= (x + y) % 97 / 3;  // uneven lighting
+        row[x] = uint8_t(v);
+      }
+    }
+  }
+  return img;
+}
+
+void BM_Resize(benchmark::State& state) {
+  const TDibGraphic& src = Photo();
+  TResizeTransform t;
+  t.Interpolate = true;
+  t.Filter = TResizeFilter(state.range(0));
+  t.Width = kThumbW;
+  t.Height = kThumbH;
+  state.SetLabel(ResizeFilterName(t.Filter));
+  TDibGraphic dest;
+  for (auto _ : state) {
+    t.ApplyOnDest(src, dest);
+    benchmark::DoNotOptimize(dest.Bits());
+  }
+}
+BENCHMARK(BM_Resize)->DenseRange(rfTriangle, rfMitchell)->Unit(benchmark::kMillisecond);
+
+void BM_FloydSteinbergPage(benchmark::State& state) {
+  const TDibGraphic& src = Page();
+  TImageFormatTransform t;
+  t.DestImageFormat = ifBlackWhite;
+  t.Dither = true;
+  TDibGraphic dest;
+  for (auto _ : state) {
+    t.ApplyOnDest(src, dest);
+    benchmark::DoNotOptimize(dest.Bits());
+  }
+}
+BENCHMARK(BM_FloydSteinbergPage)->Unit(benchmark::kMillisecond);
+
+bool WriteInputs(const std::string& dir) {
+  const TDibGraphic& photo = Photo();
+  std::FILE* f = std::fopen((dir + "/photo.ppm").c_str(), "wb");
+  if (!f) return false;
+  std::fprintf(f, "P6\n%d %d\n255\n", kPhotoW, kPhotoH);
+  std::string row(size_t(kPhotoW) * 3, '\0');
+  for (int y = 0; y < kPhotoH; ++y) {
+    std::memcpy(row.data(), photo.ScanLine(y), row.size());
+    SwapRedBlue(row.data(), int(row.size()));
+    std::fwrite(row.data(), 1, row.size(), f);
+  }
+  std::fclose(f);
+  const TDibGraphic& page = Page();
+  f = std::fopen((dir + "/page.pgm").c_str(), "wb");
+  if (!f) return false;
+  std::fprintf(f, "P5\n%d %d\n255\n", kPageW, kPageH);
+  for (int y = 0; y < kPageH; ++y) std::fwrite(page.ScanLine(y), 1, size_t(kPageW), f);
+  std::fclose(f);
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc == 3 && std::string(argv[1]) == "--write") return WriteInputs(argv[2]) ? 0 : 1;
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}
