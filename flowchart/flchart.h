@@ -19,8 +19,8 @@ class TFcChart;
 class TFcObject;
 class TFcConnection;
 
-constexpr TColor fcDefaultChartColor = static_cast<TColor>(0xFF000005);  // clWindow
-constexpr TColor fcDefaultFontColor = static_cast<TColor>(0xFF000008);   // clWindowText
+constexpr TColor fcDefaultChartColor = clWindow;
+constexpr TColor fcDefaultFontColor = clWindowText;
 
 struct TFcSize {
   int32_t cx = 0, cy = 0;

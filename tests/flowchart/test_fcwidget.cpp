@@ -1,0 +1,156 @@
+// The chart window: what it paints, and mouse, keyboard and zoom through real Qt events.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QImage>
+#include <QMouseEvent>
+#include <QScrollBar>
+#include <QTest>
+
+#include "FcSample.h"
+#include "flowchart/ui/FlowChart.h"
+
+namespace {
+
+QApplication& App() {
+  static int argc = 1;
+  static char name[] = "test_fcwidget";
+  static char* argv[] = {name, nullptr};
+  static QApplication* app = new QApplication(argc, argv);
+  return *app;
+}
+
+struct Window : ::testing::Test {
+  TFlowChart* w = nullptr;
+  void SetUp() override {
+    App();
+    w = new TFlowChart;
+    w->resize(640, 400);
+    w->show();
+    QApplication::setActiveWindow(w);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(w));
+  }
+  void TearDown() override { delete w; }
+  QImage Shot() { return w->viewport()->grab().toImage(); }
+  QColor At(int x, int y) { return Shot().pixelColor(x, y); }
+  void Send(QEvent::Type t, QPoint p, Qt::MouseButton b, Qt::MouseButtons held, Qt::KeyboardModifiers m = {}) {
+    QMouseEvent e(t, QPointF(p), w->viewport()->mapToGlobal(QPointF(p)), b, held, m);
+    QApplication::sendEvent(w->viewport(), &e);
+  }
+  void Drag(QPoint from, QPoint to) {
+    Send(QEvent::MouseButtonPress, from, Qt::LeftButton, Qt::LeftButton);
+    QPoint mid = (from + to) / 2;
+    Send(QEvent::MouseMove, mid, Qt::NoButton, Qt::LeftButton);
+    Send(QEvent::MouseMove, to, Qt::NoButton, Qt::LeftButton);
+    Send(QEvent::MouseButtonRelease, to, Qt::LeftButton, Qt::NoButton);
+  }
+  void Click(QPoint p) {
+    Send(QEvent::MouseButtonPress, p, Qt::LeftButton, Qt::LeftButton);
+    Send(QEvent::MouseButtonRelease, p, Qt::LeftButton, Qt::NoButton);
+  }
+  bool DarkNear(const QImage& img, int x, int y) {
+    for (int dy = -1; dy <= 1; ++dy)
+      for (int dx = -1; dx <= 1; ++dx)
+        if (img.pixelColor(x + dx, y + dy).lightness() < 100) return true;
+    return false;
+  }
+};
+
+const QColor kWhite(255, 255, 255), kBlack(0, 0, 0), kYellow(255, 255, 200), kNavy(0, 0, 128);
+
+}  // namespace
+
+TEST_F(Window, PaintsShapesLinesAndScreenshot) {
+  w->resize(920, 420);
+  BuildSampleChart(*w);
+  QImage img = Shot();
+  // The ellipse (object 2 at 356,16 130x70, line width 3): fill, outline, and the corner
+  // outside it left in the chart's colour.
+  EXPECT_EQ(img.pixelColor(371, 51), kYellow);
+  EXPECT_EQ(img.pixelColor(357, 51), kNavy);
+  EXPECT_EQ(img.pixelColor(358, 18), kWhite);
+  // The hexagon's corner is outside its shape; its middle is filled white.
+  EXPECT_EQ(img.pixelColor(698, 168), kWhite);
+  // The connection from object 0 to object 1 runs along y = 51 between x = 145 and 186.
+  EXPECT_TRUE(DarkNear(img, 165, 51));
+  // The raised edge of object 1 uses the 3-D colours, not the shape colour.
+  EXPECT_NE(img.pixelColor(186, 50), kNavy);
+  const QByteArray dir = qgetenv("TARVO_BUILD_DIR");
+  if (!dir.isEmpty()) img.save(QString::fromLocal8Bit(dir) + "/flowchart_sample.png");
+}
+
+TEST_F(Window, ZoomScalesPaintingAndScrollRange) {
+  TFcObject* a = w->CreateObject(100, 100, 100, 50, stRectangle);
+  a->SetBkColor(RGB(255, 255, 200));
+  EXPECT_EQ(At(150, 125), kYellow);
+  w->SetZoom(200);
+  EXPECT_EQ(At(150, 125), kWhite);  // outside the doubled object
+  EXPECT_EQ(At(300, 250), kYellow);
+  EXPECT_EQ(w->horizontalScrollBar()->maximum(), 400 - w->viewport()->width() > 200 ? 0 : 200);
+  EXPECT_EQ(w->verticalScrollBar()->minimum(), 200);
+  a->SetBounds(0, 0, 1000, 500);
+  w->SetZoom(0);  // fit: 95% of the viewport width
+  EXPECT_EQ(w->RealZoom(), w->viewport()->width() * 95 / 1000);
+  EXPECT_EQ(w->horizontalScrollBar()->maximum(), w->horizontalScrollBar()->minimum());
+  w->resize(200, 150);  // re-fits for the smaller window
+  QApplication::processEvents();
+  EXPECT_EQ(w->RealZoom(), w->viewport()->width() * 95 / 1000);
+  EXPECT_LE(a->ZoomedRect().Right, w->viewport()->width());
+  EXPECT_EQ(At(5, 5), kYellow);
+}
+
+TEST_F(Window, ClickSelectsAndShowsHandles) {
+  TFcObject* a = w->CreateObject(100, 100, 100, 50, stRectangle);
+  EXPECT_EQ(At(98, 98), kWhite);
+  Click({150, 125});
+  EXPECT_TRUE(a->Selected());
+  EXPECT_TRUE(w->hasFocus());
+  QImage img = Shot();
+  EXPECT_EQ(img.pixelColor(98, 98), kBlack);   // top-left handle
+  EXPECT_EQ(img.pixelColor(201, 151), kBlack); // bottom-right handle
+  w->clearFocus();  // hidden selection without focus
+  EXPECT_EQ(At(98, 98), kWhite);
+}
+
+TEST_F(Window, DragMovesObjectAndRepaints) {
+  TFcObject* a = w->CreateObject(100, 100, 100, 50, stRectangle);
+  a->SetBkColor(RGB(255, 255, 200));
+  Click({150, 125});
+  Drag({150, 125}, {190, 165});
+  EXPECT_EQ(a->Left(), 140);
+  EXPECT_EQ(a->Top(), 140);
+  QImage img = Shot();
+  EXPECT_EQ(img.pixelColor(120, 120), kWhite);  // where it was
+  EXPECT_EQ(img.pixelColor(230, 180), kYellow); // where it is
+}
+
+TEST_F(Window, DragConnectionEndToAnotherObject) {
+  TFcObject* a = w->CreateObject(50, 50, 100, 50, stRectangle);
+  TFcObject* b = w->CreateObject(350, 50, 100, 50, stRectangle);
+  TFcObject* d = w->CreateObject(350, 250, 100, 50, stRectangle);
+  TFcConnection* k = w->CreateConnection(a, b, 6, 14);  // (149,75) to (350,75)
+  Click({250, 75});
+  ASSERT_TRUE(k->Selected());
+  Drag({350, 75}, {395, 255});  // the end onto d, near its top middle
+  EXPECT_EQ(k->Dest(), d);
+  EXPECT_EQ(k->DestPoint(), 2);
+  EXPECT_EQ(b->ConnectionCount(), 0);
+  EXPECT_EQ(k->RealPoints().back(), (TPoint{400, 250}));
+  QImage img = Shot();
+  EXPECT_TRUE(DarkNear(img, 274, 162));  // on the new line from (149,75) to (400,250)
+  EXPECT_FALSE(DarkNear(img, 250, 75));  // the old line is gone
+}
+
+TEST_F(Window, KeyboardNavigatesAndDeletes) {
+  TFcObject* a = w->CreateObject(100, 100, 60, 40, stEllipse);
+  TFcObject* b = w->CreateObject(300, 100, 60, 40, stEllipse);
+  Click({130, 120});
+  QTest::keyClick(w, Qt::Key_Right);
+  EXPECT_TRUE(b->Selected());
+  EXPECT_FALSE(a->Selected());
+  QTest::keyClick(w, Qt::Key_Right, Qt::AltModifier);
+  EXPECT_EQ(b->Left(), 301);
+  QTest::keyClick(w, Qt::Key_Delete);
+  EXPECT_EQ(w->ObjectCount(), 1);
+  EXPECT_EQ(At(330, 120), kWhite);
+}
