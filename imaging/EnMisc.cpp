@@ -101,3 +101,15 @@ std::string CreateTempFile(const std::string& prefix, const std::string& extensi
 }
 
 void RaiseLzwNotSupported() { throw EImagingError("LZW compression not supported"); }
+
+AnsiString DateToStrFmt(const AnsiString& format, TDateTime date) {
+  TFormatSettings fs = DefaultFormatSettings();
+  fs.ShortDateFormat = format;
+  return DateToStr(date, fs);
+}
+
+AnsiString TimeToStrFmt(const AnsiString& format, TDateTime time) {
+  TFormatSettings fs = DefaultFormatSettings();
+  fs.LongTimeFormat = format;
+  return TimeToStr(time, fs);
+}

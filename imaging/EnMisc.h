@@ -6,6 +6,7 @@
 #include <string>
 
 #include "core/AnsiString.h"
+#include "core/DateTime.h"
 #include "core/Exception.h"
 
 class EImagingError : public Exception {
@@ -65,3 +66,8 @@ std::string AddBackslash(const std::string& path);
 std::string CreateTempFile(const std::string& prefix, const std::string& extension);
 
 [[noreturn]] void RaiseLzwNotSupported();
+
+// A date (time) in the given short date (long time) format, leaving the
+// process-wide settings untouched.
+AnsiString DateToStrFmt(const AnsiString& format, TDateTime date);
+AnsiString TimeToStrFmt(const AnsiString& format, TDateTime time);

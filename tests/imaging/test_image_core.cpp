@@ -328,6 +328,11 @@ TEST(Misc, ProgressRoundingAndNames) {
   EXPECT_NE(t.find("/En"), std::string::npos);
   EXPECT_EQ(t.substr(t.size() - 4), ".tif");
   EXPECT_IMAGING_ERROR(RaiseLzwNotSupported(), "LZW compression not supported");
+  const TDateTime when = EncodeDate(2024, 3, 7) + EncodeTime(9, 5, 4, 0);
+  const AnsiString before = DefaultFormatSettings().ShortDateFormat;
+  EXPECT_EQ(DateToStrFmt("yyyy:mm:dd", when) + " " + TimeToStrFmt("hh:nn:ss", when),
+            "2024:03:07 09:05:04");
+  EXPECT_EQ(DefaultFormatSettings().ShortDateFormat, before);
   int shown = 0, restored = 0;
   SetWaitCursorHooks([&] { ++shown; }, [&] { ++restored; });
   BeginWaitCursor();
