@@ -119,7 +119,8 @@ void TXLSheet::TruncateSections(TXLAxis axis, bool title, int32_t count) {
 }
 
 void TXLSheet::SetCount(TXLAxis axis, int32_t n) {
-  n = std::max(n, 0);
+  // Lines beyond the last index a sparse list can hold cannot exist.
+  n = std::clamp(n, 0, XLMaxIndex + 1);
   TXLSizeList& list = SizeList(axis, 1);
   if (n != list.Count()) {
     if (n < list.Count()) TruncateSections(axis, false, n);
@@ -130,7 +131,7 @@ void TXLSheet::SetCount(TXLAxis axis, int32_t n) {
 }
 
 void TXLSheet::SetTitleCount(TXLAxis axis, int32_t n) {
-  n = std::max(n, 0);
+  n = std::clamp(n, 0, XLMaxIndex + 1);
   TXLSizeList& list = SizeList(axis, 0);
   if (n != list.Count()) {
     if (n < list.Count()) TruncateSections(axis, true, n);
@@ -514,6 +515,7 @@ void TXLSheet::ReadXLData(TStream& stream) {
       const auto& which = kMaskLists[bit % 4];
       TXLSizeList& list = bit < 4 ? SizeList(which.axis, which.part) : SavedList(which.axis, which.part);
       list.LoadFromStream(stream);
+      if (list.Count() > XLMaxIndex + 1) list.SetCount(XLMaxIndex + 1);
     }
     for (int s = 0; s < 4; ++s) {
       TXLSection& section = *sections_[s];
@@ -565,4 +567,130 @@ std::string TXLSheet::XLData() const {
   TMemoryStream m;
   WriteXLData(m);
   return m.TakeData();
+}
+
+// ---- the component stream ----
+
+namespace {
+constexpr const char* kMarginNames[4] = {"PrintMarginLeft", "PrintMarginTop", "PrintMarginRight",
+                                         "PrintMarginBottom"};
+
+TXLAxes AxesFromSet(const std::vector<AnsiString>& names) {
+  TXLAxes axes = 0;
+  for (const AnsiString& n : names) {
+    if (n == "sCols") axes |= AxisBit(sCols);
+    if (n == "sRows") axes |= AxisBit(sRows);
+  }
+  return axes;
+}
+}  // namespace
+
+void TXLSheet::ResetProperties() {
+  title_.clear();
+  author_.clear();
+  for (int32_t& m : margins_) m = 0;
+  printMode_ = pmNormal;
+  printScale_ = 100;
+  printHidden_ = false;
+  printTitles_ = AxisBit(sCols) | AxisBit(sRows);
+  printGridLines_ = false;
+  readOnly_ = false;
+  background_.clear();
+  colMaxWidth_ = rowMaxHeight_ = 0;
+  SetDefSize(sCols, 60);
+  SetDefSize(sRows, 15);
+  SetCount(sCols, 5);
+  SetCount(sRows, 5);
+  SetTitleCount(sCols, 1);
+  SetTitleCount(sRows, 1);
+}
+
+void TXLSheet::ApplyProperty(const AnsiString& name, const TPropValue& v) {
+  if (name == "Author") return SetAuthor(v.AsString());
+  if (name == "Title") return SetTitle(v.AsString());
+  for (int i = 0; i < 4; ++i)
+    if (name == kMarginNames[i]) return SetPrintMargin(i, int32_t(v.AsInteger()));
+  if (name == "PrintMode") return SetPrintMode(v.AsIdent() == "pmCustom" ? pmCustom : pmNormal);
+  if (name == "PrintScale") return SetPrintScale(int32_t(std::clamp<int64_t>(v.AsInteger(), 0, kMaxPrintScale)));
+  if (name == "PrintHidden") return SetPrintHidden(v.AsBoolean());
+  if (name == "PrintTitles") return SetPrintTitles(AxesFromSet(v.AsSet()));
+  if (name == "PrintGridLines") return SetPrintGridLines(v.AsBoolean());
+  auto count = [&] { return int32_t(std::clamp<int64_t>(v.AsInteger(), 0, XLMaxIndex + 1)); };
+  auto size = [&] { return int32_t(std::clamp<int64_t>(v.AsInteger(), INT32_MIN, INT32_MAX)); };
+  if (name == "ColCount") return SetCount(sCols, count());
+  if (name == "RowCount") return SetCount(sRows, count());
+  if (name == "TitleCols") return SetTitleCount(sCols, count());
+  if (name == "TitleRows") return SetTitleCount(sRows, count());
+  if (name == "ColDefWidth") return SetDefSize(sCols, size());
+  if (name == "RowDefHeight") return SetDefSize(sRows, size());
+  if (name == "ColMaxWidth") return SetMaxSize(sCols, size());
+  if (name == "RowMaxHeight") return SetMaxSize(sRows, size());
+  if (name == "ReadOnly") return SetReadOnly(v.AsBoolean());
+  if (name == "Background.Data") return SetBackground(v.AsBinary());
+  if (name == "XLData") {
+    TMemoryStream m(v.AsBinary());
+    ReadXLData(m);
+  }
+  // Anything else (the styler reference, properties of newer writers) is passed over.
+}
+
+void TXLSheet::LoadFromStream(TStream& stream) {
+  TComponentData data;
+  try {
+    data = ReadComponentStream(stream);
+  } catch (const EReadError& e) {
+    throw EXLGridError(e.Message());
+  }
+  BeginUpdate();
+  const bool wasLoading = loading_;
+  loading_ = true;
+  try {
+    Name = data.Name;
+    for (auto& s : sections_) s->Clear();
+    for (auto& l : sizes_) l->Clear();
+    for (auto& l : saved_) l->Clear();
+    ResetProperties();
+    for (const TComponentProperty& p : data.Properties) ApplyProperty(p.Name, p.Value);
+  } catch (const EReadError& e) {
+    loading_ = wasLoading;
+    EndUpdate();
+    throw EXLGridError(e.Message());
+  } catch (...) {
+    loading_ = wasLoading;
+    EndUpdate();
+    throw;
+  }
+  loading_ = wasLoading;
+  changed_ = true;
+  EndUpdate();
+  SetModified(false);
+}
+
+void TXLSheet::SaveToStream(TStream& stream) const {
+  TComponentData c;
+  c.ClassName = "TXLSheet";
+  c.Name = Name;
+  c.AddString("Author", author_, AnsiString());
+  c.AddString("Title", title_, AnsiString());
+  for (int i = 0; i < 4; ++i) c.AddInteger(kMarginNames[i], margins_[i], 0);
+  c.AddIdent("PrintMode", printMode_ == pmCustom ? "pmCustom" : "pmNormal", AnsiString("pmNormal"));
+  c.AddInteger("PrintScale", printScale_, 100);
+  c.AddBoolean("PrintHidden", printHidden_, false);
+  std::vector<AnsiString> titles;
+  if (printTitles_ & AxisBit(sCols)) titles.push_back("sCols");
+  if (printTitles_ & AxisBit(sRows)) titles.push_back("sRows");
+  c.AddSet("PrintTitles", titles, std::vector<AnsiString>{"sCols", "sRows"});
+  c.AddBoolean("PrintGridLines", printGridLines_, false);
+  c.AddInteger("ColCount", ColCount(), 5);
+  c.AddInteger("ColDefWidth", GetDefSize(sCols), 60);
+  c.AddInteger("ColMaxWidth", colMaxWidth_, 0);
+  c.AddInteger("RowCount", RowCount(), 5);
+  c.AddInteger("RowDefHeight", GetDefSize(sRows), 15);
+  c.AddInteger("RowMaxHeight", rowMaxHeight_, 0);
+  c.AddInteger("TitleCols", TitleCols(), 1);
+  c.AddInteger("TitleRows", TitleRows(), 1);
+  if (!background_.empty()) c.Add("Background.Data", TPropValue::Binary(background_));
+  c.AddBoolean("ReadOnly", readOnly_, false);
+  c.Add("XLData", TPropValue::Binary(XLData()));
+  WriteComponentStream(stream, c);
 }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/Streams.h"
+#include "grid/ComponentStream.h"
 #include "grid/XLGrids.h"
 #include "grid/XLLists.h"
 
@@ -165,6 +166,8 @@ class TXLSheet : public TXLSheetHooks {
   TXLCellTextEvent OnGetCellHint, OnSetCellHint;
 
  private:
+  void ResetProperties();
+  void ApplyProperty(const AnsiString& name, const TPropValue& value);
   void SizingStep(int32_t index, TXLAxis axis, int32_t size, IXLSheetUser* from);
   TXLSizeList& ListFor(int32_t index, TXLAxis axis, int& part, int32_t& local) const;
   void TruncateSections(TXLAxis axis, bool title, int32_t count);
