@@ -250,3 +250,80 @@ TEST(XLData, SectionsFollowTheCounts) {
   sheet.SetCount(sCols, 0);
   EXPECT_EQ(sheet.XLData().size(), 219u - 12u);  // only sRows is left
 }
+
+TEST(SheetComponentStream, SavedSheetLoadsBackEqualAndSavesTheSameBytes) {
+  TXLSheet sheet;
+  sheet.SetTitle(Cp936("收文登记"));
+  sheet.SetAuthor("oa");
+  sheet.SetCount(sCols, 12);
+  sheet.SetCount(sRows, 40);
+  sheet.SetTitleCount(sCols, 0);
+  sheet.SetDefSize(sCols, 72);
+  sheet.SetPrintScale(80);
+  sheet.SetPrintMargin(1, 10);
+  sheet.SetPrintTitles(AxisBit(sRows));
+  sheet.SetReadOnly(true);
+  sheet.SetSize(11, sCols, 150);
+  sheet.SetAsString(11, 39, "last");
+  sheet.GetCell(3, 3)->SetStyles(CellStyleBit(csReadOnly));
+  sheet.Section(sClient)->PutCell(TPoint{2, 2}, &XLCFormulaClass)->SetAsString("=A1*2");
+
+  TMemoryStream saved;
+  sheet.SaveToStream(saved);
+  EXPECT_EQ(saved.Data().substr(0, 4), "TPF0");
+
+  TXLSheet copy;
+  copy.SetCount(sRows, 3);  // whatever the sheet held before is replaced
+  saved.SetPosition(0);
+  copy.LoadFromStream(saved);
+  EXPECT_EQ(copy.Title(), sheet.Title());
+  EXPECT_EQ(copy.Author(), "oa");
+  EXPECT_EQ(copy.ColCount(), 12);
+  EXPECT_EQ(copy.RowCount(), 40);
+  EXPECT_EQ(copy.TitleCols(), 0);
+  EXPECT_EQ(copy.TitleRows(), 1);
+  EXPECT_EQ(copy.GetDefSize(sCols), 72);
+  EXPECT_EQ(copy.GetSize(11, sCols), 150);
+  EXPECT_EQ(copy.PrintScale(), 80);
+  EXPECT_EQ(copy.PrintMode(), pmCustom);
+  EXPECT_EQ(copy.PrintMargin(1), 10);
+  EXPECT_EQ(copy.PrintTitles(), AxisBit(sRows));
+  EXPECT_TRUE(copy.ReadOnly());
+  EXPECT_EQ(copy.GetAsString(11, 39), "last");
+  EXPECT_EQ(copy.FindCell(3, 3)->Styles(), CellStyleBit(csReadOnly));
+  EXPECT_EQ(copy.GetAsString(2, 2), "=A1*2");
+  EXPECT_FALSE(copy.Modified());
+
+  TMemoryStream again;
+  copy.SaveToStream(again);
+  EXPECT_EQ(again.Data(), saved.Data());
+}
+
+TEST(SheetComponentStream, SampleInItsEnvelopeAndBrokenEnvelopes) {
+  TComponentData c;
+  c.ClassName = "TXLSheet";
+  c.Name = "XLSheet1";
+  c.AddInteger("ColCount", 3);
+  c.AddInteger("RowCount", 4);
+  c.Add("OnCellChanged", TPropValue::Ident("XLSheetCellChanged"));
+  c.Add("Styler", TPropValue::Ident("XLStyler1"));
+  c.Add("XLData", TPropValue::Binary(SampleBytes()));
+  const std::string bytes = ComponentStreamBytes(c);
+  TXLSheet sheet;
+  TMemoryStream m(bytes);
+  sheet.LoadFromStream(m);
+  EXPECT_EQ(sheet.Name, "XLSheet1");
+  EXPECT_EQ(sheet.ColCount(), 3);
+  EXPECT_EQ(sheet.Section(sClient)->CellCount(), 2);
+  EXPECT_EQ(sheet.XLData(), SampleBytes());
+
+  for (size_t n = 0; n < bytes.size(); ++n) {
+    TXLSheet s;
+    TMemoryStream cut(bytes.substr(0, n));
+    EXPECT_THROW(s.LoadFromStream(cut), EXLGridError) << "cut at " << n;
+  }
+  TComponentData wrong = c;
+  wrong.Properties[0].Value = TPropValue::String("five");
+  TMemoryStream w(ComponentStreamBytes(wrong));
+  EXPECT_THROW(sheet.LoadFromStream(w), EXLGridError);
+}
