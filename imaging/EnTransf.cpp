@@ -10,6 +10,8 @@
 
 namespace {
 
+constexpr double kPi = 3.14159265358979323846;
+
 inline int Round(double x) { return static_cast<int>(RoundHalfEven(x)); }
 
 void NewLike(const TDibGraphic& src, TDibGraphic& dest, int width, int height, int format) {
@@ -271,7 +273,7 @@ void TRotateTransform::ApplyOnDest(const TDibGraphic& src, TDibGraphic& dest) {
     return;
   }
 
-  const double theta = M_PI * Angle / 180.0;
+  const double theta = kPi * Angle / 180.0;
   const int cx = w / 2, cy = h / 2;
   const int cornersX[4] = {0, 0, w - 1, w - 1}, cornersY[4] = {0, h - 1, h - 1, 0};
   int minX = 0, maxX = 0, minY = 0, maxY = 0;
@@ -418,7 +420,7 @@ void TContrastTransform::Apply(TDibGraphic& image) {
   const double d = Increase ? 1 : -1;
   MapLightness(
       image,
-      [d](double l) { return l + ((std::sin((l - 0.5) * M_PI) + 1) * 0.5 - l) * d * 0.5; },
+      [d](double l) { return l + ((std::sin((l - 0.5) * kPi) + 1) * 0.5 - l) * d * 0.5; },
       [this](int v, int a, int b) { Progress(v, a, b); });
   Progress(100, 0, 100);
 }
@@ -518,7 +520,7 @@ float ResizeFilterSupport(TResizeFilter filter) {
 namespace {
 double Sinc(double x) {
   if (x == 0) return 1;
-  x *= M_PI;
+  x *= kPi;
   return std::sin(x) / x;
 }
 }  // namespace
