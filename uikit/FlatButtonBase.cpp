@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCursor>
 #include <QDialog>
+#include <QKeySequence>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QTimer>
@@ -45,7 +46,19 @@ TFlatButtonBase::~TFlatButtonBase() {
 void TFlatButtonBase::SetCaption(const QString& c) {
   if (c == caption_) return;
   caption_ = c;
+  if (shortcutId_) releaseShortcut(shortcutId_);
+  shortcutId_ = 0;
+  const QKeySequence key = QKeySequence::mnemonic(c);
+  if (!key.isEmpty()) shortcutId_ = grabShortcut(key);
   update();
+}
+
+bool TFlatButtonBase::event(QEvent* e) {
+  if (e->type() == QEvent::Shortcut) {
+    if (isEnabled()) DialogChar();
+    return true;
+  }
+  return TFlatControl::event(e);
 }
 
 void TFlatButtonBase::SetColorIndex(int i, TColor c) {

@@ -90,6 +90,11 @@ class TFlatButtonBase : public TFlatControl {
 
   TFlatNotifyEvent OnClick, OnDblClick, OnMouseEnter, OnMouseLeave;
 
+ protected:
+  // The caption's accelerator was pressed (Alt + the letter after '&').
+  virtual void DialogChar() { Click(); }
+  bool event(QEvent* e) override;
+
  signals:
   void clicked();
 
@@ -129,6 +134,7 @@ class TFlatButtonBase : public TFlatControl {
 
   TFlatHoverClass& cls_;
   QString caption_;
+  int shortcutId_ = 0;
   TColor colors_[5] = {0xE1EAEB, 0xC5D6D9, 0x8396A0, clWhite, clBlack};
   TAdvColors adv_[3] = {10, 10, 50};
   bool useAdvColors_ = false;

@@ -18,6 +18,11 @@ void TFlatButton::SetDefault(bool v) {
   update();
 }
 
+void TFlatButton::DialogChar() {
+  if (GroupIndex() != 0) SetDown(true);
+  Click();
+}
+
 void TFlatButton::SetTabStop(bool v) { setFocusPolicy(v ? Qt::StrongFocus : Qt::ClickFocus); }
 
 void TFlatButton::paintEvent(QPaintEvent*) {

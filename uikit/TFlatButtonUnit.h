@@ -15,6 +15,7 @@ class TFlatButton : public TFlatButtonBase {
   void SetTabStop(bool v);
 
  protected:
+  void DialogChar() override;
   void paintEvent(QPaintEvent*) override;
   void mousePressEvent(QMouseEvent* e) override;
   void keyPressEvent(QKeyEvent* e) override;

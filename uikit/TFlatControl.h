@@ -27,6 +27,8 @@ class TFlatControl : public QWidget {
   virtual void ParentColorChanged() { update(); }
   // Called by EndLoad.
   virtual void Loaded() { update(); }
+  // A class's own default colour, shown once ParentColor is switched off.
+  void SetStoredColor(TColor c) { color_ = c; }
   void changeEvent(QEvent* e) override;
 
  private:

@@ -5,6 +5,7 @@
 #include <QPixmap>
 
 TFlatPanel::TFlatPanel(QWidget* parent) : TFlatControl(parent) {
+  SetStoredColor(clBtnFace);
   setGeometry(0, 0, 185, 41);
 }
 

@@ -130,7 +130,7 @@ class TXPMenuStyle : public QProxyStyle {
     if (!mi || (ct != CT_MenuItem && ct != CT_MenuBarItem) || Excluded(mi, w, true))
       return QProxyStyle::sizeFromContents(ct, opt, size, w);
     if (mi->menuItemType == QStyleOptionMenuItem::Separator) return {size.width(), 4};
-    const QFontMetrics fm(owner_->Font());
+    const QFontMetrics fm(owner_->MenuFont());
     QString caption = mi->text, shortcut;
     const int tab = caption.indexOf(QLatin1Char('\t'));
     if (tab >= 0) {
@@ -257,7 +257,7 @@ class TXPMenuStyle : public QProxyStyle {
       const bool dark = (GetRValue(ic) + GetBValue(ic)) / 2 < 151 && GetGValue(ic) < 201;
       text = dark ? XPLighten(pal.IconColumn, 90) : owner_->FontColor();
     }
-    p->setFont(owner_->Font());
+    p->setFont(owner_->MenuFont());
     p->setPen(Q(text));
     p->drawText(RectLTRB(L, T, selected ? R - 7 : R, B),
                 Qt::AlignCenter | Qt::TextShowMnemonic | Qt::TextSingleLine, mi.text);
@@ -343,7 +343,7 @@ class TXPMenuStyle : public QProxyStyle {
     TColor text = owner_->FontColor();
     if (selected) text = pal.SelectionFont;
     if (!enabled) text = pal.Disabled;
-    p->setFont(owner_->Font());
+    p->setFont(owner_->MenuFont());
     const int align = (rtl ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter |
                       Qt::TextShowMnemonic | Qt::TextSingleLine;
     const QString shown = QStringLiteral(" ") + caption;
@@ -466,6 +466,8 @@ TXPStyler::~TXPStyler() {
 }
 
 const QFont& TXPStyler::Font() const { return *font_; }
+
+QFont TXPStyler::MenuFont() const { return useSystemColors_ ? SystemMenuFont() : *font_; }
 
 void TXPStyler::SetFont(const QFont& f) {
   *font_ = f;

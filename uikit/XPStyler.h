@@ -107,6 +107,8 @@ class TXPStyler : public QObject {
   void SetGrayLevel(uint8_t v) { grayLevel_ = v; }
   const QFont& Font() const;
   void SetFont(const QFont& f);
+  // The font menus are drawn with: the system menu font while UseSystemColors.
+  QFont MenuFont() const;
   TColor FontColor() const { return fontColor_; }
   void SetFontColor(TColor c) { fontColor_ = c; }
 

@@ -78,6 +78,23 @@ TEST_F(ButtonFixture, ModalResultEndsAModalDialogOnly) {
   EXPECT_EQ(form.property("ModalResult").toInt(), 1);
 }
 
+TEST_F(ButtonFixture, AcceleratorClicksAndPressesGroupedButton) {
+  TFlatButton ok(&form), tab(&form);
+  ok.SetCaption(QString::fromUtf8("确定(&Y)"));
+  tab.SetCaption("&Tab");
+  tab.SetGroupIndex(4);
+  int clicks = 0;
+  ok.OnClick = [&](QObject*) { ++clicks; };
+  Activate();
+  QTest::keyClick(&form, Qt::Key_Y, Qt::AltModifier);
+  EXPECT_EQ(clicks, 1);
+  QTest::keyClick(&form, Qt::Key_T, Qt::AltModifier);
+  EXPECT_TRUE(tab.Down());
+  ok.setEnabled(false);
+  QTest::keyClick(&form, Qt::Key_Y, Qt::AltModifier);
+  EXPECT_EQ(clicks, 1) << "a disabled button ignores its accelerator";
+}
+
 TEST_F(ButtonFixture, HoverTakeOverAndActiveWindow) {
   TFlatButton a(&form), b(&form);
   b.move(50, 0);
