@@ -153,3 +153,45 @@ TEST(PackedDib, ExportRoundTrips) {
   TDibGraphic empty;
   EXPECT_THROW(empty.SaveToPackedDIB(), EImagingError);
 }
+
+TEST(PackedDib, MutatedAndTruncatedBlocksNeverReadOutside) {
+  std::vector<std::string> seeds;
+  {
+    TDibGraphic img;
+    img.NewImage(7, 5, ifColor16, nullptr, 0, 0);
+    seeds.push_back(img.SaveToPackedDIB());
+  }
+  ByteWriter rle = Header(6, 3, 8, 1, 2, 12);
+  Quad(rle, 0, 0, 0);
+  Quad(rle, 9, 9, 9);
+  for (uint8_t v : {4, 1, 0, 3, 1, 0, 1, 0, 0, 2, 1, 1}) rle.U8(v);
+  seeds.push_back(rle.Str());
+  ByteWriter bf = Header(3, -2, 32, 3, 0);
+  for (uint32_t m : {0xFF0000u, 0xFF00u, 0xFFu}) bf.U32(m);
+  bf.Zeros(24);
+  seeds.push_back(bf.Str());
+
+  uint32_t state = 99;
+  for (const std::string& seed : seeds) {
+    for (size_t len = 0; len < seed.size(); ++len) {
+      TDibGraphic img;
+      try {
+        img.AssignFromHDIB(seed.data(), len);
+      } catch (const Exception&) {
+      }
+    }
+    for (int round = 0; round < 3000; ++round) {
+      std::string m = seed;
+      for (int k = 0; k < 3; ++k) {
+        state = state * 1103515245u + 12345u;
+        m[(state >> 8) % m.size()] = char(state >> 24);
+      }
+      TDibGraphic img;
+      try {
+        img.AssignFromHDIB(m.data(), m.size());
+        ASSERT_FALSE(img.IsEmpty());
+      } catch (const Exception&) {
+      }
+    }
+  }
+}
