@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QDialog>
+#include <QPainter>
 #include <QTimer>
 #include <QtTest/QTest>
 
@@ -150,6 +151,46 @@ TEST_F(ButtonFixture, FacePixelsByState) {
   QTest::mousePress(&btn, Qt::LeftButton, {}, {5, 5});
   QTest::mouseRelease(&btn, Qt::LeftButton, {}, {40, 5});
   EXPECT_EQ(clicks, 1) << "the right edge column is outside";
+}
+
+namespace {
+// A parent that paints its left half red and its right half blue.
+struct SplitParent : QWidget {
+  void paintEvent(QPaintEvent*) override {
+    QPainter p(this);
+    p.fillRect(0, 0, width() / 2, height(), Qt::red);
+    p.fillRect(width() / 2, 0, width() - width() / 2, height(), Qt::blue);
+  }
+};
+}  // namespace
+
+TEST_F(ButtonFixture, TransparentModesShowTheParentUnderneath) {
+  SplitParent parent;
+  parent.resize(100, 40);
+  TFlatButton btn(&parent);
+  btn.setGeometry(40, 5, 30, 30);
+  btn.SetTransparentMode(tmAlways);
+  QImage img = Grab(&btn);
+  EXPECT_EQ(PixelAt(img, 5, 15), clRed);    // parent x = 45
+  EXPECT_EQ(PixelAt(img, 15, 15), clBlue);  // parent x = 55
+  img = Grab(&parent);
+  EXPECT_EQ(PixelAt(img, 45, 20), clRed);
+  EXPECT_EQ(PixelAt(img, 40, 5), 0x8396A0) << "the frame is still drawn";
+  // Not focused mode fills its face once hovered.
+  btn.SetTransparentMode(tmNotFocused);
+  parent.show();
+  QApplication::setActiveWindow(&parent);
+  btn.setFocus();
+  ASSERT_TRUE(btn.Hover());
+  EXPECT_EQ(PixelAt(Grab(&btn), 5, 15), btn.ColorFocused());
+  // The speed button leaves the area alone: the parent shows through.
+  TFlatSpeedButton speed(&parent);
+  speed.setGeometry(40, 5, 30, 30);
+  speed.SetTransparentMode(tmAlways);
+  btn.hide();
+  img = Grab(&parent);
+  EXPECT_EQ(PixelAt(img, 45, 20), clRed);
+  EXPECT_EQ(PixelAt(img, 55, 20), clBlue);
 }
 
 TEST_F(ButtonFixture, GlyphStripAndDisabledEmboss) {

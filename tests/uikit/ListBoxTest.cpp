@@ -91,6 +91,9 @@ TEST(FlatListBox, SelectionPixelsAndItemsBeyond256) {
   PressAt(&box, box.RowRects().back().center());
   EXPECT_EQ(box.ItemIndex(), 259);
   EXPECT_FALSE(box.Selected(259));
+  // A shorter refill brings the rows back into view.
+  box.SetItems(Numbers(3));
+  EXPECT_EQ(box.TopIndex(), 0);
 }
 
 TEST(FlatListBox, KeysWheelAndArrows) {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QLabel>
+#include <QPainter>
 #include <QPointer>
 #include <QPushButton>
 #include <QScreen>
@@ -35,6 +36,31 @@ TEST(AlphaWindow, StoresWhileDisabledAndFollowsItsWindow) {
   TAlphaWindow::SetLayeredWindowsAvailable(true);
   EXPECT_FALSE(aw.Enabled());
   EXPECT_DOUBLE_EQ(b.windowOpacity(), 1.0);
+}
+
+namespace {
+struct HalfKeyed : QWidget {
+  void paintEvent(QPaintEvent*) override {
+    QPainter p(this);
+    p.fillRect(0, 0, width() / 2, height(), QColor(255, 0, 255));
+    p.fillRect(width() / 2, 0, width() - width() / 2, height(), Qt::gray);
+  }
+};
+}  // namespace
+
+TEST(AlphaWindow, ColourKeyLeavesOnlyOtherPixels) {
+  TestApp();
+  HalfKeyed w;
+  w.resize(40, 20);
+  TAlphaWindow aw(&w);
+  aw.SetKeyColor(RGB(255, 0, 255));
+  aw.SetFlag(AlphaFlag(awColorRef));
+  aw.SetEnabled(true);
+  EXPECT_FALSE(w.mask().contains(QPoint(5, 5)));
+  EXPECT_TRUE(w.mask().contains(QPoint(30, 5)));
+  EXPECT_DOUBLE_EQ(w.windowOpacity(), 1.0) << "no alpha without awAlpha";
+  aw.SetEnabled(false);
+  EXPECT_TRUE(w.mask().isEmpty());
 }
 
 namespace {
