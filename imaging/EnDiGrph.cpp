@@ -549,14 +549,22 @@ void DecodeRle(const uint8_t* src, size_t size, int bits, TDibGraphic& img) {
   }
 }
 
-}  // namespace
+// What the header of a packed bitmap says, checked against the block.
+struct PackedDib {
+  TBitmapInfoHeader header{};
+  int height = 0;        // always positive
+  bool topDown = false;  // a negative height stores the top row first
+  TLogPalette palette{};
+  uint32_t masks[3] = {0x00FF0000, 0x0000FF00, 0x000000FF};
+  const uint8_t* pixels = nullptr;
+  size_t available = 0;  // bytes from the pixels to the end of the block
+};
 
-void TDibGraphic::AssignFromHDIB(const void* data, size_t size) {
-  if (!data) RaiseInvalidHdib();
-  const uint8_t* base = static_cast<const uint8_t*>(data);
-  TBitmapInfoHeader h{};
+PackedDib ReadPackedDib(const uint8_t* base, size_t size) {
+  PackedDib d;
+  TBitmapInfoHeader& h = d.header;
   try {
-    ByteReader r(data, size);
+    ByteReader r(base, size);
     h.biSize = r.U32();
     h.biWidth = r.I32();
     h.biHeight = r.I32();
@@ -574,79 +582,90 @@ void TDibGraphic::AssignFromHDIB(const void* data, size_t size) {
   if (h.biSize < 40 || h.biSize > size || h.biWidth <= 0 || h.biHeight == 0 ||
       h.biHeight == INT32_MIN)
     RaiseInvalidHdib();
+  d.topDown = h.biHeight < 0;
+  d.height = d.topDown ? -h.biHeight : h.biHeight;
+
   const int bits = h.biBitCount;
-  const bool topDown = h.biHeight < 0;
-  const int height = topDown ? -h.biHeight : h.biHeight;
-  uint64_t colours = h.biClrUsed;
-  if (colours == 0 && bits <= 8) colours = 1u << bits;
-  if (bits > 8) colours = 0;
   const bool bitfields = h.biCompression == 3;
-  uint64_t offset = h.biSize + (bitfields && h.biSize == 40 ? 12 : 0);
-  const uint64_t tableOffset = offset;
-  offset += colours * 4;
-  if (offset > size) RaiseInvalidHdib();
-
-  TLogPalette pal{};
-  pal.palVersion = 0x300;
-  if (bits <= 8) {
-    uint64_t n = std::min<uint64_t>(colours, uint64_t(1) << bits);
-    pal.palNumEntries = uint16_t(n);
-    for (uint64_t i = 0; i < n; ++i) {
-      const uint8_t* q = base + tableOffset + i * 4;
-      pal.palPalEntry[i] = TPaletteEntry{q[2], q[1], q[0], 0};
-    }
-  }
-  const int format = (bits == 16 || bits == 32) ? int(ifTrueColor) : ImageFormatOfBitCount(bits);
-  auto dpi = [](int32_t pels) {
-    if (pels <= 0) return 0;
-    int64_t d = RoundHalfEven(pels / kPelsPerInch);
-    return (d < 0 || d > 65535) ? 0 : int(d);
-  };
-  const int xDpi = dpi(h.biXPelsPerMeter), yDpi = dpi(h.biYPelsPerMeter);
-  const uint8_t* pixels = base + offset;
-  const size_t available = size - size_t(offset);
-
-  if (h.biCompression == 1 || h.biCompression == 2) {
-    if ((h.biCompression == 1 && bits != 8) || (h.biCompression == 2 && bits != 4) || topDown)
-      throw EImagingError("Unsupported compression");
-    if (h.biSizeImage == 0) RaiseInvalidHdib();
-    NewImage(h.biWidth, height, format, &pal, xDpi, yDpi);
-    DecodeRle(pixels, std::min<size_t>(available, h.biSizeImage), bits, *this);
-    return;
-  }
-  if (h.biCompression != 0 && !(bitfields && (bits == 16 || bits == 32)))
-    throw EImagingError("Unsupported compression");
-
-  const int64_t srcRow = BytesPerRow(h.biWidth, bits);
-  if (srcRow <= 0 || uint64_t(srcRow) * uint64_t(height) > available) RaiseInvalidHdib();
-  NewImage(h.biWidth, height, format, bits <= 8 ? &pal : nullptr, xDpi, yDpi);
-  uint32_t masks[3] = {0x00FF0000, 0x0000FF00, 0x000000FF};
   if (bits == 16 && !bitfields) {
-    masks[0] = 0x7C00;
-    masks[1] = 0x03E0;
-    masks[2] = 0x001F;
+    d.masks[0] = 0x7C00;
+    d.masks[1] = 0x03E0;
+    d.masks[2] = 0x001F;
   }
   if (bitfields) {
     // The masks follow a 40-byte header, and sit at the same place in larger ones.
     if (size < 52) RaiseInvalidHdib();
-    for (int i = 0; i < 3; ++i) std::memcpy(&masks[i], base + 40 + i * 4, 4);
+    for (int i = 0; i < 3; ++i) std::memcpy(&d.masks[i], base + 40 + i * 4, 4);
   }
-  for (int y = 0; y < height; ++y) {
-    // Row y of the source counted from its first stored row.
-    const uint8_t* s = pixels + srcRow * y;
-    uint8_t* d = topDown ? ScanLine(y) : ScanLine(height - 1 - y);
-    if (bits == 16 || bits == 32) {
-      for (int x = 0; x < h.biWidth; ++x) {
-        uint32_t v = bits == 16 ? uint32_t(s[x * 2] | (s[x * 2 + 1] << 8))
-                                : uint32_t(s[x * 4] | (s[x * 4 + 1] << 8) | (s[x * 4 + 2] << 16) |
-                                           (uint32_t(s[x * 4 + 3]) << 24));
-        d[x * 3 + 0] = Field(v, masks[2]);
-        d[x * 3 + 1] = Field(v, masks[1]);
-        d[x * 3 + 2] = Field(v, masks[0]);
-      }
-    } else {
-      std::memcpy(d, s, size_t(rowBytes_));
+
+  uint64_t colours = bits <= 8 ? (h.biClrUsed ? h.biClrUsed : 1u << bits) : 0;
+  const uint64_t table = h.biSize + (bitfields && h.biSize == 40 ? 12 : 0);
+  const uint64_t offset = table + colours * 4;
+  if (offset > size) RaiseInvalidHdib();
+  d.palette.palVersion = 0x300;
+  if (bits <= 8) {
+    // A table longer than the depth allows is skipped over, not copied.
+    const uint64_t n = std::min<uint64_t>(colours, uint64_t(1) << bits);
+    d.palette.palNumEntries = uint16_t(n);
+    for (uint64_t i = 0; i < n; ++i) {
+      const uint8_t* q = base + table + i * 4;
+      d.palette.palPalEntry[i] = TPaletteEntry{q[2], q[1], q[0], 0};
     }
+  }
+  d.pixels = base + offset;
+  d.available = size - size_t(offset);
+  return d;
+}
+
+int DpiOfPels(int32_t pels) {
+  if (pels <= 0) return 0;
+  int64_t d = RoundHalfEven(pels / kPelsPerInch);
+  return (d < 0 || d > 65535) ? 0 : int(d);
+}
+
+// 16- and 32-bit pixels through their channel masks into blue, green, red.
+void UnpackMaskedRow(const uint8_t* s, int width, int bits, const uint32_t* masks, uint8_t* d) {
+  for (int x = 0; x < width; ++x) {
+    uint32_t v = bits == 16 ? uint32_t(s[x * 2] | (s[x * 2 + 1] << 8))
+                            : uint32_t(s[x * 4] | (s[x * 4 + 1] << 8) | (s[x * 4 + 2] << 16) |
+                                       (uint32_t(s[x * 4 + 3]) << 24));
+    d[x * 3 + 0] = Field(v, masks[2]);
+    d[x * 3 + 1] = Field(v, masks[1]);
+    d[x * 3 + 2] = Field(v, masks[0]);
+  }
+}
+
+}  // namespace
+
+void TDibGraphic::AssignFromHDIB(const void* data, size_t size) {
+  if (!data) RaiseInvalidHdib();
+  const PackedDib d = ReadPackedDib(static_cast<const uint8_t*>(data), size);
+  const TBitmapInfoHeader& h = d.header;
+  const int bits = h.biBitCount;
+  const int format = (bits == 16 || bits == 32) ? int(ifTrueColor) : ImageFormatOfBitCount(bits);
+  const int xDpi = DpiOfPels(h.biXPelsPerMeter), yDpi = DpiOfPels(h.biYPelsPerMeter);
+
+  if (h.biCompression == 1 || h.biCompression == 2) {
+    if ((h.biCompression == 1 && bits != 8) || (h.biCompression == 2 && bits != 4) || d.topDown)
+      throw EImagingError("Unsupported compression");
+    if (h.biSizeImage == 0) RaiseInvalidHdib();
+    NewImage(h.biWidth, d.height, format, &d.palette, xDpi, yDpi);
+    DecodeRle(d.pixels, std::min<size_t>(d.available, h.biSizeImage), bits, *this);
+    return;
+  }
+  if (h.biCompression != 0 && !(h.biCompression == 3 && (bits == 16 || bits == 32)))
+    throw EImagingError("Unsupported compression");
+
+  const int64_t srcRow = BytesPerRow(h.biWidth, bits);
+  if (srcRow <= 0 || uint64_t(srcRow) * uint64_t(d.height) > d.available) RaiseInvalidHdib();
+  NewImage(h.biWidth, d.height, format, bits <= 8 ? &d.palette : nullptr, xDpi, yDpi);
+  for (int y = 0; y < d.height; ++y) {
+    const uint8_t* s = d.pixels + srcRow * y;  // y-th stored row
+    uint8_t* row = d.topDown ? ScanLine(y) : ScanLine(d.height - 1 - y);
+    if (bits == 16 || bits == 32)
+      UnpackMaskedRow(s, h.biWidth, bits, d.masks, row);
+    else
+      std::memcpy(row, s, size_t(rowBytes_));
   }
 }
 
