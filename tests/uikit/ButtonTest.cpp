@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QDialog>
 #include <QPainter>
 #include <QTimer>
@@ -249,4 +250,23 @@ TEST_F(ButtonFixture, DoubleClickOnlyWhileDownAndAdvColours) {
   pal.setColor(QPalette::Window, QColor(200, 30, 30));
   form.setPalette(pal);
   EXPECT_EQ(btn.ColorBorder(), ShiftColorLightness(RGB(200, 30, 30), 0, 50, lsDarker));
+}
+
+TEST_F(ButtonFixture, SpeedButtonFollowsItsAction) {
+  QAction action("Print");
+  QPixmap icon(16, 16);
+  icon.fill(Qt::darkGreen);
+  action.setIcon(QIcon(icon));
+  int triggered = 0;
+  QObject::connect(&action, &QAction::triggered, [&] { ++triggered; });
+  TFlatSpeedButton btn(&form);
+  btn.SetAction(&action);
+  EXPECT_EQ(btn.Caption(), "Print");
+  ASSERT_FALSE(btn.Glyph().isNull());
+  EXPECT_EQ(btn.Glyph().size(), QSize(16, 16));
+  EXPECT_EQ(QColor(btn.Glyph().pixel(8, 8)), QColor(Qt::darkGreen));
+  ClickAt(&btn, {3, 3});
+  EXPECT_EQ(triggered, 1);
+  action.setEnabled(false);
+  EXPECT_FALSE(btn.isEnabled());
 }

@@ -6,6 +6,8 @@
 #include <QMenuBar>
 #include <QPointer>
 #include <QPushButton>
+#include <QToolBar>
+#include <QToolButton>
 #include <QStyleOptionMenuItem>
 #include <QVBoxLayout>
 #include <QtTest/QTest>
@@ -181,4 +183,34 @@ TEST(XPStylerPaint, ButtonsEditsAndMenuItems) {
   QStyleOptionMenuItem sep;
   sep.menuItemType = QStyleOptionMenuItem::Separator;
   EXPECT_EQ(styler.MenuStyle()->sizeFromContents(QStyle::CT_MenuItem, &sep, QSize(10, 30), nullptr).height(), 4);
+}
+
+TEST(XPStylerPaint, ToolBarButtonsByState) {
+  TestApp();
+  QWidget form;
+  auto* lay = new QVBoxLayout(&form);
+  auto* bar = new QToolBar(&form);
+  lay->addWidget(bar);
+  QAction* checked = bar->addAction("Grid");
+  checked->setCheckable(true);
+  checked->setChecked(true);
+  QAction* plain = bar->addAction("Zoom");
+  TXPStyler styler(&form);
+  styler.SetActive(true);
+  form.show();
+  auto* cb = qobject_cast<QToolButton*>(bar->widgetForAction(checked));
+  auto* pb = qobject_cast<QToolButton*>(bar->widgetForAction(plain));
+  ASSERT_TRUE(cb && pb);
+  EXPECT_TRUE(cb->autoRaise());
+  EXPECT_TRUE(styler.IsHooked(cb));
+  const TXPColors pal = styler.DerivePalette();
+  QImage img = Grab(cb);
+  EXPECT_EQ(PixelAt(img, 0, 1), ColorToRGB(pal.SelectionBorder));
+  EXPECT_EQ(PixelAt(img, 2, 3), pal.CheckedArea);
+  EXPECT_EQ(PixelAt(img, 2, 0), XPLighten(WidgetColor(bar), 16)) << "top row left unfilled";
+  img = Grab(pb);
+  EXPECT_EQ(PixelAt(img, 2, 3), XPLighten(WidgetColor(bar), 16));
+  QEvent enter(QEvent::Enter);
+  QApplication::sendEvent(pb, &enter);
+  EXPECT_EQ(PixelAt(Grab(pb), 2, 3), pal.Selection);
 }
