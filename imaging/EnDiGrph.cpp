@@ -509,10 +509,10 @@ uint8_t Field(uint32_t v, uint32_t mask) {
 
 // Run-length decoding into bottom-up rows; every write is bounds-checked.
 void DecodeRle(const uint8_t* src, size_t size, int bits, TDibGraphic& img) {
-  int x = 0, row = 0;  // row counts from the bottom
+  int64_t x = 0, row = 0;  // row counts from the bottom; deltas may run far past the image
   const int w = img.Width(), h = img.Height();
   auto put = [&](int index) {
-    if (x < w && row < h) img.SetPixelIndex(x, h - 1 - row, index);
+    if (x < w && row < h) img.SetPixelIndex(int(x), int(h - 1 - row), index);
     ++x;
   };
   size_t i = 0;
@@ -710,7 +710,7 @@ void TDibGraphic::StretchDrawFrom(const TDibGraphic& src, int width, int height,
       x0[x] = int(int64_t(x) * sw / width);
       x1[x] = std::max(x0[x] + 1, int(int64_t(x + 1) * sw / width));
     } else {
-      x0[x] = int((int64_t(2 * x + 1) * sw) / (2 * int64_t(width)));
+      x0[x] = int(((2 * int64_t(x) + 1) * sw) / (2 * int64_t(width)));
       x1[x] = x0[x] + 1;
     }
   }
@@ -720,7 +720,7 @@ void TDibGraphic::StretchDrawFrom(const TDibGraphic& src, int width, int height,
       y0 = int(int64_t(y) * sh / height);
       y1 = std::max(y0 + 1, int(int64_t(y + 1) * sh / height));
     } else {
-      y0 = int((int64_t(2 * y + 1) * sh) / (2 * int64_t(height)));
+      y0 = int(((2 * int64_t(y) + 1) * sh) / (2 * int64_t(height)));
       y1 = y0 + 1;
     }
     std::fill(acc.begin(), acc.end(), 0);
