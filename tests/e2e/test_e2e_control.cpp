@@ -1,0 +1,258 @@
+// The control as a page uses it, against the real oa-server: created through its class
+// factory, driven only through its dispatch interface, heard through its event sink.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QWidget>
+#include <cstdio>
+#include <cstdlib>
+#include <regex>
+
+#include "apps/oa-server/OaService.h"
+#include "control/Un_type.h"
+#include "control/frmPopup.h"
+#include "e2e/E2eSupport.h"
+#include "e2e/ControlFactory.h"
+#include "platform/Services.h"
+#include "uikit/TFlatProgressBarUnit.h"
+
+namespace {
+
+QApplication& App() {
+  static const bool env = [] {
+    // Keep the login's locale write out of the user's own settings.
+    static const std::string path = "/tmp/tarvo-e2e-locale-" + std::to_string(getpid()) + ".ini";
+    setenv("TARVO_LOCALE_FILE", path.c_str(), 1);
+    std::atexit([] { std::remove(path.c_str()); });
+    return true;
+  }();
+  (void)env;
+  static int argc = 1;
+  static char name[] = "e2e";
+  static char* argv[] = {name, nullptr};
+  static QApplication* app = new QApplication(argc, argv);
+  return *app;
+}
+
+const char* kAdminId = "{6F1C2A10-5B3D-4E8F-9A7B-0C1D2E3F4A50}";
+
+std::string Utf8(const AnsiString& cp936) { return Cp936ToUtf8(cp936); }
+
+class ControlE2E : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    App();
+    ClearSessionValues();  // a fresh page process: nobody logged in
+    capture_ = std::make_unique<ServiceCapture>();  // no real message box may block a test
+    page_ = std::make_unique<QWidget>();
+    page_->resize(400, 60);
+    ComPtr<IDispatch> control = CreateControlForPage(page_.get());
+    ASSERT_TRUE(control) << "the class factory created no control";
+    driver_ = std::make_unique<PageDriver>(control);
+    page_->show();  // the session form shows with it and asks the page to log in
+    ASSERT_TRUE(driver_->WaitForEvent("OnDoLogin"));
+  }
+  void TearDown() override {
+    delete Tfrm_popup::Current();
+    driver_.reset();
+    page_.reset();
+    PumpFor(20);
+    capture_.reset();
+  }
+
+  // Points the control at port, then logs in and waits for OnAfterLogin.
+  void LogIn(uint16_t port, const char* name = "admin") {
+    ASSERT_EQ(driver_->Call("SetServer", {"127.0.0.1", std::to_string(port)}), S_OK);
+    const size_t before = driver_->CountEvents("OnAfterLogin");
+    ASSERT_EQ(driver_->Call("Login", {name}), S_OK);
+    ASSERT_TRUE(driver_->WaitForEvent("OnAfterLogin", before + 1));
+  }
+  HRESULT GetStream(const std::string& id, const std::string& object = "3", const std::string& cmd = "0") {
+    return driver_->Call("GetStream", {"oa", id, cmd, "ReceiveDoc", object, "", ""});
+  }
+  // The frame of log line i (waits for it).
+  std::string LoggedFrame(const OaServerProcess& server, size_t i, const char* code) {
+    if (!server.WaitForLogLines(i + 1)) {
+      ADD_FAILURE() << "the server saw no request " << i;
+      return {};
+    }
+    const auto f = ParseLogLine(server.LogLines()[i]);
+    if (!f || f->code != code) {
+      ADD_FAILURE() << "request " << i << " is not " << code << ": " << server.LogLines()[i].substr(0, 40);
+      return {};
+    }
+    return f->frame;
+  }
+
+  std::unique_ptr<ServiceCapture> capture_;
+  std::unique_ptr<QWidget> page_;
+  std::unique_ptr<PageDriver> driver_;
+};
+
+TEST_F(ControlE2E, LoginSendsTheExactLoginFrame) {
+  OaServerProcess server;
+  ASSERT_TRUE(server.Started());
+  LogIn(server.Port(), "abc");
+  ASSERT_TRUE(server.WaitForLogLines(1));
+  EXPECT_EQ(server.LogLines()[0], "LOGN 380 044c4f474e03616263" + std::string(2 * (380 - 9), '0'));
+  EXPECT_EQ(driver_->Get("LoginName"), "abc");
+}
+
+TEST_F(ControlE2E, LoginReplyFillsTheSessionValuesCarriedByQueries) {
+  OaServerProcess server;
+  ASSERT_TRUE(server.Started());
+  LogIn(server.Port());
+  ASSERT_EQ(GetStream("abc", "7", "0"), S_OK);
+  const std::string q = LoggedFrame(server, 1, "QUEY");
+  ASSERT_EQ(q.size(), 596u);
+  EXPECT_EQ(FrameText(q, 5), "oa");
+  EXPECT_EQ(FrameText(q, 56), kAdminId);
+  EXPECT_EQ(GetI32LE(&q[96]), 7);
+  EXPECT_EQ(q[190], 1);  // UserCMD "0"
+  EXPECT_EQ(FrameText(q, 191), "ReceiveDoc");
+  EXPECT_EQ(GetI32LE(&q[244]), 9);
+  EXPECT_EQ(q[248], 1);
+  EXPECT_EQ(FrameText(q, 339), "admin");
+  EXPECT_EQ(Utf8(FrameText(q, 390)), "系统管理员");
+  EXPECT_EQ(Utf8(FrameText(q, 441)), "信息中心");
+  EXPECT_EQ(Utf8(FrameText(q, 492)), "管理员");
+  EXPECT_EQ(Utf8(FrameText(q, 543)), "主任");
+
+  // Another command than "0" clears the flag.
+  ASSERT_EQ(GetStream("abc", "7", "1"), S_OK);
+  EXPECT_EQ(LoggedFrame(server, 2, "QUEY")[190], 0);
+}
+
+TEST_F(ControlE2E, AfterLoginFollowsTheLoginReplyByAtLeast100ms) {
+  oa::SessionRecord admin;
+  admin.userId = kAdminId;
+  admin.loginName = "admin";
+  const std::string reply = oa::BuildLoginReply(admin);
+  ScriptedServer server({{{std::string("\x7c\x01\0\0", 4) + reply, 0}}});
+  ASSERT_EQ(driver_->Call("SetServer", {"127.0.0.1", std::to_string(server.Port())}), S_OK);
+  ASSERT_EQ(driver_->Call("Login", {"admin"}), S_OK);
+  ASSERT_TRUE(driver_->WaitForEvent("OnAfterLogin"));
+  const auto sent = server.ReplySentAt(0);
+  ASSERT_TRUE(sent);
+  EXPECT_GE(driver_->LastEvent("OnAfterLogin")->at - *sent, std::chrono::milliseconds(100));
+}
+
+TEST_F(ControlE2E, GetStreamWhileLoggedOutSendsTheLoginFrame) {
+  OaServerProcess server;
+  ASSERT_TRUE(server.Started());
+  LogIn(server.Port(), "nobody");  // refused: the reply carries no user ID
+  ASSERT_EQ(GetStream("abc"), S_OK);
+  const std::string f = LoggedFrame(server, 1, "LOGN");
+  EXPECT_EQ(FrameText(f, 5), "nobody");
+}
+
+TEST_F(ControlE2E, GetStreamBeforeTheLoginReplySendsLoginAgainInOrder) {
+  OaServerProcess server;
+  ASSERT_TRUE(server.Started());
+  ASSERT_EQ(driver_->Call("SetServer", {"127.0.0.1", std::to_string(server.Port())}), S_OK);
+  ASSERT_EQ(driver_->Call("Login", {"admin"}), S_OK);
+  ASSERT_EQ(GetStream("abc"), S_OK);  // no reply yet: nobody is logged in
+  EXPECT_EQ(FrameText(LoggedFrame(server, 0, "LOGN"), 5), "admin");
+  EXPECT_EQ(FrameText(LoggedFrame(server, 1, "LOGN"), 5), "admin");
+}
+
+TEST_F(ControlE2E, GetStreamNormalisesTheRecordId) {
+  OaServerProcess server;
+  ASSERT_TRUE(server.Started());
+  LogIn(server.Port());
+  const std::string lower = "6f1c2a10-5b3d-4e8f-9a7b-0c1d2e3f4a50";
+  const std::string bracedLower = "{" + lower + "}";
+  ASSERT_EQ(GetStream(""), S_OK);
+  ASSERT_EQ(GetStream("abc"), S_OK);
+  ASSERT_EQ(GetStream(lower), S_OK);
+  ASSERT_EQ(GetStream(bracedLower), S_OK);
+  EXPECT_EQ(driver_->Get("UsID"), bracedLower);
+
+  const std::string fresh = FrameText(LoggedFrame(server, 1, "QUEY"), 151);
+  EXPECT_TRUE(std::regex_match(fresh, std::regex(R"(\{[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\})")))
+      << fresh;
+  EXPECT_EQ(FrameText(LoggedFrame(server, 2, "QUEY"), 151), "abc");
+  EXPECT_EQ(FrameText(LoggedFrame(server, 3, "QUEY"), 151), kAdminId);
+  EXPECT_EQ(FrameText(LoggedFrame(server, 4, "QUEY"), 151), bracedLower);
+
+  // Two fresh documents never share an ID.
+  ASSERT_EQ(GetStream(""), S_OK);
+  EXPECT_NE(FrameText(LoggedFrame(server, 5, "QUEY"), 151), fresh);
+}
+
+TEST_F(ControlE2E, NonNumericObjectFailsTheCallAndSendsNothing) {
+  OaServerProcess server;
+  ASSERT_TRUE(server.Started());
+  LogIn(server.Port());
+  EXPECT_TRUE(Failed(GetStream("abc", "x1")));
+  EXPECT_FALSE(driver_->LastMessage().empty());
+  EXPECT_EQ(driver_->Get("UsID"), "abc");  // stored before the conversion failed
+  // The next request is the next thing the server sees.
+  ASSERT_EQ(GetStream("def"), S_OK);
+  EXPECT_EQ(FrameText(LoggedFrame(server, 1, "QUEY"), 151), "def");
+  PumpFor(100);
+  EXPECT_EQ(server.LogLines().size(), 2u);
+}
+
+TEST_F(ControlE2E, BackToBackRequestsReachTheServerInOrder) {
+  OaServerProcess server;
+  ASSERT_TRUE(server.Started());
+  LogIn(server.Port());
+  ASSERT_EQ(GetStream("first"), S_OK);
+  ASSERT_EQ(GetStream("second"), S_OK);
+  EXPECT_EQ(FrameText(LoggedFrame(server, 1, "QUEY"), 151), "first");
+  EXPECT_EQ(FrameText(LoggedFrame(server, 2, "QUEY"), 151), "second");
+}
+
+TEST_F(ControlE2E, RefusedConnectionShowsTheConnectErrorOnce) {
+  ServiceCapture& capture = *capture_;
+  ASSERT_EQ(driver_->Call("SetServer", {"127.0.0.1", std::to_string(UnusedPort())}), S_OK);
+  ASSERT_EQ(driver_->Call("Login", {"abc"}), S_OK);
+  ASSERT_TRUE(PumpUntil([&] { return !capture.prompts.empty(); }));
+  PumpFor(100);
+  ASSERT_EQ(capture.prompts.size(), 1u);
+  EXPECT_EQ(capture.prompts[0].text, Cp936("无法连接远程服务器！\r\r原因：\r  1.本地计算机没有联入网络  \r  2.服务器没有开启"));
+  EXPECT_EQ(capture.prompts[0].caption, Cp936("系统提示"));
+  EXPECT_EQ(capture.prompts[0].icon, MsgIcon::Information);
+}
+
+TEST_F(ControlE2E, ChunkedReplyMovesTheProgressBarAndBack) {
+  std::string reply = "\x04" "BHQZ" + std::string(25000 - 5, '\0');
+  std::string wire = std::string("\xa8\x61\0\0", 4) + reply;  // 25000
+  ScriptedServer server({{{wire.substr(0, 4 + 10240), 0},
+                          {wire.substr(4 + 10240, 10240), 300},
+                          {wire.substr(4 + 20480), 300}}});
+  auto* bar = page_->findChild<TFlatProgressBar*>();
+  ASSERT_TRUE(bar);
+  ASSERT_EQ(driver_->Call("SetServer", {"127.0.0.1", std::to_string(server.Port())}), S_OK);
+  ASSERT_EQ(driver_->Call("Login", {"abc"}), S_OK);
+  std::vector<int> seen;
+  bool sawMax = false;
+  PumpUntil([&] {
+    if (bar->Max() == 25000) sawMax = true;
+    if (seen.empty() || seen.back() != bar->Position()) seen.push_back(bar->Position());
+    return server.ReplySentAt(0) && bar->Position() == 0 && seen.size() > 2;
+  });
+  PumpFor(50);
+  EXPECT_TRUE(sawMax);
+  // 25000 is reached and reset within one read, so between reads the bar shows these.
+  EXPECT_EQ(seen, (std::vector<int>{0, 10240, 20480, 0}));
+  EXPECT_EQ(bar->Position(), 0);
+}
+
+TEST_F(ControlE2E, UnknownDocumentMessageOpensThePopupAndAppendsTheNext) {
+  OaServerProcess server;
+  ASSERT_TRUE(server.Started());
+  LogIn(server.Port());
+  ASSERT_EQ(GetStream("abc"), S_OK);
+  ASSERT_TRUE(PumpUntil([] { return Tfrm_popup::Current() != nullptr; }));
+  const AnsiString text = oa::DocumentNotFoundText();
+  EXPECT_EQ(Tfrm_popup::Current()->MessageTextValue(), text);
+  EXPECT_TRUE(Tfrm_popup::Current()->isVisible());
+
+  ASSERT_EQ(GetStream("def"), S_OK);
+  ASSERT_TRUE(PumpUntil([&] { return Tfrm_popup::Current() && Tfrm_popup::Current()->MessageTextValue().size() > text.size(); }));
+  EXPECT_EQ(Tfrm_popup::Current()->MessageTextValue(), text + "\r\n" + text);
+}
+
+}  // namespace
