@@ -521,8 +521,9 @@ void TXLSection::WriteCells(TXLWriter& w) const {
   for (const auto& [y, row] : rows_) {
     if (row->IsEmpty()) continue;
     w.WriteInt(y);
-    for (const auto& [x, cell] : row->cells_) {
-      w.WriteInt(x);
+    for (const auto& entry : row->cells_) {
+      const TXLCell* cell = entry.second.get();
+      w.WriteInt(entry.first);
       w.WriteInt(TXLManager::ClassId(cell->GetCellClass()));
       w.WriteBlock([&] { cell->WriteData(w); });
     }
