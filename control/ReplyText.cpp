@@ -18,18 +18,28 @@ AnsiString WrapMessageText(std::string_view text) {
   return out;
 }
 
-std::optional<AnsiString> ServerFileName(std::string_view name) {
-  // Scan by characters: a trail byte of a double-byte character may be '\'.
+bool IsDbcsPair(std::string_view s, size_t i) {
+  if (i + 1 >= s.size() || !IsDbcsLeadByte(uint8_t(s[i]))) return false;
+  const uint8_t trail = uint8_t(s[i + 1]);
+  return trail >= 0x40 && trail <= 0xFE && trail != 0x7F;
+}
+
+size_t LastComponentStart(std::string_view name) {
+  // Scan by characters: a trail byte of a double-byte character may be '\',
+  // but a lead byte before an invalid trail byte starts no character.
   size_t start = 0;
   for (size_t i = 0; i < name.size(); ++i) {
-    const uint8_t c = uint8_t(name[i]);
-    if (IsDbcsLeadByte(c) && i + 1 < name.size()) {
+    if (IsDbcsPair(name, i)) {
       ++i;
       continue;
     }
-    if (c == '\\' || c == '/') start = i + 1;
+    if (name[i] == '\\' || name[i] == '/') start = i + 1;
   }
-  AnsiString last(name.substr(start));
+  return start;
+}
+
+std::optional<AnsiString> ServerFileName(std::string_view name) {
+  AnsiString last(name.substr(LastComponentStart(name)));
   if (last.empty() || last == "." || last == "..") return std::nullopt;
   if (last.find('\0') != AnsiString::npos) return std::nullopt;
   return last;

@@ -12,6 +12,11 @@
 // when a break would fall after its lead byte the line ends one byte earlier.
 AnsiString WrapMessageText(std::string_view text);
 
+// True when bytes i and i+1 form one double-byte character.
+bool IsDbcsPair(std::string_view s, size_t i);
+// Where the last path component begins (after the last '\\' or '/').
+size_t LastComponentStart(std::string_view name);
+
 // A file name from the server reduced to its last path component (split on
 // both '\' and '/'); nullopt for empty, "." and "..".
 std::optional<AnsiString> ServerFileName(std::string_view name);

@@ -1,23 +1,13 @@
 #include "control/SingleFileContainer.h"
 
 #include "control/Frames.h"
+#include "control/ReplyText.h"
 
 namespace {
 constexpr size_t kHeaderSize = 48;
 constexpr size_t kEntrySize = 272;
 
-std::string_view WithoutFolder(std::string_view name) {
-  size_t start = 0;
-  for (size_t i = 0; i < name.size(); ++i) {
-    const uint8_t c = uint8_t(name[i]);
-    if (IsDbcsLeadByte(c) && i + 1 < name.size()) {
-      ++i;
-      continue;
-    }
-    if (c == '\\' || c == '/' || c == ':') start = i + 1;
-  }
-  return name.substr(start);
-}
+std::string_view WithoutFolder(std::string_view name) { return name.substr(LastComponentStart(name)); }
 }  // namespace
 
 std::string BuildSingleFileContainer(std::string_view name, std::string_view data, int32_t state) {

@@ -47,6 +47,8 @@ TEST(ServerFileName, KeepsOnlyTheLastComponent) {
   const AnsiString trail5c = std::string("\x81\x5C", 2) + ".doc";
   EXPECT_EQ(ServerFileName(trail5c).value(), trail5c);
   EXPECT_EQ(ServerFileName("dir\\" + trail5c).value(), trail5c);
+  // A lead byte before a byte that is no trail byte does not hide a separator.
+  EXPECT_EQ(ServerFileName(std::string("a\xC0/b.doc")).value(), "b.doc");
 }
 
 TEST(NormaliseRecordId, GuidRules) {
