@@ -54,7 +54,7 @@ void TAlphaWindow::Apply() {
   }
   // The key colour becomes fully transparent: the window keeps only the other pixels.
   const QImage face = alphaWin_->grab().toImage().convertToFormat(QImage::Format_RGB32);
-  const QRgb key = ToQColor(keyColor_).rgb();
+  const QRgb key = QColorOf(keyColor_).rgb();
   const QImage mask = face.createMaskFromColor(key, Qt::MaskInColor);
   alphaWin_->setMask(QBitmap::fromImage(mask));
 }

@@ -393,9 +393,9 @@ void TFlatButtonBase::PaintFace(QPainter& p, bool paintsParent, bool isDefault) 
   if (!caption_.isEmpty()) {
     const int flags = Qt::AlignCenter | Qt::TextSingleLine | Qt::TextShowMnemonic;
     if (state_ == bsDisabled) {
-      p.setPen(ToQColor(clBtnHighlight));
+      p.setPen(QColorOf(clBtnHighlight));
       p.drawText(textBounds_.translated(1, 1), flags, caption_);
-      p.setPen(ToQColor(clBtnShadow));
+      p.setPen(QColorOf(clBtnShadow));
       p.drawText(textBounds_, flags, caption_);
     } else {
       p.setPen(palette().color(QPalette::WindowText));

@@ -5,26 +5,26 @@
 
 #include "uikit/HSLUtils.h"
 
-QColor ToQColor(TColor c) {
+QColor QColorOf(TColor c) {
   const TColor rgb = ColorToRGB(c);
   return QColor(GetRValue(rgb), GetGValue(rgb), GetBValue(rgb));
 }
 
-TColor FromQColor(const QColor& c) { return RGB(c.red(), c.green(), c.blue()); }
+TColor TColorOf(const QColor& c) { return RGB(c.red(), c.green(), c.blue()); }
 
 TColor WidgetColor(const QWidget* w) {
   if (!w) return ColorToRGB(clBtnFace);
-  return FromQColor(w->palette().color(QPalette::Window));
+  return TColorOf(w->palette().color(QPalette::Window));
 }
 
 void FillRectC(QPainter& p, const QRect& r, TColor c) {
   if (r.width() <= 0 || r.height() <= 0) return;
-  p.fillRect(r, ToQColor(c));
+  p.fillRect(r, QColorOf(c));
 }
 
 void FrameRectC(QPainter& p, const QRect& r, TColor c) {
   if (r.width() <= 0 || r.height() <= 0) return;
-  const QColor q = ToQColor(c);
+  const QColor q = QColorOf(c);
   p.fillRect(QRect(r.x(), r.y(), r.width(), 1), q);
   p.fillRect(QRect(r.x(), r.y() + r.height() - 1, r.width(), 1), q);
   p.fillRect(QRect(r.x(), r.y(), 1, r.height()), q);
@@ -32,7 +32,7 @@ void FrameRectC(QPainter& p, const QRect& r, TColor c) {
 }
 
 void DrawArrow(QPainter& p, int x, int y, bool up, TColor c) {
-  const QColor q = ToQColor(c);
+  const QColor q = QColorOf(c);
   for (int row = 0; row < 3; ++row) {
     const int half = 2 - row;  // widths 5, 3, 1 from the base
     const int yy = up ? y + 2 - row : y + row;
@@ -60,7 +60,7 @@ void DrawFlatFrame(QPainter& p, const QRect& rect, TColor topLeft, TColor bottom
                    int width) {
   int l = rect.x(), t = rect.y();
   int r = RightOf(rect) - 1, b = BottomOf(rect) - 1;
-  const QColor tl = ToQColor(topLeft), br = ToQColor(bottomRight);
+  const QColor tl = QColorOf(topLeft), br = QColorOf(bottomRight);
   for (int i = 0; i < width && l <= r && t <= b; ++i) {
     // Polylines leave out their last point: the top-left colour stops short of
     // the far corners, which the bottom-right colour then covers.
@@ -87,11 +87,11 @@ void DrawParentBackground(QWidget* control, QPainter& p) {
 QImage CreateDisabledGlyph(const QImage& glyph, TColor maskColor, TColor back,
                            TColor highlight, TColor shadow, bool drawHighlight) {
   QImage work = glyph.convertToFormat(QImage::Format_RGB32);
-  QRgb key = ToQColor(maskColor).rgb();
+  QRgb key = QColorOf(maskColor).rgb();
   if (glyph.depth() == 1) key = qRgb(255, 255, 255);
   const int w = work.width(), h = work.height();
   QImage result(w, h, QImage::Format_RGB32);
-  result.fill(ToQColor(back));
+  result.fill(QColorOf(back));
   auto stamp = [&](int dx, int dy, QRgb colour) {
     for (int y = 0; y < h; ++y) {
       const QRgb* src = reinterpret_cast<const QRgb*>(work.constScanLine(y));
@@ -102,8 +102,8 @@ QImage CreateDisabledGlyph(const QImage& glyph, TColor maskColor, TColor back,
         if ((src[x] & 0xFFFFFF) == (key & 0xFFFFFF)) dst[x + dx] = colour;
     }
   };
-  if (drawHighlight) stamp(1, 1, ToQColor(highlight).rgb());
-  stamp(0, 0, ToQColor(shadow).rgb());
+  if (drawHighlight) stamp(1, 1, QColorOf(highlight).rgb());
+  stamp(0, 0, QColorOf(shadow).rgb());
   return result;
 }
 

@@ -28,8 +28,8 @@ enum TButtonLayout { blGlyphLeft, blGlyphRight, blGlyphTop, blGlyphBottom };
 enum TLightnessShift { lsLighter, lsDarker };
 
 // Colour value <-> Qt colour; system colours are resolved first.
-QColor ToQColor(TColor c);
-TColor FromQColor(const QColor& c);
+QColor QColorOf(TColor c);
+TColor TColorOf(const QColor& c);
 // The colour a widget shows as its background (what its children see as "parent colour").
 TColor WidgetColor(const QWidget* w);
 

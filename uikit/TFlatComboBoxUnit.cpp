@@ -62,7 +62,7 @@ void TFlatComboBox::CalcAdvColors() {
 
 void TFlatComboBox::ApplyColors() {
   // The edit and the drop-down list show the control's colour.
-  const QColor c = ToQColor(color_);
+  const QColor c = QColorOf(color_);
   if (QLineEdit* edit = lineEdit()) {
     QPalette pal = edit->palette();
     pal.setColor(QPalette::Base, c);
@@ -190,7 +190,7 @@ void TFlatComboBox::paintEvent(QPaintEvent*) {
       const QRect textRect = RectLTRB(3, 3, w - ButtonWidth - 8, h - 3);
       const bool highlight = focused && !dropped_;
       if (highlight) FillRectC(p, textRect, clHighlight);
-      p.setPen(ToQColor(highlight ? clHighlightText : (isEnabled() ? clWindowText : clGrayText)));
+      p.setPen(QColorOf(highlight ? clHighlightText : (isEnabled() ? clWindowText : clGrayText)));
       p.drawText(textRect.adjusted(2, 0, 0, 0), Qt::AlignVCenter | Qt::AlignLeft | Qt::TextSingleLine,
                  currentText());
       // The strip between text and button, and the focus frame around the text.

@@ -34,7 +34,7 @@ void TFlatControl::ApplyPalette() {
     setPalette(QPalette());
   } else {
     QPalette pal = palette();
-    pal.setColor(QPalette::Window, ToQColor(color_));
+    pal.setColor(QPalette::Window, QColorOf(color_));
     setPalette(pal);
   }
   settingPalette_ = false;

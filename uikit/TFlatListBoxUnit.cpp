@@ -193,7 +193,7 @@ bool TFlatListBox::CanScrollDown(int lines) const {
 
 void TFlatListBox::paintEvent(QPaintEvent*) {
   QPixmap face(size());
-  face.fill(ToQColor(colors_[2]));
+  face.fill(QColorOf(colors_[2]));
   {
     QPainter p(&face);
     p.setFont(font());
@@ -239,9 +239,9 @@ void TFlatListBox::paintEvent(QPaintEvent*) {
       if (isEnabled()) {
         p.setPen(palette().color(QPalette::WindowText));
       } else {
-        p.setPen(ToQColor(clBtnHighlight));
+        p.setPen(QColorOf(clBtnHighlight));
         p.drawText(textRect.translated(1, 1), flags, items_[item]);
-        p.setPen(ToQColor(clBtnShadow));
+        p.setPen(QColorOf(clBtnShadow));
       }
       p.drawText(textRect, flags, items_[item]);
     }

@@ -42,7 +42,7 @@ void TFlatPanel::changeEvent(QEvent* e) {
 
 void TFlatPanel::paintEvent(QPaintEvent*) {
   QPixmap face(size());
-  face.fill(ToQColor(Color()));
+  face.fill(QColorOf(Color()));
   {
     QPainter p(&face);
     const QRect client = rect();
@@ -56,9 +56,9 @@ void TFlatPanel::paintEvent(QPaintEvent*) {
       const int flags = Qt::TextSingleLine | Qt::AlignVCenter | Qt::TextShowMnemonic |
                         int(alignment_);
       if (!isEnabled()) {
-        p.setPen(ToQColor(clBtnHighlight));
+        p.setPen(QColorOf(clBtnHighlight));
         p.drawText(client.translated(1, 1), flags, caption_);
-        p.setPen(ToQColor(clBtnShadow));
+        p.setPen(QColorOf(clBtnShadow));
       } else {
         p.setPen(palette().color(QPalette::WindowText));
       }

@@ -39,7 +39,7 @@ TColor Clamp3(int r, int g, int b) {
   return RGB(std::clamp(r, 0, 255), std::clamp(g, 0, 255), std::clamp(b, 0, 255));
 }
 
-QColor Q(TColor c) { return ToQColor(c); }
+QColor Q(TColor c) { return QColorOf(c); }
 
 // Pixels of an image that are not its bottom-left (transparent) colour.
 bool Opaque(const QImage& img, int x, int y) {
@@ -83,7 +83,7 @@ QImage MapPixels(const QImage& src, F f) {
       // Runs of one colour are common in icons: remember the last answer.
       if (!have || line[x] != lastIn) {
         lastIn = line[x];
-        const TColor out = f(FromQColor(QColor(line[x])));
+        const TColor out = f(TColorOf(QColor(line[x])));
         lastOut = (Q(out).rgb() & 0xFFFFFF) | (line[x] & 0xFF000000);
         have = true;
       }
@@ -697,7 +697,7 @@ TControlSubClass::TControlSubClass(QWidget* control, TXPStyler* owner)
     savedPalette_ = control->testAttribute(Qt::WA_SetPalette);
     if (owner_->ControlUseTrueXPStyle() && TagOf(control) != XPForceFlatTag && TagOf(control) >= 0) {
       QPalette pal = control->palette();
-      pal.setColor(QPalette::Base, ToQColor(owner_->ControlColor(TXPStyler::BtnSurfaceNormalColor)));
+      pal.setColor(QPalette::Base, QColorOf(owner_->ControlColor(TXPStyler::BtnSurfaceNormalColor)));
       control->setPalette(pal);
     }
   }
@@ -822,7 +822,7 @@ void TControlSubClass::PaintOver() {
 
 namespace {
 TColor ParentColorOf(const QWidget* w) { return WidgetColor(w->parentWidget()); }
-TColor OwnColorOf(const QWidget* w) { return FromQColor(w->palette().color(QPalette::Base)); }
+TColor OwnColorOf(const QWidget* w) { return TColorOf(w->palette().color(QPalette::Base)); }
 }  // namespace
 
 void TControlSubClass::PaintCombo(QPainter& p, const TXPColors& pal, bool trueXP) {
@@ -874,7 +874,7 @@ void TControlSubClass::PaintCombo(QPainter& p, const TXPColors& pal, bool trueXP
     if (dropped) inner = 0xF7A28C;
     FillRectC(p, button.adjusted(1, 1, -1, -1), inner);
     // A v two pixels thick, 8 wide and 4 high.
-    const QColor chk = ToQColor(owner_->ControlColor(TXPStyler::ComboBoxChkColor));
+    const QColor chk = QColorOf(owner_->ControlColor(TXPStyler::ComboBoxChkColor));
     const int x0 = button.center().x() - 3, y0 = button.center().y() - 2;
     for (int i = 0; i < 4; ++i) {
       p.fillRect(x0 + i, y0 + i, 2, 1, chk);
@@ -924,8 +924,8 @@ void TControlSubClass::PaintCheck(QPainter& p, const TXPColors& pal, bool trueXP
   auto* cb = qobject_cast<QCheckBox*>(b);
   const bool greyed = cb && cb->checkState() == Qt::PartiallyChecked;
   if (greyed && !trueXP) fill = 0xC0C0C0;
-  p.setPen(ToQColor(frame));
-  p.setBrush(ToQColor(fill));
+  p.setPen(QColorOf(frame));
+  p.setBrush(QColorOf(fill));
   const QRect outline = box.adjusted(0, 0, -1, -1);
   if (radio) {
     p.setRenderHint(QPainter::Antialiasing, true);
@@ -935,14 +935,14 @@ void TControlSubClass::PaintCheck(QPainter& p, const TXPColors& pal, bool trueXP
   }
   if (trueXP && hot_) {
     p.setBrush(Qt::NoBrush);
-    p.setPen(ToQColor(owner_->ControlColor(TXPStyler::BtnInnerBorderMoveColor)));
+    p.setPen(QColorOf(owner_->ControlColor(TXPStyler::BtnInnerBorderMoveColor)));
     if (radio)
       p.drawEllipse(outline.adjusted(1, 1, -1, -1));
     else
       p.drawRect(outline.adjusted(1, 1, -1, -1));
   }
   if (!b->isChecked() && !greyed) return;
-  const QColor mark = ToQColor(trueXP ? owner_->ControlColor(TXPStyler::RdoChkControlChkColor) : clBlack);
+  const QColor mark = QColorOf(trueXP ? owner_->ControlColor(TXPStyler::RdoChkControlChkColor) : clBlack);
   p.setPen(Qt::NoPen);
   p.setBrush(mark);
   if (radio) {
@@ -966,13 +966,13 @@ void TControlSubClass::PaintButton(QPainter& p, const TXPColors& pal, bool trueX
   if (!trueXP) {
     const TColor face = hot_ || spaceDown_ ? XPLighten(clBtnFace, 60) : pal.IconColumn;
     const TColor f = hot_ || spaceDown_ || focused_ ? XPLighten(pal.SelectionBorder, 60) : clBtnShadow;
-    p.setPen(ToQColor(XPLighten(f, 30)));
-    p.setBrush(ToQColor(face));
+    p.setPen(QColorOf(XPLighten(f, 30)));
+    p.setBrush(QColorOf(face));
     p.drawRoundedRect(shape, arc, arc);
   } else {
-    p.setBrush(ToQColor(owner_->ControlColor(down ? TXPStyler::BtnSurfaceDownColor
+    p.setBrush(QColorOf(owner_->ControlColor(down ? TXPStyler::BtnSurfaceDownColor
                                                   : TXPStyler::BtnSurfaceNormalColor)));
-    p.setPen(ToQColor(owner_->ControlColor(b->isEnabled() ? TXPStyler::BtnOutLineBorderColor
+    p.setPen(QColorOf(owner_->ControlColor(b->isEnabled() ? TXPStyler::BtnOutLineBorderColor
                                                           : TXPStyler::ControlDisabledBorderColor)));
     p.drawRoundedRect(shape, arc, arc);
     p.setRenderHint(QPainter::Antialiasing, false);
@@ -1005,7 +1005,7 @@ void TControlSubClass::PaintGlyphAndCaption(QPainter& p, const TXPColors& pal, c
     if (!enabled) {
       p.drawImage(at, XPLightenImage(XPGreyImage(img, owner_->GrayLevel()), 40));
     } else if (hot_) {
-      const QColor shadow = ToQColor(XPDarken(pal.Selection, 50));
+      const QColor shadow = QColorOf(XPDarken(pal.Selection, 50));
       for (int y = 0; y < img.height(); ++y)
         for (int x = 0; x < img.width(); ++x)
           if (Opaque(img, x, y)) p.fillRect(at.x() + x + 1, at.y() + y + 1, 1, 1, shadow);
@@ -1017,7 +1017,7 @@ void TControlSubClass::PaintGlyphAndCaption(QPainter& p, const TXPColors& pal, c
   }
   if (b->text().isEmpty()) return;
   p.setFont(b->font());
-  p.setPen(enabled ? b->palette().color(QPalette::ButtonText) : ToQColor(pal.Disabled));
+  p.setPen(enabled ? b->palette().color(QPalette::ButtonText) : QColorOf(pal.Disabled));
   const int align = (b->icon().isNull() ? Qt::AlignHCenter : Qt::AlignLeft) | Qt::AlignVCenter |
                     Qt::TextShowMnemonic | Qt::TextSingleLine;
   p.drawText(textRect, align, b->text());
@@ -1060,7 +1060,7 @@ void TControlSubClass::PaintToolButton(QPainter& p, const TXPColors& pal) {
   QRect content = r;
   if (dropDown) {
     const int x = RightOf(r) - 10, y = r.center().y() - 1;
-    const QColor c = ToQColor(owner_->FontColor());
+    const QColor c = QColorOf(owner_->FontColor());
     p.fillRect(x, y, 5, 1, c);
     p.fillRect(x + 1, y + 1, 3, 1, c);
     p.fillRect(x + 2, y + 2, 1, 1, c);
@@ -1097,7 +1097,7 @@ void TControlSubClass::PaintGroupBox(QPainter& p) {
   const int x = rtl ? g->width() - 9 - tw : 9;
   const QRect caption(x, 0, tw, fm.height());
   FillRectC(p, caption, ParentColorOf(g));
-  p.setPen(g->isEnabled() ? g->palette().color(QPalette::WindowText) : ToQColor(clGrayText));
+  p.setPen(g->isEnabled() ? g->palette().color(QPalette::WindowText) : QColorOf(clGrayText));
   p.drawText(caption, Qt::AlignCenter | Qt::TextShowMnemonic, g->title());
   // The top line again on both sides of the caption.
   FillRectC(p, RectLTRB(0, top, caption.left(), top + 1), ctl3d ? light : dark);

@@ -15,7 +15,7 @@ void TwiaTile::SetImage(const QImage& img) {
     update();
     return;
   }
-  tranColor_ = FromQColor(QColor(img.pixel(0, img.height() - 1)));
+  tranColor_ = TColorOf(QColor(img.pixel(0, img.height() - 1)));
   image_ = img.convertToFormat(QImage::Format_ARGB32);
   Rebuild();
 }
@@ -55,10 +55,10 @@ void TwiaTile::Rebuild() {
     return;
   }
   working_ = image_;
-  const QRgb key = ToQColor(tranColor_).rgb() & 0xFFFFFF;
-  const QRgb fade = ToQColor(fadeColor_).rgb();
+  const QRgb key = QColorOf(tranColor_).rgb() & 0xFFFFFF;
+  const QRgb fade = QColorOf(fadeColor_).rgb();
   const QRgb ground = parentWidget() ? parentWidget()->palette().color(QPalette::Window).rgb()
-                                     : ToQColor(clBtnFace).rgb();
+                                     : QColorOf(clBtnFace).rgb();
   if (mode_ != tmNormal) {
     for (int y = 0; y < working_.height(); ++y) {
       QRgb* line = reinterpret_cast<QRgb*>(working_.scanLine(y));

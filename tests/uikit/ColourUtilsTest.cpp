@@ -60,7 +60,7 @@ TEST(DrawFlatFrame, PixelOwnershipOfNestedRings) {
     QPainter p(&img);
     DrawFlatFrame(p, QRect(0, 0, 10, 8), clRed, clBlue, 2);
   }
-  auto at = [&](int x, int y) { return FromQColor(QColor(img.pixel(x, y))); };
+  auto at = [&](int x, int y) { return TColorOf(QColor(img.pixel(x, y))); };
   for (int ring = 0; ring < 2; ++ring) {
     const int l = ring, t = ring, r = 9 - ring, b = 7 - ring;
     EXPECT_EQ(at(l, t), clRed);
@@ -110,7 +110,7 @@ TEST(CreateDisabledGlyph, EmbossesTheMaskColour) {
   glyph.fill(Qt::white);
   glyph.setPixel(2, 2, qRgb(0, 0, 0));
   const QImage out = CreateDisabledGlyph(glyph, clBlack, clBtnFace, clBtnHighlight, clBtnShadow, true);
-  auto at = [&](int x, int y) { return FromQColor(QColor(out.pixel(x, y))); };
+  auto at = [&](int x, int y) { return TColorOf(QColor(out.pixel(x, y))); };
   EXPECT_EQ(at(2, 2), ColorToRGB(clBtnShadow));
   EXPECT_EQ(at(3, 3), ColorToRGB(clBtnHighlight));
   EXPECT_EQ(at(0, 0), ColorToRGB(clBtnFace));

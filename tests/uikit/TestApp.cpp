@@ -15,4 +15,4 @@ QImage Grab(QWidget* w) {
   return w->grab().toImage().convertToFormat(QImage::Format_RGB32);
 }
 
-TColor PixelAt(const QImage& img, int x, int y) { return FromQColor(QColor(img.pixel(x, y))); }
+TColor PixelAt(const QImage& img, int x, int y) { return TColorOf(QColor(img.pixel(x, y))); }

@@ -101,7 +101,7 @@ TEST(XPStylerHooks, TagsKitClassesAndRestore) {
   EXPECT_TRUE(styler.IsHooked(f.button));
   EXPECT_FALSE(styler.IsHooked(f.excluded)) << "Tag 999 is left alone";
   EXPECT_FALSE(styler.IsHooked(f.panel)) << "kit controls paint themselves";
-  const QColor surface = ToQColor(styler.ControlColor(TXPStyler::BtnSurfaceNormalColor));
+  const QColor surface = QColorOf(styler.ControlColor(TXPStyler::BtnSurfaceNormalColor));
   EXPECT_EQ(f.edit->palette().color(QPalette::Base), surface);
 
   styler.SetActive(false);
