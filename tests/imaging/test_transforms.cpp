@@ -353,3 +353,42 @@ TEST(Transform, ApplyReplacesTheImageInPlace) {
   EXPECT_THROW(crop.Apply(img), EImagingError);
   EXPECT_EQ(PixelsRGB(img), (std::vector<RgbValue>{2, 1}));  // left as it was
 }
+
+TEST(Transform, OneRowAndOneColumnImagesWithProgress) {
+  TSharpenTransform sharpen;
+  TAntiAliasTransform aa;
+  TFlipHorizontalTransform fh;
+  TFlipVerticalTransform fv;
+  TRotateTransform quarter, free;
+  free.Angle = 33;
+  TNegativeTransform neg;
+  TContrastTransform contrast;
+  TBrightnessTransform bright;
+  TGammaTransform gamma;
+  TConvertToGrayTransform gray;
+  TCropTransform crop;
+  crop.LeftMargin = 0;
+  crop.TopMargin = 0;
+  crop.RightMargin = 0;
+  crop.BottomMargin = 0;
+  TImageTransform* all[] = {&sharpen, &aa, &fh, &fv, &quarter, &free, &neg,
+                            &contrast, &bright, &gamma, &gray, &crop};
+  for (int format : {int(ifBlackWhite), int(ifTrueColor)}) {
+    for (auto [w, h] : {std::pair{1, 3}, std::pair{3, 1}, std::pair{1, 1}}) {
+      TDibGraphic src;
+      Make(src, w, h, format, std::vector<RgbValue>(size_t(w * h), 0xFFFFFF));
+      for (TImageTransform* t : all) {
+        SCOPED_TRACE(t->ClassName() + " " + std::to_string(w) + "x" + std::to_string(h));
+        ProgressLog log;
+        t->OnProgress = log.Handler();
+        TDibGraphic dest;
+        t->ApplyOnDest(src, dest);
+        if (t == &free)
+          EXPECT_GE(dest.Width() * dest.Height(), w * h);  // the turned box can only grow
+        else
+          EXPECT_EQ(dest.Width() * dest.Height(), w * h);
+        if (!log.values.empty()) log.ExpectWholeRun();
+      }
+    }
+  }
+}
