@@ -241,3 +241,74 @@ TEST(XLCells, FormulaCellsKeepTextValueAndErrors) {
   TXLSheet::Evaluator() = nullptr;
   EXPECT_TRUE(EndsWithTail(*f, std::string("\0\0\0\0\0\0\x18\x40\3\0\0\0X()", 15)));
 }
+
+TEST(XLCells, EveryClassRoundTripsThroughItsBlock) {
+  TXLSheet sheet;
+  TXLSection* client = sheet.Section(sClient);
+  const TXLCellClass* classes[] = {&XLCStringClass,   &XLCStringsClass, &XLCUrlClass,     &XLCIntegerClass,
+                                   &XLCDoubleClass,   &XLCCurrencyClass, &XLCDateTimeClass, &XLCBooleanClass,
+                                   &XLCPictureClass,  &XLCGroupClass,   &XLCFormulaClass};
+  int32_t col = 0;
+  for (const TXLCellClass* cls : classes) {
+    TXLCell* cell = client->PutCell(TPoint{col++, 0}, cls);
+    ASSERT_NE(cell, nullptr) << cls->ClassName();
+    if (cls == &XLCPictureClass)
+      static_cast<TXLCPicture*>(cell)->SetPicture(TXLPicture{"TBitmap", "bits"});
+    else if (cls == &XLCFormulaClass)
+      cell->SetAsString("=B2+1");
+    else
+      cell->SetValue(cls == &XLCBooleanClass || cls == &XLCGroupClass ? TXLVariant(true) : TXLVariant(12));
+    // A registered format travels as its index, any other as its text.
+    const auto* formats = XLManager().Formats(cls);
+    cell->SetFormat(formats->empty() ? AnsiString("own;format") : formats->back());
+    cell->SetHint("h");
+
+    TMemoryStream m;
+    TXLWriter w(m);
+    w.WriteBlock([&] { cell->WriteData(w); });
+    TXLCell* copy = client->PutCell(TPoint{0, 1}, cls);
+    m.SetPosition(0);
+    TXLReader r(m);
+    EXPECT_TRUE(r.ReadBlock([&] { copy->ReadData(r); })) << cls->ClassName();
+    EXPECT_EQ(copy->GetAsString(), cell->GetAsString()) << cls->ClassName();
+    EXPECT_EQ(copy->Format(), cell->Format()) << cls->ClassName();
+    EXPECT_EQ(copy->Hint(), "h");
+    TMemoryStream again;
+    TXLWriter w2(again);
+    w2.WriteBlock([&] { copy->WriteData(w2); });
+    EXPECT_EQ(again.Data(), m.Data()) << cls->ClassName();
+    client->ClearCells(TRect{0, 1, 1, 2});
+  }
+}
+
+TEST(XLCells, PlacingAndVerticalTextPosition) {
+  const TRect cell{10, 10, 110, 40};
+  EXPECT_EQ(PlaceObject(cell, TSize{20, 10}, haLeft, vaTop, wmClip), (TRect{10, 10, 30, 20}));
+  EXPECT_EQ(PlaceObject(cell, TSize{20, 10}, haRight, vaBottom, wmClip), (TRect{90, 30, 110, 40}));
+  EXPECT_EQ(PlaceObject(cell, TSize{20, 10}, haCenter, vaCenter, wmClip), (TRect{50, 20, 70, 30}));
+  EXPECT_EQ(PlaceObject(cell, TSize{20, 10}, haLeft, vaTop, wmEllipsis), (TRect{10, 10, 70, 40}));
+  EXPECT_EQ(PlaceObject(cell, TSize{200, 10}, haLeft, vaCenter, wmEllipsis), (TRect{10, 22, 110, 27}));
+  EXPECT_EQ(PlaceObject(cell, TSize{20, 10}, haRight, vaBottom, wmWrapWords), cell);
+
+  TXLSheet sheet;
+  TXLCell* c = sheet.GetCell(0, 0);
+  c->SetAsString("x");
+  RecordingCanvas canvas;
+  c->DrawText(TXLDrawParams{&canvas, haLeft, vaCenter, wmClip}, TRect{0, -3, 50, 12});
+  c->DrawText(TXLDrawParams{&canvas, haLeft, vaBottom, wmClip}, TRect{0, 0, 50, 15});
+  c->DrawText(TXLDrawParams{&canvas, haLeft, vaTop, wmClip}, TRect{0, 4, 50, 15});
+  // (top + bottom - h) div 2 truncates toward zero: (-3 + 12 - 10) / 2 is 0.
+  EXPECT_EQ(canvas.calls, (std::vector<std::string>{"text x 0", "text x 5", "text x 4"}));
+
+  // A stored bitmap gives its own size, scaled by the view.
+  std::string bmp(4 + 14, '\0');
+  bmp += std::string("\x28\0\0\0\x20\0\0\0\x10\0\0\0", 12) + std::string(28, '\0');
+  auto* p = static_cast<TXLCPicture*>(sheet.Section(sClient)->PutCell(TPoint{1, 1}, &XLCPictureClass));
+  p->SetPicture(TXLPicture{"TBitmap", bmp});
+  p->SetWrapMode(wmClip);
+  p->SetVertAlign(vaTop);
+  EXPECT_EQ(p->GetTextExtent(canvas), (TSize{32, 16}));
+  canvas.calls.clear();
+  p->Draw(canvas, TRect{0, 0, 100, 100});
+  EXPECT_EQ(canvas.calls, std::vector<std::string>{"graphic TBitmap 32x16"});
+}

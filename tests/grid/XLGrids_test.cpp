@@ -230,3 +230,65 @@ TEST(XLGrids, CellChangedEventDoesNotNest) {
   EXPECT_EQ(calls, 1);
   EXPECT_EQ(sheet.GetAsString(0, 0), "again 1");
 }
+
+namespace {
+struct FixedMeasurer : IXLCanvas {
+  void SetFont(const TFont&) override {}
+  int32_t DrawText(const AnsiString&, TRect&, uint32_t) override { return 0; }
+  TSize TextExtent(const AnsiString& t) override { return TSize{int32_t(t.size()) * 7, 12}; }
+  void DrawCheckBox(const TRect&, bool) override {}
+  void DrawEdge(const TRect&, TXLEdge, bool) override {}
+  void FillRect(const TRect&, TColor) override {}
+  void Line(TPoint, TPoint, TColor, int) override {}
+  void DrawGraphic(const AnsiString&, const std::string&, const TRect&) override {}
+};
+}  // namespace
+
+TEST(XLGrids, NamesBestFitAndMerging) {
+  TXLSheet sheet;
+  sheet.SetAsString(1, 2, "abc");
+  TXLVariant v;
+  sheet.VariableLookup("B3", v);
+  EXPECT_EQ(v.AsString(), "abc");
+  TXLVariant outside;
+  sheet.VariableLookup("F1", outside);  // column 5 of 5
+  EXPECT_TRUE(outside.IsEmpty());
+  sheet.VariableLookup("TOTAL", outside);
+  EXPECT_TRUE(outside.IsEmpty());
+
+  FixedMeasurer measurer;
+  EXPECT_EQ(sheet.BestFitSize(1, sCols), 60);  // no measurer: the default
+  sheet.Measurer = &measurer;
+  sheet.SetAsString(1, 4, "a much longer text");
+  sheet.SetVisible(4, sRows, false);  // hidden rows do not count
+  sheet.SetSize(1, sCols, -1);
+  EXPECT_EQ(sheet.GetSize(1, sCols), 3 * 7 + 2);
+
+  TXLSection* client = sheet.Section(sClient);
+  sheet.GetCell(2, 0)->SetColor(clRed);
+  sheet.GetCell(3, 0)->SetColor(clBlue);
+  sheet.GetCell(3, 1)->SetLine(sLeft, TXLLine{1, clBlack});
+  ASSERT_TRUE(client->Merge(TRect{2, 0, 4, 2}));
+  for (int32_t y = 0; y < 2; ++y)
+    for (int32_t x = 2; x < 4; ++x) EXPECT_EQ(ColorFromItem(client->GetItem(ilColor, x, y)), clRed);
+  bool same = true;
+  EXPECT_EQ(client->GetLines(ilVertLines, 3, 0, 1, same), 0);  // inside lines go
+}
+
+TEST(XLGrids, StylerSwapKeepsStylesByAlias) {
+  TXLStyler first, second;
+  first.Add()->SetAlias("money");
+  TXLStyle* target = second.Add();
+  second.Add()->SetAlias("other");
+  target->SetAlias("money");
+  target->SetColor(clSilver);
+  TXLSheet sheet;
+  sheet.SetStyler(&first);
+  TXLCell* c = sheet.GetCell(0, 0);
+  c->SetBasedOn(first.Styles(0));
+  sheet.SetStyler(&second);
+  EXPECT_EQ(c->GetBasedOn(), target);
+  EXPECT_EQ(c->Color(), clSilver);
+  EXPECT_EQ(first.SheetCount(), 0);
+  EXPECT_EQ(second.SheetCount(), 1);
+}
