@@ -604,7 +604,8 @@ int TXPStyler::HookedCount() const {
 }
 
 void TXPStyler::HookMenu(QMenu* menu) {
-  if (!menu || !active_ || TagOf(menu) == XPExcludeTag) return;
+  // A popup menu's own Tag is not looked at; its items' Tags are, while painting.
+  if (!menu || !active_) return;
   for (const auto& m : styledMenus_)
     if (m == menu) return;
   menu->setStyle(menuStyle_.get());
