@@ -133,15 +133,6 @@ TEST(Flip, HorizontalAndVertical) {
   v.ApplyOnDest(pal, dest);
   EXPECT_EQ(PixelsIndex(dest), (std::vector<int>{4, 5, 6, 1, 2, 3}));
   EXPECT_EQ(log.values, (std::vector<int>{0, 50, 100}));  // per column
-
-  // One column or one row: plain copies.
-  TDibGraphic column, row;
-  Make(column, 1, 3, ifTrueColor, {7, 8, 9});
-  h.ApplyOnDest(column, dest);
-  EXPECT_EQ(PixelsRGB(dest), (std::vector<RgbValue>{7, 8, 9}));
-  Make(row, 3, 1, ifColor16, {0xAA0000, 0x00AA00, 0x0000AA});
-  v.ApplyOnDest(row, dest);
-  EXPECT_EQ(PixelsIndex(dest), (std::vector<int>{4, 2, 1}));
 }
 
 TEST(Rotate, QuarterAndHalfTurns) {
