@@ -36,10 +36,12 @@ std::string ExpectedAdminReply() {
 
 class ServerTest : public ::testing::Test {
  protected:
-  void SetUp() override {
+  void SetUp() override { Start(300, 64); }
+  void Start(int idleTimeoutMs, size_t maxConnections) {
     db_.Open(":memory:");
     ServerOptions o;
-    o.idleTimeoutMs = 300;
+    o.idleTimeoutMs = idleTimeoutMs;
+    o.maxConnections = maxConnections;
     server_ = std::make_unique<OaServer>(service_, o);
     server_->SetRequestLog([this](const std::string& line) { log_.push_back(line); });
     server_->Listen();
@@ -139,6 +141,28 @@ TEST_F(ServerTest, StuckClientsAreTimedOutAndDoNotBlockOthers) {
   EXPECT_EQ(stalled.ReadToClose(), std::string());
   EXPECT_EQ(halfHeader.ReadToClose(), std::string());
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
+}
+
+class SmallServerTest : public ServerTest {
+ protected:
+  void SetUp() override { Start(1000, 2); }
+};
+
+TEST_F(SmallServerTest, ClientsBeyondTheLimitAreClosedAtOnce) {
+  RawClient a(server_->Port());
+  RawClient b(server_->Port());
+  ASSERT_TRUE(a.Send("\x04"));  // both are accepted before the third arrives
+  ASSERT_TRUE(b.Send("\x04"));
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  const auto start = std::chrono::steady_clock::now();
+  RawClient c(server_->Port());
+  ASSERT_TRUE(c.Send(WireRequest(RequestFrame("LOGN", 380, "admin"))));
+  EXPECT_EQ(c.ReadToClose(), std::string());
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(900));  // not the time-out
+  // Once the idle ones are gone the server answers again.
+  EXPECT_EQ(a.ReadToClose(), std::string());
+  EXPECT_EQ(b.ReadToClose(), std::string());
+  EXPECT_EQ(Login("admin"), ExpectedAdminReply());
 }
 
 TEST_F(ServerTest, RequestSentInSmallPiecesIsReassembled) {

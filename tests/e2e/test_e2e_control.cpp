@@ -194,6 +194,23 @@ TEST_F(ControlE2E, NonNumericObjectFailsTheCallAndSendsNothing) {
   EXPECT_EQ(server.LogLines().size(), 2u);
 }
 
+TEST_F(ControlE2E, OnlySetServerChangesTheServerUsed) {
+  OaServerProcess server;
+  ASSERT_TRUE(server.Started());
+  ASSERT_EQ(driver_->Call("SetServer", {"127.0.0.1", std::to_string(server.Port())}), S_OK);
+  ASSERT_EQ(driver_->Put("RemoteHost", "127.0.0.2"), S_OK);
+  ASSERT_EQ(driver_->Put("RemotePort", std::to_string(UnusedPort())), S_OK);
+  ASSERT_EQ(driver_->Call("Login", {"admin"}), S_OK);
+  EXPECT_TRUE(driver_->WaitForEvent("OnAfterLogin"));
+  EXPECT_TRUE(server.WaitForLogLines(1));
+  EXPECT_TRUE(capture_->prompts.empty());
+  EXPECT_EQ(driver_->Get("RemoteHost"), "127.0.0.2");
+  // Empty arguments leave everything as it was.
+  ASSERT_EQ(driver_->Call("SetServer", {"", "1"}), S_OK);
+  ASSERT_EQ(driver_->Call("Login", {"admin"}), S_OK);
+  EXPECT_TRUE(server.WaitForLogLines(2));
+}
+
 TEST_F(ControlE2E, BackToBackRequestsReachTheServerInOrder) {
   OaServerProcess server;
   ASSERT_TRUE(server.Started());
@@ -220,8 +237,8 @@ TEST_F(ControlE2E, ChunkedReplyMovesTheProgressBarAndBack) {
   std::string reply = "\x04" "BHQZ" + std::string(25000 - 5, '\0');
   std::string wire = std::string("\xa8\x61\0\0", 4) + reply;  // 25000
   ScriptedServer server({{{wire.substr(0, 4 + 10240), 0},
-                          {wire.substr(4 + 10240, 10240), 300},
-                          {wire.substr(4 + 20480), 300}}});
+                          {wire.substr(4 + 10240, 10240), 500},
+                          {wire.substr(4 + 20480), 500}}});
   auto* bar = page_->findChild<TFlatProgressBar*>();
   ASSERT_TRUE(bar);
   ASSERT_EQ(driver_->Call("SetServer", {"127.0.0.1", std::to_string(server.Port())}), S_OK);
