@@ -492,6 +492,38 @@ void TXLSheet::SetBackground(const std::string& data) {
 // ---- the sheet stream ----
 
 void TXLSheet::ReadXLData(TStream& stream) {
+  // A stream that fails part way must not leave half a sheet: keep what was there.
+  const std::string backup = XLData();
+  const bool wasModified = modified_;
+  int32_t counts[4];
+  for (int i = 0; i < 4; ++i) counts[i] = sizes_[i]->Count();
+  try {
+    ReadXLDataOnce(stream);
+  } catch (const EXLGridError& e) {
+    if (e.Message() == kUnknownFormat) throw;  // nothing was touched
+    RestoreXLData(backup, counts);
+    SetModified(wasModified);
+    throw;
+  } catch (const Exception&) {
+    RestoreXLData(backup, counts);
+    SetModified(wasModified);
+    throw;
+  }
+}
+
+void TXLSheet::RestoreXLData(const std::string& backup, const int32_t counts[4]) {
+  const bool wasLoading = loading_;
+  loading_ = true;
+  for (int i = 0; i < 4; ++i) {
+    sizes_[i]->SetCount(counts[i]);
+    saved_[i]->SetCount(counts[i]);
+  }
+  TMemoryStream m(backup);
+  ReadXLDataOnce(m);
+  loading_ = wasLoading;
+}
+
+void TXLSheet::ReadXLDataOnce(TStream& stream) {
   const int64_t start = stream.Position();
   char sig[4] = {};
   if (stream.Size() - start < 4 || stream.Read(sig, 4) != 4 || sig[0] != 'X' || sig[1] != 'L' || sig[2] != 'G') {
@@ -629,12 +661,27 @@ void TXLSheet::ApplyProperty(const AnsiString& name, const TPropValue& v) {
   if (name == "Background.Data") return SetBackground(v.AsBinary());
   if (name == "XLData") {
     TMemoryStream m(v.AsBinary());
-    ReadXLData(m);
+    ReadXLDataOnce(m);
   }
   // Anything else (the styler reference, properties of newer writers) is passed over.
 }
 
 void TXLSheet::LoadFromStream(TStream& stream) {
+  TMemoryStream backup;
+  SaveToStream(backup);
+  const bool wasModified = modified_;
+  try {
+    LoadFromStreamOnce(stream);
+  } catch (const Exception&) {
+    // Put back what the sheet held; our own stream always loads.
+    backup.SetPosition(0);
+    LoadFromStreamOnce(backup);
+    SetModified(wasModified);
+    throw;
+  }
+}
+
+void TXLSheet::LoadFromStreamOnce(TStream& stream) {
   TComponentData data;
   try {
     data = ReadComponentStream(stream);

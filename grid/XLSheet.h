@@ -150,6 +150,7 @@ class TXLSheet : public TXLSheetHooks {
   void SetBackground(const std::string& data);
 
   // The sheet stream ("XLData") and the component stream that carries the whole sheet.
+  // A stream that fails to load raises EXLGridError and leaves the sheet as it was.
   void ReadXLData(TStream& stream);
   void WriteXLData(TStream& stream) const;
   std::string XLData() const;
@@ -166,6 +167,9 @@ class TXLSheet : public TXLSheetHooks {
   TXLCellTextEvent OnGetCellHint, OnSetCellHint;
 
  private:
+  void ReadXLDataOnce(TStream& stream);
+  void RestoreXLData(const std::string& backup, const int32_t counts[4]);
+  void LoadFromStreamOnce(TStream& stream);
   void ResetProperties();
   void ApplyProperty(const AnsiString& name, const TPropValue& value);
   void SizingStep(int32_t index, TXLAxis axis, int32_t size, IXLSheetUser* from);

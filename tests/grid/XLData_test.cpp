@@ -135,12 +135,17 @@ TEST(XLData, VersionByteIsIgnoredAndWrongSignatureRestoresPosition) {
   EXPECT_EQ(bad.Position(), 0);
 }
 
-TEST(XLData, EveryTruncationIsAFormatError) {
+TEST(XLData, EveryTruncationIsAFormatErrorAndLosesNothing) {
   const std::string sample = SampleBytes();
+  TXLSheet sheet;
+  sheet.SetAsString(4, 4, "kept");
+  sheet.SetSize(3, sCols, 33);
+  const std::string before = sheet.XLData();
   for (size_t n = 0; n < sample.size(); ++n) {
-    TXLSheet sheet;
     EXPECT_THROW(Load(sheet, sample.substr(0, n)), EXLGridError) << "cut at " << n;
+    ASSERT_EQ(sheet.XLData(), before) << "cut at " << n;
   }
+  EXPECT_EQ(sheet.GetAsString(4, 4), "kept");
 }
 
 TEST(XLData, BadSizesAndCountsAreFormatErrors) {
@@ -317,11 +322,15 @@ TEST(SheetComponentStream, SampleInItsEnvelopeAndBrokenEnvelopes) {
   EXPECT_EQ(sheet.Section(sClient)->CellCount(), 2);
   EXPECT_EQ(sheet.XLData(), SampleBytes());
 
+  TMemoryStream original;
+  sheet.SaveToStream(original);
   for (size_t n = 0; n < bytes.size(); ++n) {
-    TXLSheet s;
     TMemoryStream cut(bytes.substr(0, n));
-    EXPECT_THROW(s.LoadFromStream(cut), EXLGridError) << "cut at " << n;
+    EXPECT_THROW(sheet.LoadFromStream(cut), EXLGridError) << "cut at " << n;
   }
+  TMemoryStream after;
+  sheet.SaveToStream(after);
+  EXPECT_EQ(after.Data(), original.Data());
   TComponentData wrong = c;
   wrong.Properties[0].Value = TPropValue::String("five");
   TMemoryStream w(ComponentStreamBytes(wrong));
