@@ -154,8 +154,10 @@ AnsiString Render(std::string_view f, const Section& s, const std::string& intDi
   int placeholder = 0;  // integer placeholders seen so far
   int fracIndex = 0;
   bool afterPoint = false;
+  bool afterExponent = false;  // the mask's analysis ends at the exponent; so do placeholders
   char quote = 0;
   auto putIntDigit = [&](int fromRight) {
+    if (fromRight < 0 || fromRight >= k) return;
     out.push_back(intDigits[k - 1 - fromRight]);
     if (s.thousands && fromRight > 0 && fromRight % 3 == 0) out.push_back(fs.ThousandSeparator);
   };
@@ -175,7 +177,9 @@ AnsiString Render(std::string_view f, const Section& s, const std::string& intDi
         break;
       case '0':
       case '#':
-        if (!afterPoint) {
+        if (afterExponent) {
+          out.push_back(c);
+        } else if (!afterPoint) {
           const int fromRight = s.intPlaces - 1 - placeholder;
           if (placeholder == 0)
             for (int r = k - 1; r > fromRight; --r) putIntDigit(r);  // digits beyond the mask
@@ -208,6 +212,7 @@ AnsiString Render(std::string_view f, const Section& s, const std::string& intDi
           std::string e = std::to_string(std::abs(exponent));
           if (static_cast<int>(e.size()) < std::min(zeros, 4)) e.insert(0, std::min(zeros, 4) - e.size(), '0');
           out += e;
+          afterExponent = true;
           break;
         }
         out.push_back(c);
