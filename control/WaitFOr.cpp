@@ -13,6 +13,8 @@ const char* const kDefaultCaption = "正在处理数据，请稍候...";
 TfrmWaitFor::TfrmWaitFor(QWidget* owner)
     : QWidget(owner, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint) {
   setObjectName("frmWaitFor");
+  // Shown on every request: it must not take activation from the page.
+  setAttribute(Qt::WA_ShowWithoutActivating);
   setFixedSize(383, 50);
   SetBackground(this, clSilver);
   lbl1_ = new QLabel(QString::fromUtf8(kDefaultCaption), this);

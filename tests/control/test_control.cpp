@@ -9,6 +9,7 @@
 #include "ControlTestSupport.h"
 #include "control/Frames.h"
 #include "control/TarvoImpl.h"
+#include "control/frm_Abort.h"
 #include "control/Un_type.h"
 #include "control/frm_Main.h"
 #include "core/Guid.h"
@@ -221,27 +222,19 @@ TEST_F(Control, GetStreamNormalisesTheRecordIdAndSendsTheQuery) {
   EXPECT_EQ(server.requests.size(), before);
 }
 
-TEST_F(Control, LoginAndFlowChartBeforeTheLoginReply) {
-  Session()->SetServer("127.0.0.1", server.Port());
-  EXPECT_EQ(Call(u"Login", Texts({""})), S_OK);
-  EXPECT_EQ(Call(u"GetFlowChart", Texts({""})), S_OK);
-  EXPECT_EQ(Get(u"LoginName"), "");
-  EXPECT_EQ(Call(u"Login", Texts({"abc"})), S_OK);
-  EXPECT_EQ(Get(u"LoginName"), "abc");
-  EXPECT_EQ(Call(u"GetFlowChart", Texts({"12"})), S_OK);
-  EXPECT_EQ(Get(u"FlowChartID"), "12");
-  ASSERT_TRUE(WaitUntil([&] { return server.requests.size() == 2 && !Session()->Busy(); }));
-  EXPECT_EQ(server.requests[0].frame, frames::BuildLoginRequest("abc"));
-  EXPECT_EQ(server.requests[1].frame, frames::BuildLoginRequest("abc"));
-}
-
 TEST_F(Control, LoginReplyLeadsToAfterLoginAndDoitCarriesThePendingPair) {
   Session()->SetServer("127.0.0.1", server.Port());
+  EXPECT_EQ(Call(u"Login", Texts({""})), S_OK);  // empty: nothing
+  EXPECT_EQ(Call(u"GetFlowChart", Texts({""})), S_OK);
   server.QueueReply(frames::BuildLoginReply({"{U}"}));
   ASSERT_EQ(Call(u"Login", Texts({"abc"})), S_OK);
+  EXPECT_EQ(Get(u"LoginName"), "abc");
+  EXPECT_EQ(Session()->StoredLoginName(), "abc");
   ASSERT_TRUE(WaitUntil([&] { return !events.empty() && events.back().name == "OnAfterLogin"; }));
   EXPECT_EQ(dispids["OnAfterLogin"], 10);
   EXPECT_EQ(SessionValues().UserGUID, "{U}");
+  ASSERT_EQ(server.requests.size(), 1u);
+  EXPECT_EQ(server.requests[0].frame, frames::BuildLoginRequest("abc"));
 
   events.clear();
   SetPendingDoit("tab", "{R}");
@@ -283,6 +276,18 @@ TEST_F(Control, EventsWithoutASinkAreLostAndDestroyIsFired) {
   AnsiString message;
   EXPECT_EQ(Call(u"Login", Texts({"abc"}), &message), DISP_E_EXCEPTION);
   EXPECT_EQ(message, "The control has been destroyed");
+}
+
+TEST_F(Control, ShowAbortRunsTheAboutBoxModally) {
+  bool wasOpen = false;
+  QTimer::singleShot(0, [&] {
+    wasOpen = TfrmAbort::Current() != nullptr;
+    if (wasOpen) TfrmAbort::Current()->close();
+  });
+  EXPECT_EQ(Call(u"ShowAbort", {}), S_OK);
+  Pump(10);
+  EXPECT_TRUE(wasOpen);
+  EXPECT_EQ(TfrmAbort::Current(), nullptr);
 }
 
 TEST(ControlLibrary, ExportsRegisterAndCreateTheControl) {

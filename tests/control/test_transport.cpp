@@ -177,16 +177,16 @@ TEST_F(Transport, QueriesAndFlowChartsLogInFirstWhileNobodyIsLoggedIn) {
   session->RequestFlowChart("12");
   EXPECT_THROW(session->RequestFlowChart("x12"), EConvertError);
   ASSERT_TRUE(WaitUntil([&] { return server.requests.size() == 4 && Idle(); }));
+  // Arguments and session values meet in the query record.
   const frames::QueryRecord q = frames::ReadQueryRequest(server.requests[2].frame);
-  EXPECT_EQ(server.requests[2].code, std::string("\x04QUEY", 5));
   EXPECT_EQ(q.database, "db");
   EXPECT_EQ(q.userId, "{U}");
-  EXPECT_EQ(q.objectNumber, 7);
-  EXPECT_EQ(q.recordId, "{R}");
-  EXPECT_EQ(q.commandFlag, 1);
-  EXPECT_EQ(q.userLevel, 3);
   EXPECT_EQ(q.initTable, "it");
+  EXPECT_EQ(q.userLevel, 3);
   EXPECT_EQ(q.loginName, "abc");
+  EXPECT_EQ(q.userName, "name");
+  EXPECT_EQ(q.deptName, "dept");
+  EXPECT_EQ(q.roleName, "role");
   EXPECT_EQ(q.dutyName, "duty");
   EXPECT_EQ(session->QueryRecord(), server.requests[2].frame);
   EXPECT_EQ(server.requests[3].frame, frames::BuildChatRequest(12));
