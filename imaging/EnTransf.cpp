@@ -763,12 +763,22 @@ void TImageFormatTransform::ErrorDiffusion(const TDibGraphic& src, TDibGraphic& 
   const TLogPalette& pal = dest.LogPalette();
   auto clamp = [](int v) { return v < 0 ? 0 : (v > 255 ? 255 : v); };
   // Stores the colour and hands back the palette entry actually stored.
-  auto store = [&](int x, int y, const int* c) {
-    int idx = conv.NearestIndex(MakeRgbTriple(uint8_t(c[2]), uint8_t(c[1]), uint8_t(c[0])));
-    dest.SetPixelIndex(x, y, idx);
+  const int bits = ImageFormatBits(dest.ImageFormat());
+  uint8_t* out = nullptr;
+  auto store = [&](int x, int, const int* c) {
+    const int idx = conv.NearestIndex(MakeRgbTriple(uint8_t(c[2]), uint8_t(c[1]), uint8_t(c[0])));
+    if (bits == 8) {
+      out[x] = uint8_t(idx);
+    } else if (bits == 4) {
+      uint8_t& b = out[x >> 1];
+      b = (x & 1) ? uint8_t((b & 0xF0) | idx) : uint8_t((b & 0x0F) | (idx << 4));
+    } else if (idx) {
+      out[x >> 3] |= uint8_t(0x80 >> (x & 7));
+    }
     return &pal.palPalEntry[idx];
   };
   for (int y = 0; y < h; ++y) {
+    out = dest.ScanLine(y);  // freshly allocated, so every pixel starts at index 0
     if (quantized)
       Progress(y + (h - 1 - y) / 2, 0, h - 1);
     else
