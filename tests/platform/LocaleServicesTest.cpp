@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QFileDialog>
 #include <QMessageBox>
 #include <QTimer>
 
@@ -120,9 +121,7 @@ TEST(Services, DefaultPromptShowsAMessageBox) {
   QString seenText, seenTitle;
   QMessageBox::Icon seenIcon = QMessageBox::NoIcon;
   int seenButtons = 0;
-  QTimer::singleShot(50, [&] {
-    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-    if (!box) return;
+  WhenModal<QMessageBox>([&](QMessageBox* box) {
     seenText = box->text();
     seenTitle = box->windowTitle();
     seenIcon = box->icon();
@@ -136,6 +135,33 @@ TEST(Services, DefaultPromptShowsAMessageBox) {
   EXPECT_EQ(seenTitle, QString::fromUtf8("系统提示"));
   EXPECT_EQ(seenIcon, QMessageBox::Question);
   EXPECT_EQ(seenButtons, static_cast<int>(QMessageBox::Yes | QMessageBox::No));
+}
+
+// The default save dialog shows the converted filters, selects the filter by its
+// 1-based index and adds the default extension to a name typed without one.
+TEST(Services, DefaultSaveDialogUsesTheConvertedFilter) {
+  TestApp();
+  TempDir dir;
+  QStringList filters;
+  QString selected, title;
+  WhenModal<QFileDialog>([&](QFileDialog* dlg) {
+    filters = dlg->nameFilters();
+    selected = dlg->selectedNameFilter();
+    title = dlg->windowTitle();
+    dlg->selectFile(QString::fromStdString(dir.File("report")));
+    static_cast<QDialog*>(dlg)->accept();
+  });
+  FileDialogOptions o;
+  o.title = Cp936("另存为");
+  o.filter = Cp936("文本|*.txt|Word|*.doc;*.rtf");
+  o.filterIndex = 2;
+  o.initialDir = dir.Path();
+  o.defaultExt = "doc";
+  auto chosen = Services::FileDialogs().SaveFile(o, nullptr);
+  EXPECT_EQ(filters, QStringList({QString::fromUtf8("文本 (*.txt)"), "Word (*.doc *.rtf)"}));
+  EXPECT_EQ(selected, "Word (*.doc *.rtf)");
+  EXPECT_EQ(title, QString::fromUtf8("另存为"));
+  EXPECT_EQ(chosen, std::optional<std::string>(dir.File("report.doc")));
 }
 
 TEST(Services, UnattendedPromptsAreLoggedAndTakeTheFirstButton) {
