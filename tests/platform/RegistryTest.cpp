@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <random>
 
 #include "TestUtil.h"
 #include "platform/Registry.h"
@@ -105,6 +106,42 @@ TEST(Registry, CorruptFilesAreRefusedWithoutLoss) {
     EXPECT_EQ(r.ReadString("HKCU\\Kept", ""), "before");
     EXPECT_EQ(ReadFile(path), text);
   }
+}
+
+// Mutated files either load and write back to text that loads to the same registry, or
+// are refused with the registry's own error; nothing else may happen.
+TEST(Registry, MutatedFilesLoadConsistentlyOrAreRefused) {
+  Registry seed("/nonexistent");
+  seed.WriteString("HKCR\\CLSID\\{A}\\InprocServer32", "", "/lib/x.so");
+  seed.WriteString("HKCR\\CLSID\\{A}\\InprocServer32", "ThreadingModel", "Apartment");
+  seed.WriteString("HKCU\\S", "t", std::string("q\"\\\r\n\x01\xB0\xA1", 9));
+  seed.WriteDWord("HKCU\\S", "d", 0xDEADBEEF);
+  const std::string base = seed.Serialize();
+  std::mt19937 rng(1234);
+  int loaded = 0;
+  for (int i = 0; i < 3000; ++i) {
+    std::string text = base;
+    int edits = 1 + static_cast<int>(rng() % 4);
+    for (int e = 0; e < edits; ++e) {
+      size_t at = rng() % (text.size() + 1);
+      switch (rng() % 3) {
+        case 0: if (at < text.size()) text[at] = static_cast<char>(rng()); break;
+        case 1: text.insert(at, 1, "[]\\\"=@:\n\rx"[rng() % 11]); break;
+        case 2: if (at < text.size()) text.erase(at, 1 + rng() % 8); break;
+      }
+    }
+    Registry r("/nonexistent");
+    try {
+      r.Parse(text);
+    } catch (const ERegistryException&) {
+      continue;
+    }
+    ++loaded;
+    Registry again("/nonexistent");
+    ASSERT_NO_THROW(again.Parse(r.Serialize())) << text;
+    ASSERT_EQ(again.Serialize(), r.Serialize()) << text;
+  }
+  EXPECT_GT(loaded, 100);  // the mutations must also reach the accepting paths
 }
 
 TEST(Registry, RegistrationRefusesCorruptFileAndKeepsIt) {
