@@ -30,12 +30,11 @@ const char* XLVarTypeName(TXLVarType t) {
   return "Unknown";
 }
 
-double RoundHalfEven(double v) {
-  // nearbyint follows the current rounding mode, which is to-nearest-even by default.
-  return std::nearbyint(v);
-}
-
 namespace {
+
+// Half to even, as the framework's Round does; nearbyint follows the current rounding
+// mode, which is to-nearest-even unless someone changed it.
+double RoundEven(double v) { return std::nearbyint(v); }
 
 [[noreturn]] void CastError(TXLVarType from, TXLVarType to) {
   throw EXLVariantError(AnsiString("Could not convert variant of type (") + XLVarTypeName(from) +
@@ -50,14 +49,14 @@ namespace {
 constexpr double kMaxCurrency = 922337203685477.5807;
 
 int64_t CurrencyFromDouble(double v, TXLVarType from) {
-  const double scaled = RoundHalfEven(v * 10000.0);
+  const double scaled = RoundEven(v * 10000.0);
   if (!std::isfinite(scaled) || std::fabs(v) > kMaxCurrency || std::fabs(scaled) >= 9.2233720368547758e18)
     Overflow(from, TXLVarType::Currency);
   return static_cast<int64_t>(scaled);
 }
 
 int32_t IntegerFromDouble(double v, TXLVarType from) {
-  const double r = RoundHalfEven(v);
+  const double r = RoundEven(v);
   if (!(r >= -2147483648.0 && r <= 2147483647.0)) Overflow(from, TXLVarType::Integer);
   return static_cast<int32_t>(r);
 }

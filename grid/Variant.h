@@ -96,6 +96,3 @@ TXLVariant VarNeg(const TXLVariant& a);
 TXLVariant VarNot(const TXLVariant& a);
 // -1, 0 or 1.
 int VarCompare(const TXLVariant& a, const TXLVariant& b);
-
-// Round half to even, as the framework's Round does.
-double RoundHalfEven(double v);

@@ -4,6 +4,7 @@
 // 60000 while holding ten cells. One template over the slot type serves both the value
 // lists (32-bit slots, which is also their stream form) and the object lists (pointer
 // slots, so they can own objects on a 64-bit build).
+#include <algorithm>
 #include <array>
 #include <concepts>
 #include <cstdint>
