@@ -203,14 +203,6 @@ TEST(EditMask, FormatsTextIntoTheMask) {
   };
   for (const auto& r : rows) EXPECT_EQ(FormatMaskText(r.mask, r.text, fs), r.shown) << r.mask;
 
-  const TEditMask m = ParseEditMask("!>L0\\-a;0;*", fs);
-  EXPECT_TRUE(m.RightAlign);
-  EXPECT_FALSE(m.SaveLiterals);
-  EXPECT_EQ(m.Blank, '*');
-  ASSERT_EQ(m.Positions.size(), 4u);
-  EXPECT_EQ(m.Positions[0].Case, 1);
-  EXPECT_TRUE(m.Positions[2].Literal);
-  EXPECT_EQ(m.Positions[2].Char, '-');
   EXPECT_TRUE(MaskCharAccepted('0', '7'));
   EXPECT_FALSE(MaskCharAccepted('0', 'x'));
   EXPECT_TRUE(MaskCharAccepted('#', '-'));

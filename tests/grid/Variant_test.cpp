@@ -180,16 +180,3 @@ TEST(VariantOperators, ComparisonsFollowTheRuleTable) {
   for (const auto& r : rows)
     EXPECT_EQ(VarCompare(r.a, r.b), r.expected) << r.a.AsString() << " vs " << r.b.AsString();
 }
-
-TEST(VariantEquality, IsSameTypeAndValue) {
-  EXPECT_TRUE(I(2) == I(2));
-  EXPECT_FALSE(I(2) == D(2));
-  EXPECT_FALSE(Dt(2) == D(2));
-  EXPECT_TRUE(S("a") == S("a"));
-  EXPECT_TRUE(TXLVariant::FromArray({I(1), S("b")}) == TXLVariant::FromArray({I(1), S("b")}));
-  const TXLVariant args = TXLVariant::FromArray({I(1), S("b")});
-  EXPECT_EQ(args.ItemCount(), 2u);
-  EXPECT_EQ(args.Item(1), S("b"));
-  EXPECT_TRUE(args.Item(5).IsEmpty());
-  EXPECT_EQ(I(4).Item(0), I(4));
-}
