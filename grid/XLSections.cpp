@@ -540,9 +540,31 @@ void TXLSection::ReadRecord(TXLReader& r) {
   for (int n = 0; n < XLItemListCount; ++n) {
     if (!(flags & (1 << (2 + n)))) continue;
     if (n < ilBias1)
-      lines_[n]->LoadFromStream(r.Stream());
+      ReadItemList(r, [&](int32_t index) -> TCustomSList* { return lines_[n]->GetList(index); });
     else
-      items_[n - ilBias1]->LoadFromStream(r.Stream());
+      ReadItemList(r, [&](int32_t index) -> TCustomSList* { return items_[n - ilBias1]->GetList(index); });
+  }
+}
+
+void TXLSection::ReadItemList(TXLReader& r, const std::function<TCustomSList*(int32_t)>& getList) {
+  // The smallest sub-list record: its index and an empty list form.
+  const int32_t n = r.ReadCount(4 + 9);
+  for (int32_t k = 0; k < n; ++k) {
+    const int32_t index = r.ReadIndex(XLMaxIndex);
+    // Look at the page numbers first: the sub-list's page table grows to the highest.
+    const int64_t start = r.Pos();
+    r.ReadU8();
+    r.ReadInt();
+    const int32_t pages = r.ReadCount(4 + 4 * XLPageSlots);
+    int32_t highest = -1;
+    for (int32_t p = 0; p < pages; ++p) {
+      const int32_t page = r.ReadIndex(XLMaxPages - 1);
+      highest = std::max(highest, page);
+      r.ReadBytes(4 * XLPageSlots);
+    }
+    r.ChargePageTable(highest + 1);
+    r.Stream().SetPosition(start);
+    getList(index)->LoadFromStream(r.Stream());
   }
 }
 

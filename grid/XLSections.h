@@ -116,6 +116,7 @@ class TXLSection {
   void ReadCells(TXLReader& reader);
   void WriteCells(TXLWriter& writer) const;
   void ReadUnions(TXLReader& reader);
+  void ReadItemList(TXLReader& reader, const std::function<TCustomSList*(int32_t)>& getList);
 
   TXLSheet* sheet_;
   TXLSector sector_;

@@ -77,6 +77,11 @@ int32_t TXLReader::ReadIndex(int32_t maxIndex) {
   return i;
 }
 
+void TXLReader::ChargePageTable(int64_t entries) {
+  pageTableUsed_ += entries;
+  if (pageTableUsed_ > kPageTableBudget) Fail();
+}
+
 bool TXLReader::ReadBlock(const std::function<void()>& body) {
   const int64_t start = Pos();
   const int32_t size = ReadInt();

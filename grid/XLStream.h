@@ -44,10 +44,16 @@ class TXLReader {
 
   [[noreturn]] static void Fail();
 
+  // Sparse lists size their page tables by the highest page they hold, so a few bytes can
+  // ask for a large table; what one stream may make in all is bounded.
+  static constexpr int64_t kPageTableBudget = int64_t(8) << 20;
+  void ChargePageTable(int64_t entries);
+
  private:
   void Need(int64_t n);
   TStream& stream_;
   std::vector<int64_t> limits_;
+  int64_t pageTableUsed_ = 0;
 };
 
 class TXLWriter {

@@ -336,3 +336,28 @@ TEST(SheetComponentStream, SampleInItsEnvelopeAndBrokenEnvelopes) {
   TMemoryStream w(ComponentStreamBytes(wrong));
   EXPECT_THROW(sheet.LoadFromStream(w), EXLGridError);
 }
+
+TEST(XLData, FarPagesCannotBuyHugePageTables) {
+  // Each sub-list holds one page at the last page number; every one would need a page
+  // table of 65,535 entries. A few hundred of them are refused.
+  auto stream = [](int32_t lists) {
+    ByteWriter w;
+    w.Bytes(Header());
+    for (int s = 0; s < 3; ++s) w.I32(0);
+    w.I32(1 << (2 + ilColor));
+    w.I32(lists);
+    for (int32_t i = 0; i < lists; ++i) {
+      w.I32(i);
+      w.U8(0);
+      w.I32(0);
+      w.I32(1);
+      w.I32(XLMaxPages - 1);
+      for (int k = 0; k < 16; ++k) w.I32(k == 15 ? 5 : 0);
+    }
+    return w.Take();
+  };
+  TXLSheet sheet;
+  Load(sheet, stream(4));
+  EXPECT_EQ(sheet.Section(sClient)->GetItem(ilColor, XLMaxIndex, 3), 4);
+  EXPECT_THROW(Load(sheet, stream(300)), EXLGridError);
+}
