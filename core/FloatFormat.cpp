@@ -269,13 +269,6 @@ bool RoundsToZero(std::string_view f, double value) {
 
 }  // namespace
 
-AnsiString FloatDigits(double value, int decimals, int& exponent, bool& negative) {
-  FloatRec r = FixedDigits(value, decimals);
-  exponent = r.exponent;
-  negative = r.negative;
-  return r.digits;
-}
-
 AnsiString FormatFloat(std::string_view mask, double value, const TFormatSettings& fs) {
   if (mask.empty()) return FloatToStr(value, fs);
   if (!std::isfinite(value)) return FloatToStr(value, fs);

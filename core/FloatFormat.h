@@ -16,7 +16,7 @@ AnsiString FormatFloat(std::string_view mask, double value,
                        const TFormatSettings& fs = DefaultFormatSettings());
 
 // General form with 15 significant digits: fixed point while the integer part has at most
-// 15 digits and the value is at least 0.00001, else scientific ("1.5E-7").
+// 15 digits and the value is at least 0.0001, else scientific ("1E-5", "1.5E20").
 AnsiString FloatToStr(double value, const TFormatSettings& fs = DefaultFormatSettings());
 
 // Currency held as value x 10000, written with up to four decimals and no grouping.
@@ -28,6 +28,3 @@ double StrToFloat(std::string_view text, const TFormatSettings& fs = DefaultForm
 bool TryStrToFloat(std::string_view text, double& out,
                    const TFormatSettings& fs = DefaultFormatSettings());
 
-// Rounds half away from zero at `decimals` places after the value is taken to 15
-// significant digits, the way the masks round (0.125 -> "0.13").
-AnsiString FloatDigits(double value, int decimals, int& exponent, bool& negative);
