@@ -319,20 +319,18 @@ void TXLCBoolean::Draw(IXLCanvas& canvas, const TRect& rect) {
 // ---- TXLCPicture ----
 
 TSize TXLPicture::Size() const {
-  // A stored bitmap is its byte count, then the file header and the info header.
-  if (GraphicClass != "TBitmap" || Data.size() < 4 + 14 + 12) return TSize{};
-  const uint8_t* p = reinterpret_cast<const uint8_t*>(Data.data()) + 4 + 14;
+  // A stored bitmap is its byte count, then the file header, then the info header with
+  // the width and height (16-bit in the old core header, 32-bit otherwise).
+  constexpr size_t kInfo = 4 + 14;
+  if (GraphicClass != "TBitmap" || Data.size() < kInfo + 16) return TSize{};
+  const uint8_t* p = reinterpret_cast<const uint8_t*>(Data.data()) + kInfo;
   auto i32 = [](const uint8_t* b) {
     return int32_t(uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24);
   };
-  const int32_t headerSize = i32(p);
-  if (headerSize == 12) {
-    return TSize{int32_t(p[4] | (p[5] << 8)), int32_t(p[6] | (p[7] << 8))};
-  }
-  if (Data.size() < 4 + 14 + 12 || headerSize < 40 || Data.size() < size_t(4 + 14 + 12)) return TSize{};
-  if (Data.size() < 4 + 14 + 16) return TSize{};
-  const int32_t w = i32(p + 4), h = i32(p + 8);
-  return TSize{std::abs(w), h == INT32_MIN ? 0 : std::abs(h)};
+  if (i32(p) == 12) return TSize{int32_t(p[4] | (p[5] << 8)), int32_t(p[6] | (p[7] << 8))};
+  const int64_t w = i32(p + 4), h = i32(p + 8);
+  // Rows stored top-down have a negative height.
+  return TSize{int32_t(std::min<int64_t>(std::abs(w), 65535)), int32_t(std::min<int64_t>(std::abs(h), 65535))};
 }
 
 void TXLCPicture::SetPicture(const TXLPicture& p) {
