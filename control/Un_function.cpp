@@ -101,12 +101,12 @@ void HandleUserReply(TMemoryStream& reply) {
   }
 }
 
-void HandleServerMessage(const std::string& data) {
+void HandleServerMessage(TfrmMain& session, const std::string& data) {
   const AnsiString text = frames::ParseServerMessage(data);
   if (text == Cp936(kFileSentText)) {
-    FireSendFile();
+    session.FireSendFile();
   } else if (text == Cp936(kArchivedText)) {
-    FireDoit();
+    FireDoit(session);
   }
   if (!text.empty() && text[0] == '|') {
     ShowMessageBox(text.substr(1), Cp936(kCaption), MsgIcon::Information, MsgButtons::Ok, nullptr);
@@ -209,7 +209,7 @@ void DispatchReply(TfrmMain& session, TMemoryStream& reply) {
     } else if (code == "USER") {
       HandleUserReply(reply);
     } else if (code == "SMSG") {
-      HandleServerMessage(reply.Data());
+      HandleServerMessage(session, reply.Data());
     } else if (code == "LOGN") {
       HandleLoginReply(session, reply.Data());
     } else if (code == "BHQZ") {

@@ -335,9 +335,18 @@ void TfrmMain::FireSendFile() {
 
 void SetPendingDoit(const AnsiString& table, const AnsiString& id) { Pending() = {table, id}; }
 
-void FireDoit() {
+void FireDoit(TfrmMain& session) {
+  // Taken before firing: the page may set a new pair from inside the event.
   const PendingDoit pair = std::exchange(Pending(), PendingDoit{});
-  if (TfrmMain* m = frmMain(); m && m->OnDoit) m->OnDoit(pair.table, pair.id);
+  if (session.OnDoit) session.OnDoit(pair.table, pair.id);
+}
+
+void FireDoit() {
+  if (TfrmMain* m = frmMain()) {
+    FireDoit(*m);
+  } else {
+    Pending() = {};
+  }
 }
 
 void FireDoLogin() {

@@ -115,6 +115,7 @@ TfrmMain* frmMain();
 // archived, fired (then cleared) by FireDoit.
 void SetPendingDoit(const AnsiString& table, const AnsiString& id);
 void FireDoit();
+void FireDoit(TfrmMain& session);  // on that session's control
 void FireDoLogin();
 void FireAfterLogin();
 void FireSendFile();

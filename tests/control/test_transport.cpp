@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QEventLoop>
+#include <QLabel>
 #include <QTemporaryDir>
 #include <cstdlib>
 
@@ -71,6 +72,18 @@ TEST_F(Transport, ChunkedReplyAdvancesTheProgressBarThenResetsIt) {
   EXPECT_EQ(replies[0], payload);
   EXPECT_EQ(progressAtDispatch[0], 0);
   EXPECT_FALSE(session->WaitForBox()->isVisible());
+}
+
+TEST_F(Transport, WaitTextReplacesTheCaptionForOneShowing) {
+  TfrmWaitFor& box = *session->WaitForBox();
+  box.SetWaitText(Cp936("正在上传"));
+  server.QueueRaw({{Le32(10) + "\x04SMSG", "-rest"}, 200});  // half now, half later
+  session->SendToServer(frames::BuildUnitsRequest(1));
+  ASSERT_TRUE(WaitUntil([&] { return box.isVisible(); }));
+  EXPECT_EQ(box.lbl1()->text(), QString::fromUtf8("正在上传"));
+  ASSERT_TRUE(WaitUntil([&] { return Idle(); }));
+  EXPECT_FALSE(box.isVisible());
+  EXPECT_TRUE(box.WaitText().empty());
 }
 
 TEST_F(Transport, LengthBytesSplitAcrossReads) {
