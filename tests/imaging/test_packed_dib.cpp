@@ -180,7 +180,7 @@ TEST(PackedDib, MutatedAndTruncatedBlocksNeverReadOutside) {
       } catch (const Exception&) {
       }
     }
-    for (int round = 0; round < 3000; ++round) {
+    for (int round = 0; round < 500; ++round) {
       std::string m = seed;
       for (int k = 0; k < 3; ++k) {
         state = state * 1103515245u + 12345u;
