@@ -175,6 +175,9 @@ TEST(RequestFrames, FramesWithItems) {
   EXPECT_EQ(fefa[444 + 302], 1);
   ExpectZeroExcept(fefa, {{0, 5}, {5, 51}, {56, 39}, {96, 4}, {100, 39}, {140, 39}, {444, 39}, {746, 1}});
 
+  const std::string fefb = BuildDistributionRequest("FEFB", "tab", "{R}", "{U}", {});
+  EXPECT_EQ(fefb, FrameWriter(fefa.substr(0, 140)).Code("FEFB").I32(96, 0).Take());
+
   const std::string otff = BuildOutsideDistributionRequest("{R}", "tab", {{5, "unit"}});
   ASSERT_EQ(otff.size(), 156u);
   ExpectField(otff, 0, 4, "OTFF");
