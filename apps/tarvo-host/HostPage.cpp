@@ -166,6 +166,10 @@ void HostPage::OnEvent(DISPID id, const std::string& name, std::vector<EventArg>
       Call(u"SetServer", {Variant::FromUtf8(options_.host), Variant::FromUtf8(options_.port)});
     if (!options_.login.empty()) Call(u"Login", {Variant::FromUtf8(options_.login)});
   } else if (name == "OnAfterLogin") {
+    // Answered once: a refused login comes back here after every request, and
+    // answering each time would log in again and again.
+    if (answeredLogin_) return;
+    answeredLogin_ = true;
     if (options_.open) {
       std::vector<Variant> a;
       for (const std::string& s : *options_.open) a.push_back(Variant::FromUtf8(s));

@@ -52,4 +52,5 @@ class HostPage {
   ComPtr<IEventSource> source_;
   ComPtr<IEventSink> sink_;
   uint32_t cookie_ = 0;
+  bool answeredLogin_ = false;
 };

@@ -56,7 +56,7 @@ bool EqualsNoCase(std::string_view a, std::string_view b) {
 }
 
 // Number text as the framework reads it: an integer (with sign or "$" hex), else a
-// decimal number rounded half to even. False when the text is no number.
+// decimal number. False when the text is no number.
 bool ParseNumber(const std::u16string& text, double& out) {
   std::string s = TrimAscii(Utf16ToUtf8(text));
   if (s.empty()) return false;
@@ -72,7 +72,7 @@ bool ParseNumber(const std::u16string& text, double& out) {
   char* end = nullptr;
   double d = std::strtod(s.c_str(), &end);
   if (end != s.c_str() + s.size() || !std::isfinite(d)) return false;
-  out = std::nearbyint(d);  // the default rounding mode rounds half to even
+  out = d;
   return true;
 }
 
@@ -87,6 +87,7 @@ int64_t ToInteger(const Variant& v, VARTYPE to, int64_t lo, int64_t hi) {
     case VT_BSTR: {
       double d;
       if (!ParseNumber(v.AsBstr(), d)) CastError(from, to);
+      d = std::nearbyint(d);  // the default rounding mode rounds half to even
       if (d < static_cast<double>(lo) || d > static_cast<double>(hi)) OverflowError(from, to);
       return static_cast<int64_t>(d);
     }

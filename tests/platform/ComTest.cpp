@@ -42,6 +42,7 @@ TEST(Variant, ConversionTable) {
       {Variant(u"TRUE"), VT_BOOL, S_OK, Variant(true)},
       {Variant(u"false"), VT_BOOL, S_OK, Variant(false)},
       {Variant(u"0"), VT_BOOL, S_OK, Variant(false)},
+      {Variant(u"0.25"), VT_BOOL, S_OK, Variant(true)},  // not rounded first
       {Variant(u"yes"), VT_BOOL, DISP_E_TYPEMISMATCH, Variant()},
       {Variant::Null(), VT_I4, DISP_E_TYPEMISMATCH, Variant()},
       {Variant::Null(), VT_BSTR, DISP_E_TYPEMISMATCH, Variant()},

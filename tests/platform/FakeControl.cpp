@@ -2,7 +2,7 @@
 // created through its class factory inside the host's widget, answering dispatch calls
 // and firing events to the host's sink. It fires OnDoLogin when first shown, OnAfterLogin
 // 100 ms after Login (once SetServer was called), and OnDoit with GetStream's database
-// and record ID.
+// and record ID (for the database "relogin" followed by another OnAfterLogin).
 #include "tests/platform/FakeControl.h"
 
 #include <QPointer>
@@ -69,6 +69,8 @@ class FakeControl : public DispatchObject, public IEventSource, public IWidgetOb
                   StrToInt(a[4].AsAnsi());  // the object number must be numeric
                   std::vector<EventArg> args{{"Table", a[0]}, {"ID", a[1]}};
                   events_.Fire(4, "OnDoit", args);
+                  // As a refused login does: the request turns into another login.
+                  if (a[0].AsAnsi() == "relogin") QTimer::singleShot(10, widget_, [this] { events_.Fire(10, "OnAfterLogin"); });
                   return Variant();
                 })
         .Method("GetFlowChart", 17, {VT_BSTR},

@@ -56,6 +56,14 @@ TEST(Host, OpensAWorkflowDefinitionAndReportsFailedCalls) {
       << bad.err;
 }
 
+TEST(Host, AnswersOnlyTheFirstLoginSoARefusedLoginDoesNotLoop) {
+  TempDir dir;
+  HostRun r = Host(dir, {"--server", "h:1", "--login", "nobody", "--open", "relogin,,,,1", "--screenshot",
+                         QString::fromStdString(dir.File("s.png")), "--screenshot-delay", "600"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out, "event OnDoLogin\nevent OnAfterLogin\nevent OnDoit Table=relogin ID=\nevent OnAfterLogin\n");
+}
+
 TEST(Host, ScreenshotOfTheHostWindow) {
   TempDir dir;
   const std::string png = dir.File("shot.png");
