@@ -1,6 +1,7 @@
 #include "grid/ComponentStream.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "core/ByteIO.h"
 #include "core/Exception.h"
@@ -445,7 +446,8 @@ const std::vector<AnsiString>& TPropValue::AsSet() const {
 }
 
 bool TPropValue::operator==(const TPropValue& o) const {
-  return Type == o.Type && Int == o.Int && Float == o.Float && Str == o.Str && Set == o.Set && List == o.List &&
+  const bool sameFloat = Float == o.Float || (std::isnan(Float) && std::isnan(o.Float));
+  return Type == o.Type && Int == o.Int && sameFloat && Str == o.Str && Set == o.Set && List == o.List &&
          Collection == o.Collection;
 }
 
