@@ -72,6 +72,11 @@ class QtPrompt : public IPromptService {
       }
       return FirstButton(buttons);
     }
+    // Without an application there is nobody to ask (and no widget may be made).
+    if (!qobject_cast<QApplication*>(QCoreApplication::instance())) {
+      std::fprintf(stderr, "%s: %s\n", Cp936ToUtf8(caption).c_str(), Cp936ToUtf8(text).c_str());
+      return FirstButton(buttons);
+    }
     QMessageBox box(QtIcon(icon), ToQString(caption), ToQString(NormalizeLineBreaks(text)), QtButtons(buttons),
                     parent ? parent : QApplication::activeWindow());
     return FromQt(box.exec());
@@ -116,6 +121,7 @@ class QtPrompt : public IPromptService {
 class QtFileDialogs : public IFileDialogService {
  public:
   std::vector<std::string> OpenFiles(const FileDialogOptions& o, QWidget* parent) override {
+    if (!qobject_cast<QApplication*>(QCoreApplication::instance())) return {};
     QFileDialog dlg(parent, ToQString(o.title), QString::fromStdString(o.initialDir));
     Prepare(dlg, o);
     dlg.setAcceptMode(QFileDialog::AcceptOpen);
@@ -126,6 +132,7 @@ class QtFileDialogs : public IFileDialogService {
     return out;
   }
   std::optional<std::string> SaveFile(const FileDialogOptions& o, QWidget* parent) override {
+    if (!qobject_cast<QApplication*>(QCoreApplication::instance())) return std::nullopt;
     QFileDialog dlg(parent, ToQString(o.title), QString::fromStdString(o.initialDir));
     Prepare(dlg, o);
     dlg.setAcceptMode(QFileDialog::AcceptSave);
