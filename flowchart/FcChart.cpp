@@ -89,8 +89,8 @@ void TFcChart::FreeItem(TFcItem* item) {
 void TFcChart::DestroyObject(TFcObject* o) {
   Delete(o);
   o->FreeRegions();
-  std::vector<TFcConnection*> attached = o->connections_;
-  for (TFcConnection* c : attached) DestroyConnection(c);
+  // A connection from the object to itself is listed twice; freeing detaches both.
+  while (!o->connections_.empty()) DestroyConnection(o->connections_.back());
   for (auto& other : objects_) {
     auto& ch = other->children_;
     ch.erase(std::remove(ch.begin(), ch.end(), o), ch.end());
@@ -390,7 +390,7 @@ uint8_t TFcChart::HitTest(int32_t x, int32_t y) {
   if (hitValid_ && hitPos_ == TPoint{x, y}) return hitCode_;
   hitValid_ = true;
   hitPos_ = {x, y};
-  TPoint p{x + origin_.x, y + origin_.y};
+  TPoint p{ClampI32(int64_t{x} + origin_.x), ClampI32(int64_t{y} + origin_.y)};
   uint8_t code = htNowhere;
   TFcObject* obj = nullptr;
   TFcConnection* con = nullptr;
@@ -466,7 +466,7 @@ uint8_t TFcChart::HitTest(int32_t x, int32_t y) {
 int TFcChart::HandleAt(int32_t x, int32_t y) const {
   TFcObject* s = SelectedObject();
   if (!s || !HasOption(fcoCanDrag)) return -1;
-  TPoint p{x + origin_.x, y + origin_.y};
+  TPoint p{ClampI32(int64_t{x} + origin_.x), ClampI32(int64_t{y} + origin_.y)};
   if (!s->ZoomedRect().Inflated(3).Contains(p.x, p.y)) return -1;
   int h = s->NearestResizeHandle(p);
   return h >= 0 && Near(s->ResizeHandles()[static_cast<size_t>(h)], p, 2) ? h : -1;

@@ -1,34 +1,37 @@
 #include "flowchart/FcRegion.h"
 
 #include <cmath>
+#include <iterator>
 
 namespace {
 
 using Span = TFcRegion::Span;
 
-std::vector<Span> CombineSpans(const Span* a, size_t na, const Span* b, size_t nb, int op) {
-  std::vector<int32_t> xs;
-  xs.reserve(2 * (na + nb));
-  for (size_t i = 0; i < na; ++i) xs.insert(xs.end(), {a[i].x1, a[i].x2});
-  for (size_t i = 0; i < nb; ++i) xs.insert(xs.end(), {b[i].x1, b[i].x2});
-  std::sort(xs.begin(), xs.end());
-  xs.erase(std::unique(xs.begin(), xs.end()), xs.end());
-  std::vector<Span> out;
+// Sweeps both sorted span lists once; out is reused between rows.
+void CombineSpans(const Span* a, size_t na, const Span* b, size_t nb, int op, std::vector<Span>& out) {
+  out.clear();
   size_t ia = 0, ib = 0;
-  for (size_t k = 0; k + 1 < xs.size(); ++k) {
-    int32_t x = xs[k];
-    while (ia < na && a[ia].x2 <= x) ++ia;
-    while (ib < nb && b[ib].x2 <= x) ++ib;
-    bool inA = ia < na && a[ia].x1 <= x;
-    bool inB = ib < nb && b[ib].x1 <= x;
-    bool in = op == 0 ? (inA || inB) : op == 1 ? (inA && inB) : (inA && !inB);
-    if (!in) continue;
-    if (!out.empty() && out.back().x2 == x)
-      out.back().x2 = xs[k + 1];
-    else
-      out.push_back({x, xs[k + 1]});
+  bool inA = false, inB = false;
+  int32_t start = 0;
+  bool inside = false;
+  while (ia < 2 * na || ib < 2 * nb) {
+    // Next boundary: span starts and ends, in x order, taken from either list.
+    int32_t xa = ia < 2 * na ? (ia % 2 ? a[ia / 2].x2 : a[ia / 2].x1) : INT32_MAX;
+    int32_t xb = ib < 2 * nb ? (ib % 2 ? b[ib / 2].x2 : b[ib / 2].x1) : INT32_MAX;
+    int32_t x = std::min(xa, xb);
+    if (ia < 2 * na && xa == x) inA = (++ia % 2) == 1;
+    if (ib < 2 * nb && xb == x) inB = (++ib % 2) == 1;
+    bool now = op == 0 ? (inA || inB) : op == 1 ? (inA && inB) : (inA && !inB);
+    if (now == inside) continue;
+    if (now) {
+      start = x;
+    } else if (!out.empty() && out.back().x2 == start) {
+      out.back().x2 = x;
+    } else {
+      out.push_back({start, x});
+    }
+    inside = now;
   }
-  return out;
 }
 
 // Spans of one pixel row of a winding polygon, sampled at pixel centres.
@@ -122,13 +125,19 @@ TFcRegion TFcRegion::Polygon(const TPoint* p, int n) {
 }
 
 TFcRegion TFcRegion::Combine(const TFcRegion& o, Op op) const {
-  std::vector<int32_t> ys;
-  ys.reserve(2 * (bands_.size() + o.bands_.size()));
-  for (const Band& b : bands_) ys.insert(ys.end(), {b.y1, b.y2});
-  for (const Band& b : o.bands_) ys.insert(ys.end(), {b.y1, b.y2});
-  std::sort(ys.begin(), ys.end());
+  // Band edges of each region are already in order: merge instead of sorting.
+  std::vector<int32_t> ya, yb, ys;
+  ya.reserve(2 * bands_.size());
+  yb.reserve(2 * o.bands_.size());
+  for (const Band& b : bands_) ya.insert(ya.end(), {b.y1, b.y2});
+  for (const Band& b : o.bands_) yb.insert(yb.end(), {b.y1, b.y2});
+  ys.reserve(ya.size() + yb.size());
+  std::merge(ya.begin(), ya.end(), yb.begin(), yb.end(), std::back_inserter(ys));
   ys.erase(std::unique(ys.begin(), ys.end()), ys.end());
   TFcRegion g;
+  g.bands_.reserve(std::max(bands_.size(), o.bands_.size()));
+  g.spans_.reserve(std::max(spans_.size(), o.spans_.size()));
+  std::vector<Span> row;
   size_t ia = 0, ib = 0;
   for (size_t k = 0; k + 1 < ys.size(); ++k) {
     int32_t y = ys[k];
@@ -146,7 +155,8 @@ TFcRegion TFcRegion::Combine(const TFcRegion& o, Op op) const {
       nb = o.bands_[ib].count;
     }
     if (na == 0 && (op != opUnion || nb == 0)) continue;
-    g.AddBand(y, ys[k + 1], CombineSpans(sa, na, sb, nb, op));
+    CombineSpans(sa, na, sb, nb, op, row);
+    g.AddBand(y, ys[k + 1], row);
   }
   return g;
 }

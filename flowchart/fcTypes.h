@@ -10,17 +10,25 @@ struct TPoint {
   friend bool operator==(const TPoint&, const TPoint&) = default;
 };
 
+inline int32_t ClampI32(int64_t v) {
+  return static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX));
+}
+
 struct TRect {
   int32_t Left = 0;
   int32_t Top = 0;
   int32_t Right = 0;
   int32_t Bottom = 0;
-  int32_t Width() const { return Right - Left; }
-  int32_t Height() const { return Bottom - Top; }
+  // Clamped: stored coordinates may lie far apart.
+  int32_t Width() const { return ClampI32(int64_t{Right} - Left); }
+  int32_t Height() const { return ClampI32(int64_t{Bottom} - Top); }
   bool IsEmpty() const { return Right <= Left || Bottom <= Top; }
   bool Contains(int32_t x, int32_t y) const { return x >= Left && x < Right && y >= Top && y < Bottom; }
-  TRect Inflated(int32_t d) const { return {Left - d, Top - d, Right + d, Bottom + d}; }
-  TRect Offset(int32_t dx, int32_t dy) const { return {Left + dx, Top + dy, Right + dx, Bottom + dy}; }
+  TRect Inflated(int32_t d) const { return Offset4(-d, -d, d, d); }
+  TRect Offset(int32_t dx, int32_t dy) const { return Offset4(dx, dy, dx, dy); }
+  TRect Offset4(int64_t l, int64_t t, int64_t r, int64_t b) const {
+    return {ClampI32(Left + l), ClampI32(Top + t), ClampI32(Right + r), ClampI32(Bottom + b)};
+  }
   bool Intersects(const TRect& r) const {
     return !IsEmpty() && !r.IsEmpty() && Left < r.Right && r.Left < Right && Top < r.Bottom && r.Top < Bottom;
   }
@@ -43,10 +51,6 @@ inline int64_t FcMulDiv64(int64_t a, int64_t b, int64_t c) {
   __int128 ac = c < 0 ? -static_cast<__int128>(c) : c;
   __int128 q = (ap + ac / 2) / ac;
   return static_cast<int64_t>(neg ? -q : q);
-}
-
-inline int32_t ClampI32(int64_t v) {
-  return static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX));
 }
 
 inline int32_t FcMulDiv(int64_t a, int64_t b, int64_t c) { return ClampI32(FcMulDiv64(a, b, c)); }

@@ -424,7 +424,11 @@ class TFcChart {
   uint16_t Zoom() const { return zoom_; }
   void SetZoom(uint16_t v);
   uint16_t RealZoom() const { return realZoom_; }
-  int32_t ToZoomed(int64_t real) const { return FcMulDiv(real, realZoom_, 100); }
+  // Chart pixels stay within +-2^29 so that offsets, handles and arrows cannot overflow.
+  static constexpr int32_t kMaxPixel = 1 << 29;
+  int32_t ToZoomed(int64_t real) const {
+    return static_cast<int32_t>(std::clamp<int64_t>(FcMulDiv64(real, realZoom_, 100), -kMaxPixel, kMaxPixel));
+  }
   int32_t ToReal(int64_t zoomed) const { return FcMulDiv(zoomed, 100, realZoom_); }
   TPoint ClientToReal(TPoint client) const;
 

@@ -104,6 +104,12 @@ TEST(FcConnection, PointsFollowAttachedObjects) {
   c.FreeItem(a);  // frees its connections with it
   EXPECT_EQ(c.ConnectionCount(), 0);
   EXPECT_EQ(b->ConnectionCount(), 0);
+  TFcConnection* self = c.CreateConnection(b, b, 6, 14);  // listed twice on b
+  EXPECT_EQ(b->ConnectionCount(), 2);
+  EXPECT_EQ(b->LinkedObjects(), (std::vector<TFcObject*>{b, b}));
+  (void)self;
+  c.FreeItem(b);
+  EXPECT_EQ(c.ConnectionCount(), 0);
 }
 
 TEST(FcChart, HitTestEveryShape) {
