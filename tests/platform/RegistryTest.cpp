@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <random>
+#include <thread>
 
 #include "TestUtil.h"
 #include "platform/Registry.h"
@@ -244,6 +245,36 @@ TEST(Registration, UnregisterRemovesOnlyWhatRegisterWrote) {
             "x.so");
   // A second unregistration finds nothing to remove and still succeeds.
   EXPECT_EQ(UnregisterServer(Sample(), path), S_OK);
+}
+
+}  // namespace
+
+namespace {
+
+// Registrations racing on one file (two installers at once) lose none of each other's keys.
+TEST(Registration, ConcurrentRegistrationsKeepEachOther) {
+  TempDir dir;
+  const std::string path = dir.File("registry.ini");
+  std::vector<ServerRegistration> regs(4, Sample());
+  for (size_t i = 0; i < regs.size(); ++i) {
+    regs[i].clsid = CreateGuid();
+    regs[i].typeLibId = CreateGuid();
+    regs[i].progId = "Race.Server" + std::to_string(i);
+    regs[i].interfaces.clear();
+  }
+  std::vector<std::thread> threads;
+  for (const ServerRegistration& reg : regs) {
+    threads.emplace_back([&path, reg] {
+      for (int k = 0; k < 40; ++k) EXPECT_EQ(RegisterServer(reg, path), S_OK);
+    });
+  }
+  for (auto& t : threads) t.join();
+  Registry r(path);
+  r.Load();
+  for (const ServerRegistration& reg : regs) {
+    InprocServerInfo info;
+    EXPECT_TRUE(FindInprocServer(r, reg.clsid, info)) << reg.progId;
+  }
 }
 
 }  // namespace
