@@ -17,16 +17,6 @@ QFont FcQFont(const TFcFont& f) {
   return q;
 }
 
-QRegion FcQRegion(const TFcRegion& r, TPoint origin) {
-  std::vector<TRect> rects = r.Rects();
-  QVector<QRect> qr;
-  qr.reserve(static_cast<int>(rects.size()));
-  for (const TRect& t : rects) qr.push_back(QRect(t.Left - origin.x, t.Top - origin.y, t.Width(), t.Height()));
-  QRegion out;
-  out.setRects(qr.constData(), static_cast<int>(qr.size()));
-  return out;
-}
-
 Qt::PenStyle FcPenStyle(uint8_t s) {
   switch (s) {
     case 1: return Qt::DashLine;

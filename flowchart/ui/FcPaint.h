@@ -3,14 +3,11 @@
 #include <QColor>
 #include <QFont>
 #include <QPainter>
-#include <QRegion>
 
 #include "flowchart/flchart.h"
 
 QColor FcColor(TColor c);
 QFont FcQFont(const TFcFont& f);
-// The region in client coordinates (chart pixels minus the scroll origin).
-QRegion FcQRegion(const TFcRegion& r, TPoint origin);
 Qt::PenStyle FcPenStyle(uint8_t penStyle);
 
 // Edge styles and border flags as stored in chart objects.

@@ -235,6 +235,8 @@ TEST(FcChart, ScrollingClampsToExtents) {
   EXPECT_EQ(c.ScrollOrigin(), (TPoint{680, 0}));
   EXPECT_TRUE(c.KeyDown(fkPageDown, 0));
   EXPECT_EQ(c.ScrollOrigin().y, 184);
+  EXPECT_TRUE(c.KeyDown(fkHome, 0));  // horizontally only
+  EXPECT_EQ(c.ScrollOrigin(), (TPoint{0, 184}));
   EXPECT_TRUE(c.KeyDown(fkHome, fsCtrl));
   EXPECT_EQ(c.ScrollOrigin(), (TPoint{0, 0}));
   EXPECT_TRUE(c.KeyDown(fkEnd, fsCtrl));

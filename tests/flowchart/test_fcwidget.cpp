@@ -141,6 +141,27 @@ TEST_F(Window, DragConnectionEndToAnotherObject) {
   EXPECT_FALSE(DarkNear(img, 250, 75));  // the old line is gone
 }
 
+TEST_F(Window, ImagesAlignInTheObjectAndFollowTheList) {
+  TFcImageList images(16, 16);
+  QPixmap red(16, 16);
+  red.fill(Qt::red);
+  images.Add(red);
+  TFcObject* a = w->CreateObject(100, 100, 100, 50, stRectangle);
+  a->SetImageIndex(1);  // beyond the list: nothing drawn
+  w->SetImages(&images);
+  EXPECT_EQ(At(150, 125), kWhite);
+  a->SetImageIndex(0);
+  a->SetImagePos(2, 0);  // right, top
+  QImage img = Shot();
+  EXPECT_EQ(img.pixelColor(190, 105), QColor(Qt::red));
+  EXPECT_EQ(img.pixelColor(180, 105), kWhite);
+  EXPECT_EQ(img.pixelColor(190, 120), kWhite);
+  a->SetBounds(100, 100, 10, 50);  // too narrow: the image is left out
+  EXPECT_NE(At(105, 105), QColor(Qt::red));
+  images.Clear();
+  w->SetImages(nullptr);
+}
+
 TEST_F(Window, KeyboardNavigatesAndDeletes) {
   TFcObject* a = w->CreateObject(100, 100, 60, 40, stEllipse);
   TFcObject* b = w->CreateObject(300, 100, 60, 40, stEllipse);
