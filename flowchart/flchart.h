@@ -2,6 +2,12 @@
 // The flow chart's model: objects with shapes and linked points, connections between them,
 // unions, selection, zoom, hit testing, mouse and keyboard editing, and the chart stream.
 // No Qt here: the widget in flowchart/ui derives from TFcChart and supplies the window.
+// A chart can be built and stored without a window:
+//   TFcChart chart;
+//   TFcObject* a = chart.CreateObject(16, 16, 145, 50, stRectangle);
+//   TFcObject* b = chart.CreateObject(16, 120, 145, 50, stEllipse);
+//   chart.CreateConnection(a, b, 10, 2)->DestArrow().SetArrowType(atArrow);
+//   chart.SaveToStream(stream);
 #include <array>
 #include <functional>
 #include <memory>

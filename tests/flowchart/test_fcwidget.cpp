@@ -77,6 +77,17 @@ TEST_F(Window, PaintsShapesLinesAndScreenshot) {
   EXPECT_NE(img.pixelColor(186, 50), kNavy);
   const QByteArray dir = qgetenv("TARVO_BUILD_DIR");
   if (!dir.isEmpty()) img.save(QString::fromLocal8Bit(dir) + "/flowchart_sample.png");
+
+  // Zoomed in with a selected object and connection: handles at the zoomed corners.
+  w->setFocus();
+  w->Objects(7)->SetSelected(true);
+  w->Connections(2)->SetSelected(true);
+  w->SetZoom(150);
+  TRect r = w->Objects(7)->ZoomedRect();
+  EXPECT_EQ(r, (TRect{534, 249, 729, 354}));
+  QImage zoomed = Shot();
+  EXPECT_EQ(zoomed.pixelColor(r.Left - 2, r.Top - 2), kBlack);
+  if (!dir.isEmpty()) zoomed.save(QString::fromLocal8Bit(dir) + "/flowchart_sample_zoom.png");
 }
 
 TEST_F(Window, ZoomScalesPaintingAndScrollRange) {
