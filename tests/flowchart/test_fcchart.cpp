@@ -275,3 +275,24 @@ TEST(FcChart, KeyboardNavigatesResizesAndMoves) {
   EXPECT_TRUE(c.KeyDown(fkRight, fsShift));  // one pixel is two real units
   EXPECT_EQ(mid->Width(), 23);
 }
+
+TEST(FcChart, ZOrderDecidesHitsAndRectanglesMeetInteriors) {
+  TFcChart c;
+  TFcObject* low = c.CreateObject(0, 0, 100, 100, stRectangle);
+  TFcObject* high = c.CreateObject(50, 50, 100, 100, stEllipse);
+  c.HitTest(75, 75);
+  EXPECT_EQ(c.HitObject(), high);
+  high->SendToBack();
+  EXPECT_EQ(c.Objects(0), high);
+  c.HitTest(75, 75);
+  EXPECT_EQ(c.HitObject(), low);
+  high->BringToFront();
+  EXPECT_EQ(c.Objects(1), high);
+  // Corner of the ellipse's rectangle, outside the ellipse itself.
+  EXPECT_FALSE(high->IntersectsRect({140, 140, 150, 150}));
+  EXPECT_TRUE(high->IntersectsRect({95, 95, 105, 105}));
+  high->SetVisible(false);
+  EXPECT_FALSE(high->IntersectsRect({95, 95, 105, 105}));
+  c.HitTest(120, 120);
+  EXPECT_EQ(c.HitObject(), nullptr);
+}
