@@ -78,7 +78,8 @@ bool ParseHostOptions(const std::vector<std::string>& args, HostOptions& out, st
     } else if (a == "--registry") {
       if (!value(out.registry)) return fail("--registry needs a file");
     } else if (a == "--library") {
-      if (!value(out.library)) return fail("--library needs a path");
+      if (!value(v)) return fail("--library needs a path");
+      out.library = v;
     } else {
       return fail("unknown option " + a);
     }
@@ -99,8 +100,8 @@ bool HostPage::Start() {
   if (!options_.registry.empty()) setenv("TARVO_REGISTRY", options_.registry.c_str(), 1);
   Registry registry;
   std::string error;
-  if (!options_.library.empty()) {
-    auto lib = LoadInprocLibrary(options_.library, &error);
+  if (options_.library && !options_.library->empty()) {
+    auto lib = LoadInprocLibrary(*options_.library, &error);
     if (!lib) {
       Fail("cannot load the control library: " + error);
       return false;

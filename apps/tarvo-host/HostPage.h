@@ -25,7 +25,9 @@ struct HostOptions {
   std::string screenshot;
   int screenshotDelay = 1500;
   std::string registry;  // empty: the registry's default file
-  std::string library;   // empty: already registered
+  // Library to register and load; not given: the build's default; given empty: the
+  // control is already registered.
+  std::optional<std::string> library;
 };
 
 // Parses the command line (UTF-8); false with *error on a bad option.

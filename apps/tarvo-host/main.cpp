@@ -4,6 +4,8 @@
 //              [--open DB,ID,CMD,TEMPLATE,OBJECT,INITTABLE,INITRECORD | --flow ID]
 //              [--exit-after-login] [--screenshot FILE [--screenshot-delay MS]]
 //              [--registry FILE] [--library PATH]
+// Without --library the control library of this build is registered first; an empty
+// --library "" uses the registration already in the registry.
 #include <QApplication>
 #include <cstdio>
 
@@ -37,7 +39,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "tarvo-host: %s\n", error.c_str());
     return 2;
   }
-  if (options.library.empty()) options.library = TARVO_HOST_DEFAULT_LIBRARY;
+  if (!options.library) options.library = TARVO_HOST_DEFAULT_LIBRARY;
   int rc = 1;
   {
     HostPage page(options);
