@@ -204,6 +204,7 @@ class TXLPersistent {
   TXLFrame Frame() const { return TXLFrame(GetItem(itFrame)); }
   void SetFrame(TXLFrame v) { SetItem(itFrame, v); }
   TXLCellStyles Styles() const { return TXLCellStyles(GetItem(itStyles)); }
+  TXLCellStyles GetStyles() const { return Styles(); }
   void SetStyles(TXLCellStyles v) { SetItem(itStyles, v); }
   TXLSides Sides() const;
   void SetSides(TXLSides sides);
@@ -407,6 +408,7 @@ class TXLCell : public TXLProCell {
   TPoint Pos() const { return TPoint{col_, Row()}; }
 
   AnsiString Hint() const;
+  AnsiString GetHint() const { return Hint(); }
   void SetHint(const AnsiString& text);
   bool GetLinked() const { return HasFlag(xfLinked); }
   void RefreshEditor();
