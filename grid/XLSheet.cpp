@@ -493,8 +493,8 @@ void TXLSheet::SetBackground(const std::string& data) {
 
 void TXLSheet::ReadXLData(TStream& stream) {
   // A stream that fails part way must not leave half a sheet: keep what was there.
-  const std::string backup = XLData();
   const bool wasModified = modified_;
+  const std::string backup = XLData();
   int32_t counts[4];
   for (int i = 0; i < 4; ++i) counts[i] = sizes_[i]->Count();
   try {
@@ -593,6 +593,8 @@ void TXLSheet::WriteXLData(TStream& stream) const {
     const TXLSection& section = *sections_[s];
     if (section.ColCount() > 0 && section.RowCount() > 0) section.WriteRecord(w);
   }
+  // What has just been written is saved: the sheet is no longer modified.
+  const_cast<TXLSheet*>(this)->SetModified(false);
 }
 
 std::string TXLSheet::XLData() const {
@@ -667,9 +669,9 @@ void TXLSheet::ApplyProperty(const AnsiString& name, const TPropValue& v) {
 }
 
 void TXLSheet::LoadFromStream(TStream& stream) {
+  const bool wasModified = modified_;
   TMemoryStream backup;
   SaveToStream(backup);
-  const bool wasModified = modified_;
   try {
     LoadFromStreamOnce(stream);
   } catch (const Exception&) {

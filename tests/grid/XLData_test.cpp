@@ -221,7 +221,9 @@ TEST(XLData, WrittenSheetReadsBackEqual) {
   ASSERT_TRUE(range.Merge(false));
   sheet.BaseClientStyle()->SetColor(clYellow);
 
+  EXPECT_TRUE(sheet.Modified());
   const std::string data = sheet.XLData();
+  EXPECT_FALSE(sheet.Modified());
   TXLSheet copy;
   copy.SetCount(sCols, 8);
   copy.SetCount(sRows, 30);
