@@ -270,24 +270,25 @@ void TCustomFlowChart::PaintConnection(QPainter& p, TFcConnection* c) {
 
 void TCustomFlowChart::PaintDragFeedback(QPainter& p) {
   if (DragKind() == dkNone) return;
+  p.save();
   p.setClipping(false);
+  // Inverted pixels, as a not-xor pen in black draws them, stay visible on any colour.
+  p.setCompositionMode(QPainter::RasterOp_NotSourceXorDestination);
   p.setBrush(Qt::NoBrush);
-  p.setPen(QPen(Qt::black, 1, Qt::DotLine));
+  p.setPen(QPen(Qt::black, 1));
   if (DragKind() == dkResize) {
     TRect r = DragRect();
     p.drawRect(QRect(r.Left, r.Top, r.Width() - 1, r.Height() - 1));
   } else if (DragKind() == dkMove) {
     int dx = DragCurrent().x - DragStart().x, dy = DragCurrent().y - DragStart().y;
-    for (TFcItem* it : SelectedObjects()) {
-      auto* ob = static_cast<TFcObject*>(it);
-      FillRegion(p, ob->OutlineRegion().Offset(dx, dy), Qt::gray);
-    }
+    for (TFcItem* it : SelectedObjects()) FillRegion(p, static_cast<TFcObject*>(it)->OutlineRegion().Offset(dx, dy), Qt::black);
   } else {
     std::vector<TPoint> line = DragLine();
     QVector<QPoint> poly;
     for (TPoint pt : line) poly.push_back(Q(pt));
     p.drawPolyline(poly.constData(), poly.size());
   }
+  p.restore();
 }
 
 // ---- input

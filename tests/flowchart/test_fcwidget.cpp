@@ -127,7 +127,14 @@ TEST_F(Window, DragMovesObjectAndRepaints) {
   TFcObject* a = w->CreateObject(100, 100, 100, 50, stRectangle);
   a->SetBkColor(RGB(255, 255, 200));
   Click({150, 125});
-  Drag({150, 125}, {190, 165});
+  Send(QEvent::MouseButtonPress, {150, 125}, Qt::LeftButton, Qt::LeftButton);
+  Send(QEvent::MouseMove, {190, 165}, Qt::NoButton, Qt::LeftButton);
+  // While dragging, the outline shows inverted at the new place; the object stays put.
+  QImage during = Shot();
+  EXPECT_EQ(during.pixelColor(140, 170), kBlack);          // the moved left edge over white
+  EXPECT_EQ(during.pixelColor(140, 145), QColor(0, 0, 55)); // and over the yellow fill
+  EXPECT_EQ(a->Left(), 100);
+  Send(QEvent::MouseButtonRelease, {190, 165}, Qt::LeftButton, Qt::NoButton);
   EXPECT_EQ(a->Left(), 140);
   EXPECT_EQ(a->Top(), 140);
   QImage img = Shot();
