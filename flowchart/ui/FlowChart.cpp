@@ -121,7 +121,14 @@ void TCustomFlowChart::scrollContentsBy(int, int) {
   Guarded([&] { ScrollTo(horizontalScrollBar()->value(), verticalScrollBar()->value()); });
 }
 
-void TCustomFlowChart::DragStateChanged() { viewport()->update(); }
+void TCustomFlowChart::DragStateChanged() {
+  // The feedback marks the position while a drag runs; the cursor would only hide it.
+  if (DragKind() != dkNone)
+    viewport()->setCursor(Qt::BlankCursor);
+  else
+    viewport()->unsetCursor();
+  viewport()->update();
+}
 
 void TCustomFlowChart::resizeEvent(QResizeEvent* e) {
   QAbstractScrollArea::resizeEvent(e);

@@ -134,8 +134,13 @@ TEST_F(Window, DragMovesObjectAndRepaints) {
   EXPECT_EQ(during.pixelColor(140, 170), kBlack);          // the moved left edge over white
   EXPECT_EQ(during.pixelColor(140, 145), QColor(0, 0, 55)); // and over the yellow fill
   EXPECT_EQ(a->Left(), 100);
+  EXPECT_EQ(w->viewport()->cursor().shape(), Qt::BlankCursor);
   Send(QEvent::MouseButtonRelease, {190, 165}, Qt::LeftButton, Qt::NoButton);
   EXPECT_EQ(a->Left(), 140);
+  EXPECT_EQ(w->viewport()->cursor().shape(), Qt::ArrowCursor);
+  a->SetSelected(true);
+  Send(QEvent::MouseMove, {239, 189}, Qt::NoButton, Qt::NoButton);  // over the bottom-right handle
+  EXPECT_EQ(w->viewport()->cursor().shape(), Qt::SizeFDiagCursor);
   EXPECT_EQ(a->Top(), 140);
   QImage img = Shot();
   EXPECT_EQ(img.pixelColor(120, 120), kWhite);  // where it was
