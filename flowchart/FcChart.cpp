@@ -351,12 +351,17 @@ void TFcChart::UpdateExtents() {
     extents_ = e;
     ExtentsChanged();
   }
+  Refit();
+}
+
+void TFcChart::Refit() {
   // Re-fitting changes the extents again; one fit per change is enough.
-  if (zoom_ == 0 && !fitting_) {
-    fitting_ = true;
-    ApplyZoom(FitZoom());
-    fitting_ = false;
-  }
+  if (zoom_ != 0 || fitting_) return;
+  fitting_ = true;
+  ApplyZoom(FitZoom());
+  // Nothing scrolls in fit mode: the chart's start is the window's corner.
+  ScrollTo(extents_.Left, extents_.Top);
+  fitting_ = false;
 }
 
 void TFcChart::SetClientSize(int w, int h) {
@@ -364,11 +369,7 @@ void TFcChart::SetClientSize(int w, int h) {
   if (w == clientW_ && h == clientH_) return;
   clientW_ = w, clientH_ = h;
   ExtentsChanged();
-  if (zoom_ == 0 && !fitting_) {
-    fitting_ = true;
-    ApplyZoom(FitZoom());
-    fitting_ = false;
-  }
+  Refit();
 }
 
 void TFcChart::ScrollTo(int64_t x, int64_t y) {

@@ -509,6 +509,7 @@ class TFcChart {
   void DestroyConnection(TFcConnection* c);
   void ApplyZoom(uint16_t realZoom);
   uint16_t FitZoom() const;
+  void Refit();
   void StartDrag();
   void FinishDrag();
   void AttachDraggedEnd(TPoint client);

@@ -97,8 +97,20 @@ TEST_F(Window, ZoomScalesPaintingAndScrollRange) {
   w->SetZoom(200);
   EXPECT_EQ(At(150, 125), kWhite);  // outside the doubled object
   EXPECT_EQ(At(300, 250), kYellow);
-  EXPECT_EQ(w->horizontalScrollBar()->maximum(), 400 - w->viewport()->width() > 200 ? 0 : 200);
+  // The range starts at the extents (200..400 by 200..300), which fit the window.
+  EXPECT_EQ(w->horizontalScrollBar()->minimum(), 200);
+  EXPECT_EQ(w->horizontalScrollBar()->maximum(), 200);
   EXPECT_EQ(w->verticalScrollBar()->minimum(), 200);
+  w->CreateObject(0, 0, 1000, 10, stRectangle);  // now 2000 pixels wide
+  EXPECT_EQ(w->horizontalScrollBar()->minimum(), 0);
+  EXPECT_EQ(w->horizontalScrollBar()->maximum(), 2000 - w->viewport()->width());
+  EXPECT_EQ(w->horizontalScrollBar()->pageStep(), w->viewport()->width());
+  w->horizontalScrollBar()->setValue(100);  // scrolling moves what is painted
+  EXPECT_EQ(w->ScrollOrigin().x, 100);
+  EXPECT_EQ(At(150, 250), kYellow);  // chart pixel (250, 250)
+  EXPECT_EQ(At(50, 250), kWhite);
+  w->FreeItem(w->Objects(1));
+  w->ScrollTo(0, 0);
   a->SetBounds(0, 0, 1000, 500);
   w->SetZoom(0);  // fit: 95% of the viewport width
   EXPECT_EQ(w->RealZoom(), w->viewport()->width() * 95 / 1000);
