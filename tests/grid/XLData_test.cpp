@@ -136,16 +136,29 @@ TEST(XLData, VersionByteIsIgnoredAndWrongSignatureRestoresPosition) {
 }
 
 TEST(XLData, EveryTruncationIsAFormatErrorAndLosesNothing) {
-  const std::string sample = SampleBytes();
-  TXLSheet sheet;
-  sheet.SetAsString(4, 4, "kept");
-  sheet.SetSize(3, sCols, 33);
-  const std::string before = sheet.XLData();
-  for (size_t n = 0; n < sample.size(); ++n) {
-    EXPECT_THROW(Load(sheet, sample.substr(0, n)), EXLGridError) << "cut at " << n;
-    ASSERT_EQ(sheet.XLData(), before) << "cut at " << n;
+  // A sheet using every part of the stream: sizes, hidden lines, areas, lines, cells.
+  TXLSheet full;
+  full.SetCount(sRows, 40);
+  full.SetSize(1, sCols, 80);
+  full.SetSize(35, sRows, 30);  // past the reader's own row count
+  full.SetSize(3, sRows, 30);
+  full.SetVisible(3, sRows, false);
+  full.GetCell(1, 1)->SetLine(sTop, TXLLine{1, clRed});
+  full.SetAsString(0, -1, "title");
+  full.Section(sClient)->Merge(TRect{2, 2, 4, 4});
+  for (const std::string& stream : {SampleBytes(), full.XLData()}) {
+    TXLSheet sheet;
+    sheet.SetAsString(4, 4, "kept");
+    sheet.SetSize(3, sCols, 33);
+    const std::string before = sheet.XLData();
+    for (size_t n = 0; n < stream.size(); ++n) {
+      EXPECT_THROW(Load(sheet, stream.substr(0, n)), EXLGridError) << "cut at " << n;
+      ASSERT_EQ(sheet.XLData(), before) << "cut at " << n;
+    }
+    EXPECT_EQ(sheet.GetAsString(4, 4), "kept");
+    Load(sheet, stream);
+    EXPECT_EQ(sheet.XLData(), stream);
   }
-  EXPECT_EQ(sheet.GetAsString(4, 4), "kept");
 }
 
 TEST(XLData, BadSizesAndCountsAreFormatErrors) {
@@ -170,6 +183,27 @@ TEST(XLData, BadSizesAndCountsAreFormatErrors) {
   w.I32(0x7FFFFFFF);
   areas += w.Str();
   EXPECT_THROW(Load(sheet, areas), EXLGridError);
+}
+
+TEST(XLData, ASizeListBrokenOffAtABadPageLeavesTheSheetUsable) {
+  // Row sizes: a page whose first slot is empty, then a page number out of range.
+  ByteWriter w;
+  const std::string header = Header();
+  w.Bytes(header.substr(0, header.size() - 1));
+  w.U8(0x08);
+  w.U8(0);
+  w.I32(40);
+  w.I32(2);
+  w.I32(2);
+  for (int i = 0; i < 16; ++i) w.I32(i == 3 ? 15 : 0);
+  w.I32(70000);
+  for (int i = 0; i < 16; ++i) w.I32(0);
+  TXLSheet sheet;
+  sheet.SetSize(2, sRows, 25);
+  EXPECT_THROW(Load(sheet, w.Str()), EXLGridError);
+  EXPECT_EQ(sheet.RowCount(), 5);
+  EXPECT_EQ(sheet.GetSize(2, sRows), 25);
+  EXPECT_EQ(sheet.GetSize(35, sRows), 15);
 }
 
 TEST(XLData, UnknownClassesAndLongerBlocksAreSkippedBySize) {
