@@ -416,6 +416,8 @@ class TFcChart {
   void SaveToStream(TStream& stream) const;
   void LoadFromFile(const std::string& path);
   void SaveToFile(const std::string& path) const;
+  // The "Items" form property holds the chart stream, stored only when there is an object.
+  bool ItemsStored() const { return !objects_.empty(); }
 
   // Appearance.
   TColor Color() const { return color_; }

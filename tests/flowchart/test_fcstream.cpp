@@ -31,6 +31,11 @@ std::string Bytes(std::initializer_list<int> b) {
 TEST(FcStream, EmptyChartIsFourZeroBytes) {
   TFcChart c;
   EXPECT_EQ(Save(c), std::string(4, '\0'));
+  EXPECT_FALSE(c.ItemsStored());
+  c.CreateConnection(nullptr, nullptr, 0, 0);  // a connection alone is not stored as items
+  EXPECT_FALSE(c.ItemsStored());
+  c.CreateObject(0, 0, 1, 1, stNone);
+  EXPECT_TRUE(c.ItemsStored());
 }
 
 TEST(FcStream, ExactLayoutOfObjectAndConnection) {
