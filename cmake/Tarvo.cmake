@@ -47,7 +47,7 @@ function(tarvo_test name)
   set_tests_properties(${name} PROPERTIES
     LABELS "${A_LABEL}"
     TIMEOUT ${A_TIMEOUT}
-    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;ASAN_OPTIONS=detect_leaks=1:abort_on_error=0;LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/lsan.supp:print_suppressions=0;UBSAN_OPTIONS=print_stacktrace=1;TARVO_BUILD_DIR=${PROJECT_BINARY_DIR};TARVO_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;ASAN_OPTIONS=detect_leaks=1:abort_on_error=0;LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/lsan.supp:print_suppressions=0;UBSAN_OPTIONS=print_stacktrace=1;TARVO_BUILD_DIR=${PROJECT_BINARY_DIR};TARVO_REGISTRY=${PROJECT_BINARY_DIR}/test-home/${name}/registry.ini;TARVO_LOCALE_FILE=${PROJECT_BINARY_DIR}/test-home/${name}/locale.ini;TARVO_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
 endfunction()
 
 # tarvo_bench(NAME SOURCES ... LIBS ...)

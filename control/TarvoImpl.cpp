@@ -15,6 +15,7 @@
 #include "core/QtText.h"
 #include "core/SysUtils.h"
 #include "platform/Guard.h"
+#include "platform/LocaleSettings.h"
 
 using namespace TarvoProj;
 
@@ -62,6 +63,8 @@ TTarvoX::TTarvoX(QWidget* parent) : QWidget(parent) {
   setFont(f);
   setFocusPolicy(Qt::StrongFocus);
   events_.OnSinkChanged = [this](IEventSink* sink) { EventSinkChanged(sink); };
+  // Dates in document fields use the short date format saved by the last login.
+  Guarded([] { LocaleSettings::Load(); });
   ActiveFormCreate();
 }
 
