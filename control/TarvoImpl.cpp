@@ -6,9 +6,9 @@
 #include <QPainter>
 
 #include "control/ControlColors.h"
-#include "control/RecordId.h"
+#include "control/wire/RecordId.h"
 #include "control/Un_function.h"
-#include "control/Un_type.h"
+#include "control/wire/Un_type.h"
 #include "control/frmPopup.h"
 #include "control/frm_Abort.h"
 #include "control/frm_Main.h"

@@ -6,12 +6,12 @@
 #include <QWidget>
 #include <memory>
 
-#include "control/Frames.h"
-#include "control/ReplyText.h"
-#include "control/SingleFileContainer.h"
+#include "control/wire/Frames.h"
+#include "control/wire/ReplyText.h"
+#include "control/wire/SingleFileContainer.h"
 #include "control/TempFiles.h"
 #include "control/frmPopup.h"
-#include "control/Un_type.h"
+#include "control/wire/Un_type.h"
 #include "control/frm_Main.h"
 #include "platform/Services.h"
 

@@ -9,9 +9,9 @@
 #include <cstring>
 
 #include "control/ControlColors.h"
-#include "control/Frames.h"
+#include "control/wire/Frames.h"
 #include "control/Un_function.h"
-#include "control/Un_type.h"
+#include "control/wire/Un_type.h"
 #include "control/WaitFOr.h"
 #include "core/QtText.h"
 #include "core/SysUtils.h"

@@ -15,6 +15,7 @@
 #include <memory>
 #include <string>
 
+#include "control/wire/Frames.h"
 #include "core/AnsiString.h"
 #include "core/Streams.h"
 
@@ -29,7 +30,7 @@ class TfrmMain : public QWidget {
   // WM_USER+16, posted after a login reply was unpacked.
   static constexpr int kWMAfterLogin = 1040;
   static constexpr int kReceiveChunk = 10240;
-  static constexpr int32_t kMaxReplyLength = 64 * 1024 * 1024;
+  static constexpr int32_t kMaxReplyLength = frames::kMaxFrameLength;
   static constexpr int kAfterLoginDelayMs = 100;
 
   explicit TfrmMain(QWidget* owner = nullptr);

@@ -102,7 +102,7 @@ int OaDatabase::UserCount() const {
   return sqlite3_step(s.get()) == SQLITE_ROW ? sqlite3_column_int(s.get(), 0) : 0;
 }
 
-std::optional<oa::SessionRecord> OaDatabase::FindUserByLogin(const AnsiString& loginName) const {
+std::optional<frames::LoginReply> OaDatabase::FindUserByLogin(const AnsiString& loginName) const {
   // Names are stored as UTF-8; a name that does not survive the round trip (a cut
   // double-byte character, an unmapped byte) cannot belong to any user.
   const std::string utf8 = Cp936ToUtf8(loginName);
@@ -114,12 +114,12 @@ std::optional<oa::SessionRecord> OaDatabase::FindUserByLogin(const AnsiString& l
                    "JOIN departments d ON d.id = u.dept_id WHERE u.login_name = ?1");
   sqlite3_bind_text(s.get(), 1, utf8.data(), static_cast<int>(utf8.size()), SQLITE_TRANSIENT);
   if (sqlite3_step(s.get()) != SQLITE_ROW) return std::nullopt;
-  oa::SessionRecord r;
+  frames::LoginReply r;
   r.userId = ColumnText(s.get(), 0);
   r.loginName = ColumnText(s.get(), 1);
   r.userName = ColumnText(s.get(), 2);
-  r.unitId = sqlite3_column_int(s.get(), 3);
-  r.unitName = ColumnText(s.get(), 4);
+  r.compId = sqlite3_column_int(s.get(), 3);
+  r.compName = ColumnText(s.get(), 4);
   r.deptId = sqlite3_column_int(s.get(), 5);
   r.deptName = ColumnText(s.get(), 6);
   r.roleId = sqlite3_column_int(s.get(), 7);

@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "apps/oa-server/ServerFrames.h"
+#include "control/wire/Frames.h"
 
 struct sqlite3;
 
@@ -20,8 +20,8 @@ class OaDatabase {
   // Throws Exception with SQLite's message on failure.
   void Open(const std::string& path);
 
-  // Exact byte match on the login name; nullopt for an unknown name.
-  std::optional<oa::SessionRecord> FindUserByLogin(const AnsiString& loginName) const;
+  // The login reply of the user with exactly this login name; nullopt for an unknown name.
+  std::optional<frames::LoginReply> FindUserByLogin(const AnsiString& loginName) const;
 
   int UserCount() const;
 

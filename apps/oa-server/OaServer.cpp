@@ -12,13 +12,13 @@
 #include <cerrno>
 #include <cstring>
 
+#include "control/wire/Frames.h"
 #include "core/ByteIO.h"
 
 namespace {
 
 constexpr size_t kHeaderSize = 9;  // 5-byte code + i32 length
 constexpr size_t kReadChunk = 64 * 1024;
-
 
 std::string ErrnoText(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
 
@@ -113,7 +113,7 @@ bool OaServer::OnReadable(Connection& c) {
       c.header.append(buf, static_cast<size_t>(n));
       if (c.header.size() < kHeaderSize) return true;
       const int32_t length = GetI32LE(c.header.data() + 5);
-      if (length < 5 || length > oa::kMaxFrameLength) {
+      if (length < 5 || length > frames::kMaxFrameLength) {
         Refuse(c, "announced frame length " + std::to_string(length));
         return false;
       }

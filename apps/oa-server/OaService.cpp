@@ -23,15 +23,17 @@ std::string FormatLogLine(std::string_view code5, std::string_view frame) {
 }
 
 std::optional<std::string> OaService::Reply(std::string_view frame) const {
-  const std::string code = FrameCode(frame);
+  // A request without a full four-letter code is refused, not merely left unanswered.
+  if (frame.size() < frames::kCodeSize || uint8_t(frame[0]) != 4)
+    throw frames::EFrameError("frame without a code field");
+  const AnsiString code = frames::FrameCode(frame);
   if (code == "LOGN") {
-    const AnsiString login = ParseLoginRequest(frame);
-    const auto user = db_.FindUserByLogin(login);
-    return BuildLoginReply(user ? *user : SessionRecord{});
+    const auto user = db_.FindUserByLogin(frames::ParseLoginRequest(frame));
+    return frames::BuildLoginReply(user ? *user : frames::LoginReply{});
   }
   if (code == "QUEY") {
-    ParseQueryRequest(frame);  // refuses a malformed query before answering it
-    return BuildServerMessage(DocumentNotFoundText());
+    frames::ReadQueryRequest(frame);  // refuses a malformed query before answering it
+    return frames::BuildServerMessage(DocumentNotFoundText());
   }
   return std::nullopt;
 }

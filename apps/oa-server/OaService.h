@@ -19,7 +19,7 @@ class OaService {
  public:
   explicit OaService(const OaDatabase& db) : db_(db) {}
   // The reply payload (starting with its code), or nullopt when the request gets none and
-  // the connection is simply closed. Throws EFrameRefused for a malformed frame.
+  // the connection is simply closed. Throws frames::EFrameError for a malformed frame.
   std::optional<std::string> Reply(std::string_view frame) const;
 
  private:

@@ -2,7 +2,7 @@
 // size grows with the data (user lists, attachment lists).
 #include <benchmark/benchmark.h>
 
-#include "control/Frames.h"
+#include "control/wire/Frames.h"
 
 namespace {
 

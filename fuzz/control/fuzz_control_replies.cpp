@@ -6,9 +6,9 @@
 #include <string>
 #include <string_view>
 
-#include "control/Frames.h"
-#include "control/ReplyText.h"
-#include "control/Un_type.h"
+#include "control/wire/Frames.h"
+#include "control/wire/ReplyText.h"
+#include "control/wire/Un_type.h"
 
 namespace {
 

@@ -7,10 +7,10 @@
 #include <cstdlib>
 
 #include "ControlTestSupport.h"
-#include "control/Frames.h"
+#include "control/wire/Frames.h"
 #include "control/TarvoImpl.h"
 #include "control/frm_Abort.h"
-#include "control/Un_type.h"
+#include "control/wire/Un_type.h"
 #include "control/frm_Main.h"
 #include "core/Guid.h"
 #include "platform/Registry.h"

@@ -10,10 +10,10 @@
 #include <fstream>
 
 #include "ControlTestSupport.h"
-#include "control/Frames.h"
+#include "control/wire/Frames.h"
 #include "control/TempFiles.h"
 #include "control/Un_function.h"
-#include "control/Un_type.h"
+#include "control/wire/Un_type.h"
 #include "control/frmPopup.h"
 #include "control/frm_Main.h"
 #include "platform/Services.h"

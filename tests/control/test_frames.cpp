@@ -1,9 +1,9 @@
 // Frame layouts: golden bytes for every request and bounds checks for every reply.
 #include <gtest/gtest.h>
 
-#include "control/Frames.h"
-#include "control/SingleFileContainer.h"
-#include "control/Un_type.h"
+#include "control/wire/Frames.h"
+#include "control/wire/SingleFileContainer.h"
+#include "control/wire/Un_type.h"
 
 using namespace frames;
 
@@ -62,6 +62,12 @@ TEST(RequestFrames, LoginIsExact) {
   std::string expected(380, '\0');
   expected.replace(0, 9, std::string("\x04LOGN\x03" "abc", 9));
   EXPECT_EQ(f, expected);
+  // The server's side of the same frame.
+  EXPECT_EQ(ParseLoginRequest(f), "abc");
+  EXPECT_THROW(ParseLoginRequest(f.substr(0, 379)), EFrameError);
+  std::string lying = f;
+  lying[5] = 39;
+  EXPECT_THROW(ParseLoginRequest(lying), EFrameError);
 }
 
 TEST(RequestFrames, QueryAndFileLayouts) {
@@ -287,6 +293,19 @@ TEST(ReplyFrames, LoginAndServerMessage) {
   ASSERT_EQ(m.size(), 106u);
   EXPECT_EQ(ParseServerMessage(m), Cp936("文件操作成功！"));
   EXPECT_THROW(ParseServerMessage(m.substr(0, 105)), EFrameError);
+
+  // Text longer than its field is cut to the field's bytes and spills into nothing.
+  const std::string sixty(60, 'x');
+  const std::string cut = BuildServerMessage(sixty + sixty);
+  ASSERT_EQ(cut.size(), 106u);
+  EXPECT_EQ(uint8_t(cut[5]), 100);
+  EXPECT_EQ(cut.substr(6, 100), std::string(100, 'x'));
+  LoginReply longName;
+  longName.userName = sixty;
+  const std::string reply = BuildLoginReply(longName);
+  ASSERT_EQ(reply.size(), 380u);
+  EXPECT_EQ(uint8_t(reply[95]), 50);
+  EXPECT_EQ(reply[146], 0);
 }
 
 TEST(ReplyFrames, AttachmentsReplyChecksOffsetsAndCounts) {

@@ -1,8 +1,8 @@
 // Message wrapping, server file names and the record ID rule.
 #include <gtest/gtest.h>
 
-#include "control/RecordId.h"
-#include "control/ReplyText.h"
+#include "control/wire/RecordId.h"
+#include "control/wire/ReplyText.h"
 #include "core/Guid.h"
 
 TEST(WrapMessageText, BreaksEvery18BytesIntoAtMostThreeLines) {

@@ -8,8 +8,8 @@
 #include <cstdlib>
 
 #include "ControlTestSupport.h"
-#include "control/Frames.h"
-#include "control/Un_type.h"
+#include "control/wire/Frames.h"
+#include "control/wire/Un_type.h"
 #include "control/WaitFOr.h"
 #include "control/frm_Main.h"
 #include "core/DateTime.h"

@@ -9,8 +9,10 @@
 #include <regex>
 
 #include "apps/oa-server/OaService.h"
-#include "control/Un_type.h"
 #include "control/frmPopup.h"
+#include "control/wire/Frames.h"
+#include "control/wire/Un_type.h"
+#include "core/ByteIO.h"
 #include "e2e/E2eSupport.h"
 #include "e2e/ControlFactory.h"
 #include "platform/Services.h"
@@ -124,10 +126,10 @@ TEST_F(ControlE2E, LoginReplyFillsTheSessionValuesCarriedByQueries) {
 }
 
 TEST_F(ControlE2E, AfterLoginFollowsTheLoginReplyByAtLeast100ms) {
-  oa::SessionRecord admin;
+  frames::LoginReply admin;
   admin.userId = kAdminId;
   admin.loginName = "admin";
-  const std::string reply = oa::BuildLoginReply(admin);
+  const std::string reply = frames::BuildLoginReply(admin);
   ScriptedServer server({{{std::string("\x7c\x01\0\0", 4) + reply, 0}}});
   ASSERT_EQ(driver_->Call("SetServer", {"127.0.0.1", std::to_string(server.Port())}), S_OK);
   ASSERT_EQ(driver_->Call("Login", {"admin"}), S_OK);

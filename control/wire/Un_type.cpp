@@ -1,6 +1,6 @@
-#include "control/Un_type.h"
+#include "control/wire/Un_type.h"
 
-#include "control/Frames.h"
+#include "control/wire/Frames.h"
 
 TSessionValues& SessionValues() {
   static TSessionValues values;

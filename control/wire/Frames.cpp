@@ -1,4 +1,4 @@
-#include "control/Frames.h"
+#include "control/wire/Frames.h"
 
 #include <cstring>
 #include <limits>
@@ -203,6 +203,12 @@ NumberEntry ReadNumberEntry(std::string_view b) {
 
 std::string BuildLoginRequest(std::string_view loginName) {
   return FrameWriter(kLoginSize).Code("LOGN").Text(5, 38, loginName).Take();
+}
+
+AnsiString ParseLoginRequest(std::string_view frame) {
+  FrameReader r(frame);
+  r.Require(kLoginSize);
+  return r.Text(5, 38);
 }
 
 std::string BuildQueryRequest(const QueryRecord& q) {

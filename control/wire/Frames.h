@@ -21,6 +21,8 @@ class EFrameError : public Exception {
 };
 
 // ---- sizes -----------------------------------------------------------------
+// Largest frame either side accepts; a larger announced length ends the connection.
+inline constexpr int32_t kMaxFrameLength = 64 * 1024 * 1024;
 inline constexpr size_t kCodeSize = 5;
 inline constexpr size_t kLoginSize = 380;
 inline constexpr size_t kQuerySize = 596;
@@ -154,6 +156,7 @@ NumberEntry ReadNumberEntry(std::string_view b);
 // ---- requests ----------------------------------------------------------------
 
 std::string BuildLoginRequest(std::string_view loginName);
+AnsiString ParseLoginRequest(std::string_view frame);  // the login name
 
 struct QueryRecord {
   AnsiString database;

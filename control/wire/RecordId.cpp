@@ -1,4 +1,4 @@
-#include "control/RecordId.h"
+#include "control/wire/RecordId.h"
 
 #include "core/Guid.h"
 

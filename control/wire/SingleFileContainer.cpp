@@ -1,7 +1,7 @@
-#include "control/SingleFileContainer.h"
+#include "control/wire/SingleFileContainer.h"
 
-#include "control/Frames.h"
-#include "control/ReplyText.h"
+#include "control/wire/Frames.h"
+#include "control/wire/ReplyText.h"
 
 namespace {
 constexpr size_t kHeaderSize = 48;

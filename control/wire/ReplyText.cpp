@@ -1,4 +1,4 @@
-#include "control/ReplyText.h"
+#include "control/wire/ReplyText.h"
 
 namespace {
 constexpr size_t kLineBytes = 18;
