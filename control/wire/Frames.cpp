@@ -9,11 +9,46 @@ namespace {
 
 [[noreturn]] void Refuse(const char* what) { throw EFrameError(AnsiString("Invalid frame: ") + what); }
 
-// Header plus n items of itemSize must lie within the frame; n read from the wire.
-void RequireItems(const FrameReader& r, size_t header, int32_t n, size_t itemSize) {
+// Frames that carry a header, then a count of fixed-size items back to back.
+struct ListLayout {
+  std::string_view code;
+  size_t headerSize;
+  size_t countAt;
+  size_t itemSize;
+};
+
+// The code, the count and the items written; `tail` bytes are left after them.
+template <class T, class WriteItem>
+FrameWriter ListFrame(const ListLayout& l, const std::vector<T>& items, WriteItem write, size_t tail = 0) {
+  FrameWriter w(l.headerSize + items.size() * l.itemSize + tail);
+  w.Code(l.code).I32(l.countAt, int32_t(items.size()));
+  for (size_t i = 0; i < items.size(); ++i) w.Bytes(l.headerSize + i * l.itemSize, write(items[i]));
+  return w;
+}
+
+// The items after the header; the count from the wire must fit the frame before
+// anything is allocated.
+template <class ReadItem>
+auto ReadListItems(const FrameReader& r, const ListLayout& l, ReadItem read) {
+  r.Require(l.headerSize);
+  const int32_t n = r.I32(l.countAt);
   if (n < 0) Refuse("negative count");
-  const uint64_t need = uint64_t(header) + uint64_t(n) * uint64_t(itemSize);
+  const uint64_t need = uint64_t(l.headerSize) + uint64_t(n) * uint64_t(l.itemSize);
   if (need > r.Size()) Refuse("count beyond frame");
+  std::vector<decltype(read(std::string_view()))> items;
+  items.reserve(size_t(n));
+  for (int32_t i = 0; i < n; ++i) items.push_back(read(r.Slice(l.headerSize + size_t(i) * l.itemSize, l.itemSize)));
+  return items;
+}
+
+constexpr ListLayout kOutsideList{"OTFF", kOutsideHeaderSize, 96, kUnitRecordSize};
+constexpr ListLayout kAttachmentsList{"STRM", kAttachmentsHeaderSize, 108, kCommentRecordSize};
+constexpr ListLayout kUserList{"USER", kUserListHeaderSize, 8, kUserRecordSize};
+constexpr ListLayout kNumbersList{"BHQZ", kNumbersHeaderSize, 64, kNumberEntrySize};
+constexpr ListLayout kUnitsList{"COMP", kUnitsHeaderSize, 12, kUnitRecordSize};
+
+std::string WriteDistributionItem(const DistributionItem& d) {
+  return FrameWriter(kDistributionItemSize).Text(0, 38, d.entryId).U8(302, d.imageIndex3 ? 1 : 0).Take();
 }
 
 }  // namespace
@@ -291,14 +326,12 @@ std::string BuildUserRequest(std::string_view tableName, std::string_view record
 std::string BuildDistributionRequest(std::string_view code, std::string_view tableName,
                                      std::string_view recordId, std::string_view userId,
                                      const std::vector<DistributionItem>& items) {
-  const size_t n = items.size();
-  FrameWriter w(kDistributionHeaderSize + n * kDistributionItemSize);
-  w.Code(code).Text(5, 50, tableName).Text(56, 38, recordId).I32(96, int32_t(n)).Text(100, 38, userId);
-  for (size_t i = 0; i < n; ++i) {
-    const size_t at = kDistributionHeaderSize + i * kDistributionItemSize;
-    w.Text(at, 38, items[i].entryId).U8(at + 302, items[i].imageIndex3 ? 1 : 0);
-  }
-  return w.Take();
+  const ListLayout layout{code, kDistributionHeaderSize, 96, kDistributionItemSize};
+  return ListFrame(layout, items, WriteDistributionItem)
+      .Text(5, 50, tableName)
+      .Text(56, 38, recordId)
+      .Text(100, 38, userId)
+      .Take();
 }
 
 std::string BuildDocCommandRequest(std::string_view userId, std::string_view tableName,
@@ -325,11 +358,7 @@ std::string BuildUnitsRequest(int32_t unitNumber) {
 
 std::string BuildOutsideDistributionRequest(std::string_view recordId, std::string_view tableName,
                                             const std::vector<UnitRecord>& units) {
-  const size_t n = units.size();
-  FrameWriter w(kOutsideHeaderSize + n * kUnitRecordSize);
-  w.Code("OTFF").Text(5, 38, recordId).Text(44, 50, tableName).I32(96, int32_t(n));
-  for (size_t i = 0; i < n; ++i) w.Bytes(kOutsideHeaderSize + i * kUnitRecordSize, WriteUnitRecord(units[i]));
-  return w.Take();
+  return ListFrame(kOutsideList, units, WriteUnitRecord).Text(5, 38, recordId).Text(44, 50, tableName).Take();
 }
 
 std::string BuildUploadRequest(std::string_view recordId, std::string_view tableName,
@@ -403,20 +432,15 @@ AnsiString ParseServerMessage(std::string_view frame) {
 }
 
 std::string BuildAttachmentsReply(const AttachmentsReply& a, std::string_view container) {
-  const size_t n = a.comments.size();
-  const size_t offset = kAttachmentsHeaderSize + n * kCommentRecordSize;
-  FrameWriter w(offset + container.size());
-  w.Code("STRM")
+  const size_t offset = kAttachmentsHeaderSize + a.comments.size() * kCommentRecordSize;
+  return ListFrame(kAttachmentsList, a.comments, WriteCommentRecord, container.size())
       .I32(8, int32_t(offset))
       .Text(12, 38, a.recordId)
       .Text(51, 50, a.tableName)
       .U8(102, a.readOnly)
       .I32(104, a.slotCount)
-      .I32(108, int32_t(n));
-  for (size_t i = 0; i < n; ++i)
-    w.Bytes(kAttachmentsHeaderSize + i * kCommentRecordSize, WriteCommentRecord(a.comments[i]));
-  w.Bytes(offset, container);
-  return w.Take();
+      .Bytes(offset, container)
+      .Take();
 }
 
 AttachmentsReply ParseAttachmentsReply(std::string_view frame) {
@@ -428,80 +452,39 @@ AttachmentsReply ParseAttachmentsReply(std::string_view frame) {
   a.tableName = r.Text(51, 50);
   a.readOnly = r.U8(102);
   a.slotCount = r.I32(104);
-  const int32_t n = r.I32(108);
-  RequireItems(r, kAttachmentsHeaderSize, n, kCommentRecordSize);
+  a.comments = ReadListItems(r, kAttachmentsList, ReadCommentRecord);
   if (a.slotCount < 0) Refuse("negative slot count");
   // The container may not overlap the comments nor start past the end.
-  const uint64_t commentsEnd = kAttachmentsHeaderSize + uint64_t(n) * kCommentRecordSize;
+  const uint64_t commentsEnd = kAttachmentsHeaderSize + uint64_t(a.comments.size()) * kCommentRecordSize;
   if (a.containerOffset < 0 || uint64_t(a.containerOffset) < commentsEnd ||
       uint64_t(a.containerOffset) > frame.size())
     Refuse("container offset");
-  a.comments.reserve(size_t(n));
-  for (int32_t i = 0; i < n; ++i)
-    a.comments.push_back(
-        ReadCommentRecord(r.Slice(kAttachmentsHeaderSize + size_t(i) * kCommentRecordSize, kCommentRecordSize)));
   a.container = frame.substr(size_t(a.containerOffset));
   return a;
 }
 
 std::string BuildUserListReply(const std::vector<UserRecord>& users) {
-  FrameWriter w(kUserListHeaderSize + users.size() * kUserRecordSize);
-  w.Code("USER").I32(8, int32_t(users.size()));
-  for (size_t i = 0; i < users.size(); ++i)
-    w.Bytes(kUserListHeaderSize + i * kUserRecordSize, WriteUserRecord(users[i]));
-  return w.Take();
+  return ListFrame(kUserList, users, WriteUserRecord).Take();
 }
 
 std::vector<UserRecord> ParseUserListReply(std::string_view frame) {
-  FrameReader r(frame);
-  r.Require(kUserListHeaderSize);
-  const int32_t n = r.I32(8);
-  RequireItems(r, kUserListHeaderSize, n, kUserRecordSize);
-  std::vector<UserRecord> users;
-  users.reserve(size_t(n));
-  for (int32_t i = 0; i < n; ++i)
-    users.push_back(ReadUserRecord(r.Slice(kUserListHeaderSize + size_t(i) * kUserRecordSize, kUserRecordSize)));
-  return users;
+  return ReadListItems(FrameReader(frame), kUserList, ReadUserRecord);
 }
 
 std::string BuildNumbersReply(const std::vector<NumberEntry>& entries) {
-  FrameWriter w(kNumbersHeaderSize + entries.size() * kNumberEntrySize);
-  w.Code("BHQZ").I32(64, int32_t(entries.size()));
-  for (size_t i = 0; i < entries.size(); ++i)
-    w.Bytes(kNumbersHeaderSize + i * kNumberEntrySize, WriteNumberEntry(entries[i]));
-  return w.Take();
+  return ListFrame(kNumbersList, entries, WriteNumberEntry).Take();
 }
 
 std::vector<NumberEntry> ParseNumbersReply(std::string_view frame) {
-  FrameReader r(frame);
-  r.Require(kNumbersHeaderSize);
-  const int32_t n = r.I32(64);
-  RequireItems(r, kNumbersHeaderSize, n, kNumberEntrySize);
-  std::vector<NumberEntry> entries;
-  entries.reserve(size_t(n));
-  for (int32_t i = 0; i < n; ++i)
-    entries.push_back(ReadNumberEntry(r.Slice(kNumbersHeaderSize + size_t(i) * kNumberEntrySize, kNumberEntrySize)));
-  return entries;
+  return ReadListItems(FrameReader(frame), kNumbersList, ReadNumberEntry);
 }
 
 std::string BuildUnitsReply(const std::vector<UnitRecord>& units) {
-  FrameWriter w(kUnitsHeaderSize + units.size() * kUnitRecordSize);
-  w.Code("COMP").I32(12, int32_t(units.size()));
-  for (size_t i = 0; i < units.size(); ++i)
-    w.Bytes(kUnitsHeaderSize + i * kUnitRecordSize, WriteUnitRecord(units[i]));
-  return w.Take();
+  return ListFrame(kUnitsList, units, WriteUnitRecord).Take();
 }
 
 std::vector<UnitRecord> ParseUnitsReply(std::string_view frame) {
-  FrameReader r(frame);
-  r.Require(kUnitsHeaderSize);
-  const int32_t n = r.I32(12);
-  RequireItems(r, kUnitsHeaderSize, n, kUnitRecordSize);
-  std::vector<UnitRecord> units;
-  units.reserve(size_t(n));
-  for (int32_t i = 0; i < n; ++i)
-    units.push_back(ReadUnitRecord(r.Slice(kUnitsHeaderSize + size_t(i) * kUnitRecordSize, kUnitRecordSize)));
-  return units;
+  return ReadListItems(FrameReader(frame), kUnitsList, ReadUnitRecord);
 }
 
 std::string BuildFileReply(std::string_view tableName, std::string_view recordId,
