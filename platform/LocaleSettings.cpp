@@ -1,52 +1,35 @@
 #include "platform/LocaleSettings.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cctype>
-#include <cerrno>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <vector>
 
 #include "core/DateTime.h"
+#include "core/SysUtils.h"
+#include "platform/ConfigFile.h"
 
 namespace {
 
 constexpr std::string_view kSection = "[Locale]";
 constexpr std::uintmax_t kMaxFileSize = 1u << 20;
 
-std::string Lower(std::string_view s) {
-  std::string r(s);
-  for (char& c : r)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-  return r;
-}
-
-std::string Trim(std::string_view s) {
+// Spaces, tabs and the CR of a CRLF file; any other byte belongs to the key or value.
+std::string TrimBlanks(std::string_view s) {
   size_t b = 0, e = s.size();
   while (b < e && (s[b] == ' ' || s[b] == '\t' || s[b] == '\r')) ++b;
   while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t' || s[e - 1] == '\r')) --e;
   return std::string(s.substr(b, e - b));
 }
 
+// A missing file has no lines; false when the file is there but cannot be used.
 bool ReadLines(const std::string& path, std::vector<std::string>& lines) {
-  lines.clear();
-  std::error_code ec;
-  if (!std::filesystem::exists(path, ec)) return true;
-  if (std::filesystem::file_size(path, ec) > kMaxFileSize || ec) return false;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  std::string line;
-  while (std::getline(in, line)) lines.push_back(line);
-  return !in.bad();
+  const ConfigFileText file = ReadConfigFile(path, kMaxFileSize);
+  lines = SplitLines(file.text);
+  return file.status == ConfigFileText::Read || file.status == ConfigFileText::Missing;
 }
 
 bool IsSection(const std::string& line) {
-  std::string t = Trim(line);
+  std::string t = TrimBlanks(line);
   return !t.empty() && t.front() == '[' && t.back() == ']';
 }
 
@@ -58,39 +41,17 @@ int FindKey(const std::vector<std::string>& lines, const std::string& key, int& 
   bool inSection = false;
   for (size_t i = 0; i < lines.size(); ++i) {
     if (IsSection(lines[i])) {
-      inSection = Lower(Trim(lines[i])) == Lower(kSection);
+      inSection = LowerCase(TrimBlanks(lines[i])) == LowerCase(kSection);
       if (inSection && sectionStart < 0) sectionStart = static_cast<int>(i);
       continue;
     }
     if (!inSection) continue;
     sectionEnd = static_cast<int>(i);
     size_t eq = lines[i].find('=');
-    if (eq != std::string::npos && Lower(Trim(lines[i].substr(0, eq))) == Lower(key)) found = static_cast<int>(i);
+    if (eq != std::string::npos && LowerCase(TrimBlanks(lines[i].substr(0, eq))) == LowerCase(key)) found = static_cast<int>(i);
   }
   if (sectionEnd < 0) sectionEnd = sectionStart;
   return found;
-}
-
-bool WriteAtomically(const std::string& path, const std::string& text) {
-  std::filesystem::path target(path);
-  std::error_code ec;
-  if (target.has_parent_path()) std::filesystem::create_directories(target.parent_path(), ec);
-  std::string tmpl = path + ".tmp.XXXXXX";
-  int fd = mkstemp(tmpl.data());
-  if (fd < 0) return false;
-  bool ok = fchmod(fd, 0644) == 0;
-  size_t done = 0;
-  while (ok && done < text.size()) {
-    ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    ok = n > 0;
-    if (ok) done += static_cast<size_t>(n);
-  }
-  ok = ok && fsync(fd) == 0;
-  ::close(fd);
-  ok = ok && std::rename(tmpl.c_str(), path.c_str()) == 0;
-  if (!ok) ::unlink(tmpl.c_str());
-  return ok;
 }
 
 bool SingleByte(const AnsiString& v, char& out) {
@@ -103,7 +64,7 @@ bool SingleByte(const AnsiString& v, char& out) {
 // left alone.
 void Apply(const std::string& key, const AnsiString& value) {
   TFormatSettings& fs = DefaultFormatSettings();
-  std::string k = Lower(key);
+  std::string k = LowerCase(key);
   if (k == "sshortdate") {
     if (!value.empty()) fs.ShortDateFormat = value;
   } else if (k == "slongdate") {
@@ -164,12 +125,12 @@ bool Load() {
   bool inSection = false;
   for (const std::string& line : lines) {
     if (IsSection(line)) {
-      inSection = Lower(Trim(line)) == Lower(kSection);
+      inSection = LowerCase(TrimBlanks(line)) == LowerCase(kSection);
       continue;
     }
     size_t eq = line.find('=');
     if (!inSection || eq == std::string::npos) continue;
-    Apply(Trim(line.substr(0, eq)), Utf8ToCp936(Trim(line.substr(eq + 1))));
+    Apply(TrimBlanks(line.substr(0, eq)), Utf8ToCp936(TrimBlanks(line.substr(eq + 1))));
   }
   return true;
 }
@@ -181,7 +142,7 @@ AnsiString Value(const std::string& key) {
   int i = FindKey(lines, key, end, start);
   if (i < 0) return {};
   const std::string& line = lines[static_cast<size_t>(i)];
-  return Utf8ToCp936(Trim(line.substr(line.find('=') + 1)));
+  return Utf8ToCp936(TrimBlanks(line.substr(line.find('=') + 1)));
 }
 
 bool SetValue(const std::string& key, const AnsiString& value) {
@@ -203,7 +164,7 @@ bool SetValue(const std::string& key, const AnsiString& value) {
   }
   std::string text;
   for (const std::string& l : lines) text += l + "\n";
-  return WriteAtomically(path, text);
+  return WriteConfigFileAtomically(path, text) == 0;
 }
 
 bool SetShortDateFormat(const AnsiString& format) {

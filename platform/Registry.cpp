@@ -2,17 +2,15 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <sstream>
 
 #include "core/SysUtils.h"
+#include "platform/ConfigFile.h"
 
 namespace {
 
@@ -20,15 +18,8 @@ constexpr std::string_view kHeader = "TarvoRegistry 1";
 // Far above anything registration writes; a larger file is not ours.
 constexpr std::uintmax_t kMaxFileSize = 16u << 20;
 
-std::string Lower(std::string_view s) {
-  std::string r(s);
-  for (char& c : r)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-  return r;
-}
-
 std::string ExpandRoot(std::string_view root) {
-  std::string l = Lower(root);
+  std::string l = LowerCase(root);
   if (l == "hkcr" || l == "hkey_classes_root") return "HKEY_CLASSES_ROOT";
   if (l == "hkcu" || l == "hkey_current_user") return "HKEY_CURRENT_USER";
   if (l == "hklm" || l == "hkey_local_machine") return "HKEY_LOCAL_MACHINE";
@@ -129,7 +120,7 @@ std::string Registry::DefaultPath() {
   return std::string(home && *home ? home : ".") + "/.config/tarvo/registry.ini";
 }
 
-std::string Registry::Normalize(std::string_view key) { return Lower(Canonical(key)); }
+std::string Registry::Normalize(std::string_view key) { return LowerCase(Canonical(key)); }
 
 Registry::Key& Registry::Ensure(std::string_view key) {
   std::string canon = Canonical(key);
@@ -139,7 +130,7 @@ Registry::Key& Registry::Ensure(std::string_view key) {
   while (true) {
     size_t next = canon.find('\\', pos);
     std::string prefix = canon.substr(0, next);
-    auto [it, inserted] = keys_.try_emplace(Lower(prefix));
+    auto [it, inserted] = keys_.try_emplace(LowerCase(prefix));
     if (inserted) it->second.path = prefix;
     last = &it->second;
     if (next == std::string::npos) break;
@@ -149,24 +140,21 @@ Registry::Key& Registry::Ensure(std::string_view key) {
 }
 
 void Registry::Load() {
-  std::error_code ec;
-  auto status = std::filesystem::status(path_, ec);
-  if (!std::filesystem::exists(status)) {
-    keys_.clear();
-    return;
+  const ConfigFileText file = ReadConfigFile(path_, kMaxFileSize);
+  switch (file.status) {
+    case ConfigFileText::Missing:
+      keys_.clear();
+      return;
+    case ConfigFileText::NotRegular:
+      throw ERegistryException("Registry file is not a regular file: " + path_);
+    case ConfigFileText::TooLarge:
+      throw ERegistryException("Registry file is corrupt (too large): " + path_);
+    case ConfigFileText::Unreadable:
+      throw ERegistryException("Cannot read registry file " + path_ + (file.error.empty() ? "" : ": " + file.error));
+    case ConfigFileText::Read:
+      break;
   }
-  if (!std::filesystem::is_regular_file(status))
-    throw ERegistryException("Registry file is not a regular file: " + path_);
-  auto size = std::filesystem::file_size(path_, ec);
-  if (ec) throw ERegistryException("Cannot read registry file " + path_ + ": " + ec.message());
-  if (size > kMaxFileSize) throw ERegistryException("Registry file is corrupt (too large): " + path_);
-  std::ifstream in(path_, std::ios::binary);
-  if (!in) throw ERegistryException("Cannot read registry file " + path_ + ": " + std::strerror(errno));
-  std::string text(static_cast<size_t>(size), '\0');
-  in.read(text.data(), static_cast<std::streamsize>(text.size()));
-  if (in.gcount() != static_cast<std::streamsize>(text.size()))
-    throw ERegistryException("Cannot read registry file " + path_);
-  Parse(text, path_);
+  Parse(file.text, path_);
 }
 
 void Registry::Parse(std::string_view text, const std::string& origin) {
@@ -200,7 +188,7 @@ void Registry::Parse(std::string_view text, const std::string& origin) {
       } catch (const ERegistryException& e) {
         fail(e.Message().c_str());
       }
-      auto [it, inserted] = parsed.try_emplace(Lower(canon));
+      auto [it, inserted] = parsed.try_emplace(LowerCase(canon));
       if (inserted) it->second.path = canon;
       current = &it->second;
       continue;
@@ -231,7 +219,7 @@ void Registry::Parse(std::string_view text, const std::string& origin) {
     } else {
       if (!Unquote(line, p, v.str) || p != line.size()) fail("bad string value");
     }
-    current->values[Lower(name)] = Value{name, std::move(v)};
+    current->values[LowerCase(name)] = Value{name, std::move(v)};
   }
   if (!sawHeader && !parsed.empty()) fail("not a registry file");
   // Keys written without their parents still have them.
@@ -240,7 +228,7 @@ void Registry::Parse(std::string_view text, const std::string& origin) {
     size_t cut = key.path.rfind('\\');
     while (cut != std::string::npos) {
       std::string parent = key.path.substr(0, cut);
-      auto [it, inserted] = complete.try_emplace(Lower(parent));
+      auto [it, inserted] = complete.try_emplace(LowerCase(parent));
       if (inserted) it->second.path = parent;
       cut = parent.rfind('\\');
     }
@@ -267,33 +255,8 @@ std::string Registry::Serialize() const {
 }
 
 void Registry::Save() const {
-  std::filesystem::path target(path_);
-  std::error_code ec;
-  if (target.has_parent_path()) std::filesystem::create_directories(target.parent_path(), ec);
-  std::string text = Serialize();
-  std::string tmpl = path_ + ".tmp.XXXXXX";
-  int fd = mkstemp(tmpl.data());
-  if (fd < 0) throw ERegistryException("Cannot write registry file " + path_ + ": " + std::strerror(errno));
-  bool ok = fchmod(fd, 0644) == 0;
-  size_t done = 0;
-  while (ok && done < text.size()) {
-    ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    ok = n > 0;
-    if (ok) done += static_cast<size_t>(n);
-  }
-  int err = errno;
-  ok = ok && fsync(fd) == 0;
-  if (!ok) err = errno;
-  ::close(fd);
-  if (ok && std::rename(tmpl.c_str(), path_.c_str()) != 0) {
-    err = errno;
-    ok = false;
-  }
-  if (!ok) {
-    ::unlink(tmpl.c_str());
+  if (const int err = WriteConfigFileAtomically(path_, Serialize()))
     throw ERegistryException("Cannot write registry file " + path_ + ": " + std::strerror(err));
-  }
 }
 
 bool Registry::KeyExists(std::string_view key) const { return keys_.count(Normalize(key)) != 0; }
@@ -331,7 +294,7 @@ std::vector<std::string> Registry::ValueNames(std::string_view key) const {
 std::optional<RegValue> Registry::ReadValue(std::string_view key, std::string_view name) const {
   auto it = keys_.find(Normalize(key));
   if (it == keys_.end()) return std::nullopt;
-  auto v = it->second.values.find(Lower(name));
+  auto v = it->second.values.find(LowerCase(name));
   if (v == it->second.values.end()) return std::nullopt;
   return v->second.value;
 }
@@ -351,26 +314,24 @@ std::optional<uint32_t> Registry::ReadDWord(std::string_view key, std::string_vi
 void Registry::WriteString(std::string_view key, std::string_view name, std::string_view value) {
   RegValue v;
   v.str = std::string(value);
-  Ensure(key).values[Lower(name)] = Value{std::string(name), std::move(v)};
+  Ensure(key).values[LowerCase(name)] = Value{std::string(name), std::move(v)};
 }
 
 void Registry::WriteDWord(std::string_view key, std::string_view name, uint32_t value) {
   RegValue v;
   v.kind = RegValue::DWord;
   v.dword = value;
-  Ensure(key).values[Lower(name)] = Value{std::string(name), std::move(v)};
+  Ensure(key).values[LowerCase(name)] = Value{std::string(name), std::move(v)};
 }
 
 bool Registry::DeleteValue(std::string_view key, std::string_view name) {
   auto it = keys_.find(Normalize(key));
   if (it == keys_.end()) return false;
-  return it->second.values.erase(Lower(name)) != 0;
+  return it->second.values.erase(LowerCase(name)) != 0;
 }
 
 RegistryLock::RegistryLock(const std::string& registryPath) {
-  std::filesystem::path p(registryPath);
-  std::error_code ec;
-  if (p.has_parent_path()) std::filesystem::create_directories(p.parent_path(), ec);
+  CreateParentFolder(registryPath);
   fd_ = ::open((registryPath + ".lock").c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0644);
   // Without a lock file (read-only folder) the save itself reports the failure.
   if (fd_ >= 0) {
