@@ -3,11 +3,6 @@
 // Counters: peak_rss_growth is the rise of the peak resident size during one reply
 // (reset through /proc/self/clear_refs before each), peak_over_reply its ratio to the
 // reply size; the goal is under 2.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <QApplication>
 #include <QElapsedTimer>
 #include <atomic>
@@ -19,6 +14,7 @@
 
 #include "control/frm_Main.h"
 #include "core/ByteIO.h"
+#include "tests/LoopbackListener.h"
 
 namespace {
 
@@ -26,59 +22,32 @@ namespace {
 class ReplyServer {
  public:
   explicit ReplyServer(std::string wire) : wire_(std::move(wire)) {
-    fd_ = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    listen(fd_, 8);
-    socklen_t len = sizeof a;
-    getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
-    port_ = ntohs(a.sin_port);
     thread_ = std::thread([this] { Serve(); });
   }
   ~ReplyServer() {
     stop_ = true;
-    shutdown(fd_, SHUT_RDWR);
-    close(fd_);
+    listener_.Shutdown();
     thread_.join();
   }
-  uint16_t Port() const { return port_; }
+  uint16_t Port() const { return listener_.Port(); }
 
  private:
   void Serve() {
     while (!stop_) {
-      const int c = accept(fd_, nullptr, nullptr);
+      const int c = listener_.Accept();
       if (c < 0) return;
       char header[9];
-      size_t got = 0;
-      while (got < sizeof header) {
-        const ssize_t n = recv(c, header + got, sizeof header - got, 0);
-        if (n <= 0) break;
-        got += size_t(n);
-      }
-      if (got == sizeof header) {
+      if (ReadExactly(c, header, sizeof header)) {
         std::string frame(size_t(GetI32LE(header + 5)), '\0');
-        size_t f = 0;
-        while (f < frame.size()) {
-          const ssize_t n = recv(c, frame.data() + f, frame.size() - f, 0);
-          if (n <= 0) break;
-          f += size_t(n);
-        }
-        size_t sent = 0;
-        while (sent < wire_.size()) {
-          const ssize_t n = send(c, wire_.data() + sent, wire_.size() - sent, MSG_NOSIGNAL);
-          if (n <= 0) break;
-          sent += size_t(n);
-        }
+        ReadExactly(c, frame.data(), frame.size());
+        SendAll(c, wire_);
       }
       close(c);
     }
   }
 
   std::string wire_;
-  int fd_ = -1;
-  uint16_t port_ = 0;
+  LoopbackListener listener_;
   std::atomic<bool> stop_{false};
   std::thread thread_;
 };

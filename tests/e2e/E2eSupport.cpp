@@ -103,42 +103,18 @@ AnsiString FrameText(const std::string& frame, size_t offset) {
 // ---- scripted server -------------------------------------------------------------------
 
 ScriptedServer::ScriptedServer(std::vector<std::vector<Piece>> replies) : replies_(std::move(replies)) {
-  fd_ = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  listen(fd_, 8);
-  socklen_t len = sizeof a;
-  getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
-  port_ = ntohs(a.sin_port);
   thread_ = std::thread([this] { Serve(); });
 }
 
 ScriptedServer::~ScriptedServer() {
   stop_ = true;
-  shutdown(fd_, SHUT_RDWR);
-  close(fd_);
+  listener_.Shutdown();
   thread_.join();
 }
 
-namespace {
-
-bool ReadExactly(int fd, char* p, size_t n) {
-  while (n) {
-    const ssize_t r = recv(fd, p, n, 0);
-    if (r <= 0) return false;
-    p += r;
-    n -= static_cast<size_t>(r);
-  }
-  return true;
-}
-
-}  // namespace
-
 void ScriptedServer::Serve() {
   for (size_t i = 0; !stop_ && i < replies_.size(); ++i) {
-    const int c = accept(fd_, nullptr, nullptr);
+    const int c = listener_.Accept();
     if (c < 0) return;
     timeval tv{5, 0};
     setsockopt(c, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
@@ -152,7 +128,7 @@ void ScriptedServer::Serve() {
       }
       for (const Piece& p : replies_[i]) {
         if (p.pauseBeforeMs) std::this_thread::sleep_for(std::chrono::milliseconds(p.pauseBeforeMs));
-        send(c, p.bytes.data(), p.bytes.size(), MSG_NOSIGNAL);
+        SendAll(c, p.bytes);
       }
       std::lock_guard<std::mutex> lock(mutex_);
       sentAt_.push_back(std::chrono::steady_clock::now());

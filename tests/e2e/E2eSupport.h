@@ -17,6 +17,7 @@
 #include "core/AnsiString.h"
 #include "platform/com/Dispatch.h"
 #include "platform/com/Events.h"
+#include "tests/LoopbackListener.h"
 
 class QProcess;
 
@@ -63,7 +64,7 @@ class ScriptedServer {
   };
   explicit ScriptedServer(std::vector<std::vector<Piece>> replies);
   ~ScriptedServer();
-  uint16_t Port() const { return port_; }
+  uint16_t Port() const { return listener_.Port(); }
   std::vector<std::string> Requests() const;
   // Steady-clock time at which the last piece of reply i was sent.
   std::optional<std::chrono::steady_clock::time_point> ReplySentAt(size_t i) const;
@@ -71,8 +72,7 @@ class ScriptedServer {
  private:
   void Serve();
   std::vector<std::vector<Piece>> replies_;
-  int fd_ = -1;
-  uint16_t port_ = 0;
+  LoopbackListener listener_;
   std::atomic<bool> stop_{false};
   mutable std::mutex mutex_;
   std::vector<std::string> requests_;
