@@ -259,6 +259,19 @@ bool ConfirmYesNo(const AnsiString& text, const AnsiString& caption, QWidget* pa
   return ShowMessageBox(text, caption, MsgIcon::Question, MsgButtons::YesNo, parent) == MsgResult::Yes;
 }
 
+namespace {
+
+// The next scripted answer, or the fallback once the script has run out.
+template <class T>
+T NextAnswer(std::deque<T>& answers, T fallback) {
+  if (answers.empty()) return fallback;
+  T r = std::move(answers.front());
+  answers.pop_front();
+  return r;
+}
+
+}  // namespace
+
 // Recording services that answer from the capture's queues.
 struct ServiceCapture::Impl {
   struct Prompt : IPromptService {
@@ -267,10 +280,7 @@ struct ServiceCapture::Impl {
     MsgResult MessageBox(const AnsiString& text, const AnsiString& caption, MsgIcon icon, MsgButtons buttons,
                          QWidget*) override {
       c->prompts.push_back({text, caption, icon, buttons});
-      if (c->promptAnswers.empty()) return FirstButton(buttons);
-      MsgResult r = c->promptAnswers.front();
-      c->promptAnswers.pop_front();
-      return r;
+      return NextAnswer(c->promptAnswers, FirstButton(buttons));
     }
   };
   struct Files : IFileDialogService {
@@ -278,17 +288,11 @@ struct ServiceCapture::Impl {
     explicit Files(ServiceCapture* c) : c(c) {}
     std::vector<std::string> OpenFiles(const FileDialogOptions& o, QWidget*) override {
       c->fileDialogs.push_back({false, o});
-      if (c->openAnswers.empty()) return {};
-      auto r = c->openAnswers.front();
-      c->openAnswers.pop_front();
-      return r;
+      return NextAnswer(c->openAnswers, {});
     }
     std::optional<std::string> SaveFile(const FileDialogOptions& o, QWidget*) override {
       c->fileDialogs.push_back({true, o});
-      if (c->saveAnswers.empty()) return std::nullopt;
-      auto r = c->saveAnswers.front();
-      c->saveAnswers.pop_front();
-      return r;
+      return NextAnswer(c->saveAnswers, {});
     }
   };
   struct Shell : IShellService {
