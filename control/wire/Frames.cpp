@@ -51,6 +51,129 @@ std::string WriteDistributionItem(const DistributionItem& d) {
   return FrameWriter(kDistributionItemSize).Text(0, 38, d.entryId).U8(302, d.imageIndex3 ? 1 : 0).Take();
 }
 
+// A fixed layout is stated once, as a function of (fields, record), and serves both
+// directions: FieldPut writes the record's members, FieldGet reads them back.
+class FieldPut {
+ public:
+  explicit FieldPut(FrameWriter& w) : w_(w) {}
+  void Text(size_t at, size_t n, const AnsiString& v) { w_.Text(at, n, v); }
+  void I32(size_t at, int32_t v) { w_.I32(at, v); }
+  void U8(size_t at, uint8_t v) { w_.U8(at, v); }
+  void F64(size_t at, double v) { w_.F64(at, v); }
+
+ private:
+  FrameWriter& w_;
+};
+
+class FieldGet {
+ public:
+  explicit FieldGet(const FrameReader& r) : r_(r) {}
+  void Text(size_t at, size_t n, AnsiString& v) { v = r_.Text(at, n); }
+  void I32(size_t at, int32_t& v) { v = r_.I32(at); }
+  void U8(size_t at, uint8_t& v) { v = r_.U8(at); }
+  void F64(size_t at, double& v) { v = r_.F64(at); }
+
+ private:
+  const FrameReader& r_;
+};
+
+// code: the frame's s[4] code, or empty for a record without one.
+template <class T, class Layout>
+std::string PutFields(size_t size, std::string_view code, const T& record, Layout fields) {
+  FrameWriter w(size);
+  if (!code.empty()) w.Code(code);
+  FieldPut put(w);
+  fields(put, record);
+  return w.Take();
+}
+
+template <class T, class Layout>
+T GetFields(std::string_view bytes, size_t size, Layout fields) {
+  const FrameReader r(bytes);
+  r.Require(size);
+  T record;
+  FieldGet get(r);
+  fields(get, record);
+  return record;
+}
+
+const auto kUnitFields = [](auto& f, auto& u) {
+  f.I32(0, u.number);
+  f.Text(4, 50, u.name);
+};
+
+const auto kCommentFields = [](auto& f, auto& c) {
+  f.Text(0, 38, c.authorId);
+  f.Text(39, 50, c.authorName);
+  f.F64(96, c.dateTime);
+  f.Text(104, 255, c.text);
+};
+
+const auto kUserFields = [](auto& f, auto& u) {
+  f.Text(0, 38, u.userId);
+  f.Text(39, 50, u.loginName);
+  f.Text(90, 50, u.userName);
+  f.I32(144, u.unitNumber);
+  f.Text(148, 50, u.unitName);
+  f.I32(200, u.deptNumber);
+  f.Text(204, 100, u.deptName);
+  f.I32(308, u.parentDeptNumber);
+  f.U8(312, u.marker);
+  f.Text(313, 255, u.groups);
+  f.Text(569, 255, u.groupPages);
+  f.U8(825, u.listUnderGroups);
+  f.I32(828, u.listKind);
+};
+
+const auto kPickedUserFields = [](auto& f, auto& p) {
+  f.Text(0, 38, p.userId);
+  f.Text(39, 50, p.userName);
+  f.I32(92, p.deptNumber);
+  f.Text(96, 255, p.deptNumbers);
+};
+
+const auto kNumberEntryFields = [](auto& f, auto& e) {
+  f.I32(0, e.kindId);
+  f.Text(4, 47, e.prefix);
+  f.I32(52, e.unused);
+  f.I32(56, e.nextNumber);
+};
+
+const auto kQueryFields = [](auto& f, auto& q) {
+  f.Text(5, 50, q.database);
+  f.Text(56, 38, q.userId);
+  f.I32(96, q.objectNumber);
+  f.Text(100, 50, q.tableName);
+  f.Text(151, 38, q.recordId);
+  f.U8(190, q.commandFlag);
+  f.Text(191, 50, q.templateName);
+  f.I32(244, q.userLevel);
+  f.U8(248, q.readOnlyFlag);
+  f.Text(249, 50, q.initTable);
+  f.Text(300, 38, q.initRecord);
+  f.Text(339, 50, q.loginName);
+  f.Text(390, 50, q.userName);
+  f.Text(441, 50, q.deptName);
+  f.Text(492, 50, q.roleName);
+  f.Text(543, 50, q.dutyName);
+};
+
+const auto kLoginReplyFields = [](auto& f, auto& l) {
+  f.Text(5, 38, l.userId);
+  f.Text(44, 50, l.loginName);
+  f.Text(95, 50, l.userName);
+  f.I32(148, l.compId);
+  f.Text(152, 50, l.compName);
+  f.I32(204, l.deptId);
+  f.Text(208, 50, l.deptName);
+  f.I32(260, l.roleId);
+  f.Text(264, 50, l.roleName);
+  f.I32(316, l.dutyId);
+  f.Text(320, 50, l.dutyName);
+  f.I32(372, l.userLevel);
+  f.U8(376, l.flag);
+};
+
 }  // namespace
 
 // ---- FrameWriter ---------------------------------------------------------------
@@ -141,97 +264,34 @@ AnsiString FrameCode(std::string_view frame) {
 
 // ---- records -------------------------------------------------------------------
 
-std::string WriteUnitRecord(const UnitRecord& r) {
-  return FrameWriter(kUnitRecordSize).I32(0, r.number).Text(4, 50, r.name).Take();
-}
+std::string WriteUnitRecord(const UnitRecord& r) { return PutFields(kUnitRecordSize, {}, r, kUnitFields); }
 
-UnitRecord ReadUnitRecord(std::string_view b) {
-  FrameReader r(b);
-  r.Require(kUnitRecordSize);
-  return {r.I32(0), r.Text(4, 50)};
-}
+UnitRecord ReadUnitRecord(std::string_view b) { return GetFields<UnitRecord>(b, kUnitRecordSize, kUnitFields); }
 
 std::string WriteCommentRecord(const CommentRecord& c) {
-  return FrameWriter(kCommentRecordSize)
-      .Text(0, 38, c.authorId)
-      .Text(39, 50, c.authorName)
-      .F64(96, c.dateTime)
-      .Text(104, 255, c.text)
-      .Take();
+  return PutFields(kCommentRecordSize, {}, c, kCommentFields);
 }
 
 CommentRecord ReadCommentRecord(std::string_view b) {
-  FrameReader r(b);
-  r.Require(kCommentRecordSize);
-  return {r.Text(0, 38), r.Text(39, 50), r.F64(96), r.Text(104, 255)};
+  return GetFields<CommentRecord>(b, kCommentRecordSize, kCommentFields);
 }
 
-std::string WriteUserRecord(const UserRecord& u) {
-  return FrameWriter(kUserRecordSize)
-      .Text(0, 38, u.userId)
-      .Text(39, 50, u.loginName)
-      .Text(90, 50, u.userName)
-      .I32(144, u.unitNumber)
-      .Text(148, 50, u.unitName)
-      .I32(200, u.deptNumber)
-      .Text(204, 100, u.deptName)
-      .I32(308, u.parentDeptNumber)
-      .U8(312, u.marker)
-      .Text(313, 255, u.groups)
-      .Text(569, 255, u.groupPages)
-      .U8(825, u.listUnderGroups)
-      .I32(828, u.listKind)
-      .Take();
-}
+std::string WriteUserRecord(const UserRecord& u) { return PutFields(kUserRecordSize, {}, u, kUserFields); }
 
-UserRecord ReadUserRecord(std::string_view b) {
-  FrameReader r(b);
-  r.Require(kUserRecordSize);
-  UserRecord u;
-  u.userId = r.Text(0, 38);
-  u.loginName = r.Text(39, 50);
-  u.userName = r.Text(90, 50);
-  u.unitNumber = r.I32(144);
-  u.unitName = r.Text(148, 50);
-  u.deptNumber = r.I32(200);
-  u.deptName = r.Text(204, 100);
-  u.parentDeptNumber = r.I32(308);
-  u.marker = r.U8(312);
-  u.groups = r.Text(313, 255);
-  u.groupPages = r.Text(569, 255);
-  u.listUnderGroups = r.U8(825);
-  u.listKind = r.I32(828);
-  return u;
-}
+UserRecord ReadUserRecord(std::string_view b) { return GetFields<UserRecord>(b, kUserRecordSize, kUserFields); }
 
-std::string WritePickedUser(const PickedUser& p) {
-  return FrameWriter(kPickedUserSize)
-      .Text(0, 38, p.userId)
-      .Text(39, 50, p.userName)
-      .I32(92, p.deptNumber)
-      .Text(96, 255, p.deptNumbers)
-      .Take();
-}
+std::string WritePickedUser(const PickedUser& p) { return PutFields(kPickedUserSize, {}, p, kPickedUserFields); }
 
 PickedUser ReadPickedUser(std::string_view b) {
-  FrameReader r(b);
-  r.Require(kPickedUserSize);
-  return {r.Text(0, 38), r.Text(39, 50), r.I32(92), r.Text(96, 255)};
+  return GetFields<PickedUser>(b, kPickedUserSize, kPickedUserFields);
 }
 
 std::string WriteNumberEntry(const NumberEntry& e) {
-  return FrameWriter(kNumberEntrySize)
-      .I32(0, e.kindId)
-      .Text(4, 47, e.prefix)
-      .I32(52, e.unused)
-      .I32(56, e.nextNumber)
-      .Take();
+  return PutFields(kNumberEntrySize, {}, e, kNumberEntryFields);
 }
 
 NumberEntry ReadNumberEntry(std::string_view b) {
-  FrameReader r(b);
-  r.Require(kNumberEntrySize);
-  return {r.I32(0), r.Text(4, 47), r.I32(52), r.I32(56)};
+  return GetFields<NumberEntry>(b, kNumberEntrySize, kNumberEntryFields);
 }
 
 // ---- requests ------------------------------------------------------------------
@@ -246,49 +306,10 @@ AnsiString ParseLoginRequest(std::string_view frame) {
   return r.Text(5, 38);
 }
 
-std::string BuildQueryRequest(const QueryRecord& q) {
-  return FrameWriter(kQuerySize)
-      .Code("QUEY")
-      .Text(5, 50, q.database)
-      .Text(56, 38, q.userId)
-      .I32(96, q.objectNumber)
-      .Text(100, 50, q.tableName)
-      .Text(151, 38, q.recordId)
-      .U8(190, q.commandFlag)
-      .Text(191, 50, q.templateName)
-      .I32(244, q.userLevel)
-      .U8(248, q.readOnlyFlag)
-      .Text(249, 50, q.initTable)
-      .Text(300, 38, q.initRecord)
-      .Text(339, 50, q.loginName)
-      .Text(390, 50, q.userName)
-      .Text(441, 50, q.deptName)
-      .Text(492, 50, q.roleName)
-      .Text(543, 50, q.dutyName)
-      .Take();
-}
+std::string BuildQueryRequest(const QueryRecord& q) { return PutFields(kQuerySize, "QUEY", q, kQueryFields); }
 
 QueryRecord ReadQueryRequest(std::string_view frame) {
-  FrameReader r(frame);
-  r.Require(kQuerySize);
-  QueryRecord q;
-  q.database = r.Text(5, 50);
-  q.userId = r.Text(56, 38);
-  q.objectNumber = r.I32(96);
-  q.tableName = r.Text(100, 50);
-  q.recordId = r.Text(151, 38);
-  q.commandFlag = r.U8(190);
-  q.templateName = r.Text(191, 50);
-  q.userLevel = r.I32(244);
-  q.readOnlyFlag = r.U8(248);
-  q.initTable = r.Text(249, 50);
-  q.initRecord = r.Text(300, 38);
-  q.loginName = r.Text(339, 50);
-  q.userName = r.Text(390, 50);
-  q.deptName = r.Text(441, 50);
-  q.roleName = r.Text(492, 50);
-  q.dutyName = r.Text(543, 50);
-  return q;
+  return GetFields<QueryRecord>(frame, kQuerySize, kQueryFields);
 }
 
 std::string BuildFileRequest(std::string_view userId, std::string_view tableName,
@@ -382,43 +403,10 @@ std::string BuildSignOffRequest(std::string_view userId, std::string_view tableN
 
 // ---- replies -------------------------------------------------------------------
 
-std::string BuildLoginReply(const LoginReply& r) {
-  return FrameWriter(kLoginSize)
-      .Code("LOGN")
-      .Text(5, 38, r.userId)
-      .Text(44, 50, r.loginName)
-      .Text(95, 50, r.userName)
-      .I32(148, r.compId)
-      .Text(152, 50, r.compName)
-      .I32(204, r.deptId)
-      .Text(208, 50, r.deptName)
-      .I32(260, r.roleId)
-      .Text(264, 50, r.roleName)
-      .I32(316, r.dutyId)
-      .Text(320, 50, r.dutyName)
-      .I32(372, r.userLevel)
-      .U8(376, r.flag)
-      .Take();
-}
+std::string BuildLoginReply(const LoginReply& r) { return PutFields(kLoginSize, "LOGN", r, kLoginReplyFields); }
 
 LoginReply ParseLoginReply(std::string_view frame) {
-  FrameReader r(frame);
-  r.Require(kLoginSize);
-  LoginReply l;
-  l.userId = r.Text(5, 38);
-  l.loginName = r.Text(44, 50);
-  l.userName = r.Text(95, 50);
-  l.compId = r.I32(148);
-  l.compName = r.Text(152, 50);
-  l.deptId = r.I32(204);
-  l.deptName = r.Text(208, 50);
-  l.roleId = r.I32(260);
-  l.roleName = r.Text(264, 50);
-  l.dutyId = r.I32(316);
-  l.dutyName = r.Text(320, 50);
-  l.userLevel = r.I32(372);
-  l.flag = r.U8(376);
-  return l;
+  return GetFields<LoginReply>(frame, kLoginSize, kLoginReplyFields);
 }
 
 std::string BuildServerMessage(std::string_view text) {
