@@ -21,6 +21,8 @@
 constexpr int32_t XLPageSlots = 16;
 constexpr int32_t XLMaxPages = 65535;
 constexpr int32_t XLMaxIndex = XLPageSlots * XLMaxPages - 1;  // 1,048,559
+// Page-table entries one stream may make in all its lists.
+constexpr int64_t XLStreamPageTableBudget = int64_t(8) << 20;
 
 // What a list of sub-lists needs from its items, whatever their slot type.
 class TCustomSList {
@@ -30,6 +32,8 @@ class TCustomSList {
   virtual void SaveToStream(TStream& stream) const = 0;
   virtual void Clear() = 0;
   virtual bool IsEmpty() const = 0;
+  // Entries of the page table, for bounding what a stream may make.
+  virtual int32_t PageCount() const { return 0; }
 };
 
 // Checked readers shared by the list stream forms (defined in XLLists.cpp).
@@ -69,7 +73,7 @@ class TSListT : public TCustomSList {
 
   int32_t Count() const { return count_; }
   int32_t Last() const { return last_; }
-  int32_t PageCount() const { return static_cast<int32_t>(pages_.size()); }
+  int32_t PageCount() const override { return static_cast<int32_t>(pages_.size()); }
   int32_t PresentPages() const {
     int32_t n = 0;
     for (const auto& p : pages_) n += p != nullptr;
@@ -88,7 +92,11 @@ class TSListT : public TCustomSList {
 
   void Put(int32_t index, Slot value) {
     if (index < 0 || index > XLMaxIndex) return;
-    if (value == Slot{} && Get(index) == Slot{}) return;
+    if (value == Slot{} && Get(index) == Slot{}) {
+      // Clearing an empty slot changes nothing, unless Last wrongly names it.
+      if (index == last_) RecomputeLast(last_);
+      return;
+    }
     Slot& slot = MakeSlot(index);
     slot = value;
     if (value == Slot{}) RecomputeLast(last_);
@@ -108,10 +116,29 @@ class TSListT : public TCustomSList {
     return 0;
   }
 
+  // Calls f(index, value) for every non-zero slot of from..to in ascending order.
+  template <class F>
+  void ForEachIn(int32_t from, int32_t to, F&& f) const {
+    from = std::max(from, 0);
+    to = std::min(to, last_);
+    for (int32_t p = from / XLPageSlots; from <= to && p <= to / XLPageSlots && p < PageCount(); ++p) {
+      const Page* page = pages_[static_cast<size_t>(p)].get();
+      if (!page) continue;
+      const int32_t s = p * XLPageSlots;
+      const int32_t lo = std::max(from - s, 0), hi = std::min(to - s, XLPageSlots - 1);
+      for (int32_t i = lo; i <= hi; ++i)
+        if ((*page)[i] != Slot{}) f(s + i, (*page)[i]);
+    }
+  }
+
   void Insert(int32_t index, Slot value) {
     if (index < 0 || index > XLMaxIndex) return;
     // A value pushed past the last index cannot be stored; release it instead of leaking.
-    if (last_ == XLMaxIndex && index <= last_) FreeItem(Get(XLMaxIndex));
+    if (last_ == XLMaxIndex && index <= last_) {
+      const Slot top = Get(XLMaxIndex);
+      Put(XLMaxIndex, Slot{});
+      FreeItem(top);
+    }
     for (int32_t i = last_ + 1; i > index; --i) Put(i, Get(i - 1));
     Put(index, value);
     Changed(index + 1, last_);
@@ -135,17 +162,23 @@ class TSListT : public TCustomSList {
     }
     for (; delta < 0; ++delta) {
       if (index > last_) return;
-      FreeItem(Get(index));
+      // Freed once it is out of the list, so nothing finds it half destroyed.
+      const Slot dropped = Get(index);
       Delete(index);
+      FreeItem(dropped);
     }
   }
 
   void SetCount(int32_t n) {
     count_ = n;
+    // Every round lowers Last, whatever the slot it names holds, so this always ends.
     while (last_ >= 0 && last_ >= n) {
-      Slot v = Get(last_);
-      FreeItem(v);
-      Put(last_, Slot{});
+      const int32_t top = last_;
+      const Slot v = RawSlot(top);
+      if (v != Slot{}) MakeSlot(top) = Slot{};
+      RecomputeLast(top - 1);
+      // Freed once it can no longer be reached through the list.
+      if (v != Slot{}) FreeItem(v);
     }
   }
 
@@ -174,22 +207,24 @@ class TSListT : public TCustomSList {
   void LoadFromStream(TStream& stream) override {
     if constexpr (std::is_same_v<Slot, int32_t>) {
       using namespace xllists_detail;
-      Clear();
+      // Read aside and take it over only when complete: a stream that breaks off part
+      // way leaves the list as it was.
       SkipLeadByte(stream);
       const int32_t count = GetI32(stream);
       if (count < 0) Corrupt();
       const int32_t pages = ReadCount(stream, 4 + 4 * XLPageSlots);
-      count_ = count;
-      int32_t top = -1;
+      std::vector<std::unique_ptr<Page>> loaded;
       for (int32_t k = 0; k < pages; ++k) {
-        const int32_t p = ReadPageNumber(stream);
-        Slot& first = MakeSlot(p * XLPageSlots);
-        ReadPage(stream, &first);
-        top = std::max(top, p * XLPageSlots + XLPageSlots - 1);
+        const size_t p = static_cast<size_t>(ReadPageNumber(stream));
+        if (p >= loaded.size()) loaded.resize(p + 1);
+        if (!loaded[p]) loaded[p] = std::make_unique<Page>();
+        ReadPage(stream, loaded[p]->data());
       }
-      // Pages may arrive in any order; take the highest and look down from there.
-      last_ = top;
-      RecomputeLast(top);
+      Clear();
+      pages_ = std::move(loaded);
+      count_ = count;
+      // Pages may arrive in any order and hold zeros; look down from the top.
+      RecomputeLast(PageCount() * XLPageSlots - 1);
     } else {
       xllists_detail::NoStreamForm();
     }
@@ -365,9 +400,16 @@ class TListSList : public TObjectSList<T> {
     using namespace xllists_detail;
     // The smallest sub-list record is its index and an empty list form (9 bytes).
     const int32_t n = ReadCount(stream, 4 + 9);
+    // A sub-list's page table grows to its highest page, so a few bytes per sub-list
+    // could ask for a large table each; what one stream makes in all is bounded.
+    int64_t tables = 0;
     for (int32_t k = 0; k < n; ++k) {
       const int32_t index = ReadSubListIndex(stream);
-      GetList(index)->LoadFromStream(stream);
+      T* item = GetList(index);
+      item->LoadFromStream(stream);
+      // Charged even when an index repeats: each load made its table anew.
+      tables += item->PageCount();
+      if (tables > XLStreamPageTableBudget) Corrupt();
     }
   }
 

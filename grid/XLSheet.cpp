@@ -514,10 +514,7 @@ void TXLSheet::ReadXLData(TStream& stream) {
 void TXLSheet::RestoreXLData(const std::string& backup, const int32_t counts[4]) {
   const bool wasLoading = loading_;
   loading_ = true;
-  // A list whose load broke off part way is dropped whole before anything else reads it.
   for (int i = 0; i < 4; ++i) {
-    sizes_[i]->Clear();
-    saved_[i]->Clear();
     sizes_[i]->SetCount(counts[i]);
     saved_[i]->SetCount(counts[i]);
   }

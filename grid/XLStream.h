@@ -10,6 +10,7 @@
 
 #include "core/AnsiString.h"
 #include "core/Streams.h"
+#include "grid/XLLists.h"
 
 class TXLReader {
  public:
@@ -46,7 +47,7 @@ class TXLReader {
 
   // Sparse lists size their page tables by the highest page they hold, so a few bytes can
   // ask for a large table; what one stream may make in all is bounded.
-  static constexpr int64_t kPageTableBudget = int64_t(8) << 20;
+  static constexpr int64_t kPageTableBudget = XLStreamPageTableBudget;
   void ChargePageTable(int64_t entries);
 
  private:

@@ -368,3 +368,52 @@ TEST(SparseListStream, MutatedStreamsLoadOrRaiseTheFormatError) {
     ASSERT_EQ(Saved(copy), again) << "round " << round;
   }
 }
+
+TEST(SparseListStream, ALoadBrokenOffPartWayKeepsTheListAndItsInvariant) {
+  // A page whose first slot is empty, then a page number out of range: the reader stops
+  // after the first page was read.
+  std::string page(64, '\0');
+  page[12] = 15;
+  const std::vector<std::string> broken = {
+      Bytes({40, 2, 2}) + page + Bytes({70000}, false) + std::string(64, '\0'),
+      Bytes({40, 2, 2}) + page + Bytes({-1}, false) + std::string(64, '\0'),
+  };
+  for (const std::string& b : broken) {
+    TZeroSList sizes;
+    sizes.SetDefault(15);
+    sizes.SetCount(5);
+    sizes.Put(1, 25);
+    TMemoryStream s(b);
+    EXPECT_THROW(sizes.LoadFromStream(s), EXLGridError);
+    EXPECT_EQ(sizes.Count(), 5);
+    EXPECT_EQ(sizes.Last(), 1);
+    EXPECT_EQ(sizes.Get(1), 25);
+    EXPECT_EQ(sizes.Get(35), 15);
+    // Used to loop for ever when Last named an empty slot.
+    sizes.SetCount(0);
+    EXPECT_TRUE(sizes.IsEmpty());
+    sizes.Put(7, 30);
+    EXPECT_EQ(sizes.Last(), 7);
+  }
+}
+
+TEST(SparseListStream, ListsOfListsBoundThePageTablesAStreamMakes) {
+  // Each record is one page at the highest page number: a few bytes asking for a full
+  // page table every time, also under one repeated index.
+  for (bool sameIndex : {false, true}) {
+    const int32_t n = int32_t(XLStreamPageTableBudget / XLMaxPages) + 2;
+    std::string b = Bytes({n}, false);
+    for (int32_t k = 0; k < n; ++k)
+      b += Bytes({sameIndex ? 0 : k}, false) + Bytes({0, 1, XLMaxPages - 1}) + std::string(64, '\1');
+    TListSList<TSList> lists;
+    TMemoryStream s(b);
+    EXPECT_THROW(lists.LoadFromStream(s), EXLGridError);
+  }
+  // A modest stream with high pages still loads.
+  TListSList<TSList> lists;
+  for (int32_t k = 0; k < 8; ++k) lists.GetList(k)->Put(XLMaxIndex, k + 1);
+  TListSList<TSList> back;
+  TMemoryStream s(Saved(lists));
+  back.LoadFromStream(s);
+  EXPECT_EQ(back.GetList(7)->Get(XLMaxIndex), 8);
+}
