@@ -201,20 +201,22 @@ void TXLPersistent::SetEditor(int32_t v) {
 }
 
 void TXLPersistent::SetFormat(const AnsiString& v) {
-  if (!Forced() && v == format_) return;
-  format_ = v;
+  if (!Forced() && v == Format()) return;
+  format_.Set(v);
   MarkTextStale();
   Changed(prControl, 4);
 }
 
 AnsiString TXLPersistent::GetFormatMask() const {
-  const size_t bar = format_.find('|');
-  return bar == AnsiString::npos ? format_ : format_.substr(0, bar);
+  const AnsiString& f = Format();
+  const size_t bar = f.find('|');
+  return bar == AnsiString::npos ? f : f.substr(0, bar);
 }
 
 AnsiString TXLPersistent::GetFormatSuffix() const {
-  const size_t bar = format_.find('|');
-  return bar == AnsiString::npos ? AnsiString() : AnsiLowerCase(format_.substr(bar + 1));
+  const AnsiString& f = Format();
+  const size_t bar = f.find('|');
+  return bar == AnsiString::npos ? AnsiString() : AnsiLowerCase(f.substr(bar + 1));
 }
 
 const TXLEditorClass* TXLPersistent::GetEditorClass() const {
@@ -368,13 +370,13 @@ void TXLPersistent::WriteControl(TXLWriter& w) const {
   if (const auto* formats = XLManager().Formats(cls)) {
     // Exact match: a format differing only in case is a different format.
     for (size_t i = 0; i < formats->size(); ++i)
-      if ((*formats)[i] == format_) {
+      if ((*formats)[i] == Format()) {
         index = int32_t(i);
         break;
       }
   }
   w.WriteInt(index);
-  if (index == -1) w.WriteString(format_);
+  if (index == -1) w.WriteString(Format());
 }
 
 void TXLPersistent::ReadData(TXLReader& r) {
@@ -850,7 +852,7 @@ TXLPersistent* TXLCell::FindPropOwner(TXLProp prop) {
   return s ? static_cast<TXLPersistent*>(s->BaseStyle()) : nullptr;
 }
 
-AnsiString TXLCell::Hint() const { return HasProp(prHint) ? hint_ : AnsiString(); }
+AnsiString TXLCell::Hint() const { return HasProp(prHint) ? hint_.Get() : AnsiString(); }
 
 void TXLCell::SetHint(const AnsiString& value) {
   AnsiString text = value;
@@ -861,13 +863,13 @@ void TXLCell::SetHint(const AnsiString& value) {
   }
   if (Styles() & CellStyleBit(csExtHint)) return;
   if (!text.empty()) {
-    if (text == hint_ && HasProp(prHint) && !Forced()) return;
-    hint_ = text;
+    if (text == hint_.Get() && HasProp(prHint) && !Forced()) return;
+    hint_.Set(text);
     Changed(prHint, 0);
     return;
   }
-  const bool had = HasProp(prHint) && !hint_.empty();
-  hint_.clear();
+  const bool had = HasProp(prHint) && !hint_.Empty();
+  hint_.Set(AnsiString());
   if (had) Changed(prHint, 0);
   SetPropsRaw(Props() & TXLProps(~PropBit(prHint)));
 }
@@ -893,7 +895,7 @@ void TXLCell::Draw(IXLCanvas& canvas, const TRect& rect) {
 
 void TXLCell::ReadData(TXLReader& r) {
   TXLPersistent::ReadData(r);
-  if (HasProp(prHint)) hint_ = r.ReadString();
+  if (HasProp(prHint)) hint_.Set(r.ReadString());
   if (HasProp(prBasedOn)) pendingStyle_ = r.ReadInt();
   const bool wasQuiet = Quiet();
   SetFlag(xfQuiet, true);
@@ -916,7 +918,7 @@ void TXLCell::WriteData(TXLWriter& w) const {
   w.WriteU16(props);
   if (props & PropBit(prFont)) WriteFont(w);
   if (props & PropBit(prControl)) WriteControl(w);
-  if (props & PropBit(prHint)) w.WriteString(hint_);
+  if (props & PropBit(prHint)) w.WriteString(hint_.Get());
   if (props & PropBit(prBasedOn)) w.WriteInt(styleIndex);
   WriteTail(w);
 }
@@ -924,36 +926,41 @@ void TXLCell::WriteData(TXLWriter& w) const {
 // ---- TXLRow ----
 
 void TXLRow::Put(int32_t col, std::unique_ptr<TXLCell> cell) {
+  if (col < 0 || col > XLMaxIndex || !cell) return;
+  std::unique_ptr<TXLCell> old = Take(col);
   cell->row_ = this;
   cell->col_ = col;
-  cells_[col] = std::move(cell);
+  TObjectSList<TXLCell>::Put(col, cell.release());
 }
 
 std::unique_ptr<TXLCell> TXLRow::Take(int32_t col) {
-  auto it = cells_.find(col);
-  if (it == cells_.end()) return nullptr;
-  std::unique_ptr<TXLCell> cell = std::move(it->second);
-  cells_.erase(it);
-  return cell;
+  TXLCell* cell = Get(col);
+  TObjectSList<TXLCell>::Put(col, nullptr);
+  return std::unique_ptr<TXLCell>(cell);
 }
 
 void TXLRow::Clear() {
   clearing_ = true;
-  // Free one at a time so a cell being freed still finds its row intact.
-  while (!cells_.empty()) {
-    auto node = cells_.extract(cells_.begin());
-    node.mapped().reset();
-  }
+  // Each cell leaves the row before it is freed, so nothing finds a cell being freed.
+  std::vector<int32_t> cols;
+  ForEachIn(0, Last(), [&](int32_t col, TXLCell*) { cols.push_back(col); });
+  for (int32_t col : cols) Take(col).reset();
+  TObjectSList<TXLCell>::Clear();
   clearing_ = false;
 }
 
+int32_t TXLRow::CellCount() const {
+  int32_t n = 0;
+  ForEachIn(0, Last(), [&](int32_t, TXLCell*) { ++n; });
+  return n;
+}
+
 void TXLRow::TruncateFrom(int32_t col) {
-  while (!cells_.empty()) {
-    auto it = std::prev(cells_.end());
-    if (it->first < col) break;
-    auto node = cells_.extract(it);
-    node.mapped().reset();
-  }
+  while (Last() >= std::max(col, 0)) Take(Last()).reset();
+}
+
+void TXLRow::Changed(int32_t first, int32_t last) {
+  ForEachIn(first, last, [](int32_t i, TXLCell* c) { c->col_ = i; });
 }
 
 // ---- TXLUnion ----

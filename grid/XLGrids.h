@@ -10,6 +10,7 @@
 #include "core/AnsiString.h"
 #include "core/Colors.h"
 #include "grid/XLCanvas.h"
+#include "grid/XLLists.h"
 #include "grid/XLManager.h"
 #include "grid/XLStream.h"
 #include "grid/Variant.h"
@@ -156,6 +157,30 @@ class TFont {
   TColor color_ = clWindowText;
 };
 
+// A text most objects leave empty (a cell's own format, its hint): one pointer until set.
+class TXLRareText {
+ public:
+  TXLRareText() = default;
+  TXLRareText(const TXLRareText& o) { *this = o; }
+  TXLRareText& operator=(const TXLRareText& o) {
+    Set(o.Get());
+    return *this;
+  }
+  const AnsiString& Get() const {
+    static const AnsiString empty;
+    return text_ ? *text_ : empty;
+  }
+  void Set(const AnsiString& v) {
+    if (v.empty()) text_.reset();
+    else if (text_) *text_ = v;
+    else text_ = std::make_unique<AnsiString>(v);
+  }
+  bool Empty() const { return !text_; }
+
+ private:
+  std::unique_ptr<AnsiString> text_;
+};
+
 // State bits of an object.
 enum : uint8_t {
   xfLinked = 0x01,       // the cell is the one the open editor shows
@@ -228,7 +253,7 @@ class TXLPersistent {
   TFont& Font();
   const TFont& Font() const { return const_cast<TXLPersistent*>(this)->Font(); }
   bool HasFont() const { return font_ != nullptr; }
-  const AnsiString& Format() const { return format_; }
+  const AnsiString& Format() const { return format_.Get(); }
   void SetFormat(const AnsiString& v);
   AnsiString GetFormatMask() const;
   AnsiString GetFormatSuffix() const;
@@ -246,7 +271,7 @@ class TXLPersistent {
  protected:
   void SetPropsRaw(TXLProps v) { props_ = v; }
   void SetEditorRaw(int32_t v) { editor_ = v; }
-  void SetFormatRaw(const AnsiString& v) { format_ = v; }
+  void SetFormatRaw(const AnsiString& v) { format_.Set(v); }
   void AssignFontMasked(const TFont& source, int mask);
   virtual void MarkTextStale() {}
   // Stream body parts shared by cells and styles.
@@ -260,7 +285,7 @@ class TXLPersistent {
   int32_t editor_ = 0;
   uint8_t flags_ = 0;
   TXLProps props_ = 0;
-  AnsiString format_;
+  TXLRareText format_;
 };
 
 // What DrawText needs besides the text.
@@ -445,38 +470,37 @@ class TXLCell : public TXLProCell {
   int32_t col_ = 0;
   int32_t pendingStyle_ = -1;
   // Kept with the cell so a freed cell can never leave a stale entry behind.
-  AnsiString hint_;
+  TXLRareText hint_;
 };
 
-// The cells of one row of a section, by column.
-class TXLRow {
+// The cells of one row of a section, by column: a sparse list that owns its cells.
+class TXLRow : public TObjectSList<TXLCell> {
  public:
   TXLRow(TXLSection* section, int32_t row) : section_(section), row_(row) {}
-  ~TXLRow() { Clear(); }
+  ~TXLRow() override { Clear(); }
 
   TXLSection* Section() const { return section_; }
   int32_t Row() const { return row_; }
-  TXLCell* Get(int32_t col) const {
-    auto it = cells_.find(col);
-    return it == cells_.end() ? nullptr : it->second.get();
-  }
+  // Stores cell at col, freeing the cell it replaces; a column the list cannot hold
+  // frees the cell instead.
   void Put(int32_t col, std::unique_ptr<TXLCell> cell);
   // Takes the cell out without freeing it.
   std::unique_ptr<TXLCell> Take(int32_t col);
   void Remove(int32_t col) { Take(col).reset(); }
-  void Clear();
-  bool IsEmpty() const { return cells_.empty(); }
-  const std::map<int32_t, std::unique_ptr<TXLCell>>& Cells() const { return cells_; }
+  void Clear() override;
+  int32_t CellCount() const;
   // Frees the cells at and beyond col.
   void TruncateFrom(int32_t col);
   bool Clearing() const { return clearing_; }
 
+ protected:
+  // Cells moved along the row learn their new columns.
+  void Changed(int32_t first, int32_t last) override;
+
  private:
-  friend class TXLSection;
   TXLSection* section_;
   int32_t row_;
   bool clearing_ = false;
-  std::map<int32_t, std::unique_ptr<TXLCell>> cells_;
 };
 
 // A merged area (right and bottom exclusive, section coordinates) and its head cell.

@@ -66,6 +66,11 @@ TPoint TXLSection::ToSheet(TPoint pos) const {
 
 // ---- cells ----
 
+namespace {
+// The last column before an exclusive right edge.
+int32_t LastOf(int32_t right) { return right == INT32_MIN ? INT32_MIN : right - 1; }
+}  // namespace
+
 TPoint TXLSection::ResolvePos(TPoint pos) const {
   if (TXLUnion* u = FindUnionAt(pos, false)) return TPoint{u->Rect.Left, u->Rect.Top};
   return pos;
@@ -139,8 +144,7 @@ void TXLSection::ClearCells(const TRect& rect) {
   for (auto it = rows_.lower_bound(rect.Top); it != rows_.end() && it->first < rect.Bottom;) {
     TXLRow* row = it->second.get();
     std::vector<int32_t> cols;
-    for (auto c = row->cells_.lower_bound(rect.Left); c != row->cells_.end() && c->first < rect.Right; ++c)
-      cols.push_back(c->first);
+    row->ForEachIn(rect.Left, LastOf(rect.Right), [&](int32_t col, TXLCell*) { cols.push_back(col); });
     for (int32_t col : cols) row->Remove(col);
     if (row->IsEmpty())
       it = rows_.erase(it);
@@ -170,23 +174,22 @@ void TXLSection::ForEachCell(const TRect& rect, bool create, const std::function
   // Only stored cells: walk what exists instead of every position.
   std::vector<TXLCell*> cells;
   for (auto it = rows_.lower_bound(rect.Top); it != rows_.end() && it->first < rect.Bottom; ++it)
-    for (auto c = it->second->cells_.lower_bound(rect.Left); c != it->second->cells_.end() && c->first < rect.Right;
-         ++c)
-      if (!FindUnionAt(TPoint{c->first, it->first}, false)) cells.push_back(c->second.get());
+    it->second->ForEachIn(rect.Left, LastOf(rect.Right), [&](int32_t x, TXLCell* c) {
+      if (!FindUnionAt(TPoint{x, it->first}, false)) cells.push_back(c);
+    });
   for (TXLCell* c : cells)
     if (!callback(c)) return;
 }
 
 void TXLSection::ForEachStored(const std::function<void(TXLCell*)>& callback) const {
   std::vector<TXLCell*> cells;
-  for (const auto& [y, row] : rows_)
-    for (const auto& [x, cell] : row->cells_) cells.push_back(cell.get());
+  for (const auto& [y, row] : rows_) row->ForEachIn(0, row->Last(), [&](int32_t, TXLCell* c) { cells.push_back(c); });
   for (TXLCell* c : cells) callback(c);
 }
 
 int32_t TXLSection::CellCount() const {
   int32_t n = 0;
-  for (const auto& [y, row] : rows_) n += int32_t(row->cells_.size());
+  for (const auto& [y, row] : rows_) n += row->CellCount();
   return n;
 }
 
@@ -521,12 +524,11 @@ void TXLSection::WriteCells(TXLWriter& w) const {
   for (const auto& [y, row] : rows_) {
     if (row->IsEmpty()) continue;
     w.WriteInt(y);
-    for (const auto& entry : row->cells_) {
-      const TXLCell* cell = entry.second.get();
-      w.WriteInt(entry.first);
+    row->ForEachIn(0, row->Last(), [&](int32_t x, const TXLCell* cell) {
+      w.WriteInt(x);
       w.WriteInt(TXLManager::ClassId(cell->GetCellClass()));
       w.WriteBlock([&] { cell->WriteData(w); });
-    }
+    });
     w.WriteInt(-1);
   }
   w.WriteInt(-1);

@@ -292,3 +292,51 @@ TEST(XLGrids, StylerSwapKeepsStylesByAlias) {
   EXPECT_EQ(first.SheetCount(), 0);
   EXPECT_EQ(second.SheetCount(), 1);
 }
+
+TEST(XLGrids, RowsHoldTheirCellsByColumn) {
+  // Counts released cells, and checks a cell being released can no longer be found.
+  struct ReleaseWatch : CountingUser {
+    int released = 0, stillFound = 0;
+    void CellReleased(TXLCell* c) override {
+      ++released;
+      if (sheet->Section(sClient)->FindCell(TPoint{c->Col(), c->Row()}) == c) ++stillFound;
+    }
+  } user;
+  TXLSheet sheet;
+  user.sheet = &sheet;
+  sheet.AddUser(&user);
+  sheet.SetCount(sCols, 100);
+  TXLSection* s = sheet.Section(sClient);
+  for (int32_t x : {0, 17, 40, 99}) sheet.SetAsString(x, 2, "c" + std::to_string(x));
+  TXLRow* row = s->FindRow(2);
+  ASSERT_NE(row, nullptr);
+  EXPECT_EQ(row->CellCount(), 4);
+  EXPECT_EQ(row->Last(), 99);
+
+  // A replacing class frees the old cell; the new one keeps the value.
+  TXLCell* old = s->FindCell(TPoint{17, 2});
+  TXLCell* made = s->PutCell(TPoint{17, 2}, &XLCIntegerClass);
+  EXPECT_NE(made, old);
+  EXPECT_EQ(user.released, 1);
+  EXPECT_EQ(made->Col(), 17);
+
+  // Moving columns renumbers the cells that moved.
+  row->Shift(10, 2);
+  EXPECT_EQ(s->FindCell(TPoint{19, 2}), made);
+  EXPECT_EQ(made->Col(), 19);
+  EXPECT_EQ(sheet.GetAsString(42, 2), "c40");
+  EXPECT_EQ(sheet.GetAsString(0, 2), "c0");
+  row->Shift(0, -1);
+  EXPECT_EQ(made->Col(), 18);
+  EXPECT_EQ(user.released, 2);  // the cell at 0 went with its column
+
+  s->ClearCells(TRect{0, 0, 20, 5});
+  EXPECT_EQ(s->CellCount(), 2);
+  sheet.SetCount(sCols, 50);  // cuts 101 (was 99, moved up by one net)
+  EXPECT_EQ(s->CellCount(), 1);
+  EXPECT_EQ(sheet.GetAsString(41, 2), "c40");
+  sheet.Section(sClient)->Clear();
+  EXPECT_EQ(user.released, 5);
+  EXPECT_EQ(user.stillFound, 0);
+  sheet.RemoveUser(&user);
+}
