@@ -1,6 +1,8 @@
 #include "apps/tarvo-host/HostPage.h"
 
 #include <QApplication>
+#include <QPixmap>
+#include <QScreen>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <cstdio>
@@ -148,12 +150,23 @@ bool HostPage::Start() {
   }
   if (!options_.screenshot.empty()) {
     QTimer::singleShot(options_.screenshotDelay, &window_, GuardSlot([this] {
-                         bool saved = window_.grab().save(QString::fromStdString(options_.screenshot), "PNG");
+                         bool saved = Screenshot().save(QString::fromStdString(options_.screenshot), "PNG");
                          if (!saved) Fail("cannot write " + options_.screenshot);
                          QCoreApplication::exit(saved ? 0 : 1);
                        }));
   }
   return true;
+}
+
+// On a real display the whole screen is taken, so the windows the control opens (the
+// message popup, forms) are in the picture too; elsewhere only the page's window.
+QPixmap HostPage::Screenshot() {
+  QScreen* screen = QGuiApplication::primaryScreen();
+  if (screen && QGuiApplication::platformName() == QLatin1String("xcb")) {
+    QPixmap all = screen->grabWindow(0);
+    if (!all.isNull()) return all;
+  }
+  return window_.grab();
 }
 
 void HostPage::OnEvent(DISPID id, const std::string& name, std::vector<EventArg>& args) {

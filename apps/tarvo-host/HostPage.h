@@ -3,6 +3,7 @@
 // control through the registry, creates it inside its window, connects its event sink
 // before showing it, answers OnDoLogin with SetServer and Login and OnAfterLogin with
 // GetStream or GetFlowChart, and prints every event on stdout.
+#include <QPixmap>
 #include <QWidget>
 #include <optional>
 #include <string>
@@ -45,6 +46,7 @@ class HostPage {
 
  private:
   void OnEvent(DISPID id, const std::string& name, std::vector<EventArg>& args);
+  QPixmap Screenshot();
   void Call(const char16_t* name, std::vector<Variant> args);
   void Stop();
 
