@@ -45,8 +45,12 @@ void TFlatProgressBar::SetPosition(int v) {
   if (v > max_) v = max_;
   if (v < min_) v = min_;
   if (v == position_) return;
+  // A bar that grows is drawn at once, so progress shows while a long read holds the
+  // event loop; a shrinking one waits for the next paint like any invalidated control.
+  const bool grew = v > position_;
   position_ = v;
-  update();
+  if (grew && isVisible()) repaint();
+  else update();
 }
 
 void TFlatProgressBar::SetStep(int v) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QEvent>
 #include <QWidget>
 #include <cstdio>
 #include <cstdlib>
@@ -19,6 +20,23 @@
 #include "uikit/TFlatProgressBarUnit.h"
 
 namespace {
+
+// Calls back after each paint of a widget.
+class PaintRecorder : public QObject {
+ public:
+  PaintRecorder(QWidget* w, std::function<void()> onPaint) : w_(w), onPaint_(std::move(onPaint)) {
+    w_->installEventFilter(this);
+  }
+  ~PaintRecorder() override { w_->removeEventFilter(this); }
+  bool eventFilter(QObject* o, QEvent* e) override {
+    if (o == w_ && e->type() == QEvent::Paint) onPaint_();
+    return false;
+  }
+
+ private:
+  QWidget* w_;
+  std::function<void()> onPaint_;
+};
 
 QApplication& App() {
   static const bool env = [] {
@@ -245,17 +263,15 @@ TEST_F(ControlE2E, ChunkedReplyMovesTheProgressBarAndBack) {
   ASSERT_TRUE(bar);
   ASSERT_EQ(driver_->Call("SetServer", {"127.0.0.1", std::to_string(server.Port())}), S_OK);
   ASSERT_EQ(driver_->Call("Login", {"abc"}), S_OK);
-  std::vector<int> seen;
-  bool sawMax = false;
-  PumpUntil([&] {
-    if (bar->Max() == 25000) sawMax = true;
-    if (seen.empty() || seen.back() != bar->Position()) seen.push_back(bar->Position());
-    return server.ReplySentAt(0) && bar->Position() == 0 && seen.size() > 2;
+  // Every position the bar draws, as a person would see it.
+  std::vector<int> seen{bar->Position()};
+  PaintRecorder recorder(bar, [&] {
+    if (seen.back() != bar->Position()) seen.push_back(bar->Position());
   });
-  PumpFor(50);
-  EXPECT_TRUE(sawMax);
-  // 25000 is reached and reset within one read, so between reads the bar shows these.
-  EXPECT_EQ(seen, (std::vector<int>{0, 10240, 20480, 0}));
+  PumpUntil([&] { return server.ReplySentAt(0) && bar->Max() == 25000 && seen.size() > 3; });
+  PumpFor(100);
+  EXPECT_EQ(bar->Max(), 25000);
+  EXPECT_EQ(seen, (std::vector<int>{0, 10240, 20480, 25000, 0}));
   EXPECT_EQ(bar->Position(), 0);
 }
 
