@@ -118,27 +118,21 @@ void TXLSheet::TruncateSections(TXLAxis axis, bool title, int32_t count) {
   sections_[b]->Truncate(along, count);
 }
 
-void TXLSheet::SetCount(TXLAxis axis, int32_t n) {
+void TXLSheet::SetCount(TXLAxis axis, int32_t n) { SetLineCount(axis, false, n); }
+
+void TXLSheet::SetTitleCount(TXLAxis axis, int32_t n) { SetLineCount(axis, true, n); }
+
+void TXLSheet::SetLineCount(TXLAxis axis, bool titles, int32_t n) {
   // Lines beyond the last index a sparse list can hold cannot exist.
   n = std::clamp(n, 0, XLMaxIndex + 1);
-  TXLSizeList& list = SizeList(axis, 1);
+  const int part = titles ? 0 : 1;
+  TXLSizeList& list = SizeList(axis, part);
   if (n != list.Count()) {
-    if (n < list.Count()) TruncateSections(axis, false, n);
+    if (n < list.Count()) TruncateSections(axis, titles, n);
     list.SetCount(n);
     ForEachUser([&](IXLSheetUser* u) { u->CountChanged(AxisBit(axis), 1); });
   }
-  SavedList(axis, 1).SetCount(n);
-}
-
-void TXLSheet::SetTitleCount(TXLAxis axis, int32_t n) {
-  n = std::clamp(n, 0, XLMaxIndex + 1);
-  TXLSizeList& list = SizeList(axis, 0);
-  if (n != list.Count()) {
-    if (n < list.Count()) TruncateSections(axis, true, n);
-    list.SetCount(n);
-    ForEachUser([&](IXLSheetUser* u) { u->CountChanged(AxisBit(axis), 1); });
-  }
-  SavedList(axis, 0).SetCount(n);
+  SavedList(axis, part).SetCount(n);
 }
 
 int32_t TXLSheet::GetDefSize(TXLAxis axis) const { return SizeList(axis, 1).Default(); }

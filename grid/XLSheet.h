@@ -175,6 +175,7 @@ class TXLSheet : public TXLSheetHooks {
   void SizingStep(int32_t index, TXLAxis axis, int32_t size, IXLSheetUser* from);
   TXLSizeList& ListFor(int32_t index, TXLAxis axis, int& part, int32_t& local) const;
   void TruncateSections(TXLAxis axis, bool title, int32_t count);
+  void SetLineCount(TXLAxis axis, bool titles, int32_t n);
   void ForEachUser(const std::function<void(IXLSheetUser*)>& fn);
   bool Deferred();
 
