@@ -214,7 +214,9 @@ void TDibGraphic::NewImage(int width, int height, int imageFormat, const TLogPal
   h.biClrImportant = 0;
   std::memset(&logPalette_, 0, sizeof logPalette_);
   if (imageFormat != ifTrueColor) {
-    int count = std::min<int>(palette->palNumEntries, 256);
+    // More entries than the depth can index would let the nearest colour be
+    // one the pixel cannot hold.
+    int count = std::min<int>(palette->palNumEntries, 1 << bits);
     h.biClrUsed = uint32_t(count);
     for (int i = 0; i < count; ++i) {
       const TPaletteEntry& e = palette->palPalEntry[i];

@@ -242,7 +242,8 @@ void TRotateTransform::ApplyOnDest(const TDibGraphic& src, TDibGraphic& dest) {
   const double r = double(RoundHalfEven(Angle));
   int k = -1;
   if (std::fabs(r - a3) < 0.005) {
-    k = (int(r) + 360) % 360;
+    // Reduced as a double: a whole angle beyond the int range must not wrap.
+    k = int(std::fmod(r, 360.0));
     while (k < 0) k += 360;
   }
   StartProgress();

@@ -201,6 +201,23 @@ TEST(FormatConversion, PalettesAndProgress) {
   EXPECT_EQ(dest.PaletteColor(1), 0x700000u);
   EXPECT_EQ(dest.GetPixelIndex(3, 1), 1);  // red 112 maps to the new entry
 
+  // A 256-entry palette left from an earlier conversion offers the 16-colour
+  // image only the entries its pixels can index.
+  t.Palette = *DefaultPalette(ifColor256);
+  TDibGraphic violet;
+  violet.NewImage(4, 1, ifTrueColor, nullptr, 0, 0);
+  for (int x = 0; x < 4; ++x) violet.SetPixelRGB(x, 0, 0x7D7DFF);  // entry 56 of the 256
+  for (bool dither : {false, true}) {
+    t.Dither = dither;
+    t.ApplyOnDest(violet, dest);
+    EXPECT_EQ(dest.LogPalette().palNumEntries, 16) << dither;
+    EXPECT_EQ(dest.BitmapInfo().bmiHeader.biClrUsed, 16u) << dither;
+    EXPECT_EQ(dest.GetPixelRGB(1, 0), 0x5555FFu) << dither;
+    if (!dither)
+      for (int x = 0; x < 4; ++x) EXPECT_EQ(dest.GetPixelRGB(x, 0), 0x5555FFu) << x;
+  }
+  t.Dither = true;
+
   // True colour to true colour is a copy; Apply on the same format does nothing.
   TImageFormatTransform copy;
   ProgressLog log;

@@ -143,7 +143,7 @@ TEST(Rotate, QuarterAndHalfTurns) {
   EXPECT_EQ(dest.Width(), 2);
   EXPECT_EQ(dest.Height(), 3);
   EXPECT_EQ(PixelsRGB(dest), (std::vector<RgbValue>{4, 1, 5, 2, 6, 3}));
-  for (double a : {450.0, 90.001, -270.0}) {
+  for (double a : {450.0, 90.001, -270.0, 360.0 * 1e9 + 90, -360.0 * 1e9 - 270}) {
     r.Angle = a;
     r.ApplyOnDest(src, dest);
     EXPECT_EQ(PixelsRGB(dest), (std::vector<RgbValue>{4, 1, 5, 2, 6, 3})) << a;
