@@ -280,10 +280,7 @@ bool SegmentCrossesRect(TPoint fixed, TPoint moving, const TRect& r) {
 
 bool LineCrossesRect(int style, const TPoint* p, int n, const TRect& r) {
   style = EffectiveStyle(style, n);
-  if (n == 1) {
-    gLastHitSegment = OutCode(p[0], r) == 0 ? 0 : -1;
-    return gLastHitSegment == 0;
-  }
+  // A single point has no segment: it is neither painted nor hit, so it crosses nothing.
   int segments = style == lsCurved ? n - 2 : n - 1;
   for (int i = 0; i < segments; ++i) {
     gLastHitSegment = i;

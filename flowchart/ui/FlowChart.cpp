@@ -50,6 +50,15 @@ TCustomFlowChart::TCustomFlowChart(QWidget* parent) : QAbstractScrollArea(parent
   viewport()->setMouseTracking(true);
   horizontalScrollBar()->setSingleStep(16);
   verticalScrollBar()->setSingleStep(16);
+  // The bar's page step is the client size (it sizes the thumb); a page request keeps
+  // 16 pixels of the previous page in view.
+  for (QScrollBar* bar : {horizontalScrollBar(), verticalScrollBar()}) {
+    connect(bar, &QAbstractSlider::actionTriggered, this, [this, bar](int action) {
+      if (action != QAbstractSlider::SliderPageStepAdd && action != QAbstractSlider::SliderPageStepSub) return;
+      int page = (bar == horizontalScrollBar() ? viewport()->width() : viewport()->height()) - 16;
+      bar->setSliderPosition(bar->value() + (action == QAbstractSlider::SliderPageStepAdd ? page : -page));
+    });
+  }
   SetBorderStyle(bsSingle);
   resize(320, 200);
   SetClientSize(viewport()->width(), viewport()->height());
@@ -180,8 +189,9 @@ void TCustomFlowChart::paintEvent(QPaintEvent* e) {
     p.setPen(Qt::black);
     p.setBrush(Qt::black);
     const auto& pts = sel.Points();
+    // A stroked rectangle covers one pixel more than its size: the squares stay 5 pixels.
     for (size_t k = 0; k + 4 < pts.size(); k += 5)
-      p.drawRect(QRect(QPoint(pts[k].x, pts[k].y), QPoint(pts[k + 2].x, pts[k + 2].y)));
+      p.drawRect(QRect(pts[k].x, pts[k].y, pts[k + 2].x - pts[k].x, pts[k + 2].y - pts[k].y));
     PaintDragFeedback(p);
   });
   canvas_ = nullptr;

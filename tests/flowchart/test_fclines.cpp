@@ -117,6 +117,9 @@ TEST(FcLines, CrossingRectangles) {
   EXPECT_FALSE(LineCrossesRect(lsCurved, curve.data(), 3, r));
   Pts curve2{{-20, 5}, {5, 10}, {30, 5}};
   EXPECT_TRUE(LineCrossesRect(lsCurved, curve2.data(), 3, r));
+  TPoint inside{5, 5};
+  EXPECT_FALSE(LineCrossesRect(lsStraight, &inside, 1, r));
+  EXPECT_EQ(LastHitSegment(), -1);
 }
 
 TEST(FcLines, HalfWayPoint) {

@@ -109,6 +109,18 @@ TEST_F(Window, ZoomScalesPaintingAndScrollRange) {
   EXPECT_EQ(w->ScrollOrigin().x, 100);
   EXPECT_EQ(At(150, 250), kYellow);  // chart pixel (250, 250)
   EXPECT_EQ(At(50, 250), kWhite);
+  // Page requests move by the client size less 16; line requests by 16.
+  const int page = w->viewport()->width() - 16;
+  w->horizontalScrollBar()->triggerAction(QAbstractSlider::SliderPageStepAdd);
+  EXPECT_EQ(w->ScrollOrigin().x, 100 + page);
+  w->horizontalScrollBar()->triggerAction(QAbstractSlider::SliderPageStepSub);
+  EXPECT_EQ(w->ScrollOrigin().x, 100);
+  w->horizontalScrollBar()->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+  EXPECT_EQ(w->ScrollOrigin().x, 116);
+  w->horizontalScrollBar()->triggerAction(QAbstractSlider::SliderToMaximum);
+  EXPECT_EQ(w->ScrollOrigin().x, 2000 - w->viewport()->width());
+  w->horizontalScrollBar()->triggerAction(QAbstractSlider::SliderToMinimum);
+  EXPECT_EQ(w->ScrollOrigin().x, 0);
   w->FreeItem(w->Objects(1));
   w->ScrollTo(0, 0);
   a->SetBounds(0, 0, 1000, 500);
@@ -131,6 +143,10 @@ TEST_F(Window, ClickSelectsAndShowsHandles) {
   QImage img = Shot();
   EXPECT_EQ(img.pixelColor(98, 98), kBlack);   // top-left handle
   EXPECT_EQ(img.pixelColor(201, 151), kBlack); // bottom-right handle
+  // Handles are five pixels square around their point.
+  EXPECT_EQ(img.pixelColor(97, 97), kWhite);
+  EXPECT_EQ(img.pixelColor(202, 152), kWhite);
+  EXPECT_EQ(img.pixelColor(202, 149), kWhite);
   w->clearFocus();  // hidden selection without focus
   EXPECT_EQ(At(98, 98), kWhite);
 }
