@@ -363,6 +363,9 @@ void TDibGraphic::LoadFromStream(TStream& stream) {
   const bool wasAnimated = animate_;
   SetAnimate(false);
   try {
+    // A load replaces the picture, so frames of an earlier load must not come
+    // back through CurrentFrame or the animation.
+    ClearFrames();
     bool all = loadAllFrames_;
     int64_t start = stream.Position();
     int count = 1;
@@ -374,8 +377,6 @@ void TDibGraphic::LoadFromStream(TStream& stream) {
       }
     }
     if (all) {
-      // A second load replaces the frames of the first.
-      ClearFrames();
       for (int i = 1; i <= count; ++i) {
         std::unique_ptr<TDibGraphic> frame = Create();
         stream.Seek(start, soBeginning);

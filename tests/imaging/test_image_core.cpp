@@ -266,6 +266,10 @@ TEST(Frames, LoadAllFramesAndCurrentFrame) {
   img.LoadFromStream(one);
   EXPECT_FALSE(img.LoadAllFrames());
   EXPECT_EQ(img.GetPixelIndex(0, 0), 66);
+  EXPECT_EQ(img.FrameCount(), 0);  // the two pages before it are gone
+  EXPECT_EQ(img.CurrentFrame(), -1);
+  img.NextFrame();
+  EXPECT_EQ(img.GetPixelIndex(0, 0), 66);
 
   TPageGraphic second;
   second.SetImageIndex(2);
