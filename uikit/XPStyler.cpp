@@ -237,19 +237,29 @@ class TXPMenuStyle : public QProxyStyle {
     const int L = r.left(), T = r.top(), R = RightOf(r), B = BottomOf(r);
     FillRectC(*p, r, pal.MenuBar);
     const bool selected = (mi.state & State_Selected) && owner_->DrawSelect();
-    if (selected) {
+    // The soft 7-pixel shadow needs 16 bits and a left-to-right bar; otherwise
+    // a plain 2-pixel strip.
+    const bool soft = TXPStyler::ScreenDepth() >= 16 && mi.direction != Qt::RightToLeft;
+    const int edge = soft ? R - 8 : R - 3;
+    if (selected && soft) {
       FillRectC(*p, RectLTRB(L, T, R - 7, B), pal.Selection);
       const TColor c = pal.MenuBar;
-      // Soft shadow at the right, open at the bottom.
       FillRectC(*p, RectLTRB(R - 7, T, R, B), XPDarken(c, 10));
       FillRectC(*p, RectLTRB(R - 7, T + 3, R - 2, B), XPDarken(c, 30));
       FillRectC(*p, RectLTRB(R - 7, T + 5, R - 3, B), XPDarken(c, 60));
       FillRectC(*p, RectLTRB(R - 7, T + 6, R - 5, B), XPDarken(c, 100));
       FillRectC(*p, QRect(R - 7, T, 7, 1), c);
+    } else if (selected) {
+      FillRectC(*p, RectLTRB(L, T, R - 2, B), pal.Selection);
+      FillRectC(*p, RectLTRB(R - 2, T + 2, R, B), XPDarken(owner_->MenuBarColor(), 70));
+      FillRectC(*p, RectLTRB(R - 2, T, R, T + 2), owner_->MenuBarColor());
+    }
+    if (selected) {
+      // Outline open at the bottom: (L, B-1) up to (L, T), across, down to (edge, B-1).
       const QColor border = Q(pal.SelectionBorder);
-      p->fillRect(QRect(L, T, 1, B - T - 1), border);
-      p->fillRect(QRect(L, T, R - 8 - L, 1), border);
-      p->fillRect(QRect(R - 8, T, 1, B - T - 1), border);
+      p->fillRect(QRect(L, T, 1, B - T), border);
+      p->fillRect(QRect(L, T, edge - L, 1), border);
+      p->fillRect(QRect(edge, T, 1, B - T - 1), border);
     }
     TColor text = mi.state & State_Enabled ? owner_->FontColor() : pal.Disabled;
     if (selected && owner_->UseSystemColors()) {
@@ -259,7 +269,7 @@ class TXPMenuStyle : public QProxyStyle {
     }
     p->setFont(owner_->MenuFont());
     p->setPen(Q(text));
-    p->drawText(RectLTRB(L, T, selected ? R - 7 : R, B),
+    p->drawText(RectLTRB(L, T, selected ? edge + 1 : R, B),
                 Qt::AlignCenter | Qt::TextShowMnemonic | Qt::TextSingleLine, mi.text);
   }
 
@@ -691,6 +701,15 @@ TControlSubClass::TControlSubClass(QWidget* control, TXPStyler* owner)
     owner_->Forget(this);
     deleteLater();
   });
+  // A changed check state ends the hot look until the mouse enters again.
+  auto coolDown = [this] {
+    hot_ = false;
+    if (control_) control_->update();
+  };
+  if (auto* cb = qobject_cast<QCheckBox*>(control))
+    connect(cb, &QCheckBox::stateChanged, this, coolDown);
+  else if (auto* b = qobject_cast<QAbstractButton*>(control))
+    connect(b, &QAbstractButton::toggled, this, coolDown);
   const bool isEdit = qobject_cast<QLineEdit*>(control) || qobject_cast<QPlainTextEdit*>(control) ||
                       qobject_cast<QTextEdit*>(control);
   if (isEdit) {
@@ -1048,6 +1067,8 @@ void TControlSubClass::PaintToolButton(QPainter& p, const TXPColors& pal) {
     framed = true;
   }
   const bool dropDown = b->popupMode() == QToolButton::MenuButtonPopup;
+  // A drop-down button at rest shows the bar's own colour.
+  if (dropDown && !framed) FillRectC(p, body, barColor);
   if (framed) {
     const QRect outline = RectLTRB(r.left(), r.top() + 1, RightOf(r) - 1, BottomOf(r) - 1);
     if (dropDown) {

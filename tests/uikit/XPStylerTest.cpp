@@ -4,6 +4,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPainter>
 #include <QPointer>
 #include <QPushButton>
 #include <QToolBar>
@@ -213,4 +214,71 @@ TEST(XPStylerPaint, ToolBarButtonsByState) {
   QEvent enter(QEvent::Enter);
   QApplication::sendEvent(pb, &enter);
   EXPECT_EQ(PixelAt(Grab(pb), 2, 3), pal.Selection);
+
+  // A drop-down button at rest takes the bar's own colour, not the lightened one.
+  QMenu more;
+  more.addAction("Fit");
+  QAction* zoomMore = bar->addAction("More");
+  zoomMore->setMenu(&more);
+  auto* db = qobject_cast<QToolButton*>(bar->widgetForAction(zoomMore));
+  ASSERT_TRUE(db);
+  db->setPopupMode(QToolButton::MenuButtonPopup);
+  styler.SetActive(false);
+  styler.SetActive(true);
+  ASSERT_TRUE(styler.IsHooked(db));
+  img = Grab(db);
+  EXPECT_EQ(PixelAt(img, 2, 3), WidgetColor(bar));
+  EXPECT_EQ(PixelAt(img, 2, 0), XPLighten(WidgetColor(bar), 16));
+}
+
+TEST(XPStylerPaint, CheckStateChangeEndsTheHotLook) {
+  StyledForm f;
+  auto* box = new QCheckBox("Wrap", &f.form);
+  TXPStyler styler(&f.form);
+  styler.SetControlUseTrueXPStyle(false);
+  styler.SetActive(true);
+  f.form.show();
+  const TXPColors pal = styler.DerivePalette();
+  QEvent enter(QEvent::Enter);
+  QApplication::sendEvent(box, &enter);
+  const QPoint inBox(3, box->height() / 2);
+  EXPECT_EQ(PixelAt(Grab(box), inBox.x(), inBox.y()), pal.Selection);
+  box->setChecked(true);
+  EXPECT_EQ(PixelAt(Grab(box), inBox.x(), inBox.y()), ColorToRGB(clWindow));
+}
+
+TEST(XPStylerPaint, MenuBarSelectionByScreenDepth) {
+  TestApp();
+  QWidget form;
+  TXPStyler styler(&form);
+  styler.SetActive(true);
+  QStyleOptionMenuItem opt;
+  opt.menuItemType = QStyleOptionMenuItem::Normal;
+  opt.state = QStyle::State_Enabled | QStyle::State_Selected;
+  opt.rect = QRect(0, 0, 40, 20);
+  opt.text = "File";
+  opt.direction = Qt::LeftToRight;
+  auto paint = [&](int depth) {
+    TXPStyler::SetScreenDepthOverride(depth);
+    QImage img(40, 20, QImage::Format_RGB32);
+    img.fill(Qt::black);
+    QPainter p(&img);
+    styler.MenuStyle()->drawControl(QStyle::CE_MenuBarItem, &opt, &p, nullptr);
+    p.end();
+    return img;
+  };
+  const TColor bar = ColorToRGB(styler.MenuBarColor());
+  QImage img = paint(32);
+  TXPColors pal = styler.DerivePalette(32);
+  EXPECT_EQ(PixelAt(img, 0, 19), ColorToRGB(pal.SelectionBorder)) << "outline starts at (L, B-1)";
+  EXPECT_EQ(PixelAt(img, 32, 10), ColorToRGB(pal.SelectionBorder));
+  EXPECT_EQ(PixelAt(img, 39, 1), XPDarken(pal.MenuBar, 10));
+  img = paint(8);
+  pal = styler.DerivePalette(8);
+  EXPECT_EQ(PixelAt(img, 0, 19), ColorToRGB(pal.SelectionBorder));
+  EXPECT_EQ(PixelAt(img, 37, 10), ColorToRGB(pal.SelectionBorder)) << "outline runs to R - 3";
+  EXPECT_EQ(PixelAt(img, 39, 10), XPDarken(bar, 70));
+  EXPECT_EQ(PixelAt(img, 39, 0), bar);
+  EXPECT_EQ(PixelAt(img, 33, 10), ColorToRGB(pal.Selection));
+  TXPStyler::SetScreenDepthOverride(-1);
 }
