@@ -295,7 +295,12 @@ void HandleFileReply(TfrmMain& session, TMemoryStream& reply) {
   if (!OpenDocumentForm() || !ReplyWindowFactories().CreateWordEditor) return;
   const std::optional<AnsiString> name = ServerFileName(file.fileName);
   if (!name) return;
-  const std::string path = GetTempDirectory() + Cp936ToUtf8(*name);
+  // Checked again as the file system sees it: a cut double-byte character is
+  // dropped in conversion, which can leave "" or "..".
+  const std::string localName = Cp936ToUtf8(*name);
+  if (localName.empty() || localName == "." || localName == ".." || localName.find('/') != std::string::npos)
+    return;
+  const std::string path = GetTempDirectory() + localName;
   WritePrivateFile(path, file.body);
 
   IWordEditor* editor = ReplyWindowFactories().CreateWordEditor();

@@ -438,6 +438,9 @@ TEST_F(Dispatcher, BodyFileIsWrittenPrivatelyAndTheSavedResultUploaded) {
   WithOpenForm([&](FakeForm&) {
     Dispatch(reply);
     Dispatch(frames::BuildFileReply("tab", "{R}", "dir\\..", "X"));
+    // Names that only turn into "" or ".." once converted for the file system.
+    Dispatch(frames::BuildFileReply("tab", "{R}", "..\x81", "X"));
+    Dispatch(frames::BuildFileReply("tab", "{R}", "\x81", "X"));
   });
   Pump(100);
   EXPECT_EQ(server.requests.size(), 1u);
