@@ -659,7 +659,8 @@ void TXLProRange::Changed(TXLProp prop, int mask) {
       if (f.Height() != prevFont_.Height()) m |= 0x20;
       if (f.Color() != prevFont_.Color()) m |= 0x40;
       if (f.Charset() != prevFont_.Charset()) m |= 0x80;
-      if (m) ApplyToCells(prFont, m);
+      // No difference means the font was touched as a whole: every cell takes all of it.
+      ApplyToCells(prFont, m);
       prevFont_ = f;
       break;
     }

@@ -101,6 +101,17 @@ TEST(XLGrids, SidesAndRangesOverTheItemLists) {
   EXPECT_EQ(sheet.GetCell(0, 0)->HorzAlign(), haRight);
   EXPECT_EQ(sheet.GetCell(1, 0)->HorzAlign(), haRight);
   EXPECT_EQ(range.GetNamePath(), "Cells [0, 0 : 1, 0]");
+
+  // Clearing formats gives every cell the range's whole font, colour and no lines.
+  TXLCell* bold = sheet.GetCell(1, 0);
+  bold->Font().SetStyle(fsBold);
+  bold->Font().SetName("Tahoma");
+  bold->SetSides(SideBit(sBottom));
+  EXPECT_TRUE(range.Clear(2));
+  EXPECT_EQ(bold->Font().Style(), 0);
+  EXPECT_EQ(bold->Font().Name(), "Arial");
+  EXPECT_EQ(bold->Color(), clWindow);
+  EXPECT_EQ(bold->Sides(), 0);
 }
 
 TEST(XLGrids, MergedAreasResolveClipAndTruncate) {
