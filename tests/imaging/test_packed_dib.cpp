@@ -100,6 +100,19 @@ TEST(PackedDib, RunLengthEncoded) {
   img.AssignFromHDIB(b.Str().data(), b.Size());
   EXPECT_EQ(img.ImageFormat(), ifColor256);
   EXPECT_EQ(PixelsIndex(img), (std::vector<int>{0, 1, 0, 0, 0, 2, 2, 2, 1, 0}));
+
+  // Ending the bitmap at once is a legal way to say "all background": a few
+  // bytes describe the whole picture, so size is not judged by the byte count.
+  ByteWriter blank = Header(3000, 2000, 8, 1, 2, 2);
+  Quad(blank, 0, 0, 0);
+  Quad(blank, 255, 255, 255);
+  blank.U8(0);
+  blank.U8(1);
+  img.AssignFromHDIB(blank.Str().data(), blank.Size());
+  EXPECT_EQ(img.Width(), 3000);
+  EXPECT_EQ(img.Height(), 2000);
+  EXPECT_EQ(img.GetPixelIndex(2999, 0), 0);
+  EXPECT_EQ(img.GetPixelIndex(0, 1999), 0);
 }
 
 TEST(PackedDib, HostileBlocksAreRefused) {
