@@ -343,6 +343,8 @@ void TCustomFlowChart::mouseDoubleClickEvent(QMouseEvent* e) {
   Guarded([&] {
     if (OnDblClick) OnDblClick(this);
   });
+  // The second click is still a press: it selects and may start a drag.
+  mousePressEvent(e);
   e->accept();
 }
 

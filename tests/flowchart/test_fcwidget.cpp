@@ -6,6 +6,8 @@
 #include <QMouseEvent>
 #include <QScrollBar>
 #include <QTest>
+#include <string>
+#include <vector>
 
 #include "FcSample.h"
 #include "flowchart/ui/FlowChart.h"
@@ -149,6 +151,17 @@ TEST_F(Window, ClickSelectsAndShowsHandles) {
   EXPECT_EQ(img.pixelColor(202, 149), kWhite);
   w->clearFocus();  // hidden selection without focus
   EXPECT_EQ(At(98, 98), kWhite);
+
+  // A double click reports itself, then acts as the second press (Shift toggles twice).
+  std::vector<std::string> calls;
+  w->OnDblClick = [&](TCustomFlowChart*) { calls.push_back("dbl"); };
+  w->OnMouseDown = [&](TCustomFlowChart*, Qt::MouseButton, uint8_t, int, int) { calls.push_back("down"); };
+  for (QEvent::Type t : {QEvent::MouseButtonPress, QEvent::MouseButtonDblClick}) {
+    Send(t, {150, 125}, Qt::LeftButton, Qt::LeftButton, Qt::ShiftModifier);
+    Send(QEvent::MouseButtonRelease, {150, 125}, Qt::LeftButton, Qt::NoButton, Qt::ShiftModifier);
+  }
+  EXPECT_EQ(calls, (std::vector<std::string>{"down", "dbl", "down"}));
+  EXPECT_TRUE(a->Selected());
 }
 
 TEST_F(Window, DragMovesObjectAndRepaints) {
