@@ -197,7 +197,12 @@ void TFlatButtonBase::MouseEnter() {
     hover_ = true;
     update();
   }
-  if (OnMouseEnter) OnMouseEnter(this);
+  // The events tell of the cursor coming and going, once per visit; hover
+  // re-evaluations after a click or the poll's ticks are not visits.
+  if (!inside_) {
+    inside_ = true;
+    if (OnMouseEnter) OnMouseEnter(this);
+  }
 }
 
 void TFlatButtonBase::MouseLeave() {
@@ -206,7 +211,10 @@ void TFlatButtonBase::MouseLeave() {
     ReleaseTimer();
     update();
   }
-  if (OnMouseLeave) OnMouseLeave(this);
+  if (inside_ && !dragging_) {
+    inside_ = false;
+    if (OnMouseLeave) OnMouseLeave(this);
+  }
 }
 
 void TFlatButtonBase::ReleaseTimer() {

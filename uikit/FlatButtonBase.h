@@ -124,6 +124,7 @@ class TFlatButtonBase : public TFlatControl {
   TFlatButtonState state_ = bsUp;
   bool hover_ = false;
   bool dragging_ = false;
+  bool inside_ = false;  // between OnMouseEnter and OnMouseLeave
 
  private:
   void SetColorIndex(int i, TColor c);

@@ -125,6 +125,31 @@ TEST_F(ButtonFixture, HoverTakeOverAndActiveWindow) {
   EXPECT_FALSE(b.Hover());
 }
 
+TEST_F(ButtonFixture, MouseEnterAndLeaveFireOncePerVisit) {
+  TFlatButton btn(&form);
+  QWidget* under = &btn;
+  TFlatButtonBase::SetCursorProbe([&] { return under; });
+  int enters = 0, leaves = 0;
+  btn.OnMouseEnter = [&](QObject*) { ++enters; };
+  btn.OnMouseLeave = [&](QObject*) { ++leaves; };
+  Activate();
+  QEnterEvent in(QPointF(5, 5), QPointF(5, 5), QPointF(5, 5));
+  QApplication::sendEvent(&btn, &in);
+  ClickAt(&btn, {5, 5});
+  EXPECT_EQ(enters, 1) << "a click is not a new visit";
+  EXPECT_TRUE(btn.Hover());
+  // Dragged out: the poll ticks fire nothing; the release outside ends the visit.
+  QTest::mousePress(&btn, Qt::LeftButton, {}, {5, 5});
+  under = &form;
+  QTest::mouseMove(&btn, {45, 5});
+  QTest::qWait(250);
+  EXPECT_EQ(leaves, 0);
+  QTest::mouseRelease(&btn, Qt::LeftButton, {}, {45, 5});
+  EXPECT_EQ(leaves, 1);
+  EXPECT_FALSE(btn.Hover());
+  EXPECT_EQ(enters, 1);
+}
+
 TEST_F(ButtonFixture, FacePixelsByState) {
   TFlatButton btn(&form);
   btn.resize(40, 30);
