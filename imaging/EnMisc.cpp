@@ -17,9 +17,12 @@ void SwapInt(int& a, int& b) {
 }
 
 double RoundTo(double x, int digits) {
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%40.*f", digits, x);
-  return std::strtod(buf, nullptr);
+  // Large values print far more than 40 characters; the text must be whole.
+  const int n = std::snprintf(nullptr, 0, "%40.*f", digits, x);
+  if (n < 0) return x;
+  std::string buf(size_t(n) + 1, '\0');
+  std::snprintf(buf.data(), buf.size(), "%40.*f", digits, x);
+  return std::strtod(buf.c_str(), nullptr);
 }
 
 double Power(double base, double exponent) { return std::exp(exponent * std::log(base)); }

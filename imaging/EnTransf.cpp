@@ -239,7 +239,7 @@ void TFlipVerticalTransform::ApplyOnDest(const TDibGraphic& src, TDibGraphic& de
 void TRotateTransform::ApplyOnDest(const TDibGraphic& src, TDibGraphic& dest) {
   const int w = src.Width(), h = src.Height();
   const double a3 = RoundTo(Angle, 3);
-  const double r = double(RoundHalfEven(Angle));
+  const double r = std::nearbyint(Angle);  // stays a double: any angle is whole past 2^52
   int k = -1;
   if (std::fabs(r - a3) < 0.005) {
     // Reduced as a double: a whole angle beyond the int range must not wrap.

@@ -164,10 +164,14 @@ TEST(Rotate, QuarterAndHalfTurns) {
 
   ProgressLog log;
   r.OnProgress = log.Handler();
-  r.Angle = 360;
-  r.ApplyOnDest(src, dest);
-  EXPECT_EQ(PixelsRGB(dest), PixelsRGB(src));
-  EXPECT_EQ(log.values, (std::vector<int>{0, 100}));
+  for (double a : {360.0, 1e300}) {  // 1e300 is a whole number of turns
+    log.values.clear();
+    r.Angle = a;
+    r.ApplyOnDest(src, dest);
+    EXPECT_EQ(dest.Width(), 3) << a;
+    EXPECT_EQ(PixelsRGB(dest), PixelsRGB(src)) << a;
+    EXPECT_EQ(log.values, (std::vector<int>{0, 100})) << a;
+  }
 }
 
 TEST(Rotate, FreeRotationFillsTheCorners) {
