@@ -178,8 +178,8 @@ void TfrmMain::StartNext() {
   conn_->socket = s;
   connect(s, &QTcpSocket::connected, this, GuardSlot([this, s] { ClientSocketConnect(s); }));
   connect(s, &QTcpSocket::readyRead, this, GuardSlot([this, s] { ClientSocketRead(s); }));
-  connect(s, &QTcpSocket::errorOccurred, this, GuardSlot([this, s](QAbstractSocket::SocketError) {
-            ClientSocketError(s);
+  connect(s, &QTcpSocket::errorOccurred, this, GuardSlot([this, s](QAbstractSocket::SocketError e) {
+            ClientSocketError(s, e == QAbstractSocket::HostNotFoundError);
           }));
   connect(s, &QTcpSocket::disconnected, this, GuardSlot([this, s] { ClientSocketDisconnect(s); }));
   s->connectToHost(ToQString(host_), quint16(port_));
@@ -272,11 +272,12 @@ void TfrmMain::Abandon() {
   StartNext();
 }
 
-void TfrmMain::ClientSocketError(QTcpSocket* s) {
+void TfrmMain::ClientSocketError(QTcpSocket* s, bool lookupFailed) {
   if (!conn_ || conn_->socket != s) return;
   // Bytes that arrived before the close still count.
   if (conn_->connected && ReadAvailable()) return;
-  const bool connectFailed = !conn_->connected;
+  // Only a failed connect is reported; an unknown host name fails silently.
+  const bool connectFailed = !conn_->connected && !lookupFailed;
   Detach();
   CloseWaitBox();
   progressBar_->SetPosition(0);

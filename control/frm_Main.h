@@ -86,7 +86,7 @@ class TfrmMain : public QWidget {
   void StartNext();
   void ClientSocketConnect(QTcpSocket* s);
   void ClientSocketRead(QTcpSocket* s);
-  void ClientSocketError(QTcpSocket* s);
+  void ClientSocketError(QTcpSocket* s, bool lookupFailed);
   void ClientSocketDisconnect(QTcpSocket* s);
   void WMAfterLogin();
   // Reads what the socket holds; true when the connection ended (complete or refused).

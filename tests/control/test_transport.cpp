@@ -162,6 +162,13 @@ TEST_F(Transport, RefusedConnectionShowsTheMessageOnceAndNextRequestWorks) {
   EXPECT_EQ(capture.prompts[0].icon, MsgIcon::Information);
   EXPECT_FALSE(session->WaitForBox()->isVisible());
 
+  // A host name that does not resolve is not a failed connect: no message.
+  session->SetServer("", deadPort);
+  session->SendToServer(frames::BuildUnitsRequest(1));
+  ASSERT_TRUE(WaitUntil([&] { return Idle(); }));
+  Pump(50);
+  EXPECT_EQ(capture.prompts.size(), 1u);
+
   session->SetServer("127.0.0.1", server.Port());
   server.QueueReply(frames::BuildServerMessage("ok"));
   session->SendToServer(frames::BuildUnitsRequest(1));
