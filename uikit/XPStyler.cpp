@@ -639,7 +639,12 @@ void TXPStyler::Walk(bool on, bool redraw) {
       continue;
     }
     if (auto* menu = qobject_cast<QMenu*>(w)) {
-      if (controls_ & (1u << xcPopupMenu)) HookMenu(menu);
+      // Drop-downs of a menu bar follow the bar (its Tag and xcMainMenu), not
+      // the popup-menu switch.
+      bool ofBar = false;
+      for (QWidget* p = menu->parentWidget(); p && !ofBar; p = p->parentWidget())
+        ofBar = qobject_cast<QMenuBar*>(p) != nullptr;
+      if (!ofBar && (controls_ & (1u << xcPopupMenu))) HookMenu(menu);
       continue;
     }
     if (auto* tb = qobject_cast<QToolBar*>(w)) {

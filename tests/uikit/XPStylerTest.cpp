@@ -115,6 +115,22 @@ TEST(XPStylerHooks, TagsKitClassesAndRestore) {
   styler.SetXPControls(AllXPControls & ~(1u << xcEdit));
   EXPECT_FALSE(styler.IsHooked(f.edit));
   EXPECT_TRUE(styler.IsHooked(f.button));
+
+  // The menu bar's drop-downs go with the bar: not by the popup-menu switch,
+  // and not when the bar itself is excluded.
+  QMenu popup(&f.form);
+  popup.addAction("Copy");
+  styler.SetXPControls(AllXPControls & ~(1u << xcMainMenu));
+  EXPECT_FALSE(styler.IsHooked(f.file));
+  EXPECT_TRUE(styler.IsHooked(&popup));
+  styler.SetXPControls(AllXPControls);
+  EXPECT_TRUE(styler.IsHooked(f.file));
+  styler.SetActive(false);
+  f.bar->setProperty("Tag", 999);
+  styler.SetActive(true);
+  EXPECT_FALSE(styler.IsHooked(f.bar));
+  EXPECT_FALSE(styler.IsHooked(f.file));
+  EXPECT_EQ(f.file->style(), appStyle);
 }
 
 TEST(XPStylerHooks, DestroyOrderNeverLeavesDanglingHooks) {
