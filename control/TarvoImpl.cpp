@@ -355,8 +355,13 @@ void TTarvoXControl::DeclareMembers() {
   };
 
   // In the interface's member order.
+  // The form's own flag, not whether the page's window shows it yet.
   Table().Property(
-      "Visible", DISPID_Visible, VT_BOOL, [this] { return Variant(Live().isVisible()); },
+      "Visible", DISPID_Visible, VT_BOOL,
+      [this] {
+        const TTarvoX& f = Live();
+        return Variant(f.parentWidget() ? f.isVisibleTo(f.parentWidget()) : f.isVisible());
+      },
       [this](const Variant& v) { Live().setVisible(v.AsBool()); });
   flagMember("AutoScroll", DISPID_AutoScroll, &TTarvoX::AutoScroll);
   flagMember("AutoSize", DISPID_AutoSize, &TTarvoX::AutoSize);

@@ -164,7 +164,19 @@ TEST_F(Control, PropertyPutsOnlyStoreAndSetServerChangesTheSocket) {
   EXPECT_EQ(Session()->Host(), "127.0.0.1");
   EXPECT_EQ(Session()->Port(), 4321);
 
-  // Standard form properties forward to the widget.
+  // Standard form properties forward to the widget. Visible is the form's own
+  // flag, true before the page's window is shown.
+  auto visible = [&] {
+    Variant v;
+    EXPECT_EQ(InvokeByName(control.Get(), u"Visible", DISPATCH_PROPERTYGET, {}, &v), S_OK);
+    return v.AsBool();
+  };
+  ASSERT_FALSE(page.isVisible());
+  EXPECT_TRUE(visible());
+  ASSERT_EQ(Put(u"Visible", Variant(false)), S_OK);
+  EXPECT_FALSE(visible());
+  ASSERT_EQ(Put(u"Visible", Variant(true)), S_OK);
+  EXPECT_TRUE(visible());
   ASSERT_EQ(Put(u"Caption", Variant::FromUtf8("页面")), S_OK);
   EXPECT_EQ(form->windowTitle(), QString::fromUtf8("页面"));
   ASSERT_EQ(Put(u"Enabled", Variant(false)), S_OK);
