@@ -70,7 +70,7 @@ class TXLCStrings : public TXLCell {
  private:
   void Stored();
   AnsiString value_;
-  int32_t itemIndex_ = -1;
+  int32_t itemIndex_ = 0;  // a new list shows its first item
   std::vector<AnsiString> items_;
 };
 

@@ -140,6 +140,7 @@ TEST(XLCells, TextCellsAndTheWriteNotifyRule) {
   l->SetAsString("one\r\ntwo\nthree");
   EXPECT_EQ(l->Items().size(), 3u);
   EXPECT_EQ(l->GetAsString(), "one\r\ntwo\r\nthree");
+  EXPECT_EQ(l->GetText(), "one");  // a new list points at its first item
   l->SetAsInteger(5);
   EXPECT_EQ(l->GetText(), "");
   l->SetAsInteger(1);
