@@ -46,6 +46,13 @@ void TfrmWaitFor::showEvent(QShowEvent* e) {
   QWidget::showEvent(e);
 }
 
+// Also when it was never shown: a request that failed to connect must not
+// leave its text for the next one.
+void TfrmWaitFor::closeEvent(QCloseEvent* e) {
+  waitText_.clear();
+  QWidget::closeEvent(e);
+}
+
 void TfrmWaitFor::hideEvent(QHideEvent* e) {
   waitText_.clear();
   QWidget::hideEvent(e);

@@ -23,6 +23,7 @@ class TfrmWaitFor : public QWidget {
  protected:
   void showEvent(QShowEvent* e) override;
   void hideEvent(QHideEvent* e) override;
+  void closeEvent(QCloseEvent* e) override;
 
  private:
   QLabel* lbl1_;

@@ -154,8 +154,10 @@ TEST_F(Transport, RefusedConnectionShowsTheMessageOnceAndNextRequestWorks) {
   const int deadPort = closed.serverPort();
   closed.close();
   session->SetServer("127.0.0.1", deadPort);
+  session->WaitForBox()->SetWaitText("upload");
   session->SendToServer(frames::BuildUnitsRequest(1));
   ASSERT_TRUE(WaitUntil([&] { return capture.prompts.size() == 1 && Idle(); }));
+  EXPECT_TRUE(session->WaitForBox()->WaitText().empty()) << "closed without being shown";
   EXPECT_EQ(capture.prompts[0].text,
             Cp936("无法连接远程服务器！\r\r原因：\r  1.本地计算机没有联入网络  \r  2.服务器没有开启"));
   EXPECT_EQ(capture.prompts[0].caption, Cp936("系统提示"));
