@@ -219,7 +219,14 @@ void TXLStyler::ReadStyles(TStream& stream) {
   TXLReader r(stream);
   // The smallest style is its Props, the item table and an empty alias.
   const int32_t count = r.ReadCount(2 + 4 * XLItemCount + 4);
-  for (int32_t i = 0; i < count; ++i) Add()->ReadData(r);
+  // A stream broken off part way adds nothing: the styles read so far go again.
+  const size_t before = styles_.size();
+  try {
+    for (int32_t i = 0; i < count; ++i) Add()->ReadData(r);
+  } catch (...) {
+    while (styles_.size() > before) styles_.pop_back();
+    throw;
+  }
   SetModified(false);
 }
 

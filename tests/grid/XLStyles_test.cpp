@@ -127,4 +127,8 @@ TEST(XLStyles, StylesPropertyAppends) {
   TMemoryStream bad(std::string("\xFF\xFF\xFF\x7F", 4));
   EXPECT_THROW(target.ReadStyles(bad), EXLGridError);
   EXPECT_EQ(target.StyleCount(), 5);
+  // Nor does a stream that breaks off inside its last style add the ones before it.
+  TMemoryStream cut(m.Data().substr(0, size_t(m.Size() - 3)));
+  EXPECT_THROW(target.ReadStyles(cut), EXLGridError);
+  EXPECT_EQ(target.StyleCount(), 5);
 }
