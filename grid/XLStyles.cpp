@@ -153,7 +153,9 @@ int32_t TXLStyle::Index() const {
   return -1;
 }
 
-AnsiString TXLStyle::GetNamePath() const { return "Styler.Styles[" + std::to_string(Index()) + "]"; }
+AnsiString TXLStyle::GetNamePath() const {
+  return (styler_ ? styler_->Name : AnsiString()) + ".Styles[" + std::to_string(Index()) + "]";
+}
 
 void TXLStyle::Changed(TXLProp prop, int mask) {
   TXLPersistent::Changed(prop, mask);

@@ -93,6 +93,7 @@ class TXLStyler {
   void SetModified(bool v);
   std::function<void()> OnChange;
   std::function<void()> OnModified;
+  AnsiString Name = "Styler";
 
   // The "Styles" property: int32 count, then each style. Reading appends.
   void ReadStyles(TStream& stream);

@@ -48,6 +48,8 @@ TEST(XLStyles, AliasesAreUniqueWithinAStyler) {
   EXPECT_FALSE(styler.Modified());
   b->SetAlias("money");  // aliases compare with case
   EXPECT_EQ(styler.FindByAlias("money"), b);
+  styler.Name = "FormStyler";
+  EXPECT_EQ(b->GetNamePath(), "FormStyler.Styles[1]");
 }
 
 TEST(XLStyles, CellsFollowTheirStyleAndLoseItWithTheStyle) {
