@@ -724,6 +724,8 @@ void TXLSheet::SaveToStream(TStream& stream) const {
   if (printTitles_ & AxisBit(sRows)) titles.push_back("sRows");
   c.AddSet("PrintTitles", titles, std::vector<AnsiString>{"sCols", "sRows"});
   c.AddBoolean("PrintGridLines", printGridLines_, false);
+  // The link is written by name; a reader resolves it against its own form.
+  if (styler_) c.AddIdent("Styler", styler_->Name);
   c.AddInteger("ColCount", ColCount(), 5);
   c.AddInteger("ColDefWidth", GetDefSize(sCols), 60);
   c.AddInteger("ColMaxWidth", colMaxWidth_, 0);

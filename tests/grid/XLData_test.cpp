@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "core/ByteIO.h"
+#include "grid/ComponentStream.h"
 #include "grid/XLCells.h"
 #include "grid/XLSections.h"
 #include "grid/XLSheet.h"
@@ -338,6 +339,21 @@ TEST(SheetComponentStream, SavedSheetLoadsBackEqualAndSavesTheSameBytes) {
   TMemoryStream again;
   copy.SaveToStream(again);
   EXPECT_EQ(again.Data(), saved.Data());
+
+  // A styler link travels by name and is passed over by a reader without that styler.
+  TXLStyler styler;
+  styler.Name = "XLStyler1";
+  sheet.SetStyler(&styler);
+  TMemoryStream linked;
+  sheet.SaveToStream(linked);
+  const TComponentData data = ReadComponentStream(linked.Data());
+  ASSERT_NE(data.Find("Styler"), nullptr);
+  EXPECT_EQ(data.Find("Styler")->AsIdent(), "XLStyler1");
+  linked.SetPosition(0);
+  copy.LoadFromStream(linked);
+  EXPECT_EQ(copy.Styler(), nullptr);
+  EXPECT_EQ(copy.GetAsString(11, 39), "last");
+  sheet.SetStyler(nullptr);
 }
 
 TEST(SheetComponentStream, SampleInItsEnvelopeAndBrokenEnvelopes) {
