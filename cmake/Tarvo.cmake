@@ -32,22 +32,33 @@ function(tarvo_library name)
   endif()
 endfunction()
 
-# tarvo_test(NAME LABEL label SOURCES ... LIBS ...) : one GoogleTest program,
-# registered with ctest under the folder's label. GUI tests run offscreen.
+# tarvo_test_environment(TEST LABEL label [TIMEOUT seconds]) : every test runs through
+# tests/isolated with its own HOME, XDG folders and TMPDIR under the build folder, emptied
+# each run, and a time-out (120 s unless the test needs more) so a hang costs minutes.
+function(tarvo_test_environment name)
+  cmake_parse_arguments(A "" "LABEL;TIMEOUT" "" ${ARGN})
+  if(NOT A_TIMEOUT)
+    set(A_TIMEOUT 120)
+  endif()
+  set(home ${PROJECT_BINARY_DIR}/test-home/${name})
+  set_tests_properties(${name} PROPERTIES
+    LABELS "${A_LABEL}"
+    TIMEOUT ${A_TIMEOUT}
+    ENVIRONMENT "TARVO_TEST_HOME=${home};HOME=${home}/home;XDG_CONFIG_HOME=${home}/config;XDG_CACHE_HOME=${home}/cache;XDG_DATA_HOME=${home}/data;XDG_RUNTIME_DIR=${home}/runtime;TMPDIR=${home}/tmp;QT_QPA_PLATFORM=offscreen;ASAN_OPTIONS=detect_leaks=1:abort_on_error=0;LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/lsan.supp:print_suppressions=0;UBSAN_OPTIONS=print_stacktrace=1;TARVO_BUILD_DIR=${PROJECT_BINARY_DIR};TARVO_REGISTRY=${home}/registry.ini;TARVO_LOCALE_FILE=${home}/locale.ini;TARVO_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+endfunction()
+
+# tarvo_test(NAME LABEL label SOURCES ... LIBS ... [TIMEOUT seconds]) : one GoogleTest
+# program, registered with ctest under the folder's label. GUI tests run offscreen.
 function(tarvo_test name)
   cmake_parse_arguments(A "" "LABEL;TIMEOUT" "SOURCES;LIBS" ${ARGN})
   find_package(GTest REQUIRED)
   add_executable(${name} ${A_SOURCES})
   target_link_libraries(${name} PRIVATE ${A_LIBS} GTest::gtest GTest::gtest_main GTest::gmock)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/tests)
-  add_test(NAME ${name} COMMAND ${name})
-  if(NOT A_TIMEOUT)
-    set(A_TIMEOUT 300)
-  endif()
-  set_tests_properties(${name} PROPERTIES
-    LABELS "${A_LABEL}"
-    TIMEOUT ${A_TIMEOUT}
-    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;ASAN_OPTIONS=detect_leaks=1:abort_on_error=0;LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/lsan.supp:print_suppressions=0;UBSAN_OPTIONS=print_stacktrace=1;TARVO_BUILD_DIR=${PROJECT_BINARY_DIR};TARVO_REGISTRY=${PROJECT_BINARY_DIR}/test-home/${name}/registry.ini;TARVO_LOCALE_FILE=${PROJECT_BINARY_DIR}/test-home/${name}/locale.ini;TARVO_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+  # Tests fill records partly by aggregate initialisation on purpose.
+  target_compile_options(${name} PRIVATE ${TARVO_WARNINGS} -Wno-missing-field-initializers)
+  add_test(NAME ${name} COMMAND ${PROJECT_SOURCE_DIR}/tests/isolated $<TARGET_FILE:${name}>)
+  tarvo_test_environment(${name} LABEL ${A_LABEL} TIMEOUT ${A_TIMEOUT})
 endfunction()
 
 # tarvo_bench(NAME SOURCES ... LIBS ...)

@@ -6,6 +6,7 @@
 #include <QTemporaryDir>
 #include <cstdlib>
 
+#include "ModalDriver.h"
 #include "ControlTestSupport.h"
 #include "control/wire/Frames.h"
 #include "control/TarvoImpl.h"
@@ -292,9 +293,9 @@ TEST_F(Control, EventsWithoutASinkAreLostAndDestroyIsFired) {
 
 TEST_F(Control, ShowAbortRunsTheAboutBoxModally) {
   bool wasOpen = false;
-  QTimer::singleShot(0, [&] {
-    wasOpen = TfrmAbort::Current() != nullptr;
-    if (wasOpen) TfrmAbort::Current()->close();
+  auto script = WhenModal<TfrmAbort>([&](TfrmAbort* box) {
+    wasOpen = TfrmAbort::Current() == box;
+    box->close();
   });
   EXPECT_EQ(Call(u"ShowAbort", {}), S_OK);
   Pump(10);

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <fstream>
 
+#include "ModalDriver.h"
 #include "ControlTestSupport.h"
 #include "control/wire/Frames.h"
 #include "control/TempFiles.h"
@@ -25,8 +26,9 @@ class FakeModal : public QDialog {
  public:
   std::function<void()> whileShown;
   int RunModal() {
-    if (whileShown) QTimer::singleShot(0, this, [this] { whileShown(); });
-    return exec();
+    return ExecWithScript(*this, [this] {
+      if (whileShown) whileShown();
+    });
   }
 };
 

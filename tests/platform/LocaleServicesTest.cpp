@@ -2,9 +2,11 @@
 
 #include <QAbstractButton>
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QTimer>
 
+#include "ModalDriver.h"
 #include "TestUtil.h"
 #include "core/DateTime.h"
 #include "platform/LocaleSettings.h"
@@ -121,7 +123,7 @@ TEST(Services, DefaultPromptShowsAMessageBox) {
   QString seenText, seenTitle;
   QMessageBox::Icon seenIcon = QMessageBox::NoIcon;
   int seenButtons = 0;
-  WhenModal<QMessageBox>([&](QMessageBox* box) {
+  auto script = WhenModal<QMessageBox>([&](QMessageBox* box) {
     seenText = box->text();
     seenTitle = box->windowTitle();
     seenIcon = box->icon();
@@ -144,11 +146,15 @@ TEST(Services, DefaultSaveDialogUsesTheConvertedFilter) {
   TempDir dir;
   QStringList filters;
   QString selected, title;
-  WhenModal<QFileDialog>([&](QFileDialog* dlg) {
+  auto script = WhenModal<QFileDialog>([&](QFileDialog* dlg) {
     filters = dlg->nameFilters();
     selected = dlg->selectedNameFilter();
     title = dlg->windowTitle();
-    dlg->selectFile(QString::fromStdString(dir.File("report")));
+    // Typed as a person would: selectFile() races the dialog's folder listing on a fresh
+    // home and can leave only the folder selected.
+    auto* name = dlg->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    ASSERT_NE(name, nullptr);
+    name->setText(QStringLiteral("report"));
     static_cast<QDialog*>(dlg)->accept();
   });
   FileDialogOptions o;

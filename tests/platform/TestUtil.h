@@ -67,17 +67,3 @@ class ScopedEnv {
   bool had_ = false;
 };
 
-// Runs act on the modal window of type T once it is up (polled, so it does not matter
-// how long the window takes to appear).
-template <class T>
-void WhenModal(std::function<void(T*)> act) {
-  auto* timer = new QTimer(&TestApp());
-  QObject::connect(timer, &QTimer::timeout, [timer, act] {
-    if (auto* w = qobject_cast<T*>(QApplication::activeModalWidget())) {
-      timer->stop();
-      timer->deleteLater();
-      act(w);
-    }
-  });
-  timer->start(20);
-}

@@ -6,6 +6,7 @@
 #include <QTimer>
 #include <QtTest/QTest>
 
+#include "ModalDriver.h"
 #include "TestApp.h"
 #include "uikit/TFlatButtonUnit.h"
 #include "uikit/TFlatSpeedButtonUnit.h"
@@ -67,8 +68,7 @@ TEST_F(ButtonFixture, ModalResultEndsAModalDialogOnly) {
     EXPECT_EQ(sender, &ok);
     ++clicks;
   };
-  QTimer::singleShot(0, &ok, [&] { ClickAt(&ok, {3, 3}); });
-  EXPECT_EQ(dlg.exec(), 2);
+  EXPECT_EQ(ExecWithScript(dlg, [&] { ClickAt(&ok, {3, 3}); }), 2);
   EXPECT_EQ(clicks, 1);
   // A modeless form keeps showing; it only records the result.
   form.show();

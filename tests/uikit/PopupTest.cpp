@@ -8,6 +8,7 @@
 #include <QTimer>
 #include <QtTest/QTest>
 
+#include "ModalDriver.h"
 #include "TestApp.h"
 #include "control/frmPopup.h"
 #include "control/frm_Abort.h"
@@ -192,8 +193,7 @@ TEST(AboutBox, ContentAndClose) {
   EXPECT_TRUE(texts.contains(QStringLiteral("For Microsoft Internet Explorer ActiveX")));
   EXPECT_TRUE(texts.contains(QString::fromUtf8("版本号：") + TfrmAbort::VersionNumber()));
   EXPECT_EQ(box->Button1->text(), QString::fromUtf8("确定(&Y)"));
-  QTimer::singleShot(0, box.data(), [&] { box->Button1->click(); });
-  box->exec();
+  ExecWithScript(*box, [&] { box->Button1->click(); });
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   EXPECT_TRUE(box.isNull());
   EXPECT_EQ(TfrmAbort::Current(), nullptr);
