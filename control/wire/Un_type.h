@@ -36,3 +36,33 @@ uint8_t& NewDocumentFlag();
 
 // Back to the state before any login (tests, control teardown).
 void ClearSessionValues();
+
+// Words of the branch-condition language, exactly as workflow definitions store them.
+namespace cond {
+inline constexpr std::string_view GroupOpen = "[";
+inline constexpr std::string_view GroupClose = "]";
+inline constexpr std::string_view KindSession = "[S]";
+inline constexpr std::string_view KindField = "[F]";
+inline constexpr std::string_view LoginName = "LOGINNAME";
+inline constexpr std::string_view UserName = "USERNAME";
+inline constexpr std::string_view DeptName = "DEPTMENT";
+inline constexpr std::string_view RoleName = "ROLENAME";
+inline constexpr std::string_view DutyName = "DUTYNAME";
+inline constexpr std::string_view Equal = "=";
+inline constexpr std::string_view NotEqual = "<>";
+inline constexpr std::string_view TextGreater = "S>";
+inline constexpr std::string_view TextLess = "S<";
+inline constexpr std::string_view TextGreaterEqual = "S>=";
+inline constexpr std::string_view TextLessEqual = "S<=";
+inline constexpr std::string_view Like = "LIKE";
+inline constexpr std::string_view Greater = ">";
+inline constexpr std::string_view Less = "<";
+inline constexpr std::string_view GreaterEqual = ">=";
+inline constexpr std::string_view LessEqual = "<=";
+inline constexpr std::string_view Open = "(";
+inline constexpr std::string_view Close = ")";
+inline constexpr std::string_view And = "&&";
+inline constexpr std::string_view Or = "||";
+inline constexpr std::string_view True = "true";
+inline constexpr std::string_view False = "false";
+}  // namespace cond
