@@ -88,6 +88,10 @@ TfrmMain::TfrmMain(QWidget* owner) : QWidget(owner) {
   progressBar_->SetMin(0);
   progressBar_->SetMax(100);
 
+  replyTimer_ = new QTimer(this);
+  replyTimer_->setSingleShot(true);
+  connect(replyTimer_, &QTimer::timeout, this, [this] { Guarded([this] { ClientSocketTimeout(); }); });
+
   frmWaitFor_ = std::make_unique<TfrmWaitFor>(nullptr);
   OnReply = [this](TMemoryStream& reply) { DispatchReply(*this, reply); };
   CurrentSession() = this;
@@ -182,13 +186,21 @@ void TfrmMain::StartNext() {
             ClientSocketError(s, e == QAbstractSocket::HostNotFoundError);
           }));
   connect(s, &QTcpSocket::disconnected, this, GuardSlot([this, s] { ClientSocketDisconnect(s); }));
+  // A large frame may take a while to go out: every byte written counts as progress.
+  connect(s, &QTcpSocket::bytesWritten, this, GuardSlot([this, s](qint64) { KeepAlive(s); }));
+  replyTimer_->start(replyTimeoutMs_);
   s->connectToHost(ToQString(host_), quint16(port_));
+}
+
+void TfrmMain::KeepAlive(QTcpSocket* s) {
+  if (conn_ && conn_->socket == s) replyTimer_->start(replyTimeoutMs_);
 }
 
 void TfrmMain::ClientSocketConnect(QTcpSocket* s) {
   if (!conn_ || conn_->socket != s) return;
   conn_->connected = true;
   conn_->expectingLength = true;
+  KeepAlive(s);
   // SendPendingFrame: code, length, then the frame (which repeats the code).
   const std::string& f = conn_->frame;
   std::string head = f.substr(0, std::min<size_t>(5, f.size()));
@@ -202,6 +214,7 @@ void TfrmMain::ClientSocketConnect(QTcpSocket* s) {
 
 void TfrmMain::ClientSocketRead(QTcpSocket* s) {
   if (!conn_ || conn_->socket != s) return;
+  KeepAlive(s);
   ReadAvailable();
 }
 
@@ -245,6 +258,7 @@ bool TfrmMain::ReadAvailable() {
 
 std::unique_ptr<TfrmMain::Connection> TfrmMain::Detach() {
   std::unique_ptr<Connection> c = std::move(conn_);
+  replyTimer_->stop();
   if (c) {
     c->socket->disconnect(this);
     c->socket->abort();
@@ -265,11 +279,11 @@ void TfrmMain::CompleteReply() {
   if (OnReply) Guarded([&] { OnReply(reply); });
 }
 
-void TfrmMain::Abandon() {
+void TfrmMain::Abandon(bool startNext) {
   Detach();
   CloseWaitBox();
   progressBar_->SetPosition(0);
-  StartNext();
+  if (startNext) StartNext();
 }
 
 void TfrmMain::ClientSocketError(QTcpSocket* s, bool lookupFailed) {
@@ -278,13 +292,21 @@ void TfrmMain::ClientSocketError(QTcpSocket* s, bool lookupFailed) {
   if (conn_->connected && ReadAvailable()) return;
   // Only a failed connect is reported; an unknown host name fails silently.
   const bool connectFailed = !conn_->connected && !lookupFailed;
-  Detach();
-  CloseWaitBox();
-  progressBar_->SetPosition(0);
-  if (connectFailed) {
-    ShowMessageBox(Cp936(kConnectError), Cp936(kCaption), MsgIcon::Information, MsgButtons::Ok, window());
-  }
+  Abandon(false);
+  if (connectFailed) ShowConnectError();
   StartNext();
+}
+
+void TfrmMain::ClientSocketTimeout() {
+  if (!conn_) return;
+  // Reported like a failed connect: the user learns the server is not answering.
+  Abandon(false);
+  ShowConnectError();
+  StartNext();
+}
+
+void TfrmMain::ShowConnectError() {
+  ShowMessageBox(Cp936(kConnectError), Cp936(kCaption), MsgIcon::Information, MsgButtons::Ok, window());
 }
 
 void TfrmMain::ClientSocketDisconnect(QTcpSocket* s) {

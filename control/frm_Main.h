@@ -4,7 +4,9 @@
 // order; nothing is dropped or replaced. On the wire a request is the 5-byte
 // code, a 32-bit length and the frame; the reply is a 32-bit length and that
 // many bytes. Each connection is its own socket object, so a reply can arrive
-// while an earlier reply's handler runs a modal window.
+// while an earlier reply's handler runs a modal window. A connection on which
+// nothing moves for the reply time-out is abandoned as a failed connect, so one
+// silent server cannot hold up the queue.
 #pragma once
 
 #include <QPointer>
@@ -20,6 +22,7 @@
 #include "core/Streams.h"
 
 class QLabel;
+class QTimer;
 class QTcpSocket;
 class TFlatProgressBar;
 class TfrmWaitFor;
@@ -32,6 +35,7 @@ class TfrmMain : public QWidget {
   static constexpr int kReceiveChunk = 10240;
   static constexpr int32_t kMaxReplyLength = frames::kMaxFrameLength;
   static constexpr int kAfterLoginDelayMs = 100;
+  static constexpr int kDefaultReplyTimeoutMs = 60000;
 
   explicit TfrmMain(QWidget* owner = nullptr);
   ~TfrmMain() override;
@@ -40,6 +44,11 @@ class TfrmMain : public QWidget {
   void SetServer(const AnsiString& host, int port);
   const AnsiString& Host() const { return host_; }
   int Port() const { return port_; }
+
+  // How long a connection may go without connecting, sending or receiving a
+  // byte; applies from the next connection on.
+  void SetReplyTimeoutMs(int ms) { replyTimeoutMs_ = ms; }
+  int ReplyTimeoutMs() const { return replyTimeoutMs_; }
 
   // Queues a copy of the whole stream (rewound first); the caller keeps it.
   void SendToServer(TStream& frame);
@@ -88,17 +97,23 @@ class TfrmMain : public QWidget {
   void ClientSocketRead(QTcpSocket* s);
   void ClientSocketError(QTcpSocket* s, bool lookupFailed);
   void ClientSocketDisconnect(QTcpSocket* s);
+  void ClientSocketTimeout();
+  // Something moved on s: its time-out starts again.
+  void KeepAlive(QTcpSocket* s);
   void WMAfterLogin();
   // Reads what the socket holds; true when the connection ended (complete or refused).
   bool ReadAvailable();
   void CompleteReply();
   // Drops the connection and its partial reply; back to idle.
-  void Abandon();
+  void Abandon(bool startNext = true);
   std::unique_ptr<Connection> Detach();
   void CloseWaitBox();
+  void ShowConnectError();
 
   AnsiString host_;
   int port_ = 0;
+  int replyTimeoutMs_ = kDefaultReplyTimeoutMs;
+  QTimer* replyTimer_ = nullptr;
   AnsiString storedLoginName_;
   std::string queryRecord_;
   std::deque<std::string> queue_;

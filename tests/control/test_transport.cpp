@@ -178,6 +178,34 @@ TEST_F(Transport, RefusedConnectionShowsTheMessageOnceAndNextRequestWorks) {
   EXPECT_EQ(capture.prompts.size(), 1u);
 }
 
+TEST_F(Transport, SilentServerTimesOutWithTheConnectErrorAndTheQueueMovesOn) {
+  EXPECT_EQ(session->ReplyTimeoutMs(), 60000);
+  session->SetReplyTimeoutMs(600);
+  // A reply that trickles in for longer than the time-out is still progress.
+  const std::string slow = Le32(8) + "\x04SMSG123";
+  std::vector<std::string> drops;
+  for (char c : slow) drops.emplace_back(1, c);
+  server.QueueRaw({drops, 100});
+  server.QueueRaw({});  // reads the request and never answers
+  server.QueueReply(frames::BuildServerMessage("next"));
+  for (int i = 1; i <= 3; ++i) session->SendToServer(frames::BuildUnitsRequest(i));
+
+  ASSERT_TRUE(WaitUntil([&] { return replies.size() == 1; }));
+  EXPECT_EQ(replies[0], "\x04SMSG123");
+  EXPECT_TRUE(capture.prompts.empty());
+  ASSERT_TRUE(WaitUntil([&] { return server.requests.size() == 2; }));
+  EXPECT_TRUE(session->WaitForBox()->isVisible());
+
+  ASSERT_TRUE(WaitUntil([&] { return replies.size() == 2; }));
+  ASSERT_EQ(capture.prompts.size(), 1u);
+  EXPECT_EQ(capture.prompts[0].text,
+            Cp936("无法连接远程服务器！\r\r原因：\r  1.本地计算机没有联入网络  \r  2.服务器没有开启"));
+  EXPECT_EQ(server.requests[2].frame, frames::BuildUnitsRequest(3));
+  EXPECT_EQ(frames::ParseServerMessage(replies[1]), "next");
+  EXPECT_TRUE(WaitUntil([&] { return Idle(); }));
+  EXPECT_FALSE(session->WaitForBox()->isVisible());
+}
+
 TEST_F(Transport, QueriesAndFlowChartsLogInFirstWhileNobodyIsLoggedIn) {
   session->SetStoredLoginName("abc");
   session->SendQuery("db", "", "{R}", 1, "tpl", 7, 1, "", "");
