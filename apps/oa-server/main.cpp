@@ -1,5 +1,6 @@
 // oa-server: the office-automation server on 127.0.0.1 for tests and demos.
-//   oa-server [--port N] [--db FILE] [--log FILE] [--idle-timeout MS]
+//   oa-server [--port N] [--db FILE] [--log FILE] [--request-timeout MS]
+//             [--idle-timeout MS] [--max-connections N] [--max-buffered MIB]
 // Prints "listening PORT" once ready; SIGINT or SIGTERM stops it.
 #include <csignal>
 #include <cstdio>
@@ -19,7 +20,7 @@ void OnSignal(int) {
 }
 
 int Usage(const char* why) {
-  std::fprintf(stderr, "oa-server: %s\nusage: oa-server [--port N] [--db FILE] [--log FILE] [--idle-timeout MS]\n", why);
+  std::fprintf(stderr, "oa-server: %s\nusage: oa-server [--port N] [--db FILE] [--log FILE] [--request-timeout MS]\n                 [--idle-timeout MS] [--max-connections N] [--max-buffered MIB]\n", why);
   return 2;
 }
 
@@ -50,6 +51,15 @@ int main(int argc, char** argv) {
       dbPath = value;
     } else if (arg == "--log") {
       logPath = value;
+    } else if (arg == "--request-timeout") {
+      if (!ParseInt(value, 1, 3600000, n)) return Usage("--request-timeout needs 1..3600000 ms");
+      options.requestTimeoutMs = static_cast<int>(n);
+    } else if (arg == "--max-connections") {
+      if (!ParseInt(value, 1, 1000000, n)) return Usage("--max-connections needs 1..1000000");
+      options.maxConnections = static_cast<size_t>(n);
+    } else if (arg == "--max-buffered") {
+      if (!ParseInt(value, 1, 65536, n)) return Usage("--max-buffered needs 1..65536 MiB");
+      options.maxBufferedBytes = static_cast<size_t>(n) * 1024 * 1024;
     } else if (arg == "--idle-timeout") {
       if (!ParseInt(value, 1, 3600000, n)) return Usage("--idle-timeout needs 1..3600000 ms");
       options.idleTimeoutMs = static_cast<int>(n);
@@ -59,6 +69,8 @@ int main(int argc, char** argv) {
   }
 
   std::signal(SIGPIPE, SIG_IGN);
+  // Room for many idle clients: one of them must never lock the others out.
+  OaServer::RaiseFileLimit();
   try {
     OaDatabase db;
     db.Open(dbPath);

@@ -20,6 +20,7 @@ class RawClient {
     fd_ = socket(AF_INET, SOCK_STREAM, 0);
     timeval tv{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
     setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_port = htons(port);
@@ -33,6 +34,13 @@ class RawClient {
 
   bool Send(const std::string& bytes) {
     return send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
+  }
+
+  // True once the server has closed the connection (nothing was sent to us first).
+  bool ClosedByServer() {
+    char b;
+    const ssize_t n = recv(fd_, &b, 1, MSG_PEEK | MSG_DONTWAIT);
+    return n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK);
   }
 
   // Everything the server sends until it closes (a reset counts as a close, since the

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <thread>
 
 #include "apps/RawClient.h"
@@ -35,14 +37,37 @@ std::string ExpectedAdminReply() {
   return f;
 }
 
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+// Polls pred from the test thread; false when it still fails after timeout.
+bool Eventually(const std::function<bool()>& pred, milliseconds timeout = milliseconds(3000)) {
+  const auto end = Clock::now() + timeout;
+  while (!pred()) {
+    if (Clock::now() > end) return false;
+    std::this_thread::sleep_for(milliseconds(5));
+  }
+  return true;
+}
+
+ServerOptions QuickOptions() {
+  ServerOptions o;
+  o.requestTimeoutMs = 500;
+  o.idleTimeoutMs = 500;
+  return o;
+}
+
 class ServerTest : public ::testing::Test {
  protected:
-  void SetUp() override { Start(300, 64); }
-  void Start(int idleTimeoutMs, size_t maxConnections) {
+  void SetUp() override {
     db_.Open(":memory:");
-    ServerOptions o;
-    o.idleTimeoutMs = idleTimeoutMs;
-    o.maxConnections = maxConnections;
+    Start(QuickOptions());
+  }
+  void Restart(ServerOptions o) {
+    TearDown();
+    Start(o);
+  }
+  void Start(ServerOptions o) {
     server_ = std::make_unique<OaServer>(service_, o);
     server_->SetRequestLog([this](const std::string& line) { log_.push_back(line); });
     server_->Listen();
@@ -59,6 +84,12 @@ class ServerTest : public ::testing::Test {
   }
   std::optional<std::string> Login(const std::string& name) {
     return ReplyPayload(Exchange(WireRequest(RequestFrame("LOGN", 380, name))));
+  }
+  // A real login while an attack runs: answered correctly, and how long it took.
+  milliseconds TimedLogin() {
+    const auto start = Clock::now();
+    EXPECT_EQ(Login("admin"), ExpectedAdminReply());
+    return std::chrono::duration_cast<milliseconds>(Clock::now() - start);
   }
 
   OaDatabase db_;
@@ -98,6 +129,10 @@ TEST_F(ServerTest, EachRequestIsLoggedAsCodeLengthAndHex) {
   ASSERT_EQ(log_.size(), 1u);
   const std::string frameHex = "044c4f474e" "03616263" + std::string(2 * (380 - 9), '0');
   EXPECT_EQ(log_[0], "LOGN 380 " + frameHex);
+  // A large frame is logged by its length and first bytes only.
+  Exchange(WireRequest(RequestFrame("ZZZZ", 100000, "abc")));
+  ASSERT_EQ(log_.size(), 2u);
+  EXPECT_EQ(log_[1], "ZZZZ 100000 045a5a5a5a" "03616263" + std::string(2 * (64 - 9), '0') + "...");
   EXPECT_EQ(oa::FormatLogLine(std::string("\x04" "A\x01" "B\xff", 5), "\x04" "A\x01" "B\xff"),
             "A?B? 5 0441014" "2ff");
 }
@@ -128,7 +163,7 @@ TEST_F(ServerTest, HostileRequestsAreClosedWithoutReplyAndTheNextRequestWorks) {
 
 TEST_F(ServerTest, StuckClientsAreTimedOutAndDoNotBlockOthers) {
   // One client sends nothing, one announces 64 MiB and stalls after a few bytes, one stops
-  // inside the length: all three are closed by the idle time-out.
+  // inside the length: all three are closed by the request time-out.
   RawClient silent(server_->Port());
   RawClient stalled(server_->Port());
   RawClient halfHeader(server_->Port());
@@ -144,26 +179,83 @@ TEST_F(ServerTest, StuckClientsAreTimedOutAndDoNotBlockOthers) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
 }
 
-class SmallServerTest : public ServerTest {
- protected:
-  void SetUp() override { Start(1000, 2); }
-};
+TEST_F(ServerTest, AThousandIdleClientsAreHeldWhileALoginIsAnswered) {
+  if (OaServer::RaiseFileLimit() < 2200) GTEST_SKIP() << "open-file limit too low for both ends";
+  ServerOptions o = QuickOptions();
+  o.requestTimeoutMs = 60000;  // only the number of clients is under test here
+  Restart(o);
+  std::vector<std::unique_ptr<RawClient>> idle;
+  for (int i = 0; i < 1000; ++i) idle.push_back(std::make_unique<RawClient>(server_->Port()));
+  ASSERT_TRUE(Eventually([&] { return server_->OpenConnections() == 1000; }));
+  EXPECT_LT(TimedLogin(), milliseconds(1000));
+  EXPECT_FALSE(idle.front()->ClosedByServer());
+  EXPECT_FALSE(idle.back()->ClosedByServer());
+}
 
-TEST_F(SmallServerTest, ClientsBeyondTheLimitAreClosedAtOnce) {
-  RawClient a(server_->Port());
-  RawClient b(server_->Port());
-  ASSERT_TRUE(a.Send("\x04"));  // both are accepted before the third arrives
-  ASSERT_TRUE(b.Send("\x04"));
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  const auto start = std::chrono::steady_clock::now();
-  RawClient c(server_->Port());
-  ASSERT_TRUE(c.Send(WireRequest(RequestFrame("LOGN", 380, "admin"))));
-  EXPECT_EQ(c.ReadToClose(), std::string());
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(900));  // not the time-out
-  // Once the idle ones are gone the server answers again.
-  EXPECT_EQ(a.ReadToClose(), std::string());
-  EXPECT_EQ(b.ReadToClose(), std::string());
-  EXPECT_EQ(Login("admin"), ExpectedAdminReply());
+TEST_F(ServerTest, WhenFullTheLongestIdleConnectionMakesRoom) {
+  ServerOptions o = QuickOptions();
+  o.requestTimeoutMs = 60000;
+  o.maxConnections = 50;
+  Restart(o);
+  std::vector<std::unique_ptr<RawClient>> idle;
+  for (int i = 0; i < 60; ++i) idle.push_back(std::make_unique<RawClient>(server_->Port()));
+  ASSERT_TRUE(Eventually([&] { return idle[9]->ClosedByServer(); }));
+  EXPECT_EQ(server_->OpenConnections(), 50u);
+  for (int i = 0; i < 10; ++i) EXPECT_TRUE(idle[i]->ClosedByServer()) << i;
+  for (int i = 10; i < 60; ++i) EXPECT_FALSE(idle[i]->ClosedByServer()) << i;
+  // A new client is served, at the cost of the next longest idle one only.
+  EXPECT_LT(TimedLogin(), milliseconds(1000));
+  EXPECT_TRUE(Eventually([&] { return idle[10]->ClosedByServer(); }));
+  EXPECT_FALSE(idle[11]->ClosedByServer());
+}
+
+TEST_F(ServerTest, DrippingClientsAreClosedAfterTheRequestTimeOut) {
+  ServerOptions o = QuickOptions();
+  o.idleTimeoutMs = 60000;  // they are never idle: only the request time-out can end them
+  Restart(o);
+  std::vector<std::unique_ptr<RawClient>> drip;
+  for (int i = 0; i < 64; ++i) drip.push_back(std::make_unique<RawClient>(server_->Port()));
+  const std::string wire = WireRequest(RequestFrame("LOGN", 380, "admin"));
+  std::thread dripper([&] {
+    for (size_t i = 0; i < 15; ++i) {  // one byte each every 150 ms for 2.25 s
+      for (auto& c : drip) c->Send(wire.substr(i, 1));
+      std::this_thread::sleep_for(milliseconds(150));
+    }
+  });
+  for (int k = 0; k < 2; ++k) {
+    std::this_thread::sleep_for(milliseconds(200));
+    EXPECT_LT(TimedLogin(), milliseconds(1000));
+  }
+  // All gone after the 500 ms request time-out, while they are still sending.
+  EXPECT_TRUE(Eventually([&] { return server_->OpenConnections() == 0; }, milliseconds(1000)));
+  dripper.join();
+  for (auto& c : drip) EXPECT_EQ(c->ReadToClose(), std::string());
+}
+
+TEST_F(ServerTest, BufferedRequestsStayWithinTheBudget) {
+  ServerOptions o = QuickOptions();
+  o.requestTimeoutMs = 60000;
+  o.maxBufferedBytes = 2 * 1024 * 1024;
+  Restart(o);
+  // Each announces 1 MiB and stops after three quarters of it.
+  const std::string part = WireRequest(RequestFrame("SABB", 1024 * 1024)).substr(0, 9 + 768 * 1024);
+  std::vector<std::unique_ptr<RawClient>> hogs;
+  for (int i = 0; i < 8; ++i) {
+    hogs.push_back(std::make_unique<RawClient>(server_->Port()));
+    hogs.back()->Send(part);
+  }
+  const auto closed = [&] {
+    return std::count_if(hogs.begin(), hogs.end(), [](auto& h) { return h->ClosedByServer(); });
+  };
+  // No more than two fit; the others were dropped to make room.
+  EXPECT_TRUE(Eventually([&] { return closed() >= 6; }));
+  EXPECT_LT(TimedLogin(), milliseconds(1000));
+  EXPECT_LE(server_->PeakBufferedBytes(), o.maxBufferedBytes);
+  EXPECT_GT(server_->PeakBufferedBytes(), o.maxBufferedBytes / 2);
+  // The login needed room too: the longest idle holder made it.
+  EXPECT_TRUE(Eventually([&] { return closed() >= 7; }));
+  hogs.clear();
+  EXPECT_TRUE(Eventually([&] { return server_->BufferedBytes() == 0; }));
 }
 
 TEST_F(ServerTest, RequestSentInSmallPiecesIsReassembled) {
