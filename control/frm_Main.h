@@ -46,7 +46,7 @@ class TfrmMain : public QWidget {
   int Port() const { return port_; }
 
   // How long a connection may go without connecting, sending or receiving a
-  // byte; applies from the next connection on.
+  // byte; takes effect from the next byte or connection on.
   void SetReplyTimeoutMs(int ms) { replyTimeoutMs_ = ms; }
   int ReplyTimeoutMs() const { return replyTimeoutMs_; }
 
