@@ -43,6 +43,26 @@ class TFont;
 // Frame-control and edge kinds used by check boxes and group bars.
 enum class TXLEdge { RaisedInner, SunkenOuter };
 
+// Edge rings and border flags of a cell frame, combined as the platform's edge call does.
+enum : uint32_t {
+  BDR_RAISEDOUTER = 0x1,
+  BDR_SUNKENOUTER = 0x2,
+  BDR_RAISEDINNER = 0x4,
+  BDR_SUNKENINNER = 0x8,
+  EDGE_RAISED = BDR_RAISEDOUTER | BDR_RAISEDINNER,
+  EDGE_SUNKEN = BDR_SUNKENOUTER | BDR_SUNKENINNER,
+  EDGE_ETCHED = BDR_SUNKENOUTER | BDR_RAISEDINNER,
+  EDGE_BUMP = BDR_RAISEDOUTER | BDR_SUNKENINNER,
+};
+enum : uint32_t {
+  BF_LEFT = 0x1,
+  BF_TOP = 0x2,
+  BF_RIGHT = 0x4,
+  BF_BOTTOM = 0x8,
+  BF_RECT = BF_LEFT | BF_TOP | BF_RIGHT | BF_BOTTOM,
+  BF_SOFT = 0x1000,
+};
+
 class IXLCanvas {
  public:
   virtual ~IXLCanvas() = default;
@@ -59,4 +79,23 @@ class IXLCanvas {
   virtual void DrawGraphic(const AnsiString& className, const std::string& data, const TRect& rect) = 0;
   // Zoom percent of the view being painted (100 when printing at actual size).
   virtual int Scale() const { return 100; }
+  virtual void SetScale(int zoom) {}
+
+  // What section painting needs beyond cell drawing. Measuring canvases leave them empty.
+  // The clip: Reset goes back to what the canvas was given; Exclude removes a rectangle
+  // from it; Push narrows it to a rectangle until the matching Pop.
+  virtual void ResetClip() {}
+  virtual void ExcludeClipRect(const TRect& rect) {}
+  virtual void PushClipRect(const TRect& rect) {}
+  virtual void PopClip() {}
+  // Frame rings and sides of a cell frame (BDR_/EDGE_ and BF_ values).
+  virtual void DrawFrameEdge(const TRect& rect, uint32_t edge, uint32_t flags) {}
+  // Independent segments (points taken in pairs) with one pen, in one call.
+  virtual void DrawLines(const TPoint* points, int32_t pairs, TColor color, int width) {}
+  virtual void FillPolygon(const TPoint* points, int32_t count, TColor color) {}
+  // Selection marks: inverts the rectangle; inverts through the 8 x 8 hatch pattern whose
+  // origin is at origin; the dotted focus rectangle.
+  virtual void InvertRect(const TRect& rect) {}
+  virtual void HatchInvert(const TRect& rect, TPoint origin) {}
+  virtual void DrawFocusRect(const TRect& rect) {}
 };

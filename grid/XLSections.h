@@ -28,6 +28,8 @@ int ListItem(int list);
 // The item list an item is stored in.
 int ItemList(int item);
 
+struct TXLPaintContext;
+
 class TXLSection {
  public:
   TXLSection(TXLSheet* sheet, TXLSector sector);
@@ -90,6 +92,9 @@ class TXLSection {
   const TXLUnion* Union(int32_t i) const { return unions_.at(size_t(i)).get(); }
   // Drops lines (axis 1) or columns (axis 0) from count on.
   void Truncate(int axis, int32_t count);
+
+  // Paints the context's visible range of this sector.
+  void Paint(const TXLPaintContext& ctx);
 
   // Hints.
   AnsiString HintAt(TPoint pos) const;

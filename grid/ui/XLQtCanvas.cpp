@@ -1,0 +1,262 @@
+#include "grid/ui/XLQtCanvas.h"
+
+#include <QFontMetrics>
+#include <QImage>
+#include <QLine>
+#include <QPolygon>
+#include <algorithm>
+
+#include "core/QtText.h"
+#include "grid/XLGrids.h"
+
+namespace {
+
+QRect Q(const TRect& r) { return QRect(r.Left, r.Top, r.Width(), r.Height()); }
+
+int TextFlags(uint32_t flags) {
+  int f = Qt::AlignTop;
+  if (flags & DT_RIGHT)
+    f |= Qt::AlignRight;
+  else if (flags & DT_CENTER)
+    f |= Qt::AlignHCenter;
+  else
+    f |= Qt::AlignLeft;
+  if (flags & DT_EXPANDTABS) f |= Qt::TextExpandTabs;
+  if (flags & DT_WORDBREAK) f |= Qt::TextWordWrap;
+  return f;
+}
+
+// The 8 x 8 pattern of the selection hatch: every other pixel.
+const QImage& HatchPattern() {
+  static const QImage img = [] {
+    QImage i(8, 8, QImage::Format_RGB32);
+    for (int y = 0; y < 8; ++y)
+      for (int x = 0; x < 8; ++x) i.setPixel(x, y, (x + y) % 2 ? 0xFFFFFFFF : 0xFF000000);
+    return i;
+  }();
+  return img;
+}
+
+}  // namespace
+
+QColor XLQColor(TColor color) {
+  const TColor c = ColorToRGB(color);
+  return QColor(GetRValue(c), GetGValue(c), GetBValue(c));
+}
+
+QFont XLQFont(const TFont& font) {
+  QFont f(ToQString(font.Name()));
+  const int32_t h = font.Height();
+  f.setPixelSize(std::max(1, h < 0 ? -h : h));
+  f.setBold(font.Style() & fsBold);
+  f.setItalic(font.Style() & fsItalic);
+  f.setUnderline(font.Style() & fsUnderline);
+  f.setStrikeOut(font.Style() & fsStrikeOut);
+  return f;
+}
+
+TXLQtCanvas::TXLQtCanvas(QPainter& painter, const QRect& area) : p_(painter), base_(area), clip_(area) {
+  ApplyClip();
+}
+
+void TXLQtCanvas::ApplyClip() { p_.setClipRegion(clip_); }
+
+void TXLQtCanvas::ResetClip() {
+  saved_.clear();
+  clip_ = base_;
+  ApplyClip();
+}
+
+void TXLQtCanvas::ExcludeClipRect(const TRect& rect) {
+  if (rect.IsEmpty()) return;
+  clip_ -= Q(rect);
+  ApplyClip();
+}
+
+void TXLQtCanvas::PushClipRect(const TRect& rect) {
+  saved_.push_back(clip_);
+  clip_ &= Q(rect);
+  ApplyClip();
+}
+
+void TXLQtCanvas::PopClip() {
+  if (saved_.empty()) return;
+  clip_ = std::move(saved_.back());
+  saved_.pop_back();
+  ApplyClip();
+}
+
+void TXLQtCanvas::SetFont(const TFont& font) {
+  // Cells of one section mostly share a font; building the toolkit font is the costly part.
+  if (haveFont_ && font.SameAs(lastFont_)) return;
+  lastFont_ = font;
+  haveFont_ = true;
+  font_ = XLQFont(font);
+  fontColor_ = XLQColor(font.Color());
+  p_.setFont(font_);
+}
+
+int32_t TXLQtCanvas::DrawText(const AnsiString& text, TRect& rect, uint32_t flags) {
+  QString t = ToQString(text);
+  const QFontMetrics fm(font_, p_.device());
+  int align = TextFlags(flags);
+  const bool wrap = flags & DT_WORDBREAK;
+  if ((flags & DT_END_ELLIPSIS) && !wrap) {
+    QStringList lines = t.split('\n');
+    for (QString& l : lines) l = fm.elidedText(l, Qt::ElideRight, std::max(0, rect.Width()));
+    t = lines.join('\n');
+  }
+  if (flags & DT_CALCRECT) {
+    const int width = wrap ? std::max(1, rect.Width()) : 1 << 24;
+    const QRect b = fm.boundingRect(QRect(rect.Left, rect.Top, width, 1 << 24), align, t);
+    if (!wrap) rect.Right = rect.Left + b.width();
+    rect.Bottom = rect.Top + b.height();
+    return b.height();
+  }
+  if (flags & DT_NOCLIP) align |= Qt::TextDontClip;
+  p_.setPen(fontColor_);
+  QRect bounds;
+  p_.drawText(Q(rect), align, t, &bounds);
+  return bounds.height();
+}
+
+TSize TXLQtCanvas::TextExtent(const AnsiString& text) {
+  const QFontMetrics fm(font_, p_.device());
+  const QSize s = fm.size(Qt::TextExpandTabs, ToQString(text));
+  return TSize{s.width(), s.height()};
+}
+
+void TXLQtCanvas::DrawCheckBox(const TRect& rect, bool checked) {
+  if (rect.IsEmpty()) return;
+  const QRect r = Q(rect);
+  p_.fillRect(r, XLQColor(clWindow));
+  const QColor frame = XLQColor(clBtnShadow);
+  p_.fillRect(QRect(r.left(), r.top(), r.width(), 1), frame);
+  p_.fillRect(QRect(r.left(), r.bottom(), r.width(), 1), frame);
+  p_.fillRect(QRect(r.left(), r.top(), 1, r.height()), frame);
+  p_.fillRect(QRect(r.right(), r.top(), 1, r.height()), frame);
+  if (!checked) return;
+  const double w = r.width(), h = r.height();
+  auto at = [&](double fx, double fy) { return QPointF(r.left() + fx * w, r.top() + fy * h); };
+  const QPointF tick[3] = {at(0.23, 0.5), at(0.42, 0.7), at(0.77, 0.3)};
+  QPen pen(XLQColor(clWindowText), std::max(1.0, w / 7.0), Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin);
+  p_.save();
+  p_.setPen(pen);
+  p_.drawPolyline(tick, 3);
+  p_.restore();
+}
+
+void TXLQtCanvas::DrawEdge(const TRect& rect, TXLEdge edge, bool fill) {
+  if (fill && rect.Width() > 2 && rect.Height() > 2)
+    p_.fillRect(Q(rect).adjusted(1, 1, -1, -1), XLQColor(clBtnFace));
+  DrawFrameEdge(rect, edge == TXLEdge::RaisedInner ? BDR_RAISEDINNER : BDR_SUNKENOUTER, BF_RECT);
+}
+
+void TXLQtCanvas::DrawFrameEdge(const TRect& rect, uint32_t edge, uint32_t flags) {
+  const bool soft = flags & BF_SOFT;
+  // One ring: top-left and bottom-right colours; the outer ring first, then the inner one.
+  auto ring = [&](const QRect& r, TColor tl, TColor br) {
+    if (r.width() <= 0 || r.height() <= 0) return;
+    const QColor a = XLQColor(tl), b = XLQColor(br);
+    if (flags & BF_TOP) p_.fillRect(QRect(r.left(), r.top(), r.width() - 1, 1), a);
+    if (flags & BF_LEFT) p_.fillRect(QRect(r.left(), r.top(), 1, r.height() - 1), a);
+    if (flags & BF_BOTTOM) p_.fillRect(QRect(r.left(), r.bottom(), r.width(), 1), b);
+    if (flags & BF_RIGHT) p_.fillRect(QRect(r.right(), r.top(), 1, r.height()), b);
+  };
+  QRect r = Q(rect);
+  if (edge & (BDR_RAISEDOUTER | BDR_SUNKENOUTER)) {
+    if (edge & BDR_RAISEDOUTER)
+      ring(r, soft ? clBtnHighlight : cl3DLight, cl3DDkShadow);
+    else
+      ring(r, soft ? cl3DDkShadow : clBtnShadow, clBtnHighlight);
+    r.adjust(1, 1, -1, -1);
+  }
+  if (edge & BDR_RAISEDINNER)
+    ring(r, soft ? cl3DLight : clBtnHighlight, clBtnShadow);
+  else if (edge & BDR_SUNKENINNER)
+    ring(r, soft ? clBtnShadow : cl3DDkShadow, cl3DLight);
+}
+
+void TXLQtCanvas::FillRect(const TRect& rect, TColor color) {
+  if (color == clNone || rect.IsEmpty()) return;
+  p_.fillRect(Q(rect), XLQColor(color));
+}
+
+void TXLQtCanvas::Line(TPoint from, TPoint to, TColor color, int width) {
+  const TPoint pts[2] = {from, to};
+  DrawLines(pts, 1, color, width);
+}
+
+void TXLQtCanvas::DrawLines(const TPoint* points, int32_t pairs, TColor color, int width) {
+  if (pairs <= 0 || color == clNone) return;
+  std::vector<QLine> lines;
+  lines.reserve(size_t(pairs));
+  for (int32_t i = 0; i < pairs; ++i)
+    lines.emplace_back(points[2 * i].X, points[2 * i].Y, points[2 * i + 1].X, points[2 * i + 1].Y);
+  p_.setPen(QPen(XLQColor(color), std::max(1, width), Qt::SolidLine, Qt::FlatCap));
+  p_.drawLines(lines.data(), int(lines.size()));
+}
+
+void TXLQtCanvas::FillPolygon(const TPoint* points, int32_t count, TColor color) {
+  if (count < 3) return;
+  QPolygon poly;
+  for (int32_t i = 0; i < count; ++i) poly << QPoint(points[i].X, points[i].Y);
+  p_.save();
+  p_.setPen(XLQColor(color));
+  p_.setBrush(XLQColor(color));
+  p_.drawPolygon(poly);
+  p_.restore();
+}
+
+void TXLQtCanvas::DrawGraphic(const AnsiString& className, const std::string& data, const TRect& rect) {
+  if (rect.IsEmpty() || data.empty()) return;
+  // A stored bitmap carries its byte count before the file.
+  QByteArray bytes = QByteArray::fromRawData(data.data(), qsizetype(data.size()));
+  if (bytes.size() > 6 && bytes.mid(4, 2) == "BM") bytes = bytes.mid(4);
+  QImage img;
+  img.loadFromData(bytes);
+  if (img.isNull()) {
+    // Metafiles and unknown graphics have no renderer here: mark where they are.
+    p_.save();
+    p_.setPen(XLQColor(clBtnShadow));
+    p_.setBrush(Qt::NoBrush);
+    p_.drawRect(Q(rect).adjusted(0, 0, -1, -1));
+    p_.restore();
+    return;
+  }
+  p_.drawImage(Q(rect), img);
+}
+
+void TXLQtCanvas::InvertRect(const TRect& rect) {
+  if (rect.IsEmpty()) return;
+  p_.save();
+  p_.setCompositionMode(QPainter::RasterOp_NotDestination);
+  p_.fillRect(Q(rect), Qt::black);
+  p_.restore();
+}
+
+void TXLQtCanvas::HatchInvert(const TRect& rect, TPoint origin) {
+  if (rect.IsEmpty()) return;
+  p_.save();
+  p_.setCompositionMode(QPainter::RasterOp_SourceXorDestination);
+  p_.setBrushOrigin(origin.X, origin.Y);
+  p_.fillRect(Q(rect), QBrush(HatchPattern()));
+  p_.restore();
+}
+
+void TXLQtCanvas::DrawFocusRect(const TRect& rect) {
+  if (rect.IsEmpty()) return;
+  p_.save();
+  p_.setCompositionMode(QPainter::RasterOp_NotDestination);
+  // Every other pixel of the outline, as the platform's dotted focus frame.
+  const QRect r = Q(rect);
+  for (int x = r.left(); x <= r.right(); x += 2) {
+    p_.fillRect(QRect(x, r.top(), 1, 1), Qt::black);
+    p_.fillRect(QRect(x, r.bottom(), 1, 1), Qt::black);
+  }
+  for (int y = r.top() + 2; y < r.bottom(); y += 2) {
+    p_.fillRect(QRect(r.left(), y, 1, 1), Qt::black);
+    p_.fillRect(QRect(r.right(), y, 1, 1), Qt::black);
+  }
+  p_.restore();
+}
