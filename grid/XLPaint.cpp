@@ -77,6 +77,8 @@ class TSectionPainter {
     TakeSizes();
     if (!base_ || c_.Range.IsEmpty()) return;
     CollectUnions();
+    // Nothing leaves the visible range: merged areas that run beyond it, wide pens.
+    cv_.PushClipRect(VisibleRect());
     Backgrounds();
     // A merged area hides its inner grid lines but keeps those along its right and bottom
     // edges, where the cells' text areas leave room for them.
@@ -87,13 +89,19 @@ class TSectionPainter {
       cv_.ExcludeClipRect(r);
     }
     GridLines();
-    cv_.ResetClip();
+    ResetClip();
     Cells();
-    cv_.ResetClip();
+    ResetClip();
     if (s_.Sector() == sClient) BorderLines();
+    cv_.PopClip();
   }
 
  private:
+  void ResetClip() {
+    cv_.PopClip();
+    cv_.PushClipRect(VisibleRect());
+  }
+
   int32_t Size(TXLAxis axis, int32_t index) const {
     const int32_t v = c_.LineSize ? c_.LineSize(axis, index)
                                   : XLScaleSize(XLSectionLineSize(s_, axis, index), c_.Zoom);

@@ -454,6 +454,93 @@ void TXLSection::Truncate(int axis, int32_t count) {
   }
 }
 
+void TXLSection::ShiftLines(int axis, int32_t index, int32_t delta) {
+  if (delta == 0 || index < 0 || index > XLMaxIndex) return;
+  // Areas first: a head cell that goes must not be found through its area while freed.
+  ShiftUnions(axis, index, delta);
+  if (axis == 1) {
+    ShiftRows(index, delta);
+    lines_[ilHorzLines]->Shift(index, delta);
+    lines_[ilVertLines]->ForEach([&](int32_t, TSList* l) {
+      l->Shift(index, delta);
+      return 0;
+    });
+    for (auto& items : items_) items->Shift(index, delta);
+  } else {
+    for (auto it = rows_.begin(); it != rows_.end();) {
+      it->second->Shift(index, delta);
+      if (it->second->IsEmpty())
+        it = rows_.erase(it);
+      else
+        ++it;
+    }
+    lines_[ilVertLines]->Shift(index, delta);
+    lines_[ilHorzLines]->ForEach([&](int32_t, TSList* l) {
+      l->Shift(index, delta);
+      return 0;
+    });
+    for (auto& items : items_)
+      items->ForEach([&](int32_t, TDefSList* l) {
+        l->Shift(index, delta);
+        return 0;
+      });
+  }
+  // An area whose head line went gets the cell now at its top-left corner as head.
+  for (auto& u : unions_) {
+    if (u->Cell) continue;
+    TXLRow* row = FindRow(u->Rect.Top);
+    if ((u->Cell = row ? row->Get(u->Rect.Left) : nullptr)) u->Cell->SetFlag(xfUnionHead, true);
+  }
+}
+
+void TXLSection::ShiftUnions(int axis, int32_t index, int32_t delta) {
+  // Where a line boundary goes: lines before index stay, deleted ones collapse onto index.
+  auto start = [&](int32_t p) {
+    if (p < index) return p;
+    return delta > 0 ? std::min(p + delta, XLMaxIndex + 1) : std::max(index, p + delta);
+  };
+  auto end = [&](int32_t p) {
+    if (p <= index) return p;
+    return delta > 0 ? std::min(p + delta, XLMaxIndex + 1) : std::max(index, p + delta);
+  };
+  for (size_t i = 0; i < unions_.size();) {
+    TRect& r = unions_[i]->Rect;
+    int32_t& a = axis == 0 ? r.Left : r.Top;
+    int32_t& b = axis == 0 ? r.Right : r.Bottom;
+    a = start(a);
+    b = end(b);
+    // What is left of the area may be a single cell or nothing: no longer a merged area.
+    if (r.IsEmpty() || (r.Width() == 1 && r.Height() == 1)) {
+      unions_.erase(unions_.begin() + std::ptrdiff_t(i));
+      continue;
+    }
+    ++i;
+  }
+}
+
+void TXLSection::ShiftRows(int32_t index, int32_t delta) {
+  if (delta < 0) {
+    // Out of the map before they are freed, so nothing finds a row being destroyed.
+    std::vector<std::unique_ptr<TXLRow>> gone;
+    for (auto it = rows_.lower_bound(index); it != rows_.end() && it->first < index - int64_t(delta);)
+      gone.push_back(std::move(rows_.extract(it++).mapped()));
+    gone.clear();
+  }
+  std::vector<int32_t> moving;
+  for (auto it = rows_.lower_bound(index); it != rows_.end(); ++it) moving.push_back(it->first);
+  // Rows move into places already vacated: from the far end when inserting.
+  if (delta > 0) std::reverse(moving.begin(), moving.end());
+  for (int32_t y : moving) {
+    std::unique_ptr<TXLRow> old = std::move(rows_.extract(y).mapped());
+    const int64_t to = int64_t(y) + delta;
+    if (to > XLMaxIndex) continue;  // pushed past the last row a list can hold
+    TXLRow* row = GetRow(int32_t(to));
+    std::vector<int32_t> cols;
+    old->ForEachIn(0, old->Last(), [&](int32_t x, TXLCell*) { cols.push_back(x); });
+    for (int32_t x : cols) row->Put(x, old->Take(x));
+  }
+}
+
 // ---- hints and notifications ----
 
 AnsiString TXLSection::HintAt(TPoint pos) const {

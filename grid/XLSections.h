@@ -92,6 +92,9 @@ class TXLSection {
   const TXLUnion* Union(int32_t i) const { return unions_.at(size_t(i)).get(); }
   // Drops lines (axis 1) or columns (axis 0) from count on.
   void Truncate(int axis, int32_t count);
+  // Inserts (delta > 0) or deletes (delta < 0) columns (axis 0) or rows (axis 1) at index:
+  // cells, their hints, merged areas and every item list move with their lines.
+  void ShiftLines(int axis, int32_t index, int32_t delta);
 
   // Paints the context's visible range of this sector.
   void Paint(const TXLPaintContext& ctx);
@@ -121,6 +124,8 @@ class TXLSection {
   void ReadCells(TXLReader& reader);
   void WriteCells(TXLWriter& writer) const;
   void ReadUnions(TXLReader& reader);
+  void ShiftUnions(int axis, int32_t index, int32_t delta);
+  void ShiftRows(int32_t index, int32_t delta);
   void ReadItemList(TXLReader& reader, const std::function<TCustomSList*(int32_t)>& getList);
 
   TXLSheet* sheet_;

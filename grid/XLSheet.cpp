@@ -238,6 +238,45 @@ void TXLSheet::SetVisible(int32_t index, TXLAxis axis, bool visible) {
   saved.Put(local, size > 0 ? size : GetDefSize(axis));
 }
 
+void TXLSheet::InsertLines(TXLAxis axis, int32_t index, int32_t count) {
+  if (count > 0) ShiftLines(axis, index, count);
+}
+
+void TXLSheet::DeleteLines(TXLAxis axis, int32_t index, int32_t count) {
+  if (count > 0) ShiftLines(axis, index, -count);
+}
+
+void TXLSheet::ShiftLines(TXLAxis axis, int32_t index, int32_t delta) {
+  int part;
+  int32_t local;
+  TXLSizeList& sizes = ListFor(index, axis, part, local);
+  const int32_t n = sizes.Count();
+  if (local < 0 || local > n) return;
+  if (delta > 0) {
+    delta = std::min(delta, XLMaxIndex + 1 - n);
+  } else {
+    if (local >= n) return;
+    delta = -std::min(-delta, n - local);
+  }
+  if (delta == 0) return;
+  BeginUpdate();
+  // Client columns live in sCols and sClient, client rows in sRows and sClient; title
+  // columns in sRows and sTitle, title rows in sCols and sTitle.
+  const bool title = part == 0;
+  const TXLSector holders[2] = {axis == sCols ? (title ? sRows : sCols) : (title ? sCols : sRows),
+                                title ? sTitle : sClient};
+  for (TXLSector sec : holders) sections_[sec]->ShiftLines(axis == sCols ? 0 : 1, local, delta);
+  TXLSizeList& saved = SavedList(axis, part);
+  sizes.Shift(local, delta);
+  sizes.SetCount(n + delta);
+  saved.Shift(local, delta);
+  saved.SetCount(n + delta);
+  ForEachUser([&](IXLSheetUser* u) { u->LinesInserted(axis, part, delta, index); });
+  changed_ = true;
+  SetModified(true);
+  EndUpdate();
+}
+
 int32_t TXLSheet::BestFitSize(int32_t index, TXLAxis axis) {
   const int32_t fallback = GetDefSize(axis);
   if (!Measurer) return fallback;
@@ -466,14 +505,13 @@ void TXLSheet::SetPrintGridLines(bool v) {
 }
 
 void TXLSheet::UpdatePageMetrics(bool notify) {
-  const TXLManager& m = XLManager();
-  const int32_t ppi = TXLManager::ScreenPPI;
-  const int64_t dx = m.PrinterDpiX(), dy = m.PrinterDpiY();
-  const TRect& page = m.PageRect();
-  pageRect_.Top = int32_t(margins_[1] * dy / ppi);
-  pageRect_.Left = int32_t(margins_[0] * dx / ppi);
-  pageRect_.Right = int32_t(page.Right - margins_[2] * dx / ppi);
-  pageRect_.Bottom = int32_t(page.Bottom - margins_[3] * dy / ppi);
+  // The manager's page is in screen pixels, and so are the margins: printing scales the
+  // whole rectangle to printer pixels once.
+  const TRect& page = XLManager().PageRect();
+  pageRect_.Left = margins_[0];
+  pageRect_.Top = margins_[1];
+  pageRect_.Right = page.Right - margins_[2];
+  pageRect_.Bottom = page.Bottom - margins_[3];
   if (notify) ForEachUser([](IXLSheetUser* u) { u->PageSetupChanged(); });
 }
 

@@ -11,6 +11,7 @@
 #include "grid/ComponentStream.h"
 #include "grid/XLGrids.h"
 #include "grid/XLLists.h"
+#include "grid/XLPrint.h"
 
 class TXLSection;
 class TXLStyler;
@@ -24,6 +25,8 @@ class IXLSheetUser {
   virtual void SheetChanged() = 0;
   virtual void PageSetupChanged() = 0;
   virtual void CountChanged(TXLAxes axes, int part) = 0;
+  // count > 0: lines inserted before index; count < 0: -count lines deleted from index on.
+  // index is the sheet's line number (title lines negative).
   virtual void LinesInserted(TXLAxis axis, int part, int32_t count, int32_t index) = 0;
   virtual void SizeChanged(TXLAxis axis, int part, int32_t index) = 0;
   virtual void AreaChanged(TXLSector sector, const TRect* rect) = 0;
@@ -82,6 +85,11 @@ class TXLSheet : public TXLSheetHooks {
   bool IsVisible(int32_t index, TXLAxis axis) const;
   void SetVisible(int32_t index, TXLAxis axis, bool visible);
   int32_t GetRealSize(int32_t index, TXLAxis axis) const;
+  // Inserts or deletes lines before or from index (title lines by their negative numbers).
+  // Cells, merged areas, line and item lists, sizes and hidden state move with the lines;
+  // a merged area that spans the place grows or shrinks. Users get LinesInserted.
+  void InsertLines(TXLAxis axis, int32_t index, int32_t count);
+  void DeleteLines(TXLAxis axis, int32_t index, int32_t count);
   int32_t BestFitSize(int32_t index, TXLAxis axis);
   // Size lists: part 0 title lines, part 1 client lines; saved sizes of hidden lines.
   TXLSizeList& SizeList(TXLAxis axis, int part) const { return *sizes_[axis * 2 + part]; }
@@ -143,8 +151,18 @@ class TXLSheet : public TXLSheetHooks {
   void SetPrintGridLines(bool v);
   bool ReadOnly() const { return readOnly_; }
   void SetReadOnly(bool v) { readOnly_ = v; }
+  // Printable rectangle in screen pixels: the printer's page less the margins.
   const TRect& PageRect() const { return pageRect_; }
   void UpdatePageMetrics(bool notify);
+  TXLPageLayout PageLayout() const;
+  // Prints every page on the printer that PrinterFactory makes.
+  void Print();
+  // Pages first to last (numbered from 1, column strips outermost; last -1: to the end).
+  // With a canvas every page is painted on it; without one, on a new printer job.
+  void PrintPages(int32_t first, int32_t last, IXLCanvas* canvas = nullptr);
+  void PrintPages(int32_t first, int32_t last, IXLPrinter& printer);
+  // Makes the print job of Print; installed by the toolkit side.
+  static std::function<std::unique_ptr<IXLPrinter>()>& PrinterFactory();
   // Picture data of the background, kept as stored (graphic class name, then its data).
   const std::string& Background() const { return background_; }
   void SetBackground(const std::string& data);
@@ -168,6 +186,9 @@ class TXLSheet : public TXLSheetHooks {
 
  private:
   void ReadXLDataOnce(TStream& stream);
+  void ShiftLines(TXLAxis axis, int32_t index, int32_t delta);
+  void PrintPagesOn(int32_t first, int32_t last, IXLCanvas* canvas, IXLPrinter* printer);
+  void PaintPage(const TXLPageLayout& layout, int32_t colStrip, int32_t rowStrip, IXLCanvas& canvas);
   void RestoreXLData(const std::string& backup, const int32_t counts[4]);
   void LoadFromStreamOnce(TStream& stream);
   void ResetProperties();

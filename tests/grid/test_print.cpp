@@ -1,0 +1,113 @@
+// Printing to PDF: page count by the page-break rule, titles on every page, hidden rows
+// left out; checked with poppler's pdfinfo and pdftotext.
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+#include <cstdio>
+#include <string>
+
+#include "GridUiApp.h"
+#include "grid/XLCells.h"
+#include "grid/XLSheet.h"
+#include "grid/ui/XLPdfPrinter.h"
+
+namespace {
+
+std::string Shell(const std::string& cmd) {
+  std::string out;
+  FILE* f = popen(cmd.c_str(), "r");
+  if (!f) return out;
+  char buf[4096];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
+  pclose(f);
+  return out;
+}
+
+std::string PageText(const std::string& pdf, int page) {
+  const std::string p = std::to_string(page);
+  return Shell("pdftotext -f " + p + " -l " + p + " '" + pdf + "' -");
+}
+
+// One field of pdfinfo's report, without the padding.
+std::string Info(const std::string& pdf, const std::string& field) {
+  const std::string info = "\n" + Shell("pdfinfo '" + pdf + "'");
+  const size_t at = info.find("\n" + field + ":");
+  if (at == std::string::npos) return {};
+  const size_t from = info.find_first_not_of(' ', at + field.size() + 2);
+  return info.substr(from, info.find('\n', from) - from);
+}
+
+int Count(const std::string& text, const std::string& what) {
+  int n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+}  // namespace
+
+TEST(Print, BreaksNeverMakeAnEmptyStrip) {
+  EXPECT_EQ(XLPageBreaks({40, 40, 40}, 100), (std::vector<int32_t>{2, 3}));
+  EXPECT_EQ(XLPageBreaks({50, 300, 50}, 100), (std::vector<int32_t>{1, 2, 3}));
+  // Titles wider than the page leave no room: one line per strip, still no blank page.
+  EXPECT_EQ(XLPageBreaks({10, 10}, -5), (std::vector<int32_t>{1, 2}));
+  EXPECT_EQ(XLPageBreaks({}, 100), (std::vector<int32_t>{0}));
+}
+
+TEST(Print, SheetWithTitleRowsToPdf) {
+  GridUiApp();
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const std::string pdf = dir.filePath("sheet.pdf").toStdString();
+
+  TXLSheet sheet;
+  sheet.SetTitle("Quarterly sheet");
+  sheet.SetCount(sCols, 30);
+  sheet.SetCount(sRows, 200);
+  for (int32_t c = 0; c < 30; ++c) sheet.SetAsString(c, -1, "Head" + std::to_string(c));
+  for (int32_t r = 0; r < 200; ++r) sheet.SetAsString(0, r, "Row" + std::to_string(r));
+  sheet.SetAsString(1, 7, "Secret");
+  sheet.SetVisible(7, sRows, false);
+
+  // 600 dpi on a 748 x 1079 screen-pixel page: 4675 x 6743 printer pixels. Columns print
+  // 375 wide, rows 93 high; less one title column and row that leaves 4300 and 6650:
+  // 11 + 11 + 8 columns and, with row 7 hidden, 72 + 71 + 57 rows: 3 x 3 pages.
+  const TXLPageLayout layout = sheet.PageLayout();
+  EXPECT_EQ(layout.Breaks[sCols], (std::vector<int32_t>{11, 22, 30}));
+  EXPECT_EQ(layout.Breaks[sRows], (std::vector<int32_t>{72, 143, 200}));
+
+  TXLPdfPrinter printer(QString::fromStdString(pdf));
+  sheet.PrintPages(0, -1, printer);
+  EXPECT_EQ(Info(pdf, "Pages"), "9");
+  EXPECT_EQ(Info(pdf, "Title"), "Quarterly sheet");
+
+  for (int page = 1; page <= 9; ++page) {
+    const std::string text = PageText(pdf, page);
+    const int colStrip = (page - 1) / 3, rowStrip = (page - 1) % 3;
+    // The title row shows the heads of the page's own columns.
+    const int firstCol = colStrip * 11;
+    EXPECT_EQ(Count(text, "Head" + std::to_string(firstCol) + "\n"), 1) << "page " << page;
+    EXPECT_EQ(Count(text, "Head"), colStrip == 2 ? 8 : 11) << "page " << page;
+    if (colStrip == 0) {
+      const int firstRow = rowStrip == 0 ? 0 : rowStrip == 1 ? 72 : 143;
+      EXPECT_EQ(Count(text, "Row" + std::to_string(firstRow) + "\n"), 1) << "page " << page;
+    }
+    EXPECT_EQ(Count(text, "Secret"), 0) << "page " << page;
+  }
+  EXPECT_EQ(Count(PageText(pdf, 1), "Row6\n") + Count(PageText(pdf, 1), "Row8\n"), 2);
+  EXPECT_EQ(Count(PageText(pdf, 1), "Row7\n"), 0);
+
+  // Printing hidden rows brings the row back, on the first page.
+  sheet.SetPrintHidden(true);
+  TXLPdfPrinter again(QString::fromStdString(pdf));
+  sheet.PrintPages(1, 1, again);
+  EXPECT_EQ(Count(PageText(pdf, 1), "Secret"), 1);
+  EXPECT_EQ(Info(pdf, "Pages"), "1");
+}
+
+TEST(Print, UnwritableFileIsAnError) {
+  GridUiApp();
+  TXLSheet sheet;
+  TXLPdfPrinter printer("/nonexistent-dir/x.pdf");
+  EXPECT_THROW(sheet.PrintPages(0, -1, printer), EXLGridError);
+}
