@@ -204,7 +204,8 @@ TEST(XLGrids, SizesHidingAndPrintSettings) {
   sheet.SetPrintMargin(0, -5);
   EXPECT_EQ(sheet.PrintMargin(0), 0);
   sheet.SetPrintMargin(0, 96);
-  EXPECT_EQ(sheet.PageRect().Left, 600);
+  EXPECT_EQ(sheet.PageRect().Left, 96);  // screen pixels; an inch on the printed page
+  EXPECT_EQ(sheet.PageLayout().Page.Left, 600);
 }
 
 TEST(XLGrids, UpdateBracketingDefersToOneSheetChange) {
