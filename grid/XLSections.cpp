@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "core/ScopeGuard.h"
 #include "grid/XLSheet.h"
 #include "grid/XLStyles.h"
 
@@ -555,13 +556,8 @@ void TXLSection::CellValueChanged(TXLCell* cell) {
   if (!sheet_ || sheet_->Loading() || !sheet_->OnCellChanged || sheet_->NotifyingCellChanged) return;
   if (!(GetCellStyles(cell->Pos()) & CellStyleBit(csNotify))) return;
   sheet_->NotifyingCellChanged = true;
-  try {
-    sheet_->OnCellChanged(sheet_, ToSheet(cell->Pos()));
-  } catch (...) {
-    sheet_->NotifyingCellChanged = false;
-    throw;
-  }
-  sheet_->NotifyingCellChanged = false;
+  auto done = ScopeExit([this] { sheet_->NotifyingCellChanged = false; });
+  sheet_->OnCellChanged(sheet_, ToSheet(cell->Pos()));
 }
 
 void TXLSection::CellChanged(const TRect& rect) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "core/ScopeGuard.h"
 #include "grid/XLCells.h"
 #include "grid/XLSections.h"
 #include "grid/XLStyles.h"
@@ -260,6 +261,7 @@ void TXLSheet::ShiftLines(TXLAxis axis, int32_t index, int32_t delta) {
   }
   if (delta == 0) return;
   BeginUpdate();
+  auto end = ScopeExit([&] { EndUpdate(); });
   // Client columns live in sCols and sClient, client rows in sRows and sClient; title
   // columns in sRows and sTitle, title rows in sCols and sTitle.
   const bool title = part == 0;
@@ -274,7 +276,6 @@ void TXLSheet::ShiftLines(TXLAxis axis, int32_t index, int32_t delta) {
   ForEachUser([&](IXLSheetUser* u) { u->LinesInserted(axis, part, delta, index); });
   changed_ = true;
   SetModified(true);
-  EndUpdate();
 }
 
 int32_t TXLSheet::BestFitSize(int32_t index, TXLAxis axis) {
@@ -435,13 +436,8 @@ void TXLSheet::Calculate(const AnsiString& text, TXLCell* cell, TXLVariant& resu
   if (std::find(evaluationGuard_.begin(), evaluationGuard_.end(), cell) != evaluationGuard_.end())
     throw EXLCircular("Circular Reference", 0);
   evaluationGuard_.push_back(cell);
-  try {
-    if (Evaluator()) Evaluator()(*this, text, result, checkOnly);
-  } catch (...) {
-    std::erase(evaluationGuard_, cell);
-    throw;
-  }
-  std::erase(evaluationGuard_, cell);
+  auto leave = ScopeExit([&] { std::erase(evaluationGuard_, cell); });
+  if (Evaluator()) Evaluator()(*this, text, result, checkOnly);
 }
 
 void TXLSheet::VariableLookup(const AnsiString& name, TXLVariant& result) {
@@ -565,7 +561,11 @@ void TXLSheet::ReadXLDataOnce(TStream& stream) {
   const bool wasLoading = loading_;
   loading_ = true;
   BeginUpdate();
-  try {
+  {
+    auto undo = ScopeFail([&] {
+      loading_ = wasLoading;
+      EndUpdate();
+    });
     // The contents go; counts and default sizes stay.
     for (auto& l : sizes_) l->Clear();
     for (auto& l : saved_) l->Clear();
@@ -589,10 +589,6 @@ void TXLSheet::ReadXLDataOnce(TStream& stream) {
       s->ApplyDefaults();
       s->ResolveStyles();
     }
-  } catch (...) {
-    loading_ = wasLoading;
-    EndUpdate();
-    throw;
   }
   loading_ = wasLoading;
   ForEachUser([](IXLSheetUser* u) {
@@ -725,21 +721,21 @@ void TXLSheet::LoadFromStreamOnce(TStream& stream) {
   BeginUpdate();
   const bool wasLoading = loading_;
   loading_ = true;
-  try {
-    Name = data.Name;
-    for (auto& s : sections_) s->Clear();
-    for (auto& l : sizes_) l->Clear();
-    for (auto& l : saved_) l->Clear();
-    ResetProperties();
-    for (const TComponentProperty& p : data.Properties) ApplyProperty(p.Name, p.Value);
-  } catch (const EReadError& e) {
-    loading_ = wasLoading;
-    EndUpdate();
-    throw EXLGridError(e.Message());
-  } catch (...) {
-    loading_ = wasLoading;
-    EndUpdate();
-    throw;
+  {
+    auto undo = ScopeFail([&] {
+      loading_ = wasLoading;
+      EndUpdate();
+    });
+    try {
+      Name = data.Name;
+      for (auto& s : sections_) s->Clear();
+      for (auto& l : sizes_) l->Clear();
+      for (auto& l : saved_) l->Clear();
+      ResetProperties();
+      for (const TComponentProperty& p : data.Properties) ApplyProperty(p.Name, p.Value);
+    } catch (const EReadError& e) {
+      throw EXLGridError(e.Message());
+    }
   }
   loading_ = wasLoading;
   changed_ = true;
