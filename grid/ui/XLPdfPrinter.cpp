@@ -12,8 +12,10 @@ TXLPdfPrinter::TXLPdfPrinter(QString fileName) : printer_(QPrinter::HighResoluti
   printer_.setOutputFileName(fileName);
   printer_.setResolution(600);
   const TXLPrinterInfo fallback;
-  const QPageSize size(QSizeF(fallback.PageWidth / double(fallback.DpiX), fallback.PageHeight / double(fallback.DpiY)),
-                       QPageSize::Inch, QStringLiteral("Sheet"), QPageSize::ExactMatch);
+  // A PDF page is sized in whole points: round up, so the laid-out area always fits.
+  auto points = [](int32_t dots, int32_t dpi) { return int((int64_t(dots) * 72 + dpi - 1) / dpi); };
+  const QPageSize size(QSize(points(fallback.PageWidth, fallback.DpiX), points(fallback.PageHeight, fallback.DpiY)),
+                       QStringLiteral("Sheet"), QPageSize::ExactMatch);
   printer_.setPageLayout(QPageLayout(size, QPageLayout::Portrait, QMarginsF(0, 0, 0, 0)));
   printer_.setFullPage(true);
 }

@@ -1,6 +1,7 @@
 // Section painting checked by its pixels on an offscreen image.
 #include <gtest/gtest.h>
 
+#include <QBuffer>
 #include <QPainter>
 
 #include "GridUiApp.h"
@@ -39,6 +40,19 @@ void Shape(TXLSheet& sheet) {
 
 const TColor kLines = RGB(236, 233, 216);  // the client's grid lines (button face)
 
+// A stored bitmap: its byte count, then the file.
+TXLPicture Bitmap(QColor color) {
+  QImage img(10, 10, QImage::Format_RGB32);
+  img.fill(color);
+  QBuffer buf;
+  buf.open(QIODevice::WriteOnly);
+  img.save(&buf, "BMP");
+  const uint32_t n = uint32_t(buf.data().size());
+  std::string data{char(n & 0xFF), char(n >> 8 & 0xFF), char(n >> 16 & 0xFF), char(n >> 24)};
+  data += buf.data().toStdString();
+  return TXLPicture{"TBitmap", data};
+}
+
 }  // namespace
 
 TEST(Paint, GridLinesMergedAreaTextClipAndCheckBox) {
@@ -59,6 +73,11 @@ TEST(Paint, GridLinesMergedAreaTextClipAndCheckBox) {
   s.PutCell(TPoint{3, 0}, &XLCBooleanClass)->SetAsBoolean(true);
   s.PutCell(TPoint{3, 1}, &XLCBooleanClass)->SetAsBoolean(false);
   TXLProRange(&s, TRect{0, 1, 1, 2}).SetColor(clRed);
+  static_cast<TXLCPicture*>(s.PutCell(TPoint{2, 3}, &XLCPictureClass))->SetPicture(Bitmap(Qt::blue));
+  auto* fixed = static_cast<TXLCPicture*>(s.PutCell(TPoint{3, 3}, &XLCPictureClass));
+  fixed->SetPicture(Bitmap(Qt::green));
+  fixed->SetWrapMode(wmClip);
+  fixed->SetVertAlign(vaTop);
 
   const QImage img = PaintSector(sheet, sClient);
   // Grid lines at the right and bottom edge of every cell, in the lines colour.
@@ -82,6 +101,11 @@ TEST(Paint, GridLinesMergedAreaTextClipAndCheckBox) {
   // A coloured cell keeps its colour; grid lines do not cross it.
   EXPECT_EQ(PixelAt(img, 10, 25), clRed);
   EXPECT_EQ(PixelAt(img, 59, 25), clRed);
+  // Pictures: stretched over the text area when wrapping, else at their own size.
+  EXPECT_EQ(PixelAt(img, 121, 61), clBlue);
+  EXPECT_EQ(PixelAt(img, 177, 77), clBlue);
+  EXPECT_EQ(PixelAt(img, 189, 69), clLime);
+  EXPECT_EQ(PixelAt(img, 190, 70), clWhite);
   // Check boxes: a tick only in the checked one.
   EXPECT_GT(DarkPixels(img, 180, 0, 59, 19), 5);
   EXPECT_EQ(DarkPixels(img, 180, 20, 59, 19), 0);

@@ -77,6 +77,12 @@ TEST(Print, SheetWithTitleRowsToPdf) {
   EXPECT_EQ(layout.Breaks[sRows], (std::vector<int32_t>{72, 143, 200}));
 
   TXLPdfPrinter printer(QString::fromStdString(pdf));
+  // The PDF page is the no-printer page: everything laid out fits on it.
+  EXPECT_EQ(printer.Printer().resolution(), 600);
+  EXPECT_GE(printer.Printer().width(), layout.Page.Right);
+  EXPECT_GE(printer.Printer().height(), layout.Page.Bottom);
+  EXPECT_LE(printer.Printer().width(), 4676 + 8);  // a point is 8.3 dots
+  EXPECT_LE(printer.Printer().height(), 6744 + 8);
   sheet.PrintPages(0, -1, printer);
   EXPECT_EQ(Info(pdf, "Pages"), "9");
   EXPECT_EQ(Info(pdf, "Title"), "Quarterly sheet");
@@ -105,9 +111,18 @@ TEST(Print, SheetWithTitleRowsToPdf) {
   EXPECT_EQ(Info(pdf, "Pages"), "1");
 }
 
-TEST(Print, UnwritableFileIsAnError) {
+TEST(Print, PrintGoesToTheInstalledPrinterAndFailuresReachTheCaller) {
   GridUiApp();
   TXLSheet sheet;
-  TXLPdfPrinter printer("/nonexistent-dir/x.pdf");
-  EXPECT_THROW(sheet.PrintPages(0, -1, printer), EXLGridError);
+  TXLSheet::PrinterFactory() = nullptr;
+  EXPECT_THROW(sheet.Print(), EXLGridError);
+  QTemporaryDir dir;
+  const QString file = dir.filePath("all.pdf");
+  XLUsePdfPrinter([&] { return file; });
+  sheet.SetCount(sRows, 100);  // two strips of rows: 71 and 29
+  sheet.Print();
+  EXPECT_EQ(Info(file.toStdString(), "Pages"), "2");
+  XLUsePdfPrinter([] { return QString("/nonexistent-dir/x.pdf"); });
+  EXPECT_THROW(sheet.Print(), EXLGridError);
+  TXLSheet::PrinterFactory() = nullptr;
 }
