@@ -165,4 +165,11 @@ TEST(Paint, TitleFramesHintsAndSelectionMarks) {
   EXPECT_EQ(PixelAt(img, 61, 21), clBlack);  // corner mark: white inverted
   EXPECT_EQ(PixelAt(img, 64, 20), clBlack);  // focus dots
   EXPECT_EQ(PixelAt(img, 65, 20), clWhite);
+  // The hatch inverts every other pixel, its pattern starting at the cell's corner.
+  ctx.SelectionMarks = smHatch;
+  const QImage hatched = PaintSector(sheet, sClient, 100, ctx);
+  EXPECT_EQ(PixelAt(hatched, 70, 30), clWhite);
+  EXPECT_EQ(PixelAt(hatched, 71, 30), clBlack);
+  EXPECT_EQ(PixelAt(hatched, 71, 31), clWhite);
+  EXPECT_EQ(PixelAt(hatched, 131, 30), clWhite);  // only the selected cell
 }
