@@ -44,6 +44,8 @@ class TFont;
 enum class TXLEdge { RaisedInner, SunkenOuter };
 
 // Edge rings and border flags of a cell frame, combined as the platform's edge call does.
+// In a namespace of their own: the chart's painting helpers use the same names.
+namespace xledge {
 enum : uint32_t {
   BDR_RAISEDOUTER = 0x1,
   BDR_SUNKENOUTER = 0x2,
@@ -62,6 +64,7 @@ enum : uint32_t {
   BF_RECT = BF_LEFT | BF_TOP | BF_RIGHT | BF_BOTTOM,
   BF_SOFT = 0x1000,
 };
+}  // namespace xledge
 
 class IXLCanvas {
  public:
@@ -88,7 +91,7 @@ class IXLCanvas {
   virtual void ExcludeClipRect(const TRect& rect) {}
   virtual void PushClipRect(const TRect& rect) {}
   virtual void PopClip() {}
-  // Frame rings and sides of a cell frame (BDR_/EDGE_ and BF_ values).
+  // Frame rings and sides of a cell frame (xledge values).
   virtual void DrawFrameEdge(const TRect& rect, uint32_t edge, uint32_t flags) {}
   // Independent segments (points taken in pairs) with one pen, in one call.
   virtual void DrawLines(const TPoint* points, int32_t pairs, TColor color, int width) {}

@@ -9,6 +9,8 @@
 #include "grid/XLSheet.h"
 #include "grid/XLStyles.h"
 
+using namespace xledge;
+
 namespace {
 
 // Nothing in the model sets it yet; a cell carrying it draws in the base style's error colour.
@@ -28,6 +30,11 @@ constexpr TFrameDraw kFrames[] = {
     {EDGE_BUMP, BF_RECT, 2},                   // frBevelUp
     {EDGE_ETCHED, BF_RECT, 2},                 // frBevelDown
 };
+
+// Pixel positions are kept within a range no sum of sizes can overflow: sizes come from
+// stored sheets, and a hostile one may hold huge ones.
+constexpr int64_t kFarPixel = int64_t(1) << 30;
+int32_t PixelPos(int64_t p) { return int32_t(std::clamp(p, -kFarPixel, kFarPixel)); }
 
 const TFrameDraw& FrameDraw(int32_t frame) {
   return kFrames[frame >= 0 && frame < int32_t(std::size(kFrames)) ? frame : 0];
@@ -111,9 +118,9 @@ class TSectionPainter {
   void TakeSizes() {
     const TRect& r = c_.Range;
     xs_.assign(1, c_.Origin.X);
-    for (int32_t x = r.Left; x < r.Right; ++x) xs_.push_back(xs_.back() + Size(sCols, x));
+    for (int32_t x = r.Left; x < r.Right; ++x) xs_.push_back(PixelPos(int64_t(xs_.back()) + Size(sCols, x)));
     ys_.assign(1, c_.Origin.Y);
-    for (int32_t y = r.Top; y < r.Bottom; ++y) ys_.push_back(ys_.back() + Size(sRows, y));
+    for (int32_t y = r.Top; y < r.Bottom; ++y) ys_.push_back(PixelPos(int64_t(ys_.back()) + Size(sRows, y)));
   }
 
   // Pixel position of the leading edge of a line, also outside the visible range (merged
@@ -123,14 +130,14 @@ class TSectionPainter {
     const int32_t first = axis == sCols ? c_.Range.Left : c_.Range.Top;
     const int32_t last = first + int32_t(e.size()) - 1;
     if (index < first) {
-      int32_t p = e.front();
-      for (int32_t i = index; i < first; ++i) p -= Size(axis, i);
-      return p;
+      int64_t p = e.front();
+      for (int32_t i = index; i < first && p > -kFarPixel; ++i) p -= Size(axis, i);
+      return PixelPos(p);
     }
     if (index > last) {
-      int32_t p = e.back();
-      for (int32_t i = last; i < index; ++i) p += Size(axis, i);
-      return p;
+      int64_t p = e.back();
+      for (int32_t i = last; i < index && p < kFarPixel; ++i) p += Size(axis, i);
+      return PixelPos(p);
     }
     return e[size_t(index - first)];
   }

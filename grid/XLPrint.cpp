@@ -2,6 +2,8 @@
 // with the title lines repeated at its top and left.
 #include "grid/XLPrint.h"
 
+#include <algorithm>
+#include <climits>
 #include <numeric>
 
 #include "grid/XLPaint.h"
@@ -10,7 +12,7 @@
 
 int32_t TXLPageLayout::TitleSize(TXLAxis axis) const {
   const std::vector<int32_t>& t = Sizes[axis][0];
-  return std::accumulate(t.begin(), t.end(), int32_t(0));
+  return int32_t(std::min<int64_t>(std::accumulate(t.begin(), t.end(), int64_t(0)), INT32_MAX));
 }
 
 std::vector<int32_t> XLPageBreaks(const std::vector<int32_t>& sizes, int32_t room) {
@@ -35,8 +37,12 @@ TXLPageLayout TXLSheet::PageLayout() const {
   l.FX = int32_t(int64_t(m.PrinterDpiX()) * 100 / ppi);
   l.FY = int32_t(int64_t(m.PrinterDpiY()) * 100 / ppi);
   l.Zoom = int32_t(int64_t(l.FY) * printScale_ / 100);
-  l.Page = TRect{int32_t(int64_t(pageRect_.Left) * l.FX / 100), int32_t(int64_t(pageRect_.Top) * l.FY / 100),
-                 int32_t(int64_t(pageRect_.Right) * l.FX / 100), int32_t(int64_t(pageRect_.Bottom) * l.FY / 100)};
+  // Margins are not bounded above: keep the scaled page where its width cannot overflow.
+  auto scale = [](int32_t v, int32_t f) {
+    return int32_t(std::clamp<int64_t>(int64_t(v) * f / 100, -(int64_t(1) << 30), int64_t(1) << 30));
+  };
+  l.Page = TRect{scale(pageRect_.Left, l.FX), scale(pageRect_.Top, l.FY), scale(pageRect_.Right, l.FX),
+                 scale(pageRect_.Bottom, l.FY)};
   for (TXLAxis axis : {sCols, sRows}) {
     const int64_t factor = int64_t(axis == sCols ? l.FX : l.FY) * printScale_ / 100;
     // Title columns repeat when the row titles (sRows) are printed, title rows when the
@@ -51,11 +57,12 @@ TXLPageLayout TXLSheet::PageLayout() const {
       for (int32_t i = 0; i < list.Count(); ++i) {
         int32_t size = list.Get(i);
         if (printHidden_ && saved.Get(i) > 0) size = saved.Get(i);
-        out[size_t(i)] = int32_t(std::max<int64_t>(size, 0) * factor / 100);
+        // A hostile stored size must not wrap round to a small or negative one.
+        out[size_t(i)] = int32_t(std::min<int64_t>(std::max<int64_t>(size, 0) * factor / 100, int64_t(1) << 30));
       }
     }
-    const int32_t room = (axis == sCols ? l.Page.Width() : l.Page.Height()) - l.TitleSize(axis);
-    l.Breaks[axis] = XLPageBreaks(l.Sizes[axis][1], room);
+    const int64_t room = int64_t(axis == sCols ? l.Page.Width() : l.Page.Height()) - l.TitleSize(axis);
+    l.Breaks[axis] = XLPageBreaks(l.Sizes[axis][1], int32_t(std::max<int64_t>(room, INT32_MIN)));
   }
   return l;
 }

@@ -145,6 +145,8 @@ class TXLSheet : public TXLSheetHooks {
   void SetPrintScale(int32_t v);
   bool PrintHidden() const { return printHidden_; }
   void SetPrintHidden(bool v);
+  // Title sectors repeated on every printed page: sCols the title rows above the columns,
+  // sRows the title columns beside the rows.
   TXLAxes PrintTitles() const { return printTitles_; }
   void SetPrintTitles(TXLAxes v);
   bool PrintGridLines() const { return printGridLines_; }

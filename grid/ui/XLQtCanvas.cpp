@@ -9,6 +9,8 @@
 #include "core/QtText.h"
 #include "grid/XLGrids.h"
 
+using namespace xledge;
+
 namespace {
 
 QRect Q(const TRect& r) { return QRect(r.Left, r.Top, r.Width(), r.Height()); }

@@ -1,6 +1,8 @@
 // Section painting checked by its pixels on an offscreen image.
 #include <gtest/gtest.h>
 
+#include <climits>
+
 #include <QBuffer>
 #include <QPainter>
 
@@ -125,6 +127,11 @@ TEST(Paint, GridLinesNeedZoomAboveQuarterAndTheirOwnColour) {
   const QImage img = PaintSector(sheet, sClient, 100, opts);
   EXPECT_EQ(PixelAt(img, 59, 5), clWhite);
   EXPECT_EQ(PixelAt(img, 30, 19), clBlack);
+  // A stored size far beyond any screen paints without overflowing its positions.
+  sheet.SetSize(1, sRows, INT32_MAX);
+  sheet.SetSize(2, sRows, INT32_MAX);
+  ASSERT_TRUE(sheet.Section(sClient)->Merge(TRect{0, 1, 2, 4}));
+  EXPECT_EQ(PixelAt(PaintSector(sheet, sClient, 200), 30, 39), clBlack);
 }
 
 TEST(Paint, BorderLinesOnlyInClientAndWideDiagonalsClipped) {

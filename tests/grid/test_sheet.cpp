@@ -2,6 +2,7 @@
 // notifications each change sends, hidden lines keeping their sizes and the page metrics.
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <string>
 #include <vector>
 
@@ -202,4 +203,11 @@ TEST(Sheet, PageMetricsFollowMarginsAndScale) {
   EXPECT_EQ(l.Sizes[sRows][1][1], 0);
   sheet.SetPrintHidden(true);
   EXPECT_EQ(sheet.PageLayout().Sizes[sRows][1][1], 93);
+
+  // Sizes and margins from a stored sheet may be absurd: no overflow, one column a page.
+  sheet.SetPrintMargin(0, INT32_MAX);
+  sheet.SetSize(0, sCols, INT32_MAX);
+  l = sheet.PageLayout();
+  EXPECT_EQ(l.Breaks[sCols], (std::vector<int32_t>{1, 2, 3, 4, 5}));
+  EXPECT_GT(l.Sizes[sCols][1][0], 0);
 }
