@@ -482,11 +482,22 @@ AnsiString TXLCFormula::GetAsString() const {
   return TXLVariant(RawFloat()).AsString();
 }
 
+void TXLCFormula::SetFormula(AnsiString text) {
+  formula_ = std::move(text);
+  code_.reset();
+}
+
+std::shared_ptr<const TXLFormulaCode> TXLCFormula::Code() {
+  if (!code_ || code_->DecimalSeparator() != DefaultFormatSettings().DecimalSeparator)
+    code_ = TXLCalculator::Compile(formula_);
+  return code_;
+}
+
 void TXLCFormula::SetAsString(const AnsiString& text) {
   if (text == formula_) return;
   size_t start = 0;
   while (start < text.size() && text[start] == '=') ++start;
-  formula_ = text.substr(start);
+  SetFormula(text.substr(start));
   MarkTextStale();
   Recalc();
 }
@@ -501,31 +512,44 @@ void TXLCFormula::SetValue(const TXLVariant& v) {
 
 void TXLCFormula::SetAsFloat(double v) {
   const bool hadFormula = !formula_.empty();
-  formula_.clear();
+  SetFormula({});
   errorKind_ = ekNone;
+  error_ = nullptr;
   if (hadFormula) MarkTextStale();
   StoreFloat(v);
 }
 
+void TXLCFormula::GetValue(TXLVariant& v) const {
+  TXLSheet* sheet = GetSheet();
+  if (!formula_.empty() && sheet && sheet->Evaluation().Evaluating())
+    XLReadFormulaCell(sheet->Evaluation(), const_cast<TXLCFormula&>(*this));
+  v = TXLVariant(RawFloat());
+}
+
 void TXLCFormula::Recalc() {
   errorKind_ = ekNone;
+  error_ = nullptr;
   SetFlag(xfRecalcPending, false);
   TXLSheet* sheet = GetSheet();
   if (formula_.empty() || !sheet) return;
   try {
     TXLVariant result;
     sheet->Calculate(formula_, this, result, false);
-    // Without a formula engine there is nothing to compute; the stored value stays.
-    if (TXLSheet::Evaluator()) StoreFloat(result.AsFloat());
+    StoreFloat(result.AsFloat());
   } catch (const EZeroDivide&) {
     errorKind_ = ekDivZero;
+    error_ = std::current_exception();
   } catch (const EXLCircular&) {
     errorKind_ = ekCircular;
+    error_ = std::current_exception();
   } catch (const EXLUnknown&) {
     errorKind_ = ekName;
+    error_ = std::current_exception();
   } catch (const Exception&) {
     errorKind_ = ekValue;
+    error_ = std::current_exception();
   }
+  pass_ = sheet->Evaluation().pass;
   if (errorKind_ != ekNone) ValueStored();
 }
 
@@ -536,8 +560,10 @@ AnsiString TXLCFormula::GetDisplayText() {
 
 void TXLCFormula::ReadTail(TXLReader& r) {
   TXLCDouble::ReadTail(r);
-  formula_ = r.ReadString();
+  SetFormula(r.ReadString());
   errorKind_ = ekNone;
+  error_ = nullptr;
+  pass_ = 0;
 }
 
 void TXLCFormula::WriteTail(TXLWriter& w) const {

@@ -3,10 +3,13 @@
 // pictures, links, group bars and formulas. Each adds one value, its conversions, its
 // display text through the cell's Format, its drawing where it is not plain text and its
 // tail in the sheet stream.
+#include <exception>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "grid/XLCalc.h"
 #include "grid/XLGrids.h"
 
 // Registers the cell classes, their display formats and editor slots once, in the order
@@ -254,15 +257,28 @@ class TXLCFormula : public TXLCDouble {
   AnsiString GetDisplayText() override;
   virtual void Recalc();
 
+  // Read during an evaluation, the cell evaluates again first (once per pass), so chained
+  // formulas are current and a reference back to a cell under evaluation is circular.
+  void GetValue(TXLVariant& v) const override;
+
   const AnsiString& Formula() const { return formula_; }
   uint8_t ErrorKind() const { return errorKind_; }
   static const char* ErrorText(uint8_t kind);
+  // The formula read once, again only when the decimal separator changed.
+  std::shared_ptr<const TXLFormulaCode> Code();
+  // The error of the last evaluation (null without one), and the pass it belongs to.
+  const std::exception_ptr& Error() const { return error_; }
+  uint32_t EvaluatedPass() const { return pass_; }
 
  protected:
   void ReadTail(TXLReader& r) override;
   void WriteTail(TXLWriter& w) const override;
 
  private:
+  void SetFormula(AnsiString text);
   uint8_t errorKind_ = ekNone;
+  uint32_t pass_ = 0;
   AnsiString formula_;
+  std::shared_ptr<const TXLFormulaCode> code_;
+  std::exception_ptr error_;
 };

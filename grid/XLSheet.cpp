@@ -422,22 +422,8 @@ void TXLSheet::Clear() {
 
 // ---- formulas ----
 
-TXLEvaluator& TXLSheet::Evaluator() {
-  static TXLEvaluator evaluator;
-  return evaluator;
-}
-
 void TXLSheet::Calculate(const AnsiString& text, TXLCell* cell, TXLVariant& result, bool checkOnly) {
-  if (checkOnly) result.Clear();
-  if (!cell) {
-    if (Evaluator()) Evaluator()(*this, text, result, checkOnly);
-    return;
-  }
-  if (std::find(evaluationGuard_.begin(), evaluationGuard_.end(), cell) != evaluationGuard_.end())
-    throw EXLCircular("Circular Reference", 0);
-  evaluationGuard_.push_back(cell);
-  auto leave = ScopeExit([&] { std::erase(evaluationGuard_, cell); });
-  if (Evaluator()) Evaluator()(*this, text, result, checkOnly);
+  XLCalculate(*this, evaluation_, text, cell, result, checkOnly);
 }
 
 void TXLSheet::VariableLookup(const AnsiString& name, TXLVariant& result) {

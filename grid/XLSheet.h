@@ -9,6 +9,7 @@
 
 #include "core/Streams.h"
 #include "grid/ComponentStream.h"
+#include "grid/XLCalc.h"
 #include "grid/XLGrids.h"
 #include "grid/XLLists.h"
 #include "grid/XLPrint.h"
@@ -45,8 +46,6 @@ enum TXLPrintMode : uint8_t { pmNormal, pmCustom };
 using TXLGridEvent = std::function<void(TXLSheet*, TPoint)>;
 using TXLCellTextEvent = std::function<void(TXLSheet*, TPoint, AnsiString&)>;
 using TXLSizingEvent = std::function<void(TXLSheet*, TXLAxis, int32_t, int32_t&)>;
-// Evaluates formula text for a sheet; installed by the formula engine.
-using TXLEvaluator = std::function<void(TXLSheet&, const AnsiString&, TXLVariant&, bool checkOnly)>;
 
 class TXLSheet : public TXLSheetHooks {
  public:
@@ -130,7 +129,7 @@ class TXLSheet : public TXLSheetHooks {
   void Calculate(const AnsiString& text, TXLCell* cell, TXLVariant& result, bool checkOnly);
   void VariableLookup(const AnsiString& name, TXLVariant& result) override;
   void PageMetricsChanged() override { UpdatePageMetrics(true); }
-  static TXLEvaluator& Evaluator();
+  TXLEvaluationState& Evaluation() { return evaluation_; }
 
   // Print settings.
   const AnsiString& Title() const { return title_; }
@@ -223,5 +222,5 @@ class TXLSheet : public TXLSheetHooks {
   TXLAxes printTitles_ = AxisBit(sCols) | AxisBit(sRows);
   TXLPrintMode printMode_ = pmNormal;
   int32_t printScale_ = 100;
-  std::vector<TXLCell*> evaluationGuard_;
+  TXLEvaluationState evaluation_;
 };
