@@ -38,10 +38,16 @@ struct DecimalSeparator {
   char saved_;
 };
 
-// A sheet with a function ARGS (its argument count), FIRST (its first argument) and a
-// variable X (10); A1 holds the integer 3 and B1 the double 0.5.
+// A sheet with a function ARGS (its argument count), FIRST (its first argument), a global
+// function NOTHING that answers Empty and a variable X (10); A1 holds the integer 3 and B1
+// the double 0.5.
 struct FormulaSheet : TXLSheet {
   FormulaSheet() {
+    static const bool registered = [] {
+      XLManager().RegisterFunction("Nothing", [](TXLSheetHooks*, const TXLVariant&, TXLVariant& r) { r.Clear(); });
+      return true;
+    }();
+    (void)registered;
     OnFunction = [](TXLSheetHooks*, const AnsiString& name, const TXLVariant& params, TXLVariant& result) {
       if (name == "ARGS") result = TXLVariant(static_cast<int32_t>(params.ItemCount()));
       if (name == "FIRST") result = params.Item(0);
@@ -111,6 +117,9 @@ TEST(Formula, OperatorLevelsLiteralsAndNames) {
       Ok("X*2", 20.0), Ok("ARGS(1,2)", 2), Ok("args(FIRST(4), 5, 6)", 3), Ok("A1*2+B1", 6.5), Ok("Integer(2.5)", 2),
       Ok("integer(3.5)", 4), Ok("String(1+1)", "2"), Ok("Boolean(1)", True), Ok("Double('1.5')", 1.5),
       Ok("Currency(1.23456)", TXLVariant::FromCurrency(12346)), Ok("DateTime(2)", TXLVariant::FromDate(2)),
+      // an Empty operand counts as 0
+      Ok("NOTHING(1)", TXLVariant()), Ok("NOTHING(1)+1", 1.0), Ok("-Nothing(1)", 0), Ok("NOTHING(1)<1", True),
+      Fails("NOTHING(1)+'a'", Err::Variant),
       // errors and where they were found
       Fails("1+", Err::Syntax, "Syntax Error", 2),
       Fails("(1+2", Err::Syntax, "Syntax Error: Missing ')'", 4),
@@ -223,7 +232,7 @@ TEST(Formula, CellsShowErrorValuesAndStayCurrent) {
   EXPECT_EQ(b1->GetText(), "10");
 
   const std::pair<const char*, const char*> errors[] = {
-      {"=A1+1", "#CIRCULAR!"}, {"=1/0", "#DIV/0!"}, {"=Nothing(1)", "#NAME!"},
+      {"=A1+1", "#CIRCULAR!"}, {"=1/0", "#DIV/0!"}, {"=Unregistered(1)", "#NAME!"},
       {"='x'*2", "#VALUE!"},   {"=1+", "#VALUE!"},  {"=D1", "#NAME!"}};  // D1 is an empty cell
   for (const auto& [text, shown] : errors) {
     a1->SetAsString(text);
