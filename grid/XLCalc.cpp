@@ -4,6 +4,7 @@
 #include <exception>
 
 #include "core/FloatFormat.h"
+#include "core/ScopeGuard.h"
 #include "grid/XLCells.h"
 #include "grid/XLManager.h"
 
@@ -230,13 +231,11 @@ class TXLCompiler {
   // ---- grammar ----
 
   // Nesting of parentheses, signs and calls; each level costs stack while reading.
-  struct Nest {
-    explicit Nest(TXLCompiler& c) : c_(c) {
-      if (++c_.nesting_ > TXLCalculator::MaxDepth) c_.SyntaxError();
-    }
-    ~Nest() { --c_.nesting_; }
-    TXLCompiler& c_;
-  };
+  [[nodiscard]] auto Nest() {
+    if (nesting_ >= TXLCalculator::MaxDepth) SyntaxError();
+    ++nesting_;
+    return ScopeExit([this] { --nesting_; });
+  }
 
   void Relation() {
     Simple();
@@ -270,7 +269,7 @@ class TXLCompiler {
 
   void Unary() {
     if (token_ == tkNot || token_ == tkMinus || token_ == tkPlus) {
-      Nest nest(*this);
+      auto nest = Nest();
       const TXLToken op = token_;
       NextToken();
       Unary();
@@ -284,7 +283,7 @@ class TXLCompiler {
     using Op = TXLFormulaCode::Op;
     switch (token_) {
       case tkLParen: {
-        Nest nest(*this);
+        auto nest = Nest();
         NextToken();
         Relation();
         if (token_ != tkRParen) SyntaxError(SXLMissingParen);
@@ -315,7 +314,7 @@ class TXLCompiler {
   }
 
   void Call(const AnsiString& name) {
-    Nest nest(*this);
+    auto nest = Nest();
     uint8_t count = 0;
     NextToken();
     for (;;) {
@@ -488,22 +487,13 @@ void EvaluateGuarded(TXLSheetHooks& sheet, TXLEvaluationState& state, const Ansi
   }
   if (Guarded(state, cell)) throw EXLCircular(SXLCircularReference, 0);
   state.guard.push_back(cell);
-  struct Leave {
-    TXLEvaluationState& s;
-    ~Leave() { s.guard.pop_back(); }
-  } leave{state};
+  auto leave = ScopeExit([&] { state.guard.pop_back(); });
   if (formula && formula->Formula() == text) {
     const auto code = formula->Code();  // the cell may be given a new formula meanwhile
     calc.Evaluate(*code, result);
   } else
     calc.Evaluate(text, result);
 }
-
-struct TCounter {
-  explicit TCounter(int32_t& n) : n_(n) { ++n_; }
-  ~TCounter() { --n_; }
-  int32_t& n_;
-};
 
 }  // namespace
 
@@ -522,7 +512,8 @@ void XLCalculate(TXLSheetHooks& sheet, TXLEvaluationState& state, const AnsiStri
   }
   // The outermost evaluation: everything it reads is evaluated in one pass.
   TXLRecalcBatch pass(state);
-  TCounter resolving(state.resolving);
+  ++state.resolving;
+  auto resolved = ScopeExit([&] { --state.resolving; });
   std::vector<TXLCFormula*> pending;
   for (;;) {
     try {
