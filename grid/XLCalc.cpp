@@ -52,9 +52,9 @@ class TXLCompiler {
   char At(size_t i) const { return i < text_.size() ? text_[i] : '\0'; }
   bool AtEnd(size_t i) const { return i >= text_.size(); }
 
-  [[noreturn]] void SyntaxError(const char* message = nullptr) {
-    AnsiString text = message ? EXLFormula(SXLSyntaxErrorFmt, {message}, 0).Message() : AnsiString(SXLSyntaxError);
-    throw TCompileStop{TXLFormulaCode::Op::RaiseSyntax, std::move(text), Position()};
+  // An empty message raises the bare "Syntax Error".
+  [[noreturn]] void SyntaxError(const char* message = "") {
+    throw TCompileStop{TXLFormulaCode::Op::RaiseSyntax, message, Position()};
   }
 
   void Emit(TXLFormulaCode::Op op, uint8_t token, uint8_t count, int32_t index, int32_t position) {
@@ -450,8 +450,11 @@ void TXLCalculator::Evaluate(const TXLFormulaCode& code, TXLVariant& result) {
         a = s.token == tkNot ? VarNot(a) : VarNeg(a);
         break;
       }
-      case Op::RaiseSyntax:
-        throw EXLSyntax(code.names_[s.index].first, s.position);
+      case Op::RaiseSyntax: {
+        const AnsiString& message = code.names_[s.index].first;
+        if (message.empty()) throw EXLSyntax(SXLSyntaxError, s.position);
+        throw EXLSyntax(SXLSyntaxErrorFmt, {message}, s.position);
+      }
       case Op::RaiseConvert:
         throw EConvertError(code.names_[s.index].first);
     }
