@@ -233,7 +233,7 @@ TEST(Formula, CellsShowErrorValuesAndStayCurrent) {
 
   const std::pair<const char*, const char*> errors[] = {
       {"=A1+1", "#CIRCULAR!"}, {"=1/0", "#DIV/0!"}, {"=Unregistered(1)", "#NAME!"},
-      {"='x'*2", "#VALUE!"},   {"=1+", "#VALUE!"},  {"=D1", "#NAME!"}};  // D1 is an empty cell
+      {"='x'*2", "#VALUE!"},   {"='x'", "#VALUE!"},  {"=1+", "#VALUE!"}, {"=D1", "#NAME!"}};  // D1 is an empty cell
   for (const auto& [text, shown] : errors) {
     a1->SetAsString(text);
     EXPECT_EQ(a1->GetText(), shown) << text;
