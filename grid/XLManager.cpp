@@ -140,8 +140,8 @@ bool TXLManager::GetVariable(TXLSheetHooks* sheet, const AnsiString& name, TXLVa
   if (!sheet) return false;
   result.Clear();
   if (sheet->OnVariable) sheet->OnVariable(sheet, name, result);
-  if (result.IsEmpty()) sheet->VariableLookup(name, result);
-  return !result.IsEmpty();
+  if (!result.IsEmpty()) return true;
+  return sheet->VariableLookup(name, result);
 }
 
 void TXLManager::AddSheet(TXLSheetHooks* sheet) {

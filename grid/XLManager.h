@@ -104,7 +104,8 @@ class TXLSheetHooks {
 
   // The sheet's own last-resort lookups (the base does nothing).
   virtual void FunctionLookup(const AnsiString& name, const TXLVariant& params, TXLVariant& result) {}
-  virtual void VariableLookup(const AnsiString& name, TXLVariant& result) {}
+  // True when the name is the sheet's own (a cell of it), even when its value is empty.
+  virtual bool VariableLookup(const AnsiString& name, TXLVariant& result) { return false; }
   // The printer page changed: lay the pages out again.
   virtual void PageMetricsChanged() {}
 };

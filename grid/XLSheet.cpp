@@ -426,10 +426,14 @@ void TXLSheet::Calculate(const AnsiString& text, TXLCell* cell, TXLVariant& resu
   XLCalculate(*this, evaluation_, text, cell, result, checkOnly);
 }
 
-void TXLSheet::VariableLookup(const AnsiString& name, TXLVariant& result) {
+// A blank cell of the sheet answers with an empty value, which operators take as 0: a form's
+// total over fields not yet filled shows a number, not "#NAME!".
+bool TXLSheet::VariableLookup(const AnsiString& name, TXLVariant& result) {
   TPoint p;
-  if (!TryParseCellName(name, p)) return;
-  if (p.X < ColCount() && p.Y < RowCount()) result = GetValue(p.X, p.Y);
+  if (!TryParseCellName(name, p)) return false;
+  if (p.X >= ColCount() || p.Y >= RowCount()) return false;
+  result = GetValue(p.X, p.Y);
+  return true;
 }
 
 // ---- print settings ----

@@ -127,7 +127,7 @@ class TXLSheet : public TXLSheetHooks {
 
   // Formula hooks.
   void Calculate(const AnsiString& text, TXLCell* cell, TXLVariant& result, bool checkOnly);
-  void VariableLookup(const AnsiString& name, TXLVariant& result) override;
+  bool VariableLookup(const AnsiString& name, TXLVariant& result) override;
   void PageMetricsChanged() override { UpdatePageMetrics(true); }
   TXLEvaluationState& Evaluation() { return evaluation_; }
 

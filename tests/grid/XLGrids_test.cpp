@@ -260,12 +260,15 @@ TEST(XLGrids, NamesBestFitAndMerging) {
   TXLSheet sheet;
   sheet.SetAsString(1, 2, "abc");
   TXLVariant v;
-  sheet.VariableLookup("B3", v);
+  EXPECT_TRUE(sheet.VariableLookup("B3", v));
   EXPECT_EQ(v.AsString(), "abc");
+  TXLVariant blank;
+  EXPECT_TRUE(sheet.VariableLookup("A1", blank));  // a blank cell of the sheet answers, empty
+  EXPECT_TRUE(blank.IsEmpty());
   TXLVariant outside;
-  sheet.VariableLookup("F1", outside);  // column 5 of 5
+  EXPECT_FALSE(sheet.VariableLookup("F1", outside));  // column 5 of 5
   EXPECT_TRUE(outside.IsEmpty());
-  sheet.VariableLookup("TOTAL", outside);
+  EXPECT_FALSE(sheet.VariableLookup("TOTAL", outside));
   EXPECT_TRUE(outside.IsEmpty());
 
   FixedMeasurer measurer;

@@ -14,9 +14,10 @@ struct FakeSheet : TXLSheetHooks {
     calls.push_back("hook " + name);
     result = hookAnswer;
   }
-  void VariableLookup(const AnsiString& name, TXLVariant& result) override {
+  bool VariableLookup(const AnsiString& name, TXLVariant& result) override {
     calls.push_back("var hook " + name);
     result = hookAnswer;
+    return !result.IsEmpty();
   }
   void PageMetricsChanged() override { ++pageChanges; }
 };

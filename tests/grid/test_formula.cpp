@@ -220,7 +220,8 @@ TEST(Formula, CellsShowErrorValuesAndStayCurrent) {
 
   const std::pair<const char*, const char*> errors[] = {
       {"=A1+1", "#CIRCULAR!"}, {"=1/0", "#DIV/0!"}, {"=Unregistered(1)", "#NAME!"},
-      {"='x'*2", "#VALUE!"},   {"='x'", "#VALUE!"},  {"=1+", "#VALUE!"}, {"=D1", "#NAME!"}};  // D1 is an empty cell
+      {"='x'*2", "#VALUE!"},   {"='x'", "#VALUE!"},  {"=1+", "#VALUE!"}, {"=A99", "#NAME!"},  // outside the sheet
+      {"=D1", "0"}, {"=D1+C1", "5"}};  // D1 is a blank cell
   for (const auto& [text, shown] : errors) {
     a1->SetAsString(text);
     EXPECT_EQ(a1->GetText(), shown) << text;
