@@ -1,0 +1,46 @@
+#include "imaging/EnJpgGr.h"
+
+#include <cmath>
+
+#include "core/SysUtils.h"
+
+void TJpegGraphic::LoadImageFromStream(TStream& stream, int) {
+  const int64_t inputBytes = stream.Size() - stream.Position();
+  TJpegDecompress d(stream);
+  d.ReadHeader();
+  JpegImageInfo info = d.GetImageInfo();
+  d.SetOutColorSpace(info.colorSpace == JCS_GRAYSCALE ? JCS_GRAYSCALE : JCS_RGB);
+  d.Start();
+  info = d.GetImageInfo();
+  if (info.components != 1 && info.components != 3)
+    throw EJpegError(Format("Invalid number of samples, %d", info.components));
+  const int format = info.components == 1 ? ifGray256 : ifTrueColor;
+  if (!DecodedSizeFits(int64_t(BytesPerRow(info.width, ImageFormatBits(format))) * info.height,
+                       inputBytes))
+    throw EJpegError("Image too big");
+  int xDpi = 0, yDpi = 0;
+  if (info.densityUnit == 1) {
+    xDpi = info.xDensity;
+    yDpi = info.yDensity;
+  } else if (info.densityUnit == 2) {
+    xDpi = int(RoundHalfEven(info.xDensity * 2.54));
+    yDpi = int(RoundHalfEven(info.yDensity * 2.54));
+  }
+  NewImage(info.width, info.height, format, nullptr, xDpi, yDpi);
+  // Rows are stored bottom-up, so the top row is the last in memory.
+  d.ReadRows(ScanLine(0), -ptrdiff_t(RowBytes()), info.height, format == ifTrueColor);
+  d.Finish();
+}
+
+void TJpegGraphic::SaveToStream(TStream& stream) {
+  if (ImageFormat() != ifGray256 && ImageFormat() != ifTrueColor)
+    throw EJpegError("JPEG image must be gray scale or true color");
+  if (IsEmpty()) throw EImagingError("The image is empty");
+  const bool grey = ImageFormat() == ifGray256;
+  TJpegCompress c(stream);
+  c.SetCompressParams(Width(), Height(), grey ? 1 : 3, 1, XDotsPerInch(), YDotsPerInch(),
+                      grey ? JCS_GRAYSCALE : JCS_RGB, Quality, Progressive, OptimizeCoding);
+  c.Start();
+  c.WriteRows(ScanLine(0), -ptrdiff_t(RowBytes()), Height(), !grey);
+  c.Finish();
+}
