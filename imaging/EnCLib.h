@@ -105,7 +105,7 @@ class TJpegDecompress {
   JpegErrorManager err_{};
   jpeg_source_mgr src_{};
   TStream& stream_;
-  JOCTET buffer_[4096];
+  JOCTET buffer_[65536];
   bool created_ = false;
 };
 
@@ -128,7 +128,7 @@ class TJpegCompress {
   JpegErrorManager err_{};
   jpeg_destination_mgr dest_{};
   TStream& stream_;
-  JOCTET buffer_[4096];
+  JOCTET buffer_[65536];
   std::unique_ptr<uint8_t[]> row_;
   size_t rowSize_ = 0;
   bool created_ = false;
