@@ -128,6 +128,24 @@ TEST(Pcx, WhiteFirstPaletteInvertsAndZeroDpiKeepsTheScreens) {
   EXPECT_EQ(Reload<TPcxGraphic>(file)->XDotsPerInch(), ScreenDpi());
 }
 
+TEST(Pcx, FourBitPlanesMergeIntoPixels) {
+  // 8 x 1, one bit plane per bit: pixel x is x.
+  std::string file(128, '\0');
+  file[0] = 10;
+  file[1] = 5;
+  file[2] = 1;
+  file[3] = 1;
+  file[8] = 7;
+  file[65] = 4;
+  file[66] = 2;
+  for (int i = 0; i < 16; ++i) file[16 + 3 * i] = char(i * 16);
+  file += std::string("\x55\x00\x33\x00\x0F\x00\x00\x00", 8);
+  auto img = Reload<TPcxGraphic>(file);
+  EXPECT_EQ(img->ImageFormat(), ifColor16);
+  EXPECT_EQ(PixelsIndex(*img), (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7}));
+  EXPECT_EQ(RgbRed(img->GetPixelRGB(3, 0)), 48);
+}
+
 TEST(Pcx, HostileFilesRaiseTheirError) {
   for (int format : {ifBlackWhite, ifColor16, ifColor256, ifTrueColor}) {
     TPcxGraphic img;

@@ -49,6 +49,14 @@ TEST(Jpeg, GreyAndColourRoundTripWithDensity) {
     ExpectClose(img, *back, 10);
     ExpectHostileInputsRaise<TJpegGraphic>(file, IsJpeg, 200);
   }
+  // Quality 80: the first luminance quantiser is 6.
+  TJpegGraphic q;
+  Smooth(q, ifGray256);
+  const std::string saved = Saved(q);
+  const size_t dqt = saved.find("\xFF\xDB");
+  ASSERT_NE(dqt, std::string::npos);
+  EXPECT_EQ(uint8_t(saved[dqt + 5]), 6);
+
   // Dots per centimetre: 118 is 300 dpi.
   TJpegGraphic img;
   Smooth(img, ifGray256);
@@ -93,6 +101,14 @@ TEST(Png, EveryFormatRoundTrips) {
       EXPECT_NEAR(back->Gamma, 0.45455, 1e-5);
     }
   }
+  // zlib level 5 by default, which its header marks as "fast" (1).
+  TPngGraphic level;
+  FillPattern(level, ifTrueColor);
+  const std::string png = Saved(level);
+  const size_t idat = png.find("IDAT");
+  ASSERT_NE(idat, std::string::npos);
+  EXPECT_EQ(uint8_t(png[idat + 5]) >> 6, 1);
+
   TPngGraphic grey;
   FillPattern(grey, ifGray16);
   grey.Transparent = true;
