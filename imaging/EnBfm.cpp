@@ -158,7 +158,8 @@ void TDcxGraphic::LoadImageFromStream(TStream& stream, int index) {
   const int64_t size = stream.Size() - base;
   const int64_t begin = offsets[size_t(index - 1)];
   const int64_t end = index < int(offsets.size()) ? offsets[size_t(index)] : size;
-  if (begin < kFirstPage || end <= begin || end > size) DcxNotValid();
+  // Foreign files may keep a shorter table; a page never starts inside the magic.
+  if (begin < 8 || end <= begin || end > size) DcxNotValid();
   TMemoryStream page;
   stream.SetPosition(base + begin);
   if (page.CopyFrom(stream, end - begin) != end - begin) DcxNotValid();

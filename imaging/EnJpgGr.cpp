@@ -8,6 +8,12 @@ void TJpegGraphic::LoadImageFromStream(TStream& stream, int) {
   const int64_t inputBytes = stream.Size() - stream.Position();
   TJpegDecompress d(stream);
   d.ReadHeader();
+  // Checked before decompression starts: progressive files make libjpeg
+  // allocate the whole image's coefficients there.
+  const j_decompress_ptr raw = d.Info();
+  if (!DecodedSizeFits(int64_t(raw->image_width) * raw->image_height * raw->num_components * 2,
+                       inputBytes))
+    throw EJpegError("Image too big");
   JpegImageInfo info = d.GetImageInfo();
   d.SetOutColorSpace(info.colorSpace == JCS_GRAYSCALE ? JCS_GRAYSCALE : JCS_RGB);
   d.Start();

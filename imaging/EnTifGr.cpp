@@ -200,7 +200,8 @@ void TTiffGraphic::ReadImage(TStream& stream, int index) {
 
   const int xDpi = Dpi(xRes, resUnit), yDpi = Dpi(yRes, resUnit);
   const int64_t rowBytes = BytesPerRow(int(width), ImageFormatBits(format));
-  int64_t need = rowBytes * length;
+  const int64_t scanBytes = rgba ? 0 : int64_t(TIFFScanlineSize64(tif));
+  int64_t need = rowBytes * length + scanBytes * length;
   if (rgba) need += int64_t(width) * length * 4;
   if (!DecodedSizeFits(need, inputBytes)) RaiseTiffError("TIFFReadDirectory");
 

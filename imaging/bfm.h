@@ -27,7 +27,7 @@ struct BfmPrivate {
   int32_t trunc;                                         // PCX "trunc"
   int32_t idLength, mapType, imageType, mapFirst, mapLength, mapEntryBits, depth, descriptor;  // Targa
   int64_t base, offBits;                                 // Bitmap
-  int32_t cbFix, compression, colorsUsed, inv, invb;     // Bitmap
+  int32_t cbFix, compression, colorsUsed, inv, invb, topDown;  // Bitmap
 };
 
 struct BFM {

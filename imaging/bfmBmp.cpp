@@ -65,6 +65,7 @@ int BmpHeader(TStream& s, BFM& h, const char* options) {
   h.h = int32_t(hh < 0 ? -hh : hh);
   h.bpp = bits;
   p.compression = int32_t(compression);
+  p.topDown = hh < 0;
   p.colorsUsed = bits == 24 ? 0 : (used == 0 || used > (1u << bits)) ? 1 << bits : int32_t(used);
   p.inv = BfmHasOption(options, "inv");
   p.invb = BfmHasOption(options, "invb");
@@ -96,7 +97,7 @@ int BmpData(TStream& s, BFM& h, uint8_t* data, size_t dataSize) {
   ByteWriter dib;
   dib.U32(40);
   dib.I32(h.w);
-  dib.I32(h.h);
+  dib.I32(p.topDown ? -h.h : h.h);
   dib.U16(1);
   dib.U16(uint16_t(h.bpp));
   dib.U32(uint32_t(p.compression));
