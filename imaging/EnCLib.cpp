@@ -300,10 +300,13 @@ void TJpegCompress::WriteRows(const uint8_t* first, ptrdiff_t stride, int rows, 
   const size_t n = rowSize_;
   const bool ok = JpegGuard(err_, [&] {
     for (int y = 0; y < rows; ++y) {
-      std::memcpy(buf, first + y * stride, n);
-      if (swapRedBlue)
+      // libjpeg only reads the rows it is given.
+      JSAMPROW row = const_cast<uint8_t*>(first + y * stride);
+      if (swapRedBlue) {
+        std::memcpy(buf, row, n);
         for (size_t x = 0; x + 2 < n; x += 3) std::swap(buf[x], buf[x + 2]);
-      JSAMPROW row = buf;
+        row = buf;
+      }
       jpeg_write_scanlines(&info_, &row, 1);
     }
   });

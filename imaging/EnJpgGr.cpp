@@ -15,7 +15,8 @@ void TJpegGraphic::LoadImageFromStream(TStream& stream, int) {
                        inputBytes))
     throw EJpegError("Image too big");
   JpegImageInfo info = d.GetImageInfo();
-  d.SetOutColorSpace(info.colorSpace == JCS_GRAYSCALE ? JCS_GRAYSCALE : JCS_RGB);
+  // libjpeg-turbo writes our blue, green, red order itself.
+  d.SetOutColorSpace(info.colorSpace == JCS_GRAYSCALE ? JCS_GRAYSCALE : JCS_EXT_BGR);
   d.Start();
   info = d.GetImageInfo();
   if (info.components != 1 && info.components != 3)
@@ -34,7 +35,7 @@ void TJpegGraphic::LoadImageFromStream(TStream& stream, int) {
   }
   NewImage(info.width, info.height, format, nullptr, xDpi, yDpi);
   // Rows are stored bottom-up, so the top row is the last in memory.
-  d.ReadRows(ScanLine(0), -ptrdiff_t(RowBytes()), info.height, format == ifTrueColor);
+  d.ReadRows(ScanLine(0), -ptrdiff_t(RowBytes()), info.height, false);
   d.Finish();
 }
 
@@ -45,8 +46,8 @@ void TJpegGraphic::SaveToStream(TStream& stream) {
   const bool grey = ImageFormat() == ifGray256;
   TJpegCompress c(stream);
   c.SetCompressParams(Width(), Height(), grey ? 1 : 3, 1, XDotsPerInch(), YDotsPerInch(),
-                      grey ? JCS_GRAYSCALE : JCS_RGB, Quality, Progressive, OptimizeCoding);
+                      grey ? JCS_GRAYSCALE : JCS_EXT_BGR, Quality, Progressive, OptimizeCoding);
   c.Start();
-  c.WriteRows(ScanLine(0), -ptrdiff_t(RowBytes()), Height(), !grey);
+  c.WriteRows(ScanLine(0), -ptrdiff_t(RowBytes()), Height(), false);
   c.Finish();
 }
