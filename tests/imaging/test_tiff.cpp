@@ -2,8 +2,6 @@
 // the tags we write, files libtiff's own tools write and read.
 #include <tiffio.h>
 
-#include <regex>
-
 #include "CodecTestUtil.h"
 #include "imaging/EnTifGr.h"
 
