@@ -32,8 +32,9 @@ inline void ExpectSamePicture(const TDibGraphic& a, const TDibGraphic& b, bool s
   EXPECT_EQ(a.XDotsPerInch(), b.XDotsPerInch());
   EXPECT_EQ(a.YDotsPerInch(), b.YDotsPerInch());
   EXPECT_EQ(PixelsRGB(a), PixelsRGB(b));
-  if (sameIndices && a.ImageFormat() != ifTrueColor && b.ImageFormat() != ifTrueColor)
+  if (sameIndices && a.ImageFormat() != ifTrueColor && b.ImageFormat() != ifTrueColor) {
     EXPECT_EQ(PixelsIndex(a), PixelsIndex(b));
+  }
 }
 
 inline std::string Saved(TDibGraphic& img) {

@@ -51,7 +51,61 @@ Tags ReadTags(const std::string& data) {
   return tags;
 }
 
+// A one-strip file written straight through libtiff, as other programs write them.
+std::string ForeignTiff(uint32_t w, uint32_t h, uint16_t bps, uint16_t spp, uint16_t photometric,
+                        uint16_t compression, const std::vector<uint8_t>& pixels,
+                        const std::vector<uint16_t>& colormap = {}) {
+  TMemoryStream s;
+  TIFF* t = TiffOpenStream(s, 1);
+  TIFFSetField(t, TIFFTAG_IMAGEWIDTH, w);
+  TIFFSetField(t, TIFFTAG_IMAGELENGTH, h);
+  TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, bps);
+  TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, spp);
+  TIFFSetField(t, TIFFTAG_PHOTOMETRIC, photometric);
+  TIFFSetField(t, TIFFTAG_COMPRESSION, compression);
+  TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+  if (spp == 2) {
+    const uint16_t extra = EXTRASAMPLE_UNASSALPHA;
+    TIFFSetField(t, TIFFTAG_EXTRASAMPLES, 1, &extra);
+  }
+  if (!colormap.empty()) {
+    const size_t n = colormap.size() / 3;
+    TIFFSetField(t, TIFFTAG_COLORMAP, colormap.data(), colormap.data() + n, colormap.data() + 2 * n);
+  }
+  TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, h);
+  TIFFWriteEncodedStrip(t, 0, const_cast<uint8_t*>(pixels.data()), tmsize_t(pixels.size()));
+  TIFFClose(t);
+  return s.Data();
+}
+
 }  // namespace
+
+TEST(Tiff, LayoutsOtherProgramsWrite) {
+  // Group 4 marked min-is-black still reads set bits as black.
+  auto g4 = Reload(ForeignTiff(8, 2, 1, 1, PHOTOMETRIC_MINISBLACK, COMPRESSION_CCITTFAX4, {0xF0, 0x00}));
+  EXPECT_EQ(g4->GetPixelRGB(0, 0), 0u);
+  EXPECT_EQ(g4->GetPixelRGB(7, 0), 0xFFFFFFu);
+  EXPECT_EQ(g4->GetPixelRGB(0, 1), 0xFFFFFFu);
+
+  // A 1-bit palette is widened to 16 colours, keeping its two colours.
+  std::vector<uint16_t> map = {65535, 0, 0, 0, 0, 65535};  // red, blue
+  auto pal = Reload(ForeignTiff(10, 1, 1, 1, PHOTOMETRIC_PALETTE, COMPRESSION_NONE, {0x40, 0x80}, map));
+  EXPECT_EQ(pal->ImageFormat(), ifColor16);
+  EXPECT_EQ(PixelsIndex(*pal), (std::vector<int>{0, 1, 0, 0, 0, 0, 0, 0, 1, 0}));
+  EXPECT_EQ(pal->GetPixelRGB(1, 0), 0x0000FFu);
+  EXPECT_EQ(pal->GetPixelRGB(0, 0), 0xFF0000u);
+
+  // Sixteen bits per sample go through libtiff's RGBA reader.
+  std::vector<uint8_t> rgb16 = {0xFF, 0xFF, 0x80, 0x80, 0x10, 0x10};
+  auto deep = Reload(ForeignTiff(1, 1, 16, 3, PHOTOMETRIC_RGB, COMPRESSION_NONE, rgb16));
+  EXPECT_EQ(deep->ImageFormat(), ifTrueColor);
+  EXPECT_EQ(deep->GetPixelRGB(0, 0), 0xFF8010u);
+
+  // Grey with an extra sample has no image format of its own.
+  EXPECT_IMAGING_ERROR(Reload(ForeignTiff(3, 1, 8, 2, PHOTOMETRIC_MINISBLACK, COMPRESSION_NONE,
+                                          {1, 2, 3, 4, 5, 6})),
+                       "ETiffError Unsupported bit count: 16");
+}
 
 TEST(Tiff, EveryCompressionForEveryFormat) {
   TTiffGraphic::SetClock([] { return EncodeDate(2026, 3, 4) + EncodeTime(17, 5, 9, 0); });
@@ -91,7 +145,9 @@ TEST(Tiff, EveryCompressionForEveryFormat) {
       const uint16_t photometric[] = {uint16_t(ccitt ? 0 : 1), 1, 1, 3, 3, 2};
       EXPECT_EQ(t.photometric, photometric[format]);
       EXPECT_EQ(t.spp, format == ifTrueColor ? 3 : 1);
-      if (c == tcZLib) EXPECT_EQ(t.compression, 32946);
+      if (c == tcZLib) {
+        EXPECT_EQ(t.compression, 32946);
+      }
     }
   }
   TTiffGraphic::SetClock(nullptr);
