@@ -9,13 +9,10 @@
 void RaiseTiffError(const std::string& text) { throw ETiffError("ETiffError " + text); }
 
 bool DecodedSizeFits(int64_t decodedBytes, int64_t inputBytes) {
-  constexpr int64_t kSlack = int64_t(16) << 20;
+  constexpr int64_t kSlack = int64_t(1) << 20;
   return decodedBytes >= 0 && decodedBytes <= kSlack + inputBytes * 4096;
 }
 
-std::string JpegLibraryVersion() { return std::to_string(JPEG_LIB_VERSION); }
-std::string PngLibraryVersion() { return png_get_libpng_ver(nullptr); }
-std::string TiffLibraryVersion() { return TIFFGetVersion(); }
 
 // --- TIFF ---------------------------------------------------------------------
 

@@ -32,8 +32,9 @@ class EPNGError : public Exception {
 [[noreturn]] void RaiseTiffError(const std::string& text);
 
 // Decoders refuse images whose pixels would need more memory than their input
-// could describe (16 MiB plus 4096 bytes per input byte), so a tiny hostile
-// header cannot make us allocate gigabytes.
+// could describe (1 MiB plus 4096 bytes per input byte, beyond what a blank
+// Group 4 or deflated page needs), so a tiny hostile header cannot make us
+// allocate gigabytes.
 bool DecodedSizeFits(int64_t decodedBytes, int64_t inputBytes);
 
 // --- TIFF ---------------------------------------------------------------------
@@ -133,11 +134,6 @@ class TJpegCompress {
   size_t rowSize_ = 0;
   bool created_ = false;
 };
-
-// Version strings of the libraries as they run.
-std::string JpegLibraryVersion();
-std::string PngLibraryVersion();
-std::string TiffLibraryVersion();
 
 // --- PNG ----------------------------------------------------------------------
 

@@ -1,4 +1,6 @@
 // JPEG and PNG pages, and files of the systems' own tools.
+#include <zlib.h>
+
 #include "CodecTestUtil.h"
 #include "imaging/EnJpgGr.h"
 #include "imaging/EnPngGr.h"
@@ -121,6 +123,17 @@ TEST(Png, EveryFormatRoundTrips) {
   ExpectHostileInputsRaise<TPngGraphic>(Saved(img), IsPng, 200);
   TMemoryStream junk(std::string(40, 'p'));
   EXPECT_IMAGING_ERROR(img.LoadFromStream(junk), "PNG file is not valid or corrupted");
+
+  // A small file claiming 100000 x 100000 pixels is refused before allocation.
+  std::string big = Saved(img);
+  auto putBE = [&](size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) big[at + size_t(i)] = char(v >> (24 - 8 * i));
+  };
+  putBE(16, 100000);
+  putBE(20, 100000);
+  putBE(29, uint32_t(crc32(0, reinterpret_cast<const Bytef*>(big.data() + 12), 17)));
+  TMemoryStream huge(big);
+  EXPECT_IMAGING_ERROR(img.LoadFromStream(huge), "Image too big");
 }
 
 TEST(Png, FilesOfTheSystemsTools) {
