@@ -1,0 +1,357 @@
+#include "imaging/EnTifGr.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "core/SysUtils.h"
+
+namespace {
+
+struct TiffCloser {
+  void operator()(TIFF* t) const { TIFFClose(t); }
+};
+using TiffPtr = std::unique_ptr<TIFF, TiffCloser>;
+
+TiffPtr Open(TStream& stream, int mode) {
+  TIFF* t = TiffOpenStream(stream, mode);
+  if (!t) RaiseTiffError("TIFFOpen");
+  return TiffPtr(t);
+}
+
+std::function<TDateTime()>& Clock() {
+  static std::function<TDateTime()> clock = [] { return Now(); };
+  return clock;
+}
+
+// Compressions each image format may be written with, as a bit set.
+uint32_t AllowedCompressions(int format) {
+  switch (format) {
+    case ifBlackWhite: return 0b0111111;
+    case ifGray256:
+    case ifTrueColor: return 0b1100011;
+  }
+  return 0b0100011;
+}
+
+uint16_t TagOf(TTiffCompression c) {
+  switch (c) {
+    case tcNone: return COMPRESSION_NONE;
+    case tcPackbits: return COMPRESSION_PACKBITS;
+    case tcGroup3_1D:
+    case tcGroup3_2D: return COMPRESSION_CCITTFAX3;
+    case tcGroup4: return COMPRESSION_CCITTFAX4;
+    case tcZLib: return COMPRESSION_DEFLATE;
+    case tcJPEG: return COMPRESSION_JPEG;
+  }
+  return COMPRESSION_NONE;
+}
+
+int CompressionOfTag(TIFF* tif, uint16_t tag) {
+  switch (tag) {
+    case COMPRESSION_NONE: return tcNone;
+    case COMPRESSION_PACKBITS: return tcPackbits;
+    case COMPRESSION_CCITTRLE:
+    case COMPRESSION_CCITTRLEW: return tcGroup3_1D;
+    case COMPRESSION_CCITTFAX3:
+      return (TiffGetField<uint32_t>(tif, TIFFTAG_GROUP3OPTIONS) & 1) ? tcGroup3_2D : tcGroup3_1D;
+    case COMPRESSION_CCITTFAX4: return tcGroup4;
+    case COMPRESSION_DEFLATE:
+    case COMPRESSION_ADOBE_DEFLATE: return tcZLib;  // other writers use 8 for the same scheme
+    case COMPRESSION_JPEG: return tcJPEG;
+  }
+  RaiseTiffError(Format("Unsupported compression tag, %d", int(tag)));
+}
+
+bool IsCcitt(uint16_t c) {
+  return c == COMPRESSION_CCITTRLE || c == COMPRESSION_CCITTFAX3 || c == COMPRESSION_CCITTFAX4 ||
+         c == COMPRESSION_CCITTRLEW;
+}
+
+int Dpi(float res, uint16_t unit) {
+  double d = unit == RESUNIT_INCH ? res : res * 2.54;
+  if (!(d > 0) || d > 65535) return 0;  // absent or nonsense: the screen's
+  return int(RoundHalfEven(d));
+}
+
+int Brightness(const TPaletteEntry& e) { return 30 * e.peRed + 60 * e.peGreen + 10 * e.peBlue; }
+
+void InvertRows(TDibGraphic& img) {
+  uint8_t* p = img.Bits();
+  for (size_t i = 0; i < img.ImageSize(); ++i) p[i] = uint8_t(~p[i]);
+}
+
+}  // namespace
+
+std::string CompressionName(int compression) {
+  static const char* const kNames[] = {"None",          "Packbits",          "CCITT Group 3, 1D",
+                                       "CCITT Group 3, 2D", "CCITT Group 4", "ZLib",
+                                       "JPEG"};
+  return compression >= 0 && compression <= 6 ? kNames[compression] : "";
+}
+
+void TTiffGraphic::SetClock(std::function<TDateTime()> clock) {
+  Clock() = clock ? std::move(clock) : [] { return Now(); };
+}
+
+void TTiffGraphic::SetCompression(int value) {
+  if (value < 0 || value > tcJPEG || !(AllowedCompressions(ImageFormat()) & (1u << value)))
+    throw EImagingError(Format("%s compression not supported with %s images",
+                               CompressionName(value).c_str(),
+                               ImageFormatName(ImageFormat()).c_str()));
+  compression_ = TTiffCompression(value);
+}
+
+void TTiffGraphic::NewImage(int width, int height, int imageFormat, const TLogPalette* palette,
+                            int xDpi, int yDpi) {
+  TDibGraphic::NewImage(width, height, imageFormat, palette, xDpi, yDpi);
+  SetCompression(imageFormat == ifBlackWhite ? tcGroup4 : tcPackbits);
+}
+
+void TTiffGraphic::Assign(const TDibGraphic* source) {
+  TDibGraphic::Assign(source);
+  if (auto* t = dynamic_cast<const TTiffGraphic*>(source)) rowsPerStrip_ = t->rowsPerStrip_;
+}
+
+int TTiffGraphic::ImageCountInStream(TStream& stream) {
+  TiffPtr tif = Open(stream, 0);
+  return TiffDirectoryCount(tif.get());
+}
+
+void TTiffGraphic::LoadImageFromStream(TStream& stream, int index) {
+  if (stream.Position() == 0) return ReadImage(stream, index);
+  // Offsets in the file count from its own start.
+  TMemoryStream page;
+  page.CopyFrom(stream, stream.Size() - stream.Position());
+  page.SetPosition(0);
+  ReadImage(page, index);
+}
+
+void TTiffGraphic::SaveToStream(TStream& stream) {
+  if (stream.Position() == 0) return WriteImage(stream, 1);
+  TMemoryStream file;
+  WriteImage(file, 1);
+  stream.WriteBuffer(file.Memory(), file.Size());
+}
+
+void TTiffGraphic::AppendImageToStream(TStream& stream) {
+  if (stream.Size() == 0) return SaveToStream(stream);
+  stream.SetPosition(0);
+  WriteImage(stream, 2);
+}
+
+void TTiffGraphic::ReadImage(TStream& stream, int index) {
+  const int64_t inputBytes = stream.Size() - stream.Position();
+  TiffPtr owner = Open(stream, 0);
+  TIFF* tif = owner.get();
+  if (index < 1 || !TIFFSetDirectory(tif, tdir_t(index - 1))) RaiseTiffError("TIFFSetDirectory");
+
+  const uint32_t width = TiffGetField<uint32_t>(tif, TIFFTAG_IMAGEWIDTH);
+  const uint32_t length = TiffGetField<uint32_t>(tif, TIFFTAG_IMAGELENGTH);
+  uint16_t photometric = TiffGetFieldDefaulted<uint16_t>(tif, TIFFTAG_PHOTOMETRIC, 0);
+  const uint16_t compression = TiffGetFieldDefaulted<uint16_t>(tif, TIFFTAG_COMPRESSION, 1);
+  const bool ccitt = IsCcitt(compression);
+  uint16_t bps = 0;
+  if (!TIFFGetField(tif, TIFFTAG_BITSPERSAMPLE, &bps)) {
+    if (!ccitt) RaiseTiffError("TIFFGetField: Tag = 258");
+    bps = 1;
+  }
+  const uint16_t planar = TiffGetFieldDefaulted<uint16_t>(tif, TIFFTAG_PLANARCONFIG, 1);
+  const uint16_t resUnit = TiffGetFieldDefaulted<uint16_t>(tif, TIFFTAG_RESOLUTIONUNIT, 2);
+  const float xRes = TiffGetFieldDefaulted<float>(tif, TIFFTAG_XRESOLUTION, 0);
+  const float yRes = TiffGetFieldDefaulted<float>(tif, TIFFTAG_YRESOLUTION, 0);
+  // Samples per pixel come from their tag: subsampled scanline sizes would
+  // give fractions.
+  const uint16_t spp = std::max<uint16_t>(1, TiffGetFieldDefaulted<uint16_t>(tif, TIFFTAG_SAMPLESPERPIXEL, 1));
+  if (compression == COMPRESSION_LZW) RaiseLzwNotSupported();
+  if (width == 0 || length == 0 || width > 0x7FFFFFFF || length > 0x7FFFFFFF)
+    RaiseTiffError("TIFFGetField: Tag = 256");
+
+  bool rgba = compression == COMPRESSION_JPEG || TIFFIsTiled(tif) || photometric == 5 ||
+              photometric == 6 || bps > 8 || planar > 1;
+  if (ccitt && photometric == PHOTOMETRIC_MINISBLACK) photometric = PHOTOMETRIC_MINISWHITE;
+
+  int format = ifTrueColor;
+  bool invert = false;
+  TLogPalette palette{};
+  const TLogPalette* pal = nullptr;
+  if (photometric == PHOTOMETRIC_PALETTE) {
+    format = bps < 5 ? ifColor16 : ifColor256;
+    uint16_t *r, *g, *b;
+    TiffGetField3(tif, TIFFTAG_COLORMAP, &r, &g, &b);
+    const int n = bps >= 8 ? 256 : 1 << bps;
+    bool wide = false;
+    for (int i = 0; i < n; ++i) wide = wide || r[i] >= 256 || g[i] >= 256 || b[i] >= 256;
+    auto scale = [&](uint16_t v) { return uint8_t(wide ? v * 255 / 65535 : v & 0xFF); };
+    palette.palVersion = 0x300;
+    palette.palNumEntries = uint16_t(format == ifColor16 ? 16 : 256);
+    for (int i = 0; i < n; ++i) palette.palPalEntry[i] = {scale(r[i]), scale(g[i]), scale(b[i]), 0};
+    pal = &palette;
+  } else if (photometric <= PHOTOMETRIC_MINISBLACK && (bps == 1 || bps == 4 || bps == 8)) {
+    format = bps == 1 ? ifBlackWhite : bps == 4 ? ifGray16 : ifGray256;
+    invert = photometric == PHOTOMETRIC_MINISWHITE;
+  } else if (!(bps == 8 && spp >= 3 && photometric == PHOTOMETRIC_RGB)) {
+    // Anything the strip copy cannot map goes through libtiff's RGBA reader.
+    rgba = true;
+  }
+  // The RGBA reader already turns min-is-white into white.
+  if (rgba) invert = false;
+
+  const int xDpi = Dpi(xRes, resUnit), yDpi = Dpi(yRes, resUnit);
+  const int64_t rowBytes = BytesPerRow(int(width), ImageFormatBits(format));
+  const int64_t scanBytes = rgba ? 0 : int64_t(TIFFScanlineSize64(tif));
+  int64_t need = rowBytes * length + scanBytes * length;
+  if (rgba) need += int64_t(width) * length * 4;
+  if (!DecodedSizeFits(need, inputBytes)) RaiseTiffError("TIFFReadDirectory");
+
+  const int bitsPerPixel = std::min(bps * spp, 24);
+  if (!rgba && bitsPerPixel != 1 && bitsPerPixel != 4 && bitsPerPixel != 8 && bitsPerPixel != 24)
+    RaiseTiffError(Format("Unsupported bit count: %d", bitsPerPixel));
+  // Rows are copied only when their pixels have the image's own width; a
+  // 1-bit palette is widened to 4 bits.
+  const bool widen = !rgba && format == ifColor16 && bitsPerPixel == 1;
+  if (!rgba && format != ifTrueColor && !widen && bitsPerPixel != ImageFormatBits(format))
+    RaiseTiffError(Format("Unsupported bit count: %d", bitsPerPixel));
+
+  NewImage(int(width), int(length), format, pal, xDpi, yDpi);
+  SetCompression(CompressionOfTag(tif, compression));
+  uint32_t rps = TiffGetFieldDefaulted<uint32_t>(tif, TIFFTAG_ROWSPERSTRIP, length);
+  rowsPerStrip_ = std::clamp<uint32_t>(rps, 1, length);
+
+  const int w = int(width), h = int(length);
+  if (rgba) {
+    std::vector<uint32_t> raster(size_t(width) * length);
+    if (!TIFFReadRGBAImage(tif, width, length, raster.data(), 1)) RaiseTiffError("TIFFReadRGBAImage");
+    std::vector<uint8_t> bgr(size_t(w) * 3);
+    for (int r = 0; r < h; ++r) {
+      const uint32_t* src = raster.data() + size_t(r) * width;  // bottom row first
+      for (int x = 0; x < w; ++x) {
+        bgr[3 * x] = uint8_t(TIFFGetB(src[x]));
+        bgr[3 * x + 1] = uint8_t(TIFFGetG(src[x]));
+        bgr[3 * x + 2] = uint8_t(TIFFGetR(src[x]));
+      }
+      WriteRowRGB(h - 1 - r, bgr.data());
+    }
+  } else {
+    const tmsize_t scan = TIFFScanlineSize(tif);
+    if (scan <= 0) RaiseTiffError("TIFFScanlineSize");
+    auto copyRow = [&](const uint8_t* src, int y) {
+      uint8_t* dst = ScanLine(y);
+      if (widen) {
+        for (int x = 0; x < w; ++x) {
+          const int v = (src[x / 8] >> (7 - x % 8)) & 1;
+          dst[x / 2] = uint8_t((x & 1) ? (dst[x / 2] & 0xF0) | v : (dst[x / 2] & 0x0F) | v << 4);
+        }
+      } else if (format == ifTrueColor) {
+        for (int x = 0; x < w; ++x) {
+          const uint8_t* p = src + size_t(x) * spp;
+          dst[3 * x] = p[2];
+          dst[3 * x + 1] = p[1];
+          dst[3 * x + 2] = p[0];
+        }
+      } else {
+        std::memcpy(dst, src, size_t(std::min<int64_t>(scan, rowBytes)));
+      }
+    };
+    if (format == ifTrueColor && scan < tmsize_t(w) * spp) RaiseTiffError("TIFFScanlineSize");
+    if (ccitt) {
+      std::vector<uint8_t> line(static_cast<size_t>(scan));
+      for (int y = 0; y < h; ++y) {
+        if (TIFFReadScanline(tif, line.data(), uint32_t(y), 0) < 0) RaiseTiffError("TIFFReadScanline");
+        copyRow(line.data(), y);
+      }
+    } else {
+      std::vector<uint8_t> strip(size_t(scan) * rowsPerStrip_);
+      for (uint32_t row = 0; row < length; row += rowsPerStrip_) {
+        const uint32_t n = std::min(rowsPerStrip_, length - row);
+        if (TIFFReadEncodedStrip(tif, TIFFComputeStrip(tif, row, 0), strip.data(),
+                                 tmsize_t(n) * scan) < 0)
+          RaiseTiffError("TIFFReadEncodedStrip");
+        for (uint32_t i = 0; i < n; ++i) copyRow(strip.data() + size_t(i) * scan, int(row + i));
+      }
+    }
+  }
+  if (invert) InvertRows(*this);
+}
+
+void TTiffGraphic::WriteImage(TStream& stream, int mode) {
+  if (IsEmpty()) throw EImagingError("The image is empty");
+  TiffPtr owner = Open(stream, mode);
+  TIFF* tif = owner.get();
+  const int format = ImageFormat();
+  const bool ccitt =
+      compression_ == tcGroup3_1D || compression_ == tcGroup3_2D || compression_ == tcGroup4;
+  uint32_t rps = compression_ == tcJPEG ? 8 : rowsPerStrip_;
+  if (rps > 0) TiffSetIntField(tif, TIFFTAG_ROWSPERSTRIP, int(rps));
+  TiffSetIntField(tif, TIFFTAG_COMPRESSION, TagOf(compression_));
+  if (compression_ == tcGroup3_1D || compression_ == tcGroup3_2D)
+    TiffSetIntField(tif, TIFFTAG_GROUP3OPTIONS, compression_ == tcGroup3_2D ? 1 : 0);
+  TiffSetIntField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+  TiffSetField(tif, TIFFTAG_SOFTWARE, "Calvessa Image Library");
+  const TDateTime now = Clock()();
+  const std::string stamp = DateToStrFmt("yyyy:mm:dd", now) + " " + TimeToStrFmt("hh:nn:ss", now);
+  TiffSetField(tif, TIFFTAG_DATETIME, stamp.c_str());
+  TiffSetIntField(tif, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
+  TiffSetFloatField(tif, TIFFTAG_XRESOLUTION, XDotsPerInch());
+  TiffSetFloatField(tif, TIFFTAG_YRESOLUTION, YDotsPerInch());
+  TiffSetIntField(tif, TIFFTAG_IMAGEWIDTH, Width());
+  TiffSetIntField(tif, TIFFTAG_IMAGELENGTH, Height());
+
+  std::vector<uint16_t> map;
+  switch (format) {
+    case ifBlackWhite:
+      TiffSetIntField(tif, TIFFTAG_BITSPERSAMPLE, 1);
+      TiffSetIntField(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
+      TiffSetIntField(tif, TIFFTAG_PHOTOMETRIC, ccitt ? PHOTOMETRIC_MINISWHITE : PHOTOMETRIC_MINISBLACK);
+      break;
+    case ifGray16:
+    case ifGray256:
+      TiffSetIntField(tif, TIFFTAG_BITSPERSAMPLE, ImageFormatBits(format));
+      TiffSetIntField(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
+      TiffSetIntField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
+      break;
+    case ifColor16:
+    case ifColor256: {
+      const int bits = ImageFormatBits(format);
+      TiffSetIntField(tif, TIFFTAG_BITSPERSAMPLE, bits);
+      TiffSetIntField(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
+      TiffSetIntField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_PALETTE);
+      // libtiff copies 2^bits entries per component, so the map always has them.
+      const int n = 1 << bits;
+      map.assign(size_t(n) * 3, 0);
+      const TLogPalette& lp = LogPalette();
+      for (int i = 0; i < std::min<int>(n, lp.palNumEntries); ++i) {
+        map[size_t(i)] = uint16_t(lp.palPalEntry[i].peRed * 257);
+        map[size_t(n + i)] = uint16_t(lp.palPalEntry[i].peGreen * 257);
+        map[size_t(2 * n + i)] = uint16_t(lp.palPalEntry[i].peBlue * 257);
+      }
+      TiffSetColormap(tif, map.data(), map.data() + n, map.data() + 2 * n);
+      break;
+    }
+    default:
+      TiffSetIntField(tif, TIFFTAG_BITSPERSAMPLE, 8);
+      TiffSetIntField(tif, TIFFTAG_SAMPLESPERPIXEL, 3);
+      TiffSetIntField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+  }
+
+  // A (white, black) palette would otherwise be saved as a negative.
+  bool invert = ccitt;
+  if (format == ifBlackWhite && Brightness(LogPalette().palPalEntry[0]) >
+                                   Brightness(LogPalette().palPalEntry[1]))
+    invert = !invert;
+  std::vector<uint8_t> row(static_cast<size_t>(RowBytes()));
+  for (int y = 0; y < Height(); ++y) {
+    uint8_t* src = ScanLine(y);
+    if (format == ifBlackWhite && invert) {
+      for (size_t i = 0; i < row.size(); ++i) row[i] = uint8_t(~src[i]);
+      src = row.data();
+    } else if (format == ifTrueColor) {
+      std::memcpy(row.data(), src, row.size());
+      SwapRedBlue(row.data(), Width() * 3);
+      src = row.data();
+    }
+    if (TIFFWriteScanline(tif, src, uint32_t(y), 0) < 0) RaiseTiffError("TIFFWriteScanLine");
+  }
+  if (!TIFFWriteDirectory(tif)) RaiseTiffError("TIFFWriteDirectory");
+}

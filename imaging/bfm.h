@@ -1,0 +1,124 @@
+#pragma once
+// The library's own bitmap format module: Bitmap, PCX and Targa read and write
+// on streams through a table of per-format routines. Routines return result
+// codes and never raise; bfm_err gives their texts. Offsets count from the
+// start of the stream.
+#include <cstddef>
+#include <cstdint>
+
+#include "core/Streams.h"
+
+enum : int {
+  BFM_OK = 0,
+  BFM_ERR_MEM = 1,
+  BFM_ERR_NOT_SUPP = 2,
+  BFM_ERR_BAD_OPT = 3,
+  BFM_ERR_NOT_FOUND = 4,
+  BFM_ERR_MAGIC = 5,
+  BFM_ERR_SIZE = 6,
+  BFM_ERR_READ = 7,
+  BFM_ERR_WRITE = 8,
+  BFM_ERR_BAD_ARG = 9,
+};
+
+// What a format read from its header, kept for the palette and data reads.
+struct BfmPrivate {
+  int32_t version, planes, bitsPerPlane, bytesPerLine;  // PCX
+  int32_t trunc;                                         // PCX "trunc"
+  int32_t idLength, mapType, imageType, mapFirst, mapLength, mapEntryBits, depth, descriptor;  // Targa
+  int64_t base, offBits;                                 // Bitmap
+  int32_t cbFix, compression, colorsUsed, inv, invb, topDown;  // Bitmap
+};
+
+struct BFM {
+  int32_t w, h, bpp;
+  BfmPrivate priv;
+};
+
+struct BfmRgb {
+  uint8_t r, g, b;
+};
+
+struct BFMFT {
+  const char* shortName;
+  const char* longName;
+  const char* extensions;
+  uint32_t flags;  // bits 0-3 read 1/4/8/24 bits, bits 4-7 write them
+};
+
+// Bytes per row of pixel data: width * bits rounded up to 32 bits.
+int64_t BfmRowBytes(int64_t width, int bpp);
+
+int bfm_init();
+int bfm_deinit();
+int bfm_query_n_filetypes(int* n);
+int bfm_guess_filetype(const char* fileName, int* index);
+int bfm_query_filetype(int index, BFMFT* ft);
+int bfm_read_header(const char* fileName, TStream* stream, int index, BFM* header,
+                    const char* options);
+int bfm_read_palette(TStream* stream, int index, BFM* header, BfmRgb* palette);
+// Data holds dataSize bytes, at least height * BfmRowBytes(width, bpp).
+int bfm_read_data(TStream* stream, int index, BFM* header, uint8_t* data, size_t dataSize);
+int bfm_write(const char* fileName, TStream* stream, int index, BFM* header,
+              const BfmRgb* palette, const uint8_t* data, const char* options);
+const char* bfm_err(int code);
+
+// Whole-word option search, without regard to case; words are separated by
+// blanks, tabs or commas.
+bool BfmHasOption(const char* options, const char* word);
+
+// Per-format routines (bfmPcx.cpp, bfmTga.cpp, bfmBmp.cpp).
+namespace bfmfmt {
+int PcxHeader(TStream& s, BFM& h, const char* options);
+int PcxPalette(TStream& s, BFM& h, BfmRgb* palette);
+int PcxData(TStream& s, BFM& h, uint8_t* data, size_t dataSize);
+int PcxWrite(TStream& s, const BFM& h, const BfmRgb* palette, const uint8_t* data,
+             const char* options);
+int TgaHeader(TStream& s, BFM& h, const char* options);
+int TgaPalette(TStream& s, BFM& h, BfmRgb* palette);
+int TgaData(TStream& s, BFM& h, uint8_t* data, size_t dataSize);
+int TgaWrite(TStream& s, const BFM& h, const BfmRgb* palette, const uint8_t* data,
+             const char* options);
+int BmpHeader(TStream& s, BFM& h, const char* options);
+int BmpPalette(TStream& s, BFM& h, BfmRgb* palette);
+int BmpData(TStream& s, BFM& h, uint8_t* data, size_t dataSize);
+int BmpWrite(TStream& s, const BFM& h, const BfmRgb* palette, const uint8_t* data,
+             const char* options);
+
+// The next byte of a stream, or -1 at its end, read 16 KiB at a time.
+class ReadAhead {
+ public:
+  explicit ReadAhead(TStream& s) : s_(s) {}
+  int Next() {
+    if (pos_ == fill_ && !Refill()) return -1;
+    ++consumed_;
+    return buf_[pos_++];
+  }
+  int64_t Consumed() const { return consumed_; }
+
+ private:
+  bool Refill();
+  TStream& s_;
+  uint8_t buf_[16384];
+  int pos_ = 0, fill_ = 0;
+  int64_t consumed_ = 0;
+};
+
+// Bytes left in the stream from a position (0 when it lies past the end).
+int64_t BytesFrom(TStream& s, int64_t pos);
+// Reads exactly n bytes at the current position.
+bool ReadExact(TStream& s, void* p, int64_t n);
+bool WriteExact(TStream& s, const void* p, int64_t n);
+inline uint16_t Le16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
+inline uint32_t Le32(const uint8_t* p) {
+  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+inline void Put16(uint8_t* p, uint32_t v) {
+  p[0] = uint8_t(v);
+  p[1] = uint8_t(v >> 8);
+}
+inline void Put32(uint8_t* p, uint32_t v) {
+  Put16(p, v);
+  Put16(p + 2, v >> 16);
+}
+}  // namespace bfmfmt

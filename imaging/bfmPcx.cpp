@@ -1,0 +1,215 @@
+// PCX: a 128-byte header, run-length coded lines top first, an optional
+// 256-colour trailer.
+#include <cstring>
+#include <vector>
+
+#include "imaging/bfm.h"
+
+namespace bfmfmt {
+namespace {
+
+constexpr int kHeaderSize = 128;
+constexpr int kTrailerSize = 769;  // the byte 12 and 768 palette bytes
+
+int Brightness(const BfmRgb& c) { return 30 * c.r + 60 * c.g + 10 * c.b; }
+
+// Every run pair yields at most 63 bytes, so a header whose lines need more
+// than the file can expand to is refused before anything is allocated.
+bool DataFits(TStream& s, const BFM& h) {
+  int64_t avail = BytesFrom(s, kHeaderSize);
+  if (h.bpp == 8) avail -= kTrailerSize;
+  if (avail <= 0) return false;
+  const int64_t needed = int64_t(h.priv.bytesPerLine) * h.priv.planes * h.h;
+  return needed <= (avail / 2) * 63 + (avail & 1);
+}
+
+}  // namespace
+
+int PcxHeader(TStream& s, BFM& h, const char* options) {
+  uint8_t b[70];
+  s.Seek(0, soBeginning);
+  if (!ReadExact(s, b, sizeof b)) return BFM_ERR_READ;
+  if (b[0] != 10) return BFM_ERR_MAGIC;
+  // Versions 0 to 5 are all written by the format's owner; later ones are not known.
+  if (b[1] > 5) return 700;
+  if (b[2] != 1) return 701;
+  const int bits = b[3];
+  const int planes = b[65];
+  const int w = int(Le16(b + 8)) - int(Le16(b + 4)) + 1;
+  const int hh = int(Le16(b + 10)) - int(Le16(b + 6)) + 1;
+  if (w < 1 || hh < 1) return BFM_ERR_SIZE;
+  int depth = 0;
+  if (bits == 1 && planes == 1) depth = 1;
+  else if (bits == 1 && planes == 4) depth = 4;
+  else if (bits == 4 && planes == 1) depth = 4;
+  else if (bits == 8 && planes == 1) depth = 8;
+  else if (bits == 8 && planes == 3) depth = 24;
+  else return 702;
+  const int bytesPerLine = Le16(b + 66);
+  // A line shorter than the width would leave pixels without data.
+  if (int64_t(bytesPerLine) * 8 < int64_t(w) * bits) return BFM_ERR_SIZE;
+  h.w = w;
+  h.h = hh;
+  h.bpp = depth;
+  h.priv.version = b[1];
+  h.priv.planes = planes;
+  h.priv.bitsPerPlane = bits;
+  h.priv.bytesPerLine = bytesPerLine;
+  h.priv.trunc = BfmHasOption(options, "trunc") ? 1 : 0;
+  if (!DataFits(s, h)) return BFM_ERR_SIZE;
+  return BFM_OK;
+}
+
+int PcxPalette(TStream& s, BFM& h, BfmRgb* palette) {
+  if (h.bpp == 1) {
+    palette[0] = {0, 0, 0};
+    palette[1] = {255, 255, 255};
+    return BFM_OK;
+  }
+  if (h.bpp == 4) {
+    uint8_t b[48];
+    s.Seek(16, soBeginning);
+    if (!ReadExact(s, b, sizeof b)) return BFM_ERR_READ;
+    for (int i = 0; i < 16; ++i) palette[i] = {b[3 * i], b[3 * i + 1], b[3 * i + 2]};
+    return BFM_OK;
+  }
+  if (h.bpp == 8) {
+    uint8_t b[kTrailerSize];
+    if (s.Size() < kHeaderSize + kTrailerSize) return 703;
+    s.Seek(-kTrailerSize, soEnd);
+    if (!ReadExact(s, b, sizeof b) || b[0] != 12) return 703;
+    for (int i = 0; i < 256; ++i) palette[i] = {b[1 + 3 * i], b[2 + 3 * i], b[3 + 3 * i]};
+    return BFM_OK;
+  }
+  return BFM_OK;
+}
+
+int PcxData(TStream& s, BFM& h, uint8_t* data, size_t) {
+  const int bpl = h.priv.bytesPerLine, planes = h.priv.planes, w = h.w;
+  const int64_t rowBytes = BfmRowBytes(w, h.bpp);
+  std::vector<uint8_t> line(size_t(bpl) * planes);
+  s.Seek(kHeaderSize, soBeginning);
+  ReadAhead in(s);
+  int runLeft = 0, runValue = 0;
+  for (int y = 0; y < h.h; ++y) {
+    if (h.priv.trunc) runLeft = 0;
+    for (size_t i = 0; i < line.size();) {
+      if (runLeft > 0) {
+        line[i++] = uint8_t(runValue);
+        --runLeft;
+        continue;
+      }
+      int c = in.Next();
+      if (c < 0) return BFM_ERR_READ;
+      if ((c & 0xC0) == 0xC0) {
+        runLeft = c & 63;
+        runValue = in.Next();
+        if (runValue < 0) return BFM_ERR_READ;
+      } else {
+        line[i++] = uint8_t(c);
+      }
+    }
+    uint8_t* row = data + (h.h - 1 - y) * rowBytes;
+    const uint8_t* l = line.data();
+    if (h.bpp == 1) {
+      std::memcpy(row, l, size_t((w + 7) / 8));
+    } else if (h.bpp == 4 && planes == 1) {
+      std::memcpy(row, l, size_t((w + 1) / 2));
+    } else if (h.bpp == 4) {
+      for (int x = 0; x < w; ++x) {
+        int v = 0, bit = 7 - (x & 7);
+        for (int p = 0; p < 4; ++p) v |= ((l[p * bpl + x / 8] >> bit) & 1) << p;
+        row[x / 2] = uint8_t((x & 1) ? (row[x / 2] & 0xF0) | v : (row[x / 2] & 0x0F) | (v << 4));
+      }
+    } else if (h.bpp == 8) {
+      std::memcpy(row, l, size_t(w));
+    } else {  // 8 x 3
+      for (int x = 0; x < w; ++x) {
+        row[3 * x + 2] = l[x];
+        row[3 * x + 1] = l[bpl + x];
+        row[3 * x] = l[2 * bpl + x];
+      }
+    }
+  }
+  // The 256-colour trailer follows the data; a file cut inside the data would
+  // otherwise take a palette from the middle of its pixels.
+  if (h.bpp == 8 && kHeaderSize + in.Consumed() > s.Size() - kTrailerSize) return 703;
+  return BFM_OK;
+}
+
+namespace {
+void EncodeLine(const uint8_t* p, size_t n, std::vector<uint8_t>& out) {
+  for (size_t i = 0; i < n;) {
+    size_t run = 1;
+    while (i + run < n && run < 63 && p[i + run] == p[i]) ++run;
+    if (run > 1 || (p[i] & 0xC0) == 0xC0) {
+      out.push_back(uint8_t(0xC0 | run));
+      out.push_back(p[i]);
+    } else {
+      out.push_back(p[i]);
+    }
+    i += run;
+  }
+}
+}  // namespace
+
+int PcxWrite(TStream& s, const BFM& h, const BfmRgb* palette, const uint8_t* data, const char*) {
+  const int w = h.w, depth = h.bpp;
+  const int bits = depth == 24 ? 8 : depth;
+  const int planes = depth == 24 ? 3 : 1;
+  if (w > 65535 || h.h > 65535) return BFM_ERR_SIZE;
+  int bpl = (w * bits + 7) / 8;
+  bpl += bpl & 1;
+  uint8_t hdr[kHeaderSize] = {};
+  hdr[0] = 10;
+  hdr[1] = 5;
+  hdr[2] = 1;
+  hdr[3] = uint8_t(bits);
+  Put16(hdr + 8, uint32_t(w - 1));
+  Put16(hdr + 10, uint32_t(h.h - 1));
+  if (depth == 4)
+    for (int i = 0; i < 16; ++i) {
+      hdr[16 + 3 * i] = palette[i].r;
+      hdr[17 + 3 * i] = palette[i].g;
+      hdr[18 + 3 * i] = palette[i].b;
+    }
+  hdr[65] = uint8_t(planes);
+  Put16(hdr + 66, uint32_t(bpl));
+  hdr[68] = 1;
+  if (!WriteExact(s, hdr, sizeof hdr)) return BFM_ERR_WRITE;
+
+  const bool invert = depth == 1 && Brightness(palette[0]) > Brightness(palette[1]);
+  const int64_t rowBytes = BfmRowBytes(w, depth);
+  std::vector<uint8_t> line(size_t(bpl) * planes), out;
+  for (int y = 0; y < h.h; ++y) {
+    const uint8_t* row = data + (h.h - 1 - y) * rowBytes;
+    std::fill(line.begin(), line.end(), 0);
+    if (depth == 24) {
+      for (int x = 0; x < w; ++x) {
+        line[x] = row[3 * x + 2];
+        line[bpl + x] = row[3 * x + 1];
+        line[2 * bpl + x] = row[3 * x];
+      }
+    } else {
+      std::memcpy(line.data(), row, size_t((w * bits + 7) / 8));
+      if (invert)
+        for (uint8_t& b : line) b = uint8_t(~b);
+    }
+    out.clear();
+    EncodeLine(line.data(), line.size(), out);
+    if (!WriteExact(s, out.data(), int64_t(out.size()))) return BFM_ERR_WRITE;
+  }
+  if (depth == 8) {
+    uint8_t t[kTrailerSize];
+    t[0] = 12;
+    for (int i = 0; i < 256; ++i) {
+      t[1 + 3 * i] = palette[i].r;
+      t[2 + 3 * i] = palette[i].g;
+      t[3 + 3 * i] = palette[i].b;
+    }
+    if (!WriteExact(s, t, sizeof t)) return BFM_ERR_WRITE;
+  }
+  return BFM_OK;
+}
+
+}  // namespace bfmfmt

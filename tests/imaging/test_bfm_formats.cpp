@@ -1,0 +1,285 @@
+// The bitmap format module and the PCX, DCX, Targa and icon classes.
+#include <cstring>
+
+#include "CodecTestUtil.h"
+#include "core/ByteIO.h"
+#include "imaging/EnBfm.h"
+#include "imaging/EnFormats.h"
+#include "imaging/EnIcoGr.h"
+#include "imaging/bfm.h"
+
+namespace {
+
+bool IsBfm(const Exception& e) { return dynamic_cast<const EBfmError*>(&e) != nullptr; }
+bool IsDcx(const Exception& e) {
+  return dynamic_cast<const EDcxError*>(&e) || dynamic_cast<const EBfmError*>(&e);
+}
+
+template <typename G>
+std::unique_ptr<G> Reload(const std::string& data) {
+  auto g = std::make_unique<G>();
+  TMemoryStream s(data);
+  g->LoadFromStream(s);
+  return g;
+}
+
+uint8_t Byte(const std::string& s, size_t i) { return uint8_t(s[i]); }
+uint16_t U16(const std::string& s, size_t i) { return uint16_t(Byte(s, i) | Byte(s, i + 1) << 8); }
+
+}  // namespace
+
+TEST(Bfm, TableGuessingAndTexts) {
+  int n = 0, index = -1;
+  ASSERT_EQ(bfm_query_n_filetypes(&n), 0);
+  EXPECT_EQ(n, 3);
+  EXPECT_EQ(bfm_guess_filetype("File.pcx", &index), 0);
+  EXPECT_EQ(index, 1);
+  EXPECT_EQ(bfm_guess_filetype("c:\\x.y\\PIC.Tga", &index), 0);
+  EXPECT_EQ(index, 2);
+  EXPECT_EQ(bfm_guess_filetype("a.rl8", &index), 0);
+  EXPECT_EQ(index, 0);
+  EXPECT_EQ(bfm_guess_filetype("dir.pcx/file", &index), BFM_ERR_NOT_FOUND);
+  EXPECT_EQ(bfm_guess_filetype(nullptr, &index), BFM_ERR_BAD_ARG);
+  BFMFT ft{};
+  ASSERT_EQ(bfm_query_filetype(2, &ft), 0);
+  EXPECT_STREQ(ft.longName, "Truevision Targa/Vista bitmap");
+  EXPECT_EQ(ft.flags, 0xCCu);
+  EXPECT_STREQ(bfm_err(5), "bad magic number / signiture block");
+  EXPECT_STREQ(bfm_err(703), "corrupt file trailer");
+  EXPECT_STREQ(bfm_err(402), "color map entry size not 24 bits per pixel");
+  EXPECT_STREQ(bfm_err(12345), "general error");
+  EXPECT_TRUE(BfmHasOption("yup,Trunc\t16", "trunc"));
+  EXPECT_FALSE(BfmHasOption("truncate", "trunc"));
+}
+
+TEST(Bfm, BitmapRoundTripsEveryDepthAndOption) {
+  for (int format : {ifBlackWhite, ifColor16, ifColor256, ifTrueColor}) {
+    for (const char* options : {"", "1.1"}) {
+      SCOPED_TRACE(std::to_string(format) + options);
+      TDibGraphic img;
+      FillPattern(img, format);
+      BFM h{};
+      h.w = img.Width();
+      h.h = img.Height();
+      h.bpp = ImageFormatBits(format);
+      BfmRgb pal[256] = {};
+      for (int i = 0; i < img.LogPalette().palNumEntries; ++i)
+        pal[i] = {img.LogPalette().palPalEntry[i].peRed, img.LogPalette().palPalEntry[i].peGreen,
+                  img.LogPalette().palPalEntry[i].peBlue};
+      TMemoryStream s;
+      ASSERT_EQ(bfm_write("x.bmp", &s, 0, &h, pal, img.Bits(), options), 0);
+      BFM r{};
+      ASSERT_EQ(bfm_read_header("x.bmp", &s, 0, &r, "inv"), 0);
+      EXPECT_EQ(r.w, h.w);
+      EXPECT_EQ(r.h, h.h);
+      EXPECT_EQ(r.bpp, h.bpp);
+      BfmRgb back[256] = {};
+      ASSERT_EQ(bfm_read_palette(&s, 0, &r, back), 0);
+      EXPECT_EQ(std::memcmp(back, pal, sizeof(BfmRgb) << (h.bpp == 24 ? 0 : h.bpp)), 0);
+      std::vector<uint8_t> data(img.ImageSize());
+      ASSERT_EQ(bfm_read_data(&s, 0, &r, data.data(), data.size()), 0);
+      EXPECT_EQ(std::memcmp(data.data(), img.Bits(), data.size()), 0);
+      // Without "inv" the two 1-bit entries are exchanged.
+      if (h.bpp == 1) {
+        ASSERT_EQ(bfm_read_header("x.bmp", &s, 0, &r, ""), 0);
+        ASSERT_EQ(bfm_read_palette(&s, 0, &r, back), 0);
+        EXPECT_EQ(back[0].r, 255);
+      }
+    }
+  }
+  BFM h{};
+  EXPECT_EQ(bfm_write("x.bmp", nullptr, 0, &h, nullptr, nullptr, ""), BFM_ERR_BAD_ARG);
+  TMemoryStream junk(std::string(64, 'Q'));
+  EXPECT_EQ(bfm_read_header("x.bmp", &junk, 0, &h, ""), BFM_ERR_MAGIC);
+}
+
+TEST(Pcx, EveryFormatRoundTripsWithItsResolution) {
+  for (int format = ifBlackWhite; format <= ifTrueColor; ++format) {
+    SCOPED_TRACE(format);
+    TPcxGraphic img;
+    FillPattern(img, format);
+    const std::string file = Saved(img);
+    EXPECT_EQ(Byte(file, 0), 10);
+    EXPECT_EQ(U16(file, 12), 300);
+    EXPECT_EQ(U16(file, 14), 150);
+    EXPECT_EQ(U16(file, 66) % 2, 0);
+    auto back = Reload<TPcxGraphic>(file);
+    ExpectSamePicture(img, *back);
+    // At a non-zero position it loads the same.
+    TMemoryStream s("prefix" + file);
+    s.SetPosition(6);
+    TPcxGraphic again;
+    again.LoadFromStream(s);
+    ExpectSamePicture(img, again);
+  }
+}
+
+TEST(Pcx, WhiteFirstPaletteInvertsAndZeroDpiKeepsTheScreens) {
+  TLogPalette whiteBlack = *DefaultPalette(ifBlackWhite);
+  std::swap(whiteBlack.palPalEntry[0], whiteBlack.palPalEntry[1]);
+  TPcxGraphic img;
+  img.NewImage(9, 2, ifBlackWhite, &whiteBlack, 0, 0);
+  img.SetPixelIndex(0, 0, 1);  // black on white
+  std::string file = Saved(img);
+  auto back = Reload<TPcxGraphic>(file);
+  EXPECT_EQ(PixelsRGB(*back), PixelsRGB(img));
+  EXPECT_EQ(back->GetPixelIndex(0, 0), 0);  // black in the default sense
+  file[12] = file[13] = file[14] = file[15] = 0;
+  EXPECT_EQ(Reload<TPcxGraphic>(file)->XDotsPerInch(), ScreenDpi());
+}
+
+TEST(Pcx, FourBitPlanesMergeIntoPixels) {
+  // 8 x 1, one bit plane per bit: pixel x is x.
+  std::string file(128, '\0');
+  file[0] = 10;
+  file[1] = 5;
+  file[2] = 1;
+  file[3] = 1;
+  file[8] = 7;
+  file[65] = 4;
+  file[66] = 2;
+  for (int i = 0; i < 16; ++i) file[16 + 3 * i] = char(i * 16);
+  file += std::string("\x55\x00\x33\x00\x0F\x00\x00\x00", 8);
+  auto img = Reload<TPcxGraphic>(file);
+  EXPECT_EQ(img->ImageFormat(), ifColor16);
+  EXPECT_EQ(PixelsIndex(*img), (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7}));
+  EXPECT_EQ(RgbRed(img->GetPixelRGB(3, 0)), 48);
+}
+
+TEST(Pcx, HostileFilesRaiseTheirError) {
+  for (int format : {ifBlackWhite, ifColor16, ifColor256, ifTrueColor}) {
+    TPcxGraphic img;
+    FillPattern(img, format);
+    ExpectHostileInputsRaise<TPcxGraphic>(Saved(img), IsBfm);
+  }
+  // A small file claiming a huge picture is refused before allocation.
+  TPcxGraphic img;
+  FillPattern(img, ifColor256);
+  std::string file = Saved(img);
+  file[8] = file[9] = file[10] = file[11] = char(0xFF);
+  file[66] = file[67] = char(0xFF);
+  EXPECT_IMAGING_ERROR(Reload<TPcxGraphic>(file), "bfm_read_header failed.");
+}
+
+TEST(Dcx, PagesCountLoadAppendAndFull) {
+  TDcxGraphic p1, p2, p3;
+  FillPattern(p1, ifBlackWhite, 20, 10);
+  FillPattern(p2, ifColor256, 15, 12);
+  FillPattern(p3, ifTrueColor, 9, 7);
+  TMemoryStream s;
+  p1.AppendImageToStream(s);
+  p2.AppendImageToStream(s);
+  p3.AppendImageToStream(s);
+  EXPECT_EQ(U16(s.Data(), 0), 0x68B1);
+  EXPECT_EQ(U16(s.Data(), 4), 4100);
+  s.SetPosition(0);
+  TDcxGraphic r;
+  EXPECT_EQ(r.ImageCountInStream(s), 3);
+  const TDibGraphic* pages[] = {&p1, &p2, &p3};
+  for (int i = 1; i <= 3; ++i) {
+    s.SetPosition(0);
+    r.LoadImageFromStream(s, i);
+    ExpectSamePicture(*pages[i - 1], r);
+  }
+  TDcxGraphic all;
+  all.SetLoadAllFrames(true);
+  s.SetPosition(0);
+  all.LoadFromStream(s);
+  EXPECT_EQ(all.FrameCount(), 3);
+
+  // A table holding 1023 pages is full.
+  std::string full = s.Data();
+  for (int i = 3; i < 1023; ++i) PutI32LE(full.data() + 4 + 4 * i, int32_t(full.size()));
+  TMemoryStream f(full);
+  EXPECT_IMAGING_ERROR(p1.AppendImageToStream(f), "The DCX file header is full");
+  TMemoryStream bad(std::string(5000, 'x'));
+  EXPECT_IMAGING_ERROR(r.ImageCountInStream(bad), "The DCX file header is not valid");
+  bad.SetPosition(0);
+  EXPECT_IMAGING_ERROR(r.LoadImageFromStream(bad, 1), "The DCX file header is not valid");
+  EXPECT_IMAGING_ERROR(p1.AppendImageToStream(bad), "The DCX file header is not valid");
+  ExpectHostileInputsRaise<TDcxGraphic>(Saved(p2), IsDcx);
+}
+
+TEST(Targa, RoundTripsOptionsAndErrors) {
+  for (int format : {ifGray256, ifColor256, ifTrueColor}) {
+    TTgaGraphic img;
+    FillPattern(img, format);
+    const std::string file = Saved(img);
+    EXPECT_EQ(Byte(file, 2), format == ifTrueColor ? 2 : 1);
+    auto back = Reload<TTgaGraphic>(file);
+    EXPECT_EQ(PixelsRGB(*back), PixelsRGB(img));
+    ExpectHostileInputsRaise<TTgaGraphic>(file, IsBfm);
+  }
+  TTgaGraphic g16;
+  FillPattern(g16, ifGray16);
+  TMemoryStream s;
+  EXPECT_IMAGING_ERROR(g16.SaveToStream(s), "TARGA image must be true color or 8 bit with palette");
+
+  // Other depths, row orders and run-length files read back the same colours.
+  TDibGraphic img;
+  FillPattern(img, ifTrueColor, 5, 3);
+  BFM h{};
+  h.w = 5;
+  h.h = 3;
+  h.bpp = 24;
+  BfmRgb pal[256] = {};
+  for (const char* opt : {"32 ydown", "16"}) {
+    TMemoryStream t;
+    ASSERT_EQ(bfm_write("a.tga", &t, 2, &h, pal, img.Bits(), opt), 0);
+    auto back = Reload<TTgaGraphic>(t.Data());
+    for (int x = 0; x < 5; ++x) {
+      const RgbValue want = img.GetPixelRGB(x, 0);
+      const RgbValue got = back->GetPixelRGB(x, 0);
+      EXPECT_EQ(got, opt[0] == '1' ? (want & 0xF8F8F8) : want);
+    }
+  }
+  TMemoryStream t;
+  EXPECT_EQ(bfm_write("a.tga", &t, 2, &h, pal, img.Bits(), "yup ydown"), BFM_ERR_BAD_OPT);
+  // One run packet of five grey pixels, one raw packet.
+  std::string rle(18, '\0');
+  rle[2] = 11;
+  rle[12] = 5;
+  rle[14] = 2;
+  rle[16] = 8;
+  rle += std::string("\x84\x40\x04\x01\x02\x03\x04\x05", 8);
+  auto grey = Reload<TTgaGraphic>(rle);
+  EXPECT_EQ(grey->GetPixelIndex(0, 1), 0x40);
+  EXPECT_EQ(grey->GetPixelIndex(4, 0), 5);
+}
+
+TEST(Icon, SavesThirtyTwoSquareAndReadsItBack) {
+  TIconGraphic img;
+  FillPattern(img, ifTrueColor, 40, 20);
+  const std::string file = Saved(img);
+  TIconGraphic back;
+  TMemoryStream s(file);
+  back.LoadFromStream(s);
+  ASSERT_EQ(back.Width(), 32);
+  ASSERT_EQ(back.Height(), 32);
+  for (int y = 0; y < 32; ++y)
+    for (int x = 0; x < 32; ++x)
+      ASSERT_EQ(back.GetPixelRGB(x, y), y < 20 ? img.GetPixelRGB(x, y) : 0u) << x << "," << y;
+  ExpectHostileInputsRaise<TIconGraphic>(file, [](const Exception& e) {
+    return dynamic_cast<const EInvalidGraphic*>(&e) != nullptr;
+  });
+}
+
+TEST(Registry, FormatsLoadByExtension) {
+  RegisterImagingFormats();
+  RegisterImagingFormats();
+  const char* const kExtensions[] = {"TIF", "TIFF", "PCX", "PCC", "DCX", "TGA", "VST", "AFI",
+                                     "JPG", "JPEG", "PNG"};
+  for (const char* ext : kExtensions) EXPECT_NE(FindGraphicClass(ext), nullptr) << ext;
+  EXPECT_EQ(FindGraphicClass("x.pcc")->description, "ZSoft PC Paintbrush");
+  EXPECT_EQ(CreateGraphicForFile("a.vst")->ClassName(), "TTgaGraphic");
+  EXPECT_EQ(CreateGraphicForFile("a.dcx")->ClassName(), "TDcxGraphic");
+  EXPECT_EQ(FindGraphicClass("ICO"), nullptr);
+
+  ToolDir dir;
+  TPcxGraphic img;
+  FillPattern(img, ifColor16);
+  img.SaveToFile(dir.Path("p.pcx"));
+  auto loaded = CreateGraphicForFile(dir.Path("p.pcx"));
+  loaded->LoadFromFile(dir.Path("p.pcx"));
+  ExpectSamePicture(img, *loaded);
+}

@@ -1,0 +1,249 @@
+// TIFF pages: every compression for every image format, multi-page files,
+// the tags we write, files libtiff's own tools write and read.
+#include <tiffio.h>
+
+#include "CodecTestUtil.h"
+#include "imaging/EnTifGr.h"
+
+namespace {
+
+bool IsTiffOrImaging(const Exception& e) {
+  return dynamic_cast<const ETiffError*>(&e) || dynamic_cast<const EImagingError*>(&e);
+}
+
+std::unique_ptr<TTiffGraphic> Reload(const std::string& data, int index = 1) {
+  auto g = std::make_unique<TTiffGraphic>();
+  TMemoryStream s(data);
+  g->SetImageIndex(index);
+  g->LoadFromStream(s);
+  return g;
+}
+
+bool Allowed(int format, int c) {
+  if (format == ifBlackWhite) return c != tcJPEG;
+  if (c == tcJPEG) return format == ifGray256 || format == ifTrueColor;
+  return c == tcNone || c == tcPackbits || c == tcZLib;
+}
+
+// Tag values as libtiff reads them from a file of ours.
+struct Tags {
+  uint16_t compression = 0, photometric = 0, bps = 0, spp = 0, unit = 0;
+  uint32_t rps = 0;
+  float xres = 0;
+  std::string software, date;
+};
+Tags ReadTags(const std::string& data) {
+  TMemoryStream s(data);
+  TIFF* t = TiffOpenStream(s, 0);
+  Tags tags;
+  if (!t) return tags;
+  char* text = nullptr;
+  TIFFGetField(t, TIFFTAG_COMPRESSION, &tags.compression);
+  TIFFGetField(t, TIFFTAG_PHOTOMETRIC, &tags.photometric);
+  TIFFGetField(t, TIFFTAG_BITSPERSAMPLE, &tags.bps);
+  TIFFGetField(t, TIFFTAG_SAMPLESPERPIXEL, &tags.spp);
+  TIFFGetField(t, TIFFTAG_RESOLUTIONUNIT, &tags.unit);
+  TIFFGetField(t, TIFFTAG_XRESOLUTION, &tags.xres);
+  TIFFGetField(t, TIFFTAG_ROWSPERSTRIP, &tags.rps);
+  if (TIFFGetField(t, TIFFTAG_SOFTWARE, &text)) tags.software = text;
+  if (TIFFGetField(t, TIFFTAG_DATETIME, &text)) tags.date = text;
+  TIFFClose(t);
+  return tags;
+}
+
+// A one-strip file written straight through libtiff, as other programs write them.
+std::string ForeignTiff(uint32_t w, uint32_t h, uint16_t bps, uint16_t spp, uint16_t photometric,
+                        uint16_t compression, const std::vector<uint8_t>& pixels,
+                        const std::vector<uint16_t>& colormap = {}) {
+  TMemoryStream s;
+  TIFF* t = TiffOpenStream(s, 1);
+  TIFFSetField(t, TIFFTAG_IMAGEWIDTH, w);
+  TIFFSetField(t, TIFFTAG_IMAGELENGTH, h);
+  TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, bps);
+  TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, spp);
+  TIFFSetField(t, TIFFTAG_PHOTOMETRIC, photometric);
+  TIFFSetField(t, TIFFTAG_COMPRESSION, compression);
+  TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+  if (spp == 2) {
+    const uint16_t extra = EXTRASAMPLE_UNASSALPHA;
+    TIFFSetField(t, TIFFTAG_EXTRASAMPLES, 1, &extra);
+  }
+  if (!colormap.empty()) {
+    const size_t n = colormap.size() / 3;
+    TIFFSetField(t, TIFFTAG_COLORMAP, colormap.data(), colormap.data() + n, colormap.data() + 2 * n);
+  }
+  TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, h);
+  TIFFWriteEncodedStrip(t, 0, const_cast<uint8_t*>(pixels.data()), tmsize_t(pixels.size()));
+  TIFFClose(t);
+  return s.Data();
+}
+
+}  // namespace
+
+TEST(Tiff, LayoutsOtherProgramsWrite) {
+  // Group 4 marked min-is-black still reads set bits as black.
+  auto g4 = Reload(ForeignTiff(8, 2, 1, 1, PHOTOMETRIC_MINISBLACK, COMPRESSION_CCITTFAX4, {0xF0, 0x00}));
+  EXPECT_EQ(g4->GetPixelRGB(0, 0), 0u);
+  EXPECT_EQ(g4->GetPixelRGB(7, 0), 0xFFFFFFu);
+  EXPECT_EQ(g4->GetPixelRGB(0, 1), 0xFFFFFFu);
+
+  // A 1-bit palette is widened to 16 colours, keeping its two colours.
+  std::vector<uint16_t> map = {65535, 0, 0, 0, 0, 65535};  // red, blue
+  auto pal = Reload(ForeignTiff(10, 1, 1, 1, PHOTOMETRIC_PALETTE, COMPRESSION_NONE, {0x40, 0x80}, map));
+  EXPECT_EQ(pal->ImageFormat(), ifColor16);
+  EXPECT_EQ(PixelsIndex(*pal), (std::vector<int>{0, 1, 0, 0, 0, 0, 0, 0, 1, 0}));
+  EXPECT_EQ(pal->GetPixelRGB(1, 0), 0x0000FFu);
+  EXPECT_EQ(pal->GetPixelRGB(0, 0), 0xFF0000u);
+
+  // Sixteen bits per sample go through libtiff's RGBA reader.
+  std::vector<uint8_t> rgb16 = {0xFF, 0xFF, 0x80, 0x80, 0x10, 0x10};
+  auto deep = Reload(ForeignTiff(1, 1, 16, 3, PHOTOMETRIC_RGB, COMPRESSION_NONE, rgb16));
+  EXPECT_EQ(deep->ImageFormat(), ifTrueColor);
+  EXPECT_EQ(deep->GetPixelRGB(0, 0), 0xFF8010u);
+
+  // Grey with an extra sample has no image format of its own.
+  EXPECT_IMAGING_ERROR(Reload(ForeignTiff(3, 1, 8, 2, PHOTOMETRIC_MINISBLACK, COMPRESSION_NONE,
+                                          {1, 2, 3, 4, 5, 6})),
+                       "ETiffError Unsupported bit count: 16");
+}
+
+TEST(Tiff, EveryCompressionForEveryFormat) {
+  TTiffGraphic::SetClock([] { return EncodeDate(2026, 3, 4) + EncodeTime(17, 5, 9, 0); });
+  for (int format = ifBlackWhite; format <= ifTrueColor; ++format) {
+    for (int c = tcNone; c <= tcJPEG; ++c) {
+      SCOPED_TRACE(std::to_string(format) + " " + CompressionName(c));
+      TTiffGraphic img;
+      FillPattern(img, format);
+      if (!Allowed(format, c)) {
+        const int before = img.Compression();
+        EXPECT_IMAGING_ERROR(img.SetCompression(c),
+                             CompressionName(c) + " compression not supported with " +
+                                 ImageFormatName(format) + " images");
+        EXPECT_EQ(img.Compression(), before);
+        continue;
+      }
+      img.SetCompression(c);
+      const std::string file = Saved(img);
+      auto back = Reload(file);
+      EXPECT_EQ(back->ImageFormat(), format);
+      EXPECT_EQ(back->Compression(), c);
+      if (c == tcJPEG) {
+        // Lossy: close, not equal.
+        const auto a = PixelsRGB(img), b = PixelsRGB(*back);
+        for (size_t i = 0; i < a.size(); ++i)
+          for (int k = 0; k < 24; k += 8)
+            ASSERT_LE(std::abs(int((a[i] >> k) & 0xFF) - int((b[i] >> k) & 0xFF)), 64) << i;
+      } else {
+        ExpectSamePicture(img, *back);
+      }
+      const Tags t = ReadTags(file);
+      EXPECT_EQ(t.software, "Calvessa Image Library");
+      EXPECT_EQ(t.date, "2026:03:04 17:05:09");
+      EXPECT_EQ(t.unit, RESUNIT_INCH);
+      EXPECT_FLOAT_EQ(t.xres, 300);
+      const bool ccitt = c >= tcGroup3_1D && c <= tcGroup4;
+      const uint16_t photometric[] = {uint16_t(ccitt ? 0 : 1), 1, 1, 3, 3, 2};
+      EXPECT_EQ(t.photometric, photometric[format]);
+      EXPECT_EQ(t.spp, format == ifTrueColor ? 3 : 1);
+      if (c == tcZLib) {
+        EXPECT_EQ(t.compression, 32946);
+      }
+    }
+  }
+  TTiffGraphic::SetClock(nullptr);
+}
+
+TEST(Tiff, WhiteFirstBlackAndWhiteIsNotSavedNegative) {
+  TLogPalette whiteBlack = *DefaultPalette(ifBlackWhite);
+  std::swap(whiteBlack.palPalEntry[0], whiteBlack.palPalEntry[1]);
+  for (int c : {tcNone, tcGroup4}) {
+    TTiffGraphic img;
+    img.NewImage(16, 3, ifBlackWhite, &whiteBlack, 200, 200);
+    img.SetPixelIndex(2, 1, 1);
+    img.SetCompression(c);
+    auto back = Reload(Saved(img));
+    EXPECT_EQ(PixelsRGB(*back), PixelsRGB(img));
+  }
+}
+
+TEST(Tiff, AppendingMakesPagesAndEachLoads) {
+  TMemoryStream s;
+  std::vector<std::unique_ptr<TTiffGraphic>> pages;
+  for (int format : {ifBlackWhite, ifColor16, ifTrueColor, ifGray256}) {
+    auto p = std::make_unique<TTiffGraphic>();
+    FillPattern(*p, format, 10 + format, 5 + format);
+    p->AppendImageToStream(s);
+    pages.push_back(std::move(p));
+  }
+  TTiffGraphic r;
+  s.SetPosition(0);
+  EXPECT_EQ(r.ImageCountInStream(s), 4);
+  for (int i = 1; i <= 4; ++i) ExpectSamePicture(*pages[size_t(i - 1)], *Reload(s.Data(), i));
+  TTiffGraphic all;
+  all.SetLoadAllFrames(true);
+  s.SetPosition(0);
+  all.LoadFromStream(s);
+  EXPECT_EQ(all.FrameCount(), 4);
+  // A page inside a larger stream loads from its own start.
+  TMemoryStream inner("xyz" + s.Data());
+  inner.SetPosition(3);
+  TTiffGraphic third;
+  third.SetImageIndex(3);
+  third.LoadFromStream(inner);
+  ExpectSamePicture(*pages[2], third);
+}
+
+TEST(Tiff, HostileFilesRaiseTheirError) {
+  for (int c : {tcGroup4, tcPackbits, tcZLib}) {
+    TTiffGraphic img;
+    // (Not a palette image: libtiff reads a cut colour map as min-is-black.)
+    FillPattern(img, c == tcGroup4 ? ifBlackWhite : ifGray256);
+    img.SetCompression(c);
+    ExpectHostileInputsRaise<TTiffGraphic>(Saved(img), IsTiffOrImaging, 150);
+  }
+  TTiffGraphic img;
+  FillPattern(img, ifTrueColor);
+  img.SetCompression(tcJPEG);
+  ExpectHostileInputsRaise<TTiffGraphic>(Saved(img), IsTiffOrImaging, 150);
+  TMemoryStream junk(std::string(100, 'j'));
+  EXPECT_IMAGING_ERROR(img.LoadFromStream(junk), "ETiffError TIFFOpen");
+}
+
+TEST(Tiff, FilesOfLibtiffsToolsAndOurs) {
+  ToolDir dir;
+  TTiffGraphic bw;
+  FillPattern(bw, ifBlackWhite, 64, 40);
+  bw.SaveToFile(dir.Path("g4.tif"));
+  ASSERT_EQ(dir.Run("tiffinfo g4.tif"), 0);
+  EXPECT_NE(dir.Read("out.txt").find("CCITT Group 4"), std::string::npos);
+  EXPECT_NE(dir.Read("out.txt").find("Calvessa Image Library"), std::string::npos);
+
+  // tiffcp rewrites our pages; we read what it writes.
+  ASSERT_EQ(dir.Run("tiffcp -c none g4.tif none.tif"), 0);
+  TTiffGraphic fromNone;
+  fromNone.LoadFromFile(dir.Path("none.tif"));
+  EXPECT_EQ(PixelsRGB(fromNone), PixelsRGB(bw));
+
+  TTiffGraphic colour;
+  FillPattern(colour, ifTrueColor, 30, 20);
+  colour.SetCompression(tcNone);
+  colour.SaveToFile(dir.Path("rgb.tif"));
+  ASSERT_EQ(dir.Run("tiffcp -c lzw rgb.tif lzw.tif && tiffcp -c zip rgb.tif zip.tif && tiffcp -c "
+                    "jpeg -r 16 rgb.tif jpeg.tif && tiffcp -c none rgb.tif rgb2.tif && tiffcp "
+                    "rgb.tif g4.tif both.tif"),
+            0);
+  TTiffGraphic zip;
+  zip.LoadFromFile(dir.Path("zip.tif"));  // tag 8
+  ExpectSamePicture(colour, zip);
+  TTiffGraphic jpeg;
+  jpeg.LoadFromFile(dir.Path("jpeg.tif"));  // subsampled YCbCr
+  EXPECT_EQ(jpeg.ImageFormat(), ifTrueColor);
+  EXPECT_EQ(jpeg.Width(), 30);
+  EXPECT_LE(std::abs(int(RgbGreen(jpeg.GetPixelRGB(10, 10))) - int(RgbGreen(colour.GetPixelRGB(10, 10)))), 24);
+  TTiffGraphic both;
+  both.SetImageIndex(2);
+  both.LoadFromFile(dir.Path("both.tif"));
+  EXPECT_EQ(PixelsRGB(both), PixelsRGB(bw));
+  TTiffGraphic lzw;
+  EXPECT_IMAGING_ERROR(lzw.LoadFromFile(dir.Path("lzw.tif")), "LZW compression not supported");
+}
