@@ -1,7 +1,8 @@
 // Resize and black-and-white conversion on the sizes a scan produces: a
 // 4928 x 3279 photo down to 852 x 567 with every filter, and an A4 300-dpi grey
 // page dithered to black and white. `--write DIR` saves both inputs (PPM/PGM)
-// so another program can be timed on exactly the same pixels.
+// so another program can be timed on exactly the same pixels; `--hashes` prints
+// a hash of each filter's thumbnail.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -109,10 +110,30 @@ bool WriteInputs(const std::string& dir) {
   return true;
 }
 
+// FNV-1a of every filter's thumbnail, to check that faster code keeps the bytes.
+void PrintResizeHashes() {
+  for (int f = rfTriangle; f <= rfMitchell; ++f) {
+    TResizeTransform t;
+    t.Interpolate = true;
+    t.Filter = TResizeFilter(f);
+    t.Width = kThumbW;
+    t.Height = kThumbH;
+    TDibGraphic dest;
+    t.ApplyOnDest(Photo(), dest);
+    uint64_t h = 14695981039346656037ull;
+    for (size_t i = 0; i < dest.ImageSize(); ++i) h = (h ^ dest.Bits()[i]) * 1099511628211ull;
+    std::printf("%-9s %016llx\n", ResizeFilterName(t.Filter), static_cast<unsigned long long>(h));
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc == 3 && std::string(argv[1]) == "--write") return WriteInputs(argv[2]) ? 0 : 1;
+  if (argc == 2 && std::string(argv[1]) == "--hashes") {
+    PrintResizeHashes();
+    return 0;
+  }
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
