@@ -5,12 +5,36 @@
 // a hash of each filter's thumbnail.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
+#include <malloc.h>
+#include <new>
 #include <string>
 
 #include "imaging/EnTransf.h"
+
+// Heap bytes in use and their high-water mark, so a run can report the
+// working memory it needed beyond its input.
+namespace {
+size_t g_heapInUse = 0, g_heapPeak = 0;
+}  // namespace
+
+void* operator new(size_t n) {
+  void* p = std::malloc(n ? n : 1);
+  if (!p) throw std::bad_alloc();
+  g_heapInUse += malloc_usable_size(p);
+  g_heapPeak = std::max(g_heapPeak, g_heapInUse);
+  return p;
+}
+void operator delete(void* p) noexcept {
+  if (!p) return;
+  g_heapInUse -= malloc_usable_size(p);
+  std::free(p);
+}
+void operator delete(void* p, size_t) noexcept { operator delete(p); }
 
 namespace {
 
@@ -69,10 +93,17 @@ void BM_Resize(benchmark::State& state) {
   t.Height = kThumbH;
   state.SetLabel(ResizeFilterName(t.Filter));
   TDibGraphic dest;
+  size_t work = 0;
   for (auto _ : state) {
+    dest.FreeImage();
+    const size_t before = g_heapInUse;
+    g_heapPeak = before;
     t.ApplyOnDest(src, dest);
     benchmark::DoNotOptimize(dest.Bits());
+    work = g_heapPeak - before - dest.ImageSize();
   }
+  // Memory beyond the input and the output.
+  state.counters["work_MB"] = double(work) / 1e6;
 }
 BENCHMARK(BM_Resize)->DenseRange(rfTriangle, rfMitchell)->Unit(benchmark::kMillisecond);
 

@@ -108,6 +108,16 @@ TEST(Resize, EdgeCases) {
   r.ApplyOnDest(pal, dest);
   EXPECT_EQ(dest.ImageFormat(), ifGray256);
   EXPECT_EQ(dest.LogPalette().palPalEntry[77].peRed, 77);  // default grey palette
+
+  // Squeezing 40000 rows into 2 while widening to 30000 columns needs every
+  // intermediate row at once (3.6 GB): refused like any oversized image.
+  TDibGraphic tall;
+  tall.NewImage(1, 40000, ifTrueColor, nullptr, 0, 0);
+  TResizeTransform wide;
+  wide.Interpolate = true;
+  wide.Width = 30000;
+  wide.Height = 2;
+  EXPECT_IMAGING_ERROR(wide.ApplyOnDest(tall, dest), "CreateDibSection failed");
 }
 
 // Output bytes of today's resampling, pinned so that faster code gives the same
