@@ -908,6 +908,8 @@ void TImageFormatTransform::ErrorDiffusion(const TDibGraphic& src, TDibGraphic& 
   std::vector<uint8_t> row(size_t(w) * 3);
   TRgbToPaletteConverter& conv = *dest.Converter();
   const TLogPalette& pal = dest.LogPalette();
+  // Colour values are held to 0..255; the error waiting for the next row stays
+  // signed, since dropping its negative part would brighten every page.
   auto clamp = [](int v) { return v < 0 ? 0 : (v > 255 ? 255 : v); };
   // Stores the colour and hands back the palette entry actually stored.
   const int bits = ImageFormatBits(dest.ImageFormat());
@@ -944,9 +946,9 @@ void TImageFormatTransform::ErrorDiffusion(const TDibGraphic& src, TDibGraphic& 
         int* right = &cur[size_t(x + 1) * 3 + k];
         *right = clamp(*right + 7 * err[k] / 16);
         int* below = &next[size_t(x) * 3 + k];
-        below[-3] = clamp(below[-3] + 3 * err[k] / 16);
-        below[0] = clamp(below[0] + 5 * err[k] / 16);
-        below[3] = clamp(below[3] + err[k] / 16);
+        below[-3] += 3 * err[k] / 16;
+        below[0] += 5 * err[k] / 16;
+        below[3] += err[k] / 16;
       }
     }
     if (w > 1) store(w - 1, y, &cur[size_t(w - 1) * 3]);

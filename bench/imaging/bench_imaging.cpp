@@ -117,6 +117,14 @@ void BM_FloydSteinbergPage(benchmark::State& state) {
     t.ApplyOnDest(src, dest);
     benchmark::DoNotOptimize(dest.Bits());
   }
+  // How far the page's mean grey moved, in percent of full scale.
+  double in = 0, out = 0;
+  for (int y = 0; y < kPageH; ++y)
+    for (int x = 0; x < kPageW; ++x) {
+      in += src.ScanLine(y)[x];
+      out += (dest.ScanLine(y)[x >> 3] >> (7 - (x & 7))) & 1 ? 255 : 0;
+    }
+  state.counters["tone_shift_pct"] = (out - in) / (double(kPageW) * kPageH * 255) * 100;
 }
 BENCHMARK(BM_FloydSteinbergPage)->Unit(benchmark::kMillisecond);
 

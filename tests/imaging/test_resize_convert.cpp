@@ -232,13 +232,39 @@ TEST(FormatConversion, FloydSteinbergSpreadsTheError) {
   t.ApplyOnDest(row, dest);
   EXPECT_EQ(PixelsIndex(dest), std::vector<int>(8, 1));
 
-  // Error carried to the next row; negative error is dropped there.
-  TDibGraphic two;
-  two.NewImage(3, 2, ifTrueColor, nullptr, 0, 0);
-  FillRGB(two, std::vector<RgbValue>(6, Grey(100)));
+  // Error carried to the next rows, negative error as well: the white pixel of
+  // the second row darkens the third.
+  TDibGraphic three;
+  three.NewImage(3, 3, ifTrueColor, nullptr, 0, 0);
+  FillRGB(three, std::vector<RgbValue>(9, Grey(100)));
   t.Dither = true;
-  t.ApplyOnDest(two, dest);
-  EXPECT_EQ(PixelsIndex(dest), (std::vector<int>{0, 0, 1, 0, 1, 0}));
+  t.ApplyOnDest(three, dest);
+  EXPECT_EQ(PixelsIndex(dest), (std::vector<int>{0, 0, 1, 0, 1, 0, 0, 0, 0}));
+}
+
+TEST(FormatConversion, FloydSteinbergKeepsTheTone) {
+  // A wedge of grey bands, each level's mean kept within 2 % of full scale.
+  constexpr int kW = 256, kBand = 40;
+  std::vector<int> levels;
+  for (int v = 0; v < 256; v += 8) levels.push_back(v);
+  levels.push_back(255);
+  TDibGraphic wedge;
+  wedge.NewImage(kW, kBand * int(levels.size()), ifGray256, nullptr, 0, 0);
+  for (int y = 0; y < wedge.Height(); ++y)
+    std::memset(wedge.ScanLine(y), levels[size_t(y / kBand)], kW);
+  for (TImageFormat format : {ifBlackWhite, ifGray16}) {
+    TImageFormatTransform t;
+    t.DestImageFormat = format;
+    TDibGraphic dest;
+    t.ApplyOnDest(wedge, dest);
+    for (size_t i = 0; i < levels.size(); ++i) {
+      double sum = 0;
+      for (int y = int(i) * kBand + 2; y < int(i + 1) * kBand; ++y)  // past the band's first rows
+        for (int x = 0; x < kW; ++x) sum += RgbRed(dest.GetPixelRGB(x, y));
+      const double mean = sum / (kW * (kBand - 2));
+      EXPECT_NEAR(mean, levels[i], 0.02 * 255) << ImageFormatName(format) << " level " << levels[i];
+    }
+  }
 }
 
 TEST(FormatConversion, PalettesAndProgress) {
