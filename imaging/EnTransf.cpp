@@ -906,8 +906,8 @@ void TImageFormatTransform::ErrorDiffusion(const TDibGraphic& src, TDibGraphic& 
   const int w = src.Width(), h = src.Height();
   std::vector<int> cur(size_t(w) * 3), next(size_t(w) * 3, 0);
   std::vector<uint8_t> row(size_t(w) * 3);
-  TRgbToPaletteConverter& conv = *dest.Converter();
   const TLogPalette& pal = dest.LogPalette();
+  TNearestColour nearest(pal);
   // Colour values are held to 0..255; the error waiting for the next row stays
   // signed, since dropping its negative part would brighten every page.
   auto clamp = [](int v) { return v < 0 ? 0 : (v > 255 ? 255 : v); };
@@ -915,7 +915,7 @@ void TImageFormatTransform::ErrorDiffusion(const TDibGraphic& src, TDibGraphic& 
   const int bits = ImageFormatBits(dest.ImageFormat());
   uint8_t* out = nullptr;
   auto store = [&](int x, int, const int* c) {
-    const int idx = conv.NearestIndex(MakeRgbTriple(uint8_t(c[2]), uint8_t(c[1]), uint8_t(c[0])));
+    const int idx = nearest.Index(uint8_t(c[2]), uint8_t(c[1]), uint8_t(c[0]));
     if (bits == 8) {
       out[x] = uint8_t(idx);
     } else if (bits == 4) {

@@ -128,6 +128,23 @@ void BM_FloydSteinbergPage(benchmark::State& state) {
 }
 BENCHMARK(BM_FloydSteinbergPage)->Unit(benchmark::kMillisecond);
 
+// The photo quantised to 256 colours and dithered onto them: the nearest
+// palette entry is looked up once per pixel.
+void BM_Convert256(benchmark::State& state) {
+  const TDibGraphic& src = Photo();
+  TImageFormatTransform t;
+  t.DestImageFormat = ifColor256;
+  TDibGraphic dest;
+  for (auto _ : state) {
+    t.ApplyOnDest(src, dest);
+    benchmark::DoNotOptimize(dest.Bits());
+  }
+  state.counters["ns_per_pixel"] = benchmark::Counter(
+      double(state.iterations()) * kPhotoW * kPhotoH,
+      benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_Convert256)->Unit(benchmark::kMillisecond);
+
 bool WriteInputs(const std::string& dir) {
   const TDibGraphic& photo = Photo();
   std::FILE* f = std::fopen((dir + "/photo.ppm").c_str(), "wb");
