@@ -126,14 +126,14 @@ TNearestColour::TNearestColour(const TLogPalette& palette)
     : count_(std::min<int>(palette.palNumEntries, 256)), cells_(32768, Cell{0, 0}) {
   for (int i = 0; i < count_; ++i) {
     const TPaletteEntry& e = palette.palPalEntry[i];
-    entries_[i] = Candidate{e.peRed, e.peGreen, e.peBlue, uint8_t(i)};
+    entries_[i] = Candidate{e.peRed, e.peGreen, e.peBlue, uint8_t(i), 0};
   }
 }
 
 // Every colour of the cell is at most M away from the entry whose farthest
 // corner is nearest (M); an entry whose nearest point of the cell is farther
 // than M can neither be nearest nor tie, so dropping it keeps the first
-// minimum. Candidates stay in palette order.
+// minimum.
 void TNearestColour::BuildCell(int cell) {
   const int lo[3] = {(cell >> 10) << 3, ((cell >> 5) & 31) << 3, (cell & 31) << 3};
   int nearest[256];
@@ -154,6 +154,11 @@ void TNearestColour::BuildCell(int cell) {
   Cell& c = cells_[size_t(cell)];
   c.first = uint32_t(candidates_.size());
   for (int i = 0; i < count_; ++i)
-    if (nearest[i] <= limit) candidates_.push_back(entries_[i]);
+    if (nearest[i] <= limit) {
+      candidates_.push_back(entries_[i]);
+      candidates_.back().bound = nearest[i];
+    }
   c.size = uint32_t(candidates_.size() - c.first);
+  std::stable_sort(candidates_.begin() + c.first, candidates_.end(),
+                   [](const Candidate& a, const Candidate& b) { return a.bound < b.bound; });
 }

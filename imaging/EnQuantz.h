@@ -27,18 +27,19 @@ class TNearestColour {
     const int cell = ((red >> 3) << 10) | ((green >> 3) << 5) | (blue >> 3);
     Cell& found = cells_[size_t(cell)];
     if (found.size == 0) BuildCell(cell);
-    // Error diffusion waits for each answer, so the entries sit in the cell's
-    // list itself: one load per candidate.
+    // Candidates come nearest-first as seen from the cell, so the search ends
+    // once no later one can come as near; of equally near ones the first in
+    // the palette wins.
     const Candidate* c = candidates_.data() + found.first;
     const Candidate* end = c + found.size;
     int best = c->index, bestDist = INT32_MAX;
-    for (; c != end; ++c) {
+    for (; c != end && c->bound <= bestDist; ++c) {
       const int dr = c->red - red, dg = c->green - green, db = c->blue - blue;
       const int d = dr * dr + dg * dg + db * db;
-      // Branch-free: which candidate wins is unpredictable.
-      const bool closer = d < bestDist;
-      bestDist = closer ? d : bestDist;
-      best = closer ? c->index : best;
+      if (d < bestDist || (d == bestDist && c->index < best)) {
+        bestDist = d;
+        best = c->index;
+      }
     }
     return best;
   }
@@ -46,6 +47,7 @@ class TNearestColour {
  private:
   struct Candidate {
     uint8_t red, green, blue, index;
+    int bound;  // the least distance from any colour of the cell
   };
   struct Cell {
     uint32_t first, size;  // into candidates_; size 0 until built
