@@ -613,7 +613,6 @@ Contributors BuildContributors(int destSize, int srcSize, TResizeFilter filter) 
 
 constexpr int kBlock = 8;             // source rows filtered along x together
 constexpr int kLanes = 3 * kBlock;    // floats per source pixel in a block
-constexpr int kTile = 64;             // pixels converted while their block part stays in cache
 constexpr size_t kStripAlign = 32;
 constexpr int64_t kMaxWorkBytes = 0x7FFFFFFF;  // what one image may hold
 
@@ -628,32 +627,64 @@ inline void WidenBytes(const uint8_t* p, float* out) {
   _mm_storeu_ps(out + 12, _mm_cvtepi32_ps(_mm_unpackhi_epi16(hi, zero)));
 }
 
-// Lays out up to kBlock source rows as, per pixel, the blue, green and red of
-// each row in turn, so that one weight applies to the same pixel of every row
-// at once. Missing rows are zero. block has kLanes x sw + 4 floats.
-void FillBlock(const uint8_t* const* src, int rows, int sw, float* block) {
-  float line[kBlock][kTile * 3 + 16];
-  for (int x0 = 0; x0 < sw; x0 += kTile) {
-    const int n = std::min(kTile, sw - x0);
-    const size_t bytes = size_t(n) * 3;
-    for (int r = 0; r < kBlock; ++r) {
-      float* l = line[r];
-      if (r >= rows) {
-        std::fill(l, l + bytes + 1, 0.0f);
-        continue;
-      }
-      const uint8_t* s = src[r] + size_t(x0) * 3;
-      size_t k = 0;
-      for (; k + 16 <= bytes; k += 16) WidenBytes(s + k, l + k);
-      for (; k < bytes; ++k) l[k] = float(s[k]);
-      l[bytes] = 0.0f;
-    }
-    // Four floats are moved per row; the fourth lands where the next row
-    // (or pixel) writes after it.
-    float* d = block + size_t(x0) * kLanes;
-    for (int x = 0; x < n; ++x, d += kLanes)
-      for (int r = 0; r < kBlock; ++r) _mm_storeu_ps(d + r * 3, _mm_loadu_ps(line[r] + x * 3));
+// Lays out kBlock source rows (missing ones point at zeros) as, per byte of a
+// row, that byte of every row in turn: per pixel, the blues of the rows, their
+// greens, their reds, as floats. One weight then applies to the same pixel of
+// every row at once. A byte transpose, 16 bytes of each row at a time: out
+// gets bytes k..k+15 of the rows, two bytes (of eight rows) a vector.
+__attribute__((always_inline)) inline void Transpose16(const uint8_t* const* src, size_t k,
+                                                       __m128i* out) {
+  __m128i a[kBlock], b[kBlock], c[kBlock];
+  for (int r = 0; r < kBlock; ++r) a[r] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src[r] + k));
+  for (int r = 0; r < kBlock; r += 2) {
+    b[r] = _mm_unpacklo_epi8(a[r], a[r + 1]);
+    b[r + 1] = _mm_unpackhi_epi8(a[r], a[r + 1]);
   }
+  for (int q = 0; q < kBlock; q += 4)
+    for (int h = 0; h < 2; ++h) {
+      c[q + h] = _mm_unpacklo_epi16(b[q + h], b[q + 2 + h]);
+      c[q + 2 + h] = _mm_unpackhi_epi16(b[q + h], b[q + 2 + h]);
+    }
+  // c[0]: bytes 0-3 of rows 0-3, c[2]: 4-7, c[1]: 8-11, c[3]: 12-15; c[4..7] rows 4-7.
+  const int order[4] = {0, 2, 1, 3};
+  for (int j = 0; j < 4; ++j) {
+    out[2 * j] = _mm_unpacklo_epi32(c[order[j]], c[4 + order[j]]);
+    out[2 * j + 1] = _mm_unpackhi_epi32(c[order[j]], c[4 + order[j]]);
+  }
+}
+
+inline void TransposeTail(const uint8_t* const* src, size_t k, size_t len, float* out) {
+  for (; k < len; ++k, out += kBlock)
+    for (int r = 0; r < kBlock; ++r) out[r] = float(src[r][k]);
+}
+
+__attribute__((target("avx2"))) void FillBlockAvx2(const uint8_t* const* src, size_t len,
+                                                   float* out) {
+  size_t k = 0;
+  for (; k + 16 <= len; k += 16, out += 16 * kBlock) {
+    __m128i t[kBlock];
+    Transpose16(src, k, t);
+    for (int j = 0; j < kBlock; ++j) {
+      _mm256_storeu_ps(out + 16 * j, _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(t[j])));
+      _mm256_storeu_ps(out + 16 * j + 8,
+                       _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(_mm_srli_si128(t[j], 8))));
+    }
+  }
+  TransposeTail(src, k, len, out);
+}
+
+void FillBlockSse2(const uint8_t* const* src, size_t len, float* out) {
+  size_t k = 0;
+  for (; k + 16 <= len; k += 16, out += 16 * kBlock) {
+    __m128i t[kBlock];
+    Transpose16(src, k, t);
+    for (int j = 0; j < kBlock; ++j) {
+      alignas(16) uint8_t bytes[16];
+      _mm_store_si128(reinterpret_cast<__m128i*>(bytes), t[j]);
+      WidenBytes(bytes, out + 16 * j);
+    }
+  }
+  TransposeTail(src, k, len, out);
 }
 
 // The sums of one pass, clamped to 0..255 and rounded half to even (the
@@ -677,7 +708,12 @@ inline void NarrowSums(const float* sums, int count, uint8_t* out) {
 inline void StoreColumn(const float* sums, int rows, int i, uint8_t* const* out) {
   uint8_t bytes[kLanes];
   NarrowSums(sums, kLanes, bytes);
-  for (int r = 0; r < rows; ++r) std::memcpy(out[r] + size_t(i) * 3, bytes + r * 3, 3);
+  for (int r = 0; r < rows; ++r) {
+    uint8_t* p = out[r] + size_t(i) * 3;
+    p[0] = bytes[r];
+    p[1] = bytes[kBlock + r];
+    p[2] = bytes[2 * kBlock + r];
+  }
 }
 
 __attribute__((target("avx2"))) void FilterBlockAvx2(const float* block, int rows,
@@ -805,12 +841,13 @@ void TResizeTransform::Resample(const TDibGraphic& src, TDibGraphic& dest) {
   const int64_t stride = (int64_t(dw) * 3 + int64_t(kStripAlign) - 1) & ~int64_t(kStripAlign - 1);
   const int64_t srcLine = int64_t(sw) * 3;
   const bool convert = src.ImageFormat() != ifTrueColor;
-  const int64_t work = ringRows * stride + srcLine * (32 + 4 + (convert ? kBlock : 0)) + stride;
+  const int64_t work = ringRows * stride + srcLine * (4 * kBlock + 1 + (convert ? kBlock : 0)) + stride;
   if (work > kMaxWorkBytes) RaiseWorkTooLarge();
 
   std::vector<uint8_t> strip(size_t(ringRows * stride), 0);
   std::vector<int> stripRow(size_t(ringRows), -1);
-  std::vector<float> block(size_t(sw) * kLanes + 4);
+  std::vector<float> block(size_t(sw) * kLanes);
+  std::vector<uint8_t> zeros(static_cast<size_t>(srcLine), 0);
   std::vector<uint8_t> converted(convert ? size_t(srcLine) * kBlock : 0);
   std::vector<uint8_t> out(static_cast<size_t>(stride));
   auto stripLine = [&](int n) { return strip.data() + size_t(n % ringRows) * size_t(stride); };
@@ -819,6 +856,7 @@ void TResizeTransform::Resample(const TDibGraphic& src, TDibGraphic& dest) {
     const int count = std::min(kBlock, sh - n0);
     const uint8_t* in[kBlock];
     uint8_t* to[kBlock];
+    for (int r = count; r < kBlock; ++r) in[r] = zeros.data();
     for (int r = 0; r < count; ++r) {
       if (convert) {
         uint8_t* buf = converted.data() + size_t(r) * size_t(srcLine);
@@ -830,7 +868,10 @@ void TResizeTransform::Resample(const TDibGraphic& src, TDibGraphic& dest) {
       to[r] = stripLine(n0 + r);
       stripRow[size_t((n0 + r) % ringRows)] = n0 + r;
     }
-    FillBlock(in, count, sw, block.data());
+    if (kHasAvx2)
+      FillBlockAvx2(in, size_t(srcLine), block.data());
+    else
+      FillBlockSse2(in, size_t(srcLine), block.data());
     if (kHasAvx2)
       FilterBlockAvx2(block.data(), count, columns, dw, to);
     else
