@@ -791,7 +791,8 @@ void FilterColumnSse2(const uint8_t* const* rows, const float* weights, size_t c
   }
 }
 
-const bool kHasAvx2 = __builtin_cpu_supports("avx2");
+// Chosen once at start-up; both paths give the same bytes.
+const bool kHasAvx2 = (__builtin_cpu_init(), __builtin_cpu_supports("avx2"));
 
 [[noreturn]] void RaiseWorkTooLarge() { throw EImagingError("CreateDibSection failed"); }
 
