@@ -1,6 +1,6 @@
-// Resize and black-and-white conversion on the sizes a scan produces: a
-// 4928 x 3279 photo down to 852 x 567 with every filter, and an A4 300-dpi grey
-// page dithered to black and white. `--write DIR` saves both inputs (PPM/PGM)
+// Resize and format conversion on the sizes a scan produces: a 4928 x 3279
+// photo down to 852 x 567 with every filter and to 256 colours, and an A4
+// 300-dpi grey page dithered to black and white. `--write DIR` saves both inputs (PPM/PGM)
 // so another program can be timed on exactly the same pixels; `--hashes` prints
 // a hash of each filter's thumbnail.
 #include <benchmark/benchmark.h>
