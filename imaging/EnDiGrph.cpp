@@ -510,6 +510,18 @@ uint8_t Field(uint32_t v, uint32_t mask) {
   return uint8_t((f * 255 + max / 2) / max);
 }
 
+// A run-length bitmap may leave most of itself to the background (ending a row
+// or the bitmap early), so a few bytes can stand for a whole page: up to an A4
+// page at 600 dpi. Anything larger must be one its bytes could fill, each run
+// coding at most 255 pixels in two bytes; else a tiny block could make us
+// allocate hundreds of megabytes.
+constexpr uint64_t kRlePagePixels = 36000000;
+
+bool RleSizeJustified(uint64_t width, uint64_t height, size_t dataBytes) {
+  const uint64_t pixels = width * height;
+  return pixels <= kRlePagePixels || pixels <= uint64_t(dataBytes / 2) * 255;
+}
+
 // Run-length decoding into bottom-up rows; every write is bounds-checked.
 void DecodeRle(const uint8_t* src, size_t size, int bits, TDibGraphic& img) {
   int64_t x = 0, row = 0;  // row counts from the bottom; deltas may run far past the image
@@ -652,8 +664,10 @@ void TDibGraphic::AssignFromHDIB(const void* data, size_t size) {
     if ((h.biCompression == 1 && bits != 8) || (h.biCompression == 2 && bits != 4) || d.topDown)
       throw EImagingError("Unsupported compression");
     if (h.biSizeImage == 0) RaiseInvalidHdib();
+    const size_t data = std::min<size_t>(d.available, h.biSizeImage);
+    if (!RleSizeJustified(uint64_t(h.biWidth), uint64_t(d.height), data)) RaiseInvalidHdib();
     NewImage(h.biWidth, d.height, format, &d.palette, xDpi, yDpi);
-    DecodeRle(d.pixels, std::min<size_t>(d.available, h.biSizeImage), bits, *this);
+    DecodeRle(d.pixels, data, bits, *this);
     return;
   }
   if (h.biCompression != 0 && !(h.biCompression == 3 && (bits == 16 || bits == 32)))

@@ -1,5 +1,8 @@
 #include "imaging/EnQuantz.h"
 
+#include <algorithm>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <utility>
 #include <vector>
@@ -117,4 +120,45 @@ void QuantizePalette(const TDibGraphic& image, TLogPalette& palette, int colourC
     const Triple& t = list[size_t(i)];
     palette.palPalEntry[i] = TPaletteEntry{t.r, t.g, t.b, 0};
   }
+}
+
+TNearestColour::TNearestColour(const TLogPalette& palette)
+    : count_(std::min<int>(palette.palNumEntries, 256)), cells_(32768, Cell{0, 0}) {
+  for (int i = 0; i < count_; ++i) {
+    const TPaletteEntry& e = palette.palPalEntry[i];
+    entries_[i] = Candidate{e.peRed, e.peGreen, e.peBlue, uint8_t(i), 0};
+  }
+}
+
+// Every colour of the cell is at most M away from the entry whose farthest
+// corner is nearest (M); an entry whose nearest point of the cell is farther
+// than M can neither be nearest nor tie, so dropping it keeps the first
+// minimum.
+void TNearestColour::BuildCell(int cell) {
+  const int lo[3] = {(cell >> 10) << 3, ((cell >> 5) & 31) << 3, (cell & 31) << 3};
+  int nearest[256];
+  int limit = INT_MAX;
+  for (int i = 0; i < count_; ++i) {
+    const int v[3] = {entries_[i].red, entries_[i].green, entries_[i].blue};
+    int dmin = 0, dmax = 0;
+    for (int k = 0; k < 3; ++k) {
+      const int below = lo[k] - v[k], above = v[k] - (lo[k] + 7);
+      const int inside = below > 0 ? below : (above > 0 ? above : 0);
+      const int far = std::max(std::abs(v[k] - lo[k]), std::abs(v[k] - lo[k] - 7));
+      dmin += inside * inside;
+      dmax += far * far;
+    }
+    nearest[i] = dmin;
+    limit = std::min(limit, dmax);
+  }
+  Cell& c = cells_[size_t(cell)];
+  c.first = uint32_t(candidates_.size());
+  for (int i = 0; i < count_; ++i)
+    if (nearest[i] <= limit) {
+      candidates_.push_back(entries_[i]);
+      candidates_.back().bound = nearest[i];
+    }
+  c.size = uint32_t(candidates_.size() - c.first);
+  std::stable_sort(candidates_.begin() + c.first, candidates_.end(),
+                   [](const Candidate& a, const Candidate& b) { return a.bound < b.bound; });
 }

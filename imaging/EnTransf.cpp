@@ -5,6 +5,8 @@
 #include <cstring>
 #include <vector>
 
+#include <immintrin.h>
+
 #include "core/SysUtils.h"
 #include "imaging/EnQuantz.h"
 
@@ -556,22 +558,42 @@ struct Contributor {
   float weight;
 };
 
-// Per destination index, the source indices (mirrored at the edges) and their
-// weights. Lists grow as needed: round-off at a window edge can add an entry.
-std::vector<std::vector<Contributor>> BuildContributors(int destSize, int srcSize,
-                                                        TResizeFilter filter) {
-  const float support = ResizeFilterSupport(filter);
-  const float scale = srcSize == 1 ? float(destSize) / float(srcSize)
-                                   : float(destSize - 1) / float(srcSize - 1);
-  std::vector<std::vector<Contributor>> list(static_cast<size_t>(destSize));
+// Per destination index, the source indices (mirrored at the edges) with a
+// non-zero weight, in window order: entries [first[i], first[i + 1]).
+struct Contributors {
+  std::vector<size_t> first;
+  std::vector<Contributor> entries;
+  const Contributor* begin(int i) const { return entries.data() + first[size_t(i)]; }
+  const Contributor* end(int i) const { return entries.data() + first[size_t(i) + 1]; }
+};
+
+float ResizeScale(int destSize, int srcSize) {
+  return srcSize == 1 ? float(destSize) / float(srcSize)
+                      : float(destSize - 1) / float(srcSize - 1);
+}
+
+float WindowRadius(int destSize, int srcSize, TResizeFilter filter) {
+  const float scale = ResizeScale(destSize, srcSize);
+  return scale < 1 ? ResizeFilterSupport(filter) / scale : ResizeFilterSupport(filter);
+}
+
+// The most entries BuildContributors can make: each window spans at most
+// 2 x radius + 3 source indices.
+uint64_t ContributorBound(int destSize, int srcSize, TResizeFilter filter) {
+  return uint64_t(destSize) * (uint64_t(2 * WindowRadius(destSize, srcSize, filter)) + 3);
+}
+
+Contributors BuildContributors(int destSize, int srcSize, TResizeFilter filter) {
+  const float scale = ResizeScale(destSize, srcSize);
   const bool shrink = scale < 1;
-  const float width = shrink ? support / scale : support;
+  const float width = WindowRadius(destSize, srcSize, filter);
   const float fscale = 1.0f / scale;
+  Contributors list;
+  list.first.reserve(size_t(destSize) + 1);
   for (int i = 0; i < destSize; ++i) {
+    list.first.push_back(list.entries.size());
     const float centre = float(i) / scale;
     const int left = Floor(centre - width), right = Ceil(centre + width);
-    auto& c = list[size_t(i)];
-    c.reserve(size_t(2 * width + 1) + 1);
     for (int j = left; j <= right; ++j) {
       float weight;
       if (shrink)
@@ -579,38 +601,200 @@ std::vector<std::vector<Contributor>> BuildContributors(int destSize, int srcSiz
       else
         weight = ResizeFilterValue(filter, centre - float(j));
       if (weight == 0.0f) continue;
-      int n = j < 0 ? -j : (j >= srcSize ? 2 * srcSize - j - 1 : j);
-      if (n < 0 || n >= srcSize) {
-        n = 0;
-        weight = 0.0f;
-      }
-      c.push_back(Contributor{n, weight});
+      const int n = j < 0 ? -j : (j >= srcSize ? 2 * srcSize - j - 1 : j);
+      // An index still outside the source adds nothing to the sum.
+      if (n < 0 || n >= srcSize) continue;
+      list.entries.push_back(Contributor{n, weight});
     }
   }
+  list.first.push_back(list.entries.size());
   return list;
 }
 
-typedef float Lanes4 __attribute__((vector_size(16)));
+constexpr int kBlock = 8;             // source rows filtered along x together
+constexpr int kLanes = 3 * kBlock;    // floats per source pixel in a block
+constexpr size_t kStripAlign = 32;
+constexpr int64_t kMaxWorkBytes = 0x7FFFFFFF;  // what one image may hold
 
-// Clamps to 0..255 and rounds half to even: adding and taking away 2^23 leaves
-// the nearest integer under the default rounding mode.
-inline float RoundByte(float v) {
-  if (v > 255.0f) return 255.0f;
-  if (v < 0.0f) return 0.0f;
-  const float shifted = v + 8388608.0f;
-  return shifted - 8388608.0f;
+// 16 bytes to 16 floats.
+inline void WidenBytes(const uint8_t* p, float* out) {
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  const __m128i lo = _mm_unpacklo_epi8(b, zero), hi = _mm_unpackhi_epi8(b, zero);
+  _mm_storeu_ps(out, _mm_cvtepi32_ps(_mm_unpacklo_epi16(lo, zero)));
+  _mm_storeu_ps(out + 4, _mm_cvtepi32_ps(_mm_unpackhi_epi16(lo, zero)));
+  _mm_storeu_ps(out + 8, _mm_cvtepi32_ps(_mm_unpacklo_epi16(hi, zero)));
+  _mm_storeu_ps(out + 12, _mm_cvtepi32_ps(_mm_unpackhi_epi16(hi, zero)));
 }
 
-inline uint8_t ToByte(float v) { return uint8_t(RoundByte(v)); }
-
-struct ByteToFloat {
-  float v[256];
-  ByteToFloat() {
-    for (int i = 0; i < 256; ++i) v[i] = float(i);
+// Lays out kBlock source rows (missing ones point at zeros) as, per byte of a
+// row, that byte of every row in turn: per pixel, the blues of the rows, their
+// greens, their reds, as floats. One weight then applies to the same pixel of
+// every row at once. A byte transpose, 16 bytes of each row at a time: out
+// gets bytes k..k+15 of the rows, two bytes (of eight rows) a vector.
+__attribute__((always_inline)) inline void Transpose16(const uint8_t* const* src, size_t k,
+                                                       __m128i* out) {
+  __m128i a[kBlock], b[kBlock], c[kBlock];
+  for (int r = 0; r < kBlock; ++r) a[r] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src[r] + k));
+  for (int r = 0; r < kBlock; r += 2) {
+    b[r] = _mm_unpacklo_epi8(a[r], a[r + 1]);
+    b[r + 1] = _mm_unpackhi_epi8(a[r], a[r + 1]);
   }
-  float operator[](uint8_t i) const { return v[i]; }
-};
-const ByteToFloat kByteToFloat;
+  for (int q = 0; q < kBlock; q += 4)
+    for (int h = 0; h < 2; ++h) {
+      c[q + h] = _mm_unpacklo_epi16(b[q + h], b[q + 2 + h]);
+      c[q + 2 + h] = _mm_unpackhi_epi16(b[q + h], b[q + 2 + h]);
+    }
+  // c[0]: bytes 0-3 of rows 0-3, c[2]: 4-7, c[1]: 8-11, c[3]: 12-15; c[4..7] rows 4-7.
+  const int order[4] = {0, 2, 1, 3};
+  for (int j = 0; j < 4; ++j) {
+    out[2 * j] = _mm_unpacklo_epi32(c[order[j]], c[4 + order[j]]);
+    out[2 * j + 1] = _mm_unpackhi_epi32(c[order[j]], c[4 + order[j]]);
+  }
+}
+
+inline void TransposeTail(const uint8_t* const* src, size_t k, size_t len, float* out) {
+  for (; k < len; ++k, out += kBlock)
+    for (int r = 0; r < kBlock; ++r) out[r] = float(src[r][k]);
+}
+
+__attribute__((target("avx2"))) void FillBlockAvx2(const uint8_t* const* src, size_t len,
+                                                   float* out) {
+  size_t k = 0;
+  for (; k + 16 <= len; k += 16, out += 16 * kBlock) {
+    __m128i t[kBlock];
+    Transpose16(src, k, t);
+    for (int j = 0; j < kBlock; ++j) {
+      _mm256_storeu_ps(out + 16 * j, _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(t[j])));
+      _mm256_storeu_ps(out + 16 * j + 8,
+                       _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(_mm_srli_si128(t[j], 8))));
+    }
+  }
+  TransposeTail(src, k, len, out);
+}
+
+void FillBlockSse2(const uint8_t* const* src, size_t len, float* out) {
+  size_t k = 0;
+  for (; k + 16 <= len; k += 16, out += 16 * kBlock) {
+    __m128i t[kBlock];
+    Transpose16(src, k, t);
+    for (int j = 0; j < kBlock; ++j) {
+      alignas(16) uint8_t bytes[16];
+      _mm_store_si128(reinterpret_cast<__m128i*>(bytes), t[j]);
+      WidenBytes(bytes, out + 16 * j);
+    }
+  }
+  TransposeTail(src, k, len, out);
+}
+
+// The sums of one pass, clamped to 0..255 and rounded half to even (the
+// conversion's default rounding), as bytes.
+inline void NarrowSums(const float* sums, int count, uint8_t* out) {
+  const __m128 zero = _mm_setzero_ps(), top = _mm_set1_ps(255.0f);
+  for (int k = 0; k < count; k += 4) {
+    const __m128 v = _mm_min_ps(_mm_max_ps(_mm_loadu_ps(sums + k), zero), top);
+    alignas(16) int32_t i[4];
+    _mm_store_si128(reinterpret_cast<__m128i*>(i), _mm_cvtps_epi32(v));
+    out[k] = uint8_t(i[0]);
+    out[k + 1] = uint8_t(i[1]);
+    out[k + 2] = uint8_t(i[2]);
+    out[k + 3] = uint8_t(i[3]);
+  }
+}
+
+// Each destination column of the block's rows: every channel's sum adds its
+// terms in contributor order, in single precision without fused steps, so the
+// bytes do not depend on the vector width.
+inline void StoreColumn(const float* sums, int rows, int i, uint8_t* const* out) {
+  uint8_t bytes[kLanes];
+  NarrowSums(sums, kLanes, bytes);
+  for (int r = 0; r < rows; ++r) {
+    uint8_t* p = out[r] + size_t(i) * 3;
+    p[0] = bytes[r];
+    p[1] = bytes[kBlock + r];
+    p[2] = bytes[2 * kBlock + r];
+  }
+}
+
+__attribute__((target("avx2"))) void FilterBlockAvx2(const float* block, int rows,
+                                                     const Contributors& columns, int dw,
+                                                     uint8_t* const* out) {
+  alignas(32) float sums[kLanes];
+  for (int i = 0; i < dw; ++i) {
+    __m256 a0 = _mm256_setzero_ps(), a1 = a0, a2 = a0;
+    for (const Contributor* c = columns.begin(i); c != columns.end(i); ++c) {
+      const __m256 w = _mm256_set1_ps(c->weight);
+      const float* p = block + size_t(c->n) * kLanes;
+      a0 = _mm256_add_ps(a0, _mm256_mul_ps(w, _mm256_loadu_ps(p)));
+      a1 = _mm256_add_ps(a1, _mm256_mul_ps(w, _mm256_loadu_ps(p + 8)));
+      a2 = _mm256_add_ps(a2, _mm256_mul_ps(w, _mm256_loadu_ps(p + 16)));
+    }
+    _mm256_store_ps(sums, a0);
+    _mm256_store_ps(sums + 8, a1);
+    _mm256_store_ps(sums + 16, a2);
+    StoreColumn(sums, rows, i, out);
+  }
+}
+
+void FilterBlockSse2(const float* block, int rows, const Contributors& columns, int dw,
+                     uint8_t* const* out) {
+  alignas(16) float sums[kLanes];
+  for (int i = 0; i < dw; ++i) {
+    __m128 a[6];
+    for (__m128& v : a) v = _mm_setzero_ps();
+    for (const Contributor* c = columns.begin(i); c != columns.end(i); ++c) {
+      const __m128 w = _mm_set1_ps(c->weight);
+      const float* p = block + size_t(c->n) * kLanes;
+      for (int k = 0; k < 6; ++k) a[k] = _mm_add_ps(a[k], _mm_mul_ps(w, _mm_loadu_ps(p + 4 * k)));
+    }
+    for (int k = 0; k < 6; ++k) _mm_store_ps(sums + 4 * k, a[k]);
+    StoreColumn(sums, rows, i, out);
+  }
+}
+
+// One destination row from the strip rows under its filter; len is a multiple
+// of 32 and each sum adds its terms in contributor order.
+__attribute__((target("avx2"))) void FilterColumnAvx2(const uint8_t* const* rows,
+                                                      const float* weights, size_t count,
+                                                      size_t len, uint8_t* out) {
+  alignas(32) float sums[32];
+  for (size_t k = 0; k < len; k += 32) {
+    __m256 a[4];
+    for (__m256& v : a) v = _mm256_setzero_ps();
+    for (size_t e = 0; e < count; ++e) {
+      const __m256 w = _mm256_set1_ps(weights[e]);
+      const uint8_t* s = rows[e] + k;
+      for (int j = 0; j < 4; ++j) {
+        const __m128i b = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(s + 8 * j));
+        a[j] = _mm256_add_ps(a[j], _mm256_mul_ps(w, _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(b))));
+      }
+    }
+    for (int j = 0; j < 4; ++j) _mm256_store_ps(sums + 8 * j, a[j]);
+    NarrowSums(sums, 32, out + k);
+  }
+}
+
+void FilterColumnSse2(const uint8_t* const* rows, const float* weights, size_t count, size_t len,
+                      uint8_t* out) {
+  alignas(16) float sums[16];
+  for (size_t k = 0; k < len; k += 16) {
+    __m128 a[4];
+    for (__m128& v : a) v = _mm_setzero_ps();
+    for (size_t e = 0; e < count; ++e) {
+      const __m128 w = _mm_set1_ps(weights[e]);
+      float v[16];
+      WidenBytes(rows[e] + k, v);
+      for (int j = 0; j < 4; ++j) a[j] = _mm_add_ps(a[j], _mm_mul_ps(w, _mm_loadu_ps(v + 4 * j)));
+    }
+    for (int j = 0; j < 4; ++j) _mm_store_ps(sums + 4 * j, a[j]);
+    NarrowSums(sums, 16, out + k);
+  }
+}
+
+// Chosen once at start-up; both paths give the same bytes.
+const bool kHasAvx2 = (__builtin_cpu_init(), __builtin_cpu_supports("avx2"));
+
+[[noreturn]] void RaiseWorkTooLarge() { throw EImagingError("CreateDibSection failed"); }
 
 }  // namespace
 
@@ -631,92 +815,96 @@ void TResizeTransform::ApplyOnDest(const TDibGraphic& src, TDibGraphic& dest) {
   Progress(100, 0, 100);
 }
 
+// The intermediate image (destination width, source height, whole channel
+// values) is never held whole: a strip of its rows, filled as the vertical
+// pass reaches them, holds the rows under the current destination row's filter.
 void TResizeTransform::Resample(const TDibGraphic& src, TDibGraphic& dest) {
   const int sw = src.Width(), sh = src.Height(), dw = dest.Width(), dh = dest.Height();
   if (sw < 1 || sh < 1) throw EImagingError("Source graphic too small");
   if (dw < 2 || dh < 2) throw EImagingError("Destination graphic too small");
-  const int steps = sh + dh + 2;
-  Progress(0, 0, steps);
-  // The intermediate image (destination width, source height) holds whole
-  // channel values, kept as floats so the vertical pass needs no conversion.
-  const size_t workLen = size_t(dw) * 3;
-  const size_t workStride = (workLen + 3) & ~size_t(3);
-  std::vector<Lanes4> work(workStride / 4 * size_t(sh));
-  auto workRow = [&](int y) { return reinterpret_cast<float*>(&work[size_t(y) * workStride / 4]); };
-  const auto columns = BuildContributors(dw, sw, Filter);
-  Progress(1, 0, steps);
+  // The work memory is checked like an image before any of it is allocated.
+  const uint64_t entries = ContributorBound(dw, sw, Filter) + ContributorBound(dh, sh, Filter);
+  if (entries > uint64_t(kMaxWorkBytes) / sizeof(Contributor)) RaiseWorkTooLarge();
+  const Contributors columns = BuildContributors(dw, sw, Filter);
+  const Contributors rows = BuildContributors(dh, sh, Filter);
 
-  // Rows are filtered in blocks, interleaved so that one weight is applied to
-  // the same pixel of every row in the block at once; each sum still adds its
-  // terms in contributor order.
-  constexpr int kBlock = 8;
-  constexpr int kLanes = 3 * kBlock;
-  constexpr int kVectors = kLanes / 4;
-  std::vector<Lanes4> block(size_t(sw) * kVectors);
-  std::vector<uint8_t> converted(src.ImageFormat() == ifTrueColor ? 0 : size_t(sw) * 3 * kBlock);
-  static const uint8_t kBlank[3] = {0, 0, 0};
-  for (int y0 = 0; y0 < sh; y0 += kBlock) {
-    const int rowsInBlock = std::min(kBlock, sh - y0);
-    const uint8_t* rowPtr[kBlock];
-    for (int r = 0; r < kBlock; ++r) {
-      if (r >= rowsInBlock) {
-        rowPtr[r] = nullptr;
-        continue;
-      }
-      Progress(1 + y0 + r, 0, steps);
-      if (src.ImageFormat() == ifTrueColor) {
-        rowPtr[r] = src.ScanLine(y0 + r);
-      } else {
-        uint8_t* buf = converted.data() + size_t(r) * sw * 3;
-        src.ReadRowRGB(y0 + r, buf);
-        rowPtr[r] = buf;
-      }
+  int span = 1;
+  for (int y = 0; y < dh; ++y) {
+    int lo = sh, hi = -1;
+    for (const Contributor* c = rows.begin(y); c != rows.end(y); ++c) {
+      lo = std::min(lo, c->n);
+      hi = std::max(hi, c->n);
     }
-    for (int r = 0; r < kBlock; ++r) {
-      const uint8_t* p = rowPtr[r] ? rowPtr[r] : kBlank;
-      const int step = rowPtr[r] ? 3 : 0;
-      float* d = reinterpret_cast<float*>(block.data()) + r;
-      for (int x = 0; x < sw; ++x, p += step, d += kLanes) {
-        d[0] = kByteToFloat[p[0]];
-        d[kBlock] = kByteToFloat[p[1]];
-        d[2 * kBlock] = kByteToFloat[p[2]];
-      }
-    }
-    for (int i = 0; i < dw; ++i) {
-      Lanes4 acc[kVectors] = {};
-      for (const Contributor& c : columns[size_t(i)]) {
-        if (c.weight == 0.0f) continue;
-        const Lanes4* p = &block[size_t(c.n) * kVectors];
-        const Lanes4 w = {c.weight, c.weight, c.weight, c.weight};
-        for (int k = 0; k < kVectors; ++k) acc[k] += w * p[k];
-      }
-      const float* sums = reinterpret_cast<const float*>(acc);
-      for (int r = 0; r < rowsInBlock; ++r) {
-        float* out = workRow(y0 + r) + i * 3;
-        for (int c = 0; c < 3; ++c) out[c] = RoundByte(sums[c * kBlock + r]);
-      }
-    }
+    span = std::max(span, hi - lo + 1);
   }
+  // Filling kBlock rows from any row under the filter must not evict another.
+  const int64_t ringRows = int64_t(span) + kBlock;
+  const int64_t stride = (int64_t(dw) * 3 + int64_t(kStripAlign) - 1) & ~int64_t(kStripAlign - 1);
+  const int64_t srcLine = int64_t(sw) * 3;
+  const bool convert = src.ImageFormat() != ifTrueColor;
+  const int64_t work = ringRows * stride + srcLine * (4 * kBlock + 1 + (convert ? kBlock : 0)) + stride;
+  if (work > kMaxWorkBytes) RaiseWorkTooLarge();
 
-  const auto rows = BuildContributors(dh, sh, Filter);
-  Progress(1 + sh, 0, steps);
-  const size_t vectors = workStride / 4;
-  std::vector<Lanes4> acc(vectors);
-  std::vector<uint8_t> line(workLen);
+  std::vector<uint8_t> strip(size_t(ringRows * stride), 0);
+  std::vector<int> stripRow(size_t(ringRows), -1);
+  std::vector<float> block(size_t(sw) * kLanes);
+  std::vector<uint8_t> zeros(static_cast<size_t>(srcLine), 0);
+  std::vector<uint8_t> converted(convert ? size_t(srcLine) * kBlock : 0);
+  std::vector<uint8_t> out(static_cast<size_t>(stride));
+  auto stripLine = [&](int n) { return strip.data() + size_t(n % ringRows) * size_t(stride); };
+
+  auto fill = [&](int n0) {
+    const int count = std::min(kBlock, sh - n0);
+    const uint8_t* in[kBlock];
+    uint8_t* to[kBlock];
+    for (int r = count; r < kBlock; ++r) in[r] = zeros.data();
+    for (int r = 0; r < count; ++r) {
+      if (convert) {
+        uint8_t* buf = converted.data() + size_t(r) * size_t(srcLine);
+        src.ReadRowRGB(n0 + r, buf);
+        in[r] = buf;
+      } else {
+        in[r] = src.ScanLine(n0 + r);
+      }
+      to[r] = stripLine(n0 + r);
+      stripRow[size_t((n0 + r) % ringRows)] = n0 + r;
+    }
+    if (kHasAvx2)
+      FillBlockAvx2(in, size_t(srcLine), block.data());
+    else
+      FillBlockSse2(in, size_t(srcLine), block.data());
+    if (kHasAvx2)
+      FilterBlockAvx2(block.data(), count, columns, dw, to);
+    else
+      FilterBlockSse2(block.data(), count, columns, dw, to);
+  };
+
+  std::vector<const uint8_t*> under;
+  std::vector<float> weights;
   const bool direct = dest.ImageFormat() == ifTrueColor;
   for (int y = 0; y < dh; ++y) {
-    Progress(2 + sh + y, 0, steps);
-    std::fill(acc.begin(), acc.end(), Lanes4{0, 0, 0, 0});
-    for (const Contributor& c : rows[size_t(y)]) {
-      if (c.weight == 0.0f) continue;
-      const Lanes4* s = &work[size_t(c.n) * vectors];
-      const Lanes4 w = {c.weight, c.weight, c.weight, c.weight};
-      for (size_t k = 0; k < vectors; ++k) acc[k] += w * s[k];
+    Progress(y, 0, dh);
+    under.clear();
+    weights.clear();
+    int lo = sh, hi = -1;
+    for (const Contributor* c = rows.begin(y); c != rows.end(y); ++c) {
+      lo = std::min(lo, c->n);
+      hi = std::max(hi, c->n);
     }
-    const float* sums = reinterpret_cast<const float*>(acc.data());
-    uint8_t* out = direct ? dest.ScanLine(y) : line.data();
-    for (size_t k = 0; k < workLen; ++k) out[k] = ToByte(sums[k]);
-    if (!direct) dest.WriteRowRGB(y, line.data());
+    for (int n = lo; n <= hi; ++n)
+      if (stripRow[size_t(n % ringRows)] != n) fill(n);
+    for (const Contributor* c = rows.begin(y); c != rows.end(y); ++c) {
+      under.push_back(stripLine(c->n));
+      weights.push_back(c->weight);
+    }
+    if (kHasAvx2)
+      FilterColumnAvx2(under.data(), weights.data(), under.size(), size_t(stride), out.data());
+    else
+      FilterColumnSse2(under.data(), weights.data(), under.size(), size_t(stride), out.data());
+    if (direct)
+      std::memcpy(dest.ScanLine(y), out.data(), size_t(dw) * 3);
+    else
+      dest.WriteRowRGB(y, out.data());
   }
 }
 
@@ -760,14 +948,16 @@ void TImageFormatTransform::ErrorDiffusion(const TDibGraphic& src, TDibGraphic& 
   const int w = src.Width(), h = src.Height();
   std::vector<int> cur(size_t(w) * 3), next(size_t(w) * 3, 0);
   std::vector<uint8_t> row(size_t(w) * 3);
-  TRgbToPaletteConverter& conv = *dest.Converter();
   const TLogPalette& pal = dest.LogPalette();
+  TNearestColour nearest(pal);
+  // Colour values are held to 0..255; the error waiting for the next row stays
+  // signed, since dropping its negative part would brighten every page.
   auto clamp = [](int v) { return v < 0 ? 0 : (v > 255 ? 255 : v); };
   // Stores the colour and hands back the palette entry actually stored.
   const int bits = ImageFormatBits(dest.ImageFormat());
   uint8_t* out = nullptr;
   auto store = [&](int x, int, const int* c) {
-    const int idx = conv.NearestIndex(MakeRgbTriple(uint8_t(c[2]), uint8_t(c[1]), uint8_t(c[0])));
+    const int idx = nearest.Index(uint8_t(c[2]), uint8_t(c[1]), uint8_t(c[0]));
     if (bits == 8) {
       out[x] = uint8_t(idx);
     } else if (bits == 4) {
@@ -798,9 +988,9 @@ void TImageFormatTransform::ErrorDiffusion(const TDibGraphic& src, TDibGraphic& 
         int* right = &cur[size_t(x + 1) * 3 + k];
         *right = clamp(*right + 7 * err[k] / 16);
         int* below = &next[size_t(x) * 3 + k];
-        below[-3] = clamp(below[-3] + 3 * err[k] / 16);
-        below[0] = clamp(below[0] + 5 * err[k] / 16);
-        below[3] = clamp(below[3] + err[k] / 16);
+        below[-3] += 3 * err[k] / 16;
+        below[0] += 5 * err[k] / 16;
+        below[3] += err[k] / 16;
       }
     }
     if (w > 1) store(w - 1, y, &cur[size_t(w - 1) * 3]);

@@ -1,15 +1,40 @@
-// Resize and black-and-white conversion on the sizes a scan produces: a
-// 4928 x 3279 photo down to 852 x 567 with every filter, and an A4 300-dpi grey
-// page dithered to black and white. `--write DIR` saves both inputs (PPM/PGM)
-// so another program can be timed on exactly the same pixels.
+// Resize and format conversion on the sizes a scan produces: a 4928 x 3279
+// photo down to 852 x 567 with every filter and to 256 colours, and an A4
+// 300-dpi grey page dithered to black and white. `--write DIR` saves both inputs (PPM/PGM)
+// so another program can be timed on exactly the same pixels; `--hashes` prints
+// a hash of each filter's thumbnail.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
+#include <malloc.h>
+#include <new>
 #include <string>
 
 #include "imaging/EnTransf.h"
+
+// Heap bytes in use and their high-water mark, so a run can report the
+// working memory it needed beyond its input.
+namespace {
+size_t g_heapInUse = 0, g_heapPeak = 0;
+}  // namespace
+
+void* operator new(size_t n) {
+  void* p = std::malloc(n ? n : 1);
+  if (!p) throw std::bad_alloc();
+  g_heapInUse += malloc_usable_size(p);
+  g_heapPeak = std::max(g_heapPeak, g_heapInUse);
+  return p;
+}
+void operator delete(void* p) noexcept {
+  if (!p) return;
+  g_heapInUse -= malloc_usable_size(p);
+  std::free(p);
+}
+void operator delete(void* p, size_t) noexcept { operator delete(p); }
 
 namespace {
 
@@ -68,10 +93,17 @@ void BM_Resize(benchmark::State& state) {
   t.Height = kThumbH;
   state.SetLabel(ResizeFilterName(t.Filter));
   TDibGraphic dest;
+  size_t work = 0;
   for (auto _ : state) {
+    dest.FreeImage();
+    const size_t before = g_heapInUse;
+    g_heapPeak = before;
     t.ApplyOnDest(src, dest);
     benchmark::DoNotOptimize(dest.Bits());
+    work = g_heapPeak - before - dest.ImageSize();
   }
+  // Memory beyond the input and the output.
+  state.counters["work_MB"] = double(work) / 1e6;
 }
 BENCHMARK(BM_Resize)->DenseRange(rfTriangle, rfMitchell)->Unit(benchmark::kMillisecond);
 
@@ -85,8 +117,33 @@ void BM_FloydSteinbergPage(benchmark::State& state) {
     t.ApplyOnDest(src, dest);
     benchmark::DoNotOptimize(dest.Bits());
   }
+  // How far the page's mean grey moved, in percent of full scale.
+  double in = 0, out = 0;
+  for (int y = 0; y < kPageH; ++y)
+    for (int x = 0; x < kPageW; ++x) {
+      in += src.ScanLine(y)[x];
+      out += (dest.ScanLine(y)[x >> 3] >> (7 - (x & 7))) & 1 ? 255 : 0;
+    }
+  state.counters["tone_shift_pct"] = (out - in) / (double(kPageW) * kPageH * 255) * 100;
 }
 BENCHMARK(BM_FloydSteinbergPage)->Unit(benchmark::kMillisecond);
+
+// The photo quantised to 256 colours and dithered onto them: the nearest
+// palette entry is looked up once per pixel.
+void BM_Convert256(benchmark::State& state) {
+  const TDibGraphic& src = Photo();
+  TImageFormatTransform t;
+  t.DestImageFormat = ifColor256;
+  TDibGraphic dest;
+  for (auto _ : state) {
+    t.ApplyOnDest(src, dest);
+    benchmark::DoNotOptimize(dest.Bits());
+  }
+  state.counters["ns_per_pixel"] = benchmark::Counter(
+      double(state.iterations()) * kPhotoW * kPhotoH,
+      benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_Convert256)->Unit(benchmark::kMillisecond);
 
 bool WriteInputs(const std::string& dir) {
   const TDibGraphic& photo = Photo();
@@ -109,10 +166,30 @@ bool WriteInputs(const std::string& dir) {
   return true;
 }
 
+// FNV-1a of every filter's thumbnail, to check that faster code keeps the bytes.
+void PrintResizeHashes() {
+  for (int f = rfTriangle; f <= rfMitchell; ++f) {
+    TResizeTransform t;
+    t.Interpolate = true;
+    t.Filter = TResizeFilter(f);
+    t.Width = kThumbW;
+    t.Height = kThumbH;
+    TDibGraphic dest;
+    t.ApplyOnDest(Photo(), dest);
+    uint64_t h = 14695981039346656037ull;
+    for (size_t i = 0; i < dest.ImageSize(); ++i) h = (h ^ dest.Bits()[i]) * 1099511628211ull;
+    std::printf("%-9s %016llx\n", ResizeFilterName(t.Filter), static_cast<unsigned long long>(h));
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc == 3 && std::string(argv[1]) == "--write") return WriteInputs(argv[2]) ? 0 : 1;
+  if (argc == 2 && std::string(argv[1]) == "--hashes") {
+    PrintResizeHashes();
+    return 0;
+  }
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();

@@ -102,7 +102,8 @@ TEST(PackedDib, RunLengthEncoded) {
   EXPECT_EQ(PixelsIndex(img), (std::vector<int>{0, 1, 0, 0, 0, 2, 2, 2, 1, 0}));
 
   // Ending the bitmap at once is a legal way to say "all background": a few
-  // bytes describe the whole picture, so size is not judged by the byte count.
+  // bytes describe a whole page, so a page's size is not judged by the byte
+  // count (beyond a page it is: see the hostile blocks).
   ByteWriter blank = Header(3000, 2000, 8, 1, 2, 2);
   Quad(blank, 0, 0, 0);
   Quad(blank, 255, 255, 255);
@@ -143,6 +144,14 @@ TEST(PackedDib, HostileBlocksAreRefused) {
   Quad(lit, 0, 0, 0);
   for (uint8_t v : {0, 200, 1, 1}) lit.U8(v);
   EXPECT_IMAGING_ERROR(img.AssignFromHDIB(lit.Str().data(), lit.Size()), "Invalid HDIB");
+  // 1066 bytes claiming 20000 x 20000 (400 MB of pixels): runs of 255 in two
+  // bytes could fill 133,000 pixels, and a page may be background, no more.
+  ByteWriter claim = Header(20000, 20000, 8, 1, 256, 2);
+  claim.Zeros(1024);
+  claim.U8(0);
+  claim.U8(1);
+  ASSERT_EQ(claim.Size(), 1066u);
+  EXPECT_IMAGING_ERROR(img.AssignFromHDIB(claim.Str().data(), claim.Size()), "Invalid HDIB");
   // Runs beyond the image are clipped, not written past it.
   ByteWriter over = Header(2, 1, 8, 1, 1, 6);
   Quad(over, 0, 0, 0);

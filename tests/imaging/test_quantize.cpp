@@ -94,3 +94,30 @@ TEST(Quantizer, ManyColoursAreSpreadFromWhite) {
   for (int i = 0; i < 16; ++i)
     for (int j = i + 1; j < 16; ++j) EXPECT_NE(Entry(pal, i), Entry(pal, j));
 }
+
+TEST(NearestColour, AgreesWithTheFullSearch) {
+  // Random palettes with repeated entries (ties go to the first), the default
+  // palettes and an empty one, against the image's own converter.
+  std::vector<TLogPalette> palettes = {*DefaultPalette(ifColor256), *DefaultPalette(ifColor16),
+                                       *DefaultPalette(ifBlackWhite), TLogPalette{}};
+  uint32_t seed = 5;
+  auto next = [&seed] { return uint8_t((seed = seed * 1664525u + 1013904223u) >> 24); };
+  for (int count : {256, 40, 3}) {
+    TLogPalette p{};
+    p.palNumEntries = uint16_t(count);
+    for (int i = 0; i < count; ++i)
+      p.palPalEntry[i] = i % 7 == 6 ? p.palPalEntry[i / 2]
+                                    : TPaletteEntry{next(), uint8_t(next() & 0xF0), next(), 0};
+    palettes.push_back(p);
+  }
+  for (const TLogPalette& p : palettes) {
+    TNearestColour nearest(p);
+    TRgbToPaletteConverter full(&p);
+    for (int r = 0; r < 256; r += 5)
+      for (int g = 0; g < 256; g += 3)
+        for (int b = 0; b < 256; b += 7)
+          ASSERT_EQ(nearest.Index(uint8_t(r), uint8_t(g), uint8_t(b)),
+                    full.NearestIndex(MakeRgbTriple(uint8_t(r), uint8_t(g), uint8_t(b))))
+              << p.palNumEntries << " entries, colour " << r << "," << g << "," << b;
+  }
+}

@@ -108,6 +108,63 @@ TEST(Resize, EdgeCases) {
   r.ApplyOnDest(pal, dest);
   EXPECT_EQ(dest.ImageFormat(), ifGray256);
   EXPECT_EQ(dest.LogPalette().palPalEntry[77].peRed, 77);  // default grey palette
+
+  // Squeezing 40000 rows into 2 while widening to 30000 columns needs every
+  // intermediate row at once (3.6 GB): refused like any oversized image.
+  TDibGraphic tall;
+  tall.NewImage(1, 40000, ifTrueColor, nullptr, 0, 0);
+  TResizeTransform wide;
+  wide.Interpolate = true;
+  wide.Width = 30000;
+  wide.Height = 2;
+  EXPECT_IMAGING_ERROR(wide.ApplyOnDest(tall, dest), "CreateDibSection failed");
+}
+
+// Output bytes of today's resampling, pinned so that faster code gives the same
+// pixels: shrinking, enlarging, mixed, thin and palette cases for every filter.
+TEST(Resize, KeepsItsOutputBytes) {
+  struct Case {
+    int sw, sh, dw, dh, format;
+  };
+  const Case cases[] = {{97, 61, 23, 17, ifTrueColor}, {40, 30, 131, 77, ifTrueColor},
+                        {120, 9, 33, 40, ifTrueColor}, {1, 5, 6, 3, ifTrueColor},
+                        {64, 48, 29, 50, ifColor256}};
+  const uint64_t expected[5][6] = {
+      {0x5e5ffad3e47ddcceull, 0x54bb24ea874a3008ull, 0xda9b3ed84ecce888ull,
+       0xff94cbac0ff1ab6cull, 0xe7f3eab29583e894ull, 0x13b9a8b677d04968ull},
+      {0x52466881ddf550a4ull, 0x474ff9df2ab6522dull, 0x5d7f9562d06e4168ull,
+       0xb967084b391578a0ull, 0xdf560899bd6a620eull, 0x2fccad3538a07945ull},
+      {0x9688aa66e2c3b937ull, 0xf7f2da12c92654f4ull, 0xfad6c6cd34c73a82ull,
+       0x06ae04057213408eull, 0xf35f7259197a032aull, 0x7233c491e76dc6ccull},
+      {0xac027517b2a9c809ull, 0xac027517b2a9c809ull, 0x63f1f9fbaa1ef9f7ull,
+       0xd62a36ae9363da6dull, 0x73efbae7e487a3e8ull, 0x118dafd7e26db6afull},
+      {0xb2487d56c6419096ull, 0x526701e7bcb969c3ull, 0xd157e089bdafea3cull,
+       0xa5683be10ab71e44ull, 0xf0481f6538e30731ull, 0xf7a7a65c34322ca5ull}};
+  for (int k = 0; k < 5; ++k) {
+    const Case& c = cases[k];
+    TDibGraphic src;
+    src.NewImage(c.sw, c.sh, c.format, nullptr, 0, 0);
+    uint32_t seed = 99u + uint32_t(k);
+    for (int y = 0; y < c.sh; ++y)
+      for (int x = 0; x < c.sw; ++x) {
+        seed = seed * 1664525u + 1013904223u;
+        // Smooth gradients with noise, so wide filters over- and undershoot.
+        const int v = (x * 255 / c.sw + y * 37) & 255;
+        src.SetPixelRGB(x, y, MakeRgbTriple(uint8_t(v), uint8_t(seed >> 24), uint8_t(255 - v)));
+      }
+    for (int f = 0; f < 6; ++f) {
+      TResizeTransform r;
+      r.Interpolate = true;
+      r.Filter = TResizeFilter(f);
+      r.Width = c.dw;
+      r.Height = c.dh;
+      TDibGraphic dest;
+      r.ApplyOnDest(src, dest);
+      uint64_t h = 14695981039346656037ull;  // FNV-1a over the stored rows
+      for (size_t i = 0; i < dest.ImageSize(); ++i) h = (h ^ dest.Bits()[i]) * 1099511628211ull;
+      EXPECT_EQ(h, expected[k][f]) << k << " " << ResizeFilterName(r.Filter);
+    }
+  }
 }
 
 TEST(Resize, StretchWithoutInterpolation) {
@@ -175,13 +232,39 @@ TEST(FormatConversion, FloydSteinbergSpreadsTheError) {
   t.ApplyOnDest(row, dest);
   EXPECT_EQ(PixelsIndex(dest), std::vector<int>(8, 1));
 
-  // Error carried to the next row; negative error is dropped there.
-  TDibGraphic two;
-  two.NewImage(3, 2, ifTrueColor, nullptr, 0, 0);
-  FillRGB(two, std::vector<RgbValue>(6, Grey(100)));
+  // Error carried to the next rows, negative error as well: the white pixel of
+  // the second row darkens the third.
+  TDibGraphic three;
+  three.NewImage(3, 3, ifTrueColor, nullptr, 0, 0);
+  FillRGB(three, std::vector<RgbValue>(9, Grey(100)));
   t.Dither = true;
-  t.ApplyOnDest(two, dest);
-  EXPECT_EQ(PixelsIndex(dest), (std::vector<int>{0, 0, 1, 0, 1, 0}));
+  t.ApplyOnDest(three, dest);
+  EXPECT_EQ(PixelsIndex(dest), (std::vector<int>{0, 0, 1, 0, 1, 0, 0, 0, 0}));
+}
+
+TEST(FormatConversion, FloydSteinbergKeepsTheTone) {
+  // A wedge of grey bands, each level's mean kept within 2 % of full scale.
+  constexpr int kW = 256, kBand = 40;
+  std::vector<int> levels;
+  for (int v = 0; v < 256; v += 8) levels.push_back(v);
+  levels.push_back(255);
+  TDibGraphic wedge;
+  wedge.NewImage(kW, kBand * int(levels.size()), ifGray256, nullptr, 0, 0);
+  for (int y = 0; y < wedge.Height(); ++y)
+    std::memset(wedge.ScanLine(y), levels[size_t(y / kBand)], kW);
+  for (TImageFormat format : {ifBlackWhite, ifGray16}) {
+    TImageFormatTransform t;
+    t.DestImageFormat = format;
+    TDibGraphic dest;
+    t.ApplyOnDest(wedge, dest);
+    for (size_t i = 0; i < levels.size(); ++i) {
+      double sum = 0;
+      for (int y = int(i) * kBand + 2; y < int(i + 1) * kBand; ++y)  // past the band's first rows
+        for (int x = 0; x < kW; ++x) sum += RgbRed(dest.GetPixelRGB(x, y));
+      const double mean = sum / (kW * (kBand - 2));
+      EXPECT_NEAR(mean, levels[i], 0.02 * 255) << ImageFormatName(format) << " level " << levels[i];
+    }
+  }
 }
 
 TEST(FormatConversion, PalettesAndProgress) {
