@@ -57,6 +57,14 @@ void TCopy2Files::EnsureSlots(size_t n) {
 void TCopy2Files::LoadFromStream(TStream& stream) { LoadFromBytes(stream.ReadRest()); }
 
 void TCopy2Files::LoadFromBytes(std::string_view bytes) {
+  // What an empty container saves as.
+  if (bytes.empty()) {
+    header_.assign(kContainerHeaderSize, '\0');
+    count_ = 0;
+    data_.clear();
+    std::fill(slots_.begin(), slots_.end(), TCopyFileEntry{});
+    return;
+  }
   wire::RecordReader r(bytes, kContainerHeaderSize, "Attachment container");
   const int32_t count = r.I32(0);
   if (count < 0) wire::Refuse("Attachment container: negative count");
@@ -77,6 +85,8 @@ void TCopy2Files::LoadFromBytes(std::string_view bytes) {
   header_.assign(bytes.substr(0, kContainerHeaderSize));
   count_ = count;
   EnsureSlots(entries.size());
+  // Slots beyond the loaded files are empty: none of an earlier container may linger.
+  std::fill(slots_.begin(), slots_.end(), TCopyFileEntry{});
   std::move(entries.begin(), entries.end(), slots_.begin());
   data_.assign(data);
 }

@@ -44,7 +44,8 @@ class TCopy2Files {
   // Appends n empty slots.
   void Grow(int n);
 
-  // Reads a container from the stream's position to its end. The slots grow to
+  // Reads a container from the stream's position to its end (nothing there: no
+  // files). The slots grow to
   // the container's count. A container whose count, offsets or sizes reach
   // beyond its bytes, or whose files are not laid end to end, is refused with
   // frames::EFrameError and leaves this one unchanged.

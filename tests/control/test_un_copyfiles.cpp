@@ -97,6 +97,13 @@ TEST(CopyFiles, EmptyContainerSavesAsAnEmptyStream) {
   TMemoryStream s{std::string("old bytes")};
   c.SaveToStream(s);
   EXPECT_EQ(s.Size(), 0);
+  // ...and loads back as a container without files.
+  TCopy2Files two = TwoFiles();
+  two.LoadFromStream(s);
+  EXPECT_EQ(two.Count(), 0);
+  EXPECT_EQ(two.SaveToBytes(), "");
+  EXPECT_EQ(two.IndexOf("a.doc"), -1);
+  EXPECT_FALSE(two.HasChanges());
   EXPECT_FALSE(c.HasChanges());
   EXPECT_EQ(c.MaxIndex(), 0);
   EXPECT_EQ(c.IndexOf("x"), -1);
