@@ -6,9 +6,11 @@
 
 #include <filesystem>
 
+#include "apps/oa-server/DocxWriter.h"
 #include "apps/oa-server/OaService.h"
 #include "control/wire/Class_StoExcel.h"
 #include "control/wire/Un_type.h"
+#include "core/ByteIO.h"
 #include "grid/XLSections.h"
 #include "grid/XLSheet.h"
 
@@ -142,6 +144,25 @@ TEST_F(OaServiceTest, AWriteThatFailsPartWayChangesNothing) {
   EXPECT_EQ(after.Fields[0].stored, "kept");
   EXPECT_EQ(after.Header.I32(dh::CurrentStep), 2);
   EXPECT_EQ(after.PassedSteps.size(), 1u);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(DocxWriter, StoredZipCarriesTheCrcSizesAndDirectory) {
+  const std::string zip = BuildStoredZip({{"a.txt", "abc"}, {"b/c.xml", ""}});
+  EXPECT_EQ(GetI32LE(zip.data()), 0x04034b50);
+  EXPECT_EQ(uint32_t(GetI32LE(zip.data() + 14)), 0x352441C2u);  // CRC-32 of "abc"
+  EXPECT_EQ(GetI32LE(zip.data() + 18), 3);
+  EXPECT_EQ(zip.substr(30, 8), "a.txtabc");
+  const size_t end = zip.size() - 22;
+  EXPECT_EQ(GetI32LE(zip.data() + end), 0x06054b50);
+  EXPECT_EQ(zip[end + 10], 2);  // entries
+  const int32_t central = GetI32LE(zip.data() + end + 16);
+  EXPECT_EQ(GetI32LE(zip.data() + central), 0x02014b50);
+  EXPECT_EQ(GetI32LE(zip.data() + central + 42), 0);  // first entry's local header offset
+  EXPECT_NE(BuildDocx({"x"}).find("word/document.xml"), std::string::npos);
 }
 
 }  // namespace
