@@ -6,7 +6,10 @@
 #include <QWidget>
 #include <memory>
 
+#include "control/wire/Class_StoExcel.h"
+#include "control/wire/FlowMessage.h"
 #include "control/wire/Frames.h"
+#include "control/wire/Un_CopyFiles.h"
 #include "control/wire/ReplyText.h"
 #include "control/wire/SingleFileContainer.h"
 #include "control/TempFiles.h"
@@ -131,6 +134,7 @@ void HandleFlowReply(TMemoryStream& reply) {
   // An editor already open keeps its definition; a second modal editor on the
   // same reference would be freed under the first one's loop.
   if (ChartEditor() || !ReplyWindowFactories().CreateChartEditor) return;
+  ParseFlowMessage(reply.Data());  // refuses step records or a chart beyond the reply
   IChartEditor* editor = ReplyWindowFactories().CreateChartEditor();
   if (!editor) return;
   EditorWindow() = editor;
@@ -231,6 +235,8 @@ void DispatchReply(TfrmMain& session, TMemoryStream& reply) {
 void HandleDocumentReply(TMemoryStream& reply) {
   auto& factories = ReplyWindowFactories();
   if (!factories.CreateTemplateForm) return;
+  // A reply that does not parse is dropped before it replaces the open form.
+  TStream2Array().LoadFromBytes(reply.Data());
   FreeDocumentForm();
   ITemplateForm* form = factories.CreateTemplateForm();
   if (!form) return;
@@ -250,7 +256,8 @@ void HandleDocumentReply(TMemoryStream& reply) {
 }
 
 void HandleAttachmentsReply(TMemoryStream& reply) {
-  frames::ParseAttachmentsReply(reply.Data());
+  const frames::AttachmentsReply attachments = frames::ParseAttachmentsReply(reply.Data());
+  if (!attachments.container.empty()) TCopy2Files().LoadFromBytes(attachments.container);
   ITemplateForm* form = OpenDocumentForm();
   if (!form) return;
   const QPointer<QWidget> formWidget = form->AsWidget();

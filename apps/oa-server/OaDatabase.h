@@ -1,12 +1,44 @@
 #pragma once
-// The server's store: users with their unit, department, role and duty, plus the unit and
-// department lists. Text is kept as UTF-8 in SQLite and leaves as code page 936.
+// The server's store: units, departments and users; workflow definitions with their step
+// records and charts; form templates with their sheets; documents with their field values,
+// handlers, passed steps, comments, attachments and body. Names of people and units are
+// kept as UTF-8 text; everything a document carries is kept as its code page 936 bytes, so
+// that it goes back exactly as it came. Every write is one transaction: a write that fails
+// part way changes nothing.
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "apps/oa-server/OaSampleData.h"
+#include "control/wire/Class_StoExcel.h"
+#include "control/wire/FlowMessage.h"
 #include "control/wire/Frames.h"
 
 struct sqlite3;
+
+namespace oa {
+
+struct StoredDocument {
+  AnsiString recordId;
+  AnsiString tableName;
+  AnsiString templateName;
+  int workflowId = 0;
+  int currentStep = 0;
+  int nextStep = -1;
+  int status = 0;
+  AnsiString authorId;
+  AnsiString authorName;
+  int numberType = -1;
+  int number = 0;
+  AnsiString numberPrefix;
+  AnsiString opinion;
+  AnsiString state = "open";  // "open", "archived", "destroyed"
+  std::vector<TFieldRecord> values;  // joined: one per field name
+  std::vector<frames::PickedUser> handlers;
+  std::vector<TPassedStep> passed;
+};
+
+}  // namespace oa
 
 class OaDatabase {
  public:
@@ -15,18 +47,50 @@ class OaDatabase {
   OaDatabase(const OaDatabase&) = delete;
   OaDatabase& operator=(const OaDatabase&) = delete;
 
-  // Opens (creating when absent) the database file; a database without users gets the
-  // sample users, units and departments. ":memory:" gives a private sample database.
-  // Throws Exception with SQLite's message on failure.
+  // Opens (creating when absent) the database file; an empty database gets the sample
+  // data. ":memory:" gives a private sample database. Throws Exception with SQLite's
+  // message on failure.
   void Open(const std::string& path);
 
   // The login reply of the user with exactly this login name; nullopt for an unknown name.
   std::optional<frames::LoginReply> FindUserByLogin(const AnsiString& loginName) const;
-
   int UserCount() const;
+  // Users of one unit (0: every unit), in login-name order.
+  std::vector<frames::UserRecord> Users(int unitId) const;
+  std::optional<frames::UserRecord> UserById(const AnsiString& userId) const;
+  std::vector<frames::UnitRecord> Units() const;
+  std::vector<frames::NumberEntry> NumberKinds(int unitId) const;
+  std::vector<TOpinionPhrase> Phrases() const;
+
+  std::optional<TFlowMessage> FindWorkflow(int id) const;
+  // Replaces the workflow's header, steps and chart; steps marked deleted are dropped and
+  // new steps (id -1) get the next free numbers. Returns the stored definition.
+  TFlowMessage SaveWorkflow(const TFlowMessage& m);
+
+  // By the template's name, its form file name or the table its documents are kept in.
+  std::optional<oa::SampleTemplate> FindTemplate(const AnsiString& name) const;
+
+  std::optional<oa::StoredDocument> FindDocument(const AnsiString& recordId) const;
+  void SaveDocument(const oa::StoredDocument& d);
+  // Changes the document's state ("archived", "destroyed"); false for an unknown document.
+  bool SetDocumentState(const AnsiString& recordId, const AnsiString& state);
+
+  std::vector<frames::CommentRecord> Comments(const AnsiString& recordId) const;
+  void AddComment(const AnsiString& recordId, const frames::CommentRecord& c);
+  // The stored attachment container; empty when there is none.
+  std::string Attachments(const AnsiString& recordId) const;
+  void SaveAttachments(const AnsiString& recordId, const std::string& container);
+  std::optional<std::string> Body(const AnsiString& recordId) const;
+  void SaveBody(const AnsiString& recordId, const std::string& body);
+  // Records who a document went to: "FEFA", "FEFB" (users) or "OTFF" (units).
+  void RecordDistribution(const AnsiString& recordId, const AnsiString& kind,
+                          const std::vector<AnsiString>& targets);
+  // Every target recorded for the document under that kind, in the order recorded.
+  std::vector<AnsiString> DistributionTargets(const AnsiString& recordId, const AnsiString& kind) const;
 
  private:
-  void Exec(const char* sql);
+  class Transaction;
+  void Exec(const char* sql) const;
   void CreateSchema();
   void FillSampleData();
 

@@ -1,8 +1,25 @@
 #include "apps/oa-server/OaService.h"
 
+#include <algorithm>
+#include <charconv>
+#include <chrono>
+
+#include "control/wire/RecordReader.h"
+#include "control/wire/Un_CopyFiles.h"
+
 namespace oa {
 
 AnsiString DocumentNotFoundText() { return Cp936("未找到该文档！"); }
+AnsiString SubmittedText() { return Cp936("文件操作成功！"); }
+AnsiString SavedText() { return Cp936("文件暂存成功！"); }
+AnsiString ArchivedText() { return Cp936("文件归档完毕！"); }
+AnsiString DestroyedText() { return Cp936("文件已销毁！"); }
+AnsiString AttachmentsSavedText() { return Cp936("附件保存成功！"); }
+AnsiString DistributedText() { return Cp936("文件分发成功！"); }
+AnsiString RecalledText() { return Cp936("文件收回成功！"); }
+AnsiString SentOutsideText() { return Cp936("文件已发送至外单位！"); }
+AnsiString SignedOffText() { return Cp936("签批意见已保存！"); }
+AnsiString FlowSavedText() { return Cp936("流程保存成功！"); }
 
 std::string FormatLogLine(std::string_view code5, std::string_view frame) {
   static const char kHex[] = "0123456789abcdef";
@@ -22,6 +39,93 @@ std::string FormatLogLine(std::string_view code5, std::string_view frame) {
   return line;
 }
 
+namespace {
+
+// A request that cannot be done: shown to the user in a message box.
+std::string Refusal(const char* utf8) { return frames::BuildServerMessage("|" + Cp936(utf8)); }
+std::string Message(const AnsiString& text) { return frames::BuildServerMessage(text); }
+
+std::optional<int32_t> ParseInt(std::string_view text) {
+  int32_t v = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
+  if (ec != std::errc() || end != text.data() + text.size() || text.empty()) return std::nullopt;
+  return v;
+}
+
+bool IsWorkflowRecord(const AnsiString& name) { return AnsiUpperCase(name) == "STATUS" || name == "StepID"; }
+
+const TStepRecord* FindStep(const TFlowMessage& wf, int32_t id) {
+  for (const TStepRecord& s : wf.steps)
+    if (s.id == id) return &s;
+  return nullptr;
+}
+
+// The first step: the one no connection leads to, which the sample workflows list first.
+int32_t StartStep(const TFlowMessage& wf) {
+  for (const TStepRecord& s : wf.steps)
+    if (s.previousSteps.empty()) return s.id;
+  return wf.steps.empty() ? 0 : wf.steps.front().id;
+}
+
+// The live files of a container, as the server keeps them: removed files dropped, every
+// file "from server".
+std::string KeptContainer(const TCopy2Files& uploaded) {
+  TCopy2Files kept;
+  for (int i = 0; i < uploaded.Count(); ++i)
+    if (uploaded.GetState(i) != fsRemoved) kept.AddStream(uploaded.GetFileName(i), uploaded.FileData(i), fsFromServer);
+  return kept.SaveToBytes();
+}
+
+std::vector<AnsiString> AttachmentNames(const std::string& container) {
+  std::vector<AnsiString> names;
+  if (container.empty()) return names;
+  TCopy2Files files;
+  files.LoadFromBytes(container);
+  for (int i = 0; i < files.Count(); ++i) names.push_back(files.GetFileName(i));
+  return names;
+}
+
+double WallClockDays() {
+  using namespace std::chrono;
+  const double secs = duration<double>(system_clock::now().time_since_epoch()).count();
+  return 25569.0 + secs / 86400.0;  // 1970-01-01 counted from 1899-12-30
+}
+
+// ---- request layouts the server reads ------------------------------------------------
+
+struct UserRequest {  // 144 bytes: the document form's and the workflow editor's
+  AnsiString argument;     // table name, or the form file ("XSLF")
+  AnsiString recordOrStep;
+  uint8_t mode = 0;
+  int32_t unit = 0;
+  AnsiString userId;
+  int32_t list = 0;
+};
+UserRequest ReadUserRequest(std::string_view f) {
+  wire::RecordReader r(f, frames::kUserRequestSize, "User request");
+  return {r.Text(5, 50), r.Text(56, 38), r.U8(95), r.I32(96), r.Text(100, 38), r.I32(140)};
+}
+
+struct DocCommand {
+  AnsiString userId, tableName, recordId, verb;
+  int32_t currentStep = 0, nextStep = 0;
+};
+DocCommand ReadDocCommand(std::string_view f) {
+  wire::RecordReader r(f, frames::kDocCommandSize, "Document command");
+  return {r.Text(5, 38), r.Text(44, 50), r.Text(95, 38), r.Text(134, 10), r.I32(148), r.I32(152)};
+}
+
+// Items after a fixed header, the count checked against the frame before reading.
+template <class Read>
+auto ReadItems(std::string_view f, size_t header, int32_t count, size_t itemSize, Read read) {
+  if (count < 0 || uint64_t(count) * itemSize > f.size() - header) wire::Refuse("Request items beyond the frame");
+  std::vector<decltype(read(f))> items;
+  for (int32_t i = 0; i < count; ++i) items.push_back(read(f.substr(header + size_t(i) * itemSize, itemSize)));
+  return items;
+}
+
+}  // namespace
+
 std::optional<std::string> OaService::Reply(std::string_view frame) const {
   // A request without a full four-letter code is refused, not merely left unanswered.
   if (frame.size() < frames::kCodeSize || uint8_t(frame[0]) != 4)
@@ -31,11 +135,291 @@ std::optional<std::string> OaService::Reply(std::string_view frame) const {
     const auto user = db_.FindUserByLogin(frames::ParseLoginRequest(frame));
     return frames::BuildLoginReply(user ? *user : frames::LoginReply{});
   }
-  if (code == "QUEY") {
-    frames::ReadQueryRequest(frame);  // refuses a malformed query before answering it
-    return frames::BuildServerMessage(DocumentNotFoundText());
+  if (code == "QUEY") return Query(frame);
+  if (code == "UPDA") return Update(frame);
+  if (code == "SABB") return Upload(frame);
+  if (code == "USER") return UserList(frame);
+  if (code == "COMP") {
+    const int32_t own = wire::RecordReader(frame, frames::kUnitsRequestSize, "Units request").I32(8);
+    std::vector<frames::UnitRecord> units = db_.Units();
+    std::erase_if(units, [&](const frames::UnitRecord& u) { return u.number == own; });
+    return frames::BuildUnitsReply(units);
   }
-  return std::nullopt;
+  if (code == "BHQZ") {
+    const int32_t unit = wire::RecordReader(frame, frames::kNumbersRequestSize, "Numbers request").I32(8);
+    return frames::BuildNumbersReply(db_.NumberKinds(unit));
+  }
+  if (code == "FEFA" || code == "FEFB") return Distribute(frame);
+  if (code == "OTFF") return Outside(frame);
+  if (code == "DCMD") return Command(frame);
+  if (code == "QIAN") return SignOff(frame);
+  if (code == "CHAT") return Flow(frame);
+  if (code == "FLOW") return SaveFlow(frame);
+  if (code == "FILE") return File(frame);
+  if (code == "XSLF") return Sheet(frame);
+  throw frames::EFrameError("unknown request code");
+}
+
+// A page's query opens a document (a stored one, or a new one from its template); the
+// document form's query, which names the table, asks for the attachment list.
+std::string OaService::Query(std::string_view frame) const {
+  const frames::QueryRecord q = frames::ReadQueryRequest(frame);
+  if (!q.tableName.empty()) {
+    const std::string container = db_.Attachments(q.recordId);
+    TCopy2Files files;
+    if (!container.empty()) files.LoadFromBytes(container);
+    frames::AttachmentsReply r;
+    r.recordId = q.recordId;
+    r.tableName = q.tableName;
+    r.readOnly = q.readOnlyFlag;
+    r.slotCount = files.Count();
+    r.comments = db_.Comments(q.recordId);
+    return frames::BuildAttachmentsReply(r, container);
+  }
+
+  std::optional<StoredDocument> stored = db_.FindDocument(q.recordId);
+  const AnsiString templateName = stored ? stored->templateName : q.templateName;
+  const std::optional<SampleTemplate> form = db_.FindTemplate(templateName);
+  if (!form || q.recordId.empty()) return Message(DocumentNotFoundText());
+  const std::optional<TFlowMessage> wf = db_.FindWorkflow(stored ? stored->workflowId : form->workflowId);
+  if (!wf) return Message(DocumentNotFoundText());
+
+  StoredDocument d;
+  if (stored) {
+    d = *stored;
+  } else {
+    d.recordId = q.recordId;
+    d.tableName = form->tableName;
+    d.templateName = form->name;
+    d.workflowId = form->workflowId;
+    d.currentStep = StartStep(*wf);
+    d.authorId = q.userId;
+    if (const auto author = db_.UserById(q.userId)) d.authorName = author->userName;
+  }
+
+  TStream2Array doc;
+  TDocHeader& h = doc.Header;
+  h.SetU8(dh::ReadOnly, d.state != "open");
+  h.SetU8(dh::Maximised, form->maximised);
+  h.SetText(dh::TableName, d.tableName);
+  h.SetText(dh::RecordId, d.recordId);
+  h.SetText(dh::TitleField, form->titleField);
+  h.SetI32(dh::NumberType, d.numberType);
+  h.SetI32(dh::Number, d.number);
+  h.SetText(dh::NumberPrefix, d.numberPrefix);
+  h.SetText(dh::Opinion, d.opinion);
+  h.SetI32(dh::CurrentStep, d.currentStep);
+  h.SetI32(dh::NextStep, d.nextStep);
+  h.SetText(dh::BodyFile, form->bodyName);
+  h.SetText(dh::NumberField, form->numberField);
+  h.SetI32(dh::ObjectNumber, q.objectNumber);
+  h.SetI32(dh::DistributionType, form->distributionType);
+  h.SetText(dh::AuthorId, d.authorId);
+  h.SetText(dh::AuthorName, d.authorName);
+  h.SetI32(dh::SignOffMode, form->signOffMode);
+  h.SetI32(dh::AttachBelow, form->attachBelow);
+  doc.Steps = wf->steps;
+  for (const TFieldRecord& v : d.values)
+    for (TFieldRecord& piece : SplitValue(v.name, v.value)) doc.FieldRecords.push_back(std::move(piece));
+  doc.FieldRecords.push_back({"Status", AnsiString(std::to_string(d.status))});
+  doc.PassedSteps = d.passed;
+  doc.Phrases = db_.Phrases();
+  doc.Comments = db_.Comments(d.recordId);
+  doc.PickedUsers = d.handlers;
+  doc.AttachmentNames = AttachmentNames(db_.Attachments(d.recordId));
+  doc.ComboSources = form->combos;
+  return doc.BuildDocumentReply(form->sheet, wf->chart);
+}
+
+// Stores the field values and handlers; a submit (status 1) moves the document to the
+// step the header names as next.
+std::string OaService::Update(std::string_view frame) const {
+  const TUpdateFrame u = ParseUpdateFrame(frame);
+  const AnsiString recordId = u.header.Text(dh::RecordId);
+  std::optional<StoredDocument> stored = db_.FindDocument(recordId);
+  const std::optional<SampleTemplate> form =
+      db_.FindTemplate(stored ? stored->templateName : u.header.Text(dh::TableName));
+  if (recordId.empty() || !form) return Refusal("保存失败：未找到该文档的表单！");
+  const std::optional<TFlowMessage> wf = db_.FindWorkflow(stored ? stored->workflowId : form->workflowId);
+  if (!wf) return Refusal("保存失败：未找到该文档的流程！");
+  if (stored && stored->state != "open") return Refusal("该文档已归档或销毁，不能再修改！");
+
+  StoredDocument d;
+  if (stored) {
+    d = *stored;
+  } else {
+    d.recordId = recordId;
+    d.tableName = form->tableName;
+    d.templateName = form->name;
+    d.workflowId = form->workflowId;
+    d.authorId = u.header.Text(dh::AuthorId).empty() ? u.header.Text(dh::UserId) : u.header.Text(dh::AuthorId);
+    d.authorName = u.header.Text(dh::AuthorName);
+  }
+  int32_t status = 0;
+  d.values.clear();
+  for (const TFieldRecord& v : JoinSplitValues(u.records)) {
+    if (AnsiUpperCase(v.name) == "STATUS") {
+      const auto parsed = ParseInt(v.value);
+      if (!parsed) wire::Refuse("Update: Status is not a whole number");
+      status = *parsed;
+    }
+    if (!IsWorkflowRecord(v.name)) d.values.push_back(v);
+  }
+  d.status = status;
+  d.opinion = u.header.Text(dh::Opinion);
+  d.numberType = u.header.I32(dh::NumberType);
+  d.number = u.header.I32(dh::Number);
+  d.numberPrefix = u.header.Text(dh::NumberPrefix);
+  d.handlers = u.pickedUsers;
+  const int32_t current = u.header.I32(dh::CurrentStep) > 0 ? u.header.I32(dh::CurrentStep) : d.currentStep;
+  const int32_t next = u.header.I32(dh::NextStep);
+  if (!FindStep(*wf, current)) return Refusal("保存失败：当前流程步骤不存在！");
+  d.currentStep = current;
+  d.nextStep = next;
+  if (status == 1 && next != -1) {
+    if (!FindStep(*wf, next)) return Refusal("提交失败：下一流程步骤不存在！");
+    d.passed.push_back({current, 0});
+    d.currentStep = next;
+    d.nextStep = -1;
+  }
+  db_.SaveDocument(d);
+  return Message(status == 1 ? SubmittedText() : SavedText());
+}
+
+// The Word body comes back as a container of one file named as the body; anything else
+// is the attachment list, kept without the files removed from it.
+std::string OaService::Upload(std::string_view frame) const {
+  wire::RecordReader r(frame, frames::kUploadHeaderSize, "Upload");
+  const AnsiString recordId = r.Text(12, 38);
+  const AnsiString tableName = r.Text(51, 50);
+  TCopy2Files files;
+  files.LoadFromBytes(frame.substr(frames::kUploadHeaderSize));
+  if (recordId.empty()) return Refusal("附件保存失败：文档编号为空！");
+  const std::optional<StoredDocument> stored = db_.FindDocument(recordId);
+  const std::optional<SampleTemplate> form = db_.FindTemplate(stored ? stored->templateName : tableName);
+  if (form && !form->bodyName.empty() && files.Count() == 1 && files.GetFileName(0) == form->bodyName) {
+    db_.SaveBody(recordId, std::string(files.FileData(0)));
+    return Message(AttachmentsSavedText());
+  }
+  db_.SaveAttachments(recordId, KeptContainer(files));
+  return Message(AttachmentsSavedText());
+}
+
+// The editor (no table name) picks handlers from everybody; the document form's next
+// handler list (mode 2) offers the named step's handlers, the other lists the unit.
+std::string OaService::UserList(std::string_view frame) const {
+  const UserRequest q = ReadUserRequest(frame);
+  std::vector<frames::UserRecord> users;
+  if (q.argument.empty()) {
+    users = db_.Users(0);
+  } else if (q.mode == 2) {
+    const std::optional<SampleTemplate> form = db_.FindTemplate(q.argument);
+    const std::optional<TFlowMessage> wf = form ? db_.FindWorkflow(form->workflowId) : std::nullopt;
+    const auto step = ParseInt(q.recordOrStep);
+    const TStepRecord* s = wf && step ? FindStep(*wf, *step) : nullptr;
+    if (s && !s->authorIsHandler)
+      for (uint32_t i = 0; i < s->handlerCount; ++i)
+        if (auto user = db_.UserById(s->handlers[i].userId)) users.push_back(*user);
+    if (users.empty()) users = db_.Users(q.unit);
+  } else {
+    users = db_.Users(q.mode == 1 ? 0 : q.unit);
+    if (q.mode == 1) {
+      // Those who hold the document (distributed, not recalled) are marked for the dialog.
+      const std::vector<AnsiString> given = db_.DistributionTargets(q.recordOrStep, "FEFA");
+      const std::vector<AnsiString> taken = db_.DistributionTargets(q.recordOrStep, "FEFB");
+      for (frames::UserRecord& user : users)
+        user.marker = std::count(given.begin(), given.end(), user.userId) >
+                      std::count(taken.begin(), taken.end(), user.userId);
+    }
+  }
+  for (frames::UserRecord& user : users) user.listKind = q.list;
+  return frames::BuildUserListReply(users);
+}
+
+std::string OaService::Distribute(std::string_view frame) const {
+  wire::RecordReader r(frame, frames::kDistributionHeaderSize, "Distribution");
+  const AnsiString code = frames::FrameCode(frame);
+  const AnsiString recordId = r.Text(56, 38);
+  const auto ids = ReadItems(frame, frames::kDistributionHeaderSize, r.I32(96), frames::kDistributionItemSize,
+                             [](std::string_view item) {
+                               return wire::RecordReader(item, frames::kDistributionItemSize, "Item").Text(0, 38);
+                             });
+  if (!db_.FindDocument(recordId)) return Message("|" + DocumentNotFoundText());
+  db_.RecordDistribution(recordId, code, ids);
+  return Message(code == "FEFA" ? DistributedText() : RecalledText());
+}
+
+std::string OaService::Outside(std::string_view frame) const {
+  wire::RecordReader r(frame, frames::kOutsideHeaderSize, "Outside distribution");
+  const AnsiString recordId = r.Text(5, 38);
+  const auto units = ReadItems(frame, frames::kOutsideHeaderSize, r.I32(96), frames::kUnitRecordSize,
+                               [](std::string_view item) { return frames::ReadUnitRecord(item).name; });
+  if (!db_.FindDocument(recordId)) return Message("|" + DocumentNotFoundText());
+  db_.RecordDistribution(recordId, "OTFF", units);
+  return Message(SentOutsideText());
+}
+
+std::string OaService::Command(std::string_view frame) const {
+  const DocCommand c = ReadDocCommand(frame);
+  if (!db_.FindDocument(c.recordId)) return Message("|" + DocumentNotFoundText());
+  if (c.verb == "INBOX") {
+    db_.SetDocumentState(c.recordId, "archived");
+    return Message(ArchivedText());
+  }
+  if (c.verb == "DELETE") {
+    db_.SetDocumentState(c.recordId, "destroyed");
+    return Message(DestroyedText());
+  }
+  if (c.verb == "SENDFIAG") return Message(SubmittedText());
+  return Refusal("无法识别的文档命令！");
+}
+
+std::string OaService::SignOff(std::string_view frame) const {
+  wire::RecordReader r(frame, frames::kSignOffSize, "Sign-off");
+  frames::CommentRecord c;
+  c.authorId = r.Text(5, 38);
+  const AnsiString recordId = r.Text(95, 38);
+  c.text = r.Text(134, 255);
+  if (recordId.empty()) return Message("|" + DocumentNotFoundText());
+  if (const auto author = db_.UserById(c.authorId)) c.authorName = author->userName;
+  c.dateTime = Now ? Now() : WallClockDays();
+  db_.AddComment(recordId, c);
+  return Message(SignedOffText());
+}
+
+std::string OaService::Flow(std::string_view frame) const {
+  const int32_t id = wire::RecordReader(frame, frames::kChatSize, "Flow request").I32(8);
+  const std::optional<TFlowMessage> wf = db_.FindWorkflow(id);
+  if (!wf) return Refusal("未找到该流程！");
+  return BuildFlowMessage(*wf);
+}
+
+std::string OaService::SaveFlow(std::string_view frame) const {
+  const TFlowMessage m = ParseFlowMessage(frame);
+  if (m.flowName.empty()) return Refusal("流程保存失败：流程名称为空！");
+  db_.SaveWorkflow(m);
+  return Message(FlowSavedText());
+}
+
+// The document's own body when one was saved, else the template's.
+std::string OaService::File(std::string_view frame) const {
+  const frames::QueryRecord q = frames::ReadQueryRequest(frame);
+  const AnsiString fileName = q.templateName;
+  std::optional<std::string> body = db_.Body(q.recordId);
+  if (!body) {
+    const std::optional<StoredDocument> stored = db_.FindDocument(q.recordId);
+    const std::optional<SampleTemplate> form = db_.FindTemplate(stored ? stored->templateName : q.tableName);
+    if (form && !form->bodyName.empty() && form->bodyName == fileName) body = form->body;
+  }
+  if (!body) return Refusal("未找到正文文件！");
+  return frames::BuildFileReply(q.tableName, q.recordId, fileName, *body);
+}
+
+std::string OaService::Sheet(std::string_view frame) const {
+  const UserRequest q = ReadUserRequest(frame);
+  const std::optional<SampleTemplate> form = db_.FindTemplate(q.argument);
+  if (!form) return Refusal("未找到该表单！");
+  return frames::BuildSheetReply(form->sheet);
 }
 
 }  // namespace oa

@@ -152,7 +152,8 @@ TEST_F(ServerTest, HostileRequestsAreClosedWithoutReplyAndTheNextRequestWorks) {
       {"text longer than its field", WireRequest(badText)},
       {"frame code differs from header", WireRequest(login).replace(0, 5, "\x04QUEY")},
       {"no code field", WireRequest(std::string(380, 'x'))},
-      {"code without a reply", WireRequest(RequestFrame("DCMD", 156))},
+      {"unknown code", WireRequest(RequestFrame("ZZZZ", 156))},
+      {"short document command", WireRequest(RequestFrame("DCMD", 100))},
   };
   for (const auto& [what, wire] : hostile) {
     SCOPED_TRACE(what);
@@ -274,13 +275,13 @@ TEST(OaDatabaseTest, NewFileGetsSampleDataOnceAndKeepsIt) {
   {
     OaDatabase db;
     db.Open(path.string());
-    EXPECT_EQ(db.UserCount(), 4);
+    EXPECT_EQ(db.UserCount(), 12);
     ASSERT_TRUE(db.FindUserByLogin("admin"));
   }
   {
     OaDatabase again;
     again.Open(path.string());
-    EXPECT_EQ(again.UserCount(), 4);  // not filled twice
+    EXPECT_EQ(again.UserCount(), 12);  // not filled twice
     const auto lisi = again.FindUserByLogin("lisi");
     ASSERT_TRUE(lisi);
     EXPECT_EQ(lisi->deptName, Cp936("秘书科"));

@@ -11,7 +11,11 @@
 
 #include "ModalDriver.h"
 #include "ControlTestSupport.h"
+#include "control/wire/Class_StoExcel.h"
+#include "control/wire/FlowMessage.h"
 #include "control/wire/Frames.h"
+#include "control/wire/Un_CopyFiles.h"
+#include "core/ByteIO.h"
 #include "control/TempFiles.h"
 #include "control/Un_function.h"
 #include "control/wire/Un_type.h"
@@ -20,6 +24,9 @@
 #include "platform/Services.h"
 
 namespace {
+
+// A well-formed document reply; the tag travels as its chart.
+std::string DocumentReply(const std::string& tag) { return TStream2Array().BuildDocumentReply("", tag); }
 
 // A modal window whose test script runs once its loop is up.
 class FakeModal : public QDialog {
@@ -170,7 +177,7 @@ class Dispatcher : public ::testing::Test {
       inside(f);
       if (f.isVisible()) f.accept();
     };
-    Dispatch("\x04" "EXCE" + std::string(20, 'd'));
+    Dispatch(DocumentReply("d"));
     formScript = nullptr;
   }
 
@@ -277,13 +284,13 @@ TEST_F(Dispatcher, NewDocumentReplaysSafelyOverAnOpenForm) {
   formScript = [&](FakeForm& f) {
     if (forms.size() == 1) {
       NewDocumentFlag() = 0;
-      Dispatch("\x04" "EXCE" "second");  // arrives while the first form is modal
+      Dispatch(DocumentReply("second"));  // arrives while the first form is modal
       secondShownInsideFirst = forms.size() == 2;
       return;
     }
     f.accept();
   };
-  Dispatch("\x04" "EXCE" "first");
+  Dispatch(DocumentReply("first"));
   formScript = nullptr;
   Pump(20);
   ASSERT_TRUE(secondShownInsideFirst);
@@ -291,14 +298,14 @@ TEST_F(Dispatcher, NewDocumentReplaysSafelyOverAnOpenForm) {
   EXPECT_TRUE(forms[0].isNull()) << "the replaced form is freed once its loop has ended";
   ASSERT_FALSE(forms[1].isNull());
   EXPECT_EQ(frmTemplate(), forms[1].data());
-  EXPECT_EQ(forms[1]->loaded, "\x04" "EXCE" "second");
+  EXPECT_EQ(forms[1]->loaded, DocumentReply("second"));
   EXPECT_FALSE(forms[1]->newDoc);
   EXPECT_EQ(FakeForm::destroyed(), 1);
 
   // A later document frees the closed one at once.
   formScript = [](FakeForm& f) { f.accept(); };
   NewDocumentFlag() = 1;
-  Dispatch("\x04" "EXCE" "third");
+  Dispatch(DocumentReply("third"));
   Pump(20);
   EXPECT_TRUE(forms[1].isNull());
   EXPECT_TRUE(forms[2]->newDoc);
@@ -353,7 +360,7 @@ TEST_F(Dispatcher, FlowOpensTheEditorWhichThenTakesUsersAndPickedCells) {
     usersWentToEditor = e.calls == std::vector<std::string>{"users"};
     // A second definition while the editor is open does not open another.
     FakeEditor* first = editor;
-    Dispatch("\x04" "FLOW" "again");
+    Dispatch(BuildFlowMessage({}));
     EXPECT_EQ(editor, first);
     // Cell picking: the sheet after the 144-byte header goes to a picker form.
     formScript = [](FakeForm& picker) {
@@ -363,7 +370,7 @@ TEST_F(Dispatcher, FlowOpensTheEditorWhichThenTakesUsersAndPickedCells) {
     Dispatch(frames::BuildSheetReply("SHEETDATA"));
     e.accept();
   };
-  Dispatch("\x04" "FLOW" "definition");
+  Dispatch(BuildFlowMessage({}));
   Pump(20);
   EXPECT_TRUE(usersWentToEditor);
   EXPECT_EQ(ChartEditor(), nullptr);
@@ -394,7 +401,7 @@ TEST_F(Dispatcher, PickedCellGoesWhereThePickModeSays) {
       delivered = e.calls;
       e.accept();
     };
-    Dispatch("\x04" "FLOW");
+    Dispatch(BuildFlowMessage({}));
     const char* kinds[] = {"title:", "number:", "msg:", "edit:"};
     EXPECT_EQ(delivered, std::vector<std::string>{kinds[mode] + ("C" + std::to_string(mode))});
     EXPECT_EQ(pickerSheet, "SHEET");
@@ -450,3 +457,28 @@ TEST_F(Dispatcher, BodyFileIsWrittenPrivatelyAndTheSavedResultUploaded) {
 }
 
 }  // namespace
+
+TEST_F(Dispatcher, DocumentContainerAndFlowThatDoNotParseAreDropped) {
+  // A document whose step count reaches beyond it leaves the open form alone.
+  std::string lying = DocumentReply("x");
+  PutI32LE(lying.data() + dh::StepCount, 3);
+  WithOpenForm([&](FakeForm& f) {
+    Dispatch(lying);
+    EXPECT_EQ(forms.size(), 1u);
+    EXPECT_TRUE(f.isVisible());
+    // An attachment list whose container lies is not handed to the form.
+    TCopy2Files files;
+    files.AddStream("a.txt", "abc", fsFromServer);
+    std::string container = files.SaveToBytes();
+    const std::string good = frames::BuildAttachmentsReply({"{R}", "tab"}, container);
+    PutI32LE(container.data() + 48 + 264, 4);  // one byte more than the data
+    Dispatch(frames::BuildAttachmentsReply({"{R}", "tab"}, container));
+    Dispatch(good);
+    EXPECT_EQ(f.calls, (std::vector<std::string>{"load", "attachments:STRM"}));
+  });
+  // A definition announcing a step record it does not carry opens no editor.
+  std::string flow = BuildFlowMessage({});
+  PutI32LE(flow.data() + 288, 1);
+  Dispatch(flow);
+  EXPECT_EQ(editor, nullptr);
+}

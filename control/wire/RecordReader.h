@@ -1,0 +1,47 @@
+// Fixed-layout records read through the one checked reader. The record's size
+// is required up front, so a short record is refused before any field is read;
+// every refusal is a frames::EFrameError, which the dispatcher drops silently.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "control/wire/Frames.h"
+#include "core/ByteIO.h"
+
+namespace wire {
+
+[[noreturn]] inline void Refuse(const AnsiString& what) { throw frames::EFrameError(what); }
+
+class RecordReader {
+ public:
+  RecordReader(std::string_view bytes, size_t size, const char* what) : r_(bytes.data(), bytes.size()) {
+    if (bytes.size() < size) Refuse(AnsiString(what) + " too short");
+  }
+
+  int32_t I32(size_t at) { return r_.Seek(at), r_.I32(); }
+  uint32_t U32(size_t at) { return r_.Seek(at), r_.U32(); }
+  uint8_t U8(size_t at) { return r_.Seek(at), r_.U8(); }
+  double F64(size_t at) { return r_.Seek(at), r_.F64(); }
+  std::string_view View(size_t at, size_t n) { return r_.Seek(at), r_.View(n); }
+
+  // s[N]; a length byte above N is refused.
+  AnsiString Text(size_t at, size_t n) {
+    r_.Seek(at);
+    const size_t len = r_.U8();
+    if (len > n) Refuse("Text length beyond its field");
+    return AnsiString(r_.View(n).substr(0, len));
+  }
+  // s[N] with a length byte above N read as N.
+  AnsiString ClampedText(size_t at, size_t n) {
+    r_.Seek(at);
+    const size_t len = r_.U8();
+    return AnsiString(r_.View(n).substr(0, len < n ? len : n));
+  }
+
+ private:
+  ByteReader r_;
+};
+
+}  // namespace wire
