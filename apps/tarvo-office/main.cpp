@@ -1,0 +1,377 @@
+// tarvo-office: the office-document worker. The control starts it on first use with the
+// path of a local socket to connect to, then sends it requests (platform/office/
+// OfficeWire.h) one at a time and waits for each answer. This is the only program that
+// loads the office suite, so a crash or hang of the suite never takes the control down.
+//
+//   tarvo-office <socket path>
+// The tiled-rendering calls are in the kit's unstable part.
+#define LOK_USE_UNSTABLE_API
+#include <LibreOfficeKit/LibreOfficeKit.hxx>
+#include <LibreOfficeKit/LibreOfficeKitEnums.h>
+#include <LibreOfficeKit/LibreOfficeKitInit.h>
+#include <ftw.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/office/OfficeWire.h"
+
+namespace {
+
+using namespace office_wire;
+using Clock = std::chrono::steady_clock;
+
+constexpr const char* kInstallPath = "/usr/lib/libreoffice/program";
+
+struct Failure : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+// ---- socket -------------------------------------------------------------------------
+
+int g_sock = -1;
+
+bool ReadAll(char* p, size_t n) {
+  while (n > 0) {
+    ssize_t r = ::read(g_sock, p, n);
+    if (r <= 0) return false;
+    p += r;
+    n -= static_cast<size_t>(r);
+  }
+  return true;
+}
+
+bool WriteAll(const std::string& s) {
+  const char* p = s.data();
+  size_t n = s.size();
+  while (n > 0) {
+    ssize_t r = ::send(g_sock, p, n, MSG_NOSIGNAL);
+    if (r <= 0) return false;
+    p += r;
+    n -= static_cast<size_t>(r);
+  }
+  return true;
+}
+
+// ---- what the suite reports through its callback -----------------------------------
+
+struct Events {
+  std::mutex m;
+  std::condition_variable cv;
+  std::map<std::string, std::string> states;  // ".uno:TrackChanges" -> "true"
+  std::vector<std::string> unoResults;        // payloads of command results
+  uint64_t count = 0;                         // every callback
+};
+Events g_events;
+
+void DocumentCallback(int type, const char* payload, void*) {
+  std::lock_guard<std::mutex> lock(g_events.m);
+  ++g_events.count;
+  std::string p = payload ? payload : "";
+  if (type == LOK_CALLBACK_STATE_CHANGED) {
+    auto eq = p.find('=');
+    if (eq != std::string::npos) g_events.states[p.substr(0, eq)] = p.substr(eq + 1);
+  } else if (type == LOK_CALLBACK_UNO_COMMAND_RESULT) {
+    g_events.unoResults.push_back(p);
+  }
+  g_events.cv.notify_all();
+}
+
+// Events the suite posts to its own loop (keys, commands) run later on its thread. A
+// command posted after them with a result notification comes back only once they ran.
+bool WaitForCommandResult(const std::string& command, int timeoutMs, bool* success) {
+  std::unique_lock<std::mutex> lock(g_events.m);
+  auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    for (size_t i = 0; i < g_events.unoResults.size(); ++i) {
+      const std::string& r = g_events.unoResults[i];
+      if (r.find("\"" + command + "\"") != std::string::npos) {
+        if (success) *success = r.find("\"success\":true") != std::string::npos ||
+                                r.find("\"success\": true") != std::string::npos;
+        g_events.unoResults.erase(g_events.unoResults.begin() + static_cast<long>(i));
+        return true;
+      }
+    }
+    if (g_events.cv.wait_until(lock, deadline) == std::cv_status::timeout) return false;
+  }
+}
+
+// ---- the suite ----------------------------------------------------------------------
+
+std::unique_ptr<lok::Office> g_office;
+std::unique_ptr<lok::Document> g_doc;
+std::string g_tmpDir;
+
+std::string FileUrl(const std::string& path) {
+  static const char* hex = "0123456789ABCDEF";
+  std::string url = "file://";
+  for (unsigned char c : path) {
+    if (isalnum(c) || c == '/' || c == '-' || c == '_' || c == '.' || c == '~') {
+      url += static_cast<char>(c);
+    } else {
+      url += '%';
+      url += hex[c >> 4];
+      url += hex[c & 15];
+    }
+  }
+  return url;
+}
+
+std::string CacheDir() {
+  if (const char* x = getenv("XDG_CACHE_HOME"); x && *x) return x;
+  if (const char* h = getenv("HOME"); h && *h) return std::string(h) + "/.cache";
+  return "/tmp";
+}
+
+void MakeDirs(const std::string& path) {
+  for (size_t i = 1; i <= path.size(); ++i)
+    if (i == path.size() || path[i] == '/') ::mkdir(path.substr(0, i).c_str(), 0700);
+}
+
+// The suite keeps its own temporary files and profile apart from everyone else's.
+void StartOffice() {
+  if (g_office) return;
+  const char* base = getenv("TMPDIR");
+  std::string tmpl = std::string(base && *base ? base : "/tmp") + "/tarvo-office-XXXXXX";
+  std::vector<char> buf(tmpl.begin(), tmpl.end());
+  buf.push_back('\0');
+  if (mkdtemp(buf.data())) {
+    g_tmpDir = buf.data();
+    setenv("TMPDIR", g_tmpDir.c_str(), 1);
+  }
+  std::string profile = CacheDir() + "/tarvo/office-profile";
+  MakeDirs(profile);
+  setenv("SAL_USE_VCLPLUGIN", "svp", 1);
+  g_office.reset(lok::lok_cpp_init(kInstallPath, FileUrl(profile).c_str()));
+  if (!g_office) throw Failure("the office suite could not be started");
+}
+
+// Runs a command that changes nothing we keep (spelling marks stay off) after whatever
+// was posted before, and waits for its result: then everything before it has run.
+void Settle(int timeoutMs = 5000) {
+  if (!g_doc) return;
+  static const char* kBarrier = ".uno:SpellOnline";
+  g_doc->postUnoCommand(kBarrier, R"({"SpellOnline":{"type":"boolean","value":false}})", true);
+  WaitForCommandResult(kBarrier, timeoutMs, nullptr);
+}
+
+lok::Document& Doc() {
+  if (!g_doc) throw Failure("no document is open");
+  return *g_doc;
+}
+
+void Open(Reader& in, Writer& out) {
+  std::string path = in.Str();
+  std::string options = in.Str();
+  StartOffice();
+  g_doc.reset();
+  {
+    std::lock_guard<std::mutex> lock(g_events.m);
+    g_events.states.clear();
+    g_events.unoResults.clear();
+  }
+  lok::Document* d = g_office->documentLoad(FileUrl(path).c_str(), "Language=zh-CN");
+  if (!d) {
+    char* e = g_office->getError();
+    std::string msg = e ? e : "the document could not be opened";
+    if (e) free(e);
+    throw Failure(msg);
+  }
+  g_doc.reset(d);
+  g_doc->initializeForRendering(options.empty() ? nullptr : options.c_str());
+  g_doc->registerCallback(DocumentCallback, nullptr);
+  Settle();
+  long w = 0, h = 0;
+  g_doc->getDocumentSize(&w, &h);
+  out.I32(g_doc->getDocumentType());
+  out.I64(w);
+  out.I64(h);
+  out.I32(g_doc->getParts());
+}
+
+void Paint(Reader& in, Writer& out) {
+  int pw = in.I32(), ph = in.I32();
+  int x = in.I32(), y = in.I32(), w = in.I32(), h = in.I32();
+  if (pw <= 0 || ph <= 0 || pw > 8192 || ph > 8192 || w <= 0 || h <= 0)
+    throw Failure("bad paint size");
+  std::string pixels(static_cast<size_t>(pw) * ph * 4, '\0');
+  Doc().paintTile(reinterpret_cast<unsigned char*>(pixels.data()), pw, ph, x, y, w, h);
+  out.Str(pixels);
+}
+
+void Key(Reader& in, Writer&) {
+  int type = in.I32(), ch = in.I32(), key = in.I32();
+  Doc().postKeyEvent(type, ch, key);
+  Settle();
+}
+
+// Text typed or committed by an input method: one key input per UTF-16 unit.
+void Text(Reader& in, Writer&) {
+  std::string s = in.Str();
+  std::u16string u;
+  for (size_t i = 0; i < s.size();) {
+    unsigned char c = static_cast<unsigned char>(s[i]);
+    uint32_t cp;
+    int len;
+    if (c < 0x80) { cp = c; len = 1; }
+    else if ((c >> 5) == 6) { cp = c & 0x1F; len = 2; }
+    else if ((c >> 4) == 14) { cp = c & 0x0F; len = 3; }
+    else if ((c >> 3) == 30) { cp = c & 0x07; len = 4; }
+    else { ++i; continue; }
+    if (i + static_cast<size_t>(len) > s.size()) break;
+    for (int k = 1; k < len; ++k) cp = (cp << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
+    i += static_cast<size_t>(len);
+    if (cp >= 0x10000) {
+      cp -= 0x10000;
+      u.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+      u.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+    } else {
+      u.push_back(static_cast<char16_t>(cp));
+    }
+  }
+  for (char16_t c : u) {
+    Doc().postKeyEvent(LOK_KEYEVENT_KEYINPUT, c, 0);
+    Doc().postKeyEvent(LOK_KEYEVENT_KEYUP, c, 0);
+  }
+  Settle();
+}
+
+void Mouse(Reader& in, Writer&) {
+  int type = in.I32(), x = in.I32(), y = in.I32(), count = in.I32(), buttons = in.I32(),
+      mods = in.I32();
+  Doc().postMouseEvent(type, x, y, count, buttons, mods);
+  Settle();
+}
+
+void Uno(Reader& in, Writer& out) {
+  std::string cmd = in.Str();
+  std::string args = in.Str();
+  Doc().postUnoCommand(cmd.c_str(), args.empty() ? nullptr : args.c_str(), true);
+  bool ok = false;
+  bool answered = WaitForCommandResult(cmd, 10000, &ok);
+  Settle();
+  out.U8(answered && ok ? 1 : 0);
+}
+
+void State(Reader& in, Writer& out) {
+  std::string cmd = in.Str();
+  std::lock_guard<std::mutex> lock(g_events.m);
+  auto it = g_events.states.find(cmd);
+  out.Str(it == g_events.states.end() ? "" : it->second);
+}
+
+void SaveAs(Reader& in, Writer&) {
+  std::string path = in.Str(), format = in.Str(), filter = in.Str();
+  Settle();
+  if (!Doc().saveAs(FileUrl(path).c_str(), format.empty() ? nullptr : format.c_str(),
+                    filter.empty() ? nullptr : filter.c_str()))
+    throw Failure("the document could not be saved");
+}
+
+void DocSize(Reader&, Writer& out) {
+  long w = 0, h = 0;
+  Doc().getDocumentSize(&w, &h);
+  out.I64(w);
+  out.I64(h);
+  char* rects = Doc().getPartPageRectangles();
+  out.Str(rects ? rects : "");
+  if (rects) free(rects);
+}
+
+void Values(Reader& in, Writer& out) {
+  std::string cmd = in.Str();
+  char* v = Doc().getCommandValues(cmd.c_str());
+  out.Str(v ? v : "");
+  if (v) free(v);
+}
+
+void Handle(const std::string& payload) {
+  Reader in(payload);
+  uint32_t id = in.U32();
+  Op op = static_cast<Op>(in.U8());
+  Writer out;
+  try {
+    switch (op) {
+      case Op::Open: Open(in, out); break;
+      case Op::Close: g_doc.reset(); break;
+      case Op::Paint: Paint(in, out); break;
+      case Op::Key: Key(in, out); break;
+      case Op::Text: Text(in, out); break;
+      case Op::Mouse: Mouse(in, out); break;
+      case Op::Uno: Uno(in, out); break;
+      case Op::State: State(in, out); break;
+      case Op::SaveAs: SaveAs(in, out); break;
+      case Op::DocSize: DocSize(in, out); break;
+      case Op::Values: Values(in, out); break;
+      case Op::Ping: break;
+      default: throw Failure("unknown request");
+    }
+  } catch (const std::exception& e) {
+    Writer err;
+    err.U32(id);
+    err.U8(1);
+    err.Str(e.what());
+    if (!WriteAll(err.Frame())) _exit(0);
+    return;
+  }
+  Writer head;
+  head.U32(id);
+  head.U8(0);
+  std::string body = head.Payload() + out.Payload();
+  Writer framed;
+  framed.U32(static_cast<uint32_t>(body.size()));
+  if (!WriteAll(framed.Payload() + body)) _exit(0);
+}
+
+int RemoveEntry(const char* p, const struct stat*, int, struct FTW*) { return ::remove(p); }
+
+[[noreturn]] void Quit() {
+  // Closing the suite cleanly can take seconds and may hang; our files are all saved.
+  if (!g_tmpDir.empty()) nftw(g_tmpDir.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
+  _exit(0);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    fprintf(stderr, "usage: tarvo-office <socket path>\n");
+    return 2;
+  }
+  prctl(PR_SET_PDEATHSIG, SIGKILL);
+  g_sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  if (strlen(argv[1]) >= sizeof(addr.sun_path)) return 2;
+  strcpy(addr.sun_path, argv[1]);
+  if (::connect(g_sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    perror("tarvo-office: connect");
+    return 1;
+  }
+  for (;;) {
+    char len[4];
+    if (!ReadAll(len, 4)) Quit();
+    uint32_t n = FrameLength(len);
+    if (n > kMaxFrame) Quit();
+    std::string payload(n, '\0');
+    if (!ReadAll(payload.data(), n)) Quit();
+    try {
+      Handle(payload);
+    } catch (const std::exception&) {
+      Quit();  // a request we cannot even read: the peer is broken
+    }
+  }
+}

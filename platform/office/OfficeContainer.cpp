@@ -1,0 +1,372 @@
+#include "platform/office/OfficeContainer.h"
+
+#include <QFileInfo>
+#include <QInputMethodEvent>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QKeyEvent>
+#include <QPainter>
+#include <QPointer>
+#include <QTimer>
+#include <QWheelEvent>
+#include <algorithm>
+
+#include "core/AnsiString.h"
+#include "platform/Guard.h"
+#include "platform/office/OfficeWorker.h"
+
+using namespace office_wire;
+
+namespace {
+
+// The suite's key codes (its awt key numbering) and modifier bits.
+enum : int {
+  kKeyDown = 1024, kKeyUp = 1025, kKeyLeft = 1026, kKeyRight = 1027, kKeyHome = 1028,
+  kKeyEnd = 1029, kKeyPageUp = 1030, kKeyPageDown = 1031, kKeyReturn = 1280,
+  kKeyEscape = 1281, kKeyTab = 1282, kKeyBackspace = 1283, kKeyInsert = 1285,
+  kKeyDelete = 1286, kKeyA = 512,
+  kModShift = 0x1000, kModCtrl = 0x2000, kModAlt = 0x4000,
+};
+enum : int { kKeyInput = 0, kKeyRelease = 1 };
+enum : int { kMouseDown = 0, kMouseUp = 1 };
+
+// One line of a small scroll, as a 12 pt text line.
+constexpr int kLineTwips = 240;
+
+std::string Json(const QJsonObject& o) {
+  return QJsonDocument(o).toJson(QJsonDocument::Compact).toStdString();
+}
+
+QJsonObject Arg(const char* type, const QJsonValue& v) {
+  return QJsonObject{{"type", type}, {"value", v}};
+}
+
+// The format the suite saves in, by the file's extension.
+std::string FormatFor(const std::string& path) {
+  QString ext = QFileInfo(QString::fromStdString(path)).suffix().toLower();
+  if (ext == "doc" || ext == "dot") return "doc";
+  if (ext == "docx") return "docx";
+  if (ext == "rtf") return "rtf";
+  if (ext == "xls") return "xls";
+  if (ext == "xlsx") return "xlsx";
+  if (ext == "odt") return "odt";
+  if (ext == "ods") return "ods";
+  if (ext == "pdf") return "pdf";
+  return "";
+}
+
+}  // namespace
+
+TOfficeContainer::TOfficeContainer(QWidget* parent, TOfficeWorker* worker)
+    : QWidget(parent), worker_(worker ? worker : &TOfficeWorker::Shared()) {
+  setFocusPolicy(Qt::StrongFocus);
+  setAttribute(Qt::WA_InputMethodEnabled);
+  setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+TOfficeContainer::~TOfficeContainer() {
+  Guarded([&] {
+    if (open_ && worker_->Running() && worker_->Generation() == generation_)
+      worker_->Call(Op::Close, {}, 5000);
+  });
+}
+
+int TOfficeContainer::FitZoom(long long pageTwips, int viewPixels) {
+  if (pageTwips <= 0 || viewPixels <= 0) return 100;
+  long long z = viewPixels * 100LL * 15 / pageTwips;
+  return static_cast<int>(std::clamp<long long>(z, 10, 500));
+}
+
+std::string TOfficeContainer::Request(Op op, const Writer& args) const {
+  if (!open_ && op != Op::Open) throw EOfficeError("no document is open");
+  if (op != Op::Open && worker_->Generation() != generation_)
+    throw EOfficeWorkerLost("the office worker was restarted");
+  try {
+    return worker_->Call(op, args);
+  } catch (const EOfficeWorkerLost&) {
+    auto* self = const_cast<TOfficeContainer*>(this);
+    self->open_ = false;
+    if (!lostReported_) {
+      lostReported_ = true;
+      // Told from the event loop: the caller may be painting or inside a handler.
+      QTimer::singleShot(0, self, [self] {
+        if (self->OnWorkerLost) self->OnWorkerLost();
+      });
+    }
+    throw;
+  }
+}
+
+bool TOfficeContainer::Uno(const std::string& command, const std::string& jsonArgs) {
+  Writer w;
+  w.Str(command);
+  w.Str(jsonArgs);
+  Reader r(Request(Op::Uno, w));
+  Invalidate();
+  return r.U8() != 0;
+}
+
+void TOfficeContainer::Open(const std::string& path) {
+  if (open_) Close();
+  Writer w;
+  w.Str(path);
+  QJsonObject opts;
+  if (!author_.empty()) opts[".uno:Author"] = Arg("string", QString::fromStdString(author_));
+  w.Str(opts.isEmpty() ? std::string() : Json(opts));
+  Reader r(Request(Op::Open, w));
+  generation_ = worker_->Generation();
+  int type = r.I32();
+  kind_ = type == 0 ? TOfficeKind::Text : type == 1 ? TOfficeKind::Spreadsheet : TOfficeKind::Other;
+  docWidth_ = r.I64();
+  docHeight_ = r.I64();
+  open_ = true;
+  lostReported_ = false;
+  scrollY_ = 0;
+  RefreshSize();
+  Invalidate();
+}
+
+void TOfficeContainer::Close() {
+  if (!open_) return;
+  if (worker_->Generation() == generation_ && worker_->Running()) Request(Op::Close);
+  open_ = false;
+  Invalidate();
+}
+
+void TOfficeContainer::RefreshSize() {
+  Reader r(Request(Op::DocSize));
+  docWidth_ = r.I64();
+  docHeight_ = r.I64();
+  // "x, y, w, h; x, y, w, h; ..." for text documents; a sheet is one page.
+  std::string rects = r.Str();
+  pageWidth_ = docWidth_;
+  pageHeight_ = docHeight_;
+  QStringList first = QString::fromStdString(rects).section(';', 0, 0).split(',');
+  if (first.size() == 4) {
+    pageWidth_ = first[2].trimmed().toLongLong();
+    pageHeight_ = first[3].trimmed().toLongLong();
+  }
+  ClampScroll();
+}
+
+void TOfficeContainer::SetTrackRevisions(bool on) {
+  Uno(".uno:TrackChanges", Json({{"TrackChanges", Arg("boolean", on)}}));
+}
+
+bool TOfficeContainer::TrackRevisions() const { return CommandState(".uno:TrackChanges") == "true"; }
+
+void TOfficeContainer::SetShowRevisions(bool on) {
+  Uno(".uno:ShowTrackedChanges", Json({{"ShowTrackedChanges", Arg("boolean", on)}}));
+}
+
+void TOfficeContainer::AcceptAllRevisions() { Uno(".uno:AcceptAllTrackedChanges", ""); }
+
+int TOfficeContainer::ProtectionType() const {
+  // Revision tracking locked by a password is Word's "allow only revisions" (0).
+  return CommandState(".uno:ProtectTraceChangeMode") == "true" ? 0 : -1;
+}
+
+std::string TOfficeContainer::CommandState(const std::string& command) const {
+  if (!open_) return "";
+  Writer w;
+  w.Str(command);
+  return Reader(Request(Op::State, w)).Str();
+}
+
+bool TOfficeContainer::ReplaceAll(const std::string& find, const std::string& replacement) {
+  QJsonObject args{
+      {"SearchItem.SearchString", Arg("string", QString::fromStdString(find))},
+      {"SearchItem.ReplaceString", Arg("string", QString::fromStdString(replacement))},
+      {"SearchItem.Command", Arg("long", 3)},        // replace all
+      {"SearchItem.AlgorithmType", Arg("short", 0)},  // literal text, no patterns
+      {"SearchItem.Backward", Arg("boolean", false)},
+  };
+  bool found = Uno(".uno:ExecuteSearch", Json(args));
+  RefreshSize();
+  return found;
+}
+
+void TOfficeContainer::SetZoom(int percent) {
+  percent = std::clamp(percent, 10, 500);
+  if (percent == zoom_) return;
+  double topTwips = scrollY_ * TwipsPerPixel(zoom_);
+  zoom_ = percent;
+  scrollY_ = static_cast<int>(topTwips / TwipsPerPixel(zoom_));
+  ClampScroll();
+  Invalidate();
+  if (OnZoomChanged) OnZoomChanged();
+}
+
+void TOfficeContainer::SetPageFit(TPageFit fit) {
+  if (fit == TPageFit::None || pageWidth_ <= 0) return;
+  int z = FitZoom(pageWidth_, width());
+  if (fit == TPageFit::FullPage) z = std::min(z, FitZoom(pageHeight_, height()));
+  SetZoom(z);
+}
+
+void TOfficeContainer::SmallScroll(int lines) {
+  scrollY_ += static_cast<int>(lines * kLineTwips / TwipsPerPixel(zoom_));
+  ClampScroll();
+  Invalidate();
+}
+
+void TOfficeContainer::ClampScroll() {
+  int maxY = std::max(0, static_cast<int>(docHeight_ / TwipsPerPixel(zoom_)) - height());
+  scrollY_ = std::clamp(scrollY_, 0, maxY);
+}
+
+void TOfficeContainer::SaveAs(const std::string& path) {
+  Writer w;
+  w.Str(path);
+  w.Str(FormatFor(path));
+  w.Str("");
+  Request(Op::SaveAs, w);
+}
+
+void TOfficeContainer::PrintToPdf(const std::string& pdfPath) {
+  Writer w;
+  w.Str(pdfPath);
+  w.Str("pdf");
+  w.Str("");
+  Request(Op::SaveAs, w);
+}
+
+void TOfficeContainer::Invalidate() {
+  frame_ = QImage();
+  update();
+}
+
+void TOfficeContainer::resizeEvent(QResizeEvent*) {
+  ClampScroll();
+  Invalidate();
+}
+
+void TOfficeContainer::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  if (frame_.size() != size() && open_ && width() > 0 && height() > 0) {
+    Guarded([&] {
+      const double tpp = TwipsPerPixel(zoom_);
+      Writer w;
+      w.I32(width());
+      w.I32(height());
+      w.I32(0);
+      w.I32(static_cast<int>(scrollY_ * tpp));
+      w.I32(static_cast<int>(width() * tpp));
+      w.I32(static_cast<int>(height() * tpp));
+      std::string pixels = Reader(Request(Op::Paint, w)).Str();
+      if (pixels.size() != static_cast<size_t>(width()) * height() * 4) return;
+      // The suite paints premultiplied BGRA, which is ARGB32 in memory on little-endian.
+      frame_ = QImage(reinterpret_cast<const uchar*>(pixels.data()), width(), height(),
+                      width() * 4, QImage::Format_ARGB32_Premultiplied)
+                   .copy();
+    });
+  }
+  p.fillRect(rect(), QColor(128, 128, 128));
+  if (!frame_.isNull()) p.drawImage(0, 0, frame_);
+}
+
+void TOfficeContainer::Key(int charCode, int keyCode) {
+  Writer w;
+  w.I32(kKeyInput);
+  w.I32(charCode);
+  w.I32(keyCode);
+  Request(Op::Key, w);
+  Writer up;
+  up.I32(kKeyRelease);
+  up.I32(charCode);
+  up.I32(keyCode);
+  Request(Op::Key, up);
+  RefreshSize();
+  Invalidate();
+}
+
+void TOfficeContainer::TypeText(const QString& text) {
+  if (text.isEmpty() || !open_ || readOnly_) return;
+  Writer w;
+  w.Str(text.toStdString());
+  Request(Op::Text, w);
+  RefreshSize();
+  Invalidate();
+}
+
+void TOfficeContainer::keyPressEvent(QKeyEvent* e) {
+  if (!open_ || readOnly_) return QWidget::keyPressEvent(e);
+  Guarded([&] {
+    int mods = 0;
+    if (e->modifiers() & Qt::ShiftModifier) mods |= kModShift;
+    if (e->modifiers() & Qt::ControlModifier) mods |= kModCtrl;
+    if (e->modifiers() & Qt::AltModifier) mods |= kModAlt;
+    int code = 0, ch = 0;
+    switch (e->key()) {
+      case Qt::Key_Down: code = kKeyDown; break;
+      case Qt::Key_Up: code = kKeyUp; break;
+      case Qt::Key_Left: code = kKeyLeft; break;
+      case Qt::Key_Right: code = kKeyRight; break;
+      case Qt::Key_Home: code = kKeyHome; break;
+      case Qt::Key_End: code = kKeyEnd; break;
+      case Qt::Key_PageUp: code = kKeyPageUp; break;
+      case Qt::Key_PageDown: code = kKeyPageDown; break;
+      case Qt::Key_Return:
+      case Qt::Key_Enter: code = kKeyReturn; ch = 13; break;
+      case Qt::Key_Escape: code = kKeyEscape; ch = 27; break;
+      case Qt::Key_Tab: code = kKeyTab; ch = 9; break;
+      case Qt::Key_Backspace: code = kKeyBackspace; ch = 8; break;
+      case Qt::Key_Insert: code = kKeyInsert; break;
+      case Qt::Key_Delete: code = kKeyDelete; ch = 127; break;
+      default: break;
+    }
+    if (code == 0 && (mods & (kModCtrl | kModAlt)) && e->key() >= Qt::Key_A && e->key() <= Qt::Key_Z)
+      code = kKeyA + (e->key() - Qt::Key_A);
+    if (code != 0) return Key(ch, code | mods);
+    if (!e->text().isEmpty() && e->text()[0].isPrint()) TypeText(e->text());
+  });
+  e->accept();
+}
+
+void TOfficeContainer::inputMethodEvent(QInputMethodEvent* e) {
+  if (open_ && !readOnly_) Guarded([&] { TypeText(e->commitString()); });
+  e->accept();
+}
+
+QVariant TOfficeContainer::inputMethodQuery(Qt::InputMethodQuery q) const {
+  if (q == Qt::ImEnabled) return open_ && !readOnly_;
+  return QWidget::inputMethodQuery(q);
+}
+
+void TOfficeContainer::Mouse(int type, QPointF pos, int count) {
+  const double tpp = TwipsPerPixel(zoom_);
+  Writer w;
+  w.I32(type);
+  w.I32(static_cast<int>(pos.x() * tpp));
+  w.I32(static_cast<int>((pos.y() + scrollY_) * tpp));
+  w.I32(count);
+  w.I32(1);  // left button
+  w.I32(0);
+  Request(Op::Mouse, w);
+  Invalidate();
+}
+
+void TOfficeContainer::mousePressEvent(QMouseEvent* e) {
+  setFocus();
+  if (!open_ || readOnly_ || e->button() != Qt::LeftButton) return;
+  Guarded([&] { Mouse(kMouseDown, e->position(), 1); });
+}
+
+void TOfficeContainer::mouseReleaseEvent(QMouseEvent* e) {
+  if (!open_ || readOnly_ || e->button() != Qt::LeftButton) return;
+  Guarded([&] { Mouse(kMouseUp, e->position(), 1); });
+}
+
+void TOfficeContainer::mouseDoubleClickEvent(QMouseEvent* e) {
+  if (!open_ || readOnly_ || e->button() != Qt::LeftButton) return;
+  Guarded([&] {
+    Mouse(kMouseDown, e->position(), 2);
+    Mouse(kMouseUp, e->position(), 2);
+  });
+}
+
+void TOfficeContainer::wheelEvent(QWheelEvent* e) {
+  int steps = e->angleDelta().y() / 120;
+  if (steps != 0) SmallScroll(-steps * 3);
+  e->accept();
+}

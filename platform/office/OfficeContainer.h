@@ -1,0 +1,98 @@
+#pragma once
+// An office document held by the office worker and shown in a widget: the worker paints
+// the visible part of the document, and keys, typed and input-method text, mouse and
+// wheel go back to it. Zoom and scrolling belong to this view.
+//
+// When the worker dies or stops answering, OnWorkerLost is called once (later, from the
+// event loop), the document counts as closed, and the call that noticed raises
+// EOfficeWorkerLost.
+#include <QImage>
+#include <QWidget>
+#include <functional>
+#include <string>
+
+#include "platform/office/OfficeDocument.h"
+#include "platform/office/OfficeWire.h"
+
+class TOfficeWorker;
+
+class TOfficeContainer : public QWidget, public IOfficeDocument {
+  Q_OBJECT
+ public:
+  explicit TOfficeContainer(QWidget* parent = nullptr, TOfficeWorker* worker = nullptr);
+  ~TOfficeContainer() override;
+
+  // Read-only views take no keys and no clicks.
+  void SetReadOnly(bool v) { readOnly_ = v; }
+  bool ReadOnly() const { return readOnly_; }
+  // Name written into revisions.
+  void SetAuthor(const std::string& utf8) { author_ = utf8; }
+
+  std::function<void()> OnWorkerLost;
+  std::function<void()> OnZoomChanged;
+
+  // IOfficeDocument
+  void Open(const std::string& path) override;
+  bool IsOpen() const override { return open_; }
+  TOfficeKind Kind() const override { return kind_; }
+  void SetTrackRevisions(bool on) override;
+  bool TrackRevisions() const override;
+  void SetShowRevisions(bool on) override;
+  void AcceptAllRevisions() override;
+  int ProtectionType() const override;
+  bool PrintDrawingObjects() const override { return printDrawings_; }
+  void SetPrintDrawingObjects(bool on) override { printDrawings_ = on; }
+  bool ReplaceAll(const std::string& find, const std::string& replacement) override;
+  int Zoom() const override { return zoom_; }
+  void SetZoom(int percent) override;
+  void SetPageFit(TPageFit fit) override;
+  void SmallScroll(int lines) override;
+  void SaveAs(const std::string& path) override;
+  void PrintToPdf(const std::string& pdfPath) override;
+  void Close() override;
+
+  // Typed text (also what an input method commits), as the keyboard would enter it.
+  void TypeText(const QString& text);
+  // The state the office suite last reported for a command ("" when never reported).
+  std::string CommandState(const std::string& command) const;
+  int ScrollY() const { return scrollY_; }
+
+  // Twips (1/1440 inch) per pixel at a zoom, on a 96 dpi screen.
+  static double TwipsPerPixel(int zoom) { return 1440.0 / 96.0 * 100.0 / zoom; }
+  // The zoom at which pageTwips fills viewPixels, in whole percent (10..500).
+  static int FitZoom(long long pageTwips, int viewPixels);
+
+ protected:
+  void paintEvent(QPaintEvent*) override;
+  void resizeEvent(QResizeEvent*) override;
+  void keyPressEvent(QKeyEvent*) override;
+  void inputMethodEvent(QInputMethodEvent*) override;
+  QVariant inputMethodQuery(Qt::InputMethodQuery q) const override;
+  void mousePressEvent(QMouseEvent*) override;
+  void mouseReleaseEvent(QMouseEvent*) override;
+  void mouseDoubleClickEvent(QMouseEvent*) override;
+  void wheelEvent(QWheelEvent*) override;
+
+ private:
+  std::string Request(office_wire::Op op, const office_wire::Writer& args = {}) const;
+  bool Uno(const std::string& command, const std::string& jsonArgs);
+  void RefreshSize();
+  void ClampScroll();
+  void Invalidate();
+  void Key(int charCode, int keyCode);
+  void Mouse(int type, QPointF pos, int count);
+
+  TOfficeWorker* worker_;
+  bool open_ = false;
+  bool readOnly_ = false;
+  bool printDrawings_ = true;
+  mutable bool lostReported_ = false;
+  int generation_ = 0;
+  TOfficeKind kind_ = TOfficeKind::Other;
+  std::string author_;
+  long long docWidth_ = 0, docHeight_ = 0;  // twips
+  long long pageWidth_ = 0, pageHeight_ = 0;
+  int zoom_ = 100;
+  int scrollY_ = 0;  // pixels at the current zoom
+  QImage frame_;     // last painted view, dropped when anything changed
+};

@@ -1,0 +1,108 @@
+#pragma once
+// The messages between the control and its office worker (apps/tarvo-office), shared by
+// both sides and free of any library: a frame is a 32-bit little-endian payload length
+// and the payload; a request payload is u32 id, u8 op and the op's arguments; a reply is
+// u32 id, u8 status (0 ok, 1 failed), then the results or, when failed, the error text.
+// Integers are little-endian, texts and byte blocks a u32 length and the bytes (UTF-8).
+#include <cstdint>
+#include <cstring>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace office_wire {
+
+// Far above any page image we ask for; a larger announced length is a broken peer.
+constexpr uint32_t kMaxFrame = 256u * 1024 * 1024;
+
+enum class Op : uint8_t {
+  Open = 1,        // path, options -> i32 doc type, i64 width, i64 height (twips), i32 parts
+  Close = 2,       // -
+  Paint = 3,       // i32 px width, px height, twips x, y, width, height -> bytes (BGRA)
+  Key = 4,         // i32 type, char code, key code -> -
+  Text = 5,        // text -> -
+  Mouse = 6,       // i32 type, x, y (twips), count, buttons, modifiers -> -
+  Uno = 7,         // command, JSON arguments -> u8 success
+  State = 8,       // command -> text ("" when never reported)
+  SaveAs = 9,      // path, format, filter options -> -
+  DocSize = 10,    // - -> i64 width, i64 height, text page rectangles
+  Values = 11,     // command -> text
+  Ping = 12,       // - -> -
+};
+
+class Writer {
+ public:
+  void U8(uint8_t v) { buf_.push_back(static_cast<char>(v)); }
+  void U32(uint32_t v) {
+    for (int i = 0; i < 4; ++i) buf_.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+  }
+  void I32(int32_t v) { U32(static_cast<uint32_t>(v)); }
+  void I64(int64_t v) {
+    U32(static_cast<uint32_t>(static_cast<uint64_t>(v) & 0xFFFFFFFFu));
+    U32(static_cast<uint32_t>(static_cast<uint64_t>(v) >> 32));
+  }
+  void Str(std::string_view s) {
+    U32(static_cast<uint32_t>(s.size()));
+    buf_.append(s.data(), s.size());
+  }
+  const std::string& Payload() const { return buf_; }
+  // The payload with its length in front, ready to send.
+  std::string Frame() const {
+    Writer w;
+    w.U32(static_cast<uint32_t>(buf_.size()));
+    return w.buf_ + buf_;
+  }
+
+ private:
+  std::string buf_;
+};
+
+struct WireError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+// Every read is checked: a short payload is an error by construction.
+class Reader {
+ public:
+  explicit Reader(std::string_view data) : data_(data) {}
+  uint8_t U8() {
+    Need(1);
+    return static_cast<uint8_t>(data_[pos_++]);
+  }
+  uint32_t U32() {
+    Need(4);
+    uint32_t v = 0;
+    for (int i = 0; i < 4; ++i) v |= uint32_t(static_cast<uint8_t>(data_[pos_ + i])) << (8 * i);
+    pos_ += 4;
+    return v;
+  }
+  int32_t I32() { return static_cast<int32_t>(U32()); }
+  int64_t I64() {
+    uint64_t lo = U32();
+    uint64_t hi = U32();
+    return static_cast<int64_t>(lo | (hi << 32));
+  }
+  std::string Str() {
+    uint32_t n = U32();
+    Need(n);
+    std::string s(data_.substr(pos_, n));
+    pos_ += n;
+    return s;
+  }
+  bool AtEnd() const { return pos_ == data_.size(); }
+
+ private:
+  void Need(size_t n) const {
+    if (data_.size() - pos_ < n) throw WireError("office message ends early");
+  }
+  std::string_view data_;
+  size_t pos_ = 0;
+};
+
+inline uint32_t FrameLength(const char* four) {
+  uint32_t v = 0;
+  for (int i = 0; i < 4; ++i) v |= uint32_t(static_cast<uint8_t>(four[i])) << (8 * i);
+  return v;
+}
+
+}  // namespace office_wire
