@@ -367,6 +367,6 @@ void TOfficeContainer::mouseDoubleClickEvent(QMouseEvent* e) {
 
 void TOfficeContainer::wheelEvent(QWheelEvent* e) {
   int steps = e->angleDelta().y() / 120;
-  if (steps != 0) SmallScroll(-steps * 3);
+  if (steps != 0) SmallScroll(-steps * wheelLines_);
   e->accept();
 }

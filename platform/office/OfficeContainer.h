@@ -27,6 +27,8 @@ class TOfficeContainer : public QWidget, public IOfficeDocument {
   bool ReadOnly() const { return readOnly_; }
   // Name written into revisions.
   void SetAuthor(const std::string& utf8) { author_ = utf8; }
+  // Lines scrolled per wheel step.
+  void SetWheelLines(int n) { wheelLines_ = n; }
 
   std::function<void()> OnWorkerLost;
   std::function<void()> OnZoomChanged;
@@ -94,5 +96,6 @@ class TOfficeContainer : public QWidget, public IOfficeDocument {
   long long pageWidth_ = 0, pageHeight_ = 0;
   int zoom_ = 100;
   int scrollY_ = 0;  // pixels at the current zoom
+  int wheelLines_ = 3;
   QImage frame_;     // last painted view, dropped when anything changed
 };
