@@ -9,6 +9,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace office_wire {
 
@@ -61,10 +62,11 @@ struct WireError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// Every read is checked: a short payload is an error by construction.
+// Every read is checked: a short payload is an error by construction. The reader keeps
+// its own copy, so it may be made from a temporary answer.
 class Reader {
  public:
-  explicit Reader(std::string_view data) : data_(data) {}
+  explicit Reader(std::string data) : data_(std::move(data)) {}
   uint8_t U8() {
     Need(1);
     return static_cast<uint8_t>(data_[pos_++]);
@@ -85,7 +87,7 @@ class Reader {
   std::string Str() {
     uint32_t n = U32();
     Need(n);
-    std::string s(data_.substr(pos_, n));
+    std::string s = data_.substr(pos_, n);
     pos_ += n;
     return s;
   }
@@ -95,7 +97,7 @@ class Reader {
   void Need(size_t n) const {
     if (data_.size() - pos_ < n) throw WireError("office message ends early");
   }
-  std::string_view data_;
+  std::string data_;
   size_t pos_ = 0;
 };
 

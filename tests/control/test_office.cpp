@@ -1,0 +1,207 @@
+// The Word editor and the preview against the real office worker (one warm worker for the
+// whole program).
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <QInputMethodEvent>
+#include <QKeyEvent>
+#include <QLineEdit>
+
+#include "ControlTestSupport.h"
+#include "ModalDriver.h"
+#include "OfficeTestSupport.h"
+#include "control/OfficeCommon.h"
+#include "control/WordPlaceholders.h"
+#include "control/frmPrivew.h"
+#include "control/frm_OLEWord.h"
+#include "control/wire/Un_type.h"
+#include "core/QtText.h"
+#include "platform/Services.h"
+#include "platform/office/OfficeWorker.h"
+
+namespace {
+
+AnsiString A(const char* utf8) { return Utf8ToCp936(utf8); }
+
+void Type(QWidget* w, Qt::Key key, const QString& text) {
+  QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, text);
+  QApplication::sendEvent(w, &press);
+  QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier, text);
+  QApplication::sendEvent(w, &release);
+}
+
+void TypeWord(QWidget* w, const QString& word) {
+  for (QChar c : word) Type(w, Qt::Key(c.toUpper().unicode()), QString(c));
+}
+
+void Commit(QWidget* w, const QString& text) {
+  QInputMethodEvent e;
+  e.setCommitString(text);
+  QApplication::sendEvent(w, &e);
+}
+
+int Count(const std::string& hay, const std::string& needle) {
+  int n = 0;
+  for (size_t p = hay.find(needle); p != std::string::npos; p = hay.find(needle, p + 1)) ++n;
+  return n;
+}
+
+class OfficeTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    TestApp();
+    SessionValues().UserName = A("张三");
+    TOfficeWorker::Shared().SetRequestTimeout(60000);
+  }
+  void TearDown() override { SetPlaceholderSource(nullptr); }
+};
+
+TEST_F(OfficeTest, EditorTracksTypedTextFillsPlaceholdersAndKeepsTheLastSave) {
+  std::string docx = MakeDocx("body");
+  SetPlaceholderSource([] {
+    return TFieldValues{{A("标题"), A("关于放假的通知|附加")}, {A("空"), ""}};
+  });
+  ServiceCapture cap;
+  TfrmOLEWord ed;
+  ed.OpenDocument(docx, true, true);
+  ed.resize(800, 600);
+  ed.show();
+  ASSERT_TRUE(ed.IsWord());
+  EXPECT_TRUE(ed.nXD()->isVisible());
+  EXPECT_TRUE(ed.nXD()->isChecked());
+  EXPECT_TRUE(ed.OleContainer()->TrackRevisions());
+
+  QWidget* view = ed.OleContainer();
+  Type(view, Qt::Key_End, "");
+  TypeWord(view, "Typed");
+  Commit(view, QString::fromUtf8("中文"));
+  ed.nSaveClick();
+  ASSERT_NE(ed.GetResultStream(), nullptr);
+  TypeWord(view, "Later");
+  ed.nSaveClick();
+  TMemoryStream* result = ed.GetResultStream();
+  ASSERT_NE(result, nullptr);
+
+  const QByteArray zip = QByteArray::fromStdString(result->Data());
+  // One save's bytes, not two appended: a zip has one end record.
+  EXPECT_EQ(Count(result->Data(), "PK\x05\x06"), 1);
+  const std::string xml = ZipMember(zip, "word/document.xml");
+  ASSERT_FALSE(xml.empty());
+  EXPECT_EQ(xml.find("[标题]"), std::string::npos);
+  EXPECT_NE(xml.find("关于放假的通知"), std::string::npos);
+  EXPECT_EQ(xml.find("附加"), std::string::npos);
+  // What was typed sits inside insertion marks by the session's user.
+  for (const char* typed : {"Typed", "中文", "Later"}) {
+    size_t at = xml.find(typed);
+    ASSERT_NE(at, std::string::npos) << typed;
+    size_t ins = xml.rfind("<w:ins ", at);
+    ASSERT_NE(ins, std::string::npos) << typed;
+    EXPECT_EQ(xml.find("</w:ins>", ins), xml.find("</w:ins>", at)) << typed;
+    EXPECT_NE(xml.substr(ins, at - ins).find("w:author=\"张三\""), std::string::npos);
+  }
+  EXPECT_GT(InkPixels(view), 200);
+
+  // Closing asks; "No" keeps what was saved before and adds nothing.
+  cap.promptAnswers = {MsgResult::No};
+  ed.close();
+  ASSERT_EQ(cap.prompts.size(), 1u);
+  EXPECT_EQ(cap.prompts[0].text, A("是否保存文档?"));
+  EXPECT_EQ(cap.prompts[0].caption, A("保存确认"));
+  EXPECT_EQ(ed.GetResultStream()->Data(), zip.toStdString());
+}
+
+TEST_F(OfficeTest, NoAtTheSaveQuestionLeavesNoResult) {
+  std::string docx = MakeDocx("unsaved");
+  ServiceCapture cap;
+  cap.promptAnswers = {MsgResult::No};
+  TfrmOLEWord ed;
+  ed.OpenDocument(docx, false, false);
+  ed.show();
+  TypeWord(ed.OleContainer(), "x");
+  ed.close();
+  EXPECT_EQ(cap.prompts.size(), 1u);
+  EXPECT_EQ(ed.GetResultStream(), nullptr);
+  EXPECT_FALSE(ed.nXD()->isVisible());
+}
+
+TEST_F(OfficeTest, SpreadsheetOpensWithTheWordStepsSkipped) {
+  std::string xlsx = MakeXlsx("sheet");
+  int asked = 0;
+  SetPlaceholderSource([&] {
+    ++asked;
+    return TFieldValues{{A("标题"), A("值")}};
+  });
+  ServiceCapture cap;
+  cap.promptAnswers = {MsgResult::Yes};
+  TfrmOLEWord ed;
+  ed.OpenDocument(xlsx, true, true);
+  ed.resize(800, 600);
+  ed.show();
+  EXPECT_FALSE(ed.IsWord());
+  EXPECT_EQ(ed.OleContainer()->Kind(), TOfficeKind::Spreadsheet);
+  EXPECT_EQ(asked, 0);
+  EXPECT_FALSE(ed.nXD()->isChecked());
+  EXPECT_GT(InkPixels(ed.OleContainer()), 50);
+  ed.close();
+  // Saved as a spreadsheet, placeholder untouched.
+  ASSERT_NE(ed.GetResultStream(), nullptr);
+  std::string sheet = ZipMember(QByteArray::fromStdString(ed.GetResultStream()->Data()),
+                                "xl/sharedStrings.xml");
+  EXPECT_NE(sheet.find("Sheet text ["), std::string::npos);
+  EXPECT_NE(sheet.find("标题"), std::string::npos);
+  EXPECT_EQ(sheet.find("值"), std::string::npos);
+}
+
+TEST_F(OfficeTest, PreviewZoomsInStepsAndShowsTheText) {
+  std::string docx = MakeDocx("preview", 3);
+  Tfrm_Priview pv;
+  pv.resize(800, 600);
+  pv.OpenDocument(docx);
+  pv.show();
+  EXPECT_EQ(pv.edtZoom()->text(), "100%");
+  for (int i = 0; i < 3; ++i) pv.btnSmallClick();
+  EXPECT_EQ(pv.edtZoom()->text(), "70%");
+  EXPECT_EQ(pv.OleContainer()->Zoom(), 70);
+  for (int i = 0; i < 60; ++i) pv.btnSmallClick();
+  EXPECT_EQ(pv.edtZoom()->text(), "10%");
+  pv.btn_BestSzieClick();
+  EXPECT_EQ(pv.edtZoom()->text(), "100%");
+  pv.btn_PageFitBestFitClick();
+  EXPECT_EQ(pv.ZoomPercent(), pv.OleContainer()->Zoom());
+  EXPECT_NE(pv.ZoomPercent(), 100);
+  EXPECT_GT(InkPixels(pv.OleContainer()), 200);
+}
+
+TEST_F(OfficeTest, AWorkerThatDiesOrHangsIsReportedAndTheNextOpenStartsAnother) {
+  std::string docx = MakeDocx("killed");
+  {
+    ServiceCapture cap;
+    TfrmOLEWord ed;
+    ed.OpenDocument(docx, true, false);
+    ed.show();
+    ed.nSaveClick();
+    const std::string saved = ed.GetResultStream()->Data();
+    ::kill(static_cast<pid_t>(TOfficeWorker::Shared().ProcessId()), SIGKILL);
+    Type(ed.OleContainer(), Qt::Key_A, "a");
+    ASSERT_TRUE(WaitUntil([&] { return !ed.isVisible(); }, 10000));
+    ASSERT_EQ(cap.prompts.size(), 1u);  // the message; no save question after the loss
+    EXPECT_EQ(cap.prompts[0].text, OfficeWorkerLostText());
+    EXPECT_TRUE(ed.WorkerGone());
+    EXPECT_EQ(ed.GetResultStream()->Data(), saved);
+  }
+  {
+    ServiceCapture cap;
+    Tfrm_Priview pv;
+    pv.OpenDocument(docx);  // a new worker
+    pv.show();
+    const qint64 pid = TOfficeWorker::Shared().ProcessId();
+    TOfficeWorker::Shared().SetRequestTimeout(1500);
+    ::kill(static_cast<pid_t>(pid), SIGSTOP);
+    EXPECT_THROW(pv.OleContainer()->CommandState(".uno:TrackChanges"), EOfficeWorkerLost);
+    ::kill(static_cast<pid_t>(pid), SIGKILL);
+    ASSERT_TRUE(WaitUntil([&] { return !pv.isVisible(); }, 10000));
+    EXPECT_EQ(cap.prompts.size(), 1u);
+  }
+}
+
+}  // namespace
