@@ -6,6 +6,7 @@
 #include <QPainter>
 
 #include "control/ControlColors.h"
+#include "control/OfficeWindows.h"
 #include "control/wire/RecordId.h"
 #include "control/Un_function.h"
 #include "control/wire/Un_type.h"
@@ -83,6 +84,7 @@ TTarvoX::~TTarvoX() {
 }
 
 void TTarvoX::ActiveFormCreate() {
+  RegisterOfficeWindows();
   frmMain_ = new TfrmMain(this);
   frmMain_->OnDoLogin = [this] { FireDoLogin(); };
   frmMain_->OnAfterLogin = [this] { FireAfterLogin(); };
