@@ -8,6 +8,7 @@
 #pragma once
 
 #include <functional>
+#include <string>
 
 #include "core/AnsiString.h"
 #include "core/Streams.h"
@@ -32,6 +33,8 @@ class ITemplateForm {
   // Loads a document reply and shows the form modally.
   virtual void LoadFromStream(TMemoryStream& reply) = 0;
   virtual void LoadAttachments(TMemoryStream& reply) = 0;
+  // The attachment container as the attachment manager left it (empty: no files).
+  virtual void RefreshFromContainer(const std::string& container, int slotCount) {}
   virtual void ShowUserSelection(TMemoryStream& reply) = 0;
   virtual void ShowNumberList(TMemoryStream& reply) = 0;
   virtual void ShowUnitSelection(TMemoryStream& reply) = 0;

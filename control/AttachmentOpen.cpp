@@ -1,0 +1,113 @@
+#include "control/AttachmentOpen.h"
+
+#include <QFileIconProvider>
+#include <QFileInfo>
+#include <QMimeDatabase>
+#include <QPointer>
+
+#include "control/OfficeCommon.h"
+#include "control/TempFiles.h"
+#include "control/frmPrivew.h"
+#include "control/frm_OLEWord.h"
+#include "control/frmshtml.h"
+#include "control/wire/ReplyText.h"
+#include "control/wire/Un_CopyFiles.h"
+#include "core/DateTime.h"
+#include "core/QtText.h"
+#include "platform/Services.h"
+#include "platform/office/OfficeWorker.h"
+#include "uikit/TFlatButtonUnit.h"
+
+namespace {
+
+AnsiString A(const char* utf8) { return Utf8ToCp936(utf8); }
+
+bool OneOf(const std::string& ext, std::initializer_list<const char*> list) {
+  for (const char* e : list)
+    if (ext == e) return true;
+  return false;
+}
+
+}  // namespace
+
+std::string TimeStampedCopyPath(const AnsiString& name) {
+  std::optional<AnsiString> safe = ServerFileName(name);
+  if (!safe) return "";
+  const std::string local = Cp936ToUtf8(*safe);
+  if (local.empty() || local == "." || local == ".." || local.find('/') != std::string::npos)
+    return "";
+  const AnsiString stamp = FormatDateTime("yyyymmddhhnnsszzz", Services::Clock().Now());
+  return GetTempDirectory() + stamp + local;
+}
+
+QIcon AttachmentIcon(const AnsiString& name) {
+  static QMimeDatabase db;
+  QMimeType t = db.mimeTypeForFile(ToQString(name), QMimeDatabase::MatchExtension);
+  QIcon icon = QIcon::fromTheme(t.iconName(), QIcon::fromTheme(t.genericIconName()));
+  if (icon.isNull()) icon = QFileIconProvider().icon(QFileIconProvider::File);
+  return icon;
+}
+
+std::optional<std::string> OpenAttachmentData(QWidget* owner, const AnsiString& name,
+                                              std::string_view data, bool readOnly) {
+  const std::string ext = LowerExtension(Cp936ToUtf8(name));
+  if (ext == ".htm") {
+    Tfrm_Shtml viewer(owner);
+    viewer.Btn_SetFlag()->hide();
+    TMemoryStream stream{std::string(data)};
+    viewer.ShowContent("", &stream);
+    viewer.exec();
+    return std::nullopt;
+  }
+  const std::string path = TimeStampedCopyPath(name);
+  if (path.empty()) return std::nullopt;
+  WritePrivateFile(path, data);
+
+  if (OneOf(ext, {".doc", ".docx", ".xls", ".dot", ".xlsx"})) {
+    try {
+      if (readOnly) {
+        Tfrm_Priview preview(owner);
+        preview.Btn_SetFlag()->hide();
+        preview.OpenDocument(path);
+        preview.setWindowState(preview.windowState() | Qt::WindowMaximized);
+        preview.exec();
+        return std::nullopt;
+      }
+      TfrmOLEWord editor(owner);
+      editor.OpenDocument(path, true, true);
+      editor.ShowModal();
+      if (TMemoryStream* result = editor.GetResultStream()) return result->Data();
+    } catch (const EOfficeError&) {
+      ShowMessageBox(A("文件无法打开：") + name, A("系统提示"), MsgIcon::Warning, MsgButtons::Ok, owner);
+    }
+    return std::nullopt;
+  }
+  if (OneOf(ext, {".mht", ".jpg", ".gif", ".txt", ".pdf"})) {
+    Tfrm_Shtml viewer(owner);
+    viewer.Btn_SetFlag()->hide();
+    viewer.ShowContent(path, nullptr);
+    viewer.exec();
+    return std::nullopt;
+  }
+  // The manager does not wait for the program.
+  Services::Shell().Open(path);
+  return std::nullopt;
+}
+
+void SaveAttachmentAs(QWidget* owner, const TCopy2Files& files, int i) {
+  if (i < 0) {
+    ShowMessageBox(A("请先在左边选择您要保存的文件！"), A("系统提示"), MsgIcon::Information,
+                   MsgButtons::Ok, owner);
+    return;
+  }
+  const AnsiString name = files.GetFileName(i);
+  std::optional<AnsiString> safe = ServerFileName(name);
+  FileDialogOptions o;
+  o.title = A("保存文件");
+  o.fileName = safe ? Cp936ToUtf8(*safe) : std::string();
+  std::string ext = LowerExtension(o.fileName);
+  o.defaultExt = ext.empty() ? "" : ext.substr(1);
+  o.overwritePrompt = true;
+  if (std::optional<std::string> path = Services::FileDialogs().SaveFile(o, owner))
+    files.SaveFileAs(i, *path);
+}
