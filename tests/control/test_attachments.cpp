@@ -1,0 +1,255 @@
+// The attachment manager and the document's attachment list.
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QFileInfo>
+#include <QListWidget>
+#include <QRegularExpression>
+
+#include "ControlTestSupport.h"
+#include "ModalDriver.h"
+#include "OfficeTestSupport.h"
+#include "control/AttachmentList.h"
+#include "control/frmPrivew.h"
+#include "control/frm_OLEWord.h"
+#include "control/frm_SetLoadFiles.h"
+#include "control/frmshtml.h"
+#include "control/wire/Frames.h"
+#include "control/wire/Un_CopyFiles.h"
+#include "core/QtText.h"
+#include "platform/Services.h"
+#include "uikit/TFlatButtonUnit.h"
+
+namespace {
+
+AnsiString A(const char* utf8) { return Utf8ToCp936(utf8); }
+
+struct File {
+  const char* name;
+  std::string data;
+  int32_t state;
+};
+
+TMemoryStream Reply(const std::vector<File>& files, uint8_t readOnly = 0) {
+  TCopy2Files c;
+  c.Init(0);
+  for (const File& f : files) {
+    c.Grow(1);
+    c.AddStream(A(f.name), f.data, f.state);
+  }
+  frames::AttachmentsReply r;
+  r.recordId = "{REC}";
+  r.tableName = "tblDoc";
+  r.readOnly = readOnly;
+  r.slotCount = static_cast<int32_t>(files.size());
+  return TMemoryStream(frames::BuildAttachmentsReply(r, files.empty() ? "" : c.SaveToBytes()));
+}
+
+TCopy2Files UploadedContainer(const std::string& sabb) {
+  TCopy2Files c;
+  c.LoadFromBytes(std::string_view(sabb).substr(frames::kAttachmentsHeaderSize));
+  return c;
+}
+
+void Select(QListWidget* list, int row) {
+  list->setCurrentRow(row);
+  list->item(row)->setSelected(true);
+}
+
+std::string Disk(const std::string& name, const std::string& bytes) {
+  std::string path = TestDir() + "/" + name;
+  WriteText(path, QByteArray::fromStdString(bytes));
+  return path;
+}
+
+class AttachmentsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    TestApp();
+    qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+  }
+  ServiceCapture cap;
+  std::vector<std::string> sent;
+  void Capture(TfrmSetLoadFiles& m) {
+    m.SendFrame = [this](std::string f) { sent.push_back(std::move(f)); };
+  }
+};
+
+TEST_F(AttachmentsTest, ManagerAddsSeveralFilesInOneUploadAndRemovesWithTheQuestion) {
+  TfrmSetLoadFiles m;
+  Capture(m);
+  TMemoryStream reply = Reply({{"old.txt", "old", fsFromServer}, {"gone.txt", "x", fsRemoved}});
+  m.LoadFromReply(reply);
+  EXPECT_FALSE(m.btn_AddFile()->isHidden());
+  EXPECT_TRUE(m.Btn_Read()->isHidden());
+  ASSERT_EQ(m.ListView()->count(), 1);
+
+  cap.openAnswers = {{Disk("a.doc", "AAAA"), TestDir() + "/missing.bin", Disk("b.xyz", "BB")}};
+  m.btn_AddFileClick();
+  ASSERT_EQ(cap.fileDialogs.size(), 1u);
+  EXPECT_TRUE(cap.fileDialogs[0].options.multiSelect);
+  EXPECT_EQ(cap.fileDialogs[0].options.title, A("选择导入文件"));
+  EXPECT_EQ(m.ListView()->count(), 3);  // the missing file is not listed
+  ASSERT_EQ(sent.size(), 1u);
+  EXPECT_EQ(frames::FrameCode(sent[0]), "SABB");
+  TCopy2Files up = UploadedContainer(sent[0]);
+  ASSERT_EQ(up.Count(), 4);
+  EXPECT_EQ(up.GetFileName(2), "a.doc");
+  EXPECT_EQ(up.GetState(2), fsAdded);
+  EXPECT_EQ(up.FileData(2), "AAAA");
+  EXPECT_EQ(up.GetState(3), fsAdded);
+  EXPECT_TRUE(m.Uploaded());
+
+  cap.promptAnswers = {MsgResult::No, MsgResult::Yes};
+  Select(m.ListView(), 1);
+  m.btn_MoveFileClick();
+  EXPECT_EQ(cap.prompts.back().text, A("是否移除文件 a.doc？"));
+  EXPECT_EQ(m.ListView()->count(), 3);
+  EXPECT_EQ(sent.size(), 1u);
+  m.btn_MoveFileClick();
+  EXPECT_EQ(m.ListView()->count(), 2);
+  ASSERT_EQ(sent.size(), 2u);
+  EXPECT_EQ(UploadedContainer(sent[1]).GetState(2), fsRemoved);
+
+  // Nothing changed since: closing sends nothing more.
+  m.close();
+  EXPECT_EQ(sent.size(), 2u);
+}
+
+TEST_F(AttachmentsTest, ManagerOpensByExtension) {
+  TfrmSetLoadFiles m;
+  Capture(m);
+  TMemoryStream reply = Reply({{"data.xyz", "xyz bytes", fsFromServer},
+                               {"SCAN.PDF", "%PDF-1.4\n", fsFromServer},
+                               {"../../evil.xyz", "e", fsFromServer}});
+  m.LoadFromReply(reply);
+
+  Select(m.ListView(), 0);
+  m.Btn_ReadClick();
+  ASSERT_EQ(cap.shellOpens.size(), 1u);
+  const QString opened = QString::fromStdString(cap.shellOpens[0]);
+  EXPECT_EQ(QFileInfo(opened).absolutePath(), QFileInfo(QDir::tempPath() + "/").absolutePath());
+  EXPECT_TRUE(QRegularExpression("^\\d{17}data\\.xyz$").match(QFileInfo(opened).fileName()).hasMatch());
+  QFile copy(opened);
+  EXPECT_EQ(copy.permissions() & (QFile::ReadGroup | QFile::ReadOther | QFile::ExeOwner), 0);
+  ASSERT_TRUE(copy.open(QIODevice::ReadOnly));
+  EXPECT_EQ(copy.readAll(), "xyz bytes");
+
+  // A server name never leaves the temp directory.
+  Select(m.ListView(), 2);
+  m.Btn_ReadClick();
+  ASSERT_EQ(cap.shellOpens.size(), 2u);
+  EXPECT_TRUE(QFileInfo(QString::fromStdString(cap.shellOpens[1])).fileName().endsWith("evil.xyz"));
+  EXPECT_EQ(QFileInfo(QString::fromStdString(cap.shellOpens[1])).absolutePath(),
+            QFileInfo(QDir::tempPath() + "/").absolutePath());
+
+  // Upper-case ".PDF" goes to the web viewer.
+  bool viewer = false;
+  auto driver = WhenModal<Tfrm_Shtml>([&](Tfrm_Shtml* v) {
+    viewer = v->Btn_SetFlag()->isHidden();
+    v->close();
+  });
+  Select(m.ListView(), 1);
+  m.Btn_ReadClick();
+  EXPECT_TRUE(viewer);
+
+  Select(m.ListView(), 0);
+  m.ListView()->item(0)->setSelected(false);
+  m.Btn_ReadClick();
+  EXPECT_EQ(cap.prompts.back().text, A("请先在左边选择您要阅读的文件！"));
+  m.btn_Copy2Click();
+  EXPECT_EQ(cap.prompts.back().caption, A("系统提示"));
+}
+
+TEST_F(AttachmentsTest, AnEditedOfficeAttachmentIsUploadedReplaced) {
+  std::string docx = MakeDocx("attached");
+  QFile f(QString::fromStdString(docx));
+  ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+  const std::string original = f.readAll().toStdString();
+  TfrmSetLoadFiles m;
+  Capture(m);
+  TMemoryStream reply = Reply({{"正文.docx", original, fsFromServer}});
+  m.LoadFromReply(reply);
+
+  cap.promptAnswers = {MsgResult::Yes};  // save at close
+  auto driver = WhenModal<TfrmOLEWord>([](TfrmOLEWord* ed) {
+    ed->OleContainer()->TypeText("Edited");
+    ed->close();
+  }, std::chrono::seconds(30));
+  Select(m.ListView(), 0);
+  m.Btn_ReadClick();
+  ASSERT_EQ(sent.size(), 1u);
+  TCopy2Files up = UploadedContainer(sent[0]);
+  ASSERT_EQ(up.Count(), 1);
+  EXPECT_EQ(up.GetState(0), fsReplaced);
+  const std::string xml = ZipMember(QByteArray(up.FileData(0).data(), int(up.FileData(0).size())),
+                                    "word/document.xml");
+  EXPECT_NE(xml.find("Edited"), std::string::npos);
+  EXPECT_NE(xml.find("<w:ins "), std::string::npos);
+}
+
+TEST_F(AttachmentsTest, ReadOnlyManagerShowsTheReadingSetAndUploadsNothing) {
+  TfrmSetLoadFiles m;
+  Capture(m);
+  TMemoryStream reply = Reply({{"a.txt", "a", fsFromServer}}, 1);
+  m.LoadFromReply(reply);
+  EXPECT_FALSE(m.Btn_Read()->isHidden());
+  EXPECT_FALSE(m.Btn_Exit()->isHidden());
+  EXPECT_FALSE(m.Btn_SaveAs()->isHidden());
+  EXPECT_TRUE(m.btn_AddFile()->isHidden());
+  EXPECT_TRUE(m.btn_MoveFile()->isHidden());
+  EXPECT_TRUE(m.btn_Copy2()->isHidden());
+  EXPECT_TRUE(m.btn_Close()->isHidden());
+
+  const std::string target = TestDir() + "/copy.txt";
+  cap.saveAnswers = {target};
+  Select(m.ListView(), 0);
+  m.nSaveAsClick();
+  EXPECT_EQ(cap.fileDialogs.back().options.fileName, "a.txt");
+  EXPECT_EQ(cap.fileDialogs.back().options.defaultExt, "txt");
+  QFile saved(QString::fromStdString(target));
+  ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+  EXPECT_EQ(saved.readAll(), "a");
+  m.close();
+  EXPECT_TRUE(sent.empty());
+}
+
+TEST_F(AttachmentsTest, DocumentListShowsLiveFilesAndForgetsAnEarlierReply) {
+  QWidget form;
+  TAttachmentList* list = new TAttachmentList(&form);
+  list->SetAttachBelow(true);
+  form.show();
+
+  TMemoryStream reply = Reply({{"a.txt", "a", fsFromServer}, {"b.txt", "b", fsRemoved},
+                               {"c.doc", "c", fsFromServer}});
+  list->LoadAttachments(reply);
+  ASSERT_EQ(list->ListView()->count(), 2);
+  EXPECT_EQ(list->ListView()->item(1)->text(), "c.doc");
+  EXPECT_TRUE(list->isVisible());
+  EXPECT_EQ(list->height(), 2 * 40 + 32);
+
+  list->OpenSelected();
+  EXPECT_EQ(cap.prompts.back().text, A("请先选择您要阅读的文件！"));
+  list->mniSaveAsClick();
+  EXPECT_EQ(cap.prompts.back().text, A("请先在左边选择您要保存的文件！"));
+
+  TMemoryStream none = Reply({});
+  list->LoadAttachments(none);
+  EXPECT_EQ(list->ListView()->count(), 0);
+  EXPECT_EQ(list->Files().Count(), 0);
+  EXPECT_FALSE(list->isVisible());
+
+  TMemoryStream allRemoved = Reply({{"x.txt", "x", fsRemoved}});
+  list->LoadAttachments(allRemoved);
+  EXPECT_FALSE(list->isVisible());
+
+  TCopy2Files fromManager;
+  fromManager.Init(0);
+  fromManager.Grow(1);
+  fromManager.AddStream("new.txt", "n", fsUploaded);
+  list->RefreshFromContainer(fromManager.SaveToBytes(), 1);
+  ASSERT_EQ(list->ListView()->count(), 1);
+  EXPECT_TRUE(list->isVisible());
+}
+
+}  // namespace
