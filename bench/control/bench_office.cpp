@@ -17,6 +17,8 @@ QApplication& App() {
   static int argc = 1;
   static char name[] = "bench-office";
   static char* argv[] = {name, nullptr};
+  // The benchmark paints into images; it needs no screen.
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
 #ifdef TARVO_OFFICE_WORKER_PATH
   qputenv("TARVO_OFFICE_WORKER", TARVO_OFFICE_WORKER_PATH);
 #endif
