@@ -48,7 +48,7 @@ const std::string& TwentyPages() {
   QFile f(QString::fromStdString(html));
   f.open(QIODevice::WriteOnly);
   f.write("<html><head><meta charset=\"utf-8\"></head><body>");
-  for (int i = 0; i < 220; ++i)
+  for (int i = 0; i < 450; ++i)
     f.write("<p>第" + QByteArray::number(i) +
             "段。The quick brown fox jumps over the lazy dog, again and again, until the "
             "line wraps and the paragraph fills most of the width of the page.</p>");
