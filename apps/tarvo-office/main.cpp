@@ -68,51 +68,55 @@ bool WriteAll(const std::string& s) {
 
 // ---- what the suite reports through its callback -----------------------------------
 
-struct Events {
-  std::mutex m;
-  std::condition_variable cv;
+// One loaded document and what the suite has told about it. Callbacks arrive on the
+// suite's own thread; everything they touch is guarded by g_mutex.
+struct OpenDoc {
+  std::unique_ptr<lok::Document> doc;
   std::map<std::string, std::string> states;  // ".uno:TrackChanges" -> "true"
   std::vector<std::string> unoResults;        // payloads of command results
-  uint64_t count = 0;                         // every callback
 };
-Events g_events;
 
-void DocumentCallback(int type, const char* payload, void*) {
-  std::lock_guard<std::mutex> lock(g_events.m);
-  ++g_events.count;
+std::mutex g_mutex;
+std::condition_variable g_cv;
+std::map<uint32_t, std::unique_ptr<OpenDoc>> g_docs;
+uint32_t g_nextDoc = 1;
+
+void DocumentCallback(int type, const char* payload, void* data) {
+  auto* d = static_cast<OpenDoc*>(data);
+  std::lock_guard<std::mutex> lock(g_mutex);
   std::string p = payload ? payload : "";
   if (type == LOK_CALLBACK_STATE_CHANGED) {
     auto eq = p.find('=');
-    if (eq != std::string::npos) g_events.states[p.substr(0, eq)] = p.substr(eq + 1);
+    if (eq != std::string::npos) d->states[p.substr(0, eq)] = p.substr(eq + 1);
   } else if (type == LOK_CALLBACK_UNO_COMMAND_RESULT) {
-    g_events.unoResults.push_back(p);
+    d->unoResults.push_back(p);
   }
-  g_events.cv.notify_all();
+  g_cv.notify_all();
 }
 
 // Events the suite posts to its own loop (keys, commands) run later on its thread. A
 // command posted after them with a result notification comes back only once they ran.
-bool WaitForCommandResult(const std::string& command, int timeoutMs, bool* success) {
-  std::unique_lock<std::mutex> lock(g_events.m);
+bool WaitForCommandResult(OpenDoc& d, const std::string& command, int timeoutMs, bool* success) {
+  std::unique_lock<std::mutex> lock(g_mutex);
   auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
   for (;;) {
-    for (size_t i = 0; i < g_events.unoResults.size(); ++i) {
-      const std::string& r = g_events.unoResults[i];
+    for (size_t i = 0; i < d.unoResults.size(); ++i) {
+      const std::string& r = d.unoResults[i];
       if (r.find("\"" + command + "\"") != std::string::npos) {
         if (success) *success = r.find("\"success\":true") != std::string::npos ||
                                 r.find("\"success\": true") != std::string::npos;
-        g_events.unoResults.erase(g_events.unoResults.begin() + static_cast<long>(i));
+        d.unoResults.erase(d.unoResults.begin() + static_cast<long>(i));
         return true;
       }
     }
-    if (g_events.cv.wait_until(lock, deadline) == std::cv_status::timeout) return false;
+    if (g_cv.wait_until(lock, deadline) == std::cv_status::timeout) return false;
   }
 }
 
 // ---- the suite ----------------------------------------------------------------------
 
 std::unique_ptr<lok::Office> g_office;
-std::unique_ptr<lok::Document> g_doc;
+OpenDoc* g_cur = nullptr;  // the document the request names
 std::string g_tmpDir;
 
 std::string FileUrl(const std::string& path) {
@@ -161,45 +165,53 @@ void StartOffice() {
 
 // Runs a command that changes nothing we keep (spelling marks stay off) after whatever
 // was posted before, and waits for its result: then everything before it has run.
-void Settle(int timeoutMs = 5000) {
-  if (!g_doc) return;
+void Settle(OpenDoc& d, int timeoutMs = 5000) {
   static const char* kBarrier = ".uno:SpellOnline";
-  g_doc->postUnoCommand(kBarrier, R"({"SpellOnline":{"type":"boolean","value":false}})", true);
-  WaitForCommandResult(kBarrier, timeoutMs, nullptr);
+  d.doc->postUnoCommand(kBarrier, R"({"SpellOnline":{"type":"boolean","value":false}})", true);
+  WaitForCommandResult(d, kBarrier, timeoutMs, nullptr);
 }
+void Settle() { Settle(*g_cur); }
 
-lok::Document& Doc() {
-  if (!g_doc) throw Failure("no document is open");
-  return *g_doc;
+lok::Document& Doc() { return *g_cur->doc; }
+
+void CloseDoc(uint32_t id) {
+  auto it = g_docs.find(id);
+  if (it == g_docs.end()) return;
+  std::unique_ptr<OpenDoc> d = std::move(it->second);
+  d->doc.reset();  // no callbacks after this
+  std::lock_guard<std::mutex> lock(g_mutex);
+  g_docs.erase(it);
 }
 
 void Open(Reader& in, Writer& out) {
   std::string path = in.Str();
   std::string options = in.Str();
   StartOffice();
-  g_doc.reset();
-  {
-    std::lock_guard<std::mutex> lock(g_events.m);
-    g_events.states.clear();
-    g_events.unoResults.clear();
-  }
-  lok::Document* d = g_office->documentLoad(FileUrl(path).c_str(), "Language=zh-CN");
-  if (!d) {
+  lok::Document* loaded = g_office->documentLoad(FileUrl(path).c_str(), "Language=zh-CN");
+  if (!loaded) {
     char* e = g_office->getError();
     std::string msg = e ? e : "the document could not be opened";
     if (e) free(e);
     throw Failure(msg);
   }
-  g_doc.reset(d);
-  g_doc->initializeForRendering(options.empty() ? nullptr : options.c_str());
-  g_doc->registerCallback(DocumentCallback, nullptr);
-  Settle();
+  auto d = std::make_unique<OpenDoc>();
+  d->doc.reset(loaded);
+  OpenDoc& doc = *d;
+  const uint32_t id = g_nextDoc++;
+  {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    g_docs[id] = std::move(d);
+  }
+  doc.doc->initializeForRendering(options.empty() ? nullptr : options.c_str());
+  doc.doc->registerCallback(DocumentCallback, &doc);
+  Settle(doc);
   long w = 0, h = 0;
-  g_doc->getDocumentSize(&w, &h);
-  out.I32(g_doc->getDocumentType());
+  doc.doc->getDocumentSize(&w, &h);
+  out.U32(id);
+  out.I32(doc.doc->getDocumentType());
   out.I64(w);
   out.I64(h);
-  out.I32(g_doc->getParts());
+  out.I32(doc.doc->getParts());
 }
 
 void Paint(Reader& in, Writer& out) {
@@ -261,16 +273,16 @@ void Uno(Reader& in, Writer& out) {
   std::string args = in.Str();
   Doc().postUnoCommand(cmd.c_str(), args.empty() ? nullptr : args.c_str(), true);
   bool ok = false;
-  bool answered = WaitForCommandResult(cmd, 10000, &ok);
+  bool answered = WaitForCommandResult(*g_cur, cmd, 5000, &ok);
   Settle();
   out.U8(answered && ok ? 1 : 0);
 }
 
 void State(Reader& in, Writer& out) {
   std::string cmd = in.Str();
-  std::lock_guard<std::mutex> lock(g_events.m);
-  auto it = g_events.states.find(cmd);
-  out.Str(it == g_events.states.end() ? "" : it->second);
+  std::lock_guard<std::mutex> lock(g_mutex);
+  auto it = g_cur->states.find(cmd);
+  out.Str(it == g_cur->states.end() ? "" : it->second);
 }
 
 void SaveAs(Reader& in, Writer&) {
@@ -304,9 +316,20 @@ void Handle(const std::string& payload) {
   Op op = static_cast<Op>(in.U8());
   Writer out;
   try {
+    // Every request but opening and the ping names its document first.
+    if (op != Op::Open && op != Op::Ping) {
+      uint32_t doc = in.U32();
+      auto it = g_docs.find(doc);
+      if (it == g_docs.end()) throw Failure("no such document");
+      g_cur = it->second.get();
+      if (op == Op::Close) {
+        g_cur = nullptr;
+        CloseDoc(doc);
+      }
+    }
     switch (op) {
       case Op::Open: Open(in, out); break;
-      case Op::Close: g_doc.reset(); break;
+      case Op::Close: break;
       case Op::Paint: Paint(in, out); break;
       case Op::Key: Key(in, out); break;
       case Op::Text: Text(in, out); break;

@@ -66,8 +66,10 @@ TOfficeContainer::TOfficeContainer(QWidget* parent, TOfficeWorker* worker)
 
 TOfficeContainer::~TOfficeContainer() {
   Guarded([&] {
-    if (open_ && worker_->Running() && worker_->Generation() == generation_)
-      worker_->Call(Op::Close, {}, 5000);
+    if (!open_ || !worker_->Running() || worker_->Generation() != generation_) return;
+    Writer w;
+    w.U32(docId_);
+    worker_->Call(Op::Close, w, 5000);
   });
 }
 
@@ -82,7 +84,11 @@ std::string TOfficeContainer::Request(Op op, const Writer& args) const {
   if (op != Op::Open && worker_->Generation() != generation_)
     throw EOfficeWorkerLost("the office worker was restarted");
   try {
-    return worker_->Call(op, args);
+    if (op == Op::Open) return worker_->Call(op, args);
+    Writer withDoc;
+    withDoc.U32(docId_);
+    withDoc.Raw(args.Payload());
+    return worker_->Call(op, withDoc);
   } catch (const EOfficeWorkerLost&) {
     auto* self = const_cast<TOfficeContainer*>(this);
     self->open_ = false;
@@ -115,6 +121,7 @@ void TOfficeContainer::Open(const std::string& path) {
   w.Str(opts.isEmpty() ? std::string() : Json(opts));
   Reader r(Request(Op::Open, w));
   generation_ = worker_->Generation();
+  docId_ = r.U32();
   int type = r.I32();
   kind_ = type == 0 ? TOfficeKind::Text : type == 1 ? TOfficeKind::Spreadsheet : TOfficeKind::Other;
   docWidth_ = r.I64();

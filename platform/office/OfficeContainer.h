@@ -90,6 +90,7 @@ class TOfficeContainer : public QWidget, public IOfficeDocument {
   bool printDrawings_ = true;
   mutable bool lostReported_ = false;
   int generation_ = 0;
+  uint32_t docId_ = 0;  // the worker's number for the document
   TOfficeKind kind_ = TOfficeKind::Other;
   std::string author_;
   long long docWidth_ = 0, docHeight_ = 0;  // twips

@@ -17,7 +17,8 @@ namespace office_wire {
 constexpr uint32_t kMaxFrame = 256u * 1024 * 1024;
 
 enum class Op : uint8_t {
-  Open = 1,        // path, options -> i32 doc type, i64 width, i64 height (twips), i32 parts
+  // Every request but Open and Ping starts with the u32 document number Open returned.
+  Open = 1,        // path, options -> u32 document, i32 doc type, i64 width, height (twips), i32 parts
   Close = 2,       // -
   Paint = 3,       // i32 px width, px height, twips x, y, width, height -> bytes (BGRA)
   Key = 4,         // i32 type, char code, key code -> -
@@ -46,6 +47,7 @@ class Writer {
     U32(static_cast<uint32_t>(s.size()));
     buf_.append(s.data(), s.size());
   }
+  void Raw(std::string_view s) { buf_.append(s.data(), s.size()); }
   const std::string& Payload() const { return buf_; }
   // The payload with its length in front, ready to send.
   std::string Frame() const {

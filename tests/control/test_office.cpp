@@ -152,6 +152,23 @@ TEST_F(OfficeTest, SpreadsheetOpensWithTheWordStepsSkipped) {
   EXPECT_EQ(sheet.find("值"), std::string::npos);
 }
 
+TEST_F(OfficeTest, TwoOpenDocumentsStayApart) {
+  std::string docx = MakeDocx("first");
+  std::string xlsx = MakeXlsx("second");
+  TOfficeContainer text, sheet;
+  text.Open(docx);
+  sheet.Open(xlsx);
+  EXPECT_EQ(text.Kind(), TOfficeKind::Text);
+  EXPECT_EQ(sheet.Kind(), TOfficeKind::Spreadsheet);
+  text.TypeText("Only here");
+  sheet.Close();
+  const std::string saved = TestDir() + "/first-saved.docx";
+  text.SaveAs(saved);
+  QFile f(QString::fromStdString(saved));
+  ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+  EXPECT_NE(ZipMember(f.readAll(), "word/document.xml").find("Only here"), std::string::npos);
+}
+
 TEST_F(OfficeTest, PreviewZoomsInStepsAndShowsTheText) {
   std::string docx = MakeDocx("preview", 3);
   Tfrm_Priview pv;
