@@ -36,10 +36,7 @@ TAttachmentList::TAttachmentList(QWidget* parent) : QWidget(parent) {
     mniSaveAs_->setEnabled(SelectedIndex() >= 0);
     pmFile_->popup(listView_->viewport()->mapToGlobal(p));
   });
-  connect(listView_, &QListWidget::itemDoubleClicked, this, [this] {
-    QPointer<TAttachmentList> self(this);
-    Guarded([&] { OpenSelected(); });
-  });
+  connect(listView_, &QListWidget::itemDoubleClicked, this, [this] { Guarded([&] { OpenSelected(); }); });
   hide();
 }
 

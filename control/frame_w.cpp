@@ -78,10 +78,8 @@ TFrameW::TFrameW(QWidget* parent) : QWidget(parent) {
   btnOK_->SetColorFocused(11295231);
   btnOK_->SetColorDown(13553367);
   btnOK_->resize(75, 23);
-  btnOK_->OnClick = [this](QObject*) {
-    QPointer<TFrameW> self(this);
-    Guarded([&] { SendSignOff(); });
-  };
+  // Signing off closes the window the frame sits on; nothing is touched after it.
+  btnOK_->OnClick = [this](QObject*) { Guarded([&] { SendSignOff(); }); };
   splitter_->setStretchFactor(0, 1);
   splitter_->setSizes({558 - 222 - 3, 222});
   connect(splitter_, &QSplitter::splitterMoved, this, [this] { splReadMsgMoved(); });

@@ -39,10 +39,7 @@ TfrmSetLoadFiles::TfrmSetLoadFiles(QWidget* owner) : QDialog(owner) {
     auto* b = new TFlatButton(this);
     b->SetCaption(QString::fromUtf8(caption));
     b->setFixedSize(75, 25);
-    b->OnClick = [this, fn](QObject*) {
-      QPointer<TfrmSetLoadFiles> self(this);
-      Guarded([&] { (this->*fn)(); });
-    };
+    b->OnClick = [this, fn](QObject*) { Guarded([&] { (this->*fn)(); }); };
     buttons->addWidget(b);
     return b;
   };
@@ -75,10 +72,7 @@ TfrmSetLoadFiles::TfrmSetLoadFiles(QWidget* owner) : QDialog(owner) {
     nSaveAs_->setEnabled(SelectedIndex() >= 0);
     popupMenu_->popup(listView_->viewport()->mapToGlobal(p));
   });
-  connect(listView_, &QListWidget::itemDoubleClicked, this, [this] {
-    QPointer<TfrmSetLoadFiles> self(this);
-    Guarded([&] { Btn_ReadClick(); });
-  });
+  connect(listView_, &QListWidget::itemDoubleClicked, this, [this] { Guarded([&] { Btn_ReadClick(); }); });
 
   SendFrame = [](std::string frame) {
     if (TfrmMain* session = frmMain()) session->SendToServer(std::move(frame));
