@@ -27,7 +27,7 @@
 #include "platform/office/OfficeContainer.h"
 #include "tests/apps/RawClient.h"
 
-namespace {
+namespace office_e2e {
 
 const char* kRecord = "{7A0B1C2D-3E4F-4051-8263-748596A7B8C9}";
 const char* kTable = "oa_incoming";
@@ -43,6 +43,7 @@ QApplication& App() {
 // Stands in for the document form, which is built elsewhere: it holds the attachment
 // list and is what the replies for attachments and the body are addressed to.
 class DocumentFormStandIn : public QDialog, public ITemplateForm {
+  Q_OBJECT
  public:
   DocumentFormStandIn() { list = new TAttachmentList(this); }
   QWidget* AsWidget() override { return this; }
@@ -56,7 +57,7 @@ class DocumentFormStandIn : public QDialog, public ITemplateForm {
   void SetManagerRequested(bool v) override { managerRequested = v; }
   void LoadFromStream(TMemoryStream&) override { exec(); }
   void LoadAttachments(TMemoryStream& reply) override { list->LoadAttachments(reply); }
-  void RefreshFromContainer(const std::string& c, int slots) override { list->RefreshFromContainer(c, slots); }
+  void RefreshFromContainer(const std::string& c, int n) override { list->RefreshFromContainer(c, n); }
   void ShowUserSelection(TMemoryStream&) override {}
   void ShowNumberList(TMemoryStream&) override {}
   void ShowUnitSelection(TMemoryStream&) override {}
@@ -210,4 +211,6 @@ TEST(OfficeE2E, AttachmentsAndTheEditedBodyReachTheServer) {
   ReplyWindowFactories().CreateTemplateForm = nullptr;
 }
 
-}  // namespace
+}  // namespace office_e2e
+
+#include "test_e2e_office.moc"
