@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 namespace office_wire {
 
@@ -68,17 +69,17 @@ struct WireError : std::runtime_error {
 // its own copy, so it may be made from a temporary answer.
 class Reader {
  public:
-  explicit Reader(std::string data) : data_(std::move(data)) {}
+  explicit Reader(std::string_view data) : data_(data.begin(), data.end()) {}
   uint8_t U8() {
     Need(1);
-    return static_cast<uint8_t>(data_[pos_++]);
+    return data_[pos_++];
   }
   uint32_t U32() {
     Need(4);
-    uint32_t v = 0;
-    for (int i = 0; i < 4; ++i) v |= uint32_t(static_cast<uint8_t>(data_[pos_ + i])) << (8 * i);
+    unsigned char b[4];
+    std::memcpy(b, data_.data() + pos_, 4);
     pos_ += 4;
-    return v;
+    return uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24;
   }
   int32_t I32() { return static_cast<int32_t>(U32()); }
   int64_t I64() {
@@ -89,7 +90,7 @@ class Reader {
   std::string Str() {
     uint32_t n = U32();
     Need(n);
-    std::string s = data_.substr(pos_, n);
+    std::string s(data_.begin() + static_cast<long>(pos_), data_.begin() + static_cast<long>(pos_ + n));
     pos_ += n;
     return s;
   }
@@ -99,7 +100,7 @@ class Reader {
   void Need(size_t n) const {
     if (data_.size() - pos_ < n) throw WireError("office message ends early");
   }
-  std::string data_;
+  std::vector<uint8_t> data_;  // a vector: the compiler sees it initialised when moved
   size_t pos_ = 0;
 };
 
