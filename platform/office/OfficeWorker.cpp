@@ -67,8 +67,10 @@ void TOfficeWorker::Start() {
   if (!server_->listen(path)) throw EOfficeWorkerLost("office worker: cannot listen");
 
   process_ = std::make_unique<QProcess>();
-  process_->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+  // The suite talks a lot on its own outputs; what matters comes back in the answers.
+  // Holding none of our pipes, a worker never keeps a caller waiting for them to close.
   process_->setStandardOutputFile(QProcess::nullDevice());
+  process_->setStandardErrorFile(QProcess::nullDevice());
   process_->start(QString::fromStdString(WorkerPath()), {path});
   if (!process_->waitForStarted(10000)) Lost("the office worker could not be started");
 
