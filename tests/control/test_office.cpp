@@ -167,6 +167,17 @@ TEST_F(OfficeTest, TwoOpenDocumentsStayApart) {
   QFile f(QString::fromStdString(saved));
   ASSERT_TRUE(f.open(QIODevice::ReadOnly));
   EXPECT_NE(ZipMember(f.readAll(), "word/document.xml").find("Only here"), std::string::npos);
+
+  // The older formats open too, as what they are.
+  const std::string doc = TestDir() + "/old.doc", rtf = TestDir() + "/old.rtf", xls = TestDir() + "/old.xls";
+  text.SaveAs(doc);
+  text.SaveAs(rtf);
+  ConvertWithWorker(xlsx, xls);
+  for (const std::string& path : {doc, rtf, xls}) {
+    TOfficeContainer c;
+    c.Open(path);
+    EXPECT_EQ(c.Kind(), path == xls ? TOfficeKind::Spreadsheet : TOfficeKind::Text) << path;
+  }
 }
 
 TEST_F(OfficeTest, PreviewZoomsInStepsAndShowsTheText) {
