@@ -148,7 +148,7 @@ void TXLButton::timerEvent(QTimerEvent* e) {
 
 // ---- hint window ----
 
-TXLHintWindow::TXLHintWindow(QWidget* grid) : QLabel(grid, Qt::ToolTip) {
+TXLHintWindow::TXLHintWindow(QWidget* grid) : QLabel(grid, Qt::ToolTip | Qt::FramelessWindowHint) {
   setFont(grid->font());
   setMargin(2);
   setFrameShape(QFrame::Box);
@@ -162,6 +162,7 @@ TXLHintWindow::TXLHintWindow(QWidget* grid) : QLabel(grid, Qt::ToolTip) {
 void TXLHintWindow::ShowHint(const QString& text, QPoint marker) {
   marker_ = marker;
   setText(text);
+  ensurePolished();  // the style's margins count in the size
   adjustSize();
   // 14 pixels right of the marker, its bottom 11 pixels above it.
   move(marker.x() + 14, marker.y() - 11 - height());

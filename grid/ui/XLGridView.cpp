@@ -983,7 +983,7 @@ void TXLGrid::PaneMouseRelease(TXLView* pane, QMouseEvent* e) {
     return;
   }
   if (mouseHandler_ == mhSizing) {
-    if (state == 2) {
+    if (state == 2 && sizing_.Moved) {
       ApplySizing(pane, sizing_.Axis == sCols ? pos.x() : pos.y(), true);
       const int32_t units = Unscaled(sizing_.Size);
       const int32_t titles = sheet_->GetTitleCount(sizing_.Axis);
@@ -1101,7 +1101,7 @@ bool TXLGrid::PaneToolTip(TXLView* pane, QPoint pos) {
     });
   }
   const QRect r = pane->CellRect(cell);
-  const QPoint marker = pane->mapToGlobal(QPoint(r.right() - 1, r.top() + 1));
+  const QPoint marker = pane->mapToGlobal(QPoint(r.right(), r.top() + 1));
   hint_->ShowHint(ToQString(text), marker);
   hint_->findChild<QTimer*>(QStringLiteral("hintTimeout"))->start(kHintHideMs);
   pane->update();
