@@ -142,7 +142,11 @@ TDateTime ParseDate(std::string_view text, const TFormatSettings& fs, TDateTime 
 
 TDateTime ParseTime(std::string_view text, const TFormatSettings& fs) {
   if (Trim(text).empty()) return 0;
-  const AnsiString order = FieldOrder(fs.LongTimeFormat, "HNSZ");
+  // "m" in a time format means minutes, as "n" does.
+  AnsiString format = fs.LongTimeFormat;
+  for (char& c : format)
+    if (c == 'm' || c == 'M') c = 'n';
+  const AnsiString order = FieldOrder(format, "HNSZ");
   int parts[4] = {0, 0, 0, 0};  // H N S Z
   int next = 0, ampm = 0;
   for (const TToken& tok : Tokens(text)) {
