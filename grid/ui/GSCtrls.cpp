@@ -408,7 +408,7 @@ void TGSCalendar::paintEvent(QPaintEvent*) {
     p.setPen(Qt::black);
     for (int i = 0; i < 7; ++i) {
       const QRect c(zones_[4].left() + i * cellW_, zones_[4].top(), cellW_, zones_[4].height());
-      p.drawText(c, Qt::AlignCenter, locale.dayName((first + i) % 7 + 1, QLocale::NarrowFormat));
+      p.drawText(c, Qt::AlignCenter, locale.dayName((first + i) % 7 + 1, QLocale::ShortFormat).left(2));
     }
     p.setPen(shadow);
     p.drawLine(zones_[4].left(), zones_[4].bottom() + 1, zones_[4].right(), zones_[4].bottom() + 1);
@@ -544,24 +544,39 @@ TGSPickList::TGSPickList(QWidget* parent) : QComboBox(parent) {
   setInsertPolicy(QComboBox::NoInsert);
   setCompleter(nullptr);
   setFrame(false);
+  lineEdit()->installEventFilter(this);
+}
+
+void TGSPickList::setEditable(bool editable) {
+  QComboBox::setEditable(editable);
+  if (editable && lineEdit()) lineEdit()->installEventFilter(this);
+}
+
+bool TGSPickList::KeyDown(QKeyEvent* e) {
+  const bool listClosed = !view()->isVisible();
+  if (listClosed && (e->key() == Qt::Key_Up || e->key() == Qt::Key_Down) && !(e->modifiers() & Qt::ShiftModifier))
+    return true;  // the grid moves the current cell instead
+  if (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) {
+    if (OnClick) OnClick();
+    return false;
+  }
+  const QString t = e->text();
+  if (isEditable() && !t.isEmpty() && t[0].isPrint() && e->key() != Qt::Key_Backspace)
+    QCoreApplication::postEvent(this, new QEvent(QEvent::Type(GSM_PICKCOMPLETE)));
+  return false;
+}
+
+bool TGSPickList::eventFilter(QObject* watched, QEvent* e) {
+  if (watched == lineEdit() && e->type() == QEvent::KeyPress) return KeyDown(static_cast<QKeyEvent*>(e));
+  return QComboBox::eventFilter(watched, e);
 }
 
 void TGSPickList::keyPressEvent(QKeyEvent* e) {
-  const bool listClosed = !view()->isVisible();
-  if (listClosed && (e->key() == Qt::Key_Up || e->key() == Qt::Key_Down) && !(e->modifiers() & Qt::ShiftModifier)) {
-    e->ignore();  // the grid moves the current cell instead
-    return;
-  }
-  if (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) {
-    QPointer<TGSPickList> self(this);
-    if (OnClick) OnClick();
-    if (self) e->ignore();
+  if (KeyDown(e)) {
+    e->ignore();
     return;
   }
   QComboBox::keyPressEvent(e);
-  const QString t = e->text();
-  if (isEditable() && !t.isEmpty() && t[0].isPrint())
-    QCoreApplication::postEvent(this, new QEvent(QEvent::Type(GSM_PICKCOMPLETE)));
 }
 
 bool TGSPickList::event(QEvent* e) {

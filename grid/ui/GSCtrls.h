@@ -128,12 +128,16 @@ class TGSCalendar : public QWidget {
 class TGSPickList : public QComboBox {
  public:
   explicit TGSPickList(QWidget* parent = nullptr);
+  void setEditable(bool editable);
   std::function<void()> OnClick;
 
  protected:
   bool event(QEvent* e) override;
+  bool eventFilter(QObject* watched, QEvent* e) override;
   void keyPressEvent(QKeyEvent* e) override;
 
  private:
+  // True when the key is swallowed; a typed character asks for completion afterwards.
+  bool KeyDown(QKeyEvent* e);
   void Complete();
 };

@@ -343,10 +343,12 @@ void TXLEdit::Reposition() {
 void TXLEdit::LayoutChildren() {
   const int bw = button_->isVisibleTo(this) ? button_->width() : 0;
   const int w = std::max(0, width() - bw);
-  if (bw) button_->setGeometry(w, 0, bw, std::min(height(), 17));
-  if (!editor_) return;
   const int h = std::min(height(), std::max(editorHeight_, 1));
   const int y = vertAlign_ == vaBottom ? height() - h : vertAlign_ == vaCenter ? (height() - h) / 2 : 0;
+  // The button sits level with the text it belongs to.
+  const int bh = std::min(height(), 17);
+  if (bw) button_->setGeometry(w, std::clamp(y + (h - bh) / 2, 0, height() - bh), bw, bh);
+  if (!editor_) return;
   // Memos and multi-line cells use the whole height.
   if (dynamic_cast<TXLMemo*>(editor_)) editor_->setGeometry(0, 0, w, height());
   else editor_->setGeometry(0, y, w, h);

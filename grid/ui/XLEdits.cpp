@@ -293,6 +293,8 @@ std::vector<AnsiString> ColumnPickItems(TXLSection& section, TPoint cell) {
 }
 
 TXLPickEdit::TXLPickEdit(TXLEdit* host) : TXLInplaceEditor(host), list_(new TGSPickList(this)) {
+  // The host's button drops the list down; the list's own arrow stays hidden.
+  list_->setStyleSheet(QStringLiteral("QComboBox { border: none; } QComboBox::drop-down { width: 0px; border: none; }"));
   QObject::connect(list_, &QComboBox::currentTextChanged, this, [this] {
     if (!loading_) SetUserChanged(true);
   });
@@ -300,12 +302,18 @@ TXLPickEdit::TXLPickEdit(TXLEdit* host) : TXLInplaceEditor(host), list_(new TGSP
 
 void TXLPickEdit::resizeEvent(QResizeEvent*) { list_->setGeometry(rect()); }
 
+QWidget* TXLPickEdit::FocusControl() {
+  if (QLineEdit* edit = list_->lineEdit()) return edit;
+  return list_;
+}
+
 void TXLPickEdit::SelectAllText() {
   if (list_->lineEdit()) list_->lineEdit()->selectAll();
 }
 
 int TXLPickEdit::Load(TXLCell* cell) {
   loading_ = true;
+  list_->setFont(font());  // a styled list does not inherit it
   list_->clear();
   auto* strings = dynamic_cast<TXLCStrings*>(cell);
   listCell_ = strings != nullptr;

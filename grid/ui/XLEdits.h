@@ -121,9 +121,10 @@ class TXLPickEdit : public TXLInplaceEditor {
   void SelectAllText() override;
 
  protected:
-  QWidget* FocusControl() override { return list_; }
+  QWidget* FocusControl() override;
   int Load(TXLCell* cell) override;
   void Store(TXLCell* cell) override;
+  void ButtonClick(int style, bool lower) override { list_->showPopup(); }
   void resizeEvent(QResizeEvent*) override;
   TGSPickList* list_;
   bool loading_ = false;

@@ -815,8 +815,10 @@ void TXLGrid::keyPressEvent(QKeyEvent* e) {
       SetEditMode(1);
       if (edit_->Shown() && edit_->FocusControl() && edit_->EditorControl()) {
         edit_->EditorControl()->SelectAllText();
+        QWidget* focus = edit_->FocusControl();
         QKeyEvent copy(QEvent::KeyPress, e->key(), e->modifiers(), text);
-        QCoreApplication::sendEvent(edit_->FocusControl(), &copy);
+        QCoreApplication::sendEvent(focus, &copy);
+        if (focus) focus->setFocus();  // what follows goes on from the caret
         return;
       }
     }
@@ -836,6 +838,7 @@ void TXLGrid::inputMethodEvent(QInputMethodEvent* e) {
       QInputMethodEvent copy(e->preeditString(), e->attributes());
       copy.setCommitString(e->commitString(), e->replacementStart(), e->replacementLength());
       QCoreApplication::sendEvent(f, &copy);
+      f->setFocus();
     }
   });
   e->accept();
