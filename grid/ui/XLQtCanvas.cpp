@@ -1,5 +1,12 @@
 #include "grid/ui/XLQtCanvas.h"
 
+#include <QCache>
+#include <QPaintEngine>
+#include <QGlyphRun>
+#include <QRawFont>
+#include <QtMath>
+#include <memory>
+
 #include <QFontMetrics>
 #include <QImage>
 #include <QLine>
@@ -37,6 +44,43 @@ const QImage& HatchPattern() {
     return i;
   }();
   return img;
+}
+
+// Single lines of screen text by font and text, at most kScreenTexts of them: their width
+// and their glyphs placed on the baseline, taken from the font's character map without
+// shaping, as the platform's plain text output does. A text with a character the font lacks
+// keeps no glyphs and goes through the toolkit's text drawing with its font fallback.
+constexpr int kScreenTexts = 8192;
+struct TScreenText {
+  int Width = 0;
+  QGlyphRun Run;
+};
+
+TScreenText& ScreenText(const QString& text, const QRawFont& raw, const QString& fontKey, const QFontMetrics& fm) {
+  static QCache<QString, TScreenText> cache(kScreenTexts);
+  const QString key = fontKey + text;
+  if (TScreenText* hit = cache.object(key)) return *hit;
+  auto* entry = new TScreenText;
+  QList<quint32> glyphs = raw.isValid() ? raw.glyphIndexesForString(text) : QList<quint32>();
+  const bool complete = !glyphs.isEmpty() && !glyphs.contains(0u);
+  if (complete) {
+    const QList<QPointF> advances = raw.advancesForGlyphIndexes(glyphs);
+    QList<QPointF> positions;
+    positions.reserve(glyphs.size());
+    qreal x = 0;
+    for (const QPointF& a : advances) {
+      positions.append(QPointF(x, 0));
+      x += a.x();
+    }
+    entry->Run.setRawFont(raw);
+    entry->Run.setGlyphIndexes(glyphs);
+    entry->Run.setPositions(positions);
+    entry->Width = qCeil(x);
+  } else {
+    entry->Width = fm.horizontalAdvance(text);
+  }
+  cache.insert(key, entry);
+  return *entry;
 }
 
 }  // namespace
@@ -94,6 +138,8 @@ void TXLQtCanvas::SetFont(const TFont& font) {
   lastFont_ = font;
   haveFont_ = true;
   font_ = XLQFont(font);
+  fontKey_ = font_.key() + QChar(0x1F);
+  rawFont_ = QRawFont::fromFont(font_);
   fontColor_ = XLQColor(font.Color());
   p_.setFont(font_);
 }
@@ -107,6 +153,36 @@ int32_t TXLQtCanvas::DrawText(const AnsiString& text, TRect& rect, uint32_t flag
     QStringList lines = t.split('\n');
     for (QString& l : lines) l = fm.elidedText(l, Qt::ElideRight, std::max(0, rect.Width()));
     t = lines.join('\n');
+  }
+  // One line on the screen: laid out once and kept, so a repaint neither measures nor
+  // shapes a text it has seen (the bounded cache keeps memory independent of the sheet).
+  const bool oneLine = !t.contains(QLatin1Char('\n')) && !t.contains(QLatin1Char('\t'));
+  TScreenText* screen = oneLine && p_.paintEngine() && p_.paintEngine()->type() == QPaintEngine::Raster
+                            ? &ScreenText(t, rawFont_, fontKey_, fm)
+                            : nullptr;
+  const int w = screen ? screen->Width : 0, h = fm.height();
+  // Wrapping changes nothing for a line that fits.
+  if (screen && (!wrap || w <= rect.Width())) {
+    if (flags & DT_CALCRECT) {
+      rect.Right = rect.Left + w;
+      rect.Bottom = rect.Top + h;
+      return h;
+    }
+    if ((w <= rect.Width() && h <= rect.Height()) || (flags & DT_NOCLIP)) {
+      int x = rect.Left;
+      if (flags & DT_RIGHT) x = rect.Right - w;
+      else if (flags & DT_CENTER) x = rect.Left + (rect.Width() - w) / 2;
+      p_.setPen(fontColor_);
+      if (screen->Run.isEmpty()) {
+        p_.drawText(QPoint(x, rect.Top + fm.ascent()), t);
+      } else {
+        QGlyphRun run = screen->Run;
+        run.setUnderline(font_.underline());
+        run.setStrikeOut(font_.strikeOut());
+        p_.drawGlyphRun(QPointF(x, rect.Top + fm.ascent()), run);
+      }
+      return h;
+    }
   }
   if (flags & DT_CALCRECT) {
     const int width = wrap ? std::max(1, rect.Width()) : 1 << 24;
