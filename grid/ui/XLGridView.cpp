@@ -247,6 +247,7 @@ void TXLView::PaintTo(QPainter& painter, const QRect& damaged) {
       }
   }
   painter.setClipRect(damaged);
+  if (sector_ == sClient && grid_->HasOption(oPageBreak)) PaintPageBreaks(painter, *sheet);
   if (this == editPane && !sel.IsEmpty()) {
     QRect s = CellsRect(sel).intersected(rect().adjusted(-10, -10, 10, 10));
     QRegion region = QRegion(s) ^ QRegion(s.adjusted(-3, -3, 3, 3)) ^ QRegion(s.adjusted(1, 1, -1, -1));
@@ -274,6 +275,22 @@ void TXLView::PaintTo(QPainter& painter, const QRect& damaged) {
     painter.drawLine(win.bottomLeft(), marker);
     painter.fillRect(win.translated(2, 2).adjusted(win.width() - 2, 0, 0, 0), Qt::black);
     painter.fillRect(QRect(win.left() + 2, win.bottom() + 1, win.width(), 2), Qt::black);
+  }
+}
+
+void TXLView::PaintPageBreaks(QPainter& painter, TXLSheet& sheet) {
+  const TXLPageLayout layout = sheet.PageLayout();
+  const QColor blue = XLQColor(16711680);
+  for (TXLAxis axis : {sCols, sRows}) {
+    const TXLScaledLines& lines = axis == sCols ? Cols() : Rows();
+    const auto& breaks = layout.Breaks[axis];
+    // The last strip ends with the data: no line there.
+    for (size_t i = 0; i + 1 < breaks.size(); ++i) {
+      const int at = int(lines.Start(breaks[i]) - (axis == sCols ? origin_.x() : origin_.y()));
+      const int w = i == 0 ? 3 : 1;  // the first page's edges stand out
+      if (axis == sCols) painter.fillRect(at - w / 2, 0, w, height(), blue);
+      else painter.fillRect(0, at - w / 2, width(), w, blue);
+    }
   }
 }
 
@@ -477,6 +494,9 @@ void TXLGrid::AlignControls() {
 void TXLGrid::UpdateScrollBars() {
   TXLView* c = views_[sClient];
   syncingBars_ = true;
+  const bool tracking = scrolls_ & ScrollBit(sTracking);
+  hbar_->setTracking(tracking);
+  vbar_->setTracking(tracking);
   const QPoint max = c->MaxOrigin();
   hbar_->setRange(0, max.x());
   hbar_->setPageStep(std::max(1, c->width()));

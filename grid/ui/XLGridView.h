@@ -116,6 +116,7 @@ class TXLView : public QWidget {
 
  private:
   friend class TXLGrid;
+  void PaintPageBreaks(QPainter& painter, TXLSheet& sheet);
   TXLGrid* grid_;
   TXLSector sector_;
   TXLSection* section_ = nullptr;

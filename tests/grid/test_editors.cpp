@@ -160,6 +160,12 @@ TEST_F(GridView, TextThatIsNoDateIsShownAndKeepsTheEditor) {
   EXPECT_EQ(sheet->FindCell(0, 0)->GetAsDateTime(), EncodeDate(2024, 3, 5));
 }
 
+TEST(EditHost, OnlyAGridCanOwnIt) {
+  ViewApp();
+  QWidget owner;
+  EXPECT_THROW(TXLEdit edit(&owner), EXLGridError);
+}
+
 TEST(Calendar, KeysMoveTheDateWithinTheMonth) {
   ViewApp();
   TGSCalendar calendar;

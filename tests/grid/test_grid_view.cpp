@@ -145,6 +145,21 @@ TEST_F(GridView, TheWheelScrollsAndCtrlWheelZooms) {
   Wheel(grid.get(), 0);
   EXPECT_EQ(Pane()->Origin().y(), 60);
   EXPECT_EQ(grid->ScrollBar(Qt::Vertical)->value(), 60);
+  {
+    // A linked grid follows in sheet units, whatever its zoom.
+    TXLGrid partner;
+    partner.resize(400, 300);
+    partner.SetSheet(sheet.get());
+    partner.SetScale(200);
+    grid->SetVertLink(&partner);
+    EXPECT_EQ(partner.View(sClient)->Origin().y(), 120);
+    Wheel(grid.get(), -120);
+    EXPECT_EQ(partner.View(sClient)->Origin().y(), 280);
+    EXPECT_EQ(partner.VertLink(), grid.get());
+  }
+  EXPECT_EQ(grid->VertLink(), nullptr);  // a destroyed partner leaves no link behind
+  Wheel(grid.get(), 120);
+  EXPECT_EQ(Pane()->Origin().y(), 60);
 
   const std::pair<int, int> steps[] = {{100, 125}, {25, 40}, {200, 200}, {300, 300}};
   for (auto [from, to] : steps) {
@@ -250,4 +265,14 @@ TEST_F(GridView, TheCurrentCellIsFramedByInvertedPixels) {
   EXPECT_EQ(img.pixelColor(250, 150), QColor(Qt::white));
   EXPECT_EQ(img.pixelColor(239, 70), QColor(Qt::white));
   EXPECT_NE(img.pixelColor(299, 70), QColor(Qt::white));
+
+  // Page breaks: blue lines where the printed pages end, the first one 3 pixels wide.
+  grid->SetOptions(grid->Options() | OptionBit(oPageBreak));
+  sheet->SetDefSize(sCols, 300);
+  grid->SetScale(50);
+  const int firstBreak = grid->View(sClient)->CellRect(TPoint{sheet->PageLayout().Breaks[sCols][0], 0}).left();
+  const QImage paged = Pane()->grab().toImage();
+  EXPECT_EQ(paged.pixelColor(firstBreak - 1, 200), QColor(Qt::blue));
+  EXPECT_EQ(paged.pixelColor(firstBreak + 1, 200), QColor(Qt::blue));
+  EXPECT_NE(paged.pixelColor(firstBreak + 3, 200), QColor(Qt::blue));
 }
