@@ -243,7 +243,7 @@ void TXLView::PaintTo(QPainter& painter, const QRect& damaged) {
     for (int32_t r = on.Top; r < on.Bottom; ++r)
       for (int32_t c = on.Left; c < on.Right; ++c) {
         const QRect q = CellRect(TPoint{c, r});
-        canvas.DrawFrameEdge(TRect{q.left(), q.top(), q.right() + 1, q.bottom() + 1}, EDGE_RAISED, BF_RECT | BF_SOFT);
+        canvas.DrawFrameEdge(TRect{q.left(), q.top(), q.right() + 1, q.bottom() + 1}, xledge::EDGE_RAISED, xledge::BF_RECT | xledge::BF_SOFT);
       }
   }
   painter.setClipRect(damaged);

@@ -1,17 +1,16 @@
 #include "grid/ui/XLQtCanvas.h"
 
 #include <QCache>
-#include <QPaintEngine>
-#include <QGlyphRun>
-#include <QRawFont>
-#include <QtMath>
-#include <memory>
-
 #include <QFontMetrics>
+#include <QGlyphRun>
 #include <QImage>
 #include <QLine>
+#include <QPaintEngine>
 #include <QPolygon>
+#include <QRawFont>
+#include <QtMath>
 #include <algorithm>
+#include <memory>
 
 #include "core/QtText.h"
 #include "grid/XLGrids.h"
