@@ -375,7 +375,11 @@ void TGSCalendar::SetDayKeepingTime(TDateTime day) {
 }
 
 void TGSCalendar::Changed() {
-  if (OnChange) OnChange();
+  if (OnChange) Guarded([&] { OnChange(); });
+}
+
+void TGSCalendar::Click() {
+  if (OnClick) Guarded([&] { OnClick(); });
 }
 
 void TGSCalendar::paintEvent(QPaintEvent*) {
@@ -490,8 +494,9 @@ void TGSCalendar::mouseReleaseEvent(QMouseEvent* e) {
   } else {
     return;
   }
+  QPointer<TGSCalendar> self(this);
   Changed();
-  if (OnClick) OnClick();
+  if (self) Click();
 }
 
 void TGSCalendar::timerEvent(QTimerEvent* e) {
@@ -526,7 +531,7 @@ void TGSCalendar::keyPressEvent(QKeyEvent* e) {
       break;
     case Qt::Key_Return:
     case Qt::Key_Enter:
-      if (OnClick) OnClick();
+      Click();
       return;
     default:
       return QWidget::keyPressEvent(e);
@@ -557,7 +562,7 @@ bool TGSPickList::KeyDown(QKeyEvent* e) {
   if (listClosed && (e->key() == Qt::Key_Up || e->key() == Qt::Key_Down) && !(e->modifiers() & Qt::ShiftModifier))
     return true;  // the grid moves the current cell instead
   if (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) {
-    if (OnClick) OnClick();
+    if (OnClick) Guarded([&] { OnClick(); });
     return false;
   }
   const QString t = e->text();

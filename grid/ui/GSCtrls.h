@@ -111,6 +111,7 @@ class TGSCalendar : public QWidget {
   void SetDayKeepingTime(TDateTime day);
   TDateTime DayAt(QPoint p, bool& ok) const;
   void Changed();
+  void Click();
 
   TDateTime date_ = 0;
   TDateTime shownMonth_ = 0;  // first of the month on show

@@ -672,8 +672,6 @@ void TXLGrid::SetCur(TXLView* pane, TPoint cell, bool extend) {
   TRect sel;
   if (extend) {
     sel = RectFromPoints(oldCur, cell);
-    sel.Right += 1;
-    sel.Bottom += 1;
   } else {
     pane->cur_ = cell;
     sel = TRect{cell.X, cell.Y, cell.X + 1, cell.Y + 1};

@@ -50,6 +50,34 @@ TEST_F(GridView, KeysMoveTheCurrentCellPastCellsThatCannotBeSelected) {
   EXPECT_EQ(Cur(), (TPoint{5, 0}));
 }
 
+TEST_F(GridView, ShiftKeysAndDraggingSelectRangesThatTheTitlesShow) {
+  Make([](TXLSheet& s) {
+    s.SetTitleCount(sRows, 1);
+    s.SetTitleCount(sCols, 1);
+  });
+  int selChanges = 0;
+  grid->OnSelChanged = [&](TXLGrid*) { ++selChanges; };
+  Key(Qt::Key_Right, Qt::ShiftModifier);
+  Key(Qt::Key_Down, Qt::ShiftModifier);
+  EXPECT_EQ(grid->SelectionRect(), (TRect{0, 0, 2, 2}));
+  EXPECT_EQ(Cur(), (TPoint{0, 0}));
+  EXPECT_EQ(selChanges, 2);
+  // The titles of the selected columns stand out from the others.
+  const QImage titles = grid->View(sCols)->grab().toImage();
+  EXPECT_EQ(titles.copy(0, 0, 60, 20), titles.copy(60, 0, 60, 20));
+  EXPECT_NE(titles.copy(60, 0, 60, 20), titles.copy(120, 0, 60, 20));
+
+  const QPoint from = CellCentre(1, 2), to = CellCentre(3, 4);
+  QTest::mousePress(Pane(), Qt::LeftButton, {}, from);
+  QTest::mouseMove(Pane(), to);
+  QTest::mouseRelease(Pane(), Qt::LeftButton, {}, to);
+  EXPECT_EQ(Cur(), (TPoint{1, 2}));
+  EXPECT_EQ(grid->SelectionRect(), (TRect{1, 2, 4, 5}));
+  grid->SetOptions(grid->Options() | OptionBit(oRowSelect));
+  Key(Qt::Key_Down);
+  EXPECT_EQ(grid->SelectionRect(), (TRect{0, 3, 6, 4}));
+}
+
 TEST_F(GridView, TabFollowsTheEnterDirectionAndWrapsWithTheOption) {
   Make([](TXLSheet&) {}, XLDefaultOptions | OptionBit(oTabKeys) | OptionBit(oWrapKeys));
   grid->EnterDir = dDown;
