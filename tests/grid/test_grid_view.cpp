@@ -116,6 +116,7 @@ TEST_F(GridView, TypingIntoTextNumberAndCheckBoxCells) {
     Put(s, 2, 0, XLCBooleanClass);
     TXLCell* locked = Put(s, 3, 0, XLCBooleanClass);
     locked->SetStyles(CellStyleBit(csReadOnly));
+    Put(s, 4, 0, XLCDateTimeClass)->SetFormat("DD/MM/YYYY|c");
   });
   Type("abc");
   ASSERT_NE(Editor(), nullptr);
@@ -133,6 +134,11 @@ TEST_F(GridView, TypingIntoTextNumberAndCheckBoxCells) {
   grid->SetCurCell(3, 0);
   Key(Qt::Key_Space);  // a read-only check box stays as it is
   EXPECT_FALSE(sheet->FindCell(3, 0)->GetAsBoolean());
+  // A date is read in its format's field order, not the short date's.
+  grid->SetCurCell(4, 0);
+  Type("05-04-2024");
+  Key(Qt::Key_Left);
+  EXPECT_EQ(sheet->FindCell(4, 0)->GetAsDateTime(), EncodeDate(2024, 4, 5));
   // Escape leaves the value as it was.
   grid->SetCurCell(0, 0);
   Type("zz");
