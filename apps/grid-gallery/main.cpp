@@ -66,6 +66,10 @@ void BuildForm(TXLSheet& sheet) {
   note->SetWrapMode(wmWrapWords);
   note->SetVertAlign(vaTop);
   note->SetHint(Zh("可写多行"));
+  s.Merge(TRect{0, 8, 2, 10});
+  TXLCell* rule = Put(s, 0, 8, XLCStringClass, "Approved leave is paid at the normal daily rate.");
+  rule->SetWrapMode(wmWrapWords);
+  rule->SetHorzAlign(haCenter);
   const TXLLine pen{1, clBlack};
   TXLProRange(&s, TRect{0, 1, 6, 8}).SetLines(SideBit(sLeft) | SideBit(sTop) | SideBit(sRight) | SideBit(sBottom) |
                                                   SideBit(sHInside) | SideBit(sVInside),

@@ -52,8 +52,42 @@ const QImage& HatchPattern() {
 constexpr int kScreenTexts = 8192;
 struct TScreenText {
   int Width = 0;
+  qreal Advance = 0;
   QGlyphRun Run;
+  // Plain words and blanks only: breaking at the blanks is all that wrapping can do.
+  bool Words = false;
 };
+
+struct TTextLine {
+  int Start, End;
+  qreal Width;
+};
+
+// Greedy word wrap at blanks; a word wider than the line keeps a line of its own.
+std::vector<TTextLine> WrapWords(const TScreenText& text, const QString& t, int width) {
+  const QList<QPointF> pos = text.Run.positions();
+  const int n = int(pos.size());
+  auto x = [&](int i) { return i < n ? pos[i].x() : text.Advance; };
+  std::vector<TTextLine> lines;
+  int i = 0;
+  while (i < n) {
+    while (i < n && t[i] == QLatin1Char(' ')) ++i;
+    if (i == n) break;
+    const int start = i;
+    int end = i;
+    while (i < n) {
+      int k = i;
+      while (k < n && t[k] != QLatin1Char(' ')) ++k;
+      if (end > start && x(k) - x(start) > width) break;
+      end = k;
+      while (k < n && t[k] == QLatin1Char(' ')) ++k;
+      i = k;
+    }
+    lines.push_back({start, end, x(end) - x(start)});
+  }
+  if (lines.empty()) lines.push_back({0, 0, 0});
+  return lines;
+}
 
 TScreenText& ScreenText(const QString& text, const QRawFont& raw, const QString& fontKey, const QFontMetrics& fm) {
   static QCache<QString, TScreenText> cache(kScreenTexts);
@@ -75,6 +109,11 @@ TScreenText& ScreenText(const QString& text, const QRawFont& raw, const QString&
     entry->Run.setGlyphIndexes(glyphs);
     entry->Run.setPositions(positions);
     entry->Width = qCeil(x);
+    entry->Advance = x;
+    entry->Words = std::all_of(text.begin(), text.end(), [](QChar c) {
+      return c == QLatin1Char(' ') || c == QLatin1Char('.') || c == QLatin1Char(',') ||
+             (c.unicode() < 0x80 && c.isLetterOrNumber());
+    });
   } else {
     entry->Width = fm.horizontalAdvance(text);
   }
@@ -181,6 +220,37 @@ int32_t TXLQtCanvas::DrawText(const AnsiString& text, TRect& rect, uint32_t flag
         p_.drawGlyphRun(QPointF(x, rect.Top + fm.ascent()), run);
       }
       return h;
+    }
+  }
+  if (screen && wrap && screen->Words && !screen->Run.isEmpty()) {
+    const std::vector<TTextLine> lines = WrapWords(*screen, t, std::max(1, rect.Width()));
+    const int total = int(lines.size()) * h;
+    if (flags & DT_CALCRECT) {
+      rect.Bottom = rect.Top + total;
+      return total;
+    }
+    if (total <= rect.Height() || (flags & DT_NOCLIP)) {
+      p_.setPen(fontColor_);
+      const QList<quint32> glyphs = screen->Run.glyphIndexes();
+      const QList<QPointF> positions = screen->Run.positions();
+      for (size_t i = 0; i < lines.size(); ++i) {
+        const TTextLine& l = lines[i];
+        if (l.End <= l.Start) continue;
+        const int w = qCeil(l.Width);
+        int x = rect.Left;
+        if (flags & DT_RIGHT) x = rect.Right - w;
+        else if (flags & DT_CENTER) x = rect.Left + (rect.Width() - w) / 2;
+        QGlyphRun run = screen->Run;
+        run.setGlyphIndexes(glyphs.mid(l.Start, l.End - l.Start));
+        QList<QPointF> at = positions.mid(l.Start, l.End - l.Start);
+        const qreal x0 = at.first().x();
+        for (QPointF& p : at) p.rx() -= x0;
+        run.setPositions(at);
+        run.setUnderline(font_.underline());
+        run.setStrikeOut(font_.strikeOut());
+        p_.drawGlyphRun(QPointF(x, rect.Top + int(i) * h + fm.ascent()), run);
+      }
+      return total;
     }
   }
   if (flags & DT_CALCRECT) {
