@@ -1,10 +1,16 @@
 #include "grid/ui/XLQtCanvas.h"
 
+#include <QCache>
 #include <QFontMetrics>
+#include <QGlyphRun>
 #include <QImage>
 #include <QLine>
+#include <QPaintEngine>
 #include <QPolygon>
+#include <QRawFont>
+#include <QtMath>
 #include <algorithm>
+#include <memory>
 
 #include "core/QtText.h"
 #include "grid/XLGrids.h"
@@ -37,6 +43,82 @@ const QImage& HatchPattern() {
     return i;
   }();
   return img;
+}
+
+// Single lines of screen text by font and text, at most kScreenTexts of them: their width
+// and their glyphs placed on the baseline, taken from the font's character map without
+// shaping, as the platform's plain text output does. A text with a character the font lacks
+// keeps no glyphs and goes through the toolkit's text drawing with its font fallback.
+constexpr int kScreenTexts = 8192;
+struct TScreenText {
+  int Width = 0;
+  qreal Advance = 0;
+  QGlyphRun Run;
+  // Plain words and blanks only: breaking at the blanks is all that wrapping can do.
+  bool Words = false;
+};
+
+struct TTextLine {
+  int Start, End;
+  qreal Width;
+};
+
+// Greedy word wrap at blanks; a word wider than the line keeps a line of its own.
+std::vector<TTextLine> WrapWords(const TScreenText& text, const QString& t, int width) {
+  const QList<QPointF> pos = text.Run.positions();
+  const int n = int(pos.size());
+  auto x = [&](int i) { return i < n ? pos[i].x() : text.Advance; };
+  std::vector<TTextLine> lines;
+  int i = 0;
+  while (i < n) {
+    while (i < n && t[i] == QLatin1Char(' ')) ++i;
+    if (i == n) break;
+    const int start = i;
+    int end = i;
+    while (i < n) {
+      int k = i;
+      while (k < n && t[k] != QLatin1Char(' ')) ++k;
+      if (end > start && x(k) - x(start) > width) break;
+      end = k;
+      while (k < n && t[k] == QLatin1Char(' ')) ++k;
+      i = k;
+    }
+    lines.push_back({start, end, x(end) - x(start)});
+  }
+  if (lines.empty()) lines.push_back({0, 0, 0});
+  return lines;
+}
+
+TScreenText& ScreenText(const QString& text, const QRawFont& raw, const QString& fontKey, const QFontMetrics& fm) {
+  static QCache<QString, TScreenText> cache(kScreenTexts);
+  const QString key = fontKey + text;
+  if (TScreenText* hit = cache.object(key)) return *hit;
+  auto* entry = new TScreenText;
+  QList<quint32> glyphs = raw.isValid() ? raw.glyphIndexesForString(text) : QList<quint32>();
+  const bool complete = !glyphs.isEmpty() && !glyphs.contains(0u);
+  if (complete) {
+    const QList<QPointF> advances = raw.advancesForGlyphIndexes(glyphs);
+    QList<QPointF> positions;
+    positions.reserve(glyphs.size());
+    qreal x = 0;
+    for (const QPointF& a : advances) {
+      positions.append(QPointF(x, 0));
+      x += a.x();
+    }
+    entry->Run.setRawFont(raw);
+    entry->Run.setGlyphIndexes(glyphs);
+    entry->Run.setPositions(positions);
+    entry->Width = qCeil(x);
+    entry->Advance = x;
+    entry->Words = std::all_of(text.begin(), text.end(), [](QChar c) {
+      return c == QLatin1Char(' ') || c == QLatin1Char('.') || c == QLatin1Char(',') ||
+             (c.unicode() < 0x80 && c.isLetterOrNumber());
+    });
+  } else {
+    entry->Width = fm.horizontalAdvance(text);
+  }
+  cache.insert(key, entry);
+  return *entry;
 }
 
 }  // namespace
@@ -94,6 +176,8 @@ void TXLQtCanvas::SetFont(const TFont& font) {
   lastFont_ = font;
   haveFont_ = true;
   font_ = XLQFont(font);
+  fontKey_ = font_.key() + QChar(0x1F);
+  rawFont_ = QRawFont::fromFont(font_);
   fontColor_ = XLQColor(font.Color());
   p_.setFont(font_);
 }
@@ -107,6 +191,67 @@ int32_t TXLQtCanvas::DrawText(const AnsiString& text, TRect& rect, uint32_t flag
     QStringList lines = t.split('\n');
     for (QString& l : lines) l = fm.elidedText(l, Qt::ElideRight, std::max(0, rect.Width()));
     t = lines.join('\n');
+  }
+  // One line on the screen: laid out once and kept, so a repaint neither measures nor
+  // shapes a text it has seen (the bounded cache keeps memory independent of the sheet).
+  const bool oneLine = !t.contains(QLatin1Char('\n')) && !t.contains(QLatin1Char('\t'));
+  TScreenText* screen = oneLine && p_.paintEngine() && p_.paintEngine()->type() == QPaintEngine::Raster
+                            ? &ScreenText(t, rawFont_, fontKey_, fm)
+                            : nullptr;
+  const int w = screen ? screen->Width : 0, h = fm.height();
+  // Wrapping changes nothing for a line that fits.
+  if (screen && (!wrap || w <= rect.Width())) {
+    if (flags & DT_CALCRECT) {
+      rect.Right = rect.Left + w;
+      rect.Bottom = rect.Top + h;
+      return h;
+    }
+    if ((w <= rect.Width() && h <= rect.Height()) || (flags & DT_NOCLIP)) {
+      int x = rect.Left;
+      if (flags & DT_RIGHT) x = rect.Right - w;
+      else if (flags & DT_CENTER) x = rect.Left + (rect.Width() - w) / 2;
+      p_.setPen(fontColor_);
+      if (screen->Run.isEmpty()) {
+        p_.drawText(QPoint(x, rect.Top + fm.ascent()), t);
+      } else {
+        QGlyphRun run = screen->Run;
+        run.setUnderline(font_.underline());
+        run.setStrikeOut(font_.strikeOut());
+        p_.drawGlyphRun(QPointF(x, rect.Top + fm.ascent()), run);
+      }
+      return h;
+    }
+  }
+  if (screen && wrap && screen->Words && !screen->Run.isEmpty()) {
+    const std::vector<TTextLine> lines = WrapWords(*screen, t, std::max(1, rect.Width()));
+    const int total = int(lines.size()) * h;
+    if (flags & DT_CALCRECT) {
+      rect.Bottom = rect.Top + total;
+      return total;
+    }
+    if (total <= rect.Height() || (flags & DT_NOCLIP)) {
+      p_.setPen(fontColor_);
+      const QList<quint32> glyphs = screen->Run.glyphIndexes();
+      const QList<QPointF> positions = screen->Run.positions();
+      for (size_t i = 0; i < lines.size(); ++i) {
+        const TTextLine& l = lines[i];
+        if (l.End <= l.Start) continue;
+        const int w = qCeil(l.Width);
+        int x = rect.Left;
+        if (flags & DT_RIGHT) x = rect.Right - w;
+        else if (flags & DT_CENTER) x = rect.Left + (rect.Width() - w) / 2;
+        QGlyphRun run = screen->Run;
+        run.setGlyphIndexes(glyphs.mid(l.Start, l.End - l.Start));
+        QList<QPointF> at = positions.mid(l.Start, l.End - l.Start);
+        const qreal x0 = at.first().x();
+        for (QPointF& p : at) p.rx() -= x0;
+        run.setPositions(at);
+        run.setUnderline(font_.underline());
+        run.setStrikeOut(font_.strikeOut());
+        p_.drawGlyphRun(QPointF(x, rect.Top + int(i) * h + fm.ascent()), run);
+      }
+      return total;
+    }
   }
   if (flags & DT_CALCRECT) {
     const int width = wrap ? std::max(1, rect.Width()) : 1 << 24;

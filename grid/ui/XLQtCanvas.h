@@ -4,6 +4,7 @@
 // the printer paint sections through it.
 #include <QFont>
 #include <QPainter>
+#include <QRawFont>
 #include <QRegion>
 #include <vector>
 
@@ -47,6 +48,8 @@ class TXLQtCanvas : public IXLCanvas {
   QRegion clip_;
   std::vector<QRegion> saved_;
   QFont font_;
+  QString fontKey_;
+  QRawFont rawFont_;
   QColor fontColor_;
   TFont lastFont_;
   bool haveFont_ = false;
