@@ -32,7 +32,7 @@ TFrmFenFa::TFrmFenFa(QWidget* parent) : TfrmSelectUser(parent) {
   connect(btnOk_, &QPushButton::clicked, this, &TFrmFenFa::Confirm);
 }
 
-void TFrmFenFa::BuildTrees(const std::vector<frames::UserRecord>& added, const AnsiString&, bool) {
+void TFrmFenFa::BuildTrees(std::span<const frames::UserRecord> added, const AnsiString&, bool) {
   for (const frames::UserRecord& u : added) {
     // The chosen flag is always set and nothing is pre-chosen: image 3 means the user
     // holds the document already.

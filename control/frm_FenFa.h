@@ -16,7 +16,7 @@ class TFrmFenFa : public TfrmSelectUser {
   int SelectedCount() const { return chosen_->NodeCount(); }
 
  protected:
-  void BuildTrees(const std::vector<frames::UserRecord>& added, const AnsiString& names, bool distribution) override;
+  void BuildTrees(std::span<const frames::UserRecord> added, const AnsiString& names, bool distribution) override;
   void ChosenChanged() override;
 
  private:

@@ -170,13 +170,12 @@ void TfrmSelectUser::LoadUsers(std::vector<frames::UserRecord> users, const Ansi
   setUpdatesEnabled(false);
   const size_t first = users_.size();
   users_.insert(users_.end(), std::make_move_iterator(users.begin()), std::make_move_iterator(users.end()));
-  const std::vector<frames::UserRecord> added(users_.begin() + static_cast<std::ptrdiff_t>(first), users_.end());
-  BuildTrees(added, names, distribution);
+  BuildTrees(std::span<const frames::UserRecord>(users_).subspan(first), names, distribution);
   setUpdatesEnabled(true);
   ChosenChanged();
 }
 
-void TfrmSelectUser::BuildTrees(const std::vector<frames::UserRecord>& added, const AnsiString& names,
+void TfrmSelectUser::BuildTrees(std::span<const frames::UserRecord> added, const AnsiString& names,
                                 bool distribution) {
   std::vector<AnsiString> wanted;
   for (size_t start = 0; start <= names.size();) {

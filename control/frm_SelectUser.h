@@ -2,6 +2,9 @@
 // "选择用户": picks users from the server's user lists into the chosen list. Pages other
 // than the unit's own are asked for on first activation (OnRequestList); their reply is
 // loaded into the dialog that is already open (DeliverUserPage).
+//
+// Use: LoadUsers(reply, names to pre-select, false); exec(); on QDialog::Accepted read
+// ChosenUsers() (or GetSelectedUsers into a fixed array).
 #include <QDialog>
 #include <array>
 #include <functional>
@@ -59,7 +62,7 @@ class TfrmSelectUser : public QDialog {
   static TfrmSelectUser* OpenDialog();
 
  protected:
-  virtual void BuildTrees(const std::vector<frames::UserRecord>& added, const AnsiString& names, bool distribution);
+  virtual void BuildTrees(std::span<const frames::UserRecord> added, const AnsiString& names, bool distribution);
   void showEvent(QShowEvent* e) override;
   void hideEvent(QHideEvent* e) override;
   virtual void FormShow();
