@@ -6,6 +6,7 @@
 #include <QWidget>
 #include <memory>
 
+#include "control/frm_SelectUser.h"
 #include "control/wire/Class_StoExcel.h"
 #include "control/wire/FlowMessage.h"
 #include "control/wire/Frames.h"
@@ -97,6 +98,8 @@ void WithCleanup(F&& fn, C&& cleanup) {
 
 void HandleUserReply(TMemoryStream& reply) {
   frames::ParseUserListReply(reply.Data());
+  // A lazily loaded page of the selection dialog that is open: it goes into that dialog.
+  if (DeliverUserPage(reply.Data())) return;
   if (IChartEditor* editor = ChartEditor()) {
     editor->WriteUserList(reply);
   } else if (ITemplateForm* form = OpenDocumentForm()) {

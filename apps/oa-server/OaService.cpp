@@ -332,7 +332,14 @@ std::string OaService::UserList(std::string_view frame) const {
                       std::count(taken.begin(), taken.end(), user.userId);
     }
   }
-  for (frames::UserRecord& user : users) user.listKind = q.list;
+  for (frames::UserRecord& user : users) {
+    user.listKind = q.list;
+    // The outside groups page lists each user under the groups it belongs to.
+    if (q.list == 4) {
+      user.groupPages = user.groups;
+      user.listUnderGroups = 1;
+    }
+  }
   return frames::BuildUserListReply(users);
 }
 

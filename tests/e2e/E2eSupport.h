@@ -33,6 +33,8 @@ class OaServerProcess {
   ~OaServerProcess();
   bool Started() const { return port_ != 0; }
   uint16_t Port() const { return port_; }
+  // The server's SQLite file, for tests that look at what it stored.
+  std::string DatabasePath() const { return dir_ + "/oa.sqlite"; }
   // The request log, one entry per line.
   std::vector<std::string> LogLines() const;
   // Waits (pumping Qt events) until the log holds at least n lines.
