@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "core/ScopeGuard.h"
 #include "grid/XLSections.h"
 #include "grid/XLSheet.h"
 #include "grid/XLStyles.h"
@@ -246,13 +247,8 @@ void TXLPersistent::Inherit(TXLProp prop, int mask) {
   if (!owner || owner == this) return;
   const bool wasQuiet = Quiet();
   SetFlag(xfQuiet, true);
-  try {
-    AssignProp(owner, prop, mask);
-  } catch (...) {
-    SetFlag(xfQuiet, wasQuiet);
-    throw;
-  }
-  SetFlag(xfQuiet, wasQuiet);
+  const auto restore = ScopeExit([&] { SetFlag(xfQuiet, wasQuiet); });
+  AssignProp(owner, prop, mask);
 }
 
 void TXLPersistent::AssignFontMasked(const TFont& src, int mask) {
@@ -383,15 +379,10 @@ void TXLPersistent::ReadData(TXLReader& r) {
   // What is read is this object's own; it is not a change to mark or report.
   const bool wasQuiet = Quiet();
   SetFlag(xfQuiet, true);
-  try {
-    props_ = r.ReadU16();
-    if (HasProp(prFont)) ReadFont(r);
-    if (HasProp(prControl)) ReadControl(r);
-  } catch (...) {
-    SetFlag(xfQuiet, wasQuiet);
-    throw;
-  }
-  SetFlag(xfQuiet, wasQuiet);
+  const auto restore = ScopeExit([&] { SetFlag(xfQuiet, wasQuiet); });
+  props_ = r.ReadU16();
+  if (HasProp(prFont)) ReadFont(r);
+  if (HasProp(prControl)) ReadControl(r);
 }
 
 void TXLPersistent::WriteData(TXLWriter& w) const {
@@ -900,13 +891,10 @@ void TXLCell::ReadData(TXLReader& r) {
   if (HasProp(prBasedOn)) pendingStyle_ = r.ReadInt();
   const bool wasQuiet = Quiet();
   SetFlag(xfQuiet, true);
-  try {
+  {
+    const auto restore = ScopeExit([&] { SetFlag(xfQuiet, wasQuiet); });
     ReadTail(r);
-  } catch (...) {
-    SetFlag(xfQuiet, wasQuiet);
-    throw;
   }
-  SetFlag(xfQuiet, wasQuiet);
   SetFlag(xfTextStale, true);
 }
 

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "core/ByteIO.h"
+#include "core/ScopeGuard.h"
 #include "core/SysUtils.h"
 
 namespace {
@@ -362,7 +363,8 @@ void TDibGraphic::Assign(const TDibGraphic* source) {
 void TDibGraphic::LoadFromStream(TStream& stream) {
   const bool wasAnimated = animate_;
   SetAnimate(false);
-  try {
+  const auto restore = ScopeExit([&] { SetAnimate(wasAnimated); });
+  {
     // A load replaces the picture, so frames of an earlier load must not come
     // back through CurrentFrame or the animation.
     ClearFrames();
@@ -388,11 +390,7 @@ void TDibGraphic::LoadFromStream(TStream& stream) {
       stream.Seek(start, soBeginning);
       LoadImageFromStream(stream, imageIndex_);
     }
-  } catch (...) {
-    SetAnimate(wasAnimated);
-    throw;
   }
-  SetAnimate(wasAnimated);
 }
 
 void TDibGraphic::SaveToStream(TStream&) {}
