@@ -242,7 +242,7 @@ void FormatInto(AnsiString& out, std::string_view f, TDateTime dt, const TFormat
       }
       case 'Z': {
         int k = count('Z');
-        AppendNumber(out, ms, k < 3 ? 1 : 3);
+        AppendNumber(out, ms, k == 1 ? 1 : 3);
         break;
       }
       case 'T': {
@@ -261,13 +261,12 @@ void FormatInto(AnsiString& out, std::string_view f, TDateTime dt, const TFormat
       }
       case 'A': {
         bool pm = h >= 12;
+        // The marker echoes the format's own letters, in their own case ("Am/Pm" gives "Pm").
         if (StartsWithCI(f, i, "am/pm")) {
-          bool lower = f[i] == 'a';
-          out += pm ? (lower ? "pm" : "PM") : (lower ? "am" : "AM");
+          out.append(f.substr(i + (pm ? 3 : 0), 2));
           i += 5;
         } else if (StartsWithCI(f, i, "a/p")) {
-          bool lower = f[i] == 'a';
-          out += pm ? (lower ? 'p' : 'P') : (lower ? 'a' : 'A');
+          out += f[i + (pm ? 2 : 0)];
           i += 3;
         } else if (StartsWithCI(f, i, "ampm")) {
           out += pm ? fs.TimePMString : fs.TimeAMString;

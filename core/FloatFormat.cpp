@@ -256,6 +256,8 @@ AnsiString FormatSection(std::string_view f, double value, bool withSign, const 
   while (lead < intDigits.size() && intDigits[lead] == '0') ++lead;
   intDigits.erase(0, lead);
   if (static_cast<int>(intDigits.size()) < s.intMin) intDigits.insert(0, s.intMin - intDigits.size(), '0');
+  // A mantissa always shows its leading digit, even for zero.
+  if (s.scientific && intDigits.empty()) intDigits = "0";
   AnsiString out = Render(f, s, intDigits, fracDigits, exponent, fs);
   if (withSign && value < 0 && !zero) out.insert(out.begin(), '-');
   return out;
