@@ -5,6 +5,7 @@
 // Switching it off (or destroying it) restores every widget at once.
 #include <QObject>
 #include <QPointer>
+#include <QWidget>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -15,7 +16,6 @@
 class QFont;
 class QMenu;
 class QStyle;
-class QWidget;
 class TControlSubClass;
 
 enum TXPContainer {
