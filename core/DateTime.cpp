@@ -6,6 +6,7 @@
 #include <ctime>
 
 #include "core/Exception.h"
+#include "core/Rounding.h"
 
 TFormatSettings TFormatSettings::Chinese() {
   TFormatSettings fs;
@@ -53,7 +54,7 @@ namespace {
 // Milliseconds rounded once, then split into whole days and time of day; negative values
 // keep their time of day positive, as the framework does.
 void Split(TDateTime dt, int64_t& days, int64_t& msOfDay) {
-  double t = std::nearbyint(dt * MSecsPerDay);
+  double t = RoundHalfEven(dt * MSecsPerDay);
   if (!std::isfinite(t) || std::fabs(t) > 9.2e18) t = 0;
   auto ms = static_cast<int64_t>(t);
   days = ms / MSecsPerDay;  // truncates toward zero
