@@ -18,8 +18,8 @@ TXLProStyle::TXLProStyle() {
     SetFormatRaw(formats->front());
 }
 
-int32_t TXLProStyle::GetItem(int item, bool& found) const {
-  found = true;
+int32_t TXLProStyle::GetItem(int item, bool& uniform) const {
+  uniform = true;
   return item >= 0 && item < XLItemCount ? items_[item] : 0;
 }
 
