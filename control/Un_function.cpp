@@ -17,6 +17,7 @@
 #include "control/frmPopup.h"
 #include "control/wire/Un_type.h"
 #include "control/frm_Main.h"
+#include "core/ScopeGuard.h"
 #include "platform/Services.h"
 
 
@@ -84,18 +85,6 @@ void Retire(DocRef& ref) {
   ref.widget->deleteLater();
 }
 
-// Runs fn; the cleanup runs whether fn returns or throws.
-template <class F, class C>
-void WithCleanup(F&& fn, C&& cleanup) {
-  try {
-    fn();
-  } catch (...) {
-    cleanup();
-    throw;
-  }
-  cleanup();
-}
-
 void HandleUserReply(TMemoryStream& reply) {
   frames::ParseUserListReply(reply.Data());
   // A lazily loaded page of the selection dialog that is open: it goes into that dialog.
@@ -143,18 +132,15 @@ void HandleFlowReply(TMemoryStream& reply) {
   EditorWindow() = editor;
   EditorWidget() = editor->AsWidget();
   const QPointer<QWidget> widget = EditorWidget();
-  WithCleanup(
-      [&] {
-        editor->LoadFlow(reply);
-        editor->ShowModal();
-      },
-      [&] {
-        if (EditorWidget() == widget) {
-          EditorWidget() = nullptr;
-          EditorWindow() = nullptr;
-        }
-        FreeWidget(widget);
-      });
+  const auto release = ScopeExit([&] {
+    if (EditorWidget() == widget) {
+      EditorWidget() = nullptr;
+      EditorWindow() = nullptr;
+    }
+    FreeWidget(widget);
+  });
+  editor->LoadFlow(reply);
+  editor->ShowModal();
 }
 
 void HandleUnitsReply(TMemoryStream& reply) {
@@ -251,11 +237,11 @@ void HandleDocumentReply(TMemoryStream& reply) {
   form->SetNewDoc(NewDocumentFlag() != 0);
   // The form stays referenced after it closes, until the next document
   // replaces it; a replaced form is freed here once its loop has ended.
-  WithCleanup([&] { form->LoadFromStream(reply); },
-              [&] {
-                ref->modal = false;
-                if (ref->retired) FreeWidget(ref->widget);
-              });
+  const auto release = ScopeExit([&] {
+    ref->modal = false;
+    if (ref->retired) FreeWidget(ref->widget);
+  });
+  form->LoadFromStream(reply);
 }
 
 void HandleAttachmentsReply(TMemoryStream& reply) {
@@ -278,21 +264,18 @@ void HandleAttachmentsReply(TMemoryStream& reply) {
   ManagerWindow() = manager;
   ManagerWidget() = manager->AsWidget();
   const QPointer<QWidget> widget = ManagerWidget();
-  WithCleanup(
-      [&] {
-        reply.SetPosition(0);
-        manager->LoadFromReply(reply);
-        manager->ShowModal();
-      },
-      [&] {
-        if (ManagerWidget() == widget) {
-          ManagerWidget() = nullptr;
-          ManagerWindow() = nullptr;
-        }
-        FreeWidget(widget);
-        // The form may have been replaced while the manager was open.
-        if (formWidget && frmTemplate() == form) form->SetManagerRequested(false);
-      });
+  const auto release = ScopeExit([&] {
+    if (ManagerWidget() == widget) {
+      ManagerWidget() = nullptr;
+      ManagerWindow() = nullptr;
+    }
+    FreeWidget(widget);
+    // The form may have been replaced while the manager was open.
+    if (formWidget && frmTemplate() == form) form->SetManagerRequested(false);
+  });
+  reply.SetPosition(0);
+  manager->LoadFromReply(reply);
+  manager->ShowModal();
 }
 
 void HandleNumbersReply(TMemoryStream& reply) {
@@ -317,18 +300,16 @@ void HandleFileReply(TfrmMain& session, TMemoryStream& reply) {
   if (!editor) return;
   const QPointer<QWidget> widget = editor->AsWidget();
   std::string upload;
-  WithCleanup(
-      [&] {
-        editor->OpenDocument(path, false, true);
-        editor->ShowModal();
-        if (!widget) return;
-        TMemoryStream* result = editor->GetResultStream();
-        if (!result || result->Size() == 0) return;
-        const std::string container =
-            BuildSingleFileContainer(*name, result->Data(), kAttachmentStateAdded);
-        upload = frames::BuildUploadRequest(file.recordId, file.tableName, 1, container);
-      },
-      [&] { FreeWidget(widget); });
+  {
+    const auto release = ScopeExit([&] { FreeWidget(widget); });
+    editor->OpenDocument(path, false, true);
+    editor->ShowModal();
+    TMemoryStream* result = widget ? editor->GetResultStream() : nullptr;
+    if (result && result->Size() > 0) {
+      const std::string container = BuildSingleFileContainer(*name, result->Data(), kAttachmentStateAdded);
+      upload = frames::BuildUploadRequest(file.recordId, file.tableName, 1, container);
+    }
+  }
   if (!upload.empty()) session.SendToServer(std::move(upload));
 }
 
@@ -340,17 +321,16 @@ void HandleSheetReply(TMemoryStream& reply) {
   if (!picker) return;
   const QPointer<QWidget> widget = picker->AsWidget();
   AnsiString text;
-  WithCleanup(
-      [&] {
-        picker->SetCellPicker(true);
-        TMemoryStream sheetStream{std::string(sheet)};
-        picker->LoadSheet(sheetStream);
-        picker->AdjustLayout();
-        picker->FitFormToGrid();
-        picker->ShowModal();
-        if (widget) text = picker->CurrentCellText();
-      },
-      [&] { FreeWidget(widget); });
+  {
+    const auto release = ScopeExit([&] { FreeWidget(widget); });
+    picker->SetCellPicker(true);
+    TMemoryStream sheetStream{std::string(sheet)};
+    picker->LoadSheet(sheetStream);
+    picker->AdjustLayout();
+    picker->FitFormToGrid();
+    picker->ShowModal();
+    if (widget) text = picker->CurrentCellText();
+  }
   IChartEditor* editor = ChartEditor();
   if (text.empty() || !editor) return;
   switch (editor->PickMode()) {

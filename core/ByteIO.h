@@ -5,54 +5,81 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <type_traits>
+#include <vector>
 
 #include "core/Exception.h"
+#include "core/Streams.h"
 
+// The one place bytes become integers and back.
+template <typename T>
+T LoadLE(const void* p) {
+  const auto* b = static_cast<const uint8_t*>(p);
+  std::make_unsigned_t<T> v = 0;
+  for (size_t i = 0; i < sizeof(T); ++i) v |= static_cast<std::make_unsigned_t<T>>(std::make_unsigned_t<T>(b[i]) << (8 * i));
+  return static_cast<T>(v);
+}
+template <typename T>
+void StoreLE(void* p, T v) {
+  auto* b = static_cast<uint8_t*>(p);
+  const auto u = static_cast<std::make_unsigned_t<T>>(v);
+  for (size_t i = 0; i < sizeof(T); ++i) b[i] = static_cast<uint8_t>((u >> (8 * i)) & 0xFF);
+}
+
+// The checked reader, over bytes in memory or a stream from its current position. Every
+// read is tested against the limit first: the source's end, or the end of the block being
+// read (PushLimit). A read that would pass it calls onShort, which raises the caller's own
+// error (EReadError when none is given), and moves nothing.
 class ByteReader {
  public:
-  ByteReader(const void* data, size_t size) : p_(static_cast<const uint8_t*>(data)), size_(size) {}
-  explicit ByteReader(std::string_view s) : ByteReader(s.data(), s.size()) {}
+  using ShortInput = void (*)();
 
-  size_t Pos() const { return pos_; }
+  ByteReader(const void* data, size_t size, ShortInput onShort = nullptr)
+      : p_(static_cast<const uint8_t*>(data)), size_(size), limit_(size), onShort_(onShort) {}
+  explicit ByteReader(std::string_view s, ShortInput onShort = nullptr) : ByteReader(s.data(), s.size(), onShort) {}
+  // Positions are the stream's own; others may move the stream between reads.
+  explicit ByteReader(TStream& stream, ShortInput onShort = nullptr);
+
+  size_t Pos() const;
   size_t Size() const { return size_; }
-  size_t Remaining() const { return size_ - pos_; }
-  bool Has(size_t n) const { return n <= Remaining(); }
-  const uint8_t* Data() const { return p_; }
-
-  void Seek(size_t pos) {
-    if (pos > size_) throw EReadError();
-    pos_ = pos;
+  // End of what may be read now.
+  size_t Limit() const { return limit_; }
+  size_t Remaining() const {
+    const size_t pos = Pos();
+    return pos < limit_ ? limit_ - pos : 0;
   }
+  bool Has(size_t n) const { return n <= Remaining(); }
+
+  void Seek(size_t pos);
   void Skip(size_t n) {
     Need(n);
-    pos_ += n;
+    Advance(n);
   }
   void Read(void* dst, size_t n) {
     Need(n);
-    if (n) std::memcpy(dst, p_ + pos_, n);
-    pos_ += n;
+    Fetch(dst, n);
   }
   std::string Bytes(size_t n) {
-    Need(n);
-    std::string s(reinterpret_cast<const char*>(p_ + pos_), n);
-    pos_ += n;
+    Need(n);  // before allocating: a hostile length costs nothing
+    std::string s(n, '\0');
+    Fetch(s.data(), n);
     return s;
   }
-  std::string_view View(size_t n) {
-    Need(n);
-    std::string_view s(reinterpret_cast<const char*>(p_ + pos_), n);
-    pos_ += n;
-    return s;
-  }
+  // Memory sources only.
+  std::string_view View(size_t n);
+
+  // Bounds reads to end (at most the present limit) until the matching PopLimit.
+  void PushLimit(size_t end);
+  void PopLimit();
 
   uint8_t U8() { return Get<uint8_t>(); }
-  int8_t I8() { return static_cast<int8_t>(Get<uint8_t>()); }
+  int8_t I8() { return Get<int8_t>(); }
   uint16_t U16() { return Get<uint16_t>(); }
-  int16_t I16() { return static_cast<int16_t>(Get<uint16_t>()); }
+  int16_t I16() { return Get<int16_t>(); }
   uint32_t U32() { return Get<uint32_t>(); }
-  int32_t I32() { return static_cast<int32_t>(Get<uint32_t>()); }
+  int32_t I32() { return Get<int32_t>(); }
   uint64_t U64() { return Get<uint64_t>(); }
-  int64_t I64() { return static_cast<int64_t>(Get<uint64_t>()); }
+  int64_t I64() { return Get<int64_t>(); }
   double F64() {
     uint64_t bits = U64();
     double d;
@@ -68,22 +95,34 @@ class ByteReader {
   // 80-bit extended, as the framework streams it, narrowed to double.
   double F80();
 
+  [[noreturn]] void Short() const;
+
  private:
   void Need(size_t n) const {
-    if (n > Remaining()) throw EReadError();
+    if (n > Remaining()) Short();
   }
+  void Fetch(void* dst, size_t n);
+  void Advance(size_t n);
   template <typename T>
   T Get() {
     Need(sizeof(T));
-    T v = 0;
-    for (size_t i = 0; i < sizeof(T); ++i) v |= static_cast<T>(static_cast<T>(p_[pos_ + i]) << (8 * i));
-    pos_ += sizeof(T);
-    return v;
+    if (!stream_) {
+      const T v = LoadLE<T>(p_ + pos_);
+      pos_ += sizeof(T);
+      return v;
+    }
+    uint8_t b[sizeof(T)];
+    Fetch(b, sizeof(T));
+    return LoadLE<T>(b);
   }
 
-  const uint8_t* p_;
-  size_t size_;
+  const uint8_t* p_ = nullptr;
+  TStream* stream_ = nullptr;
+  size_t size_ = 0;
   size_t pos_ = 0;
+  size_t limit_ = 0;
+  std::vector<size_t> outerLimits_;
+  ShortInput onShort_ = nullptr;
 };
 
 class ByteWriter {
@@ -118,23 +157,19 @@ class ByteWriter {
   // Overwrites four bytes already written (a size filled in once known).
   void PatchI32(size_t pos, int32_t v) {
     if (pos + 4 > buf_.size()) throw EWriteError();
-    for (int i = 0; i < 4; ++i) buf_[pos + i] = static_cast<char>((static_cast<uint32_t>(v) >> (8 * i)) & 0xFF);
+    StoreLE(buf_.data() + pos, v);
   }
 
  private:
   template <typename T>
   void Put(T v) {
-    for (size_t i = 0; i < sizeof(T); ++i) buf_.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+    char b[sizeof(T)];
+    StoreLE(b, v);
+    buf_.append(b, sizeof(T));
   }
   std::string buf_;
 };
 
 // Helpers for code that works on raw buffers.
-inline int32_t GetI32LE(const void* p) {
-  const auto* b = static_cast<const uint8_t*>(p);
-  return static_cast<int32_t>(uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24);
-}
-inline void PutI32LE(void* p, int32_t v) {
-  auto* b = static_cast<uint8_t*>(p);
-  for (int i = 0; i < 4; ++i) b[i] = static_cast<uint8_t>((static_cast<uint32_t>(v) >> (8 * i)) & 0xFF);
-}
+inline int32_t GetI32LE(const void* p) { return LoadLE<int32_t>(p); }
+inline void PutI32LE(void* p, int32_t v) { StoreLE(p, v); }

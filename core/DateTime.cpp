@@ -6,6 +6,7 @@
 #include <ctime>
 
 #include "core/Exception.h"
+#include "core/Rounding.h"
 
 TFormatSettings TFormatSettings::Chinese() {
   TFormatSettings fs;
@@ -53,7 +54,7 @@ namespace {
 // Milliseconds rounded once, then split into whole days and time of day; negative values
 // keep their time of day positive, as the framework does.
 void Split(TDateTime dt, int64_t& days, int64_t& msOfDay) {
-  double t = std::nearbyint(dt * MSecsPerDay);
+  double t = RoundHalfEven(dt * MSecsPerDay);
   if (!std::isfinite(t) || std::fabs(t) > 9.2e18) t = 0;
   auto ms = static_cast<int64_t>(t);
   days = ms / MSecsPerDay;  // truncates toward zero
@@ -242,7 +243,7 @@ void FormatInto(AnsiString& out, std::string_view f, TDateTime dt, const TFormat
       }
       case 'Z': {
         int k = count('Z');
-        AppendNumber(out, ms, k < 3 ? 1 : 3);
+        AppendNumber(out, ms, k == 1 ? 1 : 3);
         break;
       }
       case 'T': {
@@ -261,13 +262,12 @@ void FormatInto(AnsiString& out, std::string_view f, TDateTime dt, const TFormat
       }
       case 'A': {
         bool pm = h >= 12;
+        // The marker echoes the format's own letters, in their own case ("Am/Pm" gives "Pm").
         if (StartsWithCI(f, i, "am/pm")) {
-          bool lower = f[i] == 'a';
-          out += pm ? (lower ? "pm" : "PM") : (lower ? "am" : "AM");
+          out.append(f.substr(i + (pm ? 3 : 0), 2));
           i += 5;
         } else if (StartsWithCI(f, i, "a/p")) {
-          bool lower = f[i] == 'a';
-          out += pm ? (lower ? 'p' : 'P') : (lower ? 'a' : 'A');
+          out += f[i + (pm ? 2 : 0)];
           i += 3;
         } else if (StartsWithCI(f, i, "ampm")) {
           out += pm ? fs.TimePMString : fs.TimeAMString;

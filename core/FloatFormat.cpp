@@ -49,10 +49,9 @@ void RoundDigits(FloatRec& r, int keep) {
     int i = keep - 1;
     while (i >= 0 && r.digits[i] == '9') r.digits[i--] = '0';
     if (i < 0) {
-      r.digits.insert(r.digits.begin(), '1');
-      r.digits.pop_back();
+      // All nines carried over: a one in the next place up (its zeros go below anyway).
+      r.digits.assign(1, '1');
       ++r.exponent;
-      if (keep == 0) r.digits = "1";
     } else {
       ++r.digits[i];
     }
@@ -256,6 +255,8 @@ AnsiString FormatSection(std::string_view f, double value, bool withSign, const 
   while (lead < intDigits.size() && intDigits[lead] == '0') ++lead;
   intDigits.erase(0, lead);
   if (static_cast<int>(intDigits.size()) < s.intMin) intDigits.insert(0, s.intMin - intDigits.size(), '0');
+  // A mantissa always shows its leading digit, even for zero.
+  if (s.scientific && intDigits.empty()) intDigits.assign(1, '0');
   AnsiString out = Render(f, s, intDigits, fracDigits, exponent, fs);
   if (withSign && value < 0 && !zero) out.insert(out.begin(), '-');
   return out;

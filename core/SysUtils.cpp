@@ -124,3 +124,12 @@ int32_t MulDiv(int32_t a, int32_t b, int32_t c) {
   if (q < std::numeric_limits<int32_t>::min() || q > std::numeric_limits<int32_t>::max()) return -1;
   return static_cast<int32_t>(q);
 }
+
+AnsiString VariantCastErrorText(std::string_view from, std::string_view to) {
+  return AnsiString("Could not convert variant of type (") + AnsiString(from) + ") into type (" + AnsiString(to) + ")";
+}
+
+AnsiString VariantOverflowErrorText(std::string_view from, std::string_view to) {
+  return AnsiString("Overflow while converting variant of type (") + AnsiString(from) + ") into type (" +
+         AnsiString(to) + ")";
+}

@@ -23,6 +23,10 @@ AnsiString TrimRight(std::string_view s);
 AnsiString UpperCase(std::string_view s);
 AnsiString LowerCase(std::string_view s);
 
+// The framework's texts of the variant conversion errors, given the type names.
+AnsiString VariantCastErrorText(std::string_view from, std::string_view to);
+AnsiString VariantOverflowErrorText(std::string_view from, std::string_view to);
+
 // a * b / c with a 64-bit product, rounded half away from zero; -1 when c is 0 or the
 // result does not fit 32 bits, as the desktop API does.
 int32_t MulDiv(int32_t a, int32_t b, int32_t c);

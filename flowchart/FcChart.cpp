@@ -1,15 +1,9 @@
 // TFcChart: the chart's lists, selection, zoom, scrolling, hit testing, editing and stream.
+#include "flowchart/FcChart.h"
+
 #include <unordered_map>
 
-#include "flowchart/flchart.h"
-
 namespace {
-
-template <typename T>
-void EraseOne(std::vector<T*>& v, const T* item) {
-  auto it = std::find(v.begin(), v.end(), item);
-  if (it != v.end()) v.erase(it);
-}
 
 bool Near(TPoint a, TPoint b, int d) { return std::llabs(int64_t{a.x} - b.x) <= d && std::llabs(int64_t{a.y} - b.y) <= d; }
 

@@ -1,6 +1,7 @@
 #include "flowchart/FcStream.h"
 
 #include "core/ByteIO.h"
+#include "core/ScopeGuard.h"
 
 namespace {
 
@@ -203,14 +204,10 @@ TFcChartData ReadChartData(TStream& stream) {
   int64_t start = stream.Position();
   std::string rest = stream.ReadRest();
   size_t used = 0;
-  try {
-    TFcChartData d = ReadChartData(rest, &used);
-    stream.SetPosition(start + static_cast<int64_t>(used));
-    return d;
-  } catch (...) {
-    stream.SetPosition(start);
-    throw;
-  }
+  const auto rewind = ScopeFail([&] { stream.SetPosition(start); });
+  TFcChartData d = ReadChartData(rest, &used);
+  stream.SetPosition(start + static_cast<int64_t>(used));
+  return d;
 }
 
 void WriteChartData(TStream& stream, const TFcChartData& data, const AnsiString& chartFontName) {

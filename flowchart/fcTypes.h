@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <vector>
 
 struct TPoint {
   int32_t x = 0;
@@ -54,3 +55,10 @@ inline int64_t FcMulDiv64(int64_t a, int64_t b, int64_t c) {
 }
 
 inline int32_t FcMulDiv(int64_t a, int64_t b, int64_t c) { return ClampI32(FcMulDiv64(a, b, c)); }
+
+// Removes the first occurrence of item, if any.
+template <typename T>
+void EraseOne(std::vector<T*>& v, const T* item) {
+  auto it = std::find(v.begin(), v.end(), item);
+  if (it != v.end()) v.erase(it);
+}

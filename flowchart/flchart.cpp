@@ -4,13 +4,9 @@
 #include <unordered_map>
 #include <unordered_set>
 
-namespace {
+#include "flowchart/FcChart.h"
 
-template <typename T>
-void EraseOne(std::vector<T*>& v, const T* item) {
-  auto it = std::find(v.begin(), v.end(), item);
-  if (it != v.end()) v.erase(it);
-}
+namespace {
 
 int64_t Sq(int64_t v) { return v * v; }
 
@@ -250,24 +246,66 @@ void TFcObject::SetBounds(int32_t left, int32_t top, int32_t width, int32_t heig
   chart_->UpdateExtents();
 }
 
-#define FC_SETTER(Name, field, extra) \
-  void TFcObject::Name(decltype(field) v) { \
-    if (field == v) return;                 \
-    field = v;                              \
-    extra;                                  \
-    Invalidate();                           \
-    Changed();                              \
-  }
+void TFcObject::SetEdgeFlags(uint16_t v) {
+  if (edgeFlags_ == v) return;
+  edgeFlags_ = v;
+  FreeRegions();
+  Invalidate();
+  Changed();
+}
 
-FC_SETTER(SetEdgeFlags, edgeFlags_, FreeRegions())
-FC_SETTER(SetBorderFlags, borderFlags_, )
-FC_SETTER(SetImageIndex, imageIndex_, )
-FC_SETTER(SetTransparent, transparent_, )
-FC_SETTER(SetBkColor, bkColor_, )
-FC_SETTER(SetShapeColor, shapeColor_, )
-FC_SETTER(SetShapeType, shapeType_, (CalcLinkedPoints(), FreeRegions(), RerouteConnections()))
-FC_SETTER(SetLineWidth, lineWidth_, UpdateZoom())
-#undef FC_SETTER
+void TFcObject::SetBorderFlags(uint16_t v) {
+  if (borderFlags_ == v) return;
+  borderFlags_ = v;
+  Invalidate();
+  Changed();
+}
+
+void TFcObject::SetImageIndex(int16_t v) {
+  if (imageIndex_ == v) return;
+  imageIndex_ = v;
+  Invalidate();
+  Changed();
+}
+
+void TFcObject::SetTransparent(bool v) {
+  if (transparent_ == v) return;
+  transparent_ = v;
+  Invalidate();
+  Changed();
+}
+
+void TFcObject::SetBkColor(TColor v) {
+  if (bkColor_ == v) return;
+  bkColor_ = v;
+  Invalidate();
+  Changed();
+}
+
+void TFcObject::SetShapeColor(TColor v) {
+  if (shapeColor_ == v) return;
+  shapeColor_ = v;
+  Invalidate();
+  Changed();
+}
+
+void TFcObject::SetShapeType(uint8_t v) {
+  if (shapeType_ == v) return;
+  shapeType_ = v;
+  CalcLinkedPoints();
+  FreeRegions();
+  RerouteConnections();
+  Invalidate();
+  Changed();
+}
+
+void TFcObject::SetLineWidth(uint8_t v) {
+  if (lineWidth_ == v) return;
+  lineWidth_ = v;
+  UpdateZoom();
+  Invalidate();
+  Changed();
+}
 
 void TFcObject::SetVisible(bool v) {
   if (visible_ == v) return;
@@ -460,16 +498,19 @@ void TFcConnectionArrow::UpdateZoom(int realZoom) {
   zHeight_ = static_cast<uint16_t>(FcMulDiv(height_, realZoom, 100));
 }
 
-#define FC_ARROW_SETTER(Name, field, type) \
-  void TFcConnectionArrow::Name(type v) {  \
-    if (field == v) return;                \
-    field = v;                             \
-    owner_->UpdateGeometry();              \
-    owner_->Changed();                     \
-  }
-FC_ARROW_SETTER(SetArrowType, arrowType_, uint8_t)
-FC_ARROW_SETTER(SetColor, color_, TColor)
-#undef FC_ARROW_SETTER
+void TFcConnectionArrow::SetArrowType(uint8_t v) {
+  if (arrowType_ == v) return;
+  arrowType_ = v;
+  owner_->UpdateGeometry();
+  owner_->Changed();
+}
+
+void TFcConnectionArrow::SetColor(TColor v) {
+  if (color_ == v) return;
+  color_ = v;
+  owner_->UpdateGeometry();
+  owner_->Changed();
+}
 
 void TFcConnectionArrow::SetWidth(uint8_t v) {
   if (width_ == v) return;

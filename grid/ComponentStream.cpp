@@ -5,6 +5,7 @@
 
 #include "core/ByteIO.h"
 #include "core/Exception.h"
+#include "core/ScopeGuard.h"
 
 namespace {
 
@@ -495,15 +496,11 @@ TComponentData ReadComponentStream(TStream& stream) {
   const int64_t start = stream.Position();
   const std::string rest = stream.ReadRest();
   Reader r(rest);
-  try {
-    r.Signature();
-    TComponentData c = r.Component(0);
-    stream.SetPosition(start + static_cast<int64_t>(r.Pos()));
-    return c;
-  } catch (...) {
-    stream.SetPosition(start);
-    throw;
-  }
+  const auto rewind = ScopeFail([&] { stream.SetPosition(start); });
+  r.Signature();
+  TComponentData c = r.Component(0);
+  stream.SetPosition(start + static_cast<int64_t>(r.Pos()));
+  return c;
 }
 
 std::string ComponentStreamBytes(const TComponentData& component) {

@@ -6,6 +6,7 @@
 
 #include "core/DateParse.h"
 #include "core/FloatFormat.h"
+#include "core/Rounding.h"
 #include "core/SysUtils.h"
 
 const char* XLVarTypeName(TXLVarType t) {
@@ -32,31 +33,25 @@ const char* XLVarTypeName(TXLVarType t) {
 
 namespace {
 
-// Half to even, as the framework's Round does; nearbyint follows the current rounding
-// mode, which is to-nearest-even unless someone changed it.
-double RoundEven(double v) { return std::nearbyint(v); }
-
 [[noreturn]] void CastError(TXLVarType from, TXLVarType to) {
-  throw EXLVariantError(AnsiString("Could not convert variant of type (") + XLVarTypeName(from) +
-                        ") into type (" + XLVarTypeName(to) + ")");
+  throw EXLVariantError(VariantCastErrorText(XLVarTypeName(from), XLVarTypeName(to)));
 }
 
 [[noreturn]] void Overflow(TXLVarType from, TXLVarType to) {
-  throw EXLVariantError(AnsiString("Overflow while converting variant of type (") + XLVarTypeName(from) +
-                        ") into type (" + XLVarTypeName(to) + ")");
+  throw EXLVariantError(VariantOverflowErrorText(XLVarTypeName(from), XLVarTypeName(to)));
 }
 
 constexpr double kMaxCurrency = 922337203685477.5807;
 
 int64_t CurrencyFromDouble(double v, TXLVarType from) {
-  const double scaled = RoundEven(v * 10000.0);
+  const double scaled = RoundHalfEven(v * 10000.0);
   if (!std::isfinite(scaled) || std::fabs(v) > kMaxCurrency || std::fabs(scaled) >= 9.2233720368547758e18)
     Overflow(from, TXLVarType::Currency);
   return static_cast<int64_t>(scaled);
 }
 
 int32_t IntegerFromDouble(double v, TXLVarType from) {
-  const double r = RoundEven(v);
+  const double r = RoundHalfEven(v);
   if (!(r >= -2147483648.0 && r <= 2147483647.0)) Overflow(from, TXLVarType::Integer);
   return static_cast<int32_t>(r);
 }

@@ -7,6 +7,7 @@
 #include "core/DateTime.h"
 #include "core/EditMask.h"
 #include "core/FloatFormat.h"
+#include "core/ScopeGuard.h"
 #include "core/SysUtils.h"
 #include "grid/XLSections.h"
 #include "grid/XLSheet.h"
@@ -405,7 +406,8 @@ void TXLCGroup::Apply() {
   // A bar inside its own area, or two bars governing each other, must not recurse.
   if (!sheet || applying_) return;
   applying_ = true;
-  try {
+  const auto done = ScopeExit([&] { applying_ = false; });
+  {
     const TRect bar = GetRect();
     const bool horizontal = bar.Width() >= bar.Height();
     TRect cell;
@@ -431,11 +433,7 @@ void TXLCGroup::Apply() {
         return true;
       });
     }
-  } catch (...) {
-    applying_ = false;
-    throw;
   }
-  applying_ = false;
 }
 
 void TXLCGroup::Draw(IXLCanvas& canvas, const TRect& rect) {

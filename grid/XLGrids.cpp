@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "core/ScopeGuard.h"
 #include "grid/XLSections.h"
 #include "grid/XLSheet.h"
 #include "grid/XLStyles.h"
@@ -139,8 +140,8 @@ void TXLPersistent::SetLines(TXLSides sides, const TXLLine& line) {
 TXLSides TXLPersistent::Sides() const {
   TXLSides sides = 0;
   for (int s = 0; s < 8; ++s) {
-    bool found = true;
-    if (GetItem(s, found) != 0 && found) sides |= TXLSides(1u << s);
+    bool uniform = true;
+    if (GetItem(s, uniform) != 0 && uniform) sides |= SideBit(TXLSide(s));
   }
   return sides;
 }
@@ -165,7 +166,7 @@ void TXLPersistent::SetHorzAlign(TXLHorzAlign v) {
   if (!Forced() && l.HorzAlign == v) return;
   l.HorzAlign = v;
   SetItem(itLayout, PackLayout(l));
-  Changed(prLayout, 1);
+  Changed(prLayout, pmLayoutHorzAlign);
 }
 
 void TXLPersistent::SetVertAlign(TXLVertAlign v) {
@@ -173,7 +174,7 @@ void TXLPersistent::SetVertAlign(TXLVertAlign v) {
   if (!Forced() && l.VertAlign == v) return;
   l.VertAlign = v;
   SetItem(itLayout, PackLayout(l));
-  Changed(prLayout, 2);
+  Changed(prLayout, pmLayoutVertAlign);
 }
 
 void TXLPersistent::SetIndent(uint16_t v) {
@@ -181,7 +182,7 @@ void TXLPersistent::SetIndent(uint16_t v) {
   if (!Forced() && l.Indent == v) return;
   l.Indent = v;
   SetItem(itLayout, PackLayout(l));
-  Changed(prLayout, 4);
+  Changed(prLayout, pmLayoutIndent);
 }
 
 void TXLPersistent::SetWrapMode(TXLWrapMode v) {
@@ -189,7 +190,7 @@ void TXLPersistent::SetWrapMode(TXLWrapMode v) {
   if (!Forced() && l.WrapMode == v) return;
   l.WrapMode = v;
   SetItem(itLayout, PackLayout(l));
-  Changed(prLayout, 8);
+  Changed(prLayout, pmLayoutWrapMode);
 }
 
 void TXLPersistent::SetEditor(int32_t v) {
@@ -197,14 +198,14 @@ void TXLPersistent::SetEditor(int32_t v) {
   if (v < 0 || v >= count) v = 0;
   if (!Forced() && v == editor_) return;
   editor_ = v;
-  Changed(prControl, 2);
+  Changed(prControl, pmControlEditor);
 }
 
 void TXLPersistent::SetFormat(const AnsiString& v) {
   if (!Forced() && v == Format()) return;
   format_.Set(v);
   MarkTextStale();
-  Changed(prControl, 4);
+  Changed(prControl, pmControlFormat);
 }
 
 AnsiString TXLPersistent::GetFormatMask() const {
@@ -246,13 +247,8 @@ void TXLPersistent::Inherit(TXLProp prop, int mask) {
   if (!owner || owner == this) return;
   const bool wasQuiet = Quiet();
   SetFlag(xfQuiet, true);
-  try {
-    AssignProp(owner, prop, mask);
-  } catch (...) {
-    SetFlag(xfQuiet, wasQuiet);
-    throw;
-  }
-  SetFlag(xfQuiet, wasQuiet);
+  const auto restore = ScopeExit([&] { SetFlag(xfQuiet, wasQuiet); });
+  AssignProp(owner, prop, mask);
 }
 
 void TXLPersistent::AssignFontMasked(const TFont& src, int mask) {
@@ -261,14 +257,13 @@ void TXLPersistent::AssignFontMasked(const TFont& src, int mask) {
     f.Assign(src);
     return;
   }
-  int32_t style = f.Style();
-  for (int bit = 0; bit < 4; ++bit)
-    if (mask & (1 << bit)) style = (style & ~(1 << bit)) | (src.Style() & (1 << bit));
+  const int32_t styleBits = mask & pmFontStyleBits;
+  const int32_t style = (f.Style() & ~styleBits) | (src.Style() & styleBits);
   f.SetStyle(style);
-  if (mask & 0x10) f.SetName(src.Name());
-  if (mask & 0x20) f.SetHeight(src.Height());
-  if (mask & 0x40) f.SetColor(src.Color());
-  if (mask & 0x80) f.SetCharset(src.Charset());
+  if (mask & pmFontName) f.SetName(src.Name());
+  if (mask & pmFontHeight) f.SetHeight(src.Height());
+  if (mask & pmFontColor) f.SetColor(src.Color());
+  if (mask & pmFontCharset) f.SetCharset(src.Charset());
 }
 
 void TXLPersistent::AssignProp(TXLPersistent* source, TXLProp prop, int mask) {
@@ -277,10 +272,10 @@ void TXLPersistent::AssignProp(TXLPersistent* source, TXLProp prop, int mask) {
       SetBasedOn(source->GetBasedOn());
       break;
     case prControl: {
-      if (mask == 0 || (mask & 1)) SetCellClass(source->GetCellClass());
+      if (mask == 0 || (mask & pmControlClass)) SetCellClass(source->GetCellClass());
       const bool same = GetCellClass() == source->GetCellClass();
-      if (same && (mask == 0 || (mask & 2))) SetEditor(source->Editor());
-      if (same && (mask == 0 || (mask & 4))) SetFormat(source->Format());
+      if (same && (mask == 0 || (mask & pmControlEditor))) SetEditor(source->Editor());
+      if (same && (mask == 0 || (mask & pmControlFormat))) SetFormat(source->Format());
       break;
     }
     case prLayout: {
@@ -289,10 +284,10 @@ void TXLPersistent::AssignProp(TXLPersistent* source, TXLProp prop, int mask) {
         SetLayout(s);
         break;
       }
-      if (mask & 1) SetHorzAlign(s.HorzAlign);
-      if (mask & 2) SetVertAlign(s.VertAlign);
-      if (mask & 4) SetIndent(s.Indent);
-      if (mask & 8) SetWrapMode(s.WrapMode);
+      if (mask & pmLayoutHorzAlign) SetHorzAlign(s.HorzAlign);
+      if (mask & pmLayoutVertAlign) SetVertAlign(s.VertAlign);
+      if (mask & pmLayoutIndent) SetIndent(s.Indent);
+      if (mask & pmLayoutWrapMode) SetWrapMode(s.WrapMode);
       break;
     }
     case prColor:
@@ -383,15 +378,10 @@ void TXLPersistent::ReadData(TXLReader& r) {
   // What is read is this object's own; it is not a change to mark or report.
   const bool wasQuiet = Quiet();
   SetFlag(xfQuiet, true);
-  try {
-    props_ = r.ReadU16();
-    if (HasProp(prFont)) ReadFont(r);
-    if (HasProp(prControl)) ReadControl(r);
-  } catch (...) {
-    SetFlag(xfQuiet, wasQuiet);
-    throw;
-  }
-  SetFlag(xfQuiet, wasQuiet);
+  const auto restore = ScopeExit([&] { SetFlag(xfQuiet, wasQuiet); });
+  props_ = r.ReadU16();
+  if (HasProp(prFont)) ReadFont(r);
+  if (HasProp(prControl)) ReadControl(r);
 }
 
 void TXLPersistent::WriteData(TXLWriter& w) const {
@@ -477,8 +467,8 @@ void TXLProCell::SetHeight(int32_t h) {
   SetRect(r);
 }
 
-int32_t TXLProCell::GetItem(int item, bool& found) const {
-  found = true;
+int32_t TXLProCell::GetItem(int item, bool& uniform) const {
+  uniform = true;
   TXLSection* s = GetSection();
   if (!s) return 0;
   const TRect r = GetRect();
@@ -521,7 +511,7 @@ int32_t TXLProCell::GetItem(int item, bool& found) const {
       break;
     }
   }
-  found = same;
+  uniform = same;
   return v;
 }
 
@@ -529,8 +519,8 @@ void TXLProCell::SetItem(int item, int32_t value) {
   TXLSection* s = GetSection();
   if (!s || item < 0 || item >= XLItemCount) return;
   if (item == itColor && value == clNone) value = s->BaseStyle()->GetItem(itColor);
-  bool found = true;
-  if (!Forced() && GetItem(item, found) == value && found) return;
+  bool uniform = true;
+  if (!Forced() && GetItem(item, uniform) == value && uniform) return;
   const TRect r = GetRect();
   switch (item) {
     case sLeft: s->SetLines(ilVertLines, r.Left, value, r.Top, r.Bottom - 1); break;
@@ -609,7 +599,7 @@ void TXLProRange::SetCellClass(const TXLCellClass* cls) {
   if (!section_ || !cls) return;
   pendingClass_ = cls;
   section_->SetCellClass(TPoint{rect_.Left, rect_.Top}, cls);
-  Changed(prControl, 1);
+  Changed(prControl, pmControlClass);
   pendingClass_ = nullptr;
 }
 
@@ -695,13 +685,13 @@ bool TXLProRange::Merge(bool across) {
 
 bool TXLProRange::Clear(int what) {
   if (!section_) return false;
-  if (what & 1) section_->ClearCells(rect_);
-  if (what & 2) {
+  if (what & rcValues) section_->ClearCells(rect_);
+  if (what & rcFormats) {
     SetColor(clNone);
     Changed(prFont, 0);
-    SetLines(0xFF, TXLLine{});
+    SetLines(XLAllSides, TXLLine{});
   }
-  if ((what & 4) && !(what & 1)) Changed(prHint, 0);
+  if ((what & rcHints) && !(what & rcValues)) Changed(prHint, 0);
   return what != 0;
 }
 
@@ -900,13 +890,10 @@ void TXLCell::ReadData(TXLReader& r) {
   if (HasProp(prBasedOn)) pendingStyle_ = r.ReadInt();
   const bool wasQuiet = Quiet();
   SetFlag(xfQuiet, true);
-  try {
+  {
+    const auto restore = ScopeExit([&] { SetFlag(xfQuiet, wasQuiet); });
     ReadTail(r);
-  } catch (...) {
-    SetFlag(xfQuiet, wasQuiet);
-    throw;
   }
-  SetFlag(xfQuiet, wasQuiet);
   SetFlag(xfTextStale, true);
 }
 

@@ -56,9 +56,21 @@ using TXLProps = uint16_t;
 constexpr TXLProps PropBit(TXLProp p) { return TXLProps(1u << p); }
 constexpr TXLProps XLAllProps = 0x03FF;
 
+// Which part of a property changed, or is copied by AssignProp; 0 means all of it.
+enum : int {
+  pmLayoutHorzAlign = 1, pmLayoutVertAlign = 2, pmLayoutIndent = 4, pmLayoutWrapMode = 8,
+  pmControlClass = 1, pmControlEditor = 2, pmControlFormat = 4,
+  // Bits 0..3 of a font mask pick the font's style bits.
+  pmFontStyleBits = 0x0F, pmFontName = 0x10, pmFontHeight = 0x20, pmFontColor = 0x40, pmFontCharset = 0x80,
+};
+
+// What TXLProRange::Clear clears.
+enum : int { rcValues = 1, rcFormats = 2, rcHints = 4 };
+
 enum TXLSide : uint8_t { sLeft, sTop, sRight, sBottom, sBias1, sBias2, sHInside, sVInside };
 using TXLSides = uint8_t;
 constexpr TXLSides SideBit(TXLSide s) { return TXLSides(1u << s); }
+constexpr TXLSides XLAllSides = 0xFF;
 
 enum TXLHorzAlign : uint8_t { haLeft, haRight, haCenter };
 enum TXLVertAlign : uint8_t { vaTop, vaBottom, vaCenter };
@@ -204,7 +216,9 @@ class TXLPersistent {
   virtual void SetBasedOn(TXLStyle* style) {}
   virtual const TXLCellClass* GetCellClass() const = 0;
   virtual void SetCellClass(const TXLCellClass* cls) {}
-  virtual int32_t GetItem(int item, bool& found) const = 0;
+  // The item's value; uniform turns false when the positions the object covers (a cell
+  // spanning several lines) do not all hold the same value.
+  virtual int32_t GetItem(int item, bool& uniform) const = 0;
   virtual void SetItem(int item, int32_t value) = 0;
   virtual void SetLine(TXLSide side, const TXLLine& line);
   virtual void SetLines(TXLSides sides, const TXLLine& line);
@@ -218,8 +232,8 @@ class TXLPersistent {
   virtual TXLSheet* GetSheet() const { return nullptr; }
 
   int32_t GetItem(int item) const {
-    bool found = true;
-    return GetItem(item, found);
+    bool uniform = true;
+    return GetItem(item, uniform);
   }
   TXLLine GetLine(TXLSide side) const { return UnpackLine(GetItem(side)); }
 
@@ -346,7 +360,7 @@ class TXLProCell : public TXLValue {
   void SetWidth(int32_t w);
   void SetHeight(int32_t h);
 
-  int32_t GetItem(int item, bool& found) const override;
+  int32_t GetItem(int item, bool& uniform) const override;
   void SetItem(int item, int32_t value) override;
   using TXLPersistent::GetItem;
   void Assign(TXLPersistent* source) override;

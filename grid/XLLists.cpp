@@ -8,35 +8,30 @@ void Corrupt() { throw EXLGridError(SXLStreamCorrupt); }
 
 void NoStreamForm() { throw std::logic_error("object lists are written by their owners"); }
 
-int32_t GetI32(TStream& stream) { return ReadInt(stream); }
-
-// A count of records of at least recordSize bytes each: more than the rest of the stream
-// can hold is refused before anything is allocated or looped over.
-int32_t ReadCount(TStream& stream, int64_t recordSize) {
-  const int32_t n = ReadInt(stream);
+// A count of records of at least recordSize bytes each: more than the rest of what may be
+// read can hold is refused before anything is allocated or looped over.
+int32_t ReadCount(ByteReader& in, int64_t recordSize) {
+  const int32_t n = in.I32();
   if (n < 0) Corrupt();
-  NeedBytes(stream, static_cast<int64_t>(n) * recordSize);
+  if (!in.Has(static_cast<size_t>(n) * static_cast<size_t>(recordSize))) in.Short();
   return n;
 }
 
-// The leading byte is written as 0 and read over whatever it holds.
-void SkipLeadByte(TStream& stream) { ReadByte(stream); }
-
-int32_t ReadPageNumber(TStream& stream) {
-  const int32_t p = ReadInt(stream);
+int32_t ReadPageNumber(ByteReader& in) {
+  const int32_t p = in.I32();
   if (p < 0 || p >= XLMaxPages) Corrupt();
   return p;
 }
 
-int32_t ReadSubListIndex(TStream& stream) {
-  const int32_t i = ReadInt(stream);
+int32_t ReadSubListIndex(ByteReader& in) {
+  const int32_t i = in.I32();
   if (i < 0 || i > XLMaxIndex) Corrupt();
   return i;
 }
 
-void ReadPage(TStream& stream, int32_t* slots) {
-  NeedBytes(stream, 4 * XLPageSlots);
-  for (int i = 0; i < XLPageSlots; ++i) slots[i] = ReadInt(stream);
+void ReadPage(ByteReader& in, int32_t* slots) {
+  if (!in.Has(4 * XLPageSlots)) in.Short();
+  for (int i = 0; i < XLPageSlots; ++i) slots[i] = in.I32();
 }
 
 void PutByte(TStream& stream, uint8_t v) { WriteByte(stream, v); }
@@ -47,6 +42,11 @@ void WritePage(TStream& stream, const int32_t* slots) {
 }
 
 }  // namespace xllists_detail
+
+void TCustomSList::LoadFromStream(TStream& stream) {
+  ByteReader in(stream, RaiseXLStreamTruncated);
+  ReadFrom(in);
+}
 
 int32_t TProZeroSList::GetOffset(int32_t n) const {
   if (n < 1) return 0;

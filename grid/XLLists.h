@@ -14,6 +14,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "core/ByteIO.h"
 #include "core/Streams.h"
 
 // Pages are numbered by a 16-bit count in the stored form; indexes past the last page it
@@ -28,7 +29,11 @@ constexpr int64_t XLStreamPageTableBudget = int64_t(8) << 20;
 class TCustomSList {
  public:
   virtual ~TCustomSList() = default;
-  virtual void LoadFromStream(TStream& stream) = 0;
+  // Reads the list's stored form; every read is bounded by the reader's limit, so a list
+  // inside a block cannot read past the block.
+  virtual void ReadFrom(ByteReader& in) = 0;
+  // The same, from the stream's position to its end.
+  void LoadFromStream(TStream& stream);
   virtual void SaveToStream(TStream& stream) const = 0;
   virtual void Clear() = 0;
   virtual bool IsEmpty() const = 0;
@@ -38,15 +43,13 @@ class TCustomSList {
 
 // Checked readers shared by the list stream forms (defined in XLLists.cpp).
 namespace xllists_detail {
-int32_t ReadCount(TStream& stream, int64_t recordSize);
-void SkipLeadByte(TStream& stream);
-int32_t ReadPageNumber(TStream& stream);
-int32_t ReadSubListIndex(TStream& stream);
-void ReadPage(TStream& stream, int32_t* slots);
+int32_t ReadCount(ByteReader& in, int64_t recordSize);
+int32_t ReadPageNumber(ByteReader& in);
+int32_t ReadSubListIndex(ByteReader& in);
+void ReadPage(ByteReader& in, int32_t* slots);
 void PutByte(TStream& stream, uint8_t v);
 void PutI32(TStream& stream, int32_t v);
 void WritePage(TStream& stream, const int32_t* slots);
-int32_t GetI32(TStream& stream);
 [[noreturn]] void Corrupt();
 [[noreturn]] void NoStreamForm();
 // Stored values wrap like the 32-bit integers they are, never overflow.
@@ -204,21 +207,21 @@ class TSListT : public TCustomSList {
     }
   }
 
-  void LoadFromStream(TStream& stream) override {
+  void ReadFrom(ByteReader& in) override {
     if constexpr (std::is_same_v<Slot, int32_t>) {
       using namespace xllists_detail;
       // Read aside and take it over only when complete: a stream that breaks off part
       // way leaves the list as it was.
-      SkipLeadByte(stream);
-      const int32_t count = GetI32(stream);
+      in.U8();  // the leading byte is written as 0 and read over whatever it holds
+      const int32_t count = in.I32();
       if (count < 0) Corrupt();
-      const int32_t pages = ReadCount(stream, 4 + 4 * XLPageSlots);
+      const int32_t pages = ReadCount(in, 4 + 4 * XLPageSlots);
       std::vector<std::unique_ptr<Page>> loaded;
       for (int32_t k = 0; k < pages; ++k) {
-        const size_t p = static_cast<size_t>(ReadPageNumber(stream));
+        const size_t p = static_cast<size_t>(ReadPageNumber(in));
         if (p >= loaded.size()) loaded.resize(p + 1);
         if (!loaded[p]) loaded[p] = std::make_unique<Page>();
-        ReadPage(stream, loaded[p]->data());
+        ReadPage(in, loaded[p]->data());
       }
       Clear();
       pages_ = std::move(loaded);
@@ -396,17 +399,17 @@ class TListSList : public TObjectSList<T> {
   }
 
   // Adds to what the list holds; it does not clear it first.
-  void LoadFromStream(TStream& stream) override {
+  void ReadFrom(ByteReader& in) override {
     using namespace xllists_detail;
     // The smallest sub-list record is its index and an empty list form (9 bytes).
-    const int32_t n = ReadCount(stream, 4 + 9);
+    const int32_t n = ReadCount(in, 4 + 9);
     // A sub-list's page table grows to its highest page, so a few bytes per sub-list
     // could ask for a large table each; what one stream makes in all is bounded.
     int64_t tables = 0;
     for (int32_t k = 0; k < n; ++k) {
-      const int32_t index = ReadSubListIndex(stream);
+      const int32_t index = ReadSubListIndex(in);
       T* item = GetList(index);
-      item->LoadFromStream(stream);
+      item->ReadFrom(in);
       // Charged even when an index repeats: each load made its table anew.
       tables += item->PageCount();
       if (tables > XLStreamPageTableBudget) Corrupt();

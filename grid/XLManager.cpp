@@ -1,9 +1,11 @@
 #include "grid/XLManager.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 
+#include "core/ByteIO.h"
 #include "core/SysUtils.h"
 #include "grid/XLLists.h"
 
@@ -189,56 +191,39 @@ TXLManager& XLManager() {
 
 // ---- stream primitives ----
 
-void NeedBytes(TStream& stream, int64_t n) {
-  if (n < 0 || n > stream.Size() - stream.Position()) throw EXLGridError(SXLStreamTruncated);
-}
+void RaiseXLStreamTruncated() { throw EXLGridError(SXLStreamTruncated); }
 
 namespace {
 
-uint64_t ReadLE(TStream& stream, int bytes) {
-  NeedBytes(stream, bytes);
-  uint8_t b[8];
-  stream.ReadBuffer(b, bytes);
-  uint64_t v = 0;
-  for (int i = bytes - 1; i >= 0; --i) v = v << 8 | b[i];
-  return v;
-}
+ByteReader In(TStream& stream) { return ByteReader(stream, RaiseXLStreamTruncated); }
 
-void WriteLE(TStream& stream, uint64_t v, int bytes) {
-  uint8_t b[8];
-  for (int i = 0; i < bytes; ++i) b[i] = static_cast<uint8_t>(v >> (8 * i));
-  stream.WriteBuffer(b, bytes);
+template <typename T>
+void Put(TStream& stream, T v) {
+  uint8_t b[sizeof(T)];
+  StoreLE(b, v);
+  stream.WriteBuffer(b, sizeof(T));
 }
 
 }  // namespace
 
-int32_t ReadInt(TStream& stream) { return static_cast<int32_t>(ReadLE(stream, 4)); }
-void WriteInt(TStream& stream, int32_t value) { WriteLE(stream, static_cast<uint32_t>(value), 4); }
-uint8_t ReadByte(TStream& stream) { return static_cast<uint8_t>(ReadLE(stream, 1)); }
-void WriteByte(TStream& stream, uint8_t value) { WriteLE(stream, value, 1); }
-uint16_t ReadWord(TStream& stream) { return static_cast<uint16_t>(ReadLE(stream, 2)); }
-void WriteWord(TStream& stream, uint16_t value) { WriteLE(stream, value, 2); }
-
-double ReadDouble(TStream& stream) {
-  const uint64_t bits = ReadLE(stream, 8);
-  double d;
-  std::memcpy(&d, &bits, 8);
-  return d;
+void NeedBytes(TStream& stream, int64_t n) {
+  if (n < 0 || !In(stream).Has(static_cast<size_t>(n))) RaiseXLStreamTruncated();
 }
 
-void WriteDouble(TStream& stream, double value) {
-  uint64_t bits;
-  std::memcpy(&bits, &value, 8);
-  WriteLE(stream, bits, 8);
-}
+int32_t ReadInt(TStream& stream) { return In(stream).I32(); }
+void WriteInt(TStream& stream, int32_t value) { Put(stream, value); }
+uint8_t ReadByte(TStream& stream) { return In(stream).U8(); }
+void WriteByte(TStream& stream, uint8_t value) { Put(stream, value); }
+uint16_t ReadWord(TStream& stream) { return In(stream).U16(); }
+void WriteWord(TStream& stream, uint16_t value) { Put(stream, value); }
+double ReadDouble(TStream& stream) { return In(stream).F64(); }
+void WriteDouble(TStream& stream, double value) { Put(stream, std::bit_cast<uint64_t>(value)); }
 
 AnsiString ReadString(TStream& stream) {
-  const int32_t n = ReadInt(stream);
+  ByteReader in = In(stream);
+  const int32_t n = in.I32();
   if (n <= 0) return {};
-  NeedBytes(stream, n);  // before allocating: a hostile length costs nothing
-  AnsiString s(static_cast<size_t>(n), '\0');
-  stream.ReadBuffer(s.data(), n);
-  return s;
+  return in.Bytes(static_cast<size_t>(n));
 }
 
 void WriteString(TStream& stream, const AnsiString& value) {

@@ -224,6 +224,8 @@ AnsiString ReadString(TStream& stream);
 void WriteString(TStream& stream, const AnsiString& value);
 // Raises the truncation error unless n more bytes are present.
 void NeedBytes(TStream& stream, int64_t n);
+// What a grid stream raises when a read would pass the bytes present or its block.
+[[noreturn]] void RaiseXLStreamTruncated();
 
 // ---- cell names: columns in bijective base 26, rows from 1 ----
 

@@ -636,20 +636,11 @@ void TXLSection::ReadItemList(TXLReader& r, const std::function<TCustomSList*(in
   const int32_t n = r.ReadCount(4 + 9);
   for (int32_t k = 0; k < n; ++k) {
     const int32_t index = r.ReadIndex(XLMaxIndex);
-    // Look at the page numbers first: the sub-list's page table grows to the highest.
-    const int64_t start = r.Pos();
-    r.ReadU8();
-    r.ReadInt();
-    const int32_t pages = r.ReadCount(4 + 4 * XLPageSlots);
-    int32_t highest = -1;
-    for (int32_t p = 0; p < pages; ++p) {
-      const int32_t page = r.ReadIndex(XLMaxPages - 1);
-      highest = std::max(highest, page);
-      r.ReadBytes(4 * XLPageSlots);
-    }
-    r.ChargePageTable(highest + 1);
-    r.Stream().SetPosition(start);
-    getList(index)->LoadFromStream(r.Stream());
+    TCustomSList* list = getList(index);
+    // One sub-list's table is bounded by the page numbers it can name; what the whole
+    // stream makes is charged as each is read.
+    list->ReadFrom(r.In());
+    r.ChargePageTable(list->PageCount());
   }
 }
 

@@ -568,7 +568,7 @@ void TXLSheet::ReadXLDataOnce(TStream& stream) {
       if (!(mask & (1 << bit))) continue;
       const auto& which = kMaskLists[bit % 4];
       TXLSizeList& list = bit < 4 ? SizeList(which.axis, which.part) : SavedList(which.axis, which.part);
-      list.LoadFromStream(stream);
+      list.ReadFrom(r.In());
       if (list.Count() > XLMaxIndex + 1) list.SetCount(XLMaxIndex + 1);
     }
     for (int s = 0; s < 4; ++s) {

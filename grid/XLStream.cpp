@@ -1,59 +1,21 @@
 #include "grid/XLStream.h"
 
-#include <cstring>
-
+#include "core/ScopeGuard.h"
 #include "grid/XLManager.h"
 
-TXLReader::TXLReader(TStream& stream) : stream_(stream) { limits_.push_back(stream.Size()); }
+TXLReader::TXLReader(TStream& stream) : stream_(stream), in_(stream, RaiseXLStreamTruncated) {}
 
 void TXLReader::Fail() { throw EXLGridError(SXLStreamCorrupt); }
 
-void TXLReader::Need(int64_t n) {
-  if (n < 0 || n > Remaining()) throw EXLGridError(SXLStreamTruncated);
-}
-
-uint8_t TXLReader::ReadU8() {
-  Need(1);
-  uint8_t b;
-  stream_.ReadBuffer(&b, 1);
-  return b;
-}
-
-uint16_t TXLReader::ReadU16() {
-  Need(2);
-  uint8_t b[2];
-  stream_.ReadBuffer(b, 2);
-  return uint16_t(b[0] | (b[1] << 8));
-}
-
-int32_t TXLReader::ReadInt() {
-  Need(4);
-  uint8_t b[4];
-  stream_.ReadBuffer(b, 4);
-  return int32_t(uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24);
-}
-
-int64_t TXLReader::ReadI64() {
-  Need(8);
-  uint8_t b[8];
-  stream_.ReadBuffer(b, 8);
-  uint64_t v = 0;
-  for (int i = 7; i >= 0; --i) v = (v << 8) | b[i];
-  return int64_t(v);
-}
-
-double TXLReader::ReadDouble() {
-  const uint64_t bits = uint64_t(ReadI64());
-  double d;
-  std::memcpy(&d, &bits, 8);
-  return d;
-}
+uint8_t TXLReader::ReadU8() { return in_.U8(); }
+uint16_t TXLReader::ReadU16() { return in_.U16(); }
+int32_t TXLReader::ReadInt() { return in_.I32(); }
+int64_t TXLReader::ReadI64() { return in_.I64(); }
+double TXLReader::ReadDouble() { return in_.F64(); }
 
 std::string TXLReader::ReadBytes(int64_t n) {
-  Need(n);
-  std::string s(size_t(n), '\0');
-  if (n > 0) stream_.ReadBuffer(s.data(), n);
-  return s;
+  if (n < 0) RaiseXLStreamTruncated();
+  return in_.Bytes(size_t(n));
 }
 
 AnsiString TXLReader::ReadString() {
@@ -88,42 +50,31 @@ bool TXLReader::ReadBlock(const std::function<void()>& body) {
   if (size < 4) Fail();
   if (size > Limit() - start) throw EXLGridError(SXLStreamTruncated);
   const int64_t end = start + size;
-  bool ok = true;
-  limits_.push_back(end);
+  in_.PushLimit(size_t(end));
+  const auto leave = ScopeExit([&] {
+    in_.PopLimit();
+    stream_.SetPosition(end);
+  });
   try {
     body();
   } catch (const Exception&) {
-    ok = false;
+    return false;
   }
-  limits_.pop_back();
-  stream_.SetPosition(end);
-  return ok;
+  return true;
 }
 
 void TXLWriter::WriteU8(uint8_t v) { stream_.WriteBuffer(&v, 1); }
 
-void TXLWriter::WriteU16(uint16_t v) {
-  const uint8_t b[2] = {uint8_t(v), uint8_t(v >> 8)};
-  stream_.WriteBuffer(b, 2);
-}
-
-void TXLWriter::WriteInt(int32_t v) {
-  const uint32_t u = uint32_t(v);
-  const uint8_t b[4] = {uint8_t(u), uint8_t(u >> 8), uint8_t(u >> 16), uint8_t(u >> 24)};
-  stream_.WriteBuffer(b, 4);
-}
+void TXLWriter::WriteU16(uint16_t v) { WriteWord(stream_, v); }
+void TXLWriter::WriteInt(int32_t v) { ::WriteInt(stream_, v); }
 
 void TXLWriter::WriteI64(int64_t v) {
   uint8_t b[8];
-  for (int i = 0; i < 8; ++i) b[i] = uint8_t(uint64_t(v) >> (8 * i));
+  StoreLE(b, v);
   stream_.WriteBuffer(b, 8);
 }
 
-void TXLWriter::WriteDouble(double v) {
-  uint64_t bits;
-  std::memcpy(&bits, &v, 8);
-  WriteI64(int64_t(bits));
-}
+void TXLWriter::WriteDouble(double v) { ::WriteDouble(stream_, v); }
 
 void TXLWriter::WriteString(const AnsiString& s) {
   WriteInt(int32_t(s.size()));

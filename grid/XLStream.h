@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/AnsiString.h"
+#include "core/ByteIO.h"
 #include "core/Streams.h"
 #include "grid/XLLists.h"
 
@@ -17,10 +18,12 @@ class TXLReader {
   explicit TXLReader(TStream& stream);
 
   TStream& Stream() { return stream_; }
-  int64_t Pos() { return stream_.Position(); }
+  // The checked reader underneath, for parts (the sparse lists) that read core types.
+  ByteReader& In() { return in_; }
+  int64_t Pos() { return int64_t(in_.Pos()); }
   // End of what may be read now: the stream's end or the end of the block being read.
-  int64_t Limit() const { return limits_.back(); }
-  int64_t Remaining() { return Limit() - Pos(); }
+  int64_t Limit() const { return int64_t(in_.Limit()); }
+  int64_t Remaining() { return int64_t(in_.Remaining()); }
 
   uint8_t ReadU8();
   uint16_t ReadU16();
@@ -51,9 +54,8 @@ class TXLReader {
   void ChargePageTable(int64_t entries);
 
  private:
-  void Need(int64_t n);
   TStream& stream_;
-  std::vector<int64_t> limits_;
+  ByteReader in_;
   int64_t pageTableUsed_ = 0;
 };
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "core/ScopeGuard.h"
 #include "core/SysUtils.h"
 #include "grid/XLCells.h"
 #include "grid/XLSections.h"
@@ -17,8 +18,8 @@ TXLProStyle::TXLProStyle() {
     SetFormatRaw(formats->front());
 }
 
-int32_t TXLProStyle::GetItem(int item, bool& found) const {
-  found = true;
+int32_t TXLProStyle::GetItem(int item, bool& uniform) const {
+  uniform = true;
   return item >= 0 && item < XLItemCount ? items_[item] : 0;
 }
 
@@ -223,11 +224,11 @@ void TXLStyler::ReadStyles(TStream& stream) {
   const int32_t count = r.ReadCount(2 + 4 * XLItemCount + 4);
   // A stream broken off part way adds nothing: the styles read so far go again.
   const size_t before = styles_.size();
-  try {
+  {
+    const auto dropRead = ScopeFail([&] {
+      while (styles_.size() > before) styles_.pop_back();
+    });
     for (int32_t i = 0; i < count; ++i) Add()->ReadData(r);
-  } catch (...) {
-    while (styles_.size() > before) styles_.pop_back();
-    throw;
   }
   SetModified(false);
 }

@@ -11,7 +11,7 @@ class TXLProStyle : public TXLPersistent {
  public:
   TXLProStyle();
 
-  int32_t GetItem(int item, bool& found) const override;
+  int32_t GetItem(int item, bool& uniform) const override;
   void SetItem(int item, int32_t value) override;
   using TXLPersistent::GetItem;
   const TXLCellClass* GetCellClass() const override { return cellClass_; }

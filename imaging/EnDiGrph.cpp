@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "core/ByteIO.h"
+#include "core/ScopeGuard.h"
 #include "core/SysUtils.h"
 
 namespace {
@@ -209,7 +210,7 @@ void TDibGraphic::NewImage(int width, int height, int imageFormat, const TLogPal
   h.biHeight = height;
   h.biPlanes = 1;
   h.biBitCount = uint16_t(bits);
-  h.biCompression = 0;
+  h.biCompression = dcNone;
   h.biSizeImage = uint32_t(rowBytes * height);
   h.biClrImportant = 0;
   std::memset(&logPalette_, 0, sizeof logPalette_);
@@ -362,7 +363,8 @@ void TDibGraphic::Assign(const TDibGraphic* source) {
 void TDibGraphic::LoadFromStream(TStream& stream) {
   const bool wasAnimated = animate_;
   SetAnimate(false);
-  try {
+  const auto restore = ScopeExit([&] { SetAnimate(wasAnimated); });
+  {
     // A load replaces the picture, so frames of an earlier load must not come
     // back through CurrentFrame or the animation.
     ClearFrames();
@@ -388,11 +390,7 @@ void TDibGraphic::LoadFromStream(TStream& stream) {
       stream.Seek(start, soBeginning);
       LoadImageFromStream(stream, imageIndex_);
     }
-  } catch (...) {
-    SetAnimate(wasAnimated);
-    throw;
   }
-  SetAnimate(wasAnimated);
 }
 
 void TDibGraphic::SaveToStream(TStream&) {}
@@ -601,7 +599,7 @@ PackedDib ReadPackedDib(const uint8_t* base, size_t size) {
   d.height = d.topDown ? -h.biHeight : h.biHeight;
 
   const int bits = h.biBitCount;
-  const bool bitfields = h.biCompression == 3;
+  const bool bitfields = h.biCompression == dcBitfields;
   if (bits == 16 && !bitfields) {
     d.masks[0] = 0x7C00;
     d.masks[1] = 0x03E0;
@@ -660,8 +658,8 @@ void TDibGraphic::AssignFromHDIB(const void* data, size_t size) {
   const int format = (bits == 16 || bits == 32) ? int(ifTrueColor) : ImageFormatOfBitCount(bits);
   const int xDpi = DpiOfPels(h.biXPelsPerMeter), yDpi = DpiOfPels(h.biYPelsPerMeter);
 
-  if (h.biCompression == 1 || h.biCompression == 2) {
-    if ((h.biCompression == 1 && bits != 8) || (h.biCompression == 2 && bits != 4) || d.topDown)
+  if (h.biCompression == dcRle8 || h.biCompression == dcRle4) {
+    if ((h.biCompression == dcRle8 && bits != 8) || (h.biCompression == dcRle4 && bits != 4) || d.topDown)
       throw EImagingError("Unsupported compression");
     if (h.biSizeImage == 0) RaiseInvalidHdib();
     const size_t data = std::min<size_t>(d.available, h.biSizeImage);
@@ -670,7 +668,7 @@ void TDibGraphic::AssignFromHDIB(const void* data, size_t size) {
     DecodeRle(d.pixels, data, bits, *this);
     return;
   }
-  if (h.biCompression != 0 && !(h.biCompression == 3 && (bits == 16 || bits == 32)))
+  if (h.biCompression != dcNone && !(h.biCompression == dcBitfields && (bits == 16 || bits == 32)))
     throw EImagingError("Unsupported compression");
 
   const int64_t srcRow = BytesPerRow(h.biWidth, bits);

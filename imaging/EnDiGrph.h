@@ -37,6 +37,9 @@ struct TRgbQuad {
   uint8_t rgbBlue, rgbGreen, rgbRed, rgbReserved;
 };
 
+// The compression kinds of a bitmap information header.
+enum TDibCompression : uint32_t { dcNone = 0, dcRle8 = 1, dcRle4 = 2, dcBitfields = 3 };
+
 struct TBitmapInfoHeader {
   uint32_t biSize;
   int32_t biWidth;

@@ -8,6 +8,7 @@
 #include "core/AnsiString.h"
 #include "core/DateTime.h"
 #include "core/Exception.h"
+#include "core/Rounding.h"  // RoundHalfEven, the rounding rule of the imaging code too
 
 class EImagingError : public Exception {
  public:
@@ -30,8 +31,6 @@ int ClampInt(int v, int lo, int hi);
 double ClampFloat(double v, double lo, double hi);
 void SwapInt(int& a, int& b);
 
-// Rounds half to even, as the platform's Round does.
-inline int64_t RoundHalfEven(double x) { return static_cast<int64_t>(__builtin_nearbyint(x)); }
 
 // X with Digits decimals, taken through its decimal text.
 double RoundTo(double x, int digits);

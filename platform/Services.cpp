@@ -213,7 +213,7 @@ std::string ConvertFileFilter(const AnsiString& filter) {
     if (desc.empty() && patterns.empty()) continue;  // a trailing bar
     for (char& c : patterns)
       if (c == ';') c = ' ';
-    if (patterns.empty()) patterns = "*";
+    if (patterns.empty()) patterns.assign(1, '*');
     if (desc.empty()) desc = patterns;
     std::string tail = "(" + patterns + ")";
     bool hasTail = desc.size() >= tail.size() && desc.compare(desc.size() - tail.size(), tail.size(), tail) == 0;

@@ -3,11 +3,10 @@
 // mask of the pixels that are not the key colour).
 #include <QObject>
 #include <QPointer>
+#include <QWidget>
 #include <cstdint>
 
 #include "core/Colors.h"
-
-class QWidget;
 
 enum TAlphaWindowFlags { awColorRef = 0, awAlpha = 1 };
 // Set of TAlphaWindowFlags, one bit per flag.

@@ -6,6 +6,7 @@
 #include <QKeySequence>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPointer>
 #include <QTimer>
 #include <typeinfo>
 
@@ -180,7 +181,7 @@ void TFlatButtonBase::ButtonPressed(int groupIndex, TFlatButtonBase* sender) {
   allowAllUp_ = sender->allowAllUp_;
 }
 
-void TFlatButtonBase::Click() {
+bool TFlatButtonBase::Click() {
   if (parentWidget()) {
     QWidget* form = window();
     form->setProperty("ModalResult", modalResult_);
@@ -188,8 +189,11 @@ void TFlatButtonBase::Click() {
     auto* dlg = qobject_cast<QDialog*>(form);
     if (dlg && modalResult_ != 0 && dlg->isVisible() && dlg->isModal()) dlg->done(modalResult_);
   }
+  const QPointer<TFlatButtonBase> alive(this);
   if (OnClick) OnClick(this);
+  if (!alive) return false;
   emit clicked();
+  return !alive.isNull();
 }
 
 void TFlatButtonBase::MouseEnter() {
@@ -289,10 +293,10 @@ void TFlatButtonBase::mouseReleaseEvent(QMouseEvent* e) {
     if (down_) state_ = bsExclusive;
     update();
   }
-  if (inside)
-    Click();
-  else
+  if (!inside)
     MouseLeave();
+  else if (!Click())
+    return;
   ReevaluateHover();
 }
 

@@ -85,8 +85,8 @@ class TFlatButtonBase : public TFlatControl {
   QRect TextBounds() const { return textBounds_; }
 
   // Sets the window's ModalResult (ending a running modal dialog when not 0),
-  // then OnClick.
-  virtual void Click();
+  // then OnClick. False when a handler deleted the button: touch nothing then.
+  virtual bool Click();
 
   TFlatNotifyEvent OnClick, OnDblClick, OnMouseEnter, OnMouseLeave;
 

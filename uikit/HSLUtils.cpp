@@ -4,12 +4,11 @@
 #include <cfenv>
 #include <cmath>
 
+#include "core/Rounding.h"
+
 int HslScale = 240;
 
-int RoundEven(double x) {
-  // nearbyint honours the current rounding mode, which is to-nearest-even by default.
-  return static_cast<int>(std::nearbyint(x));
-}
+int RoundEven(double x) { return static_cast<int>(RoundHalfEven(x)); }
 
 THsl RgbToHsl(TColor rgb) {
   const double r = GetRValue(rgb) / 255.0;

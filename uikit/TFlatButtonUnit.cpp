@@ -57,8 +57,7 @@ void TFlatButton::keyReleaseEvent(QKeyEvent* e) {
     SetDown(false);
   else
     state_ = bsUp;
-  Click();
-  update();
+  if (Click()) update();
 }
 
 void TFlatButton::focusInEvent(QFocusEvent* e) {

@@ -4,6 +4,7 @@
 #include <QKeyEvent>
 #include <QPainter>
 #include <QPixmap>
+#include <QPointer>
 #include <QTimer>
 #include <algorithm>
 
@@ -289,11 +290,14 @@ void TFlatListBox::mousePressEvent(QMouseEvent* e) {
 void TFlatListBox::mouseReleaseEvent(QMouseEvent* e) {
   StopRepeat();
   TFlatControl::mouseReleaseEvent(e);
-  if (pressedInside_ && rect().contains(e->position().toPoint())) {
-    if (OnClick) OnClick(this);
-    emit clicked();
-  }
+  const bool click = pressedInside_ && rect().contains(e->position().toPoint());
   pressedInside_ = false;
+  if (!click) return;
+  e->accept();
+  // A handler may delete the list box.
+  const QPointer<TFlatListBox> alive(this);
+  if (OnClick) OnClick(this);
+  if (alive) emit clicked();
 }
 
 void TFlatListBox::StartRepeat(bool down) {

@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QPainter>
+#include <QPointer>
 
 namespace {
 TFlatHoverClass speedButtonClass;
@@ -36,9 +37,12 @@ void TFlatSpeedButton::ActionChanged() {
   }
 }
 
-void TFlatSpeedButton::Click() {
-  TFlatButtonBase::Click();
-  if (action_) action_->trigger();
+bool TFlatSpeedButton::Click() {
+  if (!TFlatButtonBase::Click()) return false;
+  if (!action_) return true;
+  const QPointer<TFlatSpeedButton> alive(this);
+  action_->trigger();
+  return !alive.isNull();
 }
 
 void TFlatSpeedButton::paintEvent(QPaintEvent*) {

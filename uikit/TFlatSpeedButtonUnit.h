@@ -17,7 +17,7 @@ class TFlatSpeedButton : public TFlatButtonBase {
   // empty glyph takes the action's icon on a $FF00FF (transparent) ground.
   void SetAction(QAction* a);
 
-  void Click() override;
+  bool Click() override;
 
  protected:
   void paintEvent(QPaintEvent*) override;

@@ -1,23 +1,22 @@
 #pragma once
-// XP look for a form without changing the form's code: menus and menu bars are
-// drawn by the styler's menu style, tool buttons and standard controls are
-// painted over by a TControlSubClass each. Switching it off (or destroying it)
-// restores every widget at once.
-#include <QImage>
+// XP look for a form without changing the form's code: the component and its walk over
+// the form. Menus and menu bars are drawn by its popup style (XPPopupStyle), tool buttons
+// and standard controls are painted over by a TControlSubClass each (XPControlPainter).
+// Switching it off (or destroying it) restores every widget at once.
 #include <QObject>
-#include <QPalette>
 #include <QPointer>
+#include <QWidget>
+#include <cstdint>
 #include <memory>
 #include <vector>
 
 #include "core/Colors.h"
+#include "uikit/XPColors.h"
 
 class QFont;
 class QMenu;
-class QPainter;
 class QStyle;
-class QWidget;
-class TXPStyler;
+class TControlSubClass;
 
 enum TXPContainer {
   xccForm, xccFrame, xccToolbar, xccCoolbar, xccControlbar,
@@ -39,56 +38,6 @@ constexpr TXPControls AllXPControls = 65535;
 int TagOf(const QObject* o);
 constexpr int XPExcludeTag = 999;         // left alone by the styler
 constexpr int XPForceFlatTag = 1234567890;  // flat look even with the true XP style
-
-// Colour routines of the XP look (system colours resolved first).
-TColor XPLighten(TColor c, int percent);
-TColor XPDarken(TColor c, int value);
-TColor XPGrey(TColor c, int level);
-QImage XPLightenImage(const QImage& img, int percent);
-QImage XPGreyImage(const QImage& img, int level);
-
-// The colours derived before each paint.
-struct TXPColors {
-  TColor Menu, IconColumn, Selection, SelectionBorder, SelectionFont, CheckedArea,
-      CheckedAreaSelected, CheckMark, MenuBar, Disabled, Separator, MenuBorder, MenuShadow;
-};
-
-// State kept for one hooked control and the painter that draws over it.
-class TControlSubClass : public QObject {
-  Q_OBJECT
- public:
-  TControlSubClass(QWidget* control, TXPStyler* owner);
-  ~TControlSubClass() override;
-
-  QWidget* Control() const { return control_; }
-  bool Hot() const { return hot_; }
-  bool Pressed() const { return pressed_; }
-  bool SpaceDown() const { return spaceDown_; }
-  // Gives the control its own look back and stops watching it.
-  void Restore();
-
- protected:
-  bool eventFilter(QObject* o, QEvent* e) override;
-
- private:
-  void PaintOver();
-  void PaintCombo(QPainter& p, const TXPColors& pal, bool trueXP);
-  void PaintEdit(QPainter& p, const TXPColors& pal, bool trueXP);
-  void PaintCheck(QPainter& p, const TXPColors& pal, bool trueXP, bool radio);
-  void PaintButton(QPainter& p, const TXPColors& pal, bool trueXP);
-  void PaintToolButton(QPainter& p, const TXPColors& pal);
-  void PaintPanel(QPainter& p);
-  void PaintGroupBox(QPainter& p);
-  void PaintGlyphAndCaption(QPainter& p, const TXPColors& pal, const QRect& r);
-
-  QPointer<QWidget> control_;
-  TXPStyler* owner_;
-  bool hot_ = false, pressed_ = false, spaceDown_ = false, spaceRepeat_ = false;
-  bool focused_ = false;
-  bool savedPalette_ = false;
-  QPalette palette_;  // the edit's palette before the true XP colour
-  bool painting_ = false;
-};
 
 class TXPStyler : public QObject {
   Q_OBJECT

@@ -3,7 +3,7 @@
 #include <map>
 
 #include "apps/oa-server/DocxWriter.h"
-#include "flowchart/flchart.h"
+#include "flowchart/FcChart.h"
 
 namespace oa {
 

@@ -1,6 +1,6 @@
 #pragma once
 // A chart of 1,000 objects in a 40 x 25 grid and 1,500 connections between neighbours.
-#include "flowchart/flchart.h"
+#include "flowchart/FcChart.h"
 
 inline void BuildBigChart(TFcChart& c) {
   c.BeginUpdate();

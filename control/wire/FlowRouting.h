@@ -8,7 +8,7 @@
 
 #include "control/wire/UnitCalculate.h"
 #include "core/Colors.h"
-#include "flowchart/flchart.h"
+#include "flowchart/FcChart.h"
 
 // Background colours that mark a step's state on the chart.
 enum TStepColorMode { scmPassed = 0, scmCurrent = 1, scmChosen = 2, scmCandidate = 3, scmReset = 4 };

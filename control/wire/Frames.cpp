@@ -1,7 +1,10 @@
 #include "control/wire/Frames.h"
 
+#include <bit>
 #include <cstring>
 #include <limits>
+
+#include "core/ByteIO.h"
 
 namespace frames {
 
@@ -194,8 +197,7 @@ FrameWriter& FrameWriter::Text(size_t offset, size_t n, std::string_view text) {
 
 FrameWriter& FrameWriter::I32(size_t offset, int32_t v) {
   Check(offset, 4);
-  const uint32_t u = uint32_t(v);
-  for (int i = 0; i < 4; ++i) bytes_[offset + i] = char(uint8_t(u >> (8 * i)));
+  StoreLE(&bytes_[offset], v);
   return *this;
 }
 
@@ -207,9 +209,7 @@ FrameWriter& FrameWriter::U8(size_t offset, uint8_t v) {
 
 FrameWriter& FrameWriter::F64(size_t offset, double v) {
   Check(offset, 8);
-  uint64_t u;
-  std::memcpy(&u, &v, 8);
-  for (int i = 0; i < 8; ++i) bytes_[offset + i] = char(uint8_t(u >> (8 * i)));
+  StoreLE(&bytes_[offset], std::bit_cast<uint64_t>(v));
   return *this;
 }
 
@@ -226,8 +226,9 @@ void FrameReader::Require(size_t n) const {
 }
 
 std::string_view FrameReader::Slice(size_t offset, size_t n) const {
-  if (offset > bytes_.size() || n > bytes_.size() - offset) Refuse("field outside frame");
-  return bytes_.substr(offset, n);
+  ByteReader in(bytes_, [] { Refuse("field outside frame"); });
+  in.Seek(offset);
+  return in.View(n);
 }
 
 AnsiString FrameReader::Text(size_t offset, size_t n) const {
@@ -237,23 +238,11 @@ AnsiString FrameReader::Text(size_t offset, size_t n) const {
   return AnsiString(field.substr(1, len));
 }
 
-int32_t FrameReader::I32(size_t offset) const {
-  const std::string_view f = Slice(offset, 4);
-  uint32_t u = 0;
-  for (int i = 3; i >= 0; --i) u = (u << 8) | uint8_t(f[i]);
-  return int32_t(u);
-}
+int32_t FrameReader::I32(size_t offset) const { return ByteReader(Slice(offset, 4)).I32(); }
 
 uint8_t FrameReader::U8(size_t offset) const { return uint8_t(Slice(offset, 1)[0]); }
 
-double FrameReader::F64(size_t offset) const {
-  const std::string_view f = Slice(offset, 8);
-  uint64_t u = 0;
-  for (int i = 7; i >= 0; --i) u = (u << 8) | uint8_t(f[i]);
-  double d;
-  std::memcpy(&d, &u, 8);
-  return d;
-}
+double FrameReader::F64(size_t offset) const { return ByteReader(Slice(offset, 8)).F64(); }
 
 AnsiString FrameCode(std::string_view frame) {
   if (frame.size() < kCodeSize) return {};

@@ -4,7 +4,7 @@
 #include <QFont>
 #include <QPainter>
 
-#include "flowchart/flchart.h"
+#include "flowchart/FcChart.h"
 
 QColor FcColor(TColor c);
 QFont FcQFont(const TFcFont& f);

@@ -4,7 +4,7 @@
 #include <QAbstractScrollArea>
 #include <QPointer>
 
-#include "flowchart/flchart.h"
+#include "flowchart/FcChart.h"
 #include "flowchart/ui/FcImageList.h"
 
 class QPainter;

@@ -14,7 +14,7 @@
 
 namespace {
 
-void LoadBitmap(TMemoryStream& s) {
+[[maybe_unused]] void LoadBitmap(TMemoryStream& s) {  // only the bitmap target calls it
   BFM h{};
   if (bfm_read_header("x.bmp", &s, 0, &h, "") != BFM_OK) return;
   BfmRgb palette[256];

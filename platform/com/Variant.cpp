@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <limits>
 
+#include "core/Rounding.h"
 #include "core/SysUtils.h"
 #include "platform/com/Dispatch.h"
 
@@ -31,13 +32,11 @@ void AppendUtf8(std::string& out, char32_t c) {
 constexpr char32_t kReplacement = 0xFFFD;
 
 [[noreturn]] void CastError(VARTYPE from, VARTYPE to) {
-  throw EVariantTypeCastError(Format("Could not convert variant of type (%s) into type (%s)",
-                                     VarTypeName(from), VarTypeName(to)));
+  throw EVariantTypeCastError(VariantCastErrorText(VarTypeName(from), VarTypeName(to)));
 }
 
 [[noreturn]] void OverflowError(VARTYPE from, VARTYPE to) {
-  throw EVariantOverflowError(Format("Overflow while converting variant of type (%s) into type (%s)",
-                                     VarTypeName(from), VarTypeName(to)));
+  throw EVariantOverflowError(VariantOverflowErrorText(VarTypeName(from), VarTypeName(to)));
 }
 
 std::string TrimAscii(std::string_view s) {
@@ -87,7 +86,7 @@ int64_t ToInteger(const Variant& v, VARTYPE to, int64_t lo, int64_t hi) {
     case VT_BSTR: {
       double d;
       if (!ParseNumber(v.AsBstr(), d)) CastError(from, to);
-      d = std::nearbyint(d);  // the default rounding mode rounds half to even
+      d = RoundHalfEven(d);
       if (d < static_cast<double>(lo) || d > static_cast<double>(hi)) OverflowError(from, to);
       return static_cast<int64_t>(d);
     }

@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "control/wire/Frames.h"
+
 inline QApplication& TestApp() {
   static int argc = 1;
   static char name[] = "control-tests";
@@ -45,6 +47,13 @@ inline void Pump(int ms) {
   t.start();
   while (t.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+// A login reply naming only the user.
+inline frames::LoginReply LoginAs(const char* userId) {
+  frames::LoginReply l;
+  l.userId = userId;
+  return l;
 }
 
 inline std::string Le32(int32_t v) {

@@ -239,7 +239,7 @@ TEST_F(Control, LoginReplyLeadsToAfterLoginAndDoitCarriesThePendingPair) {
   Session()->SetServer("127.0.0.1", server.Port());
   EXPECT_EQ(Call(u"Login", Texts({""})), S_OK);  // empty: nothing
   EXPECT_EQ(Call(u"GetFlowChart", Texts({""})), S_OK);
-  server.QueueReply(frames::BuildLoginReply({"{U}"}));
+  server.QueueReply(frames::BuildLoginReply(LoginAs("{U}")));
   ASSERT_EQ(Call(u"Login", Texts({"abc"})), S_OK);
   EXPECT_EQ(Get(u"LoginName"), "abc");
   EXPECT_EQ(Session()->StoredLoginName(), "abc");

@@ -335,7 +335,10 @@ TEST_F(Dispatcher, LoginReplyUnpacksAndFiresAfterLoginLater) {
 }
 
 TEST_F(Dispatcher, AttachmentListOpensTheManagerOnlyWhenAsked) {
-  const std::string strm = frames::BuildAttachmentsReply({"{R}", "tab"}, "");
+  frames::AttachmentsReply header;
+  header.recordId = "{R}";
+  header.tableName = "tab";
+  const std::string strm = frames::BuildAttachmentsReply(header, "");
   WithOpenForm([&](FakeForm& f) {
     Dispatch(strm);
     EXPECT_EQ(manager, nullptr);

@@ -25,7 +25,9 @@ void ExpectZeroExcept(const std::string& frame, std::vector<std::pair<size_t, si
   for (size_t i = 0; i < frame.size(); ++i) {
     bool inField = false;
     for (auto [from, len] : named) inField |= i >= from && i < from + len;
-    if (!inField) EXPECT_EQ(frame[i], '\0') << "unnamed byte " << i;
+    if (!inField) {
+      EXPECT_EQ(frame[i], '\0') << "unnamed byte " << i;
+    }
   }
 }
 
@@ -345,7 +347,10 @@ TEST(ReplyFrames, AttachmentsReplyChecksOffsetsAndCounts) {
 }
 
 TEST(ReplyFrames, ListRepliesRefuseCountsBeyondTheirBytes) {
-  const std::string users = BuildUserListReply({UserRecord{"{A}"}, UserRecord{"{B}"}});
+  std::vector<UserRecord> two(2);
+  two[0].userId = "{A}";
+  two[1].userId = "{B}";
+  const std::string users = BuildUserListReply(two);
   ASSERT_EQ(users.size(), 12u + 2 * 832u);
   ASSERT_EQ(ParseUserListReply(users).size(), 2u);
   EXPECT_EQ(ParseUserListReply(users)[1].userId, "{B}");

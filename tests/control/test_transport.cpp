@@ -46,14 +46,14 @@ class Transport : public ::testing::Test {
 };
 
 TEST_F(Transport, LoginGoesOutAsCodeLengthFrameAndSetsTheShortDate) {
-  server.QueueReply(frames::BuildLoginReply({"{U}"}));
+  server.QueueReply(frames::BuildLoginReply(LoginAs("{U}")));
   session->SendLogin("abc");
   ASSERT_TRUE(WaitUntil([&] { return replies.size() == 1; }));
   ASSERT_EQ(server.requests.size(), 1u);
   EXPECT_EQ(server.requests[0].code, std::string("\x04LOGN", 5));
   EXPECT_EQ(server.requests[0].length, 380);
   EXPECT_EQ(server.requests[0].frame, frames::BuildLoginRequest("abc"));
-  EXPECT_EQ(replies[0], frames::BuildLoginReply({"{U}"}));
+  EXPECT_EQ(replies[0], frames::BuildLoginReply(LoginAs("{U}")));
   EXPECT_EQ(DefaultFormatSettings().ShortDateFormat, "yyyy-MM-dd");
   EXPECT_TRUE(WaitUntil([&] { return Idle(); }));
 }

@@ -12,7 +12,7 @@
 #include "control/wire/Un_type.h"
 #include "core/ByteIO.h"
 #include "e2e/E2eSupport.h"
-#include "flowchart/flchart.h"
+#include "flowchart/FcChart.h"
 #include "platform/Services.h"
 
 namespace {

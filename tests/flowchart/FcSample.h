@@ -1,6 +1,6 @@
 #pragma once
 // A chart with every kind of item, shared by the stream, widget and screenshot tests.
-#include "flowchart/flchart.h"
+#include "flowchart/FcChart.h"
 
 inline void BuildSampleChart(TFcChart& c) {
   c.BeginUpdate();

@@ -1,7 +1,7 @@
 // Chart items and the chart model: linked points, arrows, hit codes, unions, zoom, editing.
 #include <gtest/gtest.h>
 
-#include "flowchart/flchart.h"
+#include "flowchart/FcChart.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // Mouse editing in the chart model: moving, resizing, connecting, dragging ends and points.
 #include <gtest/gtest.h>
 
-#include "flowchart/flchart.h"
+#include "flowchart/FcChart.h"
 
 namespace {
 

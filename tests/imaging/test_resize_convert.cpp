@@ -296,8 +296,9 @@ TEST(FormatConversion, PalettesAndProgress) {
     EXPECT_EQ(dest.LogPalette().palNumEntries, 16) << dither;
     EXPECT_EQ(dest.BitmapInfo().bmiHeader.biClrUsed, 16u) << dither;
     EXPECT_EQ(dest.GetPixelRGB(1, 0), 0x5555FFu) << dither;
-    if (!dither)
+    if (!dither) {
       for (int x = 0; x < 4; ++x) EXPECT_EQ(dest.GetPixelRGB(x, 0), 0x5555FFu) << x;
+    }
   }
   t.Dither = true;
 

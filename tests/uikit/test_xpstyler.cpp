@@ -298,3 +298,21 @@ TEST(XPStylerPaint, MenuBarSelectionByScreenDepth) {
   EXPECT_EQ(PixelAt(img, 33, 10), ColorToRGB(pal.Selection));
   TXPStyler::SetScreenDepthOverride(-1);
 }
+
+TEST(XPStylerPaint, ATag999ItemKeepsThePlainLookAndPlace) {
+  StyledForm f;
+  f.file->adjustSize();
+  const QImage plain = f.file->grab().toImage();
+  const QRect plainKeep = f.file->actionGeometry(f.skipped);
+  const QPoint plainOpen = f.file->actionGeometry(f.plain).topLeft();
+  TXPStyler styler(&f.form);
+  styler.SetActive(true);
+  f.file->adjustSize();
+  const QImage styled = f.file->grab().toImage();
+  const QRect keep = f.file->actionGeometry(f.skipped);
+  // Past the caption, at the item's far end: the plain menu's background, not the tint.
+  EXPECT_EQ(styled.pixel(keep.right() - 2, keep.top() + 1), plain.pixel(plainKeep.right() - 2, plainKeep.top() + 1));
+  EXPECT_NE(PixelAt(styled, keep.right() - 2, keep.top() + 1), styler.DerivePalette().Menu);
+  // The styled menu lays its items out from where the plain one does.
+  EXPECT_EQ(f.file->actionGeometry(f.plain).topLeft(), plainOpen);
+}

@@ -43,7 +43,11 @@ TEST(DateTime, FormatsTheFrameworkTokens) {
   EXPECT_EQ(FormatDateTime("yy/m/d", dt, fs), "03-4-5");
   EXPECT_EQ(FormatDateTime("h:nn am/pm", dt, fs), "2:07 pm");
   EXPECT_EQ(FormatDateTime("hh AMPM", dt, fs), "02 " + Cp936("下午"));
-  EXPECT_EQ(FormatDateTime("z zzz", dt, fs), "45 045");
+  EXPECT_EQ(FormatDateTime("z zz zzz", dt, fs), "45 045 045");
+  // The am/pm markers echo the format's own letters.
+  EXPECT_EQ(FormatDateTime("h Am/Pm", dt, fs), "2 Pm");
+  EXPECT_EQ(FormatDateTime("h aM/pM", dt - 0.5, fs), "2 aM");
+  EXPECT_EQ(FormatDateTime("h A/p", dt, fs), "2 p");
   EXPECT_EQ(FormatDateTime("'at' hh\"h\"", dt, fs), "at 14h");
   EXPECT_EQ(FormatDateTime("ddddd", dt, fs), "2003-04-05");
   EXPECT_EQ(FormatDateTime("c", dt, fs), "2003-04-05 14:07:09");

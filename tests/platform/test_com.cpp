@@ -54,7 +54,9 @@ TEST(Variant, ConversionTable) {
     SCOPED_TRACE(i);
     Variant out;
     EXPECT_EQ(table[i].from.ChangeType(table[i].to, out), table[i].hr);
-    if (table[i].hr == S_OK) EXPECT_TRUE(out == table[i].expected);
+    if (table[i].hr == S_OK) {
+      EXPECT_TRUE(out == table[i].expected);
+    }
   }
 }
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QPointer>
 #include <QTimer>
 #include <QtTest/QTest>
 
@@ -159,6 +160,19 @@ TEST(FlatListBox, RepeatTimerNeverTargetsAFreedBox) {
   delete pressed;
   EXPECT_FALSE(TFlatListBox::RepeatTimer()->isActive());
   QTest::qWait(700);  // would tick into freed memory under the sanitizer
+}
+
+TEST(FlatListBox, AClickHandlerMayDeleteTheBox) {
+  TestApp();
+  QWidget form;
+  QPointer<TFlatListBox> box = new TFlatListBox(&form);
+  box->SetItems({"a", "b"});
+  int clicked = 0;
+  QObject::connect(box, &TFlatListBox::clicked, [&] { ++clicked; });
+  box->OnClick = [](QObject* sender) { delete sender; };
+  PressAt(box, box->RowRects()[1].center());
+  EXPECT_TRUE(box.isNull());
+  EXPECT_EQ(clicked, 0);
 }
 
 TEST(FlatPanel, FrameCaptionAndDisabledLook) {

@@ -63,6 +63,8 @@ TEST(FormatFloat, MasksUnderBothSeparatorConventions) {
       {"0.0E-0", 0.00012, "1.2E-4", "1,2E-4"},
       {"0.00E+00", -0.5, "-5.00E-01", "-5,00E-01"},
       {"0E+00 0#", 5, "5E+00 0#", "5E+00 0#"},  // placeholders end at the exponent
+      {"#.###E-0", 0, "0E0", "0E0"},           // a mantissa keeps its leading digit
+      {"#.###E-0", 1500, "1.5E3", "1,5E3"},
       {"0.00;(0.00);zero", -5, "(5.00)", "(5,00)"},
       {"0.00;(0.00);zero", 0, "zero", "zero"},
       {"0.00;(0.00);zero", 0.001, "zero", "zero"},

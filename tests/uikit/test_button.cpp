@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QDialog>
 #include <QPainter>
+#include <QPointer>
 #include <QTimer>
 #include <QtTest/QTest>
 
@@ -294,4 +295,31 @@ TEST_F(ButtonFixture, SpeedButtonFollowsItsAction) {
   EXPECT_EQ(triggered, 1);
   action.setEnabled(false);
   EXPECT_FALSE(btn.isEnabled());
+}
+
+TEST_F(ButtonFixture, AClickHandlerMayDeleteItsButton) {
+  Activate();
+  auto deleting = [](QObject* sender) { delete sender; };
+  QPointer<TFlatButton> flat = new TFlatButton(&form);
+  flat->setGeometry(0, 0, 60, 20);
+  flat->OnClick = deleting;
+  ClickAt(flat, {5, 5});
+  EXPECT_TRUE(flat.isNull());
+
+  flat = new TFlatButton(&form);
+  flat->OnClick = deleting;
+  QTest::keyPress(flat, Qt::Key_Space);
+  QTest::keyRelease(flat, Qt::Key_Space);
+  EXPECT_TRUE(flat.isNull());
+
+  QAction action;
+  int triggered = 0;
+  QObject::connect(&action, &QAction::triggered, [&] { ++triggered; });
+  QPointer<TFlatSpeedButton> speed = new TFlatSpeedButton(&form);
+  speed->setGeometry(0, 0, 60, 20);
+  speed->SetAction(&action);
+  speed->OnClick = deleting;
+  ClickAt(speed, {5, 5});
+  EXPECT_TRUE(speed.isNull());
+  EXPECT_EQ(triggered, 0);  // the deleted button triggers nothing more
 }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "grid/XLManager.h"
+#include "grid/XLStream.h"
 
 namespace {
 
@@ -238,7 +239,7 @@ struct Counted : TCustomSList {
   static int alive;
   Counted() { ++alive; }
   ~Counted() override { --alive; }
-  void LoadFromStream(TStream&) override {}
+  void ReadFrom(ByteReader&) override {}
   void SaveToStream(TStream&) const override {}
   void Clear() override {}
   bool IsEmpty() const override { return true; }
@@ -416,4 +417,24 @@ TEST(SparseListStream, ListsOfListsBoundThePageTablesAStreamMakes) {
   TMemoryStream s(Saved(lists));
   back.LoadFromStream(s);
   EXPECT_EQ(back.GetList(7)->Get(XLMaxIndex), 8);
+}
+
+TEST(SparseListStream, AListInsideABlockReadsOnlyItsBlock) {
+  TSList list;
+  list.Put(20, 9);
+  const std::string form = Saved(list);
+  // The block's size stops one byte short of the list's last page; what follows the block
+  // would let a stream-bounded read finish.
+  const int32_t size = int32_t(4 + form.size() - 1);
+  TMemoryStream s(Bytes({size}, false) + form + "tail");
+  TXLReader r(s);
+  TSList target;
+  EXPECT_FALSE(r.ReadBlock([&] { target.ReadFrom(r.In()); }));
+  EXPECT_EQ(r.Pos(), size);  // reading goes on at the block's end
+  EXPECT_EQ(target.Last(), -1);
+  // The whole form inside its block loads.
+  TMemoryStream whole(Bytes({int32_t(4 + form.size())}, false) + form);
+  TXLReader w(whole);
+  EXPECT_TRUE(w.ReadBlock([&] { target.ReadFrom(w.In()); }));
+  EXPECT_EQ(target.Get(20), 9);
 }

@@ -40,6 +40,23 @@ TEST(ByteIO, ShortReadsRaiseAndDoNotMove) {
   EXPECT_THROW(r.U8(), EReadError);
 }
 
+TEST(ByteIO, StreamReadsStopAtThePushedLimitWithTheCallersError) {
+  struct Short : Exception {
+    Short() : Exception("short") {}
+  };
+  TMemoryStream m(std::string("\x01\x00\x00\x00\x02\x00\x00\x00", 8));
+  m.SetPosition(0);
+  ByteReader r(m, [] { throw Short(); });
+  r.PushLimit(6);
+  EXPECT_EQ(r.I32(), 1);
+  EXPECT_THROW(r.I32(), Short);  // the stream holds it, the block does not
+  EXPECT_EQ(m.Position(), 4);
+  EXPECT_THROW(r.PushLimit(7), Short);  // an inner block cannot reach past its outer one
+  r.PopLimit();
+  EXPECT_EQ(r.I32(), 2);
+  EXPECT_THROW(r.U8(), Short);
+}
+
 TEST(ByteIO, ExtendedRoundTrip) {
   for (double d : {0.0, 1.0, -2.5, 3.14159265358979, 1e300, -1e-300, 44927.75}) {
     ByteWriter w;
