@@ -193,6 +193,7 @@ void TCustomFlowChart::paintEvent(QPaintEvent* e) {
     for (size_t k = 0; k + 4 < pts.size(); k += 5)
       p.drawRect(QRect(pts[k].x, pts[k].y, pts[k + 2].x - pts[k].x, pts[k + 2].y - pts[k].y));
     PaintDragFeedback(p);
+    if (OnPaintOverlay) OnPaintOverlay(p);
   });
   canvas_ = nullptr;
 }

@@ -36,6 +36,8 @@ class TCustomFlowChart : public QAbstractScrollArea, public TFcChart {
   TFcMouseEvent OnMouseDown, OnMouseMove, OnMouseUp;
   TFcKeyEvent OnKeyDown;
   std::function<void(TCustomFlowChart*)> OnDblClick;
+  // Drawn over the items, last: a form's own drag feedback.
+  std::function<void(QPainter&)> OnPaintOverlay;
 
   TFcSize MeasureText(const TFcFont& font, const AnsiString& text) const override;
   int ScreenWidth() const override;

@@ -1,0 +1,70 @@
+#include "flowchart/ui/fcSelUnion.h"
+
+#include <QHBoxLayout>
+#include <QListWidget>
+#include <QPushButton>
+#include <QVBoxLayout>
+#include <algorithm>
+
+#include "core/QtText.h"
+
+TFSelectUnion::TFSelectUnion(QWidget* parent) : QDialog(parent) {
+  setWindowTitle("Select Union");
+  auto* top = new QVBoxLayout(this);
+  lbUnions = new QListWidget(this);
+  top->addWidget(lbUnions);
+  auto* buttons = new QHBoxLayout;
+  btnOK = new QPushButton("OK", this);
+  btnCancel = new QPushButton("Cancel", this);
+  buttons->addStretch();
+  buttons->addWidget(btnOK);
+  buttons->addWidget(btnCancel);
+  top->addLayout(buttons);
+  connect(btnOK, &QPushButton::clicked, this, &QDialog::accept);
+  connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
+  connect(lbUnions, &QListWidget::itemDoubleClicked, this, &QDialog::accept);
+}
+
+int UnionNumber(const TFcChart* chart, const TFcObject* u) {
+  int n = 0;
+  for (int i = 0; i < chart->ObjectCount(); ++i) {
+    const TFcObject* o = chart->Objects(i);
+    if (!o->HasUnionChildren()) continue;
+    ++n;
+    if (o == u) return n;
+  }
+  return 0;
+}
+
+AnsiString UnionCaption(const TFcChart* chart, const TFcObject* u) {
+  AnsiString s = "Union " + std::to_string(UnionNumber(chart, u));
+  if (!u->Text().empty()) s += " ( " + u->Text() + " )";
+  return s;
+}
+
+std::vector<TFcObject*> UnionChoices(const TFcChart* chart, int mode) {
+  std::vector<TFcObject*> unions;
+  for (int i = 0; i < chart->ObjectCount(); ++i)
+    if (chart->Objects(i)->HasUnionChildren()) unions.push_back(chart->Objects(i));
+  if (mode == 0) return unions;
+  std::vector<TFcObject*> out;
+  for (TFcItem* it : chart->SelectedObjects()) {
+    auto* o = static_cast<TFcObject*>(it);
+    for (TFcObject* u : unions)
+      if (u != o && u->UnionContains(o) && std::find(out.begin(), out.end(), u) == out.end()) out.push_back(u);
+  }
+  std::sort(out.begin(), out.end(), [chart](TFcObject* a, TFcObject* b) {
+    return ToQString(UnionCaption(chart, a)) < ToQString(UnionCaption(chart, b));
+  });
+  return out;
+}
+
+TFcObject* SelectUnionDialog(TFcChart* chart, int mode, QWidget* parent) {
+  TFSelectUnion dialog(parent);
+  const std::vector<TFcObject*> choices = UnionChoices(chart, mode);
+  for (TFcObject* u : choices) dialog.lbUnions->addItem(ToQString(UnionCaption(chart, u)));
+  if (dialog.exec() != QDialog::Accepted) return nullptr;
+  const int row = dialog.lbUnions->currentRow();
+  if (row < 0 || row >= static_cast<int>(choices.size()) || !dialog.lbUnions->currentItem()->isSelected()) return nullptr;
+  return choices[static_cast<size_t>(row)];
+}
