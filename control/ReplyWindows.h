@@ -9,6 +9,8 @@
 
 #include <functional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "core/AnsiString.h"
 #include "core/Streams.h"
@@ -67,6 +69,21 @@ class IChartEditor {
   virtual void AddEditCell(const AnsiString& cell) = 0;
 };
 
+// The user picker as the workflow editor uses it, to choose a step's handlers.
+class IUserPicker {
+ public:
+  virtual ~IUserPicker() = default;
+  virtual QWidget* AsWidget() = 0;
+  // Loads a "USER" reply's list.
+  virtual void LoadUserList(TMemoryStream& reply) = 0;
+  // Where the picker asks for a further list page (its number) while it is open.
+  virtual void SetListRequest(std::function<void(int list)> request) = 0;
+  // 1 when the user pressed OK.
+  virtual int ShowModal() = 0;
+  // The chosen users as user ID and name, in the order chosen.
+  virtual std::vector<std::pair<AnsiString, AnsiString>> PickedUsers() const = 0;
+};
+
 // The attachment manager.
 class IAttachmentManager {
  public:
@@ -92,6 +109,7 @@ struct TReplyWindowFactories {
   std::function<IChartEditor*()> CreateChartEditor;
   std::function<IAttachmentManager*()> CreateAttachmentManager;
   std::function<IWordEditor*()> CreateWordEditor;
+  std::function<IUserPicker*()> CreateUserPicker;
 };
 
 // Filled in by the windows' own code at start-up (and by tests with fakes).

@@ -1,3 +1,4 @@
+#include "control/fcEditFlow.h"
 #include "control/TarvoImpl.h"
 
 #include <QCoreApplication>
@@ -85,6 +86,8 @@ TTarvoX::~TTarvoX() {
 
 void TTarvoX::ActiveFormCreate() {
   RegisterOfficeWindows();
+  // The workflow editor opens for "FLOW" replies unless a test put its own window there.
+  if (!ReplyWindowFactories().CreateChartEditor) RegisterChartEditor();
   frmMain_ = new TfrmMain(this);
   frmMain_->OnDoLogin = [this] { FireDoLogin(); };
   frmMain_->OnAfterLogin = [this] { FireAfterLogin(); };

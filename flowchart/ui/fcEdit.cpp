@@ -1060,8 +1060,10 @@ void TFChartEditor::EditSelected(uint8_t code) {
     TFcObject* o = Chart->SelectedObject();
     if (!o && (code & htShape)) o = Chart->HitObject();
     if (!o) return;
+    std::vector<std::pair<TFcObject*, AnsiString>> before;
+    for (TFcItem* it : Chart->SelectedObjects()) before.push_back({static_cast<TFcObject*>(it), it->Text()});
     if (EditObject(Chart, o) && self) {
-      for (TFcItem* it : std::vector<TFcItem*>(Chart->SelectedObjects())) StepEdited(static_cast<TFcObject*>(it));
+      for (const auto& [object, text] : before) StepEdited(object, text);
       TakeSnapshot();
     }
   } else if (code & htConnectionMask) {

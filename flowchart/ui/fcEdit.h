@@ -104,7 +104,8 @@ class TFChartEditor : public QDialog {
   // A single selected object (or null when the selection is anything else).
   virtual void StepSelected(TFcObject* object) {}
   virtual void StepPasted(TFcObject* pasted, const AnsiString& sourceName) {}
-  virtual void StepEdited(TFcObject* object) {}
+  // The object's properties were edited; oldText is its text before.
+  virtual void StepEdited(TFcObject* object, const AnsiString& oldText) {}
   virtual void ChartFileOpened() {}
   virtual void ChartReloaded() {}
   virtual bool SaveToServer() { return false; }
