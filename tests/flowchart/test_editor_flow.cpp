@@ -1,0 +1,288 @@
+// The workflow editor's flow definition: what it reads from a "FLOW" message, what it sends
+// back, the step panel, and the handler and cell requests with their replies.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QTest>
+#include <QToolButton>
+
+#include "ModalDriver.h"
+#include "control/fcEditFlow.h"
+#include "control/wire/Frames.h"
+#include "control/wire/Un_type.h"
+#include "core/QtText.h"
+#include "platform/Services.h"
+
+namespace {
+
+QApplication& App() {
+  static int argc = 1;
+  static char name[] = "test_editor_flow";
+  static char* argv[] = {name, nullptr};
+  static QApplication* app = new QApplication(argc, argv);
+  return *app;
+}
+
+TStepRecord Step(int32_t id, const char* name) {
+  TStepRecord r;
+  r.id = id;
+  r.name = name;
+  r.daysToHandle = "3";
+  return r;
+}
+
+// Steps A(1) -> B(2) -> C(3); a fourth record D(4) has no object.
+TFlowMessage Sample() {
+  TFlowMessage m;
+  m.flowId = 12;
+  m.flowName = Cp936("请假流程");
+  m.formFile = "leave.xls";
+  m.formList1 = " |leave.xls|trip.xls|";
+  m.distributionType = 2;
+  m.steps = {Step(1, "A"), Step(2, "B"), Step(3, "C"), Step(4, "D")};
+  TFcChart c;
+  TFcObject* a = c.CreateObject(16, 16, 145, 50, stRectangle);
+  TFcObject* b = c.CreateObject(16, 120, 145, 50, stRectangle);
+  TFcObject* d = c.CreateObject(200, 120, 145, 50, stRectangle);
+  a->SetText("A");
+  b->SetText("B");
+  d->SetText("C");
+  c.CreateConnection(a, b, 10, 2)->SetText("x>1");
+  c.CreateConnection(b, d, 6, 14);
+  TMemoryStream s;
+  c.SaveToStream(s);
+  m.chart = s.TakeData();
+  return m;
+}
+
+class FakePicker : public QDialog, public IUserPicker {
+ public:
+  static inline std::vector<std::pair<AnsiString, AnsiString>> choice;
+  static inline bool accept = true;
+  static inline size_t loaded = 0;
+  QWidget* AsWidget() override { return this; }
+  void LoadUserList(TMemoryStream& reply) override { loaded = frames::ParseUserListReply(reply.Data()).size(); }
+  int ShowModal() override { return accept ? 1 : 0; }
+  std::vector<std::pair<AnsiString, AnsiString>> ChosenUsers() const override { return choice; }
+};
+
+struct Flow : ::testing::Test {
+  std::unique_ptr<TFFlowEditor> ed;
+  ServiceCapture capture;
+  std::vector<std::string> sent;
+
+  void SetUp() override {
+    App();
+    SessionValues().CompID = 7;
+    SessionValues().UserGUID = "{11111111-2222-3333-4444-555555555555}";
+    ed = std::make_unique<TFFlowEditor>();
+    ed->Send = [this](std::string f) { sent.push_back(std::move(f)); };
+    ed->LoadFlow(Sample());
+    ed->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(ed.get()));
+  }
+  void TearDown() override {
+    ed.reset();
+    ClearSessionValues();
+    ReplyWindowFactories().CreateUserPicker = nullptr;
+  }
+  TFcChart& Chart() { return *ed->Chart; }
+  void Select(int i) {
+    Chart().ClearSelection();
+    Chart().Objects(i)->SetSelected(true);
+  }
+  TFlowMessage Saved() {
+    EXPECT_TRUE(ed->SaveFlow());
+    EXPECT_FALSE(sent.empty());
+    return sent.empty() ? TFlowMessage{} : ParseFlowMessage(sent.back());
+  }
+};
+
+TEST_F(Flow, LoadsHeaderStepsAndChart) {
+  EXPECT_EQ(ed->windowTitle(), ToQString(Cp936("流程定义－－请假流程")));
+  EXPECT_EQ(ed->WorkCount(), 4);
+  ASSERT_EQ(Chart().ObjectCount(), 3);
+  EXPECT_EQ(Chart().Objects(0)->StepId(), "1");
+  EXPECT_EQ(Chart().Objects(2)->StepId(), "3");
+  EXPECT_EQ(ed->cbxFenFaType->currentIndex(), 2);
+  // The list's first character is dropped; what follows the last bar is no item.
+  ASSERT_EQ(ed->cb_Xls->count(), 2);
+  EXPECT_EQ(ed->cb_Xls->itemText(1), "trip.xls");
+  TFlowMessage m = Sample();
+  m.formList1 = "|a|b";
+  m.chart.clear();
+  m.steps[0].name = "Z";
+  ed->LoadFlow(m);
+  EXPECT_EQ(ed->cb_Xls->count(), 1);
+  EXPECT_EQ(ed->cb_Xls->itemText(0), "a");
+  EXPECT_EQ(Chart().ObjectCount(), 3);  // no chart in the message: the chart stays
+  m = Sample();
+  m.steps[0].name = "Z";  // object A matches no record
+  ed->LoadFlow(m);
+  EXPECT_TRUE(Chart().Objects(0)->StepId().empty());
+}
+
+TEST_F(Flow, SaveSendsRecordsInChartOrderWithBranchesAndDeletedSteps) {
+  const TFlowMessage m = Saved();
+  EXPECT_EQ(m.flowId, 12u);
+  EXPECT_EQ(m.compId, 7u);
+  ASSERT_EQ(m.steps.size(), 4u);
+  EXPECT_EQ(m.steps[0].nextSteps, "B");
+  EXPECT_EQ(m.steps[1].previousSteps, "A");
+  EXPECT_EQ(m.steps[1].nextSteps, "C");
+  EXPECT_EQ(m.steps[1].incomingBranches, "A@x>1;");
+  EXPECT_EQ(m.steps[2].incomingBranches, "B@;");
+  EXPECT_EQ(m.steps[0].changeState, stepKept);
+  EXPECT_EQ(m.steps[0].daysToHandle, "3");
+  // D was on the server and has no object: it goes as deleted, after the objects' records.
+  EXPECT_EQ(m.steps[3].name, "D");
+  EXPECT_EQ(m.steps[3].changeState, stepDeleted);
+  TFcChart back;
+  TMemoryStream s{m.chart};
+  back.LoadFromStream(s);
+  EXPECT_EQ(back.ObjectCount(), 3);
+}
+
+TEST_F(Flow, UndoneDeletionIsNotSentAsDeleted) {
+  Select(1);
+  ed->DeleteSelection();
+  TFlowMessage m = Saved();
+  ASSERT_EQ(m.steps.size(), 4u);  // A, C; then B and D deleted
+  EXPECT_EQ(m.steps[2].name, "B");
+  EXPECT_EQ(m.steps[2].changeState, stepDeleted);
+  ed->Undo();
+  m = Saved();
+  ASSERT_EQ(m.steps.size(), 4u);
+  EXPECT_EQ(m.steps[1].name, "B");
+  EXPECT_EQ(m.steps[1].changeState, stepKept);
+  EXPECT_EQ(m.steps[3].name, "D");  // the only deleted one
+  for (size_t i = 0; i < 3; ++i) EXPECT_NE(m.steps[i].changeState, stepDeleted);
+}
+
+TEST_F(Flow, LooseConnectionStopsTheSaveNamingTheObject) {
+  TFcConnection* loose = Chart().CreateConnection(Chart().Objects(2), nullptr, 6, 0);
+  loose->AddPoint({500, 500});
+  EXPECT_FALSE(ed->SaveFlow());
+  EXPECT_TRUE(sent.empty());
+  ASSERT_EQ(capture.prompts.size(), 1u);
+  EXPECT_EQ(capture.prompts[0].text, Cp936("[C]流程节点没有连接，请检查上一步或下一步连接线。"));
+  EXPECT_EQ(capture.prompts[0].caption, Cp936("提示"));
+  EXPECT_TRUE(loose->Selected());
+}
+
+TEST_F(Flow, NewAndPastedStepsAreNewRecords) {
+  ed->btnCreateObject->click();
+  QPoint p(300, 300);
+  QTest::mousePress(ed->Chart->viewport(), Qt::LeftButton, {}, p);
+  QTest::mouseRelease(ed->Chart->viewport(), Qt::LeftButton, {}, p);
+  ASSERT_EQ(Chart().ObjectCount(), 4);
+  EXPECT_EQ(ed->WorkCount(), 5);
+  EXPECT_EQ(ed->CurrentRecord(), 4);
+  EXPECT_TRUE(ed->GroupBox2->isEnabled());
+  Select(0);
+  ed->CopySelection();
+  ed->Paste();
+  ASSERT_EQ(Chart().ObjectCount(), 5);
+  const TFlowMessage m = Saved();
+  EXPECT_EQ(m.steps[3].id, -1);
+  EXPECT_EQ(m.steps[3].changeState, stepAdded);
+  EXPECT_EQ(m.steps[3].name, Cp936("流程节点 4"));
+  EXPECT_EQ(m.steps[4].id, -1);
+  EXPECT_EQ(m.steps[4].name, "A-2");
+  EXPECT_EQ(m.steps[4].daysToHandle, "3");  // the copy does what the original does
+}
+
+TEST_F(Flow, StepPanelWritesItsStepsRecord) {
+  Select(1);
+  ASSERT_EQ(ed->CurrentRecord(), 1);
+  EXPECT_EQ(ed->edt_StepName->text(), "B");
+  EXPECT_EQ(ed->edtWFValue->text(), "3");
+  ed->ckb_isReadOnly->click();
+  ed->ckb_isCanArchives->click();
+  EXPECT_EQ(ed->WorkRecord(1).attachmentsReadOnly, 0);
+  EXPECT_EQ(ed->WorkRecord(1).showArchive, 1);
+  ed->edtWFValue->clear();
+  QTest::keyClicks(ed->edtWFValue, "1x2");
+  EXPECT_EQ(ed->WorkRecord(1).daysToHandle, "12");
+  // The name is the object's text too, cut to what the record holds.
+  const QString longName(30, QChar(0x4E00));
+  ed->edt_StepName->setText(longName);
+  emit ed->edt_StepName->textEdited(longName);
+  EXPECT_EQ(ed->edt_StepName->text().size(), 25);
+  EXPECT_EQ(Chart().Objects(1)->Text(), ed->WorkRecord(1).name);
+  EXPECT_EQ(ed->WorkRecord(1).name.size(), 50u);
+  ed->edt_StepName->setText("A");
+  emit ed->edt_StepName->editingFinished();
+  ASSERT_EQ(capture.prompts.size(), 1u);
+  EXPECT_EQ(capture.prompts[0].text, Cp936("当前流程步骤名称不能与其他步骤名称相同，请修改！"));
+  ed->edt_StepName->clear();
+  emit ed->edt_StepName->editingFinished();
+  EXPECT_EQ(capture.prompts.back().text, Cp936("请填写流程名称！"));
+  ed->SetMsgFieldCell(std::string(120, 'm'));
+  EXPECT_EQ(ed->WorkRecord(1).opinionCell.size(), 100u);
+  ed->AddEditCell("F1");
+  ed->AddEditCell("F2");
+  EXPECT_EQ(ed->WorkRecord(1).editableCells, "F1,F2");
+  ed->AddEditCell({});
+  EXPECT_TRUE(ed->WorkRecord(1).editableCells.empty());
+  Chart().ClearSelection();
+  EXPECT_EQ(ed->CurrentRecord(), -1);
+  EXPECT_FALSE(ed->GroupBox2->isEnabled());
+}
+
+TEST_F(Flow, HandlersArePickedThroughTheUserReply) {
+  Select(1);
+  ed->btnOpUser->click();
+  ASSERT_EQ(sent.size(), 1u);
+  const std::string& q = sent[0];
+  ASSERT_EQ(q.size(), 144u);
+  EXPECT_EQ(q.substr(0, 5), std::string("\x04USER", 5));
+  EXPECT_EQ(q.substr(56, 2), std::string("\x01" "2", 2));  // the current step's id
+  EXPECT_EQ(uint8_t(q[95]), 2);
+  EXPECT_EQ(uint8_t(q[96]), 7);
+  EXPECT_EQ(q.substr(101, 38), SessionValues().UserGUID);
+
+  ReplyWindowFactories().CreateUserPicker = [] { return new FakePicker; };
+  FakePicker::choice = {{"{U1}", Cp936("张三")}, {"{U2}", Cp936("李四")}};
+  FakePicker::accept = true;
+  TMemoryStream reply{frames::BuildUserListReply({frames::UserRecord{}, frames::UserRecord{}, frames::UserRecord{}})};
+  ed->WriteUserList(reply);
+  EXPECT_EQ(FakePicker::loaded, 3u);
+  EXPECT_EQ(ed->WorkRecord(1).handlerCount, 2u);
+  EXPECT_EQ(ed->WorkRecord(1).handlers[1].userId, "{U2}");
+  EXPECT_EQ(ed->edt_OpUser->text(), ToQString(Cp936("张三,李四")));
+  FakePicker::accept = false;
+  FakePicker::choice = {};
+  ed->WriteUserList(reply);
+  EXPECT_EQ(ed->WorkRecord(1).handlerCount, 2u);
+  // The author as handler names nobody else.
+  ed->cbxIsDrafters->click();
+  EXPECT_EQ(ed->WorkRecord(1).handlerCount, 0u);
+  EXPECT_TRUE(ed->WorkRecord(1).handlers[0].userId.empty());
+  EXPECT_FALSE(ed->edt_OpUser->isEnabled());
+}
+
+TEST_F(Flow, CellRequestsCarryTheFormAndPickModes) {
+  Chart().ClearSelection();
+  ed->cb_MsgTitle->showPopup();
+  ASSERT_EQ(sent.size(), 1u);
+  EXPECT_EQ(sent[0].substr(0, 5), std::string("\x04XSLF", 5));
+  EXPECT_EQ(sent[0].substr(5, 10), std::string("\x09leave.xls", 10));
+  EXPECT_EQ(uint8_t(sent[0][56]), 0);  // no current step: no id
+  EXPECT_EQ(ed->PickMode(), 0);
+  ed->SetTitleFieldText("T1");
+  EXPECT_EQ(ed->BuildFlow().titleCell, "T1");
+  ed->cbNOName->showPopup();
+  EXPECT_EQ(ed->PickMode(), 1);
+  Select(0);
+  ed->btnMsgField->click();
+  EXPECT_EQ(ed->PickMode(), 2);
+  ed->btn_AddEditCell->click();
+  EXPECT_EQ(ed->PickMode(), 3);
+  EXPECT_EQ(sent.size(), 4u);
+}
+
+}  // namespace
