@@ -1,0 +1,201 @@
+// The workflow editor against the real oa-server: a definition is opened as the dispatcher
+// opens it, edited with the editor's own tools and panels, and saved; the server then
+// holds it and new documents route by it.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QTest>
+#include <QToolButton>
+#include <cstdlib>
+
+#include "ModalDriver.h"
+#include "control/Un_function.h"
+#include "control/frmPopup.h"
+#include "control/fcEditFlow.h"
+#include "control/frm_Main.h"
+#include "control/wire/Class_StoExcel.h"
+#include "control/wire/FlowRouting.h"
+#include "control/wire/Frames.h"
+#include "control/wire/Un_type.h"
+#include "e2e/E2eSupport.h"
+#include "platform/Services.h"
+
+namespace {
+
+QApplication& App() {
+  static int argc = 1;
+  static char name[] = "e2e-editor";
+  static char* argv[] = {name, nullptr};
+  static QApplication* app = new QApplication(argc, argv);
+  return *app;
+}
+
+const char* kZhang = "{0D5E7C21-8A44-4B19-B3E2-7F60A1C2D3E4}";
+
+// Stands in for the user dialog: chooses the user named in the list it was given.
+class NamePicker : public QWidget, public IUserPicker {
+ public:
+  static inline AnsiString wanted;
+  QWidget* AsWidget() override { return this; }
+  void LoadUserList(TMemoryStream& reply) override { users_ = frames::ParseUserListReply(reply.Data()); }
+  int ShowModal() override { return 1; }
+  std::vector<std::pair<AnsiString, AnsiString>> ChosenUsers() const override {
+    for (const frames::UserRecord& u : users_)
+      if (u.userName == wanted) return {{u.userId, u.userName}};
+    return {};
+  }
+
+ private:
+  std::vector<frames::UserRecord> users_;
+};
+
+class EditorE2E : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    App();
+    ClearSessionValues();
+    ASSERT_TRUE(server_.Started());
+    session_ = std::make_unique<TfrmMain>();
+    session_->SetServer("127.0.0.1", server_.Port());
+    session_->OnReply = [this](TMemoryStream& reply) { replies_.push_back(reply.Data()); };
+    session_->SendLogin("admin");
+    ASSERT_TRUE(PumpUntil([&] { return !replies_.empty(); }, 10000));
+    UnpackLoginReply(replies_.back());
+    RegisterChartEditor();
+    ReplyWindowFactories().CreateUserPicker = [] { return new NamePicker; };
+    NamePicker::wanted = Cp936("张三");
+  }
+  void TearDown() override {
+    ReplyWindowFactories() = TReplyWindowFactories{};
+    delete Tfrm_popup::Current();
+    session_.reset();
+    ClearSessionValues();
+  }
+  // Requests the definition through the dispatcher, which opens the editor on it.
+  void OpenEditor() {
+    session_->OnReply = [this](TMemoryStream& reply) { DispatchReply(*session_, reply); };
+    session_->RequestFlowChart("1");
+  }
+  std::string Exchange(std::string frame) {
+    session_->OnReply = [this](TMemoryStream& reply) { replies_.push_back(reply.Data()); };
+    const size_t before = replies_.size();
+    session_->SendToServer(std::move(frame));
+    if (!PumpUntil([&] { return replies_.size() > before; }, 10000)) return {};
+    return replies_.back();
+  }
+  TFlowMessage Stored() { return ParseFlowMessage(Exchange(frames::BuildChatRequest(1))); }
+  bool SavedOnServer() {
+    return PumpUntil([&] {
+             for (const std::string& l : server_.LogLines())
+               if (l.rfind("FLOW", 0) == 0) return true;
+             return false;
+           }, 10000) &&
+           PumpUntil([&] { return !session_->Busy() && session_->QueuedFrames() == 0; }, 10000);
+  }
+
+  ServiceCapture capture_;
+  OaServerProcess server_;
+  std::unique_ptr<TfrmMain> session_;
+  std::vector<std::string> replies_;
+};
+
+TEST_F(EditorE2E, AddedStepWithHandlerAndBranchIsStoredAndRoutesNewDocuments) {
+  int stage = 0;
+  int32_t saved = 0;
+  auto script = WhenModal<TFFlowEditor>(
+      [&](TFFlowEditor* ed) {
+        TFlowChart* chart = ed->Chart;
+        QWidget* view = chart->viewport();
+        if (stage == 0 && chart->ObjectCount() == 4) {
+          chart->SetZoom(50);
+          // A new step beside the first, drawn with the step tool, then a connection from
+          // the last step to it with the connection tool.
+          ed->btnCreateObject->click();
+          QTest::mouseClick(view, Qt::LeftButton, {}, QPoint(200, 10));
+          ASSERT_EQ(chart->ObjectCount(), 5);
+          ed->btnCreateConnect->click();
+          const TRect last = chart->Objects(3)->ZoomedRect(), added = chart->Objects(4)->ZoomedRect();
+          const QPoint from((last.Left + last.Right) / 2, (last.Top + last.Bottom) / 2);
+          const QPoint to((added.Left + added.Right) / 2, (added.Top + added.Bottom) / 2);
+          QTest::mousePress(view, Qt::LeftButton, {}, from);
+          QTest::mouseMove(view, to);
+          QTest::mouseRelease(view, Qt::LeftButton, {}, to);
+          ASSERT_EQ(chart->ConnectionCount(), 5);
+          chart->Connections(4)->SetText(Cp936("[F][请假天数][>][10]"));
+          chart->ClearSelection();
+          chart->Objects(4)->SetSelected(true);
+          ed->btnOpUser->click();  // "USER" to the server; its reply comes to the editor
+          stage = 1;
+        } else if (stage == 1 && ed->WorkRecord(ed->CurrentRecord()).handlerCount == 1) {
+          const QString dir = qEnvironmentVariable("TARVO_BUILD_DIR");
+          if (!dir.isEmpty()) ed->grab().save(dir + "/editor-sample.png");
+          stage = 2;
+          ed->BitBtn1->click();
+          saved = 1;
+        }
+      },
+      std::chrono::seconds(30));
+  OpenEditor();
+  ASSERT_TRUE(PumpUntil([&] { return saved == 1 && !ChartEditor(); }, 30000));
+  ASSERT_TRUE(SavedOnServer());
+
+  const TFlowMessage m = Stored();
+  ASSERT_EQ(m.steps.size(), 5u);
+  const TStepRecord& added = m.steps[4];
+  EXPECT_EQ(added.name, Cp936("流程节点 5"));
+  EXPECT_EQ(added.id, 5);
+  ASSERT_EQ(added.handlerCount, 1u);
+  EXPECT_EQ(added.handlers[0].userId, kZhang);
+  EXPECT_EQ(added.incomingBranches, Cp936("人事备案@[F][请假天数][>][10];"));
+  EXPECT_EQ(m.steps[3].nextSteps, Cp936("流程节点 5"));
+
+  // A new document of that workflow carries the new chart, and past the last old step the
+  // branch is taken when the condition holds.
+  frames::QueryRecord q;
+  q.userId = SessionValues().UserGUID;
+  q.recordId = "{B0000000-1111-4222-8333-444444444444}";
+  q.templateName = Cp936("请假单");
+  q.commandFlag = 1;
+  const std::string reply = Exchange(frames::BuildQueryRequest(q));
+  ASSERT_EQ(frames::FrameCode(reply), "EXCE");
+  TStream2Array document;
+  document.LoadFromBytes(reply);
+  TFcChart chart;
+  TMemoryStream chartStream{std::string(TStream2Array::ChartPart(reply))};
+  chart.LoadFromStream(chartStream);
+  // As the document form numbers its chart: a step new to the server gets its number here.
+  std::vector<TStepName> names;
+  for (const TStepRecord& s : document.Steps) names.push_back({s.id, s.name});
+  NumberChartSteps(chart, names);
+  AnsiString days;
+  TConditionContext context{&SessionValues(), [&](const AnsiString&) { return days; }};
+  days = "15";
+  EXPECT_EQ(NextStep(chart, 4, context), 5);
+  days = "2";
+  EXPECT_EQ(NextStep(chart, 4, context), -1);
+}
+
+TEST_F(EditorE2E, DeletionUndoneBeforeSavingKeepsEveryStep) {
+  bool done = false;
+  auto script = WhenModal<TFFlowEditor>(
+      [&](TFFlowEditor* ed) {
+        if (done || ed->Chart->ObjectCount() != 4) return;
+        ed->Chart->ClearSelection();
+        ed->Chart->Objects(1)->SetSelected(true);
+        ed->DeleteSelection();
+        ed->Undo();
+        ASSERT_EQ(ed->Chart->ObjectCount(), 4);
+        done = true;
+        ed->BitBtn1->click();
+      },
+      std::chrono::seconds(30));
+  OpenEditor();
+  ASSERT_TRUE(PumpUntil([&] { return done && !ChartEditor(); }, 30000));
+  ASSERT_TRUE(SavedOnServer());
+  const TFlowMessage m = Stored();
+  ASSERT_EQ(m.steps.size(), 4u);
+  EXPECT_EQ(m.steps[1].name, Cp936("科室审核"));
+  EXPECT_EQ(m.steps[1].handlerCount, 2u);
+}
+
+}  // namespace
