@@ -388,7 +388,10 @@ void TFFlowEditor::StepSelected(TFcObject* o) {
     ClearPanel();
     return;
   }
-  ShowStep(FindStep(o->StepId(), o->Text()));
+  const int index = FindStep(o->StepId(), o->Text());
+  // Every change refreshes the selection: the step shown stays as the user is typing it.
+  if (index >= 0 && index == current_ && GroupBox2->isEnabled()) return;
+  ShowStep(index);
 }
 
 void TFFlowEditor::StepEdited(TFcObject* o, const AnsiString& oldText) {

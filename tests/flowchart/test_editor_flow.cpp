@@ -200,6 +200,12 @@ TEST_F(Flow, StepPanelWritesItsStepsRecord) {
   ASSERT_EQ(ed->CurrentRecord(), 1);
   EXPECT_EQ(ed->edt_StepName->text(), "B");
   EXPECT_EQ(ed->edtWFValue->text(), "3");
+  // Typing inside the name edits object and record together and keeps the caret.
+  ed->edt_StepName->setCursorPosition(0);
+  QTest::keyClicks(ed->edt_StepName, "xy");
+  EXPECT_EQ(ed->edt_StepName->text(), "xyB");
+  EXPECT_EQ(Chart().Objects(1)->Text(), "xyB");
+  EXPECT_EQ(ed->WorkRecord(1).name, "xyB");
   ed->ckb_isReadOnly->click();
   ed->ckb_isCanArchives->click();
   EXPECT_EQ(ed->WorkRecord(1).attachmentsReadOnly, 0);
