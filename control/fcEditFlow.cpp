@@ -183,6 +183,9 @@ void TFFlowEditor::BuildPanels() {
   g->addLayout(msgRow);
   PropertyColumn->addWidget(GroupBox2);
   PropertyColumn->addStretch();
+  for (QPushButton* b : {btn_AddEditCell, btn_ClearEditCell, btnMsgField, btnClearMsgField}) b->setFixedWidth(28);
+  GroupBox1->setMaximumWidth(320);
+  GroupBox2->setMaximumWidth(320);
 
   connect(btnOpUser, &QToolButton::clicked, this, [this] {
     Guarded([&] { SendRequest("USER", {}, current_ >= 0 ? std::to_string(work_[size_t(current_)].id) : AnsiString()); });

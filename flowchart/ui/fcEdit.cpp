@@ -178,7 +178,7 @@ QToolButton* TFChartEditor::TagButton(QWidget* parent, const char* name, const Q
       QAction* a = menu->addAction(text);
       a->setData(tag);
       connect(a, &QAction::triggered, this, Slot([this, b, tag = tag] { PickTool(b, tag); }));
-      if (tag == initial) b->setText(caption + ": " + text);
+      if (tag == initial) b->setText(text);
     }
     b->setMenu(menu);
     b->setPopupMode(QToolButton::InstantPopup);
@@ -440,13 +440,9 @@ void TFChartEditor::Undo() {
 void TFChartEditor::RefreshTools() {
   if (refreshing_) return;
   refreshing_ = true;
-  auto set = [](QToolButton* b, int tag) {
+  auto set = [this](QToolButton* b, int tag) {
     SetControlTag(b, tag);
-    QString caption = b->property("Caption").toString();
-    if (QMenu* m = b->menu())
-      for (QAction* a : m->actions())
-        if (a->data().toInt() == tag) caption += ": " + a->text();
-    b->setText(caption);
+    ShowToolValue(b);
   };
   if (TFcObject* o = Chart->SelectedObject()) {
     set(sbShape, o->ShapeType());
@@ -499,11 +495,8 @@ void TFChartEditor::UpdateZoomCommands() {
 void TFChartEditor::PickTool(QToolButton* button, int tag) {
   SetControlTag(button, tag);
   RefreshTools();
-  // The caption follows the pick even when nothing is selected.
-  QString caption = button->property("Caption").toString();
-  for (QAction* a : button->menu()->actions())
-    if (a->data().toInt() == tag) caption += ": " + a->text();
-  button->setText(caption);
+  // The button shows the pick even when nothing is selected.
+  ShowToolValue(button);
   static const std::map<QString, std::pair<int, int>> kApplies = {
       {"sbShape", {1, 0}},        {"sbLine", {2, 0}},        {"sbTextPosition", {5, 0}}, {"sbImagePosition", {6, 0}},
       {"sbStyle", {0, 1}},        {"sbSourceArrow", {0, 3}}, {"sbDestArrow", {0, 4}},    {"sbSArrowSize", {0, 5}},
@@ -512,6 +505,17 @@ void TFChartEditor::PickTool(QToolButton* button, int tag) {
   if (it == kApplies.end()) return;
   if (it->second.first) ApplyObjectProperties(it->second.first);
   if (it->second.second) ApplyConnectionProperties(it->second.second);
+}
+
+void TFChartEditor::ShowToolValue(QToolButton* b) {
+  // The value stands on the button, as its glyph would; the caption is its tool tip.
+  if (QMenu* m = b->menu())
+    for (QAction* a : m->actions())
+      if (a->data().toInt() == Tag(b)) {
+        b->setText(a->text());
+        return;
+      }
+  b->setText(b->property("Caption").toString());
 }
 
 void TFChartEditor::ApplyObjectTo(TFcObject* o, int w) {

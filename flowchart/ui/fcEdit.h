@@ -123,6 +123,7 @@ class TFChartEditor : public QDialog {
   QToolButton* TagButton(QWidget* parent, const char* name, const QString& caption,
                          const std::vector<std::pair<QString, int>>& items, int initial);
   void RefreshTools();
+  void ShowToolValue(QToolButton* b);
   void UpdateZoomCommands();
   bool ToolActive() const;
   void SetToolMode(QToolButton* pressed);
