@@ -23,6 +23,7 @@
 #include "flowchart/ui/fcEditCon.h"
 #include "flowchart/ui/fcEditObj.h"
 #include "flowchart/ui/fcSelUnion.h"
+#include "platform/Registry.h"
 #include "platform/Services.h"
 
 namespace {
@@ -353,6 +354,32 @@ TEST_F(Editor, ZoomCommandsStopAtTheirLimitsAndFitDisablesThem) {
   EXPECT_FALSE(ed->sbZoom->isChecked());
   ed->sbFit->click();
   EXPECT_EQ(chart->Zoom(), 100);
+}
+
+TEST_F(Editor, HelpOpensTheFirstHelpFileFoundHereOrUnderTheRegisteredFolder) {
+  namespace fs = std::filesystem;
+  const fs::path home = fs::temp_directory_path() / "editor-help";
+  fs::create_directories(home / "here");
+  fs::create_directories(home / "root" / "Help");
+  const fs::path was = fs::current_path();
+  fs::current_path(home / "here");
+  ed->Contens1->trigger();
+  EXPECT_TRUE(capture.shellOpens.empty());  // nowhere: nothing happens
+  {
+    Registry reg;
+    reg.Load();
+    reg.WriteString("HKEY_LOCAL_MACHINE\\Software\\Calvessa\\FCEditor", "RootDir", (home / "root").string());
+    reg.Save();
+  }
+  std::ofstream(home / "root" / "Help" / "FCEditor.hlp") << "help";
+  ed->Contens1->trigger();
+  ASSERT_EQ(capture.shellOpens.size(), 1u);
+  EXPECT_EQ(fs::path(capture.shellOpens[0]), home / "root" / "Help" / "FCEditor.hlp");
+  std::ofstream(home / "here" / "FCEditor.hlp") << "help";
+  ed->Contens1->trigger();
+  ASSERT_EQ(capture.shellOpens.size(), 2u);
+  EXPECT_EQ(fs::path(capture.shellOpens[1]), home / "here" / "FCEditor.hlp");
+  fs::current_path(was);
 }
 
 TEST(UndoManager, KeepsAtMostItsLimitAndDropsRepeats) {
