@@ -11,6 +11,8 @@
 #include "ModalDriver.h"
 #include "control/Un_function.h"
 #include "control/frmPopup.h"
+#include "control/frm_SelectUser.h"
+#include "control/UnitTree.h"
 #include "control/fcEditFlow.h"
 #include "control/frm_Main.h"
 #include "control/wire/Class_StoExcel.h"
@@ -32,23 +34,6 @@ QApplication& App() {
 
 const char* kZhang = "{0D5E7C21-8A44-4B19-B3E2-7F60A1C2D3E4}";
 
-// Stands in for the user dialog: chooses the user named in the list it was given.
-class NamePicker : public QWidget, public IUserPicker {
- public:
-  static inline AnsiString wanted;
-  QWidget* AsWidget() override { return this; }
-  void LoadUserList(TMemoryStream& reply) override { users_ = frames::ParseUserListReply(reply.Data()); }
-  int ShowModal() override { return 1; }
-  std::vector<std::pair<AnsiString, AnsiString>> ChosenUsers() const override {
-    for (const frames::UserRecord& u : users_)
-      if (u.userName == wanted) return {{u.userId, u.userName}};
-    return {};
-  }
-
- private:
-  std::vector<frames::UserRecord> users_;
-};
-
 class EditorE2E : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -61,9 +46,8 @@ class EditorE2E : public ::testing::Test {
     session_->SendLogin("admin");
     ASSERT_TRUE(PumpUntil([&] { return !replies_.empty(); }, 10000));
     UnpackLoginReply(replies_.back());
-    RegisterChartEditor();
-    ReplyWindowFactories().CreateUserPicker = [] { return new NamePicker; };
-    NamePicker::wanted = Cp936("张三");
+    ReplyWindowFactories() = TReplyWindowFactories{};
+    RegisterChartEditor();  // with the user dialog as handler picker
   }
   void TearDown() override {
     ReplyWindowFactories() = TReplyWindowFactories{};
@@ -102,8 +86,18 @@ class EditorE2E : public ::testing::Test {
 TEST_F(EditorE2E, AddedStepWithHandlerAndBranchIsStoredAndRoutesNewDocuments) {
   int stage = 0;
   int32_t saved = 0;
-  auto script = WhenModal<TFFlowEditor>(
-      [&](TFFlowEditor* ed) {
+  // One script for both windows: the editor, and the user dialog its handler button opens.
+  auto script = WhenModal<QDialog>(
+      [&](QDialog* window) {
+        if (auto* users = qobject_cast<TfrmSelectUser*>(window)) {
+          TUserTree* self = users->Tree(TfrmSelectUser::pgSelf);
+          self->setCurrentItem(self->Find(kZhang, nkUser));
+          users->AddSelected(false);
+          users->accept();
+          return;
+        }
+        auto* ed = qobject_cast<TFFlowEditor*>(window);
+        if (!ed) return;
         TFlowChart* chart = ed->Chart;
         QWidget* view = chart->viewport();
         if (stage == 0 && chart->ObjectCount() == 4) {

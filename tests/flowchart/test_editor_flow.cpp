@@ -65,8 +65,13 @@ class FakePicker : public QDialog, public IUserPicker {
   static inline size_t loaded = 0;
   QWidget* AsWidget() override { return this; }
   void LoadUserList(TMemoryStream& reply) override { loaded = frames::ParseUserListReply(reply.Data()).size(); }
-  int ShowModal() override { return accept ? 1 : 0; }
-  std::vector<std::pair<AnsiString, AnsiString>> ChosenUsers() const override { return choice; }
+  void SetListRequest(std::function<void(int)> r) override { request = std::move(r); }
+  std::function<void(int)> request;
+  int ShowModal() override {
+    if (request) request(3);  // a further page, asked for while the picker is open
+    return accept ? 1 : 0;
+  }
+  std::vector<std::pair<AnsiString, AnsiString>> PickedUsers() const override { return choice; }
 };
 
 struct Flow : ::testing::Test {
@@ -243,7 +248,7 @@ TEST_F(Flow, HandlersArePickedThroughTheUserReply) {
   Select(1);
   ed->btnOpUser->click();
   ASSERT_EQ(sent.size(), 1u);
-  const std::string& q = sent[0];
+  const std::string q = sent[0];
   ASSERT_EQ(q.size(), 144u);
   EXPECT_EQ(q.substr(0, 5), std::string("\x04USER", 5));
   EXPECT_EQ(q.substr(56, 2), std::string("\x01" "2", 2));  // the current step's id
@@ -257,6 +262,9 @@ TEST_F(Flow, HandlersArePickedThroughTheUserReply) {
   TMemoryStream reply{frames::BuildUserListReply({frames::UserRecord{}, frames::UserRecord{}, frames::UserRecord{}})};
   ed->WriteUserList(reply);
   EXPECT_EQ(FakePicker::loaded, 3u);
+  ASSERT_EQ(sent.size(), 2u);  // the page request: the same frame with the list number
+  EXPECT_EQ(sent[1].substr(0, 140), q.substr(0, 140));
+  EXPECT_EQ(uint8_t(sent[1][140]), 3);
   EXPECT_EQ(ed->WorkRecord(1).handlerCount, 2u);
   EXPECT_EQ(ed->WorkRecord(1).handlers[1].userId, "{U2}");
   EXPECT_EQ(ed->edt_OpUser->text(), ToQString(Cp936("张三,李四")));
