@@ -7,7 +7,7 @@
 #include <QPushButton>
 #include <QValidator>
 
-#include "flowchart/flchart.h"
+#include "flowchart/FcChart.h"
 
 // The change mark of a control: 0 when the dialog is filled, 1 once the user changed it.
 int ControlTag(const QObject* o);

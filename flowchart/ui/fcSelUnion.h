@@ -2,7 +2,7 @@
 // Picks one of the chart's unions from a list.
 #include <QDialog>
 
-#include "flowchart/flchart.h"
+#include "flowchart/FcChart.h"
 
 class QListWidget;
 class QPushButton;

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <string_view>
 
-#include "flowchart/flchart.h"
+#include "flowchart/FcChart.h"
 
 void TUndoManager::SetLimit(int v) { limit_ = std::clamp(v, 1, kMaxLimit); }
 
