@@ -1,0 +1,492 @@
+#include "imaging/ui/EnImgScr.h"
+
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QImageReader>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QScrollBar>
+#include <algorithm>
+
+#include "core/ScopeGuard.h"
+#include "core/SysUtils.h"
+#include "imaging/ui/EnDibQt.h"
+#include "imaging/ui/EnRubber.h"
+
+TRect NormalizedRect(const TRect& r) {
+  return TRect{std::min(r.Left, r.Right), std::min(r.Top, r.Bottom), std::max(r.Left, r.Right),
+               std::max(r.Top, r.Bottom)};
+}
+
+float ComputeZoom(TZoomMode mode, float zoomPercent, int cw, int ch, int w, int h) {
+  if (w <= 0 || h <= 0) return 100;
+  switch (mode) {
+    case zmFullPage:
+    case zmFitToPage: {
+      float z = std::min(float(cw) / float(w), float(ch) / float(h)) * 100.0f;
+      if (mode == zmFitToPage && z > 100) z = 100;
+      return z;
+    }
+    case zmFitWidth:
+      return float(cw) / float(w) * 100.0f;
+    case zmFitHeight:
+      return float(ch) / float(h) * 100.0f;
+    case zmPercent:
+      return zoomPercent;
+    default:
+      return 100;
+  }
+}
+
+int DisplayExtent(int imageExtent, float zoom) {
+  const double d = double(imageExtent) * double(zoom) / 100.0;
+  if (!(d < 1e9)) return 1000000000;
+  return std::max(1, int(RoundHalfEven(d)));
+}
+
+namespace {
+// The child that shows the display graphic; its coordinates are those of the
+// displayed image, so the mouse tools see display pixels directly.
+class TInnerImage : public QWidget {
+ public:
+  explicit TInnerImage(TImageScrollBox* box, QWidget* parent) : QWidget(parent), box_(box) {
+    setMouseTracking(true);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+  }
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter p(this);
+    box_->PaintImage(p);
+  }
+  void mousePressEvent(QMouseEvent* e) override {
+    const QPoint pt = e->position().toPoint();
+    box_->RouteMouseDown(e->button(), e->modifiers(), pt.x(), pt.y());
+  }
+  void mouseReleaseEvent(QMouseEvent* e) override {
+    const QPoint pt = e->position().toPoint();
+    box_->RouteMouseUp(e->button(), e->modifiers(), pt.x(), pt.y());
+  }
+  void mouseMoveEvent(QMouseEvent* e) override {
+    const QPoint pt = e->position().toPoint();
+    box_->RouteMouseMove(e->buttons(), e->modifiers(), pt.x(), pt.y());
+  }
+
+ private:
+  TImageScrollBox* box_;
+};
+
+std::string ExtractFileExt(const std::string& fileName) {
+  const QString suffix = QFileInfo(QString::fromStdString(fileName)).suffix();
+  return suffix.isEmpty() ? std::string() : "." + suffix.toStdString();
+}
+}  // namespace
+
+// ---------------------------------------------------------------- handlers
+
+TDragMouseHandler::TDragMouseHandler(TImageScrollBox& box) : TMouseHandler(box) {
+  box.Image()->setCursor(Qt::OpenHandCursor);
+}
+
+TDragMouseHandler::~TDragMouseHandler() {
+  if (closedHand_) QGuiApplication::restoreOverrideCursor();
+}
+
+void TDragMouseHandler::MouseDown(Qt::MouseButton b, Qt::KeyboardModifiers s, int x, int y) {
+  TMouseHandler::MouseDown(b, s, x, y);
+  downX_ = x;
+  downY_ = y;
+  if (!closedHand_ && (box_.horizontalScrollBar()->isVisible() ||
+                       box_.verticalScrollBar()->isVisible())) {
+    QGuiApplication::setOverrideCursor(Qt::ClosedHandCursor);
+    closedHand_ = true;
+  }
+}
+
+void TDragMouseHandler::MouseMove(Qt::MouseButtons, Qt::KeyboardModifiers, int x, int y) {
+  if (!buttonDown_) return;
+  QScrollBar* h = box_.horizontalScrollBar();
+  QScrollBar* v = box_.verticalScrollBar();
+  h->setValue(h->value() + downX_ - x);
+  v->setValue(v->value() + downY_ - y);
+}
+
+void TDragMouseHandler::MouseUp(Qt::MouseButton b, Qt::KeyboardModifiers s, int x, int y) {
+  if (closedHand_) {
+    QGuiApplication::restoreOverrideCursor();
+    closedHand_ = false;
+  }
+  TMouseHandler::MouseUp(b, s, x, y);
+}
+
+TQuickSelectMouseHandler::TQuickSelectMouseHandler(TImageScrollBox& box) : TMouseHandler(box) {
+  box.Image()->setCursor(Qt::ArrowCursor);
+}
+
+void TQuickSelectMouseHandler::MouseDown(Qt::MouseButton b, Qt::KeyboardModifiers s, int x,
+                                         int y) {
+  TMouseHandler::MouseDown(b, s, x, y);
+  startX_ = endX_ = x;
+  startY_ = endY_ = y;
+  box_.Image()->update();
+}
+
+void TQuickSelectMouseHandler::MouseMove(Qt::MouseButtons b, Qt::KeyboardModifiers, int x,
+                                         int y) {
+  if (!buttonDown_ || !(b & Qt::LeftButton)) return;
+  const TDibGraphic& d = box_.DisplayGraphic();
+  endX_ = std::clamp(x, 0, std::max(0, d.Width() - 1));
+  endY_ = std::clamp(y, 0, std::max(0, d.Height() - 1));
+  box_.Image()->update();
+}
+
+void TQuickSelectMouseHandler::MouseUp(Qt::MouseButton b, Qt::KeyboardModifiers s, int x, int y) {
+  if (!buttonDown_) return;
+  TMouseHandler::MouseUp(b, s, x, y);
+  box_.Image()->update();
+  TDibGraphic& d = box_.DisplayGraphic();
+  if (d.IsEmpty()) return;
+  x = std::clamp(x, 0, d.Width());
+  y = std::clamp(y, 0, d.Height());
+  const TRect r = NormalizedRect(TRect{startX_, startY_, x, y});
+  if (r.Width() < 1 || r.Height() < 1) return;
+  TCropTransform crop;
+  crop.TopMargin = r.Top;
+  crop.LeftMargin = r.Left;
+  crop.BottomMargin = d.Height() - r.Bottom;
+  crop.RightMargin = d.Width() - r.Right;
+  TDibGraphic part;
+  crop.ApplyOnDest(d, part);
+  if (box_.OnQuickSelect) box_.OnQuickSelect(&box_, &part, r);
+}
+
+void TQuickSelectMouseHandler::Paint(QPainter& p) {
+  if (!buttonDown_) return;
+  p.setPen(QPen(Qt::black, 0, Qt::DotLine));
+  p.setBrush(Qt::NoBrush);
+  const TRect r = NormalizedRect(TRect{startX_, startY_, endX_, endY_});
+  p.drawRect(r.Left, r.Top, r.Width(), r.Height());
+}
+
+// ---------------------------------------------------------------- the box
+
+TImageScrollBox::TImageScrollBox(QWidget* parent)
+    : QAbstractScrollArea(parent), graphic_(std::make_unique<TDibGraphic>()) {
+  setFrameShape(QFrame::NoFrame);
+  resize(100, 100);
+  horizontalScrollBar()->setTracking(true);
+  verticalScrollBar()->setTracking(true);
+  setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  image_ = new TInnerImage(this, viewport());
+  image_->hide();
+  resize_.Interpolate = false;
+  resize_.ChangeFormat = false;
+  animationTimer_.setSingleShot(true);
+  QObject::connect(&animationTimer_, &QTimer::timeout, this, [this] { AnimationTick(); });
+  SetMouseMode(0);
+}
+
+TImageScrollBox::~TImageScrollBox() {
+  animationTimer_.stop();
+  handler_.reset();
+}
+
+void TImageScrollBox::SetGraphic(const TDibGraphic* g) {
+  graphic_->Assign(g);
+  Redraw(true);
+}
+
+void TImageScrollBox::Clear() {
+  graphic_->FreeImage();
+  fileName_.clear();
+  Redraw(true);
+}
+
+void TImageScrollBox::SetFileName(const std::string& name) {
+  if (name.empty()) {
+    Clear();
+    return;
+  }
+  LoadFromFile(name, 1);
+}
+
+void TImageScrollBox::LoadFromFile(const std::string& fileName, int index) {
+  TFileStream stream(fileName, fmOpenRead);
+  const bool wasAnimated = animate_;
+  SetAnimate(false);
+  auto restart = ScopeExit([&] {
+    if (wasAnimated) SetAnimate(true);
+  });
+  LoadFromStream(stream, fileName, index);
+  fileName_ = fileName;
+}
+
+void TImageScrollBox::LoadFromStream(TStream& stream, const std::string& fileName, int index) {
+  std::unique_ptr<TDibGraphic> loaded;
+  if (FindGraphicClass(fileName)) {
+    loaded = CreateGraphicForFile(fileName);
+    if (index != 0)
+      loaded->SetImageIndex(index);
+    else
+      loaded->SetLoadAllFrames(true);
+    loaded->LoadFromStream(stream);
+  } else {
+    // Formats the registry does not know are read by Qt, as a platform picture.
+    QImageReader reader(QString::fromStdString(fileName));
+    const QImage picture = reader.read();
+    if (picture.isNull())
+      throw EInvalidGraphic(Format("Unknown picture file extension (%s)",
+                                   ExtractFileExt(fileName).c_str()));
+    loaded = std::make_unique<TDibGraphic>();
+    AssignFromQImage(*loaded, picture);
+  }
+  graphic_ = std::move(loaded);
+  Redraw(true);
+}
+
+int TImageScrollBox::GetImageCount(const std::string& fileName) {
+  TFileStream stream(fileName, fmOpenRead);
+  if (!FindGraphicClass(fileName)) return 1;
+  return CreateGraphicForFile(fileName)->ImageCountInStream(stream);
+}
+
+void TImageScrollBox::SaveToFile(const std::string& fileName) {
+  const std::string key = ExtractFileExt(fileName);
+  // The format is checked before the file is created, so an unknown key
+  // leaves an existing file alone.
+  if (!FindGraphicClass(fileName))
+    throw EImagingError(
+        Format("Graphic files of %s format are not supported or not registered", key.c_str()));
+  std::unique_ptr<TDibGraphic> target = CreateGraphicForFile(fileName);
+  BeginWaitCursor();
+  auto done = ScopeExit([] { EndWaitCursor(); });
+  target->Assign(graphic_.get());
+  if (OnBeforeSave) OnBeforeSave(this, target.get());
+  TFileStream stream(fileName, fmCreate);
+  target->SaveToStream(stream);
+  // The name is only recorded: reloading would drop frames and show the
+  // lossy copy of a JPEG save.
+  fileName_ = fileName;
+}
+
+void TImageScrollBox::SetZoomMode(TZoomMode m) {
+  if (m == zoomMode_) return;
+  zoomMode_ = m;
+  Redraw(false);
+}
+
+void TImageScrollBox::SetZoomPercent(float v) {
+  if (graphic_->IsEmpty() || v <= 0.1f) return;
+  zoomPercent_ = v;
+  zoomMode_ = zmPercent;
+  ResetHandler();
+  Redraw(false);
+}
+
+void TImageScrollBox::SetCentered(bool v) {
+  if (v == centered_) return;
+  centered_ = v;
+  Redraw(false);
+}
+
+void TImageScrollBox::SetAntiAliased(bool v) {
+  if (v == antiAliased_) return;
+  antiAliased_ = v;
+  Redraw(false);
+}
+
+void TImageScrollBox::SetMouseMode(int mode) {
+  if (mode == mouseMode_) return;
+  handler_.reset();
+  mouseMode_ = mode;
+  switch (mode) {
+    case 0:
+      handler_ = std::make_unique<TDragMouseHandler>(*this);
+      break;
+    case 1:
+      handler_ = std::make_unique<TQuickSelectMouseHandler>(*this);
+      break;
+    case 2:
+      handler_ = std::make_unique<TRubberbandMouseHandler>(*this);
+      break;
+    default:
+      image_->setCursor(Qt::ArrowCursor);
+      break;
+  }
+  image_->update();
+}
+
+void TImageScrollBox::SetAnimate(bool v) {
+  if (v && graphic_->FrameCount() >= 2) {
+    int w = 0, h = 0;
+    for (int i = 1; i <= graphic_->FrameCount(); ++i) {
+      w = std::max(w, graphic_->Frames(i).Width());
+      h = std::max(h, graphic_->Frames(i).Height());
+    }
+    image_->resize(std::max(w, image_->width()), std::max(h, image_->height()));
+    animate_ = true;
+    animationTimer_.start(graphic_->FrameDelay());
+    return;
+  }
+  animationTimer_.stop();
+  animate_ = false;
+}
+
+void TImageScrollBox::AnimationTick() {
+  if (graphic_->FrameCount() <= 1) return;
+  int next = graphic_->CurrentFrame() + 1;
+  if (next > graphic_->FrameCount() || next < 1) next = 1;
+  graphic_->SetCurrentFrame(next);
+  Redraw(true);
+  if (animate_) animationTimer_.start(graphic_->FrameDelay());
+}
+
+void TImageScrollBox::SetCurrentFrame(int n) {
+  graphic_->SetCurrentFrame(n);
+  Redraw(true);
+}
+
+void TImageScrollBox::Redraw(bool rebuild) {
+  if ((testAttribute(Qt::WA_WState_ExplicitShowHide) && isHidden()) || redrawing_) return;
+  redrawing_ = true;
+  auto clear = ScopeExit([this] { redrawing_ = false; });
+
+  if (graphic_->IsEmpty()) {
+    display_.FreeImage();
+    displayImage_ = QImage();
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    image_->hide();
+    return;
+  }
+  const bool bw = graphic_->ImageFormat() == ifBlackWhite;
+  if (rebuild) {
+    if (bw)
+      antiAlias_.ApplyOnDest(*graphic_, antiAliasedCopy_);
+    else
+      antiAliasedCopy_.FreeImage();
+  }
+
+  const int64_t old = RoundHalfEven(zoomPercent_);
+  if (zoomMode_ == zmFullPage || zoomMode_ == zmFitToPage || zoomMode_ == zmFitHeight) {
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  }
+  const float zoom = ComputeZoom(zoomMode_, zoomPercent_, ClientWidth(), ClientHeight(),
+                                 graphic_->Width(), graphic_->Height());
+  zoomPercent_ = zoom;
+  if (OnZoomChange && float(old) != zoom) {
+    QPointer<TImageScrollBox> self(this);
+    OnZoomChange(this, zoom);
+    if (!self) return;
+  }
+  if (float(old) != zoom || rebuild) ResetHandler();
+
+  const int dw = DisplayExtent(graphic_->Width(), zoom);
+  const int dh = DisplayExtent(graphic_->Height(), zoom);
+  const int cw = ClientWidth(), ch = ClientHeight();
+  setHorizontalScrollBarPolicy(dw > cw ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
+  setVerticalScrollBarPolicy(dh > ch ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
+
+  const TDibGraphic& source = (bw && antiAliased_ && !antiAliasedCopy_.IsEmpty())
+                                  ? antiAliasedCopy_ : *graphic_;
+  if (zoom == 100.0f) {
+    display_.Assign(&source);
+  } else {
+    resize_.Width = dw;
+    resize_.Height = dh;
+    resize_.ApplyOnDest(source, display_);
+  }
+  displayImage_ = DibToQImage(display_);
+
+  image_->resize(dw, dh);
+  QScrollBar* hb = horizontalScrollBar();
+  QScrollBar* vb = verticalScrollBar();
+  hb->setRange(0, std::max(0, dw - ClientWidth()));
+  hb->setPageStep(std::max(1, ClientWidth()));
+  vb->setRange(0, std::max(0, dh - ClientHeight()));
+  vb->setPageStep(std::max(1, ClientHeight()));
+  hb->setValue(0);
+  vb->setValue(0);
+  imageLeft_ = imageTop_ = 0;
+  if (centered_) {
+    ResetHandler();
+    if (dh < height()) imageTop_ = int(RoundHalfEven((height() - dh) / 2.0));
+    if (dw < width()) imageLeft_ = int(RoundHalfEven((width() - dw) / 2.0));
+  }
+  PlaceImage();
+  image_->update();
+  if (OnRedraw) {
+    QPointer<TImageScrollBox> self(this);
+    OnRedraw(graphic_.get());
+    if (!self) return;
+  }
+  image_->show();
+}
+
+void TImageScrollBox::PlaceImage() {
+  image_->move(imageLeft_ - horizontalScrollBar()->value(),
+               imageTop_ - verticalScrollBar()->value());
+}
+
+void TImageScrollBox::resizeEvent(QResizeEvent* e) {
+  QAbstractScrollArea::resizeEvent(e);
+  if (!redrawing_) Redraw(false);
+}
+
+void TImageScrollBox::scrollContentsBy(int, int) {
+  PlaceImage();
+}
+
+void TImageScrollBox::PaintImage(QPainter& p) {
+  if (displayImage_.isNull()) return;
+  const QRect r = p.clipBoundingRect().toAlignedRect();
+  if (r.isEmpty())
+    p.drawImage(0, 0, displayImage_);
+  else
+    p.drawImage(r.topLeft(), displayImage_, r);
+  if (handler_) handler_->Paint(p);
+  display_.AfterDraw();
+}
+
+void TImageScrollBox::RouteMouseDown(Qt::MouseButton b, Qt::KeyboardModifiers s, int x, int y) {
+  QPointer<TImageScrollBox> self(this);
+  if (handler_) handler_->MouseDown(b, s, x, y);
+  if (self && OnImageMouseDown) OnImageMouseDown(image_, b, s, x, y);
+}
+
+void TImageScrollBox::RouteMouseUp(Qt::MouseButton b, Qt::KeyboardModifiers s, int x, int y) {
+  QPointer<TImageScrollBox> self(this);
+  if (handler_) handler_->MouseUp(b, s, x, y);
+  if (self && OnImageMouseUp) OnImageMouseUp(image_, b, s, x, y);
+}
+
+void TImageScrollBox::RouteMouseMove(Qt::MouseButtons b, Qt::KeyboardModifiers s, int x, int y) {
+  QPointer<TImageScrollBox> self(this);
+  if (handler_) handler_->MouseMove(b, s, x, y);
+  if (self && OnImageMouseMove) OnImageMouseMove(image_, s, x, y);
+}
+
+namespace {
+TRubberbandMouseHandler& Band(TMouseHandler* h) {
+  auto* band = dynamic_cast<TRubberbandMouseHandler*>(h);
+  if (!band) throw EImagingError("Rubberband mouse handler not active");
+  return *band;
+}
+}  // namespace
+
+void TImageScrollBox::CopySelectionToClipboard() { Band(handler_.get()).CopyToClipboard(); }
+
+void TImageScrollBox::CropToSelection() { Band(handler_.get()).CropImage(); }
+
+void TImageScrollBox::PasteIntoSelection(const TDibGraphic& g) {
+  TRubberbandMouseHandler& band = Band(handler_.get());
+  const TRect sel = band.GetSelection();
+  if (sel.Width() < 1 || sel.Height() < 1 || g.IsEmpty()) return;
+  const TRect r = band.GetImageSelection();
+  TDibCanvas canvas(*graphic_);
+  canvas.Painter().setRenderHint(QPainter::SmoothPixmapTransform, true);
+  canvas.Painter().drawImage(QRect(r.Left, r.Top, r.Width(), r.Height()), DibToQImage(g));
+  canvas.End();
+}

@@ -1,0 +1,252 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QClipboard>
+#include <QMouseEvent>
+#include <QScrollBar>
+#include <cstdlib>
+
+#include "ImagingTestUtil.h"
+#include "imaging/ui/EnDibQt.h"
+#include "imaging/ui/EnImgScr.h"
+#include "imaging/ui/EnRubber.h"
+
+namespace {
+int argc = 1;
+char name[] = "imaging_viewer";
+char* argv[] = {name, nullptr};
+QApplication& App() {
+  static QApplication* app = new QApplication(argc, argv);
+  return *app;
+}
+
+// Every pixel tells its own position: red = x, green = y.
+void Gradient(TDibGraphic& g, int w, int h) {
+  g.NewImage(w, h, ifTrueColor, nullptr, 96, 96);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) g.SetPixelRGB(x, y, MakeRgbTriple(uint8_t(x), uint8_t(y), 7));
+}
+
+void Send(QWidget* w, QEvent::Type type, int x, int y, Qt::MouseButtons held) {
+  const QPointF local(x, y);
+  QMouseEvent e(type, local, w->mapToGlobal(local),
+                type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton, held, Qt::NoModifier);
+  QApplication::sendEvent(w, &e);
+}
+
+void Drag(QWidget* w, int x0, int y0, int x1, int y1) {
+  Send(w, QEvent::MouseButtonPress, x0, y0, Qt::LeftButton);
+  Send(w, QEvent::MouseMove, (x0 + x1) / 2, (y0 + y1) / 2, Qt::LeftButton);
+  Send(w, QEvent::MouseMove, x1, y1, Qt::LeftButton);
+  Send(w, QEvent::MouseButtonRelease, x1, y1, Qt::NoButton);
+}
+
+struct AppFirst {
+  AppFirst() { App(); }
+};
+
+struct Viewer : AppFirst {
+  TImageScrollBox box;
+  std::vector<TRect> changes;
+  explicit Viewer(int w = 300, int h = 200) {
+    box.resize(w, h);
+    box.show();
+    box.OnRubberbandChange = [this](const TRect& r) { changes.push_back(r); };
+  }
+  QSize Shown() const { return box.Image()->size(); }
+  TRubberbandMouseHandler& Band() {
+    return *dynamic_cast<TRubberbandMouseHandler*>(box.MouseHandler());
+  }
+};
+}  // namespace
+
+TEST(ImageScrollBox, EachZoomModeGivesItsDisplaySize) {
+  Viewer v(300, 200);
+  TDibGraphic g;
+  Gradient(g, 600, 200);
+  v.box.SetGraphic(&g);
+  EXPECT_EQ(v.Shown(), QSize(600, 200));  // original size
+  EXPECT_TRUE(v.box.horizontalScrollBar()->isVisible());
+
+  v.box.SetZoomMode(zmFullPage);  // min(300/600, 200/200) = 50 %
+  EXPECT_FLOAT_EQ(v.box.ZoomPercent(), 50);
+  EXPECT_EQ(v.Shown(), QSize(300, 100));
+  EXPECT_FALSE(v.box.horizontalScrollBar()->isVisible());
+
+  v.box.SetZoomMode(zmFitHeight);  // 200/200
+  EXPECT_EQ(v.Shown(), QSize(600, 200));
+
+  v.box.SetZoomMode(zmFitWidth);
+  EXPECT_EQ(v.Shown(), QSize(v.box.ClientWidth(), 100));
+
+  std::vector<float> fired;
+  v.box.OnZoomChange = [&](TImageScrollBox*, float z) { fired.push_back(z); };
+  v.box.SetZoomPercent(0.05f);  // ignored
+  EXPECT_EQ(v.box.ZoomMode(), zmFitWidth);
+  v.box.SetZoomPercent(37.5f);
+  v.box.SetZoomPercent(37.5f);  // the old zoom is rounded first, so it fires again
+  EXPECT_EQ(v.box.ZoomMode(), zmPercent);
+  EXPECT_EQ(fired, (std::vector<float>{37.5f, 37.5f}));
+  EXPECT_EQ(v.Shown(), QSize(225, 75));
+  EXPECT_EQ(v.box.DisplayGraphic().Width(), 225);
+
+  // A small image: fit-to-page keeps 100 %, full page enlarges it.
+  Gradient(g, 50, 20);
+  v.box.SetGraphic(&g);
+  v.box.SetZoomMode(zmFitToPage);
+  EXPECT_EQ(v.Shown(), QSize(50, 20));
+  v.box.SetZoomMode(zmFullPage);
+  EXPECT_EQ(v.Shown(), QSize(300, 120));
+
+  v.box.SetCentered(true);
+  EXPECT_EQ(v.box.Image()->pos(), QPoint(0, 40));
+
+  Gradient(g, 1, 1);
+  v.box.SetGraphic(&g);
+  v.box.SetZoomPercent(10);
+  EXPECT_EQ(v.Shown(), QSize(1, 1));
+}
+
+TEST(ImageScrollBox, DragToolScrollsByTheMouseMovement) {
+  Viewer v(200, 150);
+  TDibGraphic g;
+  Gradient(g, 800, 600);
+  v.box.SetGraphic(&g);
+  QWidget* img = v.box.Image();
+  Send(img, QEvent::MouseButtonPress, 100, 100, Qt::LeftButton);
+  Send(img, QEvent::MouseMove, 60, 70, Qt::LeftButton);
+  Send(img, QEvent::MouseButtonRelease, 60, 70, Qt::NoButton);
+  EXPECT_EQ(v.box.horizontalScrollBar()->value(), 40);
+  EXPECT_EQ(v.box.verticalScrollBar()->value(), 30);
+  EXPECT_EQ(img->pos(), QPoint(-40, -30));
+}
+
+TEST(RubberBand, EachHandleReshapesTheBand) {
+  Viewer v;
+  TDibGraphic g;
+  Gradient(g, 200, 150);
+  v.box.SetGraphic(&g);
+  v.box.SetMouseMode(2);
+  QWidget* img = v.box.Image();
+
+  struct Case {
+    int handle, fromX, fromY, toX, toY;
+    TRect expect;
+  };
+  const Case cases[] = {
+      {0, 50, 30, 40, 20, {40, 20, 100, 70}},   {1, 75, 30, 75, 25, {50, 25, 100, 70}},
+      {2, 100, 30, 110, 20, {50, 20, 110, 70}}, {3, 100, 50, 120, 55, {50, 30, 120, 70}},
+      {4, 100, 70, 90, 80, {50, 30, 90, 80}},   {5, 75, 70, 80, 90, {50, 30, 100, 90}},
+      {6, 50, 70, 45, 75, {45, 30, 100, 75}},   {7, 50, 50, 30, 45, {30, 30, 100, 70}},
+      // Corners are tested last: 2 px from the top-left corner picks it.
+      {0, 52, 32, 42, 22, {42, 22, 100, 70}},
+      // The dragged corner stops one pixel past its anchor.
+      {4, 100, 70, 20, 10, {50, 30, 51, 31}},
+  };
+  for (const Case& c : cases) {
+    Drag(img, 180, 140, 180, 140);  // a click without movement clears the band
+    ASSERT_FALSE(v.Band().Drawn());
+    Drag(img, 50, 30, 100, 70);
+    ASSERT_EQ(v.Band().GetSelection(), (TRect{50, 30, 100, 70}));
+    EXPECT_EQ(HitGrabHandle(TRect{50, 30, 100, 70}, c.fromX, c.fromY), c.handle);
+    v.changes.clear();
+    Drag(img, c.fromX, c.fromY, c.toX, c.toY);
+    EXPECT_EQ(v.Band().GetSelection(), c.expect) << "handle " << c.handle;
+    ASSERT_FALSE(v.changes.empty());
+    EXPECT_EQ(v.changes.back(), c.expect) << "handle " << c.handle;
+  }
+
+  // A press away from the band removes it and reports an empty band.
+  v.changes.clear();
+  Send(img, QEvent::MouseButtonPress, 150, 120, Qt::LeftButton);
+  Send(img, QEvent::MouseButtonRelease, 150, 120, Qt::NoButton);
+  EXPECT_EQ(v.changes, std::vector<TRect>{TRect{}});
+  EXPECT_FALSE(v.Band().Drawn());
+  EXPECT_IMAGING_ERROR(v.box.CropToSelection(), "A region is not selected");
+
+  // The band follows the display: the pointer is clamped to the last pixel.
+  Drag(img, 190, 140, 250, 180);
+  EXPECT_EQ(v.Band().GetSelection(), (TRect{190, 140, 199, 149}));
+
+  // A zoom change removes the band.
+  v.changes.clear();
+  v.box.SetZoomPercent(50);
+  EXPECT_FALSE(v.Band().Drawn());
+  EXPECT_EQ(v.changes.front(), TRect{});
+
+  // Centred views take no band.
+  v.box.SetCentered(true);
+  Drag(img, 10, 10, 40, 40);
+  EXPECT_FALSE(v.Band().Drawn());
+
+  EXPECT_IMAGING_ERROR(v.Band().SetStyle(5), "Invalid Rubberband style");
+  EXPECT_IMAGING_ERROR(GrabHandleToCursor(8), "Invalid GrabHandle, GrabHandleToCursor");
+  EXPECT_IMAGING_ERROR(GrabHandleToBandMovement(8), "Invalid GrabHandle, GrabHandleToBandMovement");
+  v.box.SetMouseMode(3);
+  EXPECT_IMAGING_ERROR(v.box.CopySelectionToClipboard(), "Rubberband mouse handler not active");
+}
+
+TEST(RubberBand, CropCutsExactlyTheBandAtTheDisplayScale) {
+  Viewer v;
+  TDibGraphic g;
+  Gradient(g, 200, 160);
+  v.box.SetGraphic(&g);
+  v.box.SetMouseMode(2);
+  v.box.SetZoomPercent(50);
+  Drag(v.box.Image(), 10, 20, 40, 35);
+  EXPECT_EQ(v.Band().GetImageSelection(), (TRect{20, 40, 80, 70}));
+  const TDibGraphic& d = v.box.DisplayGraphic();
+  const RgbValue first = d.GetPixelRGB(10, 20), last = d.GetPixelRGB(39, 34);
+  const RgbValue after = d.GetPixelRGB(40, 35);
+  v.box.CropToSelection();
+  // The crop keeps the display's scale: half the pixels of the image's area.
+  const TDibGraphic& c = v.box.Graphic();
+  ASSERT_EQ(c.Width(), 30);
+  ASSERT_EQ(c.Height(), 15);
+  EXPECT_EQ(c.GetPixelRGB(0, 0), first);
+  EXPECT_EQ(c.GetPixelRGB(29, 14), last);
+  EXPECT_NE(last, after);
+  EXPECT_NEAR(RgbRed(first), 20, 1);
+  EXPECT_NEAR(RgbGreen(first), 40, 1);
+  EXPECT_EQ(v.changes.back(), TRect{});  // the rebuild removed the band
+}
+
+TEST(RubberBand, CopyAndPasteGoThroughTheClipboard) {
+  Viewer v;
+  TDibGraphic g;
+  Gradient(g, 120, 100);
+  v.box.SetGraphic(&g);
+  v.box.SetMouseMode(2);
+  Drag(v.box.Image(), 10, 10, 30, 20);
+  v.box.CopySelectionToClipboard();
+  const QImage clip = QGuiApplication::clipboard()->image();
+  ASSERT_EQ(clip.size(), QSize(20, 10));
+  EXPECT_EQ(clip.pixel(0, 0), qRgb(10, 10, 7));
+  EXPECT_EQ(clip.pixel(19, 9), qRgb(29, 19, 7));
+
+  TDibGraphic pasted;
+  LoadDibFromClipboard(pasted);
+  Drag(v.box.Image(), 60, 50, 80, 60);
+  v.box.PasteIntoSelection(pasted);
+  const TDibGraphic& out = v.box.Graphic();
+  EXPECT_EQ(out.GetPixelRGB(60, 50), MakeRgbTriple(10, 10, 7));
+  EXPECT_EQ(out.GetPixelRGB(79, 59), MakeRgbTriple(29, 19, 7));
+  EXPECT_EQ(out.GetPixelRGB(80, 60), MakeRgbTriple(80, 60, 7));  // outside the band
+
+  // The band is drawn on screen in navy.
+  const QImage shot = v.box.Image()->grab().toImage();
+  int navy = 0;
+  for (int x = 60; x <= 80; ++x) navy += shot.pixel(x, 50) == qRgb(0, 0, 128);
+  EXPECT_GT(navy, 5);
+  if (const char* home = std::getenv("TARVO_TEST_HOME"))
+    v.box.grab().save(QString::fromUtf8(home) + "/viewer-band.png");
+}
+
+TEST(ImageScrollBox, SavesThroughTheRegistryOnly) {
+  Viewer v;
+  TDibGraphic g;
+  Gradient(g, 10, 10);
+  v.box.SetGraphic(&g);
+  EXPECT_IMAGING_ERROR(v.box.SaveToFile("/nonexistent/x.xyz"),
+                       "Graphic files of .xyz format are not supported or not registered");
+}
