@@ -1,0 +1,146 @@
+#include "imaging/ui/EnPrint.h"
+
+#include <QPageLayout>
+#include <QPageSize>
+#include <QPainter>
+#include <algorithm>
+
+#include "core/ScopeGuard.h"
+#include "imaging/ui/EnDibQt.h"
+
+namespace {
+int Round(double v) { return int(RoundHalfEven(v)); }
+
+constexpr int kFallbackDpi = 600, kFallbackWidth = 4676, kFallbackHeight = 6744;
+// An image without a resolution prints as a screen image would.
+constexpr int kDefaultImageDpi = 96;
+}  // namespace
+
+TRect PrintRect(const TPrintSizeParams& p, const TPrintPageMetrics& m, int iw, int ih,
+                int dpiX, int dpiY) {
+  const int pw = m.PageWidth, ph = m.PageHeight;
+  int w = 0, h = 0;
+  switch (p.PrintSize) {
+    case 0: {
+      // A 0-dpi image would divide by zero.
+      const int dx = uint16_t(dpiX) ? uint16_t(dpiX) : kDefaultImageDpi;
+      const int dy = uint16_t(dpiY) ? uint16_t(dpiY) : kDefaultImageDpi;
+      double fw = double(iw) * m.DpiX / dx, fh = double(ih) * m.DpiY / dy;
+      if (fw > pw || fh > ph) {
+        const double f = std::min(pw / fw, ph / fh);
+        fw *= f;
+        fh *= f;
+      }
+      w = Round(fw);
+      h = Round(fh);
+      break;
+    }
+    case 2:
+      w = Round(m.DpiX * p.Width);
+      h = Round(double(ih) * w / iw);
+      break;
+    case 3:
+      h = Round(m.DpiY * p.Height);
+      w = Round(double(iw) * h / ih);
+      break;
+    case 4:
+      w = Round(m.DpiX * p.Width);
+      h = Round(m.DpiY * p.Height);
+      break;
+    case 5:
+      w = pw - 1;
+      h = ph - 1;
+      break;
+    default:
+      w = pw;
+      h = Round(double(ih) * pw / iw);
+      if (h >= ph) {
+        h = ph;
+        w = Round(double(iw) * ph / ih);
+      }
+      break;
+  }
+  TRect r{0, 0, w, h};
+  if (p.PrintSize != 1 && p.PrintSize != 5 && p.PrintSize >= 0 && p.PrintSize <= 5) {
+    const int dx = std::max(0, Round(m.DpiX * p.LeftMargin) - m.OffsetX);
+    const int dy = std::max(0, Round(m.DpiY * p.TopMargin) - m.OffsetY);
+    r = TRect{dx, dy, dx + w, dy + h};
+  }
+  return r;
+}
+
+QPrinter& ImagePrinter() {
+  static QPrinter* printer = [] {
+    auto* p = new QPrinter(QPrinter::HighResolution);
+    p->setOutputFormat(QPrinter::PdfFormat);
+    p->setResolution(kFallbackDpi);
+    // A PDF page is sized in whole points: rounded up, the printable area fits.
+    auto points = [](int dots) { return (dots * 72 + kFallbackDpi - 1) / kFallbackDpi; };
+    const QPageSize size(QSize(points(kFallbackWidth), points(kFallbackHeight)),
+                         QStringLiteral("Fallback"), QPageSize::ExactMatch);
+    p->setPageLayout(QPageLayout(size, QPageLayout::Portrait, QMarginsF(0, 0, 0, 0)));
+    p->setFullPage(true);
+    return p;
+  }();
+  return *printer;
+}
+
+void SetImagePrinterOutput(const std::string& pdfFileName) {
+  ImagePrinter().setOutputFileName(QString::fromStdString(pdfFileName));
+}
+
+TDibGraphicPrinter::TDibGraphicPrinter() { SetPrintSize(1); }
+
+void TDibGraphicPrinter::ReadPageMetrics() {
+  // The printable area is the no-printer fallback, turned with the page; the
+  // PDF paper is a few dots larger.
+  QPrinter& pr = ImagePrinter();
+  const bool landscape = pr.pageLayout().orientation() == QPageLayout::Landscape;
+  const QRect paper = pr.paperRect(QPrinter::DevicePixel).toRect();
+  metrics_.PageWidth = landscape ? kFallbackHeight : kFallbackWidth;
+  metrics_.PageHeight = landscape ? kFallbackWidth : kFallbackHeight;
+  metrics_.DpiX = metrics_.DpiY = pr.resolution();
+  metrics_.OffsetX = metrics_.OffsetY = 0;
+  metrics_.BottomStrip = std::max(0, paper.height() - metrics_.PageHeight);
+  metrics_.RightStrip = std::max(0, paper.width() - metrics_.PageWidth);
+}
+
+void TDibGraphicPrinter::SetPrintSize(int mode) {
+  if (params_.PrintSize == 4 && ownPrintJob_)
+    ImagePrinter().setPageOrientation(params_.Width <= params_.Height ? QPageLayout::Portrait
+                                                                      : QPageLayout::Landscape);
+  ReadPageMetrics();
+  params_.PrintSize = mode;
+}
+
+void TDibGraphicPrinter::Print(const TDibGraphic& graphic, QPainter* callerPainter) {
+  QPrinter& pr = ImagePrinter();
+  if (ownPrintJob_) {
+    const bool portrait = params_.PrintSize == 4 ? params_.Width <= params_.Height
+                                                 : graphic.Width() <= graphic.Height();
+    pr.setPageOrientation(portrait ? QPageLayout::Portrait : QPageLayout::Landscape);
+  }
+  ReadPageMetrics();
+  const TRect r = PrintRect(params_, metrics_, graphic.Width(), graphic.Height(),
+                            graphic.XDotsPerInch(), graphic.YDotsPerInch());
+  BeginWaitCursor();
+  auto done = ScopeExit([] { EndWaitCursor(); });
+  QPainter own;
+  QPainter* painter = callerPainter;
+  if (ownPrintJob_) {
+    pr.setDocName(QString::fromStdString(title_));
+    if (!own.begin(&pr)) throw EImagingError("Printing failed");
+    painter = &own;
+  }
+  if (!painter) throw EImagingError("Printing failed");
+  // A failed drawing abandons the job, so no half-written document is left.
+  auto abort = ScopeFail([&] {
+    if (ownPrintJob_) {
+      pr.abort();
+      if (own.isActive()) own.end();
+    }
+  });
+  painter->setRenderHint(QPainter::SmoothPixmapTransform, graphic.ImageFormat() != ifTrueColor);
+  painter->drawImage(QRect(r.Left, r.Top, r.Width(), r.Height()), DibToQImage(graphic));
+  if (ownPrintJob_ && !own.end()) throw EImagingError("Printing failed");
+}
