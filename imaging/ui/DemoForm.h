@@ -1,0 +1,112 @@
+#pragma once
+// The scan form: pages scanned or opened into a list with thumbnails, edited
+// in the viewer, printed, and turned into one Word document that the caller
+// (the attachment manager) takes as a stream after the modal loop.
+#include <QAction>
+#include <QDialog>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QToolButton>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/Streams.h"
+#include "imaging/EnDiGrph.h"
+#include "imaging/ui/EnImgScr.h"
+#include "imaging/ui/EnScan.h"
+
+// The picture's place in a thumbnail cell: the cell inset by 5 pixels, the
+// image's shape kept, centred across its short side.
+TRect ThumbnailRect(const TRect& cell, int imageWidth, int imageHeight);
+
+struct TPageRecord {
+  int Index = 0;
+  int Height = 0, Width = 0;
+  std::unique_ptr<TDibGraphic> Image;
+};
+
+class TPageGrid;
+
+class TScanForm : public QDialog {
+ public:
+  explicit TScanForm(QWidget* owner = nullptr);
+  ~TScanForm() override;
+
+  // The converted Word document, or nullptr before a conversion succeeded.
+  // It belongs to the form: read it before the form is freed.
+  TMemoryStream* GetResultStream();
+
+  // Saves the flat document text (first argument) as a Word 97 file (second);
+  // the office worker installs it. Raises with a message on failure.
+  using TDocumentConverter = std::function<void(const std::string&, const std::string&)>;
+  static void SetDocumentConverter(TDocumentConverter converter);
+
+  TImageScrollBox* ImageScrollBox;
+  QLineEdit* PageEdit;
+  QLineEdit* ZoomEdit;
+  QProgressBar* ProgressBar;
+  QAction *OpenMenu, *SaveMenu, *SaveAsMenu, *PrintMenu, *PrintSetupMenu, *ScanMenu,
+      *HSpeedScanMenu, *SelectScannerMenu, *ExitMenu;
+  QAction *UndoMenu, *CopyMenu, *PasteMenu, *CopySelectionMenu, *PasteIntoSelectionMenu,
+      *CroptoSelectionMenu;
+  QAction *CenteredMenu, *DragMenu, *QuickSelectMenu, *SelectMenu, *ActualSizeMenu,
+      *FullPageMenu, *FitWidthMenu, *FitHeightMenu, *FitToPageMenu;
+  QAction *Rotate90Menu, *Rotate180Menu, *Rotate270Menu, *RotateArbitraryMenu,
+      *FlipHorizontalMenu, *FlipVerticalMenu, *NegativeMenu, *CropMenu, *SharpenMenu,
+      *SmoothMenu, *IncreassBrightnessMenu, *DecreaseBrightnessMenu, *IncreaseContrastMenu,
+      *DecreaseContrastMenu, *EdgeDetectionMenu, *EmbossMenu, *GammaMenu, *ConvertToGrayMenu,
+      *FormatConversionMenu, *ResizeMenu;
+  QAction *Btn_delImg, *btn_SaveAll, *Btn_Scan;
+
+  int PageCount() const { return int(pages_.size()); }
+  int CurrentPage() const { return current_; }
+  const TPageRecord& Page(int i) const { return *pages_[size_t(i)]; }
+  TScanner& Scanner() { return *scanner_; }
+  bool Changed() const { return changed_; }
+
+  // The commands, callable as the menu runs them.
+  void OpenFile(const std::string& fileName);
+  void Scan(bool highSpeed);
+  void ConvertToWord();
+  void DeletePage();
+  void ShowPage(int n, bool force);
+  void SavePage();
+  void Undo();
+  void Paste();
+  void PasteIntoSelection();
+
+ protected:
+  void closeEvent(QCloseEvent* e) override;
+  void wheelEvent(QWheelEvent* e) override;
+
+ private:
+  void BuildMenus();
+  QAction* Command(QMenu* menu, const QString& caption, std::function<void()> run,
+                   const QKeySequence& key = {});
+  void Edit(TImageTransform& t);
+  void AddPage();
+  void ApplyZoomEdit();
+  void CloseCheck();
+  void SaveAs();
+  void Print();
+  void Open();
+  void Crop();
+  void FormatConversion();
+  void Resize();
+  void SetMouseMode(int mode);
+  void SetZoomMode(TZoomMode mode);
+  void Progress(uint8_t percent);
+  void SetScanning(bool on);
+
+  TPageGrid* grid_;
+  std::vector<std::unique_ptr<TPageRecord>> pages_;
+  int current_ = 0;
+  bool changed_ = false;
+  bool scanning_ = false;
+  std::string fileName_, multiFileName_;
+  TDibGraphic undo_;
+  std::unique_ptr<TScanner> scanner_;
+  TMemoryStream result_;
+};

@@ -1,0 +1,247 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QMouseEvent>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "ImagingTestUtil.h"
+#include "imaging/ScanDoc.h"
+#include "imaging/ui/DemoForm.h"
+#include "imaging/ui/EnRubber.h"
+#include "imaging/ui/SaneDsm.h"
+#include "platform/Services.h"
+
+namespace {
+int argc = 1;
+char name[] = "imaging_scan_form";
+char* argv[] = {name, nullptr};
+
+void App() {
+  static QApplication* app = [] {
+    const char* src = std::getenv("TARVO_SOURCE_DIR");
+    const std::string dir = std::string(src ? src : ".") + "/tests/sane";
+    setenv("SANE_CONFIG_DIR", dir.c_str(), 1);
+    return new QApplication(argc, argv);
+  }();
+  (void)app;
+}
+
+void Options(std::map<std::string, std::string> extra = {}) {
+  std::map<std::string, std::string> all = {{"read-return-value", "Default"},
+                                            {"test-picture", "Color pattern"},
+                                            {"three-pass", "no"},
+                                            {"hand-scanner", "no"},
+                                            {"source", "Flatbed"}};
+  for (auto& [k, v] : extra) all[k] = v;
+  SetSaneSourceOptions(all);
+}
+
+std::string Utf8(const AnsiString& s) { return Cp936ToUtf8(s); }
+
+std::string Shell(const std::string& cmd) {
+  std::string out;
+  if (FILE* p = popen(cmd.c_str(), "r")) {
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+    pclose(p);
+  }
+  return out;
+}
+
+// Until the office worker lands, LibreOffice's converter saves the document as
+// Word 97, with a private profile.
+void SofficeConvert(const std::string& inFile, const std::string& filter,
+                    const std::string& outDir) {
+  const std::string profile = "file://" + QDir::tempPath().toStdString() + "/lo-profile";
+  const std::string cmd = "soffice -env:UserInstallation=" + profile +
+                          " --headless --convert-to '" + filter + "' --outdir '" + outDir +
+                          "' '" + inFile + "' >/dev/null 2>&1";
+  if (std::system(cmd.c_str()) != 0) throw Exception("soffice failed");
+}
+
+struct Form {
+  ServiceCapture services;
+  std::unique_ptr<TScanForm> form;
+  Form() {
+    App();
+    Options();
+    form = std::make_unique<TScanForm>();
+    form->resize(900, 700);
+    form->show();
+  }
+  ~Form() {
+    form.reset();
+  }
+  std::vector<std::string> Texts() const {
+    std::vector<std::string> t;
+    for (const auto& p : services.prompts) t.push_back(Utf8(p.text));
+    return t;
+  }
+};
+}  // namespace
+
+TEST(ThumbnailRect, KeepsTheShapeCentredAcrossTheShortSide) {
+  EXPECT_EQ(ThumbnailRect(TRect{0, 0, 100, 100}, 50, 100), (TRect{27, 5, 73, 95}));
+  EXPECT_EQ(ThumbnailRect(TRect{0, 100, 100, 200}, 200, 100), (TRect{5, 127, 95, 173}));
+  EXPECT_EQ(ThumbnailRect(TRect{0, 0, 100, 100}, 80, 80), (TRect{5, 5, 95, 95}));
+}
+
+TEST(ScanForm, ScannedPagesJoinTheListAndTheLastBecomesCurrent) {
+  Form f;
+  f.form->Scan(true);
+  f.form->Scan(false);  // keeps the high-speed settings: no dialog
+  ASSERT_EQ(f.form->PageCount(), 2);
+  EXPECT_EQ(f.form->CurrentPage(), 1);
+  EXPECT_EQ(f.form->PageEdit->text(), "2");
+  const TPageRecord& p = f.form->Page(1);
+  EXPECT_NEAR(p.Width, 210 / 25.4 * 100, 1);
+  EXPECT_EQ(p.Image->XDotsPerInch(), 100);
+  EXPECT_EQ(p.Image->BitmapInfo().bmiHeader.biBitCount, 8);
+  EXPECT_EQ(f.form->windowTitle().toStdString(),
+            "图像扫描  [ " + std::to_string(p.Width) + "×" + std::to_string(p.Height) + " ]");
+
+  // An edit saved goes into the page shown, the one just added.
+  const int height = p.Height;
+  f.form->Rotate90Menu->trigger();
+  f.form->SaveMenu->trigger();
+  EXPECT_EQ(f.form->Page(1).Width, height);
+  EXPECT_EQ(f.form->Page(0).Width, f.form->Page(0).Image->Width());
+  EXPECT_LT(f.form->Page(0).Width, f.form->Page(0).Height);
+  f.form->UndoMenu->trigger();
+  EXPECT_EQ(f.form->ImageScrollBox->Graphic().Width(), f.form->Page(0).Width);
+}
+
+TEST(ScanForm, CancelledAndJammedScansKeepThePages) {
+  Form f;
+  f.form->Scan(true);
+  ASSERT_EQ(f.form->PageCount(), 1);
+  for (const char* status : {"SANE_STATUS_CANCELLED", "SANE_STATUS_JAMMED"}) {
+    Options({{"read-return-value", status}});
+    f.form->Scan(true);
+    EXPECT_EQ(f.form->PageCount(), 1) << status;
+    EXPECT_TRUE(f.form->ScanMenu->isEnabled()) << status;
+  }
+  EXPECT_TRUE(f.services.prompts.empty());
+  Options();
+  f.form->Scan(true);
+  EXPECT_EQ(f.form->PageCount(), 2);
+}
+
+TEST(ScanForm, DeletingPagesShowsTheNeighbourAndFinallyNothing) {
+  Form f;
+  for (int i = 0; i < 3; ++i) f.form->Scan(true);
+  ASSERT_EQ(f.form->CurrentPage(), 2);
+  f.services.promptAnswers = {MsgResult::No};
+  f.form->DeletePage();
+  EXPECT_EQ(f.form->PageCount(), 3);
+  f.form->DeletePage();  // answered Yes by default
+  EXPECT_EQ(f.form->PageCount(), 2);
+  EXPECT_EQ(f.form->CurrentPage(), 1);
+  EXPECT_EQ(f.Texts().back(), "是否删除当前图像？");
+  f.form->DeletePage();
+  f.form->DeletePage();
+  EXPECT_EQ(f.form->PageCount(), 0);
+  EXPECT_TRUE(f.form->ImageScrollBox->Graphic().IsEmpty());
+}
+
+TEST(ScanForm, WithoutAScannerTheFormSaysSoAndStaysUsable) {
+  App();
+  TScanner::SetSourceManager(nullptr);
+  {
+    Form f;
+    f.form->Scan(false);
+    EXPECT_EQ(f.Texts(), std::vector<std::string>{"您的电脑没有正确连接扫描仪！"});
+    EXPECT_TRUE(f.form->ScanMenu->isEnabled());
+  }
+  TScanner::SetSourceManager(&SaneDsmEntry);
+}
+
+TEST(ScanForm, ThreePagesBecomeOneWordDocumentWithTheirOrientations) {
+  Form f;
+  const std::string dir = QDir::tempPath().toStdString();
+  TScanForm::SetDocumentConverter([&](const std::string& fodt, const std::string& docPath) {
+    std::ofstream(dir + "/scan.fodt", std::ios::binary) << fodt;
+    SofficeConvert(dir + "/scan.fodt", "doc:MS Word 97", dir);
+    QFile::remove(QString::fromStdString(docPath));
+    QFile::rename(QString::fromStdString(dir + "/scan.doc"), QString::fromStdString(docPath));
+  });
+  for (int i = 0; i < 3; ++i) f.form->Scan(true);
+  f.form->ShowPage(1, false);
+  f.form->Rotate90Menu->trigger();  // page 2 turns landscape
+  f.form->SaveMenu->trigger();
+  f.form->ShowPage(2, false);
+  f.form->btn_SaveAll->trigger();
+  EXPECT_TRUE(f.services.prompts.empty()) << f.Texts().front();
+  TMemoryStream* doc = f.form->GetResultStream();
+  ASSERT_NE(doc, nullptr);
+  EXPECT_EQ(doc->Data().substr(0, 4), std::string("\xD0\xCF\x11\xE0", 4));  // a Word 97 file
+  EXPECT_FALSE(QFile::exists(QDir::tempPath() + "/QBTmpJpg.jpg"));
+  // The viewer still shows the current page.
+  EXPECT_EQ(f.form->ImageScrollBox->Graphic().Width(), f.form->Page(2).Width);
+
+  // Opened again: three pages, the second landscape, three pictures.
+  SofficeConvert(QDir::tempPath().toStdString() + "/QBTmpDoc.doc", "pdf", dir);
+  const std::string pdf = dir + "/QBTmpDoc.pdf";
+  const std::string info = Shell("pdfinfo -f 1 -l 3 '" + pdf + "'");
+  EXPECT_NE(info.find("Pages:           3"), std::string::npos) << info;
+  std::vector<bool> landscape;
+  std::istringstream lines(info);
+  for (std::string line; std::getline(lines, line);) {
+    double w = 0, h = 0;
+    int n = 0;
+    if (std::sscanf(line.c_str(), "Page %d size: %lf x %lf", &n, &w, &h) == 3)
+      landscape.push_back(w > h);
+  }
+  EXPECT_EQ(landscape, (std::vector<bool>{false, true, false}));
+  const std::string images = Shell("pdfimages -list '" + pdf + "' | tail -n +3 | wc -l");
+  EXPECT_EQ(std::stoi(images), 3);
+  TScanForm::SetDocumentConverter(nullptr);
+}
+
+TEST(ScanForm, AFailedConversionSaysWhyAndLeavesNoStream) {
+  TScanForm::SetDocumentConverter(nullptr);
+  Form g;
+  g.form->btn_SaveAll->trigger();
+  EXPECT_EQ(g.Texts(), std::vector<std::string>{
+                           "进行文件转换失败，请联系管理员。Office worker is not available"});
+  EXPECT_EQ(g.form->GetResultStream(), nullptr);
+}
+
+TEST(ScanForm, ClosingAsksOnceChangedAndClosesWhateverTheAnswer) {
+  Form f;
+  f.form->Scan(true);
+  f.services.promptAnswers = {MsgResult::Cancel};
+  EXPECT_TRUE(f.form->close());
+  EXPECT_EQ(f.Texts(), std::vector<std::string>{"图像还没有保存，是否保存?"});
+  EXPECT_EQ(f.form->GetResultStream(), nullptr);
+}
+
+TEST(ScanForm, ScreenshotWithPagesAndABand) {
+  Form f;
+  Options({{"test-picture", "Grid"}});
+  for (int i = 0; i < 3; ++i) f.form->Scan(true);
+  f.form->FullPageMenu->trigger();
+  f.form->SelectMenu->trigger();
+  QWidget* img = f.form->ImageScrollBox->Image();
+  f.form->ImageScrollBox->SetCentered(false);
+  for (auto [type, x, y] : {std::tuple{QEvent::MouseButtonPress, 40, 60},
+                            std::tuple{QEvent::MouseMove, 200, 260},
+                            std::tuple{QEvent::MouseButtonRelease, 200, 260}}) {
+    QMouseEvent e(type, QPointF(x, y), img->mapToGlobal(QPointF(x, y)), Qt::LeftButton,
+                  type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton,
+                  Qt::NoModifier);
+    QApplication::sendEvent(img, &e);
+  }
+  auto* band = dynamic_cast<TRubberbandMouseHandler*>(f.form->ImageScrollBox->MouseHandler());
+  ASSERT_NE(band, nullptr);
+  EXPECT_EQ(band->GetSelection(), (TRect{40, 60, 200, 260}));
+  const QImage shot = f.form->grab().toImage();
+  EXPECT_FALSE(shot.isNull());
+  if (const char* home = std::getenv("TARVO_TEST_HOME"))
+    shot.save(QString::fromUtf8(home) + "/scan-form.png");
+}
