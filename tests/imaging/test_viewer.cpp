@@ -2,11 +2,13 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QDir>
 #include <QMouseEvent>
 #include <QScrollBar>
 #include <cstdlib>
 
 #include "ImagingTestUtil.h"
+#include "imaging/EnFormats.h"
 #include "imaging/ui/EnDibQt.h"
 #include "imaging/ui/EnImgScr.h"
 #include "imaging/ui/EnRubber.h"
@@ -242,11 +244,20 @@ TEST(RubberBand, CopyAndPasteGoThroughTheClipboard) {
     v.box.grab().save(QString::fromUtf8(home) + "/viewer-band.png");
 }
 
-TEST(ImageScrollBox, SavesThroughTheRegistryOnly) {
+TEST(ImageScrollBox, SavesThroughTheRegistryAndKeepsWhatItShows) {
+  RegisterImagingFormats();
   Viewer v;
   TDibGraphic g;
-  Gradient(g, 10, 10);
+  Gradient(g, 40, 30);
   v.box.SetGraphic(&g);
   EXPECT_IMAGING_ERROR(v.box.SaveToFile("/nonexistent/x.xyz"),
                        "Graphic files of .xyz format are not supported or not registered");
+  const std::string jpg = QDir::tempPath().toStdString() + "/viewer.jpg";
+  v.box.SaveToFile(jpg);
+  // The name is recorded, but the shown image is not replaced by the lossy file.
+  EXPECT_EQ(v.box.FileName(), jpg);
+  EXPECT_EQ(PixelsRGB(v.box.Graphic()), PixelsRGB(g));
+  v.box.LoadFromFile(jpg, 1);
+  EXPECT_EQ(v.box.Graphic().Width(), 40);
+  EXPECT_NE(PixelsRGB(v.box.Graphic()), PixelsRGB(g));
 }
