@@ -350,7 +350,11 @@ void TImageScrollBox::SetCurrentFrame(int n) {
 void TImageScrollBox::Redraw(bool rebuild) {
   if ((testAttribute(Qt::WA_WState_ExplicitShowHide) && isHidden()) || redrawing_) return;
   redrawing_ = true;
-  auto clear = ScopeExit([this] { redrawing_ = false; });
+  // A handler called below may delete the box.
+  QPointer<TImageScrollBox> alive(this);
+  auto clear = ScopeExit([this, alive] {
+    if (alive) redrawing_ = false;
+  });
 
   if (graphic_->IsEmpty()) {
     display_.FreeImage();
@@ -377,9 +381,8 @@ void TImageScrollBox::Redraw(bool rebuild) {
                                  graphic_->Width(), graphic_->Height());
   zoomPercent_ = zoom;
   if (OnZoomChange && float(old) != zoom) {
-    QPointer<TImageScrollBox> self(this);
     OnZoomChange(this, zoom);
-    if (!self) return;
+    if (!alive) return;
   }
   if (float(old) != zoom || rebuild) ResetHandler();
 
@@ -418,9 +421,8 @@ void TImageScrollBox::Redraw(bool rebuild) {
   PlaceImage();
   image_->update();
   if (OnRedraw) {
-    QPointer<TImageScrollBox> self(this);
     OnRedraw(graphic_.get());
-    if (!self) return;
+    if (!alive) return;
   }
   image_->show();
 }

@@ -4,6 +4,7 @@
 #include <QClipboard>
 #include <QDir>
 #include <QMouseEvent>
+#include <QPointer>
 #include <QScrollBar>
 #include <cstdlib>
 
@@ -260,4 +261,18 @@ TEST(ImageScrollBox, SavesThroughTheRegistryAndKeepsWhatItShows) {
   v.box.LoadFromFile(jpg, 1);
   EXPECT_EQ(v.box.Graphic().Width(), 40);
   EXPECT_NE(PixelsRGB(v.box.Graphic()), PixelsRGB(g));
+}
+
+TEST(ImageScrollBox, AZoomHandlerMayDeleteTheBox) {
+  App();
+  auto* box = new TImageScrollBox;
+  box->resize(100, 100);
+  box->show();
+  TDibGraphic g;
+  Gradient(g, 400, 400);
+  box->SetGraphic(&g);
+  QPointer<QWidget> alive(box);
+  box->OnZoomChange = [box](TImageScrollBox*, float) { delete box; };
+  box->SetZoomMode(zmFullPage);
+  EXPECT_TRUE(alive.isNull());
 }
