@@ -39,14 +39,38 @@
 #include "imaging/ui/POptForm.h"
 #include "imaging/ui/ReszForm.h"
 #include "platform/Services.h"
+#include "platform/office/OfficeContainer.h"
 
 namespace {
 const char* kCaption = "系统提示";
 const char* kNoScanner = "您的电脑没有正确连接扫描仪！";
 constexpr QRgb kCellGray = 0x5f5f5f, kFrameGray = 0xd2d2d2;
 
+// The office worker opens the flat document text and saves it as Word 97.
+void OfficeConvert(const std::string& text, const std::string& docPath) {
+  const std::string source = QDir::tempPath().toStdString() + "/QBTmpDoc.fodt";
+  {
+    QFile f(QString::fromStdString(source));
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+        f.write(text.data(), qint64(text.size())) != qint64(text.size()))
+      throw Exception(Utf8ToCp936("Cannot write " + source));
+  }
+  auto removeSource = ScopeExit([&source] { QFile::remove(QString::fromStdString(source)); });
+  TOfficeContainer doc;
+  doc.Open(source);
+  auto close = ScopeExit([&doc] {
+    // The document is saved or the error is already on its way: a failing
+    // close adds nothing.
+    try {
+      doc.Close();
+    } catch (const std::exception&) {
+    }
+  });
+  doc.SaveAs(docPath);
+}
+
 TScanForm::TDocumentConverter& Converter() {
-  static TScanForm::TDocumentConverter converter;
+  static TScanForm::TDocumentConverter converter = &OfficeConvert;
   return converter;
 }
 
@@ -168,7 +192,7 @@ class TPageGrid : public QWidget {
 };
 
 void TScanForm::SetDocumentConverter(TDocumentConverter converter) {
-  Converter() = std::move(converter);
+  Converter() = converter ? std::move(converter) : TDocumentConverter(&OfficeConvert);
 }
 
 TScanForm::TScanForm(QWidget* owner) : QDialog(owner) {
@@ -658,7 +682,6 @@ void TScanForm::ConvertToWord() {
       doc.push_back(TScanDocPage{bytes.Data(), jpeg.Width(), jpeg.Height(),
                                  page->Image->XDotsPerInch(), page->Image->YDotsPerInch()});
     }
-    if (!Converter()) throw Exception("Office worker is not available");
     QFile::remove(QString::fromStdString(docPath));
     Converter()(WriteScanDocument(doc), docPath);
     TMemoryStream converted;

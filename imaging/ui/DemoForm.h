@@ -38,8 +38,9 @@ class TScanForm : public QDialog {
   // It belongs to the form: read it before the form is freed.
   TMemoryStream* GetResultStream();
 
-  // Saves the flat document text (first argument) as a Word 97 file (second);
-  // the office worker installs it. Raises with a message on failure.
+  // Saves the flat document text (first argument) as a Word 97 file (second),
+  // raising with a message on failure. The office worker by default; nullptr
+  // restores it.
   using TDocumentConverter = std::function<void(const std::string&, const std::string&)>;
   static void SetDocumentConverter(TDocumentConverter converter);
 

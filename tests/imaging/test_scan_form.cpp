@@ -5,7 +5,6 @@
 #include <QFile>
 #include <QMouseEvent>
 #include <cstdlib>
-#include <fstream>
 #include <sstream>
 
 #include "ImagingTestUtil.h"
@@ -14,6 +13,7 @@
 #include "imaging/ui/EnRubber.h"
 #include "imaging/ui/SaneDsm.h"
 #include "platform/Services.h"
+#include "platform/office/OfficeContainer.h"
 
 namespace {
 int argc = 1;
@@ -51,17 +51,6 @@ std::string Shell(const std::string& cmd) {
     pclose(p);
   }
   return out;
-}
-
-// Until the office worker lands, LibreOffice's converter saves the document as
-// Word 97, with a private profile.
-void SofficeConvert(const std::string& inFile, const std::string& filter,
-                    const std::string& outDir) {
-  const std::string profile = "file://" + QDir::tempPath().toStdString() + "/lo-profile";
-  const std::string cmd = "soffice -env:UserInstallation=" + profile +
-                          " --headless --convert-to '" + filter + "' --outdir '" + outDir +
-                          "' '" + inFile + "' >/dev/null 2>&1";
-  if (std::system(cmd.c_str()) != 0) throw Exception("soffice failed");
 }
 
 struct Form {
@@ -163,30 +152,31 @@ TEST(ScanForm, WithoutAScannerTheFormSaysSoAndStaysUsable) {
 
 TEST(ScanForm, ThreePagesBecomeOneWordDocumentWithTheirOrientations) {
   Form f;
-  const std::string dir = QDir::tempPath().toStdString();
-  TScanForm::SetDocumentConverter([&](const std::string& fodt, const std::string& docPath) {
-    std::ofstream(dir + "/scan.fodt", std::ios::binary) << fodt;
-    SofficeConvert(dir + "/scan.fodt", "doc:MS Word 97", dir);
-    QFile::remove(QString::fromStdString(docPath));
-    QFile::rename(QString::fromStdString(dir + "/scan.doc"), QString::fromStdString(docPath));
-  });
+  TScanForm::SetDocumentConverter(nullptr);  // the office worker
   for (int i = 0; i < 3; ++i) f.form->Scan(true);
   f.form->ShowPage(1, false);
   f.form->Rotate90Menu->trigger();  // page 2 turns landscape
   f.form->SaveMenu->trigger();
   f.form->ShowPage(2, false);
   f.form->btn_SaveAll->trigger();
-  EXPECT_TRUE(f.services.prompts.empty()) << f.Texts().front();
+  ASSERT_TRUE(f.services.prompts.empty()) << f.Texts().front();
   TMemoryStream* doc = f.form->GetResultStream();
   ASSERT_NE(doc, nullptr);
   EXPECT_EQ(doc->Data().substr(0, 4), std::string("\xD0\xCF\x11\xE0", 4));  // a Word 97 file
-  EXPECT_FALSE(QFile::exists(QDir::tempPath() + "/QBTmpJpg.jpg"));
+  const QString tmp = QDir::tempPath();
+  EXPECT_FALSE(QFile::exists(tmp + "/QBTmpJpg.jpg"));
+  EXPECT_TRUE(QFile::exists(tmp + "/QBTmpDoc.doc"));
   // The viewer still shows the current page.
   EXPECT_EQ(f.form->ImageScrollBox->Graphic().Width(), f.form->Page(2).Width);
 
-  // Opened again: three pages, the second landscape, three pictures.
-  SofficeConvert(QDir::tempPath().toStdString() + "/QBTmpDoc.doc", "pdf", dir);
-  const std::string pdf = dir + "/QBTmpDoc.pdf";
+  // Opened again by the office worker: three pages, the second landscape, three pictures.
+  const std::string pdf = tmp.toStdString() + "/again.pdf";
+  {
+    TOfficeContainer again;
+    again.Open(tmp.toStdString() + "/QBTmpDoc.doc");
+    again.PrintToPdf(pdf);
+    again.Close();
+  }
   const std::string info = Shell("pdfinfo -f 1 -l 3 '" + pdf + "'");
   EXPECT_NE(info.find("Pages:           3"), std::string::npos) << info;
   std::vector<bool> landscape;
@@ -200,16 +190,16 @@ TEST(ScanForm, ThreePagesBecomeOneWordDocumentWithTheirOrientations) {
   EXPECT_EQ(landscape, (std::vector<bool>{false, true, false}));
   const std::string images = Shell("pdfimages -list '" + pdf + "' | tail -n +3 | wc -l");
   EXPECT_EQ(std::stoi(images), 3);
-  TScanForm::SetDocumentConverter(nullptr);
 }
 
 TEST(ScanForm, AFailedConversionSaysWhyAndLeavesNoStream) {
-  TScanForm::SetDocumentConverter(nullptr);
+  TScanForm::SetDocumentConverter(
+      [](const std::string&, const std::string&) { throw Exception("disk full"); });
   Form g;
   g.form->btn_SaveAll->trigger();
-  EXPECT_EQ(g.Texts(), std::vector<std::string>{
-                           "进行文件转换失败，请联系管理员。Office worker is not available"});
+  EXPECT_EQ(g.Texts(), std::vector<std::string>{"进行文件转换失败，请联系管理员。disk full"});
   EXPECT_EQ(g.form->GetResultStream(), nullptr);
+  TScanForm::SetDocumentConverter(nullptr);
 }
 
 TEST(ScanForm, ClosingAsksOnceChangedAndClosesWhateverTheAnswer) {
