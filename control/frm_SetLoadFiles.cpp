@@ -12,6 +12,8 @@
 #include "control/Un_function.h"
 #include "control/frm_Main.h"
 #include "core/QtText.h"
+#include "core/ScopeGuard.h"
+#include "imaging/ui/DemoForm.h"
 #include "platform/Guard.h"
 #include "platform/Services.h"
 #include "uikit/TFlatButtonUnit.h"
@@ -143,7 +145,19 @@ void TfrmSetLoadFiles::btn_AddFileClick() {
 }
 
 void TfrmSetLoadFiles::btn_Copy2Click() {
-  ShowMessageBox(A("扫描功能暂不可用。"), A("系统提示"), MsgIcon::Information, MsgButtons::Ok, this);
+  QPointer<TfrmSetLoadFiles> self(this);
+  QPointer<TScanForm> scan = new TScanForm(this);
+  auto release = ScopeExit([&scan] { delete scan.data(); });
+  scan->exec();
+  if (!self || !scan) return;
+  // The stream belongs to the scan form: it is copied before the form goes.
+  TMemoryStream* doc = scan->GetResultStream();
+  if (!doc) return;
+  const AnsiString name = A("扫描件") + std::to_string(files_.MaxIndex() + 1) + ".doc";
+  files_.Grow(1);
+  files_.AddStream(name, doc->Data(), fsAdded);
+  AddListItem(files_.Count() - 1);
+  uploaded_ = false;
 }
 
 void TfrmSetLoadFiles::btn_MoveFileClick() {

@@ -30,6 +30,8 @@ struct TPageRecord {
 class TPageGrid;
 
 class TScanForm : public QDialog {
+  Q_OBJECT
+
  public:
   explicit TScanForm(QWidget* owner = nullptr);
   ~TScanForm() override;
