@@ -14,6 +14,7 @@
 #include "control/frmPopup.h"
 #include "control/frm_Abort.h"
 #include "control/frm_Main.h"
+#include "control/frm_Template.h"
 #include "core/QtText.h"
 #include "core/SysUtils.h"
 #include "platform/Guard.h"
@@ -55,6 +56,7 @@ Qt::CursorShape CursorShapeOf(int16_t code) {
 // ---- TTarvoX ---------------------------------------------------------------------
 
 TTarvoX::TTarvoX(QWidget* parent) : QWidget(parent) {
+  RegisterTemplateForm();
   // The stored form.
   setObjectName("TarvoX");
   resize(338, 44);

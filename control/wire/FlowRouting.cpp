@@ -2,6 +2,7 @@
 
 #include <set>
 
+#include "control/wire/StepRecord.h"
 #include "core/SysUtils.h"
 
 namespace {
@@ -140,4 +141,33 @@ std::vector<TFlowStripEntry> BuildFlowStripEntries(const TFcChart& chart, const 
     walked.insert(s);
   }
   return out;
+}
+
+void AddNextHandler(const AnsiString& id, const AnsiString& name, std::vector<frames::PickedUser>& picked,
+                    AnsiString& names) {
+  frames::PickedUser u;
+  u.userId = id;
+  u.userName = name;
+  picked.push_back(std::move(u));
+  names += (names.empty() ? "" : ",") + name;
+}
+
+AnsiString LoadNextHandlers(const TStepRecord* step, const AnsiString& authorId, const AnsiString& authorName,
+                            int32_t sessionDept, std::vector<frames::PickedUser>& picked) {
+  picked.clear();
+  AnsiString names;
+  if (!step) return names;
+  if (step->authorIsHandler) {
+    AddNextHandler(authorId, authorName, picked, names);
+    return names;
+  }
+  const AnsiString dept = "," + IntToStr(sessionDept) + ",";
+  for (uint32_t i = 0; i < step->handlerCount && i < kMaxHandlers; ++i) {
+    const frames::PickedUser& h = step->handlers[i];
+    if (step->departmentReview && h.deptNumber != sessionDept && h.deptNumbers.find(dept) == AnsiString::npos)
+      continue;
+    picked.push_back(h);
+    names += (names.empty() ? "" : ",") + h.userName;
+  }
+  return names;
 }

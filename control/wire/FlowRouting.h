@@ -6,14 +6,12 @@
 #include <cstdint>
 #include <vector>
 
+#include "control/wire/NextHandlers.h"
+#include "control/wire/StepColors.h"
 #include "control/wire/UnitCalculate.h"
 #include "core/Colors.h"
 #include "flowchart/FcChart.h"
 
-// Background colours that mark a step's state on the chart.
-enum TStepColorMode { scmPassed = 0, scmCurrent = 1, scmChosen = 2, scmCandidate = 3, scmReset = 4 };
-inline constexpr TColor StepColors[5] = {12254931, 9757182, 5987327, 16767487, 16777215};
-inline constexpr TColor BlinkOffColor = 12303291;  // candidate outline while blinking
 
 // The object that no connection enters (the only object of a one-object chart); -1 when none.
 int FindStartStep(const TFcChart& chart);

@@ -1,0 +1,192 @@
+// The workflow document form: the document's sheet with its fields, the workflow chart
+// coloured by step state, the opinion, the next step and its handlers, and the command
+// buttons. One instance per document reply; the dispatcher owns it.
+#pragma once
+
+#include <QDialog>
+#include <QPointer>
+#include <memory>
+#include <vector>
+
+#include "control/ReplyWindows.h"
+#include "control/FormChart.h"
+#include "control/TemplateFields.h"
+#include "control/wire/UnitCalculate.h"
+#include "control/wire/Class_StoExcel.h"
+#include "control/wire/Un_CopyFiles.h"
+#include "grid/XLSheet.h"
+
+class QComboBox;
+class QFrame;
+class QLabel;
+class QListWidget;
+class QProgressBar;
+class QPushButton;
+class QScrollArea;
+class QStatusBar;
+class QTextEdit;
+class QTimer;
+class QToolButton;
+class TFormSheetView;
+
+// Field name and edited value, for the placeholders of the Word body.
+using TFormFieldValues = std::vector<std::pair<AnsiString, AnsiString>>;
+
+class TfrmTemplate : public QDialog, public ITemplateForm {
+  Q_OBJECT
+ public:
+  explicit TfrmTemplate(QWidget* parent = nullptr);
+  ~TfrmTemplate() override;
+
+  // ITemplateForm
+  QWidget* AsWidget() override { return this; }
+  bool NewDoc() const override { return newDoc_; }
+  void SetNewDoc(bool v) override { newDoc_ = v; }
+  bool Submitted() const override { return submitted_; }
+  void SetSubmitted(bool v) override;
+  bool CloseOnReply() const override { return closeOnReply_; }
+  void SetCloseOnReply(bool v) override { closeOnReply_ = v; }
+  bool ManagerRequested() const override { return managerRequested_; }
+  void SetManagerRequested(bool v) override { managerRequested_ = v; }
+  void LoadFromStream(TMemoryStream& reply) override;
+  void LoadAttachments(TMemoryStream& reply) override;
+  void ShowUserSelection(TMemoryStream& reply) override;
+  void ShowNumberList(TMemoryStream& reply) override {}
+  void ShowUnitSelection(TMemoryStream& reply) override {}
+  void CloseForm() override { close(); }
+  void SetCellPicker(bool v) override { cellPicker_ = v; }
+  void LoadSheet(TStream& sheet) override;
+  void AdjustLayout() override;
+  void FitFormToGrid() override;
+  int ShowModal() override { return exec(); }
+  AnsiString CurrentCellText() const override;
+
+  // Loading without the modal loop (LoadFromStream = Load + exec).
+  void Load(TMemoryStream& reply);
+
+  // Fields.
+  AnsiString GetFieldValue(const AnsiString& name) const;
+  bool CollectFieldValues(bool changed, bool commit);
+  AnsiString CheckTitle() const;
+  void ArrangeButtons();
+  // The edited values the Word body's placeholders take.
+  TFormFieldValues PlaceholderFields();
+
+  // Actions.
+  void btnSendClick();
+  void btnTemporaryClick();
+  void btnFileClick();
+  void N_DeleteXLGridClick();
+  // Prints the sheet (filled hidden rows hidden) on the sheet's printer.
+  void N_PrintXLGridClick();
+  void btnNextUserClick();
+  void Btn_BackClick();
+  void RequestUsers(uint8_t mode, int32_t list);
+  void RequestFile(const AnsiString& name);
+  bool SaveFields(uint8_t temporary, uint8_t distribution, int32_t status);
+
+  // Routing and display.
+  void SelectStep(int stepNo);
+  void ShowFlowChart();
+  void BuildFlowStrip();
+  void TimerTimer();
+  void ChooseStripStep(const AnsiString& name);
+
+  // State, for the dispatcher and tests.
+  TXLSheet& Sheet() { return sheet_; }
+  TFormChart* Chart() const { return chart_.get(); }
+  TStream2Array& Doc() { return *doc_; }
+  TFormSheetView* SheetView() const { return gridView_; }
+  int CurStepNo() const { return curStepNo_; }
+  int NextStepNo() const { return nextStepNo_; }
+  bool IsStartStep() const { return isStartStep_; }
+  bool ReadOnlyDoc() const { return readOnly_; }
+  int GridWidth() const { return gridWidth_; }
+  int GridHeight() const { return gridHeight_; }
+  const TButtonLayout& Buttons() const { return buttons_; }
+  QWidget* ButtonBar() const { return pnlBtn_; }
+  QLabel* NextStepLabel() const { return lblNextStep_; }
+  QLabel* NextUserLabel() const { return lblNextUser_; }
+  QComboBox* NextUsersCombo() const { return cbxNextUsers_; }
+  QTextEdit* OpinionMemo() const { return flatMemo_; }
+  QWidget* FlowStrip() const { return pnlFlow_; }
+  QWidget* TopPanel() const { return pnlTop_; }
+  QWidget* OpinionPanel() const { return pnlMind_; }
+  QWidget* ChartPanel() const { return pnlFlowChat_; }
+  QTimer* BlinkTimer() const { return timer_; }
+  QPushButton* SendButton() const { return btnSend_; }
+
+ protected:
+  void closeEvent(QCloseEvent* e) override;
+  void reject() override;
+  void resizeEvent(QResizeEvent* e) override;
+  void showEvent(QShowEvent* e) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void BuildLayout();
+  TTemplateFields Fields() const;
+  const TStepRecord* StepAt(int index) const;
+  TConditionContext Conditions() const;
+  void ShowNextStep();
+  void ShowStoredNext();
+  void RefreshHandlerCombo();
+  void SaveDocument(int32_t status, bool forced);
+  void SendDocCommand(const char* verb);
+  void SendFrame(const std::string& frame);
+  void WaitPumping(int ms);
+  void FormCloseQuery();
+  void FormClose();
+  void PlaceGrid();
+  void SetBlinking(bool on);
+
+  TXLSheet sheet_;
+  std::unique_ptr<TStream2Array> doc_;
+  TCopy2Files files_;
+  bool fieldsHaveCells_ = false;
+
+  int curStepNo_ = -1, nextStepNo_ = -1, curStepIndex_ = -1, nextStepIndex_ = -1;
+  bool isStartStep_ = false;
+  bool handlersFixed_ = false, manualChoice_ = false, dialogMode_ = false;
+  AnsiString nextHandlerNames_, titleField_, numberField_, tableName_, recordId_, bodyFile_;
+  bool saveOnClose_ = false, destroyed_ = false, readOnly_ = true;
+  AnsiString opinionField_, opinionText_;
+  int opinionRow_ = -1, opinionCol_ = -1;
+  int gridWidth_ = 0, gridHeight_ = 0, attachBelow_ = 0;
+  bool newDoc_ = false, submitted_ = false, closeOnReply_ = false, managerRequested_ = false;
+  bool pickNextHandler_ = false;
+  uint8_t userRequestMode_ = 0;
+  bool cellPicker_ = false;
+  bool closing_ = false;
+  bool loaded_ = false;
+  TButtonLayout buttons_;
+
+  QWidget* pnlTop_ = nullptr;
+  QWidget* pnlNextInfo_ = nullptr;
+  QWidget* pnlFlow_ = nullptr;
+  QWidget* pnlBtn_ = nullptr;
+  QLabel* lblNextStep_ = nullptr;
+  QLabel* lblNextUser_ = nullptr;
+  QComboBox* cbxNextUsers_ = nullptr;
+  QPushButton *btnNO_ = nullptr, *btnAttachment_ = nullptr, *btnTemporary_ = nullptr, *btnDistribution_ = nullptr,
+              *btnSend_ = nullptr, *btnFile_ = nullptr, *btnClose_ = nullptr;
+  QWidget* pnlMind_ = nullptr;
+  QTextEdit* flatMemo_ = nullptr;
+  QWidget* pnlQP_ = nullptr;
+  QPushButton *btnPrint_ = nullptr, *btnQPYJ_ = nullptr, *btnFileReadonly_ = nullptr, *btnExit_ = nullptr;
+  QScrollArea* pnlMain_ = nullptr;
+  QWidget* mainContent_ = nullptr;
+  QWidget* pnlXLGrid_ = nullptr;
+  TFormSheetView* gridView_ = nullptr;
+  QWidget* pnlFlowChat_ = nullptr;
+  std::unique_ptr<TFormChart> chart_;
+  QListWidget* pnlFile_ = nullptr;
+  QStatusBar* statusBar_ = nullptr;
+  QPushButton* btnPrintFrom_ = nullptr;
+  QProgressBar* progressBar_ = nullptr;
+  QTimer* timer_ = nullptr;
+  std::vector<QLabel*> stripLabels_;
+};
+
+// Registers the form with the reply dispatcher (once per process).
+void RegisterTemplateForm();
