@@ -1,0 +1,174 @@
+// The document form against the real oa-server, through the control's session and reply
+// dispatcher: open a document, type into its cells, write an opinion, submit it down the
+// branch its values choose, and open it again as the next handler.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QLabel>
+#include <QTextEdit>
+
+#include "ModalDriver.h"
+#include "control/FormSheetView.h"
+#include "control/Un_function.h"
+#include "control/frm_Main.h"
+#include "control/frm_Template.h"
+#include "control/wire/Frames.h"
+#include "control/wire/Un_type.h"
+#include "e2e/E2eSupport.h"
+#include "platform/Services.h"
+
+namespace {
+
+QApplication& App() {
+  static int argc = 1;
+  static char name[] = "e2e-form";
+  static char* argv[] = {name, nullptr};
+  static QApplication* app = new QApplication(argc, argv);
+  return *app;
+}
+
+const char* kRecord = "{B0000000-1111-4222-8333-444444444444}";
+
+QString U(const AnsiString& cp936) { return QString::fromStdString(Cp936ToUtf8(cp936)); }
+
+class FormE2E : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    App();
+    ClearSessionValues();
+    RegisterTemplateForm();
+    ASSERT_TRUE(server_.Started());
+    session_ = std::make_unique<TfrmMain>();
+    session_->SetServer("127.0.0.1", server_.Port());
+    Login("zhangsan");
+  }
+  void TearDown() override {
+    FreeDocumentForm();
+    PumpFor(50);
+    session_.reset();
+    ClearSessionValues();
+  }
+
+  void Login(const char* name) {
+    ClearSessionValues();
+    session_->SendLogin(name);
+    ASSERT_TRUE(PumpUntil([] { return !SessionValues().UserGUID.empty(); }, 10000));
+  }
+
+  // Opens the leave form document and runs act on the form once it is up; returns when
+  // the form has closed.
+  void WithForm(bool newDoc, const std::function<void(TfrmTemplate&)>& act) {
+    bool acted = false;
+    auto script = WhenModal<TfrmTemplate>(
+        [&](TfrmTemplate* f) {
+          if (acted) return;
+          acted = true;
+          act(*f);
+        },
+        std::chrono::seconds(20));
+    NewDocumentFlag() = newDoc ? 1 : 0;
+    session_->SendQuery("oa", "", kRecord, 0, Cp936("请假单"), 1, 1, "", "");
+    EXPECT_TRUE(PumpUntil([&] { return acted && !QApplication::activeModalWidget(); }, 25000));
+  }
+
+  static void Type(TfrmTemplate& f, const char* field, const char* text) {
+    const TFieldEntry* e = nullptr;
+    for (const TFieldEntry& x : f.Doc().Fields)
+      if (x.name == Cp936(field)) e = &x;
+    ASSERT_NE(e, nullptr) << field;
+    ASSERT_TRUE(f.SheetView()->SetCurCell(e->col, e->row));
+    ASSERT_TRUE(f.SheetView()->TypeText(QString::fromUtf8(text))) << field;
+    f.SheetView()->RefreshEditor();
+  }
+
+  // Submits a new leave request of `days` days; the document then waits at step 2.
+  void SubmitNewRequest(const char* days) {
+    WithForm(true, [&](TfrmTemplate& f) {
+      EXPECT_EQ(f.CurStepNo(), 1);
+      EXPECT_TRUE(f.IsStartStep());
+      EXPECT_TRUE(f.Buttons().temporary);
+      EXPECT_EQ(f.NextStepNo(), 2);
+      EXPECT_EQ(f.NextStepLabel()->text(), QString::fromUtf8("科室审核"));
+      // Department review: zhangsan's department keeps zhangsan and drops lisi.
+      EXPECT_EQ(f.NextUserLabel()->text(), QString::fromUtf8("张三"));
+      EXPECT_EQ(f.GetFieldValue(Cp936("申请日期")), DateToStr(Services::Clock().Now()));
+      Type(f, "标题", "出差三天");
+      Type(f, "请假天数", days);
+      f.btnSendClick();
+    });
+  }
+
+  size_t Updates() const {
+    size_t n = 0;
+    for (const std::string& line : server_.LogLines()) n += line.rfind("UPDA", 0) == 0;
+    return n;
+  }
+
+  ServiceCapture capture_;
+  OaServerProcess server_;
+  std::unique_ptr<TfrmMain> session_;
+};
+
+TEST_F(FormE2E, SubmitMovesTheDocumentDownTheBranchItsValuesChoose) {
+  SubmitNewRequest("5");
+  ASSERT_EQ(Updates(), 1u);
+
+  // Step 2 as its handler: the typed values are back, and more than three days leads to
+  // the leader's step.
+  WithForm(false, [&](TfrmTemplate& f) {
+    EXPECT_EQ(f.CurStepNo(), 2);
+    EXPECT_FALSE(f.IsStartStep());
+    EXPECT_FALSE(f.Buttons().temporary);
+    EXPECT_EQ(f.GetFieldValue(Cp936("标题")), Cp936("出差三天"));
+    EXPECT_EQ(f.GetFieldValue(Cp936("请假天数")), "5");
+    EXPECT_EQ(f.NextStepNo(), 3);
+    EXPECT_EQ(f.NextUserLabel()->text(), QString::fromUtf8("赵六"));
+    EXPECT_FALSE(f.OpinionPanel()->isHidden());
+    f.OpinionMemo()->setPlainText(QString::fromUtf8("同意"));
+    Type(f, "科室意见", "同意");
+    f.btnSendClick();
+  });
+  ASSERT_EQ(Updates(), 2u);
+
+  WithForm(false, [&](TfrmTemplate& f) {
+    EXPECT_EQ(f.CurStepNo(), 3);
+    EXPECT_EQ(U(f.Doc().Header.Text(dh::Opinion)), QString::fromUtf8("同意"));
+    EXPECT_EQ(f.GetFieldValue(Cp936("科室意见")), Cp936("同意"));
+    f.close();
+  });
+}
+
+TEST_F(FormE2E, AShortLeaveSkipsTheLeaderAndClosingAsksBeforeSaving) {
+  SubmitNewRequest("2");
+  WithForm(false, [&](TfrmTemplate& f) {
+    EXPECT_EQ(f.NextStepNo(), 4);
+    EXPECT_EQ(f.NextStepLabel()->text(), QString::fromUtf8("人事备案"));
+    Type(f, "科室意见", "changed");
+    capture_.promptAnswers.push_back(MsgResult::No);
+    f.close();
+  });
+  ASSERT_FALSE(capture_.prompts.empty());
+  EXPECT_EQ(capture_.prompts.back().text, Cp936("是否保存审批单？"));
+  PumpFor(300);
+  EXPECT_EQ(Updates(), 1u);  // "No" sent nothing
+
+  // Nothing typed: closing neither asks nor saves.
+  const size_t asked = capture_.prompts.size();
+  WithForm(false, [&](TfrmTemplate& f) { f.close(); });
+  EXPECT_EQ(capture_.prompts.size(), asked);
+}
+
+TEST_F(FormE2E, SubmitWithoutATitleIsRefusedAndSendsNothing) {
+  WithForm(true, [&](TfrmTemplate& f) {
+    Type(f, "标题", "");
+    const QPointer<TfrmTemplate> form(&f);
+    f.btnSendClick();
+    ASSERT_FALSE(capture_.prompts.empty());
+    EXPECT_EQ(capture_.prompts.back().text, Cp936("请输入标题"));
+    f.close();  // a new document is never saved on close
+  });
+  PumpFor(200);
+  EXPECT_EQ(Updates(), 0u);
+}
+
+}  // namespace
