@@ -586,7 +586,12 @@ void TfrmTemplate::Btn_BackClick() {
 void TfrmTemplate::BuildFlowStrip() {
   for (QLabel* l : stripLabels_) delete l;
   stripLabels_.clear();
-  const int right = std::max(pnlNextInfo_->width(), 300);
+  // The strip takes the width the form has now, shown or not.
+  for (QLayout* l : {layout(), pnlTop_->layout()}) {
+    l->invalidate();
+    l->activate();
+  }
+  const int right = std::max(pnlNextInfo_->width() - 4, 100);
   int x = 1, y = 1, grown = 0;
   const TDocHeader& h = doc_->Header;
   std::vector<int32_t> passed;
