@@ -188,6 +188,7 @@ void TfrmTemplate::BuildLayout() {
 
   pnlMain_ = new QScrollArea(this);
   pnlMain_->setWidgetResizable(false);
+  pnlMain_->setFrameShape(QFrame::NoFrame);
   mainContent_ = new QWidget;
   pnlMain_->setWidget(mainContent_);
   pnlXLGrid_ = new QWidget(mainContent_);
@@ -458,7 +459,7 @@ void TfrmTemplate::FitFormToGrid() {
 }
 
 void TfrmTemplate::PlaceGrid() {
-  const int areaW = std::max(pnlMain_->viewport()->width(), width() - 4);
+  const int areaW = std::max(pnlMain_->viewport()->width(), 100);
   const int areaH = std::max(pnlMain_->viewport()->height(), 100);
   int w = gridWidth_, left = 0;
   if (dialogMode_) {
@@ -471,13 +472,15 @@ void TfrmTemplate::PlaceGrid() {
   const int h = dialogMode_ ? gridHeight_ : std::min(areaH - 20, gridHeight_);
   const int top = dialogMode_ ? 0 : kMargin;
   pnlXLGrid_->setGeometry(left, top, w, std::max(h, 20));
-  pnlFlowChat_->setGeometry(0, 0, std::max(areaW - 4, 300), std::max(areaH - 4, 300));
   if (attachBelow_)
     pnlFile_->setGeometry(left, top + h + kMargin, w, 88);
   else
     pnlFile_->setGeometry(left + w + 11, top, 88, h);
-  mainContent_->resize(std::max({left + w + 110, areaW - 4, pnlFlowChat_->width()}),
-                       std::max({top + h + 110, areaH - 4, pnlFlowChat_->height()}));
+  const bool files = pnlFile_->count() > 0;
+  const int needW = left + w + (files && !attachBelow_ ? 110 : 0);
+  const int needH = top + h + (files && attachBelow_ ? 98 : 0);
+  pnlFlowChat_->setGeometry(0, 0, areaW, areaH);
+  mainContent_->resize(std::max(needW, areaW), std::max(needH, areaH));
   // The visible buttons of the sign-off bar stand at its right end.
   int x = pnlQP_->width();
   for (QPushButton* b : {btnExit_, btnFileReadonly_, btnQPYJ_, btnPrint_}) {
@@ -652,7 +655,10 @@ void TfrmTemplate::BuildFlowStrip() {
     }
   }
   pnlFlow_->setMinimumHeight(24 + grown);
+  const int delta = 65 + grown - pnlTop_->height();
   pnlTop_->setFixedHeight(65 + grown);
+  // A dialog fitted to its grid grows with the strip, so the grid keeps its room.
+  if (dialogMode_ && delta != 0 && !pnlTop_->isHidden()) setFixedHeight(height() + delta);
 }
 
 void TfrmTemplate::ChooseStripStep(const AnsiString& name) {

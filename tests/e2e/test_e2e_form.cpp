@@ -5,6 +5,8 @@
 
 #include <QApplication>
 #include <QLabel>
+#include <QComboBox>
+#include <QListWidget>
 #include <QTextEdit>
 
 #include "ModalDriver.h"
@@ -12,6 +14,7 @@
 #include "control/Un_function.h"
 #include "control/frm_Main.h"
 #include "control/frm_Template.h"
+#include "control/wire/Class_StoExcel.h"
 #include "control/wire/Frames.h"
 #include "control/wire/Un_type.h"
 #include "e2e/E2eSupport.h"
@@ -98,6 +101,22 @@ class FormE2E : public ::testing::Test {
     });
   }
 
+  // The stored document as the server sends it, without a form.
+  TStream2Array RawOpen() {
+    std::string reply;
+    const auto dispatch = session_->OnReply;
+    session_->OnReply = [&](TMemoryStream& r) { reply = r.Data(); };
+    frames::QueryRecord q;
+    q.userId = SessionValues().UserGUID;
+    q.recordId = kRecord;
+    session_->SendToServer(frames::BuildQueryRequest(q));
+    EXPECT_TRUE(PumpUntil([&] { return !reply.empty(); }, 10000));
+    session_->OnReply = dispatch;
+    TStream2Array d;
+    d.LoadFromBytes(reply);
+    return d;
+  }
+
   size_t Updates() const {
     size_t n = 0;
     for (const std::string& line : server_.LogLines()) n += line.rfind("UPDA", 0) == 0;
@@ -169,6 +188,66 @@ TEST_F(FormE2E, SubmitWithoutATitleIsRefusedAndSendsNothing) {
   });
   PumpFor(200);
   EXPECT_EQ(Updates(), 0u);
+}
+
+TEST_F(FormE2E, TheNextHandlerPickerOffersTheStepsHandlersAndTheSubmitCarriesThem) {
+  bool picked = false;
+  ModalScript picker(
+      [&] {
+        QWidget* w = QApplication::activeModalWidget();
+        if (!w || qobject_cast<TfrmTemplate*>(w)) return false;
+        auto* list = w->findChild<QListWidget*>();
+        if (!list || picked) return true;
+        EXPECT_EQ(list->count(), 2);
+        for (int i = 0; i < list->count(); ++i) {
+          // The current handler comes pre-selected.
+          EXPECT_EQ(list->item(i)->checkState() == Qt::Checked, list->item(i)->text() == QString::fromUtf8("张三"));
+          list->item(i)->setCheckState(Qt::Checked);
+        }
+        picked = true;
+        static_cast<QDialog*>(w)->accept();
+        return true;
+      },
+      std::chrono::seconds(20), "next handler picker");
+  WithForm(true, [&](TfrmTemplate& f) {
+    Type(f, "标题", "t");
+    f.btnNextUserClick();
+    ASSERT_TRUE(PumpUntil([&] { return picked && !f.NextUsersCombo()->isHidden(); }, 10000));
+    EXPECT_EQ(f.NextUsersCombo()->count(), 2);
+    EXPECT_EQ(f.Doc().PickedUsers.size(), 2u);
+    f.btnSendClick();
+  });
+  // The document now holds both handlers.
+  const TStream2Array stored = RawOpen();
+  ASSERT_EQ(stored.PickedUsers.size(), 2u);
+  EXPECT_EQ(stored.PickedUsers[1].userName, Cp936("李四"));
+}
+
+TEST_F(FormE2E, ArchivingAtTheLastStepSendsInboxAndLeavesTheDocumentReadOnly) {
+  SubmitNewRequest("1");
+  WithForm(false, [&](TfrmTemplate& f) {
+    ASSERT_EQ(f.NextStepNo(), 4);
+    f.btnSendClick();
+  });
+  WithForm(false, [&](TfrmTemplate& f) {
+    EXPECT_EQ(f.CurStepNo(), 4);
+    EXPECT_TRUE(f.Buttons().archive);
+    EXPECT_TRUE(f.Buttons().number);
+    // The last step is its own next step, handled by the user.
+    EXPECT_EQ(f.NextStepNo(), 4);
+    EXPECT_EQ(f.NextUserLabel()->text(), QString::fromUtf8("张三"));
+    f.btnFileClick();
+  });
+  EXPECT_EQ(capture_.prompts.back().text, Cp936("是否将此审批（文件）归档？"));
+  ASSERT_TRUE(PumpUntil([&] {
+    const auto lines = server_.LogLines();
+    return !lines.empty() && lines.back().rfind("DCMD", 0) == 0;
+  }));
+  WithForm(false, [&](TfrmTemplate& f) {
+    EXPECT_TRUE(f.ReadOnlyDoc());
+    EXPECT_TRUE(f.TopPanel()->isHidden());
+    f.close();
+  });
 }
 
 }  // namespace
