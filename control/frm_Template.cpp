@@ -22,7 +22,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include "control/FormSheetView.h"
+#include "grid/ui/XLEdit.h"
+#include "grid/ui/XLGridView.h"
 #include "control/Un_function.h"
 #include "control/frm_Main.h"
 #include "control/wire/Frames.h"
@@ -111,6 +112,7 @@ TfrmTemplate::TfrmTemplate(QWidget* parent) : QDialog(parent), doc_(std::make_un
 
 TfrmTemplate::~TfrmTemplate() {
   if (timer_) timer_->stop();
+  gridView_->SetSheet(nullptr);  // the sheet goes before the grid
 }
 
 void TfrmTemplate::BuildLayout() {
@@ -194,7 +196,8 @@ void TfrmTemplate::BuildLayout() {
   pnlXLGrid_ = new QWidget(mainContent_);
   auto* gridLayout = new QVBoxLayout(pnlXLGrid_);
   gridLayout->setContentsMargins(0, 0, 0, 0);
-  gridView_ = new TFormSheetView(pnlXLGrid_);
+  gridView_ = new TXLGrid(pnlXLGrid_);
+  gridView_->SetOptions(gridView_->Options() & ~(OptionBit(oTitleCols) | OptionBit(oTitleRows)));
   gridView_->SetSheet(&sheet_);
   gridLayout->addWidget(gridView_);
   pnlFlowChat_ = new QWidget(mainContent_);
@@ -266,6 +269,10 @@ void TfrmTemplate::BuildLayout() {
 void TfrmTemplate::SetBlinking(bool on) {
   if (on && !timer_->isActive()) timer_->start();
   if (!on) timer_->stop();
+}
+
+void TfrmTemplate::StoreEdit() const {
+  if (gridView_->Editor()->Shown()) gridView_->Editor()->StoreValue();
 }
 
 TTemplateFields TfrmTemplate::Fields() const {
@@ -355,6 +362,8 @@ void TfrmTemplate::Load(TMemoryStream& reply) {
 
   fields.FillAttachmentCells();
   sheet_.SetReadOnly(readOnly_);
+  if (readOnly_) gridView_->SetOptions(gridView_->Options() | OptionBit(oReadOnly));
+  gridView_->RefreshEditor();
   AdjustLayout();
   FitFormToGrid();
   BuildFlowStrip();
@@ -370,7 +379,7 @@ void TfrmTemplate::LoadSheet(TStream& sheet) {
   sheet_.LoadFromStream(sheet);
   sheet_.SetReadOnly(false);
   readOnly_ = true;
-  gridView_->update();
+  gridView_->RefreshEditor();
 }
 
 void TfrmTemplate::LoadAttachments(TMemoryStream& reply) {
@@ -391,12 +400,12 @@ AnsiString TfrmTemplate::CurrentCellText() const {
 }
 
 AnsiString TfrmTemplate::GetFieldValue(const AnsiString& name) const {
-  gridView_->RefreshEditor();
+  StoreEdit();
   return Fields().GetFieldValue(name);
 }
 
 bool TfrmTemplate::CollectFieldValues(bool changed, bool commit) {
-  gridView_->RefreshEditor();
+  StoreEdit();
   return Fields().CollectFieldValues(changed, commit);
 }
 
@@ -692,7 +701,7 @@ void TfrmTemplate::SendFrame(const std::string& frame) {
 }
 
 void TfrmTemplate::btnSendClick() {
-  gridView_->RefreshEditor();
+  StoreEdit();
   if (const AnsiString title = CheckTitle(); !title.empty()) {
     ShowMessageBox(title, T(kCaption), MsgIcon::Question, MsgButtons::Ok, this);
     return;
@@ -807,7 +816,8 @@ void TfrmTemplate::RequestFile(const AnsiString& name) {
 
 void TfrmTemplate::N_PrintXLGridClick() {
   if (!ConfirmYesNo(T("是否打印此审批单？"), T(kCaption), this)) return;
-  if (gridView_->GetCurCell().X >= 0) gridView_->RefreshEditor();
+  // Any current client cell, row and column 0 included.
+  if (gridView_->GetCurCell().X >= 0 && gridView_->GetCurCell().Y >= 0) StoreEdit();
   const bool anyCell = gridView_->AnyCellSelect();
   gridView_->SetAnyCellSelect(false);
   const bool ok = Guarded([this] {
@@ -816,6 +826,7 @@ void TfrmTemplate::N_PrintXLGridClick() {
   });
   gridView_->SetAnyCellSelect(anyCell);
   if (!ok) ShowMessageBox(T("打印出错，请确认是否连接打印机！"), T(kCaption), MsgIcon::Information, MsgButtons::Ok, this);
+  gridView_->RefreshEditor();
   gridView_->update();
 }
 
@@ -840,7 +851,7 @@ void TfrmTemplate::FormCloseQuery() {
       SaveFields(0, 0, 1);
     }
   }
-  if (self) gridView_->RefreshEditor();
+  if (self) StoreEdit();
 }
 
 void TfrmTemplate::FormClose() {

@@ -27,7 +27,7 @@ class QStatusBar;
 class QTextEdit;
 class QTimer;
 class QToolButton;
-class TFormSheetView;
+class TXLGrid;
 
 // Field name and edited value, for the placeholders of the Word body.
 using TFormFieldValues = std::vector<std::pair<AnsiString, AnsiString>>;
@@ -96,7 +96,7 @@ class TfrmTemplate : public QDialog, public ITemplateForm {
   TXLSheet& Sheet() { return sheet_; }
   TFormChart* Chart() const { return chart_.get(); }
   TStream2Array& Doc() { return *doc_; }
-  TFormSheetView* SheetView() const { return gridView_; }
+  TXLGrid* Grid() const { return gridView_; }
   int CurStepNo() const { return curStepNo_; }
   int NextStepNo() const { return nextStepNo_; }
   bool IsStartStep() const { return isStartStep_; }
@@ -139,6 +139,8 @@ class TfrmTemplate : public QDialog, public ITemplateForm {
   void FormClose();
   void PlaceGrid();
   void SetBlinking(bool on);
+  // Stores what the person typed into the open editor.
+  void StoreEdit() const;
 
   TXLSheet sheet_;
   std::unique_ptr<TStream2Array> doc_;
@@ -177,7 +179,7 @@ class TfrmTemplate : public QDialog, public ITemplateForm {
   QScrollArea* pnlMain_ = nullptr;
   QWidget* mainContent_ = nullptr;
   QWidget* pnlXLGrid_ = nullptr;
-  TFormSheetView* gridView_ = nullptr;
+  TXLGrid* gridView_ = nullptr;
   QWidget* pnlFlowChat_ = nullptr;
   std::unique_ptr<TFormChart> chart_;
   QListWidget* pnlFile_ = nullptr;

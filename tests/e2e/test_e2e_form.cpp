@@ -6,11 +6,14 @@
 #include <QApplication>
 #include <QLabel>
 #include <QComboBox>
+#include <QInputMethodEvent>
+#include <QKeyEvent>
 #include <QListWidget>
 #include <QTextEdit>
 
 #include "ModalDriver.h"
-#include "control/FormSheetView.h"
+#include "grid/ui/XLEdit.h"
+#include "grid/ui/XLGridView.h"
 #include "control/Un_function.h"
 #include "control/frm_Main.h"
 #include "control/frm_Template.h"
@@ -74,14 +77,21 @@ class FormE2E : public ::testing::Test {
     EXPECT_TRUE(PumpUntil([&] { return acted && !QApplication::activeModalWidget(); }, 25000));
   }
 
+  // Types text into the field's cell through the grid, as an input method commits it,
+  // and leaves the cell with Enter.
   static void Type(TfrmTemplate& f, const char* field, const char* text) {
     const TFieldEntry* e = nullptr;
     for (const TFieldEntry& x : f.Doc().Fields)
       if (x.name == Cp936(field)) e = &x;
     ASSERT_NE(e, nullptr) << field;
-    ASSERT_TRUE(f.SheetView()->SetCurCell(e->col, e->row));
-    ASSERT_TRUE(f.SheetView()->TypeText(QString::fromUtf8(text))) << field;
-    f.SheetView()->RefreshEditor();
+    TXLGrid* grid = f.Grid();
+    ASSERT_TRUE(grid->SetCurCell(e->col, e->row));
+    QInputMethodEvent commit;
+    commit.setCommitString(QString::fromUtf8(text));
+    QApplication::sendEvent(grid, &commit);
+    ASSERT_TRUE(grid->Editor()->Shown()) << field;
+    QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QStringLiteral("\r"));
+    QApplication::sendEvent(grid->Editor()->FocusControl(), &enter);
   }
 
   // Submits a new leave request of `days` days; the document then waits at step 2.
@@ -179,8 +189,11 @@ TEST_F(FormE2E, AShortLeaveSkipsTheLeaderAndClosingAsksBeforeSaving) {
 
 TEST_F(FormE2E, SubmitWithoutATitleIsRefusedAndSendsNothing) {
   WithForm(true, [&](TfrmTemplate& f) {
-    Type(f, "标题", "");
-    const QPointer<TfrmTemplate> form(&f);
+    const TFieldEntry* title = nullptr;
+    for (const TFieldEntry& x : f.Doc().Fields)
+      if (x.name == Cp936("标题")) title = &x;
+    ASSERT_NE(title, nullptr);
+    f.Sheet().SetAsString(title->col, title->row, "");
     f.btnSendClick();
     ASSERT_FALSE(capture_.prompts.empty());
     EXPECT_EQ(capture_.prompts.back().text, Cp936("请输入标题"));
