@@ -25,6 +25,8 @@
 #include "grid/ui/XLEdit.h"
 #include "grid/ui/XLGridView.h"
 #include "control/Un_function.h"
+#include "control/WordPlaceholders.h"
+#include "control/frm_SelectUser.h"
 #include "control/frm_Main.h"
 #include "control/wire/Frames.h"
 #include "control/wire/NextHandlers.h"
@@ -57,48 +59,6 @@ QPushButton* FlatButton(const char* text, QWidget* parent, int w, int h) {
 
 }  // namespace
 
-namespace {
-
-// Picks the next handlers among the users of a "USER" reply.
-class TNextHandlerDialog : public QDialog {
- public:
-  TNextHandlerDialog(QWidget* parent, const std::vector<frames::UserRecord>& users, const AnsiString& preselected)
-      : QDialog(parent), users_(users) {
-    setWindowTitle(QString::fromUtf8("选择下一办理人"));
-    auto* layout = new QVBoxLayout(this);
-    list_ = new QListWidget(this);
-    const AnsiString names = "," + preselected + ",";
-    for (const frames::UserRecord& u : users_) {
-      auto* item = new QListWidgetItem(Q(u.userName), list_);
-      item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
-      item->setCheckState(names.find("," + u.userName + ",") != AnsiString::npos ? Qt::Checked : Qt::Unchecked);
-    }
-    layout->addWidget(list_);
-    auto* box = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    connect(box, &QDialogButtonBox::accepted, this, &QDialog::accept);
-    connect(box, &QDialogButtonBox::rejected, this, &QDialog::reject);
-    layout->addWidget(box);
-  }
-  QListWidget* List() const { return list_; }
-  // The checked users as picked-user entries (at most 151), and their names.
-  AnsiString GetSelectedUsers(std::vector<frames::PickedUser>& picked) const {
-    picked.clear();
-    AnsiString names;
-    for (int i = 0; i < list_->count() && picked.size() < kMaxPickedUsers; ++i) {
-      if (list_->item(i)->checkState() != Qt::Checked) continue;
-      const frames::UserRecord& u = users_[size_t(i)];
-      picked.push_back({u.userId, u.userName, u.deptNumber, {}});
-      names += (names.empty() ? "" : ",") + u.userName;
-    }
-    return names;
-  }
-
- private:
-  std::vector<frames::UserRecord> users_;
-  QListWidget* list_;
-};
-
-}  // namespace
 
 TfrmTemplate::TfrmTemplate(QWidget* parent) : QDialog(parent), doc_(std::make_unique<TStream2Array>()) {
   setWindowTitle(QString::fromUtf8("表单显示"));
@@ -113,6 +73,7 @@ TfrmTemplate::TfrmTemplate(QWidget* parent) : QDialog(parent), doc_(std::make_un
 TfrmTemplate::~TfrmTemplate() {
   if (timer_) timer_->stop();
   gridView_->SetSheet(nullptr);  // the sheet goes before the grid
+  if (loaded_ && !cellPicker_) SetPlaceholderSource(nullptr);
 }
 
 void TfrmTemplate::BuildLayout() {
@@ -369,6 +330,9 @@ void TfrmTemplate::Load(TMemoryStream& reply) {
   BuildFlowStrip();
   managerRequested_ = false;
   loaded_ = true;
+  // The Word body opened from this form takes its field values.
+  if (!cellPicker_)
+    SetPlaceholderSource([self = QPointer<TfrmTemplate>(this)] { return self ? self->PlaceholderFields() : TFieldValues(); });
 
   if (TfrmMain* session = frmMain())
     session->SendQuery("", tableName_, recordId_, 1, "", h.I32(dh::ObjectNumber),
@@ -411,9 +375,9 @@ bool TfrmTemplate::CollectFieldValues(bool changed, bool commit) {
 
 AnsiString TfrmTemplate::CheckTitle() const { return Fields().CheckTitle(titleField_); }
 
-TFormFieldValues TfrmTemplate::PlaceholderFields() {
+TFieldValues TfrmTemplate::PlaceholderFields() {
   CollectFieldValues(false, false);
-  TFormFieldValues out;
+  TFieldValues out;
   for (const TFieldEntry& f : doc_->Fields)
     if (!f.edited.empty()) out.emplace_back(f.name, f.edited);
   return out;
@@ -795,14 +759,17 @@ void TfrmTemplate::RequestUsers(uint8_t mode, int32_t list) {
 void TfrmTemplate::ShowUserSelection(TMemoryStream& reply) {
   if (!pickNextHandler_ || userRequestMode_ != 2) return;
   pickNextHandler_ = false;
-  const std::vector<frames::UserRecord> users = frames::ParseUserListReply(reply.Data());
   const QPointer<TfrmTemplate> self(this);
-  auto* dialog = new TNextHandlerDialog(this, users, A(lblNextUser_->text()));
-  const QPointer<TNextHandlerDialog> d(dialog);
+  auto* dialog = new TfrmSelectUser(this);
+  const QPointer<TfrmSelectUser> d(dialog);
+  dialog->LoadUsers(reply.Data(), A(lblNextUser_->text()), false);
   const int result = dialog->exec();
   if (!self || !d) return;
   if (result == QDialog::Accepted) {
-    const AnsiString names = d->GetSelectedUsers(doc_->PickedUsers);
+    std::vector<frames::PickedUser> entries(kMaxPickedUsers);
+    AnsiString names;
+    entries.resize(size_t(d->GetSelectedUsers(0, names, entries)));
+    doc_->PickedUsers = std::move(entries);
     lblNextUser_->setText(Q(names));
     RefreshHandlerCombo();
     lblNextUser_->setToolTip(Q(names).replace(',', '\n'));

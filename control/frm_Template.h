@@ -11,6 +11,7 @@
 #include "control/ReplyWindows.h"
 #include "control/FormChart.h"
 #include "control/TemplateFields.h"
+#include "control/WordPlaceholders.h"
 #include "control/wire/UnitCalculate.h"
 #include "control/wire/Class_StoExcel.h"
 #include "control/wire/Un_CopyFiles.h"
@@ -29,8 +30,6 @@ class QTimer;
 class QToolButton;
 class TXLGrid;
 
-// Field name and edited value, for the placeholders of the Word body.
-using TFormFieldValues = std::vector<std::pair<AnsiString, AnsiString>>;
 
 class TfrmTemplate : public QDialog, public ITemplateForm {
   Q_OBJECT
@@ -70,7 +69,7 @@ class TfrmTemplate : public QDialog, public ITemplateForm {
   AnsiString CheckTitle() const;
   void ArrangeButtons();
   // The edited values the Word body's placeholders take.
-  TFormFieldValues PlaceholderFields();
+  TFieldValues PlaceholderFields();
 
   // Actions.
   void btnSendClick();

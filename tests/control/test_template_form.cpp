@@ -215,14 +215,20 @@ TEST_F(TemplateForm, PrintingHidesFilledHiddenRowsAndReportsAFailure) {
   TXLSheet::PrinterFactory() = nullptr;
 }
 
-TEST_F(TemplateForm, PlaceholderFieldsCarryEditedValues) {
-  TfrmTemplate form;
+TEST_F(TemplateForm, PlaceholderFieldsCarryEditedValuesWhileTheFormLives) {
+  auto form_ = std::make_unique<TfrmTemplate>();
+  TfrmTemplate& form = *form_;
   Load(form, LeaveReply(2, -1, {{Cp936("标题"), Cp936("出差|提示")}, {Cp936("科室意见"), ""}}));
-  const TFormFieldValues values = form.PlaceholderFields();
+  const TFieldValues values = form.PlaceholderFields();
   const auto it = std::find_if(values.begin(), values.end(), [](const auto& p) { return p.first == Cp936("标题"); });
   ASSERT_NE(it, values.end());
   EXPECT_EQ(it->second, Cp936("出差|提示"));
   EXPECT_TRUE(std::none_of(values.begin(), values.end(), [](const auto& p) { return p.second.empty(); }));
+  // The Word editor reaches them through the placeholder source, and nothing after the form.
+  ASSERT_TRUE(PlaceholderSource());
+  EXPECT_EQ(PlaceholderSource()().size(), values.size());
+  form_.reset();
+  EXPECT_FALSE(PlaceholderSource());
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include "grid/ui/XLGridView.h"
 #include "control/Un_function.h"
 #include "control/frm_Main.h"
+#include "control/frm_SelectUser.h"
 #include "control/frm_Template.h"
 #include "control/wire/Class_StoExcel.h"
 #include "control/wire/Frames.h"
@@ -34,6 +35,7 @@ QApplication& App() {
 }
 
 const char* kRecord = "{B0000000-1111-4222-8333-444444444444}";
+const char* kLisi = "{A3B4C5D6-1E2F-4A5B-8C7D-9E0F1A2B3C4D}";
 
 QString U(const AnsiString& cp936) { return QString::fromStdString(Cp936ToUtf8(cp936)); }
 
@@ -207,18 +209,20 @@ TEST_F(FormE2E, TheNextHandlerPickerOffersTheStepsHandlersAndTheSubmitCarriesThe
   bool picked = false;
   ModalScript picker(
       [&] {
-        QWidget* w = QApplication::activeModalWidget();
-        if (!w || qobject_cast<TfrmTemplate*>(w)) return false;
-        auto* list = w->findChild<QListWidget*>();
-        if (!list || picked) return true;
-        EXPECT_EQ(list->count(), 2);
-        for (int i = 0; i < list->count(); ++i) {
-          // The current handler comes pre-selected.
-          EXPECT_EQ(list->item(i)->checkState() == Qt::Checked, list->item(i)->text() == QString::fromUtf8("张三"));
-          list->item(i)->setCheckState(Qt::Checked);
+        auto* dialog = qobject_cast<TfrmSelectUser*>(QApplication::activeModalWidget());
+        if (!dialog) return false;
+        if (picked) return true;
+        // The current handler comes pre-chosen; the person adds the other one.
+        EXPECT_EQ(dialog->treSelectedUser()->NodeCount(), 1);
+        TUserTree* tree = dialog->CurrentTree();
+        TUserNode* lisi = tree ? tree->Find(kLisi, nkUser) : nullptr;
+        EXPECT_NE(lisi, nullptr);
+        if (lisi) {
+          tree->setCurrentItem(lisi);
+          dialog->AddSelected(false);
         }
         picked = true;
-        static_cast<QDialog*>(w)->accept();
+        dialog->accept();
         return true;
       },
       std::chrono::seconds(20), "next handler picker");
