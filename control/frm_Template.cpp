@@ -25,6 +25,8 @@
 #include "grid/ui/XLEdit.h"
 #include "grid/ui/XLGridView.h"
 #include "control/Un_function.h"
+#include "control/AttachmentList.h"
+#include "control/DocOpinion.h"
 #include "control/WordPlaceholders.h"
 #include "control/frm_SelectUser.h"
 #include "control/frm_Main.h"
@@ -182,7 +184,7 @@ void TfrmTemplate::BuildLayout() {
   chart_ = std::make_unique<TFormChart>(pnlFlowChat_);
   chartLayout->addWidget(chart_->Widget(), 1);
   pnlFlowChat_->hide();
-  pnlFile_ = new QListWidget(mainContent_);
+  pnlFile_ = new TAttachmentList(mainContent_);
   pnlFile_->hide();
   root->addWidget(pnlMain_, 1);
 
@@ -223,14 +225,28 @@ void TfrmTemplate::BuildLayout() {
     });
   });
 
+  connect(flatMemo_, &QTextEdit::textChanged, this, [this] { Guarded([this] { FlatMemoChange(); }); });
+
   chart_->FreeChoice = [this] { return manualChoice_ || SessionValues().UserLevel == 1; };
   chart_->OnChoose = [this](int stepNo) { SelectStep(stepNo); };
+}
+
+void TfrmTemplate::FlatMemoChange() {
+  if (opinionField_.empty() || opinionCol_ < 0 || writingOpinion_) return;
+  writingOpinion_ = true;
+  const AnsiString line = OpinionLine(Services::Clock().Now(), SessionValues().UserName, A(flatMemo_->toPlainText()));
+  sheet_.SetAsString(opinionCol_, opinionRow_, OpinionCellText(opinionText_, line));
+  const TPoint cur = gridView_->GetCurCell();
+  if (cur.X == opinionCol_ && cur.Y == opinionRow_) gridView_->RefreshEditor();
+  writingOpinion_ = false;
 }
 
 void TfrmTemplate::SetBlinking(bool on) {
   if (on && !timer_->isActive()) timer_->start();
   if (!on) timer_->stop();
 }
+
+int TfrmTemplate::FileCount() const { return pnlFile_->ListView()->count(); }
 
 void TfrmTemplate::StoreEdit() const {
   if (gridView_->Editor()->Shown()) gridView_->Editor()->StoreValue();
@@ -347,15 +363,17 @@ void TfrmTemplate::LoadSheet(TStream& sheet) {
 }
 
 void TfrmTemplate::LoadAttachments(TMemoryStream& reply) {
-  const frames::AttachmentsReply r = frames::ParseAttachmentsReply(reply.Data());
-  if (r.container.empty()) {
-    files_ = TCopy2Files();
-  } else {
-    files_.LoadFromBytes(r.container);
-  }
-  pnlFile_->clear();
-  for (int i = 0; i < files_.Count(); ++i) pnlFile_->addItem(Q(files_.GetFileName(i)));
-  pnlFile_->setVisible(pnlFile_->count() > 0 && !pnlFlowChat_->isVisibleTo(mainContent_));
+  pnlFile_->SetAttachBelow(attachBelow_ != 0);
+  pnlFile_->SetGridPanelHeight(gridHeight_);
+  pnlFile_->LoadAttachments(reply);
+  // The list waits behind the chart while the chart is shown.
+  if (!pnlFlowChat_->isHidden()) pnlFile_->hide();
+  PlaceGrid();
+}
+
+void TfrmTemplate::RefreshFromContainer(const std::string& container, int slotCount) {
+  pnlFile_->RefreshFromContainer(container, slotCount);
+  PlaceGrid();
 }
 
 AnsiString TfrmTemplate::CurrentCellText() const {
@@ -449,7 +467,7 @@ void TfrmTemplate::PlaceGrid() {
     pnlFile_->setGeometry(left, top + h + kMargin, w, 88);
   else
     pnlFile_->setGeometry(left + w + 11, top, 88, h);
-  const bool files = pnlFile_->count() > 0;
+  const bool files = FileCount() > 0;
   const int needW = left + w + (files && !attachBelow_ ? 110 : 0);
   const int needH = top + h + (files && attachBelow_ ? 98 : 0);
   pnlFlowChat_->setGeometry(0, 0, areaW, areaH);
@@ -556,7 +574,7 @@ void TfrmTemplate::TimerTimer() {
 void TfrmTemplate::Btn_BackClick() {
   pnlFlowChat_->hide();
   pnlXLGrid_->show();
-  pnlFile_->setVisible(pnlFile_->count() > 0);
+  pnlFile_->setVisible(FileCount() > 0);
 }
 
 void TfrmTemplate::BuildFlowStrip() {

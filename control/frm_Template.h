@@ -21,6 +21,7 @@ class QComboBox;
 class QFrame;
 class QLabel;
 class QListWidget;
+class TAttachmentList;
 class QProgressBar;
 class QPushButton;
 class QScrollArea;
@@ -49,6 +50,7 @@ class TfrmTemplate : public QDialog, public ITemplateForm {
   void SetManagerRequested(bool v) override { managerRequested_ = v; }
   void LoadFromStream(TMemoryStream& reply) override;
   void LoadAttachments(TMemoryStream& reply) override;
+  void RefreshFromContainer(const std::string& container, int slotCount) override;
   void ShowUserSelection(TMemoryStream& reply) override;
   void ShowNumberList(TMemoryStream& reply) override {}
   void ShowUnitSelection(TMemoryStream& reply) override {}
@@ -112,6 +114,7 @@ class TfrmTemplate : public QDialog, public ITemplateForm {
   QWidget* TopPanel() const { return pnlTop_; }
   QWidget* OpinionPanel() const { return pnlMind_; }
   QWidget* ChartPanel() const { return pnlFlowChat_; }
+  TAttachmentList* AttachmentList() const { return pnlFile_; }
   QTimer* BlinkTimer() const { return timer_; }
   QPushButton* SendButton() const { return btnSend_; }
 
@@ -138,12 +141,14 @@ class TfrmTemplate : public QDialog, public ITemplateForm {
   void FormClose();
   void PlaceGrid();
   void SetBlinking(bool on);
+  // The opinion line written into the step's opinion cell as the memo changes.
+  void FlatMemoChange();
   // Stores what the person typed into the open editor.
   void StoreEdit() const;
+  int FileCount() const;
 
   TXLSheet sheet_;
   std::unique_ptr<TStream2Array> doc_;
-  TCopy2Files files_;
   bool fieldsHaveCells_ = false;
 
   int curStepNo_ = -1, nextStepNo_ = -1, curStepIndex_ = -1, nextStepIndex_ = -1;
@@ -160,6 +165,7 @@ class TfrmTemplate : public QDialog, public ITemplateForm {
   bool cellPicker_ = false;
   bool closing_ = false;
   bool loaded_ = false;
+  bool writingOpinion_ = false;
   TButtonLayout buttons_;
 
   QWidget* pnlTop_ = nullptr;
@@ -181,7 +187,7 @@ class TfrmTemplate : public QDialog, public ITemplateForm {
   TXLGrid* gridView_ = nullptr;
   QWidget* pnlFlowChat_ = nullptr;
   std::unique_ptr<TFormChart> chart_;
-  QListWidget* pnlFile_ = nullptr;
+  TAttachmentList* pnlFile_ = nullptr;
   QStatusBar* statusBar_ = nullptr;
   QPushButton* btnPrintFrom_ = nullptr;
   QProgressBar* progressBar_ = nullptr;

@@ -16,7 +16,9 @@
 #include "grid/ui/XLGridView.h"
 #include "control/Un_function.h"
 #include "control/frm_Main.h"
+#include "control/AttachmentList.h"
 #include "control/frm_SelectUser.h"
+#include "control/wire/Un_CopyFiles.h"
 #include "control/frm_Template.h"
 #include "control/wire/Class_StoExcel.h"
 #include "control/wire/Frames.h"
@@ -156,7 +158,8 @@ TEST_F(FormE2E, SubmitMovesTheDocumentDownTheBranchItsValuesChoose) {
     EXPECT_EQ(f.NextUserLabel()->text(), QString::fromUtf8("赵六"));
     EXPECT_FALSE(f.OpinionPanel()->isHidden());
     f.OpinionMemo()->setPlainText(QString::fromUtf8("同意"));
-    Type(f, "科室意见", "同意");
+    // The opinion line stands in the step's opinion cell.
+    EXPECT_TRUE(U(f.GetFieldValue(Cp936("科室意见"))).endsWith(QString::fromUtf8("张三：同意")));
     f.btnSendClick();
   });
   ASSERT_EQ(Updates(), 2u);
@@ -164,7 +167,7 @@ TEST_F(FormE2E, SubmitMovesTheDocumentDownTheBranchItsValuesChoose) {
   WithForm(false, [&](TfrmTemplate& f) {
     EXPECT_EQ(f.CurStepNo(), 3);
     EXPECT_EQ(U(f.Doc().Header.Text(dh::Opinion)), QString::fromUtf8("同意"));
-    EXPECT_EQ(f.GetFieldValue(Cp936("科室意见")), Cp936("同意"));
+    EXPECT_TRUE(U(f.GetFieldValue(Cp936("科室意见"))).endsWith(QString::fromUtf8("张三：同意")));
     f.close();
   });
 }
@@ -263,6 +266,24 @@ TEST_F(FormE2E, ArchivingAtTheLastStepSendsInboxAndLeavesTheDocumentReadOnly) {
   WithForm(false, [&](TfrmTemplate& f) {
     EXPECT_TRUE(f.ReadOnlyDoc());
     EXPECT_TRUE(f.TopPanel()->isHidden());
+    f.close();
+  });
+}
+
+TEST_F(FormE2E, TheDocumentsAttachmentsAreListedOnTheForm) {
+  SubmitNewRequest("2");
+  TCopy2Files files;
+  files.AddStream("a.txt", "alpha", fsFromServer);
+  files.AddStream("b.txt", "beta", fsFromServer);
+  const auto dispatch = session_->OnReply;
+  std::string reply;
+  session_->OnReply = [&](TMemoryStream& r) { reply = r.Data(); };
+  session_->SendToServer(frames::BuildUploadRequest(kRecord, "oa_leave", 2, files.SaveToBytes()));
+  ASSERT_TRUE(PumpUntil([&] { return !reply.empty(); }, 10000));
+  session_->OnReply = dispatch;
+  WithForm(false, [&](TfrmTemplate& f) {
+    // The list comes with the attachment query the form sends as it opens.
+    EXPECT_TRUE(PumpUntil([&] { return f.AttachmentList()->ListView()->count() == 2; }, 10000));
     f.close();
   });
 }
