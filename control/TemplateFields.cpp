@@ -43,6 +43,11 @@ void ForEachClientCell(TXLSheet& sheet, F&& fn) {
 
 }  // namespace
 
+void JoinName(AnsiString& names, const AnsiString& name) {
+  if (!names.empty()) names += ',';
+  names += name;
+}
+
 std::vector<TFieldEntry> ScanCellFields(const TXLSheet& sheet) {
   std::vector<TFieldEntry> fields;
   for (int32_t c = 0; c < sheet.ColCount(); ++c)
@@ -180,7 +185,7 @@ void TTemplateFields::ClearCellHints() {
 
 void TTemplateFields::FillAttachmentCells() {
   AnsiString names;
-  for (size_t i = 0; i < doc_.AttachmentNames.size(); ++i) names += (i ? "," : "") + doc_.AttachmentNames[i];
+  for (const AnsiString& n : doc_.AttachmentNames) JoinName(names, n);
   ForEachClientCell(sheet_, [&](TXLCell& cell, int32_t, int32_t) {
     if (cell.GetAsString() == "[Attach]") cell.SetAsString(names);
   });

@@ -16,6 +16,9 @@
 
 inline constexpr TColor kEditableCellColor = 14150399;
 
+// Appends name to a ","-joined list.
+void JoinName(AnsiString& names, const AnsiString& name);
+
 // The cells named by their hints become fields, columns outer and rows inner; the first
 // cell of a name wins.
 std::vector<TFieldEntry> ScanCellFields(const TXLSheet& sheet);

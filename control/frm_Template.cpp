@@ -529,7 +529,7 @@ void TfrmTemplate::ShowNextStep() {
 void TfrmTemplate::ShowStoredNext() {
   lblNextStep_->setText(Q(chart_->GetStepName(nextStepNo_)));
   AnsiString names;
-  for (const frames::PickedUser& u : doc_->PickedUsers) names += (names.empty() ? "" : ",") + u.userName;
+  for (const frames::PickedUser& u : doc_->PickedUsers) JoinName(names, u.userName);
   lblNextUser_->setText(Q(names));
   RefreshHandlerCombo();
 }

@@ -149,7 +149,8 @@ void AddNextHandler(const AnsiString& id, const AnsiString& name, std::vector<fr
   u.userId = id;
   u.userName = name;
   picked.push_back(std::move(u));
-  names += (names.empty() ? "" : ",") + name;
+  if (!names.empty()) names += ',';
+  names += name;
 }
 
 AnsiString LoadNextHandlers(const TStepRecord* step, const AnsiString& authorId, const AnsiString& authorName,
@@ -161,13 +162,16 @@ AnsiString LoadNextHandlers(const TStepRecord* step, const AnsiString& authorId,
     AddNextHandler(authorId, authorName, picked, names);
     return names;
   }
-  const AnsiString dept = "," + IntToStr(sessionDept) + ",";
+  AnsiString dept(1, ',');
+  dept += IntToStr(sessionDept);
+  dept += ',';
   for (uint32_t i = 0; i < step->handlerCount && i < kMaxHandlers; ++i) {
     const frames::PickedUser& h = step->handlers[i];
     if (step->departmentReview && h.deptNumber != sessionDept && h.deptNumbers.find(dept) == AnsiString::npos)
       continue;
     picked.push_back(h);
-    names += (names.empty() ? "" : ",") + h.userName;
+    if (!names.empty()) names += ',';
+    names += h.userName;
   }
   return names;
 }
