@@ -12,7 +12,6 @@
 #include "core/Colors.h"
 #include "flowchart/FcChart.h"
 
-
 // The object that no connection enters (the only object of a one-object chart); -1 when none.
 int FindStartStep(const TFcChart& chart);
 // The destination of the first leaving connection whose condition holds; else the one

@@ -16,7 +16,7 @@
 #include "control/wire/Un_type.h"
 #include "grid/ui/XLPdfPrinter.h"
 #include "platform/Services.h"
-#include "tests/control/template_chart.h"
+#include "tests/control/TemplateChartSupport.h"
 
 namespace {
 

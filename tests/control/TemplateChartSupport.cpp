@@ -1,7 +1,8 @@
 // A chart for the form tests, built apart from them: the chart's geometry types share
 // their names with the grid's.
-#include "flowchart/flchart.h"
-#include "tests/control/template_chart.h"
+#include "tests/control/TemplateChartSupport.h"
+
+#include "flowchart/FcChart.h"
 
 std::string OpenChoiceChart() {
   TFcChart chart;
