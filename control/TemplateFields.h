@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "control/TemplateButtons.h"
 #include "control/wire/Class_StoExcel.h"
 #include "control/wire/StepRecord.h"
 #include "control/wire/Un_type.h"
@@ -77,11 +78,3 @@ class TTemplateFields {
   TStream2Array& doc_;
   bool cells_;
 };
-
-// Which command buttons a step shows, in their order from the left, and the bar's width.
-struct TButtonLayout {
-  bool number = false, temporary = false, distribution = false, send = true, archive = false;
-  int panelWidth = 0;  // pixels
-};
-inline constexpr int kCommandButtonWidth = 55;
-TButtonLayout ArrangeButtonSet(const TStepRecord* step, bool isStartStep, int32_t status);

@@ -26,6 +26,7 @@
 #include "grid/ui/XLGridView.h"
 #include "control/Un_function.h"
 #include "control/AttachmentList.h"
+#include "control/TemplateFields.h"
 #include "control/DocOpinion.h"
 #include "control/WordPlaceholders.h"
 #include "control/frm_SelectUser.h"
@@ -62,14 +63,15 @@ QPushButton* FlatButton(const char* text, QWidget* parent, int w, int h) {
 }  // namespace
 
 
-TfrmTemplate::TfrmTemplate(QWidget* parent) : QDialog(parent), doc_(std::make_unique<TStream2Array>()) {
+TfrmTemplate::TfrmTemplate(QWidget* parent)
+    : QDialog(parent), sheet_(std::make_unique<TXLSheet>()), doc_(std::make_unique<TStream2Array>()) {
   setWindowTitle(QString::fromUtf8("表单显示"));
   QFont f(QString::fromUtf8("宋体"));
   f.setPixelSize(12);
   setFont(f);
   resize(1062, 630);
   BuildLayout();
-  sheet_.OnCellChanged = [](TXLSheet*, TPoint) {};
+  sheet_->OnCellChanged = [](TXLSheet*, TPoint) {};
 }
 
 TfrmTemplate::~TfrmTemplate() {
@@ -161,7 +163,7 @@ void TfrmTemplate::BuildLayout() {
   gridLayout->setContentsMargins(0, 0, 0, 0);
   gridView_ = new TXLGrid(pnlXLGrid_);
   gridView_->SetOptions(gridView_->Options() & ~(OptionBit(oTitleCols) | OptionBit(oTitleRows)));
-  gridView_->SetSheet(&sheet_);
+  gridView_->SetSheet(sheet_.get());
   gridLayout->addWidget(gridView_);
   pnlFlowChat_ = new QWidget(mainContent_);
   auto* chartLayout = new QVBoxLayout(pnlFlowChat_);
@@ -235,7 +237,7 @@ void TfrmTemplate::FlatMemoChange() {
   if (opinionField_.empty() || opinionCol_ < 0 || writingOpinion_) return;
   writingOpinion_ = true;
   const AnsiString line = OpinionLine(Services::Clock().Now(), SessionValues().UserName, A(flatMemo_->toPlainText()));
-  sheet_.SetAsString(opinionCol_, opinionRow_, OpinionCellText(opinionText_, line));
+  sheet_->SetAsString(opinionCol_, opinionRow_, OpinionCellText(opinionText_, line));
   const TPoint cur = gridView_->GetCurCell();
   if (cur.X == opinionCol_ && cur.Y == opinionRow_) gridView_->RefreshEditor();
   writingOpinion_ = false;
@@ -253,7 +255,7 @@ void TfrmTemplate::StoreEdit() const {
 }
 
 TTemplateFields TfrmTemplate::Fields() const {
-  return TTemplateFields(const_cast<TXLSheet&>(sheet_), *doc_, fieldsHaveCells_);
+  return TTemplateFields(*sheet_, *doc_, fieldsHaveCells_);
 }
 
 const TStepRecord* TfrmTemplate::StepAt(int index) const {
@@ -284,12 +286,12 @@ void TfrmTemplate::Load(TMemoryStream& reply) {
     TMemoryStream part;
     TStream2Array::ReadBody(reply, part);
     part.SetPosition(0);
-    sheet_.LoadFromStream(part);
+    sheet_->LoadFromStream(part);
     TStream2Array::ReadTail(reply, part);
     part.SetPosition(0);
     chart_->LoadFromStream(part);
   }
-  doc_->Fields = ScanCellFields(sheet_);
+  doc_->Fields = ScanCellFields(*sheet_);
   fieldsHaveCells_ = !doc_->Fields.empty();
   reply.SetPosition(0);
   doc_->LoadFromStream(reply);
@@ -326,7 +328,7 @@ void TfrmTemplate::Load(TMemoryStream& reply) {
     if (const TFieldEntry* f = fields.Find(opinionField_)) {
       opinionRow_ = f->row;
       opinionCol_ = f->col;
-      opinionText_ = sheet_.GetAsString(f->col, f->row);
+      opinionText_ = sheet_->GetAsString(f->col, f->row);
     }
 
   const int storedNext = h.I32(dh::NextStep);
@@ -338,7 +340,7 @@ void TfrmTemplate::Load(TMemoryStream& reply) {
     ShowStoredNext();
 
   fields.FillAttachmentCells();
-  sheet_.SetReadOnly(readOnly_);
+  sheet_->SetReadOnly(readOnly_);
   if (readOnly_) gridView_->SetOptions(gridView_->Options() | OptionBit(oReadOnly));
   gridView_->RefreshEditor();
   AdjustLayout();
@@ -356,8 +358,8 @@ void TfrmTemplate::Load(TMemoryStream& reply) {
 }
 
 void TfrmTemplate::LoadSheet(TStream& sheet) {
-  sheet_.LoadFromStream(sheet);
-  sheet_.SetReadOnly(false);
+  sheet_->LoadFromStream(sheet);
+  sheet_->SetReadOnly(false);
   readOnly_ = true;
   gridView_->RefreshEditor();
 }
@@ -378,7 +380,7 @@ void TfrmTemplate::RefreshFromContainer(const std::string& container, int slotCo
 
 AnsiString TfrmTemplate::CurrentCellText() const {
   const TPoint c = gridView_->GetCurCell();
-  return c.X < 0 ? AnsiString() : sheet_.GetAsString(c.X, c.Y);
+  return c.X < 0 ? AnsiString() : sheet_->GetAsString(c.X, c.Y);
 }
 
 AnsiString TfrmTemplate::GetFieldValue(const AnsiString& name) const {
@@ -427,10 +429,10 @@ void TfrmTemplate::AdjustLayout() {
   pnlQP_->setVisible(!btnQPYJ_->isHidden() || !btnFileReadonly_->isHidden());
   statusBar_->setVisible(true);
   gridWidth_ = 20;
-  for (int32_t c = 0; c < sheet_.ColCount(); ++c) gridWidth_ += sheet_.GetRealSize(c, sCols);
+  for (int32_t c = 0; c < sheet_->ColCount(); ++c) gridWidth_ += sheet_->GetRealSize(c, sCols);
   gridHeight_ = 10;
-  for (int32_t r = 0; r < sheet_.RowCount(); ++r)
-    if (sheet_.IsVisible(r, sRows)) gridHeight_ += sheet_.GetRealSize(r, sRows);
+  for (int32_t r = 0; r < sheet_->RowCount(); ++r)
+    if (sheet_->IsVisible(r, sRows)) gridHeight_ += sheet_->GetRealSize(r, sRows);
   pnlMind_->setVisible(!readOnly_ && !opinionField_.empty());
 }
 
@@ -807,7 +809,7 @@ void TfrmTemplate::N_PrintXLGridClick() {
   gridView_->SetAnyCellSelect(false);
   const bool ok = Guarded([this] {
     Fields().HideFilledRows();
-    sheet_.Print();
+    sheet_->Print();
   });
   gridView_->SetAnyCellSelect(anyCell);
   if (!ok) ShowMessageBox(T("打印出错，请确认是否连接打印机！"), T(kCaption), MsgIcon::Information, MsgButtons::Ok, this);

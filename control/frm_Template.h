@@ -1,4 +1,5 @@
-// The workflow document form: the document's sheet with its fields, the workflow chart
+// The workflow document form (its header names neither the sheet's nor the chart's
+// geometry, which share names): the document's sheet with its fields, the workflow chart
 // coloured by step state, the opinion, the next step and its handlers, and the command
 // buttons. One instance per document reply; the dispatcher owns it.
 #pragma once
@@ -10,12 +11,11 @@
 
 #include "control/ReplyWindows.h"
 #include "control/FormChart.h"
-#include "control/TemplateFields.h"
+#include "control/TemplateButtons.h"
 #include "control/WordPlaceholders.h"
 #include "control/wire/UnitCalculate.h"
 #include "control/wire/Class_StoExcel.h"
 #include "control/wire/Un_CopyFiles.h"
-#include "grid/XLSheet.h"
 
 class QComboBox;
 class QFrame;
@@ -29,7 +29,9 @@ class QStatusBar;
 class QTextEdit;
 class QTimer;
 class QToolButton;
+class TTemplateFields;
 class TXLGrid;
+class TXLSheet;
 
 
 class TfrmTemplate : public QDialog, public ITemplateForm {
@@ -94,7 +96,7 @@ class TfrmTemplate : public QDialog, public ITemplateForm {
   void ChooseStripStep(const AnsiString& name);
 
   // State, for the dispatcher and tests.
-  TXLSheet& Sheet() { return sheet_; }
+  TXLSheet& Sheet() { return *sheet_; }
   TFormChart* Chart() const { return chart_.get(); }
   TStream2Array& Doc() { return *doc_; }
   TXLGrid* Grid() const { return gridView_; }
@@ -147,7 +149,7 @@ class TfrmTemplate : public QDialog, public ITemplateForm {
   void StoreEdit() const;
   int FileCount() const;
 
-  TXLSheet sheet_;
+  std::unique_ptr<TXLSheet> sheet_;
   std::unique_ptr<TStream2Array> doc_;
   bool fieldsHaveCells_ = false;
 

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "apps/oa-server/OaSampleData.h"
+#include "control/TemplateFields.h"
 #include "control/frm_Template.h"
 #include "control/wire/Un_type.h"
 #include "grid/XLCells.h"

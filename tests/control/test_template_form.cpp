@@ -12,8 +12,11 @@
 #include <QTimer>
 
 #include "apps/oa-server/OaSampleData.h"
+#include "control/TemplateFields.h"
 #include "control/frm_Template.h"
 #include "control/wire/Un_type.h"
+#include "grid/XLCells.h"
+#include "grid/XLSheet.h"
 #include "grid/ui/XLPdfPrinter.h"
 #include "platform/Services.h"
 #include "tests/control/TemplateChartSupport.h"

@@ -19,6 +19,7 @@
 #include "control/AttachmentList.h"
 #include "control/frm_SelectUser.h"
 #include "control/wire/Un_CopyFiles.h"
+#include "control/TemplateFields.h"
 #include "control/frm_Template.h"
 #include "control/wire/Class_StoExcel.h"
 #include "control/wire/Frames.h"
