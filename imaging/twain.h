@@ -1,6 +1,6 @@
 #pragma once
 // The TWAIN 1.x protocol as our scanner and our source manager speak it: the
-// constants and the 2-byte packed structures of the published specification.
+// constants and the 2-byte packed structures of the published TWAIN interface.
 #include <cstdint>
 
 using TW_UINT16 = uint16_t;
