@@ -9,34 +9,12 @@
 #include "ImagingTestUtil.h"
 #include "imaging/ui/EnScan.h"
 #include "imaging/ui/SaneDsm.h"
+#include "SaneTestSupport.h"
 
 namespace {
-int argc = 1;
-char name[] = "imaging_scan";
-char* argv[] = {name, nullptr};
+void App() { SaneTestApp(); }
 
-void App() {
-  static QApplication* app = [] {
-    // The project's SANE configuration: the test backend, with room for A4.
-    const char* src = std::getenv("TARVO_SOURCE_DIR");
-    const std::string dir = std::string(src ? src : ".") + "/tests/sane";
-    setenv("SANE_CONFIG_DIR", dir.c_str(), 1);
-    return new QApplication(argc, argv);
-  }();
-  (void)app;
-}
-
-// The test backend keeps its options while the process runs: every scan
-// states all of them.
-void Options(std::map<std::string, std::string> extra = {}) {
-  std::map<std::string, std::string> all = {{"read-return-value", "Default"},
-                                            {"test-picture", "Solid black"},
-                                            {"three-pass", "no"},
-                                            {"hand-scanner", "no"},
-                                            {"source", "Flatbed"}};
-  for (auto& [k, v] : extra) all[k] = v;
-  SetSaneSourceOptions(all);
-}
+void Options(std::map<std::string, std::string> extra = {}) { SetScanOptions("Solid black", extra); }
 
 struct Page {
   int xres = 0, yres = 0;

@@ -12,33 +12,14 @@
 #include "imaging/ui/DemoForm.h"
 #include "imaging/ui/EnRubber.h"
 #include "imaging/ui/SaneDsm.h"
+#include "SaneTestSupport.h"
 #include "platform/Services.h"
 #include "platform/office/OfficeContainer.h"
 
 namespace {
-int argc = 1;
-char name[] = "imaging_scan_form";
-char* argv[] = {name, nullptr};
+void App() { SaneTestApp(); }
 
-void App() {
-  static QApplication* app = [] {
-    const char* src = std::getenv("TARVO_SOURCE_DIR");
-    const std::string dir = std::string(src ? src : ".") + "/tests/sane";
-    setenv("SANE_CONFIG_DIR", dir.c_str(), 1);
-    return new QApplication(argc, argv);
-  }();
-  (void)app;
-}
-
-void Options(std::map<std::string, std::string> extra = {}) {
-  std::map<std::string, std::string> all = {{"read-return-value", "Default"},
-                                            {"test-picture", "Color pattern"},
-                                            {"three-pass", "no"},
-                                            {"hand-scanner", "no"},
-                                            {"source", "Flatbed"}};
-  for (auto& [k, v] : extra) all[k] = v;
-  SetSaneSourceOptions(all);
-}
+void Options(std::map<std::string, std::string> extra = {}) { SetScanOptions("Color pattern", extra); }
 
 std::string Utf8(const AnsiString& s) { return Cp936ToUtf8(s); }
 
