@@ -14,6 +14,7 @@
 #include "control/wire/Class_StoExcel.h"
 #include "control/wire/Frames.h"
 #include "control/wire/Un_type.h"
+#include "e2e/AdminSession.h"
 #include "e2e/E2eSupport.h"
 #include "platform/Services.h"
 
@@ -31,33 +32,11 @@ const char* kRecord = "{B0000000-1111-4222-8333-444444444444}";
 const char* kZhang = "{0D5E7C21-8A44-4B19-B3E2-7F60A1C2D3E4}";
 const char* kLisi = "{A3B4C5D6-1E2F-4A5B-8C7D-9E0F1A2B3C4D}";
 
-class DistributionE2E : public ::testing::Test {
+class DistributionE2E : public AdminSessionTest {
  protected:
   void SetUp() override {
     App();
-    ClearSessionValues();
-    ASSERT_TRUE(server_.Started());
-    session_ = std::make_unique<TfrmMain>();
-    session_->SetServer("127.0.0.1", server_.Port());
-    session_->OnReply = [this](TMemoryStream& reply) {
-      replies_.push_back(reply.Data());
-      if (OnReply) OnReply(replies_.back());
-    };
-    session_->SendLogin("admin");
-    ASSERT_TRUE(PumpUntil([&] { return !replies_.empty(); }, 10000));
-    UnpackLoginReply(replies_.back());
-    ASSERT_FALSE(SessionValues().UserGUID.empty());
-  }
-  void TearDown() override {
-    session_.reset();
-    ClearSessionValues();
-  }
-
-  std::string Exchange(std::string frame) {
-    const size_t before = replies_.size();
-    session_->SendToServer(std::move(frame));
-    if (!PumpUntil([&] { return replies_.size() > before; }, 10000)) return {};
-    return replies_.back();
+    AdminSessionTest::SetUp();
   }
   TStream2Array Open(const char* templateName = "") {
     frames::QueryRecord q;
@@ -86,11 +65,6 @@ class DistributionE2E : public ::testing::Test {
     return out;
   }
 
-  ServiceCapture capture_;
-  OaServerProcess server_;
-  std::unique_ptr<TfrmMain> session_;
-  std::vector<std::string> replies_;
-  std::function<void(const std::string&)> OnReply;
 };
 
 TEST_F(DistributionE2E, InsideToTwoUsersAndOutsideToOneUnit) {

@@ -11,6 +11,7 @@
 #include "control/wire/Un_CopyFiles.h"
 #include "control/wire/Un_type.h"
 #include "core/ByteIO.h"
+#include "e2e/AdminSession.h"
 #include "e2e/E2eSupport.h"
 #include "flowchart/FcChart.h"
 #include "platform/Services.h"
@@ -31,30 +32,11 @@ const char* kLisi = "{A3B4C5D6-1E2F-4A5B-8C7D-9E0F1A2B3C4D}";
 
 AnsiString Text(const std::string& frame) { return frames::ParseServerMessage(frame); }
 
-class DocumentsE2E : public ::testing::Test {
+class DocumentsE2E : public AdminSessionTest {
  protected:
   void SetUp() override {
     App();
-    ClearSessionValues();
-    ASSERT_TRUE(server_.Started());
-    session_ = std::make_unique<TfrmMain>();
-    session_->SetServer("127.0.0.1", server_.Port());
-    session_->OnReply = [this](TMemoryStream& reply) { replies_.push_back(reply.Data()); };
-    session_->SendLogin("admin");
-    ASSERT_TRUE(PumpUntil([&] { return !replies_.empty(); }, 10000));
-    UnpackLoginReply(replies_.back());
-    ASSERT_FALSE(SessionValues().UserGUID.empty());
-  }
-  void TearDown() override {
-    session_.reset();
-    ClearSessionValues();
-  }
-
-  std::string Exchange(std::string frame) {
-    const size_t before = replies_.size();
-    session_->SendToServer(std::move(frame));
-    if (!PumpUntil([&] { return replies_.size() > before; }, 10000)) return {};
-    return replies_.back();
+    AdminSessionTest::SetUp();
   }
   std::string Open(const char* templateName = "") {
     frames::QueryRecord q;
@@ -90,10 +72,6 @@ class DocumentsE2E : public ::testing::Test {
                                              SessionValues().UserGUID, 0));
   }
 
-  ServiceCapture capture_;
-  OaServerProcess server_;
-  std::unique_ptr<TfrmMain> session_;
-  std::vector<std::string> replies_;
 };
 
 TEST_F(DocumentsE2E, OpenSubmitAndReopenShowsTheNewValuesAndStep) {
