@@ -3,11 +3,16 @@
 // test backend, with room for A4), and the backend's options stated in full for every scan,
 // since the test backend keeps them while the process runs.
 #include <QApplication>
+#include <sane/sane.h>
 #include <cstdlib>
 #include <map>
 #include <string>
 
 #include "imaging/ui/SaneDsm.h"
+
+// Makes every page end in this SANE status instead of its end of file (0, SANE_STATUS_GOOD:
+// as read); SetScanOptions resets it. Defined in SaneReadFault.cpp, which each scanning test links.
+void ForceSaneReadEnd(int status);
 
 inline void SaneTestApp() {
   static int argc = 1;
@@ -30,4 +35,5 @@ inline void SetScanOptions(const std::string& picture, const std::map<std::strin
                                             {"source", "Flatbed"}};
   for (const auto& [k, v] : extra) all[k] = v;
   SetSaneSourceOptions(all);
+  ForceSaneReadEnd(0);
 }

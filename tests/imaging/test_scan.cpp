@@ -115,8 +115,8 @@ TEST_F(ScanTest, TheFeederScansUntilItIsEmpty) {
 
 TEST_F(ScanTest, CancelledAndJammedScansEndQuietlyAndTheScannerStaysUsable) {
   Settings(ifGray256, 50);
-  for (const char* status : {"SANE_STATUS_CANCELLED", "SANE_STATUS_JAMMED"}) {
-    Options({{"read-return-value", status}});
+  for (const int status : {SANE_STATUS_CANCELLED, SANE_STATUS_JAMMED}) {
+    ForceSaneReadEnd(status);
     Scan failed;
     EXPECT_NO_THROW(failed.Run(*scanner)) << status;
     EXPECT_TRUE(failed.pages.empty()) << status;

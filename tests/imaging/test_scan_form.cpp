@@ -90,8 +90,8 @@ TEST(ScanForm, CancelledAndJammedScansKeepThePages) {
   Form f;
   f.form->Scan(true);
   ASSERT_EQ(f.form->PageCount(), 1);
-  for (const char* status : {"SANE_STATUS_CANCELLED", "SANE_STATUS_JAMMED"}) {
-    Options({{"read-return-value", status}});
+  for (const int status : {SANE_STATUS_CANCELLED, SANE_STATUS_JAMMED}) {
+    ForceSaneReadEnd(status);
     f.form->Scan(true);
     EXPECT_EQ(f.form->PageCount(), 1) << status;
     EXPECT_TRUE(f.form->ScanMenu->isEnabled()) << status;
