@@ -3,6 +3,7 @@
 #include <QGuiApplication>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QScrollBar>
@@ -891,6 +892,7 @@ void TXLGrid::PaneMousePress(TXLView* pane, QMouseEvent* e) {
   if (!sheet_ || !pane->Section()) return;
   if (hint_) hint_->hide();
   const QPoint pos = e->position().toPoint();
+  rightPressed_ = e->button() == Qt::RightButton;
   mousePane_ = pane;
   mouseState_ = 1;
   mouseHandler_ = mhNone;
@@ -999,6 +1001,15 @@ void TXLGrid::PaneMouseRelease(TXLView* pane, QMouseEvent* e) {
   mouseState_ = 3;
   const QPoint pos = e->position().toPoint();
   QPointer<TXLGrid> self(this);
+  if (e->button() == Qt::RightButton) {
+    const bool pressed = rightPressed_ && pane == mousePane_;
+    rightPressed_ = false;
+    EndMouse();
+    int32_t line;
+    if (pressed && popupMenu_ && pane->Section() && pane->HitZone(pos, line) != 0)
+      popupMenu_->popup(pane->mapToGlobal(pos));
+    return;
+  }
   if (state == 4 || pane != mousePane_) {
     EndMouse();
     return;

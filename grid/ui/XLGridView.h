@@ -2,6 +2,7 @@
 // The window that shows and edits one sheet: four panes (column titles, row titles, title
 // corner, client cells) with zoom, scrolling, the current cell and selection, the keyboard,
 // mouse, hints and the in-place editing host.
+#include <QMenu>
 #include <QPointer>
 #include <QWidget>
 #include <algorithm>
@@ -146,6 +147,9 @@ class TXLGrid : public QWidget, public IXLSheetUser {
   void SetScrolls(TXLScrolls scrolls);
   bool AnyCellSelect() const { return anyCellSelect_; }
   void SetAnyCellSelect(bool v);
+  // Opens when the right button is released inside the data area.
+  void SetPopupMenu(QMenu* menu) { popupMenu_ = menu; }
+  QMenu* PopupMenu() const { return popupMenu_; }
   TXLDirection EnterDir = dAuto;
   TXLDirection LastDir = dDown;
   TXLDirection EffectiveEnterDir() const { return EnterDir == dAuto ? LastDir : EnterDir; }
@@ -252,6 +256,8 @@ class TXLGrid : public QWidget, public IXLSheetUser {
   TXLOptions options_ = XLDefaultOptions;
   TXLScrolls scrolls_ = ScrollBit(sHorizontal) | ScrollBit(sVertical) | ScrollBit(sTracking);
   bool anyCellSelect_ = false;
+  QPointer<QMenu> popupMenu_;
+  bool rightPressed_ = false;
   TXLGrid* horzLink_ = nullptr;
   TXLGrid* vertLink_ = nullptr;
   bool copyingLinks_ = false;

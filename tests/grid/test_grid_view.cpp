@@ -1,5 +1,6 @@
 // The grid window on a streamed sheet: keys, mouse, wheel, hints, input method and pixels.
 #include <QInputMethodEvent>
+#include <QMenu>
 #include <QScrollBar>
 #include <QWheelEvent>
 
@@ -269,6 +270,22 @@ TEST_F(GridView, ClicksSelectCellsAndAHintShowsNextToItsCell) {
   EXPECT_EQ(grid->HintWindow()->Marker(), marker);
   EXPECT_EQ(grid->HintWindow()->pos().x(), marker.x() + 14);
   EXPECT_EQ(grid->HintWindow()->geometry().bottom() + 1, marker.y() - 11);
+}
+
+TEST_F(GridView, TheRightButtonMakesACellCurrentAndOpensTheMenuOnlyInsideTheData) {
+  Make([](TXLSheet& s) { s.SetCount(sCols, 3); });
+  QMenu menu;
+  menu.addAction(QStringLiteral("打印"));
+  grid->SetPopupMenu(&menu);
+  QTest::mouseClick(Pane(), Qt::RightButton, {}, CellCentre(2, 3));
+  EXPECT_EQ(Cur(), (TPoint{2, 3}));
+  EXPECT_TRUE(menu.isVisible());
+  menu.hide();
+  const QPoint beyond = Pane()->CellRect(TPoint{2, 0}).topRight() + QPoint(15, 5);
+  ASSERT_LT(beyond.x(), Pane()->width());
+  QTest::mouseClick(Pane(), Qt::RightButton, {}, beyond);
+  EXPECT_FALSE(menu.isVisible());
+  EXPECT_EQ(Cur(), (TPoint{2, 3}));
 }
 
 TEST_F(GridView, AnInputMethodCommitIsStoredAsCodePage936) {
