@@ -40,6 +40,7 @@
 #include "imaging/ui/ReszForm.h"
 #include "platform/Services.h"
 #include "platform/office/OfficeContainer.h"
+#include "uikit/XPStyler.h"
 
 namespace {
 const char* kCaption = "系统提示";
@@ -282,6 +283,9 @@ TScanForm::TScanForm(QWidget* owner) : QDialog(owner) {
     const QRect g = s->geometry();
     setGeometry(0, -1, g.width() + 1, std::max(400, g.height() - 26));
   }
+  // Last, so its walk finds every menu, tool button and edit of the form.
+  XPStyler1 = new TXPStyler(this);
+  XPStyler1->SetActive(true);
 }
 
 TScanForm::~TScanForm() = default;

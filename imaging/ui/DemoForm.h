@@ -28,6 +28,7 @@ struct TPageRecord {
 };
 
 class TPageGrid;
+class TXPStyler;
 
 class TScanForm : public QDialog {
   Q_OBJECT
@@ -62,6 +63,8 @@ class TScanForm : public QDialog {
       *DecreaseContrastMenu, *EdgeDetectionMenu, *EmbossMenu, *GammaMenu, *ConvertToGrayMenu,
       *FormatConversionMenu, *ResizeMenu;
   QAction *Btn_delImg, *btn_SaveAll, *Btn_Scan;
+  // Gives the menus and the tool bar their XP look; active from creation.
+  TXPStyler* XPStyler1;
 
   int PageCount() const { return int(pages_.size()); }
   int CurrentPage() const { return current_; }

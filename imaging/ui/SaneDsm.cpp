@@ -358,38 +358,40 @@ void ShowSourceDialog(Dsm& s, QWidget* parent) {
   auto* layout = new QVBoxLayout(dlg);
   layout->addLayout(form);
   layout->addWidget(buttons);
-  QObject::connect(buttons, &QDialogButtonBox::accepted, dlg, [dlg, mode, res, source] {
+  QObject::connect(buttons, &QDialogButtonBox::accepted, dlg, &QDialog::accept);
+  QObject::connect(buttons, &QDialogButtonBox::rejected, dlg, &QDialog::reject);
+  QObject::connect(dlg, &QDialog::accepted, dlg, [mode, res, source] {
     Dsm& st = State();
     st.pixelType = mode->currentData().toInt();
     st.xres = st.yres = res->value();
     ExtraOptions()["source"] = source->currentData().toString().toStdString();
-    dlg->hide();
     if (st.device) ApplySettings(st);
     Queue(MSG_XFERREADY);
   });
-  QObject::connect(buttons, &QDialogButtonBox::rejected, dlg, [dlg] {
-    dlg->hide();
-    Queue(MSG_CLOSEDSREQ);
-  });
-  QObject::connect(dlg, &QDialog::finished, dlg, [dlg](int r) {
-    if (r == QDialog::Rejected && dlg->isVisible()) Queue(MSG_CLOSEDSREQ);
-  });
+  // Cancel, Escape and the window's close all end the acquisition: the
+  // scanner's loop waits for one of the two messages.
+  QObject::connect(dlg, &QDialog::rejected, dlg, [] { Queue(MSG_CLOSEDSREQ); });
   s.ui = dlg;
   dlg->show();
 }
 
 bool SelectDevice(QWidget* parent) {
+  // The default first: finding it may ask SANE for the list again, which frees the one
+  // read here.
+  const QString current = QString::fromStdString(SaneDefaultSource());
   const SANE_Device** list = nullptr;
   if (sane_get_devices(&list, SANE_FALSE) != SANE_STATUS_GOOD || !list || !list[0]) return false;
   QDialog dlg(parent);
   dlg.setWindowTitle(QStringLiteral("选择扫描仪"));
   auto* names = new QListWidget;
   for (int i = 0; list[i]; ++i) {
+    const QString name = QString::fromUtf8(list[i]->name);
+    // The device name too: two scanners of one model would read the same.
     auto* item = new QListWidgetItem(QString::fromUtf8(list[i]->vendor) + " " +
-                                     QString::fromUtf8(list[i]->model));
-    item->setData(Qt::UserRole, QString::fromUtf8(list[i]->name));
+                                     QString::fromUtf8(list[i]->model) + " (" + name + ")");
+    item->setData(Qt::UserRole, name);
     names->addItem(item);
-    if (list[i]->name == SaneDefaultSource()) names->setCurrentItem(item);
+    if (name == current) names->setCurrentItem(item);
   }
   if (!names->currentItem()) names->setCurrentRow(0);
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);

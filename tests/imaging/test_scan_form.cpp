@@ -1,13 +1,26 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QComboBox>
+#include <QDialogButtonBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QKeyEvent>
+#include <QListWidget>
+#include <QMenuBar>
 #include <QMouseEvent>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
 #include <cstdlib>
 #include <sstream>
 
 #include "ImagingTestUtil.h"
+#include "ModalDriver.h"
+#include "core/ScopeGuard.h"
 #include "imaging/ScanDoc.h"
 #include "imaging/ui/DemoForm.h"
 #include "imaging/ui/EnRubber.h"
@@ -15,6 +28,7 @@
 #include "SaneTestSupport.h"
 #include "platform/Services.h"
 #include "platform/office/OfficeContainer.h"
+#include "uikit/XPStyler.h"
 
 namespace {
 void App() { SaneTestApp(); }
@@ -52,6 +66,50 @@ struct Form {
     for (const auto& p : services.prompts) t.push_back(Utf8(p.text));
     return t;
   }
+};
+
+QDialog* VisibleSourceDialog() {
+  for (QWidget* w : QApplication::topLevelWidgets()) {
+    auto* d = qobject_cast<QDialog*>(w);
+    if (d && d->isVisible() && d->windowTitle() == QStringLiteral("扫描")) return d;
+  }
+  return nullptr;
+}
+
+QPushButton* ButtonOf(QDialog* d, const QString& text) {
+  for (QPushButton* b : d->findChildren<QPushButton*>())
+    if (b->text() == text) return b;
+  return nullptr;
+}
+
+// The source's own dialog is modeless: the scanner's loop waits for its answer, so a poll
+// acts on it from inside that loop. Make one per scan. A scan still waiting at the deadline
+// fails the test and the source is enabled again without its dialog, so the loop gets a
+// page and ends instead of hanging.
+class SourceDialogDriver {
+ public:
+  explicit SourceDialogDriver(std::function<void(QDialog*)> act) {
+    clock_.start();
+    QObject::connect(&timer_, &QTimer::timeout, [this, act = std::move(act)] {
+      if (clock_.elapsed() > 10000) {
+        timer_.stop();
+        ADD_FAILURE() << "the scan still waits for its source dialog";
+        TW_USERINTERFACE ui{0, 0, nullptr};
+        SaneDsmEntry(nullptr, nullptr, DG_CONTROL, DAT_USERINTERFACE, MSG_ENABLEDS, &ui);
+        return;
+      }
+      if (QDialog* d = VisibleSourceDialog()) {
+        ++acted;
+        act(d);
+      }
+    });
+    timer_.start(20);
+  }
+  int acted = 0;
+
+ private:
+  QTimer timer_;
+  QElapsedTimer clock_;
 };
 }  // namespace
 
@@ -215,4 +273,120 @@ TEST(ScanForm, ScreenshotWithPagesAndABand) {
   EXPECT_FALSE(shot.isNull());
   if (const char* home = std::getenv("TARVO_TEST_HOME"))
     shot.save(QString::fromUtf8(home) + "/scan-form.png");
+}
+
+TEST(ScanForm, MenusAndToolButtonsTakeTheXPLook) {
+  Form f;
+  ASSERT_NE(f.form->XPStyler1, nullptr);
+  EXPECT_TRUE(f.form->XPStyler1->Active());
+  QStyle* xp = f.form->XPStyler1->MenuStyle();
+  auto* bar = f.form->findChild<QMenuBar*>();
+  ASSERT_NE(bar, nullptr);
+  EXPECT_EQ(bar->style(), xp);
+  // Every drop-down, down to the sub-menus of the view and image menus.
+  std::vector<QMenu*> menus;
+  std::function<void(const QList<QAction*>&)> collect = [&](const QList<QAction*>& actions) {
+    for (QAction* a : actions)
+      if (QMenu* m = a->menu()) {
+        menus.push_back(m);
+        collect(m->actions());
+      }
+  };
+  collect(bar->actions());
+  EXPECT_EQ(menus.size(), 9u);
+  for (QMenu* m : menus) EXPECT_EQ(m->style(), xp) << m->title().toStdString();
+  auto* tools = f.form->findChild<QToolBar*>();
+  ASSERT_NE(tools, nullptr);
+  QToolButton* scan = qobject_cast<QToolButton*>(tools->widgetForAction(f.form->Btn_Scan));
+  ASSERT_NE(scan, nullptr);
+  EXPECT_TRUE(scan->autoRaise());
+  EXPECT_TRUE(f.form->XPStyler1->IsHooked(scan));
+  EXPECT_TRUE(f.form->XPStyler1->IsHooked(f.form->ZoomEdit));
+}
+
+TEST(ScanForm, TheSourceDialogsModeAndResolutionAreScanned) {
+  Form f;
+  SourceDialogDriver driver([](QDialog* d) {
+    auto combos = d->findChildren<QComboBox*>();
+    auto* res = d->findChild<QSpinBox*>();
+    ASSERT_EQ(combos.size(), 2);
+    ASSERT_NE(res, nullptr);
+    combos[0]->setCurrentText(QStringLiteral("黑白"));
+    res->setValue(100);
+    ButtonOf(d, QStringLiteral("扫描"))->click();
+  });
+  f.form->Scan(false);
+  EXPECT_EQ(driver.acted, 1);
+  EXPECT_EQ(VisibleSourceDialog(), nullptr);
+  ASSERT_EQ(f.form->PageCount(), 1);
+  const TDibGraphic& page = *f.form->Page(0).Image;
+  EXPECT_EQ(page.BitmapInfo().bmiHeader.biBitCount, 1);
+  EXPECT_EQ(page.XDotsPerInch(), 100);
+  EXPECT_NEAR(page.Width(), 210 / 25.4 * 100, 1);
+  EXPECT_NEAR(page.Height(), 297 / 25.4 * 100, 1);
+}
+
+TEST(ScanForm, CancellingTheSourceDialogEndsTheScanWithoutAPage) {
+  Form f;
+  const std::vector<std::function<void(QDialog*)>> cancels = {
+      [](QDialog* d) { ButtonOf(d, QStringLiteral("取消"))->click(); },
+      [](QDialog* d) {
+        QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+        QApplication::sendEvent(d, &esc);
+      },
+      [](QDialog* d) { d->close(); },
+  };
+  for (size_t i = 0; i < cancels.size(); ++i) {
+    SourceDialogDriver driver(cancels[i]);
+    f.form->Scan(false);
+    EXPECT_EQ(driver.acted, 1) << i;
+    EXPECT_EQ(f.form->PageCount(), 0) << i;
+    EXPECT_TRUE(f.form->ScanMenu->isEnabled()) << i;
+    EXPECT_TRUE(f.form->HSpeedScanMenu->isEnabled()) << i;
+  }
+  EXPECT_TRUE(f.services.prompts.empty());
+  // Still usable: the next scan brings its page.
+  f.form->Scan(true);
+  EXPECT_EQ(f.form->PageCount(), 1);
+}
+
+TEST(ScanForm, TheChosenScannerBecomesTheDefaultSource) {
+  Form f;
+  unsetenv("TARVO_SANE_DEVICE");
+  const QString config = qEnvironmentVariable("XDG_CONFIG_HOME") + "/tarvo/sane-source";
+  auto forget = ScopeExit([&config] { QFile::remove(config); });
+  QStringList listed;
+  int preselected = -1;
+  auto pick = [&](int row, bool ok) {
+    auto script = WhenModal<QDialog>([&, row, ok](QDialog* d) {
+      auto* list = d->findChild<QListWidget*>();
+      auto* box = d->findChild<QDialogButtonBox*>();
+      ASSERT_TRUE(list && box);
+      if (d->windowTitle() != QStringLiteral("选择扫描仪")) return;
+      listed.clear();
+      for (int i = 0; i < list->count(); ++i) listed << list->item(i)->text();
+      preselected = list->currentRow();
+      list->setCurrentRow(row);
+      box->button(ok ? QDialogButtonBox::Ok : QDialogButtonBox::Cancel)->click();
+    });
+    f.form->SelectScannerMenu->trigger();
+    EXPECT_TRUE(script.Acted());
+  };
+  pick(1, true);
+  ASSERT_EQ(listed.size(), 2);
+  EXPECT_TRUE(listed[0].endsWith("(test:0)")) << listed[0].toStdString();
+  EXPECT_TRUE(listed[1].endsWith("(test:1)")) << listed[1].toStdString();
+  EXPECT_EQ(SaneDefaultSource(), "test:1");
+  QFile file(config);
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  EXPECT_EQ(file.readAll().trimmed().toStdString(), "test:1");
+  file.close();
+  f.form->Scan(true);  // the default opens
+  EXPECT_EQ(f.form->PageCount(), 1);
+
+  // Opened again it shows the default; a cancelled choice changes nothing.
+  pick(0, false);
+  EXPECT_EQ(preselected, 1);
+  EXPECT_EQ(SaneDefaultSource(), "test:1");
+  EXPECT_TRUE(f.services.prompts.empty());
 }
