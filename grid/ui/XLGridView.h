@@ -265,7 +265,7 @@ class TXLGrid : public QWidget, public IXLSheetUser {
   std::array<TXLView*, 4> views_{};
   QScrollBar* hbar_;
   QScrollBar* vbar_;
-  TXLEdit* edit_;
+  TXLEdit* edit_ = nullptr;
   TXLHintWindow* hint_ = nullptr;
   QPointer<TXLHintMemo> hintMemo_;
   std::string backgroundData_;
