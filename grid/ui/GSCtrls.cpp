@@ -357,15 +357,20 @@ TDateTime TGSCalendar::DayAt(QPoint p, bool& ok) const {
   return day;
 }
 
+namespace {
+// First of the month `months` away from the month of first.
+TDateTime AddMonths(TDateTime first, int months) {
+  int y, m, d;
+  DecodeDate(first, y, m, d);
+  const int index = y * 12 + (m - 1) + months;
+  return EncodeDate(index / 12, index % 12 + 1, 1);
+}
+}  // namespace
+
 TDateTime TGSCalendar::Base() const { return Empty() ? ::Date() : date_; }
 
 void TGSCalendar::StepMonth(int delta) {
-  int y, m, d;
-  DecodeDate(shownMonth_, y, m, d);
-  m += delta;
-  while (m < 1) m += 12, --y;
-  while (m > 12) m -= 12, ++y;
-  shownMonth_ = EncodeDate(y, m, 1);
+  shownMonth_ = AddMonths(shownMonth_, delta);
   update();
 }
 
@@ -457,7 +462,13 @@ void TGSCalendar::paintEvent(QPaintEvent*) {
 void TGSCalendar::mousePressEvent(QMouseEvent* e) {
   if (e->button() != Qt::LeftButton) return;
   pressed_ = ZoneAt(e->position().toPoint());
-  if (pressed_ == 1 || pressed_ == 2) {
+  pointer_ = e->globalPosition().toPoint();
+  if (pressed_ == 0) {
+    monthList_ = new TGSMonthList(this, shownMonth_);
+    monthList_->show();
+    monthList_->Track(pointer_);
+    timer_ = startTimer(50);
+  } else if (pressed_ == 1 || pressed_ == 2) {
     repeat_ = -1;
     if (RepeatStep(repeat_, false)) StepMonth(pressed_ == 1 ? -1 : 1);
     timer_ = startTimer(50);
@@ -466,6 +477,8 @@ void TGSCalendar::mousePressEvent(QMouseEvent* e) {
 }
 
 void TGSCalendar::mouseMoveEvent(QMouseEvent* e) {
+  pointer_ = e->globalPosition().toPoint();
+  if (monthList_) monthList_->Track(pointer_);
   if (pressed_ != 3) return;
   bool ok;
   const TDateTime day = DayAt(e->position().toPoint(), ok);
@@ -474,12 +487,34 @@ void TGSCalendar::mouseMoveEvent(QMouseEvent* e) {
   Changed();
 }
 
-void TGSCalendar::mouseReleaseEvent(QMouseEvent* e) {
+void TGSCalendar::StopPress() {
   if (timer_) killTimer(timer_);
   timer_ = 0;
+  delete monthList_.data();
+}
+
+void TGSCalendar::hideEvent(QHideEvent* e) {
+  StopPress();
+  pressed_ = -1;
+  QWidget::hideEvent(e);
+}
+
+void TGSCalendar::mouseReleaseEvent(QMouseEvent* e) {
+  const TDateTime month = monthList_ ? monthList_->Hot() : 0;
+  StopPress();
   const int zone = ZoneAt(e->position().toPoint());
   const int pressed = std::exchange(pressed_, -1);
   update();
+  if (month != 0) {
+    // With days on show the calendar only turns to the month; otherwise the month is the date.
+    if (styles_ & (1 << csDays)) {
+      shownMonth_ = month;
+      return;
+    }
+    SetDate(month + (date_ - std::floor(date_)));
+    Click();
+    return;
+  }
   if (zone != pressed) return;
   if (zone == 3) {
     bool ok;
@@ -501,9 +536,75 @@ void TGSCalendar::mouseReleaseEvent(QMouseEvent* e) {
 
 void TGSCalendar::timerEvent(QTimerEvent* e) {
   if (e->timerId() != timer_) return QWidget::timerEvent(e);
-  if ((pressed_ == 1 || pressed_ == 2) && zones_[pressed_].contains(mapFromGlobal(QCursor::pos())) &&
+  if (pressed_ == 0 && monthList_) monthList_->Tick(pointer_);
+  if ((pressed_ == 1 || pressed_ == 2) && zones_[pressed_].contains(mapFromGlobal(pointer_)) &&
       RepeatStep(repeat_, false))
     StepMonth(pressed_ == 1 ? -1 : 1);
+}
+
+// ---- month list ----
+
+TGSMonthList::TGSMonthList(TGSCalendar* calendar, TDateTime centre)
+    : QWidget(calendar, Qt::ToolTip | Qt::FramelessWindowHint), centre_(centre) {
+  // A tool window never takes the activation, so the calendar keeps the mouse.
+  setAttribute(Qt::WA_ShowWithoutActivating);
+  setFont(calendar->font());
+  const QFontMetrics fm(font());
+  rowHeight_ = fm.height() + 2;
+  int width = 0;
+  for (int m = 1; m <= 12; ++m)
+    width = std::max(width, fm.horizontalAdvance(ToQString(FormatDateTime("mmmm yyyy", EncodeDate(2000, m, 1)))));
+  resize(width + 16, 7 * rowHeight_ + 2);
+  // The centre row lies over the middle of the title.
+  const QPoint title = calendar->mapToGlobal(QPoint(calendar->width() / 2, 2 + (fm.height() + 5) / 2));
+  move(title.x() - this->width() / 2, title.y() - height() / 2);
+}
+
+TDateTime TGSMonthList::RowMonth(int row) const { return AddMonths(centre_, row - 3); }
+
+void TGSMonthList::Track(QPoint global) {
+  const QPoint p = mapFromGlobal(global);
+  const int row = p.y() >= 1 ? (p.y() - 1) / rowHeight_ : -1;
+  const TDateTime hot = rect().contains(p) && row >= 0 && row < 7 ? RowMonth(row) : 0;
+  if (hot == hot_) return;
+  hot_ = hot;
+  update();
+}
+
+void TGSMonthList::Tick(QPoint global) {
+  const int y = mapFromGlobal(global).y();
+  const int distance = y < 0 ? -y : y >= height() ? y - height() + 1 : 0;
+  if (distance == 0) {
+    delay_ = 0;
+    return;
+  }
+  if (delay_ > 0) {
+    --delay_;
+    return;
+  }
+  centre_ = AddMonths(centre_, y < 0 ? -1 : 1);
+  delay_ = std::max(0, 5 - distance / 10);
+  update();
+}
+
+void TGSMonthList::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  p.fillRect(rect(), Qt::white);
+  p.setPen(Qt::black);
+  p.drawRect(rect().adjusted(0, 0, -1, -1));
+  for (int row = 0; row < 7; ++row) {
+    const QRect r(1, 1 + row * rowHeight_, width() - 2, rowHeight_);
+    const TDateTime month = RowMonth(row);
+    const bool hot = month == hot_;
+    if (hot) p.fillRect(r, Qt::black);
+    p.setPen(hot ? Qt::white : Qt::black);
+    p.drawText(r, Qt::AlignCenter, ToQString(FormatDateTime("mmmm yyyy", month)));
+    if (hot) {
+      QPen dots(Qt::white, 1, Qt::DotLine);
+      p.setPen(dots);
+      p.drawRect(r.adjusted(0, 0, -1, -1));
+    }
+  }
 }
 
 void TGSCalendar::keyPressEvent(QKeyEvent* e) {

@@ -70,6 +70,8 @@ enum TGSCalendarStyle : uint8_t { csYear, csMonth, csArrows, csDays, csDaysOfWee
 using TGSCalendarStyles = uint8_t;
 constexpr TGSCalendarStyles GSAllCalendarStyles = 0xFF;
 
+class TGSMonthList;
+
 class TGSCalendar : public QWidget {
  public:
   explicit TGSCalendar(QWidget* parent = nullptr);
@@ -89,6 +91,8 @@ class TGSCalendar : public QWidget {
   // The day cell that shows a date of the displayed month grid.
   QRect DayRect(TDateTime day) const;
   TDateTime FirstShown() const;
+  // The month chooser, open while a button is held on the title; nullptr otherwise.
+  TGSMonthList* MonthList() const { return monthList_; }
 
   std::function<void()> OnChange;
   std::function<void()> OnClick;
@@ -103,6 +107,7 @@ class TGSCalendar : public QWidget {
   void keyPressEvent(QKeyEvent* e) override;
   void timerEvent(QTimerEvent* e) override;
   void resizeEvent(QResizeEvent*) override { Layout(); }
+  void hideEvent(QHideEvent* e) override;
 
  private:
   void Layout();
@@ -112,6 +117,7 @@ class TGSCalendar : public QWidget {
   TDateTime DayAt(QPoint p, bool& ok) const;
   void Changed();
   void Click();
+  void StopPress();
 
   TDateTime date_ = 0;
   TDateTime shownMonth_ = 0;  // first of the month on show
@@ -121,6 +127,34 @@ class TGSCalendar : public QWidget {
   int pressed_ = -1;
   int repeat_ = -1;
   int timer_ = 0;
+  QPoint pointer_;  // where the held button's pointer is (global)
+  QPointer<TGSMonthList> monthList_;
+};
+
+// Seven months around a centre month, shown over the calendar's title; the row under the
+// pointer is the month chosen on release. A pointer above or below scrolls it, faster the
+// farther away it is.
+class TGSMonthList : public QWidget {
+ public:
+  TGSMonthList(TGSCalendar* calendar, TDateTime centre);
+  TDateTime Centre() const { return centre_; }
+  // The month under the pointer (its first day), 0 for none.
+  TDateTime Hot() const { return hot_; }
+  int RowHeight() const { return rowHeight_; }
+  // The pointer moved to global.
+  void Track(QPoint global);
+  // A timer tick with the pointer at global.
+  void Tick(QPoint global);
+
+ protected:
+  void paintEvent(QPaintEvent*) override;
+
+ private:
+  TDateTime RowMonth(int row) const;
+  TDateTime centre_;
+  TDateTime hot_ = 0;
+  int rowHeight_;
+  int delay_ = 0;
 };
 
 // ---- pick list ----

@@ -8,6 +8,7 @@
 
 #include "core/Exception.h"
 #include "core/QtText.h"
+#include "core/SysUtils.h"
 #include "grid/XLCells.h"
 #include "grid/XLSections.h"
 #include "grid/XLSheet.h"
@@ -167,6 +168,63 @@ void TXLHintWindow::ShowHint(const QString& text, QPoint marker) {
   // 14 pixels right of the marker, its bottom 11 pixels above it.
   move(marker.x() + 14, marker.y() - 11 - height());
   show();
+}
+
+// ---- hint memo ----
+
+TXLHintMemo::TXLHintMemo(TXLGrid* grid, TXLView* pane, TPoint cell)
+    : QPlainTextEdit(pane), grid_(grid), pane_(pane), pos_(cell) {
+  setFont(grid->font());
+  QPalette pal = palette();
+  pal.setColor(QPalette::Base, QColor(255, 255, 225));
+  pal.setColor(QPalette::Text, Qt::black);
+  setPalette(pal);
+  setLineWrapMode(QPlainTextEdit::WidgetWidth);
+  const TXLCell* c = pane->Section()->FindCell(cell);
+  setPlainText(c ? ToQString(c->GetHint()) : QString());
+  // Where the cell's hint shows: right of and above its top-right corner, inside the pane.
+  const QRect r = pane->CellRect(cell);
+  const QSize size(160, 80);
+  const int x = std::clamp(r.right() + 14, 0, std::max(0, pane->width() - size.width()));
+  const int y = std::clamp(r.top() - 10 - size.height(), 0, std::max(0, pane->height() - size.height()));
+  setGeometry(QRect(QPoint(x, y), size));
+}
+
+void TXLHintMemo::Close(bool store) {
+  if (closing_) return;
+  closing_ = true;
+  if (store)
+    Guarded([&] {
+      AnsiString text = ToAnsi(toPlainText());
+      std::erase(text, '\r');
+      text = TrimRight(text);
+      TXLSection* section = pane_->Section();
+      TXLCell* cell = !section ? nullptr : text.empty() ? section->FindCell(pos_) : section->GetCell(pos_);
+      if (cell) cell->SetHint(text);
+    });
+  grid_->hintMemo_ = nullptr;
+  hide();
+  if (store && grid_->isVisible()) {
+    grid_->setFocus();
+    Guarded([&] { grid_->ShowEditorIfPerm(); });
+  }
+  QCoreApplication::postEvent(this, new QEvent(QEvent::Type(XLM_HINTCLOSE)));
+}
+
+bool TXLHintMemo::event(QEvent* e) {
+  if (e->type() != QEvent::Type(XLM_HINTCLOSE)) return QPlainTextEdit::event(e);
+  deleteLater();
+  return true;
+}
+
+void TXLHintMemo::keyPressEvent(QKeyEvent* e) {
+  if (e->key() == Qt::Key_Escape) return Close();
+  QPlainTextEdit::keyPressEvent(e);
+}
+
+void TXLHintMemo::focusOutEvent(QFocusEvent* e) {
+  QPlainTextEdit::focusOutEvent(e);
+  if (e->reason() != Qt::PopupFocusReason) Close();
 }
 
 // ---- host ----

@@ -3,6 +3,7 @@
 // the glyph button at its right edge and the cell hint window.
 #include <QEvent>
 #include <QLabel>
+#include <QPlainTextEdit>
 #include <QPointer>
 #include <QWidget>
 #include <functional>
@@ -102,6 +103,29 @@ class TXLHintWindow : public QLabel {
 
  private:
   QPoint marker_;
+};
+
+// Edits the hint of one cell in place. Closing stores the text (carriage returns removed,
+// trailing blanks trimmed) as the cell's hint, gives the focus back to the grid and frees the
+// memo through the message it posts to itself.
+class TXLHintMemo : public QPlainTextEdit {
+ public:
+  TXLHintMemo(TXLGrid* grid, TXLView* pane, TPoint cell);
+  TXLView* Pane() const { return pane_; }
+  TPoint CellPos() const { return pos_; }
+  // Closes; store false when the cell is going away.
+  void Close(bool store = true);
+
+ protected:
+  bool event(QEvent* e) override;
+  void keyPressEvent(QKeyEvent* e) override;
+  void focusOutEvent(QFocusEvent* e) override;
+
+ private:
+  TXLGrid* grid_;
+  TXLView* pane_;
+  TPoint pos_;
+  bool closing_ = false;
 };
 
 class TXLEdit : public QWidget {

@@ -1,5 +1,8 @@
 #include "grid/ui/XLEdits.h"
 
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QTextBlock>
 #include <algorithm>
@@ -33,6 +36,7 @@ TXLInplaceEditor* CreateXLEditor(const TXLClass* editorClass, TXLEdit* host) {
 
 TXLMaskEdit::TXLMaskEdit(TXLEdit* host) : TXLInplaceEditor(host), edit_(new QLineEdit(this)) {
   edit_->setFrame(false);
+  edit_->installEventFilter(this);
   // Only what the person types counts as a change; loading sets the text quietly.
   QObject::connect(edit_, &QLineEdit::textEdited, this, [this] { SetUserChanged(true); });
 }
@@ -52,31 +56,148 @@ void TXLMaskEdit::SetAlignment(TXLHorzAlign align, int indent) {
 int TXLMaskEdit::Load(TXLCell* cell) {
   const AnsiString mask = cell->GetFormatMask();
   const AnsiString text = cell->GetAsString();
-  SetTextQuietly(ToQString(mask.empty() ? text : FormatMaskText(mask, text)));
+  SetEditMask(mask);
+  if (!mask_) {
+    SetTextQuietly(ToQString(text));
+    return esNormal;
+  }
+  // Empty input positions show the mask's blank while editing.
+  QString shown = ToQString(FormatMaskText(mask, text));
+  for (int i = 0; i < shown.size(); ++i)
+    if (IsInput(i) && shown[i] == QLatin1Char(' ')) shown[i] = QLatin1Char(mask_->Blank);
+  SetTextQuietly(shown);
   return esNormal;
 }
 
 void TXLMaskEdit::Store(TXLCell* cell) {
-  AnsiString text = ToAnsi(edit_->text());
-  const AnsiString mask = cell->GetFormatMask();
-  if (!mask.empty()) {
-    // A mask that does not save literals keeps only the typed characters.
-    const TEditMask m = ParseEditMask(mask);
-    if (!m.SaveLiterals) {
-      AnsiString typed;
-      for (size_t i = 0; i < text.size(); ++i)
-        if (i >= m.Positions.size() || !m.Positions[i].Literal)
-          if (text[i] != m.Blank) typed += text[i];
-      text = typed;
-    }
+  const QString shown = edit_->text();
+  if (!mask_) {
+    cell->SetAsString(ToAnsi(shown));
+    return;
   }
-  cell->SetAsString(text);
+  // Blanks are spaces in a text that keeps its literals; a text without literals keeps only
+  // what was typed.
+  QString text;
+  for (int i = 0; i < shown.size(); ++i) {
+    const bool blank = IsInput(i) && shown[i] == QLatin1Char(mask_->Blank);
+    if (mask_->SaveLiterals) text += blank ? QChar(QLatin1Char(' ')) : shown[i];
+    else if (IsInput(i) && !blank) text += shown[i];
+  }
+  cell->SetAsString(ToAnsi(text));
+}
+
+void TXLMaskEdit::SetEditMask(const AnsiString& mask) {
+  if (mask.empty()) mask_.reset();
+  else mask_ = ParseEditMask(mask);
+  // The line edit's own paste and drop would bypass the mask.
+  edit_->setContextMenuPolicy(mask_ ? Qt::NoContextMenu : Qt::DefaultContextMenu);
+  edit_->setAcceptDrops(!mask_);
+}
+
+bool TXLMaskEdit::IsInput(int i) const {
+  return mask_ && i >= 0 && size_t(i) < mask_->Positions.size() && !mask_->Positions[size_t(i)].Literal;
+}
+
+void TXLMaskEdit::MaskBlank(QString& text, int from, int to) const {
+  for (int i = std::max(0, from); i < std::min(to, int(text.size())); ++i)
+    if (IsInput(i)) text[i] = QLatin1Char(mask_->Blank);
+}
+
+void TXLMaskEdit::MaskApply(const QString& text, int caret) {
+  if (text != edit_->text()) SetUserChanged(true);
+  edit_->setText(text);
+  edit_->setCursorPosition(caret);
+}
+
+void TXLMaskEdit::MaskType(const QString& chars) {
+  QString text = edit_->text();
+  const int n = std::min(int(text.size()), int(mask_->Positions.size()));
+  int pos = edit_->cursorPosition();
+  if (edit_->hasSelectedText()) {
+    pos = edit_->selectionStart();
+    MaskBlank(text, pos, pos + int(edit_->selectedText().size()));
+  }
+  for (QChar ch : chars) {
+    // Typing a literal steps over it (a "-" typed where the mask has one).
+    int lit = pos;
+    while (lit < n && !IsInput(lit) && mask_->Positions[size_t(lit)].Char != ch.toLatin1()) ++lit;
+    if (lit < n && !IsInput(lit) && ch.unicode() < 0x80) {
+      pos = lit + 1;
+      continue;
+    }
+    int i = pos;
+    while (i < n && !IsInput(i)) ++i;
+    if (i >= n) break;
+    const TEditMaskPosition& p = mask_->Positions[size_t(i)];
+    const QChar c = p.Case > 0 ? ch.toUpper() : p.Case < 0 ? ch.toLower() : ch;
+    // Characters beyond single bytes count as letters, as double-byte text does.
+    const char probe = c.unicode() < 0x80 ? char(c.unicode()) : char(0x80);
+    if (!MaskCharAccepted(p.Char, probe)) continue;
+    text[i] = c;
+    pos = i + 1;
+  }
+  while (pos < n && !IsInput(pos)) ++pos;
+  MaskApply(text, pos);
+}
+
+bool TXLMaskEdit::MaskKey(QKeyEvent* k) {
+  if (k->matches(QKeySequence::Paste)) {
+    MaskType(QGuiApplication::clipboard()->text());
+    return true;
+  }
+  QString text = edit_->text();
+  const int caret = edit_->cursorPosition();
+  const bool selected = edit_->hasSelectedText();
+  const int from = selected ? edit_->selectionStart() : caret;
+  if (k->matches(QKeySequence::Cut)) {
+    if (!selected) return true;
+    QGuiApplication::clipboard()->setText(edit_->selectedText());
+    MaskBlank(text, from, from + int(edit_->selectedText().size()));
+    MaskApply(text, from);
+    return true;
+  }
+  if (k->key() == Qt::Key_Backspace || k->key() == Qt::Key_Delete) {
+    if (selected) {
+      MaskBlank(text, from, from + int(edit_->selectedText().size()));
+      MaskApply(text, from);
+    } else if (k->key() == Qt::Key_Backspace) {
+      int i = caret - 1;
+      while (i >= 0 && !IsInput(i)) --i;
+      if (i >= 0) MaskBlank(text, i, i + 1);
+      MaskApply(text, std::max(i, 0));
+    } else {
+      int i = caret;
+      while (i < text.size() && !IsInput(i)) ++i;
+      MaskBlank(text, i, i + 1);
+      MaskApply(text, caret);
+    }
+    return true;
+  }
+  // Whole-word and line deletions and undo would leave the mask's shape.
+  for (auto seq : {QKeySequence::Undo, QKeySequence::Redo, QKeySequence::DeleteEndOfLine, QKeySequence::DeleteEndOfWord,
+                   QKeySequence::DeleteStartOfWord, QKeySequence::DeleteCompleteLine})
+    if (k->matches(seq)) return true;
+  const QString typed = k->text();
+  if (typed.isEmpty() || !typed[0].isPrint() || (k->modifiers() & (Qt::ControlModifier | Qt::AltModifier)))
+    return false;  // moving the caret, selecting and copying stay the line edit's
+  MaskType(typed);
+  return true;
+}
+
+bool TXLMaskEdit::eventFilter(QObject* watched, QEvent* e) {
+  if (watched != edit_ || !mask_) return TXLInplaceEditor::eventFilter(watched, e);
+  if (e->type() == QEvent::KeyPress) return MaskKey(static_cast<QKeyEvent*>(e));
+  if (e->type() == QEvent::InputMethod) {
+    MaskType(static_cast<QInputMethodEvent*>(e)->commitString());
+    e->accept();
+    return true;
+  }
+  return TXLInplaceEditor::eventFilter(watched, e);
 }
 
 // ---- number edit ----
 
 TXLNumEdit::TXLNumEdit(TXLEdit* host) : TXLMaskEdit(host) {
-  edit_->installEventFilter(this);
   SetFormat("0");
 }
 

@@ -4,10 +4,14 @@
 // offering the column's earlier texts, and fixed drop-down lists.
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <optional>
+
+#include "core/EditMask.h"
 
 #include "grid/ui/GSCtrls.h"
 #include "grid/ui/XLEdit.h"
 
+class QKeyEvent;
 class TXLSheet;
 
 // The editor control for a registered editor class, nullptr for an unknown one.
@@ -19,6 +23,10 @@ class TXLMaskEdit : public TXLInplaceEditor {
   QLineEdit* Edit() const { return edit_; }
   QString Text() const override { return edit_->text(); }
   void SelectAllText() override { edit_->selectAll(); }
+  // With a mask, typing fills only its input positions with the characters each accepts;
+  // literals stay and empty positions show the mask's blank. "" takes the mask away.
+  void SetEditMask(const AnsiString& mask);
+  bool Masked() const { return mask_.has_value(); }
 
  protected:
   QWidget* FocusControl() override { return edit_; }
@@ -28,8 +36,19 @@ class TXLMaskEdit : public TXLInplaceEditor {
   // Shows text without counting it as the person's change.
   void SetTextQuietly(const QString& text);
   void resizeEvent(QResizeEvent*) override;
+  bool eventFilter(QObject* watched, QEvent* e) override;
 
   QLineEdit* edit_;
+
+ private:
+  bool MaskKey(QKeyEvent* k);
+  // Puts typed characters into the input positions from the caret (or the selection) on.
+  void MaskType(const QString& chars);
+  // Blanks the input positions of [from, to) in text.
+  void MaskBlank(QString& text, int from, int to) const;
+  void MaskApply(const QString& text, int caret);
+  bool IsInput(int i) const;
+  std::optional<TEditMask> mask_;
 };
 
 class TXLNumEdit : public TXLMaskEdit {

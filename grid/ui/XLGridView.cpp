@@ -7,6 +7,8 @@
 #include <QPaintEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QStyle>
+#include <QStyleOptionSlider>
 #include <QTimer>
 #include <QToolTip>
 #include <algorithm>
@@ -25,6 +27,97 @@ constexpr int kHintHideMs = 144000;
 constexpr int kBorderZone = 3;
 constexpr int kMinLineSize = 5;
 constexpr int kSizingThreshold = 5;
+
+QRect ToQRect(const TRect& r) { return QRect(r.Left, r.Top, r.Width(), r.Height()); }
+
+// The section fills the area of its base colour first; under the client pane that fill
+// becomes the sheet's background picture, tiled from the data's origin so that it scrolls
+// with the data. Cells with colours of their own were already excluded from it.
+class TXLTiledCanvas : public TXLQtCanvas {
+ public:
+  TXLTiledCanvas(QPainter& painter, const QRect& area, const QPixmap* tile, TColor base, QPoint dataOrigin)
+      : TXLQtCanvas(painter, area), tile_(tile), base_(base), dataOrigin_(dataOrigin) {}
+  void FillRect(const TRect& rect, TColor color) override {
+    if (!tile_ || tiled_ || color != base_ || rect.IsEmpty()) return TXLQtCanvas::FillRect(rect, color);
+    tiled_ = true;
+    const QRect r = ToQRect(rect);
+    const int w = tile_->width(), h = tile_->height();
+    const QPoint offset(((r.left() - dataOrigin_.x()) % w + w) % w, ((r.top() - dataOrigin_.y()) % h + h) % h);
+    Painter().drawTiledPixmap(r, *tile_, offset);
+  }
+
+ private:
+  const QPixmap* tile_;
+  TColor base_;
+  QPoint dataOrigin_;
+  bool tiled_ = false;
+};
+
+// A scroll bar that can draw itself flat: single-colour track, thumb and arrow buttons with
+// a one-pixel shadow frame, no 3-D edges.
+class TXLScrollBar : public QScrollBar {
+ public:
+  TXLScrollBar(Qt::Orientation o, QWidget* parent) : QScrollBar(o, parent) {}
+  void SetFlat(bool flat) {
+    if (flat == flat_) return;
+    flat_ = flat;
+    update();
+  }
+
+ protected:
+  void paintEvent(QPaintEvent* e) override {
+    if (!flat_) return QScrollBar::paintEvent(e);
+    QPainter p(this);
+    QStyleOptionSlider opt;
+    initStyleOption(&opt);
+    p.fillRect(rect(), XLQColor(cl3DLight));
+    const bool horz = orientation() == Qt::Horizontal;
+    auto button = [&](QStyle::SubControl sc, int arrow) {
+      const QRect r = style()->subControlRect(QStyle::CC_ScrollBar, &opt, sc, this);
+      if (r.isEmpty()) return;
+      p.fillRect(r, XLQColor(clBtnFace));
+      p.setPen(XLQColor(clBtnShadow));
+      p.setBrush(Qt::NoBrush);
+      p.drawRect(r.adjusted(0, 0, -1, -1));
+      if (arrow == 0) return;
+      // A small triangle pointing away from the thumb's range.
+      const QPoint c = r.center();
+      const int s = std::max(2, std::min(r.width(), r.height()) / 4);
+      QPolygon tri;
+      if (horz) tri << QPoint(c.x() - arrow * s / 2, c.y() - s) << QPoint(c.x() - arrow * s / 2, c.y() + s)
+                    << QPoint(c.x() + arrow * s / 2, c.y());
+      else tri << QPoint(c.x() - s, c.y() - arrow * s / 2) << QPoint(c.x() + s, c.y() - arrow * s / 2)
+               << QPoint(c.x(), c.y() + arrow * s / 2);
+      p.setPen(Qt::NoPen);
+      p.setBrush(isEnabled() ? Qt::black : XLQColor(clGrayText));
+      p.drawPolygon(tri);
+    };
+    button(QStyle::SC_ScrollBarSubLine, -1);
+    button(QStyle::SC_ScrollBarAddLine, 1);
+    if (maximum() > minimum()) button(QStyle::SC_ScrollBarSlider, 0);
+  }
+
+ private:
+  bool flat_ = false;
+};
+
+// A stored picture: its graphic class's name as a short string, then the graphic's data (a
+// bitmap's with its byte count first). Bare image files are taken as they are.
+QPixmap DecodePicture(const std::string& data) {
+  QByteArray bytes(data.data(), qsizetype(data.size()));
+  if (!bytes.isEmpty()) {
+    const int n = uint8_t(bytes[0]);
+    if (n > 1 && n + 1 < bytes.size() && bytes[1] == 'T') bytes = bytes.mid(1 + n);
+  }
+  if (bytes.size() > 4) {
+    const uint32_t count = uint8_t(bytes[0]) | uint32_t(uint8_t(bytes[1])) << 8 | uint32_t(uint8_t(bytes[2])) << 16 |
+                           uint32_t(uint8_t(bytes[3])) << 24;
+    if (count == uint32_t(bytes.size() - 4)) bytes = bytes.mid(4);
+  }
+  QPixmap tile;
+  tile.loadFromData(bytes);
+  return tile;
+}
 
 }  // namespace
 
@@ -220,7 +313,9 @@ void TXLView::PaintTo(QPainter& painter, const QRect& damaged) {
   painter.fillRect(damaged, XLQColor(paneColor));
   if (!section_ || !sheet) return;
   const TRect range = RangeOf(damaged);
-  TXLQtCanvas canvas(painter, damaged);
+  const QPixmap* tile = sector_ == sClient ? &grid_->BackgroundTile() : nullptr;
+  TXLTiledCanvas canvas(painter, damaged, tile && !tile->isNull() ? tile : nullptr,
+                        section_->BaseStyle() ? section_->BaseStyle()->Color() : clNone, -origin_);
   if (!range.IsEmpty()) {
     TXLPaintContext ctx;
     ctx.Canvas = &canvas;
@@ -235,8 +330,8 @@ void TXLView::PaintTo(QPainter& painter, const QRect& damaged) {
   }
   canvas.ResetClip();
   TXLView* editPane = grid_->EditPane();
-  const TRect sel = editPane->Selection();
-  // Title cells of the selected lines stand out.
+  const TRect sel = grid_->View(sClient)->Selection();
+  // Title cells of the selected client lines stand out.
   if (this != editPane && grid_->HasOption(oTitle3D) && !sel.IsEmpty() && (sector_ == sCols || sector_ == sRows)) {
     const TRect lit = sector_ == sCols ? TRect{sel.Left, range.Top, sel.Right, range.Bottom}
                                        : TRect{range.Left, sel.Top, range.Right, sel.Bottom};
@@ -249,10 +344,17 @@ void TXLView::PaintTo(QPainter& painter, const QRect& damaged) {
   }
   painter.setClipRect(damaged);
   if (sector_ == sClient && grid_->HasOption(oPageBreak)) PaintPageBreaks(painter, *sheet);
-  if (this == editPane && !sel.IsEmpty()) {
-    QRect s = CellsRect(sel).intersected(rect().adjusted(-10, -10, 10, 10));
+  if (this != editPane && !sel_.IsEmpty()) {
+    // A pane without the editor shows its selection plainly inverted.
+    painter.save();
+    painter.setCompositionMode(QPainter::RasterOp_NotDestination);
+    painter.fillRect(CellsRect(sel_).intersected(damaged), Qt::black);
+    painter.restore();
+  }
+  if (this == editPane && !sel_.IsEmpty()) {
+    QRect s = CellsRect(sel_).intersected(rect().adjusted(-10, -10, 10, 10));
     QRegion region = QRegion(s) ^ QRegion(s.adjusted(-3, -3, 3, 3)) ^ QRegion(s.adjusted(1, 1, -1, -1));
-    if ((grid_->HasOption(oDrawFocus) || grid_->HasOption(oPermEdit)) && PointInRect(cur_, sel))
+    if ((grid_->HasOption(oDrawFocus) || grid_->HasOption(oPermEdit)) && PointInRect(cur_, sel_))
       region -= QRegion(CellRect(cur_));
     painter.save();
     painter.setClipRegion(region.intersected(damaged));
@@ -325,8 +427,8 @@ TXLGrid::TXLGrid(QWidget* parent) : QWidget(parent) {
   setAttribute(Qt::WA_OpaquePaintEvent);
   views_[sClient] = new TXLView(this, sClient);
   for (TXLSector s : {sCols, sRows, sTitle}) views_[s] = new TXLView(this, s);
-  hbar_ = new QScrollBar(Qt::Horizontal, this);
-  vbar_ = new QScrollBar(Qt::Vertical, this);
+  hbar_ = new TXLScrollBar(Qt::Horizontal, this);
+  vbar_ = new TXLScrollBar(Qt::Vertical, this);
   hbar_->hide();
   vbar_->hide();
   auto follow = [this](QScrollBar* bar, bool horz) {
@@ -344,6 +446,10 @@ TXLGrid::TXLGrid(QWidget* parent) : QWidget(parent) {
 }
 
 TXLGrid::~TXLGrid() {
+  if (hintMemo_) {
+    hide();  // no editor comes back while the grid goes
+    hintMemo_->Close();
+  }
   if (XLManager().ActiveGrid() == this) XLManager().SetActiveGrid(nullptr);
   SetHorzLink(nullptr);
   SetVertLink(nullptr);
@@ -351,12 +457,13 @@ TXLGrid::~TXLGrid() {
   sheet_ = nullptr;
 }
 
-TXLView* TXLGrid::EditPane() const { return views_[sClient]; }
+TXLView* TXLGrid::EditPane() const { return edit_ && edit_->Pane() ? edit_->Pane() : views_[sClient]; }
 
 QScrollBar* TXLGrid::ScrollBar(Qt::Orientation o) const { return o == Qt::Horizontal ? hbar_ : vbar_; }
 
 void TXLGrid::SetSheet(TXLSheet* sheet) {
   if (sheet == sheet_) return;
+  if (hintMemo_) hintMemo_->Close();
   if (sheet_) {
     edit_->Show(false);
     edit_->Cancel();
@@ -364,6 +471,11 @@ void TXLGrid::SetSheet(TXLSheet* sheet) {
   }
   sheet_ = sheet;
   if (sheet_) sheet_->AddUser(this);
+  LinkSections();
+}
+
+void TXLGrid::LinkSections() {
+  edit_->SetPane(views_[sClient]);
   RebuildLines(AxisBit(sCols) | AxisBit(sRows));
   for (TXLView* v : views_) v->SetSection(sheet_ ? sheet_->Section(v->Sector()) : nullptr);
   AlignControls();
@@ -407,14 +519,37 @@ void TXLGrid::SetOptions(TXLOptions options) {
 void TXLGrid::SetScrolls(TXLScrolls scrolls) {
   if (scrolls == scrolls_) return;
   scrolls_ = scrolls;
+  for (QScrollBar* bar : {hbar_, vbar_}) static_cast<TXLScrollBar*>(bar)->SetFlat(scrolls & ScrollBit(sFlat));
   AlignControls();
+}
+
+const QPixmap& TXLGrid::BackgroundTile() {
+  static const std::string none;
+  const std::string& data = sheet_ ? sheet_->Background() : none;
+  if (data != backgroundData_) {
+    backgroundData_ = data;
+    backgroundTile_ = data.empty() ? QPixmap() : DecodePicture(data);
+  }
+  return backgroundTile_;
 }
 
 void TXLGrid::SetAnyCellSelect(bool v) {
   if (v == anyCellSelect_) return;
+  // What may be current changes: editing ends and every pane starts afresh.
+  edit_->Show(false);
+  if (edit_->Shown()) return;  // the editor's text does not convert
+  edit_->Cancel();
   anyCellSelect_ = v;
-  AlignControls();
-  InvalidateAll();
+  LinkSections();
+}
+
+bool TXLGrid::MoveEditor(TXLView* pane) {
+  TXLView* old = EditPane();
+  if (pane == old) return true;
+  if (!edit_->StoreValue()) return false;
+  edit_->SetPane(pane);
+  for (TXLView* v : views_) v->Redraw();
+  return true;
 }
 
 void TXLGrid::SetHorzLink(TXLGrid* grid) {
@@ -696,14 +831,20 @@ void TXLGrid::SetCur(TXLView* pane, TPoint cell, bool extend) {
 }
 
 void TXLGrid::ScrollToCell(TXLView* pane, TPoint cell) {
-  if (pane != views_[sClient]) return;
+  // Title panes scroll with the client pane along their own axis; the corner never scrolls.
+  if (pane == views_[sTitle]) return;
+  TXLView* client = views_[sClient];
   const QRect r = pane->CellRect(cell);
-  QPoint o = pane->Origin();
-  if (r.right() >= pane->width()) o.rx() += r.right() + 1 - pane->width();
-  if (r.left() < 0 || r.width() > pane->width()) o.rx() += r.left();
-  if (r.bottom() >= pane->height()) o.ry() += r.bottom() + 1 - pane->height();
-  if (r.top() < 0 || r.height() > pane->height()) o.ry() += r.top();
-  pane->SetOrigin(o);
+  QPoint o = client->Origin();
+  if (pane != views_[sRows]) {
+    if (r.right() >= pane->width()) o.rx() += r.right() + 1 - pane->width();
+    if (r.left() < 0 || r.width() > pane->width()) o.rx() += r.left();
+  }
+  if (pane != views_[sCols]) {
+    if (r.bottom() >= pane->height()) o.ry() += r.bottom() + 1 - pane->height();
+    if (r.top() < 0 || r.height() > pane->height()) o.ry() += r.top();
+  }
+  client->SetOrigin(o);
   edit_->Reposition();
 }
 
@@ -922,6 +1063,8 @@ void TXLGrid::PaneMousePress(TXLView* pane, QMouseEvent* e) {
     return;
   }
   if (e->button() != Qt::LeftButton) return;
+  // Any cell may take the editor: it follows the press into the pane.
+  if (anyCellSelect_ && pane != EditPane() && !MoveEditor(pane)) return;
   mouseHandler_ = mhSelect;
   pressCell_ = cell;
   if (pane == EditPane() && edit_->Shown() && edit_->PickThrough() && !(cell == pane->CurCell()) &&
@@ -1111,8 +1254,24 @@ void TXLGrid::timerEvent(QTimerEvent* e) {
   });
 }
 
+TXLHintMemo* TXLGrid::HintMemo() const { return hintMemo_; }
+
+TXLHintMemo* TXLGrid::EditHint() {
+  if (hintMemo_) return hintMemo_;
+  TXLView* pane = EditPane();
+  if (!sheet_ || !CanSelect(pane, pane->CurCell())) return nullptr;
+  QPointer<TXLGrid> self(this);
+  edit_->Show(false);
+  if (!self || edit_->Shown()) return nullptr;  // the editor's text does not convert
+  if (hint_) hint_->hide();
+  hintMemo_ = new TXLHintMemo(this, pane, pane->CurCell());
+  hintMemo_->show();
+  hintMemo_->setFocus();
+  return hintMemo_;
+}
+
 bool TXLGrid::PaneToolTip(TXLView* pane, QPoint pos) {
-  if (pane->sector_ != sClient || mouseState_ != 0 || !pane->Section()) return false;
+  if (pane->sector_ != sClient || mouseState_ != 0 || !pane->Section() || hintMemo_) return false;
   TPoint cell;
   const AnsiString text = pane->CellAt(pos, cell) ? pane->Section()->HintAt(cell) : AnsiString();
   if (text.empty()) {
@@ -1193,6 +1352,7 @@ void TXLGrid::AreaChanged(TXLSector sector, const TRect* rect) {
 }
 
 void TXLGrid::SheetDetached() {
+  if (hintMemo_) hintMemo_->Close(false);
   edit_->Release();
   edit_->Cancel();
   sheet_ = nullptr;
@@ -1203,6 +1363,8 @@ void TXLGrid::SheetDetached() {
 
 void TXLGrid::CellReleased(TXLCell* cell) {
   if (edit_->Cell() == cell) edit_->Release();
+  if (hintMemo_ && hintMemo_->Pane()->Section() && hintMemo_->Pane()->Section()->FindCell(hintMemo_->CellPos()) == cell)
+    hintMemo_->Close(false);
 }
 
 void TXLGrid::ViewsChanged(int flag) {

@@ -3,6 +3,7 @@
 // corner, client cells) with zoom, scrolling, the current cell and selection, the keyboard,
 // mouse, hints and the in-place editing host.
 #include <QMenu>
+#include <QPixmap>
 #include <QPointer>
 #include <QWidget>
 #include <algorithm>
@@ -10,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "grid/XLPaint.h"
@@ -18,6 +20,7 @@
 class QScrollBar;
 class TXLEdit;
 class TXLGrid;
+class TXLHintMemo;
 class TXLHintWindow;
 class TXLSection;
 
@@ -213,6 +216,11 @@ class TXLGrid : public QWidget, public IXLSheetUser {
   // Enter, Escape and characters typed while no editor takes them.
   void HandleChar(const QString& text, Qt::KeyboardModifiers mods);
   TXLHintWindow* HintWindow() const { return hint_; }
+  // Opens the hint memo on the current cell (ending editing first); nullptr when the cell
+  // cannot be current or the editor keeps it.
+  TXLHintMemo* EditHint();
+  // The open hint memo or nullptr.
+  TXLHintMemo* HintMemo() const;
 
  protected:
   void resizeEvent(QResizeEvent*) override { AlignControls(); }
@@ -226,6 +234,7 @@ class TXLGrid : public QWidget, public IXLSheetUser {
  private:
   friend class TXLView;
   friend class TXLEdit;
+  friend class TXLHintMemo;
   void AlignControls();
   void RebuildLines(TXLAxes axes);
   void UpdateScrollBars();
@@ -244,13 +253,23 @@ class TXLGrid : public QWidget, public IXLSheetUser {
   void ApplySizing(TXLView* pane, int pixelPos, bool final);
   void EndMouse();
   void ShowEditorIfPerm();
+  // Links the panes to the sheet's sections afresh, the editor back in the client pane.
+  void LinkSections();
+  // Moves the editor (and with it the current cell) to another pane; false when the editor's
+  // text does not convert.
+  bool MoveEditor(TXLView* pane);
+  // The sheet's background picture, decoded once per picture.
+  const QPixmap& BackgroundTile();
 
   TXLSheet* sheet_ = nullptr;
   std::array<TXLView*, 4> views_{};
   QScrollBar* hbar_;
   QScrollBar* vbar_;
-  TXLEdit* edit_;
+  TXLEdit* edit_ = nullptr;
   TXLHintWindow* hint_ = nullptr;
+  QPointer<TXLHintMemo> hintMemo_;
+  std::string backgroundData_;
+  QPixmap backgroundTile_;
   std::array<TXLScaledLines, 4> lines_;  // [axis * 2 + part]
   int32_t scale_ = 100;
   TXLOptions options_ = XLDefaultOptions;

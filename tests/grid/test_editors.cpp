@@ -181,3 +181,74 @@ TEST(Calendar, KeysMoveTheDateWithinTheMonth) {
   QTest::keyClick(&calendar, Qt::Key_PageDown);
   EXPECT_EQ(calendar.Date(), EncodeDate(2024, 2, 25));
 }
+
+TEST_F(GridView, TypingFollowsTheCellsEditMask) {
+  Make([](TXLSheet& s) {
+    TXLCell* phone = Put(s, 0, 0, XLCStringClass);
+    phone->SetEditor(2);
+    phone->SetFormat("000-00;1;_");
+    TXLCell* code = Put(s, 0, 1, XLCStringClass);
+    code->SetEditor(2);
+    code->SetFormat(">LL-00;0;*");
+  });
+  Type("12x345");  // the letter has no place in digits; the literal is stepped over
+  ASSERT_NE(dynamic_cast<TXLMaskEdit*>(Editor()), nullptr);
+  EXPECT_EQ(Editor()->Text(), QStringLiteral("123-45"));
+  Key(Qt::Key_Backspace);
+  Key(Qt::Key_Backspace);
+  EXPECT_EQ(Editor()->Text(), QStringLiteral("123-__"));
+  Type("9");
+  Key(Qt::Key_Return);
+  EXPECT_EQ(sheet->GetAsString(0, 0), "123-9 ");  // literals kept, blanks as spaces
+  ASSERT_EQ(Cur(), (TPoint{0, 1}));
+  Type("a1b-7");  // upper-cased letters; the digit cannot stand in a letter's place
+  EXPECT_EQ(Editor()->Text(), QStringLiteral("AB-7*"));
+  Key(Qt::Key_Return);
+  EXPECT_EQ(sheet->GetAsString(0, 1), "AB7");  // only what was typed
+}
+
+TEST(Calendar, HoldingTheTitleChoosesAMonthFromTheMonthList) {
+  ViewApp();
+  TGSCalendar calendar;
+  calendar.move(300, 300);
+  calendar.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&calendar));
+  calendar.SetDate(EncodeDate(2024, 3, 5) + 0.5);
+  int clicks = 0;
+  calendar.OnClick = [&] { ++clicks; };
+  const QPoint title(calendar.width() / 2, 6);
+  ASSERT_EQ(calendar.ZoneAt(title), 0);
+  auto rowPoint = [&](int row) {
+    TGSMonthList* list = calendar.MonthList();
+    return calendar.mapFromGlobal(list->mapToGlobal(QPoint(list->width() / 2, 1 + row * list->RowHeight() + 2)));
+  };
+
+  // With days on show the calendar turns to the month released on; the date stays.
+  QTest::mousePress(&calendar, Qt::LeftButton, {}, title);
+  ASSERT_NE(calendar.MonthList(), nullptr);
+  EXPECT_EQ(calendar.MonthList()->Centre(), EncodeDate(2024, 3, 1));
+  QTest::mouseMove(&calendar, rowPoint(5));
+  EXPECT_EQ(calendar.MonthList()->Hot(), EncodeDate(2024, 5, 1));
+  QTest::mouseRelease(&calendar, Qt::LeftButton, {}, rowPoint(5));
+  EXPECT_EQ(calendar.MonthList(), nullptr);
+  EXPECT_FALSE(calendar.DayRect(EncodeDate(2024, 5, 31)).isEmpty());
+  EXPECT_EQ(calendar.Date(), EncodeDate(2024, 3, 5) + 0.5);
+  EXPECT_EQ(clicks, 0);
+
+  // A pointer far above the list scrolls it back; a release outside it chooses nothing.
+  QTest::mousePress(&calendar, Qt::LeftButton, {}, title);
+  const QPoint above = calendar.mapFromGlobal(calendar.MonthList()->mapToGlobal(QPoint(10, -80)));
+  QTest::mouseMove(&calendar, above);
+  QTRY_VERIFY(calendar.MonthList()->Centre() < EncodeDate(2024, 1, 1));
+  EXPECT_EQ(calendar.MonthList()->Hot(), 0);
+  QTest::mouseRelease(&calendar, Qt::LeftButton, {}, above);
+  EXPECT_FALSE(calendar.DayRect(EncodeDate(2024, 5, 31)).isEmpty());
+
+  // Without days the chosen month becomes the date, keeping the time of day.
+  calendar.SetStyles(TGSCalendarStyles(1 << csYear | 1 << csMonth));
+  QTest::mousePress(&calendar, Qt::LeftButton, {}, QPoint(calendar.width() / 2, 6));
+  QTest::mouseMove(&calendar, rowPoint(0));
+  QTest::mouseRelease(&calendar, Qt::LeftButton, {}, rowPoint(0));
+  EXPECT_EQ(calendar.Date(), EncodeDate(2024, 2, 1) + 0.5);
+  EXPECT_EQ(clicks, 1);
+}

@@ -1,8 +1,11 @@
 // The grid window on a streamed sheet: keys, mouse, wheel, hints, input method and pixels.
+#include <QBuffer>
 #include <QInputMethodEvent>
 #include <QMenu>
+#include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QWheelEvent>
+#include <set>
 
 #include "core/AnsiString.h"
 #include "test_grid_view_support.h"
@@ -326,4 +329,100 @@ TEST_F(GridView, TheCurrentCellIsFramedByInvertedPixels) {
   EXPECT_EQ(paged.pixelColor(firstBreak - 1, 200), QColor(Qt::blue));
   EXPECT_EQ(paged.pixelColor(firstBreak + 1, 200), QColor(Qt::blue));
   EXPECT_NE(paged.pixelColor(firstBreak + 3, 200), QColor(Qt::blue));
+}
+
+TEST_F(GridView, TheHintMemoEditsTheCurrentCellsHintAndFreesItself) {
+  Make([](TXLSheet& s) { Put(s, 1, 1, XLCStringClass)->SetHint("old"); }, XLDefaultOptions | OptionBit(oPermEdit));
+  ASSERT_TRUE(grid->SetCurCell(1, 1));
+  ASSERT_TRUE(grid->Editor()->isVisible());
+  QPointer<TXLHintMemo> memo = grid->EditHint();
+  ASSERT_TRUE(memo);
+  EXPECT_FALSE(grid->Editor()->isVisible());  // opening it ends editing
+  EXPECT_EQ(memo->toPlainText(), QStringLiteral("old"));
+  Key(Qt::Key_A, Qt::ControlModifier);
+  Type("one  ");
+  Key(Qt::Key_Return);
+  Type("two ");
+  Key(Qt::Key_Return);
+  Key(Qt::Key_Escape);
+  EXPECT_EQ(sheet->FindCell(1, 1)->GetHint(), "one  \ntwo");  // trailing blanks and breaks trimmed
+  EXPECT_EQ(grid->HintMemo(), nullptr);
+  EXPECT_TRUE(grid->Editor()->isVisible());  // the permanent editor comes back
+  QTRY_VERIFY(!memo);
+
+  // Emptied, the hint goes.
+  memo = grid->EditHint();
+  ASSERT_TRUE(memo);
+  memo->clear();
+  grid->setFocus();  // leaving the memo closes it too
+  EXPECT_EQ(sheet->FindCell(1, 1)->GetHint(), "");
+  QTRY_VERIFY(!memo);
+}
+
+TEST_F(GridView, WithAnyCellSelectTheEditorFollowsClicksIntoTheTitles) {
+  Make([](TXLSheet& s) { s.Section(sCols)->PutCell(TPoint{1, 0}, &XLCStringClass)->SetAsString("B"); });
+  TXLView* titles = grid->View(sCols);
+  grid->SetAnyCellSelect(true);
+  Click(titles, titles->CellRect(TPoint{1, 0}).center());
+  EXPECT_EQ(grid->EditPane(), titles);
+  EXPECT_EQ(Cur(), (TPoint{1, -1}));  // title rows count back from the client's first row
+  Type("Z");
+  EXPECT_EQ(grid->Editor()->parentWidget(), titles);
+  EXPECT_TRUE(grid->Editor()->isVisible());
+  Key(Qt::Key_Return);
+  EXPECT_EQ(sheet->Section(sCols)->FindCell(TPoint{1, 0})->GetAsString(), "Z");
+  // Turned off, the editor and the current cell are back in the client pane.
+  grid->SetAnyCellSelect(false);
+  EXPECT_EQ(grid->EditPane(), Pane());
+  EXPECT_EQ(Cur(), (TPoint{0, 0}));
+  Click(titles, titles->CellRect(TPoint{2, 0}).center());
+  EXPECT_EQ(grid->EditPane(), Pane());
+}
+
+TEST_F(GridView, TheBackgroundPictureIsTiledWithTheDataAndFlatBarsAreFlat) {
+  Make([](TXLSheet& s) {
+    s.SetCount(sCols, 12);
+    Put(s, 0, 1, XLCStringClass)->SetColor(0x0000FF00);
+  });
+  // Seven pixels wide: three red, four blue; stored as a picture of class TBitmap.
+  QImage tile(7, 4, QImage::Format_RGB32);
+  tile.fill(Qt::blue);
+  for (int y = 0; y < 4; ++y)
+    for (int x = 0; x < 3; ++x) tile.setPixelColor(x, y, Qt::red);
+  QByteArray bmp;
+  QBuffer buffer(&bmp);
+  buffer.open(QIODevice::WriteOnly);
+  ASSERT_TRUE(tile.save(&buffer, "BMP"));
+  std::string data = "\x07TBitmap";
+  for (int i = 0; i < 4; ++i) data += char((bmp.size() >> (8 * i)) & 0xFF);
+  data.append(bmp.constData(), size_t(bmp.size()));
+  sheet->SetBackground(data);
+  QImage img = Pane()->grab().toImage();
+  EXPECT_EQ(img.pixelColor(1, 65), QColor(Qt::red));
+  EXPECT_EQ(img.pixelColor(4, 65), QColor(Qt::blue));
+  EXPECT_EQ(img.pixelColor(8, 65), QColor(Qt::red));
+  EXPECT_EQ(img.pixelColor(10, 30), QColor(Qt::green));  // a cell's own colour stays
+  Key(Qt::Key_Right, Qt::ControlModifier);  // one column: 60 pixels
+  ASSERT_EQ(Pane()->Origin().x(), 60);
+  img = Pane()->grab().toImage();
+  EXPECT_EQ(img.pixelColor(1, 65), QColor(Qt::blue));  // data x 61 is the tile's x 5
+  EXPECT_EQ(img.pixelColor(3, 65), QColor(Qt::red));
+
+  QScrollBar* bar = grid->ScrollBar(Qt::Vertical);
+  ASSERT_TRUE(bar->isVisible());
+  auto colours = [&] {
+    std::set<QRgb> seen;
+    const QImage b = bar->grab().toImage();
+    for (int y = 0; y < b.height(); ++y)
+      for (int x = 0; x < b.width(); ++x) seen.insert(b.pixel(x, y) & 0xFFFFFF);
+    return seen;
+  };
+  grid->SetScrolls(ScrollBit(sHorizontal) | ScrollBit(sVertical) | ScrollBit(sFlat));
+  const std::set<QRgb> flat = colours();
+  const std::set<QRgb> palette{qRgb(241, 239, 226) & 0xFFFFFF, qRgb(236, 233, 216) & 0xFFFFFF,
+                               qRgb(172, 168, 153) & 0xFFFFFF, 0};
+  for (QRgb c : flat) EXPECT_TRUE(palette.count(c)) << std::hex << c;  // flat faces only, no shading
+  EXPECT_TRUE(flat.count(qRgb(236, 233, 216) & 0xFFFFFF));
+  grid->SetScrolls(ScrollBit(sHorizontal) | ScrollBit(sVertical));
+  EXPECT_NE(colours(), flat);
 }
