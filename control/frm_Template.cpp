@@ -262,6 +262,7 @@ void TfrmTemplate::BuildLayout() {
   nDeleteXLGrid_->setEnabled(false);
   connect(nPrintXLGrid_, &QAction::triggered, this, [this] { Guarded([this] { N_PrintXLGridClick(); }); });
   connect(nDeleteXLGrid_, &QAction::triggered, this, [this] { Guarded([this] { N_DeleteXLGridClick(); }); });
+  gridView_->SetPopupMenu(ppmForm_);
 
   // The hooks run inside the save's pump and the dialogs' loops, where the form may go.
   distribution_ = std::make_shared<TDistribution>();
