@@ -838,7 +838,6 @@ void TfrmTemplate::RequestUsers(uint8_t mode, int32_t list) {
 // person already closed never takes over the next-handler or distribution lists.
 void TfrmTemplate::ShowUserSelection(TMemoryStream& reply) {
   if (userRequestMode_ == 0) {
-    pickApprover_ = false;
     if (!pnlSP_->isHidden()) pnlSP_->LoadUserRecords(reply.Data());
     return;
   }
@@ -885,7 +884,6 @@ void TfrmTemplate::N1Click(const AnsiString& phrase) {
 
 void TfrmTemplate::N9Click() {
   if (!pnlSP_->isHidden()) return;
-  pickApprover_ = true;
   pickNextHandler_ = true;
   RequestUsers(0, 0);
   pnlSP_->move(flatMemo_->x(), 2);

@@ -233,7 +233,6 @@ class TfrmTemplate : public QDialog, public ITemplateForm {
   QPushButton* btnSP_ = nullptr;
   QMenu* ppmSP_ = nullptr;
   TPhrasePanel* pnlSP_ = nullptr;
-  bool pickApprover_ = false;
   TNumberPanel* pnlNO_ = nullptr;
   int chosenNumber_ = -1;
   TFrameW* frameQYYJ_ = nullptr;
