@@ -1,10 +1,29 @@
 #include "control/DocDistribution.h"
 
 #include <QPointer>
+#include <memory>
 
 #include "control/frm_FenFa.h"
 #include "control/frm_SelFenFa.h"
 #include "control/frm_SelectUnit.h"
+
+namespace {
+
+// Runs a dialog owned by `parent` and hands it back when it and its owner are still
+// there. The owner may be freed inside the modal loop (a new document reply); Qt then
+// frees the dialog with it, so the dialog is never also freed here.
+template <class D>
+std::unique_ptr<D> RunOwned(const std::function<int(QWidget&)>& run, D* dialog, QWidget* parent, int& result) {
+  const QPointer<QWidget> owner(parent);
+  const QPointer<D> alive(dialog);
+  result = run(*dialog);
+  if (!alive) return nullptr;
+  std::unique_ptr<D> kept(alive.data());
+  if (parent && !owner) return nullptr;
+  return kept;
+}
+
+}  // namespace
 
 TDistributionRoute RouteByType(int32_t distributionType) {
   if (distributionType == 1) return TDistributionRoute::Internal;
@@ -24,14 +43,18 @@ std::optional<std::string> BuildUserDistribution(const TFrmFenFa& dialog, std::s
 TDistribution::TDistribution() : RunModal([](QWidget& w) { return static_cast<QDialog&>(w).exec(); }) {}
 
 void TDistribution::Start(int32_t distributionType, QWidget* parent) {
-  TfrmSelFenFa choice(parent);
+  const QPointer<QWidget> owner(parent);
   if (SaveForDistribution && SaveForDistribution() && Pump) Pump(400);
+  if (parent && !owner) return;
   TDistributionRoute route = RouteByType(distributionType);
   if (route == TDistributionRoute::Ask) {
-    choice.Setup(distributed_, sentOutside_);
-    if (RunModal(choice) != QDialog::Accepted) return;
-    route = choice.ChoiceFlag() == TfrmSelFenFa::ChoiceInternal ? TDistributionRoute::Internal
-                                                                 : TDistributionRoute::Outside;
+    auto* choice = new TfrmSelFenFa(parent);
+    choice->Setup(distributed_, sentOutside_);
+    int result = 0;
+    const auto kept = RunOwned(RunModal, choice, parent, result);
+    if (!kept || result != QDialog::Accepted) return;
+    route = kept->ChoiceFlag() == TfrmSelFenFa::ChoiceInternal ? TDistributionRoute::Internal
+                                                                : TDistributionRoute::Outside;
   }
   if (route == TDistributionRoute::Internal) {
     if (RequestUsers) RequestUsers(0);
@@ -43,19 +66,23 @@ void TDistribution::Start(int32_t distributionType, QWidget* parent) {
 void TDistribution::UsersArrived(std::string_view reply, std::string_view tableName, std::string_view recordId,
                                  std::string_view userId, QWidget* parent) {
   if (DeliverUserPage(reply)) return;
-  TFrmFenFa dialog(parent);
-  dialog.LoadUsers(reply, {}, true);
-  dialog.OnRequestList = RequestUsers;
-  if (RunModal(dialog) != QDialog::Accepted) return;
+  auto dialog = std::make_unique<TFrmFenFa>(parent);
+  dialog->LoadUsers(reply, {}, true);
+  dialog->OnRequestList = RequestUsers;
+  int result = 0;
+  const auto kept = RunOwned(RunModal, dialog.release(), parent, result);
+  if (!kept || result != QDialog::Accepted) return;
   distributed_ = true;
-  if (auto frame = BuildUserDistribution(dialog, tableName, recordId, userId); frame && Send) Send(std::move(*frame));
+  if (auto frame = BuildUserDistribution(*kept, tableName, recordId, userId); frame && Send) Send(std::move(*frame));
 }
 
 void TDistribution::UnitsArrived(std::string_view reply, std::string_view recordId, std::string_view tableName,
                                  QWidget* parent) {
-  TfrmSelectUnit dialog(parent);
-  dialog.LoadUnits(reply);
-  if (RunModal(dialog) != QDialog::Accepted) return;
+  auto dialog = std::make_unique<TfrmSelectUnit>(parent);
+  dialog->LoadUnits(reply);
+  int result = 0;
+  const auto kept = RunOwned(RunModal, dialog.release(), parent, result);
+  if (!kept || result != QDialog::Accepted) return;
   sentOutside_ = true;
-  if (Send) Send(frames::BuildOutsideDistributionRequest(recordId, tableName, dialog.ChosenUnits()));
+  if (Send) Send(frames::BuildOutsideDistributionRequest(recordId, tableName, kept->ChosenUnits()));
 }

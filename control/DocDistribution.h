@@ -2,6 +2,9 @@
 // Distribution of a document: to colleagues ("USER" mode 1, the distribution dialog, then
 // "FEFA", or "FEFB" to recall) or to outside units ("COMP", the unit dialog, then "OTFF").
 // The document form supplies the hooks; this class runs the dialogs and builds the frames.
+// The dialogs belong to the given parent; when the parent is freed inside a dialog's
+// modal loop the call returns at once without touching it or calling a hook. The owner
+// keeps this object alive across each call (it may itself go in that loop).
 #include <functional>
 #include <optional>
 #include <string>

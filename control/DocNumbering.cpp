@@ -8,6 +8,7 @@
 
 #include "core/QtText.h"
 #include "core/SysUtils.h"
+#include "platform/Guard.h"
 
 AnsiString FormatDocNumber(const AnsiString& prefix, const AnsiString& year, int32_t number) {
   return Trim(prefix) + "[" + Trim(year) + "]" + IntToStr(number) + Utf8ToCp936("号");
@@ -41,7 +42,8 @@ TNumberPanel::TNumberPanel(QWidget* parent) : QFrame(parent) {
   list_ = new QListWidget(this);
   auto* ok = new QPushButton(QString::fromUtf8("确定"), this);
   auto* cancel = new QPushButton(QString::fromUtf8("取消"), this);
-  connect(ok, &QPushButton::clicked, this, &TNumberPanel::Confirm);
+  // A typed number too large for an integer raises; the click swallows it, as the panel stays.
+  connect(ok, &QPushButton::clicked, this, [this] { Guarded([this] { Confirm(); }); });
   connect(cancel, &QPushButton::clicked, this, &QWidget::hide);
   auto* top = new QHBoxLayout;
   top->addWidget(year_);

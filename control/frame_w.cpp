@@ -87,6 +87,11 @@ TFrameW::TFrameW(QWidget* parent) : QWidget(parent) {
 
 void TFrameW::resizeEvent(QResizeEvent*) { splReadMsgMoved(); }
 
+// A splitter hides the handle of a hidden widget with it.
+void TFrameW::SetReplyVisible(bool visible) { pnlReadMsg_->setVisible(visible); }
+
+bool TFrameW::ReplyVisible() const { return !pnlReadMsg_->isHidden(); }
+
 void TFrameW::splReadMsgMoved() {
   btnOK_->move(pnlBtn_->width() - btnOK_->width() - 5, 1);
 }

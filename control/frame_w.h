@@ -35,6 +35,11 @@ class TFrameW : public QWidget {
   // Shows a code page 936 HTML text in a browser of the frame.
   static void ShowHtml(QTextBrowser* browser, const AnsiString& html);
 
+  // The reply panel (own comment and "阅件签字") and its splitter; hidden where the
+  // document only shows the comments.
+  void SetReplyVisible(bool visible);
+  bool ReplyVisible() const;
+
   QTextBrowser* wbReadMsg() const { return wbReadMsg_; }
   QTextEdit* rdtMsg() const { return rdtMsg_; }
   TFlatButton* btnOK() const { return btnOK_; }

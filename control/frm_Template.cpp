@@ -10,6 +10,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QListWidget>
 #include <QPainter>
 #include <QProgressBar>
@@ -27,9 +28,12 @@
 #include "control/Un_function.h"
 #include "control/AttachmentList.h"
 #include "control/TemplateFields.h"
+#include "control/DocDistribution.h"
+#include "control/DocNumbering.h"
 #include "control/DocOpinion.h"
 #include "control/WordPlaceholders.h"
 #include "control/frm_SelectUser.h"
+#include "control/frame_w.h"
 #include "control/frm_Main.h"
 #include "control/wire/Frames.h"
 #include "control/wire/NextHandlers.h"
@@ -131,8 +135,8 @@ void TfrmTemplate::BuildLayout() {
   pnlMind_->setFixedHeight(58);
   auto* mind = new QHBoxLayout(pnlMind_);
   mind->setContentsMargins(2, 2, 2, 2);
-  auto* btnSP = new QPushButton(QString::fromUtf8("签批意见:"), pnlMind_);
-  btnSP->setFlat(true);
+  btnSP_ = new QPushButton(QString::fromUtf8("签批意见:"), pnlMind_);
+  btnSP_->setFlat(true);
   flatMemo_ = new QTextEdit(pnlMind_);
   flatMemo_->setAcceptRichText(false);
   QFont memoFont = flatMemo_->font();
@@ -140,7 +144,7 @@ void TfrmTemplate::BuildLayout() {
   memoFont.setBold(true);
   flatMemo_->setFont(memoFont);
   flatMemo_->setTextColor(QColor(0, 128, 0));
-  mind->addWidget(btnSP);
+  mind->addWidget(btnSP_);
   mind->addWidget(flatMemo_, 1);
   root->addWidget(pnlMind_);
   pnlMind_->hide();
@@ -152,6 +156,10 @@ void TfrmTemplate::BuildLayout() {
   btnFileReadonly_ = FlatButton("附件", pnlQP_, 80, 30);
   btnExit_ = FlatButton("关闭返回", pnlQP_, 80, 30);
   root->addWidget(pnlQP_);
+  frameQYYJ_ = new TFrameW(this);
+  frameQYYJ_->setFixedHeight(150);
+  frameQYYJ_->hide();
+  root->addWidget(frameQYYJ_);
 
   pnlMain_ = new QScrollArea(this);
   pnlMain_->setWidgetResizable(false);
@@ -188,6 +196,12 @@ void TfrmTemplate::BuildLayout() {
   pnlFlowChat_->hide();
   pnlFile_ = new TAttachmentList(mainContent_);
   pnlFile_->hide();
+  // The floating panels of the scroll box: opinion phrases and numbering.
+  pnlSP_ = new TPhrasePanel(flatMemo_, mainContent_);
+  pnlSP_->resize(420, 240);
+  pnlSP_->hide();
+  pnlNO_ = new TNumberPanel(mainContent_);
+  pnlNO_->resize(300, 220);
   root->addWidget(pnlMain_, 1);
 
   statusBar_ = new QStatusBar(this);
@@ -226,6 +240,46 @@ void TfrmTemplate::BuildLayout() {
       if (!bodyFile_.empty()) RequestFile(bodyFile_);
     });
   });
+
+  on(btnNO_, &TfrmTemplate::btnNOClick);
+  on(btnQPYJ_, &TfrmTemplate::BtnQPYJClick);
+  on(btnDistribution_, &TfrmTemplate::btnDistributionClick);
+  on(btnSP_, &TfrmTemplate::btnSPClick);
+  pnlNO_->OnNumberTaken = [this](const TTakenNumber& t) { NumberTaken(t); };
+
+  // "签名", the phrases (added at load), "审批意见合成".
+  ppmSP_ = new QMenu(this);
+  connect(ppmSP_->addAction(QString::fromUtf8("签名")), &QAction::triggered, this,
+          [this] { Guarded([this] { nSignNameClick(); }); });
+  ppmSP_->addSeparator();
+  ppmSP_->addSeparator();
+  connect(ppmSP_->addAction(QString::fromUtf8("审批意见合成")), &QAction::triggered, this,
+          [this] { Guarded([this] { N9Click(); }); });
+
+  ppmForm_ = new QMenu(this);
+  nPrintXLGrid_ = ppmForm_->addAction(QString::fromUtf8("打印审批（登记）单"));
+  nDeleteXLGrid_ = ppmForm_->addAction(QString::fromUtf8("销毁审批（登记）单"));
+  nDeleteXLGrid_->setEnabled(false);
+  connect(nPrintXLGrid_, &QAction::triggered, this, [this] { Guarded([this] { N_PrintXLGridClick(); }); });
+  connect(nDeleteXLGrid_, &QAction::triggered, this, [this] { Guarded([this] { N_DeleteXLGridClick(); }); });
+  gridView_->SetPopupMenu(ppmForm_);
+
+  // The hooks run inside the save's pump and the dialogs' loops, where the form may go.
+  distribution_ = std::make_shared<TDistribution>();
+  const QPointer<TfrmTemplate> self(this);
+  distribution_->SaveForDistribution = [self] { return self && self->SaveFields(0, 1, 1); };
+  distribution_->Pump = [self](int ms) {
+    if (self) self->WaitPumping(ms);
+  };
+  distribution_->RequestUsers = [self](int list) {
+    if (self) self->RequestUsers(1, list);
+  };
+  distribution_->RequestUnits = [self] {
+    if (self) self->SendFrame(frames::BuildUnitsRequest(SessionValues().CompID));
+  };
+  distribution_->Send = [self](std::string frame) {
+    if (self) self->SendFrame(frame);
+  };
 
   connect(flatMemo_, &QTextEdit::textChanged, this, [this] { Guarded([this] { FlatMemoChange(); }); });
 
@@ -316,6 +370,7 @@ void TfrmTemplate::Load(TMemoryStream& reply) {
   isStartStep_ = start == curStepNo_;
 
   ArrangeButtons();
+  nDeleteXLGrid_->setEnabled(!readOnly_);
   const TAutoValues autoValues{&SessionValues(), Services::Clock().Now()};
   TTemplateFields fields = Fields();
   // A step missing from the chart has no permissions.
@@ -339,12 +394,15 @@ void TfrmTemplate::Load(TMemoryStream& reply) {
   else
     ShowStoredNext();
 
+  chosenNumber_ = -1;
+  BuildPhraseMenu(ppmSP_, doc_->Phrases, [this](const AnsiString& p) { Guarded([&] { N1Click(p); }); });
   fields.FillAttachmentCells();
   sheet_->SetReadOnly(readOnly_);
   if (readOnly_) gridView_->SetOptions(gridView_->Options() | OptionBit(oReadOnly));
   gridView_->RefreshEditor();
   AdjustLayout();
   FitFormToGrid();
+  SetupCommentFrame();
   BuildFlowStrip();
   managerRequested_ = false;
   loaded_ = true;
@@ -776,8 +834,20 @@ void TfrmTemplate::RequestUsers(uint8_t mode, int32_t list) {
                                      SessionValues().UserGUID, list));
 }
 
+// A "USER" reply goes where the last request's mode says, so a reply for a panel the
+// person already closed never takes over the next-handler or distribution lists.
 void TfrmTemplate::ShowUserSelection(TMemoryStream& reply) {
-  if (!pickNextHandler_ || userRequestMode_ != 2) return;
+  if (userRequestMode_ == 0) {
+    if (!pnlSP_->isHidden()) pnlSP_->LoadUserRecords(reply.Data());
+    return;
+  }
+  if (userRequestMode_ == 1) {
+    // The dialog may outlive this form; nothing here touches the form after it.
+    const auto keep = distribution_;
+    keep->UsersArrived(reply.Data(), tableName_, recordId_, SessionValues().UserGUID, this);
+    return;
+  }
+  if (!pickNextHandler_) return;
   pickNextHandler_ = false;
   const QPointer<TfrmTemplate> self(this);
   auto* dialog = new TfrmSelectUser(this);
@@ -795,6 +865,87 @@ void TfrmTemplate::ShowUserSelection(TMemoryStream& reply) {
     lblNextUser_->setToolTip(Q(names).replace(',', '\n'));
   }
   delete d.data();
+}
+
+// ---- opinion ----
+
+void TfrmTemplate::btnSPClick() {
+  if (opinionField_.empty()) return;
+  ppmSP_->popup(mapToGlobal(QPoint(btnSP_->x() + 5, pnlTop_->height() + pnlMind_->height() + 30)));
+}
+
+void TfrmTemplate::nSignNameClick() {
+  if (!opinionField_.empty()) flatMemo_->setPlainText(Q(SessionValues().UserName));
+}
+
+void TfrmTemplate::N1Click(const AnsiString& phrase) {
+  flatMemo_->setPlainText(Q(AddMenuPhrase(A(flatMemo_->toPlainText()), phrase)));
+}
+
+void TfrmTemplate::N9Click() {
+  if (!pnlSP_->isHidden()) return;
+  pickNextHandler_ = true;
+  RequestUsers(0, 0);
+  pnlSP_->move(flatMemo_->x(), 2);
+  pnlSP_->show();
+  pnlSP_->raise();
+}
+
+// ---- numbering ----
+
+void TfrmTemplate::btnNOClick() {
+  int year = 0, month = 0, day = 0;
+  DecodeDate(Services::Clock().Now(), year, month, day);
+  pnlNO_->Open(year);
+  const QSize area = pnlMain_->viewport()->size();
+  pnlNO_->move(std::max(0, (area.width() - pnlNO_->width()) / 2), std::max(0, (area.height() - pnlNO_->height()) / 2));
+  SendFrame(frames::BuildNumbersRequest(SessionValues().CompID, tableName_));
+}
+
+void TfrmTemplate::ShowNumberList(TMemoryStream& reply) { pnlNO_->ShowNumberList(reply.Data()); }
+
+void TfrmTemplate::NumberTaken(const TTakenNumber& taken) {
+  chosenNumber_ = taken.index;
+  if (!numberField_.empty()) {
+    const TTemplateFields fields = Fields();
+    if (const TFieldEntry* f = fields.Find(numberField_); f && fields.CellOf(*f)) {
+      StoreEdit();
+      sheet_->SetAsString(f->col, f->row, taken.text);
+      const TPoint cur = gridView_->GetCurCell();
+      if (cur.X == f->col && cur.Y == f->row) gridView_->RefreshEditor();
+    }
+  }
+  doc_->Header.SetI32(dh::NumberType, taken.typeId);
+  doc_->Header.SetI32(dh::Number, taken.number);
+}
+
+// ---- distribution ----
+
+void TfrmTemplate::btnDistributionClick() {
+  pickNextHandler_ = false;
+  // The dialogs may outlive this form; nothing here touches the form after them.
+  const auto keep = distribution_;
+  keep->Start(doc_->Header.I32(dh::DistributionType), this);
+}
+
+void TfrmTemplate::ShowUnitSelection(TMemoryStream& reply) {
+  const auto keep = distribution_;
+  keep->UnitsArrived(reply.Data(), recordId_, tableName_, this);
+}
+
+// ---- sign-off comments ----
+
+void TfrmTemplate::SetupCommentFrame() {
+  frameQYYJ_->SetReplyVisible(doc_->Header.I32(dh::SignOffMode) == 2);
+  frameQYYJ_->LoadComments(recordId_, tableName_, doc_->Comments);
+}
+
+void TfrmTemplate::BtnQPYJClick() {
+  const bool show = frameQYYJ_->isHidden();
+  frameQYYJ_->setVisible(show);
+  // A dialog fitted to its grid grows by the frame, so the grid keeps its room.
+  if (dialogMode_) setFixedHeight(height() + (show ? 1 : -1) * frameQYYJ_->height());
+  PlaceGrid();
 }
 
 void TfrmTemplate::RequestFile(const AnsiString& name) {

@@ -22,6 +22,12 @@ class QFrame;
 class QLabel;
 class QListWidget;
 class TAttachmentList;
+class QMenu;
+class TDistribution;
+class TFrameW;
+class TNumberPanel;
+class TPhrasePanel;
+struct TTakenNumber;
 class QProgressBar;
 class QPushButton;
 class QScrollArea;
@@ -54,8 +60,8 @@ class TfrmTemplate : public QDialog, public ITemplateForm {
   void LoadAttachments(TMemoryStream& reply) override;
   void RefreshFromContainer(const std::string& container, int slotCount) override;
   void ShowUserSelection(TMemoryStream& reply) override;
-  void ShowNumberList(TMemoryStream& reply) override {}
-  void ShowUnitSelection(TMemoryStream& reply) override {}
+  void ShowNumberList(TMemoryStream& reply) override;
+  void ShowUnitSelection(TMemoryStream& reply) override;
   void CloseForm() override { close(); }
   void SetCellPicker(bool v) override { cellPicker_ = v; }
   void LoadSheet(TStream& sheet) override;
@@ -83,6 +89,19 @@ class TfrmTemplate : public QDialog, public ITemplateForm {
   // Prints the sheet (filled hidden rows hidden) on the sheet's printer.
   void N_PrintXLGridClick();
   void btnNextUserClick();
+  // "编号": asks the server for the number list; the number taken goes into the header
+  // and the number field.
+  void btnNOClick();
+  // "分发": saves for distribution, then colleagues ("FEFA"/"FEFB") or outside units ("OTFF").
+  void btnDistributionClick();
+  // The opinion: the phrase menu at "签批意见:", its "签名" and phrase items, and the
+  // phrase panel with the approver tree ("审批意见合成").
+  void btnSPClick();
+  void nSignNameClick();
+  void N1Click(const AnsiString& phrase);
+  void N9Click();
+  // "签批意见": shows or hides the comment frame.
+  void BtnQPYJClick();
   void Btn_BackClick();
   void RequestUsers(uint8_t mode, int32_t list);
   void RequestFile(const AnsiString& name);
@@ -119,6 +138,19 @@ class TfrmTemplate : public QDialog, public ITemplateForm {
   TAttachmentList* AttachmentList() const { return pnlFile_; }
   QTimer* BlinkTimer() const { return timer_; }
   QPushButton* SendButton() const { return btnSend_; }
+  TNumberPanel* NumberPanel() const { return pnlNO_; }
+  int ChosenNumber() const { return chosenNumber_; }
+  TFrameW* CommentFrame() const { return frameQYYJ_; }
+  QPushButton* CommentButton() const { return btnQPYJ_; }
+  QPushButton* NumberButton() const { return btnNO_; }
+  QPushButton* DistributionButton() const { return btnDistribution_; }
+  const TDistribution& Distribution() const { return *distribution_; }
+  QMenu* PhraseMenu() const { return ppmSP_; }
+  TPhrasePanel* PhrasePanel() const { return pnlSP_; }
+  // The grid's popup menu: "打印审批（登记）单" and "销毁审批（登记）单".
+  QMenu* FormMenu() const { return ppmForm_; }
+  QAction* PrintMenuItem() const { return nPrintXLGrid_; }
+  QAction* DeleteMenuItem() const { return nDeleteXLGrid_; }
 
  protected:
   void closeEvent(QCloseEvent* e) override;
@@ -145,6 +177,9 @@ class TfrmTemplate : public QDialog, public ITemplateForm {
   void SetBlinking(bool on);
   // The opinion line written into the step's opinion cell as the memo changes.
   void FlatMemoChange();
+  // "确定" on the number panel: the number field and the header take the number.
+  void NumberTaken(const TTakenNumber& taken);
+  void SetupCommentFrame();
   // Stores what the person typed into the open editor.
   void StoreEdit() const;
   int FileCount() const;
@@ -195,6 +230,16 @@ class TfrmTemplate : public QDialog, public ITemplateForm {
   QProgressBar* progressBar_ = nullptr;
   QTimer* timer_ = nullptr;
   std::vector<QLabel*> stripLabels_;
+  QPushButton* btnSP_ = nullptr;
+  QMenu* ppmSP_ = nullptr;
+  TPhrasePanel* pnlSP_ = nullptr;
+  TNumberPanel* pnlNO_ = nullptr;
+  int chosenNumber_ = -1;
+  TFrameW* frameQYYJ_ = nullptr;
+  QMenu* ppmForm_ = nullptr;
+  QAction* nPrintXLGrid_ = nullptr;
+  QAction* nDeleteXLGrid_ = nullptr;
+  std::shared_ptr<TDistribution> distribution_;  // callers hold a copy across its dialogs
 };
 
 // Registers the form with the reply dispatcher (once per process).

@@ -180,7 +180,7 @@ std::vector<SampleTemplate> SampleTemplates() {
   leave.numberField = A("备案编号");
   leave.sheet = SampleLeaveSheet();
   leave.combos = {{"LEAVETYPE", A("事假\r\n病假\r\n年假\r\n婚假"), "1\r\n2\r\n3\r\n4"}};
-  leave.distributionType = 1;
+  leave.distributionType = 3;  // inside or outside, as the person chooses
 
   SampleTemplate incoming;
   incoming.name = A("收文登记单");

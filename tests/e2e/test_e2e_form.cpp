@@ -8,7 +8,9 @@
 #include <QComboBox>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QListWidget>
+#include <QPushButton>
 #include <QTextEdit>
 
 #include "ModalDriver.h"
@@ -18,6 +20,12 @@
 #include "control/frm_Main.h"
 #include "control/AttachmentList.h"
 #include "control/frm_SelectUser.h"
+#include "apps/oa-server/OaDatabase.h"
+#include "control/DocDistribution.h"
+#include "control/DocNumbering.h"
+#include "control/frm_FenFa.h"
+#include "control/frm_SelFenFa.h"
+#include "control/frm_SelectUnit.h"
 #include "control/wire/Un_CopyFiles.h"
 #include "control/TemplateFields.h"
 #include "control/frm_Template.h"
@@ -25,6 +33,7 @@
 #include "control/wire/Frames.h"
 #include "control/wire/Un_type.h"
 #include "e2e/E2eSupport.h"
+#include "core/QtText.h"
 #include "platform/Services.h"
 
 namespace {
@@ -39,6 +48,7 @@ QApplication& App() {
 
 const char* kRecord = "{B0000000-1111-4222-8333-444444444444}";
 const char* kLisi = "{A3B4C5D6-1E2F-4A5B-8C7D-9E0F1A2B3C4D}";
+const char* kZhang = "{0D5E7C21-8A44-4B19-B3E2-7F60A1C2D3E4}";
 
 QString U(const AnsiString& cp936) { return QString::fromStdString(Cp936ToUtf8(cp936)); }
 
@@ -54,6 +64,15 @@ class FormE2E : public ::testing::Test {
     Login("zhangsan");
   }
   void TearDown() override {
+    // A reply still on its way must not leave a window nobody answers.
+    ModalScript stray(
+        [] {
+          if (!QApplication::activeModalWidget()) return false;
+          ADD_FAILURE() << "a window opened after the test";
+          ModalScript::CloseAllModal();
+          return true;
+        },
+        std::chrono::seconds(5), "stray window");
     FreeDocumentForm();
     PumpFor(50);
     session_.reset();
@@ -120,7 +139,14 @@ class FormE2E : public ::testing::Test {
   TStream2Array RawOpen() {
     std::string reply;
     const auto dispatch = session_->OnReply;
-    session_->OnReply = [&](TMemoryStream& r) { reply = r.Data(); };
+    // Replies still on their way (a message for an earlier frame) go where they would.
+    session_->OnReply = [&](TMemoryStream& r) {
+      if (frames::FrameCode(r.Data()) == "EXCE") {
+        reply = r.Data();
+      } else if (dispatch) {
+        dispatch(r);
+      }
+    };
     frames::QueryRecord q;
     q.userId = SessionValues().UserGUID;
     q.recordId = kRecord;
@@ -242,6 +268,63 @@ TEST_F(FormE2E, TheNextHandlerPickerOffersTheStepsHandlersAndTheSubmitCarriesThe
   const TStream2Array stored = RawOpen();
   ASSERT_EQ(stored.PickedUsers.size(), 2u);
   EXPECT_EQ(stored.PickedUsers[1].userName, Cp936("李四"));
+}
+
+TEST_F(FormE2E, AtTheFilingStepTheFormNumbersTheDocumentAndDistributesItInsideAndOutside) {
+  SubmitNewRequest("1");
+  WithForm(false, [&](TfrmTemplate& f) { f.btnSendClick(); });
+  frames::NumberEntry entry;
+  WithForm(false, [&](TfrmTemplate& f) {
+    ASSERT_EQ(f.CurStepNo(), 4);
+    ASSERT_FALSE(f.NumberButton()->isHidden());
+    ASSERT_FALSE(f.DistributionButton()->isHidden());
+
+    f.NumberButton()->click();
+    TNumberPanel* panel = f.NumberPanel();
+    ASSERT_TRUE(PumpUntil([&] { return !panel->isHidden() && panel->flbNO()->count() > 0; }, 10000));
+    entry = panel->Entries()[0];
+    panel->flbNO()->setCurrentRow(0);
+    panel->Confirm();
+    EXPECT_EQ(f.GetFieldValue(Cp936("备案编号")),
+              FormatDocNumber(entry.prefix, ToAnsi(panel->edtYear()->text()), entry.nextNumber));
+
+    // Inside: the choice, then two colleagues.
+    auto inside = WhenModal<TfrmSelFenFa>([](TfrmSelFenFa* d) { d->FlatSpeedButton1()->click(); });
+    auto users = WhenModal<TFrmFenFa>([](TFrmFenFa* d) {
+      TUserTree* self = d->Tree(TfrmSelectUser::pgSelf);
+      for (const char* id : {kZhang, kLisi}) {
+        self->setCurrentItem(self->Find(id, nkUser));
+        d->AddSelected(false);
+      }
+      d->accept();
+    });
+    f.DistributionButton()->click();
+    ASSERT_TRUE(PumpUntil([&] { return f.Distribution().Distributed(); }, 10000));
+
+    // Outside: the choice, then one unit.
+    auto outside = WhenModal<TfrmSelFenFa>([](TfrmSelFenFa* d) { d->FlatSpeedButton2()->click(); });
+    auto units = WhenModal<TfrmSelectUnit>([](TfrmSelectUnit* d) {
+      d->treSelf()->setCurrentItem(d->treSelf()->Find("2", nkUnit));
+      d->AddSelected();
+      d->accept();
+    });
+    f.DistributionButton()->click();
+    ASSERT_TRUE(PumpUntil([&] { return f.Distribution().SentOutside(); }, 10000));
+    f.close();
+  });
+  ASSERT_TRUE(PumpUntil([&] {
+    const auto lines = server_.LogLines();
+    return !lines.empty() && lines.back().rfind("OTFF", 0) == 0;
+  }, 10000));
+
+  OaDatabase db;
+  db.Open(server_.DatabasePath());
+  EXPECT_EQ(db.DistributionTargets(kRecord, "FEFA"), (std::vector<AnsiString>{kZhang, kLisi}));
+  EXPECT_EQ(db.DistributionTargets(kRecord, "OTFF"), (std::vector<AnsiString>{Cp936("市财政局")}));
+  // The save before distributing carried the number.
+  const TStream2Array stored = RawOpen();
+  EXPECT_EQ(stored.Header.I32(dh::NumberType), entry.kindId);
+  EXPECT_EQ(stored.Header.I32(dh::Number), entry.nextNumber);
 }
 
 TEST_F(FormE2E, ArchivingAtTheLastStepSendsInboxAndLeavesTheDocumentReadOnly) {

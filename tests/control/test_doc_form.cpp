@@ -1,0 +1,229 @@
+// The document form's own services, offscreen, with the frames it sends caught by an
+// in-test server and the replies handed to it as the dispatcher would: the number from
+// the server's list, distribution (also when the form goes away under its dialog), the
+// opinion phrases and approver panel, the sign-off comments and the grid's menu.
+#include <gtest/gtest.h>
+
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QPushButton>
+#include <QTextEdit>
+
+#include "ModalDriver.h"
+#include "apps/oa-server/OaSampleData.h"
+#include "apps/oa-server/OaService.h"
+#include "control/ControlTestSupport.h"
+#include "control/DocNumbering.h"
+#include "control/DocOpinion.h"
+#include "control/frame_w.h"
+#include "control/frm_FenFa.h"
+#include "control/frm_Main.h"
+#include "control/frm_SelFenFa.h"
+#include "control/frm_Template.h"
+#include "core/QtText.h"
+#include "core/SysUtils.h"
+#include "grid/ui/XLGridView.h"
+#include "platform/Services.h"
+
+namespace {
+
+AnsiString A(const char* utf8) { return Utf8ToCp936(utf8); }
+QString U(const char* utf8) { return QString::fromUtf8(utf8); }
+
+class DocForm : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ClearSessionValues();
+    SessionValues().UserGUID = "{me}";
+    SessionValues().UserName = A("张三");
+    SessionValues().CompID = 1;
+    capture_.now = EncodeDate(2026, 12, 7);
+    session_.SetServer("127.0.0.1", server_.Port());
+    db_.Open(":memory:");
+  }
+  void TearDown() override { ClearSessionValues(); }
+
+  // The leave request loaded at `step`; adjust sets header values and records first.
+  static void Load(TfrmTemplate& form, int step, const std::function<void(TStream2Array&)>& adjust = {}) {
+    const oa::SampleTemplate t = oa::SampleTemplates()[0];
+    const TFlowMessage wf = oa::SampleWorkflows()[0];
+    TStream2Array d;
+    d.Header.SetText(dh::TableName, "oa_leave");
+    d.Header.SetText(dh::RecordId, "{R}");
+    d.Header.SetText(dh::NumberField, t.numberField);
+    d.Header.SetI32(dh::NumberType, -1);
+    d.Header.SetI32(dh::CurrentStep, step);
+    d.Header.SetI32(dh::NextStep, -1);
+    d.Header.SetI32(dh::DistributionType, 3);
+    d.Steps = wf.steps;
+    d.FieldRecords = {{A("请假天数"), "5"}, {"Status", "0"}};
+    if (adjust) adjust(d);
+    TMemoryStream reply{d.BuildDocumentReply(t.sheet, wf.chart)};
+    form.Load(reply);
+  }
+  static void Give(TfrmTemplate& form, void (TfrmTemplate::*handler)(TMemoryStream&), const std::string& reply) {
+    TMemoryStream s{reply};
+    (form.*handler)(s);
+  }
+  // The frames that reached the server after waiting for `n` of them, without the
+  // attachment queries each form sends as it opens.
+  std::vector<std::string> Frames(size_t n = 0) {
+    std::vector<std::string> out;
+    WaitUntil([&] {
+      out.clear();
+      for (const auto& r : server_.requests)
+        if (frames::FrameCode(r.frame) != "QUEY") out.push_back(r.frame);
+      return out.size() >= n;
+    });
+    return out;
+  }
+  std::string Reply(const std::string& request) { return *oa::OaService(db_).Reply(request); }
+  static AnsiString FieldText(TfrmTemplate& f, const char* name) { return f.GetFieldValue(A(name)); }
+
+  AppInit app_;
+  ServiceCapture capture_;
+  FrameServer server_;
+  TfrmMain session_;
+  OaDatabase db_;
+};
+
+TEST_F(DocForm, TheNumberTakenFromTheListGoesIntoTheNumberFieldAndTheHeader) {
+  TfrmTemplate form;
+  Load(form, 4);
+  ASSERT_FALSE(form.NumberButton()->isHidden());
+  form.NumberButton()->click();
+  const auto sent = Frames(1);
+  ASSERT_EQ(frames::FrameCode(sent.at(0)), "BHQZ");
+  const std::vector<frames::NumberEntry> kinds = db_.NumberKinds(1);
+  ASSERT_GE(kinds.size(), 2u);
+  TNumberPanel* panel = form.NumberPanel();
+  Give(form, &TfrmTemplate::ShowNumberList, Reply(sent[0]));
+  ASSERT_FALSE(panel->isHidden());
+
+  // "确定" with a number no integer holds: the click swallows the error and takes nothing.
+  QPushButton* ok = nullptr;
+  for (QPushButton* b : panel->findChildren<QPushButton*>())
+    if (b->text() == U("确定")) ok = b;
+  ASSERT_NE(ok, nullptr);
+  panel->flbNO()->setCurrentRow(1);
+  panel->edtNO()->setText("99999999999");
+  ok->click();
+  EXPECT_FALSE(panel->isHidden());
+  EXPECT_EQ(form.Doc().Header.I32(dh::NumberType), -1);
+
+  panel->edtNO()->setText("7");
+  ok->click();
+  EXPECT_TRUE(panel->isHidden());
+  EXPECT_EQ(form.ChosenNumber(), 1);
+  EXPECT_EQ(FieldText(form, "备案编号"), Trim(kinds[1].prefix) + A("[2026]7号"));
+  EXPECT_EQ(form.Doc().Header.I32(dh::NumberType), kinds[1].kindId);
+  EXPECT_EQ(form.Doc().Header.I32(dh::Number), 7);
+}
+
+TEST_F(DocForm, DistributionSavesFirstAsksWhereAndSurvivesTheFormGoingUnderItsDialog) {
+  auto* form = new TfrmTemplate;
+  const QPointer<TfrmTemplate> alive(form);
+  Load(*form, 4);
+  const TFieldEntry* number = nullptr;
+  for (const TFieldEntry& e : form->Doc().Fields)
+    if (e.name == A("备案编号")) number = &e;
+  ASSERT_NE(number, nullptr);
+  form->Sheet().SetAsString(number->col, number->row, "1");
+  {
+    auto choice = WhenModal<TfrmSelFenFa>([](TfrmSelFenFa* d) { d->FlatSpeedButton1()->click(); });
+    form->DistributionButton()->click();
+  }
+  const auto sent = Frames(2);
+  ASSERT_EQ(sent.size(), 2u);
+  ASSERT_EQ(frames::FrameCode(sent[0]), "UPDA");
+  EXPECT_EQ(sent[0][dh::SavedForDistribution], 1);
+  ASSERT_EQ(frames::FrameCode(sent[1]), "USER");
+  EXPECT_EQ(sent[1][95], 1);  // the distribution list
+
+  // A new document reply frees the form while the distribution dialog is up.
+  auto users = WhenModal<TFrmFenFa>([&](TFrmFenFa*) { delete alive.data(); });
+  Give(*form, &TfrmTemplate::ShowUserSelection, Reply(sent[1]));
+  EXPECT_FALSE(alive);
+  Pump(100);
+  EXPECT_EQ(Frames().size(), 2u);  // nothing sent for a dialog that went away
+}
+
+TEST_F(DocForm, PhrasesAndTheApproverPanelWriteTheOpinionAndALateApproverListIsDropped) {
+  TfrmTemplate form;
+  Load(form, 2, [](TStream2Array& d) { d.Phrases = {{"A", 0}, {"B", 1}, {"C", 0}}; });
+  const QList<QAction*> items = form.PhraseMenu()->actions();
+  ASSERT_EQ(items.size(), 8);
+  EXPECT_EQ(items[3]->text() + items[5]->text(), "CB");
+  items[0]->trigger();  // "签名"
+  items[2]->trigger();  // "A"
+  EXPECT_EQ(form.OpinionMemo()->toPlainText(), U("张三，A"));
+  EXPECT_TRUE(ToQString(FieldText(form, "科室意见")).endsWith(U("张三：张三，A")));
+
+  // "审批意见合成": the approver list, one approver and "阅".
+  form.PhraseMenu()->actions().back()->trigger();
+  auto sent = Frames(1);
+  EXPECT_EQ(sent.at(0)[95], 0);  // the approver list
+  TPhrasePanel* panel = form.PhrasePanel();
+  ASSERT_FALSE(panel->isHidden());
+  form.OpinionMemo()->clear();
+  Give(form, &TfrmTemplate::ShowUserSelection, Reply(sent[0]));
+  ASSERT_FALSE(panel->Approvers().empty());
+  const frames::UserRecord approver = panel->Approvers()[0];
+  panel->SelectApprover(panel->treSP()->Find(approver.userId, nkUser));
+  panel->AppendPhrase(A("阅"));
+  EXPECT_EQ(ToAnsi(form.OpinionMemo()->toPlainText()), A("请") + approver.userName + A("阅"));
+  panel->Close();
+
+  // The panel closed before its list came: the list is dropped, and the next-handler
+  // list after it still opens the picker.
+  form.PhraseMenu()->actions().back()->trigger();
+  sent = Frames(2);
+  panel->Close();
+  Give(form, &TfrmTemplate::ShowUserSelection, Reply(sent.at(1)));
+  EXPECT_EQ(panel->treSP()->NodeCount(), 0);
+  form.btnNextUserClick();
+  sent = Frames(3);
+  ASSERT_EQ(sent.size(), 3u);
+  EXPECT_EQ(sent[2][95], 2);
+  auto picker = WhenModal<TfrmSelectUser>([](TfrmSelectUser* d) { d->reject(); });
+  Give(form, &TfrmTemplate::ShowUserSelection, Reply(sent[2]));
+  EXPECT_TRUE(picker.Acted());
+}
+
+TEST_F(DocForm, TheSignOffModeShowsTheCommentFrameAndTheGridMenuFollowsReadOnly) {
+  for (const int mode : {0, 1, 2}) {
+    TfrmTemplate form;
+    Load(form, 2, [&](TStream2Array& d) {
+      d.Header.SetI32(dh::SignOffMode, mode);
+      d.Comments = {{"{other}", A("李四"), EncodeDate(2008, 3, 5), A("已阅")}, {"{me}", A("张三"), 0, A("我的意见")}};
+    });
+    TFrameW* frame = form.CommentFrame();
+    EXPECT_TRUE(frame->isHidden());
+    EXPECT_EQ(form.CommentButton()->isHidden(), mode == 0) << mode;
+    if (mode == 0) continue;
+    form.CommentButton()->click();
+    EXPECT_FALSE(frame->isHidden());
+    EXPECT_EQ(frame->ReplyVisible(), mode == 2) << mode;
+    EXPECT_NE(frame->Page().find(A("李四")), std::string::npos);
+    EXPECT_EQ(frame->rdtMsg()->toPlainText(), U("我的意见"));
+    form.CommentButton()->click();
+    EXPECT_TRUE(frame->isHidden());
+  }
+
+  TfrmTemplate editable;
+  Load(editable, 2);
+  TfrmTemplate readOnly;
+  Load(readOnly, 2, [](TStream2Array& d) { d.Header.SetU8(dh::ReadOnly, 1); });
+  EXPECT_EQ(editable.Grid()->PopupMenu(), editable.FormMenu());
+  EXPECT_TRUE(editable.DeleteMenuItem()->isEnabled());
+  EXPECT_FALSE(readOnly.DeleteMenuItem()->isEnabled());
+  capture_.promptAnswers.push_back(MsgResult::No);
+  editable.DeleteMenuItem()->trigger();
+  ASSERT_FALSE(capture_.prompts.empty());
+  EXPECT_EQ(capture_.prompts.back().text, A("是否销毁此审批单？"));
+  Pump(50);
+  EXPECT_TRUE(Frames().empty());  // "No" sends nothing
+}
+
+}  // namespace
