@@ -1,6 +1,6 @@
 #include "grid/ui/XLQtCanvas.h"
 
-#include <QCache>
+#include <QHash>
 #include <QFontMetrics>
 #include <QGlyphRun>
 #include <QImage>
@@ -45,30 +45,103 @@ const QImage& HatchPattern() {
   return img;
 }
 
-// Single lines of screen text by font and text, at most kScreenTexts of them: their width
-// and their glyphs placed on the baseline, taken from the font's character map without
-// shaping, as the platform's plain text output does. A text with a character the font lacks
-// keeps no glyphs and goes through the toolkit's text drawing with its font fallback.
-constexpr int kScreenTexts = 8192;
-struct TScreenText {
-  int Width = 0;
-  qreal Advance = 0;
-  QGlyphRun Run;
-  // Plain words and blanks only: breaking at the blanks is all that wrapping can do.
-  bool Words = false;
+// Code page 936 keeps ASCII as it is: most cell texts need no converter.
+QString ScreenString(const AnsiString& text) {
+  for (const char c : text)
+    if (static_cast<unsigned char>(c) >= 0x80) return ToQString(text);
+  return QString::fromLatin1(text.data(), qsizetype(text.size()));
+}
+
+}  // namespace
+
+// A font's glyph and advance per character, from its character map without shaping, as the
+// platform's plain text output places them. Kept per font rather than per text: a page of
+// texts never seen before costs a table look-up per character, and the memory stays bounded
+// by the characters in use, whatever the sheet holds.
+struct TXLQtCanvas::TFontGlyphs {
+  struct TGlyph {
+    quint32 Index = 0;  // 0: the font lacks the character
+    qreal Advance = 0;
+  };
+  QRawFont Raw;
+  TGlyph Ascii[128];
+  QHash<char16_t, TGlyph> Other;
+
+  explicit TFontGlyphs(const QFont& font) : Raw(QRawFont::fromFont(font)) {
+    if (!Raw.isValid()) return;
+    QChar chars[128];
+    quint32 glyphs[128] = {};
+    QPointF advances[128];
+    for (int i = 0; i < 128; ++i) chars[i] = QChar(i);
+    int n = 128;
+    if (!Raw.glyphIndexesForChars(chars, 128, glyphs, &n) || n != 128) return;
+    Raw.advancesForGlyphIndexes(glyphs, advances, 128);
+    for (int i = 0; i < 128; ++i) Ascii[i] = {glyphs[i], advances[i].x()};
+  }
+
+  TGlyph Get(QChar c) {
+    if (c.unicode() < 128) return Ascii[c.unicode()];
+    const auto it = Other.constFind(c.unicode());
+    if (it != Other.constEnd()) return *it;
+    TGlyph g;
+    int n = 1;
+    if (Raw.glyphIndexesForChars(&c, 1, &g.Index, &n) && n == 1 && g.Index) {
+      QPointF a;
+      Raw.advancesForGlyphIndexes(&g.Index, &a, 1);
+      g.Advance = a.x();
+    } else {
+      g.Index = 0;
+    }
+    Other.insert(c.unicode(), g);
+    return g;
+  }
+
+  // The last fonts painted with, by font key, most recent first.
+  static std::shared_ptr<TFontGlyphs> For(const QFont& font, const QString& key) {
+    constexpr size_t kFonts = 16;
+    static std::vector<std::pair<QString, std::shared_ptr<TFontGlyphs>>> fonts;
+    auto it = std::find_if(fonts.begin(), fonts.end(), [&](const auto& f) { return f.first == key; });
+    if (it == fonts.end()) {
+      if (fonts.size() == kFonts) fonts.pop_back();
+      fonts.emplace_back(key, std::make_shared<TFontGlyphs>(font));
+      it = fonts.end() - 1;
+    }
+    std::rotate(fonts.begin(), it, it + 1);
+    return fonts.front().second;
+  }
 };
 
-struct TTextLine {
-  int Start, End;
-  qreal Width;
-};
+TXLQtCanvas::~TXLQtCanvas() = default;
 
-// Greedy word wrap at blanks; a word wider than the line keeps a line of its own.
-std::vector<TTextLine> WrapWords(const TScreenText& text, const QString& t, int width) {
-  const QList<QPointF> pos = text.Run.positions();
-  const int n = int(pos.size());
-  auto x = [&](int i) { return i < n ? pos[i].x() : text.Advance; };
-  std::vector<TTextLine> lines;
+bool TXLQtCanvas::LayOut(const QString& t) {
+  glyphs_.clear();
+  positions_.clear();
+  if (!fontGlyphs_ || !fontGlyphs_->Raw.isValid() || t.isEmpty()) return false;
+  words_ = true;
+  qreal x = 0;
+  for (const QChar c : t) {
+    // Pairs and marks need shaping; the toolkit's own text drawing handles them.
+    if (c.isSurrogate()) return false;
+    const TFontGlyphs::TGlyph g = fontGlyphs_->Get(c);
+    if (!g.Index) return false;
+    glyphs_.push_back(g.Index);
+    positions_.emplace_back(x, 0);
+    x += g.Advance;
+    // Plain words and blanks only: breaking at the blanks is all that wrapping can do.
+    words_ = words_ && (c == QLatin1Char(' ') || c == QLatin1Char('.') || c == QLatin1Char(',') ||
+                        (c.unicode() < 0x80 && c.isLetterOrNumber()));
+  }
+  advance_ = x;
+  return true;
+}
+
+// Greedy word wrap at blanks over the laid out glyphs; a word wider than the line keeps a
+// line of its own.
+void TXLQtCanvas::WrapWords(const QString& t, int width) {
+  const int n = int(positions_.size());
+  auto x = [&](int i) { return i < n ? positions_[size_t(i)].x() : advance_; };
+  std::vector<TTextLine>& lines = lines_;
+  lines.clear();
   int i = 0;
   while (i < n) {
     while (i < n && t[i] == QLatin1Char(' ')) ++i;
@@ -86,42 +159,22 @@ std::vector<TTextLine> WrapWords(const TScreenText& text, const QString& t, int 
     lines.push_back({start, end, x(end) - x(start)});
   }
   if (lines.empty()) lines.push_back({0, 0, 0});
-  return lines;
 }
 
-TScreenText& ScreenText(const QString& text, const QRawFont& raw, const QString& fontKey, const QFontMetrics& fm) {
-  static QCache<QString, TScreenText> cache(kScreenTexts);
-  const QString key = fontKey + text;
-  if (TScreenText* hit = cache.object(key)) return *hit;
-  auto* entry = new TScreenText;
-  QList<quint32> glyphs = raw.isValid() ? raw.glyphIndexesForString(text) : QList<quint32>();
-  const bool complete = !glyphs.isEmpty() && !glyphs.contains(0u);
-  if (complete) {
-    const QList<QPointF> advances = raw.advancesForGlyphIndexes(glyphs);
-    QList<QPointF> positions;
-    positions.reserve(glyphs.size());
-    qreal x = 0;
-    for (const QPointF& a : advances) {
-      positions.append(QPointF(x, 0));
-      x += a.x();
-    }
-    entry->Run.setRawFont(raw);
-    entry->Run.setGlyphIndexes(glyphs);
-    entry->Run.setPositions(positions);
-    entry->Width = qCeil(x);
-    entry->Advance = x;
-    entry->Words = std::all_of(text.begin(), text.end(), [](QChar c) {
-      return c == QLatin1Char(' ') || c == QLatin1Char('.') || c == QLatin1Char(',') ||
-             (c.unicode() < 0x80 && c.isLetterOrNumber());
-    });
-  } else {
-    entry->Width = fm.horizontalAdvance(text);
+void TXLQtCanvas::DrawGlyphs(int start, int end, QPointF at) {
+  if (end <= start) return;
+  TextPen();
+  const QPointF* pos = positions_.data() + start;
+  if (start > 0) {
+    // A wrapped line starts at its own first glyph: underlines begin at the run's origin.
+    const qreal x0 = pos[0].x();
+    linePositions_.clear();
+    for (int i = start; i < end; ++i) linePositions_.emplace_back(positions_[size_t(i)].x() - x0, 0);
+    pos = linePositions_.data();
   }
-  cache.insert(key, entry);
-  return *entry;
+  run_.setRawData(glyphs_.data() + start, pos, end - start);
+  p_.drawGlyphRun(at, run_);
 }
-
-}  // namespace
 
 QColor XLQColor(TColor color) {
   const TColor c = ColorToRGB(color);
@@ -139,7 +192,8 @@ QFont XLQFont(const TFont& font) {
   return f;
 }
 
-TXLQtCanvas::TXLQtCanvas(QPainter& painter, const QRect& area) : p_(painter), base_(area), clip_(area) {
+TXLQtCanvas::TXLQtCanvas(QPainter& painter, const QRect& area)
+    : p_(painter), base_(area), clip_(area), metrics_(font_, painter.device()) {
   ApplyClip();
 }
 
@@ -176,15 +230,24 @@ void TXLQtCanvas::SetFont(const TFont& font) {
   lastFont_ = font;
   haveFont_ = true;
   font_ = XLQFont(font);
-  fontKey_ = font_.key() + QChar(0x1F);
-  rawFont_ = QRawFont::fromFont(font_);
+  metrics_ = QFontMetrics(font_, p_.device());
+  fontGlyphs_ = TFontGlyphs::For(font_, font_.key());
+  run_.setRawFont(fontGlyphs_->Raw);
+  run_.setUnderline(font_.underline());
+  run_.setStrikeOut(font_.strikeOut());
   fontColor_ = XLQColor(font.Color());
   p_.setFont(font_);
 }
 
+void TXLQtCanvas::TextPen() {
+  const QPen& pen = p_.pen();
+  if (pen.style() != Qt::SolidLine || pen.brush().style() != Qt::SolidPattern || pen.color() != fontColor_)
+    p_.setPen(fontColor_);
+}
+
 int32_t TXLQtCanvas::DrawText(const AnsiString& text, TRect& rect, uint32_t flags) {
-  QString t = ToQString(text);
-  const QFontMetrics fm(font_, p_.device());
+  QString t = ScreenString(text);
+  const QFontMetrics& fm = metrics_;
   int align = TextFlags(flags);
   const bool wrap = flags & DT_WORDBREAK;
   if ((flags & DT_END_ELLIPSIS) && !wrap) {
@@ -192,13 +255,11 @@ int32_t TXLQtCanvas::DrawText(const AnsiString& text, TRect& rect, uint32_t flag
     for (QString& l : lines) l = fm.elidedText(l, Qt::ElideRight, std::max(0, rect.Width()));
     t = lines.join('\n');
   }
-  // One line on the screen: laid out once and kept, so a repaint neither measures nor
-  // shapes a text it has seen (the bounded cache keeps memory independent of the sheet).
-  const bool oneLine = !t.contains(QLatin1Char('\n')) && !t.contains(QLatin1Char('\t'));
-  TScreenText* screen = oneLine && p_.paintEngine() && p_.paintEngine()->type() == QPaintEngine::Raster
-                            ? &ScreenText(t, rawFont_, fontKey_, fm)
-                            : nullptr;
-  const int w = screen ? screen->Width : 0, h = fm.height();
+  // One line on the screen: placed from the font's glyph table, neither laid out nor shaped.
+  const bool screen = !t.contains(QLatin1Char('\n')) && !t.contains(QLatin1Char('\t')) && p_.paintEngine() &&
+                      p_.paintEngine()->type() == QPaintEngine::Raster;
+  const bool glyphs = screen && LayOut(t);
+  const int w = glyphs ? qCeil(advance_) : screen ? fm.horizontalAdvance(t) : 0, h = fm.height();
   // Wrapping changes nothing for a line that fits.
   if (screen && (!wrap || w <= rect.Width())) {
     if (flags & DT_CALCRECT) {
@@ -210,45 +271,31 @@ int32_t TXLQtCanvas::DrawText(const AnsiString& text, TRect& rect, uint32_t flag
       int x = rect.Left;
       if (flags & DT_RIGHT) x = rect.Right - w;
       else if (flags & DT_CENTER) x = rect.Left + (rect.Width() - w) / 2;
-      p_.setPen(fontColor_);
-      if (screen->Run.isEmpty()) {
-        p_.drawText(QPoint(x, rect.Top + fm.ascent()), t);
+      if (glyphs) {
+        DrawGlyphs(0, int(glyphs_.size()), QPointF(x, rect.Top + fm.ascent()));
       } else {
-        QGlyphRun run = screen->Run;
-        run.setUnderline(font_.underline());
-        run.setStrikeOut(font_.strikeOut());
-        p_.drawGlyphRun(QPointF(x, rect.Top + fm.ascent()), run);
+        // A character the font lacks: the toolkit's drawing finds a font that has it.
+        TextPen();
+        p_.drawText(QPoint(x, rect.Top + fm.ascent()), t);
       }
       return h;
     }
   }
-  if (screen && wrap && screen->Words && !screen->Run.isEmpty()) {
-    const std::vector<TTextLine> lines = WrapWords(*screen, t, std::max(1, rect.Width()));
-    const int total = int(lines.size()) * h;
+  if (glyphs && wrap && words_) {
+    WrapWords(t, std::max(1, rect.Width()));
+    const int total = int(lines_.size()) * h;
     if (flags & DT_CALCRECT) {
       rect.Bottom = rect.Top + total;
       return total;
     }
     if (total <= rect.Height() || (flags & DT_NOCLIP)) {
-      p_.setPen(fontColor_);
-      const QList<quint32> glyphs = screen->Run.glyphIndexes();
-      const QList<QPointF> positions = screen->Run.positions();
-      for (size_t i = 0; i < lines.size(); ++i) {
-        const TTextLine& l = lines[i];
-        if (l.End <= l.Start) continue;
-        const int w = qCeil(l.Width);
+      for (size_t i = 0; i < lines_.size(); ++i) {
+        const TTextLine& l = lines_[i];
+        const int lw = qCeil(l.Width);
         int x = rect.Left;
-        if (flags & DT_RIGHT) x = rect.Right - w;
-        else if (flags & DT_CENTER) x = rect.Left + (rect.Width() - w) / 2;
-        QGlyphRun run = screen->Run;
-        run.setGlyphIndexes(glyphs.mid(l.Start, l.End - l.Start));
-        QList<QPointF> at = positions.mid(l.Start, l.End - l.Start);
-        const qreal x0 = at.first().x();
-        for (QPointF& p : at) p.rx() -= x0;
-        run.setPositions(at);
-        run.setUnderline(font_.underline());
-        run.setStrikeOut(font_.strikeOut());
-        p_.drawGlyphRun(QPointF(x, rect.Top + int(i) * h + fm.ascent()), run);
+        if (flags & DT_RIGHT) x = rect.Right - lw;
+        else if (flags & DT_CENTER) x = rect.Left + (rect.Width() - lw) / 2;
+        DrawGlyphs(l.Start, l.End, QPointF(x, rect.Top + int(i) * h + fm.ascent()));
       }
       return total;
     }
@@ -261,15 +308,14 @@ int32_t TXLQtCanvas::DrawText(const AnsiString& text, TRect& rect, uint32_t flag
     return b.height();
   }
   if (flags & DT_NOCLIP) align |= Qt::TextDontClip;
-  p_.setPen(fontColor_);
+  TextPen();
   QRect bounds;
   p_.drawText(Q(rect), align, t, &bounds);
   return bounds.height();
 }
 
 TSize TXLQtCanvas::TextExtent(const AnsiString& text) {
-  const QFontMetrics fm(font_, p_.device());
-  const QSize s = fm.size(Qt::TextExpandTabs, ToQString(text));
+  const QSize s = metrics_.size(Qt::TextExpandTabs, ToQString(text));
   return TSize{s.width(), s.height()};
 }
 

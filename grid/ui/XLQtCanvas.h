@@ -3,9 +3,11 @@
 // frames, check boxes, pictures, clip handling and the inverting selection marks. Views and
 // the printer paint sections through it.
 #include <QFont>
+#include <QFontMetrics>
+#include <QGlyphRun>
 #include <QPainter>
-#include <QRawFont>
 #include <QRegion>
+#include <memory>
 #include <vector>
 
 #include "grid/XLCanvas.h"
@@ -15,6 +17,7 @@ class TXLQtCanvas : public IXLCanvas {
  public:
   // area: what the canvas may paint; ResetClip returns to it.
   TXLQtCanvas(QPainter& painter, const QRect& area);
+  ~TXLQtCanvas() override;
 
   void SetFont(const TFont& font) override;
   int32_t DrawText(const AnsiString& text, TRect& rect, uint32_t flags) override;
@@ -41,16 +44,34 @@ class TXLQtCanvas : public IXLCanvas {
   QPainter& Painter() { return p_; }
 
  private:
+  struct TFontGlyphs;
+  struct TTextLine {
+    int Start, End;
+    qreal Width;
+  };
   void ApplyClip();
+  void TextPen();
+  // Places t's glyphs from the font's table into glyphs_ and positions_; false when a
+  // character needs the toolkit's shaping or a fallback font.
+  bool LayOut(const QString& t);
+  void WrapWords(const QString& t, int width);
+  void DrawGlyphs(int start, int end, QPointF at);
 
   QPainter& p_;
   QRegion base_;
   QRegion clip_;
   std::vector<QRegion> saved_;
   QFont font_;
-  QString fontKey_;
-  QRawFont rawFont_;
+  QFontMetrics metrics_;
   QColor fontColor_;
+  std::shared_ptr<TFontGlyphs> fontGlyphs_;
+  // The text being drawn: reused from text to text, so a page of new texts allocates nothing.
+  QGlyphRun run_;
+  std::vector<quint32> glyphs_;
+  std::vector<QPointF> positions_, linePositions_;
+  qreal advance_ = 0;
+  bool words_ = false;
+  std::vector<TTextLine> lines_;
   TFont lastFont_;
   bool haveFont_ = false;
   int scale_ = 100;
