@@ -8,6 +8,7 @@
 #include <QPaintEngine>
 #include <QPolygon>
 #include <QRawFont>
+#include <QTextLayout>
 #include <QtMath>
 #include <algorithm>
 #include <memory>
@@ -60,24 +61,31 @@ QString ScreenString(const AnsiString& text) {
 // by the characters in use, whatever the sheet holds.
 struct TXLQtCanvas::TFontGlyphs {
   struct TGlyph {
-    quint32 Index = 0;  // 0: the font lacks the character
+    quint32 Index = 0;  // 0: no font at hand has the character
     qreal Advance = 0;
+    uint8_t Font = 0;   // in Fonts
   };
-  QRawFont Raw;
+  QFont Font;
+  // The font itself, then the fonts the toolkit falls back to for characters it lacks
+  // (Chinese text in a Latin font), a few at most.
+  std::vector<QRawFont> Fonts;
   TGlyph Ascii[128];
   QHash<char16_t, TGlyph> Other;
 
-  explicit TFontGlyphs(const QFont& font) : Raw(QRawFont::fromFont(font)) {
-    if (!Raw.isValid()) return;
+  explicit TFontGlyphs(const QFont& font) : Font(font), Fonts{QRawFont::fromFont(font)} {
+    const QRawFont& raw = Fonts[0];
+    if (!raw.isValid()) return;
     QChar chars[128];
     quint32 glyphs[128] = {};
     QPointF advances[128];
     for (int i = 0; i < 128; ++i) chars[i] = QChar(i);
     int n = 128;
-    if (!Raw.glyphIndexesForChars(chars, 128, glyphs, &n) || n != 128) return;
-    Raw.advancesForGlyphIndexes(glyphs, advances, 128);
-    for (int i = 0; i < 128; ++i) Ascii[i] = {glyphs[i], advances[i].x()};
+    if (!raw.glyphIndexesForChars(chars, 128, glyphs, &n) || n != 128) return;
+    raw.advancesForGlyphIndexes(glyphs, advances, 128);
+    for (int i = 0; i < 128; ++i) Ascii[i] = {glyphs[i], advances[i].x(), 0};
   }
+
+  bool Valid() const { return Fonts[0].isValid(); }
 
   TGlyph Get(QChar c) {
     if (c.unicode() < 128) return Ascii[c.unicode()];
@@ -85,15 +93,54 @@ struct TXLQtCanvas::TFontGlyphs {
     if (it != Other.constEnd()) return *it;
     TGlyph g;
     int n = 1;
-    if (Raw.glyphIndexesForChars(&c, 1, &g.Index, &n) && n == 1 && g.Index) {
+    if (!Placeable(c) || !Fonts[0].glyphIndexesForChars(&c, 1, &g.Index, &n) || n != 1) g.Index = 0;
+    if (!g.Index && Placeable(c)) g = Fallback(c);
+    if (g.Index) {
       QPointF a;
-      Raw.advancesForGlyphIndexes(&g.Index, &a, 1);
+      Fonts[g.Font].advancesForGlyphIndexes(&g.Index, &a, 1);
       g.Advance = a.x();
-    } else {
-      g.Index = 0;
     }
     Other.insert(c.unicode(), g);
     return g;
+  }
+
+  // Characters drawn one glyph each, left to right. Marks, pairs, right-to-left and joining
+  // scripts need shaping: texts with them go through the toolkit's text drawing.
+  static bool Placeable(QChar c) {
+    if (c.isSurrogate() || c.isMark() || c.direction() == QChar::DirR || c.direction() == QChar::DirAL)
+      return false;
+    switch (c.script()) {
+      case QChar::Script_Common:
+      case QChar::Script_Latin:
+      case QChar::Script_Greek:
+      case QChar::Script_Cyrillic:
+      case QChar::Script_Han:
+      case QChar::Script_Hiragana:
+      case QChar::Script_Katakana:
+      case QChar::Script_Bopomofo:
+      case QChar::Script_Hangul:
+        return true;
+      default:
+        return false;
+    }
+  }
+
+  // The font the toolkit's own text layout picks for a character this font lacks.
+  TGlyph Fallback(QChar c) {
+    constexpr size_t kFallbacks = 8;
+    QTextLayout layout(QString(c), Font);
+    layout.beginLayout();
+    layout.createLine();
+    layout.endLayout();
+    const QList<QGlyphRun> runs = layout.glyphRuns();
+    if (runs.size() != 1 || runs[0].glyphIndexes().size() != 1 || !runs[0].glyphIndexes()[0]) return {};
+    const QRawFont raw = runs[0].rawFont();
+    auto at = std::find(Fonts.begin(), Fonts.end(), raw);
+    if (at == Fonts.end()) {
+      if (Fonts.size() > kFallbacks || !raw.isValid()) return {};
+      at = Fonts.insert(Fonts.end(), raw);
+    }
+    return TGlyph{runs[0].glyphIndexes()[0], 0, uint8_t(at - Fonts.begin())};
   }
 
   // The last fonts painted with, by font key, most recent first.
@@ -116,15 +163,15 @@ TXLQtCanvas::~TXLQtCanvas() = default;
 bool TXLQtCanvas::LayOut(const QString& t) {
   glyphs_.clear();
   positions_.clear();
-  if (!fontGlyphs_ || !fontGlyphs_->Raw.isValid() || t.isEmpty()) return false;
+  fonts_.clear();
+  if (!fontGlyphs_ || !fontGlyphs_->Valid() || t.isEmpty()) return false;
   words_ = true;
   qreal x = 0;
   for (const QChar c : t) {
-    // Pairs and marks need shaping; the toolkit's own text drawing handles them.
-    if (c.isSurrogate()) return false;
     const TFontGlyphs::TGlyph g = fontGlyphs_->Get(c);
     if (!g.Index) return false;
     glyphs_.push_back(g.Index);
+    fonts_.push_back(g.Font);
     positions_.emplace_back(x, 0);
     x += g.Advance;
     // Plain words and blanks only: breaking at the blanks is all that wrapping can do.
@@ -164,16 +211,25 @@ void TXLQtCanvas::WrapWords(const QString& t, int width) {
 void TXLQtCanvas::DrawGlyphs(int start, int end, QPointF at) {
   if (end <= start) return;
   TextPen();
-  const QPointF* pos = positions_.data() + start;
-  if (start > 0) {
-    // A wrapped line starts at its own first glyph: underlines begin at the run's origin.
-    const qreal x0 = pos[0].x();
-    linePositions_.clear();
-    for (int i = start; i < end; ++i) linePositions_.emplace_back(positions_[size_t(i)].x() - x0, 0);
-    pos = linePositions_.data();
+  const qreal lineStart = positions_[size_t(start)].x();
+  // One run per font; each starts at its own first glyph, as underlines begin at the origin.
+  for (int a = start, b; a < end; a = b) {
+    const uint8_t font = fonts_[size_t(a)];
+    for (b = a + 1; b < end && fonts_[size_t(b)] == font;) ++b;
+    const qreal x0 = positions_[size_t(a)].x();
+    const QPointF* pos = positions_.data() + a;
+    if (x0 != 0) {
+      linePositions_.clear();
+      for (int i = a; i < b; ++i) linePositions_.emplace_back(positions_[size_t(i)].x() - x0, 0);
+      pos = linePositions_.data();
+    }
+    if (font != runFont_) {
+      runFont_ = font;
+      run_.setRawFont(fontGlyphs_->Fonts[font]);
+    }
+    run_.setRawData(glyphs_.data() + a, pos, b - a);
+    p_.drawGlyphRun(QPointF(at.x() + (x0 - lineStart), at.y()), run_);
   }
-  run_.setRawData(glyphs_.data() + start, pos, end - start);
-  p_.drawGlyphRun(at, run_);
 }
 
 QColor XLQColor(TColor color) {
@@ -193,7 +249,12 @@ QFont XLQFont(const TFont& font) {
 }
 
 TXLQtCanvas::TXLQtCanvas(QPainter& painter, const QRect& area)
-    : p_(painter), base_(area), clip_(area), metrics_(font_, painter.device()) {
+    : p_(painter),
+      base_(area),
+      clip_(area),
+      metrics_(font_, painter.device()),
+      ascent_(metrics_.ascent()),
+      height_(metrics_.height()) {
   ApplyClip();
 }
 
@@ -231,8 +292,11 @@ void TXLQtCanvas::SetFont(const TFont& font) {
   haveFont_ = true;
   font_ = XLQFont(font);
   metrics_ = QFontMetrics(font_, p_.device());
+  ascent_ = metrics_.ascent();
+  height_ = metrics_.height();
   fontGlyphs_ = TFontGlyphs::For(font_, font_.key());
-  run_.setRawFont(fontGlyphs_->Raw);
+  runFont_ = 0;
+  run_.setRawFont(fontGlyphs_->Fonts[0]);
   run_.setUnderline(font_.underline());
   run_.setStrikeOut(font_.strikeOut());
   fontColor_ = XLQColor(font.Color());
@@ -259,7 +323,7 @@ int32_t TXLQtCanvas::DrawText(const AnsiString& text, TRect& rect, uint32_t flag
   const bool screen = !t.contains(QLatin1Char('\n')) && !t.contains(QLatin1Char('\t')) && p_.paintEngine() &&
                       p_.paintEngine()->type() == QPaintEngine::Raster;
   const bool glyphs = screen && LayOut(t);
-  const int w = glyphs ? qCeil(advance_) : screen ? fm.horizontalAdvance(t) : 0, h = fm.height();
+  const int w = glyphs ? qCeil(advance_) : screen ? fm.horizontalAdvance(t) : 0, h = height_;
   // Wrapping changes nothing for a line that fits.
   if (screen && (!wrap || w <= rect.Width())) {
     if (flags & DT_CALCRECT) {
@@ -272,11 +336,11 @@ int32_t TXLQtCanvas::DrawText(const AnsiString& text, TRect& rect, uint32_t flag
       if (flags & DT_RIGHT) x = rect.Right - w;
       else if (flags & DT_CENTER) x = rect.Left + (rect.Width() - w) / 2;
       if (glyphs) {
-        DrawGlyphs(0, int(glyphs_.size()), QPointF(x, rect.Top + fm.ascent()));
+        DrawGlyphs(0, int(glyphs_.size()), QPointF(x, rect.Top + ascent_));
       } else {
         // A character the font lacks: the toolkit's drawing finds a font that has it.
         TextPen();
-        p_.drawText(QPoint(x, rect.Top + fm.ascent()), t);
+        p_.drawText(QPoint(x, rect.Top + ascent_), t);
       }
       return h;
     }
@@ -295,7 +359,7 @@ int32_t TXLQtCanvas::DrawText(const AnsiString& text, TRect& rect, uint32_t flag
         int x = rect.Left;
         if (flags & DT_RIGHT) x = rect.Right - lw;
         else if (flags & DT_CENTER) x = rect.Left + (rect.Width() - lw) / 2;
-        DrawGlyphs(l.Start, l.End, QPointF(x, rect.Top + int(i) * h + fm.ascent()));
+        DrawGlyphs(l.Start, l.End, QPointF(x, rect.Top + int(i) * h + ascent_));
       }
       return total;
     }

@@ -63,11 +63,14 @@ class TXLQtCanvas : public IXLCanvas {
   std::vector<QRegion> saved_;
   QFont font_;
   QFontMetrics metrics_;
+  int ascent_, height_;
   QColor fontColor_;
   std::shared_ptr<TFontGlyphs> fontGlyphs_;
   // The text being drawn: reused from text to text, so a page of new texts allocates nothing.
   QGlyphRun run_;
   std::vector<quint32> glyphs_;
+  std::vector<uint8_t> fonts_;  // per glyph, in fontGlyphs_'s fonts
+  uint8_t runFont_ = 0;
   std::vector<QPointF> positions_, linePositions_;
   qreal advance_ = 0;
   bool words_ = false;
