@@ -1,8 +1,8 @@
 #include "grid/ui/XLQtCanvas.h"
 
-#include <QHash>
 #include <QFontMetrics>
 #include <QGlyphRun>
+#include <QHash>
 #include <QImage>
 #include <QLine>
 #include <QPaintEngine>
@@ -45,6 +45,8 @@ const QImage& HatchPattern() {
   }();
   return img;
 }
+
+bool Ideograph(QChar c) { return c.script() == QChar::Script_Han && c.category() == QChar::Letter_Other; }
 
 // Code page 936 keeps ASCII as it is: most cell texts need no converter.
 QString ScreenString(const AnsiString& text) {
@@ -174,19 +176,23 @@ bool TXLQtCanvas::LayOut(const QString& t) {
     fonts_.push_back(g.Font);
     positions_.emplace_back(x, 0);
     x += g.Advance;
-    // Plain words and blanks only: breaking at the blanks is all that wrapping can do.
+    // Plain words, Chinese characters and blanks only: their line breaks are all that
+    // wrapping here knows.
     words_ = words_ && (c == QLatin1Char(' ') || c == QLatin1Char('.') || c == QLatin1Char(',') ||
-                        (c.unicode() < 0x80 && c.isLetterOrNumber()));
+                        (c.unicode() < 0x80 && c.isLetterOrNumber()) || Ideograph(c));
   }
   advance_ = x;
   return true;
 }
 
-// Greedy word wrap at blanks over the laid out glyphs; a word wider than the line keeps a
-// line of its own.
+// Greedy word wrap over the laid out glyphs, a word wider than the line on a line of its own.
+// Lines break after blanks and around Chinese characters, but never before a stop or comma.
 void TXLQtCanvas::WrapWords(const QString& t, int width) {
   const int n = int(positions_.size());
   auto x = [&](int i) { return i < n ? positions_[size_t(i)].x() : advance_; };
+  auto breakBefore = [&](int k) {
+    return Ideograph(t[k]) || (Ideograph(t[k - 1]) && t[k] != QLatin1Char('.') && t[k] != QLatin1Char(','));
+  };
   std::vector<TTextLine>& lines = lines_;
   lines.clear();
   int i = 0;
@@ -196,8 +202,8 @@ void TXLQtCanvas::WrapWords(const QString& t, int width) {
     const int start = i;
     int end = i;
     while (i < n) {
-      int k = i;
-      while (k < n && t[k] != QLatin1Char(' ')) ++k;
+      int k = i + 1;
+      while (k < n && t[k] != QLatin1Char(' ') && !breakBefore(k)) ++k;
       if (end > start && x(k) - x(start) > width) break;
       end = k;
       while (k < n && t[k] == QLatin1Char(' ')) ++k;

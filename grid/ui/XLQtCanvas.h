@@ -52,7 +52,7 @@ class TXLQtCanvas : public IXLCanvas {
   void ApplyClip();
   void TextPen();
   // Places t's glyphs from the font's table into glyphs_ and positions_; false when a
-  // character needs the toolkit's shaping or a fallback font.
+  // character needs the toolkit's shaping or no font at hand has it.
   bool LayOut(const QString& t);
   void WrapWords(const QString& t, int width);
   void DrawGlyphs(int start, int end, QPointF at);
