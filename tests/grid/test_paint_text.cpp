@@ -125,8 +125,8 @@ TEST(PaintText, WrappedWordsAreLinesOfTheirOwnWithTheirUnderline) {
 
 TEST(PaintText, ChineseInALatinFontDrawsAsTheToolkitDrawsIt) {
   const TFont font = CellFont();
-  const QString text = QString::fromUtf8("x\u4e2d\u6587 y");
-  const QImage got = CanvasText(font, "x\xd6\xd0\xce\xc4 y", TRect{10, 5, 210, 40}, kCellFlags);
+  const QString text = QString::fromUtf8("x\u4e2d\u6587\uff0c y\u3002");
+  const QImage got = CanvasText(font, "x\xd6\xd0\xce\xc4\xa3\xac y\xa1\xa3", TRect{10, 5, 210, 40}, kCellFlags);
   const QImage want = Toolkit(font, [&](QPainter& p) {
     p.drawText(QPoint(10, 5 + QFontMetrics(XLQFont(font)).ascent()), text);
   });
