@@ -147,5 +147,6 @@ TEST(PaintText, WrappedChineseBreaksWhereTheToolkitBreaks) {
                    ToQString(text));
       });
       EXPECT_EQ(got, want) << text << " in " << width;
+      EXPECT_GT(DarkPixels(got, 10, 2, width, 56), 20);
     }
 }
