@@ -305,14 +305,12 @@ void TXLQtCanvas::SetFont(const TFont& font) {
   run_.setRawFont(fontGlyphs_->Fonts[0]);
   run_.setUnderline(font_.underline());
   run_.setStrikeOut(font_.strikeOut());
-  fontColor_ = XLQColor(font.Color());
+  textPen_ = QPen(XLQColor(font.Color()));
   p_.setFont(font_);
 }
 
 void TXLQtCanvas::TextPen() {
-  const QPen& pen = p_.pen();
-  if (pen.style() != Qt::SolidLine || pen.brush().style() != Qt::SolidPattern || pen.color() != fontColor_)
-    p_.setPen(fontColor_);
+  if (p_.pen() != textPen_) p_.setPen(textPen_);
 }
 
 int32_t TXLQtCanvas::DrawText(const AnsiString& text, TRect& rect, uint32_t flags) {

@@ -64,7 +64,7 @@ class TXLQtCanvas : public IXLCanvas {
   QFont font_;
   QFontMetrics metrics_;
   int ascent_, height_;
-  QColor fontColor_;
+  QPen textPen_;
   std::shared_ptr<TFontGlyphs> fontGlyphs_;
   // The text being drawn: reused from text to text, so a page of new texts allocates nothing.
   QGlyphRun run_;
