@@ -32,7 +32,7 @@ const std::string& LargeReply() {
       d.Steps.push_back(s);
     }
     for (int i = 0; i < 150; ++i) d.FieldRecords.push_back({"field" + std::to_string(i), std::string(40, 'v')});
-    for (int i = 0; i < 100; ++i) d.Comments.push_back({"{U}", "user", 46000 + i, std::string(200, 'o')});
+    for (int i = 0; i < 100; ++i) d.Comments.push_back({"{U}", "user", 46000.0 + i, std::string(200, 'o')});
     return d.BuildDocumentReply(LargeSheet(), std::string(4000, 'c'));
   }();
   return reply;
