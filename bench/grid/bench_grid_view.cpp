@@ -66,7 +66,7 @@ void BM_PaintFullPane(benchmark::State& state) {
   }
   state.counters["pane_w"] = s.Pane().width();
   state.counters["pane_h"] = s.Pane().height();
-  state.counters["view_bytes"] = double((s.grid.Lines(sCols, 1).Count() + s.grid.Lines(sRows, 1).Count() + 4) * 8);
+  state.counters["view_bytes"] = double(s.grid.Lines(sCols, 1).MemoryBytes() + s.grid.Lines(sRows, 1).MemoryBytes());
 }
 
 void Scroll(benchmark::State& state, const AnsiString& item) {

@@ -134,28 +134,69 @@ TXLDirection ReverseDirection(TXLDirection d) {
 // ---- scaled lines ----
 
 void TXLScaledLines::Build(const TXLSheet* sheet, TXLAxis axis, int part, int32_t scale) {
-  start_.assign(1, 0);
+  runs_ = std::vector<TRun>();  // gives back what an earlier build held
+  count_ = 0;
   if (!sheet) return;
   const int32_t titles = sheet->GetTitleCount(axis);
   const int32_t count = part == 0 ? titles : sheet->GetCount(axis);
-  start_.reserve(size_t(count) + 1);
-  int64_t at = 0;
-  for (int32_t i = 0; i < count; ++i) {
-    at += XLScaleSize(sheet->GetSize(part == 0 ? i - titles : i, axis), scale);
-    start_.push_back(at);
-  }
+  for (int32_t i = 0; i < count; ++i) Append(XLScaleSize(sheet->GetSize(part == 0 ? i - titles : i, axis), scale));
+}
+
+void TXLScaledLines::Append(int32_t size) {
+  if (runs_.empty() || runs_.back().size != size) runs_.push_back(TRun{count_, size, Start(count_)});
+  ++count_;
+}
+
+const TXLScaledLines::TRun& TXLScaledLines::RunOf(int32_t i) const {
+  const auto it = std::upper_bound(runs_.begin(), runs_.end(), i, [](int32_t v, const TRun& r) { return v < r.first; });
+  return *(it - 1);
+}
+
+int64_t TXLScaledLines::Start(int32_t i) const {
+  if (runs_.empty()) return 0;
+  i = std::clamp(i, 0, count_);
+  const TRun& r = i == count_ ? runs_.back() : RunOf(i);
+  return r.start + int64_t(i - r.first) * r.size;
 }
 
 int32_t TXLScaledLines::IndexAt(int64_t pos) const {
   if (pos < 0) return -1;
-  const auto it = std::upper_bound(start_.begin(), start_.end(), pos);
-  return int32_t(it - start_.begin()) - 1 >= Count() ? Count() : int32_t(it - start_.begin()) - 1;
+  if (pos >= Total()) return count_;
+  // The last run starting at or before pos: a zero-size run shares its start with the next.
+  const auto it = std::upper_bound(runs_.begin(), runs_.end(), pos, [](int64_t v, const TRun& r) { return v < r.start; });
+  const TRun& r = *(it - 1);
+  return r.first + int32_t((pos - r.start) / r.size);
 }
 
 void TXLScaledLines::SetSize(int32_t i, int32_t size) {
-  if (i < 0 || i >= Count()) return;
-  const int64_t delta = size - Size(i);
-  for (size_t k = size_t(i) + 1; k < start_.size(); ++k) start_[k] += delta;
+  if (i < 0 || i >= count_ || Size(i) == size) return;
+  const size_t k = size_t(&RunOf(i) - runs_.data());
+  const int32_t end = k + 1 < runs_.size() ? runs_[k + 1].first : count_;
+  const int32_t old = runs_[k].size;
+  // Split the run around the line: [first, i) keeps its size, i takes the new one, (i, end) the old.
+  std::vector<TRun> parts;
+  if (runs_[k].first < i) parts.push_back(TRun{runs_[k].first, old, 0});
+  parts.push_back(TRun{i, size, 0});
+  if (i + 1 < end) parts.push_back(TRun{i + 1, old, 0});
+  runs_.erase(runs_.begin() + std::ptrdiff_t(k));
+  runs_.insert(runs_.begin() + std::ptrdiff_t(k), parts.begin(), parts.end());
+  Restart();
+}
+
+void TXLScaledLines::Restart() {
+  std::vector<TRun> joined;
+  joined.reserve(runs_.size());
+  for (const TRun& r : runs_) {
+    if (!joined.empty() && joined.back().size == r.size) continue;
+    joined.push_back(r);
+  }
+  int64_t at = 0;
+  for (size_t k = 0; k < joined.size(); ++k) {
+    joined[k].start = at;
+    const int32_t end = k + 1 < joined.size() ? joined[k + 1].first : count_;
+    at += int64_t(end - joined[k].first) * joined[k].size;
+  }
+  runs_ = std::move(joined);
 }
 
 // ---- pane ----

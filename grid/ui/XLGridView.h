@@ -56,20 +56,31 @@ constexpr TXLScrolls ScrollBit(TXLScroll s) { return TXLScrolls(1u << s); }
 enum TXLDirection : uint8_t { dNone, dRight, dDown, dLeft, dUp, dAuto };
 TXLDirection ReverseDirection(TXLDirection d);
 
-// Pixel sizes of one part of one axis at the grid's zoom, with their running starts.
+// Pixel sizes of one part of one axis at the grid's zoom, with their running starts. Lines
+// of one size in a row share one run, so a sheet of default sizes costs the same at any length.
 class TXLScaledLines {
  public:
   void Build(const TXLSheet* sheet, TXLAxis axis, int part, int32_t scale);
-  int32_t Count() const { return int32_t(start_.size()) - 1; }
-  int32_t Size(int32_t i) const { return i < 0 || i >= Count() ? 0 : int32_t(start_[size_t(i) + 1] - start_[size_t(i)]); }
-  int64_t Start(int32_t i) const { return start_[size_t(std::clamp(i, 0, Count()))]; }
-  int64_t Total() const { return start_.back(); }
+  int32_t Count() const { return count_; }
+  int32_t Size(int32_t i) const { return i < 0 || i >= count_ ? 0 : RunOf(i).size; }
+  int64_t Start(int32_t i) const;
+  int64_t Total() const { return Start(count_); }
   // The line that holds pixel pos (zero-size lines skipped); Count() beyond the end, -1 before.
   int32_t IndexAt(int64_t pos) const;
   void SetSize(int32_t i, int32_t size);
+  size_t MemoryBytes() const { return sizeof(*this) + runs_.capacity() * sizeof(TRun); }
 
  private:
-  std::vector<int64_t> start_{0};
+  struct TRun {
+    int32_t first;  // first line of the run; it ends where the next begins
+    int32_t size;
+    int64_t start;  // pixel start of its first line
+  };
+  const TRun& RunOf(int32_t i) const;
+  void Append(int32_t size);
+  void Restart();  // recomputes run starts and joins neighbours of one size
+  std::vector<TRun> runs_;
+  int32_t count_ = 0;
 };
 
 // One pane: a sector of the sheet with its own origin, current cell and selection.

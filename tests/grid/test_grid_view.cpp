@@ -26,6 +26,37 @@ void Wheel(QWidget* w, int delta, Qt::KeyboardModifiers mods = {}) {
 
 }  // namespace
 
+// Positions of runs of equal lines against plain running sums, through random resizes
+// (hidden lines of size 0 included).
+TEST(ScaledLines, AgreeWithRunningSumsThroughResizes) {
+  TXLSheet sheet;
+  sheet.SetCount(sRows, 300);
+  sheet.SetDefSize(sRows, 20);
+  TXLScaledLines lines;
+  lines.Build(&sheet, sRows, 1, 100);
+  std::vector<int32_t> sizes(300, 20);
+  uint32_t seed = 7;
+  for (int step = 0; step < 400; ++step) {
+    seed = seed * 1103515245u + 12345u;
+    const int32_t i = int32_t(seed >> 8) % 300, size = int32_t(seed >> 20) % 3 * 10;  // 0, 10 or 20
+    lines.SetSize(i, size);
+    sizes[size_t(i)] = size;
+    int64_t at = 0;
+    for (int32_t k = 0; k < 300; ++k) {
+      ASSERT_EQ(lines.Start(k), at) << step << " " << k;
+      ASSERT_EQ(lines.Size(k), sizes[size_t(k)]);
+      if (sizes[size_t(k)] > 0) {
+        ASSERT_EQ(lines.IndexAt(at + sizes[size_t(k)] - 1), k);
+      }
+      at += sizes[size_t(k)];
+    }
+    ASSERT_EQ(lines.Total(), at);
+    ASSERT_EQ(lines.IndexAt(at), 300);
+  }
+  lines.Build(&sheet, sRows, 1, 100);
+  EXPECT_LT(lines.MemoryBytes(), 100u);  // one run for 300 default lines
+}
+
 TEST_F(GridView, KeysMoveTheCurrentCellPastCellsThatCannotBeSelected) {
   Make([](TXLSheet& s) {
     Protect(s, 1, 0);
