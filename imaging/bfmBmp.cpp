@@ -71,9 +71,10 @@ int BmpHeader(TStream& s, BFM& h, const char* options) {
   p.invb = BfmHasOption(options, "invb");
   // Raw rows need all their bytes; RLE packets give at most 255 pixels per two
   // bytes, with end-of-line and delta codes allowing some slack.
+  // Compared by division: rows times height can pass 2^63 for a hostile header.
   const int64_t avail = BytesFrom(s, p.base + p.offBits);
-  const int64_t needed = BfmRowBytes(h.w, bits) * h.h;
-  if (compression == 0 ? needed > avail : needed > avail * 256) return BFM_ERR_SIZE;
+  const int64_t limit = compression == 0 ? avail : avail * 256;
+  if (BfmRowBytes(h.w, bits) > limit / h.h) return BFM_ERR_SIZE;
   return BFM_OK;
 }
 

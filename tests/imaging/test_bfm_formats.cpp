@@ -91,6 +91,13 @@ TEST(Bfm, BitmapRoundTripsEveryDepthAndOption) {
   EXPECT_EQ(bfm_write("x.bmp", nullptr, 0, &h, nullptr, nullptr, ""), BFM_ERR_BAD_ARG);
   TMemoryStream junk(std::string(64, 'Q'));
   EXPECT_EQ(bfm_read_header("x.bmp", &junk, 0, &h, ""), BFM_ERR_MAGIC);
+  // Width and height whose byte count passes 2^63 (found by the fuzzer).
+  const unsigned char huge[] = {'B', 'M', 0x7e, 0, 0, 0, 0, 0, 0x4b, 0, 0, 0, 0, 0, 40, 0, 0, 0,
+                                0xff, 0xff, 0x5f, 0x60, 0, 0x3e, 0x28, 0x8b, 1, 0, 24, 0, 0, 0,
+                                0, 0, 0xf8, 0, 6, 0x57, 0, 0, 0, 0, 0x45, 0x30, 0, 0x28, 0, 0x68,
+                                0x68, 0x68, 0x68, 0, 0x68, 0x68};
+  TMemoryStream hostile(std::string(reinterpret_cast<const char*>(huge), sizeof huge));
+  EXPECT_EQ(bfm_read_header("x.bmp", &hostile, 0, &h, ""), BFM_ERR_SIZE);
 }
 
 TEST(Pcx, EveryFormatRoundTripsWithItsResolution) {
