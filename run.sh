@@ -43,8 +43,18 @@ case "$cmd" in
       work=$(mktemp -d)
       [ -d "$corpus" ] && cp -r "$corpus/." "$work/"
       echo "fuzz $f for ${secs}s"
-      "$exe" -max_total_time="$secs" -rss_limit_mb=2048 -print_final_stats=1 "$work" 2>&1 | tail -n 3
-      rm -rf "$work"
+      # A finding shows its report, not just the closing statistics.
+      if ! "$exe" -max_total_time="$secs" -rss_limit_mb=2048 -print_final_stats=1 \
+          -artifact_prefix="$work/" "$work" >"$work.log" 2>&1; then
+        grep -v '^#[0-9]' "$work.log" | tail -n 60
+        echo "fuzz $f found a fault; its input:"
+        for a in "$work"/crash-* "$work"/leak-* "$work"/oom-* "$work"/timeout-*; do
+          [ -e "$a" ] && od -A d -t x1 "$a" | head -n 20
+        done
+        exit 1
+      fi
+      tail -n 3 "$work.log"
+      rm -rf "$work" "$work.log"
     done < build/fuzz/fuzzers.txt
     ;;
   bench)
