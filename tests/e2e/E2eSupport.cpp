@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
 #include <QProcess>
@@ -15,6 +16,14 @@
 #ifndef OA_SERVER_PATH
 #error "OA_SERVER_PATH must name the oa-server binary"
 #endif
+
+QApplication& E2eApp(const char* name) {
+  static int argc = 1;
+  static std::string program = name;
+  static char* argv[] = {program.data(), nullptr};
+  static QApplication* app = new QApplication(argc, argv);
+  return *app;
+}
 
 bool PumpUntil(const std::function<bool()>& pred, int timeoutMs) {
   QElapsedTimer t;

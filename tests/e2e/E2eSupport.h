@@ -19,7 +19,11 @@
 #include "platform/com/Events.h"
 #include "tests/LoopbackListener.h"
 
+class QApplication;
 class QProcess;
+
+// The test program's one application, made on first use with the given program name.
+QApplication& E2eApp(const char* name);
 
 // Runs Qt events until pred holds or timeoutMs passes; returns pred's last value.
 bool PumpUntil(const std::function<bool()>& pred, int timeoutMs = 5000);

@@ -58,11 +58,7 @@ QApplication& App() {
     return true;
   }();
   (void)env;
-  static int argc = 1;
-  static char name[] = "e2e";
-  static char* argv[] = {name, nullptr};
-  static QApplication* app = new QApplication(argc, argv);
-  return *app;
+  return E2eApp("e2e");
 }
 
 const char* kAdminId = "{6F1C2A10-5B3D-4E8F-9A7B-0C1D2E3F4A50}";

@@ -33,13 +33,7 @@ namespace office_e2e {
 const char* kRecord = "{7A0B1C2D-3E4F-4051-8263-748596A7B8C9}";
 const char* kTable = "oa_incoming";
 
-QApplication& App() {
-  static int argc = 1;
-  static char name[] = "e2e-office";
-  static char* argv[] = {name, nullptr};
-  static QApplication* app = new QApplication(argc, argv);
-  return *app;
-}
+QApplication& App() { return E2eApp("e2e-office"); }
 
 using e2e::Ask;
 using e2e::DocumentFormStandIn;

@@ -35,13 +35,7 @@ namespace scan_e2e {
 const char* kRecord = "{7A0B1C2D-3E4F-4051-8263-748596A7B8C9}";
 const char* kTable = "oa_incoming";
 
-QApplication& App() {
-  static int argc = 1;
-  static char name[] = "e2e-scan";
-  static char* argv[] = {name, nullptr};
-  static QApplication* app = new QApplication(argc, argv);
-  return *app;
-}
+QApplication& App() { return E2eApp("e2e-scan"); }
 
 using e2e::Ask;
 using e2e::DocumentFormStandIn;
