@@ -9,6 +9,7 @@
 #include <QPolygon>
 #include <QRawFont>
 #include <QTextLayout>
+#include <QTextLayout>
 #include <QtMath>
 #include <algorithm>
 #include <memory>
@@ -243,6 +244,14 @@ QColor XLQColor(TColor color) {
   return QColor(GetRValue(c), GetGValue(c), GetBValue(c));
 }
 
+int XLLinePitch(const QFont& font, QPaintDevice* device) {
+  QTextLayout layout(QStringLiteral("x"), font, device);
+  layout.beginLayout();
+  const QTextLine line = layout.createLine();
+  layout.endLayout();
+  return line.isValid() ? qCeil(line.height()) : QFontMetrics(font, device).height();
+}
+
 QFont XLQFont(const TFont& font) {
   QFont f(ToQString(font.Name()));
   const int32_t h = font.Height();
@@ -260,7 +269,8 @@ TXLQtCanvas::TXLQtCanvas(QPainter& painter, const QRect& area)
       clip_(area),
       metrics_(font_, painter.device()),
       ascent_(metrics_.ascent()),
-      height_(metrics_.height()) {
+      height_(metrics_.height()),
+      linePitch_(XLLinePitch(font_, painter.device())) {
   ApplyClip();
 }
 
@@ -300,6 +310,7 @@ void TXLQtCanvas::SetFont(const TFont& font) {
   metrics_ = QFontMetrics(font_, p_.device());
   ascent_ = metrics_.ascent();
   height_ = metrics_.height();
+  linePitch_ = XLLinePitch(font_, p_.device());
   fontGlyphs_ = TFontGlyphs::For(font_, font_.key());
   runFont_ = 0;
   run_.setRawFont(fontGlyphs_->Fonts[0]);
@@ -351,7 +362,7 @@ int32_t TXLQtCanvas::DrawText(const AnsiString& text, TRect& rect, uint32_t flag
   }
   if (glyphs && wrap && words_) {
     WrapWords(t, std::max(1, rect.Width()));
-    const int total = int(lines_.size()) * h;
+    const int total = int(lines_.size()) * linePitch_;
     if (flags & DT_CALCRECT) {
       rect.Bottom = rect.Top + total;
       return total;
@@ -363,7 +374,7 @@ int32_t TXLQtCanvas::DrawText(const AnsiString& text, TRect& rect, uint32_t flag
         int x = rect.Left;
         if (flags & DT_RIGHT) x = rect.Right - lw;
         else if (flags & DT_CENTER) x = rect.Left + (rect.Width() - lw) / 2;
-        DrawGlyphs(l.Start, l.End, QPointF(x, rect.Top + int(i) * h + ascent_));
+        DrawGlyphs(l.Start, l.End, QPointF(x, rect.Top + int(i) * linePitch_ + ascent_));
       }
       return total;
     }

@@ -64,6 +64,7 @@ class TXLQtCanvas : public IXLCanvas {
   QFont font_;
   QFontMetrics metrics_;
   int ascent_, height_;
+  int linePitch_;  // between wrapped lines
   QPen textPen_;
   std::shared_ptr<TFontGlyphs> fontGlyphs_;
   // The text being drawn: reused from text to text, so a page of new texts allocates nothing.
@@ -84,3 +85,6 @@ class TXLQtCanvas : public IXLCanvas {
 QColor XLQColor(TColor color);
 // A model font as the toolkit's font (pixel size from the negative height).
 QFont XLQFont(const TFont& font);
+// How far apart the toolkit lays out wrapped lines of font on device: its line height is
+// rounded up from the font's fractional ascent and descent, so it can pass the font's height.
+int XLLinePitch(const QFont& font, QPaintDevice* device = nullptr);

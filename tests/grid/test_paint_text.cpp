@@ -96,8 +96,8 @@ TEST(PaintText, OneLineIsTheFontsGlyphsAtTheirAdvancesWhereverAligned) {
 
 TEST(PaintText, WrappedWordsAreLinesOfTheirOwnWithTheirUnderline) {
   const TFont font = CellFont(fsUnderline);
-  const int h = QFontMetrics(XLQFont(font)).height();
   GridUiApp();
+  const int h = XLLinePitch(XLQFont(font));
   QImage probe = Blank();
   {
     QPainter p(&probe);
