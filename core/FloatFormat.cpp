@@ -69,19 +69,82 @@ FloatRec FixedDigits(double value, int decimals) {
 
 char DigitAt(const std::string& d, int i) { return i >= 0 && i < static_cast<int>(d.size()) ? d[i] : '0'; }
 
+// One walk over a mask: quoting, placeholders, the exponent and section breaks are
+// recognised here and nowhere else.
+struct MaskToken {
+  enum Kind { Literal, Digit, Point, Comma, Exponent, SectionBreak } kind = Literal;
+  char c = 0;         // the mask's character ('0' or '#' for a digit, 'E' or 'e' for an exponent)
+  size_t pos = 0;     // where it stands in the mask
+  bool plus = false;  // exponent: "E+" shows the sign of a positive exponent too
+  int zeros = 0;      // exponent: the '0's after its sign
+};
+
+class MaskScanner {
+ public:
+  explicit MaskScanner(std::string_view mask) : m_(mask) {}
+
+  bool Next(MaskToken& t) {
+    while (i_ < m_.size()) {
+      const char c = m_[i_];
+      t = MaskToken{MaskToken::Literal, c, i_};
+      ++i_;
+      if (quote_) {
+        if (c == quote_) {
+          quote_ = 0;
+          continue;
+        }
+        return true;
+      }
+      switch (c) {
+        case '"':
+        case '\'':
+          quote_ = c;
+          continue;
+        case '0':
+        case '#':
+          t.kind = MaskToken::Digit;
+          break;
+        case '.':
+          t.kind = MaskToken::Point;
+          break;
+        case ',':
+          t.kind = MaskToken::Comma;
+          break;
+        case ';':
+          t.kind = MaskToken::SectionBreak;
+          break;
+        case 'E':
+        case 'e':
+          if (i_ < m_.size() && (m_[i_] == '+' || m_[i_] == '-')) {
+            t.kind = MaskToken::Exponent;
+            t.plus = m_[i_] == '+';
+            ++i_;
+            while (i_ < m_.size() && m_[i_] == '0') ++t.zeros, ++i_;
+          }
+          break;
+        default:
+          break;
+      }
+      return true;
+    }
+    return false;
+  }
+
+ private:
+  std::string_view m_;
+  size_t i_ = 0;
+  char quote_ = 0;
+};
+
+// At most three sections: a third ';' belongs to the last one.
 std::vector<std::string_view> SplitSections(std::string_view mask) {
   std::vector<std::string_view> out;
   size_t start = 0;
-  char quote = 0;
-  for (size_t i = 0; i < mask.size(); ++i) {
-    const char c = mask[i];
-    if (quote) {
-      if (c == quote) quote = 0;
-    } else if (c == '"' || c == '\'') {
-      quote = c;
-    } else if (c == ';' && out.size() < 2) {
-      out.push_back(mask.substr(start, i - start));
-      start = i + 1;
+  MaskScanner scan(mask);
+  for (MaskToken t; scan.Next(t);) {
+    if (t.kind == MaskToken::SectionBreak && out.size() < 2) {
+      out.push_back(mask.substr(start, t.pos - start));
+      start = t.pos + 1;
     }
   }
   out.push_back(mask.substr(start));
@@ -102,43 +165,21 @@ Section Analyse(std::string_view f) {
   Section s;
   bool afterPoint = false;
   int firstZero = -1;
-  char quote = 0;
-  for (size_t i = 0; i < f.size(); ++i) {
-    const char c = f[i];
-    if (quote) {
-      if (c == quote) quote = 0;
-      continue;
+  MaskScanner scan(f);
+  for (MaskToken t; scan.Next(t);) {
+    if (t.kind == MaskToken::Exponent) {
+      s.scientific = true;
+      break;  // the rest is the exponent
     }
-    switch (c) {
-      case '"':
-      case '\'':
-        quote = c;
-        break;
-      case '0':
-      case '#':
-        if (afterPoint) {
-          ++s.decPlaces;
-          if (c == '0') s.decMin = s.decPlaces;
-        } else {
-          if (c == '0' && firstZero < 0) firstZero = s.intPlaces;
-          ++s.intPlaces;
-        }
-        break;
-      case '.':
-        afterPoint = true;
-        break;
-      case ',':
-        if (!afterPoint) s.thousands = true;
-        break;
-      case 'E':
-      case 'e':
-        if (i + 1 < f.size() && (f[i + 1] == '+' || f[i + 1] == '-')) {
-          s.scientific = true;
-          i = f.size();  // the rest is the exponent
-        }
-        break;
-      default:
-        break;
+    if (t.kind == MaskToken::Point) afterPoint = true;
+    if (t.kind == MaskToken::Comma && !afterPoint) s.thousands = true;
+    if (t.kind != MaskToken::Digit) continue;
+    if (afterPoint) {
+      ++s.decPlaces;
+      if (t.c == '0') s.decMin = s.decPlaces;
+    } else {
+      if (t.c == '0' && firstZero < 0) firstZero = s.intPlaces;
+      ++s.intPlaces;
     }
   }
   if (firstZero >= 0) s.intMin = s.intPlaces - firstZero;
@@ -154,30 +195,17 @@ AnsiString Render(std::string_view f, const Section& s, const std::string& intDi
   int fracIndex = 0;
   bool afterPoint = false;
   bool afterExponent = false;  // the mask's analysis ends at the exponent; so do placeholders
-  char quote = 0;
   auto putIntDigit = [&](int fromRight) {
     if (fromRight < 0 || fromRight >= k) return;
     out.push_back(intDigits[k - 1 - fromRight]);
     if (s.thousands && fromRight > 0 && fromRight % 3 == 0) out.push_back(fs.ThousandSeparator);
   };
-  for (size_t i = 0; i < f.size(); ++i) {
-    const char c = f[i];
-    if (quote) {
-      if (c == quote)
-        quote = 0;
-      else
-        out.push_back(c);
-      continue;
-    }
-    switch (c) {
-      case '"':
-      case '\'':
-        quote = c;
-        break;
-      case '0':
-      case '#':
+  MaskScanner scan(f);
+  for (MaskToken t; scan.Next(t);) {
+    switch (t.kind) {
+      case MaskToken::Digit:
         if (afterExponent) {
-          out.push_back(c);
+          out.push_back(t.c);
         } else if (!afterPoint) {
           const int fromRight = s.intPlaces - 1 - placeholder;
           if (placeholder == 0)
@@ -189,35 +217,28 @@ AnsiString Render(std::string_view f, const Section& s, const std::string& intDi
           ++fracIndex;
         }
         break;
-      case '.':
+      case MaskToken::Point:
         if (!afterPoint && !fracDigits.empty()) out.push_back(fs.DecimalSeparator);
         afterPoint = true;
         break;
-      case ',':
+      case MaskToken::Comma:
         break;
-      case 'E':
-      case 'e':
-        if (s.scientific && i + 1 < f.size() && (f[i + 1] == '+' || f[i + 1] == '-')) {
-          out.push_back(c);
-          const bool plus = f[i + 1] == '+';
-          i += 2;
-          int zeros = 0;
-          while (i < f.size() && f[i] == '0') ++zeros, ++i;
-          --i;
-          if (exponent < 0)
-            out.push_back('-');
-          else if (plus)
-            out.push_back('+');
-          std::string e = std::to_string(std::abs(exponent));
-          if (static_cast<int>(e.size()) < std::min(zeros, 4)) e.insert(0, std::min(zeros, 4) - e.size(), '0');
-          out += e;
-          afterExponent = true;
-          break;
-        }
-        out.push_back(c);
+      case MaskToken::Exponent: {
+        out.push_back(t.c);
+        if (exponent < 0)
+          out.push_back('-');
+        else if (t.plus)
+          out.push_back('+');
+        std::string e = std::to_string(std::abs(exponent));
+        const int width = std::min(t.zeros, 4);
+        if (static_cast<int>(e.size()) < width) e.insert(0, width - e.size(), '0');
+        out += e;
+        afterExponent = true;
         break;
-      default:
-        out.push_back(c);
+      }
+      case MaskToken::Literal:
+      case MaskToken::SectionBreak:
+        out.push_back(t.c);
         break;
     }
   }
