@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QListWidget>
 #include <QRegularExpression>
+#include <limits>
 
 #include "ControlTestSupport.h"
 #include "ModalDriver.h"
@@ -16,6 +17,7 @@
 #include "control/frmshtml.h"
 #include "control/wire/Frames.h"
 #include "control/wire/Un_CopyFiles.h"
+#include "core/ByteIO.h"
 #include "core/QtText.h"
 #include "imaging/ui/DemoForm.h"
 #include "platform/Services.h"
@@ -31,19 +33,23 @@ struct File {
   int32_t state;
 };
 
-TMemoryStream Reply(const std::vector<File>& files, uint8_t readOnly = 0) {
+std::string Container(const std::vector<File>& files) {
   TCopy2Files c;
   c.Init(0);
   for (const File& f : files) {
     c.Grow(1);
     c.AddStream(A(f.name), f.data, f.state);
   }
+  return c.SaveToBytes();
+}
+
+TMemoryStream Reply(const std::vector<File>& files, uint8_t readOnly = 0, int32_t slotCount = -1) {
   frames::AttachmentsReply r;
   r.recordId = "{REC}";
   r.tableName = "tblDoc";
   r.readOnly = readOnly;
-  r.slotCount = static_cast<int32_t>(files.size());
-  return TMemoryStream(frames::BuildAttachmentsReply(r, files.empty() ? "" : c.SaveToBytes()));
+  r.slotCount = slotCount >= 0 ? slotCount : static_cast<int32_t>(files.size());
+  return TMemoryStream(frames::BuildAttachmentsReply(r, Container(files)));
 }
 
 TCopy2Files UploadedContainer(const std::string& sabb) {
@@ -256,6 +262,64 @@ TEST_F(AttachmentsTest, DocumentListShowsLiveFilesAndForgetsAnEarlierReply) {
   list->RefreshFromContainer(fromManager.SaveToBytes(), 1);
   ASSERT_EQ(list->ListView()->count(), 1);
   EXPECT_TRUE(list->isVisible());
+}
+
+// A reply's slot count is only the sender's word: the slots come from the files really
+// there, or a small reply could ask for gigabytes.
+TEST_F(AttachmentsTest, AnnouncedSlotCountDoesNotSizeTheContainer) {
+  const std::vector<File> files = {{"a.txt", "a", fsFromServer}, {"b.txt", "b", fsFromServer}};
+  for (int32_t announced : {1000000, std::numeric_limits<int32_t>::max()}) {
+    SCOPED_TRACE(announced);
+    TMemoryStream reply = Reply(files, 0, announced);
+    const int most = int(reply.Size() / kContainerEntrySize);
+
+    TfrmSetLoadFiles m;
+    m.LoadFromReply(reply);
+    EXPECT_EQ(m.Files().Count(), 2);
+    EXPECT_LE(m.Files().SlotCount(), most);
+    EXPECT_EQ(m.ListView()->count(), 2);
+
+    QWidget form;
+    auto* list = new TAttachmentList(&form);
+    list->LoadAttachments(reply);
+    EXPECT_EQ(list->Files().Count(), 2);
+    EXPECT_LE(list->Files().SlotCount(), most);
+    // The manager hands its container back sized by its highest index, which the
+    // server's entries set.
+    list->RefreshFromContainer(Container(files), announced);
+    EXPECT_EQ(list->ListView()->count(), 2);
+    EXPECT_LE(list->Files().SlotCount(), most);
+  }
+}
+
+// A reply whose container lies about a file is dropped and changes nothing shown.
+TEST_F(AttachmentsTest, ARefusedReplyLeavesTheAttachmentsAsTheyWere) {
+  const std::vector<File> files = {{"a.txt", "a", fsFromServer}, {"b.txt", "b", fsFromServer}};
+  TMemoryStream good = Reply(files);
+  std::string lying = Container(files);
+  PutI32LE(lying.data() + kContainerHeaderSize + 264, 1 << 20);  // first file's size
+  frames::AttachmentsReply r;
+  r.readOnly = 1;
+  r.slotCount = 2;
+  TMemoryStream bad(frames::BuildAttachmentsReply(r, lying));
+
+  TfrmSetLoadFiles m;
+  m.LoadFromReply(good);
+  EXPECT_THROW(m.LoadFromReply(bad), frames::EFrameError);
+  EXPECT_FALSE(m.ReadOnly());
+  EXPECT_FALSE(m.btn_AddFile()->isHidden());
+  ASSERT_EQ(m.Files().Count(), 2);
+  EXPECT_EQ(m.Files().FileData(1), "b");
+  EXPECT_EQ(m.ListView()->count(), 2);
+
+  QWidget form;
+  auto* list = new TAttachmentList(&form);
+  list->LoadAttachments(good);
+  EXPECT_THROW(list->LoadAttachments(bad), frames::EFrameError);
+  ASSERT_EQ(list->Files().Count(), 2);
+  EXPECT_EQ(list->Files().FileData(0), "a");
+  EXPECT_EQ(list->ListView()->count(), 2);
+  EXPECT_EQ(list->AttachHeader(), good.Data().substr(0, frames::kAttachmentsHeaderSize));
 }
 
 }  // namespace
