@@ -18,6 +18,7 @@
 #include "control/wire/Frames.h"
 #include "control/wire/Un_CopyFiles.h"
 #include "core/ByteIO.h"
+#include "core/PrivateTemp.h"
 #include "core/QtText.h"
 #include "imaging/ui/DemoForm.h"
 #include "platform/Services.h"
@@ -135,7 +136,11 @@ TEST_F(AttachmentsTest, ManagerOpensByExtension) {
   m.Btn_ReadClick();
   ASSERT_EQ(cap.shellOpens.size(), 1u);
   const QString opened = QString::fromStdString(cap.shellOpens[0]);
-  EXPECT_EQ(QFileInfo(opened).absolutePath(), QFileInfo(QDir::tempPath() + "/").absolutePath());
+  // The copy lands in the user's private folder, never the shared temp directory.
+  const std::string privateFolder =
+      QFileInfo(QString::fromStdString(PrivateTempFolder())).absolutePath().toStdString();
+  EXPECT_NE(privateFolder, QFileInfo(QDir::tempPath() + "/").absolutePath().toStdString());
+  EXPECT_EQ(QFileInfo(opened).absolutePath().toStdString(), privateFolder);
   EXPECT_TRUE(QRegularExpression("^\\d{17}data\\.xyz$").match(QFileInfo(opened).fileName()).hasMatch());
   QFile copy(opened);
   EXPECT_EQ(copy.permissions() & (QFile::ReadGroup | QFile::ReadOther | QFile::ExeOwner), 0);
@@ -147,8 +152,7 @@ TEST_F(AttachmentsTest, ManagerOpensByExtension) {
   m.Btn_ReadClick();
   ASSERT_EQ(cap.shellOpens.size(), 2u);
   EXPECT_TRUE(QFileInfo(QString::fromStdString(cap.shellOpens[1])).fileName().endsWith("evil.xyz"));
-  EXPECT_EQ(QFileInfo(QString::fromStdString(cap.shellOpens[1])).absolutePath(),
-            QFileInfo(QDir::tempPath() + "/").absolutePath());
+  EXPECT_EQ(QFileInfo(QString::fromStdString(cap.shellOpens[1])).absolutePath().toStdString(), privateFolder);
 
   // Upper-case ".PDF" goes to the web viewer.
   bool viewer = false;
