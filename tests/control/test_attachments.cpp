@@ -4,8 +4,10 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QListWidget>
+#include <QPointer>
 #include <QRegularExpression>
 #include <limits>
+#include <type_traits>
 
 #include "ControlTestSupport.h"
 #include "ModalDriver.h"
@@ -324,6 +326,48 @@ TEST_F(AttachmentsTest, ARefusedReplyLeavesTheAttachmentsAsTheyWere) {
   EXPECT_EQ(list->Files().FileData(0), "a");
   EXPECT_EQ(list->ListView()->count(), 2);
   EXPECT_EQ(list->AttachHeader(), good.Data().substr(0, frames::kAttachmentsHeaderSize));
+}
+
+// The window that opened a viewer may go while the viewer is up (a reply that closes the
+// document form): the viewer goes with it and nothing touches either afterwards.
+TEST_F(AttachmentsTest, ViewersSurviveTheirOwnerGoingWhileTheyAreUp) {
+  QFile f(QString::fromStdString(MakeDocx("owned")));
+  ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+  const std::string docx = f.readAll().toStdString();
+  const std::vector<File> files = {{"page.htm", "<html><body>page</body></html>", fsFromServer},
+                                   {"note.txt", "note", fsFromServer},
+                                   {"body.docx", docx, fsFromServer}};
+  auto openAndLoseOwner = [&](int row, uint8_t readOnly, auto viewerType) {
+    using Viewer = std::remove_pointer_t<decltype(viewerType)>;
+    SCOPED_TRACE(row);
+    auto* m = new TfrmSetLoadFiles;
+    const QPointer<TfrmSetLoadFiles> owner(m);
+    Capture(*m);
+    TMemoryStream reply = Reply(files, readOnly);
+    m->LoadFromReply(reply);
+    Select(m->ListView(), row);
+    auto gone = WhenModal<Viewer>([&owner](Viewer*) { delete owner.data(); }, std::chrono::seconds(30));
+    m->Btn_ReadClick();
+    EXPECT_TRUE(gone.Acted());
+    EXPECT_TRUE(owner.isNull());
+  };
+  openAndLoseOwner(0, 1, static_cast<Tfrm_Shtml*>(nullptr));    // from memory
+  openAndLoseOwner(1, 1, static_cast<Tfrm_Shtml*>(nullptr));    // from its copy
+  openAndLoseOwner(2, 1, static_cast<Tfrm_Priview*>(nullptr));  // the preview
+  openAndLoseOwner(2, 0, static_cast<TfrmOLEWord*>(nullptr));   // the Word editor
+  EXPECT_TRUE(sent.empty());
+
+  // The document form's own list.
+  auto* form = new QWidget;
+  const QPointer<QWidget> formAlive(form);
+  auto* list = new TAttachmentList(form);
+  TMemoryStream reply = Reply(files);
+  list->LoadAttachments(reply);
+  Select(list->ListView(), 1);
+  auto gone = WhenModal<Tfrm_Shtml>([&formAlive](Tfrm_Shtml*) { formAlive->deleteLater(); });
+  list->OpenSelected();
+  EXPECT_TRUE(gone.Acted());
+  EXPECT_TRUE(formAlive.isNull());
 }
 
 }  // namespace
