@@ -8,6 +8,7 @@
 #include <QVBoxLayout>
 
 #include "control/AttachmentOpen.h"
+#include "control/wire/AttachmentReply.h"
 #include "control/wire/Frames.h"
 #include "core/QtText.h"
 #include "platform/Guard.h"
@@ -45,20 +46,16 @@ void TAttachmentList::LoadAttachments(TMemoryStream& reply) {
     hide();
     return;
   }
-  const frames::AttachmentsReply r = frames::ParseAttachmentsReply(reply.Data());
+  // A reply without files replaces what an earlier one held; a refused one changes nothing.
+  LoadAttachmentsReply(reply.Data(), files_);
   header_ = reply.Data().substr(0, frames::kAttachmentsHeaderSize);
-  // A reply without files replaces what an earlier one held.
-  files_.Init(0);
-  if (!r.container.empty()) {
-    files_.Init(r.slotCount);
-    files_.LoadFromBytes(r.container);
-  }
   FillList();
 }
 
-void TAttachmentList::RefreshFromContainer(const std::string& container, int slotCount) {
-  files_.Init(container.empty() ? 0 : slotCount);
-  if (!container.empty()) files_.LoadFromBytes(container);
+// The slot count is the manager's highest index, which the server's entries set: the
+// container's own files size it instead.
+void TAttachmentList::RefreshFromContainer(const std::string& container, int /*slotCount*/) {
+  LoadAttachmentContainer(container, files_);
   FillList();
 }
 

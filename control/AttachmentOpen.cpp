@@ -13,6 +13,7 @@
 #include "control/wire/ReplyText.h"
 #include "control/wire/Un_CopyFiles.h"
 #include "core/DateTime.h"
+#include "core/ScopeGuard.h"
 #include "core/QtText.h"
 #include "platform/Services.h"
 #include "platform/office/OfficeWorker.h"
@@ -48,15 +49,20 @@ QIcon AttachmentIcon(const AnsiString& name) {
   return icon;
 }
 
+// Every viewer below is owned by the owner, which may go while the viewer runs its modal
+// loop (a reply that closes the document form) and take the viewer with it; otherwise the
+// viewer is freed here.
 std::optional<std::string> OpenAttachmentData(QWidget* owner, const AnsiString& name,
                                               std::string_view data, bool readOnly) {
+  const QPointer<QWidget> alive(owner);
   const std::string ext = LowerExtension(Cp936ToUtf8(name));
   if (ext == ".htm") {
-    Tfrm_Shtml viewer(owner);
-    viewer.Btn_SetFlag()->hide();
+    const QPointer<Tfrm_Shtml> viewer = new Tfrm_Shtml(owner);
+    const auto release = ScopeExit([viewer] { delete viewer.data(); });
+    viewer->Btn_SetFlag()->hide();
     TMemoryStream stream{std::string(data)};
-    viewer.ShowContent("", &stream);
-    viewer.exec();
+    viewer->ShowContent("", &stream);
+    if (viewer) viewer->exec();
     return std::nullopt;
   }
   const std::string path = TimeStampedCopyPath(name);
@@ -66,27 +72,34 @@ std::optional<std::string> OpenAttachmentData(QWidget* owner, const AnsiString& 
   if (OneOf(ext, {".doc", ".docx", ".xls", ".dot", ".xlsx"})) {
     try {
       if (readOnly) {
-        Tfrm_Priview preview(owner);
-        preview.Btn_SetFlag()->hide();
-        preview.OpenDocument(path);
-        preview.setWindowState(preview.windowState() | Qt::WindowMaximized);
-        preview.exec();
+        const QPointer<Tfrm_Priview> preview = new Tfrm_Priview(owner);
+        const auto release = ScopeExit([preview] { delete preview.data(); });
+        preview->Btn_SetFlag()->hide();
+        preview->OpenDocument(path);
+        if (!preview) return std::nullopt;
+        preview->setWindowState(preview->windowState() | Qt::WindowMaximized);
+        preview->exec();
         return std::nullopt;
       }
-      TfrmOLEWord editor(owner);
-      editor.OpenDocument(path, true, true);
-      editor.ShowModal();
-      if (TMemoryStream* result = editor.GetResultStream()) return result->Data();
+      const QPointer<TfrmOLEWord> editor = new TfrmOLEWord(owner);
+      const auto release = ScopeExit([editor] { delete editor.data(); });
+      editor->OpenDocument(path, true, true);
+      if (!editor) return std::nullopt;
+      editor->ShowModal();
+      // With the owner gone there is no one left to take the edit.
+      if (!editor || !alive) return std::nullopt;
+      if (TMemoryStream* result = editor->GetResultStream()) return result->Data();
     } catch (const EOfficeError&) {
-      ShowMessageBox(A("文件无法打开：") + name, A("系统提示"), MsgIcon::Warning, MsgButtons::Ok, owner);
+      ShowMessageBox(A("文件无法打开：") + name, A("系统提示"), MsgIcon::Warning, MsgButtons::Ok, alive.data());
     }
     return std::nullopt;
   }
   if (OneOf(ext, {".mht", ".jpg", ".gif", ".txt", ".pdf"})) {
-    Tfrm_Shtml viewer(owner);
-    viewer.Btn_SetFlag()->hide();
-    viewer.ShowContent(path, nullptr);
-    viewer.exec();
+    const QPointer<Tfrm_Shtml> viewer = new Tfrm_Shtml(owner);
+    const auto release = ScopeExit([viewer] { delete viewer.data(); });
+    viewer->Btn_SetFlag()->hide();
+    viewer->ShowContent(path, nullptr);
+    viewer->exec();
     return std::nullopt;
   }
   // The manager does not wait for the program.

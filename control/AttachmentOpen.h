@@ -13,7 +13,7 @@
 class QWidget;
 class TCopy2Files;
 
-// Temp directory + the current time as "yyyymmddhhnnsszzz" + the name's last path
+// The private temp folder + the current time as "yyyymmddhhnnsszzz" + the name's last path
 // component (UTF-8); empty when the name is unusable ("", ".", "..").
 std::string TimeStampedCopyPath(const AnsiString& name);
 

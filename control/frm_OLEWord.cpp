@@ -118,7 +118,7 @@ void TfrmOLEWord::nPrintClick() {
 }
 
 void TfrmOLEWord::SaveToResult() {
-  const std::string path = GetTempDirectory() + "Temp" + LowerExtension(fileName_);
+  const std::string path = PrivateTempPath("Temp" + LowerExtension(fileName_));
   ole_->SaveAs(path);
   QFile::setPermissions(QString::fromStdString(path), QFile::ReadOwner | QFile::WriteOwner);
   TMemoryStream saved;

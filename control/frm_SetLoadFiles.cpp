@@ -11,6 +11,7 @@
 #include "control/AttachmentOpen.h"
 #include "control/Un_function.h"
 #include "control/frm_Main.h"
+#include "control/wire/AttachmentReply.h"
 #include "core/QtText.h"
 #include "core/ScopeGuard.h"
 #include "imaging/ui/DemoForm.h"
@@ -89,7 +90,8 @@ void TfrmSetLoadFiles::Send(std::string frame) {
 
 void TfrmSetLoadFiles::LoadFromReply(TMemoryStream& reply) {
   if (reply.Size() == 0) return;
-  const frames::AttachmentsReply r = frames::ParseAttachmentsReply(reply.Data());
+  // A reply without files replaces what an earlier one held; a refused one changes nothing.
+  const frames::AttachmentsReply r = LoadAttachmentsReply(reply.Data(), files_);
   readOnly_ = r.readOnly != 0;
   recordId_ = r.recordId;
   tableName_ = r.tableName;
@@ -101,12 +103,6 @@ void TfrmSetLoadFiles::LoadFromReply(TMemoryStream& reply) {
   btnCopy2_->setVisible(!readOnly_);
   btnMoveFile_->setVisible(!readOnly_);
   btnClose_->setVisible(!readOnly_);
-  // A reply without files replaces what an earlier one held.
-  files_.Init(0);
-  if (!r.container.empty()) {
-    files_.Init(r.slotCount);
-    files_.LoadFromBytes(r.container);
-  }
   listView_->clear();
   for (int i = 0; i < files_.Count(); ++i)
     if (files_.GetState(i) != fsRemoved) AddListItem(i);

@@ -430,8 +430,9 @@ void TDibGraphic::SetCurrentFrame(int n) {
   if (n == currentFrame_) return;
   TDibGraphic& frame = Frames(n);
   Assign(&frame);
+  // No events run here: whoever shows the image repaints on the change, and a queued
+  // handler could free the caller in the middle of it.
   Changed();
-  ProcessMessages();
   currentFrame_ = n;
 }
 

@@ -53,7 +53,7 @@ int DoProgress(void* sender, int current, int min, const TProgressEvent& onProgr
 
 namespace {
 int g_waitDepth = 0;
-std::function<void()> g_showWait, g_restoreWait, g_processMessages;
+std::function<void()> g_showWait, g_restoreWait;
 int g_screenDpi = 96;
 }  // namespace
 
@@ -72,12 +72,6 @@ void SetWaitCursorHooks(std::function<void()> show, std::function<void()> restor
   g_showWait = std::move(show);
   g_restoreWait = std::move(restore);
 }
-
-void ProcessMessages() {
-  if (g_processMessages) g_processMessages();
-}
-
-void SetProcessMessagesHook(std::function<void()> hook) { g_processMessages = std::move(hook); }
 
 int ScreenDpi() { return g_screenDpi; }
 void SetScreenDpi(int dpi) {

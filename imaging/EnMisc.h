@@ -51,10 +51,6 @@ void EndWaitCursor();
 int WaitCursorDepth();
 void SetWaitCursorHooks(std::function<void()> show, std::function<void()> restore);
 
-// Lets pending user-interface events run (frame changes); empty in pure code.
-void ProcessMessages();
-void SetProcessMessagesHook(std::function<void()> hook);
-
 // Dots per inch of the screen, used when an image is made without a resolution.
 int ScreenDpi();
 void SetScreenDpi(int dpi);

@@ -39,7 +39,8 @@ struct TCopyFileEntry {
 
 class TCopy2Files {
  public:
-  // Empties the data, count 0, and n empty slots.
+  // Empties the data, count 0, and n empty slots. n is the caller's own count: a count
+  // read from a stream never sizes the slots (LoadFromStream sizes its own).
   void Init(int n);
   // Appends n empty slots.
   void Grow(int n);

@@ -4,9 +4,11 @@
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QVBoxLayout>
 
 #include "core/QtText.h"
+#include "core/ScopeGuard.h"
 #include "flowchart/ui/fcEditObj.h"
 
 TFEditConnection::TFEditConnection(QWidget* parent) : QDialog(parent) {
@@ -110,11 +112,15 @@ void TFEditConnection::WriteTo(TFcConnection* c) const {
   if (marked(seDPoint)) c->SetDest(c->Dest(), seDPoint->Value() - 1);
 }
 
+// As EditObject: the chart's window may take the dialog and the chart with it during exec().
 bool EditConnection(TCustomFlowChart* chart, TFcConnection* connection) {
   if (!chart || !connection) return false;
-  TFEditConnection dialog(chart->window());
-  dialog.Fill(connection);
-  const bool ok = dialog.exec() == QDialog::Accepted;
+  const QPointer<TCustomFlowChart> alive(chart);
+  const QPointer<TFEditConnection> dialog = new TFEditConnection(chart->window());
+  const auto release = ScopeExit([dialog] { delete dialog.data(); });
+  dialog->Fill(connection);
+  const bool ok = dialog->exec() == QDialog::Accepted;
+  if (!alive || !dialog) return false;
   bool any = false;
   if (ok) {
     chart->BeginUpdate();
@@ -122,7 +128,7 @@ bool EditConnection(TCustomFlowChart* chart, TFcConnection* connection) {
       TFcConnection* c = chart->Connections(i);
       if (!c->Selected()) continue;
       any = true;
-      dialog.WriteTo(c);
+      dialog->WriteTo(c);
     }
     chart->EndUpdate();
   }

@@ -14,6 +14,7 @@
 #include <QVBoxLayout>
 
 #include "core/QtText.h"
+#include "core/ScopeGuard.h"
 
 namespace {
 
@@ -213,11 +214,16 @@ void EndChartMouseState(TCustomFlowChart* chart) {
   });
 }
 
+// The chart's window owns the dialog and may close for good while the dialog runs its
+// modal loop, taking the dialog and the chart with it; otherwise the dialog is freed here.
 bool EditObject(TCustomFlowChart* chart, TFcObject* object) {
   if (!chart || !object) return false;
-  TFEditObject dialog(chart->window());
-  dialog.Fill(chart, object);
-  const bool ok = dialog.exec() == QDialog::Accepted;
+  const QPointer<TCustomFlowChart> alive(chart);
+  const QPointer<TFEditObject> dialog = new TFEditObject(chart->window());
+  const auto release = ScopeExit([dialog] { delete dialog.data(); });
+  dialog->Fill(chart, object);
+  const bool ok = dialog->exec() == QDialog::Accepted;
+  if (!alive || !dialog) return false;
   bool any = false;
   if (ok) {
     chart->BeginUpdate();
@@ -225,7 +231,7 @@ bool EditObject(TCustomFlowChart* chart, TFcObject* object) {
       TFcObject* o = chart->Objects(i);
       if (!o->Selected()) continue;
       any = true;
-      dialog.WriteTo(o);
+      dialog->WriteTo(o);
     }
     chart->EndUpdate();
   }

@@ -24,6 +24,7 @@
 #include <QWheelEvent>
 
 #include "core/FloatFormat.h"
+#include "core/PrivateTemp.h"
 #include "core/QtText.h"
 #include "core/ScopeGuard.h"
 #include "core/SysUtils.h"
@@ -49,7 +50,7 @@ constexpr QRgb kCellGray = 0x5f5f5f, kFrameGray = 0xd2d2d2;
 
 // The office worker opens the flat document text and saves it as Word 97.
 void OfficeConvert(const std::string& text, const std::string& docPath) {
-  const std::string source = QDir::tempPath().toStdString() + "/QBTmpDoc.fodt";
+  const std::string source = PrivateTempPath("QBTmpDoc.fodt");
   {
     QFile f(QString::fromStdString(source));
     if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
@@ -667,9 +668,8 @@ void TScanForm::wheelEvent(QWheelEvent* e) {
 }
 
 void TScanForm::ConvertToWord() {
-  const std::string dir = QDir::tempPath().toStdString() + "/";
-  const std::string docPath = dir + "QBTmpDoc.doc", jpgPath = dir + "QBTmpJpg.jpg";
   try {
+    const std::string docPath = PrivateTempPath("QBTmpDoc.doc"), jpgPath = PrivateTempPath("QBTmpJpg.jpg");
     auto removeJpeg = ScopeExit([&jpgPath] { QFile::remove(QString::fromStdString(jpgPath)); });
     std::vector<TScanDocPage> doc;
     // Each page is written from its own copy: the viewer and the current page

@@ -178,7 +178,6 @@ void LoadDibFromClipboard(TDibGraphic& image) {
 void InstallImagingQtHooks() {
   SetWaitCursorHooks([] { QGuiApplication::setOverrideCursor(QCursor(Qt::WaitCursor)); },
                      [] { QGuiApplication::restoreOverrideCursor(); });
-  SetProcessMessagesHook([] { QCoreApplication::processEvents(); });
   if (QScreen* s = QGuiApplication::primaryScreen()) SetScreenDpi(int(s->logicalDotsPerInchX()));
 }
 

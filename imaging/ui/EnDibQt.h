@@ -42,7 +42,7 @@ void CopyDibToClipboard(const TDibGraphic& image);
 // Raises EInvalidGraphic "Unknown clipboard format, 2" when the clipboard holds no picture.
 void LoadDibFromClipboard(TDibGraphic& image);
 
-// Wait cursor, event processing and screen resolution for the imaging core.
+// Wait cursor and screen resolution for the imaging core.
 void InstallImagingQtHooks();
 // A frame timer driven by the Qt event loop.
 std::unique_ptr<TFrameTimer> CreateQtFrameTimer(TDibGraphic& image);

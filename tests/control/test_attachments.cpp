@@ -4,7 +4,10 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QListWidget>
+#include <QPointer>
 #include <QRegularExpression>
+#include <limits>
+#include <type_traits>
 
 #include "ControlTestSupport.h"
 #include "ModalDriver.h"
@@ -16,6 +19,8 @@
 #include "control/frmshtml.h"
 #include "control/wire/Frames.h"
 #include "control/wire/Un_CopyFiles.h"
+#include "core/ByteIO.h"
+#include "core/PrivateTemp.h"
 #include "core/QtText.h"
 #include "imaging/ui/DemoForm.h"
 #include "platform/Services.h"
@@ -31,19 +36,23 @@ struct File {
   int32_t state;
 };
 
-TMemoryStream Reply(const std::vector<File>& files, uint8_t readOnly = 0) {
+std::string Container(const std::vector<File>& files) {
   TCopy2Files c;
   c.Init(0);
   for (const File& f : files) {
     c.Grow(1);
     c.AddStream(A(f.name), f.data, f.state);
   }
+  return c.SaveToBytes();
+}
+
+TMemoryStream Reply(const std::vector<File>& files, uint8_t readOnly = 0, int32_t slotCount = -1) {
   frames::AttachmentsReply r;
   r.recordId = "{REC}";
   r.tableName = "tblDoc";
   r.readOnly = readOnly;
-  r.slotCount = static_cast<int32_t>(files.size());
-  return TMemoryStream(frames::BuildAttachmentsReply(r, files.empty() ? "" : c.SaveToBytes()));
+  r.slotCount = slotCount >= 0 ? slotCount : static_cast<int32_t>(files.size());
+  return TMemoryStream(frames::BuildAttachmentsReply(r, Container(files)));
 }
 
 TCopy2Files UploadedContainer(const std::string& sabb) {
@@ -129,7 +138,11 @@ TEST_F(AttachmentsTest, ManagerOpensByExtension) {
   m.Btn_ReadClick();
   ASSERT_EQ(cap.shellOpens.size(), 1u);
   const QString opened = QString::fromStdString(cap.shellOpens[0]);
-  EXPECT_EQ(QFileInfo(opened).absolutePath(), QFileInfo(QDir::tempPath() + "/").absolutePath());
+  // The copy lands in the user's private folder, never the shared temp directory.
+  const std::string privateFolder =
+      QFileInfo(QString::fromStdString(PrivateTempFolder())).absolutePath().toStdString();
+  EXPECT_NE(privateFolder, QFileInfo(QDir::tempPath() + "/").absolutePath().toStdString());
+  EXPECT_EQ(QFileInfo(opened).absolutePath().toStdString(), privateFolder);
   EXPECT_TRUE(QRegularExpression("^\\d{17}data\\.xyz$").match(QFileInfo(opened).fileName()).hasMatch());
   QFile copy(opened);
   EXPECT_EQ(copy.permissions() & (QFile::ReadGroup | QFile::ReadOther | QFile::ExeOwner), 0);
@@ -141,8 +154,7 @@ TEST_F(AttachmentsTest, ManagerOpensByExtension) {
   m.Btn_ReadClick();
   ASSERT_EQ(cap.shellOpens.size(), 2u);
   EXPECT_TRUE(QFileInfo(QString::fromStdString(cap.shellOpens[1])).fileName().endsWith("evil.xyz"));
-  EXPECT_EQ(QFileInfo(QString::fromStdString(cap.shellOpens[1])).absolutePath(),
-            QFileInfo(QDir::tempPath() + "/").absolutePath());
+  EXPECT_EQ(QFileInfo(QString::fromStdString(cap.shellOpens[1])).absolutePath().toStdString(), privateFolder);
 
   // Upper-case ".PDF" goes to the web viewer.
   bool viewer = false;
@@ -256,6 +268,106 @@ TEST_F(AttachmentsTest, DocumentListShowsLiveFilesAndForgetsAnEarlierReply) {
   list->RefreshFromContainer(fromManager.SaveToBytes(), 1);
   ASSERT_EQ(list->ListView()->count(), 1);
   EXPECT_TRUE(list->isVisible());
+}
+
+// A reply's slot count is only the sender's word: the slots come from the files really
+// there, or a small reply could ask for gigabytes.
+TEST_F(AttachmentsTest, AnnouncedSlotCountDoesNotSizeTheContainer) {
+  const std::vector<File> files = {{"a.txt", "a", fsFromServer}, {"b.txt", "b", fsFromServer}};
+  for (int32_t announced : {1000000, std::numeric_limits<int32_t>::max()}) {
+    SCOPED_TRACE(announced);
+    TMemoryStream reply = Reply(files, 0, announced);
+    const int most = int(reply.Size() / kContainerEntrySize);
+
+    TfrmSetLoadFiles m;
+    m.LoadFromReply(reply);
+    EXPECT_EQ(m.Files().Count(), 2);
+    EXPECT_LE(m.Files().SlotCount(), most);
+    EXPECT_EQ(m.ListView()->count(), 2);
+
+    QWidget form;
+    auto* list = new TAttachmentList(&form);
+    list->LoadAttachments(reply);
+    EXPECT_EQ(list->Files().Count(), 2);
+    EXPECT_LE(list->Files().SlotCount(), most);
+    // The manager hands its container back sized by its highest index, which the
+    // server's entries set.
+    list->RefreshFromContainer(Container(files), announced);
+    EXPECT_EQ(list->ListView()->count(), 2);
+    EXPECT_LE(list->Files().SlotCount(), most);
+  }
+}
+
+// A reply whose container lies about a file is dropped and changes nothing shown.
+TEST_F(AttachmentsTest, ARefusedReplyLeavesTheAttachmentsAsTheyWere) {
+  const std::vector<File> files = {{"a.txt", "a", fsFromServer}, {"b.txt", "b", fsFromServer}};
+  TMemoryStream good = Reply(files);
+  std::string lying = Container(files);
+  PutI32LE(lying.data() + kContainerHeaderSize + 264, 1 << 20);  // first file's size
+  frames::AttachmentsReply r;
+  r.readOnly = 1;
+  r.slotCount = 2;
+  TMemoryStream bad(frames::BuildAttachmentsReply(r, lying));
+
+  TfrmSetLoadFiles m;
+  m.LoadFromReply(good);
+  EXPECT_THROW(m.LoadFromReply(bad), frames::EFrameError);
+  EXPECT_FALSE(m.ReadOnly());
+  EXPECT_FALSE(m.btn_AddFile()->isHidden());
+  ASSERT_EQ(m.Files().Count(), 2);
+  EXPECT_EQ(m.Files().FileData(1), "b");
+  EXPECT_EQ(m.ListView()->count(), 2);
+
+  QWidget form;
+  auto* list = new TAttachmentList(&form);
+  list->LoadAttachments(good);
+  EXPECT_THROW(list->LoadAttachments(bad), frames::EFrameError);
+  ASSERT_EQ(list->Files().Count(), 2);
+  EXPECT_EQ(list->Files().FileData(0), "a");
+  EXPECT_EQ(list->ListView()->count(), 2);
+  EXPECT_EQ(list->AttachHeader(), good.Data().substr(0, frames::kAttachmentsHeaderSize));
+}
+
+// The window that opened a viewer may go while the viewer is up (a reply that closes the
+// document form): the viewer goes with it and nothing touches either afterwards.
+TEST_F(AttachmentsTest, ViewersSurviveTheirOwnerGoingWhileTheyAreUp) {
+  QFile f(QString::fromStdString(MakeDocx("owned")));
+  ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+  const std::string docx = f.readAll().toStdString();
+  const std::vector<File> files = {{"page.htm", "<html><body>page</body></html>", fsFromServer},
+                                   {"note.txt", "note", fsFromServer},
+                                   {"body.docx", docx, fsFromServer}};
+  auto openAndLoseOwner = [&](int row, uint8_t readOnly, auto viewerType) {
+    using Viewer = std::remove_pointer_t<decltype(viewerType)>;
+    SCOPED_TRACE(row);
+    auto* m = new TfrmSetLoadFiles;
+    const QPointer<TfrmSetLoadFiles> owner(m);
+    Capture(*m);
+    TMemoryStream reply = Reply(files, readOnly);
+    m->LoadFromReply(reply);
+    Select(m->ListView(), row);
+    auto gone = WhenModal<Viewer>([&owner](Viewer*) { delete owner.data(); }, std::chrono::seconds(30));
+    m->Btn_ReadClick();
+    EXPECT_TRUE(gone.Acted());
+    EXPECT_TRUE(owner.isNull());
+  };
+  openAndLoseOwner(0, 1, static_cast<Tfrm_Shtml*>(nullptr));    // from memory
+  openAndLoseOwner(1, 1, static_cast<Tfrm_Shtml*>(nullptr));    // from its copy
+  openAndLoseOwner(2, 1, static_cast<Tfrm_Priview*>(nullptr));  // the preview
+  openAndLoseOwner(2, 0, static_cast<TfrmOLEWord*>(nullptr));   // the Word editor
+  EXPECT_TRUE(sent.empty());
+
+  // The document form's own list.
+  auto* form = new QWidget;
+  const QPointer<QWidget> formAlive(form);
+  auto* list = new TAttachmentList(form);
+  TMemoryStream reply = Reply(files);
+  list->LoadAttachments(reply);
+  Select(list->ListView(), 1);
+  auto gone = WhenModal<Tfrm_Shtml>([&formAlive](Tfrm_Shtml*) { formAlive->deleteLater(); });
+  list->OpenSelected();
+  EXPECT_TRUE(gone.Acted());
+  EXPECT_TRUE(formAlive.isNull());
 }
 
 }  // namespace

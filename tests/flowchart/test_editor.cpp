@@ -10,6 +10,7 @@
 #include <QListWidget>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QTest>
 #include <QToolButton>
 #include <filesystem>
@@ -402,6 +403,37 @@ TEST(UndoManager, KeepsAtMostItsLimitAndDropsRepeats) {
   EXPECT_EQ(chart.ObjectCount(), 2);
   EXPECT_EQ(undo.Count(), 1);
   EXPECT_EQ(undo.StoreSize(), Bytes(chart).size());
+}
+
+// The editor may go for good while one of its property dialogs is up (whoever owns it frees
+// it, at once or from the dialog's own event loop): the dialog goes with it, the edit is
+// dropped and nothing touches either afterwards.
+TEST_F(Editor, PropertyDialogsSurviveTheEditorGoingWhileTheyAreUp) {
+  DrawFlow();
+  chart->Objects(0)->SetSelected(true);
+  {
+    auto gone = WhenModal<TFEditObject>([this](TFEditObject* d) {
+      d->seWidth->selectAll();
+      QTest::keyClicks(d->seWidth, "300");
+      ed.reset();
+    });
+    EXPECT_FALSE(EditObject(chart, chart->Objects(0)));
+    EXPECT_TRUE(gone.Acted());
+  }
+  EXPECT_EQ(ed, nullptr);
+
+  SetUp();
+  DrawFlow();
+  chart->Connections(0)->SetSelected(true);
+  {
+    QPointer<TFChartEditor> editor(ed.get());
+    auto gone = WhenModal<TFEditConnection>([this](TFEditConnection*) {
+      if (ed) ed.release()->deleteLater();
+    });
+    EXPECT_FALSE(EditConnection(chart, chart->Connections(0)));
+    EXPECT_TRUE(gone.Acted());
+    EXPECT_TRUE(editor.isNull());
+  }
 }
 
 }  // namespace

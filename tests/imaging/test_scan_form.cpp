@@ -20,6 +20,7 @@
 
 #include "ImagingTestUtil.h"
 #include "ModalDriver.h"
+#include "core/PrivateTemp.h"
 #include "core/ScopeGuard.h"
 #include "imaging/ScanDoc.h"
 #include "imaging/ui/DemoForm.h"
@@ -202,7 +203,8 @@ TEST(ScanForm, ThreePagesBecomeOneWordDocumentWithTheirOrientations) {
   TMemoryStream* doc = f.form->GetResultStream();
   ASSERT_NE(doc, nullptr);
   EXPECT_EQ(doc->Data().substr(0, 4), std::string("\xD0\xCF\x11\xE0", 4));  // a Word 97 file
-  const QString tmp = QDir::tempPath();
+  const QString tmp = QString::fromStdString(PrivateTempFolder());
+  EXPECT_FALSE(QFile::exists(QDir::tempPath() + "/QBTmpDoc.doc"));  // only in the private folder
   EXPECT_FALSE(QFile::exists(tmp + "/QBTmpJpg.jpg"));
   EXPECT_TRUE(QFile::exists(tmp + "/QBTmpDoc.doc"));
   // The viewer still shows the current page.

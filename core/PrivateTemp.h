@@ -1,0 +1,24 @@
+// Temporary copies (attachments, the body document, the Word editor's and the scan
+// form's files) live in one folder per user that no one else can enter or plant names
+// in: "tarvo-<uid>" under $XDG_RUNTIME_DIR when that is the user's own private folder,
+// otherwise under $TMPDIR (or /tmp). The folder is created with mode 0700 and checked
+// on every use, through a handle that does not follow links: it must be a real folder
+// owned by the user; one of the user's own that others could enter is made private
+// again; anything else (a link, another user's folder) is refused with EFCreateError
+// and nothing is written. Paths are UTF-8.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// The folder, with its trailing '/'.
+std::string PrivateTempFolder();
+
+// The folder + name, with whatever stood at that name removed (a link is removed, never
+// followed), so that the next writer creates the file anew. The name must be one plain
+// path component ("", ".", ".." and names with '/' raise EFCreateError).
+std::string PrivateTempPath(std::string_view name);
+
+// Creates the file anew (an existing file or link at the path is removed first, never
+// followed) with mode 0600 and writes the bytes. Raises EFCreateError when it cannot.
+void WritePrivateFile(const std::string& path, std::string_view bytes);
