@@ -2,11 +2,13 @@
 
 #include <QHBoxLayout>
 #include <QListWidget>
+#include <QPointer>
 #include <QPushButton>
 #include <QVBoxLayout>
 #include <algorithm>
 
 #include "core/QtText.h"
+#include "core/ScopeGuard.h"
 
 TFSelectUnion::TFSelectUnion(QWidget* parent) : QDialog(parent) {
   setWindowTitle("Select Union");
@@ -59,12 +61,17 @@ std::vector<TFcObject*> UnionChoices(const TFcChart* chart, int mode) {
   return out;
 }
 
+// The parent window owns the dialog and may close for good during its modal loop, taking
+// the dialog and the chart with it; otherwise the dialog is freed here.
 TFcObject* SelectUnionDialog(TFcChart* chart, int mode, QWidget* parent) {
-  TFSelectUnion dialog(parent);
+  const QPointer<QWidget> alive(parent);
+  const QPointer<TFSelectUnion> dialog = new TFSelectUnion(parent);
+  const auto release = ScopeExit([dialog] { delete dialog.data(); });
   const std::vector<TFcObject*> choices = UnionChoices(chart, mode);
-  for (TFcObject* u : choices) dialog.lbUnions->addItem(ToQString(UnionCaption(chart, u)));
-  if (dialog.exec() != QDialog::Accepted) return nullptr;
-  const int row = dialog.lbUnions->currentRow();
-  if (row < 0 || row >= static_cast<int>(choices.size()) || !dialog.lbUnions->currentItem()->isSelected()) return nullptr;
+  for (TFcObject* u : choices) dialog->lbUnions->addItem(ToQString(UnionCaption(chart, u)));
+  const bool ok = dialog->exec() == QDialog::Accepted;
+  if (!ok || !dialog || (parent && !alive)) return nullptr;
+  const int row = dialog->lbUnions->currentRow();
+  if (row < 0 || row >= static_cast<int>(choices.size()) || !dialog->lbUnions->currentItem()->isSelected()) return nullptr;
   return choices[static_cast<size_t>(row)];
 }

@@ -434,6 +434,20 @@ TEST_F(Editor, PropertyDialogsSurviveTheEditorGoingWhileTheyAreUp) {
     EXPECT_TRUE(gone.Acted());
     EXPECT_TRUE(editor.isNull());
   }
+
+  SetUp();
+  DrawStep({40, 40});
+  DrawStep({240, 40});
+  Drag({20, 20}, {300, 100});
+  ed->miNewUnion->trigger();
+  {
+    auto gone = WhenModal<TFSelectUnion>([this](TFSelectUnion* d) {
+      d->lbUnions->setCurrentRow(0);
+      ed.reset();
+    });
+    EXPECT_EQ(SelectUnionDialog(chart, 0, ed.get()), nullptr);
+    EXPECT_TRUE(gone.Acted());
+  }
 }
 
 }  // namespace
