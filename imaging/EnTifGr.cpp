@@ -205,7 +205,8 @@ void TTiffGraphic::ReadImage(TStream& stream, int index) {
   if (rgba) need += int64_t(width) * length * 4;
   if (!DecodedSizeFits(need, inputBytes)) RaiseTiffError("TIFFReadDirectory");
 
-  const int bitsPerPixel = std::min(bps * spp, 24);
+  // Both tags are 16-bit: their product can pass the int range.
+  const int bitsPerPixel = int(std::min<int64_t>(int64_t(bps) * spp, 24));
   if (!rgba && bitsPerPixel != 1 && bitsPerPixel != 4 && bitsPerPixel != 8 && bitsPerPixel != 24)
     RaiseTiffError(Format("Unsupported bit count: %d", bitsPerPixel));
   // Rows are copied only when their pixels have the image's own width; a

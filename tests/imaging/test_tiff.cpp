@@ -2,6 +2,9 @@
 // the tags we write, files libtiff's own tools write and read.
 #include <tiffio.h>
 
+#include <algorithm>
+#include <array>
+
 #include "CodecTestUtil.h"
 #include "imaging/EnTifGr.h"
 
@@ -246,4 +249,42 @@ TEST(Tiff, FilesOfLibtiffsToolsAndOurs) {
   EXPECT_EQ(PixelsRGB(both), PixelsRGB(bw));
   TTiffGraphic lzw;
   EXPECT_IMAGING_ERROR(lzw.LoadFromFile(dir.Path("lzw.tif")), "LZW compression not supported");
+}
+
+namespace {
+// A little-endian file of one strip and one directory built byte by byte, for
+// tag values libtiff's writer refuses. Entries are (tag, type, value), count 1.
+std::string RawTiff(std::vector<std::array<uint32_t, 3>> entries, const std::string& strip) {
+  std::string f = "II*";
+  f += '\0';
+  auto u16 = [&](uint32_t v) { f += char(v & 0xFF), f += char(v >> 8 & 0xFF); };
+  auto u32 = [&](uint32_t v) { u16(v & 0xFFFF), u16(v >> 16); };
+  const uint32_t ifd = uint32_t(8 + strip.size() + strip.size() % 2);
+  u32(ifd);
+  f += strip;
+  if (strip.size() % 2) f += '\0';
+  entries.push_back({TIFFTAG_STRIPOFFSETS, TIFF_LONG, 8});
+  entries.push_back({TIFFTAG_STRIPBYTECOUNTS, TIFF_LONG, uint32_t(strip.size())});
+  std::sort(entries.begin(), entries.end());
+  u16(uint32_t(entries.size()));
+  for (const auto& [tag, type, value] : entries) {
+    u16(tag), u16(type), u32(1);
+    if (type == TIFF_SHORT) u16(value), u16(0);
+    else u32(value);
+  }
+  u32(0);
+  return f;
+}
+}  // namespace
+
+TEST(Tiff, HugeSampleTagsRaiseInsteadOfOverflowing) {
+  const std::string file = RawTiff({{TIFFTAG_IMAGEWIDTH, TIFF_SHORT, 1},
+                                    {TIFFTAG_IMAGELENGTH, TIFF_SHORT, 1},
+                                    {TIFFTAG_BITSPERSAMPLE, TIFF_SHORT, 65535},
+                                    {TIFFTAG_SAMPLESPERPIXEL, TIFF_SHORT, 65535},
+                                    {TIFFTAG_PHOTOMETRIC, TIFF_SHORT, PHOTOMETRIC_RGB},
+                                    {TIFFTAG_COMPRESSION, TIFF_SHORT, COMPRESSION_NONE},
+                                    {TIFFTAG_ROWSPERSTRIP, TIFF_SHORT, 1}},
+                                   std::string(64, '\x55'));
+  EXPECT_THROW(Reload(file), ETiffError);
 }
