@@ -43,14 +43,20 @@ case "$cmd" in
       work=$(mktemp -d)
       [ -d "$corpus" ] && cp -r "$corpus/." "$work/"
       echo "fuzz $f for ${secs}s"
-      # A finding shows its report, not just the closing statistics.
-      if ! "$exe" -max_total_time="$secs" -rss_limit_mb=2048 -print_final_stats=1 \
-          -artifact_prefix="$work/" "$work" >"$work.log" 2>&1; then
+      # A finding shows its report, not just the closing statistics. Any
+      # sanitizer report fails the run, even one that let the program go on.
+      status=0
+      ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}halt_on_error=1 \
+      UBSAN_OPTIONS=${UBSAN_OPTIONS:+$UBSAN_OPTIONS:}halt_on_error=1:print_stacktrace=1 \
+        "$exe" -max_total_time="$secs" -rss_limit_mb=2048 -print_final_stats=1 \
+          -artifact_prefix="$work/" "$work" >"$work.log" 2>&1 || status=$?
+      if [ "$status" -ne 0 ] || grep -qE 'runtime error:|ERROR: [A-Za-z]+Sanitizer|WARNING: [A-Za-z]+Sanitizer' "$work.log"; then
         grep -v '^#[0-9]' "$work.log" | tail -n 60
-        echo "fuzz $f found a fault; its input:"
+        echo "fuzz $f found a fault (exit $status); its input:"
         for a in "$work"/crash-* "$work"/leak-* "$work"/oom-* "$work"/timeout-*; do
-          [ -e "$a" ] && od -A d -t x1 "$a" | head -n 20
+          [ -e "$a" ] && echo "$a" && od -A d -t x1 "$a" | head -n 20
         done
+        echo "log and inputs kept in $work.log and $work"
         exit 1
       fi
       tail -n 3 "$work.log"

@@ -45,11 +45,12 @@ void LoadBitmapEntry(TDibGraphic& out, const uint8_t* p, size_t n) {
   const int64_t colorRow = ((int64_t(width) * bits + 31) / 32) * 4;
   const size_t colors = bits <= 8 ? size_t(1) << bits : 0;
   const size_t colorBytes = size_t(colorRow * height);
-  const size_t needed = headerSize + colors * 4 + colorBytes + size_t(maskRow * height);
+  // A 32-bit image carries its transparency as alpha, so its mask may be cut.
+  const size_t needed =
+      headerSize + colors * 4 + colorBytes + (bits == 32 ? 0 : size_t(maskRow * height));
   if (needed > n) InvalidIcon();
 
   out.NewImage(width, height, ifTrueColor, nullptr, 0, 0);
-  const uint8_t* mask = p + headerSize + colors * 4 + colorBytes;
   if (bits == 32) {
     // Alpha blends the colour onto black.
     const uint8_t* rows = p + headerSize;
@@ -70,6 +71,7 @@ void LoadBitmapEntry(TDibGraphic& out, const uint8_t* p, size_t n) {
   } catch (const EImagingError&) {
     InvalidIcon();
   }
+  const uint8_t* mask = p + headerSize + colors * 4 + colorBytes;
   for (int y = 0; y < height; ++y) {
     const uint8_t* m = mask + (height - 1 - y) * maskRow;
     for (int x = 0; x < width; ++x)

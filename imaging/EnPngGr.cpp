@@ -31,6 +31,29 @@ int FormatOf(int depth, int colorType) {
   throw EPNGError("Invalid color type for bit depth");
 }
 
+// libpng corrects the samples of grey and colour images but hands back the
+// palette as stored, so its entries go through the table libpng would build:
+// no correction when the overall gamma is within 5% of 1, else
+// 255 * (v / 255) ^ (1 / (file gamma * screen gamma)), both in 1/100000.
+void CorrectPalette(TLogPalette& palette, int count, png_fixed_point fileGamma) {
+  constexpr double kUnit = PNG_FP_1, kThreshold = 5000;
+  const double screenGamma = std::floor(kScreenGamma * kUnit + 0.5);
+  const double overall = std::floor(screenGamma * fileGamma / kUnit + 0.5);
+  if (std::abs(overall - kUnit) <= kThreshold) return;
+  const double exponent = std::floor(1e15 / fileGamma / screenGamma + 0.5);
+  if (std::abs(exponent - kUnit) <= kThreshold) return;
+  uint8_t table[256];
+  for (int v = 0; v < 256; ++v)
+    table[v] = v == 0 || v == 255 ? uint8_t(v)
+                                  : uint8_t(std::floor(255 * std::pow(v / 255.0, exponent / kUnit) + 0.5));
+  for (int i = 0; i < count; ++i) {
+    TPaletteEntry& e = palette.palPalEntry[i];
+    e.peRed = table[e.peRed];
+    e.peGreen = table[e.peGreen];
+    e.peBlue = table[e.peBlue];
+  }
+}
+
 png_uint_32 PelsPerMetre(int dpi) { return png_uint_32(RoundHalfEven(dpi / 0.0254)); }
 
 }  // namespace
@@ -60,6 +83,7 @@ void TPngGraphic::LoadImageFromStream(TStream& stream, int) {
   const bool hasGamma = png_get_gAMA(png, info, &fileGamma) && fileGamma > 0;
   const bool hasSrgb = png_get_valid(png, info, PNG_INFO_sRGB);
   const bool hasAlpha = (colorType & PNG_COLOR_MASK_ALPHA) || png_get_valid(png, info, PNG_INFO_tRNS);
+  const bool gammaCorrected = !hasSrgb && hasGamma && depth > 2;
   png_color_16* fileBackground = nullptr;
   const bool hasBackground = png_get_bKGD(png, info, &fileBackground) && fileBackground;
   png_uint_32 xPels = 0, yPels = 0;
@@ -77,7 +101,7 @@ void TPngGraphic::LoadImageFromStream(TStream& stream, int) {
         }
         if (format == ifTrueColor) png_set_bgr(png);
         // No gAMA means no correction: a file without one is taken as it is.
-        if (!hasSrgb && hasGamma && depth > 2) png_set_gamma(png, kScreenGamma, fileGamma);
+        if (gammaCorrected) png_set_gamma(png, kScreenGamma, fileGamma);
         if (hasAlpha) {
           if (!hasBackground || IgnoreFileBackground) {
             png_color_16 bg{};
@@ -107,6 +131,10 @@ void TPngGraphic::LoadImageFromStream(TStream& stream, int) {
     palette.palNumEntries = uint16_t(cap);
     for (int i = 0; i < std::min(count, cap); ++i)
       palette.palPalEntry[i] = {entries[i].red, entries[i].green, entries[i].blue, 0};
+    // Compositing onto the background already corrected the palette.
+    png_fixed_point fixedGamma = 0;
+    if (gammaCorrected && !hasAlpha && png_get_gAMA_fixed(png, info, &fixedGamma) && fixedGamma > 0)
+      CorrectPalette(palette, std::min(count, cap), fixedGamma);
     pal = &palette;
   }
 

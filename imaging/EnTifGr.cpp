@@ -75,6 +75,32 @@ int Dpi(float res, uint16_t unit) {
   return int(RoundHalfEven(d));
 }
 
+// Sizes from hostile tags saturate instead of wrapping.
+int64_t Product(int64_t a, int64_t b) {
+  int64_t r;
+  return __builtin_mul_overflow(a, b, &r) ? INT64_MAX : r;
+}
+int64_t Sum(std::initializer_list<int64_t> terms) {
+  int64_t total = 0;
+  for (int64_t t : terms)
+    if (__builtin_add_overflow(total, t, &total)) return INT64_MAX;
+  return total;
+}
+
+// Group 3 data starts with an EOL code (at least eleven zero bits) unless the
+// writer left them out; the first two raw bytes tell.
+bool Group3WithoutEol(TIFF* tif, uint16_t compression, bool tiled) {
+  if (compression != COMPRESSION_CCITTFAX3 ||
+      (TiffGetFieldDefaulted<uint32_t>(tif, TIFFTAG_GROUP3OPTIONS, 0) & GROUP3OPT_2DENCODING))
+    return false;
+  uint8_t head[2] = {};
+  const tmsize_t n = tiled ? TIFFReadRawTile(tif, 0, head, 2) : TIFFReadRawStrip(tif, 0, head, 2);
+  if (n != 2) return false;
+  const bool lsbFirst = TiffGetFieldDefaulted<uint16_t>(tif, TIFFTAG_FILLORDER, FILLORDER_MSB2LSB) ==
+                        FILLORDER_LSB2MSB;
+  return head[0] != 0 || (head[1] & (lsbFirst ? 0x07 : 0xE0)) != 0;
+}
+
 int Brightness(const TPaletteEntry& e) { return 30 * e.peRed + 60 * e.peGreen + 10 * e.peBlue; }
 
 void InvertRows(TDibGraphic& img) {
@@ -168,8 +194,9 @@ void TTiffGraphic::ReadImage(TStream& stream, int index) {
   if (width == 0 || length == 0 || width > 0x7FFFFFFF || length > 0x7FFFFFFF)
     RaiseTiffError("TIFFGetField: Tag = 256");
 
-  bool rgba = compression == COMPRESSION_JPEG || TIFFIsTiled(tif) || photometric == 5 ||
-              photometric == 6 || bps > 8 || planar > 1;
+  const bool tiled = TIFFIsTiled(tif);
+  bool rgba = compression == COMPRESSION_JPEG || photometric == 5 || photometric == 6 || bps > 8 ||
+              planar > 1;
   if (ccitt && photometric == PHOTOMETRIC_MINISBLACK) photometric = PHOTOMETRIC_MINISWHITE;
 
   int format = ifTrueColor;
@@ -201,11 +228,22 @@ void TTiffGraphic::ReadImage(TStream& stream, int index) {
   const int xDpi = Dpi(xRes, resUnit), yDpi = Dpi(yRes, resUnit);
   const int64_t rowBytes = BytesPerRow(int(width), ImageFormatBits(format));
   const int64_t scanBytes = rgba ? 0 : int64_t(TIFFScanlineSize64(tif));
-  int64_t need = rowBytes * length + scanBytes * length;
-  if (rgba) need += int64_t(width) * length * 4;
+  uint32_t tileWidth = 0, tileLength = 0;
+  int64_t tileBytes = 0;
+  if (tiled) {
+    tileWidth = TiffGetField<uint32_t>(tif, TIFFTAG_TILEWIDTH);
+    tileLength = TiffGetField<uint32_t>(tif, TIFFTAG_TILELENGTH);
+    tileBytes = int64_t(std::min<uint64_t>(TIFFTileSize64(tif), INT64_MAX / 4));
+    if (tileWidth == 0 || tileLength == 0 || tileBytes <= 0) RaiseTiffError("TIFFTileSize");
+  }
+  const uint32_t bandRows = std::min(tileLength, length);
+  int64_t need = Sum({Product(rowBytes, length), Product(scanBytes, length),
+                      rgba ? Product(Product(width, length), 4) : 0,
+                      tiled ? Sum({tileBytes, Product(scanBytes, bandRows)}) : 0});
   if (!DecodedSizeFits(need, inputBytes)) RaiseTiffError("TIFFReadDirectory");
 
-  const int bitsPerPixel = std::min(bps * spp, 24);
+  // Both tags are 16-bit: their product can pass the int range.
+  const int bitsPerPixel = int(std::min<int64_t>(int64_t(bps) * spp, 24));
   if (!rgba && bitsPerPixel != 1 && bitsPerPixel != 4 && bitsPerPixel != 8 && bitsPerPixel != 24)
     RaiseTiffError(Format("Unsupported bit count: %d", bitsPerPixel));
   // Rows are copied only when their pixels have the image's own width; a
@@ -220,8 +258,23 @@ void TTiffGraphic::ReadImage(TStream& stream, int index) {
   rowsPerStrip_ = std::clamp<uint32_t>(rps, 1, length);
 
   const int w = int(width), h = int(length);
+  if (ccitt && Group3WithoutEol(tif, compression, tiled)) {
+    // Read as the run-length scheme, which expects no EOL codes, without its
+    // byte alignment of rows.
+    if (!TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_CCITTRLE) ||
+        !TIFFSetField(tif, TIFFTAG_FAXMODE, FAXMODE_NORTC | FAXMODE_NOEOL))
+      RaiseTiffError("TIFFSetField: Tag = 259");
+  }
+
   if (rgba) {
     std::vector<uint32_t> raster(size_t(width) * length);
+    // libtiff's RGBA reader refuses uncompressed tiles whose size is no
+    // multiple of 1024 unless its read buffer is exactly one tile.
+    std::vector<uint8_t> tileBuffer;
+    if (tiled && compression == COMPRESSION_NONE) {
+      tileBuffer.resize(size_t(tileBytes));
+      if (!TIFFReadBufferSetup(tif, tileBuffer.data(), tileBytes)) RaiseTiffError("TIFFReadBufferSetup");
+    }
     if (!TIFFReadRGBAImage(tif, width, length, raster.data(), 1)) RaiseTiffError("TIFFReadRGBAImage");
     std::vector<uint8_t> bgr(size_t(w) * 3);
     for (int r = 0; r < h; ++r) {
@@ -255,7 +308,26 @@ void TTiffGraphic::ReadImage(TStream& stream, int index) {
       }
     };
     if (format == ifTrueColor && scan < tmsize_t(w) * spp) RaiseTiffError("TIFFScanlineSize");
-    if (ccitt) {
+    if (tiled) {
+      // A band of whole rows, one tile high, is filled tile by tile.
+      const int64_t tileRow = int64_t(TIFFTileRowSize64(tif));
+      if (tileRow <= 0 || (uint64_t(tileWidth) * uint64_t(bps) * spp) % 8 != 0)
+        RaiseTiffError("TIFFTileRowSize");
+      std::vector<uint8_t> tile(static_cast<size_t>(tileBytes));
+      std::vector<uint8_t> band(size_t(scan) * bandRows);
+      for (uint32_t row = 0; row < length; row += tileLength) {
+        const uint32_t n = std::min(tileLength, length - row);
+        for (uint32_t col = 0; col < width; col += tileWidth) {
+          if (TIFFReadEncodedTile(tif, TIFFComputeTile(tif, col, row, 0, 0), tile.data(), tileBytes) < 0)
+            RaiseTiffError("TIFFReadEncodedTile");
+          const int64_t at = int64_t(col) / tileWidth * tileRow;
+          const size_t count = size_t(std::min<int64_t>(tileRow, scan - at));
+          for (uint32_t i = 0; i < n; ++i)
+            std::memcpy(band.data() + size_t(i) * scan + at, tile.data() + size_t(i) * tileRow, count);
+        }
+        for (uint32_t i = 0; i < n; ++i) copyRow(band.data() + size_t(i) * scan, int(row + i));
+      }
+    } else if (ccitt) {
       std::vector<uint8_t> line(static_cast<size_t>(scan));
       for (int y = 0; y < h; ++y) {
         if (TIFFReadScanline(tif, line.data(), uint32_t(y), 0) < 0) RaiseTiffError("TIFFReadScanline");

@@ -10,6 +10,7 @@
 
 #include "core/ScopeGuard.h"
 #include "core/SysUtils.h"
+#include "imaging/EnIcoGr.h"
 #include "imaging/ui/EnDibQt.h"
 #include "imaging/ui/EnRubber.h"
 
@@ -230,6 +231,10 @@ void TImageScrollBox::LoadFromStream(TStream& stream, const std::string& fileNam
       loaded->SetImageIndex(index);
     else
       loaded->SetLoadAllFrames(true);
+    loaded->LoadFromStream(stream);
+  } else if (UpperCase(ExtractFileExt(fileName)) == ".ICO") {
+    // The platform's icon is our own codec: Qt's misplaces larger bitmap headers.
+    loaded = std::make_unique<TIconGraphic>();
     loaded->LoadFromStream(stream);
   } else {
     // Formats the registry does not know are read by Qt, as a platform picture.

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "ImagingTestUtil.h"
+#include "core/ByteIO.h"
 #include "imaging/EnDiGrph.h"
 
 // A picture with structure in every row, at 300 x 150 dpi: palette formats
@@ -78,6 +79,56 @@ void ExpectHostileInputsRaise(const std::string& good,
     } catch (const Exception&) {
     }
   }
+}
+
+// A 16 x 16 icon of the given depth (8, 24 or 32 bits) whose bitmap header is
+// headerSize bytes (40, or 124 for the fifth version), with the first maskRows
+// rows of its mask. Pixels for which clear(x, y) holds are transparent; the
+// others have the colour IconPixel gives.
+inline std::string IconFile(int bits, uint32_t headerSize, int maskRows, const std::function<bool(int, int)>& clear) {
+  constexpr int n = 16;
+  const int colorRow = ((n * bits + 31) / 32) * 4;
+  const int colors = bits == 8 ? 256 : 0;
+  ByteWriter img;
+  img.U32(headerSize);
+  img.I32(n);
+  img.I32(2 * n);
+  img.U16(1);
+  img.U16(uint16_t(bits));
+  img.U32(0);
+  img.U32(uint32_t(colorRow * n + 4 * n));
+  img.Zeros(16);
+  if (headerSize > 40) {
+    img.U32(0x00FF0000), img.U32(0x0000FF00), img.U32(0x000000FF), img.U32(0xFF000000);
+    img.Bytes("BGRs", 4);
+    img.Zeros(headerSize - 60);
+  }
+  for (int i = 0; i < colors; ++i) img.U8(uint8_t(i)), img.U8(uint8_t(i)), img.U8(uint8_t(i)), img.U8(0);
+  for (int y = n - 1; y >= 0; --y) {  // bottom row first
+    for (int x = 0; x < n; ++x) {
+      if (bits == 8) img.U8(uint8_t(x * 16 + y));
+      else img.U8(uint8_t(x * 16)), img.U8(uint8_t(y * 16)), img.U8(0x80);
+      if (bits == 32) img.U8(clear(x, y) ? 0 : 255);
+    }
+    img.Zeros(size_t(colorRow - n * bits / 8));
+  }
+  for (int y = n - 1; y >= n - maskRows; --y) {
+    uint16_t m = 0;
+    for (int x = 0; x < n; ++x)
+      if (clear(x, y)) m |= uint16_t(0x8000 >> x);
+    img.U8(uint8_t(m >> 8)), img.U8(uint8_t(m)), img.U16(0);
+  }
+  ByteWriter w;
+  w.U16(0), w.U16(1), w.U16(1);
+  w.U8(n), w.U8(n), w.U8(0), w.U8(0), w.U16(1), w.U16(uint16_t(bits));
+  w.U32(uint32_t(img.Size())), w.U32(22);
+  w.Bytes(img.Str());
+  return w.Take();
+}
+
+inline uint32_t IconPixel(int bits, int x, int y) {
+  if (bits == 8) return uint32_t(x * 16 + y) * 0x010101u;
+  return MakeRgbTriple(0x80, uint8_t(y * 16), uint8_t(x * 16));
 }
 
 // A scratch directory for files the system's tools read and write.

@@ -271,6 +271,29 @@ TEST(Icon, SavesThirtyTwoSquareAndReadsItBack) {
   });
 }
 
+TEST(Icon, LargerBitmapHeadersAndShortMasks) {
+  const auto corner = [](int x, int y) { return x + y < 5; };
+  for (int bits : {8, 24, 32}) {
+    for (uint32_t header : {40u, 124u}) {
+      SCOPED_TRACE(std::to_string(bits) + " bits, header " + std::to_string(header));
+      auto icon = Reload<TIconGraphic>(IconFile(bits, header, 16, corner));
+      ASSERT_EQ(icon->Width(), 16);
+      ASSERT_EQ(icon->Height(), 16);
+      for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 16; ++x)
+          ASSERT_EQ(icon->GetPixelRGB(x, y), corner(x, y) ? 0u : IconPixel(bits, x, y)) << x << "," << y;
+    }
+  }
+  // Alpha makes the mask of a 32-bit image redundant, so a cut one is no fault;
+  // other depths need theirs.
+  for (int rows : {0, 7}) {
+    auto cut = Reload<TIconGraphic>(IconFile(32, 124, rows, corner));
+    EXPECT_EQ(cut->GetPixelRGB(0, 0), 0u);
+    EXPECT_EQ(cut->GetPixelRGB(15, 15), IconPixel(32, 15, 15));
+  }
+  EXPECT_IMAGING_ERROR(Reload<TIconGraphic>(IconFile(24, 40, 7, corner)), "Invalid icon");
+}
+
 TEST(Registry, FormatsLoadByExtension) {
   RegisterImagingFormats();
   RegisterImagingFormats();

@@ -175,3 +175,52 @@ TEST(Png, FilesOfTheSystemsTools) {
   EXPECT_EQ(ga.ImageFormat(), ifGray256);
   EXPECT_EQ(PixelsIndex(ga), (std::vector<int>{200, 0, 50, 0}));  // onto black
 }
+
+TEST(Png, PaletteImagesAreGammaCorrectedLikeGreyAndRgb) {
+  // The same pictures stored as palette and as RGB or grey, each with the
+  // same gAMA: the palette entries must come out as the samples do, over
+  // every grey level.
+  auto write = [](int type, double gamma, const std::vector<png_color>& plte, const std::vector<uint8_t>& row) {
+    TMemoryStream s;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    png_set_write_fn(png, &s, [](png_structp p, png_bytep d, size_t n) {
+      static_cast<TMemoryStream*>(png_get_io_ptr(p))->WriteBuffer(d, int64_t(n));
+    }, nullptr);
+    const size_t channels = type == PNG_COLOR_TYPE_RGB ? 3 : 1;
+    png_set_IHDR(png, info, png_uint_32(row.size() / channels), 1, 8, type, 0, 0, 0);
+    if (!plte.empty()) png_set_PLTE(png, info, plte.data(), int(plte.size()));
+    if (gamma > 0) png_set_gAMA(png, info, gamma);
+    png_write_info(png, info);
+    png_write_row(png, row.data());
+    png_write_end(png, info);
+    png_destroy_write_struct(&png, &info);
+    return s.Data();
+  };
+  const std::vector<png_color> colours = {{0, 0, 0}, {64, 128, 192}, {200, 30, 90}, {255, 255, 255}};
+  std::vector<uint8_t> rgbRow, greys;
+  for (const png_color& c : colours) rgbRow.insert(rgbRow.end(), {c.red, c.green, c.blue});
+  std::vector<png_color> greyPlte;
+  for (int i = 0; i < 256; ++i) {
+    greys.push_back(uint8_t(i));
+    greyPlte.push_back({uint8_t(i), uint8_t(i), uint8_t(i)});
+  }
+  // (0.45455 against the screen's 2.2 is too close to 1 for libpng to correct.)
+  for (double gamma : {1.0, 0.3, 0.45455}) {
+    SCOPED_TRACE(gamma);
+    auto rgb = Reload<TPngGraphic>(write(PNG_COLOR_TYPE_RGB, gamma, {}, rgbRow));
+    auto pal = Reload<TPngGraphic>(write(PNG_COLOR_TYPE_PALETTE, gamma, colours, {0, 1, 2, 3}));
+    EXPECT_EQ(pal->ImageFormat(), ifColor256);
+    EXPECT_EQ(PixelsRGB(*pal), PixelsRGB(*rgb));
+    EXPECT_DOUBLE_EQ(pal->Gamma, gamma);
+    auto grey = Reload<TPngGraphic>(write(PNG_COLOR_TYPE_GRAY, gamma, {}, greys));
+    auto greyPal = Reload<TPngGraphic>(write(PNG_COLOR_TYPE_PALETTE, gamma, greyPlte, greys));
+    EXPECT_EQ(PixelsRGB(*greyPal), PixelsRGB(*grey));
+    if (gamma != 0.45455) {
+      EXPECT_NE(PixelsRGB(*grey)[128], 0x808080u);  // corrected at all
+    }
+  }
+  // Without gAMA nothing is corrected.
+  auto plain = Reload<TPngGraphic>(write(PNG_COLOR_TYPE_PALETTE, 0, colours, {0, 1, 2, 3}));
+  EXPECT_EQ(plain->GetPixelRGB(1, 0), MakeRgbTriple(64, 128, 192));
+}

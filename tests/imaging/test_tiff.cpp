@@ -2,6 +2,9 @@
 // the tags we write, files libtiff's own tools write and read.
 #include <tiffio.h>
 
+#include <algorithm>
+#include <array>
+
 #include "CodecTestUtil.h"
 #include "imaging/EnTifGr.h"
 
@@ -246,4 +249,158 @@ TEST(Tiff, FilesOfLibtiffsToolsAndOurs) {
   EXPECT_EQ(PixelsRGB(both), PixelsRGB(bw));
   TTiffGraphic lzw;
   EXPECT_IMAGING_ERROR(lzw.LoadFromFile(dir.Path("lzw.tif")), "LZW compression not supported");
+}
+
+namespace {
+// A little-endian file of one strip and one directory built byte by byte, for
+// tag values libtiff's writer refuses. Entries are (tag, type, value), count 1.
+std::string RawTiff(std::vector<std::array<uint32_t, 3>> entries, const std::string& strip) {
+  std::string f = "II*";
+  f += '\0';
+  auto u16 = [&](uint32_t v) { f += char(v & 0xFF), f += char(v >> 8 & 0xFF); };
+  auto u32 = [&](uint32_t v) { u16(v & 0xFFFF), u16(v >> 16); };
+  const uint32_t ifd = uint32_t(8 + strip.size() + strip.size() % 2);
+  u32(ifd);
+  f += strip;
+  if (strip.size() % 2) f += '\0';
+  entries.push_back({TIFFTAG_STRIPOFFSETS, TIFF_LONG, 8});
+  entries.push_back({TIFFTAG_STRIPBYTECOUNTS, TIFF_LONG, uint32_t(strip.size())});
+  std::sort(entries.begin(), entries.end());
+  u16(uint32_t(entries.size()));
+  for (const auto& [tag, type, value] : entries) {
+    u16(tag), u16(type), u32(1);
+    if (type == TIFF_SHORT) u16(value), u16(0);
+    else u32(value);
+  }
+  u32(0);
+  return f;
+}
+}  // namespace
+
+TEST(Tiff, HugeSampleTagsRaiseInsteadOfOverflowing) {
+  const std::string file = RawTiff({{TIFFTAG_IMAGEWIDTH, TIFF_SHORT, 1},
+                                    {TIFFTAG_IMAGELENGTH, TIFF_SHORT, 1},
+                                    {TIFFTAG_BITSPERSAMPLE, TIFF_SHORT, 65535},
+                                    {TIFFTAG_SAMPLESPERPIXEL, TIFF_SHORT, 65535},
+                                    {TIFFTAG_PHOTOMETRIC, TIFF_SHORT, PHOTOMETRIC_RGB},
+                                    {TIFFTAG_COMPRESSION, TIFF_SHORT, COMPRESSION_NONE},
+                                    {TIFFTAG_ROWSPERSTRIP, TIFF_SHORT, 1}},
+                                   std::string(64, '\x55'));
+  EXPECT_THROW(Reload(file), ETiffError);
+}
+
+namespace {
+
+using SampleFn = std::function<uint8_t(uint32_t x, uint32_t y, int sample)>;
+
+// A tiled file: tiles of 16 x 16 over a picture that does not fill the last
+// ones. Sixteen-bit samples repeat the byte the function gives.
+std::string TiledTiff(uint32_t w, uint32_t h, uint16_t bps, uint16_t spp, uint16_t photometric,
+                      const SampleFn& sample, const std::vector<uint16_t>& colormap = {}) {
+  TMemoryStream s;
+  TIFF* t = TiffOpenStream(s, 1);
+  TIFFSetField(t, TIFFTAG_IMAGEWIDTH, w);
+  TIFFSetField(t, TIFFTAG_IMAGELENGTH, h);
+  TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, bps);
+  TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, spp);
+  TIFFSetField(t, TIFFTAG_PHOTOMETRIC, photometric);
+  TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_NONE);
+  TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+  TIFFSetField(t, TIFFTAG_TILEWIDTH, 16);
+  TIFFSetField(t, TIFFTAG_TILELENGTH, 16);
+  if (!colormap.empty()) {
+    const size_t n = colormap.size() / 3;
+    TIFFSetField(t, TIFFTAG_COLORMAP, colormap.data(), colormap.data() + n, colormap.data() + 2 * n);
+  }
+  const uint32_t rowBytes = (16 * bps * spp + 7) / 8;
+  std::vector<uint8_t> tile(size_t(TIFFTileSize(t)));
+  for (uint32_t ty = 0; ty < h; ty += 16)
+    for (uint32_t tx = 0; tx < w; tx += 16) {
+      std::fill(tile.begin(), tile.end(), 0);
+      for (uint32_t y = 0; y < 16; ++y)
+        for (uint32_t x = 0; x < 16; ++x)
+          for (int c = 0; c < spp; ++c) {
+            const uint32_t bit = (x * spp + uint32_t(c)) * bps;
+            const uint8_t v = sample(tx + x, ty + y, c);
+            uint8_t* p = tile.data() + y * rowBytes + bit / 8;
+            if (bps >= 8) std::fill(p, p + bps / 8, v);
+            else *p |= uint8_t((v & ((1 << bps) - 1)) << (8 - bps - bit % 8));
+          }
+      TIFFWriteTile(t, tile.data(), tx, ty, 0, 0);
+    }
+  TIFFClose(t);
+  return s.Data();
+}
+
+}  // namespace
+
+TEST(Tiff, UncompressedTiledFilesLoadTileByTile) {
+  const SampleFn grey = [](uint32_t x, uint32_t y, int c) { return uint8_t(x * 5 + y * 3 + c * 40); };
+  auto g = Reload(TiledTiff(40, 20, 8, 1, PHOTOMETRIC_MINISBLACK, grey));
+  EXPECT_EQ(g->ImageFormat(), ifGray256);
+  for (int y = 0; y < 20; ++y)
+    for (int x = 0; x < 40; ++x) ASSERT_EQ(g->GetPixelIndex(x, y), grey(uint32_t(x), uint32_t(y), 0)) << x << "," << y;
+
+  auto rgb = Reload(TiledTiff(40, 20, 8, 3, PHOTOMETRIC_RGB, grey));
+  EXPECT_EQ(rgb->ImageFormat(), ifTrueColor);
+  for (int y = 0; y < 20; ++y)
+    for (int x = 0; x < 40; ++x)
+      ASSERT_EQ(rgb->GetPixelRGB(x, y), MakeRgbTriple(grey(uint32_t(x), uint32_t(y), 0), grey(uint32_t(x), uint32_t(y), 1),
+                                                      grey(uint32_t(x), uint32_t(y), 2)))
+          << x << "," << y;
+
+  // Min-is-white bits: a set bit is black.
+  const SampleFn diagonal = [](uint32_t x, uint32_t y, int) { return uint8_t(x == y); };
+  auto bw = Reload(TiledTiff(35, 18, 1, 1, PHOTOMETRIC_MINISWHITE, diagonal));
+  EXPECT_EQ(bw->ImageFormat(), ifBlackWhite);
+  for (int y = 0; y < 18; ++y)
+    for (int x = 0; x < 35; ++x) ASSERT_EQ(bw->GetPixelRGB(x, y), x == y ? 0u : 0xFFFFFFu) << x << "," << y;
+
+  std::vector<uint16_t> map(48);
+  for (int i = 0; i < 16; ++i) map[size_t(i)] = map[size_t(16 + i)] = uint16_t(i * 4369), map[size_t(32 + i)] = 0;
+  const SampleFn nibble = [](uint32_t x, uint32_t y, int) { return uint8_t((x + 2 * y) % 16); };
+  auto pal = Reload(TiledTiff(33, 17, 4, 1, PHOTOMETRIC_PALETTE, nibble, map));
+  EXPECT_EQ(pal->ImageFormat(), ifColor16);
+  for (int y = 0; y < 17; ++y)
+    for (int x = 0; x < 33; ++x) ASSERT_EQ(pal->GetPixelIndex(x, y), int((x + 2 * y) % 16)) << x << "," << y;
+
+  // Sixteen bits per sample still go through the RGBA reader.
+  auto deep = Reload(TiledTiff(40, 20, 16, 3, PHOTOMETRIC_RGB, grey));
+  EXPECT_EQ(deep->ImageFormat(), ifTrueColor);
+  EXPECT_EQ(deep->GetPixelRGB(37, 19), MakeRgbTriple(grey(37, 19, 0), grey(37, 19, 1), grey(37, 19, 2)));
+
+  ExpectHostileInputsRaise<TTiffGraphic>(TiledTiff(40, 20, 8, 3, PHOTOMETRIC_RGB, grey), IsTiffOrImaging, 150);
+}
+
+TEST(Tiff, Group3WithoutEolCodesLoads) {
+  // The fax mode makes libtiff's encoder leave out the EOL codes (and the
+  // closing EOL run), as some fax programs do.
+  const uint32_t w = 61, h = 9;
+  auto bit = [](uint32_t x, uint32_t y) { return (x * 7 + y * 3) % 5 == 0 || x / 9 == y; };
+  for (int mode : {FAXMODE_NOEOL, FAXMODE_NOEOL | FAXMODE_NORTC}) {
+    SCOPED_TRACE(mode);
+    TMemoryStream s;
+    TIFF* t = TiffOpenStream(s, 1);
+    TIFFSetField(t, TIFFTAG_IMAGEWIDTH, w);
+    TIFFSetField(t, TIFFTAG_IMAGELENGTH, h);
+    TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 1);
+    TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, 1);
+    TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
+    TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX3);
+    TIFFSetField(t, TIFFTAG_GROUP3OPTIONS, 0);
+    TIFFSetField(t, TIFFTAG_FAXMODE, mode);
+    TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, h);
+    for (uint32_t y = 0; y < h; ++y) {
+      uint8_t row[8] = {};
+      for (uint32_t x = 0; x < w; ++x)
+        if (bit(x, y)) row[x / 8] |= uint8_t(0x80 >> x % 8);
+      TIFFWriteScanline(t, row, y, 0);
+    }
+    TIFFClose(t);
+    auto g = Reload(s.Data());
+    EXPECT_EQ(g->Compression(), tcGroup3_1D);
+    for (uint32_t y = 0; y < h; ++y)
+      for (uint32_t x = 0; x < w; ++x)
+        ASSERT_EQ(g->GetPixelRGB(int(x), int(y)), bit(x, y) ? 0u : 0xFFFFFFu) << x << "," << y;
+  }
 }
