@@ -4,11 +4,9 @@
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QPlainTextEdit>
-#include <QPointer>
 #include <QVBoxLayout>
 
 #include "core/QtText.h"
-#include "core/ScopeGuard.h"
 #include "flowchart/ui/fcEditObj.h"
 
 TFEditConnection::TFEditConnection(QWidget* parent) : QDialog(parent) {
@@ -112,26 +110,9 @@ void TFEditConnection::WriteTo(TFcConnection* c) const {
   if (marked(seDPoint)) c->SetDest(c->Dest(), seDPoint->Value() - 1);
 }
 
-// As EditObject: the chart's window may take the dialog and the chart with it during exec().
 bool EditConnection(TCustomFlowChart* chart, TFcConnection* connection) {
   if (!chart || !connection) return false;
-  const QPointer<TCustomFlowChart> alive(chart);
-  const QPointer<TFEditConnection> dialog = new TFEditConnection(chart->window());
-  const auto release = ScopeExit([dialog] { delete dialog.data(); });
-  dialog->Fill(connection);
-  const bool ok = dialog->exec() == QDialog::Accepted;
-  if (!alive || !dialog) return false;
-  bool any = false;
-  if (ok) {
-    chart->BeginUpdate();
-    for (int i = 0; i < chart->ConnectionCount(); ++i) {
-      TFcConnection* c = chart->Connections(i);
-      if (!c->Selected()) continue;
-      any = true;
-      dialog->WriteTo(c);
-    }
-    chart->EndUpdate();
-  }
-  EndChartMouseState(chart);
-  return ok && any;
+  return RunPropertyDialog<TFEditConnection>(
+      chart, [&](TFEditConnection& d) { d.Fill(connection); }, [chart] { return chart->ConnectionCount(); },
+      [chart](int i) { return chart->Connections(i); });
 }

@@ -14,7 +14,6 @@
 #include <QVBoxLayout>
 
 #include "core/QtText.h"
-#include "core/ScopeGuard.h"
 
 namespace {
 
@@ -214,27 +213,9 @@ void EndChartMouseState(TCustomFlowChart* chart) {
   });
 }
 
-// The chart's window owns the dialog and may close for good while the dialog runs its
-// modal loop, taking the dialog and the chart with it; otherwise the dialog is freed here.
 bool EditObject(TCustomFlowChart* chart, TFcObject* object) {
   if (!chart || !object) return false;
-  const QPointer<TCustomFlowChart> alive(chart);
-  const QPointer<TFEditObject> dialog = new TFEditObject(chart->window());
-  const auto release = ScopeExit([dialog] { delete dialog.data(); });
-  dialog->Fill(chart, object);
-  const bool ok = dialog->exec() == QDialog::Accepted;
-  if (!alive || !dialog) return false;
-  bool any = false;
-  if (ok) {
-    chart->BeginUpdate();
-    for (int i = 0; i < chart->ObjectCount(); ++i) {
-      TFcObject* o = chart->Objects(i);
-      if (!o->Selected()) continue;
-      any = true;
-      dialog->WriteTo(o);
-    }
-    chart->EndUpdate();
-  }
-  EndChartMouseState(chart);
-  return ok && any;
+  return RunPropertyDialog<TFEditObject>(
+      chart, [&](TFEditObject& d) { d.Fill(chart, object); }, [chart] { return chart->ObjectCount(); },
+      [chart](int i) { return chart->Objects(i); });
 }
