@@ -3,6 +3,8 @@
 #include <cmath>
 #include <iterator>
 
+#include "core/Rounding.h"
+
 namespace {
 
 using Span = TFcRegion::Span;
@@ -105,8 +107,8 @@ TFcRegion TFcRegion::RoundRect(const TRect& r, int32_t cw, int32_t ch) {
     double f = 1.0 - (dy * dy) / (ry * ry);
     if (f < 0) continue;
     double inset = rx - rx * std::sqrt(f);
-    int32_t x1 = r.Left + static_cast<int32_t>(std::lround(inset));
-    int32_t x2 = r.Right - static_cast<int32_t>(std::lround(inset));
+    int32_t x1 = r.Left + static_cast<int32_t>(RoundHalfAway(inset));
+    int32_t x2 = r.Right - static_cast<int32_t>(RoundHalfAway(inset));
     if (x2 > x1) g.AddBand(y, y + 1, {{x1, x2}});
   }
   return g;
