@@ -42,7 +42,7 @@ void AtStart(TStream& stream, Fn load) {
 uint32_t ReadU32(TStream& s, bool& ok) {
   uint8_t b[4];
   ok = s.Read(b, 4) == 4;
-  return ok ? uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24 : 0;
+  return ok ? LoadLE<uint32_t>(b) : 0;
 }
 
 void WriteU32(TStream& s, uint32_t v) {
@@ -124,7 +124,7 @@ void TPcxGraphic::LoadImageFromStream(TStream& stream, int) {
     s.SetPosition(0);
     BfmReadImage(s, *this, "File.pcx", "");
     // A header without a resolution keeps the screen's, which printing divides by.
-    const int xDpi = head[12] | head[13] << 8, yDpi = head[14] | head[15] << 8;
+    const int xDpi = LoadLE<uint16_t>(head + 12), yDpi = LoadLE<uint16_t>(head + 14);
     if (haveDpi && xDpi) SetXDotsPerInch(uint16_t(xDpi));
     if (haveDpi && yDpi) SetYDotsPerInch(uint16_t(yDpi));
   });

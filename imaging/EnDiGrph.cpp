@@ -640,9 +640,7 @@ int DpiOfPels(int32_t pels) {
 // 16- and 32-bit pixels through their channel masks into blue, green, red.
 void UnpackMaskedRow(const uint8_t* s, int width, int bits, const uint32_t* masks, uint8_t* d) {
   for (int x = 0; x < width; ++x) {
-    uint32_t v = bits == 16 ? uint32_t(s[x * 2] | (s[x * 2 + 1] << 8))
-                            : uint32_t(s[x * 4] | (s[x * 4 + 1] << 8) | (s[x * 4 + 2] << 16) |
-                                       (uint32_t(s[x * 4 + 3]) << 24));
+    const uint32_t v = bits == 16 ? LoadLE<uint16_t>(s + x * 2) : LoadLE<uint32_t>(s + x * 4);
     d[x * 3 + 0] = Field(v, masks[2]);
     d[x * 3 + 1] = Field(v, masks[1]);
     d[x * 3 + 2] = Field(v, masks[0]);

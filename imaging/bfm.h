@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "core/ByteIO.h"
 #include "core/Streams.h"
 
 enum : int {
@@ -109,16 +110,4 @@ int64_t BytesFrom(TStream& s, int64_t pos);
 // Reads exactly n bytes at the current position.
 bool ReadExact(TStream& s, void* p, int64_t n);
 bool WriteExact(TStream& s, const void* p, int64_t n);
-inline uint16_t Le16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
-inline uint32_t Le32(const uint8_t* p) {
-  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-inline void Put16(uint8_t* p, uint32_t v) {
-  p[0] = uint8_t(v);
-  p[1] = uint8_t(v >> 8);
-}
-inline void Put32(uint8_t* p, uint32_t v) {
-  Put16(p, v);
-  Put16(p + 2, v >> 16);
-}
 }  // namespace bfmfmt

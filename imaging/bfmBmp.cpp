@@ -33,8 +33,8 @@ int BmpHeader(TStream& s, BFM& h, const char* options) {
   }
   if (b[0] != 'B' || b[1] != 'M') return BFM_ERR_MAGIC;
   if (!ReadExact(s, b + 2, kFileHeader + 4 - 2)) return BFM_ERR_READ;
-  p.offBits = Le32(b + 10);
-  const uint32_t cbFix = Le32(b + 14);
+  p.offBits = LoadLE<uint32_t>(b + 10);
+  const uint32_t cbFix = LoadLE<uint32_t>(b + 14);
   if (cbFix != 12 && !(cbFix >= 16 && cbFix <= 64 && (cbFix % 4 == 0 || cbFix == 42 || cbFix == 46)))
     return 302;
   if (!ReadExact(s, b + 18, cbFix - 4)) return BFM_ERR_READ;
@@ -44,17 +44,17 @@ int BmpHeader(TStream& s, BFM& h, const char* options) {
   int planes, bits;
   uint32_t compression = 0, used = 0;
   if (cbFix == 12) {
-    w = Le16(f);
-    hh = Le16(f + 2);
-    planes = Le16(f + 4);
-    bits = Le16(f + 6);
+    w = LoadLE<uint16_t>(f);
+    hh = LoadLE<uint16_t>(f + 2);
+    planes = LoadLE<uint16_t>(f + 4);
+    bits = LoadLE<uint16_t>(f + 6);
   } else {
-    w = int32_t(Le32(f));
-    hh = int32_t(Le32(f + 4));
-    planes = Le16(f + 8);
-    bits = Le16(f + 10);
-    if (cbFix >= 20) compression = Le32(f + 12);
-    if (cbFix >= 36) used = Le32(f + 28);
+    w = int32_t(LoadLE<uint32_t>(f));
+    hh = int32_t(LoadLE<uint32_t>(f + 4));
+    planes = LoadLE<uint16_t>(f + 8);
+    bits = LoadLE<uint16_t>(f + 10);
+    if (cbFix >= 20) compression = LoadLE<uint32_t>(f + 12);
+    if (cbFix >= 36) used = LoadLE<uint32_t>(f + 28);
   }
   if (w <= 0 || hh == 0 || hh == INT32_MIN) return BFM_ERR_SIZE;
   if (planes != 1) return 300;

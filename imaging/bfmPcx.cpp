@@ -35,8 +35,8 @@ int PcxHeader(TStream& s, BFM& h, const char* options) {
   if (b[2] != 1) return 701;
   const int bits = b[3];
   const int planes = b[65];
-  const int w = int(Le16(b + 8)) - int(Le16(b + 4)) + 1;
-  const int hh = int(Le16(b + 10)) - int(Le16(b + 6)) + 1;
+  const int w = int(LoadLE<uint16_t>(b + 8)) - int(LoadLE<uint16_t>(b + 4)) + 1;
+  const int hh = int(LoadLE<uint16_t>(b + 10)) - int(LoadLE<uint16_t>(b + 6)) + 1;
   if (w < 1 || hh < 1) return BFM_ERR_SIZE;
   int depth = 0;
   if (bits == 1 && planes == 1) depth = 1;
@@ -45,7 +45,7 @@ int PcxHeader(TStream& s, BFM& h, const char* options) {
   else if (bits == 8 && planes == 1) depth = 8;
   else if (bits == 8 && planes == 3) depth = 24;
   else return 702;
-  const int bytesPerLine = Le16(b + 66);
+  const int bytesPerLine = LoadLE<uint16_t>(b + 66);
   // A line shorter than the width would leave pixels without data.
   if (int64_t(bytesPerLine) * 8 < int64_t(w) * bits) return BFM_ERR_SIZE;
   h.w = w;
@@ -165,8 +165,8 @@ int PcxWrite(TStream& s, const BFM& h, const BfmRgb* palette, const uint8_t* dat
   hdr[1] = 5;
   hdr[2] = 1;
   hdr[3] = uint8_t(bits);
-  Put16(hdr + 8, uint32_t(w - 1));
-  Put16(hdr + 10, uint32_t(h.h - 1));
+  StoreLE<uint16_t>(hdr + 8, uint32_t(w - 1));
+  StoreLE<uint16_t>(hdr + 10, uint32_t(h.h - 1));
   if (depth == 4)
     for (int i = 0; i < 16; ++i) {
       hdr[16 + 3 * i] = palette[i].r;
@@ -174,7 +174,7 @@ int PcxWrite(TStream& s, const BFM& h, const BfmRgb* palette, const uint8_t* dat
       hdr[18 + 3 * i] = palette[i].b;
     }
   hdr[65] = uint8_t(planes);
-  Put16(hdr + 66, uint32_t(bpl));
+  StoreLE<uint16_t>(hdr + 66, uint32_t(bpl));
   hdr[68] = 1;
   if (!WriteExact(s, hdr, sizeof hdr)) return BFM_ERR_WRITE;
 

@@ -29,8 +29,8 @@ int TgaHeader(TStream& s, BFM& h, const char* options) {
   p.idLength = b[0];
   p.mapType = b[1];
   p.imageType = b[2];
-  p.mapFirst = Le16(b + 3);
-  p.mapLength = Le16(b + 5);
+  p.mapFirst = LoadLE<uint16_t>(b + 3);
+  p.mapLength = LoadLE<uint16_t>(b + 5);
   p.mapEntryBits = b[7];
   p.depth = b[16];
   p.descriptor = b[17];
@@ -51,8 +51,8 @@ int TgaHeader(TStream& s, BFM& h, const char* options) {
     default:
       return 401;
   }
-  h.w = Le16(b + 12);
-  h.h = Le16(b + 14);
+  h.w = LoadLE<uint16_t>(b + 12);
+  h.h = LoadLE<uint16_t>(b + 14);
   if (h.w == 0 || h.h == 0) return BFM_ERR_SIZE;
   h.bpp = p.depth == 8 ? 8 : 24;
   // Raw pixels need their bytes; a run packet of 1 + pixel bytes gives at most
@@ -131,7 +131,7 @@ int TgaData(TStream& s, BFM& h, uint8_t* data, size_t) {
       if (pixelBytes == 1) {
         d[0] = px[0];
       } else if (pixelBytes == 2) {
-        const unsigned v = unsigned(px[0]) | unsigned(px[1]) << 8;
+        const unsigned v = LoadLE<uint16_t>(px);
         d[0] = uint8_t((v & 0x1F) << 3);
         d[1] = uint8_t(((v >> 5) & 0x1F) << 3);
         d[2] = uint8_t(((v >> 10) & 0x1F) << 3);
@@ -159,11 +159,11 @@ int TgaWrite(TStream& s, const BFM& h, const BfmRgb* palette, const uint8_t* dat
   hdr[1] = h.bpp == 8 ? 1 : 0;
   hdr[2] = h.bpp == 8 ? 1 : 2;
   if (h.bpp == 8) {
-    Put16(hdr + 5, 256);
+    StoreLE<uint16_t>(hdr + 5, 256);
     hdr[7] = 24;
   }
-  Put16(hdr + 12, uint32_t(h.w));
-  Put16(hdr + 14, uint32_t(h.h));
+  StoreLE<uint16_t>(hdr + 12, uint32_t(h.w));
+  StoreLE<uint16_t>(hdr + 14, uint32_t(h.h));
   hdr[16] = uint8_t(depth);
   hdr[17] = ydown ? 0x20 : 0;
   if (!WriteExact(s, hdr, sizeof hdr)) return BFM_ERR_WRITE;
