@@ -37,6 +37,26 @@ void Fail(const std::string& what) { std::fprintf(stderr, "tarvo-host: %s\n", wh
 
 }  // namespace
 
+const char* HostUsage() {
+  return "Usage: tarvo-host [options]\n"
+         "Hosts the TarvoX control in a window, as the office-automation web page does.\n"
+         "\n"
+         "  --server HOST:PORT        server the control logs in to\n"
+         "  --login NAME              login name sent once the control asks for it\n"
+         "  --open DB,ID,CMD,TEMPLATE,OBJECT,INITTABLE,INITRECORD\n"
+         "                            opens a document after the login (GetStream)\n"
+         "  --flow ID                 opens a workflow definition after the login\n"
+         "  --exit-after-login        exits once the login is answered\n"
+         "  --screenshot FILE         saves a PNG of the window, then exits\n"
+         "  --screenshot-delay MS     waits MS milliseconds before the screenshot (1500)\n"
+         "  --registry FILE           registry file instead of the default one\n"
+         "  --library PATH            control library to register and load; \"\" uses the\n"
+         "                            registration already in the registry\n"
+         "  -h, --help                prints this text\n"
+         "\n"
+         "Every event of the control is printed on standard output.\n";
+}
+
 bool ParseHostOptions(const std::vector<std::string>& args, HostOptions& out, std::string* error) {
   auto fail = [&](const std::string& m) {
     if (error) *error = m;
@@ -50,7 +70,10 @@ bool ParseHostOptions(const std::vector<std::string>& args, HostOptions& out, st
       return true;
     };
     std::string v;
-    if (a == "--exit-after-login") {
+    if (a == "--help" || a == "-h") {
+      out.help = true;
+      return true;
+    } else if (a == "--exit-after-login") {
       out.exitAfterLogin = true;
     } else if (a == "--server") {
       if (!value(v)) return fail("--server needs HOST:PORT");

@@ -23,6 +23,7 @@ struct HostOptions {
   std::optional<std::vector<std::string>> open;  // the seven GetStream arguments
   std::optional<std::string> flow;
   bool exitAfterLogin = false;
+  bool help = false;  // "--help": print the usage text, nothing else
   std::string screenshot;
   int screenshotDelay = 1500;
   std::string registry;  // empty: the registry's default file
@@ -31,8 +32,11 @@ struct HostOptions {
   std::optional<std::string> library;
 };
 
-// Parses the command line (UTF-8); false with *error on a bad option.
+// Parses the command line (UTF-8); false with *error on a bad option. Parsing ends at
+// "--help".
 bool ParseHostOptions(const std::vector<std::string>& args, HostOptions& out, std::string* error);
+// The options, one to a line, as "--help" prints them.
+const char* HostUsage();
 
 class HostPage {
  public:

@@ -13,13 +13,16 @@ struct HostRun {
   std::string err;
 };
 
-// Runs the host with the test control library and a registry of the test's own.
-HostRun Host(const TempDir& dir, QStringList args, bool withLibrary = true) {
+// Runs the host with the test control library and a registry of the test's own; on
+// the offscreen platform unless platform names another.
+HostRun Host(const TempDir& dir, QStringList args, bool withLibrary = true, const QString& platform = "offscreen") {
   args << "--registry" << QString::fromStdString(dir.File("registry.ini"));
   args << "--library" << (withLibrary ? FAKE_CONTROL_PATH : "");
   QProcess p;
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-  env.insert("QT_QPA_PLATFORM", "offscreen");
+  env.insert("QT_QPA_PLATFORM", platform);
+  env.remove("DISPLAY");
+  env.remove("WAYLAND_DISPLAY");
   p.setProcessEnvironment(env);
   p.start(TARVO_HOST_PATH, args);
   HostRun r;
@@ -73,6 +76,22 @@ TEST(Host, ScreenshotOfTheHostWindow) {
   QImage img(QString::fromStdString(png));
   ASSERT_FALSE(img.isNull());
   EXPECT_EQ(img.size(), QSize(338, 44));
+}
+
+TEST(Host, HelpPrintsTheOptionsWithoutADisplay) {
+  TempDir dir;
+  // No display to open: the usage needs none.
+  for (const char* option : {"--help", "-h"}) {
+    HostRun r = Host(dir, {"--server", "h:1", option, "--bogus"}, true, "xcb");
+    EXPECT_EQ(r.exitCode, 0) << option << ": " << r.err;
+    EXPECT_EQ(r.out.rfind("Usage: tarvo-host", 0), 0u) << r.out;
+    for (const char* name : {"--server", "--login", "--open", "--flow", "--exit-after-login", "--screenshot",
+                             "--screenshot-delay", "--registry", "--library", "--help"})
+      EXPECT_NE(r.out.find(std::string(" ") + name + " "), std::string::npos) << name;
+    EXPECT_EQ(r.err, "");
+  }
+  // Still an error when it comes as another option's value.
+  EXPECT_EQ(Host(dir, {"--login", "--help", "--bogus"}).exitCode, 2);
 }
 
 TEST(Host, RefusesBadOptionsAndMissingRegistrations) {
