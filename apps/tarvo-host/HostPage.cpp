@@ -1,6 +1,9 @@
 #include "apps/tarvo-host/HostPage.h"
 
+#include <QAction>
 #include <QApplication>
+#include <QMenu>
+#include <QMenuBar>
 #include <QPixmap>
 #include <QScreen>
 #include <QTimer>
@@ -116,6 +119,18 @@ HostPage::HostPage(HostOptions options) : options_(std::move(options)) {
   window_.setWindowTitle(QStringLiteral("tarvo-host"));
   auto* layout = new QVBoxLayout(&window_);
   layout->setContentsMargins(0, 0, 0, 0);
+  BuildMenu();
+}
+
+void HostPage::BuildMenu() {
+  auto* bar = new QMenuBar(&window_);
+  QMenu* help = bar->addMenu(QString::fromUtf8("帮助(&H)"));
+  QAction* about = help->addAction(QString::fromUtf8("关于本程序(&A)..."));
+  // Through the dispatch interface, as the page calls it; the box is modal.
+  QObject::connect(about, &QAction::triggered, &window_, GuardSlot([this](bool) {
+                     if (control_) Call(u"ShowAbort", {});
+                   }));
+  window_.layout()->setMenuBar(bar);
 }
 
 HostPage::~HostPage() { Stop(); }
@@ -156,7 +171,9 @@ bool HostPage::Start() {
   if (auto w = control_.As<IWidgetObject>(IID_IWidgetObject)) {
     QWidget* widget = w->Widget();
     window_.layout()->addWidget(widget);
-    window_.resize(widget->size().expandedTo(QSize(338, 44)));
+    // The control keeps its own size below the menu.
+    const int menu = window_.layout()->menuBar() ? window_.layout()->menuBar()->sizeHint().height() : 0;
+    window_.resize(widget->size().expandedTo(QSize(338, 44)) + QSize(0, menu));
   }
   // The sink goes in before the control is shown: its first event comes with the show.
   source_ = control_.As<IEventSource>(IID_IEventSource);

@@ -2,7 +2,8 @@
 // Plays the web page that hosts the control: registers the control library, finds the
 // control through the registry, creates it inside its window, connects its event sink
 // before showing it, answers OnDoLogin with SetServer and Login and OnAfterLogin with
-// GetStream or GetFlowChart, and prints every event on stdout.
+// GetStream or GetFlowChart, and prints every event on stdout. Its help menu asks the
+// control for the about box, as the page does.
 #include <QPixmap>
 #include <QWidget>
 #include <optional>
@@ -49,6 +50,7 @@ class HostPage {
   QWidget* Window() { return &window_; }
 
  private:
+  void BuildMenu();
   void OnEvent(DISPID id, const std::string& name, std::vector<EventArg>& args);
   QPixmap Screenshot();
   void Call(const char16_t* name, std::vector<Variant> args);
