@@ -11,6 +11,7 @@
 
 #include "apps/tarvo-host/HostPage.h"
 #include "platform/Guard.h"
+#include "uikit/QtTranslations.h"
 
 #ifndef TARVO_HOST_DEFAULT_LIBRARY
 #define TARVO_HOST_DEFAULT_LIBRARY ""
@@ -41,6 +42,8 @@ int main(int argc, char** argv) {
     }
   }
   HostApplication app(argc, argv);
+  // Qt's own dialogs and buttons speak Chinese like the rest of the program.
+  LoadQtChineseTranslations();
   std::vector<std::string> args(argv + 1, argv + argc);
   HostOptions options;
   std::string error;

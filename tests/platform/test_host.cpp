@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPointer>
 #include <QProcess>
 #include <QPushButton>
@@ -14,6 +15,8 @@
 #include "ModalDriver.h"
 #include "TestUtil.h"
 #include "apps/tarvo-host/HostPage.h"
+#include "core/AnsiString.h"
+#include "platform/Services.h"
 
 namespace {
 
@@ -186,6 +189,24 @@ TEST_F(HostWindow, HelpMenuOpensTheControlsAboutBox) {
   EXPECT_TRUE(texts.filter(QString::fromUtf8("版本号：")).size() == 1) << texts.join('|').toStdString();
   EXPECT_FALSE(QApplication::activeModalWidget());
   EXPECT_TRUE(window->isVisible());
+}
+
+TEST_F(HostWindow, QtsOwnButtonsSpeakChineseOnceTheControlIsCreated) {
+  // Nothing in this process loads Qt's translations but the control's creation.
+  QString yes, no;
+  auto script = WhenModal<QMessageBox>(
+      [&](QMessageBox* box) {
+        QAbstractButton* y = box->button(QMessageBox::Yes);
+        QAbstractButton* n = box->button(QMessageBox::No);
+        if (!y || !n) return;
+        yes = y->text();
+        no = n->text();
+        ClickThroughWindow(n, n->rect().center());
+      },
+      std::chrono::seconds(20));
+  EXPECT_FALSE(ConfirmYesNo(Utf8ToCp936("是否保存文档?"), Utf8ToCp936("系统提示"), page_->Window()));
+  EXPECT_EQ(yes, QString::fromUtf8("是(&Y)"));
+  EXPECT_EQ(no, QString::fromUtf8("否(&N)"));
 }
 
 }  // namespace
