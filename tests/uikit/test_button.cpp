@@ -148,14 +148,17 @@ TEST_F(ButtonFixture, HoverTakeOverAndActiveWindow) {
   EXPECT_TRUE(b.Hover());
   // The 100 ms poll ends hover once the cursor is elsewhere.
   under = &form;
-  QTest::qWait(250);
-  EXPECT_FALSE(b.Hover());
+  EXPECT_TRUE(QTest::qWaitFor([&] { return !b.Hover(); }, 20000));
 }
 
 TEST_F(ButtonFixture, MouseEnterAndLeaveFireOncePerVisit) {
   TFlatButton btn(&form);
   QWidget* under = &btn;
-  TFlatButtonBase::SetCursorProbe([&] { return under; });
+  int probes = 0;  // each poll tick looks under the cursor
+  TFlatButtonBase::SetCursorProbe([&] {
+    ++probes;
+    return under;
+  });
   int enters = 0, leaves = 0;
   btn.OnMouseEnter = [&](QObject*) { ++enters; };
   btn.OnMouseLeave = [&](QObject*) { ++leaves; };
@@ -169,7 +172,8 @@ TEST_F(ButtonFixture, MouseEnterAndLeaveFireOncePerVisit) {
   QTest::mousePress(&btn, Qt::LeftButton, {}, {5, 5});
   under = &form;
   QTest::mouseMove(&btn, {45, 5});
-  QTest::qWait(250);
+  const int before = probes;
+  ASSERT_TRUE(QTest::qWaitFor([&] { return probes >= before + 2; }, 20000)) << "the poll never ticked";
   EXPECT_EQ(leaves, 0);
   QTest::mouseRelease(&btn, Qt::LeftButton, {}, {45, 5});
   EXPECT_EQ(leaves, 1);
