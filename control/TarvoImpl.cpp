@@ -19,6 +19,7 @@
 #include "core/SysUtils.h"
 #include "platform/Guard.h"
 #include "platform/LocaleSettings.h"
+#include "uikit/QtTranslations.h"
 
 using namespace TarvoProj;
 
@@ -69,6 +70,8 @@ TTarvoX::TTarvoX(QWidget* parent) : QWidget(parent) {
   events_.OnSinkChanged = [this](IEventSink* sink) { EventSinkChanged(sink); };
   // Dates in document fields use the short date format saved by the last login.
   Guarded([] { LocaleSettings::Load(); });
+  // The page's process may not have loaded them; Qt's own dialogs speak Chinese too.
+  LoadQtChineseTranslations();
   ActiveFormCreate();
 }
 

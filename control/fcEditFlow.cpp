@@ -364,6 +364,10 @@ void TFFlowEditor::StepAdded(TFcObject* o) {
   r.name = o->Text().substr(0, kStepNameBytes);
   work_[size_t(slot)] = r;
   ++workCount_;
+  // The panel edits the selected object's text together with its record: the new step
+  // is selected, so what is typed into it right away reaches both.
+  Chart->ClearSelection();
+  o->SetSelected(true);
   ShowStep(slot);
 }
 

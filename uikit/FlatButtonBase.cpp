@@ -1,5 +1,7 @@
 #include "uikit/FlatButtonBase.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QApplication>
 #include <QCursor>
 #include <QDialog>
@@ -14,6 +16,50 @@ namespace {
 TFlatButtonBase::TCursorProbe& Probe() {
   static TFlatButtonBase::TCursorProbe probe;
   return probe;
+}
+
+// The caption as read aloud: "&&" is a literal ampersand, a single "&" marks the
+// accelerator and is dropped.
+QString WithoutAccelerator(const QString& caption) {
+  QString out;
+  for (qsizetype i = 0; i < caption.size(); ++i) {
+    if (caption[i] != '&') {
+      out += caption[i];
+    } else if (i + 1 < caption.size() && caption[i + 1] == '&') {
+      out += '&';
+      ++i;
+    }
+  }
+  return out;
+}
+
+// What screen readers and UI automation see of a flat button: a push button named by
+// its caption or, without one, by its hint, as Qt's own buttons are.
+class TFlatButtonAccessible : public QAccessibleWidget {
+ public:
+  explicit TFlatButtonAccessible(TFlatButtonBase* b) : QAccessibleWidget(b, QAccessible::Button) {}
+  QString text(QAccessible::Text t) const override {
+    if (t != QAccessible::Name) return QAccessibleWidget::text(t);
+    const auto* b = static_cast<const TFlatButtonBase*>(widget());
+    if (!b->accessibleName().isEmpty()) return b->accessibleName();
+    const QString caption = WithoutAccelerator(b->Caption());
+    return caption.isEmpty() ? b->toolTip() : caption;
+  }
+};
+
+QAccessibleInterface* FlatButtonAccessibleFactory(const QString&, QObject* object) {
+  auto* b = qobject_cast<TFlatButtonBase*>(object);
+  return b ? new TFlatButtonAccessible(b) : nullptr;
+}
+
+// The factory is installed while buttons of this copy of the kit exist, so none is left
+// behind when the control library that holds it is unloaded.
+int liveButtons = 0;
+
+void NotifyNameChanged(QWidget* w) {
+  if (!QAccessible::isActive()) return;
+  QAccessibleEvent e(w, QAccessible::NameChanged);
+  QAccessible::updateAccessibility(&e);
 }
 }  // namespace
 
@@ -31,6 +77,7 @@ TFlatButtonBase::TFlatButtonBase(TFlatHoverClass& cls, QWidget* parent)
     cls_.Timer->setInterval(100);
   }
   ++cls_.Instances;
+  if (liveButtons++ == 0) QAccessible::installFactory(FlatButtonAccessibleFactory);
   setMouseTracking(true);
   setGeometry(0, 0, 25, 25);
 }
@@ -42,6 +89,7 @@ TFlatButtonBase::~TFlatButtonBase() {
     cls_.Timer = nullptr;
     cls_.Current = nullptr;
   }
+  if (--liveButtons == 0) QAccessible::removeFactory(FlatButtonAccessibleFactory);
 }
 
 void TFlatButtonBase::SetCaption(const QString& c) {
@@ -51,6 +99,7 @@ void TFlatButtonBase::SetCaption(const QString& c) {
   shortcutId_ = 0;
   const QKeySequence key = QKeySequence::mnemonic(c);
   if (!key.isEmpty()) shortcutId_ = grabShortcut(key);
+  NotifyNameChanged(this);
   update();
 }
 
@@ -326,6 +375,9 @@ void TFlatButtonBase::changeEvent(QEvent* e) {
       break;
     case QEvent::FontChange:
       update();
+      break;
+    case QEvent::ToolTipChange:
+      if (caption_.isEmpty()) NotifyNameChanged(this);
       break;
     default:
       break;

@@ -1,6 +1,9 @@
 #include "apps/tarvo-host/HostPage.h"
 
+#include <QAction>
 #include <QApplication>
+#include <QMenu>
+#include <QMenuBar>
 #include <QPixmap>
 #include <QScreen>
 #include <QTimer>
@@ -37,6 +40,26 @@ void Fail(const std::string& what) { std::fprintf(stderr, "tarvo-host: %s\n", wh
 
 }  // namespace
 
+const char* HostUsage() {
+  return "Usage: tarvo-host [options]\n"
+         "Hosts the TarvoX control in a window, as the office-automation web page does.\n"
+         "\n"
+         "  --server HOST:PORT        server the control logs in to\n"
+         "  --login NAME              login name sent once the control asks for it\n"
+         "  --open DB,ID,CMD,TEMPLATE,OBJECT,INITTABLE,INITRECORD\n"
+         "                            opens a document after the login (GetStream)\n"
+         "  --flow ID                 opens a workflow definition after the login\n"
+         "  --exit-after-login        exits once the login is answered\n"
+         "  --screenshot FILE         saves a PNG of the window, then exits\n"
+         "  --screenshot-delay MS     waits MS milliseconds before the screenshot (1500)\n"
+         "  --registry FILE           registry file instead of the default one\n"
+         "  --library PATH            control library to register and load; \"\" uses the\n"
+         "                            registration already in the registry\n"
+         "  -h, --help                prints this text\n"
+         "\n"
+         "Every event of the control is printed on standard output.\n";
+}
+
 bool ParseHostOptions(const std::vector<std::string>& args, HostOptions& out, std::string* error) {
   auto fail = [&](const std::string& m) {
     if (error) *error = m;
@@ -50,7 +73,10 @@ bool ParseHostOptions(const std::vector<std::string>& args, HostOptions& out, st
       return true;
     };
     std::string v;
-    if (a == "--exit-after-login") {
+    if (a == "--help" || a == "-h") {
+      out.help = true;
+      return true;
+    } else if (a == "--exit-after-login") {
       out.exitAfterLogin = true;
     } else if (a == "--server") {
       if (!value(v)) return fail("--server needs HOST:PORT");
@@ -93,6 +119,18 @@ HostPage::HostPage(HostOptions options) : options_(std::move(options)) {
   window_.setWindowTitle(QStringLiteral("tarvo-host"));
   auto* layout = new QVBoxLayout(&window_);
   layout->setContentsMargins(0, 0, 0, 0);
+  BuildMenu();
+}
+
+void HostPage::BuildMenu() {
+  auto* bar = new QMenuBar(&window_);
+  QMenu* help = bar->addMenu(QString::fromUtf8("帮助(&H)"));
+  QAction* about = help->addAction(QString::fromUtf8("关于本程序(&A)..."));
+  // Through the dispatch interface, as the page calls it; the box is modal.
+  QObject::connect(about, &QAction::triggered, &window_, GuardSlot([this](bool) {
+                     if (control_) Call(u"ShowAbort", {});
+                   }));
+  window_.layout()->setMenuBar(bar);
 }
 
 HostPage::~HostPage() { Stop(); }
@@ -133,7 +171,9 @@ bool HostPage::Start() {
   if (auto w = control_.As<IWidgetObject>(IID_IWidgetObject)) {
     QWidget* widget = w->Widget();
     window_.layout()->addWidget(widget);
-    window_.resize(widget->size().expandedTo(QSize(338, 44)));
+    // The control keeps its own size below the menu.
+    const int menu = window_.layout()->menuBar() ? window_.layout()->menuBar()->sizeHint().height() : 0;
+    window_.resize(widget->size().expandedTo(QSize(338, 44)) + QSize(0, menu));
   }
   // The sink goes in before the control is shown: its first event comes with the show.
   source_ = control_.As<IEventSource>(IID_IEventSource);

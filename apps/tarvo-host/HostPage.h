@@ -2,7 +2,8 @@
 // Plays the web page that hosts the control: registers the control library, finds the
 // control through the registry, creates it inside its window, connects its event sink
 // before showing it, answers OnDoLogin with SetServer and Login and OnAfterLogin with
-// GetStream or GetFlowChart, and prints every event on stdout.
+// GetStream or GetFlowChart, and prints every event on stdout. Its help menu asks the
+// control for the about box, as the page does.
 #include <QPixmap>
 #include <QWidget>
 #include <optional>
@@ -23,6 +24,7 @@ struct HostOptions {
   std::optional<std::vector<std::string>> open;  // the seven GetStream arguments
   std::optional<std::string> flow;
   bool exitAfterLogin = false;
+  bool help = false;  // "--help": print the usage text, nothing else
   std::string screenshot;
   int screenshotDelay = 1500;
   std::string registry;  // empty: the registry's default file
@@ -31,8 +33,11 @@ struct HostOptions {
   std::optional<std::string> library;
 };
 
-// Parses the command line (UTF-8); false with *error on a bad option.
+// Parses the command line (UTF-8); false with *error on a bad option. Parsing ends at
+// "--help".
 bool ParseHostOptions(const std::vector<std::string>& args, HostOptions& out, std::string* error);
+// The options, one to a line, as "--help" prints them.
+const char* HostUsage();
 
 class HostPage {
  public:
@@ -45,6 +50,7 @@ class HostPage {
   QWidget* Window() { return &window_; }
 
  private:
+  void BuildMenu();
   void OnEvent(DISPID id, const std::string& name, std::vector<EventArg>& args);
   QPixmap Screenshot();
   void Call(const char16_t* name, std::vector<Variant> args);

@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QTest>
 #include <QToolButton>
 #include <cstdlib>
@@ -19,6 +22,7 @@
 #include "control/wire/FlowRouting.h"
 #include "control/wire/Frames.h"
 #include "control/wire/Un_type.h"
+#include "core/QtText.h"
 #include "e2e/E2eSupport.h"
 #include "platform/Services.h"
 
@@ -27,6 +31,16 @@ namespace {
 QApplication& App() { return E2eApp("e2e-editor"); }
 
 const char* kZhang = "{0D5E7C21-8A44-4B19-B3E2-7F60A1C2D3E4}";
+
+// Input goes through the widget's window, as a person's would, so modality applies.
+QWindow* WindowOf(QWidget* w) { return w->window()->windowHandle(); }
+QPoint InWindow(QWidget* w, QPoint local) { return w->mapTo(w->window(), local); }
+void ClickThroughWindow(QWidget* w) {
+  QTest::mouseClick(WindowOf(w), Qt::LeftButton, {}, InWindow(w, w->rect().center()));
+}
+void TypeThroughWindow(QWidget* w, const QString& text) {
+  for (QChar c : text) QTest::sendKeyEvent(QTest::Click, WindowOf(w), Qt::Key_unknown, QString(c), Qt::NoModifier);
+}
 
 class EditorE2E : public ::testing::Test {
  protected:
@@ -161,6 +175,49 @@ TEST_F(EditorE2E, AddedStepWithHandlerAndBranchIsStoredAndRoutesNewDocuments) {
   EXPECT_EQ(NextStep(chart, 4, context), 5);
   days = "2";
   EXPECT_EQ(NextStep(chart, 4, context), -1);
+}
+
+TEST_F(EditorE2E, NameTypedRightAfterDrawingAStepIsSaved) {
+  const QString name = QString::fromUtf8("收文登记2");
+  bool done = false;
+  auto script = WhenModal<TFFlowEditor>(
+      [&](TFFlowEditor* ed) {
+        if (done || ed->Chart->ObjectCount() != 4) return;
+        // Draw a step with the step tool, then fill the panel it brings up.
+        ClickThroughWindow(ed->btnCreateObject);
+        ASSERT_TRUE(ed->btnCreateObject->isChecked());
+        QWidget* view = ed->Chart->viewport();
+        const QPoint at = InWindow(view, view->rect().center());
+        QTest::mousePress(WindowOf(view), Qt::LeftButton, {}, at);
+        QTest::mouseMove(WindowOf(view), at + QPoint(4, 4));
+        QTest::mouseRelease(WindowOf(view), Qt::LeftButton, {}, at + QPoint(4, 4));
+        ASSERT_EQ(ed->Chart->ObjectCount(), 5);
+        ASSERT_TRUE(ed->edt_StepName->isEnabled());
+        ClickThroughWindow(ed->edt_StepName);
+        QTest::keyClick(WindowOf(ed->edt_StepName), Qt::Key_A, Qt::ControlModifier);
+        TypeThroughWindow(ed->edt_StepName, name);
+        ClickThroughWindow(ed->edtWFValue);
+        TypeThroughWindow(ed->edtWFValue, "7");
+        ClickThroughWindow(ed->chb_LockOpUser);
+        done = true;
+        ClickThroughWindow(ed->BitBtn1);
+      },
+      std::chrono::seconds(30));
+  OpenEditor();
+  ASSERT_TRUE(PumpUntil([&] { return done && !ChartEditor(); }, 30000));
+  ASSERT_TRUE(SavedOnServer());
+  EXPECT_TRUE(capture_.prompts.empty()) << Cp936ToUtf8(capture_.prompts.front().text);
+
+  const TFlowMessage m = Stored();
+  ASSERT_EQ(m.steps.size(), 5u);
+  EXPECT_EQ(m.steps[4].name, ToAnsi(name));
+  EXPECT_EQ(m.steps[4].daysToHandle, "7");
+  EXPECT_EQ(m.steps[4].lockHandlers, 1);
+  TFcChart chart;
+  TMemoryStream chartStream{m.chart};
+  chart.LoadFromStream(chartStream);
+  ASSERT_EQ(chart.ObjectCount(), 5);
+  EXPECT_EQ(chart.Objects(4)->Text(), ToAnsi(name));
 }
 
 TEST_F(EditorE2E, DeletionUndoneBeforeSavingKeepsEveryStep) {

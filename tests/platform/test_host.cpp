@@ -1,9 +1,25 @@
 #include <gtest/gtest.h>
 
+#include <QDialog>
 #include <QImage>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPointer>
 #include <QProcess>
+#include <QPushButton>
+#include <QTest>
+#include <QVBoxLayout>
+#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
 
+#include "ModalDriver.h"
 #include "TestUtil.h"
+#include "apps/tarvo-host/HostPage.h"
+#include "core/AnsiString.h"
+#include "platform/Services.h"
 
 namespace {
 
@@ -13,13 +29,48 @@ struct HostRun {
   std::string err;
 };
 
-// Runs the host with the test control library and a registry of the test's own.
-HostRun Host(const TempDir& dir, QStringList args, bool withLibrary = true) {
+// This process's standard output goes to a file while the object lives, so that what a
+// page in this process prints can be read as it runs.
+class CapturedStdout {
+ public:
+  explicit CapturedStdout(std::string path) : path_(std::move(path)) {
+    std::fflush(stdout);
+    saved_ = dup(STDOUT_FILENO);
+    const int fd = open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    dup2(fd, STDOUT_FILENO);
+    close(fd);
+  }
+  ~CapturedStdout() {
+    std::fflush(stdout);
+    dup2(saved_, STDOUT_FILENO);
+    close(saved_);
+  }
+  std::string Text() const {
+    std::fflush(stdout);
+    return ReadFile(path_);
+  }
+
+ private:
+  std::string path_;
+  int saved_ = -1;
+};
+
+size_t Occurrences(const std::string& text, const std::string& part) {
+  size_t n = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size())) ++n;
+  return n;
+}
+
+// Runs the host with the test control library and a registry of the test's own; on
+// the offscreen platform unless platform names another.
+HostRun Host(const TempDir& dir, QStringList args, bool withLibrary = true, const QString& platform = "offscreen") {
   args << "--registry" << QString::fromStdString(dir.File("registry.ini"));
   args << "--library" << (withLibrary ? FAKE_CONTROL_PATH : "");
   QProcess p;
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-  env.insert("QT_QPA_PLATFORM", "offscreen");
+  env.insert("QT_QPA_PLATFORM", platform);
+  env.remove("DISPLAY");
+  env.remove("WAYLAND_DISPLAY");
   p.setProcessEnvironment(env);
   p.start(TARVO_HOST_PATH, args);
   HostRun r;
@@ -57,11 +108,30 @@ TEST(Host, OpensAWorkflowDefinitionAndReportsFailedCalls) {
 }
 
 TEST(Host, AnswersOnlyTheFirstLoginSoARefusedLoginDoesNotLoop) {
+  TestApp();
   TempDir dir;
-  HostRun r = Host(dir, {"--server", "h:1", "--login", "nobody", "--open", "relogin,,,,1", "--screenshot",
-                         QString::fromStdString(dir.File("s.png")), "--screenshot-delay", "600"});
-  EXPECT_EQ(r.exitCode, 0) << r.err;
-  EXPECT_EQ(r.out, "event OnDoLogin\nevent OnAfterLogin\nevent OnDoit Table=relogin ID=\nevent OnAfterLogin\n");
+  HostOptions options;
+  options.host = "h";
+  options.port = "1";
+  options.login = "nobody";
+  options.open = std::vector<std::string>{"relogin", "", "", "", "1", "", ""};
+  options.registry = dir.File("registry.ini");
+  options.library = FAKE_CONTROL_PATH;
+  bool seen = false;
+  std::string out;
+  {
+    CapturedStdout captured(dir.File("stdout.txt"));
+    HostPage page(options);
+    if (page.Start()) {
+      page.Window()->show();
+      // The refused login comes back as a second OnAfterLogin; an answer to it would
+      // print its OnDoit at once, from within that event.
+      seen = QTest::qWaitFor([&] { return Occurrences(captured.Text(), "event OnAfterLogin\n") == 2; }, 20000);
+    }
+    out = captured.Text();
+  }
+  EXPECT_TRUE(seen) << out;
+  EXPECT_EQ(out, "event OnDoLogin\nevent OnAfterLogin\nevent OnDoit Table=relogin ID=\nevent OnAfterLogin\n");
 }
 
 TEST(Host, ScreenshotOfTheHostWindow) {
@@ -72,7 +142,25 @@ TEST(Host, ScreenshotOfTheHostWindow) {
   EXPECT_EQ(r.out, "event OnDoLogin\n");  // no server given: no login follows
   QImage img(QString::fromStdString(png));
   ASSERT_FALSE(img.isNull());
-  EXPECT_EQ(img.size(), QSize(338, 44));
+  // The control's 338 x 44 below the page's menu.
+  EXPECT_EQ(img.width(), 338);
+  EXPECT_GT(img.height(), 44);
+}
+
+TEST(Host, HelpPrintsTheOptionsWithoutADisplay) {
+  TempDir dir;
+  // No display to open: the usage needs none.
+  for (const char* option : {"--help", "-h"}) {
+    HostRun r = Host(dir, {"--server", "h:1", option, "--bogus"}, true, "xcb");
+    EXPECT_EQ(r.exitCode, 0) << option << ": " << r.err;
+    EXPECT_EQ(r.out.rfind("Usage: tarvo-host", 0), 0u) << r.out;
+    for (const char* name : {"--server", "--login", "--open", "--flow", "--exit-after-login", "--screenshot",
+                             "--screenshot-delay", "--registry", "--library", "--help"})
+      EXPECT_NE(r.out.find(std::string(" ") + name + " "), std::string::npos) << name;
+    EXPECT_EQ(r.err, "");
+  }
+  // Still an error when it comes as another option's value.
+  EXPECT_EQ(Host(dir, {"--login", "--help", "--bogus"}).exitCode, 2);
 }
 
 TEST(Host, RefusesBadOptionsAndMissingRegistrations) {
@@ -90,6 +178,89 @@ TEST(Host, RefusesBadOptionsAndMissingRegistrations) {
   EXPECT_EQ(corrupt.exitCode, 1);
   EXPECT_NE(corrupt.err.find("DllRegisterServer failed"), std::string::npos) << corrupt.err;
   EXPECT_EQ(ReadFile(dir.File("registry.ini")), "garbage\n");
+}
+
+// The page's own window with the real control in it, in this process.
+class HostWindow : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    TestApp();
+    HostOptions options;
+    options.registry = dir_.File("registry.ini");
+    options.library = TARVO_CONTROL_PATH;
+    page_ = std::make_unique<HostPage>(options);
+    ASSERT_TRUE(page_->Start());
+    page_->Window()->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(page_->Window()));
+  }
+  void TearDown() override { page_.reset(); }
+
+  static void ClickThroughWindow(QWidget* w, QPoint local) {
+    QTest::mouseClick(w->window()->windowHandle(), Qt::LeftButton, {}, w->mapTo(w->window(), local));
+  }
+
+  TempDir dir_;
+  std::unique_ptr<HostPage> page_;
+};
+
+TEST_F(HostWindow, HelpMenuOpensTheControlsAboutBox) {
+  QWidget* window = page_->Window();
+  auto* bar = window->findChild<QMenuBar*>();
+  ASSERT_TRUE(bar);
+  // The control keeps its size below the menu.
+  ASSERT_EQ(window->layout()->count(), 1);
+  EXPECT_EQ(window->layout()->itemAt(0)->widget()->size(), QSize(338, 44));
+  EXPECT_EQ(window->height(), 44 + bar->height());
+
+  ASSERT_EQ(bar->actions().size(), 1);
+  QAction* help = bar->actions()[0];
+  EXPECT_EQ(help->text(), QString::fromUtf8("帮助(&H)"));
+  ClickThroughWindow(bar, bar->actionGeometry(help).center());
+  QMenu* menu = help->menu();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return menu->isVisible(); }, 10000));
+  ASSERT_EQ(menu->actions().size(), 1);
+  QAction* about = menu->actions()[0];
+  EXPECT_EQ(about->text(), QString::fromUtf8("关于本程序(&A)..."));
+
+  // The box is modal: it is read and closed by a person's click on its button.
+  QPointer<QDialog> box;
+  QString title;
+  QStringList texts;
+  auto script = WhenModal<QDialog>(
+      [&](QDialog* d) {
+        if (box) return;
+        box = d;
+        title = d->windowTitle();
+        for (QLabel* l : d->findChildren<QLabel*>()) texts << l->text();
+        for (QPushButton* b : d->findChildren<QPushButton*>())
+          if (b->text() == QString::fromUtf8("确定(&Y)")) ClickThroughWindow(b, b->rect().center());
+      },
+      std::chrono::seconds(20));
+  ClickThroughWindow(menu, menu->actionGeometry(about).center());
+  ASSERT_TRUE(QTest::qWaitFor([&] { return script.Acted() && !box; }, 20000)) << "the about box did not close";
+  EXPECT_EQ(title, QString::fromUtf8("关于本程序..."));
+  EXPECT_TRUE(texts.contains(QString::fromUtf8("Calvessa 网络办公自动化系统组件"))) << texts.join('|').toStdString();
+  EXPECT_TRUE(texts.filter(QString::fromUtf8("版本号：")).size() == 1) << texts.join('|').toStdString();
+  EXPECT_FALSE(QApplication::activeModalWidget());
+  EXPECT_TRUE(window->isVisible());
+}
+
+TEST_F(HostWindow, QtsOwnButtonsSpeakChineseOnceTheControlIsCreated) {
+  // Nothing in this process loads Qt's translations but the control's creation.
+  QString yes, no;
+  auto script = WhenModal<QMessageBox>(
+      [&](QMessageBox* box) {
+        QAbstractButton* y = box->button(QMessageBox::Yes);
+        QAbstractButton* n = box->button(QMessageBox::No);
+        if (!y || !n) return;
+        yes = y->text();
+        no = n->text();
+        ClickThroughWindow(n, n->rect().center());
+      },
+      std::chrono::seconds(20));
+  EXPECT_FALSE(ConfirmYesNo(Utf8ToCp936("是否保存文档?"), Utf8ToCp936("系统提示"), page_->Window()));
+  EXPECT_EQ(yes, QString::fromUtf8("是(&Y)"));
+  EXPECT_EQ(no, QString::fromUtf8("否(&N)"));
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QAction>
 #include <QDialog>
 #include <QPainter>
@@ -31,6 +32,31 @@ void ClickAt(QWidget* w, QPoint pt) {
   QTest::mouseRelease(w, Qt::LeftButton, {}, pt);
 }
 }  // namespace
+
+TEST_F(ButtonFixture, AccessibleNameIsTheCaptionOrElseTheHint) {
+  TFlatButton add(&form);
+  add.SetCaption(QString::fromUtf8("添加文件(&A)"));
+  TFlatSpeedButton print(&form);
+  print.setToolTip(QString::fromUtf8("打印文件"));
+  TFlatSpeedButton save(&form);
+  save.SetCaption("S");
+  save.setToolTip(QString::fromUtf8("文件另存为"));
+  auto name = [](QWidget* w) { return QAccessible::queryAccessibleInterface(w)->text(QAccessible::Name); };
+
+  QAccessibleInterface* a = QAccessible::queryAccessibleInterface(&add);
+  ASSERT_TRUE(a);
+  EXPECT_EQ(a->role(), QAccessible::Button);
+  EXPECT_EQ(name(&add), QString::fromUtf8("添加文件(A)")) << "the accelerator mark is not read";
+  EXPECT_EQ(QAccessible::queryAccessibleInterface(&print)->role(), QAccessible::Button);
+  EXPECT_EQ(name(&print), QString::fromUtf8("打印文件"));
+  EXPECT_EQ(name(&save), "S");
+  EXPECT_EQ(QAccessible::queryAccessibleInterface(&save)->text(QAccessible::Description), QString::fromUtf8("文件另存为"));
+  // The name follows the caption, a literal ampersand stays, and a name given wins.
+  add.SetCaption("A && B");
+  EXPECT_EQ(name(&add), "A & B");
+  add.setAccessibleName(QString::fromUtf8("添加"));
+  EXPECT_EQ(name(&add), QString::fromUtf8("添加"));
+}
 
 TEST_F(ButtonFixture, GroupRulesAndSharedAllowAllUp) {
   TFlatSpeedButton a(&form), b(&form), lone(&form);
@@ -122,14 +148,17 @@ TEST_F(ButtonFixture, HoverTakeOverAndActiveWindow) {
   EXPECT_TRUE(b.Hover());
   // The 100 ms poll ends hover once the cursor is elsewhere.
   under = &form;
-  QTest::qWait(250);
-  EXPECT_FALSE(b.Hover());
+  EXPECT_TRUE(QTest::qWaitFor([&] { return !b.Hover(); }, 20000));
 }
 
 TEST_F(ButtonFixture, MouseEnterAndLeaveFireOncePerVisit) {
   TFlatButton btn(&form);
   QWidget* under = &btn;
-  TFlatButtonBase::SetCursorProbe([&] { return under; });
+  int probes = 0;  // each poll tick looks under the cursor
+  TFlatButtonBase::SetCursorProbe([&] {
+    ++probes;
+    return under;
+  });
   int enters = 0, leaves = 0;
   btn.OnMouseEnter = [&](QObject*) { ++enters; };
   btn.OnMouseLeave = [&](QObject*) { ++leaves; };
@@ -143,7 +172,8 @@ TEST_F(ButtonFixture, MouseEnterAndLeaveFireOncePerVisit) {
   QTest::mousePress(&btn, Qt::LeftButton, {}, {5, 5});
   under = &form;
   QTest::mouseMove(&btn, {45, 5});
-  QTest::qWait(250);
+  const int before = probes;
+  ASSERT_TRUE(QTest::qWaitFor([&] { return probes >= before + 2; }, 20000)) << "the poll never ticked";
   EXPECT_EQ(leaves, 0);
   QTest::mouseRelease(&btn, Qt::LeftButton, {}, {45, 5});
   EXPECT_EQ(leaves, 1);

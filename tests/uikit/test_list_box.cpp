@@ -157,9 +157,13 @@ TEST(FlatListBox, RepeatTimerNeverTargetsAFreedBox) {
   pressed->SetItems(Numbers(40));
   QTest::mousePress(pressed, Qt::LeftButton, {}, {60, pressed->height() - 3});
   ASSERT_TRUE(TFlatListBox::RepeatTimer()->isActive());
+  const int interval = TFlatListBox::RepeatTimer()->interval();
   delete pressed;
   EXPECT_FALSE(TFlatListBox::RepeatTimer()->isActive());
-  QTest::qWait(700);  // would tick into freed memory under the sanitizer
+  // A tick still due would come before this one and reach freed memory under the sanitizer.
+  bool passed = false;
+  QTimer::singleShot(interval, [&] { passed = true; });
+  EXPECT_TRUE(QTest::qWaitFor([&] { return passed; }, 20000));
 }
 
 TEST(FlatListBox, AClickHandlerMayDeleteTheBox) {
