@@ -20,6 +20,7 @@
 #include "grid/ui/XLEdit.h"
 #include "grid/ui/XLQtCanvas.h"
 #include "platform/Guard.h"
+#include "platform/Services.h"
 
 namespace {
 constexpr int kAutoScrollMs = 40;
@@ -117,6 +118,14 @@ QPixmap DecodePicture(const std::string& data) {
   QPixmap tile;
   tile.loadFromData(bytes);
   return tile;
+}
+
+// Link cells open through the desktop's shell service; a program that installed its own
+// opener keeps it.
+void InstallLinkOpener() {
+  auto& open = TXLCUrl::ShellOpen();
+  if (open) return;
+  open = [](const AnsiString& link) { Services::Shell().Open(ToQString(link).toStdString()); };
 }
 
 }  // namespace
@@ -463,6 +472,7 @@ bool TXLView::event(QEvent* e) {
 // ---- grid ----
 
 TXLGrid::TXLGrid(QWidget* parent) : QWidget(parent) {
+  InstallLinkOpener();
   setFocusPolicy(Qt::StrongFocus);
   setAttribute(Qt::WA_InputMethodEnabled, true);
   setAttribute(Qt::WA_OpaquePaintEvent);
@@ -1224,9 +1234,10 @@ void TXLGrid::PaneMouseRelease(TXLView* pane, QMouseEvent* e) {
   }
   TPoint cell;
   if (mouseHandler_ == mhSelect && pane->CellAt(pos, cell) && cell == pressCell_) {
-    // The cell's own click: a check box toggles where it may be edited.
-    TXLCell* c = pane->Section()->FindCell(cell);
-    if (auto* box = dynamic_cast<TXLCBoolean*>(c); box && (anyCellSelect_ || !HasOption(oReadOnly))) box->Execute();
+    // The cell's own click: a link opens, a group bar folds, a check box toggles where it
+    // may be edited.
+    if (TXLCell* c = pane->Section()->FindCell(cell))
+      if (!dynamic_cast<TXLCBoolean*>(c) || anyCellSelect_ || !HasOption(oReadOnly)) c->Execute();
     if (!self) return;
     const TPoint at = pane->Section()->ToSheet(cell);
     EndMouse();

@@ -8,6 +8,7 @@
 #include <set>
 
 #include "core/AnsiString.h"
+#include "platform/Services.h"
 #include "test_grid_view_support.h"
 
 namespace {
@@ -304,6 +305,31 @@ TEST_F(GridView, ClicksSelectCellsAndAHintShowsNextToItsCell) {
   EXPECT_EQ(grid->HintWindow()->Marker(), marker);
   EXPECT_EQ(grid->HintWindow()->pos().x(), marker.x() + 14);
   EXPECT_EQ(grid->HintWindow()->geometry().bottom() + 1, marker.y() - 11);
+}
+
+TEST_F(GridView, ClickingALinkOpensItThroughTheShellAndClickingAGroupBarFoldsItsRows) {
+  ServiceCapture capture;
+  Make([](TXLSheet& s) {
+    Put(s, 2, 1, XLCUrlClass)->SetAsString("http://example.org/Path?Q=1");
+    Put(s, 2, 2, XLCUrlClass)->SetAsString("file:///etc/passwd");
+    // A bar down column 0 over rows 4-7 governs rows 5-7.
+    TXLCell* bar = Put(s, 0, 4, XLCGroupClass);
+    bar->SetRect(TRect{0, 4, 1, 8});
+    bar->SetAsBoolean(true);
+  });
+  ClickThroughWindow(Pane(), CellCentre(2, 1));
+  EXPECT_EQ(capture.shellOpens, (std::vector<std::string>{"http://example.org/Path?Q=1"}));
+  ClickThroughWindow(Pane(), CellCentre(2, 2));  // no web or mail address: nothing opens
+  EXPECT_EQ(capture.shellOpens.size(), 1u);
+
+  ClickThroughWindow(Pane(), CellCentre(0, 4));
+  for (int32_t r = 5; r < 8; ++r) {
+    EXPECT_FALSE(sheet->IsVisible(r, sRows)) << r;
+    EXPECT_EQ(Pane()->Rows().Size(r), 0) << r;
+  }
+  EXPECT_TRUE(sheet->IsVisible(8, sRows));
+  ClickThroughWindow(Pane(), CellCentre(0, 4));
+  for (int32_t r = 5; r < 8; ++r) EXPECT_EQ(Pane()->Rows().Size(r), 20) << r;
 }
 
 TEST_F(GridView, TheRightButtonMakesACellCurrentAndOpensTheMenuOnlyInsideTheData) {
