@@ -171,6 +171,7 @@ void TfrmTemplate::BuildLayout() {
   gridLayout->setContentsMargins(0, 0, 0, 0);
   gridView_ = new TXLGrid(pnlXLGrid_);
   gridView_->SetOptions(gridView_->Options() & ~(OptionBit(oTitleCols) | OptionBit(oTitleRows)));
+  gridView_->SetShowHint(true);
   gridView_->SetSheet(sheet_.get());
   gridLayout->addWidget(gridView_);
   pnlFlowChat_ = new QWidget(mainContent_);

@@ -375,7 +375,7 @@ void TXLView::PaintTo(QPainter& painter, const QRect& damaged) {
     ctx.LineSize = [this](TXLAxis axis, int32_t i) { return axis == sCols ? Cols().Size(i) : Rows().Size(i); };
     ctx.HorzLines = grid_->HasOption(oHorzLines);
     ctx.VertLines = grid_->HasOption(oVertLines);
-    ctx.ShowHints = true;
+    ctx.ShowHints = grid_->ShowHint();
     section_->Paint(ctx);
   }
   canvas.ResetClip();
@@ -582,6 +582,13 @@ const QPixmap& TXLGrid::BackgroundTile() {
     backgroundTile_ = data.empty() ? QPixmap() : DecodePicture(data);
   }
   return backgroundTile_;
+}
+
+void TXLGrid::SetShowHint(bool v) {
+  if (v == showHint_) return;
+  showHint_ = v;
+  if (!v && hint_ && hint_->isVisible()) hint_->hide();
+  InvalidateAll();
 }
 
 void TXLGrid::SetAnyCellSelect(bool v) {
@@ -1323,7 +1330,7 @@ TXLHintMemo* TXLGrid::EditHint() {
 }
 
 bool TXLGrid::PaneToolTip(TXLView* pane, QPoint pos) {
-  if (pane->sector_ != sClient || mouseState_ != 0 || !pane->Section() || hintMemo_) return false;
+  if (!showHint_ || pane->sector_ != sClient || mouseState_ != 0 || !pane->Section() || hintMemo_) return false;
   TPoint cell;
   const AnsiString text = pane->CellAt(pos, cell) ? pane->Section()->HintAt(cell) : AnsiString();
   if (text.empty()) {

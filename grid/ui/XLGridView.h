@@ -159,6 +159,9 @@ class TXLGrid : public QWidget, public IXLSheetUser {
   bool HasOption(TXLOption o) const { return (options_ & OptionBit(o)) != 0; }
   TXLScrolls Scrolls() const { return scrolls_; }
   void SetScrolls(TXLScrolls scrolls);
+  // Cell hints: their red corner marks and the hint window. Off unless a program turns it on.
+  bool ShowHint() const { return showHint_; }
+  void SetShowHint(bool v);
   bool AnyCellSelect() const { return anyCellSelect_; }
   void SetAnyCellSelect(bool v);
   // Opens when the right button is released inside the data area.
@@ -286,6 +289,7 @@ class TXLGrid : public QWidget, public IXLSheetUser {
   TXLOptions options_ = XLDefaultOptions;
   TXLScrolls scrolls_ = ScrollBit(sHorizontal) | ScrollBit(sVertical) | ScrollBit(sTracking);
   bool anyCellSelect_ = false;
+  bool showHint_ = false;
   QPointer<QMenu> popupMenu_;
   bool rightPressed_ = false;
   TXLGrid* horzLink_ = nullptr;

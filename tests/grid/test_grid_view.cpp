@@ -295,8 +295,16 @@ TEST_F(GridView, ClicksSelectCellsAndAHintShowsNextToItsCell) {
   EXPECT_EQ(clicked, (TPoint{1, 1}));
   grid->SetAnyCellSelect(false);
 
+  // Hints are off until the program turns them on: no corner mark, no hint window.
+  const QRect hinted = Pane()->CellRect(TPoint{2, 1});
+  const QPoint mark(hinted.right() - 1, hinted.top() + 1);
   const QPoint at = CellCentre(2, 1);
   QHelpEvent help(QEvent::ToolTip, at, Pane()->mapToGlobal(at));
+  QApplication::sendEvent(Pane(), &help);
+  EXPECT_TRUE(!grid->HintWindow() || !grid->HintWindow()->isVisible());
+  EXPECT_NE(Pane()->grab().toImage().pixelColor(mark), QColor(255, 0, 0));
+  grid->SetShowHint(true);
+  EXPECT_EQ(Pane()->grab().toImage().pixelColor(mark), QColor(255, 0, 0));
   QApplication::sendEvent(Pane(), &help);
   ASSERT_NE(grid->HintWindow(), nullptr);
   EXPECT_TRUE(grid->HintWindow()->isVisible());
