@@ -532,7 +532,7 @@ void TXLGrid::LinkSections() {
   AlignControls();
   if (sheet_) {
     const TPoint first = Search(EditPane(), TPoint{0, 0}, dRight, true);
-    if (first.X >= 0) SetCur(EditPane(), first, false);
+    if (first.X >= 0 && !SetCur(EditPane(), first, false)) return;
   }
   ShowEditorIfPerm();
   InvalidateAll();
@@ -755,7 +755,7 @@ bool TXLGrid::SetCurCell(int32_t col, int32_t row) {
   const TPoint local{col, row};
   if (!CanSelect(pane, local)) return false;
   const TPoint before = pane->CurCell();
-  SetCur(pane, local, false);
+  if (!SetCur(pane, local, false)) return false;
   return pane->CurCell() == local || before == local;
 }
 
@@ -858,9 +858,12 @@ bool TXLGrid::MoveCur(TXLDirection dir) {
   return true;
 }
 
-void TXLGrid::SetCur(TXLView* pane, TPoint cell, bool extend) {
+bool TXLGrid::SetCur(TXLView* pane, TPoint cell, bool extend) {
+  // A handler may free the grid: each call below is followed by a look whether it is still here.
+  QPointer<TXLGrid> self(this);
   // The editor leaves its cell first; a value it cannot store keeps it (and the grid) there.
-  if (pane == EditPane() && !edit_->SetCell(pane, cell)) return;
+  if (pane == EditPane() && !edit_->SetCell(pane, cell)) return !self.isNull();
+  if (!self) return false;
   const TPoint oldCur = pane->cur_;
   const TRect oldSel = pane->sel_;
   TRect sel;
@@ -883,9 +886,16 @@ void TXLGrid::SetCur(TXLView* pane, TPoint cell, bool extend) {
     views_[sRows]->Redraw();
   }
   ScrollToCell(pane, extend ? cell : pane->cur_);
-  if (pane != EditPane()) return;
-  if (!(oldCur == pane->cur_) && OnCurChanged) OnCurChanged(this);
-  if (!(oldSel == sel) && OnSelChanged) OnSelChanged(this);
+  if (pane != EditPane()) return true;
+  if (!(oldCur == pane->cur_) && OnCurChanged) {
+    OnCurChanged(this);
+    if (!self) return false;
+  }
+  if (!(oldSel == sel) && OnSelChanged) {
+    OnSelChanged(this);
+    if (!self) return false;
+  }
+  return true;
 }
 
 void TXLGrid::ScrollToCell(TXLView* pane, TPoint cell) {
@@ -1132,7 +1142,7 @@ void TXLGrid::PaneMousePress(TXLView* pane, QMouseEvent* e) {
     return;
   }
   const bool extend = (e->modifiers() & Qt::ShiftModifier) && HasOption(oRangeSelect);
-  SetCur(pane, cell, extend);
+  if (!SetCur(pane, cell, extend)) return;
   if (pane == EditPane() && HasOption(oPermEdit)) SetEditMode(1);
 }
 

@@ -253,7 +253,8 @@ class TXLGrid : public QWidget, public IXLSheetUser {
   void RebuildLines(TXLAxes axes);
   void UpdateScrollBars();
   void SyncTitlePanes();
-  void SetCur(TXLView* pane, TPoint cell, bool extend);
+  // False when a handler freed the grid on the way: the caller returns at once.
+  bool SetCur(TXLView* pane, TPoint cell, bool extend);
   TPoint Search(const TXLView* pane, TPoint from, TXLDirection dir, bool includeStart) const;
   TPoint Step(const TXLView* pane, TPoint from, TXLDirection dir, bool& wrapped) const;
   void CopyPositionToLinks();

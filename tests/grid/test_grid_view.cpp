@@ -340,6 +340,39 @@ TEST_F(GridView, ClickingALinkOpensItThroughTheShellAndClickingAGroupBarFoldsIts
   for (int32_t r = 5; r < 8; ++r) EXPECT_EQ(Pane()->Rows().Size(r), 20) << r;
 }
 
+// A handler that frees the grid, as a form closing on a cell change does: the move ends
+// there, no later handler runs and nothing touches the freed grid.
+TEST_F(GridView, AHandlerThatFreesTheGridEndsTheMoveThere) {
+  for (const bool byMouse : {false, true}) {
+    Make([](TXLSheet&) {}, XLDefaultOptions | OptionBit(oPermEdit));
+    QWidget window;
+    window.setGeometry(100, 200, 420, 320);
+    grid->setParent(&window);
+    grid->setGeometry(10, 10, 400, 300);
+    struct Unparent {
+      std::unique_ptr<TXLGrid>& grid;
+      ~Unparent() {
+        if (grid) grid->setParent(nullptr);  // the fixture frees it
+      }
+    } unparent{grid};
+    window.show();
+    QApplication::setActiveWindow(&window);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    grid->setFocus();
+    int later = 0;
+    grid->OnCurChanged = [&](TXLGrid*) { grid.reset(); };
+    grid->OnSelChanged = [&](TXLGrid*) { ++later; };
+    if (byMouse) {
+      const QPoint at = Pane()->mapTo(&window, CellCentre(2, 3));
+      QTest::mouseClick(window.windowHandle(), Qt::LeftButton, {}, at);
+    } else {
+      QTest::keyClick(window.windowHandle(), Qt::Key_Down);
+    }
+    EXPECT_EQ(grid, nullptr) << byMouse;
+    EXPECT_EQ(later, 0) << byMouse;
+  }
+}
+
 TEST_F(GridView, TheRightButtonMakesACellCurrentAndOpensTheMenuOnlyInsideTheData) {
   Make([](TXLSheet& s) { s.SetCount(sCols, 3); });
   QMenu menu;
