@@ -171,6 +171,7 @@ void TfrmTemplate::BuildLayout() {
   gridLayout->setContentsMargins(0, 0, 0, 0);
   gridView_ = new TXLGrid(pnlXLGrid_);
   gridView_->SetOptions(gridView_->Options() & ~(OptionBit(oTitleCols) | OptionBit(oTitleRows)));
+  gridView_->SetShowHint(true);
   gridView_->SetSheet(sheet_.get());
   gridLayout->addWidget(gridView_);
   pnlFlowChat_ = new QWidget(mainContent_);
@@ -501,7 +502,10 @@ void TfrmTemplate::FitFormToGrid() {
     if (!pnlMind_->isHidden()) h += pnlMind_->height();
     if (!pnlQP_->isHidden()) h += pnlQP_->height();
     setWindowFlags(Qt::Dialog | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
-    setFixedSize(gridWidth_ + 10, h);
+    // A sheet larger than the screen scrolls inside a window that fits on it.
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    const QSize room = screen ? screen->availableGeometry().size() : QSize(gridWidth_ + 10, h);
+    setFixedSize(std::min(gridWidth_ + 10, room.width()), std::min(h, room.height()));
   } else if (QScreen* screen = QGuiApplication::primaryScreen()) {
     resize(screen->availableGeometry().size());
     setWindowState(windowState() | Qt::WindowMaximized);

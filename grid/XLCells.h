@@ -85,7 +85,7 @@ class TXLCUrl : public TXLCString {
   // The address Execute would open: the text after "|" in Format, else the value.
   AnsiString Link() const;
   static bool IsOpenableLink(const AnsiString& link);
-  // How links are opened; the view installs the desktop's opener.
+  // How links are opened; the grid window installs the desktop's opener when none is set.
   static std::function<void(const AnsiString&)>& ShellOpen();
 };
 

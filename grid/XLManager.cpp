@@ -162,7 +162,11 @@ void TXLManager::ReadPrinter() {
   printerDpiY_ = info.DpiY;
   printerPageWidth_ = info.PageWidth;
   printerPageHeight_ = info.PageHeight;
-  pageRect_ = TRect{0, 0, MulDiv(info.PageWidth, ScreenPPI, info.DpiX), MulDiv(info.PageHeight, ScreenPPI, info.DpiY)};
+  // Screen pixels of the page, truncated as the sheets' page layout is.
+  auto toScreen = [](int32_t printerPixels, int32_t dpi) {
+    return int32_t(int64_t(printerPixels) * ScreenPPI / dpi);
+  };
+  pageRect_ = TRect{0, 0, toScreen(info.PageWidth, info.DpiX), toScreen(info.PageHeight, info.DpiY)};
 }
 
 void TXLManager::Update() {

@@ -5,6 +5,7 @@
 #include "core/ScopeGuard.h"
 #include "grid/XLCells.h"
 #include "grid/XLSections.h"
+#include "grid/XLStream.h"
 #include "grid/XLStyles.h"
 
 namespace {
@@ -537,6 +538,8 @@ void TXLSheet::RestoreXLData(const std::string& backup, const int32_t counts[4])
     saved_[i]->SetCount(counts[i]);
   }
   TMemoryStream m(backup);
+  const auto check = ScopeExit([this, was = checkSizes_] { checkSizes_ = was; });
+  checkSizes_ = false;  // what the sheet held, even sizes a program set beyond the readers' limits
   ReadXLDataOnce(m);
   loading_ = wasLoading;
 }
@@ -571,6 +574,7 @@ void TXLSheet::ReadXLDataOnce(TStream& stream) {
       list.ReadFrom(r.In());
       if (list.Count() > XLMaxIndex + 1) list.SetCount(XLMaxIndex + 1);
     }
+    CheckLineSizes();
     for (int s = 0; s < 4; ++s) {
       TXLSection& section = *sections_[s];
       if (section.ColCount() > 0 && section.RowCount() > 0) section.ReadRecord(r);
@@ -588,6 +592,35 @@ void TXLSheet::ReadXLDataOnce(TStream& stream) {
   changed_ = true;
   EndUpdate();
   SetModified(false);
+}
+
+void TXLSheet::CheckLineSizes() const {
+  if (!checkSizes_) return;
+  auto fits = [](int32_t size) { return size >= 0 && size <= XLMaxLineSize; };
+  for (TXLAxis axis : {sCols, sRows}) {
+    int64_t extent = 0;
+    for (int part = 0; part < 2; ++part) {
+      const TXLSizeList& sizes = SizeList(axis, part);
+      const TXLSizeList& saved = SavedList(axis, part);
+      const int32_t count = sizes.Count(), def = sizes.Default();
+      if (!fits(def) || !fits(saved.Default())) TXLReader::Fail();
+      extent += int64_t(def) * count;
+      // A hidden line has size 0 and its size in the saved list: the two add up to it.
+      const bool bad = sizes.ForEach([&](int32_t i, int32_t raw) {
+        const int32_t size = xllists_detail::WrapAdd(raw, def);
+        if (!fits(size)) return 1;
+        if (i < count) extent += int64_t(size) - def;
+        return 0;
+      }) || saved.ForEach([&](int32_t i, int32_t raw) {
+        const int32_t size = xllists_detail::WrapAdd(raw, saved.Default());
+        if (!fits(size)) return 1;
+        if (i < count) extent += size;
+        return 0;
+      });
+      if (bad) TXLReader::Fail();
+    }
+    if (extent > XLMaxExtent) TXLReader::Fail();
+  }
 }
 
 void TXLSheet::WriteXLData(TStream& stream) const {
@@ -669,12 +702,18 @@ void TXLSheet::ApplyProperty(const AnsiString& name, const TPropValue& v) {
   if (name == "PrintGridLines") return SetPrintGridLines(v.AsBoolean());
   auto count = [&] { return int32_t(std::clamp<int64_t>(v.AsInteger(), 0, XLMaxIndex + 1)); };
   auto size = [&] { return int32_t(std::clamp<int64_t>(v.AsInteger(), INT32_MIN, INT32_MAX)); };
+  // A default line size no window could show is no sheet of ours.
+  auto lineSize = [&] {
+    const int64_t n = v.AsInteger();
+    if (n < 0 || n > XLMaxLineSize) TXLReader::Fail();
+    return int32_t(n);
+  };
   if (name == "ColCount") return SetCount(sCols, count());
   if (name == "RowCount") return SetCount(sRows, count());
   if (name == "TitleCols") return SetTitleCount(sCols, count());
   if (name == "TitleRows") return SetTitleCount(sRows, count());
-  if (name == "ColDefWidth") return SetDefSize(sCols, size());
-  if (name == "RowDefHeight") return SetDefSize(sRows, size());
+  if (name == "ColDefWidth") return SetDefSize(sCols, lineSize());
+  if (name == "RowDefHeight") return SetDefSize(sRows, lineSize());
   if (name == "ColMaxWidth") return SetMaxSize(sCols, size());
   if (name == "RowMaxHeight") return SetMaxSize(sRows, size());
   if (name == "ReadOnly") return SetReadOnly(v.AsBoolean());
@@ -695,6 +734,8 @@ void TXLSheet::LoadFromStream(TStream& stream) {
   } catch (const Exception&) {
     // Put back what the sheet held; our own stream always loads.
     backup.SetPosition(0);
+    const auto check = ScopeExit([this, was = checkSizes_] { checkSizes_ = was; });
+    checkSizes_ = false;
     LoadFromStreamOnce(backup);
     SetModified(wasModified);
     throw;
@@ -723,6 +764,8 @@ void TXLSheet::LoadFromStreamOnce(TStream& stream) {
       for (auto& l : saved_) l->Clear();
       ResetProperties();
       for (const TComponentProperty& p : data.Properties) ApplyProperty(p.Name, p.Value);
+      // Counts and sizes may come in any order: the whole must fit the windows.
+      CheckLineSizes();
     } catch (const EReadError& e) {
       throw EXLGridError(e.Message());
     }

@@ -2,6 +2,7 @@
 // The spreadsheet document: four sections, line counts and sizes with their hidden state,
 // the two base styles, the styler link, print settings and the formula hooks. It holds no
 // window; the grids that show it listen through IXLSheetUser.
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -40,6 +41,12 @@ class IXLSheetUser {
 
 // Sizes of the columns or rows of one part of an axis.
 class TXLSizeList : public TZeroSList {};
+
+// What a stored sheet may ask of the windows that show it: a line of at most XLMaxLineSize
+// pixels, and along each axis at most XLMaxExtent pixels in all, so that even at the largest
+// zoom (500) every position in a view is a 32-bit coordinate. The readers refuse more.
+constexpr int32_t XLMaxLineSize = 32767;
+constexpr int64_t XLMaxExtent = INT32_MAX / 5;
 
 enum TXLPrintMode : uint8_t { pmNormal, pmCustom };
 
@@ -187,6 +194,9 @@ class TXLSheet : public TXLSheetHooks {
 
  private:
   void ReadXLDataOnce(TStream& stream);
+  // Refuses line sizes (default and per line, hidden lines' saved sizes too) outside
+  // 0..XLMaxLineSize and an axis longer than XLMaxExtent, as a corrupt stream.
+  void CheckLineSizes() const;
   void ShiftLines(TXLAxis axis, int32_t index, int32_t delta);
   void PrintPagesOn(int32_t first, int32_t last, IXLCanvas* canvas, IXLPrinter* printer);
   void PaintPage(const TXLPageLayout& layout, int32_t colStrip, int32_t rowStrip, IXLCanvas& canvas);
@@ -215,6 +225,7 @@ class TXLSheet : public TXLSheetHooks {
   bool changed_ = false;
   bool loading_ = false;
   bool destroying_ = false;
+  bool checkSizes_ = true;  // off while the sheet reloads what it held itself
   AnsiString title_, author_;
   TRect pageRect_;
   int32_t margins_[4] = {0, 0, 0, 0};

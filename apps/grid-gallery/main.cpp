@@ -97,6 +97,7 @@ int main(int argc, char** argv) {
   TXLGrid grid;
   grid.SetOptions(OptionBit(oDrawFocus) | OptionBit(oTitle3D) | OptionBit(oPermEdit) | OptionBit(oVertLines) |
                   OptionBit(oHorzLines));
+  grid.SetShowHint(true);
   grid.resize(640, 340);
   grid.SetSheet(&sheet);
   grid.show();

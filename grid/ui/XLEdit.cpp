@@ -68,7 +68,7 @@ bool TXLInplaceEditor::event(QEvent* e) {
 // ---- glyph button ----
 
 TXLButton::TXLButton(QWidget* parent) : QWidget(parent) {
-  setFixedHeight(17);
+  resize(17, 17);  // the host stretches it over its own height
   setCursor(Qt::ArrowCursor);
   hide();
 }
@@ -103,13 +103,13 @@ void TXLButton::paintEvent(QPaintEvent*) {
   };
   if (style_ == 1) {
     const QRect upper(0, 0, r.width(), r.height() / 2), lower(0, r.height() / 2, r.width(), r.height() - r.height() / 2);
-    edge(upper.adjusted(0, 0, -1, -1), down_ && !lower_);
-    edge(lower.adjusted(0, 0, -1, -1), down_ && lower_);
+    edge(upper, down_ && !lower_);
+    edge(lower, down_ && lower_);
     triangle(upper, true);
     triangle(lower, false);
     return;
   }
-  edge(r.adjusted(0, 0, -1, -1), down_);
+  edge(r, down_);
   if (style_ == 2) {
     p.setPen(Qt::black);
     p.drawText(r, Qt::AlignCenter, QStringLiteral("..."));
@@ -403,9 +403,9 @@ void TXLEdit::LayoutChildren() {
   const int w = std::max(0, width() - bw);
   const int h = std::min(height(), std::max(editorHeight_, 1));
   const int y = vertAlign_ == vaBottom ? height() - h : vertAlign_ == vaCenter ? (height() - h) / 2 : 0;
-  // The button sits level with the text it belongs to.
-  const int bh = std::min(height(), 17);
-  if (bw) button_->setGeometry(w, std::clamp(y + (h - bh) / 2, 0, height() - bh), bw, bh);
+  // The button stands at the right edge over the host's whole height, so that a short row
+  // still shows both halves of a spinner.
+  if (bw) button_->setGeometry(w, 0, bw, height());
   if (!editor_) return;
   // Memos and multi-line cells use the whole height.
   if (dynamic_cast<TXLMemo*>(editor_)) editor_->setGeometry(0, 0, w, height());

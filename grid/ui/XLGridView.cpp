@@ -20,6 +20,7 @@
 #include "grid/ui/XLEdit.h"
 #include "grid/ui/XLQtCanvas.h"
 #include "platform/Guard.h"
+#include "platform/Services.h"
 
 namespace {
 constexpr int kAutoScrollMs = 40;
@@ -117,6 +118,14 @@ QPixmap DecodePicture(const std::string& data) {
   QPixmap tile;
   tile.loadFromData(bytes);
   return tile;
+}
+
+// Link cells open through the desktop's shell service; a program that installed its own
+// opener keeps it.
+void InstallLinkOpener() {
+  auto& open = TXLCUrl::ShellOpen();
+  if (open) return;
+  open = [](const AnsiString& link) { Services::Shell().Open(ToQString(link).toStdString()); };
 }
 
 }  // namespace
@@ -366,7 +375,7 @@ void TXLView::PaintTo(QPainter& painter, const QRect& damaged) {
     ctx.LineSize = [this](TXLAxis axis, int32_t i) { return axis == sCols ? Cols().Size(i) : Rows().Size(i); };
     ctx.HorzLines = grid_->HasOption(oHorzLines);
     ctx.VertLines = grid_->HasOption(oVertLines);
-    ctx.ShowHints = true;
+    ctx.ShowHints = grid_->ShowHint();
     section_->Paint(ctx);
   }
   canvas.ResetClip();
@@ -463,6 +472,7 @@ bool TXLView::event(QEvent* e) {
 // ---- grid ----
 
 TXLGrid::TXLGrid(QWidget* parent) : QWidget(parent) {
+  InstallLinkOpener();
   setFocusPolicy(Qt::StrongFocus);
   setAttribute(Qt::WA_InputMethodEnabled, true);
   setAttribute(Qt::WA_OpaquePaintEvent);
@@ -522,7 +532,7 @@ void TXLGrid::LinkSections() {
   AlignControls();
   if (sheet_) {
     const TPoint first = Search(EditPane(), TPoint{0, 0}, dRight, true);
-    if (first.X >= 0) SetCur(EditPane(), first, false);
+    if (first.X >= 0 && !SetCur(EditPane(), first, false)) return;
   }
   ShowEditorIfPerm();
   InvalidateAll();
@@ -572,6 +582,13 @@ const QPixmap& TXLGrid::BackgroundTile() {
     backgroundTile_ = data.empty() ? QPixmap() : DecodePicture(data);
   }
   return backgroundTile_;
+}
+
+void TXLGrid::SetShowHint(bool v) {
+  if (v == showHint_) return;
+  showHint_ = v;
+  if (!v && hint_ && hint_->isVisible()) hint_->hide();
+  InvalidateAll();
 }
 
 void TXLGrid::SetAnyCellSelect(bool v) {
@@ -738,7 +755,7 @@ bool TXLGrid::SetCurCell(int32_t col, int32_t row) {
   const TPoint local{col, row};
   if (!CanSelect(pane, local)) return false;
   const TPoint before = pane->CurCell();
-  SetCur(pane, local, false);
+  if (!SetCur(pane, local, false)) return false;
   return pane->CurCell() == local || before == local;
 }
 
@@ -841,9 +858,12 @@ bool TXLGrid::MoveCur(TXLDirection dir) {
   return true;
 }
 
-void TXLGrid::SetCur(TXLView* pane, TPoint cell, bool extend) {
+bool TXLGrid::SetCur(TXLView* pane, TPoint cell, bool extend) {
+  // A handler may free the grid: each call below is followed by a look whether it is still here.
+  QPointer<TXLGrid> self(this);
   // The editor leaves its cell first; a value it cannot store keeps it (and the grid) there.
-  if (pane == EditPane() && !edit_->SetCell(pane, cell)) return;
+  if (pane == EditPane() && !edit_->SetCell(pane, cell)) return !self.isNull();
+  if (!self) return false;
   const TPoint oldCur = pane->cur_;
   const TRect oldSel = pane->sel_;
   TRect sel;
@@ -866,9 +886,16 @@ void TXLGrid::SetCur(TXLView* pane, TPoint cell, bool extend) {
     views_[sRows]->Redraw();
   }
   ScrollToCell(pane, extend ? cell : pane->cur_);
-  if (pane != EditPane()) return;
-  if (!(oldCur == pane->cur_) && OnCurChanged) OnCurChanged(this);
-  if (!(oldSel == sel) && OnSelChanged) OnSelChanged(this);
+  if (pane != EditPane()) return true;
+  if (!(oldCur == pane->cur_) && OnCurChanged) {
+    OnCurChanged(this);
+    if (!self) return false;
+  }
+  if (!(oldSel == sel) && OnSelChanged) {
+    OnSelChanged(this);
+    if (!self) return false;
+  }
+  return true;
 }
 
 void TXLGrid::ScrollToCell(TXLView* pane, TPoint cell) {
@@ -1115,7 +1142,7 @@ void TXLGrid::PaneMousePress(TXLView* pane, QMouseEvent* e) {
     return;
   }
   const bool extend = (e->modifiers() & Qt::ShiftModifier) && HasOption(oRangeSelect);
-  SetCur(pane, cell, extend);
+  if (!SetCur(pane, cell, extend)) return;
   if (pane == EditPane() && HasOption(oPermEdit)) SetEditMode(1);
 }
 
@@ -1224,9 +1251,10 @@ void TXLGrid::PaneMouseRelease(TXLView* pane, QMouseEvent* e) {
   }
   TPoint cell;
   if (mouseHandler_ == mhSelect && pane->CellAt(pos, cell) && cell == pressCell_) {
-    // The cell's own click: a check box toggles where it may be edited.
-    TXLCell* c = pane->Section()->FindCell(cell);
-    if (auto* box = dynamic_cast<TXLCBoolean*>(c); box && (anyCellSelect_ || !HasOption(oReadOnly))) box->Execute();
+    // The cell's own click: a link opens, a group bar folds, a check box toggles where it
+    // may be edited.
+    if (TXLCell* c = pane->Section()->FindCell(cell))
+      if (!dynamic_cast<TXLCBoolean*>(c) || anyCellSelect_ || !HasOption(oReadOnly)) c->Execute();
     if (!self) return;
     const TPoint at = pane->Section()->ToSheet(cell);
     EndMouse();
@@ -1312,7 +1340,7 @@ TXLHintMemo* TXLGrid::EditHint() {
 }
 
 bool TXLGrid::PaneToolTip(TXLView* pane, QPoint pos) {
-  if (pane->sector_ != sClient || mouseState_ != 0 || !pane->Section() || hintMemo_) return false;
+  if (!showHint_ || pane->sector_ != sClient || mouseState_ != 0 || !pane->Section() || hintMemo_) return false;
   TPoint cell;
   const AnsiString text = pane->CellAt(pos, cell) ? pane->Section()->HintAt(cell) : AnsiString();
   if (text.empty()) {

@@ -159,6 +159,9 @@ class TXLGrid : public QWidget, public IXLSheetUser {
   bool HasOption(TXLOption o) const { return (options_ & OptionBit(o)) != 0; }
   TXLScrolls Scrolls() const { return scrolls_; }
   void SetScrolls(TXLScrolls scrolls);
+  // Cell hints: their red corner marks and the hint window. Off unless a program turns it on.
+  bool ShowHint() const { return showHint_; }
+  void SetShowHint(bool v);
   bool AnyCellSelect() const { return anyCellSelect_; }
   void SetAnyCellSelect(bool v);
   // Opens when the right button is released inside the data area.
@@ -250,7 +253,8 @@ class TXLGrid : public QWidget, public IXLSheetUser {
   void RebuildLines(TXLAxes axes);
   void UpdateScrollBars();
   void SyncTitlePanes();
-  void SetCur(TXLView* pane, TPoint cell, bool extend);
+  // False when a handler freed the grid on the way: the caller returns at once.
+  bool SetCur(TXLView* pane, TPoint cell, bool extend);
   TPoint Search(const TXLView* pane, TPoint from, TXLDirection dir, bool includeStart) const;
   TPoint Step(const TXLView* pane, TPoint from, TXLDirection dir, bool& wrapped) const;
   void CopyPositionToLinks();
@@ -286,6 +290,7 @@ class TXLGrid : public QWidget, public IXLSheetUser {
   TXLOptions options_ = XLDefaultOptions;
   TXLScrolls scrolls_ = ScrollBit(sHorizontal) | ScrollBit(sVertical) | ScrollBit(sTracking);
   bool anyCellSelect_ = false;
+  bool showHint_ = false;
   QPointer<QMenu> popupMenu_;
   bool rightPressed_ = false;
   TXLGrid* horzLink_ = nullptr;

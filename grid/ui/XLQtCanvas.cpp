@@ -16,6 +16,7 @@
 
 #include "core/QtText.h"
 #include "grid/XLGrids.h"
+#include "grid/XLSheet.h"
 
 using namespace xledge;
 
@@ -254,8 +255,9 @@ int XLLinePitch(const QFont& font, QPaintDevice* device) {
 
 QFont XLQFont(const TFont& font) {
   QFont f(ToQString(font.Name()));
-  const int32_t h = font.Height();
-  f.setPixelSize(std::max(1, h < 0 ? -h : h));
+  // A stored height may be anything, its most negative value included.
+  const int64_t h = font.Height();
+  f.setPixelSize(int(std::clamp<int64_t>(h < 0 ? -h : h, 1, XLMaxLineSize)));
   f.setBold(font.Style() & fsBold);
   f.setItalic(font.Style() & fsItalic);
   f.setUnderline(font.Style() & fsUnderline);

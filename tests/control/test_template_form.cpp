@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
 #include <QTimer>
 
 #include "apps/oa-server/OaSampleData.h"
@@ -232,6 +233,35 @@ TEST_F(TemplateForm, PlaceholderFieldsCarryEditedValuesWhileTheFormLives) {
   EXPECT_EQ(PlaceholderSource()().size(), values.size());
   form_.reset();
   EXPECT_FALSE(PlaceholderSource());
+}
+
+// A sheet wider than the screen, as a mutated document reply may bring with every column
+// within what the sheet reader accepts: the dialog fits on the screen and the sheet scrolls
+// inside it, where a window the sheet's width would ask for gigabytes of window buffer.
+TEST_F(TemplateForm, ASheetWiderThanTheScreenScrollsInsideADialogThatFits) {
+  TXLSheet wide;
+  TMemoryStream sample(oa::SampleLeaveSheet());
+  wide.LoadFromStream(sample);
+  wide.SetCount(sCols, 600);
+  wide.SetDefSize(sCols, XLMaxLineSize);
+  TMemoryStream sheet;
+  wide.SaveToStream(sheet);
+  TStream2Array d;
+  d.Header.SetText(dh::TableName, "oa_leave");
+  d.Header.SetText(dh::RecordId, "{R}");
+  d.Header.SetI32(dh::NumberType, -1);
+  d.Header.SetI32(dh::CurrentStep, 2);
+  d.Header.SetI32(dh::NextStep, -1);
+  d.Steps = oa::SampleWorkflows()[0].steps;
+  d.FieldRecords.push_back({"Status", "0"});
+  TfrmTemplate form;
+  Load(form, d.BuildDocumentReply(sheet.TakeData(), oa::SampleWorkflows()[0].chart));
+  form.show();
+  QApplication::processEvents();
+  const QSize room = QGuiApplication::primaryScreen()->availableGeometry().size();
+  EXPECT_LE(form.width(), room.width());
+  EXPECT_LE(form.height(), room.height());
+  EXPECT_FALSE(form.grab().isNull());
 }
 
 }  // namespace

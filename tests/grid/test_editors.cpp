@@ -81,6 +81,25 @@ TEST_F(GridView, NumberEditorsTakeIncrementFromTheFormatAndSpin) {
   EXPECT_DOUBLE_EQ(num->Increment(), 0.0001);
 }
 
+TEST_F(GridView, TheSpinButtonFitsAShortRowWithBothHalvesWhole) {
+  Make([](TXLSheet& s) {
+    s.SetDefSize(sRows, 15);
+    Put(s, 1, 1, XLCIntegerClass)->SetFormat("0|s");
+  });
+  grid->SetCurCell(1, 1);
+  grid->SetEditMode(1);
+  TXLEdit* host = grid->Editor();
+  TXLButton* button = host->Button();
+  ASSERT_TRUE(button->isVisible());
+  EXPECT_TRUE(host->rect().contains(button->geometry()));
+  // Each half shows its dark lower edge: the lower half's is the host's last line.
+  const QImage face = host->grab().toImage();
+  const int x = button->geometry().center().x();
+  const QColor edge(113, 111, 100);
+  EXPECT_EQ(face.pixelColor(x, host->height() - 1), edge);
+  EXPECT_EQ(face.pixelColor(x, button->height() / 2 - 1), edge);
+}
+
 TEST_F(GridView, FormulaInputTakesClickedCellNames) {
   Make([](TXLSheet& s) {
     TXLCell* f = Put(s, 0, 0, XLCFormulaClass);

@@ -8,6 +8,7 @@
 #include <set>
 
 #include "core/AnsiString.h"
+#include "platform/Services.h"
 #include "test_grid_view_support.h"
 
 namespace {
@@ -294,8 +295,16 @@ TEST_F(GridView, ClicksSelectCellsAndAHintShowsNextToItsCell) {
   EXPECT_EQ(clicked, (TPoint{1, 1}));
   grid->SetAnyCellSelect(false);
 
+  // Hints are off until the program turns them on: no corner mark, no hint window.
+  const QRect hinted = Pane()->CellRect(TPoint{2, 1});
+  const QPoint mark(hinted.right() - 1, hinted.top() + 1);
   const QPoint at = CellCentre(2, 1);
   QHelpEvent help(QEvent::ToolTip, at, Pane()->mapToGlobal(at));
+  QApplication::sendEvent(Pane(), &help);
+  EXPECT_TRUE(!grid->HintWindow() || !grid->HintWindow()->isVisible());
+  EXPECT_NE(Pane()->grab().toImage().pixelColor(mark), QColor(255, 0, 0));
+  grid->SetShowHint(true);
+  EXPECT_EQ(Pane()->grab().toImage().pixelColor(mark), QColor(255, 0, 0));
   QApplication::sendEvent(Pane(), &help);
   ASSERT_NE(grid->HintWindow(), nullptr);
   EXPECT_TRUE(grid->HintWindow()->isVisible());
@@ -304,6 +313,64 @@ TEST_F(GridView, ClicksSelectCellsAndAHintShowsNextToItsCell) {
   EXPECT_EQ(grid->HintWindow()->Marker(), marker);
   EXPECT_EQ(grid->HintWindow()->pos().x(), marker.x() + 14);
   EXPECT_EQ(grid->HintWindow()->geometry().bottom() + 1, marker.y() - 11);
+}
+
+TEST_F(GridView, ClickingALinkOpensItThroughTheShellAndClickingAGroupBarFoldsItsRows) {
+  ServiceCapture capture;
+  Make([](TXLSheet& s) {
+    Put(s, 2, 1, XLCUrlClass)->SetAsString("http://example.org/Path?Q=1");
+    Put(s, 2, 2, XLCUrlClass)->SetAsString("file:///etc/passwd");
+    // A bar down column 0 over rows 4-7 governs rows 5-7.
+    TXLCell* bar = Put(s, 0, 4, XLCGroupClass);
+    bar->SetRect(TRect{0, 4, 1, 8});
+    bar->SetAsBoolean(true);
+  });
+  ClickThroughWindow(Pane(), CellCentre(2, 1));
+  EXPECT_EQ(capture.shellOpens, (std::vector<std::string>{"http://example.org/Path?Q=1"}));
+  ClickThroughWindow(Pane(), CellCentre(2, 2));  // no web or mail address: nothing opens
+  EXPECT_EQ(capture.shellOpens.size(), 1u);
+
+  ClickThroughWindow(Pane(), CellCentre(0, 4));
+  for (int32_t r = 5; r < 8; ++r) {
+    EXPECT_FALSE(sheet->IsVisible(r, sRows)) << r;
+    EXPECT_EQ(Pane()->Rows().Size(r), 0) << r;
+  }
+  EXPECT_TRUE(sheet->IsVisible(8, sRows));
+  ClickThroughWindow(Pane(), CellCentre(0, 4));
+  for (int32_t r = 5; r < 8; ++r) EXPECT_EQ(Pane()->Rows().Size(r), 20) << r;
+}
+
+// A handler that frees the grid, as a form closing on a cell change does: the move ends
+// there, no later handler runs and nothing touches the freed grid.
+TEST_F(GridView, AHandlerThatFreesTheGridEndsTheMoveThere) {
+  for (const bool byMouse : {false, true}) {
+    Make([](TXLSheet&) {}, XLDefaultOptions | OptionBit(oPermEdit));
+    QWidget window;
+    window.setGeometry(100, 200, 420, 320);
+    grid->setParent(&window);
+    grid->setGeometry(10, 10, 400, 300);
+    struct Unparent {
+      std::unique_ptr<TXLGrid>& grid;
+      ~Unparent() {
+        if (grid) grid->setParent(nullptr);  // the fixture frees it
+      }
+    } unparent{grid};
+    window.show();
+    QApplication::setActiveWindow(&window);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    grid->setFocus();
+    int later = 0;
+    grid->OnCurChanged = [&](TXLGrid*) { grid.reset(); };
+    grid->OnSelChanged = [&](TXLGrid*) { ++later; };
+    if (byMouse) {
+      const QPoint at = Pane()->mapTo(&window, CellCentre(2, 3));
+      QTest::mouseClick(window.windowHandle(), Qt::LeftButton, {}, at);
+    } else {
+      QTest::keyClick(window.windowHandle(), Qt::Key_Down);
+    }
+    EXPECT_EQ(grid, nullptr) << byMouse;
+    EXPECT_EQ(later, 0) << byMouse;
+  }
 }
 
 TEST_F(GridView, TheRightButtonMakesACellCurrentAndOpensTheMenuOnlyInsideTheData) {

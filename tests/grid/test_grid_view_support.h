@@ -69,5 +69,9 @@ struct GridView : ::testing::Test {
   TPoint Cur() { return grid->GetCurCell(); }
   QPoint CellCentre(int col, int row) { return Pane()->CellRect(TPoint{col, row}).center(); }
   void Click(QWidget* w, QPoint p, Qt::KeyboardModifiers mods = {}) { QTest::mouseClick(w, Qt::LeftButton, mods, p); }
+  // A click as a person makes it: through the window, so that the toolkit finds the widget.
+  void ClickThroughWindow(QWidget* w, QPoint p, Qt::KeyboardModifiers mods = {}) {
+    QTest::mouseClick(w->window()->windowHandle(), Qt::LeftButton, mods, w->mapTo(w->window(), p));
+  }
   TXLInplaceEditor* Editor() { return grid->Editor()->EditorControl(); }
 };

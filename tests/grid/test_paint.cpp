@@ -134,6 +134,19 @@ TEST(Paint, GridLinesNeedZoomAboveQuarterAndTheirOwnColour) {
   EXPECT_EQ(PixelAt(PaintSector(sheet, sClient, 200), 30, 39), clBlack);
 }
 
+TEST(Paint, AStoredFontHeightOfAnyValuePaintsWithoutHarm) {
+  TXLSheet sheet;
+  Shape(sheet);
+  TXLSection& s = *sheet.Section(sClient);
+  s.PutCell(TPoint{1, 0}, &XLCStringClass)->SetAsString("Next");
+  TXLCell* odd = s.PutCell(TPoint{0, 0}, &XLCStringClass);
+  odd->SetAsString("Odd");
+  for (const int32_t height : {INT32_MIN, INT32_MAX, 0}) {
+    odd->Font().SetHeight(height);
+    EXPECT_GT(DarkPixels(PaintSector(sheet, sClient), 60, 0, 59, 19), 5) << height;
+  }
+}
+
 TEST(Paint, BorderLinesOnlyInClientAndWideDiagonalsClipped) {
   TXLSheet sheet;
   Shape(sheet);

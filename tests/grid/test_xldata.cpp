@@ -1,6 +1,8 @@
 // The "XLData" sheet stream: exact bytes of known sheets, and hostile input.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "core/ByteIO.h"
 #include "grid/ComponentStream.h"
 #include "grid/XLCells.h"
@@ -387,6 +389,63 @@ TEST(SheetComponentStream, SampleInItsEnvelopeAndBrokenEnvelopes) {
   wrong.Properties[0].Value = TPropValue::String("five");
   TMemoryStream w(ComponentStreamBytes(wrong));
   EXPECT_THROW(sheet.LoadFromStream(w), EXLGridError);
+}
+
+// A stored sheet asks the windows that show it for room: a line wider than any window, a
+// default size out of range, hidden lines' saved sizes, or lines that fit one by one but add
+// up past what a view can address at its largest zoom are refused; the sheet stays as it was.
+TEST(SheetComponentStream, LinesNoWindowCanHoldAreRefusedAndTheSheetIsKept) {
+  auto saved = [](const std::function<void(TXLSheet&)>& build) {
+    TXLSheet s;
+    build(s);
+    TMemoryStream m;
+    s.SaveToStream(m);
+    return m.TakeData();
+  };
+  auto properties = [](std::initializer_list<std::pair<const char*, int32_t>> values) {
+    TComponentData c;
+    c.ClassName = "TXLSheet";
+    c.Name = "XLSheet";
+    for (const auto& [name, v] : values) c.AddInteger(name, v);
+    c.Add("XLData", TPropValue::Binary(DefaultSheetBytes()));
+    return ComponentStreamBytes(c);
+  };
+  const std::string wideColumn = saved([](TXLSheet& s) { s.SetSize(1, sCols, 20000000); });
+  const std::string refused[] = {
+      wideColumn,
+      saved([](TXLSheet& s) {
+        s.SetSize(2, sRows, 100000);
+        s.SetVisible(2, sRows, false);  // kept as the hidden row's saved size
+      }),
+      properties({{"ColDefWidth", 40000}}),
+      properties({{"RowDefHeight", -15}}),
+      properties({{"ColCount", XLMaxIndex + 1}, {"ColDefWidth", XLMaxLineSize}}),
+  };
+  for (const std::string& bytes : refused) {
+    TXLSheet sheet;
+    sheet.SetAsString(1, 1, "kept");
+    TMemoryStream before;
+    sheet.SaveToStream(before);
+    TMemoryStream in(bytes);
+    EXPECT_THROW(sheet.LoadFromStream(in), EXLGridError);
+    TMemoryStream after;
+    sheet.SaveToStream(after);
+    EXPECT_EQ(after.Data(), before.Data());
+  }
+  // The bare sheet stream is held to the same.
+  TXLSheet bare;
+  EXPECT_THROW(Load(bare, ReadComponentStream(wideColumn).Find("XLData")->AsBinary()), EXLGridError);
+  EXPECT_EQ(bare.GetSize(1, sCols), 60);
+
+  // Long sheets and wide lines within the limits load.
+  TXLSheet sheet;
+  TMemoryStream fits(saved([](TXLSheet& s) {
+    s.SetCount(sRows, XLMaxIndex + 1);
+    s.SetSize(1, sCols, XLMaxLineSize);
+  }));
+  sheet.LoadFromStream(fits);
+  EXPECT_EQ(sheet.RowCount(), XLMaxIndex + 1);
+  EXPECT_EQ(sheet.GetSize(1, sCols), XLMaxLineSize);
 }
 
 TEST(XLData, FarPagesCannotBuyHugePageTables) {

@@ -139,6 +139,10 @@ TEST(Manager, PageMetricsFallBackWithoutPrinterAndTellSheets) {
   EXPECT_EQ(m.PageRect(), (TRect{0, 0, 768, 2112}));
   EXPECT_EQ(a.pageChanges, 1);
   EXPECT_EQ(b.pageChanges, 0);
+  // Printer pixels become screen pixels by truncation: 4681 x 96 / 600 = 748.96.
+  m.SetPrinterQuery([] { return std::optional<TXLPrinterInfo>(TXLPrinterInfo{600, 600, 4681, 6749}); });
+  m.Update();
+  EXPECT_EQ(m.PageRect(), (TRect{0, 0, 748, 1079}));
   m.SetPrinterQuery([] { return std::optional<TXLPrinterInfo>(TXLPrinterInfo{0, 0, 10, 10}); });
   m.Update();  // a printer with no resolution counts as none
   EXPECT_EQ(m.PrinterDpiY(), 600);
