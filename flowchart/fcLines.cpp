@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "core/Rounding.h"
+
 namespace {
 
 thread_local int gLastHitSegment = -1;
@@ -85,7 +87,7 @@ int64_t SegmentLength(int style, const TPoint* p, int n, int i) {
   CurveSeg seg = CurveSegment(p, n, i);
   Quad q = QuadOf(seg);
   if (q.bx == 0 && q.by == 0) return PointDistance(seg.s, seg.e);
-  return static_cast<int64_t>(std::llround(ArcLength(q, 1.0)));
+  return static_cast<int64_t>(RoundHalfAway(ArcLength(q, 1.0)));
 }
 
 TPoint Lerp(TPoint a, TPoint b, int64_t d, int64_t len) {
@@ -113,7 +115,7 @@ TPoint PointAlongSegment(int style, const TPoint* p, int n, int i, int64_t d) {
   double t = (lo + hi) / 2, u = 1 - t;
   double x = u * u * seg.s.x + 2 * u * t * seg.c.x + t * t * seg.e.x;
   double y = u * u * seg.s.y + 2 * u * t * seg.c.y + t * t * seg.e.y;
-  return {ClampI32(std::llround(x)), ClampI32(std::llround(y))};
+  return {ClampI32(int64_t(RoundHalfAway(x))), ClampI32(int64_t(RoundHalfAway(y)))};
 }
 
 bool StraightHit(const TPoint* p, int n, TPoint q, int t);
@@ -148,7 +150,7 @@ void ExtendBounds(TRect& r, TPoint p) {
 int64_t PointDistance(TPoint a, TPoint b) {
   int64_t dx = int64_t{b.x} - a.x, dy = int64_t{b.y} - a.y;
   if (dx == 0 || dy == 0) return Abs64(dx + dy);
-  return static_cast<int64_t>(std::llround(std::sqrt(double(dx) * dx + double(dy) * dy)));
+  return static_cast<int64_t>(RoundHalfEven(std::sqrt(double(dx) * dx + double(dy) * dy)));
 }
 
 int64_t ChessDistance(TPoint a, TPoint b) {

@@ -4,6 +4,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "core/Rounding.h"
 #include "flowchart/FcChart.h"
 
 namespace {
@@ -545,7 +546,7 @@ void TFcConnectionArrow::Recalc(TPoint p, TPoint q, int style, bool isSource) {
   } else if ((isSource && verticalFirst) || (!isSource && horizontalFirst)) {
     if (dy != 0) dx = 0;
   }
-  int64_t len = (dx == 0 || dy == 0) ? std::llabs(dx + dy) : std::llround(std::sqrt(double(dx) * dx + double(dy) * dy));
+  int64_t len = (dx == 0 || dy == 0) ? std::llabs(dx + dy) : static_cast<int64_t>(RoundHalfEven(std::sqrt(double(dx) * dx + double(dy) * dy)));
   if (len == 0) len = 1;
   int64_t w = zWidth_, h = (zHeight_ + 1) >> 1;
   auto rot = [&](int64_t x, int64_t y) {

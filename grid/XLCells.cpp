@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "core/ByteIO.h"
 #include "core/DateParse.h"
 #include "core/DateTime.h"
 #include "core/EditMask.h"
@@ -325,11 +326,8 @@ TSize TXLPicture::Size() const {
   constexpr size_t kInfo = 4 + 14;
   if (GraphicClass != "TBitmap" || Data.size() < kInfo + 16) return TSize{};
   const uint8_t* p = reinterpret_cast<const uint8_t*>(Data.data()) + kInfo;
-  auto i32 = [](const uint8_t* b) {
-    return int32_t(uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24);
-  };
-  if (i32(p) == 12) return TSize{int32_t(p[4] | (p[5] << 8)), int32_t(p[6] | (p[7] << 8))};
-  const int64_t w = i32(p + 4), h = i32(p + 8);
+  if (LoadLE<int32_t>(p) == 12) return TSize{LoadLE<uint16_t>(p + 4), LoadLE<uint16_t>(p + 6)};
+  const int64_t w = LoadLE<int32_t>(p + 4), h = LoadLE<int32_t>(p + 8);
   // Rows stored top-down have a negative height.
   return TSize{int32_t(std::min<int64_t>(std::abs(w), 65535)), int32_t(std::min<int64_t>(std::abs(h), 65535))};
 }

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "core/ByteIO.h"
+#include "core/Rounding.h"
 #include "core/SysUtils.h"
 #include "grid/XLLists.h"
 
@@ -348,8 +349,8 @@ std::array<TPoint, 3> ArrowHead(TPoint from, TPoint to) {
   }
   const double c = std::cos(angle), s = std::sin(angle);
   auto place = [&](double x, double y) {
-    return TPoint{to.X + static_cast<int32_t>(std::lround(x * c - y * s)),
-                  to.Y + static_cast<int32_t>(std::lround(x * s + y * c))};
+    return TPoint{to.X + static_cast<int32_t>(RoundHalfAway(x * c - y * s)),
+                  to.Y + static_cast<int32_t>(RoundHalfAway(x * s + y * c))};
   };
   return {place(0, 0), place(-6, -3), place(-6, 3)};
 }

@@ -13,6 +13,7 @@
 #include <QToolTip>
 #include <algorithm>
 
+#include "core/ByteIO.h"
 #include "core/QtText.h"
 #include "grid/XLCells.h"
 #include "grid/XLSections.h"
@@ -111,8 +112,7 @@ QPixmap DecodePicture(const std::string& data) {
     if (n > 1 && n + 1 < bytes.size() && bytes[1] == 'T') bytes = bytes.mid(1 + n);
   }
   if (bytes.size() > 4) {
-    const uint32_t count = uint8_t(bytes[0]) | uint32_t(uint8_t(bytes[1])) << 8 | uint32_t(uint8_t(bytes[2])) << 16 |
-                           uint32_t(uint8_t(bytes[3])) << 24;
+    const uint32_t count = LoadLE<uint32_t>(bytes.constData());
     if (count == uint32_t(bytes.size() - 4)) bytes = bytes.mid(4);
   }
   QPixmap tile;
