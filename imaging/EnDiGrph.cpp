@@ -7,6 +7,7 @@
 #include "core/ByteIO.h"
 #include "core/ScopeGuard.h"
 #include "core/SysUtils.h"
+#include "imaging/bfm.h"
 
 namespace {
 
@@ -119,9 +120,7 @@ std::string ImageFormatName(int format) {
   return "";
 }
 
-int BytesPerRow(int width, int bits) {
-  return static_cast<int>(((int64_t(width) * bits + 31) & ~int64_t(31)) / 8);
-}
+int64_t BytesPerRow(int64_t width, int bits) { return BfmRowBytes(width, bits); }
 
 void SwapRedBlue(void* buffer, int byteCount) {
   uint8_t* p = static_cast<uint8_t*>(buffer);
@@ -193,7 +192,7 @@ void TDibGraphic::NewImage(int width, int height, int imageFormat, const TLogPal
   if (imageFormat != ifTrueColor && !palette) palette = DefaultPalette(imageFormat);
 
   // Sizes are checked before anything is allocated.
-  const int64_t rowBytes = ((int64_t(width) * bits + 31) & ~int64_t(31)) / 8;
+  const int64_t rowBytes = BytesPerRow(width, bits);
   if (width <= 0 || height <= 0 || rowBytes * height > kMaxImageBytes)
     throw EImagingError("CreateDibSection failed");
   try {

@@ -61,7 +61,9 @@ struct TBitmapInfo {
 
 int ImageFormatBits(int format);
 std::string ImageFormatName(int format);
-int BytesPerRow(int width, int bits);
+// Bytes of one stored row: whole 32-bit words. 64-bit, since it is taken before a
+// size is checked.
+int64_t BytesPerRow(int64_t width, int bits);
 inline RgbValue MakeRgbTriple(uint8_t r, uint8_t g, uint8_t b) {
   return (RgbValue(r) << 16) | (RgbValue(g) << 8) | b;
 }

@@ -41,8 +41,8 @@ void LoadBitmapEntry(TDibGraphic& out, const uint8_t* p, size_t n) {
       doubled > 2048 || compression != 0)
     InvalidIcon();
   const int height = doubled / 2;
-  const int64_t maskRow = ((int64_t(width) + 31) / 32) * 4;
-  const int64_t colorRow = ((int64_t(width) * bits + 31) / 32) * 4;
+  const int64_t maskRow = BytesPerRow(width, 1);
+  const int64_t colorRow = BytesPerRow(width, bits);
   const size_t colors = bits <= 8 ? size_t(1) << bits : 0;
   const size_t colorBytes = size_t(colorRow * height);
   // A 32-bit image carries its transparency as alpha, so its mask may be cut.

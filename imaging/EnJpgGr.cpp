@@ -22,7 +22,7 @@ void TJpegGraphic::LoadImageFromStream(TStream& stream, int) {
   if (info.components != 1 && info.components != 3)
     throw EJpegError(Format("Invalid number of samples, %d", info.components));
   const int format = info.components == 1 ? ifGray256 : ifTrueColor;
-  if (!DecodedSizeFits(int64_t(BytesPerRow(info.width, ImageFormatBits(format))) * info.height,
+  if (!DecodedSizeFits(BytesPerRow(info.width, ImageFormatBits(format)) * info.height,
                        inputBytes))
     throw EJpegError("Image too big");
   int xDpi = 0, yDpi = 0;

@@ -139,7 +139,7 @@ void TPngGraphic::LoadImageFromStream(TStream& stream, int) {
   }
 
   const size_t rowBytes = png_get_rowbytes(png, info);
-  const int64_t imageRow = BytesPerRow(int(std::min<png_uint_32>(width, 0x7FFFFFFF)), ImageFormatBits(format));
+  const int64_t imageRow = BytesPerRow(width, ImageFormatBits(format));
   int64_t need = imageRow * int64_t(height);
   if (unpack2) need += int64_t(rowBytes) * int64_t(height);
   if (width > 0x7FFFFFFF || height > 0x7FFFFFFF || !DecodedSizeFits(need, inputBytes))

@@ -226,7 +226,7 @@ void TTiffGraphic::ReadImage(TStream& stream, int index) {
   if (rgba) invert = false;
 
   const int xDpi = Dpi(xRes, resUnit), yDpi = Dpi(yRes, resUnit);
-  const int64_t rowBytes = BytesPerRow(int(width), ImageFormatBits(format));
+  const int64_t rowBytes = BytesPerRow(width, ImageFormatBits(format));
   const int64_t scanBytes = rgba ? 0 : int64_t(TIFFScanlineSize64(tif));
   uint32_t tileWidth = 0, tileLength = 0;
   int64_t tileBytes = 0;

@@ -21,6 +21,7 @@ TEST(ImageFormat, BitsNamesAndRowBytes) {
   EXPECT_EQ(BytesPerRow(33, 1), 8);
   EXPECT_EQ(BytesPerRow(3, 24), 12);
   EXPECT_EQ(BytesPerRow(9, 4), 8);
+  EXPECT_EQ(BytesPerRow(0x7FFFFFFF, 32), int64_t(0x7FFFFFFF) * 4);  // past what an int holds
   EXPECT_EQ(MakeRgbTriple(0x12, 0x34, 0x56), 0x123456u);
 }
 
