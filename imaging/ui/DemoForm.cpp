@@ -12,7 +12,6 @@
 #include <QInputDialog>
 #include <QMenuBar>
 #include <QMouseEvent>
-#include <QPageSetupDialog>
 #include <QPainter>
 #include <QPointer>
 #include <QScreen>
@@ -38,6 +37,7 @@
 #include "imaging/ui/FrmtForm.h"
 #include "imaging/ui/POptForm.h"
 #include "imaging/ui/ReszForm.h"
+#include "platform/PrintTarget.h"
 #include "platform/Services.h"
 #include "platform/office/OfficeContainer.h"
 #include "uikit/XPStyler.h"
@@ -323,10 +323,7 @@ void TScanForm::BuildMenus() {
   SaveAsMenu = Command(file, QStringLiteral("另存为..."), [this] { SaveAs(); });
   file->addSeparator();
   PrintMenu = Command(file, QStringLiteral("打印 ..."), [this] { Print(); });
-  PrintSetupMenu = Command(file, QStringLiteral("打印设置 ..."), [this] {
-    QPageSetupDialog dlg(&ImagePrinter(), this);
-    dlg.exec();
-  });
+  PrintSetupMenu = Command(file, QStringLiteral("打印设置 ..."), [this] { PrintTarget::SetUp(this); });
   file->addSeparator();
   ScanMenu = Command(file, QStringLiteral("扫描 ..."), [this] { Scan(false); }, QKeySequence("F5"));
   HSpeedScanMenu = Command(file, QStringLiteral("高速扫描"), [this] { Scan(true); }, QKeySequence("F9"));
@@ -731,6 +728,8 @@ void TScanForm::SaveAs() {
 void TScanForm::Print() {
   TPrintOptionForm opt(this);
   if (opt.exec() != QDialog::Accepted) return;
+  // Where it goes: a system printer, or a PDF file when there is none.
+  if (!PrintTarget::Choose(this)) return;
   TDibGraphicPrinter printer;
   printer.SetPrintSize(opt.GetPrintSize());
   printer.SetWidth(opt.WidthFld->value());
