@@ -339,9 +339,7 @@ void TScanForm::BuildMenus() {
   QMenu* edit = bar->addMenu(QStringLiteral("编辑"));
   UndoMenu = Command(edit, QStringLiteral("撤消"), [this] { Undo(); }, QKeySequence("Ctrl+Z"));
   // Ctrl+C and Ctrl+V also belong to the selection commands; these stay disabled.
-  CopyMenu = Command(edit, QStringLiteral("复制"), [this] {
-    if (!ImageScrollBox->Graphic().IsEmpty()) CopyDibToClipboard(ImageScrollBox->Graphic());
-  }, QKeySequence("Ctrl+C"));
+  CopyMenu = Command(edit, QStringLiteral("复制"), [this] { Copy(); }, QKeySequence("Ctrl+C"));
   CopyMenu->setEnabled(false);
   PasteMenu = Command(edit, QStringLiteral("粘贴为新图片"), [this] { Paste(); }, QKeySequence("Ctrl+V"));
   PasteMenu->setEnabled(false);
@@ -467,6 +465,13 @@ void TScanForm::BuildMenus() {
   button(SaveMenu);
   button(PrintMenu);
   button(ScanMenu);
+  // The tool buttons reach copy and paste while their menu items stay disabled.
+  Btn_Copy = Command(edit, QStringLiteral("复制"), [this] { Copy(); });
+  edit->removeAction(Btn_Copy);
+  button(Btn_Copy);
+  Btn_Paste = Command(edit, QStringLiteral("粘贴为新图片"), [this] { Paste(); });
+  edit->removeAction(Btn_Paste);
+  button(Btn_Paste);
   Btn_delImg = Command(file, QStringLiteral("删除"), [this] { DeletePage(); });
   file->removeAction(Btn_delImg);
   button(Btn_delImg);
@@ -785,6 +790,10 @@ void TScanForm::Resize() {
   t.Width = StrToInt(ToAnsi(dlg.WidthFld->text()));
   t.Height = StrToInt(ToAnsi(dlg.HeightFld->text()));
   Edit(t);
+}
+
+void TScanForm::Copy() {
+  if (!ImageScrollBox->Graphic().IsEmpty()) CopyDibToClipboard(ImageScrollBox->Graphic());
 }
 
 void TScanForm::Paste() {
