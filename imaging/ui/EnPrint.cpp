@@ -2,6 +2,7 @@
 
 #include <QPageLayout>
 #include <QPainter>
+#include <QPrinter>
 #include <algorithm>
 
 #include "core/ScopeGuard.h"

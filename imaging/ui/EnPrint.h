@@ -2,11 +2,12 @@
 // Prints one image on the process's printer in one of six print-size modes,
 // choosing the orientation and running its own print job unless told not to.
 // The page is read from the printer the person chose (see PrintTarget).
-#include <QPrinter>
 #include <string>
 
 #include "imaging/EnDiGrph.h"
 #include "imaging/ui/EnImgScr.h"
+
+class QPainter;
 
 // The printer's page as the print arithmetic sees it, in printer pixels.
 struct TPrintPageMetrics {
