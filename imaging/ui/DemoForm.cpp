@@ -731,6 +731,7 @@ void TScanForm::SaveAs() {
 }
 
 void TScanForm::Print() {
+  if (ImageScrollBox->Graphic().IsEmpty()) return;  // nothing shown, nothing to print
   TPrintOptionForm opt(this);
   if (opt.exec() != QDialog::Accepted) return;
   // Where it goes: a system printer, or a PDF file when there is none.

@@ -18,6 +18,8 @@ constexpr int kDefaultImageDpi = 96;
 
 TRect PrintRect(const TPrintSizeParams& p, const TPrintPageMetrics& m, int iw, int ih,
                 int dpiX, int dpiY) {
+  // An image without pixels has nowhere to go (and would divide by zero).
+  if (iw <= 0 || ih <= 0) return TRect{0, 0, 0, 0};
   const int pw = m.PageWidth, ph = m.PageHeight;
   int w = 0, h = 0;
   switch (p.PrintSize) {
@@ -93,6 +95,8 @@ void TDibGraphicPrinter::SetPrintSize(int mode) {
 }
 
 void TDibGraphicPrinter::Print(const TDibGraphic& graphic, QPainter* callerPainter) {
+  // Nothing to print: no job, so no blank page.
+  if (graphic.IsEmpty()) return;
   QPrinter& pr = PrintTarget::Printer();
   // The orientation is this job's own: later prints find the printer as it was.
   const QPageLayout::Orientation before = pr.pageLayout().orientation();

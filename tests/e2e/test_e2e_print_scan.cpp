@@ -20,6 +20,7 @@
 #include "imaging/ui/DemoForm.h"
 #include "imaging/ui/POptForm.h"
 #include "imaging/ui/SaneDsm.h"
+#include "imaging/SourceDialogPerson.h"
 #include "tests/e2e/AttachmentFormStandIn.h"
 #include "uikit/TFlatButtonUnit.h"
 
@@ -66,7 +67,12 @@ TEST(PrintE2E, PrintingAScannedPageWritesItWhereThePersonChose) {
         scanned = true;
         auto* tools = f->findChild<QToolBar*>();
         ASSERT_NE(tools, nullptr);
-        KeyThroughWindow(f, Qt::Key_F9);  // high-speed scan, without the source's dialog
+        {
+          SourceDialogPerson person(
+              [](QDialog* d) { ClickThroughWindow(DialogButton(d, QStringLiteral("扫描"))); });
+          ClickThroughWindow(tools->widgetForAction(f->Btn_Scan));
+          EXPECT_TRUE(person.acted);
+        }
         pages = f->PageCount();
         auto save = SaveAs(pdf, &dialogTitle);
         ClickThroughWindow(tools->widgetForAction(f->PrintMenu));
@@ -111,7 +117,7 @@ TEST(PrintE2E, PrintingAScannedPageWritesItWhereThePersonChose) {
   EXPECT_EQ(PdfInfo(pdf.toStdString(), "Pages"), "1");
   EXPECT_EQ(PdfInfo(pdf.toStdString(), "Page size"), "595 x 842 pts (A4)");
   EXPECT_EQ(PdfInfo(pdf.toStdString(), "Title"), "Ruvi");
-  // The colour pattern fills the page but for its margins.
+  // The scanned page fills the paper but for its margins.
   EXPECT_GT(InkShare(pdf.toStdString()), 0.5);
 }
 

@@ -127,6 +127,11 @@ TEST(PrintRect, FollowsTheSizeTable) {
   p.LeftMargin = p.TopMargin = 0;
   p.Height = 1.25;  // 750 dots high, so 187.5 wide: halves round to even
   EXPECT_EQ(PrintRect(p, m, 1, 4, 96, 96), (TRect{0, 0, 188, 750}));
+  // An image without pixels goes nowhere instead of dividing by zero.
+  for (int mode = 0; mode <= 5; ++mode) {
+    p.PrintSize = mode;
+    EXPECT_EQ(PrintRect(p, m, 0, 0, 96, 96), (TRect{0, 0, 0, 0})) << mode;
+  }
 }
 
 TEST(DibGraphicPrinter, EachSizeModeLandsWhereItsArithmeticSays) {
@@ -173,6 +178,11 @@ TEST(DibGraphicPrinter, EachSizeModeLandsWhereItsArithmeticSays) {
     EXPECT_EQ(page.width > page.height, c.landscape) << "mode " << c.mode;
     ExpectBox(page.InkBox(), c.dots, c.mode);
   }
+  // An empty image starts no job: no blank page.
+  const std::string none = TempDir() + "/none.pdf";
+  ChooseFile(none);
+  TDibGraphicPrinter().Print(TDibGraphic());
+  EXPECT_FALSE(QFile::exists(QString::fromStdString(none)));
   // The job's orientation was its own.
   EXPECT_EQ(PrintTarget::Printer().pageLayout().orientation(), QPageLayout::Portrait);
 }
