@@ -1,14 +1,20 @@
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <thread>
 
 #include "apps/RawClient.h"
 #include "apps/oa-server/OaServer.h"
+#include "apps/oa-server/RequestLog.h"
 #include "control/wire/Frames.h"
 
 namespace {
@@ -302,6 +308,128 @@ TEST(OaDatabaseTest, NewFileGetsSampleDataOnceAndKeepsIt) {
 
   OaDatabase bad;
   EXPECT_THROW(bad.Open("/nonexistent-dir/x.sqlite"), Exception);
+}
+
+// ---- the request log ---------------------------------------------------------------
+
+std::vector<std::string> FileLines(const std::filesystem::path& path) {
+  std::vector<std::string> lines;
+  std::ifstream in(path);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+// A fresh folder under the test's temporary directory, removed afterwards.
+class TempDir {
+ public:
+  TempDir() : path_(std::filesystem::temp_directory_path() / ("oa-log-" + std::to_string(getpid()))) {
+    std::filesystem::remove_all(path_);
+    std::filesystem::create_directories(path_);
+  }
+  ~TempDir() { std::filesystem::remove_all(path_); }
+  std::filesystem::path operator/(const char* name) const { return path_ / name; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+TEST(RequestLogFileTest, AFullLogMovesAsideWholeAndTheNewOneContinuesIt) {
+  TempDir dir;
+  const auto path = dir / "requests.log";
+  {
+    std::ofstream(path) << std::string(900, 'o') << "\n";  // a restarted server's log
+  }
+  {
+    RequestLogFile log(path.string(), 1000);
+    for (int i = 0; i < 50; ++i) log.Write("line " + std::to_string(i) + " " + std::string(90, 'x'));
+    EXPECT_TRUE(log.Failed().empty());
+  }
+  EXPECT_LE(std::filesystem::file_size(path), 1000u);
+  EXPECT_LE(std::filesystem::file_size(dir / "requests.log.1"), 1000u);
+  EXPECT_FALSE(std::filesystem::exists(dir / "requests.log.2"));
+  // Together the two files end with the newest lines in order, each line whole.
+  std::vector<std::string> lines = FileLines(dir / "requests.log.1");
+  for (const std::string& l : FileLines(path)) lines.push_back(l);
+  ASSERT_GE(lines.size(), 10u);
+  for (size_t i = 0; i < lines.size(); ++i)
+    EXPECT_EQ(lines[i], "line " + std::to_string(50 - lines.size() + i) + " " + std::string(90, 'x'));
+
+  // A line longer than the limit is still written whole, alone in its file.
+  {
+    RequestLogFile log(path.string(), 1000);
+    log.Write(std::string(1500, 'L'));
+  }
+  EXPECT_EQ(FileLines(path), std::vector<std::string>{std::string(1500, 'L')});
+}
+
+// The oa-server program on a free port; stopped when the test ends.
+class ServerProgram {
+ public:
+  explicit ServerProgram(std::vector<std::string> args) {
+    int out[2];
+    if (pipe(out) != 0) return;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    args.insert(args.begin(), OA_SERVER_PATH);
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    const bool spawned = posix_spawn(&pid_, OA_SERVER_PATH, &actions, nullptr, argv.data(), environ) == 0;
+    posix_spawn_file_actions_destroy(&actions);
+    close(out[1]);
+    std::string said;
+    pollfd p{out[0], POLLIN, 0};
+    char buf[64];
+    while (spawned && said.find('\n') == std::string::npos && poll(&p, 1, int(kDeadline.count())) > 0) {
+      const ssize_t n = read(out[0], buf, sizeof buf);
+      if (n <= 0) break;
+      said.append(buf, size_t(n));
+    }
+    close(out[0]);
+    if (!spawned) pid_ = -1;
+    if (said.rfind("listening ", 0) == 0) port_ = uint16_t(std::stoi(said.substr(10)));
+  }
+  ~ServerProgram() {
+    if (pid_ <= 0) return;
+    kill(pid_, SIGTERM);
+    waitpid(pid_, nullptr, 0);
+  }
+  uint16_t Port() const { return port_; }
+
+ private:
+  pid_t pid_ = -1;
+  uint16_t port_ = 0;
+};
+
+TEST(ServerProgramTest, TheRequestLogStaysWithinItsLimitAndReadable) {
+  TempDir dir;
+  const auto log = dir / "requests.log";
+  ServerProgram server({"--port", "0", "--log", log.string(), "--log-limit", "1"});
+  ASSERT_NE(server.Port(), 0);
+  // Some 2.4 MB of log lines against a limit of 1 MiB.
+  const std::string wire = WireRequest(RequestFrame("LOGN", 380, "admin"));
+  constexpr int kRequests = 3000;
+  for (int i = 0; i < kRequests; ++i) {
+    RawClient c(server.Port());
+    ASSERT_TRUE(c.Connected() && c.Send(wire));
+    ASSERT_TRUE(c.ReadToClose()) << i;
+  }
+  constexpr uintmax_t kLimit = 1024 * 1024;
+  EXPECT_LE(std::filesystem::file_size(log), kLimit);
+  EXPECT_LE(std::filesystem::file_size(dir / "requests.log.1"), kLimit);
+  EXPECT_FALSE(std::filesystem::exists(dir / "requests.log.2"));
+  // Every line kept is the request as it came: code, length and the frame in hex.
+  const std::string expected = "LOGN 380 044c4f474e0561646d696e" + std::string(2 * (380 - 11), '0');
+  size_t kept = 0;
+  for (const auto& file : {dir / "requests.log.1", log})
+    for (const std::string& line : FileLines(file)) {
+      EXPECT_EQ(line, expected);
+      ++kept;
+    }
+  EXPECT_GT(kept, kLimit / expected.size());
+  EXPECT_LT(kept, size_t(kRequests));
 }
 
 }  // namespace
