@@ -306,7 +306,8 @@ std::string OaService::Upload(std::string_view frame) const {
 }
 
 // The editor (no table name) picks handlers from everybody; the document form's next
-// handler list (mode 2) offers the named step's handlers, the other lists the unit.
+// handler list (mode 2) offers the named step's handlers, never the one who asks (nobody
+// hands a document on to himself), the other lists the unit.
 std::string OaService::UserList(std::string_view frame) const {
   const UserRequest q = ReadUserRequest(frame);
   std::vector<frames::UserRecord> users;
@@ -321,6 +322,7 @@ std::string OaService::UserList(std::string_view frame) const {
       for (uint32_t i = 0; i < s->handlerCount; ++i)
         if (auto user = db_.UserById(s->handlers[i].userId)) users.push_back(*user);
     if (users.empty()) users = db_.Users(q.unit);
+    std::erase_if(users, [&](const frames::UserRecord& u) { return u.userId == q.userId; });
   } else {
     users = db_.Users(q.mode == 1 ? 0 : q.unit);
     if (q.mode == 1) {
