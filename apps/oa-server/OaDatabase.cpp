@@ -190,6 +190,11 @@ CREATE TABLE IF NOT EXISTS attachments (
   record_id BLOB PRIMARY KEY,
   container BLOB NOT NULL
 );
+CREATE TABLE IF NOT EXISTS archive_saves (
+  record_id BLOB PRIMARY KEY,
+  user_id BLOB NOT NULL,
+  at REAL NOT NULL
+);
 CREATE TABLE IF NOT EXISTS distributions (
   record_id BLOB NOT NULL,
   kind TEXT NOT NULL,
@@ -506,7 +511,7 @@ void OaDatabase::SaveDocument(const oa::StoredDocument& d) {
       .Bind(d.recordId).Bind(d.tableName).Bind(d.templateName).Bind(d.workflowId).Bind(d.currentStep)
       .Bind(d.nextStep).Bind(d.status).Bind(d.authorId).Bind(d.authorName).Bind(d.numberType).Bind(d.number)
       .Bind(d.numberPrefix).Bind(d.opinion).Utf8(d.state).Run();
-  for (const char* table : {"document_fields", "document_handlers", "document_passed"})
+  for (const char* table : {"document_fields", "document_handlers", "document_passed", "archive_saves"})
     Stmt(db_, (std::string("DELETE FROM ") + table + " WHERE record_id = ?").c_str()).Bind(d.recordId).Run();
   for (size_t i = 0; i < d.values.size(); ++i)
     Stmt(db_, "INSERT INTO document_fields VALUES (?, ?, ?, ?)")
@@ -528,6 +533,20 @@ void OaDatabase::SaveDocument(const oa::StoredDocument& d) {
 bool OaDatabase::SetDocumentState(const AnsiString& recordId, const AnsiString& state) {
   Stmt(db_, "UPDATE documents SET state = ? WHERE record_id = ?").Utf8(state).Bind(recordId).Run();
   return sqlite3_changes(db_) > 0;
+}
+
+void OaDatabase::ArchiveDocument(const AnsiString& recordId, const AnsiString& userId, double at) {
+  Transaction t(*this);
+  Stmt(db_, "UPDATE documents SET state = 'archived' WHERE record_id = ?").Bind(recordId).Run();
+  Stmt(db_, "INSERT OR REPLACE INTO archive_saves VALUES (?, ?, ?)").Bind(recordId).Bind(userId).Bind(at).Run();
+  t.Commit();
+}
+
+std::optional<OaDatabase::ArchiveSave> OaDatabase::PendingArchiveSave(const AnsiString& recordId) const {
+  Stmt s(db_, "SELECT user_id, at FROM archive_saves WHERE record_id = ?");
+  s.Bind(recordId);
+  if (!s.Step()) return std::nullopt;
+  return ArchiveSave{s.Blob(0), s.Real(1)};
 }
 
 std::vector<frames::CommentRecord> OaDatabase::Comments(const AnsiString& recordId) const {

@@ -74,6 +74,15 @@ class OaDatabase {
   void SaveDocument(const oa::StoredDocument& d);
   // Changes the document's state ("archived", "destroyed"); false for an unknown document.
   bool SetDocumentState(const AnsiString& recordId, const AnsiString& state);
+  // Archives the document and remembers who did it and when: the form saves its changed
+  // fields just after (the save that follows an archive). Any later save of the document
+  // forgets it.
+  void ArchiveDocument(const AnsiString& recordId, const AnsiString& userId, double at);
+  struct ArchiveSave {
+    AnsiString userId;
+    double at = 0;  // days since 1899-12-30
+  };
+  std::optional<ArchiveSave> PendingArchiveSave(const AnsiString& recordId) const;
 
   std::vector<frames::CommentRecord> Comments(const AnsiString& recordId) const;
   void AddComment(const AnsiString& recordId, const frames::CommentRecord& c);

@@ -91,6 +91,10 @@ double WallClockDays() {
   return 25569.0 + secs / 86400.0;  // 1970-01-01 counted from 1899-12-30
 }
 
+// How long after archiving the form's save of its changed fields is still taken: the form
+// sends it as it closes, behind the archive command.
+constexpr double kArchiveSaveDays = 10.0 / (24 * 60);
+
 // ---- request layouts the server reads ------------------------------------------------
 
 struct UserRequest {  // 144 bytes: the document form's and the workflow editor's
@@ -242,7 +246,13 @@ std::string OaService::Update(std::string_view frame) const {
   if (recordId.empty() || !form) return Refusal("保存失败：未找到该文档的表单！");
   const std::optional<TFlowMessage> wf = db_.FindWorkflow(stored ? stored->workflowId : form->workflowId);
   if (!wf) return Refusal("保存失败：未找到该文档的流程！");
-  if (stored && stored->state != "open") return Refusal("该文档已归档或销毁，不能再修改！");
+  // The save that follows an archive is kept with the archived document; nothing else
+  // changes a document that is no longer open.
+  bool archiveSave = false;
+  if (stored && stored->state != "open") {
+    if (!FollowsArchive(*stored, u.header.Text(dh::UserId))) return Refusal("该文档已归档或销毁，不能再修改！");
+    archiveSave = true;
+  }
 
   StoredDocument d;
   if (stored) {
@@ -271,6 +281,10 @@ std::string OaService::Update(std::string_view frame) const {
   d.number = u.header.I32(dh::Number);
   d.numberPrefix = u.header.Text(dh::NumberPrefix);
   d.handlers = u.pickedUsers;
+  if (archiveSave) {
+    db_.SaveDocument(d);  // it stays where it was archived
+    return Message(SubmittedText());
+  }
   const int32_t current = u.header.I32(dh::CurrentStep) > 0 ? u.header.I32(dh::CurrentStep) : d.currentStep;
   const int32_t next = u.header.I32(dh::NextStep);
   if (!FindStep(*wf, current)) return Refusal("保存失败：当前流程步骤不存在！");
@@ -284,6 +298,16 @@ std::string OaService::Update(std::string_view frame) const {
   }
   db_.SaveDocument(d);
   return Message(status == 1 ? SubmittedText() : SavedText());
+}
+
+double OaService::Today() const { return Now ? Now() : WallClockDays(); }
+
+bool OaService::FollowsArchive(const StoredDocument& d, const AnsiString& userId) const {
+  if (d.state != "archived" || userId.empty()) return false;
+  const std::optional<OaDatabase::ArchiveSave> pending = db_.PendingArchiveSave(d.recordId);
+  if (!pending || pending->userId != userId) return false;
+  const double since = Today() - pending->at;
+  return since >= 0 && since <= kArchiveSaveDays;
 }
 
 // The Word body comes back as a container of one file named as the body; anything else
@@ -372,7 +396,7 @@ std::string OaService::Command(std::string_view frame) const {
   const DocCommand c = ReadDocCommand(frame);
   if (!db_.FindDocument(c.recordId)) return Message("|" + DocumentNotFoundText());
   if (c.verb == "INBOX") {
-    db_.SetDocumentState(c.recordId, "archived");
+    db_.ArchiveDocument(c.recordId, c.userId, Today());
     return Message(ArchivedText());
   }
   if (c.verb == "DELETE") {
@@ -391,7 +415,7 @@ std::string OaService::SignOff(std::string_view frame) const {
   c.text = r.Text(134, 255);
   if (recordId.empty()) return Message("|" + DocumentNotFoundText());
   if (const auto author = db_.UserById(c.authorId)) c.authorName = author->userName;
-  c.dateTime = Now ? Now() : WallClockDays();
+  c.dateTime = Today();
   db_.AddComment(recordId, c);
   return Message(SignedOffText());
 }

@@ -52,6 +52,9 @@ class OaService {
   std::string SaveFlow(std::string_view frame) const;
   std::string File(std::string_view frame) const;
   std::string Sheet(std::string_view frame) const;
+  double Today() const;
+  // True for the form's save of its changed fields just after this user archived it.
+  bool FollowsArchive(const StoredDocument& d, const AnsiString& userId) const;
 
   OaDatabase& db_;
 };
