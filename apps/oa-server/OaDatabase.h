@@ -34,8 +34,11 @@ struct StoredDocument {
   AnsiString opinion;
   AnsiString state = "open";  // "open", "archived", "destroyed"
   std::vector<TFieldRecord> values;  // joined: one per field name
-  std::vector<frames::PickedUser> handlers;
+  std::vector<frames::PickedUser> handlers;  // as the last save picked them for the next step
   std::vector<TPassedStep> passed;
+  // Who handles the current step, as picked when the document came to it; empty: the
+  // step's own handlers.
+  std::vector<AnsiString> stepHandlers;
 };
 
 }  // namespace oa

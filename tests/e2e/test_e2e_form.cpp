@@ -271,6 +271,7 @@ TEST_F(FormE2E, TheNextHandlerPickerOffersTheStepsHandlersAndTheSubmitCarriesThe
 TEST_F(FormE2E, AtTheFilingStepTheFormNumbersTheDocumentAndDistributesItInsideAndOutside) {
   SubmitNewRequest("1");
   WithForm(false, [&](TfrmTemplate& f) { f.btnSendClick(); });
+  Login("chener");  // the filing step's handler
   frames::NumberEntry entry;
   WithForm(false, [&](TfrmTemplate& f) {
     ASSERT_EQ(f.CurStepNo(), 4);
@@ -331,13 +332,14 @@ TEST_F(FormE2E, ArchivingAtTheLastStepSendsInboxAndLeavesTheDocumentReadOnly) {
     ASSERT_EQ(f.NextStepNo(), 4);
     f.btnSendClick();
   });
+  Login("chener");  // the filing step's handler
   WithForm(false, [&](TfrmTemplate& f) {
     EXPECT_EQ(f.CurStepNo(), 4);
     EXPECT_TRUE(f.Buttons().archive);
     EXPECT_TRUE(f.Buttons().number);
     // The last step is its own next step, handled by the user.
     EXPECT_EQ(f.NextStepNo(), 4);
-    EXPECT_EQ(f.NextUserLabel()->text(), QString::fromUtf8("张三"));
+    EXPECT_EQ(f.NextUserLabel()->text(), QString::fromUtf8("陈二"));
     f.btnFileClick();
   });
   EXPECT_EQ(capture_.prompts.back().text, Cp936("是否将此审批（文件）归档？"));
