@@ -1,6 +1,7 @@
 #include "apps/oa-server/OaRights.h"
 
 #include <algorithm>
+#include <map>
 
 namespace oa {
 
@@ -49,10 +50,12 @@ bool MayComment(const StoredDocument& d, const TFlowMessage& wf, const AnsiStrin
 }
 
 std::vector<AnsiString> Holders(const std::vector<AnsiString>& given, const std::vector<AnsiString>& taken) {
+  std::map<AnsiString, int64_t> balance;
+  for (const AnsiString& id : given) ++balance[id];
+  for (const AnsiString& id : taken) --balance[id];
   std::vector<AnsiString> holders;
-  for (const AnsiString& id : given)
-    if (!Contains(holders, id) && std::count(given.begin(), given.end(), id) > std::count(taken.begin(), taken.end(), id))
-      holders.push_back(id);
+  for (const auto& [id, n] : balance)
+    if (n > 0) holders.push_back(id);
   return holders;
 }
 

@@ -55,7 +55,8 @@ class OaDocuments : public ::testing::Test {
   // The leave request kRecord as `user` opens it.
   TStream2Array Leave(const char* user) { return Parse(Open(user, kRecord, "请假单")); }
   // The form's save of the document as `user` sees it: one title, zhangsan picked next.
-  std::string Save(const char* user, const TStream2Array& seen, const char* title, int32_t next, int32_t status) {
+  std::string Save(const char* user, const TStream2Array& seen, const char* title, int32_t next,
+                   int32_t status) {
     TStream2Array d = seen;
     SessionValues().UserGUID = user;
     d.Fields = {{1, 1, A("标题"), "", title}};

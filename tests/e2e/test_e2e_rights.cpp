@@ -189,8 +189,8 @@ TEST_F(RightsE2E, ArchivingAfterAChangeKeepsTheChangeWithTheArchivedDocument) {
     Click(Button(f, "归档"));
   });
   // The save's answer, or the message box of a refusal.
-  ASSERT_TRUE(PumpUntil([&] { return driver_->CountEvents("OnSendFile") > sent || capture_.prompts.size() > 1; },
-                        20000));
+  ASSERT_TRUE(PumpUntil(
+      [&] { return driver_->CountEvents("OnSendFile") > sent || capture_.prompts.size() > 1; }, 20000));
   EXPECT_EQ(PromptTexts(), std::vector<AnsiString>{A("是否将此审批（文件）归档？")});
   const std::optional<oa::StoredDocument> d = Stored(id);
   ASSERT_TRUE(d);
