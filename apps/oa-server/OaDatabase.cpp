@@ -170,6 +170,12 @@ CREATE TABLE IF NOT EXISTS document_handlers (
   dept_numbers BLOB NOT NULL,
   PRIMARY KEY (record_id, position)
 );
+CREATE TABLE IF NOT EXISTS document_step_handlers (
+  record_id BLOB NOT NULL,
+  position INTEGER NOT NULL,
+  user_id BLOB NOT NULL,
+  PRIMARY KEY (record_id, position)
+);
 CREATE TABLE IF NOT EXISTS document_passed (
   record_id BLOB NOT NULL,
   position INTEGER NOT NULL,
@@ -189,6 +195,11 @@ CREATE TABLE IF NOT EXISTS comments (
 CREATE TABLE IF NOT EXISTS attachments (
   record_id BLOB PRIMARY KEY,
   container BLOB NOT NULL
+);
+CREATE TABLE IF NOT EXISTS archive_saves (
+  record_id BLOB PRIMARY KEY,
+  user_id BLOB NOT NULL,
+  at REAL NOT NULL
 );
 CREATE TABLE IF NOT EXISTS distributions (
   record_id BLOB NOT NULL,
@@ -497,6 +508,9 @@ std::optional<oa::StoredDocument> OaDatabase::FindDocument(const AnsiString& rec
   Stmt p(db_, "SELECT step, second FROM document_passed WHERE record_id = ? ORDER BY position");
   p.Bind(recordId);
   while (p.Step()) d.passed.push_back({p.Int(0), p.Int(1)});
+  Stmt sh(db_, "SELECT user_id FROM document_step_handlers WHERE record_id = ? ORDER BY position");
+  sh.Bind(recordId);
+  while (sh.Step()) d.stepHandlers.push_back(sh.Blob(0));
   return d;
 }
 
@@ -506,7 +520,8 @@ void OaDatabase::SaveDocument(const oa::StoredDocument& d) {
       .Bind(d.recordId).Bind(d.tableName).Bind(d.templateName).Bind(d.workflowId).Bind(d.currentStep)
       .Bind(d.nextStep).Bind(d.status).Bind(d.authorId).Bind(d.authorName).Bind(d.numberType).Bind(d.number)
       .Bind(d.numberPrefix).Bind(d.opinion).Utf8(d.state).Run();
-  for (const char* table : {"document_fields", "document_handlers", "document_passed"})
+  for (const char* table :
+       {"document_fields", "document_handlers", "document_passed", "document_step_handlers", "archive_saves"})
     Stmt(db_, (std::string("DELETE FROM ") + table + " WHERE record_id = ?").c_str()).Bind(d.recordId).Run();
   for (size_t i = 0; i < d.values.size(); ++i)
     Stmt(db_, "INSERT INTO document_fields VALUES (?, ?, ?, ?)")
@@ -518,6 +533,9 @@ void OaDatabase::SaveDocument(const oa::StoredDocument& d) {
   for (size_t i = 0; i < d.passed.size(); ++i)
     Stmt(db_, "INSERT INTO document_passed VALUES (?, ?, ?, ?)")
         .Bind(d.recordId).Bind(int(i)).Bind(d.passed[i].step).Bind(d.passed[i].second).Run();
+  for (size_t i = 0; i < d.stepHandlers.size(); ++i)
+    Stmt(db_, "INSERT INTO document_step_handlers VALUES (?, ?, ?)")
+        .Bind(d.recordId).Bind(int(i)).Bind(d.stepHandlers[i]).Run();
   // An issued number is used up: the next document of that kind gets a later one.
   if (d.numberType >= 0 && d.number > 0)
     Stmt(db_, "UPDATE number_kinds SET next_number = MAX(next_number, ?) WHERE id = ?")
@@ -528,6 +546,20 @@ void OaDatabase::SaveDocument(const oa::StoredDocument& d) {
 bool OaDatabase::SetDocumentState(const AnsiString& recordId, const AnsiString& state) {
   Stmt(db_, "UPDATE documents SET state = ? WHERE record_id = ?").Utf8(state).Bind(recordId).Run();
   return sqlite3_changes(db_) > 0;
+}
+
+void OaDatabase::ArchiveDocument(const AnsiString& recordId, const AnsiString& userId, double at) {
+  Transaction t(*this);
+  Stmt(db_, "UPDATE documents SET state = 'archived' WHERE record_id = ?").Bind(recordId).Run();
+  Stmt(db_, "INSERT OR REPLACE INTO archive_saves VALUES (?, ?, ?)").Bind(recordId).Bind(userId).Bind(at).Run();
+  t.Commit();
+}
+
+std::optional<OaDatabase::ArchiveSave> OaDatabase::PendingArchiveSave(const AnsiString& recordId) const {
+  Stmt s(db_, "SELECT user_id, at FROM archive_saves WHERE record_id = ?");
+  s.Bind(recordId);
+  if (!s.Step()) return std::nullopt;
+  return ArchiveSave{s.Blob(0), s.Real(1)};
 }
 
 std::vector<frames::CommentRecord> OaDatabase::Comments(const AnsiString& recordId) const {

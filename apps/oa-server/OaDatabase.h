@@ -34,8 +34,11 @@ struct StoredDocument {
   AnsiString opinion;
   AnsiString state = "open";  // "open", "archived", "destroyed"
   std::vector<TFieldRecord> values;  // joined: one per field name
-  std::vector<frames::PickedUser> handlers;
+  std::vector<frames::PickedUser> handlers;  // as the last save picked them for the next step
   std::vector<TPassedStep> passed;
+  // Who handles the current step, as picked when the document came to it; empty: the
+  // step's own handlers.
+  std::vector<AnsiString> stepHandlers;
 };
 
 }  // namespace oa
@@ -74,6 +77,15 @@ class OaDatabase {
   void SaveDocument(const oa::StoredDocument& d);
   // Changes the document's state ("archived", "destroyed"); false for an unknown document.
   bool SetDocumentState(const AnsiString& recordId, const AnsiString& state);
+  // Archives the document and remembers who did it and when: the form saves its changed
+  // fields just after (the save that follows an archive). Any later save of the document
+  // forgets it.
+  void ArchiveDocument(const AnsiString& recordId, const AnsiString& userId, double at);
+  struct ArchiveSave {
+    AnsiString userId;
+    double at = 0;  // days since 1899-12-30
+  };
+  std::optional<ArchiveSave> PendingArchiveSave(const AnsiString& recordId) const;
 
   std::vector<frames::CommentRecord> Comments(const AnsiString& recordId) const;
   void AddComment(const AnsiString& recordId, const frames::CommentRecord& c);

@@ -20,8 +20,17 @@ const SampleUser& UserByLogin(const char* login) {
   throw Exception(std::string("sample user missing: ") + login);
 }
 
-THandlerEntry Handler(const char* login) {
-  const SampleUser& u = UserByLogin(login);
+// A handler of a step; a reviewer under the department review names the departments he
+// reviews instead of his own, so that he is never offered his own request.
+struct HandlerSpec {
+  HandlerSpec(const char* login, const char* reviews = nullptr) : login(login), reviews(reviews) {}
+  const char* login;
+  const char* reviews;  // department numbers in commas
+};
+
+THandlerEntry Handler(const HandlerSpec& h) {
+  const SampleUser& u = UserByLogin(h.login);
+  if (h.reviews) return {u.id, u.userName, 0, h.reviews};
   return {u.id, u.userName, u.deptId, "," + std::to_string(u.deptId) + ","};
 }
 
@@ -30,7 +39,7 @@ THandlerEntry Handler(const char* login) {
 struct StepSpec {
   int id;
   const char* name;
-  std::vector<const char*> handlers;
+  std::vector<HandlerSpec> handlers;
   const char* editable;
   const char* opinionCell;
   void (*flags)(TStepRecord&);
@@ -47,7 +56,7 @@ TStepRecord MakeStep(const StepSpec& s) {
   r.name = A(s.name);
   r.attachmentsReadOnly = 1;
   r.daysToHandle = "3";
-  for (const char* login : s.handlers) r.handlers[r.handlerCount++] = Handler(login);
+  for (const HandlerSpec& h : s.handlers) r.handlers[r.handlerCount++] = Handler(h);
   r.editableCells = A(s.editable);
   r.opinionCell = A(s.opinionCell);
   r.changeState = stepKept;
@@ -151,7 +160,8 @@ std::vector<TFlowMessage> SampleWorkflows() {
   TFlowMessage leave = MakeWorkflow(
       1, "请假审批", "请假单.xls", "标题", "备案编号",
       {{1, "填写申请", {}, "标题,请假类型,开始日期,结束日期,请假天数,日扣款,事由,已销假", "", author},
-       {2, "科室审核", {"zhangsan", "lisi"}, "科室意见", "科室意见", review},
+       // 张三 reviews 秘书科 and 信息中心, 李四 综合科 (张三's own).
+       {2, "科室审核", {{"zhangsan", ",11,12,"}, {"lisi", ",10,"}}, "科室意见", "科室意见", review},
        {3, "分管领导审批", {"zhaoliu"}, "领导意见", "领导意见", lead},
        {4, "人事备案", {"chener"}, "备案编号,已销假", "", file}},
       {{0, 1, ""}, {1, 2, "[F][请假天数][>][3]"}, {1, 3, "[F][请假天数][<=][3]"}, {2, 3, ""}},

@@ -47,10 +47,16 @@ class FormSheet {
     c->SetColor(kLabelColor);
     c->SetHorzAlign(haRight);
   }
-  // A text field: its name is both its hint and, unless a default token is given, its text.
-  TXLCell* Text(int col, int row, const char* field, const char* token = nullptr) {
+  // A label beside a field of several rows stands as high as the field.
+  void Label(int col, int row, const char* text, int rows) {
+    Label(col, row, text);
+    Merge(col, row, col + 1, row + rows);
+  }
+  // A text field, named by its hint; a new document finds it empty unless a default token
+  // fills it.
+  TXLCell* Text(int col, int row, const char* field, const char* token = "") {
     TXLCell* c = sheet_.GetCell(col, row);
-    c->SetAsString(A(token ? token : field));
+    c->SetAsString(A(token));
     return Field(c, field);
   }
   TXLCell* Typed(int col, int row, const TXLCellClass& cls, const char* field) {
@@ -114,19 +120,19 @@ std::string SampleLeaveSheet() {
   total->SetAsFloat(361.5);
   total->SetAsString("=B5*D5");
   total->SetFormat("0.00");
-  f.Label(0, 5, "事由");
+  f.Label(0, 5, "事由", 2);
   f.Text(1, 5, "事由");
   f.Merge(1, 5, 6, 7);
   f.Label(0, 7, "销假");
   f.Typed(1, 7, XLCBooleanClass, "已销假")->SetAsBoolean(false);
   f.Label(0, 8, "科室意见");
-  f.Text(1, 8, "科室意见", "");
+  f.Text(1, 8, "科室意见");
   f.Merge(1, 8, 6, 9);
   f.Label(0, 9, "领导意见");
-  f.Text(1, 9, "领导意见", "");
+  f.Text(1, 9, "领导意见");
   f.Merge(1, 9, 6, 10);
   f.Label(0, 10, "备案编号");
-  f.Text(1, 10, "备案编号", "");
+  f.Text(1, 10, "备案编号");
   f.Merge(1, 10, 6, 11);
   return f.Save();
 }
@@ -152,16 +158,16 @@ std::string SampleIncomingSheet() {
   f.Label(2, 4, "需要回复");
   f.Typed(3, 4, XLCBooleanClass, "需要回复")->SetAsBoolean(true);
   f.Label(0, 5, "收文编号");
-  f.Text(1, 5, "收文编号", "");
+  f.Text(1, 5, "收文编号");
   f.Merge(1, 5, 4, 6);
   f.Label(0, 6, "拟办意见");
-  f.Text(1, 6, "拟办意见", "");
+  f.Text(1, 6, "拟办意见");
   f.Merge(1, 6, 4, 7);
   f.Label(0, 7, "领导批示");
-  f.Text(1, 7, "领导批示", "");
+  f.Text(1, 7, "领导批示");
   f.Merge(1, 7, 4, 8);
-  f.Label(0, 8, "承办结果");
-  f.Text(1, 8, "承办结果", "");
+  f.Label(0, 8, "承办结果", 2);
+  f.Text(1, 8, "承办结果");
   f.Merge(1, 8, 4, 10);
   return f.Save();
 }

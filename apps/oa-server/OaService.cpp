@@ -4,6 +4,7 @@
 #include <charconv>
 #include <chrono>
 
+#include "apps/oa-server/OaRights.h"
 #include "control/wire/RecordReader.h"
 #include "control/wire/Un_CopyFiles.h"
 
@@ -44,6 +45,14 @@ namespace {
 // A request that cannot be done: shown to the user in a message box.
 std::string Refusal(const char* utf8) { return frames::BuildServerMessage("|" + Cp936(utf8)); }
 std::string Message(const AnsiString& text) { return frames::BuildServerMessage(text); }
+std::string NotFound() { return Message("|" + DocumentNotFoundText()); }
+
+// Why a request is refused.
+constexpr const char* kUnknownUser = "未能确认您的身份，请重新登录！";
+constexpr const char* kNotHandler = "您不是该文档当前步骤的办理人，不能修改该文档！";
+constexpr const char* kClosed = "该文档已归档或销毁，不能再修改！";
+constexpr const char* kMoved = "该文档已转到其他步骤，请重新打开后再办理！";
+constexpr const char* kNoComment = "您不是该文档的办理人、起草人或分发对象，不能签批意见！";
 
 std::optional<int32_t> ParseInt(std::string_view text) {
   int32_t v = 0;
@@ -53,19 +62,6 @@ std::optional<int32_t> ParseInt(std::string_view text) {
 }
 
 bool IsWorkflowRecord(const AnsiString& name) { return AnsiUpperCase(name) == "STATUS" || name == "StepID"; }
-
-const TStepRecord* FindStep(const TFlowMessage& wf, int32_t id) {
-  for (const TStepRecord& s : wf.steps)
-    if (s.id == id) return &s;
-  return nullptr;
-}
-
-// The first step: the one no connection leads to, which the sample workflows list first.
-int32_t StartStep(const TFlowMessage& wf) {
-  for (const TStepRecord& s : wf.steps)
-    if (s.previousSteps.empty()) return s.id;
-  return wf.steps.empty() ? 0 : wf.steps.front().id;
-}
 
 // The live files of a container, as the server keeps them: removed files dropped, every
 // file "from server".
@@ -90,6 +86,10 @@ double WallClockDays() {
   const double secs = duration<double>(system_clock::now().time_since_epoch()).count();
   return 25569.0 + secs / 86400.0;  // 1970-01-01 counted from 1899-12-30
 }
+
+// How long after archiving the form's save of its changed fields is still taken: the form
+// sends it as it closes, behind the archive command.
+constexpr double kArchiveSaveDays = 10.0 / (24 * 60);
 
 // ---- request layouts the server reads ------------------------------------------------
 
@@ -165,13 +165,16 @@ std::optional<std::string> OaService::Reply(std::string_view frame) const {
 std::string OaService::Query(std::string_view frame) const {
   const frames::QueryRecord q = frames::ReadQueryRequest(frame);
   if (!q.tableName.empty()) {
+    if (!KnownUser(q.userId)) return Refusal(kUnknownUser);
     const std::string container = db_.Attachments(q.recordId);
     TCopy2Files files;
     if (!container.empty()) files.LoadFromBytes(container);
+    const std::optional<Held> held = Find(q.recordId);
     frames::AttachmentsReply r;
     r.recordId = q.recordId;
     r.tableName = q.tableName;
-    r.readOnly = q.readOnlyFlag;
+    // Whoever may not change the document may not change its attachments either.
+    r.readOnly = q.readOnlyFlag || !held || !MayChange(held->doc, held->wf, q.userId);
     r.slotCount = files.Count();
     r.comments = db_.Comments(q.recordId);
     return frames::BuildAttachmentsReply(r, container);
@@ -183,23 +186,29 @@ std::string OaService::Query(std::string_view frame) const {
   if (!form || q.recordId.empty()) return Message(DocumentNotFoundText());
   const std::optional<TFlowMessage> wf = db_.FindWorkflow(stored ? stored->workflowId : form->workflowId);
   if (!wf) return Message(DocumentNotFoundText());
+  const std::optional<frames::UserRecord> user = UserOf(q.userId);
+  if (!user) return Refusal(kUnknownUser);
 
   StoredDocument d;
   if (stored) {
     d = *stored;
   } else {
+    // A new document is kept from the moment it is handed out, as its author's draft, so
+    // that what is attached to it before its first save has a document to belong to.
     d.recordId = q.recordId;
     d.tableName = form->tableName;
     d.templateName = form->name;
     d.workflowId = form->workflowId;
     d.currentStep = StartStep(*wf);
-    d.authorId = q.userId;
-    if (const auto author = db_.UserById(q.userId)) d.authorName = author->userName;
+    d.authorId = user->userId;
+    d.authorName = user->userName;
+    db_.SaveDocument(d);
   }
 
   TStream2Array doc;
   TDocHeader& h = doc.Header;
-  h.SetU8(dh::ReadOnly, d.state != "open");
+  // Anyone else gets to read it only.
+  h.SetU8(dh::ReadOnly, !MayChange(d, *wf, user->userId));
   h.SetU8(dh::Maximised, form->maximised);
   h.SetText(dh::TableName, d.tableName);
   h.SetText(dh::RecordId, d.recordId);
@@ -232,9 +241,19 @@ std::string OaService::Query(std::string_view frame) const {
 }
 
 // Stores the field values and handlers; a submit (status 1) moves the document to the
-// step the header names as next.
+// step the header names as next, whose handlers are then the ones picked for it.
 std::string OaService::Update(std::string_view frame) const {
   const TUpdateFrame u = ParseUpdateFrame(frame);
+  int32_t status = 0;
+  std::vector<TFieldRecord> values;
+  for (const TFieldRecord& v : JoinSplitValues(u.records)) {
+    if (AnsiUpperCase(v.name) == "STATUS") {
+      const auto parsed = ParseInt(v.value);
+      if (!parsed) wire::Refuse("Update: Status is not a whole number");
+      status = *parsed;
+    }
+    if (!IsWorkflowRecord(v.name)) values.push_back(v);
+  }
   const AnsiString recordId = u.header.Text(dh::RecordId);
   std::optional<StoredDocument> stored = db_.FindDocument(recordId);
   const std::optional<SampleTemplate> form =
@@ -242,7 +261,20 @@ std::string OaService::Update(std::string_view frame) const {
   if (recordId.empty() || !form) return Refusal("保存失败：未找到该文档的表单！");
   const std::optional<TFlowMessage> wf = db_.FindWorkflow(stored ? stored->workflowId : form->workflowId);
   if (!wf) return Refusal("保存失败：未找到该文档的流程！");
-  if (stored && stored->state != "open") return Refusal("该文档已归档或销毁，不能再修改！");
+  const std::optional<frames::UserRecord> user = UserOf(u.header.Text(dh::UserId));
+  if (!user) return Refusal(kUnknownUser);
+  // The save that follows an archive is kept with the archived document; nothing else
+  // changes a document that is no longer open.
+  bool archiveSave = false;
+  if (stored && stored->state != "open") {
+    if (!FollowsArchive(*stored, user->userId)) return Refusal(kClosed);
+    archiveSave = true;
+  } else if (stored) {
+    if (!MayChange(*stored, *wf, user->userId)) return Refusal(kNotHandler);
+    // A form opened before the document moved on speaks for a step that is no longer its.
+    const int32_t step = u.header.I32(dh::CurrentStep);
+    if (step > 0 && step != stored->currentStep) return Refusal(kMoved);
+  }
 
   StoredDocument d;
   if (stored) {
@@ -252,26 +284,22 @@ std::string OaService::Update(std::string_view frame) const {
     d.tableName = form->tableName;
     d.templateName = form->name;
     d.workflowId = form->workflowId;
-    d.authorId = u.header.Text(dh::AuthorId).empty() ? u.header.Text(dh::UserId) : u.header.Text(dh::AuthorId);
-    d.authorName = u.header.Text(dh::AuthorName);
+    d.currentStep = StartStep(*wf);
+    d.authorId = user->userId;
+    d.authorName = user->userName;
   }
-  int32_t status = 0;
-  d.values.clear();
-  for (const TFieldRecord& v : JoinSplitValues(u.records)) {
-    if (AnsiUpperCase(v.name) == "STATUS") {
-      const auto parsed = ParseInt(v.value);
-      if (!parsed) wire::Refuse("Update: Status is not a whole number");
-      status = *parsed;
-    }
-    if (!IsWorkflowRecord(v.name)) d.values.push_back(v);
-  }
+  d.values = std::move(values);
   d.status = status;
   d.opinion = u.header.Text(dh::Opinion);
   d.numberType = u.header.I32(dh::NumberType);
   d.number = u.header.I32(dh::Number);
   d.numberPrefix = u.header.Text(dh::NumberPrefix);
   d.handlers = u.pickedUsers;
-  const int32_t current = u.header.I32(dh::CurrentStep) > 0 ? u.header.I32(dh::CurrentStep) : d.currentStep;
+  if (archiveSave) {
+    db_.SaveDocument(d);  // it stays where it was archived
+    return Message(SubmittedText());
+  }
+  const int32_t current = !stored && u.header.I32(dh::CurrentStep) > 0 ? u.header.I32(dh::CurrentStep) : d.currentStep;
   const int32_t next = u.header.I32(dh::NextStep);
   if (!FindStep(*wf, current)) return Refusal("保存失败：当前流程步骤不存在！");
   d.currentStep = current;
@@ -281,9 +309,45 @@ std::string OaService::Update(std::string_view frame) const {
     d.passed.push_back({current, 0});
     d.currentStep = next;
     d.nextStep = -1;
+    d.stepHandlers.clear();
+    for (const frames::PickedUser& p : u.pickedUsers) d.stepHandlers.push_back(p.userId);
   }
   db_.SaveDocument(d);
   return Message(status == 1 ? SubmittedText() : SavedText());
+}
+
+std::optional<frames::UserRecord> OaService::UserOf(const AnsiString& userId) const {
+  if (userId.empty()) return std::nullopt;
+  return db_.UserById(userId);
+}
+
+bool OaService::KnownUser(const AnsiString& userId) const { return UserOf(userId).has_value(); }
+
+std::optional<OaService::Held> OaService::Find(const AnsiString& recordId) const {
+  if (recordId.empty()) return std::nullopt;
+  std::optional<StoredDocument> d = db_.FindDocument(recordId);
+  if (!d) return std::nullopt;
+  std::optional<TFlowMessage> wf = db_.FindWorkflow(d->workflowId);
+  if (!wf) return std::nullopt;
+  return Held{std::move(*d), std::move(*wf)};
+}
+
+std::optional<std::string> OaService::ChangeRefused(const std::optional<Held>& held, const AnsiString& userId) const {
+  if (!held) return NotFound();
+  if (!KnownUser(userId)) return Refusal(kUnknownUser);
+  if (held->doc.state != "open") return Refusal(kClosed);
+  if (!MayChange(held->doc, held->wf, userId)) return Refusal(kNotHandler);
+  return std::nullopt;
+}
+
+double OaService::Today() const { return Now ? Now() : WallClockDays(); }
+
+bool OaService::FollowsArchive(const StoredDocument& d, const AnsiString& userId) const {
+  if (d.state != "archived" || userId.empty()) return false;
+  const std::optional<OaDatabase::ArchiveSave> pending = db_.PendingArchiveSave(d.recordId);
+  if (!pending || pending->userId != userId) return false;
+  const double since = Today() - pending->at;
+  return since >= 0 && since <= kArchiveSaveDays;
 }
 
 // The Word body comes back as a container of one file named as the body; anything else
@@ -291,12 +355,14 @@ std::string OaService::Update(std::string_view frame) const {
 std::string OaService::Upload(std::string_view frame) const {
   wire::RecordReader r(frame, frames::kUploadHeaderSize, "Upload");
   const AnsiString recordId = r.Text(12, 38);
-  const AnsiString tableName = r.Text(51, 50);
   TCopy2Files files;
   files.LoadFromBytes(frame.substr(frames::kUploadHeaderSize));
   if (recordId.empty()) return Refusal("附件保存失败：文档编号为空！");
+  // The request names nobody: what can be held is that the document exists and is open.
   const std::optional<StoredDocument> stored = db_.FindDocument(recordId);
-  const std::optional<SampleTemplate> form = db_.FindTemplate(stored ? stored->templateName : tableName);
+  if (!stored) return NotFound();
+  if (stored->state != "open") return Refusal(kClosed);
+  const std::optional<SampleTemplate> form = db_.FindTemplate(stored->templateName);
   if (form && !form->bodyName.empty() && files.Count() == 1 && files.GetFileName(0) == form->bodyName) {
     db_.SaveBody(recordId, std::string(files.FileData(0)));
     return Message(AttachmentsSavedText());
@@ -306,7 +372,8 @@ std::string OaService::Upload(std::string_view frame) const {
 }
 
 // The editor (no table name) picks handlers from everybody; the document form's next
-// handler list (mode 2) offers the named step's handlers, the other lists the unit.
+// handler list (mode 2) offers the named step's handlers, never the one who asks (nobody
+// hands a document on to himself), the other lists the unit.
 std::string OaService::UserList(std::string_view frame) const {
   const UserRequest q = ReadUserRequest(frame);
   std::vector<frames::UserRecord> users;
@@ -321,6 +388,7 @@ std::string OaService::UserList(std::string_view frame) const {
       for (uint32_t i = 0; i < s->handlerCount; ++i)
         if (auto user = db_.UserById(s->handlers[i].userId)) users.push_back(*user);
     if (users.empty()) users = db_.Users(q.unit);
+    std::erase_if(users, [&](const frames::UserRecord& u) { return u.userId == q.userId; });
   } else {
     users = db_.Users(q.mode == 1 ? 0 : q.unit);
     if (q.mode == 1) {
@@ -347,11 +415,12 @@ std::string OaService::Distribute(std::string_view frame) const {
   wire::RecordReader r(frame, frames::kDistributionHeaderSize, "Distribution");
   const AnsiString code = frames::FrameCode(frame);
   const AnsiString recordId = r.Text(56, 38);
+  const AnsiString userId = r.Text(100, 38);
   const auto ids = ReadItems(frame, frames::kDistributionHeaderSize, r.I32(96), frames::kDistributionItemSize,
                              [](std::string_view item) {
                                return wire::RecordReader(item, frames::kDistributionItemSize, "Item").Text(0, 38);
                              });
-  if (!db_.FindDocument(recordId)) return Message("|" + DocumentNotFoundText());
+  if (const auto refused = ChangeRefused(Find(recordId), userId)) return *refused;
   db_.RecordDistribution(recordId, code, ids);
   return Message(code == "FEFA" ? DistributedText() : RecalledText());
 }
@@ -361,16 +430,19 @@ std::string OaService::Outside(std::string_view frame) const {
   const AnsiString recordId = r.Text(5, 38);
   const auto units = ReadItems(frame, frames::kOutsideHeaderSize, r.I32(96), frames::kUnitRecordSize,
                                [](std::string_view item) { return frames::ReadUnitRecord(item).name; });
-  if (!db_.FindDocument(recordId)) return Message("|" + DocumentNotFoundText());
+  // The request names nobody: what can be held is that the document exists and is open.
+  const std::optional<StoredDocument> stored = db_.FindDocument(recordId);
+  if (!stored) return NotFound();
+  if (stored->state != "open") return Refusal(kClosed);
   db_.RecordDistribution(recordId, "OTFF", units);
   return Message(SentOutsideText());
 }
 
 std::string OaService::Command(std::string_view frame) const {
   const DocCommand c = ReadDocCommand(frame);
-  if (!db_.FindDocument(c.recordId)) return Message("|" + DocumentNotFoundText());
+  if (const auto refused = ChangeRefused(Find(c.recordId), c.userId)) return *refused;
   if (c.verb == "INBOX") {
-    db_.SetDocumentState(c.recordId, "archived");
+    db_.ArchiveDocument(c.recordId, c.userId, Today());
     return Message(ArchivedText());
   }
   if (c.verb == "DELETE") {
@@ -387,9 +459,17 @@ std::string OaService::SignOff(std::string_view frame) const {
   c.authorId = r.Text(5, 38);
   const AnsiString recordId = r.Text(95, 38);
   c.text = r.Text(134, 255);
-  if (recordId.empty()) return Message("|" + DocumentNotFoundText());
-  if (const auto author = db_.UserById(c.authorId)) c.authorName = author->userName;
-  c.dateTime = Now ? Now() : WallClockDays();
+  const std::optional<Held> held = Find(recordId);
+  if (!held) return NotFound();
+  // Always in the name of the user the request names, as the server knows him.
+  const std::optional<frames::UserRecord> author = UserOf(c.authorId);
+  if (!author) return Refusal(kUnknownUser);
+  const std::vector<AnsiString> holders =
+      Holders(db_.DistributionTargets(recordId, "FEFA"), db_.DistributionTargets(recordId, "FEFB"));
+  if (!MayComment(held->doc, held->wf, author->userId, holders)) return Refusal(kNoComment);
+  c.authorId = author->userId;
+  c.authorName = author->userName;
+  c.dateTime = Today();
   db_.AddComment(recordId, c);
   return Message(SignedOffText());
 }
@@ -411,6 +491,7 @@ std::string OaService::SaveFlow(std::string_view frame) const {
 // The document's own body when one was saved, else the template's.
 std::string OaService::File(std::string_view frame) const {
   const frames::QueryRecord q = frames::ReadQueryRequest(frame);
+  if (!KnownUser(q.userId)) return Refusal(kUnknownUser);
   const AnsiString fileName = q.templateName;
   std::optional<std::string> body = db_.Body(q.recordId);
   if (!body) {

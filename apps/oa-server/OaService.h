@@ -52,6 +52,19 @@ class OaService {
   std::string SaveFlow(std::string_view frame) const;
   std::string File(std::string_view frame) const;
   std::string Sheet(std::string_view frame) const;
+  double Today() const;
+  std::optional<frames::UserRecord> UserOf(const AnsiString& userId) const;
+  bool KnownUser(const AnsiString& userId) const;
+  // A stored document with its workflow.
+  struct Held {
+    StoredDocument doc;
+    TFlowMessage wf;
+  };
+  std::optional<Held> Find(const AnsiString& recordId) const;
+  // The answer refusing userId a change of the document; nullopt when he may make it.
+  std::optional<std::string> ChangeRefused(const std::optional<Held>& held, const AnsiString& userId) const;
+  // True for the form's save of its changed fields just after this user archived it.
+  bool FollowsArchive(const StoredDocument& d, const AnsiString& userId) const;
 
   OaDatabase& db_;
 };

@@ -1,15 +1,18 @@
 // oa-server: the office-automation server on 127.0.0.1 for tests and demos.
-//   oa-server [--port N] [--db FILE] [--log FILE] [--request-timeout MS]
+//   oa-server [--port N] [--db FILE] [--log FILE] [--log-limit MIB] [--request-timeout MS]
 //             [--idle-timeout MS] [--max-connections N] [--max-buffered MIB]
-// Prints "listening PORT" once ready; SIGINT or SIGTERM stops it.
+// Prints "listening PORT" once ready; SIGINT or SIGTERM stops it. The log holds one line
+// per request; past --log-limit (16 MiB) it moves to FILE.1 and starts again.
 #include <csignal>
 #include <cstdio>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "apps/oa-server/OaServer.h"
+#include "apps/oa-server/RequestLog.h"
 
 namespace {
 
@@ -20,7 +23,11 @@ void OnSignal(int) {
 }
 
 int Usage(const char* why) {
-  std::fprintf(stderr, "oa-server: %s\nusage: oa-server [--port N] [--db FILE] [--log FILE] [--request-timeout MS]\n                 [--idle-timeout MS] [--max-connections N] [--max-buffered MIB]\n", why);
+  std::fprintf(stderr,
+               "oa-server: %s\nusage: oa-server [--port N] [--db FILE] [--log FILE] [--log-limit MIB]\n"
+               "                 [--request-timeout MS] [--idle-timeout MS] [--max-connections N]\n"
+               "                 [--max-buffered MIB]\n",
+               why);
   return 2;
 }
 
@@ -39,6 +46,7 @@ int main(int argc, char** argv) {
   ServerOptions options;
   std::string dbPath = ":memory:";
   std::string logPath;
+  uint64_t logLimit = RequestLogFile::kDefaultLimitBytes;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (i + 1 >= argc) return Usage(("missing value for " + arg).c_str());
@@ -51,6 +59,9 @@ int main(int argc, char** argv) {
       dbPath = value;
     } else if (arg == "--log") {
       logPath = value;
+    } else if (arg == "--log-limit") {
+      if (!ParseInt(value, 1, 65536, n)) return Usage("--log-limit needs 1..65536 MiB");
+      logLimit = static_cast<uint64_t>(n) * 1024 * 1024;
     } else if (arg == "--request-timeout") {
       if (!ParseInt(value, 1, 3600000, n)) return Usage("--request-timeout needs 1..3600000 ms");
       options.requestTimeoutMs = static_cast<int>(n);
@@ -74,17 +85,17 @@ int main(int argc, char** argv) {
   try {
     OaDatabase db;
     db.Open(dbPath);
-    FILE* log = nullptr;
-    if (!logPath.empty() && !(log = std::fopen(logPath.c_str(), "a"))) {
-      std::fprintf(stderr, "oa-server: cannot open log %s: %s\n", logPath.c_str(), std::strerror(errno));
-      return 1;
-    }
+    std::unique_ptr<RequestLogFile> log;
+    if (!logPath.empty()) log = std::make_unique<RequestLogFile>(logPath, logLimit);
     oa::OaService service(db);
     OaServer server(service, options);
     if (log)
-      server.SetRequestLog([log](const std::string& line) {
-        std::fprintf(log, "%s\n", line.c_str());
-        std::fflush(log);  // tests and people read the log while the server runs
+      server.SetRequestLog([&log](const std::string& line) {
+        if (!log) return;
+        log->Write(line);
+        if (log->Failed().empty()) return;
+        std::fprintf(stderr, "oa-server: %s; no further requests are logged\n", log->Failed().c_str());
+        log.reset();
       });
     server.SetDiagnostics([](const std::string& line) { std::fprintf(stderr, "oa-server: %s\n", line.c_str()); });
     server.Listen();
@@ -95,7 +106,6 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
     server.Run();
     g_server = nullptr;
-    if (log) std::fclose(log);
   } catch (const Exception& e) {
     std::fprintf(stderr, "oa-server: %s\n", e.Message().c_str());
     return 1;

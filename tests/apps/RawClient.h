@@ -16,7 +16,7 @@
 
 class RawClient {
  public:
-  explicit RawClient(uint16_t port, int timeoutMs = 5000) {
+  explicit RawClient(uint16_t port, int timeoutMs = 20000) {
     fd_ = socket(AF_INET, SOCK_STREAM, 0);
     timeval tv{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
     setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);

@@ -1,13 +1,20 @@
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <thread>
 
 #include "apps/RawClient.h"
 #include "apps/oa-server/OaServer.h"
+#include "apps/oa-server/RequestLog.h"
 #include "control/wire/Frames.h"
 
 namespace {
@@ -40,8 +47,11 @@ std::string ExpectedAdminReply() {
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-// Polls pred from the test thread; false when it still fails after timeout.
-bool Eventually(const std::function<bool()>& pred, milliseconds timeout = milliseconds(3000)) {
+// Long enough for a loaded machine: the tests wait for events, never for a time.
+constexpr milliseconds kDeadline{20000};
+
+// Polls pred from the test thread; false when it still fails after the deadline.
+bool Eventually(const std::function<bool()>& pred, milliseconds timeout = kDeadline) {
   const auto end = Clock::now() + timeout;
   while (!pred()) {
     if (Clock::now() > end) return false;
@@ -78,19 +88,15 @@ class ServerTest : public ::testing::Test {
     thread_.join();
   }
   std::optional<std::string> Exchange(const std::string& wire) {
-    RawClient c(server_->Port());
+    RawClient c(server_->Port(), int(kDeadline.count()));
     if (!c.Connected() || !c.Send(wire)) return std::nullopt;
     return c.ReadToClose();
   }
   std::optional<std::string> Login(const std::string& name) {
     return ReplyPayload(Exchange(WireRequest(RequestFrame("LOGN", 380, name))));
   }
-  // A real login while an attack runs: answered correctly, and how long it took.
-  milliseconds TimedLogin() {
-    const auto start = Clock::now();
-    EXPECT_EQ(Login("admin"), ExpectedAdminReply());
-    return std::chrono::duration_cast<milliseconds>(Clock::now() - start);
-  }
+  // A real login while an attack runs: answered, and answered correctly.
+  void ServedLogin() { EXPECT_EQ(Login("admin"), ExpectedAdminReply()); }
 
   OaDatabase db_;
   oa::OaService service_{db_};
@@ -173,11 +179,11 @@ TEST_F(ServerTest, StuckClientsAreTimedOutAndDoNotBlockOthers) {
 
   EXPECT_EQ(Login("admin"), ExpectedAdminReply());  // served while the others hang
 
-  const auto start = std::chrono::steady_clock::now();
+  // Closed by the server (a time-out of the client's own would read nullopt): nothing but
+  // the request time-out ends a connection that never completes its request.
   EXPECT_EQ(silent.ReadToClose(), std::string());
   EXPECT_EQ(stalled.ReadToClose(), std::string());
   EXPECT_EQ(halfHeader.ReadToClose(), std::string());
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
 }
 
 TEST_F(ServerTest, AThousandIdleClientsAreHeldWhileALoginIsAnswered) {
@@ -188,7 +194,7 @@ TEST_F(ServerTest, AThousandIdleClientsAreHeldWhileALoginIsAnswered) {
   std::vector<std::unique_ptr<RawClient>> idle;
   for (int i = 0; i < 1000; ++i) idle.push_back(std::make_unique<RawClient>(server_->Port()));
   ASSERT_TRUE(Eventually([&] { return server_->OpenConnections() == 1000; }));
-  EXPECT_LT(TimedLogin(), milliseconds(1000));
+  ServedLogin();
   EXPECT_FALSE(idle.front()->ClosedByServer());
   EXPECT_FALSE(idle.back()->ClosedByServer());
 }
@@ -201,11 +207,11 @@ TEST_F(ServerTest, WhenFullTheLongestIdleConnectionMakesRoom) {
   std::vector<std::unique_ptr<RawClient>> idle;
   for (int i = 0; i < 60; ++i) idle.push_back(std::make_unique<RawClient>(server_->Port()));
   ASSERT_TRUE(Eventually([&] { return idle[9]->ClosedByServer(); }));
-  EXPECT_EQ(server_->OpenConnections(), 50u);
-  for (int i = 0; i < 10; ++i) EXPECT_TRUE(idle[i]->ClosedByServer()) << i;
+  EXPECT_TRUE(Eventually([&] { return server_->OpenConnections() == 50; }));
+  for (int i = 0; i < 10; ++i) EXPECT_TRUE(Eventually([&] { return idle[i]->ClosedByServer(); })) << i;
   for (int i = 10; i < 60; ++i) EXPECT_FALSE(idle[i]->ClosedByServer()) << i;
   // A new client is served, at the cost of the next longest idle one only.
-  EXPECT_LT(TimedLogin(), milliseconds(1000));
+  ServedLogin();
   EXPECT_TRUE(Eventually([&] { return idle[10]->ClosedByServer(); }));
   EXPECT_FALSE(idle[11]->ClosedByServer());
 }
@@ -217,18 +223,26 @@ TEST_F(ServerTest, DrippingClientsAreClosedAfterTheRequestTimeOut) {
   std::vector<std::unique_ptr<RawClient>> drip;
   for (int i = 0; i < 64; ++i) drip.push_back(std::make_unique<RawClient>(server_->Port()));
   const std::string wire = WireRequest(RequestFrame("LOGN", 380, "admin"));
+  // One byte each every 150 ms, never the last one, until the server has closed them all:
+  // no request is ever complete, yet no connection is ever idle.
+  std::atomic<bool> stop{false};
   std::thread dripper([&] {
-    for (size_t i = 0; i < 15; ++i) {  // one byte each every 150 ms for 2.25 s
-      for (auto& c : drip) c->Send(wire.substr(i, 1));
+    for (size_t i = 0; i + 1 < wire.size() && !stop; ++i) {
+      bool open = false;
+      for (auto& c : drip) {
+        if (c->ClosedByServer()) continue;
+        open = true;
+        c->Send(wire.substr(i, 1));
+      }
+      if (!open) return;
       std::this_thread::sleep_for(milliseconds(150));
     }
   });
-  for (int k = 0; k < 2; ++k) {
-    std::this_thread::sleep_for(milliseconds(200));
-    EXPECT_LT(TimedLogin(), milliseconds(1000));
-  }
-  // All gone after the 500 ms request time-out, while they are still sending.
-  EXPECT_TRUE(Eventually([&] { return server_->OpenConnections() == 0; }, milliseconds(1000)));
+  ServedLogin();
+  ServedLogin();
+  // All gone while they are still sending: only the request time-out can have ended them.
+  EXPECT_TRUE(Eventually([&] { return server_->OpenConnections() == 0; }));
+  stop = true;
   dripper.join();
   for (auto& c : drip) EXPECT_EQ(c->ReadToClose(), std::string());
 }
@@ -250,7 +264,7 @@ TEST_F(ServerTest, BufferedRequestsStayWithinTheBudget) {
   };
   // No more than two fit; the others were dropped to make room.
   EXPECT_TRUE(Eventually([&] { return closed() >= 6; }));
-  EXPECT_LT(TimedLogin(), milliseconds(1000));
+  ServedLogin();
   EXPECT_LE(server_->PeakBufferedBytes(), o.maxBufferedBytes);
   EXPECT_GT(server_->PeakBufferedBytes(), o.maxBufferedBytes / 2);
   // The login needed room too: the longest idle holder made it.
@@ -260,6 +274,9 @@ TEST_F(ServerTest, BufferedRequestsStayWithinTheBudget) {
 }
 
 TEST_F(ServerTest, RequestSentInSmallPiecesIsReassembled) {
+  ServerOptions o = QuickOptions();
+  o.requestTimeoutMs = 60000;  // the pieces may come slowly on a busy machine
+  Restart(o);
   RawClient c(server_->Port());
   const std::string wire = WireRequest(RequestFrame("LOGN", 380, "admin"));
   for (size_t i = 0; i < wire.size(); i += 7) {
@@ -291,6 +308,128 @@ TEST(OaDatabaseTest, NewFileGetsSampleDataOnceAndKeepsIt) {
 
   OaDatabase bad;
   EXPECT_THROW(bad.Open("/nonexistent-dir/x.sqlite"), Exception);
+}
+
+// ---- the request log ---------------------------------------------------------------
+
+std::vector<std::string> FileLines(const std::filesystem::path& path) {
+  std::vector<std::string> lines;
+  std::ifstream in(path);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+// A fresh folder under the test's temporary directory, removed afterwards.
+class TempDir {
+ public:
+  TempDir() : path_(std::filesystem::temp_directory_path() / ("oa-log-" + std::to_string(getpid()))) {
+    std::filesystem::remove_all(path_);
+    std::filesystem::create_directories(path_);
+  }
+  ~TempDir() { std::filesystem::remove_all(path_); }
+  std::filesystem::path operator/(const char* name) const { return path_ / name; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+TEST(RequestLogFileTest, AFullLogMovesAsideWholeAndTheNewOneContinuesIt) {
+  TempDir dir;
+  const auto path = dir / "requests.log";
+  {
+    std::ofstream(path) << std::string(900, 'o') << "\n";  // a restarted server's log
+  }
+  {
+    RequestLogFile log(path.string(), 1000);
+    for (int i = 0; i < 50; ++i) log.Write("line " + std::to_string(i) + " " + std::string(90, 'x'));
+    EXPECT_TRUE(log.Failed().empty());
+  }
+  EXPECT_LE(std::filesystem::file_size(path), 1000u);
+  EXPECT_LE(std::filesystem::file_size(dir / "requests.log.1"), 1000u);
+  EXPECT_FALSE(std::filesystem::exists(dir / "requests.log.2"));
+  // Together the two files end with the newest lines in order, each line whole.
+  std::vector<std::string> lines = FileLines(dir / "requests.log.1");
+  for (const std::string& l : FileLines(path)) lines.push_back(l);
+  ASSERT_GE(lines.size(), 10u);
+  for (size_t i = 0; i < lines.size(); ++i)
+    EXPECT_EQ(lines[i], "line " + std::to_string(50 - lines.size() + i) + " " + std::string(90, 'x'));
+
+  // A line longer than the limit is still written whole, alone in its file.
+  {
+    RequestLogFile log(path.string(), 1000);
+    log.Write(std::string(1500, 'L'));
+  }
+  EXPECT_EQ(FileLines(path), std::vector<std::string>{std::string(1500, 'L')});
+}
+
+// The oa-server program on a free port; stopped when the test ends.
+class ServerProgram {
+ public:
+  explicit ServerProgram(std::vector<std::string> args) {
+    int out[2];
+    if (pipe(out) != 0) return;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    args.insert(args.begin(), OA_SERVER_PATH);
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    const bool spawned = posix_spawn(&pid_, OA_SERVER_PATH, &actions, nullptr, argv.data(), environ) == 0;
+    posix_spawn_file_actions_destroy(&actions);
+    close(out[1]);
+    std::string said;
+    pollfd p{out[0], POLLIN, 0};
+    char buf[64];
+    while (spawned && said.find('\n') == std::string::npos && poll(&p, 1, int(kDeadline.count())) > 0) {
+      const ssize_t n = read(out[0], buf, sizeof buf);
+      if (n <= 0) break;
+      said.append(buf, size_t(n));
+    }
+    close(out[0]);
+    if (!spawned) pid_ = -1;
+    if (said.rfind("listening ", 0) == 0) port_ = uint16_t(std::stoi(said.substr(10)));
+  }
+  ~ServerProgram() {
+    if (pid_ <= 0) return;
+    kill(pid_, SIGTERM);
+    waitpid(pid_, nullptr, 0);
+  }
+  uint16_t Port() const { return port_; }
+
+ private:
+  pid_t pid_ = -1;
+  uint16_t port_ = 0;
+};
+
+TEST(ServerProgramTest, TheRequestLogStaysWithinItsLimitAndReadable) {
+  TempDir dir;
+  const auto log = dir / "requests.log";
+  ServerProgram server({"--port", "0", "--log", log.string(), "--log-limit", "1"});
+  ASSERT_NE(server.Port(), 0);
+  // Some 2.4 MB of log lines against a limit of 1 MiB.
+  const std::string wire = WireRequest(RequestFrame("LOGN", 380, "admin"));
+  constexpr int kRequests = 3000;
+  for (int i = 0; i < kRequests; ++i) {
+    RawClient c(server.Port());
+    ASSERT_TRUE(c.Connected() && c.Send(wire));
+    ASSERT_TRUE(c.ReadToClose()) << i;
+  }
+  constexpr uintmax_t kLimit = 1024 * 1024;
+  EXPECT_LE(std::filesystem::file_size(log), kLimit);
+  EXPECT_LE(std::filesystem::file_size(dir / "requests.log.1"), kLimit);
+  EXPECT_FALSE(std::filesystem::exists(dir / "requests.log.2"));
+  // Every line kept is the request as it came: code, length and the frame in hex.
+  const std::string expected = "LOGN 380 044c4f474e0561646d696e" + std::string(2 * (380 - 11), '0');
+  size_t kept = 0;
+  for (const auto& file : {dir / "requests.log.1", log})
+    for (const std::string& line : FileLines(file)) {
+      EXPECT_EQ(line, expected);
+      ++kept;
+    }
+  EXPECT_GT(kept, kLimit / expected.size());
+  EXPECT_LT(kept, size_t(kRequests));
 }
 
 }  // namespace

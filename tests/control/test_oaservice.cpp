@@ -47,8 +47,9 @@ class OaServiceTest : public ::testing::Test {
     return d;
   }
   // The update the form sends: fields, the next step and its handler.
-  std::string Update(TStream2Array& d, std::vector<TFieldEntry> fields, int32_t next, int32_t status) {
-    SessionValues().UserGUID = kAdmin;
+  std::string Update(TStream2Array& d, std::vector<TFieldEntry> fields, int32_t next, int32_t status,
+                     const char* user = kAdmin) {
+    SessionValues().UserGUID = user;
     d.Fields = std::move(fields);
     d.Header.SetI32(dh::NextStep, next);
     d.PickedUsers = {{kZhang, Cp936("张三"), 10, ",10,"}};
@@ -115,11 +116,11 @@ TEST_F(OaServiceTest, SubmitStoresValuesAndHandlersAndMovesToTheNextStep) {
 
   // A next step the workflow does not have is refused in a message box; nothing moves.
   TStream2Array bad = again;
-  const std::string refused = Ask(Update(bad, {{0, 0, Cp936("标题"), "", "C"}}, 99, 1));
+  const std::string refused = Ask(Update(bad, {{0, 0, Cp936("标题"), "", "C"}}, 99, 1, kZhang));
   EXPECT_EQ(frames::ParseServerMessage(refused)[0], '|');
   EXPECT_EQ(Parse(OpenDocument("")).Fields[0].stored, "B");
   // A Status that is not a number refuses the frame: the connection is closed.
-  std::string garbled = Update(bad, {{0, 0, "x", "", "y"}}, 3, 1);
+  std::string garbled = Update(bad, {{0, 0, "x", "", "y"}}, 3, 1, kZhang);
   const size_t status = garbled.size() - frames::kPickedUserSize - 2 * kFieldRecordSize;
   garbled.replace(status + 52, 1, "Z");
   EXPECT_THROW(service_.Reply(garbled), frames::EFrameError);
@@ -139,7 +140,7 @@ TEST_F(OaServiceTest, AWriteThatFailsPartWayChangesNothing) {
     sqlite3_close(raw);
   }
   TStream2Array again = Parse(OpenDocument(""));
-  EXPECT_THROW(service_.Reply(Update(again, {{0, 0, Cp936("标题"), "", "lost"}}, 3, 1)), Exception);
+  EXPECT_THROW(service_.Reply(Update(again, {{0, 0, Cp936("标题"), "", "lost"}}, 3, 1, kZhang)), Exception);
   const TStream2Array after = Parse(OpenDocument(""));
   EXPECT_EQ(after.Fields[0].stored, "kept");
   EXPECT_EQ(after.Header.I32(dh::CurrentStep), 2);

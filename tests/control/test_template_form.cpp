@@ -111,7 +111,7 @@ TEST_F(TemplateForm, ANewDocumentOpensAtTheStartStepWithItsButtonsAndEditableCel
   EXPECT_TRUE(form.IsStartStep());
   EXPECT_EQ(form.ButtonBar()->width(), 4 * kCommandButtonWidth);  // temporary, send, +2
   EXPECT_EQ(form.NextStepLabel()->text(), U("科室审核"));
-  EXPECT_EQ(form.NextUserLabel()->text(), U("张三"));  // department review keeps his own
+  EXPECT_EQ(form.NextUserLabel()->text(), U("李四"));  // department review: his department's reviewer
   EXPECT_EQ(form.Sheet().GetAsString(Field(form, "申请日期").col, Field(form, "申请日期").row),
             DateToStr(capture_.now));
   EXPECT_EQ(CellOf(form, "标题")->Color(), kEditableCellColor);

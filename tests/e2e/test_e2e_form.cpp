@@ -112,21 +112,24 @@ class FormE2E : public ::testing::Test {
     QApplication::sendEvent(grid->Editor()->FocusControl(), &enter);
   }
 
-  // Submits a new leave request of `days` days; the document then waits at step 2.
+  // admin submits a new leave request of `days` days; the document then waits at step 2
+  // for zhangsan, who is logged in afterwards.
   void SubmitNewRequest(const char* days) {
+    Login("admin");
     WithForm(true, [&](TfrmTemplate& f) {
       EXPECT_EQ(f.CurStepNo(), 1);
       EXPECT_TRUE(f.IsStartStep());
       EXPECT_TRUE(f.Buttons().temporary);
       EXPECT_EQ(f.NextStepNo(), 2);
       EXPECT_EQ(f.NextStepLabel()->text(), QString::fromUtf8("科室审核"));
-      // Department review: zhangsan's department keeps zhangsan and drops lisi.
+      // Department review: zhangsan reviews admin's department, lisi does not.
       EXPECT_EQ(f.NextUserLabel()->text(), QString::fromUtf8("张三"));
       EXPECT_EQ(f.GetFieldValue(Cp936("申请日期")), DateToStr(Services::Clock().Now()));
       Type(f, "标题", "出差三天");
       Type(f, "请假天数", days);
       f.btnSendClick();
     });
+    Login("zhangsan");
   }
 
   // The stored document as the server sends it, without a form.
@@ -250,6 +253,7 @@ TEST_F(FormE2E, TheNextHandlerPickerOffersTheStepsHandlersAndTheSubmitCarriesThe
         return true;
       },
       std::chrono::seconds(20), "next handler picker");
+  Login("admin");  // whom zhangsan reviews: the picker offers both reviewers
   WithForm(true, [&](TfrmTemplate& f) {
     Type(f, "标题", "t");
     f.btnNextUserClick();
@@ -267,6 +271,7 @@ TEST_F(FormE2E, TheNextHandlerPickerOffersTheStepsHandlersAndTheSubmitCarriesThe
 TEST_F(FormE2E, AtTheFilingStepTheFormNumbersTheDocumentAndDistributesItInsideAndOutside) {
   SubmitNewRequest("1");
   WithForm(false, [&](TfrmTemplate& f) { f.btnSendClick(); });
+  Login("chener");  // the filing step's handler
   frames::NumberEntry entry;
   WithForm(false, [&](TfrmTemplate& f) {
     ASSERT_EQ(f.CurStepNo(), 4);
@@ -327,13 +332,14 @@ TEST_F(FormE2E, ArchivingAtTheLastStepSendsInboxAndLeavesTheDocumentReadOnly) {
     ASSERT_EQ(f.NextStepNo(), 4);
     f.btnSendClick();
   });
+  Login("chener");  // the filing step's handler
   WithForm(false, [&](TfrmTemplate& f) {
     EXPECT_EQ(f.CurStepNo(), 4);
     EXPECT_TRUE(f.Buttons().archive);
     EXPECT_TRUE(f.Buttons().number);
     // The last step is its own next step, handled by the user.
     EXPECT_EQ(f.NextStepNo(), 4);
-    EXPECT_EQ(f.NextUserLabel()->text(), QString::fromUtf8("张三"));
+    EXPECT_EQ(f.NextUserLabel()->text(), QString::fromUtf8("陈二"));
     f.btnFileClick();
   });
   EXPECT_EQ(capture_.prompts.back().text, Cp936("是否将此审批（文件）归档？"));

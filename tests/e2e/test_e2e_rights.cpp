@@ -1,0 +1,275 @@
+// Who may change a document, end to end: the page opens documents through the control,
+// the person works the document form through its window, and the real oa-server keeps or
+// refuses what the form sends.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <QApplication>
+#include <QLabel>
+#include <QPushButton>
+#include <QTest>
+#include <QWindow>
+
+#include "ControlFactory.h"
+#include "ModalDriver.h"
+#include "apps/oa-server/OaDatabase.h"
+#include "control/frmPopup.h"
+#include "control/frm_Main.h"
+#include "control/frm_Template.h"
+#include "control/wire/Class_StoExcel.h"
+#include "control/wire/Frames.h"
+#include "control/wire/Un_CopyFiles.h"
+#include "control/wire/Un_type.h"
+#include "e2e/E2eSupport.h"
+#include "grid/ui/XLGridView.h"
+#include "platform/Services.h"
+
+namespace {
+
+QApplication& App() { return E2eApp("e2e-rights"); }
+
+AnsiString A(const char* utf8) { return Cp936(utf8); }
+
+// Input goes through the form's window, as a person's would.
+QWindow* WindowOf(QWidget* w) { return w->window()->windowHandle(); }
+
+void Click(QWidget* w, QPoint at) {
+  QTest::mouseClick(WindowOf(w), Qt::LeftButton, {}, w->mapTo(w->window(), at));
+}
+void Click(QPushButton* b) {
+  ASSERT_TRUE(b && b->isVisible()) << (b ? b->text().toStdString() : "no such button");
+  Click(b, b->rect().center());
+}
+// The window's close box.
+void CloseBox(QWidget* w) { WindowOf(w)->close(); }
+
+// The form's button with that caption.
+QPushButton* Button(TfrmTemplate& f, const char* caption) {
+  for (QPushButton* b : f.findChildren<QPushButton*>())
+    if (b->text() == QString::fromUtf8(caption)) return b;
+  return nullptr;
+}
+
+// Clicks a field's cell and types ASCII text into it, ending with Enter.
+void Type(TfrmTemplate& f, const char* field, const char* text) {
+  const TFieldEntry* e = nullptr;
+  for (const TFieldEntry& x : f.Doc().Fields)
+    if (x.name == A(field)) e = &x;
+  ASSERT_NE(e, nullptr) << field;
+  TXLView* pane = f.Grid()->EditPane();
+  Click(pane, pane->CellRect(TPoint{e->col, e->row}).center());
+  ASSERT_EQ(f.Grid()->GetCurCell(), (TPoint{e->col, e->row})) << field;
+  for (const char* c = text; *c; ++c) QTest::keyClick(WindowOf(pane), *c);
+  QTest::keyClick(WindowOf(pane), Qt::Key_Return);
+}
+
+class RightsE2E : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    App();
+    ClearSessionValues();
+    ASSERT_TRUE(server_.Started());
+    page_ = std::make_unique<QWidget>();
+    ComPtr<IDispatch> control = CreateControlForPage(page_.get());
+    ASSERT_TRUE(control);
+    driver_ = std::make_unique<PageDriver>(control);
+    page_->show();
+    ASSERT_TRUE(driver_->WaitForEvent("OnDoLogin"));
+    ASSERT_EQ(driver_->Call("SetServer", {"127.0.0.1", std::to_string(server_.Port())}), S_OK);
+  }
+  void TearDown() override {
+    delete Tfrm_popup::Current();
+    driver_.reset();
+    page_.reset();
+    PumpFor(20);
+    ClearSessionValues();
+  }
+
+  void LogIn(const char* name) {
+    const size_t before = driver_->CountEvents("OnAfterLogin");
+    ASSERT_EQ(driver_->Call("Login", {name}), S_OK);
+    ASSERT_TRUE(driver_->WaitForEvent("OnAfterLogin", before + 1, 20000));
+  }
+
+  // The page opens the leave request `id` (a new one for "") and act works its form; returns
+  // once the form has closed.
+  void WithForm(const std::string& id, const std::function<void(TfrmTemplate&)>& act) {
+    bool acted = false;
+    auto script = WhenModal<TfrmTemplate>(
+        [&](TfrmTemplate* f) {
+          if (acted) return;
+          acted = true;
+          act(*f);
+        },
+        std::chrono::seconds(30));
+    ASSERT_EQ(driver_->Call("GetStream", {"oa", id, "0", "请假单", "1", "", ""}), S_OK);
+    ASSERT_TRUE(PumpUntil([&] { return acted && !QApplication::activeModalWidget(); }, 40000));
+  }
+
+  // admin asks for leave; it waits for zhangsan, the reviewer of admin's department.
+  // Returns the record ID.
+  std::string LeaveAtTheReview() {
+    LogIn("admin");
+    const size_t closed = driver_->CountEvents("OnDoit");
+    WithForm("", [&](TfrmTemplate& f) {
+      EXPECT_EQ(f.NextUserLabel()->text(), QString::fromUtf8("张三"));
+      Type(f, "标题", "Trip");
+      Click(f.SendButton());
+    });
+    // The form closes on the server's answer and reports the document to the page.
+    if (!driver_->WaitForEvent("OnDoit", closed + 1, 20000)) {
+      ADD_FAILURE() << "the new request was not submitted";
+      return {};
+    }
+    return driver_->LastEvent("OnDoit")->args.at(1).value.AsUtf8();
+  }
+  // zhangsan then passes the short leave on to the filing step, which is chener's.
+  std::string LeaveAtTheFilingStep() {
+    const std::string id = LeaveAtTheReview();
+    LogIn("zhangsan");
+    WithForm(id, [&](TfrmTemplate& f) {
+      EXPECT_EQ(f.CurStepNo(), 2);
+      EXPECT_EQ(f.NextStepNo(), 4);
+      Click(f.SendButton());
+    });
+    return id;
+  }
+
+  // The stored document as the server keeps it.
+  std::optional<oa::StoredDocument> Stored(const std::string& id) {
+    OaDatabase db;
+    db.Open(server_.DatabasePath());
+    return db.FindDocument(id);
+  }
+  static AnsiString Value(const oa::StoredDocument& d, const char* field) {
+    for (const TFieldRecord& v : d.values)
+      if (v.name == A(field)) return v.value;
+    return "<none>";
+  }
+  // Sends a frame through the control's session, as a client that sends whatever it
+  // likes would; returns once its reply was handled.
+  void SendAnyway(std::string frame) {
+    const size_t logged = server_.LogLines().size();
+    frmMain()->SendToServer(std::move(frame));
+    ASSERT_TRUE(server_.WaitForLogLines(logged + 1, 20000));
+    ASSERT_TRUE(PumpUntil([] { return !frmMain()->Busy() && frmMain()->QueuedFrames() == 0; }, 20000));
+  }
+  // Rows the server keeps for records it holds no document for.
+  int OrphanRows() {
+    sqlite3* db = nullptr;
+    if (sqlite3_open(server_.DatabasePath().c_str(), &db) != SQLITE_OK) return -1;
+    int rows = 0;
+    for (const char* table : {"comments", "attachments", "distributions", "bodies"}) {
+      const std::string sql = std::string("SELECT COUNT(*) FROM ") + table +
+                              " WHERE record_id NOT IN (SELECT record_id FROM documents)";
+      sqlite3_stmt* st = nullptr;
+      if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) == SQLITE_OK && sqlite3_step(st) == SQLITE_ROW)
+        rows += sqlite3_column_int(st, 0);
+      sqlite3_finalize(st);
+    }
+    sqlite3_close(db);
+    return rows;
+  }
+  std::vector<AnsiString> PromptTexts() const {
+    std::vector<AnsiString> texts;
+    for (const auto& p : capture_.prompts) texts.push_back(p.text);
+    return texts;
+  }
+
+  ServiceCapture capture_;
+  OaServerProcess server_;
+  std::unique_ptr<QWidget> page_;
+  std::unique_ptr<PageDriver> driver_;
+};
+
+TEST_F(RightsE2E, ArchivingAfterAChangeKeepsTheChangeWithTheArchivedDocument) {
+  const std::string id = LeaveAtTheFilingStep();
+  LogIn("chener");
+  const size_t sent = driver_->CountEvents("OnSendFile");
+  WithForm(id, [&](TfrmTemplate& f) {
+    EXPECT_EQ(f.CurStepNo(), 4);
+    Type(f, "备案编号", "No.7");
+    // The archive asks first (Yes); the close after it saves the change without asking.
+    Click(Button(f, "归档"));
+  });
+  // The save's answer, or the message box of a refusal.
+  ASSERT_TRUE(PumpUntil(
+      [&] { return driver_->CountEvents("OnSendFile") > sent || capture_.prompts.size() > 1; }, 20000));
+  EXPECT_EQ(PromptTexts(), std::vector<AnsiString>{A("是否将此审批（文件）归档？")});
+  const std::optional<oa::StoredDocument> d = Stored(id);
+  ASSERT_TRUE(d);
+  EXPECT_EQ(d->state, "archived");
+  EXPECT_EQ(Value(*d, "备案编号"), "No.7");
+  EXPECT_EQ(d->currentStep, 4);
+  // Opened again it is read-only, with the change.
+  WithForm(id, [&](TfrmTemplate& f) {
+    EXPECT_TRUE(f.ReadOnlyDoc());
+    EXPECT_EQ(f.GetFieldValue(A("备案编号")), "No.7");
+    f.close();
+  });
+}
+
+TEST_F(RightsE2E, SomeoneWhoDoesNotHandleTheStepReadsTheDocumentAndChangesNothing) {
+  const std::string id = LeaveAtTheReview();
+  LogIn("zhaoliu");
+  TStream2Array seen;
+  WithForm(id, [&](TfrmTemplate& f) {
+    // Read-only: no command buttons, no opinion, no destroy.
+    EXPECT_TRUE(f.ReadOnlyDoc());
+    EXPECT_TRUE(f.TopPanel()->isHidden());
+    EXPECT_TRUE(f.OpinionPanel()->isHidden());
+    EXPECT_FALSE(f.DeleteMenuItem()->isEnabled());
+    EXPECT_EQ(f.GetFieldValue(A("标题")), "Trip");
+    seen.Header = f.Doc().Header;
+    CloseBox(&f);
+  });
+  EXPECT_TRUE(capture_.prompts.empty());  // closing a read-only form saves nothing
+
+  // What the form does not offer, sent anyway, is refused with a message and changes nothing.
+  seen.Fields = {{1, 1, A("标题"), "", "Overwritten"}};
+  seen.PickedUsers = {{SessionValues().UserGUID, A("赵六"), 0, ""}};
+  SendAnyway(seen.BuildUpdateFrame("oa_leave", id, 1).Data());
+  SendAnyway(frames::BuildDocCommandRequest(SessionValues().UserGUID, "oa_leave", id, "DELETE", 2, -1));
+  SendAnyway(frames::BuildSignOffRequest(SessionValues().UserGUID, "oa_leave", id, "not mine to say"));
+  SendAnyway(frames::BuildSignOffRequest("{00000000-0000-4000-8000-000000000000}", "oa_leave", id, "nobody"));
+  // Nor does anything stay behind for a record the server never handed out.
+  const std::string ghost = "{99999999-2222-4333-8444-555555555555}";
+  TCopy2Files files;
+  files.AddStream("a.txt", "alpha", fsAdded);
+  SendAnyway(frames::BuildUploadRequest(ghost, "oa_leave", 1, files.SaveToBytes()));
+  SendAnyway(frames::BuildSignOffRequest(SessionValues().UserGUID, "oa_leave", ghost, "orphan"));
+  ASSERT_EQ(capture_.prompts.size(), 6u);
+  EXPECT_EQ(capture_.prompts[0].text, A("您不是该文档当前步骤的办理人，不能修改该文档！"));
+  EXPECT_EQ(capture_.prompts[1].text, A("您不是该文档当前步骤的办理人，不能修改该文档！"));
+  EXPECT_EQ(capture_.prompts[2].text, A("您不是该文档的办理人、起草人或分发对象，不能签批意见！"));
+  EXPECT_EQ(capture_.prompts[3].text, A("未能确认您的身份，请重新登录！"));
+  EXPECT_EQ(capture_.prompts[4].text, A("未找到该文档！"));
+  EXPECT_EQ(capture_.prompts[5].text, A("未找到该文档！"));
+  std::optional<oa::StoredDocument> d = Stored(id);
+  ASSERT_TRUE(d);
+  EXPECT_EQ(d->state, "open");
+  EXPECT_EQ(d->currentStep, 2);
+  EXPECT_EQ(Value(*d, "标题"), "Trip");
+  EXPECT_EQ(OrphanRows(), 0);
+
+  // The handler still can: he sees it open, comments in his own name and submits it.
+  LogIn("zhangsan");
+  SendAnyway(frames::BuildSignOffRequest(SessionValues().UserGUID, "oa_leave", id, "seen"));
+  WithForm(id, [&](TfrmTemplate& f) {
+    EXPECT_FALSE(f.ReadOnlyDoc());
+    EXPECT_TRUE(f.DeleteMenuItem()->isEnabled());
+    Click(f.SendButton());
+  });
+  EXPECT_EQ(capture_.prompts.size(), 6u);
+  d = Stored(id);
+  EXPECT_EQ(d->currentStep, 4);
+  OaDatabase db;
+  db.Open(server_.DatabasePath());
+  const std::vector<frames::CommentRecord> comments = db.Comments(id);
+  ASSERT_EQ(comments.size(), 1u);
+  EXPECT_EQ(comments[0].authorName, A("张三"));
+  EXPECT_EQ(comments[0].text, "seen");
+  EXPECT_EQ(OrphanRows(), 0);
+}
+
+}  // namespace
