@@ -40,6 +40,11 @@ struct Failure : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// The suite itself cannot run here: answered apart, so the control can say so.
+struct CannotStart : Failure {
+  using Failure::Failure;
+};
+
 // ---- socket -------------------------------------------------------------------------
 
 int g_sock = -1;
@@ -160,7 +165,7 @@ void StartOffice() {
   MakeDirs(profile);
   setenv("SAL_USE_VCLPLUGIN", "svp", 1);
   g_office.reset(lok::lok_cpp_init(kInstallPath, FileUrl(profile).c_str()));
-  if (!g_office) throw Failure("the office suite could not be started");
+  if (!g_office) throw CannotStart(std::string("the office suite in ") + kInstallPath + " could not be started");
 }
 
 // Runs a command that changes nothing we keep (spelling marks stay off) after whatever
@@ -345,7 +350,7 @@ void Handle(const std::string& payload) {
   } catch (const std::exception& e) {
     Writer err;
     err.U32(id);
-    err.U8(1);
+    err.U8(dynamic_cast<const CannotStart*>(&e) ? 2 : 1);
     err.Str(e.what());
     if (!WriteAll(err.Frame())) _exit(0);
     return;
