@@ -316,6 +316,16 @@ TEST_F(OfficeTest, AnEndedWorkerLeavesNoFolderBehind) {
   }
   EXPECT_EQ(WorkerLeftovers(), "");
 
+  // A worker told to end, as when the program that started it dies, removes them itself.
+  {
+    TOfficeContainer c;
+    c.Open(docx);
+    const qint64 pid = TOfficeWorker::Shared().ProcessId();
+    ASSERT_GT(pid, 0);
+    ::kill(static_cast<pid_t>(pid), SIGTERM);
+    EXPECT_TRUE(WaitUntil([] { return WorkerLeftovers().empty(); }, 20000)) << WorkerLeftovers();
+  }
+
   // A worker that hangs is killed, and its folders go all the same.
   TOfficeContainer c;
   c.Open(docx);
