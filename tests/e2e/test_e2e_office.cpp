@@ -284,10 +284,6 @@ TEST(OfficeE2E, TheWordBodyOpensFromTheFormWithTheWorkerFoundAsTheDemoLaysItOut)
         ADD_FAILURE() << "stopped at step " << step << "; messages: " << messages.join(" / ").toStdString();
         step = Abort;
       }
-      if (qEnvironmentVariableIsSet("E2E_TRACE")) {
-        QWidget* m = QApplication::activeModalWidget();
-        fprintf(stderr, "step %d modal %s\n", step, m ? m->metaObject()->className() : "-");
-      }
       // Any message box is read and answered: Yes to saving the body, else its default.
       if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
         messages << box->text();
