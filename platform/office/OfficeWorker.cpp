@@ -284,7 +284,10 @@ std::string TOfficeWorker::Call(Op op, const Writer& args, int timeoutMs) {
       answered_.erase(it);
       break;
     }
-    if (deadline.hasExpired()) Lost("the office worker stopped answering");
+    // Posted requests wait ahead of this one: no answer to them for the interactive
+    // time-out means the worker hangs, however long this call itself may take.
+    if (deadline.hasExpired() || (!posted_.empty() && lastHeard_.elapsed() > interactiveMs_))
+      Lost("the office worker stopped answering");
     if (socket_->state() != QLocalSocket::ConnectedState || process_->state() == QProcess::NotRunning) {
       // What it wrote before it ended still counts.
       socket_->waitForReadyRead(0);
