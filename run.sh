@@ -21,7 +21,8 @@ case "$cmd" in
   demo)
     deps
     configure build/release -DCMAKE_BUILD_TYPE=Release -DTARVO_TESTS=OFF
-    cmake --build build/release -j "$JOBS" --target oa-server tarvo-host
+    # The host loads the control library, which starts the office worker on first use.
+    cmake --build build/release -j "$JOBS" --target oa-server tarvo-host tarvo-office
     exec "$ROOT/scripts/demo" "$ROOT/build/release" "$@"
     ;;
   test)

@@ -2,8 +2,16 @@
 
 #include <algorithm>
 
+#include "platform/office/OfficeContainer.h"
+
 AnsiString OfficeWorkerLostText() {
   return Utf8ToCp936("文档服务已停止响应，窗口将关闭。此前保存的内容没有丢失。");
+}
+
+AnsiString OfficeWorkerNotStartedText() { return Utf8ToCp936("文档服务无法启动，文档不能打开。"); }
+
+AnsiString OfficeWorkerGoneText(const TOfficeContainer& ole) {
+  return ole.WorkerNotStarted() ? OfficeWorkerNotStartedText() : OfficeWorkerLostText();
 }
 
 std::string LowerExtension(const std::string& path) {

@@ -182,6 +182,6 @@ void Tfrm_Priview::closeEvent(QCloseEvent* e) {
 
 void Tfrm_Priview::WorkerLost() {
   QPointer<Tfrm_Priview> self(this);
-  ShowMessageBox(OfficeWorkerLostText(), A("系统提示"), MsgIcon::Warning, MsgButtons::Ok, this);
+  ShowMessageBox(OfficeWorkerGoneText(*ole_), A("系统提示"), MsgIcon::Warning, MsgButtons::Ok, this);
   if (self) close();
 }

@@ -164,6 +164,6 @@ void TfrmOLEWord::WorkerLost() {
   if (lost_) return;
   lost_ = true;
   QPointer<TfrmOLEWord> self(this);
-  ShowMessageBox(OfficeWorkerLostText(), A("系统提示"), MsgIcon::Warning, MsgButtons::Ok, this);
+  ShowMessageBox(OfficeWorkerGoneText(*ole_), A("系统提示"), MsgIcon::Warning, MsgButtons::Ok, this);
   if (self) close();
 }

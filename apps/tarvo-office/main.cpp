@@ -10,6 +10,7 @@
 #include <LibreOfficeKit/LibreOfficeKitEnums.h>
 #include <LibreOfficeKit/LibreOfficeKitInit.h>
 #include <ftw.h>
+#include <pthread.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/prctl.h>
@@ -25,6 +26,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/office/OfficeWire.h"
@@ -38,6 +40,11 @@ constexpr const char* kInstallPath = "/usr/lib/libreoffice/program";
 
 struct Failure : std::runtime_error {
   using std::runtime_error::runtime_error;
+};
+
+// The suite itself cannot run here: answered apart, so the control can say so.
+struct CannotStart : Failure {
+  using Failure::Failure;
 };
 
 // ---- socket -------------------------------------------------------------------------
@@ -145,9 +152,9 @@ void MakeDirs(const std::string& path) {
     if (i == path.size() || path[i] == '/') ::mkdir(path.substr(0, i).c_str(), 0700);
 }
 
-// The suite keeps its own temporary files and profile apart from everyone else's.
-void StartOffice() {
-  if (g_office) return;
+// The suite keeps its temporary files in a folder of the worker's own, made before any
+// thread runs.
+void MakeTmpDir() {
   const char* base = getenv("TMPDIR");
   std::string tmpl = std::string(base && *base ? base : "/tmp") + "/tarvo-office-XXXXXX";
   std::vector<char> buf(tmpl.begin(), tmpl.end());
@@ -156,11 +163,16 @@ void StartOffice() {
     g_tmpDir = buf.data();
     setenv("TMPDIR", g_tmpDir.c_str(), 1);
   }
+}
+
+// The suite keeps its profile apart from everyone else's.
+void StartOffice() {
+  if (g_office) return;
   std::string profile = CacheDir() + "/tarvo/office-profile";
   MakeDirs(profile);
   setenv("SAL_USE_VCLPLUGIN", "svp", 1);
   g_office.reset(lok::lok_cpp_init(kInstallPath, FileUrl(profile).c_str()));
-  if (!g_office) throw Failure("the office suite could not be started");
+  if (!g_office) throw CannotStart(std::string("the office suite in ") + kInstallPath + " could not be started");
 }
 
 // Runs a command that changes nothing we keep (spelling marks stay off) after whatever
@@ -345,7 +357,7 @@ void Handle(const std::string& payload) {
   } catch (const std::exception& e) {
     Writer err;
     err.U32(id);
-    err.U8(1);
+    err.U8(dynamic_cast<const CannotStart*>(&e) ? 2 : 1);
     err.Str(e.what());
     if (!WriteAll(err.Frame())) _exit(0);
     return;
@@ -367,6 +379,24 @@ int RemoveEntry(const char* p, const struct stat*, int, struct FTW*) { return ::
   _exit(0);
 }
 
+// The control's death (or anyone's SIGTERM) ends the worker wherever it is, even inside
+// a hung call of the suite. A dead control cannot clean up, so the worker removes its own
+// folder, the socket, and the socket's folder when that is left empty (the control gives
+// the worker its private folder as TMPDIR). The alarm ends the worker should that hang.
+void EndOnTerm(std::string socketPath) {
+  sigset_t term;
+  sigemptyset(&term);
+  sigaddset(&term, SIGTERM);
+  int sig = 0;
+  sigwait(&term, &sig);
+  alarm(2);
+  if (!g_tmpDir.empty()) nftw(g_tmpDir.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
+  ::unlink(socketPath.c_str());
+  const size_t slash = socketPath.rfind('/');
+  if (slash != std::string::npos && slash > 0) ::rmdir(socketPath.substr(0, slash).c_str());
+  _exit(0);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -374,7 +404,12 @@ int main(int argc, char** argv) {
     fprintf(stderr, "usage: tarvo-office <socket path>\n");
     return 2;
   }
-  prctl(PR_SET_PDEATHSIG, SIGKILL);
+  // SIGTERM is taken by one thread only; the suite's threads, made later, inherit the mask.
+  sigset_t term;
+  sigemptyset(&term);
+  sigaddset(&term, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &term, nullptr);
+  prctl(PR_SET_PDEATHSIG, SIGTERM);
   g_sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
   sockaddr_un addr{};
   addr.sun_family = AF_UNIX;
@@ -384,6 +419,8 @@ int main(int argc, char** argv) {
     perror("tarvo-office: connect");
     return 1;
   }
+  MakeTmpDir();
+  std::thread(EndOnTerm, std::string(argv[1])).detach();
   for (;;) {
     char len[4];
     if (!ReadAll(len, 4)) Quit();

@@ -26,6 +26,13 @@ QApplication& App() {
   return *app;
 }
 
+// The view as the worker paints it now: painting does not wait, so wait for the frame.
+void ShowCurrent(TOfficeContainer& c) {
+  c.grab();
+  while (!c.FrameCurrent()) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+  benchmark::DoNotOptimize(c.grab());
+}
+
 std::string Dir() {
   QString d = QDir::tempPath() + "/bench-office";
   QDir().mkpath(d);
@@ -81,7 +88,7 @@ void BM_OpenTwentyPagesToFirstScreen(benchmark::State& state) {
     TOfficeContainer c;
     c.resize(1000, 700);
     c.Open(docx);
-    benchmark::DoNotOptimize(c.grab());
+    ShowCurrent(c);
     state.PauseTiming();
     c.Close();
     state.ResumeTiming();
@@ -95,13 +102,13 @@ void BM_KeystrokeToScreen(benchmark::State& state) {
   c.resize(1000, 700);
   c.Open(TwentyPages());
   c.SetTrackRevisions(true);
-  c.grab();
+  ShowCurrent(c);
   int typed = 0;
   for (auto _ : state) {
     QChar ch('a' + typed++ % 26);
     QKeyEvent press(QEvent::KeyPress, Qt::Key_A + (ch.unicode() - 'a'), Qt::NoModifier, QString(ch));
     QApplication::sendEvent(&c, &press);
-    benchmark::DoNotOptimize(c.grab());
+    ShowCurrent(c);
   }
 }
 BENCHMARK(BM_KeystrokeToScreen)->Unit(benchmark::kMillisecond)->Iterations(100);

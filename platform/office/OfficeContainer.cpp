@@ -83,24 +83,49 @@ std::string TOfficeContainer::Request(Op op, const Writer& args) const {
   if (!open_ && op != Op::Open) throw EOfficeError("no document is open");
   if (op != Op::Open && worker_->Generation() != generation_)
     throw EOfficeWorkerLost("the office worker was restarted");
+  auto* self = const_cast<TOfficeContainer*>(this);
   try {
     if (op == Op::Open) return worker_->Call(op, args);
     Writer withDoc;
     withDoc.U32(docId_);
     withDoc.Raw(args.Payload());
     return worker_->Call(op, withDoc);
+  } catch (const EOfficeWorkerNotStarted&) {
+    self->WorkerGone(true);
+    throw;
   } catch (const EOfficeWorkerLost&) {
-    auto* self = const_cast<TOfficeContainer*>(this);
-    self->open_ = false;
-    if (!lostReported_) {
-      lostReported_ = true;
-      // Told from the event loop: the caller may be painting or inside a handler.
-      QTimer::singleShot(0, self, [self] {
-        if (self->OnWorkerLost) self->OnWorkerLost();
-      });
-    }
+    self->WorkerGone(false);
     throw;
   }
+}
+
+bool TOfficeContainer::Post(Op op, const Writer& args, std::function<void(const TOfficeAnswer&)> done) {
+  if (!open_) return false;
+  if (worker_->Generation() != generation_ || !worker_->Running()) {
+    WorkerGone(false);
+    return false;
+  }
+  Writer withDoc;
+  withDoc.U32(docId_);
+  withDoc.Raw(args.Payload());
+  QPointer<TOfficeContainer> self(this);
+  worker_->Post(op, withDoc, [self, done = std::move(done)](const TOfficeAnswer& a) {
+    if (!self) return;
+    if (a.status == TOfficeAnswer::Lost) return self->WorkerGone(false);
+    if (done) done(a);
+  });
+  return true;
+}
+
+void TOfficeContainer::WorkerGone(bool notStarted) {
+  open_ = false;
+  if (lostReported_) return;
+  lostReported_ = true;
+  notStarted_ = notStarted;
+  // Told from the event loop: the caller may be painting or inside a handler.
+  QTimer::singleShot(0, this, [this] {
+    if (OnWorkerLost) OnWorkerLost();
+  });
 }
 
 bool TOfficeContainer::Uno(const std::string& command, const std::string& jsonArgs) {
@@ -128,6 +153,9 @@ void TOfficeContainer::Open(const std::string& path) {
   docHeight_ = r.I64();
   open_ = true;
   lostReported_ = false;
+  notStarted_ = false;
+  framePending_ = false;
+  frame_ = QImage();
   scrollY_ = 0;
   RefreshSize();
   Invalidate();
@@ -137,11 +165,16 @@ void TOfficeContainer::Close() {
   if (!open_) return;
   if (worker_->Generation() == generation_ && worker_->Running()) Request(Op::Close);
   open_ = false;
+  frame_ = QImage();
   Invalidate();
 }
 
 void TOfficeContainer::RefreshSize() {
   Reader r(Request(Op::DocSize));
+  ApplySize(r);
+}
+
+void TOfficeContainer::ApplySize(Reader& r) {
   docWidth_ = r.I64();
   docHeight_ = r.I64();
   // "x, y, w, h; x, y, w, h; ..." for text documents; a sheet is one page.
@@ -154,6 +187,19 @@ void TOfficeContainer::RefreshSize() {
     pageHeight_ = first[3].trimmed().toLongLong();
   }
   ClampScroll();
+}
+
+// Input may have grown the document; its new size follows the input to the worker.
+void TOfficeContainer::AfterInput() {
+  Post(Op::DocSize, {}, [this](const TOfficeAnswer& a) {
+    if (a.status != TOfficeAnswer::Ok) return;
+    Guarded([&] {
+      Reader r(a.data);
+      ApplySize(r);
+    });
+    update();
+  });
+  Invalidate();
 }
 
 void TOfficeContainer::SetTrackRevisions(bool on) {
@@ -239,37 +285,55 @@ void TOfficeContainer::PrintToPdf(const std::string& pdfPath) {
 }
 
 void TOfficeContainer::Invalidate() {
-  frame_ = QImage();
+  ++version_;
   update();
 }
 
 void TOfficeContainer::resizeEvent(QResizeEvent*) {
   ClampScroll();
-  Invalidate();
+  update();
 }
 
 void TOfficeContainer::paintEvent(QPaintEvent*) {
   QPainter p(this);
-  if (frame_.size() != size() && open_ && width() > 0 && height() > 0) {
-    Guarded([&] {
-      const double tpp = TwipsPerPixel(zoom_);
-      Writer w;
-      w.I32(width());
-      w.I32(height());
-      w.I32(0);
-      w.I32(static_cast<int>(scrollY_ * tpp));
-      w.I32(static_cast<int>(width() * tpp));
-      w.I32(static_cast<int>(height() * tpp));
-      std::string pixels = Reader(Request(Op::Paint, w)).Str();
-      if (pixels.size() != static_cast<size_t>(width()) * height() * 4) return;
-      // The suite paints premultiplied BGRA, which is ARGB32 in memory on little-endian.
-      frame_ = QImage(reinterpret_cast<const uchar*>(pixels.data()), width(), height(),
-                      width() * 4, QImage::Format_ARGB32_Premultiplied)
-                   .copy();
-    });
-  }
   p.fillRect(rect(), QColor(128, 128, 128));
-  if (!frame_.isNull()) p.drawImage(0, 0, frame_);
+  if (!frame_.isNull()) {
+    // Until the worker sends the view as it is now, the last frame stands in for it.
+    const int dy = frameView_.zoom == zoom_ ? frameView_.scrollY - scrollY_ : 0;
+    p.drawImage(0, dy, frame_);
+  }
+  if (open_ && !(frameView_ == CurrentView())) RequestFrame();
+}
+
+// One frame is asked for at a time; when it comes the view may have moved on, and the
+// next paint asks again.
+void TOfficeContainer::RequestFrame() {
+  if (framePending_ || width() <= 0 || height() <= 0) return;
+  const View view = CurrentView();
+  const double tpp = TwipsPerPixel(zoom_);
+  Writer w;
+  w.I32(width());
+  w.I32(height());
+  w.I32(0);
+  w.I32(static_cast<int>(scrollY_ * tpp));
+  w.I32(static_cast<int>(width() * tpp));
+  w.I32(static_cast<int>(height() * tpp));
+  framePending_ = Post(Op::Paint, w, [this, view](const TOfficeAnswer& a) {
+    framePending_ = false;
+    // A view the worker cannot paint is not asked for again.
+    frameView_ = view;
+    if (a.status == TOfficeAnswer::Ok) {
+      Guarded([&] {
+        const std::string pixels = Reader(a.data).Str();
+        if (pixels.size() != static_cast<size_t>(view.width) * view.height * 4) return;
+        // The suite paints premultiplied BGRA, which is ARGB32 in memory on little-endian.
+        frame_ = QImage(reinterpret_cast<const uchar*>(pixels.data()), view.width, view.height,
+                        view.width * 4, QImage::Format_ARGB32_Premultiplied)
+                     .copy();
+      });
+    }
+    update();
+  });
 }
 
 void TOfficeContainer::Key(int charCode, int keyCode) {
@@ -277,23 +341,21 @@ void TOfficeContainer::Key(int charCode, int keyCode) {
   w.I32(kKeyInput);
   w.I32(charCode);
   w.I32(keyCode);
-  Request(Op::Key, w);
+  Post(Op::Key, w);
   Writer up;
   up.I32(kKeyRelease);
   up.I32(charCode);
   up.I32(keyCode);
-  Request(Op::Key, up);
-  RefreshSize();
-  Invalidate();
+  Post(Op::Key, up);
+  AfterInput();
 }
 
 void TOfficeContainer::TypeText(const QString& text) {
   if (text.isEmpty() || !open_ || readOnly_) return;
   Writer w;
   w.Str(text.toStdString());
-  Request(Op::Text, w);
-  RefreshSize();
-  Invalidate();
+  Post(Op::Text, w);
+  AfterInput();
 }
 
 void TOfficeContainer::keyPressEvent(QKeyEvent* e) {
@@ -349,7 +411,7 @@ void TOfficeContainer::Mouse(int type, QPointF pos, int count) {
   w.I32(count);
   w.I32(1);  // left button
   w.I32(0);
-  Request(Op::Mouse, w);
+  Post(Op::Mouse, w);
   Invalidate();
 }
 

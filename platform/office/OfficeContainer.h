@@ -3,9 +3,11 @@
 // the visible part of the document, and keys, typed and input-method text, mouse and
 // wheel go back to it. Zoom and scrolling belong to this view.
 //
-// When the worker dies or stops answering, OnWorkerLost is called once (later, from the
-// event loop), the document counts as closed, and the call that noticed raises
-// EOfficeWorkerLost.
+// Painting and input never wait for the worker: a paint shows the last frame the worker
+// sent and asks for the next, and input is posted in order behind what went before.
+// When the worker dies, cannot be started or stops answering, OnWorkerLost is called once
+// (later, from the event loop), the document counts as closed, and a call that noticed
+// raises EOfficeWorkerLost.
 #include <QImage>
 #include <QWidget>
 #include <functional>
@@ -15,6 +17,7 @@
 #include "platform/office/OfficeWire.h"
 
 class TOfficeWorker;
+struct TOfficeAnswer;
 
 class TOfficeContainer : public QWidget, public IOfficeDocument {
   Q_OBJECT
@@ -58,6 +61,10 @@ class TOfficeContainer : public QWidget, public IOfficeDocument {
   // The state the office suite last reported for a command ("" when never reported).
   std::string CommandState(const std::string& command) const;
   int ScrollY() const { return scrollY_; }
+  // True once the worker has sent the view as it is now.
+  bool FrameCurrent() const { return open_ && !framePending_ && frameView_ == CurrentView(); }
+  // The worker that went away had never started (rather than stopped answering).
+  bool WorkerNotStarted() const { return notStarted_; }
 
   // Twips (1/1440 inch) per pixel at a zoom, on a 96 dpi screen.
   static double TwipsPerPixel(int zoom) { return 1440.0 / 96.0 * 100.0 / zoom; }
@@ -76,11 +83,26 @@ class TOfficeContainer : public QWidget, public IOfficeDocument {
   void wheelEvent(QWheelEvent*) override;
 
  private:
+  // What a frame shows: its size, zoom, scroll position and the content's version.
+  struct View {
+    int width = 0, height = 0, zoom = 0, scrollY = 0, version = -1;
+    bool operator==(const View&) const = default;
+  };
+  View CurrentView() const { return {width(), height(), zoom_, scrollY_, version_}; }
+
   std::string Request(office_wire::Op op, const office_wire::Writer& args = {}) const;
+  // Sends a request about the document without waiting; done gets its answer unless the
+  // worker went away. False when nothing could be sent.
+  bool Post(office_wire::Op op, const office_wire::Writer& args,
+            std::function<void(const TOfficeAnswer&)> done = {});
+  void WorkerGone(bool notStarted);
   bool Uno(const std::string& command, const std::string& jsonArgs);
   void RefreshSize();
+  void ApplySize(office_wire::Reader& sizes);
+  void AfterInput();
   void ClampScroll();
   void Invalidate();
+  void RequestFrame();
   void Key(int charCode, int keyCode);
   void Mouse(int type, QPointF pos, int count);
 
@@ -88,7 +110,8 @@ class TOfficeContainer : public QWidget, public IOfficeDocument {
   bool open_ = false;
   bool readOnly_ = false;
   bool printDrawings_ = true;
-  mutable bool lostReported_ = false;
+  bool lostReported_ = false;
+  bool notStarted_ = false;
   int generation_ = 0;
   uint32_t docId_ = 0;  // the worker's number for the document
   TOfficeKind kind_ = TOfficeKind::Other;
@@ -98,5 +121,8 @@ class TOfficeContainer : public QWidget, public IOfficeDocument {
   int zoom_ = 100;
   int scrollY_ = 0;  // pixels at the current zoom
   int wheelLines_ = 3;
-  QImage frame_;     // last painted view, dropped when anything changed
+  int version_ = 0;  // counts changes of the content
+  QImage frame_;     // the last view the worker painted
+  View frameView_;
+  bool framePending_ = false;
 };

@@ -2,7 +2,8 @@
 // The messages between the control and its office worker (apps/tarvo-office), shared by
 // both sides and free of any library: a frame is a 32-bit little-endian payload length
 // and the payload; a request payload is u32 id, u8 op and the op's arguments; a reply is
-// u32 id, u8 status (0 ok, 1 failed), then the results or, when failed, the error text.
+// u32 id, u8 status (0 ok, 1 failed, 2 the office suite cannot start), then the results or,
+// when not ok, the error text.
 // Integers are little-endian, texts and byte blocks a u32 length and the bytes (UTF-8).
 #include <cstdint>
 #include <cstring>

@@ -1,18 +1,26 @@
 #pragma once
 // The office worker process (apps/tarvo-office), as the control sees it: started on first
-// use, spoken to over a local socket, one request at a time. A worker that dies, or gives
-// no answer within the request's time-out, is ended and raises EOfficeWorkerLost; the next
-// request starts a new one.
-#include <QPointer>
+// use, spoken to over a local socket; it answers requests one at a time, in order.
+//
+// A request is either a call, which waits for its answer, or posted, which returns at once
+// and hands its answer to a function later, from the event loop. A worker that dies, sends
+// garbage, lets a call pass its time-out, or sends nothing for the interactive time-out
+// while posted requests wait, is ended: the call raises EOfficeWorkerLost, every waiting
+// posted request is answered Lost, and the next call starts a new worker.
+#include <QElapsedTimer>
 #include <QProcess>
+#include <functional>
+#include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "core/Exception.h"
 #include "platform/office/OfficeWire.h"
 
 class QLocalServer;
 class QLocalSocket;
+class QTimer;
 
 // The office suite refused a request (the worker itself is fine).
 class EOfficeError : public Exception {
@@ -26,6 +34,18 @@ class EOfficeWorkerLost : public EOfficeError {
   using EOfficeError::EOfficeError;
 };
 
+// The worker, or the office suite inside it, could not be started at all.
+class EOfficeWorkerNotStarted : public EOfficeWorkerLost {
+ public:
+  using EOfficeWorkerLost::EOfficeWorkerLost;
+};
+
+// The answer to a posted request: its results, or the error text when it failed.
+struct TOfficeAnswer {
+  enum Status { Ok, Failed, Lost } status = Ok;
+  std::string data;
+};
+
 class TOfficeWorker {
  public:
   // The one worker of this process.
@@ -36,31 +56,58 @@ class TOfficeWorker {
   TOfficeWorker(const TOfficeWorker&) = delete;
   TOfficeWorker& operator=(const TOfficeWorker&) = delete;
 
-  // Sends one request and returns its results (a reader's worth of bytes).
+  // Sends one request and returns its results (a reader's worth of bytes), starting the
+  // worker when none runs.
   std::string Call(office_wire::Op op, const office_wire::Writer& args, int timeoutMs = -1);
+  // Sends one request to the running worker and returns at once; done gets the answer.
+  // Raises EOfficeWorkerLost when no worker runs.
+  void Post(office_wire::Op op, const office_wire::Writer& args,
+            std::function<void(const TOfficeAnswer&)> done);
 
-  // Time-out for requests that do not name their own (tests shorten it).
+  // Time-out for calls that do not name their own (tests shorten it).
   void SetRequestTimeout(int ms) { timeoutMs_ = ms; }
   int RequestTimeout() const { return timeoutMs_; }
+  // How long posted requests may wait without the worker answering anything.
+  void SetInteractiveTimeout(int ms) { interactiveMs_ = ms; }
+  int InteractiveTimeout() const { return interactiveMs_; }
   // Counts started workers, so a caller can tell that its document went with an old one.
   int Generation() const { return generation_; }
   bool Running() const;
   qint64 ProcessId() const;
-  // Ends the worker (tests, shutdown).
+  // Ends the worker: asks it to quit, then kills it when it does not (tests, shutdown).
   void Stop();
 
-  // The worker program: $TARVO_OFFICE_WORKER, beside the application, or in the build tree.
+  // The worker program: $TARVO_OFFICE_WORKER; else the first found beside the library
+  // that holds this code or beside the program, in the build tree next to either, or in
+  // libexec/tarvo of the install prefix; else the build tree named by $TARVO_BUILD_DIR;
+  // else PATH. "" when there is none.
   static std::string WorkerPath();
+  // The places looked at, in order, before the build tree and PATH.
+  static std::vector<std::string> WorkerCandidates();
 
  private:
   void Start();
+  [[noreturn]] void NotStarted(const std::string& why);
   [[noreturn]] void Lost(const char* why);
+  // Ends the worker (asking first when ask is set) and answers what waits with Lost.
+  void End(bool ask);
+  // Takes every whole answer off the socket; false when the worker sent garbage.
+  bool ReadAnswers();
+  void Watch();
+  void SendRequest(uint32_t id, office_wire::Op op, const office_wire::Writer& args);
 
   std::unique_ptr<QProcess> process_;
   std::unique_ptr<QLocalServer> server_;
+  std::unique_ptr<QTimer> watch_;
   QLocalSocket* socket_ = nullptr;  // owned by server_
-  std::string socketDir_;
+  std::string socketDir_;           // also the worker's TMPDIR: ours to remove
+  std::string inBuffer_;
+  bool broken_ = false;
+  std::map<uint32_t, std::function<void(const TOfficeAnswer&)>> posted_;
+  std::map<uint32_t, std::string> answered_;  // whole answers of calls, id -> payload
+  QElapsedTimer lastHeard_;                   // since the last answer or the first waiting post
   uint32_t nextId_ = 1;
   int timeoutMs_ = 60000;
+  int interactiveMs_ = 8000;
   int generation_ = 0;
 };

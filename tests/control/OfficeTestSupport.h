@@ -2,7 +2,9 @@
 // of a saved document, and counting what a grabbed widget shows.
 #pragma once
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
 #include <QProcess>
@@ -67,9 +69,21 @@ inline std::string ZipMember(const QByteArray& zip, const char* member) {
   return p.readAllStandardOutput().toStdString();
 }
 
-// Dark pixels of a grab: text drawn on the page.
-inline int InkPixels(QWidget* w) {
-  QImage img = w->grab().toImage().convertToFormat(QImage::Format_RGB32);
+// The view once the worker has painted it as it is now (it paints without waiting, so
+// a first grab may still show the frame before).
+inline QImage CurrentFrame(TOfficeContainer* c) {
+  QElapsedTimer t;
+  t.start();
+  while (!c->FrameCurrent() && t.elapsed() < 20000) {
+    c->grab();  // a paint asks for the frame it lacks
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  }
+  return c->grab().toImage();
+}
+
+// Dark pixels of an image: text drawn on the page.
+inline int InkPixels(const QImage& grabbed) {
+  QImage img = grabbed.convertToFormat(QImage::Format_RGB32);
   int ink = 0;
   for (int y = 0; y < img.height(); ++y)
     for (int x = 0; x < img.width(); ++x) {
@@ -78,3 +92,5 @@ inline int InkPixels(QWidget* w) {
     }
   return ink;
 }
+
+inline int InkPixels(TOfficeContainer* c) { return InkPixels(CurrentFrame(c)); }

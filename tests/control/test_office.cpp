@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <QDirIterator>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <mutex>
 
 #include "ControlTestSupport.h"
 #include "ModalDriver.h"
@@ -46,6 +48,53 @@ int Count(const std::string& hay, const std::string& needle) {
   return n;
 }
 
+// What the worker leaves in the temporary folder: its own folder and its socket's.
+std::string WorkerLeftovers() {
+  QStringList found;
+  QDirIterator it(QDir::tempPath(), {"tarvo-office-*", "tarvo-sock-*"}, QDir::Dirs | QDir::NoDotAndDotDot,
+                  QDirIterator::Subdirectories);
+  while (it.hasNext()) found << it.next();
+  return found.join(", ").toStdString();
+}
+
+// Records what goes to the log while it lives.
+class LogCapture {
+ public:
+  LogCapture() {
+    Lines().clear();
+    old_ = qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& m) {
+      std::lock_guard<std::mutex> lock(Mutex());
+      Lines() << m;
+    });
+  }
+  ~LogCapture() { qInstallMessageHandler(old_); }
+  QString All() const {
+    std::lock_guard<std::mutex> lock(Mutex());
+    return Lines().join('\n');
+  }
+
+ private:
+  static QStringList& Lines() {
+    static QStringList lines;
+    return lines;
+  }
+  static std::mutex& Mutex() {
+    static std::mutex m;
+    return m;
+  }
+  QtMessageHandler old_;
+};
+
+// Once every office test has run, nothing of the worker is left behind.
+class NoLeftoversAtTheEnd : public ::testing::Environment {
+ public:
+  void TearDown() override {
+    TOfficeWorker::Shared().Stop();
+    EXPECT_EQ(WorkerLeftovers(), "");
+  }
+};
+const auto* const kNoLeftovers = ::testing::AddGlobalTestEnvironment(new NoLeftoversAtTheEnd);
+
 class OfficeTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -71,7 +120,7 @@ TEST_F(OfficeTest, EditorTracksTypedTextFillsPlaceholdersAndKeepsTheLastSave) {
   EXPECT_TRUE(ed.nXD()->isChecked());
   EXPECT_TRUE(ed.OleContainer()->TrackRevisions());
 
-  QWidget* view = ed.OleContainer();
+  TOfficeContainer* view = ed.OleContainer();
   Type(view, Qt::Key_End, "");
   TypeWord(view, "Typed");
   Commit(view, QString::fromUtf8("中文"));
@@ -233,6 +282,115 @@ TEST_F(OfficeTest, AWorkerThatDiesOrHangsIsReportedAndTheNextOpenStartsAnother) 
     ASSERT_TRUE(WaitUntil([&] { return !pv.isVisible(); }, 10000));
     EXPECT_EQ(cap.prompts.size(), 1u);
   }
+}
+
+TEST_F(OfficeTest, AWorkerThatCannotStartSaysSoAndWhy) {
+  std::string docx = MakeDocx("unstartable");
+  TOfficeWorker::Shared().Stop();
+  const QByteArray missing = QByteArray::fromStdString(TestDir()) + "/no-such-worker";
+  qputenv("TARVO_OFFICE_WORKER", missing);
+  {
+    ServiceCapture cap;
+    LogCapture log;
+    TfrmOLEWord ed;
+    EXPECT_THROW(ed.OpenDocument(docx, false, true), EOfficeWorkerNotStarted);
+    ASSERT_TRUE(WaitUntil([&] { return !cap.prompts.empty(); }, 20000));
+    EXPECT_EQ(cap.prompts[0].text, OfficeWorkerNotStartedText());
+    EXPECT_TRUE(log.All().contains(QString::fromUtf8(missing))) << log.All().toStdString();
+    EXPECT_TRUE(ed.WorkerGone());
+  }
+  qunsetenv("TARVO_OFFICE_WORKER");
+  // Found again, the next document opens in a new worker.
+  TOfficeContainer c;
+  c.Open(docx);
+  EXPECT_TRUE(c.IsOpen());
+}
+
+TEST_F(OfficeTest, AnEndedWorkerLeavesNoFolderBehind) {
+  std::string docx = MakeDocx("leftovers");
+  {
+    TOfficeContainer c;
+    c.Open(docx);
+    ASSERT_NE(WorkerLeftovers(), "");  // while it runs it has its folders
+    TOfficeWorker::Shared().Stop();
+  }
+  EXPECT_EQ(WorkerLeftovers(), "");
+
+  // A worker told to end, as when the program that started it dies, removes them itself.
+  {
+    TOfficeContainer c;
+    c.Open(docx);
+    const qint64 pid = TOfficeWorker::Shared().ProcessId();
+    ASSERT_GT(pid, 0);
+    ::kill(static_cast<pid_t>(pid), SIGTERM);
+    EXPECT_TRUE(WaitUntil([] { return WorkerLeftovers().empty(); }, 20000)) << WorkerLeftovers();
+  }
+
+  // A worker that hangs is killed, and its folders go all the same.
+  TOfficeContainer c;
+  c.Open(docx);
+  const qint64 pid = TOfficeWorker::Shared().ProcessId();
+  ASSERT_GT(pid, 0);
+  TOfficeWorker::Shared().SetRequestTimeout(1500);
+  ::kill(static_cast<pid_t>(pid), SIGSTOP);
+  EXPECT_THROW(c.CommandState(".uno:TrackChanges"), EOfficeWorkerLost);
+  EXPECT_FALSE(TOfficeWorker::Shared().Running());
+  EXPECT_EQ(WorkerLeftovers(), "");
+}
+
+TEST_F(OfficeTest, AHungWorkerLeavesTheEditorPaintingAndIsReportedWithinSeconds) {
+  std::string docx = MakeDocx("hung", 3);
+  ServiceCapture cap;
+  TfrmOLEWord ed;
+  ed.OpenDocument(docx, false, false);
+  ed.resize(800, 600);
+  ed.show();
+  TOfficeContainer* view = ed.OleContainer();
+  const int ink = InkPixels(view);
+  ASSERT_GT(ink, 200);
+
+  // Paints counted while the worker is stopped and the editor has not yet given it up.
+  int paintsWhileHung = 0;
+  struct PaintCounter : QObject {
+    std::function<void()> onPaint;
+    bool eventFilter(QObject*, QEvent* e) override {
+      if (e->type() == QEvent::Paint) onPaint();
+      return false;
+    }
+  } counter;
+  counter.onPaint = [&] {
+    if (!ed.WorkerGone()) ++paintsWhileHung;
+  };
+  view->installEventFilter(&counter);
+
+  const qint64 pid = TOfficeWorker::Shared().ProcessId();
+  ASSERT_GT(pid, 0);
+  ::kill(static_cast<pid_t>(pid), SIGSTOP);
+  // Typing and scrolling go on: each changes the view and asks for a new frame.
+  Type(view, Qt::Key_A, "a");
+  int inkWhileHung = -1;
+  QTimer scroller;
+  int ticks = 0;
+  QObject::connect(&scroller, &QTimer::timeout, [&] {
+    view->SmallScroll(++ticks % 2 ? 1 : -1);
+    if (ticks == 10 && !ed.WorkerGone()) inkWhileHung = InkPixels(view->grab().toImage());
+  });
+  scroller.start(50);
+  const bool reported = WaitUntil([&] { return !cap.prompts.empty(); }, 30000);
+  scroller.stop();
+  ::kill(static_cast<pid_t>(pid), SIGKILL);  // in case it was not ended
+  ASSERT_TRUE(reported);
+  EXPECT_EQ(cap.prompts[0].text, OfficeWorkerLostText());
+  EXPECT_GT(paintsWhileHung, 5);
+  // The last frame stood in for the view meanwhile.
+  EXPECT_GT(inkWhileHung, 200);
+  ASSERT_TRUE(WaitUntil([&] { return !ed.isVisible(); }, 10000));
+  EXPECT_NE(TOfficeWorker::Shared().ProcessId(), pid);
+
+  // A new worker takes the next document.
+  TOfficeContainer next;
+  next.Open(docx);
+  EXPECT_GT(InkPixels(&next), 200);
 }
 
 }  // namespace
