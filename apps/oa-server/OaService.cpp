@@ -3,10 +3,14 @@
 #include <algorithm>
 #include <charconv>
 #include <chrono>
+#include <typeinfo>
 
 #include "apps/oa-server/OaRights.h"
 #include "control/wire/RecordReader.h"
 #include "control/wire/Un_CopyFiles.h"
+#include "grid/XLCells.h"
+#include "grid/XLSections.h"
+#include "grid/XLSheet.h"
 
 namespace oa {
 
@@ -503,11 +507,30 @@ std::string OaService::File(std::string_view frame) const {
   return frames::BuildFileReply(q.tableName, q.recordId, fileName, *body);
 }
 
+namespace {
+
+// The workflow editor picks a field by the text of its cell, but a template's fields start
+// empty for a new document: the picker's copy shows each field's name, which its hint holds.
+std::string PickerSheet(const std::string& stored) {
+  TXLSheet sheet;
+  TMemoryStream in(stored);
+  sheet.LoadFromStream(in);
+  sheet.Section(sClient)->ForEachStored([](TXLCell* c) {
+    const bool text = typeid(*c) == typeid(TXLCell) || dynamic_cast<TXLCString*>(c);
+    if (text && c->GetAsString().empty()) c->SetAsString(c->Hint());
+  });
+  TMemoryStream out;
+  sheet.SaveToStream(out);
+  return out.TakeData();
+}
+
+}  // namespace
+
 std::string OaService::Sheet(std::string_view frame) const {
   const UserRequest q = ReadUserRequest(frame);
   const std::optional<SampleTemplate> form = db_.FindTemplate(q.argument);
   if (!form) return Refusal("未找到该表单！");
-  return frames::BuildSheetReply(form->sheet);
+  return frames::BuildSheetReply(PickerSheet(form->sheet));
 }
 
 }  // namespace oa
