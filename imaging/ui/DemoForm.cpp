@@ -661,6 +661,13 @@ void TScanForm::closeEvent(QCloseEvent* e) {
   e->accept();
 }
 
+// Escape ends the dialog without a close event: it asks the same question first.
+void TScanForm::reject() {
+  if (scanning_) return;
+  CloseCheck();
+  QDialog::reject();
+}
+
 void TScanForm::wheelEvent(QWheelEvent* e) {
   QScrollBar* v = ImageScrollBox->verticalScrollBar();
   const auto action = e->angleDelta().y() > 0 ? QAbstractSlider::SliderSingleStepSub

@@ -86,6 +86,7 @@ class TScanForm : public QDialog {
 
  protected:
   void closeEvent(QCloseEvent* e) override;
+  void reject() override;
   void wheelEvent(QWheelEvent* e) override;
 
  private:

@@ -247,12 +247,21 @@ TEST(ScanForm, AFailedConversionSaysWhyAndLeavesNoStream) {
 }
 
 TEST(ScanForm, ClosingAsksOnceChangedAndClosesWhateverTheAnswer) {
-  Form f;
-  f.form->Scan(true);
-  f.services.promptAnswers = {MsgResult::Cancel};
-  EXPECT_TRUE(f.form->close());
-  EXPECT_EQ(f.Texts(), std::vector<std::string>{"图像还没有保存，是否保存?"});
-  EXPECT_EQ(f.form->GetResultStream(), nullptr);
+  {
+    Form f;
+    f.form->Scan(true);
+    f.services.promptAnswers = {MsgResult::Cancel};
+    EXPECT_TRUE(f.form->close());
+    EXPECT_EQ(f.Texts(), std::vector<std::string>{"图像还没有保存，是否保存?"});
+    EXPECT_EQ(f.form->GetResultStream(), nullptr);
+  }
+  // Escape closes the dialog as its close box does: with the same question first.
+  Form g;
+  g.form->Scan(true);
+  g.services.promptAnswers = {MsgResult::No};
+  QTest::keyClick(g.form->windowHandle(), Qt::Key_Escape);
+  EXPECT_FALSE(g.form->isVisible());
+  EXPECT_EQ(g.Texts(), std::vector<std::string>{"图像还没有保存，是否保存?"});
 }
 
 TEST(ScanForm, ScreenshotWithPagesAndABand) {
