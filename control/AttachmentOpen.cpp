@@ -89,6 +89,11 @@ std::optional<std::string> OpenAttachmentData(QWidget* owner, const AnsiString& 
       // With the owner gone there is no one left to take the edit.
       if (!editor || !alive) return std::nullopt;
       if (TMemoryStream* result = editor->GetResultStream()) return result->Data();
+    } catch (const EOfficeWorkerNotStarted&) {
+      // The window that would have said so is gone with its queued report.
+      ShowMessageBox(OfficeWorkerNotStartedText(), A("系统提示"), MsgIcon::Warning, MsgButtons::Ok, alive.data());
+    } catch (const EOfficeWorkerLost&) {
+      ShowMessageBox(OfficeWorkerLostText(), A("系统提示"), MsgIcon::Warning, MsgButtons::Ok, alive.data());
     } catch (const EOfficeError&) {
       ShowMessageBox(A("文件无法打开：") + name, A("系统提示"), MsgIcon::Warning, MsgButtons::Ok, alive.data());
     }

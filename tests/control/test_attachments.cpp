@@ -13,6 +13,7 @@
 #include "ModalDriver.h"
 #include "OfficeTestSupport.h"
 #include "control/AttachmentList.h"
+#include "control/OfficeCommon.h"
 #include "control/frmPrivew.h"
 #include "control/frm_OLEWord.h"
 #include "control/frm_SetLoadFiles.h"
@@ -22,8 +23,10 @@
 #include "core/ByteIO.h"
 #include "core/PrivateTemp.h"
 #include "core/QtText.h"
+#include "core/ScopeGuard.h"
 #include "imaging/ui/DemoForm.h"
 #include "platform/Services.h"
+#include "platform/office/OfficeWorker.h"
 #include "uikit/TFlatButtonUnit.h"
 
 namespace {
@@ -330,6 +333,27 @@ TEST_F(AttachmentsTest, ARefusedReplyLeavesTheAttachmentsAsTheyWere) {
 
 // The window that opened a viewer may go while the viewer is up (a reply that closes the
 // document form): the viewer goes with it and nothing touches either afterwards.
+TEST_F(AttachmentsTest, AnOfficeAttachmentWithoutAWorkerSaysOnceThatTheServiceCannotStart) {
+  QFile f(QString::fromStdString(MakeDocx("unstartable")));
+  ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+  const std::string docx = f.readAll().toStdString();
+  TOfficeWorker::Shared().Stop();
+  qputenv("TARVO_OFFICE_WORKER", QByteArray::fromStdString(TestDir()) + "/no-such-worker");
+  const auto restore = ScopeExit([] { qunsetenv("TARVO_OFFICE_WORKER"); });
+  for (const uint8_t readOnly : {uint8_t(0), uint8_t(1)}) {
+    SCOPED_TRACE(int(readOnly));
+    cap.prompts.clear();
+    TfrmSetLoadFiles m;
+    Capture(m);
+    TMemoryStream reply = Reply({{"body.docx", docx, fsFromServer}}, readOnly);
+    m.LoadFromReply(reply);
+    Select(m.ListView(), 0);
+    m.Btn_ReadClick();
+    ASSERT_EQ(cap.prompts.size(), 1u);
+    EXPECT_EQ(cap.prompts[0].text, OfficeWorkerNotStartedText());
+  }
+}
+
 TEST_F(AttachmentsTest, ViewersSurviveTheirOwnerGoingWhileTheyAreUp) {
   QFile f(QString::fromStdString(MakeDocx("owned")));
   ASSERT_TRUE(f.open(QIODevice::ReadOnly));
