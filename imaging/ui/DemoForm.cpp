@@ -661,7 +661,6 @@ void TScanForm::closeEvent(QCloseEvent* e) {
   e->accept();
 }
 
-// Escape ends the dialog without a close event: it asks the same question first.
 void TScanForm::reject() {
   if (scanning_) return;
   CloseCheck();

@@ -34,6 +34,8 @@ class TScanForm : public QDialog {
   Q_OBJECT
 
  public:
+  // Escape ends the dialog without a close event: it asks the same question first.
+  void reject() override;
   explicit TScanForm(QWidget* owner = nullptr);
   ~TScanForm() override;
 
@@ -86,7 +88,6 @@ class TScanForm : public QDialog {
 
  protected:
   void closeEvent(QCloseEvent* e) override;
-  void reject() override;
   void wheelEvent(QWheelEvent* e) override;
 
  private:
