@@ -8,8 +8,33 @@ namespace {
 
 [[noreturn]] void Fail(sqlite3* db) { throw Exception(std::string("database: ") + sqlite3_errmsg(db)); }
 
-// One prepared statement; parameters are bound in order. Blobs carry code page 936 bytes
-// as they are; Utf8 binds text that SQLite shows.
+// The layout this server writes, kept in PRAGMA user_version. Layout 0 kept the text of
+// templates and documents as code page 936 blobs; layout 1 keeps all text as UTF-8.
+constexpr int kLayout = 1;
+
+// Text is kept as UTF-8, which a person reading the file sees as text. Bytes that would
+// not come back the same (a double-byte character cut by a frame's field size, a byte
+// code page 936 does not map, a NUL) are not text: they are kept as a blob, unchanged.
+bool StoredAsUtf8(std::string_view cp936, std::string& utf8) {
+  if (cp936.find('\0') != std::string_view::npos) return false;
+  utf8 = Cp936ToUtf8(cp936);
+  return Utf8ToCp936(utf8) == cp936;
+}
+
+// cp936_text(x): a value of layout 0 as layout 1 keeps it.
+void Cp936TextFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  if (sqlite3_value_type(argv[0]) == SQLITE_NULL) return sqlite3_result_null(ctx);
+  const auto* p = static_cast<const char*>(sqlite3_value_blob(argv[0]));
+  const std::string_view bytes(p ? p : "", size_t(sqlite3_value_bytes(argv[0])));
+  std::string utf8;
+  if (StoredAsUtf8(bytes, utf8))
+    sqlite3_result_text64(ctx, utf8.data(), utf8.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
+  else
+    sqlite3_result_blob64(ctx, bytes.data(), bytes.size(), SQLITE_TRANSIENT);
+}
+
+// One prepared statement; parameters are bound in order. BindText takes the code page
+// 936 text the server works with; BindBlob binary data.
 class Stmt {
  public:
   Stmt(sqlite3* db, const char* sql) : db_(db) {
@@ -22,11 +47,13 @@ class Stmt {
   Stmt& Bind(int64_t v) { return Check(sqlite3_bind_int64(s_, ++n_, v)); }
   Stmt& Bind(int v) { return Bind(int64_t(v)); }
   Stmt& Bind(double v) { return Check(sqlite3_bind_double(s_, ++n_, v)); }
-  Stmt& Bind(std::string_view blob) {
+  Stmt& BindBlob(std::string_view blob) {
     return Check(sqlite3_bind_blob64(s_, ++n_, blob.data() ? blob.data() : "", blob.size(), SQLITE_TRANSIENT));
   }
-  Stmt& Utf8(const std::string& text) {
-    return Check(sqlite3_bind_text64(s_, ++n_, text.data(), text.size(), SQLITE_TRANSIENT, SQLITE_UTF8));
+  Stmt& BindText(std::string_view cp936) {
+    std::string utf8;
+    if (!StoredAsUtf8(cp936, utf8)) return BindBlob(cp936);
+    return Check(sqlite3_bind_text64(s_, ++n_, utf8.data(), utf8.size(), SQLITE_TRANSIENT, SQLITE_UTF8));
   }
 
   // True while a row is there.
@@ -44,10 +71,11 @@ class Stmt {
     const auto* p = static_cast<const char*>(sqlite3_column_blob(s_, col));
     return p ? std::string(p, size_t(sqlite3_column_bytes(s_, col))) : std::string();
   }
-  // UTF-8 text column as code page 936.
+  // What BindText stored, as code page 936 again.
   AnsiString Text(int col) const {
+    if (sqlite3_column_type(s_, col) == SQLITE_BLOB) return Blob(col);
     const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(s_, col));
-    return p ? Utf8ToCp936(p) : AnsiString();
+    return p ? Utf8ToCp936(std::string_view(p, size_t(sqlite3_column_bytes(s_, col)))) : AnsiString();
   }
 
  private:
@@ -91,12 +119,12 @@ CREATE TABLE IF NOT EXISTS user_groups (
 CREATE TABLE IF NOT EXISTS number_kinds (
   id INTEGER PRIMARY KEY,
   unit_id INTEGER NOT NULL,
-  prefix BLOB NOT NULL,
+  prefix TEXT NOT NULL,
   next_number INTEGER NOT NULL
 );
 CREATE TABLE IF NOT EXISTS phrases (
   position INTEGER PRIMARY KEY,
-  text BLOB NOT NULL,
+  text TEXT NOT NULL,
   grp INTEGER NOT NULL
 );
 CREATE TABLE IF NOT EXISTS workflows (
@@ -112,13 +140,13 @@ CREATE TABLE IF NOT EXISTS workflow_steps (
   PRIMARY KEY (workflow_id, position)
 );
 CREATE TABLE IF NOT EXISTS templates (
-  name BLOB PRIMARY KEY,
-  form_file BLOB NOT NULL,
-  table_name BLOB NOT NULL,
+  name TEXT PRIMARY KEY,
+  form_file TEXT NOT NULL,
+  table_name TEXT NOT NULL,
   workflow_id INTEGER NOT NULL,
-  title_field BLOB NOT NULL,
-  number_field BLOB NOT NULL,
-  body_name BLOB NOT NULL,
+  title_field TEXT NOT NULL,
+  number_field TEXT NOT NULL,
+  body_name TEXT NOT NULL,
   body BLOB NOT NULL,
   sheet BLOB NOT NULL,
   sign_off_mode INTEGER NOT NULL,
@@ -127,86 +155,92 @@ CREATE TABLE IF NOT EXISTS templates (
   distribution_type INTEGER NOT NULL
 );
 CREATE TABLE IF NOT EXISTS template_combos (
-  template BLOB NOT NULL,
+  template TEXT NOT NULL,
   position INTEGER NOT NULL,
-  name BLOB NOT NULL,
-  items BLOB NOT NULL,
-  vals BLOB NOT NULL,
+  name TEXT NOT NULL,
+  items TEXT NOT NULL,
+  vals TEXT NOT NULL,
   PRIMARY KEY (template, position)
 );
 CREATE TABLE IF NOT EXISTS documents (
-  record_id BLOB PRIMARY KEY,
-  table_name BLOB NOT NULL,
-  template BLOB NOT NULL,
+  record_id TEXT PRIMARY KEY,
+  table_name TEXT NOT NULL,
+  template TEXT NOT NULL,
   workflow_id INTEGER NOT NULL,
   current_step INTEGER NOT NULL,
   next_step INTEGER NOT NULL,
   status INTEGER NOT NULL,
-  author_id BLOB NOT NULL,
-  author_name BLOB NOT NULL,
+  author_id TEXT NOT NULL,
+  author_name TEXT NOT NULL,
   number_type INTEGER NOT NULL,
   number INTEGER NOT NULL,
-  number_prefix BLOB NOT NULL,
-  opinion BLOB NOT NULL,
+  number_prefix TEXT NOT NULL,
+  opinion TEXT NOT NULL,
   state TEXT NOT NULL
 );
 CREATE TABLE IF NOT EXISTS bodies (
-  record_id BLOB PRIMARY KEY,
+  record_id TEXT PRIMARY KEY,
   body BLOB NOT NULL
 );
 CREATE TABLE IF NOT EXISTS document_fields (
-  record_id BLOB NOT NULL,
+  record_id TEXT NOT NULL,
   position INTEGER NOT NULL,
-  name BLOB NOT NULL,
-  value BLOB NOT NULL,
+  name TEXT NOT NULL,
+  value TEXT NOT NULL,
   PRIMARY KEY (record_id, position)
 );
 CREATE TABLE IF NOT EXISTS document_handlers (
-  record_id BLOB NOT NULL,
+  record_id TEXT NOT NULL,
   position INTEGER NOT NULL,
-  user_id BLOB NOT NULL,
-  user_name BLOB NOT NULL,
+  user_id TEXT NOT NULL,
+  user_name TEXT NOT NULL,
   dept_number INTEGER NOT NULL,
-  dept_numbers BLOB NOT NULL,
+  dept_numbers TEXT NOT NULL,
   PRIMARY KEY (record_id, position)
 );
 CREATE TABLE IF NOT EXISTS document_step_handlers (
-  record_id BLOB NOT NULL,
+  record_id TEXT NOT NULL,
   position INTEGER NOT NULL,
-  user_id BLOB NOT NULL,
+  user_id TEXT NOT NULL,
   PRIMARY KEY (record_id, position)
 );
 CREATE TABLE IF NOT EXISTS document_passed (
-  record_id BLOB NOT NULL,
+  record_id TEXT NOT NULL,
   position INTEGER NOT NULL,
   step INTEGER NOT NULL,
   second INTEGER NOT NULL,
   PRIMARY KEY (record_id, position)
 );
 CREATE TABLE IF NOT EXISTS comments (
-  record_id BLOB NOT NULL,
+  record_id TEXT NOT NULL,
   position INTEGER NOT NULL,
-  author_id BLOB NOT NULL,
-  author_name BLOB NOT NULL,
+  author_id TEXT NOT NULL,
+  author_name TEXT NOT NULL,
   date REAL NOT NULL,
-  text BLOB NOT NULL,
+  text TEXT NOT NULL,
   PRIMARY KEY (record_id, position)
 );
 CREATE TABLE IF NOT EXISTS attachments (
-  record_id BLOB PRIMARY KEY,
+  record_id TEXT PRIMARY KEY,
   container BLOB NOT NULL
 );
 CREATE TABLE IF NOT EXISTS archive_saves (
-  record_id BLOB PRIMARY KEY,
-  user_id BLOB NOT NULL,
+  record_id TEXT PRIMARY KEY,
+  user_id TEXT NOT NULL,
   at REAL NOT NULL
 );
 CREATE TABLE IF NOT EXISTS distributions (
-  record_id BLOB NOT NULL,
+  record_id TEXT NOT NULL,
   kind TEXT NOT NULL,
-  target BLOB NOT NULL
+  target TEXT NOT NULL
 );
 )sql";
+
+// Tables whose text layout 0 kept as code page 936 blobs.
+constexpr const char* kLayout0Tables[] = {
+    "number_kinds", "phrases", "templates", "template_combos", "documents", "bodies", "document_fields",
+    "document_handlers", "document_step_handlers", "document_passed", "comments", "attachments",
+    "archive_saves", "distributions"};
 
 }  // namespace
 
@@ -252,11 +286,69 @@ void OaDatabase::Open(const std::string& path) {
     throw Exception(msg);
   }
   sqlite3_busy_timeout(db_, 2000);
-  CreateSchema();
-  FillSampleData();
+  try {
+    if (sqlite3_create_function_v2(db_, "cp936_text", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
+                                   Cp936TextFunction, nullptr, nullptr, nullptr) != SQLITE_OK)
+      Fail(db_);
+    CreateSchema(path);
+    FillSampleData();
+  } catch (...) {
+    // A file that cannot be used is not kept open: nothing may be read from or written to it.
+    sqlite3_close(db_);
+    db_ = nullptr;
+    throw;
+  }
 }
 
-void OaDatabase::CreateSchema() { Exec(kSchema); }
+int OaDatabase::Layout() const {
+  Stmt s(db_, "PRAGMA user_version");
+  return s.Step() ? s.Int(0) : 0;
+}
+
+void OaDatabase::CreateSchema(const std::string& path) {
+  Transaction t(*this);
+  const int layout = Layout();
+  if (layout > kLayout)
+    throw Exception("database " + path + " was written by a newer oa-server (layout " + std::to_string(layout) +
+                    "); this one reads layouts up to " + std::to_string(kLayout) + " and leaves the file as it is");
+  if (layout < kLayout) MoveTextToUtf8();
+  Exec(kSchema);
+  if (layout < kLayout) Exec(("PRAGMA user_version = " + std::to_string(kLayout)).c_str());
+  t.Commit();
+}
+
+// Rebuilds each table of layout 0 in the present layout, its text columns converted row by
+// row; everything else is copied as it is. A new file has none of these tables yet.
+void OaDatabase::MoveTextToUtf8() {
+  std::vector<std::string> moved;
+  for (const char* table : kLayout0Tables) {
+    Stmt exists(db_, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?");
+    if (!exists.BindText(table).Step()) continue;
+    Exec(("ALTER TABLE " + std::string(table) + " RENAME TO layout0_" + table).c_str());
+    moved.push_back(table);
+  }
+  Exec(kSchema);
+  for (const std::string& table : moved) {
+    // Columns by name and declared type: the old one's text was a blob, the new one's is text.
+    auto columns = [&](const std::string& t) {
+      std::vector<std::pair<std::string, std::string>> cols;
+      Stmt info(db_, ("PRAGMA table_info(" + t + ")").c_str());
+      while (info.Step()) cols.emplace_back(info.Text(1), info.Text(2));
+      return cols;
+    };
+    const auto old = columns("layout0_" + table);
+    std::string names, values;
+    for (const auto& [name, type] : columns(table)) {
+      const std::pair<std::string, std::string> blob{name, "BLOB"};
+      const bool wasBlob = std::find(old.begin(), old.end(), blob) != old.end();
+      const std::string quoted = '"' + name + '"';
+      names += (names.empty() ? "" : ", ") + quoted;
+      values += (values.empty() ? "" : ", ") + (type == "TEXT" && wasBlob ? "cp936_text(" + quoted + ")" : quoted);
+    }
+    Exec(("INSERT INTO " + table + " (" + names + ") SELECT " + values + " FROM layout0_" + table).c_str());
+    Exec(("DROP TABLE layout0_" + table).c_str());
+  }
+}
 
 // Each part of the sample data is added when its tables are empty, so a database made
 // before documents existed gains workflows and templates without losing its users.
@@ -264,22 +356,22 @@ void OaDatabase::FillSampleData() {
   Transaction t(*this);
   if (UserCount() == 0) {
     for (const oa::SampleUnit& u : oa::SampleUnits())
-      Stmt(db_, "INSERT INTO units VALUES (?, ?)").Bind(u.id).Utf8(Cp936ToUtf8(u.name)).Run();
+      Stmt(db_, "INSERT INTO units VALUES (?, ?)").Bind(u.id).BindText(u.name).Run();
     for (const oa::SampleDepartment& d : oa::SampleDepartments())
       Stmt(db_, "INSERT INTO departments VALUES (?, ?, ?, ?)")
-          .Bind(d.id).Bind(d.unitId).Bind(d.parentId).Utf8(Cp936ToUtf8(d.name)).Run();
+          .Bind(d.id).Bind(d.unitId).Bind(d.parentId).BindText(d.name).Run();
     for (const oa::SampleUser& u : oa::SampleUsers()) {
       Stmt(db_, "INSERT INTO users VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")
-          .Utf8(u.id).Utf8(u.loginName).Utf8(Cp936ToUtf8(u.userName)).Bind(u.unitId).Bind(u.deptId)
-          .Bind(u.roleId).Utf8(Cp936ToUtf8(u.roleName)).Bind(u.dutyId).Utf8(Cp936ToUtf8(u.dutyName))
+          .BindText(u.id).BindText(u.loginName).BindText(u.userName).Bind(u.unitId).Bind(u.deptId)
+          .Bind(u.roleId).BindText(u.roleName).Bind(u.dutyId).BindText(u.dutyName)
           .Bind(u.userLevel).Bind(u.flag).Run();
-      Stmt(db_, "INSERT INTO user_groups VALUES (?, ?)").Utf8(u.id).Utf8(Cp936ToUtf8(u.groups)).Run();
+      Stmt(db_, "INSERT INTO user_groups VALUES (?, ?)").BindText(u.id).BindText(u.groups).Run();
     }
     for (const oa::SampleNumberKind& k : oa::SampleNumberKinds())
-      Stmt(db_, "INSERT INTO number_kinds VALUES (?, ?, ?, ?)").Bind(k.id).Bind(k.unitId).Bind(k.prefix).Bind(k.nextNumber).Run();
+      Stmt(db_, "INSERT INTO number_kinds VALUES (?, ?, ?, ?)").Bind(k.id).Bind(k.unitId).BindText(k.prefix).Bind(k.nextNumber).Run();
     int position = 0;
     for (const TOpinionPhrase& p : oa::SamplePhrases())
-      Stmt(db_, "INSERT INTO phrases VALUES (?, ?, ?)").Bind(position++).Bind(p.text).Bind(int(p.group)).Run();
+      Stmt(db_, "INSERT INTO phrases VALUES (?, ?, ?)").Bind(position++).BindText(p.text).Bind(int(p.group)).Run();
   }
   Stmt count(db_, "SELECT COUNT(*) FROM workflows");
   count.Step();
@@ -288,19 +380,19 @@ void OaDatabase::FillSampleData() {
       TFlowMessage header = m;
       header.steps.clear();
       header.chart.clear();
-      Stmt(db_, "INSERT INTO workflows VALUES (?, ?, ?)").Bind(int64_t(m.flowId)).Bind(BuildFlowMessage(header)).Bind(m.chart).Run();
+      Stmt(db_, "INSERT INTO workflows VALUES (?, ?, ?)").Bind(int64_t(m.flowId)).BindBlob(BuildFlowMessage(header)).BindBlob(m.chart).Run();
       for (size_t i = 0; i < m.steps.size(); ++i)
         Stmt(db_, "INSERT INTO workflow_steps VALUES (?, ?, ?, ?)")
-            .Bind(int64_t(m.flowId)).Bind(int(i)).Bind(m.steps[i].id).Bind(WriteStepRecord(m.steps[i])).Run();
+            .Bind(int64_t(m.flowId)).Bind(int(i)).Bind(m.steps[i].id).BindBlob(WriteStepRecord(m.steps[i])).Run();
     }
     for (const oa::SampleTemplate& t : oa::SampleTemplates()) {
       Stmt(db_, "INSERT INTO templates VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")
-          .Bind(t.name).Bind(t.formFile).Bind(t.tableName).Bind(t.workflowId).Bind(t.titleField).Bind(t.numberField)
-          .Bind(t.bodyName).Bind(t.body).Bind(t.sheet).Bind(t.signOffMode).Bind(t.attachBelow).Bind(int(t.maximised))
+          .BindText(t.name).BindText(t.formFile).BindText(t.tableName).Bind(t.workflowId).BindText(t.titleField).BindText(t.numberField)
+          .BindText(t.bodyName).BindBlob(t.body).BindBlob(t.sheet).Bind(t.signOffMode).Bind(t.attachBelow).Bind(int(t.maximised))
           .Bind(t.distributionType).Run();
       for (size_t i = 0; i < t.combos.size(); ++i)
         Stmt(db_, "INSERT INTO template_combos VALUES (?, ?, ?, ?, ?)")
-            .Bind(t.name).Bind(int(i)).Bind(t.combos[i].name).Bind(t.combos[i].items).Bind(t.combos[i].values).Run();
+            .BindText(t.name).Bind(int(i)).BindText(t.combos[i].name).BindText(t.combos[i].items).BindText(t.combos[i].values).Run();
     }
   }
   t.Commit();
@@ -311,40 +403,13 @@ int OaDatabase::UserCount() const {
   return s.Step() ? s.Int(0) : 0;
 }
 
-std::optional<frames::LoginReply> OaDatabase::FindUserByLogin(const AnsiString& loginName) const {
-  // Names are stored as UTF-8; a name that does not survive the round trip (a cut
-  // double-byte character, an unmapped byte) cannot belong to any user.
-  const std::string utf8 = Cp936ToUtf8(loginName);
-  if (loginName.empty() || Utf8ToCp936(utf8) != loginName) return std::nullopt;
-  Stmt s(db_,
-         "SELECT u.id, u.login_name, u.user_name, u.unit_id, un.name, u.dept_id, d.name, "
-         "u.role_id, u.role_name, u.duty_id, u.duty_name, u.user_level, u.flag "
-         "FROM users u JOIN units un ON un.id = u.unit_id "
-         "JOIN departments d ON d.id = u.dept_id WHERE u.login_name = ?1");
-  s.Utf8(utf8);
-  if (!s.Step()) return std::nullopt;
-  frames::LoginReply r;
-  r.userId = s.Text(0);
-  r.loginName = s.Text(1);
-  r.userName = s.Text(2);
-  r.compId = s.Int(3);
-  r.compName = s.Text(4);
-  r.deptId = s.Int(5);
-  r.deptName = s.Text(6);
-  r.roleId = s.Int(7);
-  r.roleName = s.Text(8);
-  r.dutyId = s.Int(9);
-  r.dutyName = s.Text(10);
-  r.userLevel = s.Int(11);
-  r.flag = static_cast<uint8_t>(s.Int(12));
-  return r;
-}
-
 namespace {
 
+// The one query for users: the login reply and the user list records are both read from it.
 constexpr const char* kUserSelect =
     "SELECT u.id, u.login_name, u.user_name, u.unit_id, un.name, u.dept_id, d.name, d.parent_id, "
-    "COALESCE(g.groups, '') FROM users u JOIN units un ON un.id = u.unit_id "
+    "COALESCE(g.groups, ''), u.role_id, u.role_name, u.duty_id, u.duty_name, u.user_level, u.flag "
+    "FROM users u JOIN units un ON un.id = u.unit_id "
     "JOIN departments d ON d.id = u.dept_id LEFT JOIN user_groups g ON g.user_id = u.id ";
 
 frames::UserRecord ReadUser(const Stmt& s) {
@@ -361,7 +426,34 @@ frames::UserRecord ReadUser(const Stmt& s) {
   return u;
 }
 
+frames::LoginReply ReadLogin(const Stmt& s) {
+  frames::LoginReply r;
+  r.userId = s.Text(0);
+  r.loginName = s.Text(1);
+  r.userName = s.Text(2);
+  r.compId = s.Int(3);
+  r.compName = s.Text(4);
+  r.deptId = s.Int(5);
+  r.deptName = s.Text(6);
+  r.roleId = s.Int(9);
+  r.roleName = s.Text(10);
+  r.dutyId = s.Int(11);
+  r.dutyName = s.Text(12);
+  r.userLevel = s.Int(13);
+  r.flag = static_cast<uint8_t>(s.Int(14));
+  return r;
+}
+
 }  // namespace
+
+std::optional<frames::LoginReply> OaDatabase::FindUserByLogin(const AnsiString& loginName) const {
+  // A name that is not code page 936 text (a cut double-byte character, an unmapped byte)
+  // is bound as a blob, which equals no login name.
+  Stmt s(db_, (std::string(kUserSelect) + "WHERE u.login_name = ?1").c_str());
+  s.BindText(loginName);
+  if (!s.Step()) return std::nullopt;
+  return ReadLogin(s);
+}
 
 std::vector<frames::UserRecord> OaDatabase::Users(int unitId) const {
   Stmt s(db_, (std::string(kUserSelect) + "WHERE ?1 = 0 OR u.unit_id = ?1 ORDER BY u.login_name").c_str());
@@ -373,7 +465,7 @@ std::vector<frames::UserRecord> OaDatabase::Users(int unitId) const {
 
 std::optional<frames::UserRecord> OaDatabase::UserById(const AnsiString& userId) const {
   Stmt s(db_, (std::string(kUserSelect) + "WHERE u.id = ?1").c_str());
-  s.Utf8(Cp936ToUtf8(userId));
+  s.BindText(userId);
   if (!s.Step()) return std::nullopt;
   return ReadUser(s);
 }
@@ -389,14 +481,14 @@ std::vector<frames::NumberEntry> OaDatabase::NumberKinds(int unitId) const {
   Stmt s(db_, "SELECT id, prefix, next_number FROM number_kinds WHERE unit_id = ? ORDER BY id");
   s.Bind(unitId);
   std::vector<frames::NumberEntry> kinds;
-  while (s.Step()) kinds.push_back({s.Int(0), s.Blob(1), 0, s.Int(2)});
+  while (s.Step()) kinds.push_back({s.Int(0), s.Text(1), 0, s.Int(2)});
   return kinds;
 }
 
 std::vector<TOpinionPhrase> OaDatabase::Phrases() const {
   Stmt s(db_, "SELECT text, grp FROM phrases ORDER BY position");
   std::vector<TOpinionPhrase> phrases;
-  while (s.Step()) phrases.push_back({s.Blob(0), uint8_t(s.Int(1))});
+  while (s.Step()) phrases.push_back({s.Text(0), uint8_t(s.Int(1))});
   return phrases;
 }
 
@@ -435,11 +527,11 @@ TFlowMessage OaDatabase::SaveWorkflow(const TFlowMessage& m) {
   header.steps.clear();
   header.chart.clear();
   Stmt(db_, "INSERT OR REPLACE INTO workflows VALUES (?, ?, ?)")
-      .Bind(int64_t(stored.flowId)).Bind(BuildFlowMessage(header)).Bind(m.chart).Run();
+      .Bind(int64_t(stored.flowId)).BindBlob(BuildFlowMessage(header)).BindBlob(m.chart).Run();
   Stmt(db_, "DELETE FROM workflow_steps WHERE workflow_id = ?").Bind(int64_t(stored.flowId)).Run();
   for (size_t i = 0; i < stored.steps.size(); ++i)
     Stmt(db_, "INSERT INTO workflow_steps VALUES (?, ?, ?, ?)")
-        .Bind(int64_t(stored.flowId)).Bind(int(i)).Bind(stored.steps[i].id).Bind(WriteStepRecord(stored.steps[i])).Run();
+        .Bind(int64_t(stored.flowId)).Bind(int(i)).Bind(stored.steps[i].id).BindBlob(WriteStepRecord(stored.steps[i])).Run();
   t.Commit();
   return stored;
 }
@@ -452,16 +544,16 @@ std::optional<oa::SampleTemplate> OaDatabase::FindTemplate(const AnsiString& nam
          "SELECT name, form_file, table_name, workflow_id, title_field, number_field, body_name, body, sheet, "
          "sign_off_mode, attach_below, maximised, distribution_type FROM templates "
          "WHERE name = ?1 OR form_file = ?1 OR table_name = ?1 ORDER BY name = ?1 DESC LIMIT 1");
-  s.Bind(name);
+  s.BindText(name);
   if (!s.Step()) return std::nullopt;
   oa::SampleTemplate t;
-  t.name = s.Blob(0);
-  t.formFile = s.Blob(1);
-  t.tableName = s.Blob(2);
+  t.name = s.Text(0);
+  t.formFile = s.Text(1);
+  t.tableName = s.Text(2);
   t.workflowId = s.Int(3);
-  t.titleField = s.Blob(4);
-  t.numberField = s.Blob(5);
-  t.bodyName = s.Blob(6);
+  t.titleField = s.Text(4);
+  t.numberField = s.Text(5);
+  t.bodyName = s.Text(6);
   t.body = s.Blob(7);
   t.sheet = s.Blob(8);
   t.signOffMode = s.Int(9);
@@ -469,8 +561,8 @@ std::optional<oa::SampleTemplate> OaDatabase::FindTemplate(const AnsiString& nam
   t.maximised = uint8_t(s.Int(11));
   t.distributionType = s.Int(12);
   Stmt c(db_, "SELECT name, items, vals FROM template_combos WHERE template = ? ORDER BY position");
-  c.Bind(t.name);
-  while (c.Step()) t.combos.push_back({c.Blob(0), c.Blob(1), c.Blob(2)});
+  c.BindText(t.name);
+  while (c.Step()) t.combos.push_back({c.Text(0), c.Text(1), c.Text(2)});
   return t;
 }
 
@@ -480,62 +572,62 @@ std::optional<oa::StoredDocument> OaDatabase::FindDocument(const AnsiString& rec
   Stmt s(db_,
          "SELECT table_name, template, workflow_id, current_step, next_step, status, author_id, author_name, "
          "number_type, number, number_prefix, opinion, state FROM documents WHERE record_id = ?");
-  s.Bind(recordId);
+  s.BindText(recordId);
   if (!s.Step()) return std::nullopt;
   oa::StoredDocument d;
   d.recordId = recordId;
-  d.tableName = s.Blob(0);
-  d.templateName = s.Blob(1);
+  d.tableName = s.Text(0);
+  d.templateName = s.Text(1);
   d.workflowId = s.Int(2);
   d.currentStep = s.Int(3);
   d.nextStep = s.Int(4);
   d.status = s.Int(5);
-  d.authorId = s.Blob(6);
-  d.authorName = s.Blob(7);
+  d.authorId = s.Text(6);
+  d.authorName = s.Text(7);
   d.numberType = s.Int(8);
   d.number = s.Int(9);
-  d.numberPrefix = s.Blob(10);
-  d.opinion = s.Blob(11);
+  d.numberPrefix = s.Text(10);
+  d.opinion = s.Text(11);
   d.state = s.Text(12);
   Stmt f(db_, "SELECT name, value FROM document_fields WHERE record_id = ? ORDER BY position");
-  f.Bind(recordId);
-  while (f.Step()) d.values.push_back({f.Blob(0), f.Blob(1)});
+  f.BindText(recordId);
+  while (f.Step()) d.values.push_back({f.Text(0), f.Text(1)});
   Stmt h(db_,
          "SELECT user_id, user_name, dept_number, dept_numbers FROM document_handlers WHERE record_id = ? "
          "ORDER BY position");
-  h.Bind(recordId);
-  while (h.Step()) d.handlers.push_back({h.Blob(0), h.Blob(1), h.Int(2), h.Blob(3)});
+  h.BindText(recordId);
+  while (h.Step()) d.handlers.push_back({h.Text(0), h.Text(1), h.Int(2), h.Text(3)});
   Stmt p(db_, "SELECT step, second FROM document_passed WHERE record_id = ? ORDER BY position");
-  p.Bind(recordId);
+  p.BindText(recordId);
   while (p.Step()) d.passed.push_back({p.Int(0), p.Int(1)});
   Stmt sh(db_, "SELECT user_id FROM document_step_handlers WHERE record_id = ? ORDER BY position");
-  sh.Bind(recordId);
-  while (sh.Step()) d.stepHandlers.push_back(sh.Blob(0));
+  sh.BindText(recordId);
+  while (sh.Step()) d.stepHandlers.push_back(sh.Text(0));
   return d;
 }
 
 void OaDatabase::SaveDocument(const oa::StoredDocument& d) {
   Transaction t(*this);
   Stmt(db_, "INSERT OR REPLACE INTO documents VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")
-      .Bind(d.recordId).Bind(d.tableName).Bind(d.templateName).Bind(d.workflowId).Bind(d.currentStep)
-      .Bind(d.nextStep).Bind(d.status).Bind(d.authorId).Bind(d.authorName).Bind(d.numberType).Bind(d.number)
-      .Bind(d.numberPrefix).Bind(d.opinion).Utf8(d.state).Run();
+      .BindText(d.recordId).BindText(d.tableName).BindText(d.templateName).Bind(d.workflowId).Bind(d.currentStep)
+      .Bind(d.nextStep).Bind(d.status).BindText(d.authorId).BindText(d.authorName).Bind(d.numberType).Bind(d.number)
+      .BindText(d.numberPrefix).BindText(d.opinion).BindText(d.state).Run();
   for (const char* table :
        {"document_fields", "document_handlers", "document_passed", "document_step_handlers", "archive_saves"})
-    Stmt(db_, (std::string("DELETE FROM ") + table + " WHERE record_id = ?").c_str()).Bind(d.recordId).Run();
+    Stmt(db_, (std::string("DELETE FROM ") + table + " WHERE record_id = ?").c_str()).BindText(d.recordId).Run();
   for (size_t i = 0; i < d.values.size(); ++i)
     Stmt(db_, "INSERT INTO document_fields VALUES (?, ?, ?, ?)")
-        .Bind(d.recordId).Bind(int(i)).Bind(d.values[i].name).Bind(d.values[i].value).Run();
+        .BindText(d.recordId).Bind(int(i)).BindText(d.values[i].name).BindText(d.values[i].value).Run();
   for (size_t i = 0; i < d.handlers.size(); ++i)
     Stmt(db_, "INSERT INTO document_handlers VALUES (?, ?, ?, ?, ?, ?)")
-        .Bind(d.recordId).Bind(int(i)).Bind(d.handlers[i].userId).Bind(d.handlers[i].userName)
-        .Bind(d.handlers[i].deptNumber).Bind(d.handlers[i].deptNumbers).Run();
+        .BindText(d.recordId).Bind(int(i)).BindText(d.handlers[i].userId).BindText(d.handlers[i].userName)
+        .Bind(d.handlers[i].deptNumber).BindText(d.handlers[i].deptNumbers).Run();
   for (size_t i = 0; i < d.passed.size(); ++i)
     Stmt(db_, "INSERT INTO document_passed VALUES (?, ?, ?, ?)")
-        .Bind(d.recordId).Bind(int(i)).Bind(d.passed[i].step).Bind(d.passed[i].second).Run();
+        .BindText(d.recordId).Bind(int(i)).Bind(d.passed[i].step).Bind(d.passed[i].second).Run();
   for (size_t i = 0; i < d.stepHandlers.size(); ++i)
     Stmt(db_, "INSERT INTO document_step_handlers VALUES (?, ?, ?)")
-        .Bind(d.recordId).Bind(int(i)).Bind(d.stepHandlers[i]).Run();
+        .BindText(d.recordId).Bind(int(i)).BindText(d.stepHandlers[i]).Run();
   // An issued number is used up: the next document of that kind gets a later one.
   if (d.numberType >= 0 && d.number > 0)
     Stmt(db_, "UPDATE number_kinds SET next_number = MAX(next_number, ?) WHERE id = ?")
@@ -544,70 +636,70 @@ void OaDatabase::SaveDocument(const oa::StoredDocument& d) {
 }
 
 bool OaDatabase::SetDocumentState(const AnsiString& recordId, const AnsiString& state) {
-  Stmt(db_, "UPDATE documents SET state = ? WHERE record_id = ?").Utf8(state).Bind(recordId).Run();
+  Stmt(db_, "UPDATE documents SET state = ? WHERE record_id = ?").BindText(state).BindText(recordId).Run();
   return sqlite3_changes(db_) > 0;
 }
 
 void OaDatabase::ArchiveDocument(const AnsiString& recordId, const AnsiString& userId, double at) {
   Transaction t(*this);
-  Stmt(db_, "UPDATE documents SET state = 'archived' WHERE record_id = ?").Bind(recordId).Run();
-  Stmt(db_, "INSERT OR REPLACE INTO archive_saves VALUES (?, ?, ?)").Bind(recordId).Bind(userId).Bind(at).Run();
+  Stmt(db_, "UPDATE documents SET state = 'archived' WHERE record_id = ?").BindText(recordId).Run();
+  Stmt(db_, "INSERT OR REPLACE INTO archive_saves VALUES (?, ?, ?)").BindText(recordId).BindText(userId).Bind(at).Run();
   t.Commit();
 }
 
 std::optional<OaDatabase::ArchiveSave> OaDatabase::PendingArchiveSave(const AnsiString& recordId) const {
   Stmt s(db_, "SELECT user_id, at FROM archive_saves WHERE record_id = ?");
-  s.Bind(recordId);
+  s.BindText(recordId);
   if (!s.Step()) return std::nullopt;
-  return ArchiveSave{s.Blob(0), s.Real(1)};
+  return ArchiveSave{s.Text(0), s.Real(1)};
 }
 
 std::vector<frames::CommentRecord> OaDatabase::Comments(const AnsiString& recordId) const {
   Stmt s(db_, "SELECT author_id, author_name, date, text FROM comments WHERE record_id = ? ORDER BY position");
-  s.Bind(recordId);
+  s.BindText(recordId);
   std::vector<frames::CommentRecord> comments;
-  while (s.Step()) comments.push_back({s.Blob(0), s.Blob(1), s.Real(2), s.Blob(3)});
+  while (s.Step()) comments.push_back({s.Text(0), s.Text(1), s.Real(2), s.Text(3)});
   return comments;
 }
 
 void OaDatabase::AddComment(const AnsiString& recordId, const frames::CommentRecord& c) {
   Stmt(db_, "INSERT INTO comments VALUES (?1, (SELECT COUNT(*) FROM comments WHERE record_id = ?1), ?, ?, ?, ?)")
-      .Bind(recordId).Bind(c.authorId).Bind(c.authorName).Bind(c.dateTime).Bind(c.text).Run();
+      .BindText(recordId).BindText(c.authorId).BindText(c.authorName).Bind(c.dateTime).BindText(c.text).Run();
 }
 
 std::string OaDatabase::Attachments(const AnsiString& recordId) const {
   Stmt s(db_, "SELECT container FROM attachments WHERE record_id = ?");
-  s.Bind(recordId);
+  s.BindText(recordId);
   return s.Step() ? s.Blob(0) : std::string();
 }
 
 void OaDatabase::SaveAttachments(const AnsiString& recordId, const std::string& container) {
-  Stmt(db_, "INSERT OR REPLACE INTO attachments VALUES (?, ?)").Bind(recordId).Bind(container).Run();
+  Stmt(db_, "INSERT OR REPLACE INTO attachments VALUES (?, ?)").BindText(recordId).BindBlob(container).Run();
 }
 
 std::optional<std::string> OaDatabase::Body(const AnsiString& recordId) const {
   Stmt s(db_, "SELECT body FROM bodies WHERE record_id = ?");
-  s.Bind(recordId);
+  s.BindText(recordId);
   if (!s.Step()) return std::nullopt;
   return s.Blob(0);
 }
 
 void OaDatabase::SaveBody(const AnsiString& recordId, const std::string& body) {
-  Stmt(db_, "INSERT OR REPLACE INTO bodies VALUES (?, ?)").Bind(recordId).Bind(body).Run();
+  Stmt(db_, "INSERT OR REPLACE INTO bodies VALUES (?, ?)").BindText(recordId).BindBlob(body).Run();
 }
 
 void OaDatabase::RecordDistribution(const AnsiString& recordId, const AnsiString& kind,
                                     const std::vector<AnsiString>& targets) {
   Transaction t(*this);
   for (const AnsiString& target : targets)
-    Stmt(db_, "INSERT INTO distributions VALUES (?, ?, ?)").Bind(recordId).Utf8(kind).Bind(target).Run();
+    Stmt(db_, "INSERT INTO distributions VALUES (?, ?, ?)").BindText(recordId).BindText(kind).BindText(target).Run();
   t.Commit();
 }
 
 std::vector<AnsiString> OaDatabase::DistributionTargets(const AnsiString& recordId, const AnsiString& kind) const {
   Stmt s(db_, "SELECT target FROM distributions WHERE record_id = ? AND kind = ? ORDER BY rowid");
-  s.Bind(recordId).Utf8(kind);
+  s.BindText(recordId).BindText(kind);
   std::vector<AnsiString> targets;
-  while (s.Step()) targets.push_back(s.Blob(0));
+  while (s.Step()) targets.push_back(s.Text(0));
   return targets;
 }

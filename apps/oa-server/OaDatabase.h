@@ -1,9 +1,10 @@
 #pragma once
 // The server's store: units, departments and users; workflow definitions with their step
 // records and charts; form templates with their sheets; documents with their field values,
-// handlers, passed steps, comments, attachments and body. Names of people and units are
-// kept as UTF-8 text; everything a document carries is kept as its code page 936 bytes, so
-// that it goes back exactly as it came. Every write is one transaction: a write that fails
+// handlers, passed steps, comments, attachments and body. All text is kept as UTF-8, so the
+// file reads as text; the server works in code page 936 and converts at this edge, and what
+// it stored goes back exactly as it came. Sheets, charts, bodies, attachment containers and
+// workflow records are kept as blobs. Every write is one transaction: a write that fails
 // part way changes nothing.
 #include <optional>
 #include <string>
@@ -51,8 +52,9 @@ class OaDatabase {
   OaDatabase& operator=(const OaDatabase&) = delete;
 
   // Opens (creating when absent) the database file; an empty database gets the sample
-  // data. ":memory:" gives a private sample database. Throws Exception with SQLite's
-  // message on failure.
+  // data. ":memory:" gives a private sample database. A file written by an older server
+  // is converted to the present layout; one written by a newer server is refused. Throws
+  // Exception with the reason (SQLite's message) on failure, and holds no file then.
   void Open(const std::string& path);
 
   // The login reply of the user with exactly this login name; nullopt for an unknown name.
@@ -103,7 +105,11 @@ class OaDatabase {
  private:
   class Transaction;
   void Exec(const char* sql) const;
-  void CreateSchema();
+  int Layout() const;
+  // Creates the tables, bringing a file of an older layout up to date first; refuses one
+  // of a newer layout.
+  void CreateSchema(const std::string& path);
+  void MoveTextToUtf8();
   void FillSampleData();
 
   sqlite3* db_ = nullptr;

@@ -9,8 +9,6 @@ namespace oa {
 
 namespace {
 
-AnsiString A(const char* utf8) { return Cp936(utf8); }
-
 // ---- people ----------------------------------------------------------------------
 
 const SampleUser& UserByLogin(const char* login) {
@@ -53,12 +51,12 @@ struct LinkSpec {
 TStepRecord MakeStep(const StepSpec& s) {
   TStepRecord r;
   r.id = s.id;
-  r.name = A(s.name);
+  r.name = Cp936(s.name);
   r.attachmentsReadOnly = 1;
   r.daysToHandle = "3";
   for (const HandlerSpec& h : s.handlers) r.handlers[r.handlerCount++] = Handler(h);
-  r.editableCells = A(s.editable);
-  r.opinionCell = A(s.opinionCell);
+  r.editableCells = Cp936(s.editable);
+  r.opinionCell = Cp936(s.opinionCell);
   r.changeState = stepKept;
   if (s.flags) s.flags(r);
   return r;
@@ -73,13 +71,13 @@ TFlowMessage MakeWorkflow(uint32_t id, const char* name, const char* formFile, c
   TFlowMessage m;
   m.flowId = id;
   m.compId = 1;
-  m.flowName = A(name);
-  m.formFile = A(formFile);
+  m.flowName = Cp936(name);
+  m.formFile = Cp936(formFile);
   m.database = "oa";
-  m.titleCell = A(titleCell);
-  m.numberCell = A(numberCell);
+  m.titleCell = Cp936(titleCell);
+  m.numberCell = Cp936(numberCell);
   m.distributionType = 3;
-  m.formList1 = A((std::string("|") + formFile + "|").c_str());
+  m.formList1 = Cp936((std::string("|") + formFile + "|").c_str());
   for (const StepSpec& s : specs) m.steps.push_back(MakeStep(s));
 
   TFcChart chart;
@@ -96,7 +94,7 @@ TFlowMessage MakeWorkflow(uint32_t id, const char* name, const char* formFile, c
   for (const LinkSpec& l : links) {
     TFcConnection* c = chart.CreateConnection(objects[size_t(l.from)], objects[size_t(l.to)], 10, 2);
     c->DestArrow().SetArrowType(atArrow);
-    const AnsiString condition = A(l.condition);
+    const AnsiString condition = Cp936(l.condition);
     c->SetText(condition);
     TStepRecord& src = m.steps[size_t(l.from)];
     TStepRecord& dst = m.steps[size_t(l.to)];
@@ -113,19 +111,19 @@ TFlowMessage MakeWorkflow(uint32_t id, const char* name, const char* formFile, c
 }  // namespace
 
 std::vector<SampleUnit> SampleUnits() {
-  return {{1, A("市政府办公室")}, {2, A("市财政局")}, {3, A("市人事局")}};
+  return {{1, Cp936("市政府办公室")}, {2, Cp936("市财政局")}, {3, Cp936("市人事局")}};
 }
 
 std::vector<SampleDepartment> SampleDepartments() {
-  return {{10, 1, 0, A("综合科")},  {11, 1, 10, A("秘书科")}, {12, 1, 0, A("信息中心")},
-          {13, 1, 0, A("领导班子")}, {20, 2, 0, A("预算科")},  {21, 2, 0, A("办公室")},
-          {30, 3, 0, A("人事科")},   {31, 3, 0, A("办公室")}};
+  return {{10, 1, 0, Cp936("综合科")},  {11, 1, 10, Cp936("秘书科")}, {12, 1, 0, Cp936("信息中心")},
+          {13, 1, 0, Cp936("领导班子")}, {20, 2, 0, Cp936("预算科")},  {21, 2, 0, Cp936("办公室")},
+          {30, 3, 0, Cp936("人事科")},   {31, 3, 0, Cp936("办公室")}};
 }
 
 std::vector<SampleUser> SampleUsers() {
   auto u = [](const char* id, const char* login, const char* name, int unit, int dept, int role, const char* roleName,
               int duty, const char* dutyName, int level, int flag, const char* groups) {
-    return SampleUser{id, login, A(name), unit, dept, role, A(roleName), duty, A(dutyName), level, flag, A(groups)};
+    return SampleUser{id, login, Cp936(name), unit, dept, role, Cp936(roleName), duty, Cp936(dutyName), level, flag, Cp936(groups)};
   };
   return {
       u("{6F1C2A10-5B3D-4E8F-9A7B-0C1D2E3F4A50}", "admin", "系统管理员", 1, 12, 1, "管理员", 1, "主任", 9, 1, ",系统组,"),
@@ -182,24 +180,24 @@ std::vector<TFlowMessage> SampleWorkflows() {
 
 std::vector<SampleTemplate> SampleTemplates() {
   SampleTemplate leave;
-  leave.name = A("请假单");
-  leave.formFile = A("请假单.xls");
+  leave.name = Cp936("请假单");
+  leave.formFile = Cp936("请假单.xls");
   leave.tableName = "oa_leave";
   leave.workflowId = 1;
-  leave.titleField = A("标题");
-  leave.numberField = A("备案编号");
+  leave.titleField = Cp936("标题");
+  leave.numberField = Cp936("备案编号");
   leave.sheet = SampleLeaveSheet();
-  leave.combos = {{"LEAVETYPE", A("事假\r\n病假\r\n年假\r\n婚假"), "1\r\n2\r\n3\r\n4"}};
+  leave.combos = {{"LEAVETYPE", Cp936("事假\r\n病假\r\n年假\r\n婚假"), "1\r\n2\r\n3\r\n4"}};
   leave.distributionType = 3;  // inside or outside, as the person chooses
 
   SampleTemplate incoming;
-  incoming.name = A("收文登记单");
-  incoming.formFile = A("收文登记单.xls");
+  incoming.name = Cp936("收文登记单");
+  incoming.formFile = Cp936("收文登记单.xls");
   incoming.tableName = "oa_incoming";
   incoming.workflowId = 2;
-  incoming.titleField = A("标题");
-  incoming.numberField = A("收文编号");
-  incoming.bodyName = A("收文正文.docx");
+  incoming.titleField = Cp936("标题");
+  incoming.numberField = Cp936("收文编号");
+  incoming.bodyName = Cp936("收文正文.docx");
   incoming.body = BuildDocx({"[标题]", "来文单位：[来文单位]", "来文字号：[来文字号]", "正文："});
   incoming.sheet = SampleIncomingSheet();
   incoming.signOffMode = 1;
@@ -209,11 +207,11 @@ std::vector<SampleTemplate> SampleTemplates() {
 }
 
 std::vector<SampleNumberKind> SampleNumberKinds() {
-  return {{1, 1, A("政办发"), 12}, {2, 1, A("政办函"), 3}, {3, 2, A("财预"), 40}, {4, 3, A("人备"), 7}};
+  return {{1, 1, Cp936("政办发"), 12}, {2, 1, Cp936("政办函"), 3}, {3, 2, Cp936("财预"), 40}, {4, 3, Cp936("人备"), 7}};
 }
 
 std::vector<TOpinionPhrase> SamplePhrases() {
-  return {{A("同意"), 0}, {A("已阅"), 0}, {A("请办理"), 0}, {A("拟同意，请领导审批"), 1}, {A("请按规定办理"), 1}};
+  return {{Cp936("同意"), 0}, {Cp936("已阅"), 0}, {Cp936("请办理"), 0}, {Cp936("拟同意，请领导审批"), 1}, {Cp936("请按规定办理"), 1}};
 }
 
 }  // namespace oa

@@ -10,8 +10,6 @@ namespace oa {
 
 namespace {
 
-AnsiString A(const char* utf8) { return Cp936(utf8); }
-
 // ---- sheets ----------------------------------------------------------------------
 
 constexpr TColor kLabelColor = 0xF5EBDC;
@@ -32,7 +30,7 @@ class FormSheet {
 
   void Title(const char* text, int cols) {
     TXLCell* c = sheet_.GetCell(0, 0);
-    c->SetAsString(A(text));
+    c->SetAsString(Cp936(text));
     c->SetColor(kTitleColor);
     c->SetHorzAlign(haCenter);
     c->Font().SetStyle(fsBold);
@@ -43,7 +41,7 @@ class FormSheet {
   }
   void Label(int col, int row, const char* text) {
     TXLCell* c = sheet_.GetCell(col, row);
-    c->SetAsString(A(text));
+    c->SetAsString(Cp936(text));
     c->SetColor(kLabelColor);
     c->SetHorzAlign(haRight);
   }
@@ -56,7 +54,7 @@ class FormSheet {
   // fills it.
   TXLCell* Text(int col, int row, const char* field, const char* token = "") {
     TXLCell* c = sheet_.GetCell(col, row);
-    c->SetAsString(A(token));
+    c->SetAsString(Cp936(token));
     return Field(c, field);
   }
   TXLCell* Typed(int col, int row, const TXLCellClass& cls, const char* field) {
@@ -76,7 +74,7 @@ class FormSheet {
 
  private:
   TXLCell* Field(TXLCell* c, const char* field) {
-    c->SetHint(A(field));
+    c->SetHint(Cp936(field));
     c->SetColor(kFieldColor);
     return c;
   }
@@ -101,7 +99,7 @@ std::string SampleLeaveSheet() {
   f.Text(5, 2, "申请日期", "[Date]");
   f.Label(0, 3, "请假类型");
   TXLCell* kind = f.Typed(1, 3, XLCStringsClass, "请假类型");
-  kind->SetAsString(A("事假\r\n病假\r\n年假\r\n婚假"));
+  kind->SetAsString(Cp936("事假\r\n病假\r\n年假\r\n婚假"));
   kind->SetEditor(2);  // combo box over the LEAVETYPE source
   kind->SetFormat("|leavetype");
   f.Label(2, 3, "开始日期");
@@ -151,7 +149,7 @@ std::string SampleIncomingSheet() {
   f.Typed(1, 3, XLCDateTimeClass, "收文日期")->SetAsFloat(kJan5th2026);
   f.Label(2, 3, "紧急程度");
   TXLCell* urgency = f.Typed(3, 3, XLCStringsClass, "紧急程度");
-  urgency->SetAsString(A("普通\r\n紧急\r\n特急"));
+  urgency->SetAsString(Cp936("普通\r\n紧急\r\n特急"));
   urgency->SetEditor(1);  // pick list of its own items
   f.Label(0, 4, "份数");
   f.Typed(1, 4, XLCIntegerClass, "份数")->SetAsInteger(1);

@@ -4,17 +4,17 @@
 #include <cstring>
 #include <limits>
 
+#include "control/wire/RecordReader.h"
 #include "core/ByteIO.h"
 
 namespace frames {
 
 namespace {
 
-[[noreturn]] void Refuse(const char* what) { throw EFrameError(AnsiString("Invalid frame: ") + what); }
-
 // Frames that carry a header, then a count of fixed-size items back to back.
 struct ListLayout {
   std::string_view code;
+  const char* what;
   size_t headerSize;
   size_t countAt;
   size_t itemSize;
@@ -32,23 +32,23 @@ FrameWriter ListFrame(const ListLayout& l, const std::vector<T>& items, WriteIte
 // The items after the header; the count from the wire must fit the frame before
 // anything is allocated.
 template <class ReadItem>
-auto ReadListItems(const FrameReader& r, const ListLayout& l, ReadItem read) {
-  r.Require(l.headerSize);
+auto ReadListItems(std::string_view frame, const ListLayout& l, ReadItem read) {
+  wire::RecordReader r(frame, l.headerSize, l.what);
   const int32_t n = r.I32(l.countAt);
-  if (n < 0) Refuse("negative count");
+  if (n < 0) wire::Refuse(AnsiString(l.what) + ": negative count");
   const uint64_t need = uint64_t(l.headerSize) + uint64_t(n) * uint64_t(l.itemSize);
-  if (need > r.Size()) Refuse("count beyond frame");
+  if (need > r.Size()) wire::Refuse(AnsiString(l.what) + ": count beyond the frame");
   std::vector<decltype(read(std::string_view()))> items;
   items.reserve(size_t(n));
-  for (int32_t i = 0; i < n; ++i) items.push_back(read(r.Slice(l.headerSize + size_t(i) * l.itemSize, l.itemSize)));
+  for (int32_t i = 0; i < n; ++i) items.push_back(read(r.View(l.headerSize + size_t(i) * l.itemSize, l.itemSize)));
   return items;
 }
 
-constexpr ListLayout kOutsideList{"OTFF", kOutsideHeaderSize, 96, kUnitRecordSize};
-constexpr ListLayout kAttachmentsList{"STRM", kAttachmentsHeaderSize, 108, kCommentRecordSize};
-constexpr ListLayout kUserList{"USER", kUserListHeaderSize, 8, kUserRecordSize};
-constexpr ListLayout kNumbersList{"BHQZ", kNumbersHeaderSize, 64, kNumberEntrySize};
-constexpr ListLayout kUnitsList{"COMP", kUnitsHeaderSize, 12, kUnitRecordSize};
+constexpr ListLayout kOutsideList{"OTFF", "Outside distribution", kOutsideHeaderSize, 96, kUnitRecordSize};
+constexpr ListLayout kAttachmentsList{"STRM", "Attachment list", kAttachmentsHeaderSize, 108, kCommentRecordSize};
+constexpr ListLayout kUserList{"USER", "User list", kUserListHeaderSize, 8, kUserRecordSize};
+constexpr ListLayout kNumbersList{"BHQZ", "Number list", kNumbersHeaderSize, 64, kNumberEntrySize};
+constexpr ListLayout kUnitsList{"COMP", "Unit list", kUnitsHeaderSize, 12, kUnitRecordSize};
 
 std::string WriteDistributionItem(const DistributionItem& d) {
   return FrameWriter(kDistributionItemSize).Text(0, 38, d.entryId).U8(302, d.imageIndex3 ? 1 : 0).Take();
@@ -70,14 +70,14 @@ class FieldPut {
 
 class FieldGet {
  public:
-  explicit FieldGet(const FrameReader& r) : r_(r) {}
+  explicit FieldGet(wire::RecordReader& r) : r_(r) {}
   void Text(size_t at, size_t n, AnsiString& v) { v = r_.Text(at, n); }
   void I32(size_t at, int32_t& v) { v = r_.I32(at); }
   void U8(size_t at, uint8_t& v) { v = r_.U8(at); }
   void F64(size_t at, double& v) { v = r_.F64(at); }
 
  private:
-  const FrameReader& r_;
+  wire::RecordReader& r_;
 };
 
 // code: the frame's s[4] code, or empty for a record without one.
@@ -91,9 +91,8 @@ std::string PutFields(size_t size, std::string_view code, const T& record, Layou
 }
 
 template <class T, class Layout>
-T GetFields(std::string_view bytes, size_t size, Layout fields) {
-  const FrameReader r(bytes);
-  r.Require(size);
+T GetFields(std::string_view bytes, size_t size, const char* what, Layout fields) {
+  wire::RecordReader r(bytes, size, what);
   T record;
   FieldGet get(r);
   fields(get, record);
@@ -219,30 +218,7 @@ FrameWriter& FrameWriter::Bytes(size_t offset, std::string_view b) {
   return *this;
 }
 
-// ---- FrameReader ---------------------------------------------------------------
-
-void FrameReader::Require(size_t n) const {
-  if (bytes_.size() < n) Refuse("frame too short");
-}
-
-std::string_view FrameReader::Slice(size_t offset, size_t n) const {
-  ByteReader in(bytes_, [] { Refuse("field outside frame"); });
-  in.Seek(offset);
-  return in.View(n);
-}
-
-AnsiString FrameReader::Text(size_t offset, size_t n) const {
-  const std::string_view field = Slice(offset, n + 1);
-  const size_t len = uint8_t(field[0]);
-  if (len > n) Refuse("text length beyond its field");
-  return AnsiString(field.substr(1, len));
-}
-
-int32_t FrameReader::I32(size_t offset) const { return ByteReader(Slice(offset, 4)).I32(); }
-
-uint8_t FrameReader::U8(size_t offset) const { return uint8_t(Slice(offset, 1)[0]); }
-
-double FrameReader::F64(size_t offset) const { return ByteReader(Slice(offset, 8)).F64(); }
+// ---- codes ---------------------------------------------------------------------
 
 AnsiString FrameCode(std::string_view frame) {
   if (frame.size() < kCodeSize) return {};
@@ -255,24 +231,28 @@ AnsiString FrameCode(std::string_view frame) {
 
 std::string WriteUnitRecord(const UnitRecord& r) { return PutFields(kUnitRecordSize, {}, r, kUnitFields); }
 
-UnitRecord ReadUnitRecord(std::string_view b) { return GetFields<UnitRecord>(b, kUnitRecordSize, kUnitFields); }
+UnitRecord ReadUnitRecord(std::string_view b) {
+  return GetFields<UnitRecord>(b, kUnitRecordSize, "Unit record", kUnitFields);
+}
 
 std::string WriteCommentRecord(const CommentRecord& c) {
   return PutFields(kCommentRecordSize, {}, c, kCommentFields);
 }
 
 CommentRecord ReadCommentRecord(std::string_view b) {
-  return GetFields<CommentRecord>(b, kCommentRecordSize, kCommentFields);
+  return GetFields<CommentRecord>(b, kCommentRecordSize, "Comment record", kCommentFields);
 }
 
 std::string WriteUserRecord(const UserRecord& u) { return PutFields(kUserRecordSize, {}, u, kUserFields); }
 
-UserRecord ReadUserRecord(std::string_view b) { return GetFields<UserRecord>(b, kUserRecordSize, kUserFields); }
+UserRecord ReadUserRecord(std::string_view b) {
+  return GetFields<UserRecord>(b, kUserRecordSize, "User record", kUserFields);
+}
 
 std::string WritePickedUser(const PickedUser& p) { return PutFields(kPickedUserSize, {}, p, kPickedUserFields); }
 
 PickedUser ReadPickedUser(std::string_view b) {
-  return GetFields<PickedUser>(b, kPickedUserSize, kPickedUserFields);
+  return GetFields<PickedUser>(b, kPickedUserSize, "Picked user", kPickedUserFields);
 }
 
 std::string WriteNumberEntry(const NumberEntry& e) {
@@ -280,7 +260,7 @@ std::string WriteNumberEntry(const NumberEntry& e) {
 }
 
 NumberEntry ReadNumberEntry(std::string_view b) {
-  return GetFields<NumberEntry>(b, kNumberEntrySize, kNumberEntryFields);
+  return GetFields<NumberEntry>(b, kNumberEntrySize, "Number entry", kNumberEntryFields);
 }
 
 // ---- requests ------------------------------------------------------------------
@@ -290,15 +270,13 @@ std::string BuildLoginRequest(std::string_view loginName) {
 }
 
 AnsiString ParseLoginRequest(std::string_view frame) {
-  FrameReader r(frame);
-  r.Require(kLoginSize);
-  return r.Text(5, 38);
+  return wire::RecordReader(frame, kLoginSize, "Login request").Text(5, 38);
 }
 
 std::string BuildQueryRequest(const QueryRecord& q) { return PutFields(kQuerySize, "QUEY", q, kQueryFields); }
 
 QueryRecord ReadQueryRequest(std::string_view frame) {
-  return GetFields<QueryRecord>(frame, kQuerySize, kQueryFields);
+  return GetFields<QueryRecord>(frame, kQuerySize, "Query", kQueryFields);
 }
 
 std::string BuildFileRequest(std::string_view userId, std::string_view tableName,
@@ -336,7 +314,7 @@ std::string BuildUserRequest(std::string_view tableName, std::string_view record
 std::string BuildDistributionRequest(std::string_view code, std::string_view tableName,
                                      std::string_view recordId, std::string_view userId,
                                      const std::vector<DistributionItem>& items) {
-  const ListLayout layout{code, kDistributionHeaderSize, 96, kDistributionItemSize};
+  const ListLayout layout{code, "Distribution", kDistributionHeaderSize, 96, kDistributionItemSize};
   return ListFrame(layout, items, WriteDistributionItem)
       .Text(5, 50, tableName)
       .Text(56, 38, recordId)
@@ -395,7 +373,7 @@ std::string BuildSignOffRequest(std::string_view userId, std::string_view tableN
 std::string BuildLoginReply(const LoginReply& r) { return PutFields(kLoginSize, "LOGN", r, kLoginReplyFields); }
 
 LoginReply ParseLoginReply(std::string_view frame) {
-  return GetFields<LoginReply>(frame, kLoginSize, kLoginReplyFields);
+  return GetFields<LoginReply>(frame, kLoginSize, "Login reply", kLoginReplyFields);
 }
 
 std::string BuildServerMessage(std::string_view text) {
@@ -403,9 +381,7 @@ std::string BuildServerMessage(std::string_view text) {
 }
 
 AnsiString ParseServerMessage(std::string_view frame) {
-  FrameReader r(frame);
-  r.Require(kServerMessageSize);
-  return r.Text(5, 100);
+  return wire::RecordReader(frame, kServerMessageSize, "Server message").Text(5, 100);
 }
 
 std::string BuildAttachmentsReply(const AttachmentsReply& a, std::string_view container) {
@@ -421,21 +397,20 @@ std::string BuildAttachmentsReply(const AttachmentsReply& a, std::string_view co
 }
 
 AttachmentsReply ParseAttachmentsReply(std::string_view frame) {
-  FrameReader r(frame);
-  r.Require(kAttachmentsHeaderSize);
+  wire::RecordReader r(frame, kAttachmentsHeaderSize, "Attachment list");
   AttachmentsReply a;
   a.containerOffset = r.I32(8);
   a.recordId = r.Text(12, 38);
   a.tableName = r.Text(51, 50);
   a.readOnly = r.U8(102);
   a.slotCount = r.I32(104);
-  a.comments = ReadListItems(r, kAttachmentsList, ReadCommentRecord);
-  if (a.slotCount < 0) Refuse("negative slot count");
+  a.comments = ReadListItems(frame, kAttachmentsList, ReadCommentRecord);
+  if (a.slotCount < 0) wire::Refuse("Attachment list: negative slot count");
   // The container may not overlap the comments nor start past the end.
   const uint64_t commentsEnd = kAttachmentsHeaderSize + uint64_t(a.comments.size()) * kCommentRecordSize;
   if (a.containerOffset < 0 || uint64_t(a.containerOffset) < commentsEnd ||
       uint64_t(a.containerOffset) > frame.size())
-    Refuse("container offset");
+    wire::Refuse("Attachment list: container outside the frame");
   a.container = frame.substr(size_t(a.containerOffset));
   return a;
 }
@@ -445,7 +420,7 @@ std::string BuildUserListReply(const std::vector<UserRecord>& users) {
 }
 
 std::vector<UserRecord> ParseUserListReply(std::string_view frame) {
-  return ReadListItems(FrameReader(frame), kUserList, ReadUserRecord);
+  return ReadListItems(frame, kUserList, ReadUserRecord);
 }
 
 std::string BuildNumbersReply(const std::vector<NumberEntry>& entries) {
@@ -453,7 +428,7 @@ std::string BuildNumbersReply(const std::vector<NumberEntry>& entries) {
 }
 
 std::vector<NumberEntry> ParseNumbersReply(std::string_view frame) {
-  return ReadListItems(FrameReader(frame), kNumbersList, ReadNumberEntry);
+  return ReadListItems(frame, kNumbersList, ReadNumberEntry);
 }
 
 std::string BuildUnitsReply(const std::vector<UnitRecord>& units) {
@@ -461,7 +436,7 @@ std::string BuildUnitsReply(const std::vector<UnitRecord>& units) {
 }
 
 std::vector<UnitRecord> ParseUnitsReply(std::string_view frame) {
-  return ReadListItems(FrameReader(frame), kUnitsList, ReadUnitRecord);
+  return ReadListItems(frame, kUnitsList, ReadUnitRecord);
 }
 
 std::string BuildFileReply(std::string_view tableName, std::string_view recordId,
@@ -473,8 +448,7 @@ std::string BuildFileReply(std::string_view tableName, std::string_view recordId
 }
 
 FileReply ParseFileReply(std::string_view frame) {
-  FrameReader r(frame);
-  r.Require(kFileHeaderSize);
+  wire::RecordReader r(frame, kFileHeaderSize, "File reply");
   return {r.Text(100, 50), r.Text(151, 38), r.Text(191, 50), frame.substr(kFileHeaderSize)};
 }
 
@@ -485,8 +459,8 @@ std::string BuildSheetReply(std::string_view sheet) {
 }
 
 std::string_view ParseSheetReply(std::string_view frame) {
-  FrameReader(frame).Require(kSheetHeaderSize);
-  return frame.substr(kSheetHeaderSize);
+  wire::RecordReader r(frame, kSheetHeaderSize, "Sheet reply");
+  return r.View(kSheetHeaderSize, r.Size() - kSheetHeaderSize);
 }
 
 }  // namespace frames

@@ -76,24 +76,6 @@ class FrameWriter {
   std::string bytes_;
 };
 
-// Random access over received bytes; every read is bounds-checked and a
-// length byte larger than its field is refused.
-class FrameReader {
- public:
-  explicit FrameReader(std::string_view bytes) : bytes_(bytes) {}
-
-  AnsiString Text(size_t offset, size_t n) const;
-  int32_t I32(size_t offset) const;
-  uint8_t U8(size_t offset) const;
-  double F64(size_t offset) const;
-  std::string_view Slice(size_t offset, size_t n) const;
-  size_t Size() const { return bytes_.size(); }
-  void Require(size_t n) const;  // at least n bytes present
-
- private:
-  std::string_view bytes_;
-};
-
 // The s[4] code at the start of a frame; empty when fewer than 5 bytes or
 // the length byte is not a valid s[4] length.
 AnsiString FrameCode(std::string_view frame);

@@ -1,6 +1,7 @@
-// Fixed-layout records read through the one checked reader. The record's size
-// is required up front, so a short record is refused before any field is read;
-// every refusal is a frames::EFrameError, which the dispatcher drops silently.
+// The one random-access reader over received frames and fixed-layout records, read
+// through the checked ByteReader. The record's size is required up front, so a short
+// record is refused before any field is read; every refusal, a field past the end
+// included, is a frames::EFrameError, which the dispatcher drops silently.
 #pragma once
 
 #include <cstddef>
@@ -16,10 +17,13 @@ namespace wire {
 
 class RecordReader {
  public:
-  RecordReader(std::string_view bytes, size_t size, const char* what) : r_(bytes.data(), bytes.size()) {
+  // size: the bytes the record's fixed fields need; what: names it in the refusal.
+  RecordReader(std::string_view bytes, size_t size, const char* what)
+      : r_(bytes, [] { Refuse("Field beyond the end of its record"); }) {
     if (bytes.size() < size) Refuse(AnsiString(what) + " too short");
   }
 
+  size_t Size() const { return r_.Size(); }
   int32_t I32(size_t at) { return r_.Seek(at), r_.I32(); }
   uint32_t U32(size_t at) { return r_.Seek(at), r_.U32(); }
   uint8_t U8(size_t at) { return r_.Seek(at), r_.U8(); }

@@ -21,8 +21,6 @@ const char* kZhao = "{1B2C3D4E-5F60-4718-8293-A4B5C6D7E8F9}";
 const char* kNobody = "{00000000-0000-4000-8000-000000000000}";
 const char* kRecord = "{11111111-2222-4333-8444-555555555555}";
 
-AnsiString A(const char* utf8) { return Cp936(utf8); }
-
 class OaDocuments : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -37,7 +35,7 @@ class OaDocuments : public ::testing::Test {
     frames::QueryRecord q;
     q.userId = userId;
     q.recordId = recordId;
-    q.templateName = A(templateName);
+    q.templateName = Cp936(templateName);
     return Ask(frames::BuildQueryRequest(q));
   }
   static std::unique_ptr<TXLSheet> SheetOf(const std::string& reply) {
@@ -59,9 +57,9 @@ class OaDocuments : public ::testing::Test {
                    int32_t status) {
     TStream2Array d = seen;
     SessionValues().UserGUID = user;
-    d.Fields = {{1, 1, A("标题"), "", title}};
+    d.Fields = {{1, 1, Cp936("标题"), "", title}};
     d.Header.SetI32(dh::NextStep, next);
-    d.PickedUsers = {{kZhang, A("张三"), 0, ""}};
+    d.PickedUsers = {{kZhang, Cp936("张三"), 0, ""}};
     return Ask(d.BuildUpdateFrame("oa_leave", kRecord, status).Data());
   }
   static bool Refused(const std::string& reply) {
@@ -109,7 +107,7 @@ TEST_F(OaDocuments, ANewDocumentOpensWithEmptyFieldsNamedByHintsAndLabelsAsHighA
     for (const auto& [at, name] : e.emptyFields) {
       const TXLCell* cell = sheet->FindCell(at.X, at.Y);
       ASSERT_NE(cell, nullptr) << name;
-      EXPECT_EQ(cell->Hint(), A(name));
+      EXPECT_EQ(cell->Hint(), Cp936(name));
       EXPECT_EQ(cell->GetAsString(), "") << name;
     }
     EXPECT_TRUE(sheet->Section(sClient)->IsUnionRect(e.tallLabel));
@@ -198,11 +196,11 @@ TEST_F(OaDocuments, TheSaveAfterAnArchiveIsTakenFromTheArchiverOnceAndSoon) {
   const char* other = "{22222222-2222-4333-8444-555555555555}";
   TStream2Array d2 = Parse(Open(kAdmin, other, "请假单"));
   SessionValues().UserGUID = kAdmin;
-  d2.Fields = {{1, 1, A("标题"), "", "x"}};
+  d2.Fields = {{1, 1, Cp936("标题"), "", "x"}};
   ASSERT_FALSE(Refused(Ask(d2.BuildUpdateFrame("oa_leave", other, 0).Data())));
   ASSERT_FALSE(Refused(Ask(frames::BuildDocCommandRequest(kAdmin, "oa_leave", other, "INBOX", 1, -1))));
   now_ += 1;
-  d2.Fields = {{1, 1, A("标题"), "", "late"}};
+  d2.Fields = {{1, 1, Cp936("标题"), "", "late"}};
   EXPECT_TRUE(Refused(Ask(d2.BuildUpdateFrame("oa_leave", other, 1).Data())));
   EXPECT_EQ(db_.FindDocument(other)->values.at(0).value, "x");
 }
@@ -221,7 +219,7 @@ TEST_F(OaDocuments, CommentsComeFromHandlersTheAuthorOrHoldersAlwaysInTheirOwnNa
   std::vector<std::pair<AnsiString, AnsiString>> kept;
   for (const frames::CommentRecord& c : db_.Comments(kRecord)) kept.emplace_back(c.authorName, c.text);
   EXPECT_EQ(kept, (std::vector<std::pair<AnsiString, AnsiString>>{
-                      {A("赵六"), "read"}, {A("系统管理员"), "mine"}, {A("张三"), "ok"}}));
+                      {Cp936("赵六"), "read"}, {Cp936("系统管理员"), "mine"}, {Cp936("张三"), "ok"}}));
 }
 
 TEST_F(OaDocuments, NothingIsKeptForADocumentTheServerNeverHandedOut) {
@@ -231,7 +229,7 @@ TEST_F(OaDocuments, NothingIsKeptForADocumentTheServerNeverHandedOut) {
   const std::string container = files.SaveToBytes();
   EXPECT_TRUE(Refused(Ask(frames::BuildUploadRequest(ghost, "oa_leave", 1, container))));
   EXPECT_TRUE(Refused(Comment(kAdmin, "orphan", ghost)));
-  EXPECT_TRUE(Refused(Ask(frames::BuildOutsideDistributionRequest(ghost, "oa_leave", {{2, A("市财政局")}}))));
+  EXPECT_TRUE(Refused(Ask(frames::BuildOutsideDistributionRequest(ghost, "oa_leave", {{2, Cp936("市财政局")}}))));
   EXPECT_TRUE(Refused(Ask(frames::BuildDocCommandRequest(kAdmin, "oa_leave", ghost, "DELETE", 1, -1))));
   EXPECT_FALSE(db_.FindDocument(ghost));
   EXPECT_TRUE(db_.Attachments(ghost).empty());

@@ -16,6 +16,7 @@
 #include "apps/oa-server/OaServer.h"
 #include "apps/oa-server/RequestLog.h"
 #include "control/wire/Frames.h"
+#include "control/wire/RecordReader.h"
 
 namespace {
 
@@ -116,7 +117,7 @@ TEST_F(ServerTest, LoginRepliesCarryTheSessionRecordOrAnEmptyUser) {
 
   const auto zhang = Login("zhangsan");
   ASSERT_TRUE(zhang);
-  EXPECT_EQ(frames::FrameReader(*zhang).Text(95, 50), Cp936("张三"));
+  EXPECT_EQ(wire::RecordReader(*zhang, 380, "Login reply").Text(95, 50), Cp936("张三"));
   EXPECT_EQ(GetI32LE(zhang->data() + 372), 5);
 }
 
@@ -125,7 +126,7 @@ TEST_F(ServerTest, UnknownDocumentQueryIsAnsweredWithAServerMessage) {
   ASSERT_TRUE(reply);
   ASSERT_EQ(reply->size(), 106u);
   EXPECT_EQ(reply->substr(0, 5), std::string("\x04SMSG"));
-  const AnsiString text = frames::FrameReader(*reply).Text(5, 100);
+  const AnsiString text = wire::RecordReader(*reply, 106, "Server message").Text(5, 100);
   EXPECT_EQ(text, oa::DocumentNotFoundText());
   EXPECT_NE(text[0], '|');  // shown in the popup, not a message box
 }

@@ -14,6 +14,7 @@
 #include "control/wire/Class_StoExcel.h"
 #include "control/wire/FlowMessage.h"
 #include "control/wire/Frames.h"
+#include "control/wire/RecordReader.h"
 #include "control/wire/Un_CopyFiles.h"
 #include "core/ByteIO.h"
 #include "control/TempFiles.h"
@@ -432,13 +433,13 @@ TEST_F(Dispatcher, BodyFileIsWrittenPrivatelyAndTheSavedResultUploaded) {
 
   ASSERT_TRUE(WaitUntil([&] { return server.requests.size() == 1; }));
   const std::string sabb = server.requests[0].frame;
-  frames::FrameReader r(sabb);
+  wire::RecordReader r(sabb, 112, "Upload");
   EXPECT_EQ(frames::FrameCode(sabb), "SABB");
   EXPECT_EQ(r.Text(12, 38), "{R}");
   EXPECT_EQ(r.Text(51, 50), "tab");
   EXPECT_EQ(r.I32(104), 1);
   const std::string container = sabb.substr(112);
-  frames::FrameReader c(container);
+  wire::RecordReader c(container, 320, "Container");
   EXPECT_EQ(c.I32(0), 1);
   EXPECT_EQ(c.Text(48 + 4, 255), "body.doc");
   EXPECT_EQ(c.I32(48 + 268), 1);

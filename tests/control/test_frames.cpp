@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "control/wire/Frames.h"
+#include "control/wire/RecordReader.h"
 #include "control/wire/SingleFileContainer.h"
 #include "control/wire/Un_type.h"
 
@@ -9,7 +10,7 @@ using namespace frames;
 
 namespace {
 
-int32_t I32At(const std::string& b, size_t at) { return FrameReader(b).I32(at); }
+int32_t I32At(const std::string& b, size_t at) { return wire::RecordReader(b, at + 4, "Test").I32(at); }
 
 // The s[N] at `at` holds exactly `text` and zeros after it.
 void ExpectField(const std::string& frame, size_t at, size_t n, const std::string& text) {
@@ -44,16 +45,21 @@ TEST(FrameFields, TextIsCutAtTheFieldSizeInBytes) {
   f = FrameWriter(4).Text(0, 3, chinese).Take();
   EXPECT_EQ(uint8_t(f[0]), 3);
   EXPECT_EQ(f.substr(1), chinese.substr(0, 3));
-  EXPECT_EQ(FrameReader(f).Text(0, 3), chinese.substr(0, 3));
+  EXPECT_EQ(wire::RecordReader(f, 4, "Test").Text(0, 3), chinese.substr(0, 3));
 }
 
 TEST(FrameFields, ReaderRefusesLyingLengthsAndShortInput) {
   std::string f = FrameWriter(11).Text(0, 10, "abc").Take();
   f[0] = 11;  // longer than its field
-  EXPECT_THROW(FrameReader(f).Text(0, 10), EFrameError);
-  EXPECT_THROW(FrameReader(f).I32(8), EFrameError);
-  EXPECT_THROW(FrameReader(f).F64(4), EFrameError);
-  EXPECT_THROW(FrameReader(f).Slice(size_t(-1), 2), EFrameError);
+  wire::RecordReader r(f, 11, "Test");
+  EXPECT_THROW(r.Text(0, 10), EFrameError);
+  EXPECT_EQ(r.ClampedText(0, 10), std::string("abc") + std::string(7, '\0'));
+  // Reads past the end are refused as a bad frame, whatever the reader was told to expect.
+  EXPECT_THROW(r.I32(8), EFrameError);
+  EXPECT_THROW(r.F64(4), EFrameError);
+  EXPECT_THROW(r.View(size_t(-1), 2), EFrameError);
+  EXPECT_THROW(r.Text(10, 10), EFrameError);
+  EXPECT_THROW(wire::RecordReader(f, 12, "Test"), EFrameError);
   EXPECT_EQ(FrameCode(std::string("\x09LOGN", 5)), "");
   EXPECT_EQ(FrameCode("\x04LO"), "");
   EXPECT_EQ(FrameCode(BuildUnitsRequest(1)), "COMP");
@@ -235,7 +241,7 @@ TEST(Records, FieldsAtTheirOffsets) {
   const std::string cb = WriteCommentRecord({"{A}", "author", 40000.5, "text"});
   ASSERT_EQ(cb.size(), 360u);
   ExpectField(cb, 39, 50, "author");
-  EXPECT_EQ(FrameReader(cb).F64(96), 40000.5);
+  EXPECT_EQ(wire::RecordReader(cb, 104, "Test").F64(96), 40000.5);
   ExpectField(cb, 104, 255, "text");
 
   const std::string pb = WritePickedUser({"{P}", "picked", 7, "1,2"});
