@@ -1,8 +1,13 @@
 #include "imaging/EnDiGrph.h"
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "core/ByteIO.h"
 #include "core/ScopeGuard.h"
@@ -166,6 +171,29 @@ int TRgbToPaletteConverter::NearestIndex(RgbValue color) {
 
 // ---------------------------------------------------------------------------
 
+void* AllocatePixels(size_t bytes) {
+  void* p = std::calloc(bytes ? bytes : 1, 1);
+  if (!p) throw std::bad_alloc();
+#ifdef MADV_POPULATE_WRITE
+  // A page of a decoded scan is tens of megabytes, all of which the decoder
+  // writes; fresh from the system, faulting them in one by one costs as much
+  // as the zeroing. Memory already in use (reused from the heap) is left as it
+  // is, and without the call (older kernels) pages come as they are touched.
+  if (bytes >= (size_t(1) << 20)) {
+    static const uintptr_t page = uintptr_t(sysconf(_SC_PAGESIZE));
+    const uintptr_t first = (reinterpret_cast<uintptr_t>(p) + page - 1) & ~(page - 1);
+    const uintptr_t end = (reinterpret_cast<uintptr_t>(p) + bytes) & ~(page - 1);
+    unsigned char resident = 1;
+    if (end > first && mincore(reinterpret_cast<void*>(first), page, &resident) == 0 &&
+        !(resident & 1))
+      madvise(reinterpret_cast<void*>(first), end - first, MADV_POPULATE_WRITE);
+  }
+#endif
+  return p;
+}
+
+void FreePixels(void* p) noexcept { std::free(p); }
+
 TDibGraphic::TDibGraphic() = default;
 
 TDibGraphic::~TDibGraphic() {
@@ -196,7 +224,7 @@ void TDibGraphic::NewImage(int width, int height, int imageFormat, const TLogPal
   if (width <= 0 || height <= 0 || rowBytes * height > kMaxImageBytes)
     throw EImagingError("CreateDibSection failed");
   try {
-    bits_.assign(size_t(rowBytes * height), 0);
+    bits_.resize(size_t(rowBytes * height));  // zero: fresh from AllocatePixels
   } catch (const std::bad_alloc&) {
     throw EImagingError("CreateDibSection failed");
   }
@@ -235,7 +263,7 @@ void TDibGraphic::NewImage(int width, int height, int imageFormat, const TLogPal
 
 void TDibGraphic::FreeImage() {
   converter_.reset();
-  std::vector<uint8_t>().swap(bits_);
+  decltype(bits_)().swap(bits_);
   info_ = TBitmapInfo{};
   rowBytes_ = 0;
 }

@@ -2,6 +2,7 @@
 // The library's in-memory image: one device-independent bitmap of a fixed
 // image format (rows bottom-up, padded to 32 bits), its palette, resolution and
 // optional frames, plus the format registry and the default palettes.
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -104,6 +105,27 @@ class TFrameTimer {
   virtual void Stop() = 0;
 };
 
+// Pixel storage: zeroed by calloc, which leaves memory fresh from the system as
+// it comes (already zero), and a large buffer's pages are mapped in one go
+// instead of one fault per page as the rows are first written. Value-
+// initialising an element writes nothing, so a vector of it must only grow
+// into storage it has just allocated.
+void* AllocatePixels(size_t bytes);
+void FreePixels(void* p) noexcept;
+template <typename T>
+struct TPixelAllocator {
+  using value_type = T;
+  TPixelAllocator() = default;
+  template <typename U>
+  TPixelAllocator(const TPixelAllocator<U>&) noexcept {}
+  T* allocate(size_t n) { return static_cast<T*>(AllocatePixels(n * sizeof(T))); }
+  void deallocate(T* p, size_t) noexcept { FreePixels(p); }
+  template <typename U>
+  void construct(U*) noexcept {}
+  template <typename U>
+  bool operator==(const TPixelAllocator<U>&) const noexcept { return true; }
+};
+
 class TDibGraphic {
  public:
   TDibGraphic();
@@ -201,7 +223,7 @@ class TDibGraphic {
  private:
   void ClearFrames();
 
-  std::vector<uint8_t> bits_;
+  std::vector<uint8_t, TPixelAllocator<uint8_t>> bits_;
   TImageFormat format_ = ifBlackWhite;
   TBitmapInfo info_{};
   TLogPalette logPalette_{};

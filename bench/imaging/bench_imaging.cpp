@@ -2,7 +2,13 @@
 // photo down to 852 x 567 with every filter and to 256 colours, and an A4
 // 300-dpi grey page dithered to black and white. `--write DIR` saves both inputs (PPM/PGM)
 // so another program can be timed on exactly the same pixels; `--hashes` prints
-// a hash of each filter's thumbnail.
+// a hash of each filter's thumbnail. The file-to-file modes do one task the way
+// the peers' command-line tools do it, reading a PNM and writing one:
+//   --resize FILTER IN.ppm OUT.ppm   to the thumbnail's size
+//   --dither IN.pgm OUT.pbm          Floyd-Steinberg to black and white
+//   --colours256 IN.ppm OUT.ppm      quantised to 256 colours and dithered onto them
+// and `--mae A B` prints the mean absolute difference per sample of two PNMs
+// and how far A's mean sample lies from B's (the tone).
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -14,6 +20,7 @@
 #include <new>
 #include <string>
 
+#include "bench/imaging/BenchPnm.h"
 #include "imaging/EnTransf.h"
 
 // Heap bytes in use and their high-water mark, so a run can report the
@@ -182,10 +189,56 @@ void PrintResizeHashes() {
   }
 }
 
+// One task from file to file; 0 when the output is written.
+int RunTask(const std::string& task, const std::string& in, const std::string& out) {
+  TDibGraphic src, dest;
+  if (!bench::ReadPnm(in, src)) {
+    std::fprintf(stderr, "cannot read %s\n", in.c_str());
+    return 1;
+  }
+  if (task.rfind("resize:", 0) == 0) {
+    TResizeTransform t;
+    t.Interpolate = true;
+    t.Width = kThumbW;
+    t.Height = kThumbH;
+    int f = rfTriangle;
+    while (f <= rfMitchell && task.substr(7) != ResizeFilterName(TResizeFilter(f))) ++f;
+    if (f > rfMitchell) return 1;
+    t.Filter = TResizeFilter(f);
+    t.ApplyOnDest(src, dest);
+  } else {
+    TImageFormatTransform t;
+    t.DestImageFormat = task == "--dither" ? ifBlackWhite : ifColor256;
+    t.Dither = true;
+    t.ApplyOnDest(src, dest);
+  }
+  return bench::WritePnm(dest, out) ? 0 : 1;
+}
+
+int PrintDifference(const std::string& a, const std::string& b) {
+  TDibGraphic x, y;
+  if (!bench::ReadPnm(a, x) || !bench::ReadPnm(b, y)) return 1;
+  const bench::Samples sx = bench::SamplesOf(x), sy = bench::SamplesOf(y);
+  const double d = bench::MeanAbsDiff(sx, sy);
+  if (d < 0) {
+    std::printf("sizes-differ\n");
+    return 1;
+  }
+  double tone = 0;
+  for (size_t i = 0; i < sx.data.size(); ++i) tone += double(sx.data[i]) - sy.data[i];
+  std::printf("%.4f %+.4f\n", d, tone / double(sx.data.size()));
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc == 3 && std::string(argv[1]) == "--write") return WriteInputs(argv[2]) ? 0 : 1;
+  if (argc == 5 && std::string(argv[1]) == "--resize")
+    return RunTask(std::string("resize:") + argv[2], argv[3], argv[4]);
+  if (argc == 4 && (std::string(argv[1]) == "--dither" || std::string(argv[1]) == "--colours256"))
+    return RunTask(argv[1], argv[2], argv[3]);
+  if (argc == 4 && std::string(argv[1]) == "--mae") return PrintDifference(argv[2], argv[3]);
   if (argc == 2 && std::string(argv[1]) == "--hashes") {
     PrintResizeHashes();
     return 0;

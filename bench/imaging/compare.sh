@@ -1,25 +1,29 @@
 #!/usr/bin/env bash
-# Times our resize (every filter) and Floyd-Steinberg page conversion against
-# ImageMagick and libvips, single-threaded, on the same generated inputs, and
-# prints the ratios ours / theirs (below 1 means we are faster).
+# Times our resize (every filter), Floyd-Steinberg page conversion and
+# 256-colour conversion against ImageMagick and libvips, and prints the ratios
+# ours / theirs (below 1 means we are faster) with the mean absolute difference
+# per sample (0-255) between our output and theirs.
 #
-# Every figure is a median: ours of RUNS benchmark repetitions, theirs of RUNS
-# runs of the command. The peers' figures are net of what they spend before
-# and after the work itself (our benchmark starts from pixels in memory):
-# ImageMagick less the median time it takes just to read its input (to null:),
-# libvips less the median time to open its mapped copy of the photo and write
-# an output of the thumbnail's size (it reads its input pixels while it works,
-# as ours does).
+# Like for like: every side is a fresh process run from the command line,
+# pinned to the same CPU (CPU=N, default the last one) and single-threaded,
+# that reads the same PNM input file and writes its result as a PNM file of
+# its own; ours is bench_imaging in its file-to-file modes. Each figure is the
+# median wall time of RUNS runs, the sides taking turns in every round. Nothing
+# is subtracted from anyone's figure.
 #
-# Like for like: ImageMagick's -monochrome also reduces the colours before it
-# dithers, so the page is dithered with -remap onto a black-and-white map, as
-# ours is. libvips' reduce has kernels for Triangle (linear), Lanczos3 and
-# Mitchell; the other filters are compared with ImageMagick only.
+# ImageMagick's -monochrome also reduces the colours before it dithers, so the
+# page is dithered with -remap onto a black-and-white map, as ours is. Two
+# Floyd-Steinberg dithers of one page differ in where they put their dots, so
+# the dither's difference says little; its tone (mean grey) is what should
+# agree. libvips' reduce has kernels for Triangle (linear), Lanczos3 and
+# Mitchell; the other filters and the conversions are compared with
+# ImageMagick only.
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 BUILD="${BUILD:-$ROOT/build/imaging-bench}"
 RUNS="${RUNS:-9}"  # the machine may be shared: medians of several runs
+CPU="${CPU:-$(($(nproc) - 1))}"
 WORK="$(mktemp -d)"
 trap 'rm -rf "$WORK"' EXIT
 
@@ -34,7 +38,6 @@ if ((${#need[@]})); then
   DEBIAN_FRONTEND=noninteractive $sudo apt-get -o DPkg::Lock::Timeout=900 install -y -qq \
     "${need[@]}" >/dev/null
 fi
-IM=/usr/bin/convert
 export VIPS_CONCURRENCY=1
 
 cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release \
@@ -44,82 +47,75 @@ cmake --build "$BUILD" -j"$(nproc)" --target bench_imaging >/dev/null
 BENCH="$BUILD/bench/imaging/bench_imaging"
 
 "$BENCH" --write "$WORK"
-"$BENCH" --benchmark_repetitions="$RUNS" --benchmark_report_aggregates_only=true \
-  --benchmark_format=json --benchmark_out="$WORK/ours.json" >/dev/null
+/usr/bin/convert -size 1x1 xc:black xc:white +append "$WORK/bw.png"
 
-# Median wall time of RUNS runs of a command, in milliseconds.
-median_ms() {
-  local times=()
-  for _ in $(seq "$RUNS"); do
-    local t0 t1
-    t0=$(date +%s%N)
-    "$@" >/dev/null 2>&1
-    t1=$(date +%s%N)
-    times+=($(((t1 - t0) / 1000000)))
-  done
-  printf '%s\n' "${times[@]}" | sort -n | awk '{a[NR]=$1} END {print (NR%2) ? a[(NR+1)/2] : (a[NR/2]+a[NR/2+1])/2}'
-}
+python3 - "$BENCH" "$WORK" "$RUNS" "$CPU" <<'PY'
+import os, statistics, subprocess, sys, time
 
-"$IM" -size 1x1 xc:black xc:white +append "$WORK/bw.png"
-vips copy "$WORK/photo.ppm" "$WORK/photo.v"
-pw=$(vipsheader -f width "$WORK/photo.v")
-ph=$(vipsheader -f height "$WORK/photo.v")
-TW=852 TH=567
-hs=$(python3 -c "print($pw/$TW)")
-vs=$(python3 -c "print($ph/$TH)")
+bench, work, runs, cpu = sys.argv[1], sys.argv[2], int(sys.argv[3]), int(sys.argv[4])
+os.sched_setaffinity(0, {cpu})  # the children inherit it: every side on the one CPU
+W = lambda name: os.path.join(work, name)
+TW, TH = 852, 567
+with open(W("photo.ppm"), "rb") as f:
+    pw, ph = map(int, f.read(64).split()[1:3])
+IM = ["/usr/bin/convert", "-limit", "thread", "1"]
 
-{
-  echo "im_read_photo $(median_ms "$IM" -limit thread 1 "$WORK/photo.ppm" null:)"
-  echo "im_read_page $(median_ms "$IM" -limit thread 1 "$WORK/page.pgm" null:)"
-  echo "vips_open $(median_ms vips crop "$WORK/photo.v" "$WORK/out.v" 0 0 $TW $TH)"
-  # Our filter -> ImageMagick's name -> libvips' kernel (- when it has none).
-  for triple in Triangle:Triangle:linear Hermite:Hermite:- Bell:Quadratic:- \
-                B-Spline:Spline:- Lanczos3:Lanczos:lanczos3 Mitchell:Mitchell:mitchell; do
-    IFS=: read -r ours theirs kernel <<<"$triple"
-    echo "im_$ours $(median_ms "$IM" -limit thread 1 "$WORK/photo.ppm" \
-      -filter "$theirs" -resize "${TW}x${TH}!" null:)"
-    if [[ $kernel != - ]]; then
-      echo "vips_$ours $(median_ms vips reduce "$WORK/photo.v" "$WORK/out.v" "$hs" "$vs" \
-        --kernel "$kernel")"
-    fi
-  done
-  echo "im_dither $(median_ms "$IM" -limit thread 1 "$WORK/page.pgm" \
-    -dither FloydSteinberg -remap "$WORK/bw.png" null:)"
-} >"$WORK/peers.txt"
+# task: (label, ours, {peer: command}); each command writes the output named in it.
+tasks = []
+for ours, im, vips in [("Triangle", "Triangle", "linear"), ("Hermite", "Hermite", None),
+                       ("Bell", "Quadratic", None), ("B-Spline", "Spline", None),
+                       ("Lanczos3", "Lanczos", "lanczos3"), ("Mitchell", "Mitchell", "mitchell")]:
+    out = lambda side: W(f"{ours}-{side}.ppm")
+    peers = {"IM": IM + [W("photo.ppm"), "-filter", im, "-resize", f"{TW}x{TH}!", "-depth", "8",
+                         out("im")]}
+    if vips:
+        peers["vips"] = ["vips", "reduce", W("photo.ppm"), out("vips"), str(pw / TW),
+                         str(ph / TH), "--kernel", vips]
+    tasks.append(("resize " + ours, [bench, "--resize", ours, W("photo.ppm"), out("ours")], peers))
+tasks.append(("Floyd-Steinberg A4", [bench, "--dither", W("page.pgm"), W("dither-ours.pbm")],
+              {"IM": IM + [W("page.pgm"), "-dither", "FloydSteinberg", "-remap", W("bw.png"),
+                           W("dither-im.pbm")]}))
+tasks.append(("256 colours", [bench, "--colours256", W("photo.ppm"), W("c256-ours.ppm")],
+              {"IM": IM + [W("photo.ppm"), "-dither", "FloydSteinberg", "-colors", "256",
+                           "-depth", "8", W("c256-im.ppm")]}))
 
-python3 - "$WORK/ours.json" "$WORK/peers.txt" "$pw" "$ph" <<'PY'
-import json, sys
-ours = {}
-for b in json.load(open(sys.argv[1]))["benchmarks"]:
-    if b.get("aggregate_name") != "median":
-        continue
-    name = b["run_name"]
-    key = (b.get("label") or name) if name.startswith("BM_Resize") else name
-    ours[key] = b["real_time"]  # milliseconds
-peers = dict((k, float(v)) for k, v in (l.split() for l in open(sys.argv[2])))
-photo = int(sys.argv[3]) * int(sys.argv[4])
-page = 2480 * 3508
+def run(cmd):
+    t = time.perf_counter()
+    subprocess.run(cmd, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    return (time.perf_counter() - t) * 1000
 
-def net(total, base):
-    return max(total - base, 1.0)
+def output(cmd):
+    return cmd[-1] if cmd[0] == bench or cmd[0] == IM[0] else cmd[3]
 
-print(f"{'task':<20}{'ours ms':>9}{'ns/px':>7}{'IM net':>8}{'/IM':>6}{'vips net':>10}{'/vips':>7}")
-missed = []
-for name in ["Triangle", "Hermite", "Bell", "B-Spline", "Lanczos3", "Mitchell", "dither"]:
-    o = ours["BM_FloydSteinbergPage" if name == "dither" else name]
-    px = page if name == "dither" else photo
-    im = net(peers["im_" + name], peers["im_read_page" if name == "dither" else "im_read_photo"])
-    line = f"{('Floyd-Steinberg A4' if name == 'dither' else 'resize ' + name):<20}"
-    line += f"{o:9.1f}{o * 1e6 / px:7.2f}{im:8.0f}{o / im:6.2f}"
-    if "vips_" + name in peers:
-        vp = net(peers["vips_" + name], peers["vips_open"])
-        line += f"{vp:10.0f}{o / vp:7.2f}"
-        if o > vp:
-            missed.append(name)
+def difference(a, b):  # mean absolute difference and tone shift, as text
+    r = subprocess.run([bench, "--mae", a, b], capture_output=True, text=True)
+    return r.stdout.split() if r.returncode == 0 else ["n/a", "n/a"]
+
+print(f"each side a fresh process from file to file on CPU {cpu}, medians of {runs} runs; "
+      "diff = mean absolute difference per sample of the outputs")
+print(f"{'task':<20}{'ours ms':>9}{'IM ms':>9}{'/IM':>6}{'diff':>8}{'vips ms':>9}{'/vips':>7}{'diff':>8}")
+slower, notes = [], []
+for label, ours, peers in tasks:
+    sides = [("ours", ours)] + list(peers.items())
+    times = {name: [] for name, _ in sides}
+    for _ in range(runs):
+        for name, cmd in sides:
+            times[name].append(run(cmd))
+    o = statistics.median(times["ours"])
+    line = f"{label:<20}{o:9.1f}"
+    for peer in ("IM", "vips"):
+        if peer not in peers:
+            line += f"{'-':>9}{'-':>6}{'-':>8}" if peer == "IM" else f"{'-':>9}{'-':>7}{'-':>8}"
+            continue
+        p = statistics.median(times[peer])
+        d, tone = difference(output(ours), output(peers[peer]))
+        line += f"{p:9.1f}{o / p:{6 if peer == 'IM' else 7}.2f}{d:>8}"
+        if label.startswith("Floyd"):
+            notes.append(f"{label}: our mean grey minus {peer}'s: {tone} of 255")
+        if peer == "vips" and o > p:
+            slower.append(label)
     print(line)
-if "BM_Convert256" in ours:
-    c = ours["BM_Convert256"]
-    print(f"{'256 colours':<20}{c:9.1f}{c * 1e6 / photo:7.2f}"
-          f"   (10000 x 10000 would take about {c * 1e8 / photo / 1000:.1f} s)")
-print("no slower than libvips" if not missed else "slower than libvips: " + ", ".join(missed))
+for n in notes:
+    print(n)
+print("no slower than libvips" if not slower else "slower than libvips: " + ", ".join(slower))
 PY

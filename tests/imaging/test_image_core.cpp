@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "ImagingTestUtil.h"
@@ -84,6 +85,26 @@ TEST(Image, NewImageLayout) {
   EXPECT_IMAGING_ERROR(img.NewImage(65535, 65535, ifTrueColor, nullptr, 0, 0),
                        "CreateDibSection failed");
   EXPECT_TRUE(img.IsEmpty());
+}
+
+// Pixels a decoder leaves unwritten must read as black, also where the memory
+// held another picture a moment ago: small buffers and page-sized ones, which
+// come from the system differently.
+TEST(Image, NewImageIsBlackOnReusedMemory) {
+  auto black = [](const TDibGraphic& img) {
+    return std::all_of(img.Bits(), img.Bits() + img.ImageSize(), [](uint8_t b) { return b == 0; });
+  };
+  for (int height : {3, 1200}) {  // 1200 rows of 3000 bytes: a page-sized buffer
+    for (int round = 0; round < 3; ++round) {
+      TDibGraphic img;
+      img.NewImage(1000, height, ifTrueColor, nullptr, 0, 0);
+      EXPECT_TRUE(black(img)) << height;
+      std::memset(img.Bits(), 0xA5, img.ImageSize());
+      img.NewImage(1000, height, ifTrueColor, nullptr, 0, 0);
+      EXPECT_TRUE(black(img)) << height;
+      std::memset(img.Bits(), 0x5A, img.ImageSize());
+    }
+  }
 }
 
 TEST(Image, PixelAccessPerFormat) {
