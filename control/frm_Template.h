@@ -89,6 +89,10 @@ class TfrmTemplate : public QDialog, public ITemplateForm {
   // Prints the sheet (filled hidden rows hidden) on the sheet's printer.
   void N_PrintXLGridClick();
   void btnNextUserClick();
+  // "附件": the Word body when the document has one, else the attachment manager.
+  void btnAttachmentClick();
+  // "附件" of a read-only document: the attachment manager, read-only.
+  void btnFileReadonlyClick();
   // "编号": asks the server for the number list; the number taken goes into the header
   // and the number field.
   void btnNOClick();
@@ -138,6 +142,9 @@ class TfrmTemplate : public QDialog, public ITemplateForm {
   TAttachmentList* AttachmentList() const { return pnlFile_; }
   QTimer* BlinkTimer() const { return timer_; }
   QPushButton* SendButton() const { return btnSend_; }
+  QPushButton* AttachmentButton() const { return btnAttachment_; }
+  QPushButton* FileReadonlyButton() const { return btnFileReadonly_; }
+  QPushButton* NextUserButton() const { return btnNextUser_; }
   TNumberPanel* NumberPanel() const { return pnlNO_; }
   int ChosenNumber() const { return chosenNumber_; }
   TFrameW* CommentFrame() const { return frameQYYJ_; }
@@ -170,6 +177,8 @@ class TfrmTemplate : public QDialog, public ITemplateForm {
   void SaveDocument(int32_t status, bool forced);
   void SendDocCommand(const char* verb);
   void SendFrame(const std::string& frame);
+  // The attachment list ("QUEY" naming the table); its reply reaches LoadAttachments.
+  void SendAttachmentQuery(uint8_t readOnly);
   void WaitPumping(int ms);
   void FormCloseQuery();
   void FormClose();
@@ -211,6 +220,7 @@ class TfrmTemplate : public QDialog, public ITemplateForm {
   QWidget* pnlBtn_ = nullptr;
   QLabel* lblNextStep_ = nullptr;
   QLabel* lblNextUser_ = nullptr;
+  QPushButton* btnNextUser_ = nullptr;
   QComboBox* cbxNextUsers_ = nullptr;
   QPushButton *btnNO_ = nullptr, *btnAttachment_ = nullptr, *btnTemporary_ = nullptr, *btnDistribution_ = nullptr,
               *btnSend_ = nullptr, *btnFile_ = nullptr, *btnClose_ = nullptr;

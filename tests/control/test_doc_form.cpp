@@ -20,7 +20,9 @@
 #include "control/frm_FenFa.h"
 #include "control/frm_Main.h"
 #include "control/frm_SelFenFa.h"
+#include "control/frm_SelectUser.h"
 #include "control/frm_Template.h"
+#include "core/ByteIO.h"
 #include "core/QtText.h"
 #include "core/SysUtils.h"
 #include "grid/ui/XLGridView.h"
@@ -224,6 +226,61 @@ TEST_F(DocForm, TheSignOffModeShowsTheCommentFrameAndTheGridMenuFollowsReadOnly)
   EXPECT_EQ(capture_.prompts.back().text, A("是否销毁此审批单？"));
   Pump(50);
   EXPECT_TRUE(Frames().empty());  // "No" sends nothing
+}
+
+TEST_F(DocForm, TheAttachmentButtonsAskForTheListWithTheManagerOrForTheBody) {
+  auto lastRequest = [&](const char* code, size_t n) {
+    std::vector<std::string> found;
+    WaitUntil([&] {
+      found.clear();
+      for (const auto& r : server_.requests)
+        if (frames::FrameCode(r.frame) == code) found.push_back(r.frame);
+      return found.size() >= n;
+    });
+    return found.size() >= n ? frames::ReadQueryRequest(found[n - 1]) : frames::QueryRecord{};
+  };
+  size_t queries = 0;
+  // No body, or the placeholder that stands for none: the list, with the manager asked
+  // for, read-only as the step has it (the start step may change attachments).
+  for (const auto& [body, step, readOnly] : {std::tuple{"", 1, 0}, std::tuple{"无公文模版.doc", 2, 1}}) {
+    TfrmTemplate form;
+    Load(form, step, [&](TStream2Array& d) {
+      d.Header.SetText(dh::BodyFile, A(body));
+      d.Header.SetI32(dh::ObjectNumber, 7);
+    });
+    queries += 1;  // the one each form sends as it opens
+    EXPECT_FALSE(form.ManagerRequested());
+    form.AttachmentButton()->click();
+    EXPECT_TRUE(form.ManagerRequested()) << body;
+    const frames::QueryRecord q = lastRequest("QUEY", ++queries);
+    EXPECT_EQ(q.tableName, "oa_leave");
+    EXPECT_EQ(q.recordId, "{R}");
+    EXPECT_EQ(q.objectNumber, 7);
+    EXPECT_EQ(q.commandFlag, 1);
+    EXPECT_EQ(q.readOnlyFlag, readOnly) << body;
+  }
+
+  // A real body opens in the Word editor: "FILE" for it, no manager.
+  TfrmTemplate withBody;
+  Load(withBody, 1, [](TStream2Array& d) { d.Header.SetText(dh::BodyFile, A("正文.doc")); });
+  queries += 1;
+  withBody.AttachmentButton()->click();
+  EXPECT_FALSE(withBody.ManagerRequested());
+  const frames::QueryRecord file = lastRequest("FILE", 1);
+  EXPECT_EQ(file.templateName, A("正文.doc"));
+  EXPECT_EQ(file.recordId, "{R}");
+
+  // A read-only document's own button: the manager, always read-only.
+  TfrmTemplate readOnlyDoc;
+  Load(readOnlyDoc, 1, [](TStream2Array& d) {
+    d.Header.SetU8(dh::ReadOnly, 1);
+    d.AttachmentNames = {"a.txt"};
+  });
+  queries += 1;
+  ASSERT_FALSE(readOnlyDoc.FileReadonlyButton()->isHidden());
+  readOnlyDoc.FileReadonlyButton()->click();
+  EXPECT_TRUE(readOnlyDoc.ManagerRequested());
+  EXPECT_EQ(lastRequest("QUEY", ++queries).readOnlyFlag, 1);
 }
 
 }  // namespace
