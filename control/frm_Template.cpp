@@ -851,6 +851,10 @@ void TfrmTemplate::ShowUserSelection(TMemoryStream& reply) {
   const QPointer<TfrmTemplate> self(this);
   auto* dialog = new TfrmSelectUser(this);
   const QPointer<TfrmSelectUser> d(dialog);
+  // The other pages are asked for as they are opened; their replies go into this dialog.
+  dialog->OnRequestList = [self](int list) {
+    if (self) self->RequestUsers(self->userRequestMode_, list);
+  };
   dialog->LoadUsers(reply.Data(), A(lblNextUser_->text()), false);
   const int result = dialog->exec();
   if (!self || !d) return;

@@ -283,4 +283,26 @@ TEST_F(DocForm, TheAttachmentButtonsAskForTheListWithTheManagerOrForTheBody) {
   EXPECT_EQ(lastRequest("QUEY", ++queries).readOnlyFlag, 1);
 }
 
+TEST_F(DocForm, TheNextHandlerPickerAsksForItsOtherPagesAsNextHandlerLists) {
+  TfrmTemplate form;
+  Load(form, 1);
+  form.btnNextUserClick();
+  const auto first = Frames(1);
+  ASSERT_EQ(frames::FrameCode(first.at(0)), "USER");
+  std::vector<std::pair<int, int32_t>> asked;  // mode, list
+  auto picker = WhenModal<TfrmSelectUser>([&](TfrmSelectUser* d) {
+    for (const int page : {TfrmSelectUser::pgGroup, TfrmSelectUser::pgOther, TfrmSelectUser::pgGroup})
+      d->pgcUser()->setCurrentIndex(page);
+    const auto sent = Frames(3);
+    for (size_t i = 1; i < sent.size(); ++i) asked.emplace_back(sent[i][95], GetI32LE(sent[i].data() + 140));
+    d->reject();
+  });
+  Give(form, &TfrmTemplate::ShowUserSelection, Reply(first[0]));
+  EXPECT_TRUE(picker.Acted());
+  // Each page once, for the chosen next step, as the next-handler list.
+  EXPECT_EQ(asked, (std::vector<std::pair<int, int32_t>>{{2, 5}, {2, 2}}));
+  Pump(50);
+  EXPECT_EQ(Frames().size(), 3u);
+}
+
 }  // namespace
