@@ -129,7 +129,7 @@ class TfrmTemplate : public QDialog, public ITemplateForm {
   bool ReadOnlyDoc() const { return readOnly_; }
   int GridWidth() const { return gridWidth_; }
   int GridHeight() const { return gridHeight_; }
-  const TButtonLayout& Buttons() const { return buttons_; }
+  const TCommandButtons& Buttons() const { return buttons_; }
   QWidget* ButtonBar() const { return pnlBtn_; }
   QLabel* NextStepLabel() const { return lblNextStep_; }
   QLabel* NextUserLabel() const { return lblNextUser_; }
@@ -145,6 +145,10 @@ class TfrmTemplate : public QDialog, public ITemplateForm {
   QPushButton* AttachmentButton() const { return btnAttachment_; }
   QPushButton* FileReadonlyButton() const { return btnFileReadonly_; }
   QPushButton* NextUserButton() const { return btnNextUser_; }
+  QPushButton* TemporaryButton() const { return btnTemporary_; }
+  QPushButton* CloseButton() const { return btnClose_; }
+  QPushButton* ExitButton() const { return btnExit_; }
+  QPushButton* ArchiveButton() const { return btnFile_; }
   TNumberPanel* NumberPanel() const { return pnlNO_; }
   int ChosenNumber() const { return chosenNumber_; }
   TFrameW* CommentFrame() const { return frameQYYJ_; }
@@ -212,7 +216,7 @@ class TfrmTemplate : public QDialog, public ITemplateForm {
   bool closing_ = false;
   bool loaded_ = false;
   bool writingOpinion_ = false;
-  TButtonLayout buttons_;
+  TCommandButtons buttons_;
 
   QWidget* pnlTop_ = nullptr;
   QWidget* pnlNextInfo_ = nullptr;
