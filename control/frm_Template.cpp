@@ -25,6 +25,7 @@
 
 #include "grid/ui/XLEdit.h"
 #include "grid/ui/XLGridView.h"
+#include "grid/ui/XLPdfPrinter.h"
 #include "control/Un_function.h"
 #include "control/AttachmentList.h"
 #include "control/TemplateFields.h"
@@ -980,6 +981,7 @@ void TfrmTemplate::RequestFile(const AnsiString& name) {
 
 void TfrmTemplate::N_PrintXLGridClick() {
   if (!ConfirmYesNo(T("是否打印此审批单？"), T(kCaption), this)) return;
+  if (!XLChoosePrinter(this)) return;  // the person cancelled the print or save dialog
   // Any current client cell, row and column 0 included.
   if (gridView_->GetCurCell().X >= 0 && gridView_->GetCurCell().Y >= 0) StoreEdit();
   const bool anyCell = gridView_->AnyCellSelect();

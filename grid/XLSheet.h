@@ -162,7 +162,8 @@ class TXLSheet : public TXLSheetHooks {
   // With a canvas every page is painted on it; without one, on a new printer job.
   void PrintPages(int32_t first, int32_t last, IXLCanvas* canvas = nullptr);
   void PrintPages(int32_t first, int32_t last, IXLPrinter& printer);
-  // Makes the print job of Print; installed by the toolkit side.
+  // Makes the print job of Print; the toolkit side installs the process's printer
+  // (XLUseSystemPrinter), and without one Print raises.
   static std::function<std::unique_ptr<IXLPrinter>()>& PrinterFactory();
   // Picture data of the background, kept as stored (graphic class name, then its data).
   const std::string& Background() const { return background_; }

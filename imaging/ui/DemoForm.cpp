@@ -12,7 +12,6 @@
 #include <QInputDialog>
 #include <QMenuBar>
 #include <QMouseEvent>
-#include <QPageSetupDialog>
 #include <QPainter>
 #include <QPointer>
 #include <QScreen>
@@ -38,6 +37,7 @@
 #include "imaging/ui/FrmtForm.h"
 #include "imaging/ui/POptForm.h"
 #include "imaging/ui/ReszForm.h"
+#include "platform/PrintTarget.h"
 #include "platform/Services.h"
 #include "platform/office/OfficeContainer.h"
 #include "uikit/XPStyler.h"
@@ -323,10 +323,7 @@ void TScanForm::BuildMenus() {
   SaveAsMenu = Command(file, QStringLiteral("另存为..."), [this] { SaveAs(); });
   file->addSeparator();
   PrintMenu = Command(file, QStringLiteral("打印 ..."), [this] { Print(); });
-  PrintSetupMenu = Command(file, QStringLiteral("打印设置 ..."), [this] {
-    QPageSetupDialog dlg(&ImagePrinter(), this);
-    dlg.exec();
-  });
+  PrintSetupMenu = Command(file, QStringLiteral("打印设置 ..."), [this] { PrintTarget::SetUp(this); });
   file->addSeparator();
   ScanMenu = Command(file, QStringLiteral("扫描 ..."), [this] { Scan(false); }, QKeySequence("F5"));
   HSpeedScanMenu = Command(file, QStringLiteral("高速扫描"), [this] { Scan(true); }, QKeySequence("F9"));
@@ -342,9 +339,7 @@ void TScanForm::BuildMenus() {
   QMenu* edit = bar->addMenu(QStringLiteral("编辑"));
   UndoMenu = Command(edit, QStringLiteral("撤消"), [this] { Undo(); }, QKeySequence("Ctrl+Z"));
   // Ctrl+C and Ctrl+V also belong to the selection commands; these stay disabled.
-  CopyMenu = Command(edit, QStringLiteral("复制"), [this] {
-    if (!ImageScrollBox->Graphic().IsEmpty()) CopyDibToClipboard(ImageScrollBox->Graphic());
-  }, QKeySequence("Ctrl+C"));
+  CopyMenu = Command(edit, QStringLiteral("复制"), [this] { Copy(); }, QKeySequence("Ctrl+C"));
   CopyMenu->setEnabled(false);
   PasteMenu = Command(edit, QStringLiteral("粘贴为新图片"), [this] { Paste(); }, QKeySequence("Ctrl+V"));
   PasteMenu->setEnabled(false);
@@ -470,6 +465,13 @@ void TScanForm::BuildMenus() {
   button(SaveMenu);
   button(PrintMenu);
   button(ScanMenu);
+  // The tool buttons reach copy and paste while their menu items stay disabled.
+  Btn_Copy = Command(edit, QStringLiteral("复制"), [this] { Copy(); });
+  edit->removeAction(Btn_Copy);
+  button(Btn_Copy);
+  Btn_Paste = Command(edit, QStringLiteral("粘贴为新图片"), [this] { Paste(); });
+  edit->removeAction(Btn_Paste);
+  button(Btn_Paste);
   Btn_delImg = Command(file, QStringLiteral("删除"), [this] { DeletePage(); });
   file->removeAction(Btn_delImg);
   button(Btn_delImg);
@@ -729,8 +731,11 @@ void TScanForm::SaveAs() {
 }
 
 void TScanForm::Print() {
+  if (ImageScrollBox->Graphic().IsEmpty()) return;  // nothing shown, nothing to print
   TPrintOptionForm opt(this);
   if (opt.exec() != QDialog::Accepted) return;
+  // Where it goes: a system printer, or a PDF file when there is none.
+  if (!PrintTarget::Choose(this)) return;
   TDibGraphicPrinter printer;
   printer.SetPrintSize(opt.GetPrintSize());
   printer.SetWidth(opt.WidthFld->value());
@@ -786,6 +791,10 @@ void TScanForm::Resize() {
   t.Width = StrToInt(ToAnsi(dlg.WidthFld->text()));
   t.Height = StrToInt(ToAnsi(dlg.HeightFld->text()));
   Edit(t);
+}
+
+void TScanForm::Copy() {
+  if (!ImageScrollBox->Graphic().IsEmpty()) CopyDibToClipboard(ImageScrollBox->Graphic());
 }
 
 void TScanForm::Paste() {

@@ -62,7 +62,7 @@ class TScanForm : public QDialog {
       *SmoothMenu, *IncreassBrightnessMenu, *DecreaseBrightnessMenu, *IncreaseContrastMenu,
       *DecreaseContrastMenu, *EdgeDetectionMenu, *EmbossMenu, *GammaMenu, *ConvertToGrayMenu,
       *FormatConversionMenu, *ResizeMenu;
-  QAction *Btn_delImg, *btn_SaveAll, *Btn_Scan;
+  QAction *Btn_delImg, *btn_SaveAll, *Btn_Scan, *Btn_Copy, *Btn_Paste;
   // Gives the menus and the tool bar their XP look; active from creation.
   TXPStyler* XPStyler1;
 
@@ -80,6 +80,7 @@ class TScanForm : public QDialog {
   void ShowPage(int n, bool force);
   void SavePage();
   void Undo();
+  void Copy();
   void Paste();
   void PasteIntoSelection();
 

@@ -1,23 +1,25 @@
 #include "imaging/ui/EnPrint.h"
 
 #include <QPageLayout>
-#include <QPageSize>
 #include <QPainter>
+#include <QPrinter>
 #include <algorithm>
 
 #include "core/ScopeGuard.h"
 #include "imaging/ui/EnDibQt.h"
+#include "platform/PrintTarget.h"
 
 namespace {
 int Round(double v) { return int(RoundHalfEven(v)); }
 
-constexpr int kFallbackDpi = 600, kFallbackWidth = 4676, kFallbackHeight = 6744;
 // An image without a resolution prints as a screen image would.
 constexpr int kDefaultImageDpi = 96;
 }  // namespace
 
 TRect PrintRect(const TPrintSizeParams& p, const TPrintPageMetrics& m, int iw, int ih,
                 int dpiX, int dpiY) {
+  // An image without pixels has nowhere to go (and would divide by zero).
+  if (iw <= 0 || ih <= 0) return TRect{0, 0, 0, 0};
   const int pw = m.PageWidth, ph = m.PageHeight;
   int w = 0, h = 0;
   switch (p.PrintSize) {
@@ -69,52 +71,38 @@ TRect PrintRect(const TPrintSizeParams& p, const TPrintPageMetrics& m, int iw, i
   return r;
 }
 
-QPrinter& ImagePrinter() {
-  static QPrinter* printer = [] {
-    auto* p = new QPrinter(QPrinter::HighResolution);
-    p->setOutputFormat(QPrinter::PdfFormat);
-    p->setResolution(kFallbackDpi);
-    // A PDF page is sized in whole points: rounded up, the printable area fits.
-    auto points = [](int dots) { return (dots * 72 + kFallbackDpi - 1) / kFallbackDpi; };
-    const QPageSize size(QSize(points(kFallbackWidth), points(kFallbackHeight)),
-                         QStringLiteral("Fallback"), QPageSize::ExactMatch);
-    p->setPageLayout(QPageLayout(size, QPageLayout::Portrait, QMarginsF(0, 0, 0, 0)));
-    p->setFullPage(true);
-    return p;
-  }();
-  return *printer;
-}
-
-void SetImagePrinterOutput(const std::string& pdfFileName) {
-  ImagePrinter().setOutputFileName(QString::fromStdString(pdfFileName));
-}
-
 TDibGraphicPrinter::TDibGraphicPrinter() { SetPrintSize(1); }
 
 void TDibGraphicPrinter::ReadPageMetrics() {
-  // The printable area is the no-printer fallback, turned with the page; the
-  // PDF paper is a few dots larger.
-  QPrinter& pr = ImagePrinter();
-  const bool landscape = pr.pageLayout().orientation() == QPageLayout::Landscape;
-  const QRect paper = pr.paperRect(QPrinter::DevicePixel).toRect();
-  metrics_.PageWidth = landscape ? kFallbackHeight : kFallbackWidth;
-  metrics_.PageHeight = landscape ? kFallbackWidth : kFallbackHeight;
-  metrics_.DpiX = metrics_.DpiY = pr.resolution();
-  metrics_.OffsetX = metrics_.OffsetY = 0;
-  metrics_.BottomStrip = std::max(0, paper.height() - metrics_.PageHeight);
-  metrics_.RightStrip = std::max(0, paper.width() - metrics_.PageWidth);
+  // The chosen printer's page as it is turned now; the no-printer page before a choice.
+  const TPrinterPage pg = PrintTarget::Page();
+  metrics_.PageWidth = pg.PageWidth;
+  metrics_.PageHeight = pg.PageHeight;
+  metrics_.DpiX = pg.DpiX;
+  metrics_.DpiY = pg.DpiY;
+  metrics_.OffsetX = pg.OffsetX;
+  metrics_.OffsetY = pg.OffsetY;
+  metrics_.BottomStrip = std::max(0, pg.PaperHeight - pg.OffsetY - pg.PageHeight);
+  metrics_.RightStrip = std::max(0, pg.PaperWidth - pg.OffsetX - pg.PageWidth);
 }
 
 void TDibGraphicPrinter::SetPrintSize(int mode) {
   if (params_.PrintSize == 4 && ownPrintJob_)
-    ImagePrinter().setPageOrientation(params_.Width <= params_.Height ? QPageLayout::Portrait
-                                                                      : QPageLayout::Landscape);
+    PrintTarget::Printer().setPageOrientation(
+        params_.Width <= params_.Height ? QPageLayout::Portrait : QPageLayout::Landscape);
   ReadPageMetrics();
   params_.PrintSize = mode;
 }
 
 void TDibGraphicPrinter::Print(const TDibGraphic& graphic, QPainter* callerPainter) {
-  QPrinter& pr = ImagePrinter();
+  // Nothing to print: no job, so no blank page.
+  if (graphic.IsEmpty()) return;
+  QPrinter& pr = PrintTarget::Printer();
+  // The orientation is this job's own: later prints find the printer as it was.
+  const QPageLayout::Orientation before = pr.pageLayout().orientation();
+  auto restore = ScopeExit([&pr, before, own = ownPrintJob_] {
+    if (own) pr.setPageOrientation(before);
+  });
   if (ownPrintJob_) {
     const bool portrait = params_.PrintSize == 4 ? params_.Width <= params_.Height
                                                  : graphic.Width() <= graphic.Height();

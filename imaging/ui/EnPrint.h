@@ -1,11 +1,13 @@
 #pragma once
-// Prints one image on the current printer in one of six print-size modes,
+// Prints one image on the process's printer in one of six print-size modes,
 // choosing the orientation and running its own print job unless told not to.
-#include <QPrinter>
+// The page is read from the printer the person chose (see PrintTarget).
 #include <string>
 
 #include "imaging/EnDiGrph.h"
 #include "imaging/ui/EnImgScr.h"
+
+class QPainter;
 
 // The printer's page as the print arithmetic sees it, in printer pixels.
 struct TPrintPageMetrics {
@@ -24,11 +26,6 @@ struct TPrintSizeParams {
 // Where an image of w x h pixels at the given dots per inch lands on the page.
 TRect PrintRect(const TPrintSizeParams& p, const TPrintPageMetrics& m, int imageWidth,
                 int imageHeight, int imageDpiX, int imageDpiY);
-
-// The process's printer: PDF at 600 dpi whose printable area is the
-// no-printer fallback of 4676 x 6744 dots, written to the file set here.
-QPrinter& ImagePrinter();
-void SetImagePrinterOutput(const std::string& pdfFileName);
 
 class TDibGraphicPrinter {
  public:
@@ -50,7 +47,7 @@ class TDibGraphicPrinter {
   void SetTitle(const std::string& v) { title_ = v; }
   const TPrintPageMetrics& Metrics() const { return metrics_; }
 
-  // Without its own job the caller's painter, active on ImagePrinter(), is used.
+  // Without its own job the caller's painter, active on the process's printer, is used.
   void Print(const TDibGraphic& graphic, QPainter* callerPainter = nullptr);
 
  private:

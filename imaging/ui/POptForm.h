@@ -7,6 +7,8 @@
 #include <QSpinBox>
 
 class TPrintOptionForm : public QDialog {
+  Q_OBJECT
+
  public:
   explicit TPrintOptionForm(QWidget* parent = nullptr);
   // 1 fit page, 0 original size, 5 stretch, 4 given width and height.

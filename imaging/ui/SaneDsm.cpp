@@ -2,6 +2,7 @@
 
 #include <sane/sane.h>
 
+#include <QApplication>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDialog>
@@ -331,10 +332,21 @@ TW_UINT16 SetCapability(Dsm& s, TW_CAPABILITY* cap) {
   }
 }
 
+// The window the person is working in when the source shows its dialog: the
+// top modal window (the scan form, run modally by the attachment manager), else
+// the active one. A dialog outside that window's family would be blocked by it.
+QWidget* PersonsWindow() {
+  if (QWidget* modal = QApplication::activeModalWidget()) return modal;
+  return QApplication::activeWindow();
+}
+
 // The source's own dialog: mode, resolution and feeder, then Scan or Cancel.
+// It belongs to the person's window and is modal to it, so it takes clicks and
+// keys under a modal form and the form waits for its answer.
 void ShowSourceDialog(Dsm& s, QWidget* parent) {
   auto* dlg = new QDialog(parent);
   dlg->setAttribute(Qt::WA_DeleteOnClose);
+  dlg->setWindowModality(Qt::WindowModal);
   dlg->setWindowTitle(QStringLiteral("扫描"));
   auto* form = new QFormLayout;
   auto* mode = new QComboBox;
@@ -543,7 +555,7 @@ TW_UINT16 SaneDsmEntry(TW_IDENTITY*, TW_IDENTITY* dest, TW_UINT32 dg, TW_UINT16 
     auto* id = static_cast<TW_IDENTITY*>(data);
     switch (msg) {
       case MSG_USERSELECT:
-        return SelectDevice(nullptr) ? TWRC_SUCCESS : TWRC_CANCEL;
+        return SelectDevice(PersonsWindow()) ? TWRC_SUCCESS : TWRC_CANCEL;
       case MSG_GETDEFAULT:
         CopyName(id->ProductName, SaneDefaultSource());
         return TWRC_SUCCESS;
@@ -583,8 +595,9 @@ TW_UINT16 SaneDsmEntry(TW_IDENTITY*, TW_IDENTITY* dest, TW_UINT32 dg, TW_UINT16 
     if (msg == MSG_ENABLEDS) {
       const auto* ui = static_cast<TW_USERINTERFACE*>(data);
       if (ui->ShowUI) {
-        // Not parented to the scanner's window: it is disabled while the source is enabled.
-        ShowSourceDialog(s, nullptr);
+        // Not parented to the scanner's window: it is disabled while the source is
+        // enabled, and never shown.
+        ShowSourceDialog(s, PersonsWindow());
       } else {
         ApplySettings(s);
         Queue(MSG_XFERREADY);

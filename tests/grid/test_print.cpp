@@ -2,6 +2,8 @@
 // left out; checked with poppler's pdfinfo and pdftotext.
 #include <gtest/gtest.h>
 
+#include <QPageLayout>
+#include <QPrinter>
 #include <QTemporaryDir>
 #include <cstdio>
 #include <string>
@@ -9,7 +11,10 @@
 #include "GridUiApp.h"
 #include "grid/XLCells.h"
 #include "grid/XLSheet.h"
+#include "grid/XLManager.h"
 #include "grid/ui/XLPdfPrinter.h"
+#include "platform/PrintTarget.h"
+#include "platform/Services.h"
 
 namespace {
 
@@ -111,18 +116,55 @@ TEST(Print, SheetWithTitleRowsToPdf) {
   EXPECT_EQ(Info(pdf, "Pages"), "1");
 }
 
-TEST(Print, PrintGoesToTheInstalledPrinterAndFailuresReachTheCaller) {
+TEST(Print, SheetsPrintWhereThePersonChoseAndAreLaidOutByThatPrintersPage) {
   GridUiApp();
-  TXLSheet sheet;
-  TXLSheet::PrinterFactory() = nullptr;
-  EXPECT_THROW(sheet.Print(), EXLGridError);
+  ServiceCapture services;
   QTemporaryDir dir;
-  const QString file = dir.filePath("all.pdf");
-  XLUsePdfPrinter([&] { return file; });
-  sheet.SetCount(sRows, 100);  // two strips of rows: 71 and 29
-  sheet.Print();
-  EXPECT_EQ(Info(file.toStdString(), "Pages"), "2");
-  XLUsePdfPrinter([] { return QString("/nonexistent-dir/x.pdf"); });
-  EXPECT_THROW(sheet.Print(), EXLGridError);
+  TXLSheet sheet;
+  sheet.SetCount(sRows, 100);
+  // Before the program says where sheets print there is no printer.
   TXLSheet::PrinterFactory() = nullptr;
+  EXPECT_THROW(sheet.Print(), EXLGridError);
+  // Nothing chosen yet: the no-printer page.
+  EXPECT_EQ(XLManager().PrinterPageWidth(), 4676);
+  EXPECT_EQ(XLManager().PrinterPageHeight(), 6744);
+
+  // Without system printers the person names a PDF file; cancelling chooses nothing.
+  EXPECT_FALSE(XLChoosePrinter(nullptr));
+  ASSERT_EQ(services.fileDialogs.size(), 1u);
+  EXPECT_TRUE(services.fileDialogs[0].save);
+  EXPECT_EQ(services.fileDialogs[0].options.filter, Utf8ToCp936("PDF 文件|*.pdf"));
+  EXPECT_EQ(services.fileDialogs[0].options.defaultExt, "pdf");
+  EXPECT_EQ(XLManager().PrinterPageWidth(), 4676);
+
+  const QString file = dir.filePath("all.pdf");
+  services.saveAnswers = {file.toStdString()};
+  ASSERT_TRUE(XLChoosePrinter(nullptr));
+  // The chosen printer's page: A4 at 600 dpi less its margins.
+  QPrinter& printer = PrintTarget::Printer();
+  EXPECT_EQ(XLManager().PrinterDpiY(), 600);
+  EXPECT_EQ(XLManager().PrinterPageWidth(), printer.width());
+  EXPECT_EQ(XLManager().PrinterPageHeight(), printer.height());
+  EXPECT_NE(XLManager().PrinterPageHeight(), 6744);
+  sheet.SetTitle("All rows");
+  sheet.Print();  // two strips of rows: 71 and 29
+  EXPECT_EQ(Info(file.toStdString(), "Pages"), "2");
+  EXPECT_EQ(Info(file.toStdString(), "Page size"), "595 x 842 pts (A4)");
+  EXPECT_EQ(Info(file.toStdString(), "Title"), "All rows");
+
+  // Turned across, the next choice lays the rows out on the lower page: three strips.
+  printer.setPageOrientation(QPageLayout::Landscape);
+  const QString wide = dir.filePath("wide.pdf");
+  services.saveAnswers = {wide.toStdString()};
+  ASSERT_TRUE(XLChoosePrinter(nullptr));
+  EXPECT_GT(sheet.PageLayout().Page.Width(), sheet.PageLayout().Page.Height());
+  sheet.Print();
+  EXPECT_EQ(Info(wide.toStdString(), "Pages"), "3");
+  EXPECT_EQ(Info(wide.toStdString(), "Page size"), "842 x 595 pts (A4)");
+  printer.setPageOrientation(QPageLayout::Portrait);
+
+  // A file that cannot be written reaches the caller.
+  services.saveAnswers = {"/nonexistent-dir/x.pdf"};
+  ASSERT_TRUE(XLChoosePrinter(nullptr));
+  EXPECT_THROW(sheet.Print(), EXLGridError);
 }

@@ -3,16 +3,25 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QComboBox>
+#include <QDoubleSpinBox>
 #include <QKeyEvent>
+#include <QPageSetupDialog>
+#include <QPageLayout>
+#include <QPrinter>
 #include <QTest>
+#include <cmath>
 #include <cstdlib>
 #include <fstream>
 
 #include "ImagingTestUtil.h"
+#include "ModalDriver.h"
 #include "imaging/ui/EnPrint.h"
 #include "imaging/ui/FrmtForm.h"
 #include "imaging/ui/POptForm.h"
 #include "imaging/ui/ReszForm.h"
+#include "platform/PrintTarget.h"
+#include "platform/Services.h"
 
 namespace {
 int argc = 1;
@@ -63,6 +72,29 @@ Rendered Render(const std::string& pdf) {
   return r;
 }
 
+// Where the next print goes, as the person names the PDF file.
+void ChooseFile(const std::string& pdf) {
+  ServiceCapture services;
+  services.saveAnswers = {pdf};
+  ASSERT_TRUE(PrintTarget::Choose(nullptr));
+}
+
+// The page set-up dialog, answered as a person would: A5, 10 mm margins.
+void SetUpA5() {
+  auto script = WhenModal<QPageSetupDialog>([](QPageSetupDialog* d) {
+    auto* size = d->findChild<QComboBox*>(QStringLiteral("pageSizeCombo"));
+    ASSERT_NE(size, nullptr);
+    size->setCurrentText(QStringLiteral("A5"));
+    for (const char* side : {"topMargin", "leftMargin", "rightMargin", "bottomMargin"}) {
+      auto* margin = d->findChild<QDoubleSpinBox*>(QString::fromLatin1(side));
+      ASSERT_NE(margin, nullptr) << side;
+      margin->setValue(10);
+    }
+    d->accept();
+  });
+  EXPECT_TRUE(PrintTarget::SetUp(nullptr));
+}
+
 void ExpectBox(const TRect& ink, const TRect& dots, int mode) {
   // Dots at 600 dpi land on pixels at 60 dpi: a tenth, give or take one.
   EXPECT_NEAR(ink.Left, dots.Left / 10.0, 1) << "mode " << mode;
@@ -95,29 +127,43 @@ TEST(PrintRect, FollowsTheSizeTable) {
   p.LeftMargin = p.TopMargin = 0;
   p.Height = 1.25;  // 750 dots high, so 187.5 wide: halves round to even
   EXPECT_EQ(PrintRect(p, m, 1, 4, 96, 96), (TRect{0, 0, 188, 750}));
+  // An image without pixels goes nowhere instead of dividing by zero.
+  for (int mode = 0; mode <= 5; ++mode) {
+    p.PrintSize = mode;
+    EXPECT_EQ(PrintRect(p, m, 0, 0, 96, 96), (TRect{0, 0, 0, 0})) << mode;
+  }
 }
 
 TEST(DibGraphicPrinter, EachSizeModeLandsWhereItsArithmeticSays) {
   App();
+  {
+    // Before the person chose a printer: the no-printer page.
+    TDibGraphicPrinter unchosen;
+    EXPECT_EQ(unchosen.Metrics().PageWidth, 4676);
+    EXPECT_EQ(unchosen.Metrics().PageHeight, 6744);
+    EXPECT_EQ(unchosen.Metrics().DpiX, 600);
+  }
   TDibGraphic img;
   img.NewImage(300, 200, ifTrueColor, nullptr, 100, 100);  // all black
   struct Case {
     int mode;
     double width, height, left, top;
     bool landscape;
-    TRect dots;
+    TRect dots;  // on the paper
   };
+  // The chosen PDF printer: A4 at 600 dpi, its printable area 142 and 133 dots in, 6733 x
+  // 4692 dots across (4674 x 6751 upright). Margins count from the paper's edge.
   const Case cases[] = {
-      {0, 5, 5, 0, 0, true, {0, 0, 1800, 1200}},
-      {1, 5, 5, 1, 1, true, {0, 0, 6744, 4496}},
+      {0, 5, 5, 0, 0, true, {142, 133, 1942, 1333}},
+      {1, 5, 5, 1, 1, true, {142, 133, 6875, 4622}},
       {2, 2, 5, 1, 0.5, true, {600, 300, 1800, 1100}},
-      {3, 5, 2, 0, 0, true, {0, 0, 1800, 1200}},
-      {4, 3, 4, 0, 0, false, {0, 0, 1800, 2400}},
-      {5, 5, 5, 1, 1, true, {0, 0, 6743, 4675}},
+      {3, 5, 2, 0, 0, true, {142, 133, 1942, 1333}},
+      {4, 3, 4, 0, 0, false, {142, 133, 1942, 2533}},
+      {5, 5, 5, 1, 1, true, {142, 133, 6874, 4824}},
   };
   for (const Case& c : cases) {
     const std::string pdf = TempDir() + "/mode" + std::to_string(c.mode) + ".pdf";
-    SetImagePrinterOutput(pdf);
+    ChooseFile(pdf);
     TDibGraphicPrinter printer;
     printer.SetWidth(c.width);
     printer.SetHeight(c.height);
@@ -126,10 +172,56 @@ TEST(DibGraphicPrinter, EachSizeModeLandsWhereItsArithmeticSays) {
     printer.SetPrintSize(c.mode);
     printer.SetTitle("scan");
     printer.Print(img);
-    EXPECT_EQ(printer.Metrics().PageWidth, c.landscape ? 6744 : 4676) << c.mode;
+    EXPECT_EQ(printer.Metrics().PageWidth, c.landscape ? 6733 : 4674) << c.mode;
+    EXPECT_EQ(printer.Metrics().OffsetX, 142) << c.mode;
     const Rendered page = Render(pdf);
     EXPECT_EQ(page.width > page.height, c.landscape) << "mode " << c.mode;
     ExpectBox(page.InkBox(), c.dots, c.mode);
+  }
+  // An empty image starts no job: no blank page.
+  const std::string none = TempDir() + "/none.pdf";
+  ChooseFile(none);
+  TDibGraphicPrinter().Print(TDibGraphic());
+  EXPECT_FALSE(QFile::exists(QString::fromStdString(none)));
+  // The job's orientation was its own.
+  EXPECT_EQ(PrintTarget::Printer().pageLayout().orientation(), QPageLayout::Portrait);
+}
+
+TEST(DibGraphicPrinter, AfterThePageSetUpEverySizeModeFitsThePrintersPage) {
+  App();
+  TDibGraphic img;
+  img.NewImage(300, 200, ifTrueColor, nullptr, 100, 100);  // prints across
+  SetUpA5();
+  // The page as the job turns it, read from the printer.
+  QPrinter& pr = PrintTarget::Printer();
+  pr.setPageOrientation(QPageLayout::Landscape);
+  const QRect page = pr.pageRect(QPrinter::DevicePixel).toRect();
+  const QRect paper = pr.paperRect(QPrinter::DevicePixel).toRect();
+  pr.setPageOrientation(QPageLayout::Portrait);
+  ASSERT_NEAR(paper.width(), 4961, 5);  // A5 across: 210 mm
+  EXPECT_NEAR(page.left(), 236, 4);     // 10 mm, in whole points
+  const int fitHeight = int(std::nearbyint(200.0 * page.width() / 300));
+  struct Case {
+    int mode;
+    TRect dots;
+  };
+  const Case cases[] = {
+      {0, {page.left(), page.top(), page.left() + 1800, page.top() + 1200}},
+      {1, {page.left(), page.top(), page.right() + 1, page.top() + fitHeight}},
+      {5, {page.left(), page.top(), page.right(), page.bottom()}},
+  };
+  for (const Case& c : cases) {
+    const std::string pdf = TempDir() + "/a5-mode" + std::to_string(c.mode) + ".pdf";
+    ChooseFile(pdf);
+    TDibGraphicPrinter printer;
+    printer.SetPrintSize(c.mode);
+    printer.Print(img);
+    EXPECT_EQ(printer.Metrics().PageWidth, page.width()) << c.mode;
+    EXPECT_EQ(printer.Metrics().PageHeight, page.height()) << c.mode;
+    EXPECT_EQ(printer.Metrics().BottomStrip, paper.height() - page.bottom() - 1) << c.mode;
+    const Rendered r = Render(pdf);
+    EXPECT_NEAR(r.width, paper.width() / 10.0, 1) << c.mode;
+    ExpectBox(r.InkBox(), c.dots, c.mode);
   }
 }
 

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QClipboard>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QDir>
@@ -20,9 +21,11 @@
 
 #include "ImagingTestUtil.h"
 #include "ModalDriver.h"
+#include "WindowInput.h"
 #include "core/ScopeGuard.h"
 #include "imaging/ScanDoc.h"
 #include "imaging/ui/DemoForm.h"
+#include "imaging/ui/EnDibQt.h"
 #include "imaging/ui/EnRubber.h"
 #include "imaging/ui/SaneDsm.h"
 #include "SaneTestSupport.h"
@@ -389,4 +392,47 @@ TEST(ScanForm, TheChosenScannerBecomesTheDefaultSource) {
   EXPECT_EQ(preselected, 1);
   EXPECT_EQ(SaneDefaultSource(), "test:1");
   EXPECT_TRUE(f.services.prompts.empty());
+}
+
+TEST(ScanForm, TheCopyAndPasteButtonsCopyTheShownImageAndPasteTheClipboardAsANewPicture) {
+  Form f;
+  f.form->Scan(true);
+  ASSERT_EQ(f.form->PageCount(), 1);
+  const TDibGraphic& shown = f.form->ImageScrollBox->Graphic();
+  const int width = shown.Width(), height = shown.Height();
+  auto* tools = f.form->findChild<QToolBar*>();
+  ASSERT_NE(tools, nullptr);
+  auto buttonFor = [tools](const char* text) -> QWidget* {
+    for (QAction* a : tools->actions())
+      if (a->text() == QString::fromUtf8(text)) return tools->widgetForAction(a);
+    return nullptr;
+  };
+  QWidget* copy = buttonFor("复制");
+  QWidget* paste = buttonFor("粘贴为新图片");
+  ASSERT_NE(copy, nullptr);
+  ASSERT_NE(paste, nullptr);
+  // The menu items stay disabled: Ctrl+C and Ctrl+V belong to the selection commands.
+  EXPECT_FALSE(f.form->CopyMenu->isEnabled());
+  EXPECT_FALSE(f.form->PasteMenu->isEnabled());
+
+  QClipboard* clipboard = QGuiApplication::clipboard();
+  clipboard->clear();
+  ClickThroughWindow(copy);
+  EXPECT_EQ(clipboard->image().size(), QSize(width, height));
+
+  // A picture from elsewhere replaces the shown one, after the close check; no page is added.
+  QImage red(40, 30, QImage::Format_RGB32);
+  red.fill(Qt::red);
+  clipboard->setImage(red);
+  f.services.promptAnswers = {MsgResult::No};
+  ClickThroughWindow(paste);
+  EXPECT_EQ(f.Texts(), std::vector<std::string>{"图像还没有保存，是否保存?"});
+  EXPECT_EQ(f.form->ImageScrollBox->Graphic().Width(), 40);
+  EXPECT_EQ(f.form->ImageScrollBox->Graphic().Height(), 30);
+  EXPECT_EQ(QColor(DibToQImage(f.form->ImageScrollBox->Graphic()).pixel(5, 5)), QColor(Qt::red));
+  EXPECT_EQ(f.form->PageCount(), 1);
+  EXPECT_EQ(f.form->Page(0).Width, width);
+  // The picture before the paste comes back with undo.
+  f.form->UndoMenu->trigger();
+  EXPECT_EQ(f.form->ImageScrollBox->Graphic().Width(), width);
 }

@@ -1,0 +1,124 @@
+// Printing end to end: 打印 ... on the scan form that the attachment manager opened for a
+// document the server sent. The options dialog, the save dialog and the close question are
+// the real windows, answered through them; the PDF lands where the person typed its name.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QToolBar>
+#include <cstdlib>
+
+#include "ControlFactory.h"
+#include "E2eSupport.h"
+#include "PrintE2eSupport.h"
+#include "control/ReplyWindows.h"
+#include "control/frm_Main.h"
+#include "control/frm_SetLoadFiles.h"
+#include "control/wire/Frames.h"
+#include "control/wire/Un_type.h"
+#include "imaging/ui/DemoForm.h"
+#include "imaging/ui/POptForm.h"
+#include "imaging/ui/SaneDsm.h"
+#include "imaging/SourceDialogPerson.h"
+#include "tests/e2e/AttachmentFormStandIn.h"
+#include "uikit/TFlatButtonUnit.h"
+
+namespace print_e2e {
+
+const char* kIncoming = "{7A0B1C2D-3E4F-4051-8263-748596A7B8C9}";
+
+TEST(PrintE2E, PrintingAScannedPageWritesItWhereThePersonChose) {
+  const char* src = std::getenv("TARVO_SOURCE_DIR");
+  setenv("SANE_CONFIG_DIR", (std::string(src ? src : ".") + "/tests/sane").c_str(), 1);
+  SetSaneSourceOptions({{"test-picture", "Color pattern"}, {"source", "Flatbed"},
+                        {"read-return-value", "Default"}});
+  App();
+  ClearSessionValues();
+  OaServerProcess server;
+  ASSERT_TRUE(server.Started());
+  QPointer<e2e::DocumentFormStandIn> document;
+  ReplyWindowFactories().CreateTemplateForm = [&]() -> ITemplateForm* {
+    document = new e2e::DocumentFormStandIn();
+    return document.data();
+  };
+  QWidget page;
+  ComPtr<IDispatch> control = CreateControlForPage(&page);
+  ASSERT_TRUE(control);
+  PageDriver driver(control);
+  page.show();
+  ASSERT_TRUE(driver.WaitForEvent("OnDoLogin"));
+  ASSERT_EQ(driver.Call("SetServer", {"127.0.0.1", std::to_string(server.Port())}), S_OK);
+  ASSERT_EQ(driver.Call("Login", {"zhangsan"}), S_OK);
+  ASSERT_TRUE(driver.WaitForEvent("OnAfterLogin"));
+
+  const QString pdf = QDir::tempPath() + "/printed/scan.pdf";
+  QDir().mkpath(QFileInfo(pdf).path());
+  QString dialogTitle;
+  BoxAnswerer boxes({}, QString::fromUtf8("图像还没有保存，是否保存?"));
+  int pages = 0;
+  bool scanned = false, managerDone = false, asked = false;
+  auto options = WhenModal<TPrintOptionForm>([](TPrintOptionForm* o) {
+    ClickThroughWindow(VisibleButton(o, QString::fromUtf8("打印")));
+  }, std::chrono::seconds(120));
+  auto scan = WhenModal<TScanForm>(
+      [&](TScanForm* f) {
+        if (scanned) return;
+        scanned = true;
+        auto* tools = f->findChild<QToolBar*>();
+        ASSERT_NE(tools, nullptr);
+        {
+          SourceDialogPerson person(
+              [](QDialog* d) { ClickThroughWindow(DialogButton(d, QStringLiteral("扫描"))); });
+          ClickThroughWindow(tools->widgetForAction(f->Btn_Scan));
+          EXPECT_TRUE(person.acted);
+        }
+        pages = f->PageCount();
+        auto save = SaveAs(pdf, &dialogTitle);
+        ClickThroughWindow(tools->widgetForAction(f->PrintMenu));
+        EXPECT_TRUE(save.Acted());
+        f->close();
+      },
+      std::chrono::seconds(120));
+  auto manager = WhenModal<TfrmSetLoadFiles>(
+      [&](TfrmSetLoadFiles* m) {
+        if (managerDone) return;
+        managerDone = true;
+        ClickThroughWindow(m->btn_Copy2());
+        m->close();
+        QTimer::singleShot(300, [&document] {
+          if (document) document->close();
+        });
+      },
+      std::chrono::seconds(150));
+  auto list = WhenModal<e2e::DocumentFormStandIn>(
+      [&](e2e::DocumentFormStandIn* f) {
+        TfrmMain* session = frmMain();
+        if (!session || asked) return;
+        f->SetManagerRequested(true);
+        frames::QueryRecord q;
+        q.userId = SessionValues().UserGUID;
+        q.tableName = "oa_incoming";
+        q.recordId = kIncoming;
+        q.commandFlag = 1;
+        session->SendToServer(frames::BuildQueryRequest(q));
+        asked = true;
+      },
+      std::chrono::seconds(180));
+
+  ASSERT_EQ(driver.Call("GetStream", {"oa", kIncoming, "0", "收文登记单", "3", "", ""}), S_OK);
+  ASSERT_TRUE(PumpUntil([&] { return managerDone && (!document || !document->isVisible()); }, 170000));
+  ASSERT_TRUE(scanned);
+  EXPECT_EQ(pages, 1);
+  EXPECT_TRUE(options.Acted());
+  EXPECT_EQ(boxes.texts, std::vector<std::string>{"图像还没有保存，是否保存?"});
+  EXPECT_EQ(dialogTitle.toStdString(), "打印到文件");
+  ASSERT_TRUE(QFile::exists(pdf));
+  EXPECT_EQ(PdfInfo(pdf.toStdString(), "Pages"), "1");
+  EXPECT_EQ(PdfInfo(pdf.toStdString(), "Page size"), "595 x 842 pts (A4)");
+  EXPECT_EQ(PdfInfo(pdf.toStdString(), "Title"), "Ruvi");
+  // The scanned page fills the paper but for its margins.
+  EXPECT_GT(InkShare(pdf.toStdString()), 0.5);
+}
+
+}  // namespace print_e2e
