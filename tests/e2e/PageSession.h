@@ -10,8 +10,25 @@
 
 #include "ControlFactory.h"
 #include "E2eSupport.h"
+#include "control/wire/Frames.h"
+#include "control/wire/Un_CopyFiles.h"
 #include "control/wire/Un_type.h"
 #include "tests/apps/RawClient.h"
+
+namespace e2e {
+
+// One request straight to the server, as another client would ask.
+inline std::string Ask(uint16_t port, const std::string& frame) {
+  RawClient c(port, 10000);
+  std::string wire = frame.substr(0, 5);
+  const uint32_t n = static_cast<uint32_t>(frame.size());
+  for (int i = 0; i < 4; ++i) wire += char((n >> (8 * i)) & 0xFF);
+  c.Send(wire + frame);
+  const std::optional<std::string> reply = c.ReadToClose();
+  return reply && reply->size() >= 4 ? reply->substr(4) : std::string();
+}
+
+}  // namespace e2e
 
 class PageSession {
  public:
@@ -47,15 +64,27 @@ class PageSession {
     return out;
   }
 
-  // One request straight to the server, as another client would ask.
-  std::string Ask(const std::string& frame) const {
-    RawClient c(server.Port(), 10000);
-    std::string wire = frame.substr(0, 5);
-    const uint32_t n = static_cast<uint32_t>(frame.size());
-    for (int i = 0; i < 4; ++i) wire += char((n >> (8 * i)) & 0xFF);
-    c.Send(wire + frame);
-    const std::optional<std::string> reply = c.ReadToClose();
-    return reply && reply->size() >= 4 ? reply->substr(4) : std::string();
+  std::string Ask(const std::string& frame) const { return e2e::Ask(server.Port(), frame); }
+
+  // Requests of one code the server received (large ones are logged by their head only).
+  size_t Count(const char* code) const {
+    size_t n = 0;
+    for (const std::string& line : server.LogLines()) n += line.rfind(code, 0) == 0;
+    return n;
+  }
+
+  // The document's attachments as the server lists them.
+  TCopy2Files Attachments(const AnsiString& tableName, const AnsiString& recordId) const {
+    frames::QueryRecord q;
+    q.userId = SessionValues().UserGUID;
+    q.tableName = tableName;
+    q.recordId = recordId;
+    q.commandFlag = 1;
+    const std::string reply = Ask(frames::BuildQueryRequest(q));
+    const frames::AttachmentsReply list = frames::ParseAttachmentsReply(reply);
+    TCopy2Files files;
+    if (!list.container.empty()) files.LoadFromBytes(list.container);
+    return files;
   }
 
   OaServerProcess server;

@@ -1,7 +1,7 @@
 #pragma once
-// A person at the windows: clicks and keys go to the top-level window a widget stands in,
-// at the widget's place, so Qt's modality decides as for a real hand whether they arrive;
-// and a walk of steps in order, each waiting until its window is up and then acting in it.
+// A person at the windows: clicks and keys through the windows (as WindowInput.h sends
+// them), and a walk of steps in order, each waiting until its window is up and then
+// acting in it.
 //
 // Every poll of a walk is a fresh single-shot timer. A click that opens a modal window does
 // not return until that window closes; the steps that work inside it go on from the polls
@@ -9,15 +9,9 @@
 // every modal window, so the walk always ends.
 #include <gtest/gtest.h>
 
-#include <QAbstractButton>
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QTabBar>
-#include <QTabWidget>
-#include <QTest>
 #include <QTimer>
-#include <QTreeWidget>
-#include <QWindow>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -25,43 +19,24 @@
 #include <vector>
 
 #include "ModalDriver.h"
-#include "grid/ui/XLGridView.h"
+#include "E2eSupport.h"
+
+class QTabWidget;
+class QTreeWidget;
+class QTreeWidgetItem;
+class QWidget;
+class TfrmTemplate;
 
 namespace person {
 
-inline QWindow* WindowOf(QWidget* w) { return w->window()->windowHandle(); }
-
-// A left click at `at` in w (its centre by default), through w's window.
-inline void Click(QWidget* w, QPoint at = QPoint(-1, -1)) {
-  if (at.x() < 0) at = w->rect().center();
-  QTest::mouseClick(WindowOf(w), Qt::LeftButton, Qt::NoModifier, w->mapTo(w->window(), at));
-}
-
-// A key into the window w stands in (to its focused widget, as a keyboard does).
-inline void Press(QWidget* w, Qt::Key key) { QTest::keyClick(WindowOf(w), key); }
-
-// ASCII text typed key by key into w's window.
-inline void Type(QWidget* w, const char* text) {
-  for (const char* c = text; *c; ++c) QTest::keyClick(WindowOf(w), *c);
-}
-
+// A left click at w's centre, through its window.
+void Click(QWidget* w);
 // A page's tab; it must be in sight to be clicked.
-inline void ClickTab(QTabWidget* pages, int index) {
-  QTabBar* bar = pages->tabBar();
-  const QRect tab = bar->tabRect(index);
-  EXPECT_TRUE(bar->rect().contains(tab)) << "tab " << index << " is out of sight";
-  Click(bar, tab.center());
-}
-
-inline void ClickItem(QTreeWidget* tree, QTreeWidgetItem* item) {
-  tree->scrollToItem(item);  // as the person scrolls and unfolds the tree to it
-  Click(tree->viewport(), tree->visualItemRect(item).center());
-}
-
-inline void ClickCell(TXLGrid* grid, TPoint cell) {
-  TXLView* pane = grid->View(sClient);
-  Click(pane, pane->CellRect(cell).center());
-}
+void ClickTab(QTabWidget* pages, int index);
+// A tree item, scrolled to and unfolded first as the person would.
+void ClickItem(QTreeWidget* tree, QTreeWidgetItem* item);
+// Types ASCII text into a document field's cell: a click on the cell, the keys, Enter.
+void TypeInto(TfrmTemplate* f, const char* field, const char* text);
 
 // The active modal window when it is a T.
 template <class T>
@@ -147,5 +122,28 @@ class Walk {
 
   std::shared_ptr<State> state_;
 };
+
+// Runs the walk to its end (the windows' own loops run it) and waits for the last window
+// to go; false, with a failure said, when it did not get there.
+inline bool RunWalk(Walk& walk, int timeoutMs) {
+  walk.Start();
+  const bool ended = PumpUntil([&] { return walk.Done(); }, timeoutMs);
+  EXPECT_TRUE(ended) << "stuck at: " << walk.Waiting();
+  EXPECT_TRUE(walk.Finished()) << "stopped at: " << walk.Waiting();
+  EXPECT_TRUE(PumpUntil([] { return !QApplication::activeModalWidget(); }, 10000));
+  return ended && walk.Finished();
+}
+
+// Closes what a failed walk left up, answering what the closing asks, for up to 10 s.
+inline void CloseLeftWindows() {
+  ModalScript closer(
+      [] {
+        if (!QApplication::activeModalWidget()) return false;
+        ModalScript::CloseAllModal();
+        return true;
+      },
+      std::chrono::seconds(10), "windows left by the walk");
+  PumpUntil([] { return !QApplication::activeModalWidget(); }, 10000);
+}
 
 }  // namespace person

@@ -15,6 +15,7 @@
 
 #include "PageSession.h"
 #include "PersonWalk.h"
+#include "WindowInput.h"
 #include "control/AttachmentList.h"
 #include "control/TemplateFields.h"
 #include "control/UnitTree.h"
@@ -33,20 +34,7 @@ QApplication& App() { return E2eApp("e2e-seams"); }
 
 const char* kLisi = "{A3B4C5D6-1E2F-4A5B-8C7D-9E0F1A2B3C4D}";
 
-using person::Click;
 using person::Modal;
-
-// Types text into a field's cell as a person does: a click on the cell, the keys, Enter.
-void TypeInto(TfrmTemplate* f, const char* field, const char* text) {
-  for (const TFieldEntry& e : f->Doc().Fields) {
-    if (e.name != Cp936(field)) continue;
-    person::ClickCell(f->Grid(), TPoint{e.col, e.row});
-    person::Type(f->Grid(), text);
-    person::Press(f->Grid(), Qt::Key_Return);
-    return;
-  }
-  ADD_FAILURE() << "no field " << field;
-}
 
 class SeamsE2E : public ::testing::Test {
  protected:
@@ -57,45 +45,12 @@ class SeamsE2E : public ::testing::Test {
     ASSERT_TRUE(page_->Start());
   }
   void TearDown() override {
-    // A walk that failed leaves its windows (and the questions their closing asks) up.
-    ModalScript closer(
-        [] {
-          if (!QApplication::activeModalWidget()) return false;
-          ModalScript::CloseAllModal();
-          return true;
-        },
-        std::chrono::seconds(10), "windows left by the walk");
-    PumpUntil([] { return !QApplication::activeModalWidget(); }, 10000);
+    person::CloseLeftWindows();
     delete Tfrm_popup::Current();
     page_.reset();
     ClearSessionValues();
   }
-  // Runs the walk to its end (the windows' own loops run it).
-  void Run(person::Walk& walk, int timeoutMs = 180000) {
-    walk.Start();
-    EXPECT_TRUE(PumpUntil([&] { return walk.Done(); }, timeoutMs)) << "stuck at: " << walk.Waiting();
-    EXPECT_TRUE(walk.Finished()) << "stopped at: " << walk.Waiting();
-    EXPECT_TRUE(PumpUntil([] { return !QApplication::activeModalWidget(); }, 10000));
-  }
-  // What the server lists as the document's attachments.
-  TCopy2Files ServerAttachments(const char* recordId) {
-    frames::QueryRecord q;
-    q.userId = SessionValues().UserGUID;
-    q.tableName = "oa_leave";
-    q.recordId = recordId;
-    q.commandFlag = 1;
-    TCopy2Files files;
-    const std::string reply = page_->Ask(frames::BuildQueryRequest(q));
-    const frames::AttachmentsReply list = frames::ParseAttachmentsReply(reply);
-    if (!list.container.empty()) files.LoadFromBytes(list.container);
-    return files;
-  }
-  // Requests of one code the server received (large ones are logged by their head only).
-  size_t Count(const char* code) const {
-    size_t n = 0;
-    for (const std::string& line : page_->server.LogLines()) n += line.rfind(code, 0) == 0;
-    return n;
-  }
+  size_t Count(const char* code) const { return page_->Count(code); }
 
   std::unique_ptr<PageSession> page_;
 };
@@ -119,51 +74,51 @@ TEST_F(SeamsE2E, AFileAddedThroughTheFormsManagerReachesTheServerAndTheReadOnlyB
   // The leave request at its first step: written, kept as a draft, then "附件".
   walk.In<TfrmTemplate>("the new leave request", [&](TfrmTemplate* f) {
         record = f->Doc().Header.Text(dh::RecordId);
-        TypeInto(f, "标题", "Trip");
-        TypeInto(f, "请假天数", "1");
-        Click(f->TemporaryButton());
+        person::TypeInto(f, "标题", "Trip");
+        person::TypeInto(f, "请假天数", "1");
+        ClickThroughWindow(f->TemporaryButton());
       }, [](TfrmTemplate* f) { return f->CurStepNo() == 1; })
       .Then("the draft saved", [&] { return Count("UPDA") == 1; },
-            [] { Click(Modal<TfrmTemplate>()->AttachmentButton()); })
-      .In<TfrmSetLoadFiles>("the attachment manager", [](TfrmSetLoadFiles* m) { Click(m->btn_AddFile()); },
+            [] { ClickThroughWindow(Modal<TfrmTemplate>()->AttachmentButton()); })
+      .In<TfrmSetLoadFiles>("the attachment manager", [](TfrmSetLoadFiles* m) { ClickThroughWindow(m->btn_AddFile()); },
                             [](TfrmSetLoadFiles* m) { return !m->ReadOnly(); })
       .In<QFileDialog>("the file dialog", [&](QFileDialog* d) {
-        person::Type(d, "note.txt");
-        person::Press(d, Qt::Key_Return);
+        TypeThroughWindow(d, "note.txt");
+        KeyThroughWindow(d, Qt::Key_Return);
       })
-      .In<TfrmSetLoadFiles>("the file listed and sent", [](TfrmSetLoadFiles* m) { Click(m->btn_Close()); },
+      .In<TfrmSetLoadFiles>("the file listed and sent", [](TfrmSetLoadFiles* m) { ClickThroughWindow(m->btn_Close()); },
                             [&](TfrmSetLoadFiles* m) { return m->ListView()->count() == 1 && Count("SABB") == 1; })
       // Back on the form, its list shows the file; the request goes on to its last step.
       .In<TfrmTemplate>("the form after the manager", [&](TfrmTemplate* f) {
         formFiles = f->AttachmentList()->ListView()->count();
-        Click(f->SendButton());
+        ClickThroughWindow(f->SendButton());
       })
       .Then("the request submitted", [&] { return Count("UPDA") == 2 && !Modal<QWidget>(); },
             [&] { page_->Open("请假单", record.c_str()); })
-      .In<TfrmTemplate>("the review step", [](TfrmTemplate* f) { Click(f->SendButton()); },
+      .In<TfrmTemplate>("the review step", [](TfrmTemplate* f) { ClickThroughWindow(f->SendButton()); },
                         [](TfrmTemplate* f) { return f->CurStepNo() == 2; })
       .Then("the review submitted", [&] { return Count("UPDA") == 3 && !Modal<QWidget>(); },
             [&] {
               ASSERT_TRUE(page_->Login("chener"));
               page_->Open("请假单", record.c_str());
             })
-      .In<TfrmTemplate>("the filing step", [](TfrmTemplate* f) { Click(f->ArchiveButton()); },
+      .In<TfrmTemplate>("the filing step", [](TfrmTemplate* f) { ClickThroughWindow(f->ArchiveButton()); },
                         [](TfrmTemplate* f) { return f->CurStepNo() == 4 && !f->ArchiveButton()->isHidden(); })
-      .In<QMessageBox>("the archive question", [](QMessageBox* b) { Click(b->button(QMessageBox::Yes)); })
+      .In<QMessageBox>("the archive question", [](QMessageBox* b) { ClickThroughWindow(b->button(QMessageBox::Yes)); })
       .Then("the document archived", [&] { return Count("DCMD") == 1 && !Modal<QWidget>(); },
             [&] { page_->Open("请假单", record.c_str()); })
       // Archived, the document opens read-only; its own "附件" shows the manager read-only.
-      .In<TfrmTemplate>("the archived document", [](TfrmTemplate* f) { Click(f->FileReadonlyButton()); },
+      .In<TfrmTemplate>("the archived document", [](TfrmTemplate* f) { ClickThroughWindow(f->FileReadonlyButton()); },
                         [](TfrmTemplate* f) { return f->ReadOnlyDoc() && f->FileReadonlyButton()->isVisible(); })
       .In<TfrmSetLoadFiles>("the read-only manager", [&](TfrmSetLoadFiles* m) {
         readOnlyManager = m->ReadOnly() && m->Btn_Exit()->isVisible() && m->btn_AddFile()->isHidden();
         readOnlyItems = m->ListView()->count();
         if (readOnlyItems > 0) readOnlyItem = m->ListView()->item(0)->text();
-        Click(m->Btn_Exit());
+        ClickThroughWindow(m->Btn_Exit());
       }, [](TfrmSetLoadFiles* m) { return m->ListView()->count() > 0; })
-      .In<TfrmTemplate>("the archived document again", [](TfrmTemplate* f) { Click(f->ExitButton()); });
+      .In<TfrmTemplate>("the archived document again", [](TfrmTemplate* f) { ClickThroughWindow(f->ExitButton()); });
   ASSERT_TRUE(page_->Open("请假单", ""));
-  Run(walk);
+  person::RunWalk(walk, 180000);
   // The read-only list was asked for read-only, and nothing was uploaded from it.
   const std::vector<std::string> queries = page_->Received("QUEY");
   ASSERT_FALSE(queries.empty());
@@ -171,7 +126,7 @@ TEST_F(SeamsE2E, AFileAddedThroughTheFormsManagerReachesTheServerAndTheReadOnlyB
   EXPECT_EQ(Count("SABB"), 1u);
 
   EXPECT_EQ(formFiles, 1);
-  TCopy2Files files = ServerAttachments(record.c_str());
+  TCopy2Files files = page_->Attachments("oa_leave", record);
   ASSERT_EQ(files.Count(), 1);
   EXPECT_EQ(files.GetFileName(0), "note.txt");
   EXPECT_EQ(files.FileData(0), "a note for the file");
@@ -193,7 +148,7 @@ TEST_F(SeamsE2E, TheNextHandlerPickerAsksForItsGroupAndOutsidePagesAndListsTheir
   QString chosen;
 
   person::Walk walk;
-  walk.In<TfrmTemplate>("the new leave request", [](TfrmTemplate* f) { Click(f->NextUserButton()); },
+  walk.In<TfrmTemplate>("the new leave request", [](TfrmTemplate* f) { ClickThroughWindow(f->NextUserButton()); },
                         [](TfrmTemplate* f) { return f->CurStepNo() == 1; })
       .In<TfrmSelectUser>("the picker", [](TfrmSelectUser* d) { person::ClickTab(d->pgcUser(), TfrmSelectUser::pgGroup); })
       .In<TfrmSelectUser>("the group page filled", [](TfrmSelectUser* d) {
@@ -209,15 +164,15 @@ TEST_F(SeamsE2E, TheNextHandlerPickerAsksForItsGroupAndOutsidePagesAndListsTheir
         person::ClickTab(d->pgcUser(), TfrmSelectUser::pgGroup);
         TUserTree* group = d->Tree(TfrmSelectUser::pgGroup);
         if (TUserNode* lisi = group->Find(kLisi, nkUser)) person::ClickItem(group, lisi);
-        Click(d->findChild<QPushButton*>("Btn_Add"));
-        Click(d->findChild<QPushButton*>("BitBtn1"));
+        ClickThroughWindow(d->findChild<QPushButton*>("Btn_Add"));
+        ClickThroughWindow(d->findChild<QPushButton*>("BitBtn1"));
       }, [](TfrmSelectUser* d) { return d->Tree(TfrmSelectUser::pgOther)->NodeCount() > 0; })
       .In<TfrmTemplate>("the form with two handlers", [&](TfrmTemplate* f) {
         chosen = f->NextUserLabel()->toolTip();
-        Click(f->CloseButton());
+        ClickThroughWindow(f->CloseButton());
       });
   ASSERT_TRUE(page_->Open("请假单", ""));
-  Run(walk, 60000);
+  person::RunWalk(walk, 60000);
 
   // One request per page, each as the next step's handler list, and both pages filled.
   using L = std::tuple<int, int32_t, AnsiString>;
