@@ -17,7 +17,6 @@
 #include "PersonWalk.h"
 #include "WindowInput.h"
 #include "control/AttachmentList.h"
-#include "control/TemplateFields.h"
 #include "control/UnitTree.h"
 #include "control/frmPopup.h"
 #include "control/frm_SelectUser.h"
