@@ -7,9 +7,9 @@
 #include "control/wire/StepRecord.h"
 
 // Which command buttons a step shows, in their order from the left, and the bar's width.
-struct TButtonLayout {
+struct TCommandButtons {
   bool number = false, temporary = false, distribution = false, send = true, archive = false;
   int panelWidth = 0;  // pixels
 };
 inline constexpr int kCommandButtonWidth = 55;
-TButtonLayout ArrangeButtonSet(const TStepRecord* step, bool isStartStep, int32_t status);
+TCommandButtons ArrangeButtonSet(const TStepRecord* step, bool isStartStep, int32_t status);

@@ -243,8 +243,8 @@ void TTemplateFields::HideFilledRows() {
   for (int32_t r : rows) sheet_.SetVisible(r, sRows, false);
 }
 
-TButtonLayout ArrangeButtonSet(const TStepRecord* step, bool isStartStep, int32_t status) {
-  TButtonLayout b;
+TCommandButtons ArrangeButtonSet(const TStepRecord* step, bool isStartStep, int32_t status) {
+  TCommandButtons b;
   b.temporary = isStartStep;
   b.distribution = step && step->showDistribute;
   b.archive = step && step->showArchive;

@@ -64,6 +64,8 @@ TfrmSelectUser::TfrmSelectUser(QWidget* parent) : QDialog(parent) {
     connect(trees_[i], &QTreeWidget::itemDoubleClicked, this, [this] { AddSelected(true); });
   }
   pages_->setTabVisible(pgQuery, false);
+  // Every page's tab stays in sight; the dialog is as wide as they need.
+  pages_->setUsesScrollButtons(false);
   connect(pages_, &QTabWidget::currentChanged, this, &TfrmSelectUser::pgcUserChange);
 
   chosen_ = new TUserTree(this);

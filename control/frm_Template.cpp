@@ -50,6 +50,7 @@
 namespace {
 
 const char* const kCaption = "系统提示";
+const char* const kNoBodyFile = "无公文模版.doc";
 constexpr int kMargin = 10;
 constexpr TColor kCurrentStripColor = 4227327;  // 0x4080FF
 constexpr size_t kMaxPickedUsers = 151;
@@ -101,14 +102,15 @@ void TfrmTemplate::BuildLayout() {
   auto* btnNextStep = new QPushButton(QString::fromUtf8("下一步流程:"), pnlNextInfo_);
   btnNextStep->setFlat(true);
   lblNextStep_ = new QLabel(pnlNextInfo_);
-  auto* btnNextUser = new QPushButton(QString::fromUtf8("下一办理人:"), pnlNextInfo_);
-  btnNextUser->setFlat(true);
+  btnNextUser_ = new QPushButton(QString::fromUtf8("下一办理人:"), pnlNextInfo_);
+  btnNextUser_->setFlat(true);
+  btnNextUser_->setObjectName("btnNextUser");
   lblNextUser_ = new QLabel(pnlNextInfo_);
   cbxNextUsers_ = new QComboBox(pnlNextInfo_);
   cbxNextUsers_->hide();
   row->addWidget(btnNextStep);
   row->addWidget(lblNextStep_, 1);
-  row->addWidget(btnNextUser);
+  row->addWidget(btnNextUser_);
   row->addWidget(lblNextUser_, 1);
   row->addWidget(cbxNextUsers_, 1);
   info->addLayout(row);
@@ -123,6 +125,7 @@ void TfrmTemplate::BuildLayout() {
   };
   btnNO_ = mk("编号");
   btnAttachment_ = mk("附件");
+  btnAttachment_->setObjectName("btnAttachment");
   btnTemporary_ = mk("暂存");
   btnDistribution_ = mk("分发");
   btnSend_ = mk("提交");
@@ -155,6 +158,7 @@ void TfrmTemplate::BuildLayout() {
   btnPrint_ = FlatButton("打印表单", pnlQP_, 80, 30);
   btnQPYJ_ = FlatButton("签批意见", pnlQP_, 80, 30);
   btnFileReadonly_ = FlatButton("附件", pnlQP_, 80, 30);
+  btnFileReadonly_->setObjectName("btnFileReadonly");
   btnExit_ = FlatButton("关闭返回", pnlQP_, 80, 30);
   root->addWidget(pnlQP_);
   frameQYYJ_ = new TFrameW(this);
@@ -232,16 +236,13 @@ void TfrmTemplate::BuildLayout() {
   on(btnFile_, &TfrmTemplate::btnFileClick);
   on(btnPrint_, &TfrmTemplate::N_PrintXLGridClick);
   on(btnPrintFrom_, &TfrmTemplate::N_PrintXLGridClick);
-  on(btnNextUser, &TfrmTemplate::btnNextUserClick);
+  on(btnNextUser_, &TfrmTemplate::btnNextUserClick);
   on(btnNextStep, &TfrmTemplate::ShowFlowChart);
   on(back, &TfrmTemplate::Btn_BackClick);
   connect(btnClose_, &QPushButton::clicked, this, [this] { close(); });
   connect(btnExit_, &QPushButton::clicked, this, [this] { close(); });
-  connect(btnAttachment_, &QPushButton::clicked, this, [this] {
-    Guarded([this] {
-      if (!bodyFile_.empty()) RequestFile(bodyFile_);
-    });
-  });
+  on(btnAttachment_, &TfrmTemplate::btnAttachmentClick);
+  on(btnFileReadonly_, &TfrmTemplate::btnFileReadonlyClick);
 
   on(btnNO_, &TfrmTemplate::btnNOClick);
   on(btnQPYJ_, &TfrmTemplate::BtnQPYJClick);
@@ -412,9 +413,7 @@ void TfrmTemplate::Load(TMemoryStream& reply) {
   if (!cellPicker_)
     SetPlaceholderSource([self = QPointer<TfrmTemplate>(this)] { return self ? self->PlaceholderFields() : TFieldValues(); });
 
-  if (TfrmMain* session = frmMain())
-    session->SendQuery("", tableName_, recordId_, 1, "", h.I32(dh::ObjectNumber),
-                       step ? step->attachmentsReadOnly : 1, "", "");
+  SendAttachmentQuery(step ? step->attachmentsReadOnly : 1);
 }
 
 void TfrmTemplate::LoadSheet(TStream& sheet) {
@@ -857,6 +856,10 @@ void TfrmTemplate::ShowUserSelection(TMemoryStream& reply) {
   const QPointer<TfrmTemplate> self(this);
   auto* dialog = new TfrmSelectUser(this);
   const QPointer<TfrmSelectUser> d(dialog);
+  // The other pages are asked for as they are opened; their replies go into this dialog.
+  dialog->OnRequestList = [self](int list) {
+    if (self) self->RequestUsers(self->userRequestMode_, list);
+  };
   dialog->LoadUsers(reply.Data(), A(lblNextUser_->text()), false);
   const int result = dialog->exec();
   if (!self || !d) return;
@@ -951,6 +954,29 @@ void TfrmTemplate::BtnQPYJClick() {
   // A dialog fitted to its grid grows by the frame, so the grid keeps its room.
   if (dialogMode_) setFixedHeight(height() + (show ? 1 : -1) * frameQYYJ_->height());
   PlaceGrid();
+}
+
+// ---- attachments ----
+
+void TfrmTemplate::SendAttachmentQuery(uint8_t readOnly) {
+  if (TfrmMain* session = frmMain())
+    session->SendQuery("", tableName_, recordId_, 1, "", doc_->Header.I32(dh::ObjectNumber), readOnly, "", "");
+}
+
+void TfrmTemplate::btnAttachmentClick() {
+  // A template without a Word body names this placeholder file; it is no body.
+  if (!bodyFile_.empty() && bodyFile_ != T(kNoBodyFile)) {
+    RequestFile(bodyFile_);
+    return;
+  }
+  const TStepRecord* step = StepAt(curStepIndex_);
+  managerRequested_ = true;
+  SendAttachmentQuery(step ? step->attachmentsReadOnly : 1);
+}
+
+void TfrmTemplate::btnFileReadonlyClick() {
+  managerRequested_ = true;
+  SendAttachmentQuery(1);
 }
 
 void TfrmTemplate::RequestFile(const AnsiString& name) {

@@ -89,6 +89,10 @@ class TfrmTemplate : public QDialog, public ITemplateForm {
   // Prints the sheet (filled hidden rows hidden) on the sheet's printer.
   void N_PrintXLGridClick();
   void btnNextUserClick();
+  // "附件": the Word body when the document has one, else the attachment manager.
+  void btnAttachmentClick();
+  // "附件" of a read-only document: the attachment manager, read-only.
+  void btnFileReadonlyClick();
   // "编号": asks the server for the number list; the number taken goes into the header
   // and the number field.
   void btnNOClick();
@@ -125,7 +129,7 @@ class TfrmTemplate : public QDialog, public ITemplateForm {
   bool ReadOnlyDoc() const { return readOnly_; }
   int GridWidth() const { return gridWidth_; }
   int GridHeight() const { return gridHeight_; }
-  const TButtonLayout& Buttons() const { return buttons_; }
+  const TCommandButtons& Buttons() const { return buttons_; }
   QWidget* ButtonBar() const { return pnlBtn_; }
   QLabel* NextStepLabel() const { return lblNextStep_; }
   QLabel* NextUserLabel() const { return lblNextUser_; }
@@ -138,6 +142,13 @@ class TfrmTemplate : public QDialog, public ITemplateForm {
   TAttachmentList* AttachmentList() const { return pnlFile_; }
   QTimer* BlinkTimer() const { return timer_; }
   QPushButton* SendButton() const { return btnSend_; }
+  QPushButton* AttachmentButton() const { return btnAttachment_; }
+  QPushButton* FileReadonlyButton() const { return btnFileReadonly_; }
+  QPushButton* NextUserButton() const { return btnNextUser_; }
+  QPushButton* TemporaryButton() const { return btnTemporary_; }
+  QPushButton* CloseButton() const { return btnClose_; }
+  QPushButton* ExitButton() const { return btnExit_; }
+  QPushButton* ArchiveButton() const { return btnFile_; }
   TNumberPanel* NumberPanel() const { return pnlNO_; }
   int ChosenNumber() const { return chosenNumber_; }
   TFrameW* CommentFrame() const { return frameQYYJ_; }
@@ -170,6 +181,8 @@ class TfrmTemplate : public QDialog, public ITemplateForm {
   void SaveDocument(int32_t status, bool forced);
   void SendDocCommand(const char* verb);
   void SendFrame(const std::string& frame);
+  // The attachment list ("QUEY" naming the table); its reply reaches LoadAttachments.
+  void SendAttachmentQuery(uint8_t readOnly);
   void WaitPumping(int ms);
   void FormCloseQuery();
   void FormClose();
@@ -203,7 +216,7 @@ class TfrmTemplate : public QDialog, public ITemplateForm {
   bool closing_ = false;
   bool loaded_ = false;
   bool writingOpinion_ = false;
-  TButtonLayout buttons_;
+  TCommandButtons buttons_;
 
   QWidget* pnlTop_ = nullptr;
   QWidget* pnlNextInfo_ = nullptr;
@@ -211,6 +224,7 @@ class TfrmTemplate : public QDialog, public ITemplateForm {
   QWidget* pnlBtn_ = nullptr;
   QLabel* lblNextStep_ = nullptr;
   QLabel* lblNextUser_ = nullptr;
+  QPushButton* btnNextUser_ = nullptr;
   QComboBox* cbxNextUsers_ = nullptr;
   QPushButton *btnNO_ = nullptr, *btnAttachment_ = nullptr, *btnTemporary_ = nullptr, *btnDistribution_ = nullptr,
               *btnSend_ = nullptr, *btnFile_ = nullptr, *btnClose_ = nullptr;

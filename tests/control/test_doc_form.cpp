@@ -20,7 +20,9 @@
 #include "control/frm_FenFa.h"
 #include "control/frm_Main.h"
 #include "control/frm_SelFenFa.h"
+#include "control/frm_SelectUser.h"
 #include "control/frm_Template.h"
+#include "core/ByteIO.h"
 #include "core/QtText.h"
 #include "core/SysUtils.h"
 #include "grid/ui/XLGridView.h"
@@ -224,6 +226,83 @@ TEST_F(DocForm, TheSignOffModeShowsTheCommentFrameAndTheGridMenuFollowsReadOnly)
   EXPECT_EQ(capture_.prompts.back().text, A("是否销毁此审批单？"));
   Pump(50);
   EXPECT_TRUE(Frames().empty());  // "No" sends nothing
+}
+
+TEST_F(DocForm, TheAttachmentButtonsAskForTheListWithTheManagerOrForTheBody) {
+  auto lastRequest = [&](const char* code, size_t n) {
+    std::vector<std::string> found;
+    WaitUntil([&] {
+      found.clear();
+      for (const auto& r : server_.requests)
+        if (frames::FrameCode(r.frame) == code) found.push_back(r.frame);
+      return found.size() >= n;
+    });
+    return found.size() >= n ? frames::ReadQueryRequest(found[n - 1]) : frames::QueryRecord{};
+  };
+  size_t queries = 0;
+  // No body, or the placeholder that stands for none: the list, with the manager asked
+  // for, read-only as the step has it (the start step may change attachments).
+  for (const auto& [body, step, readOnly] : {std::tuple{"", 1, 0}, std::tuple{"无公文模版.doc", 2, 1}}) {
+    TfrmTemplate form;
+    Load(form, step, [&](TStream2Array& d) {
+      d.Header.SetText(dh::BodyFile, A(body));
+      d.Header.SetI32(dh::ObjectNumber, 7);
+    });
+    queries += 1;  // the one each form sends as it opens
+    EXPECT_FALSE(form.ManagerRequested());
+    form.AttachmentButton()->click();
+    EXPECT_TRUE(form.ManagerRequested()) << body;
+    const frames::QueryRecord q = lastRequest("QUEY", ++queries);
+    EXPECT_EQ(q.tableName, "oa_leave");
+    EXPECT_EQ(q.recordId, "{R}");
+    EXPECT_EQ(q.objectNumber, 7);
+    EXPECT_EQ(q.commandFlag, 1);
+    EXPECT_EQ(q.readOnlyFlag, readOnly) << body;
+  }
+
+  // A real body opens in the Word editor: "FILE" for it, no manager.
+  TfrmTemplate withBody;
+  Load(withBody, 1, [](TStream2Array& d) { d.Header.SetText(dh::BodyFile, A("正文.doc")); });
+  queries += 1;
+  withBody.AttachmentButton()->click();
+  EXPECT_FALSE(withBody.ManagerRequested());
+  const frames::QueryRecord file = lastRequest("FILE", 1);
+  EXPECT_EQ(file.templateName, A("正文.doc"));
+  EXPECT_EQ(file.recordId, "{R}");
+
+  // A read-only document's own button: the manager, always read-only.
+  TfrmTemplate readOnlyDoc;
+  Load(readOnlyDoc, 1, [](TStream2Array& d) {
+    d.Header.SetU8(dh::ReadOnly, 1);
+    d.AttachmentNames = {"a.txt"};
+  });
+  queries += 1;
+  ASSERT_FALSE(readOnlyDoc.FileReadonlyButton()->isHidden());
+  readOnlyDoc.FileReadonlyButton()->click();
+  EXPECT_TRUE(readOnlyDoc.ManagerRequested());
+  EXPECT_EQ(lastRequest("QUEY", ++queries).readOnlyFlag, 1);
+}
+
+TEST_F(DocForm, TheNextHandlerPickerAsksForItsOtherPagesAsNextHandlerLists) {
+  TfrmTemplate form;
+  Load(form, 1);
+  form.btnNextUserClick();
+  const auto first = Frames(1);
+  ASSERT_EQ(frames::FrameCode(first.at(0)), "USER");
+  std::vector<std::pair<int, int32_t>> asked;  // mode, list
+  auto picker = WhenModal<TfrmSelectUser>([&](TfrmSelectUser* d) {
+    for (const int page : {TfrmSelectUser::pgGroup, TfrmSelectUser::pgOther, TfrmSelectUser::pgGroup})
+      d->pgcUser()->setCurrentIndex(page);
+    const auto sent = Frames(3);
+    for (size_t i = 1; i < sent.size(); ++i) asked.emplace_back(sent[i][95], GetI32LE(sent[i].data() + 140));
+    d->reject();
+  });
+  Give(form, &TfrmTemplate::ShowUserSelection, Reply(first[0]));
+  EXPECT_TRUE(picker.Acted());
+  // Each page once, for the chosen next step, as the next-handler list.
+  EXPECT_EQ(asked, (std::vector<std::pair<int, int32_t>>{{2, 5}, {2, 2}}));
+  Pump(50);
+  EXPECT_EQ(Frames().size(), 3u);
 }
 
 }  // namespace

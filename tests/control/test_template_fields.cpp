@@ -155,7 +155,7 @@ TEST_F(TemplateFields, FieldsFromTheRecordNeverTouchTheSheet) {
 }
 
 TEST(TemplateButtons, StartStepOffersTemporarySaveAndOtherStepsTheirOwnButtons) {
-  TButtonLayout start = ArrangeButtonSet(nullptr, true, 0);
+  TCommandButtons start = ArrangeButtonSet(nullptr, true, 0);
   EXPECT_TRUE(start.temporary);
   EXPECT_TRUE(start.send);
   EXPECT_FALSE(start.archive || start.number || start.distribution);
@@ -163,12 +163,12 @@ TEST(TemplateButtons, StartStepOffersTemporarySaveAndOtherStepsTheirOwnButtons) 
 
   TStepRecord last;
   last.showArchive = last.showNumbering = last.showDistribute = 1;
-  TButtonLayout other = ArrangeButtonSet(&last, false, 0);
+  TCommandButtons other = ArrangeButtonSet(&last, false, 0);
   EXPECT_FALSE(other.temporary);
   EXPECT_TRUE(other.archive && other.number && other.distribution);
   EXPECT_EQ(other.panelWidth, 6 * kCommandButtonWidth);
 
-  TButtonLayout done = ArrangeButtonSet(&last, false, 2);
+  TCommandButtons done = ArrangeButtonSet(&last, false, 2);
   EXPECT_FALSE(done.send);
   EXPECT_EQ(done.panelWidth, 5 * kCommandButtonWidth);
 }

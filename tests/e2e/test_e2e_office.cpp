@@ -1,8 +1,8 @@
-// End to end against oa-server: from an open document, the attachment manager adds two
-// files in one upload, the Word body is edited with revisions and saved, and a second look
-// at the document finds both on the server. Then the Word body as the demo opens it: the
-// control library loaded from the build tree as the host loads it, the office worker found
-// from there with nothing naming it.
+// End to end against oa-server, through the document forms the server's replies open: a
+// leave request's attachment manager adds two files in one upload, an incoming letter's
+// Word body is edited with revisions and saved, and a second look finds both on the server.
+// Then the Word body as the demo opens it: the control library loaded from the build tree
+// as the host loads it, the office worker found from there with nothing naming it.
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
@@ -11,9 +11,11 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QListWidget>
 #include <QMessageBox>
 #include <QPointer>
 #include <QProcess>
+#include <QPushButton>
 #include <QTest>
 #include <QTimer>
 #include <QWindow>
@@ -21,13 +23,14 @@
 #include "ControlFactory.h"
 #include "E2eSupport.h"
 #include "ModalDriver.h"
+#include "PageSession.h"
+#include "PersonWalk.h"
 #include "control/AttachmentList.h"
-#include "control/OfficeWindows.h"
-#include "control/ReplyWindows.h"
 #include "control/frmPopup.h"
 #include "control/frm_Main.h"
 #include "control/frm_OLEWord.h"
 #include "control/frm_SetLoadFiles.h"
+#include "control/frm_Template.h"
 #include "control/wire/Frames.h"
 #include "control/wire/Un_CopyFiles.h"
 #include "control/wire/Un_type.h"
@@ -38,8 +41,8 @@
 #include "platform/com/ComLoader.h"
 #include "platform/com/Registration.h"
 #include "platform/office/OfficeContainer.h"
+#include "uikit/TFlatButtonUnit.h"
 #include "tests/apps/RawClient.h"
-#include "tests/e2e/AttachmentFormStandIn.h"
 
 namespace office_e2e {
 
@@ -49,7 +52,6 @@ const char* kTable = "oa_incoming";
 QApplication& App() { return E2eApp("e2e-office"); }
 
 using e2e::Ask;
-using e2e::DocumentFormStandIn;
 
 std::string WriteFile(const std::string& name, const std::string& bytes) {
   QString path = QDir::tempPath() + "/" + QString::fromStdString(name);
@@ -71,75 +73,51 @@ TEST(OfficeE2E, AttachmentsAndTheEditedBodyReachTheServer) {
   App();
   qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
   ClearSessionValues();
-  OaServerProcess server;
-  ASSERT_TRUE(server.Started());
   ServiceCapture cap;
-  RegisterOfficeWindows();
-  DocumentFormStandIn* form = nullptr;
-  ReplyWindowFactories().CreateTemplateForm = [&]() -> ITemplateForm* {
-    form = new DocumentFormStandIn();
-    return form;
-  };
-
-  QWidget page;
-  ComPtr<IDispatch> control = CreateControlForPage(&page);
-  ASSERT_TRUE(control);
-  PageDriver driver(control);
-  page.show();
-  ASSERT_TRUE(driver.WaitForEvent("OnDoLogin"));
-  ASSERT_EQ(driver.Call("SetServer", {"127.0.0.1", std::to_string(server.Port())}), S_OK);
-  ASSERT_EQ(driver.Call("Login", {"zhangsan"}), S_OK);
-  ASSERT_TRUE(driver.WaitForEvent("OnAfterLogin"));
+  auto page = std::make_unique<PageSession>();
+  ASSERT_TRUE(page->Start());
+  ASSERT_TRUE(page->Login("zhangsan"));
 
   const std::string fileA = WriteFile("通知.txt", "attachment one");
   const std::string fileB = WriteFile("data.bin", std::string("\0\1\2binary", 9));
-  bool managerDone = false, editorDone = false;
-  int step = 0;
-
-  auto manager = WhenModal<TfrmSetLoadFiles>([&](TfrmSetLoadFiles* m) {
-    if (managerDone) return;
-    managerDone = true;
-    cap.openAnswers = {{fileA, fileB}};
-    m->btn_AddFileClick();
-    m->close();
-  }, std::chrono::seconds(60));
-  auto editor = WhenModal<TfrmOLEWord>([&](TfrmOLEWord* ed) {
-    if (editorDone) return;
-    editorDone = true;
-    ed->OleContainer()->SetTrackRevisions(true);
-    ed->OleContainer()->TypeText(QString::fromUtf8("端到端修改"));
-    ed->nSaveClick();
-    cap.promptAnswers.push_back(MsgResult::No);  // already saved
-    ed->close();
-  }, std::chrono::seconds(60));
-  auto document = WhenModal<DocumentFormStandIn>([&](DocumentFormStandIn* f) {
-    TfrmMain* session = frmMain();
-    if (!session) return;
-    if (step == 0) {
-      // The attachment button: the list, with the manager asked for.
-      f->SetManagerRequested(true);
-      frames::QueryRecord q;
-      q.userId = SessionValues().UserGUID;
-      q.tableName = kTable;
-      q.recordId = kRecord;
-      q.commandFlag = 1;
-      session->SendToServer(frames::BuildQueryRequest(q));
-      step = 1;
-    } else if (step == 1 && managerDone) {
-      session->SendToServer(frames::BuildFileRequest(SessionValues().UserGUID, kTable, kRecord,
-                                                     Utf8ToCp936("收文正文.docx")));
-      step = 2;
-    } else if (step == 2 && editorDone) {
-      f->close();
-      step = 3;
-    }
-  }, std::chrono::seconds(120));
-
-  ASSERT_EQ(driver.Call("GetStream", {"oa", kRecord, "0", "收文登记单", "3", "", ""}), S_OK);
-  ASSERT_TRUE(PumpUntil([&] { return step == 3; }, 120000));
-  ASSERT_TRUE(managerDone);
-  ASSERT_TRUE(editorDone);
-  PumpFor(500);  // the body's upload leaves after the editor closed
+  std::string leave;
+  // A leave request (no Word body): its 附件 opens the attachment manager; the incoming
+  // letter's 附件 opens its Word body.
+  person::Walk walk(std::chrono::seconds(60));
+  walk.In<TfrmTemplate>("the new leave request", [&](TfrmTemplate* f) {
+        leave = f->Doc().Header.Text(dh::RecordId);
+        person::TypeInto(f, "标题", "Trip");
+        person::Click(f->TemporaryButton());
+      }, [](TfrmTemplate* f) { return f->CurStepNo() == 1; })
+      .Then("the draft saved", [&] { return page->Count("UPDA") == 1; },
+            [] { person::Click(person::Modal<TfrmTemplate>()->AttachmentButton()); })
+      .In<TfrmSetLoadFiles>("the attachment manager", [&](TfrmSetLoadFiles* m) {
+        cap.openAnswers = {{fileA, fileB}};
+        person::Click(m->btn_AddFile());
+      }, [](TfrmSetLoadFiles* m) { return !m->ReadOnly(); })
+      .In<TfrmSetLoadFiles>("both files sent", [](TfrmSetLoadFiles* m) { person::Click(m->btn_Close()); },
+                            [&](TfrmSetLoadFiles* m) { return m->ListView()->count() == 2 && page->Count("SABB") == 1; })
+      .In<TfrmTemplate>("the leave request again", [](TfrmTemplate* f) { person::Click(f->CloseButton()); })
+      .Then("the leave request closed", [] { return !QApplication::activeModalWidget(); },
+            [&] { page->Open("收文登记单", kRecord); })
+      .In<TfrmTemplate>("the incoming letter", [](TfrmTemplate* f) { person::Click(f->AttachmentButton()); },
+                        [](TfrmTemplate* f) { return f->Doc().Header.Text(dh::TableName) == kTable; })
+      .In<TfrmOLEWord>("the Word body", [&](TfrmOLEWord* ed) {
+        ed->OleContainer()->SetTrackRevisions(true);
+        ed->OleContainer()->TypeText(QString::fromUtf8("端到端修改"));
+        ed->nSaveClick();
+        cap.promptAnswers.push_back(MsgResult::No);  // already saved
+        ed->close();
+      })
+      .In<TfrmTemplate>("the incoming letter again", [&](TfrmTemplate* f) {
+        cap.promptAnswers.push_back(MsgResult::No);  // its fields are not what this is about
+        person::Click(f->CloseButton());
+      });
+  ASSERT_TRUE(page->Open("请假单", ""));
+  person::RunWalk(walk, 200000);
+  // The body's upload leaves after the editor closed.
+  ASSERT_TRUE(PumpUntil([&] { return page->Count("SABB") == 2; }, 20000));
+  const OaServerProcess& server = page->server;
 
   // One upload carried both files, then one the body (the log keeps only the head of a
   // large frame, so the body's upload is counted, not read).
@@ -154,23 +132,15 @@ TEST(OfficeE2E, AttachmentsAndTheEditedBodyReachTheServer) {
   EXPECT_EQ(added.Count(), 2);
 
   // Asked again, the server has the two attachments and the edited body.
-  frames::QueryRecord q;
-  q.userId = SessionValues().UserGUID;
-  q.tableName = kTable;
-  q.recordId = kRecord;
-  q.commandFlag = 1;
-  const std::string strm = Ask(server.Port(), frames::BuildQueryRequest(q));
-  const frames::AttachmentsReply list = frames::ParseAttachmentsReply(strm);
-  TCopy2Files files;
-  files.LoadFromBytes(list.container);
+  const TCopy2Files files = page->Attachments("oa_leave", leave);
   ASSERT_EQ(files.Count(), 2);
   EXPECT_EQ(files.GetFileName(0), Utf8ToCp936("通知.txt"));
   EXPECT_EQ(files.FileData(0), "attachment one");
   EXPECT_EQ(files.GetFileName(1), "data.bin");
   EXPECT_EQ(files.FileData(1), std::string("\0\1\2binary", 9));
 
-  const std::string fileReply =
-      Ask(server.Port(), frames::BuildFileRequest(q.userId, kTable, kRecord, Utf8ToCp936("收文正文.docx")));
+  const std::string fileReply = Ask(server.Port(), frames::BuildFileRequest(SessionValues().UserGUID, kTable, kRecord,
+                                                                            Utf8ToCp936("收文正文.docx")));
   const frames::FileReply body = frames::ParseFileReply(fileReply);
   const std::string xml = DocumentXml(std::string(body.body));
   const size_t at = xml.find("端到端修改");
@@ -179,8 +149,10 @@ TEST(OfficeE2E, AttachmentsAndTheEditedBodyReachTheServer) {
   ASSERT_NE(ins, std::string::npos);
   EXPECT_EQ(xml.find("</w:ins>", ins), xml.find("</w:ins>", at));
 
+  person::CloseLeftWindows();
   delete Tfrm_popup::Current();
-  ReplyWindowFactories().CreateTemplateForm = nullptr;
+  page.reset();
+  ClearSessionValues();
 }
 
 // The windows below belong to the loaded library's own copy of the control, so they are

@@ -1,5 +1,5 @@
-// Printing end to end: 打印 ... on the scan form that the attachment manager opened for a
-// document the server sent. The options dialog, the save dialog and the close question are
+// Printing end to end: 打印 ... on the scan form that the attachment manager opened from
+// the 附件 of a document the server sent. The options dialog, the save dialog and the close question are
 // the real windows, answered through them; the PDF lands where the person typed its name.
 #include <gtest/gtest.h>
 
@@ -12,21 +12,16 @@
 #include "ControlFactory.h"
 #include "E2eSupport.h"
 #include "PrintE2eSupport.h"
-#include "control/ReplyWindows.h"
-#include "control/frm_Main.h"
+#include "control/frm_Template.h"
 #include "control/frm_SetLoadFiles.h"
-#include "control/wire/Frames.h"
 #include "control/wire/Un_type.h"
 #include "imaging/ui/DemoForm.h"
 #include "imaging/ui/POptForm.h"
 #include "imaging/ui/SaneDsm.h"
 #include "imaging/SourceDialogPerson.h"
-#include "tests/e2e/AttachmentFormStandIn.h"
 #include "uikit/TFlatButtonUnit.h"
 
 namespace print_e2e {
-
-const char* kIncoming = "{7A0B1C2D-3E4F-4051-8263-748596A7B8C9}";
 
 TEST(PrintE2E, PrintingAScannedPageWritesItWhereThePersonChose) {
   const char* src = std::getenv("TARVO_SOURCE_DIR");
@@ -37,11 +32,7 @@ TEST(PrintE2E, PrintingAScannedPageWritesItWhereThePersonChose) {
   ClearSessionValues();
   OaServerProcess server;
   ASSERT_TRUE(server.Started());
-  QPointer<e2e::DocumentFormStandIn> document;
-  ReplyWindowFactories().CreateTemplateForm = [&]() -> ITemplateForm* {
-    document = new e2e::DocumentFormStandIn();
-    return document.data();
-  };
+  QPointer<TfrmTemplate> document;
   QWidget page;
   ComPtr<IDispatch> control = CreateControlForPage(&page);
   ASSERT_TRUE(control);
@@ -87,26 +78,21 @@ TEST(PrintE2E, PrintingAScannedPageWritesItWhereThePersonChose) {
         ClickThroughWindow(m->btn_Copy2());
         m->close();
         QTimer::singleShot(300, [&document] {
-          if (document) document->close();
+          if (document) ClickThroughWindow(document->CloseButton());
         });
       },
       std::chrono::seconds(150));
-  auto list = WhenModal<e2e::DocumentFormStandIn>(
-      [&](e2e::DocumentFormStandIn* f) {
-        TfrmMain* session = frmMain();
-        if (!session || asked) return;
-        f->SetManagerRequested(true);
-        frames::QueryRecord q;
-        q.userId = SessionValues().UserGUID;
-        q.tableName = "oa_incoming";
-        q.recordId = kIncoming;
-        q.commandFlag = 1;
-        session->SendToServer(frames::BuildQueryRequest(q));
+  // A new leave request: it has no Word body, so its 附件 opens the attachment manager.
+  auto list = WhenModal<TfrmTemplate>(
+      [&](TfrmTemplate* f) {
+        if (asked) return;
+        document = f;
+        ClickThroughWindow(f->AttachmentButton());
         asked = true;
       },
       std::chrono::seconds(180));
 
-  ASSERT_EQ(driver.Call("GetStream", {"oa", kIncoming, "0", "收文登记单", "3", "", ""}), S_OK);
+  ASSERT_EQ(driver.Call("GetStream", {"oa", "", "0", "请假单", "1", "", ""}), S_OK);
   ASSERT_TRUE(PumpUntil([&] { return managerDone && (!document || !document->isVisible()); }, 170000));
   ASSERT_TRUE(scanned);
   EXPECT_EQ(pages, 1);

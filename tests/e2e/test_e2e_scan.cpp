@@ -1,130 +1,100 @@
-// End to end against oa-server: the attachment manager opens the scan form, two pages are
-// scanned from the SANE test backend, and closing the form attaches them as one Word
-// document that the manager uploads.
+// End to end against oa-server, walked through the windows: the document form's "附件"
+// opens the attachment manager, "扫描文件" its scan form, whose 扫描 brings up the source's
+// own dialog; a page is scanned from the SANE test backend, the scan form is closed and
+// its pages become one Word document that the manager uploads as "扫描件1.doc".
 #include <gtest/gtest.h>
 
-#include <QApplication>
-#include <QDialog>
-#include <QDir>
-#include <QFile>
-#include <QPointer>
-#include <QTimer>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QToolBar>
 #include <cstdlib>
 
-#include "ControlFactory.h"
-#include "E2eSupport.h"
-#include "ModalDriver.h"
+#include "PageSession.h"
+#include "PersonWalk.h"
+#include "WindowInput.h"
 #include "control/AttachmentList.h"
-#include "control/OfficeWindows.h"
-#include "control/ReplyWindows.h"
 #include "control/frmPopup.h"
-#include "control/frm_Main.h"
 #include "control/frm_SetLoadFiles.h"
+#include "control/frm_Template.h"
+#include "imaging/SourceDialogPerson.h"
 #include "imaging/ui/DemoForm.h"
 #include "imaging/ui/SaneDsm.h"
-#include "control/wire/Frames.h"
-#include "control/wire/Un_CopyFiles.h"
-#include "control/wire/Un_type.h"
-#include "core/AnsiString.h"
-#include "platform/Services.h"
-#include "tests/apps/RawClient.h"
-#include "tests/e2e/AttachmentFormStandIn.h"
+#include "uikit/TFlatButtonUnit.h"
 
 namespace scan_e2e {
 
-const char* kRecord = "{7A0B1C2D-3E4F-4051-8263-748596A7B8C9}";
-const char* kTable = "oa_incoming";
-
 QApplication& App() { return E2eApp("e2e-scan"); }
 
-using e2e::Ask;
-using e2e::DocumentFormStandIn;
+using person::Modal;
 
-
-TEST(ScanE2E, TwoScannedPagesReachTheServerAsOneWordAttachment) {
+TEST(ScanE2E, APageScannedFromTheFormsManagerReachesTheServerAsAWordAttachment) {
   const char* src = std::getenv("TARVO_SOURCE_DIR");
   setenv("SANE_CONFIG_DIR", (std::string(src ? src : ".") + "/tests/sane").c_str(), 1);
   SetSaneSourceOptions({{"test-picture", "Color pattern"}, {"source", "Flatbed"},
                         {"read-return-value", "Default"}});
   App();
   ClearSessionValues();
-  OaServerProcess server;
-  ASSERT_TRUE(server.Started());
-  ServiceCapture cap;
-  RegisterOfficeWindows();
-  QPointer<DocumentFormStandIn> form;
-  ReplyWindowFactories().CreateTemplateForm = [&]() -> ITemplateForm* {
-    form = new DocumentFormStandIn();
-    return form.data();
-  };
+  auto page = std::make_unique<PageSession>();
+  ASSERT_TRUE(page->Start());
+  ASSERT_TRUE(page->Login("zhangsan"));
 
-  QWidget page;
-  ComPtr<IDispatch> control = CreateControlForPage(&page);
-  ASSERT_TRUE(control);
-  PageDriver driver(control);
-  page.show();
-  ASSERT_TRUE(driver.WaitForEvent("OnDoLogin"));
-  ASSERT_EQ(driver.Call("SetServer", {"127.0.0.1", std::to_string(server.Port())}), S_OK);
-  ASSERT_EQ(driver.Call("Login", {"zhangsan"}), S_OK);
-  ASSERT_TRUE(driver.WaitForEvent("OnAfterLogin"));
+  std::string record;
+  int pages = 0, formFiles = -1;
+  QString listed, question;
+  bool sourceDialog = false;
+  // The office worker starts for the conversion: its steps get time.
+  person::Walk walk(std::chrono::seconds(120));
+  walk.In<TfrmTemplate>("the new leave request", [&](TfrmTemplate* f) {
+        record = f->Doc().Header.Text(dh::RecordId);
+        person::TypeInto(f, "标题", "Scan");
+        ClickThroughWindow(f->TemporaryButton());
+      }, [](TfrmTemplate* f) { return f->CurStepNo() == 1; })
+      .Then("the draft saved", [&] { return page->Count("UPDA") == 1; },
+            [] { ClickThroughWindow(Modal<TfrmTemplate>()->AttachmentButton()); })
+      .In<TfrmSetLoadFiles>("the attachment manager", [](TfrmSetLoadFiles* m) { ClickThroughWindow(m->btn_Copy2()); },
+                            [](TfrmSetLoadFiles* m) { return !m->ReadOnly(); })
+      .In<TScanForm>("the scan form", [](TScanForm* f) {
+        ClickThroughWindow(f->findChild<QToolBar*>()->widgetForAction(f->Btn_Scan));
+      })
+      .Then("the source's dialog", [] { return VisibleScanSourceDialog() != nullptr; },
+            [&] {
+              sourceDialog = true;
+              ClickThroughWindow(DialogButton(VisibleScanSourceDialog(), QStringLiteral("扫描")));
+            })
+      .In<TScanForm>("the scanned page", [&](TScanForm* f) {
+        pages = f->PageCount();
+        f->windowHandle()->close();  // the close box
+      }, [](TScanForm* f) { return f->PageCount() > 0 && f->Btn_Scan->isEnabled(); })
+      .In<QMessageBox>("the keep-the-pages question", [&](QMessageBox* b) {
+        question = b->text();
+        ClickThroughWindow(b->button(QMessageBox::Yes));
+      })
+      .In<TfrmSetLoadFiles>("the scan in the manager", [&](TfrmSetLoadFiles* m) {
+        listed = m->ListView()->item(0)->text();
+        ClickThroughWindow(m->btn_Close());
+      }, [](TfrmSetLoadFiles* m) { return m->ListView()->count() == 1; })
+      .In<TfrmTemplate>("the form after the manager", [&](TfrmTemplate* f) {
+        formFiles = f->AttachmentList()->ListView()->count();
+        ClickThroughWindow(f->CloseButton());
+      }, [&](TfrmTemplate*) { return page->Count("SABB") == 1; });
+  ASSERT_TRUE(page->Open("请假单", ""));
+  person::RunWalk(walk, 280000);
 
-  bool managerDone = false, managerClosed = false, scanDone = false;
-  int pages = 0;
-  bool asked = false;
-  auto scan = WhenModal<TScanForm>([&](TScanForm* f) {
-    if (scanDone) return;
-    scanDone = true;
-    f->Scan(true);
-    f->Scan(true);
-    pages = f->PageCount();
-    cap.promptAnswers.push_back(MsgResult::Yes);  // the close check converts
-    f->close();
-  }, std::chrono::seconds(120));
-  auto manager = WhenModal<TfrmSetLoadFiles>([&](TfrmSetLoadFiles* m) {
-    if (managerDone) return;
-    managerDone = true;
-    m->btn_Copy2Click();
-    m->close();  // uploads the new attachment
-    managerClosed = true;
-    // The list window's modal loop holds the test's own: it is closed from the loop.
-    QTimer::singleShot(500, [&form] {
-      if (form) form->close();
-    });
-  }, std::chrono::seconds(180));
-  // The list window asks for the manager once; the polling ends when the manager covers it.
-  auto document = WhenModal<DocumentFormStandIn>([&](DocumentFormStandIn* f) {
-    TfrmMain* session = frmMain();
-    if (!session || asked) return;
-    f->SetManagerRequested(true);
-    frames::QueryRecord q;
-    q.userId = SessionValues().UserGUID;
-    q.tableName = kTable;
-    q.recordId = kRecord;
-    q.commandFlag = 1;
-    session->SendToServer(frames::BuildQueryRequest(q));
-    asked = true;
-  }, std::chrono::seconds(240));
-
-  ASSERT_EQ(driver.Call("GetStream", {"oa", kRecord, "0", "收文登记单", "3", "", ""}), S_OK);
-  ASSERT_TRUE(PumpUntil([&] { return managerClosed && (!form || !form->isVisible()); }, 240000));
-  ASSERT_TRUE(scanDone);
-  EXPECT_EQ(pages, 2);
-  PumpFor(500);
-
-  frames::QueryRecord q;
-  q.userId = SessionValues().UserGUID;
-  q.tableName = kTable;
-  q.recordId = kRecord;
-  q.commandFlag = 1;
-  const std::string strm = Ask(server.Port(), frames::BuildQueryRequest(q));
-  const frames::AttachmentsReply list = frames::ParseAttachmentsReply(strm);
-  TCopy2Files files;
-  files.LoadFromBytes(list.container);
+  EXPECT_TRUE(sourceDialog);
+  EXPECT_EQ(pages, 1);
+  EXPECT_EQ(question, QString::fromUtf8("图像还没有保存，是否保存?"));
+  EXPECT_EQ(listed, QString::fromUtf8("扫描件1.doc"));
+  EXPECT_EQ(formFiles, 1);
+  const TCopy2Files files = page->Attachments("oa_leave", record);
   ASSERT_EQ(files.Count(), 1);
   EXPECT_EQ(files.GetFileName(0), Utf8ToCp936("扫描件1.doc"));
   EXPECT_EQ(std::string(files.FileData(0)).substr(0, 4), std::string("\xD0\xCF\x11\xE0", 4));
-  EXPECT_TRUE(cap.prompts.size() == 1) << Cp936ToUtf8(cap.prompts.back().text);
+
+  person::CloseLeftWindows();
+  delete Tfrm_popup::Current();
+  page.reset();
+  ClearSessionValues();
 }
 
 }  // namespace scan_e2e
-
