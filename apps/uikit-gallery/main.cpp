@@ -16,7 +16,7 @@
 #include <QVBoxLayout>
 #include <cstdio>
 
-#include "control/frmPopup.h"
+#include "control/session/frmPopup.h"
 #include "core/AnsiString.h"
 #include "uikit/AlphaWindow.h"
 #include "uikit/TFlatButtonUnit.h"

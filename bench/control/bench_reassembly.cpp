@@ -12,7 +12,7 @@
 #include <string>
 #include <thread>
 
-#include "control/frm_Main.h"
+#include "control/session/frm_Main.h"
 #include "core/ByteIO.h"
 #include "tests/LoopbackListener.h"
 

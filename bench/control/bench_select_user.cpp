@@ -3,7 +3,7 @@
 #include <QApplication>
 #include <benchmark/benchmark.h>
 
-#include "control/frm_SelectUser.h"
+#include "control/select/frm_SelectUser.h"
 #include "core/SysUtils.h"
 
 namespace {

@@ -7,8 +7,8 @@
 #include <memory>
 
 #include "apps/oa-server/OaSampleData.h"
-#include "control/TemplateFields.h"
-#include "control/frm_Template.h"
+#include "control/form/TemplateFields.h"
+#include "control/form/frm_Template.h"
 #include "control/wire/Un_type.h"
 #include "grid/XLCells.h"
 #include "platform/Services.h"

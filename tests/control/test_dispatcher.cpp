@@ -17,11 +17,11 @@
 #include "control/wire/RecordReader.h"
 #include "control/wire/Un_CopyFiles.h"
 #include "core/ByteIO.h"
-#include "control/TempFiles.h"
-#include "control/Un_function.h"
+#include "control/attachments/TempFiles.h"
+#include "control/session/Un_function.h"
 #include "control/wire/Un_type.h"
-#include "control/frmPopup.h"
-#include "control/frm_Main.h"
+#include "control/session/frmPopup.h"
+#include "control/session/frm_Main.h"
 #include "platform/Services.h"
 
 namespace {

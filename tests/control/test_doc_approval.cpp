@@ -9,8 +9,8 @@
 
 #include "apps/oa-server/OaService.h"
 #include "control/ControlTestSupport.h"
-#include "control/DocNumbering.h"
-#include "control/DocOpinion.h"
+#include "control/form/DocNumbering.h"
+#include "control/form/DocOpinion.h"
 #include "core/Exception.h"
 #include "core/QtText.h"
 #include "core/SysUtils.h"

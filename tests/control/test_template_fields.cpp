@@ -2,7 +2,7 @@
 // handlers of a step.
 #include <gtest/gtest.h>
 
-#include "control/TemplateFields.h"
+#include "control/form/TemplateFields.h"
 #include "control/wire/NextHandlers.h"
 #include "grid/XLCells.h"
 

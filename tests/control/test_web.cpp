@@ -11,8 +11,8 @@
 
 #include "ControlTestSupport.h"
 #include "OfficeTestSupport.h"
-#include "control/frame_w.h"
-#include "control/frmshtml.h"
+#include "control/form/frame_w.h"
+#include "control/office/frmshtml.h"
 #include "control/wire/Un_type.h"
 #include "core/DateTime.h"
 #include "core/QtText.h"

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "E2eSupport.h"
-#include "control/frm_Main.h"
+#include "control/session/frm_Main.h"
 #include "control/wire/Un_type.h"
 #include "platform/Services.h"
 

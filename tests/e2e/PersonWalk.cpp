@@ -5,8 +5,8 @@
 #include <QTreeWidget>
 
 #include "WindowInput.h"
-#include "control/TemplateFields.h"
-#include "control/frm_Template.h"
+#include "control/form/TemplateFields.h"
+#include "control/form/frm_Template.h"
 #include "grid/ui/XLGridView.h"
 
 namespace person {

@@ -11,8 +11,8 @@
 #include <cstdlib>
 
 #include "apps/oa-server/OaService.h"
-#include "control/frmPopup.h"
-#include "control/frm_Main.h"
+#include "control/session/frmPopup.h"
+#include "control/session/frm_Main.h"
 #include "control/wire/Frames.h"
 #include "control/wire/Un_type.h"
 #include "core/ByteIO.h"

@@ -6,11 +6,11 @@
 #include <QListWidget>
 
 #include "apps/oa-server/OaDatabase.h"
-#include "control/DocDistribution.h"
-#include "control/DocNumbering.h"
-#include "control/frm_FenFa.h"
-#include "control/frm_SelectUnit.h"
-#include "control/frm_Main.h"
+#include "control/form/DocDistribution.h"
+#include "control/form/DocNumbering.h"
+#include "control/form/frm_FenFa.h"
+#include "control/select/frm_SelectUnit.h"
+#include "control/session/frm_Main.h"
 #include "control/wire/Class_StoExcel.h"
 #include "control/wire/Frames.h"
 #include "control/wire/Un_type.h"

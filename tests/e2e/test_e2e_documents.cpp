@@ -4,7 +4,7 @@
 
 #include <QApplication>
 
-#include "control/frm_Main.h"
+#include "control/session/frm_Main.h"
 #include "control/wire/Class_StoExcel.h"
 #include "control/wire/FlowMessage.h"
 #include "control/wire/Frames.h"

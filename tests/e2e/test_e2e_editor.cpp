@@ -12,12 +12,12 @@
 #include <cstdlib>
 
 #include "ModalDriver.h"
-#include "control/Un_function.h"
-#include "control/frmPopup.h"
-#include "control/frm_SelectUser.h"
-#include "control/UnitTree.h"
-#include "control/fcEditFlow.h"
-#include "control/frm_Main.h"
+#include "control/session/Un_function.h"
+#include "control/session/frmPopup.h"
+#include "control/select/frm_SelectUser.h"
+#include "control/select/UnitTree.h"
+#include "control/flow/fcEditFlow.h"
+#include "control/session/frm_Main.h"
 #include "control/wire/Class_StoExcel.h"
 #include "control/wire/FlowRouting.h"
 #include "control/wire/Frames.h"

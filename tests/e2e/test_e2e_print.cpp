@@ -11,9 +11,9 @@
 
 #include "E2eSupport.h"
 #include "PrintE2eSupport.h"
-#include "control/Un_function.h"
-#include "control/frm_Main.h"
-#include "control/frm_Template.h"
+#include "control/session/Un_function.h"
+#include "control/session/frm_Main.h"
+#include "control/form/frm_Template.h"
 #include "core/QtText.h"
 
 namespace print_e2e {

@@ -10,7 +10,7 @@
 #include <QToolButton>
 
 #include "ModalDriver.h"
-#include "control/fcEditFlow.h"
+#include "control/flow/fcEditFlow.h"
 #include "control/wire/Frames.h"
 #include "control/wire/Un_type.h"
 #include "core/QtText.h"

@@ -10,8 +10,8 @@
 
 #include "ModalDriver.h"
 #include "TestApp.h"
-#include "control/frmPopup.h"
-#include "control/frm_Abort.h"
+#include "control/session/frmPopup.h"
+#include "control/session/frm_Abort.h"
 #include "core/QtText.h"
 #include "uikit/AlphaWindow.h"
 

@@ -1,3 +1,0 @@
-#include "control/TempFiles.h"
-
-std::string GetTempDirectory() { return PrivateTempFolder(); }

@@ -1,0 +1,131 @@
+#include "control/attachments/AttachmentOpen.h"
+
+#include <QFileIconProvider>
+#include <QFileInfo>
+#include <QMimeDatabase>
+#include <QPointer>
+
+#include "control/office/OfficeCommon.h"
+#include "control/attachments/TempFiles.h"
+#include "control/office/frmPrivew.h"
+#include "control/office/frm_OLEWord.h"
+#include "control/office/frmshtml.h"
+#include "control/wire/ReplyText.h"
+#include "control/wire/Un_CopyFiles.h"
+#include "core/DateTime.h"
+#include "core/ScopeGuard.h"
+#include "core/QtText.h"
+#include "platform/Services.h"
+#include "platform/office/OfficeWorker.h"
+#include "uikit/TFlatButtonUnit.h"
+
+namespace {
+
+AnsiString A(const char* utf8) { return Utf8ToCp936(utf8); }
+
+bool OneOf(const std::string& ext, std::initializer_list<const char*> list) {
+  for (const char* e : list)
+    if (ext == e) return true;
+  return false;
+}
+
+}  // namespace
+
+std::string TimeStampedCopyPath(const AnsiString& name) {
+  std::optional<AnsiString> safe = ServerFileName(name);
+  if (!safe) return "";
+  const std::string local = Cp936ToUtf8(*safe);
+  if (local.empty() || local == "." || local == ".." || local.find('/') != std::string::npos)
+    return "";
+  const AnsiString stamp = FormatDateTime("yyyymmddhhnnsszzz", Services::Clock().Now());
+  return GetTempDirectory() + stamp + local;
+}
+
+QIcon AttachmentIcon(const AnsiString& name) {
+  static QMimeDatabase db;
+  QMimeType t = db.mimeTypeForFile(ToQString(name), QMimeDatabase::MatchExtension);
+  QIcon icon = QIcon::fromTheme(t.iconName(), QIcon::fromTheme(t.genericIconName()));
+  if (icon.isNull()) icon = QFileIconProvider().icon(QFileIconProvider::File);
+  return icon;
+}
+
+// Every viewer below is owned by the owner, which may go while the viewer runs its modal
+// loop (a reply that closes the document form) and take the viewer with it; otherwise the
+// viewer is freed here.
+std::optional<std::string> OpenAttachmentData(QWidget* owner, const AnsiString& name,
+                                              std::string_view data, bool readOnly) {
+  const QPointer<QWidget> alive(owner);
+  const std::string ext = LowerExtension(Cp936ToUtf8(name));
+  if (ext == ".htm") {
+    const QPointer<Tfrm_Shtml> viewer = new Tfrm_Shtml(owner);
+    const auto release = ScopeExit([viewer] { delete viewer.data(); });
+    viewer->Btn_SetFlag()->hide();
+    TMemoryStream stream{std::string(data)};
+    viewer->ShowContent("", &stream);
+    if (viewer) viewer->exec();
+    return std::nullopt;
+  }
+  const std::string path = TimeStampedCopyPath(name);
+  if (path.empty()) return std::nullopt;
+  WritePrivateFile(path, data);
+
+  if (OneOf(ext, {".doc", ".docx", ".xls", ".dot", ".xlsx"})) {
+    try {
+      if (readOnly) {
+        const QPointer<Tfrm_Priview> preview = new Tfrm_Priview(owner);
+        const auto release = ScopeExit([preview] { delete preview.data(); });
+        preview->Btn_SetFlag()->hide();
+        preview->OpenDocument(path);
+        if (!preview) return std::nullopt;
+        preview->setWindowState(preview->windowState() | Qt::WindowMaximized);
+        preview->exec();
+        return std::nullopt;
+      }
+      const QPointer<TfrmOLEWord> editor = new TfrmOLEWord(owner);
+      const auto release = ScopeExit([editor] { delete editor.data(); });
+      editor->OpenDocument(path, true, true);
+      if (!editor) return std::nullopt;
+      editor->ShowModal();
+      // With the owner gone there is no one left to take the edit.
+      if (!editor || !alive) return std::nullopt;
+      if (TMemoryStream* result = editor->GetResultStream()) return result->Data();
+    } catch (const EOfficeWorkerNotStarted&) {
+      // The window that would have said so is gone with its queued report.
+      ShowMessageBox(OfficeWorkerNotStartedText(), A("系统提示"), MsgIcon::Warning, MsgButtons::Ok, alive.data());
+    } catch (const EOfficeWorkerLost&) {
+      ShowMessageBox(OfficeWorkerLostText(), A("系统提示"), MsgIcon::Warning, MsgButtons::Ok, alive.data());
+    } catch (const EOfficeError&) {
+      ShowMessageBox(A("文件无法打开：") + name, A("系统提示"), MsgIcon::Warning, MsgButtons::Ok, alive.data());
+    }
+    return std::nullopt;
+  }
+  if (OneOf(ext, {".mht", ".jpg", ".gif", ".txt", ".pdf"})) {
+    const QPointer<Tfrm_Shtml> viewer = new Tfrm_Shtml(owner);
+    const auto release = ScopeExit([viewer] { delete viewer.data(); });
+    viewer->Btn_SetFlag()->hide();
+    viewer->ShowContent(path, nullptr);
+    viewer->exec();
+    return std::nullopt;
+  }
+  // The manager does not wait for the program.
+  Services::Shell().Open(path);
+  return std::nullopt;
+}
+
+void SaveAttachmentAs(QWidget* owner, const TCopy2Files& files, int i) {
+  if (i < 0) {
+    ShowMessageBox(A("请先在左边选择您要保存的文件！"), A("系统提示"), MsgIcon::Information,
+                   MsgButtons::Ok, owner);
+    return;
+  }
+  const AnsiString name = files.GetFileName(i);
+  std::optional<AnsiString> safe = ServerFileName(name);
+  FileDialogOptions o;
+  o.title = A("保存文件");
+  o.fileName = safe ? Cp936ToUtf8(*safe) : std::string();
+  std::string ext = LowerExtension(o.fileName);
+  o.defaultExt = ext.empty() ? "" : ext.substr(1);
+  o.overwritePrompt = true;
+  if (std::optional<std::string> path = Services::FileDialogs().SaveFile(o, owner))
+    files.SaveFileAs(i, *path);
+}

@@ -1,0 +1,3 @@
+#include "control/attachments/TempFiles.h"
+
+std::string GetTempDirectory() { return PrivateTempFolder(); }

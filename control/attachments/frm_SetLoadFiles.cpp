@@ -1,0 +1,224 @@
+#include "control/attachments/frm_SetLoadFiles.h"
+
+#include <QCloseEvent>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QListWidget>
+#include <QMenu>
+#include <QPointer>
+#include <QVBoxLayout>
+
+#include "control/attachments/AttachmentOpen.h"
+#include "control/session/Un_function.h"
+#include "control/session/frm_Main.h"
+#include "control/wire/AttachmentReply.h"
+#include "core/QtText.h"
+#include "core/ScopeGuard.h"
+#include "imaging/ui/DemoForm.h"
+#include "platform/Guard.h"
+#include "platform/Services.h"
+#include "uikit/TFlatButtonUnit.h"
+
+namespace {
+AnsiString A(const char* utf8) { return Utf8ToCp936(utf8); }
+constexpr int kIndexRole = Qt::UserRole + 1;  // the container index behind an item
+}  // namespace
+
+TfrmSetLoadFiles::TfrmSetLoadFiles(QWidget* owner) : QDialog(owner) {
+  setWindowTitle(QString::fromUtf8("文件管理"));
+  resize(420, 300);
+  auto* lay = new QHBoxLayout(this);
+
+  listView_ = new QListWidget(this);
+  listView_->setObjectName("ListView");
+  listView_->setToolTip(QString::fromUtf8("双击打开文件"));
+  listView_->setViewMode(QListView::IconMode);
+  listView_->setIconSize(QSize(32, 32));
+  listView_->setContextMenuPolicy(Qt::CustomContextMenu);
+  lay->addWidget(listView_, 1);
+
+  auto* buttons = new QVBoxLayout();
+  auto button = [&](const char* caption, void (TfrmSetLoadFiles::*fn)()) {
+    auto* b = new TFlatButton(this);
+    b->SetCaption(QString::fromUtf8(caption));
+    b->setFixedSize(75, 25);
+    b->OnClick = [this, fn](QObject*) { Guarded([&] { (this->*fn)(); }); };
+    buttons->addWidget(b);
+    return b;
+  };
+  // The read-only set takes the place of the editing set.
+  btnAddFile_ = button("添加文件", &TfrmSetLoadFiles::btn_AddFileClick);
+  btnRead_ = button("阅读", &TfrmSetLoadFiles::Btn_ReadClick);
+  btnMoveFile_ = button("删除文件", &TfrmSetLoadFiles::btn_MoveFileClick);
+  btnCopy2_ = button("扫描文件", &TfrmSetLoadFiles::btn_Copy2Click);
+  btnSaveAs_ = button("另存", &TfrmSetLoadFiles::nSaveAsClick);
+  btnClose_ = button("保存返回", &TfrmSetLoadFiles::btn_CloseClick);
+  btnExit_ = button("返回", &TfrmSetLoadFiles::btn_CloseClick);
+  buttons->addStretch(1);
+  lay->addLayout(buttons);
+  btnRead_->hide();
+  btnExit_->hide();
+  btnSaveAs_->hide();
+
+  popupMenu_ = new QMenu(this);
+  nSaveAs_ = popupMenu_->addAction(QString::fromUtf8("文件另存为..."));
+  popupMenu_->addSeparator();
+  nBigIcon_ = popupMenu_->addAction(QString::fromUtf8("大图标"));
+  nBigIcon_->setCheckable(true);
+  nBigIcon_->setChecked(true);
+  nDetail_ = popupMenu_->addAction(QString::fromUtf8("详细列表"));
+  nDetail_->setCheckable(true);
+  connect(nSaveAs_, &QAction::triggered, this, [this] { Guarded([&] { nSaveAsClick(); }); });
+  connect(nBigIcon_, &QAction::triggered, this, [this] { nBigIconClick(); });
+  connect(nDetail_, &QAction::triggered, this, [this] { nDetailClick(); });
+  connect(listView_, &QWidget::customContextMenuRequested, this, [this](const QPoint& p) {
+    nSaveAs_->setEnabled(SelectedIndex() >= 0);
+    popupMenu_->popup(listView_->viewport()->mapToGlobal(p));
+  });
+  connect(listView_, &QListWidget::itemDoubleClicked, this, [this] { Guarded([&] { Btn_ReadClick(); }); });
+
+  SendFrame = [](std::string frame) {
+    if (TfrmMain* session = frmMain()) session->SendToServer(std::move(frame));
+  };
+}
+
+TfrmSetLoadFiles::~TfrmSetLoadFiles() = default;
+
+void TfrmSetLoadFiles::Send(std::string frame) {
+  if (SendFrame) SendFrame(std::move(frame));
+}
+
+void TfrmSetLoadFiles::LoadFromReply(TMemoryStream& reply) {
+  if (reply.Size() == 0) return;
+  // A reply without files replaces what an earlier one held; a refused one changes nothing.
+  const frames::AttachmentsReply r = LoadAttachmentsReply(reply.Data(), files_);
+  readOnly_ = r.readOnly != 0;
+  recordId_ = r.recordId;
+  tableName_ = r.tableName;
+  comments_ = r.comments;
+  btnRead_->setVisible(readOnly_);
+  btnExit_->setVisible(readOnly_);
+  btnSaveAs_->setVisible(readOnly_);
+  btnAddFile_->setVisible(!readOnly_);
+  btnCopy2_->setVisible(!readOnly_);
+  btnMoveFile_->setVisible(!readOnly_);
+  btnClose_->setVisible(!readOnly_);
+  listView_->clear();
+  for (int i = 0; i < files_.Count(); ++i)
+    if (files_.GetState(i) != fsRemoved) AddListItem(i);
+}
+
+void TfrmSetLoadFiles::AddListItem(int index) {
+  const AnsiString name = files_.GetFileName(index);
+  auto* item = new QListWidgetItem(AttachmentIcon(name), QFileInfo(ToQString(name)).fileName());
+  item->setData(kIndexRole, index);
+  listView_->addItem(item);
+}
+
+int TfrmSetLoadFiles::SelectedIndex() const {
+  QListWidgetItem* item = listView_->currentItem();
+  if (!item || !item->isSelected()) return -1;
+  return item->data(kIndexRole).toInt();
+}
+
+void TfrmSetLoadFiles::btn_AddFileClick() {
+  FileDialogOptions o;
+  o.title = A("选择导入文件");
+  o.filter = A("所有文件|*.*|Word文件|*.doc|Excel文件|*.xls|网页|*.htm|文本文件|*.txt|"
+               "视频文件|*.avi|音频文件|*.wav|图像文件|*.jpg|Gif文件|*.gif|位图|*.bmp");
+  o.multiSelect = true;
+  const std::vector<std::string> chosen = Services::FileDialogs().OpenFiles(o, this);
+  if (chosen.empty()) return;
+  for (const std::string& path : chosen) {
+    const AnsiString name = Utf8ToCp936(QFileInfo(QString::fromStdString(path)).fileName().toStdString());
+    files_.Grow(1);
+    // Only a file that could be read is listed.
+    if (!files_.AddFile(path, name, fsAdded)) continue;
+    AddListItem(files_.Count() - 1);
+    uploaded_ = false;
+  }
+  UploadFiles();
+}
+
+void TfrmSetLoadFiles::btn_Copy2Click() {
+  QPointer<TfrmSetLoadFiles> self(this);
+  QPointer<TScanForm> scan = new TScanForm(this);
+  auto release = ScopeExit([&scan] { delete scan.data(); });
+  scan->exec();
+  if (!self || !scan) return;
+  // The stream belongs to the scan form: it is copied before the form goes.
+  TMemoryStream* doc = scan->GetResultStream();
+  if (!doc) return;
+  const AnsiString name = A("扫描件") + std::to_string(files_.MaxIndex() + 1) + ".doc";
+  files_.Grow(1);
+  files_.AddStream(name, doc->Data(), fsAdded);
+  AddListItem(files_.Count() - 1);
+  uploaded_ = false;
+}
+
+void TfrmSetLoadFiles::btn_MoveFileClick() {
+  QListWidgetItem* item = listView_->currentItem();
+  if (!item || !item->isSelected()) return;
+  const AnsiString caption = ToAnsi(item->text());
+  QPointer<TfrmSetLoadFiles> self(this);
+  MsgResult answer = ShowMessageBox(A("是否移除文件 ") + caption + A("？"), A("系统提示"),
+                                    MsgIcon::Information, MsgButtons::YesNo, this);
+  if (!self || answer != MsgResult::Yes) return;
+  files_.RemoveFile(files_.GetFileName(item->data(kIndexRole).toInt()));
+  delete item;
+  uploaded_ = false;
+  UploadFiles();
+}
+
+void TfrmSetLoadFiles::Btn_ReadClick() {
+  const int i = SelectedIndex();
+  if (i < 0) {
+    ShowMessageBox(A("请先在左边选择您要阅读的文件！"), A("系统提示"), MsgIcon::Information,
+                   MsgButtons::Ok, this);
+    return;
+  }
+  const AnsiString name = files_.GetFileName(i);
+  QPointer<TfrmSetLoadFiles> self(this);
+  std::optional<std::string> edited =
+      OpenAttachmentData(this, name, std::string(files_.FileData(i)), readOnly_);
+  if (!self || !edited) return;
+  files_.ReplaceFile(name, *edited);
+  uploaded_ = false;
+  UploadFiles();
+}
+
+void TfrmSetLoadFiles::nSaveAsClick() { SaveAttachmentAs(this, files_, SelectedIndex()); }
+
+void TfrmSetLoadFiles::nBigIconClick() {
+  listView_->setViewMode(QListView::IconMode);
+  listView_->setIconSize(QSize(32, 32));
+  nBigIcon_->setChecked(true);
+  nDetail_->setChecked(false);
+}
+
+void TfrmSetLoadFiles::nDetailClick() {
+  listView_->setViewMode(QListView::ListMode);
+  listView_->setIconSize(QSize(16, 16));
+  nBigIcon_->setChecked(false);
+  nDetail_->setChecked(true);
+}
+
+void TfrmSetLoadFiles::UploadFiles() {
+  if (readOnly_ || uploaded_ || !files_.HasChanges()) return;
+  Send(frames::BuildUploadRequest(recordId_, tableName_, files_.Count(), files_.SaveToBytes()));
+  files_.SetAllStates(fsUploaded);
+  uploaded_ = true;
+}
+
+void TfrmSetLoadFiles::btn_CloseClick() { close(); }
+
+void TfrmSetLoadFiles::closeEvent(QCloseEvent* e) {
+  // However the window is closed, what changed reaches the server before the document
+  // form shows it as attached.
+  Guarded([&] { UploadFiles(); });
+  if (ITemplateForm* form = frmTemplate()) {
+    const std::string container = files_.SaveToBytes();
+    Guarded([&] { form->RefreshFromContainer(container, std::max<int>(files_.Count(), files_.MaxIndex())); });
+  }
+  e->accept();
+}

@@ -1,0 +1,632 @@
+#include "control/flow/fcEditFlow.h"
+
+#include <QCheckBox>
+#include <QFormLayout>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRegularExpressionValidator>
+#include <QToolButton>
+#include <QVBoxLayout>
+#include <algorithm>
+
+#include "control/session/Un_function.h"
+#include "control/session/frm_Main.h"
+#include "control/select/frm_SelectUser.h"
+#include "control/wire/Frames.h"
+#include "control/wire/Un_type.h"
+#include "core/QtText.h"
+#include "core/ScopeGuard.h"
+#include "core/SysUtils.h"
+#include "platform/Guard.h"
+#include "platform/Services.h"
+
+namespace {
+
+constexpr size_t kStepNameBytes = 50;
+constexpr size_t kOpinionCellBytes = 100;
+const char kCaption[] = "系统提示";
+
+// The longest prefix of text that is at most n code page 936 bytes, cut between characters.
+QString CutToBytes(const QString& text, size_t n) {
+  QString out;
+  for (QChar c : text) {
+    if (ToAnsi(out + c).size() > n) break;
+    out += c;
+  }
+  return out;
+}
+
+AnsiString JoinNames(const std::vector<AnsiString>& names) {
+  AnsiString s;
+  for (const AnsiString& n : names) s += (s.empty() ? "" : ",") + n;
+  return s;
+}
+
+AnsiString HandlerNames(const TStepRecord& r) {
+  std::vector<AnsiString> names;
+  for (uint32_t i = 0; i < std::min(r.handlerCount, kMaxHandlers); ++i) names.push_back(r.handlers[i].userName);
+  return JoinNames(names);
+}
+
+// The form file list: both parts joined and trimmed, the first character dropped, split at
+// each "|"; what follows the last "|" is not an item.
+QStringList FormFiles(const AnsiString& part1, const AnsiString& part2) {
+  QString all = ToQString(part1 + part2).trimmed();
+  if (all.isEmpty()) return {};
+  all.remove(0, 1);
+  QStringList items = all.split('|');
+  items.removeLast();
+  return items;
+}
+
+// The user dialog as the editor's handler picker.
+class TEditorUserPicker : public TfrmSelectUser, public IUserPicker {
+ public:
+  QWidget* AsWidget() override { return this; }
+  void LoadUserList(TMemoryStream& reply) override { LoadUsers(reply.Data(), {}, false); }
+  void SetListRequest(std::function<void(int list)> request) override { OnRequestList = std::move(request); }
+  int ShowModal() override { return exec() == QDialog::Accepted ? 1 : 0; }
+  std::vector<std::pair<AnsiString, AnsiString>> PickedUsers() const override {
+    std::vector<std::pair<AnsiString, AnsiString>> out;
+    for (const frames::PickedUser& u : ChosenUsers()) out.push_back({u.userId, u.userName});
+    return out;
+  }
+};
+
+}  // namespace
+
+void TFcRequestCombo::showPopup() {
+  if (OnDropDown) Guarded([&] { OnDropDown(); });
+}
+
+TFFlowEditor::TFFlowEditor(QWidget* parent) : TFChartEditor(parent) {
+  for (TStepRecord& r : work_) r = TStepRecord{};
+  Send = [](std::string frame) {
+    if (TfrmMain* session = frmMain()) session->SendToServer(std::move(frame));
+  };
+  BuildPanels();
+  ClearPanel();
+}
+
+TFFlowEditor::~TFFlowEditor() = default;
+
+void TFFlowEditor::BuildPanels() {
+  auto Q = [](const char* s) { return ToQString(Cp936(s)); };
+  GroupBox1 = new QGroupBox(Q("流程属性"), this);
+  auto* f = new QFormLayout(GroupBox1);
+  cb_Xls = new TFcRequestCombo(GroupBox1);
+  cb_Xls->setEditable(true);
+  cb_DataBase = new QLineEdit(GroupBox1);
+  cb_MsgTitle = new TFcRequestCombo(GroupBox1);
+  cb_MsgTitle->setEditable(true);
+  cbNOName = new TFcRequestCombo(GroupBox1);
+  cbNOName->setEditable(true);
+  cb_FullScreen = new QCheckBox(Q("全屏显示表单"), GroupBox1);
+  cbxFenFaType = new QComboBox(GroupBox1);
+  cbxFenFaType->addItems({Q("无"), Q("对内分发"), Q("对外分发"), Q("对内外分发")});
+  cbxFenFaType->setCurrentIndex(0);
+  f->addRow(Q("表单："), cb_Xls);
+  f->addRow(Q("数据库："), cb_DataBase);
+  f->addRow(Q("标题单元："), cb_MsgTitle);
+  f->addRow(Q("编号单元："), cbNOName);
+  f->addRow(Q("分发："), cbxFenFaType);
+  f->addRow(cb_FullScreen);
+  PropertyColumn->addWidget(GroupBox1);
+  // The form's own list is the drop-down of the form box; the cell boxes ask for a cell.
+  cb_Xls->OnDropDown = [this] { cb_Xls->QComboBox::showPopup(); };
+  cb_MsgTitle->OnDropDown = [this] {
+    pickMode_ = 0;
+    SendRequest("XSLF", ToAnsi(cb_Xls->currentText()), {});
+  };
+  cbNOName->OnDropDown = [this] {
+    pickMode_ = 1;
+    SendRequest("XSLF", ToAnsi(cb_Xls->currentText()), {});
+  };
+
+  GroupBox2 = new QGroupBox(Q("步骤属性"), this);
+  auto* g = new QVBoxLayout(GroupBox2);
+  auto* names = new QFormLayout;
+  g->addLayout(names);
+  edt_StepName = new QLineEdit(GroupBox2);
+  auto* userRow = new QHBoxLayout;
+  edt_OpUser = new QLineEdit(GroupBox2);
+  edt_OpUser->setReadOnly(true);
+  btnOpUser = new QToolButton(GroupBox2);
+  btnOpUser->setText("...");
+  userRow->addWidget(edt_OpUser, 1);
+  userRow->addWidget(btnOpUser);
+  edtWFValue = new QLineEdit(GroupBox2);
+  edtWFValue->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-9]*"), edtWFValue));
+  names->addRow(Q("步骤名称："), edt_StepName);
+  names->addRow(Q("办理人："), userRow);
+  names->addRow(Q("办理天数："), edtWFValue);
+  auto* checks = new QGridLayout;
+  g->addLayout(checks);
+  ckb_isReadOnly = new QCheckBox(Q("附件可编辑"), GroupBox2);
+  chb_LockOpUser = new QCheckBox(Q("锁定办理人"), GroupBox2);
+  ckb_isSkipStep = new QCheckBox(Q("允许流程步骤跳转"), GroupBox2);
+  ckb_isCanDispatch = new QCheckBox(Q("出现分发按钮"), GroupBox2);
+  ckb_isCanArchives = new QCheckBox(Q("出现归档按钮"), GroupBox2);
+  cbxIsDept = new QCheckBox(Q("科室审核"), GroupBox2);
+  cbxIsNo = new QCheckBox(Q("出现编号按钮"), GroupBox2);
+  cbxIsDrafters = new QCheckBox(Q("起草人"), GroupBox2);
+  cbxIsRevisions = new QCheckBox(Q("擦除修订痕迹"), GroupBox2);
+  QCheckBox* all[] = {ckb_isReadOnly, chb_LockOpUser, ckb_isSkipStep, ckb_isCanDispatch, ckb_isCanArchives,
+                      cbxIsDept,      cbxIsNo,        cbxIsDrafters,  cbxIsRevisions};
+  for (int i = 0; i < 9; ++i) {
+    checks->addWidget(all[i], i / 2, i % 2);
+    connect(all[i], &QCheckBox::clicked, this, [this] { Guarded([&] { StoreChecks(); }); });
+  }
+  auto* cellRow = new QHBoxLayout;
+  edtEditCells = new QLineEdit(GroupBox2);
+  edtEditCells->setReadOnly(true);
+  btn_AddEditCell = new QPushButton("+", GroupBox2);
+  btn_ClearEditCell = new QPushButton("x", GroupBox2);
+  cellRow->addWidget(new QLabel(Q("可编辑单元："), GroupBox2));
+  cellRow->addWidget(edtEditCells, 1);
+  cellRow->addWidget(btn_AddEditCell);
+  cellRow->addWidget(btn_ClearEditCell);
+  g->addLayout(cellRow);
+  auto* msgRow = new QHBoxLayout;
+  edtMsgField = new QLineEdit(GroupBox2);
+  edtMsgField->setReadOnly(true);
+  btnMsgField = new QPushButton("...", GroupBox2);
+  btnClearMsgField = new QPushButton("x", GroupBox2);
+  msgRow->addWidget(new QLabel(Q("审批意见单元："), GroupBox2));
+  msgRow->addWidget(edtMsgField, 1);
+  msgRow->addWidget(btnMsgField);
+  msgRow->addWidget(btnClearMsgField);
+  g->addLayout(msgRow);
+  PropertyColumn->addWidget(GroupBox2);
+  PropertyColumn->addStretch();
+  for (QPushButton* b : {btn_AddEditCell, btn_ClearEditCell, btnMsgField, btnClearMsgField}) b->setFixedWidth(28);
+  GroupBox1->setMaximumWidth(320);
+  GroupBox2->setMaximumWidth(320);
+
+  connect(btnOpUser, &QToolButton::clicked, this, [this] {
+    Guarded([&] { SendRequest("USER", {}, current_ >= 0 ? std::to_string(work_[size_t(current_)].id) : AnsiString()); });
+  });
+  connect(btnMsgField, &QPushButton::clicked, this, [this] {
+    Guarded([&] {
+      pickMode_ = 2;
+      SendRequest("XSLF", ToAnsi(cb_Xls->currentText()), current_ >= 0 ? std::to_string(work_[size_t(current_)].id) : AnsiString());
+    });
+  });
+  connect(btn_AddEditCell, &QPushButton::clicked, this, [this] {
+    Guarded([&] {
+      pickMode_ = 3;
+      SendRequest("XSLF", ToAnsi(cb_Xls->currentText()), current_ >= 0 ? std::to_string(work_[size_t(current_)].id) : AnsiString());
+    });
+  });
+  connect(btnClearMsgField, &QPushButton::clicked, this, [this] { Guarded([&] { SetMsgFieldCell({}); }); });
+  connect(btn_ClearEditCell, &QPushButton::clicked, this, [this] { Guarded([&] { AddEditCell({}); }); });
+  connect(edtWFValue, &QLineEdit::textEdited, this, [this](const QString& t) {
+    if (TStepRecord* r = Current()) r->daysToHandle = ToAnsi(t);
+  });
+  connect(edt_StepName, &QLineEdit::textEdited, this, [this](const QString& t) { Guarded([&] { StepNameEdited(t); }); });
+  connect(edt_StepName, &QLineEdit::editingFinished, this, [this] { Guarded([&] { CheckStepName(); }); });
+}
+
+// ---- the step panel
+
+TStepRecord* TFFlowEditor::Current() { return current_ >= 0 && current_ < kSlots ? &work_[size_t(current_)] : nullptr; }
+
+void TFFlowEditor::EnablePanel(bool on) { GroupBox2->setEnabled(on); }
+
+void TFFlowEditor::ClearPanel() {
+  showing_ = true;
+  edt_StepName->clear();
+  edt_OpUser->clear();
+  edtWFValue->clear();
+  for (QCheckBox* c : GroupBox2->findChildren<QCheckBox*>()) c->setChecked(false);
+  edtEditCells->clear();
+  edtMsgField->clear();
+  handlerNames_.clear();
+  current_ = -1;
+  showing_ = false;
+  EnablePanel(false);
+}
+
+void TFFlowEditor::ShowStep(int index) {
+  if (index < 0) {
+    ClearPanel();
+    return;
+  }
+  showing_ = true;
+  current_ = index;
+  const TStepRecord& r = work_[size_t(index)];
+  edt_StepName->setText(ToQString(r.name));
+  ckb_isReadOnly->setChecked(r.attachmentsReadOnly == 0);
+  chb_LockOpUser->setChecked(r.lockHandlers);
+  ckb_isSkipStep->setChecked(r.allowStepJumps);
+  ckb_isCanDispatch->setChecked(r.showDistribute);
+  ckb_isCanArchives->setChecked(r.showArchive);
+  cbxIsDept->setChecked(r.departmentReview);
+  cbxIsNo->setChecked(r.showNumbering);
+  cbxIsDrafters->setChecked(r.authorIsHandler);
+  cbxIsRevisions->setChecked(r.eraseRevisions);
+  edtWFValue->setText(ToQString(r.daysToHandle));
+  edtEditCells->setText(ToQString(r.editableCells));
+  edtMsgField->setText(ToQString(r.opinionCell));
+  handlerNames_ = HandlerNames(r);
+  edt_OpUser->setText(ToQString(handlerNames_));
+  edt_OpUser->setEnabled(!r.authorIsHandler);
+  btnOpUser->setEnabled(!r.authorIsHandler);
+  showing_ = false;
+  EnablePanel(true);
+}
+
+void TFFlowEditor::StoreChecks() {
+  TStepRecord* r = Current();
+  if (!r || showing_) return;
+  r->attachmentsReadOnly = ckb_isReadOnly->isChecked() ? 0 : 1;
+  r->lockHandlers = chb_LockOpUser->isChecked();
+  r->allowStepJumps = ckb_isSkipStep->isChecked();
+  r->showDistribute = ckb_isCanDispatch->isChecked();
+  r->showArchive = ckb_isCanArchives->isChecked();
+  r->departmentReview = cbxIsDept->isChecked();
+  r->showNumbering = cbxIsNo->isChecked();
+  r->eraseRevisions = cbxIsRevisions->isChecked();
+  r->authorIsHandler = cbxIsDrafters->isChecked();
+  if (r->authorIsHandler) {
+    // The author handles the step: no one else is named.
+    r->handlerCount = 0;
+    for (THandlerEntry& h : r->handlers) h = THandlerEntry{};
+    handlerNames_.clear();
+    edt_OpUser->clear();
+  }
+  edt_OpUser->setEnabled(!r->authorIsHandler);
+  btnOpUser->setEnabled(!r->authorIsHandler);
+}
+
+void TFFlowEditor::StepNameEdited(const QString& typed) {
+  // The record holds 50 bytes of name: a longer object text would lose its record.
+  const QString text = CutToBytes(typed, kStepNameBytes);
+  if (text != typed) edt_StepName->setText(text);
+  TStepRecord* r = Current();
+  TFcObject* o = Chart->SelectedObject();
+  if (!r || !o) return;
+  r->name = ToAnsi(text);
+  const bool was = snapshots_;
+  snapshots_ = false;
+  o->SetText(r->name);
+  snapshots_ = was;
+}
+
+void TFFlowEditor::CheckStepName() {
+  if (!Current() || !GroupBox2->isEnabled()) return;
+  const AnsiString name = ToAnsi(edt_StepName->text());
+  if (name.empty()) {
+    ShowMessageBox(Cp936("请填写流程名称！"), Cp936(kCaption), MsgIcon::Information, MsgButtons::Ok, this);
+    edt_StepName->setFocus();
+    return;
+  }
+  TFcObject* self = Chart->SelectedObject();
+  for (int i = 0; i < Chart->ObjectCount(); ++i)
+    if (Chart->Objects(i) != self && Chart->Objects(i)->Text() == name) {
+      ShowMessageBox(Cp936("当前流程步骤名称不能与其他步骤名称相同，请修改！"), Cp936(kCaption), MsgIcon::Information,
+                     MsgButtons::Ok, this);
+      edt_StepName->setFocus();
+      return;
+    }
+  TakeSnapshot();
+}
+
+// ---- steps as the chart changes
+
+int TFFlowEditor::FindStep(const AnsiString& idText, const AnsiString& name) const {
+  if (!idText.empty()) {
+    int32_t id = 0;
+    if (!TryStrToInt(idText, id)) return -1;
+    for (int i = 0; i < kSlots; ++i)
+      if (work_[size_t(i)].id == id && !work_[size_t(i)].name.empty()) return i;
+    return -1;
+  }
+  if (name.empty()) return -1;
+  for (int i = 0; i < kSlots; ++i)
+    if (work_[size_t(i)].name == name) return i;
+  return -1;
+}
+
+bool TFFlowEditor::Mapped(int index) const {
+  for (int i = 0; i < Chart->ObjectCount(); ++i)
+    if (FindStep(Chart->Objects(i)->StepId(), Chart->Objects(i)->Text()) == index) return true;
+  return false;
+}
+
+int TFFlowEditor::FreeSlot() const {
+  for (int i = 0; i < kSlots; ++i)
+    if (work_[size_t(i)].name.empty()) return i;
+  return -1;
+}
+
+bool TFFlowEditor::CanAddStep() {
+  if (FreeSlot() >= 0) return true;
+  // Records of new steps that left the chart (undone, deleted) make room.
+  for (int i = 0; i < kSlots; ++i)
+    if (work_[size_t(i)].id <= 0 && !Mapped(i)) {
+      work_[size_t(i)] = TStepRecord{};
+      --workCount_;
+    }
+  if (FreeSlot() >= 0) return true;
+  ShowMessageBox(Cp936("流程步骤已满，不能再增加！"), Cp936(kCaption), MsgIcon::Information, MsgButtons::Ok, this);
+  return false;
+}
+
+void TFFlowEditor::StepAdded(TFcObject* o) {
+  const int slot = FreeSlot();
+  if (slot < 0) return;
+  TStepRecord r = NewStepRecord();
+  r.name = o->Text().substr(0, kStepNameBytes);
+  work_[size_t(slot)] = r;
+  ++workCount_;
+  // The panel edits the selected object's text together with its record: the new step
+  // is selected, so what is typed into it right away reaches both.
+  Chart->ClearSelection();
+  o->SetSelected(true);
+  ShowStep(slot);
+}
+
+void TFFlowEditor::StepPasted(TFcObject* pasted, const AnsiString& sourceName) {
+  if (!CanAddStep()) return;
+  const int slot = FreeSlot();
+  const int source = FindStep({}, sourceName);
+  // The copy does what its original does, as a step of its own.
+  TStepRecord r = source >= 0 ? work_[size_t(source)] : NewStepRecord();
+  r.id = -1;
+  r.changeState = stepAdded;
+  r.name = pasted->Text().substr(0, kStepNameBytes);
+  work_[size_t(slot)] = r;
+  ++workCount_;
+}
+
+void TFFlowEditor::StepDeleted(TFcObject*) {
+  // Deleted steps are worked out when saving, from the records no object maps to, so an
+  // undone deletion leaves nothing behind.
+  ClearPanel();
+}
+
+void TFFlowEditor::StepSelected(TFcObject* o) {
+  if (!o) {
+    ClearPanel();
+    return;
+  }
+  const int index = FindStep(o->StepId(), o->Text());
+  // Every change refreshes the selection: the step shown stays as the user is typing it.
+  if (index >= 0 && index == current_ && GroupBox2->isEnabled()) return;
+  ShowStep(index);
+}
+
+void TFFlowEditor::StepEdited(TFcObject* o, const AnsiString& oldText) {
+  const int i = FindStep(o->StepId(), oldText);
+  if (o->Text().size() > kStepNameBytes) o->SetText(ToAnsi(CutToBytes(ToQString(o->Text()), kStepNameBytes)));
+  if (i >= 0) work_[size_t(i)].name = o->Text();
+  if (i == current_) ShowStep(i);
+}
+
+void TFFlowEditor::ChartFileOpened() {
+  // A chart from a file holds no step records: each object becomes a new step.
+  for (TStepRecord& r : work_) r = TStepRecord{};
+  workCount_ = 0;
+  for (int i = 0; i < Chart->ObjectCount() && i < kSlots; ++i) {
+    TFcObject* o = Chart->Objects(i);
+    o->SetStepId({});
+    TStepRecord r = NewStepRecord();
+    r.name = o->Text().substr(0, kStepNameBytes);
+    work_[size_t(i)] = r;
+    ++workCount_;
+  }
+  ClearPanel();
+}
+
+// ---- flow messages
+
+void TFFlowEditor::LoadFlow(TMemoryStream& reply) { LoadFlow(ParseFlowMessage(reply.Data())); }
+
+void TFFlowEditor::LoadFlow(const TFlowMessage& m) {
+  for (TStepRecord& r : work_) r = TStepRecord{};
+  workCount_ = int(std::min<size_t>(m.steps.size(), kSlots));
+  for (int i = 0; i < workCount_; ++i) work_[size_t(i)] = m.steps[size_t(i)];
+  if (m.steps.size() > size_t(kSlots))
+    ShowMessageBox(Cp936("流程步骤超过101个，只读入了前101个步骤！"), Cp936(kCaption), MsgIcon::Warning, MsgButtons::Ok, this);
+  const bool was = snapshots_;
+  snapshots_ = false;
+  if (!m.chart.empty()) {
+    TMemoryStream chart{m.chart};
+    Chart->LoadFromStream(chart);
+    for (int i = 0; i < Chart->ObjectCount(); ++i) {
+      TFcObject* o = Chart->Objects(i);
+      AnsiString id;
+      // Only the records read: an empty slot must not give an unnamed object an id.
+      for (int k = 0; k < workCount_; ++k)
+        if (!o->Text().empty() && work_[size_t(k)].name == o->Text()) {
+          id = std::to_string(work_[size_t(k)].id);
+          break;
+        }
+      o->SetStepId(id);
+    }
+  }
+  snapshots_ = was;
+  flowId_ = m.flowId;
+  flowName_ = m.flowName;
+  setWindowTitle(ToQString(Cp936("流程定义－－") + m.flowName));
+  cb_DataBase->setText(ToQString(m.database));
+  cb_MsgTitle->setEditText(ToQString(m.titleCell));
+  cb_FullScreen->setChecked(m.fullScreen != 0);
+  cb_Xls->clear();
+  cb_Xls->addItems(FormFiles(m.formList1, m.formList2));
+  cb_Xls->setEditText(ToQString(m.formFile));
+  cbNOName->setEditText(ToQString(m.numberCell));
+  cbxFenFaType->setCurrentIndex(m.distributionType < 4 ? int(m.distributionType) : 0);
+  UndoManager().Clear();
+  if (isVisible()) TakeSnapshot();
+  ClearPanel();
+}
+
+bool TFFlowEditor::CheckFlow() {
+  send_.clear();
+  const int n = Chart->ObjectCount();
+  std::vector<int> index(size_t(n), -1);
+  for (int i = 0; i < n; ++i) {
+    TFcObject* o = Chart->Objects(i);
+    index[size_t(i)] = FindStep(o->StepId(), o->Text());
+    TStepRecord r;
+    if (index[size_t(i)] >= 0) {
+      r = work_[size_t(index[size_t(i)])];
+    } else {
+      // An object without a record is a new step.
+      r = NewStepRecord();
+    }
+    r.name = o->Text().substr(0, kStepNameBytes);
+    r.incomingBranches.clear();
+    r.previousSteps.clear();
+    r.nextSteps.clear();
+    if (r.changeState == stepUnchanged) r.changeState = stepKept;
+    send_.push_back(r);
+  }
+  Chart->ClearSelection();
+  for (int i = 0; i < n; ++i) {
+    TFcObject* o = Chart->Objects(i);
+    std::vector<AnsiString> next, previous;
+    for (int k = 0; k < o->ConnectionCount(); ++k) {
+      TFcConnection* c = o->Connections(k);
+      if (!c->Source() || !c->Dest()) {
+        c->SetSelected(true);
+        ShowMessageBox("[" + o->Text() + Cp936("]流程节点没有连接，请检查上一步或下一步连接线。"), Cp936("提示"),
+                       MsgIcon::Information, MsgButtons::Ok, this);
+        send_.clear();
+        return false;
+      }
+      if (c->Source() == o) {
+        next.push_back(c->Dest()->Text());
+        TStepRecord& dest = send_[size_t(Chart->IndexOfObject(c->Dest()))];
+        dest.incomingBranches = o->Text() + "@" + c->Text() + ";" + dest.incomingBranches;
+      }
+      if (c->Dest() == o) previous.push_back(c->Source()->Text());
+    }
+    send_[size_t(i)].nextSteps = JoinNames(next);
+    send_[size_t(i)].previousSteps = JoinNames(previous);
+  }
+  // Steps the server knows that no object stands for any more are sent as deleted.
+  for (int k = 0; k < kSlots; ++k) {
+    const TStepRecord& r = work_[size_t(k)];
+    if (r.id <= 0 || r.name.empty() || std::find(index.begin(), index.end(), k) != index.end()) continue;
+    TStepRecord d = r;
+    d.changeState = stepDeleted;
+    send_.push_back(d);
+  }
+  return true;
+}
+
+TFlowMessage TFFlowEditor::BuildFlow() const {
+  TFlowMessage m;
+  m.flowId = flowId_;
+  m.compId = uint32_t(SessionValues().CompID);
+  m.flowName = flowName_;
+  m.formFile = ToAnsi(cb_Xls->currentText());
+  m.database = ToAnsi(cb_DataBase->text());
+  m.titleCell = ToAnsi(cb_MsgTitle->currentText());
+  m.fullScreen = cb_FullScreen->isChecked() ? 1 : 0;
+  m.numberCell = ToAnsi(cbNOName->currentText());
+  m.distributionType = uint32_t(std::max(0, cbxFenFaType->currentIndex()));
+  m.steps = send_;
+  TMemoryStream chart;
+  Chart->SaveToStream(chart);
+  m.chart = chart.TakeData();
+  return m;
+}
+
+bool TFFlowEditor::SaveFlow() {
+  if (!CheckFlow()) return false;
+  Send(BuildFlowMessage(BuildFlow()));
+  return true;
+}
+
+void TFFlowEditor::SendRequest(const char* code, const AnsiString& argument, const AnsiString& value, int32_t list) {
+  std::string frame = frames::BuildUserRequest(argument, value, frames::UserListMode::NextHandler,
+                                               SessionValues().CompID, SessionValues().UserGUID, list);
+  // The same 144 bytes for both requests; only the code differs.
+  frame.replace(1, 4, code, 4);
+  Send(std::move(frame));
+}
+
+// ---- replies
+
+void TFFlowEditor::WriteUserList(TMemoryStream& reply) {
+  // A picker already open takes the new list instead of a second one opening over it.
+  if (picker_ && pickerWindow_) {
+    reply.SetPosition(0);
+    pickerWindow_->LoadUserList(reply);
+    return;
+  }
+  if (!ReplyWindowFactories().CreateUserPicker) return;
+  IUserPicker* picker = ReplyWindowFactories().CreateUserPicker();
+  if (!picker) return;
+  QPointer<QWidget> widget = picker->AsWidget();
+  QPointer<TFFlowEditor> self(this);
+  picker_ = widget;
+  pickerWindow_ = picker;
+  std::vector<std::pair<AnsiString, AnsiString>> chosen;
+  bool ok = false;
+  {
+    const auto cleanup = ScopeExit([&] {
+      if (self) {
+        picker_ = nullptr;
+        pickerWindow_ = nullptr;
+      }
+      if (widget) widget->deleteLater();
+    });
+    // Further pages of the list are asked for as this step's handlers.
+    const AnsiString step = current_ >= 0 ? std::to_string(work_[size_t(current_)].id) : AnsiString();
+    picker->SetListRequest([self, step](int list) {
+      if (self) self->SendRequest("USER", {}, step, list);
+    });
+    reply.SetPosition(0);
+    picker->LoadUserList(reply);
+    ok = picker->ShowModal() == 1 && widget;
+    if (ok) chosen = picker->PickedUsers();
+  }
+  if (!ok || !self) return;
+  TStepRecord* r = Current();
+  if (!r) return;
+  r->handlerCount = uint32_t(std::min<size_t>(chosen.size(), kMaxHandlers));
+  for (THandlerEntry& h : r->handlers) h = THandlerEntry{};
+  std::vector<AnsiString> names;
+  for (uint32_t i = 0; i < r->handlerCount; ++i) {
+    r->handlers[i].userId = chosen[i].first;
+    r->handlers[i].userName = chosen[i].second;
+    names.push_back(chosen[i].second);
+  }
+  handlerNames_ = JoinNames(names);
+  edt_OpUser->setText(ToQString(handlerNames_));
+}
+
+void TFFlowEditor::SetTitleFieldText(const AnsiString& text) { cb_MsgTitle->setEditText(ToQString(text)); }
+
+void TFFlowEditor::SetNumberFieldText(const AnsiString& text) { cbNOName->setEditText(ToQString(text)); }
+
+void TFFlowEditor::SetMsgFieldCell(const AnsiString& cell) {
+  edtMsgField->setText(ToQString(cell));
+  if (TStepRecord* r = Current()) r->opinionCell = ToAnsi(CutToBytes(ToQString(cell), kOpinionCellBytes));
+}
+
+void TFFlowEditor::AddEditCell(const AnsiString& cell) {
+  if (cell.empty()) {
+    edtEditCells->clear();
+  } else if (edtEditCells->text().isEmpty()) {
+    edtEditCells->setText(ToQString(cell));
+  } else {
+    edtEditCells->setText(edtEditCells->text() + "," + ToQString(cell));
+  }
+  if (TStepRecord* r = Current()) r->editableCells = ToAnsi(edtEditCells->text());
+}
+
+void RegisterChartEditor() {
+  TReplyWindowFactories& f = ReplyWindowFactories();
+  f.CreateChartEditor = []() -> IChartEditor* { return new TFFlowEditor(); };
+  if (!f.CreateUserPicker) f.CreateUserPicker = []() -> IUserPicker* { return new TEditorUserPicker(); };
+}

@@ -1,0 +1,124 @@
+// The workflow editor with its flow definition: the steps' records beside the chart, the
+// flow's own properties, and the "FLOW" message that loads and saves them. Requests for
+// users ("USER") and for a form's sheet ("XSLF") go out through the session form.
+#pragma once
+
+#include <QComboBox>
+#include <array>
+#include <functional>
+#include <string>
+
+#include "control/session/ReplyWindows.h"
+#include "control/wire/FlowMessage.h"
+#include "flowchart/ui/fcEdit.h"
+
+class QCheckBox;
+class QGroupBox;
+class QLineEdit;
+class QToolButton;
+
+// A combo box whose drop-down asks the server instead of showing its own list.
+class TFcRequestCombo : public QComboBox {
+  Q_OBJECT
+ public:
+  using QComboBox::QComboBox;
+  std::function<void()> OnDropDown;
+  void showPopup() override;
+};
+
+class TFFlowEditor : public TFChartEditor, public IChartEditor {
+  Q_OBJECT
+ public:
+  static constexpr int kSlots = 101;
+  explicit TFFlowEditor(QWidget* parent = nullptr);
+  ~TFFlowEditor() override;
+
+  // IChartEditor
+  QWidget* AsWidget() override { return this; }
+  void LoadFlow(TMemoryStream& reply) override;
+  int ShowModal() override { return exec(); }
+  void WriteUserList(TMemoryStream& reply) override;
+  int PickMode() const override { return pickMode_; }
+  void SetTitleFieldText(const AnsiString& text) override;
+  void SetNumberFieldText(const AnsiString& text) override;
+  void SetMsgFieldCell(const AnsiString& cell) override;
+  void AddEditCell(const AnsiString& cell) override;
+
+  void LoadFlow(const TFlowMessage& m);
+  // Checks the chart and sends the definition; false (nothing sent) when the check fails.
+  bool SaveFlow();
+  bool CheckFlow();
+  int FindStep(const AnsiString& idText, const AnsiString& name) const;
+  // The 144-byte request; list is the page a user picker asks for (0 for the first).
+  void SendRequest(const char* code, const AnsiString& argument, const AnsiString& value, int32_t list = 0);
+  // The message SaveFlow sends, once CheckFlow has passed.
+  TFlowMessage BuildFlow() const;
+
+  const TStepRecord& WorkRecord(int i) const { return work_[size_t(i)]; }
+  int WorkCount() const { return workCount_; }
+  int CurrentRecord() const { return current_; }
+  const std::vector<TStepRecord>& SendRecords() const { return send_; }
+  uint32_t FlowId() const { return flowId_; }
+  const AnsiString& FlowName() const { return flowName_; }
+
+  // Where frames go; the session form by default.
+  std::function<void(std::string frame)> Send;
+
+  // Flow properties.
+  QGroupBox* GroupBox1;
+  TFcRequestCombo *cb_Xls, *cb_MsgTitle, *cbNOName;
+  QLineEdit* cb_DataBase;
+  QCheckBox* cb_FullScreen;
+  QComboBox* cbxFenFaType;
+  // Step properties.
+  QGroupBox* GroupBox2;
+  QLineEdit* edt_StepName;
+  QCheckBox* ckb_isReadOnly;
+  QLineEdit* edt_OpUser;
+  QToolButton* btnOpUser;
+  QCheckBox *chb_LockOpUser, *ckb_isSkipStep, *ckb_isCanDispatch, *ckb_isCanArchives, *cbxIsDept, *cbxIsNo,
+      *cbxIsDrafters, *cbxIsRevisions;
+  QLineEdit* edtWFValue;
+  QLineEdit* edtEditCells;
+  QPushButton *btn_AddEditCell, *btn_ClearEditCell;
+  QLineEdit* edtMsgField;
+  QPushButton *btnMsgField, *btnClearMsgField;
+
+ protected:
+  bool CanAddStep() override;
+  void StepAdded(TFcObject* object) override;
+  void StepDeleted(TFcObject* object) override;
+  void StepSelected(TFcObject* object) override;
+  void StepPasted(TFcObject* pasted, const AnsiString& sourceName) override;
+  void StepEdited(TFcObject* object, const AnsiString& oldText) override;
+  void ChartFileOpened() override;
+  bool SaveToServer() override { return SaveFlow(); }
+
+ private:
+  void BuildPanels();
+  void ClearPanel();
+  void ShowStep(int index);
+  void EnablePanel(bool on);
+  TStepRecord* Current();
+  void StoreChecks();
+  void StepNameEdited(const QString& text);
+  void CheckStepName();
+  int FreeSlot() const;
+  bool Mapped(int index) const;
+
+  std::array<TStepRecord, kSlots> work_;
+  std::vector<TStepRecord> send_;
+  int workCount_ = 0;
+  int current_ = -1;
+  uint32_t flowId_ = 0;
+  AnsiString flowName_;
+  AnsiString handlerNames_;
+  uint8_t pickMode_ = 0;
+  bool showing_ = false;
+  QPointer<QWidget> picker_;  // the user picker while it is open
+  IUserPicker* pickerWindow_ = nullptr;
+};
+
+// Makes the dispatcher open this editor for "FLOW" replies, with the user dialog as its
+// handler picker unless another is set.
+void RegisterChartEditor();

@@ -1,0 +1,343 @@
+#include "control/session/Un_function.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <QPointer>
+#include <QWidget>
+#include <memory>
+
+#include "control/select/frm_SelectUser.h"
+#include "control/wire/Class_StoExcel.h"
+#include "control/wire/FlowMessage.h"
+#include "control/wire/Frames.h"
+#include "control/wire/Un_CopyFiles.h"
+#include "control/wire/ReplyText.h"
+#include "control/wire/SingleFileContainer.h"
+#include "control/attachments/TempFiles.h"
+#include "control/session/frmPopup.h"
+#include "control/wire/Un_type.h"
+#include "control/session/frm_Main.h"
+#include "core/ScopeGuard.h"
+#include "platform/Services.h"
+
+
+namespace {
+
+const char* const kCaption = "系统提示";
+const char* const kFileSentText = "文件操作成功！";
+const char* const kArchivedText = "文件归档完毕！";
+
+// A window the dispatcher created. `modal` is true while the call that shows
+// it modally is on the stack: such a window is only closed when replaced, and
+// freed by that call once its loop has ended.
+template <class T>
+struct WindowRef {
+  T* window = nullptr;
+  QPointer<QWidget> widget;
+  bool modal = false;
+  bool retired = false;
+
+  T* Alive() const { return widget && !retired ? window : nullptr; }
+};
+
+using DocRef = WindowRef<ITemplateForm>;
+
+std::shared_ptr<DocRef>& DocumentRef() {
+  static std::shared_ptr<DocRef> ref;
+  return ref;
+}
+QPointer<QWidget>& EditorWidget() {
+  static QPointer<QWidget> w;
+  return w;
+}
+IChartEditor*& EditorWindow() {
+  static IChartEditor* e = nullptr;
+  return e;
+}
+QPointer<QWidget>& ManagerWidget() {
+  static QPointer<QWidget> w;
+  return w;
+}
+IAttachmentManager*& ManagerWindow() {
+  static IAttachmentManager* m = nullptr;
+  return m;
+}
+
+// The document form as a target of replies: it must still be shown, since a
+// closed form has let go of its document.
+ITemplateForm* OpenDocumentForm() {
+  ITemplateForm* f = frmTemplate();
+  return f && DocumentRef()->widget->isVisible() ? f : nullptr;
+}
+
+// Frees a window after its own modal loop has returned.
+void FreeWidget(const QPointer<QWidget>& w) {
+  if (w) w->deleteLater();
+}
+
+void Retire(DocRef& ref) {
+  ref.retired = true;
+  if (!ref.widget) return;
+  if (ref.modal) {
+    ref.window->CloseForm();  // its showing call frees it when the loop ends
+    return;
+  }
+  ref.widget->deleteLater();
+}
+
+void HandleUserReply(TMemoryStream& reply) {
+  frames::ParseUserListReply(reply.Data());
+  // A lazily loaded page of the selection dialog that is open: it goes into that dialog.
+  if (DeliverUserPage(reply.Data())) return;
+  if (IChartEditor* editor = ChartEditor()) {
+    editor->WriteUserList(reply);
+  } else if (ITemplateForm* form = OpenDocumentForm()) {
+    form->ShowUserSelection(reply);
+  }
+}
+
+void HandleServerMessage(TfrmMain& session, const std::string& data) {
+  const AnsiString text = frames::ParseServerMessage(data);
+  if (text == Cp936(kFileSentText)) {
+    session.FireSendFile();
+  } else if (text == Cp936(kArchivedText)) {
+    FireDoit(session);
+  }
+  if (!text.empty() && text[0] == '|') {
+    ShowMessageBox(text.substr(1), Cp936(kCaption), MsgIcon::Information, MsgButtons::Ok, nullptr);
+    if (ITemplateForm* form = OpenDocumentForm()) {
+      form->SetSubmitted(false);
+      form->SetCloseOnReply(false);
+    }
+    return;
+  }
+  // An empty message shows nothing, but still closes a form waiting for it.
+  if (!text.empty()) ShowPopupMessage(WrapMessageText(text));
+  if (ITemplateForm* form = OpenDocumentForm(); form && form->Submitted() && form->CloseOnReply())
+    form->CloseForm();
+}
+
+void HandleLoginReply(TfrmMain& session, const std::string& data) {
+  UnpackLoginReply(data);
+  QCoreApplication::postEvent(&session, new QEvent(QEvent::Type(TfrmMain::kWMAfterLogin)));
+}
+
+void HandleFlowReply(TMemoryStream& reply) {
+  // An editor already open keeps its definition; a second modal editor on the
+  // same reference would be freed under the first one's loop.
+  if (ChartEditor() || !ReplyWindowFactories().CreateChartEditor) return;
+  ParseFlowMessage(reply.Data());  // refuses step records or a chart beyond the reply
+  IChartEditor* editor = ReplyWindowFactories().CreateChartEditor();
+  if (!editor) return;
+  EditorWindow() = editor;
+  EditorWidget() = editor->AsWidget();
+  const QPointer<QWidget> widget = EditorWidget();
+  const auto release = ScopeExit([&] {
+    if (EditorWidget() == widget) {
+      EditorWidget() = nullptr;
+      EditorWindow() = nullptr;
+    }
+    FreeWidget(widget);
+  });
+  editor->LoadFlow(reply);
+  editor->ShowModal();
+}
+
+void HandleUnitsReply(TMemoryStream& reply) {
+  frames::ParseUnitsReply(reply.Data());
+  if (ITemplateForm* form = OpenDocumentForm()) form->ShowUnitSelection(reply);
+}
+
+}  // namespace
+
+TReplyWindowFactories& ReplyWindowFactories() {
+  static TReplyWindowFactories factories;
+  return factories;
+}
+
+ITemplateForm* frmTemplate() {
+  const auto& ref = DocumentRef();
+  return ref ? ref->Alive() : nullptr;
+}
+
+IChartEditor* ChartEditor() { return EditorWidget() ? EditorWindow() : nullptr; }
+
+IAttachmentManager* frmSetLoadFiles() { return ManagerWidget() ? ManagerWindow() : nullptr; }
+
+void FreeDocumentForm() {
+  if (auto ref = std::exchange(DocumentRef(), nullptr)) Retire(*ref);
+}
+
+AnsiString ReadFrameCode(TStream& stream) {
+  char code[frames::kCodeSize];
+  if (stream.Read(code, sizeof code) != int64_t(sizeof code)) return {};
+  return frames::FrameCode(std::string_view(code, sizeof code));
+}
+
+void ShowPopupMessage(const AnsiString& text) {
+  if (Tfrm_popup* popup = Tfrm_popup::Current()) {
+    popup->RestartHold();
+    popup->AppendMessageText(text);
+    return;
+  }
+  auto* popup = new Tfrm_popup(nullptr);
+  popup->SetMessageText(text);
+  popup->show();
+}
+
+void DispatchReply(TfrmMain& session, TMemoryStream& reply) {
+  struct Emptier {
+    TMemoryStream& s;
+    ~Emptier() { s.Clear(); }
+  } emptier{reply};
+
+  reply.SetPosition(0);
+  const AnsiString code = ReadFrameCode(reply);
+  reply.SetPosition(0);
+  try {
+    if (code == "EXCE") {
+      HandleDocumentReply(reply);
+    } else if (code == "STRM") {
+      HandleAttachmentsReply(reply);
+    } else if (code == "USER") {
+      HandleUserReply(reply);
+    } else if (code == "SMSG") {
+      HandleServerMessage(session, reply.Data());
+    } else if (code == "LOGN") {
+      HandleLoginReply(session, reply.Data());
+    } else if (code == "BHQZ") {
+      HandleNumbersReply(reply);
+    } else if (code == "FILE") {
+      HandleFileReply(session, reply);
+    } else if (code == "FLOW") {
+      HandleFlowReply(reply);
+    } else if (code == "XSLF") {
+      HandleSheetReply(reply);
+    } else if (code == "COMP") {
+      HandleUnitsReply(reply);
+    }
+  } catch (const frames::EFrameError&) {
+    // Refused: dropped without a message, as an unknown reply is.
+  }
+}
+
+void HandleDocumentReply(TMemoryStream& reply) {
+  auto& factories = ReplyWindowFactories();
+  if (!factories.CreateTemplateForm) return;
+  // A reply that does not parse is dropped before it replaces the open form.
+  TStream2Array().LoadFromBytes(reply.Data());
+  FreeDocumentForm();
+  ITemplateForm* form = factories.CreateTemplateForm();
+  if (!form) return;
+  auto ref = std::make_shared<DocRef>();
+  ref->window = form;
+  ref->widget = form->AsWidget();
+  ref->modal = true;
+  DocumentRef() = ref;
+  form->SetNewDoc(NewDocumentFlag() != 0);
+  // The form stays referenced after it closes, until the next document
+  // replaces it; a replaced form is freed here once its loop has ended.
+  const auto release = ScopeExit([&] {
+    ref->modal = false;
+    if (ref->retired) FreeWidget(ref->widget);
+  });
+  form->LoadFromStream(reply);
+}
+
+void HandleAttachmentsReply(TMemoryStream& reply) {
+  const frames::AttachmentsReply attachments = frames::ParseAttachmentsReply(reply.Data());
+  if (!attachments.container.empty()) TCopy2Files().LoadFromBytes(attachments.container);
+  ITemplateForm* form = OpenDocumentForm();
+  if (!form) return;
+  const QPointer<QWidget> formWidget = form->AsWidget();
+  form->LoadAttachments(reply);
+  form = OpenDocumentForm();
+  if (!form || !form->ManagerRequested()) return;
+  auto& factories = ReplyWindowFactories();
+  // A manager already open keeps running; this reply has updated the list.
+  if (frmSetLoadFiles() || !factories.CreateAttachmentManager) {
+    form->SetManagerRequested(false);
+    return;
+  }
+  IAttachmentManager* manager = factories.CreateAttachmentManager();
+  if (!manager) return;
+  ManagerWindow() = manager;
+  ManagerWidget() = manager->AsWidget();
+  const QPointer<QWidget> widget = ManagerWidget();
+  const auto release = ScopeExit([&] {
+    if (ManagerWidget() == widget) {
+      ManagerWidget() = nullptr;
+      ManagerWindow() = nullptr;
+    }
+    FreeWidget(widget);
+    // The form may have been replaced while the manager was open.
+    if (formWidget && frmTemplate() == form) form->SetManagerRequested(false);
+  });
+  reply.SetPosition(0);
+  manager->LoadFromReply(reply);
+  manager->ShowModal();
+}
+
+void HandleNumbersReply(TMemoryStream& reply) {
+  frames::ParseNumbersReply(reply.Data());
+  if (ITemplateForm* form = OpenDocumentForm()) form->ShowNumberList(reply);
+}
+
+void HandleFileReply(TfrmMain& session, TMemoryStream& reply) {
+  const frames::FileReply file = frames::ParseFileReply(reply.Data());
+  if (!OpenDocumentForm() || !ReplyWindowFactories().CreateWordEditor) return;
+  const std::optional<AnsiString> name = ServerFileName(file.fileName);
+  if (!name) return;
+  // Checked again as the file system sees it: a cut double-byte character is
+  // dropped in conversion, which can leave "" or "..".
+  const std::string localName = Cp936ToUtf8(*name);
+  if (localName.empty() || localName == "." || localName == ".." || localName.find('/') != std::string::npos)
+    return;
+  const std::string path = GetTempDirectory() + localName;
+  WritePrivateFile(path, file.body);
+
+  IWordEditor* editor = ReplyWindowFactories().CreateWordEditor();
+  if (!editor) return;
+  const QPointer<QWidget> widget = editor->AsWidget();
+  std::string upload;
+  {
+    const auto release = ScopeExit([&] { FreeWidget(widget); });
+    editor->OpenDocument(path, false, true);
+    editor->ShowModal();
+    TMemoryStream* result = widget ? editor->GetResultStream() : nullptr;
+    if (result && result->Size() > 0) {
+      const std::string container = BuildSingleFileContainer(*name, result->Data(), kAttachmentStateAdded);
+      upload = frames::BuildUploadRequest(file.recordId, file.tableName, 1, container);
+    }
+  }
+  if (!upload.empty()) session.SendToServer(std::move(upload));
+}
+
+void HandleSheetReply(TMemoryStream& reply) {
+  const std::string_view sheet = frames::ParseSheetReply(reply.Data());
+  // Only the workflow editor asks for a sheet; with none open nobody takes the cell.
+  if (!ChartEditor() || !ReplyWindowFactories().CreateTemplateForm) return;
+  ITemplateForm* picker = ReplyWindowFactories().CreateTemplateForm();
+  if (!picker) return;
+  const QPointer<QWidget> widget = picker->AsWidget();
+  AnsiString text;
+  {
+    const auto release = ScopeExit([&] { FreeWidget(widget); });
+    picker->SetCellPicker(true);
+    TMemoryStream sheetStream{std::string(sheet)};
+    picker->LoadSheet(sheetStream);
+    picker->AdjustLayout();
+    picker->FitFormToGrid();
+    picker->ShowModal();
+    if (widget) text = picker->CurrentCellText();
+  }
+  IChartEditor* editor = ChartEditor();
+  if (text.empty() || !editor) return;
+  switch (editor->PickMode()) {
+    case 0: editor->SetTitleFieldText(text); break;
+    case 1: editor->SetNumberFieldText(text); break;
+    case 2: editor->SetMsgFieldCell(text); break;
+    case 3: editor->AddEditCell(text); break;
+    default: break;
+  }
+}

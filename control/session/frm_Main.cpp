@@ -1,0 +1,383 @@
+#include "control/session/frm_Main.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <QLabel>
+#include <QTcpSocket>
+#include <QTimer>
+#include <algorithm>
+#include <cstring>
+
+#include "control/session/ControlColors.h"
+#include "control/wire/Frames.h"
+#include "control/session/Un_function.h"
+#include "control/wire/Un_type.h"
+#include "control/session/WaitFOr.h"
+#include "core/QtText.h"
+#include "core/SysUtils.h"
+#include "platform/Guard.h"
+#include "platform/LocaleSettings.h"
+#include "platform/Services.h"
+#include "uikit/TFlatProgressBarUnit.h"
+
+namespace {
+
+QPointer<TfrmMain>& CurrentSession() {
+  static QPointer<TfrmMain> session;
+  return session;
+}
+
+struct PendingDoit {
+  AnsiString table;
+  AnsiString id;
+};
+PendingDoit& Pending() {
+  static PendingDoit pending;
+  return pending;
+}
+
+const char* const kConnectError =
+    "无法连接远程服务器！\r\r原因：\r  1.本地计算机没有联入网络  \r  2.服务器没有开启";
+const char* const kCaption = "系统提示";
+
+// Grows the reply as bytes arrive, never beyond the announced length, so the
+// buffer never holds more than the reply and a regrowth never doubles it.
+void AppendCapped(std::string& buf, const char* data, size_t n, size_t cap) {
+  const size_t need = buf.size() + n;
+  if (need > buf.capacity()) {
+    size_t next = std::max({buf.capacity() * 2, need, size_t(64 * 1024)});
+    next = std::min(next, cap);
+    std::string grown;
+    grown.reserve(next);  // a fresh string reserves exactly
+    grown.append(buf);
+    buf.swap(grown);
+  }
+  buf.append(data, n);
+}
+
+}  // namespace
+
+struct TfrmMain::Connection {
+  QTcpSocket* socket = nullptr;  // deleted later: its own signal may be on the stack
+  std::string frame;
+  bool connected = false;
+  bool expectingLength = false;
+  uint8_t lengthBytes[4] = {};
+  int lengthRead = 0;
+  int32_t announced = 0;
+  int32_t expected = 0;
+  std::string reply;
+};
+
+TfrmMain::TfrmMain(QWidget* owner) : QWidget(owner) {
+  // FormCreate
+  setObjectName("frmMain");
+  setWindowFlag(Qt::FramelessWindowHint, true);
+  resize(346, 20);
+  SetBackground(this, clGray);
+
+  image1_ = new QLabel(this);
+  image1_->setObjectName("Image1");
+  image1_->resize(16, 14);
+
+  progressBar_ = new TFlatProgressBar(this);
+  progressBar_->setObjectName("ProgressBar");
+  progressBar_->setGeometry(0, 3, 309, 13);
+  progressBar_->SetColorElement(13565937);
+  progressBar_->SetColorBorder(clGray);
+  progressBar_->SetMin(0);
+  progressBar_->SetMax(100);
+
+  replyTimer_ = new QTimer(this);
+  replyTimer_->setSingleShot(true);
+  connect(replyTimer_, &QTimer::timeout, this, [this] { Guarded([this] { ClientSocketTimeout(); }); });
+
+  frmWaitFor_ = std::make_unique<TfrmWaitFor>(nullptr);
+  OnReply = [this](TMemoryStream& reply) { DispatchReply(*this, reply); };
+  CurrentSession() = this;
+}
+
+TfrmMain::~TfrmMain() {
+  // FormDestroy: no handler of ours may run for a half-destroyed form.
+  if (conn_) {
+    QTcpSocket* s = conn_->socket;
+    conn_.reset();
+    s->disconnect(this);
+    s->abort();
+  }
+  if (CurrentSession() == this) CurrentSession() = nullptr;
+}
+
+TfrmMain* frmMain() { return CurrentSession().data(); }
+
+void TfrmMain::SetServer(const AnsiString& host, int port) {
+  host_ = host;
+  port_ = port;
+}
+
+// ---- sending -----------------------------------------------------------------
+
+void TfrmMain::SendToServer(TStream& frame) {
+  frame.SetPosition(0);
+  SendToServer(frame.ReadRest());
+}
+
+void TfrmMain::SendToServer(std::string frame) {
+  queue_.push_back(std::move(frame));
+  StartNext();
+}
+
+void TfrmMain::SendLogin(const AnsiString& loginName) {
+  // The server hands dates back in this format; the result is ignored.
+  Guarded([] { LocaleSettings::SetShortDateFormat("yyyy-MM-dd"); });
+  SendToServer(frames::BuildLoginRequest(loginName));
+}
+
+void TfrmMain::SendQuery(const AnsiString& database, const AnsiString& tableName, const AnsiString& recordId,
+                         uint8_t commandFlag, const AnsiString& templateName, int32_t objectNumber,
+                         uint8_t readOnlyFlag, const AnsiString& initTable, const AnsiString& initRecord) {
+  const TSessionValues& s = SessionValues();
+  if (s.UserGUID.empty()) {
+    SendLogin(storedLoginName_);
+    return;
+  }
+  frames::QueryRecord q;
+  q.database = database;
+  q.userId = s.UserGUID;
+  q.objectNumber = objectNumber;
+  q.tableName = tableName;
+  q.recordId = recordId;
+  q.commandFlag = commandFlag;
+  q.templateName = templateName;
+  q.userLevel = s.UserLevel;
+  q.readOnlyFlag = readOnlyFlag;
+  q.initTable = initTable;
+  q.initRecord = initRecord;
+  q.loginName = s.LoginName;
+  q.userName = s.UserName;
+  q.deptName = s.DeptName;
+  q.roleName = s.RoleName;
+  q.dutyName = s.DutyName;
+  queryRecord_ = frames::BuildQueryRequest(q);
+  SendToServer(queryRecord_);
+}
+
+void TfrmMain::RequestFlowChart(const AnsiString& idText) {
+  if (SessionValues().UserGUID.empty()) {
+    SendLogin(storedLoginName_);
+    return;
+  }
+  SendToServer(frames::BuildChatRequest(StrToInt(idText)));
+}
+
+// ---- connection per frame -------------------------------------------------------
+
+void TfrmMain::StartNext() {
+  if (conn_ || queue_.empty()) return;
+  conn_ = std::make_unique<Connection>();
+  conn_->frame = std::move(queue_.front());
+  queue_.pop_front();
+
+  auto* s = new QTcpSocket(this);
+  conn_->socket = s;
+  connect(s, &QTcpSocket::connected, this, GuardSlot([this, s] { ClientSocketConnect(s); }));
+  connect(s, &QTcpSocket::readyRead, this, GuardSlot([this, s] { ClientSocketRead(s); }));
+  connect(s, &QTcpSocket::errorOccurred, this, GuardSlot([this, s](QAbstractSocket::SocketError e) {
+            ClientSocketError(s, e == QAbstractSocket::HostNotFoundError);
+          }));
+  connect(s, &QTcpSocket::disconnected, this, GuardSlot([this, s] { ClientSocketDisconnect(s); }));
+  // A large frame may take a while to go out: every byte written counts as progress.
+  connect(s, &QTcpSocket::bytesWritten, this, GuardSlot([this, s](qint64) { KeepAlive(s); }));
+  replyTimer_->start(replyTimeoutMs_);
+  s->connectToHost(ToQString(host_), quint16(port_));
+}
+
+void TfrmMain::KeepAlive(QTcpSocket* s) {
+  if (conn_ && conn_->socket == s) replyTimer_->start(replyTimeoutMs_);
+}
+
+void TfrmMain::ClientSocketConnect(QTcpSocket* s) {
+  if (!conn_ || conn_->socket != s) return;
+  conn_->connected = true;
+  conn_->expectingLength = true;
+  KeepAlive(s);
+  // SendPendingFrame: code, length, then the frame (which repeats the code).
+  const std::string& f = conn_->frame;
+  std::string head = f.substr(0, std::min<size_t>(5, f.size()));
+  head.resize(5, '\0');
+  const uint32_t len = uint32_t(f.size());
+  for (int i = 0; i < 4; ++i) head.push_back(char(uint8_t(len >> (8 * i))));
+  s->write(head.data(), qint64(head.size()));
+  s->write(f.data(), qint64(f.size()));
+  frmWaitFor_->ShowCentredOn(this);
+}
+
+void TfrmMain::ClientSocketRead(QTcpSocket* s) {
+  if (!conn_ || conn_->socket != s) return;
+  KeepAlive(s);
+  ReadAvailable();
+}
+
+bool TfrmMain::ReadAvailable() {
+  while (conn_ && conn_->socket->bytesAvailable() > 0) {
+    Connection& c = *conn_;
+    if (c.expectingLength) {
+      const qint64 n = c.socket->read(reinterpret_cast<char*>(c.lengthBytes) + c.lengthRead, 4 - c.lengthRead);
+      if (n <= 0) return false;
+      c.lengthRead += int(n);
+      if (c.lengthRead < 4) continue;
+      const int32_t len = int32_t(uint32_t(c.lengthBytes[0]) | uint32_t(c.lengthBytes[1]) << 8 |
+                                  uint32_t(c.lengthBytes[2]) << 16 | uint32_t(c.lengthBytes[3]) << 24);
+      if (len < 0 || len > kMaxReplyLength) {
+        Abandon();
+        return true;
+      }
+      c.expectingLength = false;
+      c.announced = len;
+      c.expected = len;
+      progressBar_->SetMax(len);
+      if (len == 0) {
+        CompleteReply();
+        return true;
+      }
+      continue;
+    }
+    const qint64 want = std::min<qint64>(c.expected, kReceiveChunk);
+    const qint64 n = c.socket->read(receiveBuffer_, want);
+    if (n <= 0) return false;
+    AppendCapped(c.reply, receiveBuffer_, size_t(n), size_t(c.announced));
+    c.expected -= int32_t(n);
+    progressBar_->SetPosition(c.announced - c.expected);
+    if (c.expected == 0) {
+      CompleteReply();
+      return true;
+    }
+  }
+  return false;
+}
+
+std::unique_ptr<TfrmMain::Connection> TfrmMain::Detach() {
+  std::unique_ptr<Connection> c = std::move(conn_);
+  replyTimer_->stop();
+  if (c) {
+    c->socket->disconnect(this);
+    c->socket->abort();
+    c->socket->deleteLater();
+  }
+  return c;
+}
+
+void TfrmMain::CompleteReply() {
+  std::unique_ptr<Connection> c = Detach();
+  CloseWaitBox();
+  progressBar_->SetPosition(0);
+  // The next queued frame goes out now: the handler below may run a modal
+  // window for a long time, and its own requests queue behind this one.
+  StartNext();
+  TMemoryStream reply(std::move(c->reply));
+  c.reset();
+  if (OnReply) Guarded([&] { OnReply(reply); });
+}
+
+void TfrmMain::Abandon(bool startNext) {
+  Detach();
+  CloseWaitBox();
+  progressBar_->SetPosition(0);
+  if (startNext) StartNext();
+}
+
+void TfrmMain::ClientSocketError(QTcpSocket* s, bool lookupFailed) {
+  if (!conn_ || conn_->socket != s) return;
+  // Bytes that arrived before the close still count.
+  if (conn_->connected && ReadAvailable()) return;
+  // Only a failed connect is reported; an unknown host name fails silently.
+  const bool connectFailed = !conn_->connected && !lookupFailed;
+  Abandon(false);
+  if (connectFailed) ShowConnectError();
+  StartNext();
+}
+
+void TfrmMain::ClientSocketTimeout() {
+  if (!conn_) return;
+  // Reported like a failed connect: the user learns the server is not answering.
+  Abandon(false);
+  ShowConnectError();
+  StartNext();
+}
+
+void TfrmMain::ShowConnectError() {
+  ShowMessageBox(Cp936(kConnectError), Cp936(kCaption), MsgIcon::Information, MsgButtons::Ok, window());
+}
+
+void TfrmMain::ClientSocketDisconnect(QTcpSocket* s) {
+  if (!conn_ || conn_->socket != s) return;
+  if (ReadAvailable()) return;
+  Abandon();
+}
+
+void TfrmMain::CloseWaitBox() {
+  if (frmWaitFor_) frmWaitFor_->close();
+}
+
+// ---- events ------------------------------------------------------------------
+
+bool TfrmMain::event(QEvent* e) {
+  if (e->type() == QEvent::Type(kWMAfterLogin)) {
+    Guarded([this] { WMAfterLogin(); });
+    return true;
+  }
+  return QWidget::event(e);
+}
+
+void TfrmMain::WMAfterLogin() {
+  // Waits without blocking: replies keep arriving meanwhile.
+  QTimer::singleShot(kAfterLoginDelayMs, this, GuardSlot([this] { FireAfterLogin(); }));
+}
+
+void TfrmMain::showEvent(QShowEvent* e) {
+  QWidget::showEvent(e);
+  Guarded([this] { FireDoLogin(); });
+}
+
+void TfrmMain::resizeEvent(QResizeEvent* e) {
+  QWidget::resizeEvent(e);
+  image1_->move(width() - image1_->width() - 2, (height() - image1_->height()) / 2);
+}
+
+void TfrmMain::FireDoLogin() {
+  if (OnDoLogin) OnDoLogin();
+}
+void TfrmMain::FireAfterLogin() {
+  if (OnAfterLogin) OnAfterLogin();
+}
+void TfrmMain::FireSendFile() {
+  if (OnSendFile) OnSendFile();
+}
+
+// ---- process-wide firers ---------------------------------------------------------
+
+void SetPendingDoit(const AnsiString& table, const AnsiString& id) { Pending() = {table, id}; }
+
+void FireDoit(TfrmMain& session) {
+  // Taken before firing: the page may set a new pair from inside the event.
+  const PendingDoit pair = std::exchange(Pending(), PendingDoit{});
+  if (session.OnDoit) session.OnDoit(pair.table, pair.id);
+}
+
+void FireDoit() {
+  if (TfrmMain* m = frmMain()) {
+    FireDoit(*m);
+  } else {
+    Pending() = {};
+  }
+}
+
+void FireDoLogin() {
+  if (TfrmMain* m = frmMain()) m->FireDoLogin();
+}
+void FireAfterLogin() {
+  if (TfrmMain* m = frmMain()) m->FireAfterLogin();
+}
+void FireSendFile() {
+  if (TfrmMain* m = frmMain()) m->FireSendFile();
+}
