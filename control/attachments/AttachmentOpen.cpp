@@ -21,7 +21,6 @@
 
 namespace {
 
-AnsiString A(const char* utf8) { return Utf8ToCp936(utf8); }
 
 bool OneOf(const std::string& ext, std::initializer_list<const char*> list) {
   for (const char* e : list)
@@ -91,11 +90,11 @@ std::optional<std::string> OpenAttachmentData(QWidget* owner, const AnsiString& 
       if (TMemoryStream* result = editor->GetResultStream()) return result->Data();
     } catch (const EOfficeWorkerNotStarted&) {
       // The window that would have said so is gone with its queued report.
-      ShowMessageBox(OfficeWorkerNotStartedText(), A("系统提示"), MsgIcon::Warning, MsgButtons::Ok, alive.data());
+      ShowMessageBox(OfficeWorkerNotStartedText(), Cp936("系统提示"), MsgIcon::Warning, MsgButtons::Ok, alive.data());
     } catch (const EOfficeWorkerLost&) {
-      ShowMessageBox(OfficeWorkerLostText(), A("系统提示"), MsgIcon::Warning, MsgButtons::Ok, alive.data());
+      ShowMessageBox(OfficeWorkerLostText(), Cp936("系统提示"), MsgIcon::Warning, MsgButtons::Ok, alive.data());
     } catch (const EOfficeError&) {
-      ShowMessageBox(A("文件无法打开：") + name, A("系统提示"), MsgIcon::Warning, MsgButtons::Ok, alive.data());
+      ShowMessageBox(Cp936("文件无法打开：") + name, Cp936("系统提示"), MsgIcon::Warning, MsgButtons::Ok, alive.data());
     }
     return std::nullopt;
   }
@@ -114,14 +113,14 @@ std::optional<std::string> OpenAttachmentData(QWidget* owner, const AnsiString& 
 
 void SaveAttachmentAs(QWidget* owner, const TCopy2Files& files, int i) {
   if (i < 0) {
-    ShowMessageBox(A("请先在左边选择您要保存的文件！"), A("系统提示"), MsgIcon::Information,
+    ShowMessageBox(Cp936("请先在左边选择您要保存的文件！"), Cp936("系统提示"), MsgIcon::Information,
                    MsgButtons::Ok, owner);
     return;
   }
   const AnsiString name = files.GetFileName(i);
   std::optional<AnsiString> safe = ServerFileName(name);
   FileDialogOptions o;
-  o.title = A("保存文件");
+  o.title = Cp936("保存文件");
   o.fileName = safe ? Cp936ToUtf8(*safe) : std::string();
   std::string ext = LowerExtension(o.fileName);
   o.defaultExt = ext.empty() ? "" : ext.substr(1);

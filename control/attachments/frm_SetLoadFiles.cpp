@@ -20,7 +20,6 @@
 #include "uikit/TFlatButtonUnit.h"
 
 namespace {
-AnsiString A(const char* utf8) { return Utf8ToCp936(utf8); }
 constexpr int kIndexRole = Qt::UserRole + 1;  // the container index behind an item
 }  // namespace
 
@@ -123,14 +122,14 @@ int TfrmSetLoadFiles::SelectedIndex() const {
 
 void TfrmSetLoadFiles::btn_AddFileClick() {
   FileDialogOptions o;
-  o.title = A("选择导入文件");
-  o.filter = A("所有文件|*.*|Word文件|*.doc|Excel文件|*.xls|网页|*.htm|文本文件|*.txt|"
+  o.title = Cp936("选择导入文件");
+  o.filter = Cp936("所有文件|*.*|Word文件|*.doc|Excel文件|*.xls|网页|*.htm|文本文件|*.txt|"
                "视频文件|*.avi|音频文件|*.wav|图像文件|*.jpg|Gif文件|*.gif|位图|*.bmp");
   o.multiSelect = true;
   const std::vector<std::string> chosen = Services::FileDialogs().OpenFiles(o, this);
   if (chosen.empty()) return;
   for (const std::string& path : chosen) {
-    const AnsiString name = Utf8ToCp936(QFileInfo(QString::fromStdString(path)).fileName().toStdString());
+    const AnsiString name = ToAnsi(QFileInfo(QString::fromStdString(path)).fileName());
     files_.Grow(1);
     // Only a file that could be read is listed.
     if (!files_.AddFile(path, name, fsAdded)) continue;
@@ -149,7 +148,7 @@ void TfrmSetLoadFiles::btn_Copy2Click() {
   // The stream belongs to the scan form: it is copied before the form goes.
   TMemoryStream* doc = scan->GetResultStream();
   if (!doc) return;
-  const AnsiString name = A("扫描件") + std::to_string(files_.MaxIndex() + 1) + ".doc";
+  const AnsiString name = Cp936("扫描件") + std::to_string(files_.MaxIndex() + 1) + ".doc";
   files_.Grow(1);
   files_.AddStream(name, doc->Data(), fsAdded);
   AddListItem(files_.Count() - 1);
@@ -161,7 +160,7 @@ void TfrmSetLoadFiles::btn_MoveFileClick() {
   if (!item || !item->isSelected()) return;
   const AnsiString caption = ToAnsi(item->text());
   QPointer<TfrmSetLoadFiles> self(this);
-  MsgResult answer = ShowMessageBox(A("是否移除文件 ") + caption + A("？"), A("系统提示"),
+  MsgResult answer = ShowMessageBox(Cp936("是否移除文件 ") + caption + Cp936("？"), Cp936("系统提示"),
                                     MsgIcon::Information, MsgButtons::YesNo, this);
   if (!self || answer != MsgResult::Yes) return;
   files_.RemoveFile(files_.GetFileName(item->data(kIndexRole).toInt()));
@@ -173,7 +172,7 @@ void TfrmSetLoadFiles::btn_MoveFileClick() {
 void TfrmSetLoadFiles::Btn_ReadClick() {
   const int i = SelectedIndex();
   if (i < 0) {
-    ShowMessageBox(A("请先在左边选择您要阅读的文件！"), A("系统提示"), MsgIcon::Information,
+    ShowMessageBox(Cp936("请先在左边选择您要阅读的文件！"), Cp936("系统提示"), MsgIcon::Information,
                    MsgButtons::Ok, this);
     return;
   }

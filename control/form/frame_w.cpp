@@ -15,7 +15,6 @@
 
 namespace {
 
-AnsiString A(const char* utf8) { return Utf8ToCp936(utf8); }
 
 // Author names and comment texts are other people's input: they go in as text, never as
 // markup. Code page 936 trail bytes are never below 0x40, so byte-wise replacing is safe.
@@ -38,10 +37,10 @@ const char* kSeparatorRow = "<TR><TD height=1 Colspan=6 Bgcolor=#bbbbbb></TD></T
 
 AnsiString Row(const frames::CommentRecord& c, const char* colour) {
   AnsiString row = AnsiString(kSeparatorRow) + "<TR bgcolor=" + colour +
-                   "><TD Width=20 height=22>&nbsp;<font color=#FF9900>" + A("◆") +
+                   "><TD Width=20 height=22>&nbsp;<font color=#FF9900>" + Cp936("◆") +
                    "</font></TD><TD>" + Escape(c.authorName);
   if (c.dateTime <= 0) return row + "</TD><TD></TD><TD></TD></TR>";
-  return row + "</TD><TD>" + FormatDateTime(A("m\"月\"dd\"日\"  hh:nn"), c.dateTime) +
+  return row + "</TD><TD>" + FormatDateTime(Cp936("m\"月\"dd\"日\"  hh:nn"), c.dateTime) +
          "</TD><TD><B>" + Escape(c.text) + "</B></TD></TR>";
 }
 
@@ -108,8 +107,8 @@ AnsiString TFrameW::BuildPage(const std::vector<frames::CommentRecord>& comments
                  "<TD class=p9 width=\"100%\"><TABLE border=0 cellPadding=2 cellSpacing=0 "
                  "width=\"100%\"><TR><TD height=1 Colspan=6 Bgcolor=#bbbbbb></TD></TR>"
                  "<TR Height=22 bgcolor=#F1F1F1><TD width=20></TD><TD width=180><B>") +
-      A("参阅人员") + "</B></TD><TD width=100><B>" + A("阅读日期") + "</B></TD><TD><B>" +
-      A("意见") +
+      Cp936("参阅人员") + "</B></TD><TD width=100><B>" + Cp936("阅读日期") + "</B></TD><TD><B>" +
+      Cp936("意见") +
       "</B></TD></TR><TR><TD height=1 Colspan=6 Bgcolor=#555555></TD></TR>" + rows +
       "</TABLE></TD></TR></TABLE>";
   AnsiString head =

@@ -39,6 +39,7 @@
 #include "control/wire/Frames.h"
 #include "control/wire/NextHandlers.h"
 #include "control/wire/Un_type.h"
+#include "core/QtText.h"
 #include "core/SysUtils.h"
 #include "grid/XLCells.h"
 #include "grid/XLPaint.h"
@@ -55,9 +56,6 @@ constexpr int kMargin = 10;
 constexpr TColor kCurrentStripColor = 4227327;  // 0x4080FF
 constexpr size_t kMaxPickedUsers = 151;
 
-QString Q(const AnsiString& cp936) { return QString::fromStdString(Cp936ToUtf8(cp936)); }
-AnsiString A(const QString& s) { return Utf8ToCp936(s.toStdString()); }
-AnsiString T(const char* utf8) { return Cp936(utf8); }
 
 QPushButton* FlatButton(const char* text, QWidget* parent, int w, int h) {
   auto* b = new QPushButton(QString::fromUtf8(text), parent);
@@ -293,7 +291,7 @@ void TfrmTemplate::BuildLayout() {
 void TfrmTemplate::FlatMemoChange() {
   if (opinionField_.empty() || opinionCol_ < 0 || writingOpinion_) return;
   writingOpinion_ = true;
-  const AnsiString line = OpinionLine(Services::Clock().Now(), SessionValues().UserName, A(flatMemo_->toPlainText()));
+  const AnsiString line = OpinionLine(Services::Clock().Now(), SessionValues().UserName, ToAnsi(flatMemo_->toPlainText()));
   sheet_->SetAsString(opinionCol_, opinionRow_, OpinionCellText(opinionText_, line));
   const TPoint cur = gridView_->GetCurCell();
   if (cur.X == opinionCol_ && cur.Y == opinionRow_) gridView_->RefreshEditor();
@@ -560,14 +558,14 @@ void TfrmTemplate::showEvent(QShowEvent* e) {
 
 void TfrmTemplate::SelectStep(int stepNo) {
   const int i = chart_->IndexOfStep(stepNo);
-  lblNextStep_->setText(Q(chart_->GetStepName(stepNo)));
+  lblNextStep_->setText(ToQString(chart_->GetStepName(stepNo)));
   nextStepNo_ = stepNo;
   nextStepIndex_ = i;
   const TStepRecord* step = StepAt(i);
   nextHandlerNames_ = LoadNextHandlers(step, doc_->Header.Text(dh::AuthorId), doc_->Header.Text(dh::AuthorName),
                                        SessionValues().DeptID, doc_->PickedUsers);
   handlersFixed_ = step && step->lockHandlers;
-  lblNextUser_->setText(Q(nextHandlerNames_));
+  lblNextUser_->setText(ToQString(nextHandlerNames_));
   RefreshHandlerCombo();
 }
 
@@ -584,17 +582,17 @@ void TfrmTemplate::ShowNextStep() {
     nextHandlerNames_ = LoadNextHandlers(next, doc_->Header.Text(dh::AuthorId), doc_->Header.Text(dh::AuthorName),
                                          SessionValues().DeptID, doc_->PickedUsers);
     handlersFixed_ = nextStepIndex_ == -1 || (next && next->lockHandlers);
-    lblNextStep_->setText(Q(chart_->GetStepName(nextStepNo_)));
+    lblNextStep_->setText(ToQString(chart_->GetStepName(nextStepNo_)));
   }
-  lblNextUser_->setText(Q(nextHandlerNames_));
+  lblNextUser_->setText(ToQString(nextHandlerNames_));
   RefreshHandlerCombo();
 }
 
 void TfrmTemplate::ShowStoredNext() {
-  lblNextStep_->setText(Q(chart_->GetStepName(nextStepNo_)));
+  lblNextStep_->setText(ToQString(chart_->GetStepName(nextStepNo_)));
   AnsiString names;
   for (const frames::PickedUser& u : doc_->PickedUsers) JoinName(names, u.userName);
-  lblNextUser_->setText(Q(names));
+  lblNextUser_->setText(ToQString(names));
   RefreshHandlerCombo();
 }
 
@@ -684,7 +682,7 @@ void TfrmTemplate::BuildFlowStrip() {
       p.drawEllipse(3, 5, 11, 11);
     }
     icon->setPixmap(pm);
-    auto* label = new QLabel(e.stepNo == -1 ? QString::fromUtf8("需要手工选择") : Q(chart_->GetStepName(e.stepNo)),
+    auto* label = new QLabel(e.stepNo == -1 ? QString::fromUtf8("需要手工选择") : ToQString(chart_->GetStepName(e.stepNo)),
                              pnlFlow_);
     if (current) {
       QFont f = label->font();
@@ -706,7 +704,7 @@ void TfrmTemplate::BuildFlowStrip() {
       label->setCursor(Qt::PointingHandCursor);
       const AnsiString name = e.stepNo == -1 ? AnsiString() : chart_->GetStepName(e.stepNo);
       label->installEventFilter(this);
-      label->setProperty("stripStep", Q(name));
+      label->setProperty("stripStep", ToQString(name));
     }
   }
   pnlFlow_->setMinimumHeight(24 + grown);
@@ -730,7 +728,7 @@ void TfrmTemplate::ChooseStripStep(const AnsiString& name) {
   for (QLabel* l : stripLabels_) {
     if (!l->property("stripStep").isValid() && l->text().isEmpty()) continue;
     QFont f = l->font();
-    const bool chosen = l->property("stripStep").toString() == Q(name) && !name.empty();
+    const bool chosen = l->property("stripStep").toString() == ToQString(name) && !name.empty();
     f.setBold(chosen);
     l->setFont(f);
     l->setStyleSheet(chosen ? QStringLiteral("color:%1").arg(XLQColor(kCurrentStripColor).name())
@@ -749,21 +747,21 @@ void TfrmTemplate::SendFrame(const std::string& frame) {
 void TfrmTemplate::btnSendClick() {
   StoreEdit();
   if (const AnsiString title = CheckTitle(); !title.empty()) {
-    ShowMessageBox(title, T(kCaption), MsgIcon::Question, MsgButtons::Ok, this);
+    ShowMessageBox(title, Cp936(kCaption), MsgIcon::Question, MsgButtons::Ok, this);
     return;
   }
   if (lblNextStep_->text().isEmpty()) {
-    ShowMessageBox(T("请确定下一办理步骤！"), T(kCaption), MsgIcon::Information, MsgButtons::Ok, this);
+    ShowMessageBox(Cp936("请确定下一办理步骤！"), Cp936(kCaption), MsgIcon::Information, MsgButtons::Ok, this);
     ShowFlowChart();
     return;
   }
   if (lblNextUser_->text().isEmpty()) {
-    ShowMessageBox(T("请选择此流程的下一办理人！"), T(kCaption), MsgIcon::Question, MsgButtons::Ok, this);
+    ShowMessageBox(Cp936("请选择此流程的下一办理人！"), Cp936(kCaption), MsgIcon::Question, MsgButtons::Ok, this);
     btnNextUserClick();
     return;
   }
   TDocHeader& h = doc_->Header;
-  h.SetText(dh::Opinion, A(flatMemo_->toPlainText()));
+  h.SetText(dh::Opinion, ToAnsi(flatMemo_->toPlainText()));
   h.SetI32(dh::CurrentStep, curStepNo_);
   h.SetI32(dh::NextStep, nextStepNo_);
   h.SetU8(dh::SavedForDistribution, 0);
@@ -784,7 +782,7 @@ void TfrmTemplate::SaveDocument(int32_t status, bool forced) {
     if (TfrmMain* session = frmMain()) session->SendToServer(frame);
     CollectFieldValues(forced, true);
   } else {
-    ShowMessageBox(T("您没有进行任何资料修改，不需要提交保存。"), T(kCaption), MsgIcon::Information, MsgButtons::Ok,
+    ShowMessageBox(Cp936("您没有进行任何资料修改，不需要提交保存。"), Cp936(kCaption), MsgIcon::Information, MsgButtons::Ok,
                    this);
   }
 }
@@ -805,7 +803,7 @@ bool TfrmTemplate::SaveFields(uint8_t temporary, uint8_t distribution, int32_t s
 void TfrmTemplate::btnTemporaryClick() { SaveFields(1, 0, 0); }
 
 void TfrmTemplate::btnFileClick() {
-  if (!ConfirmYesNo(T("是否将此审批（文件）归档？"), T(kCaption), this)) return;
+  if (!ConfirmYesNo(Cp936("是否将此审批（文件）归档？"), Cp936(kCaption), this)) return;
   saveOnClose_ = true;
   // Set before the command: its reply may arrive while the close waits.
   SetPendingDoit(tableName_, recordId_);
@@ -813,7 +811,7 @@ void TfrmTemplate::btnFileClick() {
 }
 
 void TfrmTemplate::N_DeleteXLGridClick() {
-  if (readOnly_ || !ConfirmYesNo(T("是否销毁此审批单？"), T(kCaption), this)) return;
+  if (readOnly_ || !ConfirmYesNo(Cp936("是否销毁此审批单？"), Cp936(kCaption), this)) return;
   SetPendingDoit(tableName_, recordId_);
   destroyed_ = true;
   SendDocCommand("DELETE");
@@ -860,7 +858,7 @@ void TfrmTemplate::ShowUserSelection(TMemoryStream& reply) {
   dialog->OnRequestList = [self](int list) {
     if (self) self->RequestUsers(self->userRequestMode_, list);
   };
-  dialog->LoadUsers(reply.Data(), A(lblNextUser_->text()), false);
+  dialog->LoadUsers(reply.Data(), ToAnsi(lblNextUser_->text()), false);
   const int result = dialog->exec();
   if (!self || !d) return;
   if (result == QDialog::Accepted) {
@@ -868,9 +866,9 @@ void TfrmTemplate::ShowUserSelection(TMemoryStream& reply) {
     AnsiString names;
     entries.resize(size_t(d->GetSelectedUsers(0, names, entries)));
     doc_->PickedUsers = std::move(entries);
-    lblNextUser_->setText(Q(names));
+    lblNextUser_->setText(ToQString(names));
     RefreshHandlerCombo();
-    lblNextUser_->setToolTip(Q(names).replace(',', '\n'));
+    lblNextUser_->setToolTip(ToQString(names).replace(',', '\n'));
   }
   delete d.data();
 }
@@ -883,11 +881,11 @@ void TfrmTemplate::btnSPClick() {
 }
 
 void TfrmTemplate::nSignNameClick() {
-  if (!opinionField_.empty()) flatMemo_->setPlainText(Q(SessionValues().UserName));
+  if (!opinionField_.empty()) flatMemo_->setPlainText(ToQString(SessionValues().UserName));
 }
 
 void TfrmTemplate::N1Click(const AnsiString& phrase) {
-  flatMemo_->setPlainText(Q(AddMenuPhrase(A(flatMemo_->toPlainText()), phrase)));
+  flatMemo_->setPlainText(ToQString(AddMenuPhrase(ToAnsi(flatMemo_->toPlainText()), phrase)));
 }
 
 void TfrmTemplate::N9Click() {
@@ -965,7 +963,7 @@ void TfrmTemplate::SendAttachmentQuery(uint8_t readOnly) {
 
 void TfrmTemplate::btnAttachmentClick() {
   // A template without a Word body names this placeholder file; it is no body.
-  if (!bodyFile_.empty() && bodyFile_ != T(kNoBodyFile)) {
+  if (!bodyFile_.empty() && bodyFile_ != Cp936(kNoBodyFile)) {
     RequestFile(bodyFile_);
     return;
   }
@@ -984,7 +982,7 @@ void TfrmTemplate::RequestFile(const AnsiString& name) {
 }
 
 void TfrmTemplate::N_PrintXLGridClick() {
-  if (!ConfirmYesNo(T("是否打印此审批单？"), T(kCaption), this)) return;
+  if (!ConfirmYesNo(Cp936("是否打印此审批单？"), Cp936(kCaption), this)) return;
   if (!XLChoosePrinter(this)) return;  // the person cancelled the print or save dialog
   // Any current client cell, row and column 0 included.
   if (gridView_->GetCurCell().X >= 0 && gridView_->GetCurCell().Y >= 0) StoreEdit();
@@ -995,7 +993,7 @@ void TfrmTemplate::N_PrintXLGridClick() {
     sheet_->Print();
   });
   gridView_->SetAnyCellSelect(anyCell);
-  if (!ok) ShowMessageBox(T("打印出错，请确认是否连接打印机！"), T(kCaption), MsgIcon::Information, MsgButtons::Ok, this);
+  if (!ok) ShowMessageBox(Cp936("打印出错，请确认是否连接打印机！"), Cp936(kCaption), MsgIcon::Information, MsgButtons::Ok, this);
   gridView_->RefreshEditor();
   gridView_->update();
 }
@@ -1016,7 +1014,7 @@ void TfrmTemplate::FormCloseQuery() {
       WaitPumping(400);
       if (!self) return;
       SaveFields(0, 0, 1);
-    } else if (!destroyed_ && ConfirmYesNo(T("是否保存审批单？"), T(kCaption), this)) {
+    } else if (!destroyed_ && ConfirmYesNo(Cp936("是否保存审批单？"), Cp936(kCaption), this)) {
       if (!self) return;
       SaveFields(0, 0, 1);
     }
@@ -1057,7 +1055,7 @@ void TfrmTemplate::reject() {
 bool TfrmTemplate::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() == QEvent::MouseButtonRelease)
     if (auto* label = qobject_cast<QLabel*>(watched); label && label->property("stripStep").isValid()) {
-      const AnsiString name = A(label->property("stripStep").toString());
+      const AnsiString name = ToAnsi(label->property("stripStep").toString());
       Guarded([&] { ChooseStripStep(name); });
       return true;
     }

@@ -18,7 +18,6 @@
 #include "uikit/wiaTile.h"
 
 namespace {
-AnsiString A(const char* utf8) { return Utf8ToCp936(utf8); }
 
 TFlatSpeedButton* ZoomButton(QWidget* parent, int x, const char* hint, const char* caption) {
   auto* b = new TFlatSpeedButton(parent);
@@ -140,8 +139,8 @@ void Tfrm_Priview::btn_PageFitFullPageClick() {
 void Tfrm_Priview::Btn_PrintClick() {
   if (!ole_->IsOpen()) return;
   FileDialogOptions o;
-  o.title = A("打印文件");
-  o.filter = A("PDF 文件|*.pdf");
+  o.title = Cp936("打印文件");
+  o.filter = Cp936("PDF 文件|*.pdf");
   o.defaultExt = "pdf";
   if (std::optional<std::string> path = Services::FileDialogs().SaveFile(o, this))
     ole_->PrintToPdf(*path);
@@ -150,9 +149,9 @@ void Tfrm_Priview::Btn_PrintClick() {
 void Tfrm_Priview::Btn_SaveClick() {
   if (!ole_->IsOpen()) return;
   FileDialogOptions o;
-  o.title = A("保存文档");
+  o.title = Cp936("保存文档");
   o.defaultExt = "doc";
-  o.filter = A("Word 文档|*.doc|Excel 文档|*.xls|所有文件|*.*");
+  o.filter = Cp936("Word 文档|*.doc|Excel 文档|*.xls|所有文件|*.*");
   o.fileName = fileName_;
   if (std::optional<std::string> path = Services::FileDialogs().SaveFile(o, this))
     ole_->SaveAs(*path);
@@ -182,6 +181,6 @@ void Tfrm_Priview::closeEvent(QCloseEvent* e) {
 
 void Tfrm_Priview::WorkerLost() {
   QPointer<Tfrm_Priview> self(this);
-  ShowMessageBox(OfficeWorkerGoneText(*ole_), A("系统提示"), MsgIcon::Warning, MsgButtons::Ok, this);
+  ShowMessageBox(OfficeWorkerGoneText(*ole_), Cp936("系统提示"), MsgIcon::Warning, MsgButtons::Ok, this);
   if (self) close();
 }

@@ -19,7 +19,6 @@
 #include "platform/office/OfficeWorker.h"
 
 namespace {
-AnsiString A(const char* utf8) { return Utf8ToCp936(utf8); }
 const char* kFilter = "Word 文件|*.doc|Excel 文件|*.xls|所有文件|*.*";
 }  // namespace
 
@@ -94,7 +93,7 @@ void TfrmOLEWord::OpenDocument(const std::string& path, bool revisions, bool fil
 }
 
 void TfrmOLEWord::nAcpXDClick() {
-  if (ConfirmYesNo(A("是否接受所有修订？"), A("系统提示"), this)) ole_->AcceptAllRevisions();
+  if (ConfirmYesNo(Cp936("是否接受所有修订？"), Cp936("系统提示"), this)) ole_->AcceptAllRevisions();
 }
 
 void TfrmOLEWord::nXDClick() {
@@ -110,8 +109,8 @@ void TfrmOLEWord::nNotPHClick() {
 void TfrmOLEWord::nPrintClick() {
   if (!ole_->IsOpen()) return;
   FileDialogOptions o;
-  o.title = A("打印文件");
-  o.filter = A("PDF 文件|*.pdf");
+  o.title = Cp936("打印文件");
+  o.filter = Cp936("PDF 文件|*.pdf");
   o.defaultExt = "pdf";
   if (std::optional<std::string> pdf = Services::FileDialogs().SaveFile(o, this))
     ole_->PrintToPdf(*pdf);
@@ -132,8 +131,8 @@ void TfrmOLEWord::nSaveClick() { SaveToResult(); }
 
 void TfrmOLEWord::nOpenClick() {
   FileDialogOptions o;
-  o.title = A("打开文件");
-  o.filter = A(kFilter);
+  o.title = Cp936("打开文件");
+  o.filter = Cp936(kFilter);
   std::vector<std::string> files = Services::FileDialogs().OpenFiles(o, this);
   if (!files.empty()) OpenDocument(files.front(), false, false);
 }
@@ -141,8 +140,8 @@ void TfrmOLEWord::nOpenClick() {
 void TfrmOLEWord::nSaveToPCClick() {
   if (!ole_->IsOpen()) return;
   FileDialogOptions o;
-  o.title = A("保存文件");
-  o.filter = A(kFilter);
+  o.title = Cp936("保存文件");
+  o.filter = Cp936(kFilter);
   o.filterIndex = isWord_ ? 1 : 2;
   std::string ext = LowerExtension(fileName_);
   o.defaultExt = ext.empty() ? "doc" : ext.substr(1);
@@ -153,7 +152,7 @@ void TfrmOLEWord::nSaveToPCClick() {
 void TfrmOLEWord::closeEvent(QCloseEvent* e) {
   QPointer<TfrmOLEWord> self(this);
   // With the worker gone there is nothing left to save.
-  if (!lost_ && ole_->IsOpen() && ConfirmYesNo(A("是否保存文档?"), A("保存确认"), this) && self)
+  if (!lost_ && ole_->IsOpen() && ConfirmYesNo(Cp936("是否保存文档?"), Cp936("保存确认"), this) && self)
     Guarded([&] { SaveToResult(); });
   if (!self) return;
   Guarded([&] { ole_->Close(); });
@@ -164,6 +163,6 @@ void TfrmOLEWord::WorkerLost() {
   if (lost_) return;
   lost_ = true;
   QPointer<TfrmOLEWord> self(this);
-  ShowMessageBox(OfficeWorkerGoneText(*ole_), A("系统提示"), MsgIcon::Warning, MsgButtons::Ok, this);
+  ShowMessageBox(OfficeWorkerGoneText(*ole_), Cp936("系统提示"), MsgIcon::Warning, MsgButtons::Ok, this);
   if (self) close();
 }

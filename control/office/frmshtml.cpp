@@ -13,7 +13,6 @@
 #include "uikit/wiaTile.h"
 
 namespace {
-AnsiString A(const char* utf8) { return Utf8ToCp936(utf8); }
 }  // namespace
 
 Tfrm_Shtml::Tfrm_Shtml(QWidget* owner) : QDialog(owner) {
@@ -88,21 +87,21 @@ void Tfrm_Shtml::ShowContent(const std::string& path, TStream* stream) {
 
 void Tfrm_Shtml::Btn_PrintClick() {
   FileDialogOptions o;
-  o.title = A("打印文件");
-  o.filter = A("PDF 文件|*.pdf");
+  o.title = Cp936("打印文件");
+  o.filter = Cp936("PDF 文件|*.pdf");
   o.defaultExt = "pdf";
   std::optional<std::string> path = Services::FileDialogs().SaveFile(o, this);
   if (!path) return;
-  if (!web_->PrintToPdf(*path)) ShowMessageBox(A("打印失败。"), A("系统提示"), MsgIcon::Warning);
+  if (!web_->PrintToPdf(*path)) ShowMessageBox(Cp936("打印失败。"), Cp936("系统提示"), MsgIcon::Warning);
 }
 
 void Tfrm_Shtml::Btn_SaveClick() {
   FileDialogOptions o;
-  o.title = A("保存文件");
-  o.filter = A("所有文件|*.*");
+  o.title = Cp936("保存文件");
+  o.filter = Cp936("所有文件|*.*");
   std::optional<std::string> path = Services::FileDialogs().SaveFile(o, this);
   if (!path) return;
-  if (!web_->SaveSourceAs(*path)) ShowMessageBox(A("文件保存失败。"), A("系统提示"), MsgIcon::Warning);
+  if (!web_->SaveSourceAs(*path)) ShowMessageBox(Cp936("文件保存失败。"), Cp936("系统提示"), MsgIcon::Warning);
 }
 
 void Tfrm_Shtml::Btn_SetFlagClick() {

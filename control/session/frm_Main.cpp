@@ -13,6 +13,7 @@
 #include "control/session/Un_function.h"
 #include "control/wire/Un_type.h"
 #include "control/session/WaitFOr.h"
+#include "core/ByteIO.h"
 #include "core/QtText.h"
 #include "core/SysUtils.h"
 #include "platform/Guard.h"
@@ -226,8 +227,7 @@ bool TfrmMain::ReadAvailable() {
       if (n <= 0) return false;
       c.lengthRead += int(n);
       if (c.lengthRead < 4) continue;
-      const int32_t len = int32_t(uint32_t(c.lengthBytes[0]) | uint32_t(c.lengthBytes[1]) << 8 |
-                                  uint32_t(c.lengthBytes[2]) << 16 | uint32_t(c.lengthBytes[3]) << 24);
+      const int32_t len = LoadLE<int32_t>(c.lengthBytes);
       if (len < 0 || len > kMaxReplyLength) {
         Abandon();
         return true;

@@ -13,6 +13,8 @@
 #include <utility>
 #include <vector>
 
+#include "core/ByteIO.h"
+
 namespace office_wire {
 
 // Far above any page image we ask for; a larger announced length is a broken peer.
@@ -38,7 +40,9 @@ class Writer {
  public:
   void U8(uint8_t v) { buf_.push_back(static_cast<char>(v)); }
   void U32(uint32_t v) {
-    for (int i = 0; i < 4; ++i) buf_.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+    char b[4];
+    StoreLE(b, v);
+    buf_.append(b, 4);
   }
   void I32(int32_t v) { U32(static_cast<uint32_t>(v)); }
   void I64(int64_t v) {
@@ -77,10 +81,9 @@ class Reader {
   }
   uint32_t U32() {
     Need(4);
-    unsigned char b[4];
-    std::memcpy(b, data_.data() + pos_, 4);
+    const uint32_t v = LoadLE<uint32_t>(data_.data() + pos_);
     pos_ += 4;
-    return uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24;
+    return v;
   }
   int32_t I32() { return static_cast<int32_t>(U32()); }
   int64_t I64() {

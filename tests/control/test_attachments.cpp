@@ -31,7 +31,6 @@
 
 namespace {
 
-AnsiString A(const char* utf8) { return Utf8ToCp936(utf8); }
 
 struct File {
   const char* name;
@@ -44,7 +43,7 @@ std::string Container(const std::vector<File>& files) {
   c.Init(0);
   for (const File& f : files) {
     c.Grow(1);
-    c.AddStream(A(f.name), f.data, f.state);
+    c.AddStream(Cp936(f.name), f.data, f.state);
   }
   return c.SaveToBytes();
 }
@@ -101,7 +100,7 @@ TEST_F(AttachmentsTest, ManagerAddsSeveralFilesInOneUploadAndRemovesWithTheQuest
   m.btn_AddFileClick();
   ASSERT_EQ(cap.fileDialogs.size(), 1u);
   EXPECT_TRUE(cap.fileDialogs[0].options.multiSelect);
-  EXPECT_EQ(cap.fileDialogs[0].options.title, A("选择导入文件"));
+  EXPECT_EQ(cap.fileDialogs[0].options.title, Cp936("选择导入文件"));
   EXPECT_EQ(m.ListView()->count(), 3);  // the missing file is not listed
   ASSERT_EQ(sent.size(), 1u);
   EXPECT_EQ(frames::FrameCode(sent[0]), "SABB");
@@ -116,7 +115,7 @@ TEST_F(AttachmentsTest, ManagerAddsSeveralFilesInOneUploadAndRemovesWithTheQuest
   cap.promptAnswers = {MsgResult::No, MsgResult::Yes};
   Select(m.ListView(), 1);
   m.btn_MoveFileClick();
-  EXPECT_EQ(cap.prompts.back().text, A("是否移除文件 a.doc？"));
+  EXPECT_EQ(cap.prompts.back().text, Cp936("是否移除文件 a.doc？"));
   EXPECT_EQ(m.ListView()->count(), 3);
   EXPECT_EQ(sent.size(), 1u);
   m.btn_MoveFileClick();
@@ -172,7 +171,7 @@ TEST_F(AttachmentsTest, ManagerOpensByExtension) {
   Select(m.ListView(), 0);
   m.ListView()->item(0)->setSelected(false);
   m.Btn_ReadClick();
-  EXPECT_EQ(cap.prompts.back().text, A("请先在左边选择您要阅读的文件！"));
+  EXPECT_EQ(cap.prompts.back().text, Cp936("请先在左边选择您要阅读的文件！"));
   // Scanning opens the scan form; closed without a document, it adds nothing.
   const int before = m.Files().Count();
   {
@@ -250,9 +249,9 @@ TEST_F(AttachmentsTest, DocumentListShowsLiveFilesAndForgetsAnEarlierReply) {
   EXPECT_EQ(list->height(), 2 * 40 + 32);
 
   list->OpenSelected();
-  EXPECT_EQ(cap.prompts.back().text, A("请先选择您要阅读的文件！"));
+  EXPECT_EQ(cap.prompts.back().text, Cp936("请先选择您要阅读的文件！"));
   list->mniSaveAsClick();
-  EXPECT_EQ(cap.prompts.back().text, A("请先在左边选择您要保存的文件！"));
+  EXPECT_EQ(cap.prompts.back().text, Cp936("请先在左边选择您要保存的文件！"));
 
   TMemoryStream none = Reply({});
   list->LoadAttachments(none);

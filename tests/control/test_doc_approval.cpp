@@ -17,20 +17,19 @@
 
 namespace {
 
-AnsiString A(const char* utf8) { return Utf8ToCp936(utf8); }
 
 TEST(DocOpinion, CellTextMenuAndPhrases) {
   TestApp();
   const TDateTime at = EncodeDate(2008, 3, 9) + EncodeTime(14, 7, 0, 0);
-  const AnsiString line = OpinionLine(at, A("张三"), A("同意"));
-  EXPECT_EQ(line, A("2008-03-09 14:07 张三：同意"));
-  EXPECT_EQ(OpinionCellText(A("早先意见"), line), A("早先意见") + "\r" + line);
+  const AnsiString line = OpinionLine(at, Cp936("张三"), Cp936("同意"));
+  EXPECT_EQ(line, Cp936("2008-03-09 14:07 张三：同意"));
+  EXPECT_EQ(OpinionCellText(Cp936("早先意见"), line), Cp936("早先意见") + "\r" + line);
   EXPECT_EQ(OpinionCellText("", line), line);
 
-  EXPECT_EQ(AppendPhrase("", "", A("阅")), A("请阅"));
-  EXPECT_EQ(AppendPhrase(A("请张三阅"), A("李四"), A("办")), A("请张三阅李四办"));
-  EXPECT_EQ(AddMenuPhrase("", A("同意")), A("同意"));
-  EXPECT_EQ(AddMenuPhrase(A("同意"), A("速办")), A("同意，速办"));
+  EXPECT_EQ(AppendPhrase("", "", Cp936("阅")), Cp936("请阅"));
+  EXPECT_EQ(AppendPhrase(Cp936("请张三阅"), Cp936("李四"), Cp936("办")), Cp936("请张三阅李四办"));
+  EXPECT_EQ(AddMenuPhrase("", Cp936("同意")), Cp936("同意"));
+  EXPECT_EQ(AddMenuPhrase(Cp936("同意"), Cp936("速办")), Cp936("同意，速办"));
 
   QMenu menu;
   menu.addAction(QString::fromUtf8("签名"));
@@ -48,13 +47,13 @@ TEST(DocOpinion, CellTextMenuAndPhrases) {
   // The panel: an approver picked in the tree, then "阅".
   QTextEdit memo;
   TPhrasePanel panel(&memo, nullptr);
-  frames::UserRecord u{"{U}", "zs", A("张三"), 1, A("办公室"), 10, A("综合科")};
+  frames::UserRecord u{"{U}", "zs", Cp936("张三"), 1, Cp936("办公室"), 10, Cp936("综合科")};
   panel.LoadUserRecords(frames::BuildUserListReply({u}));
-  panel.SelectApprover(panel.treSP()->Find(A("10"), nkDepartment));  // not a user: no change
+  panel.SelectApprover(panel.treSP()->Find(Cp936("10"), nkDepartment));  // not a user: no change
   EXPECT_TRUE(panel.SelectedUser().empty());
   panel.SelectApprover(panel.treSP()->Find("{U}", nkUser));
-  panel.AppendPhrase(A("阅"));
-  EXPECT_EQ(ToAnsi(memo.toPlainText()), A("请张三阅"));
+  panel.AppendPhrase(Cp936("阅"));
+  EXPECT_EQ(ToAnsi(memo.toPlainText()), Cp936("请张三阅"));
   EXPECT_TRUE(panel.SelectedUser().empty());
   panel.Close();
   EXPECT_EQ(panel.treSP()->topLevelItemCount(), 0);
@@ -63,7 +62,7 @@ TEST(DocOpinion, CellTextMenuAndPhrases) {
 
 TEST(DocNumbering, NumberFromTheServersListFormattedAndTyped) {
   TestApp();
-  EXPECT_EQ(FormatDocNumber(A(" 发文 "), " 2008 ", 12), A("发文[2008]12号"));
+  EXPECT_EQ(FormatDocNumber(Cp936(" 发文 "), " 2008 ", 12), Cp936("发文[2008]12号"));
 
   OaDatabase db;
   db.Open(":memory:");
@@ -96,7 +95,7 @@ TEST(DocNumbering, NumberFromTheServersListFormattedAndTyped) {
   panel.Confirm();
   ASSERT_EQ(taken.size(), 2u);
   EXPECT_EQ(taken[1].number, 12);
-  EXPECT_EQ(taken[1].text, Trim(kinds[0].prefix) + A("[2008]12号"));
+  EXPECT_EQ(taken[1].text, Trim(kinds[0].prefix) + Cp936("[2008]12号"));
   panel.edtNO()->clear();
   QTest::keyClicks(panel.edtNO(), "1a2");
   EXPECT_EQ(panel.edtNO()->text(), "12");

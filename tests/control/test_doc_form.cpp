@@ -30,7 +30,6 @@
 
 namespace {
 
-AnsiString A(const char* utf8) { return Utf8ToCp936(utf8); }
 QString U(const char* utf8) { return QString::fromUtf8(utf8); }
 
 class DocForm : public ::testing::Test {
@@ -38,7 +37,7 @@ class DocForm : public ::testing::Test {
   void SetUp() override {
     ClearSessionValues();
     SessionValues().UserGUID = "{me}";
-    SessionValues().UserName = A("张三");
+    SessionValues().UserName = Cp936("张三");
     SessionValues().CompID = 1;
     capture_.now = EncodeDate(2026, 12, 7);
     session_.SetServer("127.0.0.1", server_.Port());
@@ -59,7 +58,7 @@ class DocForm : public ::testing::Test {
     d.Header.SetI32(dh::NextStep, -1);
     d.Header.SetI32(dh::DistributionType, 3);
     d.Steps = wf.steps;
-    d.FieldRecords = {{A("请假天数"), "5"}, {"Status", "0"}};
+    d.FieldRecords = {{Cp936("请假天数"), "5"}, {"Status", "0"}};
     if (adjust) adjust(d);
     TMemoryStream reply{d.BuildDocumentReply(t.sheet, wf.chart)};
     form.Load(reply);
@@ -81,7 +80,7 @@ class DocForm : public ::testing::Test {
     return out;
   }
   std::string Reply(const std::string& request) { return *oa::OaService(db_).Reply(request); }
-  static AnsiString FieldText(TfrmTemplate& f, const char* name) { return f.GetFieldValue(A(name)); }
+  static AnsiString FieldText(TfrmTemplate& f, const char* name) { return f.GetFieldValue(Cp936(name)); }
 
   AppInit app_;
   ServiceCapture capture_;
@@ -118,7 +117,7 @@ TEST_F(DocForm, TheNumberTakenFromTheListGoesIntoTheNumberFieldAndTheHeader) {
   ok->click();
   EXPECT_TRUE(panel->isHidden());
   EXPECT_EQ(form.ChosenNumber(), 1);
-  EXPECT_EQ(FieldText(form, "备案编号"), Trim(kinds[1].prefix) + A("[2026]7号"));
+  EXPECT_EQ(FieldText(form, "备案编号"), Trim(kinds[1].prefix) + Cp936("[2026]7号"));
   EXPECT_EQ(form.Doc().Header.I32(dh::NumberType), kinds[1].kindId);
   EXPECT_EQ(form.Doc().Header.I32(dh::Number), 7);
 }
@@ -129,7 +128,7 @@ TEST_F(DocForm, DistributionSavesFirstAsksWhereAndSurvivesTheFormGoingUnderItsDi
   Load(*form, 4);
   const TFieldEntry* number = nullptr;
   for (const TFieldEntry& e : form->Doc().Fields)
-    if (e.name == A("备案编号")) number = &e;
+    if (e.name == Cp936("备案编号")) number = &e;
   ASSERT_NE(number, nullptr);
   form->Sheet().SetAsString(number->col, number->row, "1");
   {
@@ -173,8 +172,8 @@ TEST_F(DocForm, PhrasesAndTheApproverPanelWriteTheOpinionAndALateApproverListIsD
   ASSERT_FALSE(panel->Approvers().empty());
   const frames::UserRecord approver = panel->Approvers()[0];
   panel->SelectApprover(panel->treSP()->Find(approver.userId, nkUser));
-  panel->AppendPhrase(A("阅"));
-  EXPECT_EQ(ToAnsi(form.OpinionMemo()->toPlainText()), A("请") + approver.userName + A("阅"));
+  panel->AppendPhrase(Cp936("阅"));
+  EXPECT_EQ(ToAnsi(form.OpinionMemo()->toPlainText()), Cp936("请") + approver.userName + Cp936("阅"));
   panel->Close();
 
   // The panel closed before its list came: the list is dropped, and the next-handler
@@ -198,7 +197,7 @@ TEST_F(DocForm, TheSignOffModeShowsTheCommentFrameAndTheGridMenuFollowsReadOnly)
     TfrmTemplate form;
     Load(form, 2, [&](TStream2Array& d) {
       d.Header.SetI32(dh::SignOffMode, mode);
-      d.Comments = {{"{other}", A("李四"), EncodeDate(2008, 3, 5), A("已阅")}, {"{me}", A("张三"), 0, A("我的意见")}};
+      d.Comments = {{"{other}", Cp936("李四"), EncodeDate(2008, 3, 5), Cp936("已阅")}, {"{me}", Cp936("张三"), 0, Cp936("我的意见")}};
     });
     TFrameW* frame = form.CommentFrame();
     EXPECT_TRUE(frame->isHidden());
@@ -207,7 +206,7 @@ TEST_F(DocForm, TheSignOffModeShowsTheCommentFrameAndTheGridMenuFollowsReadOnly)
     form.CommentButton()->click();
     EXPECT_FALSE(frame->isHidden());
     EXPECT_EQ(frame->ReplyVisible(), mode == 2) << mode;
-    EXPECT_NE(frame->Page().find(A("李四")), std::string::npos);
+    EXPECT_NE(frame->Page().find(Cp936("李四")), std::string::npos);
     EXPECT_EQ(frame->rdtMsg()->toPlainText(), U("我的意见"));
     form.CommentButton()->click();
     EXPECT_TRUE(frame->isHidden());
@@ -223,7 +222,7 @@ TEST_F(DocForm, TheSignOffModeShowsTheCommentFrameAndTheGridMenuFollowsReadOnly)
   capture_.promptAnswers.push_back(MsgResult::No);
   editable.DeleteMenuItem()->trigger();
   ASSERT_FALSE(capture_.prompts.empty());
-  EXPECT_EQ(capture_.prompts.back().text, A("是否销毁此审批单？"));
+  EXPECT_EQ(capture_.prompts.back().text, Cp936("是否销毁此审批单？"));
   Pump(50);
   EXPECT_TRUE(Frames().empty());  // "No" sends nothing
 }
@@ -245,7 +244,7 @@ TEST_F(DocForm, TheAttachmentButtonsAskForTheListWithTheManagerOrForTheBody) {
   for (const auto& [body, step, readOnly] : {std::tuple{"", 1, 0}, std::tuple{"无公文模版.doc", 2, 1}}) {
     TfrmTemplate form;
     Load(form, step, [&](TStream2Array& d) {
-      d.Header.SetText(dh::BodyFile, A(body));
+      d.Header.SetText(dh::BodyFile, Cp936(body));
       d.Header.SetI32(dh::ObjectNumber, 7);
     });
     queries += 1;  // the one each form sends as it opens
@@ -262,12 +261,12 @@ TEST_F(DocForm, TheAttachmentButtonsAskForTheListWithTheManagerOrForTheBody) {
 
   // A real body opens in the Word editor: "FILE" for it, no manager.
   TfrmTemplate withBody;
-  Load(withBody, 1, [](TStream2Array& d) { d.Header.SetText(dh::BodyFile, A("正文.doc")); });
+  Load(withBody, 1, [](TStream2Array& d) { d.Header.SetText(dh::BodyFile, Cp936("正文.doc")); });
   queries += 1;
   withBody.AttachmentButton()->click();
   EXPECT_FALSE(withBody.ManagerRequested());
   const frames::QueryRecord file = lastRequest("FILE", 1);
-  EXPECT_EQ(file.templateName, A("正文.doc"));
+  EXPECT_EQ(file.templateName, Cp936("正文.doc"));
   EXPECT_EQ(file.recordId, "{R}");
 
   // A read-only document's own button: the manager, always read-only.

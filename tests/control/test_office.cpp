@@ -23,7 +23,6 @@
 
 namespace {
 
-AnsiString A(const char* utf8) { return Utf8ToCp936(utf8); }
 
 void Type(QWidget* w, Qt::Key key, const QString& text) {
   QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, text);
@@ -99,7 +98,7 @@ class OfficeTest : public ::testing::Test {
  protected:
   void SetUp() override {
     TestApp();
-    SessionValues().UserName = A("张三");
+    SessionValues().UserName = Cp936("张三");
     TOfficeWorker::Shared().SetRequestTimeout(60000);
   }
   void TearDown() override { SetPlaceholderSource(nullptr); }
@@ -108,7 +107,7 @@ class OfficeTest : public ::testing::Test {
 TEST_F(OfficeTest, EditorTracksTypedTextFillsPlaceholdersAndKeepsTheLastSave) {
   std::string docx = MakeDocx("body");
   SetPlaceholderSource([] {
-    return TFieldValues{{A("标题"), A("关于放假的通知|附加")}, {A("空"), ""}};
+    return TFieldValues{{Cp936("标题"), Cp936("关于放假的通知|附加")}, {Cp936("空"), ""}};
   });
   ServiceCapture cap;
   TfrmOLEWord ed;
@@ -154,8 +153,8 @@ TEST_F(OfficeTest, EditorTracksTypedTextFillsPlaceholdersAndKeepsTheLastSave) {
   cap.promptAnswers = {MsgResult::No};
   ed.close();
   ASSERT_EQ(cap.prompts.size(), 1u);
-  EXPECT_EQ(cap.prompts[0].text, A("是否保存文档?"));
-  EXPECT_EQ(cap.prompts[0].caption, A("保存确认"));
+  EXPECT_EQ(cap.prompts[0].text, Cp936("是否保存文档?"));
+  EXPECT_EQ(cap.prompts[0].caption, Cp936("保存确认"));
   EXPECT_EQ(ed.GetResultStream()->Data(), zip.toStdString());
 }
 
@@ -178,7 +177,7 @@ TEST_F(OfficeTest, SpreadsheetOpensWithTheWordStepsSkipped) {
   int asked = 0;
   SetPlaceholderSource([&] {
     ++asked;
-    return TFieldValues{{A("标题"), A("值")}};
+    return TFieldValues{{Cp936("标题"), Cp936("值")}};
   });
   ServiceCapture cap;
   cap.promptAnswers = {MsgResult::Yes};

@@ -22,7 +22,6 @@ const char* kZhang = "{0D5E7C21-8A44-4B19-B3E2-7F60A1C2D3E4}";
 const char* kLisi = "{A3B4C5D6-1E2F-4A5B-8C7D-9E0F1A2B3C4D}";
 const char* kRecord = "{A0000000-1111-4222-8333-444444444444}";
 
-AnsiString A(const char* utf8) { return Utf8ToCp936(utf8); }
 
 // Captions from a node down to the root, root first.
 std::vector<AnsiString> PathOf(const TUserNode* node) {
@@ -60,32 +59,32 @@ TEST_F(SelectDialogs, EveryListKindGoesToItsPageInItsShape) {
   // Unit, then department (a sub-department under its parent when that came first), then user.
   const TUserNode* zhang = dlg.Tree(TfrmSelectUser::pgSelf)->Find(kZhang, nkUser);
   ASSERT_TRUE(zhang);
-  EXPECT_EQ(PathOf(zhang), (std::vector<AnsiString>{A("市政府办公室"), A("综合科"), A("张三")}));
+  EXPECT_EQ(PathOf(zhang), (std::vector<AnsiString>{Cp936("市政府办公室"), Cp936("综合科"), Cp936("张三")}));
   EXPECT_EQ(zhang->ImageIndex(), niUser);
   // Units in the order their first user came (login-name order).
   EXPECT_EQ(Captions(dlg.Tree(TfrmSelectUser::pgSelf)),
-            (std::vector<AnsiString>{A("市政府办公室"), A("市人事局"), A("市财政局")}));
+            (std::vector<AnsiString>{Cp936("市政府办公室"), Cp936("市人事局"), Cp936("市财政局")}));
   for (auto page : {TfrmSelectUser::pgExpUnit, TfrmSelectUser::pgOther, TfrmSelectUser::pgZhiShu, TfrmSelectUser::pgGroup})
     EXPECT_EQ(PathOf(dlg.Tree(page)->Find(kZhang, nkUser)), PathOf(zhang)) << page;
   // The groups page: group nodes with "unit[user]" beneath, no unit nodes.
   const TUserTree* groups = dlg.Tree(TfrmSelectUser::pgOtherGroup);
   EXPECT_FALSE(groups->Find("1", nkUnit));
-  EXPECT_EQ(PathOf(groups->Find(kZhang, nkUser)), (std::vector<AnsiString>{A("科长组"), A("市政府办公室[张三]")}));
+  EXPECT_EQ(PathOf(groups->Find(kZhang, nkUser)), (std::vector<AnsiString>{Cp936("科长组"), Cp936("市政府办公室[张三]")}));
   EXPECT_TRUE(dlg.treSelectedUser()->Roots().empty());
 
   // The distribution dialog lists outside users flat under their unit; no "直属" page.
   TFrmFenFa fenfa;
   for (int list : {2, 3}) fenfa.LoadUsers(DistributionUsers(list), {}, true);
   EXPECT_EQ(PathOf(fenfa.Tree(TfrmSelectUser::pgOther)->Find(kZhang, nkUser)),
-            (std::vector<AnsiString>{A("市政府办公室"), A("综合科[张三]")}));
+            (std::vector<AnsiString>{Cp936("市政府办公室"), Cp936("综合科[张三]")}));
   EXPECT_EQ(fenfa.Tree(TfrmSelectUser::pgZhiShu)->topLevelItemCount(), 0);
 }
 
 TEST_F(SelectDialogs, PreselectionDuplicatesOrderAndCapacity) {
   TfrmSelectUser dlg;
-  dlg.LoadUsers(DistributionUsers(0), A("李四,无此人"), false);
-  dlg.LoadUsers(DistributionUsers(2), A("预算科[王五]"), false);
-  ASSERT_EQ(Captions(dlg.treSelectedUser()), (std::vector<AnsiString>{A("李四"), A("王五")}));
+  dlg.LoadUsers(DistributionUsers(0), Cp936("李四,无此人"), false);
+  dlg.LoadUsers(DistributionUsers(2), Cp936("预算科[王五]"), false);
+  ASSERT_EQ(Captions(dlg.treSelectedUser()), (std::vector<AnsiString>{Cp936("李四"), Cp936("王五")}));
   EXPECT_EQ(dlg.Tree(TfrmSelectUser::pgSelf)->Find(kLisi, nkUser)->ImageIndex(), niMarked);
 
   // ">" on a chosen user changes nothing; ">>" on a department adds its users once each.
@@ -99,9 +98,9 @@ TEST_F(SelectDialogs, PreselectionDuplicatesOrderAndCapacity) {
   dlg.AddSelected(true);
   const std::vector<AnsiString> chosen = Captions(dlg.treSelectedUser());
   ASSERT_GE(chosen.size(), 5u);
-  EXPECT_EQ(std::count(chosen.begin(), chosen.end(), A("李四")), 1);
-  EXPECT_EQ(chosen[0], A("李四"));
-  EXPECT_EQ(chosen[1], A("王五"));
+  EXPECT_EQ(std::count(chosen.begin(), chosen.end(), Cp936("李四")), 1);
+  EXPECT_EQ(chosen[0], Cp936("李四"));
+  EXPECT_EQ(chosen[1], Cp936("王五"));
 
   // The caller's array bounds the entries; what is written is the ID and name only.
   std::vector<frames::PickedUser> entries(3, frames::PickedUser{"old", "old", 77, ",7,"});
@@ -111,7 +110,7 @@ TEST_F(SelectDialogs, PreselectionDuplicatesOrderAndCapacity) {
   EXPECT_EQ(entries[1].userId, kLisi);
   EXPECT_EQ(entries[1].deptNumber, 0);
   EXPECT_TRUE(entries[1].deptNumbers.empty());
-  EXPECT_EQ(names, A("李四,王五"));
+  EXPECT_EQ(names, Cp936("李四,王五"));
   EXPECT_EQ(dlg.GetSelectedUsers(3, names, entries), 0);
   EXPECT_TRUE(names.empty());
 
@@ -119,12 +118,12 @@ TEST_F(SelectDialogs, PreselectionDuplicatesOrderAndCapacity) {
   dlg.Query("   ");
   EXPECT_EQ(dlg.Tree(TfrmSelectUser::pgQuery)->topLevelItemCount(), 0);
   dlg.Query(" zhang ");
-  EXPECT_EQ(Captions(dlg.Tree(TfrmSelectUser::pgQuery)), (std::vector<AnsiString>{A("张三")}));
+  EXPECT_EQ(Captions(dlg.Tree(TfrmSelectUser::pgQuery)), (std::vector<AnsiString>{Cp936("张三")}));
   EXPECT_EQ(dlg.CurrentTree(), dlg.Tree(TfrmSelectUser::pgQuery));
 
   dlg.treSelectedUser()->setCurrentItem(dlg.treSelectedUser()->topLevelItem(0));
   dlg.DeleteSelected();
-  EXPECT_EQ(Captions(dlg.treSelectedUser())[0], A("王五"));
+  EXPECT_EQ(Captions(dlg.treSelectedUser())[0], Cp936("王五"));
   dlg.DeleteAll();
   EXPECT_EQ(dlg.ChosenUsers().size(), 0u);
 }
@@ -183,8 +182,8 @@ TEST_F(SelectDialogs, RecallAnsweredNoSendsNothingAndYesSendsFefb) {
   flow.UsersArrived(DistributionUsers(0), "oa_leave", kRecord, kLisi, nullptr);
   EXPECT_TRUE(sent.empty());
   ASSERT_EQ(capture.prompts.size(), 1u);
-  EXPECT_EQ(capture.prompts[0].text, A("是否回收所选用户的分发文件?"));
-  EXPECT_EQ(capture.prompts[0].caption, A("文件回收确认"));
+  EXPECT_EQ(capture.prompts[0].text, Cp936("是否回收所选用户的分发文件?"));
+  EXPECT_EQ(capture.prompts[0].caption, Cp936("文件回收确认"));
 
   flow.UsersArrived(DistributionUsers(0), "oa_leave", kRecord, kLisi, nullptr);
   ASSERT_EQ(sent.size(), 1u);
@@ -219,9 +218,9 @@ TEST_F(SelectDialogs, UnitDialogSkipsDuplicatesAndKeepsChoiceOrder) {
   TfrmSelectUnit dlg;
   dlg.LoadUnits(reply);
   dlg.LoadUnits(reply);
-  ASSERT_EQ(Captions(dlg.treSelf()), (std::vector<AnsiString>{A("市财政局"), A("市人事局")}));
-  dlg.Query(A(" 人事 "));
-  EXPECT_EQ(Captions(dlg.treQuery()), (std::vector<AnsiString>{A("市人事局")}));
+  ASSERT_EQ(Captions(dlg.treSelf()), (std::vector<AnsiString>{Cp936("市财政局"), Cp936("市人事局")}));
+  dlg.Query(Cp936(" 人事 "));
+  EXPECT_EQ(Captions(dlg.treQuery()), (std::vector<AnsiString>{Cp936("市人事局")}));
   dlg.treQuery()->setCurrentItem(dlg.treQuery()->topLevelItem(0));
   dlg.AddSelected();
   dlg.Pages()->setCurrentIndex(0);
@@ -229,7 +228,7 @@ TEST_F(SelectDialogs, UnitDialogSkipsDuplicatesAndKeepsChoiceOrder) {
   const auto units = dlg.ChosenUnits();
   ASSERT_EQ(units.size(), 2u);
   EXPECT_EQ(units[0].number, 3);
-  EXPECT_EQ(units[0].name, A("市人事局"));
+  EXPECT_EQ(units[0].name, Cp936("市人事局"));
   EXPECT_EQ(units[1].number, 2);
   EXPECT_THROW(dlg.LoadUnits(reply.substr(0, reply.size() - 1)), frames::EFrameError);
   EXPECT_EQ(dlg.treSelf()->NodeCount(), 2);

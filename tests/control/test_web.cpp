@@ -21,7 +21,6 @@
 
 namespace {
 
-AnsiString A(const char* utf8) { return Utf8ToCp936(utf8); }
 
 // Pixels of a colour close to c.
 int PixelsNear(QWidget* w, QColor c) {
@@ -80,7 +79,7 @@ TEST_F(WebTest, StreamsInTheirDeclaredCharsetLeaveNoFileAndPrint) {
 
   QByteArray gb = QByteArray::fromStdString(
       "<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=gb2312\">"
-      "</head><body style=\"background:#00c000\"><p>" + A("国标编码的正文") + "</p></body></html>");
+      "</head><body style=\"background:#00c000\"><p>" + Cp936("国标编码的正文") + "</p></body></html>");
   TMemoryStream gbStream(gb.toStdString());
   view.ShowContent("", &gbStream);
   ASSERT_TRUE(view.WebBrowser()->Loaded());
@@ -130,12 +129,12 @@ TEST_F(WebTest, PicturesAndPdfFilesAreShownByPath) {
 }
 
 frames::CommentRecord Comment(const char* id, const char* name, TDateTime when, const char* text) {
-  return {A(id), A(name), when, A(text)};
+  return {Cp936(id), Cp936(name), when, Cp936(text)};
 }
 
 TEST(FrameW, CommentTableAlternatesRowsEscapesAndSignsOff) {
   TestApp();
-  SessionValues().UserGUID = A("{ME}");
+  SessionValues().UserGUID = Cp936("{ME}");
   TDateTime march5 = EncodeDate(2008, 3, 5) + EncodeTime(14, 7, 0, 0);
   std::vector<frames::CommentRecord> comments = {
       Comment("{A}", "李四", march5, "同意"),
@@ -145,28 +144,28 @@ TEST(FrameW, CommentTableAlternatesRowsEscapesAndSignsOff) {
   QWidget host;
   TFrameW* frame = new TFrameW(&host);
   host.show();
-  frame->LoadComments(A("{REC}"), A("tblDoc"), comments);
+  frame->LoadComments(Cp936("{REC}"), Cp936("tblDoc"), comments);
 
-  const AnsiString row = A("<TR><TD height=1 Colspan=6 Bgcolor=#bbbbbb></TD></TR><TR bgcolor=");
-  const AnsiString mark = A("><TD Width=20 height=22>&nbsp;<font color=#FF9900>◆</font></TD><TD>");
+  const AnsiString row = Cp936("<TR><TD height=1 Colspan=6 Bgcolor=#bbbbbb></TD></TR><TR bgcolor=");
+  const AnsiString mark = Cp936("><TD Width=20 height=22>&nbsp;<font color=#FF9900>◆</font></TD><TD>");
   const AnsiString& page = frame->Page();
-  EXPECT_NE(page.find(row + "#fafafa" + mark + A("李四</TD><TD>3月05日  14:07</TD><TD><B>同意</B></TD></TR>")),
+  EXPECT_NE(page.find(row + "#fafafa" + mark + Cp936("李四</TD><TD>3月05日  14:07</TD><TD><B>同意</B></TD></TR>")),
             AnsiString::npos);
   EXPECT_NE(page.find(row + "#EEFFDD" + mark +
-                      A("张三</TD><TD>3月06日  14:07</TD><TD><B>&lt;b&gt;a&amp;b&lt;/b&gt; &quot;x&quot;</B></TD></TR>")),
+                      Cp936("张三</TD><TD>3月06日  14:07</TD><TD><B>&lt;b&gt;a&amp;b&lt;/b&gt; &quot;x&quot;</B></TD></TR>")),
             AnsiString::npos);
-  EXPECT_NE(page.find(row + "#fafafa" + mark + A("王&lt;五&gt;</TD><TD></TD><TD></TD></TR>")),
+  EXPECT_NE(page.find(row + "#fafafa" + mark + Cp936("王&lt;五&gt;</TD><TD></TD><TD></TD></TR>")),
             AnsiString::npos);
   EXPECT_EQ(page.find("unused"), AnsiString::npos);
-  EXPECT_NE(page.find(A("<TD width=180><B>参阅人员</B></TD><TD width=100><B>阅读日期</B></TD>")),
+  EXPECT_NE(page.find(Cp936("<TD width=180><B>参阅人员</B></TD><TD width=100><B>阅读日期</B></TD>")),
             AnsiString::npos);
   EXPECT_NE(page.find("charset=2312"), AnsiString::npos);
   EXPECT_TRUE(frame->wbReadMsg()->toPlainText().contains(QString::fromUtf8("李四")));
   EXPECT_EQ(frame->rdtMsg()->toPlainText(), QString::fromUtf8("<b>a&b</b> \"x\""));
 
   // A second load goes on where the colours stopped.
-  frame->LoadComments(A("{REC}"), A("tblDoc"), {comments[0]});
-  EXPECT_NE(frame->Page().find(row + "#EEFFDD" + mark + A("李四")), AnsiString::npos);
+  frame->LoadComments(Cp936("{REC}"), Cp936("tblDoc"), {comments[0]});
+  EXPECT_NE(frame->Page().find(row + "#EEFFDD" + mark + Cp936("李四")), AnsiString::npos);
 
   frame->rdtMsg()->setPlainText(QString::fromUtf8("第一行\n第二行"));
   const std::string qian = frame->SignOffFrame();
@@ -175,7 +174,7 @@ TEST(FrameW, CommentTableAlternatesRowsEscapesAndSignsOff) {
   EXPECT_EQ(qian.substr(5, 5), std::string("\x04{ME}", 5));
   EXPECT_EQ(qian.substr(44, 7), std::string("\x06tblDoc", 7));
   EXPECT_EQ(qian.substr(95, 6), std::string("\x05{REC}", 6));
-  const AnsiString text = A("第一行\r\n第二行");
+  const AnsiString text = Cp936("第一行\r\n第二行");
   EXPECT_EQ(static_cast<uint8_t>(qian[134]), text.size());
   EXPECT_EQ(qian.substr(135, text.size()), text);
   frame->SendSignOff();

@@ -44,7 +44,6 @@ const char* kRecord = "{B0000000-1111-4222-8333-444444444444}";
 const char* kLisi = "{A3B4C5D6-1E2F-4A5B-8C7D-9E0F1A2B3C4D}";
 const char* kZhang = "{0D5E7C21-8A44-4B19-B3E2-7F60A1C2D3E4}";
 
-QString U(const AnsiString& cp936) { return QString::fromStdString(Cp936ToUtf8(cp936)); }
 
 class FormE2E : public ::testing::Test {
  protected:
@@ -183,15 +182,15 @@ TEST_F(FormE2E, SubmitMovesTheDocumentDownTheBranchItsValuesChoose) {
     EXPECT_FALSE(f.OpinionPanel()->isHidden());
     f.OpinionMemo()->setPlainText(QString::fromUtf8("同意"));
     // The opinion line stands in the step's opinion cell.
-    EXPECT_TRUE(U(f.GetFieldValue(Cp936("科室意见"))).endsWith(QString::fromUtf8("张三：同意")));
+    EXPECT_TRUE(ToQString(f.GetFieldValue(Cp936("科室意见"))).endsWith(QString::fromUtf8("张三：同意")));
     f.btnSendClick();
   });
   ASSERT_EQ(Updates(), 2u);
 
   WithForm(false, [&](TfrmTemplate& f) {
     EXPECT_EQ(f.CurStepNo(), 3);
-    EXPECT_EQ(U(f.Doc().Header.Text(dh::Opinion)), QString::fromUtf8("同意"));
-    EXPECT_TRUE(U(f.GetFieldValue(Cp936("科室意见"))).endsWith(QString::fromUtf8("张三：同意")));
+    EXPECT_EQ(ToQString(f.Doc().Header.Text(dh::Opinion)), QString::fromUtf8("同意"));
+    EXPECT_TRUE(ToQString(f.GetFieldValue(Cp936("科室意见"))).endsWith(QString::fromUtf8("张三：同意")));
     f.close();
   });
 }

@@ -28,7 +28,6 @@ namespace {
 
 QApplication& App() { return E2eApp("e2e-rights"); }
 
-AnsiString A(const char* utf8) { return Cp936(utf8); }
 
 // Input goes through the form's window, as a person's would.
 QWindow* WindowOf(QWidget* w) { return w->window()->windowHandle(); }
@@ -54,7 +53,7 @@ QPushButton* Button(TfrmTemplate& f, const char* caption) {
 void Type(TfrmTemplate& f, const char* field, const char* text) {
   const TFieldEntry* e = nullptr;
   for (const TFieldEntry& x : f.Doc().Fields)
-    if (x.name == A(field)) e = &x;
+    if (x.name == Cp936(field)) e = &x;
   ASSERT_NE(e, nullptr) << field;
   TXLView* pane = f.Grid()->EditPane();
   Click(pane, pane->CellRect(TPoint{e->col, e->row}).center());
@@ -143,7 +142,7 @@ class RightsE2E : public ::testing::Test {
   }
   static AnsiString Value(const oa::StoredDocument& d, const char* field) {
     for (const TFieldRecord& v : d.values)
-      if (v.name == A(field)) return v.value;
+      if (v.name == Cp936(field)) return v.value;
     return "<none>";
   }
   // Sends a frame through the control's session, as a client that sends whatever it
@@ -195,7 +194,7 @@ TEST_F(RightsE2E, ArchivingAfterAChangeKeepsTheChangeWithTheArchivedDocument) {
   // The save's answer, or the message box of a refusal.
   ASSERT_TRUE(PumpUntil(
       [&] { return driver_->CountEvents("OnSendFile") > sent || capture_.prompts.size() > 1; }, 20000));
-  EXPECT_EQ(PromptTexts(), std::vector<AnsiString>{A("是否将此审批（文件）归档？")});
+  EXPECT_EQ(PromptTexts(), std::vector<AnsiString>{Cp936("是否将此审批（文件）归档？")});
   const std::optional<oa::StoredDocument> d = Stored(id);
   ASSERT_TRUE(d);
   EXPECT_EQ(d->state, "archived");
@@ -204,7 +203,7 @@ TEST_F(RightsE2E, ArchivingAfterAChangeKeepsTheChangeWithTheArchivedDocument) {
   // Opened again it is read-only, with the change.
   WithForm(id, [&](TfrmTemplate& f) {
     EXPECT_TRUE(f.ReadOnlyDoc());
-    EXPECT_EQ(f.GetFieldValue(A("备案编号")), "No.7");
+    EXPECT_EQ(f.GetFieldValue(Cp936("备案编号")), "No.7");
     f.close();
   });
 }
@@ -219,15 +218,15 @@ TEST_F(RightsE2E, SomeoneWhoDoesNotHandleTheStepReadsTheDocumentAndChangesNothin
     EXPECT_TRUE(f.TopPanel()->isHidden());
     EXPECT_TRUE(f.OpinionPanel()->isHidden());
     EXPECT_FALSE(f.DeleteMenuItem()->isEnabled());
-    EXPECT_EQ(f.GetFieldValue(A("标题")), "Trip");
+    EXPECT_EQ(f.GetFieldValue(Cp936("标题")), "Trip");
     seen.Header = f.Doc().Header;
     CloseBox(&f);
   });
   EXPECT_TRUE(capture_.prompts.empty());  // closing a read-only form saves nothing
 
   // What the form does not offer, sent anyway, is refused with a message and changes nothing.
-  seen.Fields = {{1, 1, A("标题"), "", "Overwritten"}};
-  seen.PickedUsers = {{SessionValues().UserGUID, A("赵六"), 0, ""}};
+  seen.Fields = {{1, 1, Cp936("标题"), "", "Overwritten"}};
+  seen.PickedUsers = {{SessionValues().UserGUID, Cp936("赵六"), 0, ""}};
   SendAnyway(seen.BuildUpdateFrame("oa_leave", id, 1).Data());
   SendAnyway(frames::BuildDocCommandRequest(SessionValues().UserGUID, "oa_leave", id, "DELETE", 2, -1));
   SendAnyway(frames::BuildSignOffRequest(SessionValues().UserGUID, "oa_leave", id, "not mine to say"));
@@ -239,12 +238,12 @@ TEST_F(RightsE2E, SomeoneWhoDoesNotHandleTheStepReadsTheDocumentAndChangesNothin
   SendAnyway(frames::BuildUploadRequest(ghost, "oa_leave", 1, files.SaveToBytes()));
   SendAnyway(frames::BuildSignOffRequest(SessionValues().UserGUID, "oa_leave", ghost, "orphan"));
   ASSERT_EQ(capture_.prompts.size(), 6u);
-  EXPECT_EQ(capture_.prompts[0].text, A("您不是该文档当前步骤的办理人，不能修改该文档！"));
-  EXPECT_EQ(capture_.prompts[1].text, A("您不是该文档当前步骤的办理人，不能修改该文档！"));
-  EXPECT_EQ(capture_.prompts[2].text, A("您不是该文档的办理人、起草人或分发对象，不能签批意见！"));
-  EXPECT_EQ(capture_.prompts[3].text, A("未能确认您的身份，请重新登录！"));
-  EXPECT_EQ(capture_.prompts[4].text, A("未找到该文档！"));
-  EXPECT_EQ(capture_.prompts[5].text, A("未找到该文档！"));
+  EXPECT_EQ(capture_.prompts[0].text, Cp936("您不是该文档当前步骤的办理人，不能修改该文档！"));
+  EXPECT_EQ(capture_.prompts[1].text, Cp936("您不是该文档当前步骤的办理人，不能修改该文档！"));
+  EXPECT_EQ(capture_.prompts[2].text, Cp936("您不是该文档的办理人、起草人或分发对象，不能签批意见！"));
+  EXPECT_EQ(capture_.prompts[3].text, Cp936("未能确认您的身份，请重新登录！"));
+  EXPECT_EQ(capture_.prompts[4].text, Cp936("未找到该文档！"));
+  EXPECT_EQ(capture_.prompts[5].text, Cp936("未找到该文档！"));
   std::optional<oa::StoredDocument> d = Stored(id);
   ASSERT_TRUE(d);
   EXPECT_EQ(d->state, "open");
@@ -267,7 +266,7 @@ TEST_F(RightsE2E, SomeoneWhoDoesNotHandleTheStepReadsTheDocumentAndChangesNothin
   db.Open(server_.DatabasePath());
   const std::vector<frames::CommentRecord> comments = db.Comments(id);
   ASSERT_EQ(comments.size(), 1u);
-  EXPECT_EQ(comments[0].authorName, A("张三"));
+  EXPECT_EQ(comments[0].authorName, Cp936("张三"));
   EXPECT_EQ(comments[0].text, "seen");
   EXPECT_EQ(OrphanRows(), 0);
 }
