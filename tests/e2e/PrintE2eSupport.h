@@ -18,23 +18,13 @@
 #include <string>
 #include <vector>
 
+#include "ShellOutput.h"
 #include "ModalDriver.h"
 #include "WindowInput.h"
 
 namespace print_e2e {
 
 inline QApplication& App() { return E2eApp("e2e-print"); }
-
-inline std::string Shell(const std::string& cmd) {
-  std::string out;
-  if (FILE* p = popen(cmd.c_str(), "r")) {
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    pclose(p);
-  }
-  return out;
-}
 
 // One field of pdfinfo's report, without the padding.
 inline std::string PdfInfo(const std::string& pdf, const std::string& field) {

@@ -11,6 +11,7 @@
 
 #include "ControlFactory.h"
 #include "E2eSupport.h"
+#include "PageSession.h"
 #include "PrintE2eSupport.h"
 #include "control/form/frm_Template.h"
 #include "control/attachments/frm_SetLoadFiles.h"
@@ -18,30 +19,20 @@
 #include "imaging/ui/DemoForm.h"
 #include "imaging/ui/POptForm.h"
 #include "imaging/ui/SaneDsm.h"
+#include "imaging/SaneTestSupport.h"
 #include "imaging/SourceDialogPerson.h"
 #include "uikit/TFlatButtonUnit.h"
 
 namespace print_e2e {
 
 TEST(PrintE2E, PrintingAScannedPageWritesItWhereThePersonChose) {
-  const char* src = std::getenv("TARVO_SOURCE_DIR");
-  setenv("SANE_CONFIG_DIR", (std::string(src ? src : ".") + "/tests/sane").c_str(), 1);
-  SetSaneSourceOptions({{"test-picture", "Color pattern"}, {"source", "Flatbed"},
-                        {"read-return-value", "Default"}});
+  UseSaneTestPage();
   App();
   ClearSessionValues();
-  OaServerProcess server;
-  ASSERT_TRUE(server.Started());
+  PageSession page;
+  ASSERT_TRUE(page.Start());
+  ASSERT_TRUE(page.Login("zhangsan"));
   QPointer<TfrmTemplate> document;
-  QWidget page;
-  ComPtr<IDispatch> control = CreateControlForPage(&page);
-  ASSERT_TRUE(control);
-  PageDriver driver(control);
-  page.show();
-  ASSERT_TRUE(driver.WaitForEvent("OnDoLogin"));
-  ASSERT_EQ(driver.Call("SetServer", {"127.0.0.1", std::to_string(server.Port())}), S_OK);
-  ASSERT_EQ(driver.Call("Login", {"zhangsan"}), S_OK);
-  ASSERT_TRUE(driver.WaitForEvent("OnAfterLogin"));
 
   const QString pdf = QDir::tempPath() + "/printed/scan.pdf";
   QDir().mkpath(QFileInfo(pdf).path());
@@ -92,7 +83,7 @@ TEST(PrintE2E, PrintingAScannedPageWritesItWhereThePersonChose) {
       },
       std::chrono::seconds(180));
 
-  ASSERT_EQ(driver.Call("GetStream", {"oa", "", "0", "请假单", "1", "", ""}), S_OK);
+  ASSERT_TRUE(page.Open("请假单", ""));
   ASSERT_TRUE(PumpUntil([&] { return managerDone && (!document || !document->isVisible()); }, 170000));
   ASSERT_TRUE(scanned);
   EXPECT_EQ(pages, 1);

@@ -19,6 +19,7 @@
 #include "control/form/frm_Template.h"
 #include "imaging/SourceDialogPerson.h"
 #include "imaging/ui/DemoForm.h"
+#include "imaging/SaneTestSupport.h"
 #include "imaging/ui/SaneDsm.h"
 #include "uikit/TFlatButtonUnit.h"
 
@@ -29,10 +30,7 @@ QApplication& App() { return E2eApp("e2e-scan"); }
 using person::Modal;
 
 TEST(ScanE2E, APageScannedFromTheFormsManagerReachesTheServerAsAWordAttachment) {
-  const char* src = std::getenv("TARVO_SOURCE_DIR");
-  setenv("SANE_CONFIG_DIR", (std::string(src ? src : ".") + "/tests/sane").c_str(), 1);
-  SetSaneSourceOptions({{"test-picture", "Color pattern"}, {"source", "Flatbed"},
-                        {"read-return-value", "Default"}});
+  UseSaneTestPage();
   App();
   ClearSessionValues();
   auto page = std::make_unique<PageSession>();

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <string>
 
+#include "ShellOutput.h"
 #include "GridUiApp.h"
 #include "grid/XLCells.h"
 #include "grid/XLSheet.h"
@@ -17,17 +18,6 @@
 #include "platform/Services.h"
 
 namespace {
-
-std::string Shell(const std::string& cmd) {
-  std::string out;
-  FILE* f = popen(cmd.c_str(), "r");
-  if (!f) return out;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
-  pclose(f);
-  return out;
-}
 
 std::string PageText(const std::string& pdf, int page) {
   const std::string p = std::to_string(page);

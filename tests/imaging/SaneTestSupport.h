@@ -14,14 +14,24 @@
 // as read); SetScanOptions resets it. Defined in SaneReadFault.cpp, which each scanning test links.
 void ForceSaneReadEnd(int status);
 
+// The project's SANE configuration, before the first SANE call of the process.
+inline void UseProjectSaneConfig() {
+  const char* src = std::getenv("TARVO_SOURCE_DIR");
+  setenv("SANE_CONFIG_DIR", (std::string(src ? src : ".") + "/tests/sane").c_str(), 1);
+}
+
+// The test backend's colour page from its flatbed, for tests that only need a page.
+inline void UseSaneTestPage() {
+  UseProjectSaneConfig();
+  SetSaneSourceOptions({{"test-picture", "Color pattern"}, {"source", "Flatbed"}, {"read-return-value", "Default"}});
+}
+
 inline void SaneTestApp() {
   static int argc = 1;
   static char name[] = "imaging_scan_tests";
   static char* argv[] = {name, nullptr};
   static QApplication* app = [] {
-    const char* src = std::getenv("TARVO_SOURCE_DIR");
-    const std::string dir = std::string(src ? src : ".") + "/tests/sane";
-    setenv("SANE_CONFIG_DIR", dir.c_str(), 1);
+    UseProjectSaneConfig();
     return new QApplication(argc, argv);
   }();
   (void)app;

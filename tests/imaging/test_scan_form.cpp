@@ -19,6 +19,7 @@
 #include <cstdlib>
 #include <sstream>
 
+#include "ShellOutput.h"
 #include "ImagingTestUtil.h"
 #include "ModalDriver.h"
 #include "WindowInput.h"
@@ -40,17 +41,6 @@ void App() { SaneTestApp(); }
 void Options(std::map<std::string, std::string> extra = {}) { SetScanOptions("Color pattern", extra); }
 
 std::string Utf8(const AnsiString& s) { return Cp936ToUtf8(s); }
-
-std::string Shell(const std::string& cmd) {
-  std::string out;
-  if (FILE* p = popen(cmd.c_str(), "r")) {
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    pclose(p);
-  }
-  return out;
-}
 
 struct Form {
   ServiceCapture services;
