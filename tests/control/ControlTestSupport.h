@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "core/ByteIO.h"
 #include "control/wire/Frames.h"
 
 inline QApplication& TestApp() {
@@ -56,9 +57,10 @@ inline frames::LoginReply LoginAs(const char* userId) {
   return l;
 }
 
+// A transport length as it travels.
 inline std::string Le32(int32_t v) {
   std::string s(4, '\0');
-  for (int i = 0; i < 4; ++i) s[i] = char(uint8_t(uint32_t(v) >> (8 * i)));
+  StoreLE(s.data(), v);
   return s;
 }
 
