@@ -54,11 +54,9 @@ Tags ReadTags(const std::string& data) {
   return tags;
 }
 
-// A one-strip file written straight through libtiff, as other programs write them.
-std::string ForeignTiff(uint32_t w, uint32_t h, uint16_t bps, uint16_t spp, uint16_t photometric,
-                        uint16_t compression, const std::vector<uint8_t>& pixels,
-                        const std::vector<uint16_t>& colormap = {}) {
-  TMemoryStream s;
+// A file being written through libtiff with the fields every test file shares.
+TIFF* OpenTiffToWrite(TMemoryStream& s, uint32_t w, uint32_t h, uint16_t bps, uint16_t spp, uint16_t photometric,
+                      uint16_t compression) {
   TIFF* t = TiffOpenStream(s, 1);
   TIFFSetField(t, TIFFTAG_IMAGEWIDTH, w);
   TIFFSetField(t, TIFFTAG_IMAGELENGTH, h);
@@ -67,6 +65,15 @@ std::string ForeignTiff(uint32_t w, uint32_t h, uint16_t bps, uint16_t spp, uint
   TIFFSetField(t, TIFFTAG_PHOTOMETRIC, photometric);
   TIFFSetField(t, TIFFTAG_COMPRESSION, compression);
   TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+  return t;
+}
+
+// A one-strip file written straight through libtiff, as other programs write them.
+std::string ForeignTiff(uint32_t w, uint32_t h, uint16_t bps, uint16_t spp, uint16_t photometric,
+                        uint16_t compression, const std::vector<uint8_t>& pixels,
+                        const std::vector<uint16_t>& colormap = {}) {
+  TMemoryStream s;
+  TIFF* t = OpenTiffToWrite(s, w, h, bps, spp, photometric, compression);
   if (spp == 2) {
     const uint16_t extra = EXTRASAMPLE_UNASSALPHA;
     TIFFSetField(t, TIFFTAG_EXTRASAMPLES, 1, &extra);
@@ -298,14 +305,7 @@ using SampleFn = std::function<uint8_t(uint32_t x, uint32_t y, int sample)>;
 std::string TiledTiff(uint32_t w, uint32_t h, uint16_t bps, uint16_t spp, uint16_t photometric,
                       const SampleFn& sample, const std::vector<uint16_t>& colormap = {}) {
   TMemoryStream s;
-  TIFF* t = TiffOpenStream(s, 1);
-  TIFFSetField(t, TIFFTAG_IMAGEWIDTH, w);
-  TIFFSetField(t, TIFFTAG_IMAGELENGTH, h);
-  TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, bps);
-  TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, spp);
-  TIFFSetField(t, TIFFTAG_PHOTOMETRIC, photometric);
-  TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_NONE);
-  TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+  TIFF* t = OpenTiffToWrite(s, w, h, bps, spp, photometric, COMPRESSION_NONE);
   TIFFSetField(t, TIFFTAG_TILEWIDTH, 16);
   TIFFSetField(t, TIFFTAG_TILELENGTH, 16);
   if (!colormap.empty()) {
