@@ -11,6 +11,7 @@
 #include "ControlFactory.h"
 #include "E2eSupport.h"
 #include "control/wire/Frames.h"
+#include "core/ByteIO.h"
 #include "control/wire/Un_CopyFiles.h"
 #include "control/wire/Un_type.h"
 #include "tests/apps/RawClient.h"
@@ -20,9 +21,8 @@ namespace e2e {
 // One request straight to the server, as another client would ask.
 inline std::string Ask(uint16_t port, const std::string& frame) {
   RawClient c(port, 10000);
-  std::string wire = frame.substr(0, 5);
-  const uint32_t n = static_cast<uint32_t>(frame.size());
-  for (int i = 0; i < 4; ++i) wire += char((n >> (8 * i)) & 0xFF);
+  std::string wire = frame.substr(0, 5) + std::string(4, '\0');
+  StoreLE(wire.data() + 5, static_cast<uint32_t>(frame.size()));
   c.Send(wire + frame);
   const std::optional<std::string> reply = c.ReadToClose();
   return reply && reply->size() >= 4 ? reply->substr(4) : std::string();

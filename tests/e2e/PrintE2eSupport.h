@@ -103,11 +103,6 @@ class BoxAnswerer {
       std::chrono::seconds(60));
 }
 
-inline QPushButton* VisibleButton(QWidget* w, const QString& text) {
-  for (QPushButton* b : w->findChildren<QPushButton*>())
-    if (b->text() == text && b->isVisible()) return b;
-  return nullptr;
-}
 
 
 }  // namespace print_e2e

@@ -25,6 +25,7 @@
 #include "ModalDriver.h"
 #include "PageSession.h"
 #include "PersonWalk.h"
+#include "WindowInput.h"
 #include "control/attachments/AttachmentList.h"
 #include "control/session/frmPopup.h"
 #include "control/session/frm_Main.h"
@@ -162,22 +163,12 @@ QWidget* ModalNamed(const char* className) {
   return w && w->isVisible() && qstrcmp(w->metaObject()->className(), className) == 0 ? w : nullptr;
 }
 
-void ClickThroughWindow(QWidget* w, QPoint at) {
-  QTest::mouseClick(w->window()->windowHandle(), Qt::LeftButton, {}, w->mapTo(w->window(), at));
-}
-
 // Closes a window as its title bar's close button does. Posted: what the close asks runs
 // a loop of its own, and the caller (a timer) must keep running meanwhile.
 void CloseThroughWindowLater(QWidget* w) {
   QTimer::singleShot(0, [window = QPointer<QWindow>(w->windowHandle())] {
     if (window) window->close();
   });
-}
-
-QAbstractButton* VisibleButton(QWidget* root, const QString& text) {
-  for (QAbstractButton* b : root->findChildren<QAbstractButton*>())
-    if (b->isVisible() && b->text() == text) return b;
-  return nullptr;
 }
 
 // Each character as a key with its text, as a keyboard (or an input method's commit) sends it.

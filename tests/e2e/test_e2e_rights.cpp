@@ -12,6 +12,9 @@
 
 #include "ControlFactory.h"
 #include "ModalDriver.h"
+#include "PageSession.h"
+#include "PersonWalk.h"
+#include "WindowInput.h"
 #include "apps/oa-server/OaDatabase.h"
 #include "control/session/frmPopup.h"
 #include "control/session/frm_Main.h"
@@ -30,65 +33,33 @@ QApplication& App() { return E2eApp("e2e-rights"); }
 
 
 // Input goes through the form's window, as a person's would.
-QWindow* WindowOf(QWidget* w) { return w->window()->windowHandle(); }
-
-void Click(QWidget* w, QPoint at) {
-  QTest::mouseClick(WindowOf(w), Qt::LeftButton, {}, w->mapTo(w->window(), at));
-}
 void Click(QPushButton* b) {
   ASSERT_TRUE(b && b->isVisible()) << (b ? b->text().toStdString() : "no such button");
-  Click(b, b->rect().center());
+  ClickThroughWindow(b);
 }
 // The window's close box.
-void CloseBox(QWidget* w) { WindowOf(w)->close(); }
+void CloseBox(QWidget* w) { w->window()->windowHandle()->close(); }
 
-// The form's button with that caption.
-QPushButton* Button(TfrmTemplate& f, const char* caption) {
-  for (QPushButton* b : f.findChildren<QPushButton*>())
-    if (b->text() == QString::fromUtf8(caption)) return b;
-  return nullptr;
-}
+QPushButton* Button(TfrmTemplate& f, const char* caption) { return VisibleButton(&f, QString::fromUtf8(caption)); }
 
-// Clicks a field's cell and types ASCII text into it, ending with Enter.
-void Type(TfrmTemplate& f, const char* field, const char* text) {
-  const TFieldEntry* e = nullptr;
-  for (const TFieldEntry& x : f.Doc().Fields)
-    if (x.name == Cp936(field)) e = &x;
-  ASSERT_NE(e, nullptr) << field;
-  TXLView* pane = f.Grid()->EditPane();
-  Click(pane, pane->CellRect(TPoint{e->col, e->row}).center());
-  ASSERT_EQ(f.Grid()->GetCurCell(), (TPoint{e->col, e->row})) << field;
-  for (const char* c = text; *c; ++c) QTest::keyClick(WindowOf(pane), *c);
-  QTest::keyClick(WindowOf(pane), Qt::Key_Return);
-}
+void Type(TfrmTemplate& f, const char* field, const char* text) { person::TypeInto(&f, field, text); }
 
 class RightsE2E : public ::testing::Test {
  protected:
   void SetUp() override {
     App();
     ClearSessionValues();
-    ASSERT_TRUE(server_.Started());
-    page_ = std::make_unique<QWidget>();
-    ComPtr<IDispatch> control = CreateControlForPage(page_.get());
-    ASSERT_TRUE(control);
-    driver_ = std::make_unique<PageDriver>(control);
-    page_->show();
-    ASSERT_TRUE(driver_->WaitForEvent("OnDoLogin"));
-    ASSERT_EQ(driver_->Call("SetServer", {"127.0.0.1", std::to_string(server_.Port())}), S_OK);
+    page_ = std::make_unique<PageSession>();
+    ASSERT_TRUE(page_->Start());
   }
   void TearDown() override {
     delete Tfrm_popup::Current();
-    driver_.reset();
     page_.reset();
     PumpFor(20);
     ClearSessionValues();
   }
 
-  void LogIn(const char* name) {
-    const size_t before = driver_->CountEvents("OnAfterLogin");
-    ASSERT_EQ(driver_->Call("Login", {name}), S_OK);
-    ASSERT_TRUE(driver_->WaitForEvent("OnAfterLogin", before + 1, 20000));
-  }
+  void LogIn(const char* name) { ASSERT_TRUE(page_->Login(name)); }
 
   // The page opens the leave request `id` (a new one for "") and act works its form; returns
   // once the form has closed.
@@ -101,7 +72,7 @@ class RightsE2E : public ::testing::Test {
           act(*f);
         },
         std::chrono::seconds(30));
-    ASSERT_EQ(driver_->Call("GetStream", {"oa", id, "0", "请假单", "1", "", ""}), S_OK);
+    ASSERT_EQ(page_->driver->Call("GetStream", {"oa", id, "0", "请假单", "1", "", ""}), S_OK);
     ASSERT_TRUE(PumpUntil([&] { return acted && !QApplication::activeModalWidget(); }, 40000));
   }
 
@@ -109,18 +80,18 @@ class RightsE2E : public ::testing::Test {
   // Returns the record ID.
   std::string LeaveAtTheReview() {
     LogIn("admin");
-    const size_t closed = driver_->CountEvents("OnDoit");
+    const size_t closed = page_->driver->CountEvents("OnDoit");
     WithForm("", [&](TfrmTemplate& f) {
       EXPECT_EQ(f.NextUserLabel()->text(), QString::fromUtf8("张三"));
       Type(f, "标题", "Trip");
       Click(f.SendButton());
     });
     // The form closes on the server's answer and reports the document to the page.
-    if (!driver_->WaitForEvent("OnDoit", closed + 1, 20000)) {
+    if (!page_->driver->WaitForEvent("OnDoit", closed + 1, 20000)) {
       ADD_FAILURE() << "the new request was not submitted";
       return {};
     }
-    return driver_->LastEvent("OnDoit")->args.at(1).value.AsUtf8();
+    return page_->driver->LastEvent("OnDoit")->args.at(1).value.AsUtf8();
   }
   // zhangsan then passes the short leave on to the filing step, which is chener's.
   std::string LeaveAtTheFilingStep() {
@@ -137,7 +108,7 @@ class RightsE2E : public ::testing::Test {
   // The stored document as the server keeps it.
   std::optional<oa::StoredDocument> Stored(const std::string& id) {
     OaDatabase db;
-    db.Open(server_.DatabasePath());
+    db.Open(page_->server.DatabasePath());
     return db.FindDocument(id);
   }
   static AnsiString Value(const oa::StoredDocument& d, const char* field) {
@@ -148,15 +119,15 @@ class RightsE2E : public ::testing::Test {
   // Sends a frame through the control's session, as a client that sends whatever it
   // likes would; returns once its reply was handled.
   void SendAnyway(std::string frame) {
-    const size_t logged = server_.LogLines().size();
+    const size_t logged = page_->server.LogLines().size();
     frmMain()->SendToServer(std::move(frame));
-    ASSERT_TRUE(server_.WaitForLogLines(logged + 1, 20000));
+    ASSERT_TRUE(page_->server.WaitForLogLines(logged + 1, 20000));
     ASSERT_TRUE(PumpUntil([] { return !frmMain()->Busy() && frmMain()->QueuedFrames() == 0; }, 20000));
   }
   // Rows the server keeps for records it holds no document for.
   int OrphanRows() {
     sqlite3* db = nullptr;
-    if (sqlite3_open(server_.DatabasePath().c_str(), &db) != SQLITE_OK) return -1;
+    if (sqlite3_open(page_->server.DatabasePath().c_str(), &db) != SQLITE_OK) return -1;
     int rows = 0;
     for (const char* table : {"comments", "attachments", "distributions", "bodies"}) {
       const std::string sql = std::string("SELECT COUNT(*) FROM ") + table +
@@ -176,15 +147,13 @@ class RightsE2E : public ::testing::Test {
   }
 
   ServiceCapture capture_;
-  OaServerProcess server_;
-  std::unique_ptr<QWidget> page_;
-  std::unique_ptr<PageDriver> driver_;
+  std::unique_ptr<PageSession> page_;
 };
 
 TEST_F(RightsE2E, ArchivingAfterAChangeKeepsTheChangeWithTheArchivedDocument) {
   const std::string id = LeaveAtTheFilingStep();
   LogIn("chener");
-  const size_t sent = driver_->CountEvents("OnSendFile");
+  const size_t sent = page_->driver->CountEvents("OnSendFile");
   WithForm(id, [&](TfrmTemplate& f) {
     EXPECT_EQ(f.CurStepNo(), 4);
     Type(f, "备案编号", "No.7");
@@ -193,7 +162,7 @@ TEST_F(RightsE2E, ArchivingAfterAChangeKeepsTheChangeWithTheArchivedDocument) {
   });
   // The save's answer, or the message box of a refusal.
   ASSERT_TRUE(PumpUntil(
-      [&] { return driver_->CountEvents("OnSendFile") > sent || capture_.prompts.size() > 1; }, 20000));
+      [&] { return page_->driver->CountEvents("OnSendFile") > sent || capture_.prompts.size() > 1; }, 20000));
   EXPECT_EQ(PromptTexts(), std::vector<AnsiString>{Cp936("是否将此审批（文件）归档？")});
   const std::optional<oa::StoredDocument> d = Stored(id);
   ASSERT_TRUE(d);
@@ -263,7 +232,7 @@ TEST_F(RightsE2E, SomeoneWhoDoesNotHandleTheStepReadsTheDocumentAndChangesNothin
   d = Stored(id);
   EXPECT_EQ(d->currentStep, 4);
   OaDatabase db;
-  db.Open(server_.DatabasePath());
+  db.Open(page_->server.DatabasePath());
   const std::vector<frames::CommentRecord> comments = db.Comments(id);
   ASSERT_EQ(comments.size(), 1u);
   EXPECT_EQ(comments[0].authorName, Cp936("张三"));
