@@ -1,7 +1,5 @@
 #include "platform/office/OfficeWorker.h"
 
-#include <dlfcn.h>
-
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
@@ -15,6 +13,8 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "platform/com/Registration.h"
+
 using namespace office_wire;
 
 namespace {
@@ -27,9 +27,8 @@ constexpr int kQuitWaitMs = 2000;
 
 // The folder of the program or shared library that holds this code.
 QString ModuleDir() {
-  Dl_info info{};
-  if (dladdr(reinterpret_cast<void*>(&ModuleDir), &info) == 0 || !info.dli_fname) return {};
-  return QFileInfo(QString::fromLocal8Bit(info.dli_fname)).absolutePath();
+  const std::string path = ModulePathOf(reinterpret_cast<const void*>(&ModuleDir));
+  return path.empty() ? QString() : QFileInfo(QString::fromStdString(path)).absolutePath();
 }
 
 bool IsProgram(const QString& path) {
