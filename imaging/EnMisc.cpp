@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "core/PrivateTemp.h"
+
 int MinInt(int a, int b) { return a < b ? a : b; }
 double MinFloat(double a, double b) { return a < b ? a : b; }
 double MaxFloat(double a, double b) { return a > b ? a : b; }
@@ -85,12 +87,17 @@ std::string AddBackslash(const std::string& path) {
 }
 
 std::string CreateTempFile(const std::string& prefix, const std::string& extension) {
+  // The user's private folder: no one else can plant a name there.
+  std::string dir;
+  try {
+    dir = PrivateTempFolder();
+  } catch (const Exception&) {
+    throw Exception("EnMisc.CreateTempFile.GetTempPath failed");
+  }
   std::error_code ec;
-  std::filesystem::path dir = std::filesystem::temp_directory_path(ec);
-  if (ec) throw Exception("EnMisc.CreateTempFile.GetTempPath failed");
   std::string ext = extension;
   if (!ext.empty() && ext[0] != '.') ext = "." + ext;
-  std::string base = AddBackslash(dir.string()) + prefix;
+  std::string base = dir + prefix;
   for (unsigned long n = 0;; ++n) {
     std::string name = base + std::to_string(n) + ext;
     if (!std::filesystem::exists(name, ec)) return name;

@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 
 #include "ImagingTestUtil.h"
+#include "core/PrivateTemp.h"
 #include "core/Streams.h"
 #include "imaging/EnDiGrph.h"
 
@@ -342,4 +344,12 @@ TEST(Misc, ProgressRoundingAndNames) {
   EXPECT_EQ(DateToStrFmt("yyyy:mm:dd", when) + " " + TimeToStrFmt("hh:nn:ss", when),
             "2024:03:07 09:05:04");
   EXPECT_EQ(DefaultFormatSettings().ShortDateFormat, before);
+
+  // Temporary names are the first free ones in the user's private folder, not created.
+  const std::string first = CreateTempFile("scan", "bmp");
+  EXPECT_EQ(first, PrivateTempFolder() + "scan0.bmp");
+  EXPECT_FALSE(std::filesystem::exists(first));
+  WritePrivateFile(first, "x");
+  EXPECT_EQ(CreateTempFile("scan", ".bmp"), PrivateTempFolder() + "scan1.bmp");
+  std::filesystem::remove(first);
 }
