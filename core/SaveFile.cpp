@@ -50,7 +50,9 @@ TSaveFileStream::TSaveFileStream(const std::string& path) : target_(ResolveTarge
   }
   const size_t slash = target_.rfind('/');
   const std::string base = slash == std::string::npos ? target_ : target_.substr(slash + 1);
-  const std::string stem = target_.substr(0, target_.size() - base.size()) + "." + base + ".";
+  // A name near the 255-byte limit must still leave room for the temporary's affixes.
+  const std::string stem =
+      target_.substr(0, target_.size() - base.size()) + "." + base.substr(0, 200) + ".";
   std::random_device seed;
   std::mt19937_64 rng(seed());
   static constexpr char kDigits[] = "abcdefghijklmnopqrstuvwxyz0123456789";

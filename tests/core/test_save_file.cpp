@@ -143,6 +143,12 @@ TEST_F(SaveFile, ALinkIsFollowedAndAFolderOrMissingFolderIsRefused) {
   EXPECT_TRUE(fs::is_symlink(link));
   EXPECT_EQ(Read(real), "new");
 
+  // A name at the file system's 255-byte limit still saves.
+  const std::string longName = (dir_ / (std::string(251, 'n') + ".jpg")).string();
+  SaveWholeFile(longName, "long");
+  EXPECT_EQ(Read(longName), "long");
+  fs::remove(longName);
+
   EXPECT_THROW(SaveWholeFile(dir_.string(), "x"), EFCreateError);
   EXPECT_THROW(SaveWholeFile((dir_ / "no" / "such.jpg").string(), "x"), EFCreateError);
   EXPECT_EQ(Names(), (std::vector<std::string>{"link.jpg", "real.jpg"}));
