@@ -10,6 +10,7 @@
 #include <new>
 
 #include "core/ByteIO.h"
+#include "core/SaveFile.h"
 #include "core/ScopeGuard.h"
 #include "core/SysUtils.h"
 #include "imaging/bfm.h"
@@ -213,7 +214,8 @@ void TDibGraphic::SetHeight(int) {
 
 void TDibGraphic::NewImage(int width, int height, int imageFormat, const TLogPalette* palette,
                            int xDpi, int yDpi) {
-  FreeImage();
+  // Everything that can fail comes before the old image is freed, so a refused
+  // size leaves the image as it was.
   if (imageFormat < 0 || imageFormat > ifTrueColor)
     throw EImagingError("Internal error: Invalid image format");
   const int bits = ImageFormatBits(imageFormat);
@@ -223,11 +225,20 @@ void TDibGraphic::NewImage(int width, int height, int imageFormat, const TLogPal
   const int64_t rowBytes = BytesPerRow(width, bits);
   if (width <= 0 || height <= 0 || rowBytes * height > kMaxImageBytes)
     throw EImagingError("CreateDibSection failed");
+  decltype(bits_) fresh;
   try {
-    bits_.resize(size_t(rowBytes * height));  // zero: fresh from AllocatePixels
+    fresh.resize(size_t(rowBytes * height));  // zero: fresh from AllocatePixels
   } catch (const std::bad_alloc&) {
     throw EImagingError("CreateDibSection failed");
   }
+  // The palette may be this image's own.
+  TLogPalette paletteCopy{};
+  if (palette) {
+    std::memcpy(&paletteCopy, palette, sizeof paletteCopy);
+    palette = &paletteCopy;
+  }
+  FreeImage();
+  bits_.swap(fresh);
 
   format_ = TImageFormat(imageFormat);
   rowBytes_ = int(rowBytes);
@@ -437,8 +448,10 @@ void TDibGraphic::LoadFromFile(const std::string& fileName) {
 }
 
 void TDibGraphic::SaveToFile(const std::string& fileName) {
-  TFileStream f(fileName, fmCreate);
+  // An encoder that refuses the image leaves the old file as it was.
+  TSaveFileStream f(fileName);
   SaveToStream(f);
+  f.Commit();
 }
 
 // --- frames ------------------------------------------------------------------
