@@ -34,6 +34,7 @@
 #include "imaging/ui/DemoForm.h"
 #include "imaging/ui/EnDibQt.h"
 #include "imaging/ui/EnRubber.h"
+#include "imaging/ui/ReszForm.h"
 #include "imaging/ui/SaneDsm.h"
 #include "SaneTestSupport.h"
 #include "platform/Services.h"
@@ -290,7 +291,12 @@ TEST(ScanForm, AResizeThatFailsKeepsThePictureAndSaveWritesItBack) {
 }
 
 TEST(ScanForm, TheFormFitsTheScreenAndThePageListFollowsTheNewPage) {
-  Form f;
+  App();
+  Options();
+  struct {
+    ServiceCapture services;
+    std::unique_ptr<TScanForm> form = std::make_unique<TScanForm>();
+  } f;  // as it opens, not resized
   QScreen* screen = f.form->screen();
   ASSERT_NE(screen, nullptr);
   EXPECT_TRUE(screen->geometry().contains(f.form->frameGeometry()))
@@ -299,7 +305,7 @@ TEST(ScanForm, TheFormFitsTheScreenAndThePageListFollowsTheNewPage) {
   f.form->showNormal();
   QScrollArea* list = nullptr;
   for (auto* area : f.form->findChildren<QScrollArea*>())
-    if (area != f.form->ImageScrollBox && area->widget()) list = area;
+    if (static_cast<QObject*>(area) != static_cast<QObject*>(f.form->ImageScrollBox) && area->widget()) list = area;
   ASSERT_NE(list, nullptr);
   const int cell = list->widget()->height() / std::max(1, f.form->PageCount());
   for (int i = 0; i < 12; ++i) {
