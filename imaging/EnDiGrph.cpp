@@ -214,8 +214,7 @@ void TDibGraphic::SetHeight(int) {
 
 void TDibGraphic::NewImage(int width, int height, int imageFormat, const TLogPalette* palette,
                            int xDpi, int yDpi) {
-  // Everything that can fail comes before the old image is freed, so a refused
-  // size leaves the image as it was.
+  FreeImage();
   if (imageFormat < 0 || imageFormat > ifTrueColor)
     throw EImagingError("Internal error: Invalid image format");
   const int bits = ImageFormatBits(imageFormat);
@@ -225,20 +224,11 @@ void TDibGraphic::NewImage(int width, int height, int imageFormat, const TLogPal
   const int64_t rowBytes = BytesPerRow(width, bits);
   if (width <= 0 || height <= 0 || rowBytes * height > kMaxImageBytes)
     throw EImagingError("CreateDibSection failed");
-  decltype(bits_) fresh;
   try {
-    fresh.resize(size_t(rowBytes * height));  // zero: fresh from AllocatePixels
+    bits_.resize(size_t(rowBytes * height));  // zero: fresh from AllocatePixels
   } catch (const std::bad_alloc&) {
     throw EImagingError("CreateDibSection failed");
   }
-  // The palette may be this image's own.
-  TLogPalette paletteCopy{};
-  if (palette) {
-    std::memcpy(&paletteCopy, palette, sizeof paletteCopy);
-    palette = &paletteCopy;
-  }
-  FreeImage();
-  bits_.swap(fresh);
 
   format_ = TImageFormat(imageFormat);
   rowBytes_ = int(rowBytes);
