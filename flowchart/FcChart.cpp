@@ -3,6 +3,8 @@
 
 #include <unordered_map>
 
+#include "core/SaveFile.h"
+
 namespace {
 
 bool Near(TPoint a, TPoint b, int d) { return std::llabs(int64_t{a.x} - b.x) <= d && std::llabs(int64_t{a.y} - b.y) <= d; }
@@ -297,9 +299,7 @@ void TFcChart::LoadFromFile(const std::string& path) {
 }
 
 void TFcChart::SaveToFile(const std::string& path) const {
-  std::string bytes = WriteChartData(SaveToData(), font_.Name);
-  TFileStream f(path, fmCreate);
-  f.WriteString(bytes);
+  SaveWholeFile(path, WriteChartData(SaveToData(), font_.Name));
 }
 
 // ---- zoom, extents and scrolling

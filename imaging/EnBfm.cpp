@@ -1,5 +1,6 @@
 #include "imaging/EnBfm.h"
 
+#include <string>
 #include <vector>
 
 #include "imaging/bfm.h"
@@ -75,26 +76,31 @@ std::vector<uint32_t> ReadDcxTable(TStream& s, int64_t base) {
 
 }  // namespace
 
+// The step that failed, then what the format module says was wrong with the file.
+[[noreturn]] static void RaiseBfm(const char* step, int code) {
+  throw EBfmError(std::string(step) + " (" + bfm_err(code) + ")");
+}
+
 void BfmReadImage(TStream& stream, TDibGraphic& image, const char* typeName, const char* options) {
   int index = 0;
   if (bfm_guess_filetype(typeName, &index) != BFM_OK) throw EBfmError("bfm_guess_filetype failed.");
   BFM header{};
-  if (bfm_read_header(typeName, &stream, index, &header, options) != BFM_OK)
-    throw EBfmError("bfm_read_header failed.");
+  if (const int rc = bfm_read_header(typeName, &stream, index, &header, options); rc != BFM_OK)
+    RaiseBfm("bfm_read_header failed.", rc);
   const int format = FormatOfBits(header.bpp);
   TLogPalette palette{};
   if (format != ifTrueColor) {
     BfmRgb entries[256] = {};
-    if (bfm_read_palette(&stream, index, &header, entries) != BFM_OK)
-      throw EBfmError("bfm_read_palette failed.");
+    if (const int rc = bfm_read_palette(&stream, index, &header, entries); rc != BFM_OK)
+      RaiseBfm("bfm_read_palette failed.", rc);
     palette.palVersion = 0x300;
     palette.palNumEntries = uint16_t(1 << header.bpp);
     for (int i = 0; i < palette.palNumEntries; ++i)
       palette.palPalEntry[i] = {entries[i].r, entries[i].g, entries[i].b, 0};
   }
   image.NewImage(header.w, header.h, format, format == ifTrueColor ? nullptr : &palette, 0, 0);
-  if (bfm_read_data(&stream, index, &header, image.Bits(), image.ImageSize()) != BFM_OK)
-    throw EBfmError("bfm_read_data failed.");
+  if (const int rc = bfm_read_data(&stream, index, &header, image.Bits(), image.ImageSize()); rc != BFM_OK)
+    RaiseBfm("bfm_read_data failed.", rc);
 }
 
 void BfmWriteImage(TStream& stream, const TDibGraphic& image, const char* typeName) {

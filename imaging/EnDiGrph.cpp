@@ -10,6 +10,7 @@
 #include <new>
 
 #include "core/ByteIO.h"
+#include "core/SaveFile.h"
 #include "core/ScopeGuard.h"
 #include "core/SysUtils.h"
 #include "imaging/bfm.h"
@@ -437,8 +438,10 @@ void TDibGraphic::LoadFromFile(const std::string& fileName) {
 }
 
 void TDibGraphic::SaveToFile(const std::string& fileName) {
-  TFileStream f(fileName, fmCreate);
+  // An encoder that refuses the image leaves the old file as it was.
+  TSaveFileStream f(fileName);
   SaveToStream(f);
+  f.Commit();
 }
 
 // --- frames ------------------------------------------------------------------

@@ -34,6 +34,7 @@ const char* TgaErr(int code) {
     case 400: return "bits per pixel not 8, 16, 24 or 32";
     case 401: return "unsupported compression type for bits per pixel";
     case 402: return "color map entry size not 24 bits per pixel";
+    case 403: return "file shorter than its image data";
   }
   return nullptr;
 }

@@ -61,7 +61,7 @@ int TgaHeader(TStream& s, BFM& h, const char* options) {
   const int64_t pixelBytes = (p.depth + 7) / 8;
   const int64_t pixels = int64_t(h.w) * h.h;
   const int64_t most = IsRle(p) ? (avail + pixelBytes) / (1 + pixelBytes) * 128 : avail / pixelBytes;
-  if (pixels > most) return BFM_ERR_SIZE;
+  if (pixels > most) return 403;
   return BFM_OK;
 }
 
@@ -89,6 +89,7 @@ int TgaData(TStream& s, BFM& h, uint8_t* data, size_t) {
   const int outBytes = h.bpp / 8;
   const int64_t rowBytes = BfmRowBytes(w, h.bpp);
   const bool topDown = p.descriptor & 0x20;
+  const bool rightToLeft = p.descriptor & 0x10;
   s.Seek(DataStart(p), soBeginning);
   ReadAhead in(s);
 
@@ -127,7 +128,7 @@ int TgaData(TStream& s, BFM& h, uint8_t* data, size_t) {
     uint8_t* row = data + bottomIndex * rowBytes;
     for (int x = 0; x < w; ++x) {
       if (!nextPixel()) return BFM_ERR_READ;
-      uint8_t* d = row + x * outBytes;
+      uint8_t* d = row + (rightToLeft ? w - 1 - x : x) * outBytes;
       if (pixelBytes == 1) {
         d[0] = px[0];
       } else if (pixelBytes == 2) {

@@ -10,6 +10,7 @@
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QInputDialog>
+#include <QKeyEvent>
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QPainter>
@@ -51,12 +52,7 @@ constexpr QRgb kCellGray = 0x5f5f5f, kFrameGray = 0xd2d2d2;
 // The office worker opens the flat document text and saves it as Word 97.
 void OfficeConvert(const std::string& text, const std::string& docPath) {
   const std::string source = PrivateTempPath("QBTmpDoc.fodt");
-  {
-    QFile f(QString::fromStdString(source));
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
-        f.write(text.data(), qint64(text.size())) != qint64(text.size()))
-      throw Exception(Utf8ToCp936("Cannot write " + source));
-  }
+  WritePrivateFile(source, text);
   auto removeSource = ScopeExit([&source] { QFile::remove(QString::fromStdString(source)); });
   TOfficeContainer doc;
   doc.Open(source);
@@ -218,7 +214,7 @@ TScanForm::TScanForm(QWidget* owner) : QDialog(owner) {
   ZoomEdit->setMaxLength(3);
   ZoomEdit->setFixedWidth(40);
 
-  auto* gridScroll = new QScrollArea;
+  auto* gridScroll = gridScroll_ = new QScrollArea;
   gridScroll->setWidgetResizable(true);
   gridScroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   grid_ = new TPageGrid(this, gridScroll);
@@ -270,6 +266,9 @@ TScanForm::TScanForm(QWidget* owner) : QDialog(owner) {
   };
   ImageScrollBox->OnImageMouseDown = [this](QWidget*, Qt::MouseButton, Qt::KeyboardModifiers,
                                             int, int) { PageEdit->setFocus(); };
+  // A click on the image leaves the focus in the page edit; the window's copy,
+  // paste and undo keys must still reach the image.
+  PageEdit->installEventFilter(this);
   connect(ZoomEdit, &QLineEdit::textChanged, this, [this] { ApplyZoomEdit(); });
 
   // A file named on the command line opens at once, without becoming a page.
@@ -281,8 +280,9 @@ TScanForm::TScanForm(QWidget* owner) : QDialog(owner) {
     }
   }
   if (QScreen* s = QGuiApplication::primaryScreen()) {
-    const QRect g = s->geometry();
-    setGeometry(0, -1, g.width() + 1, std::max(400, g.height() - 26));
+    // The whole screen less the task bar, and no pixel off it.
+    const QRect g = s->geometry(), a = s->availableGeometry();
+    setGeometry(a.x(), a.y(), a.width(), std::min(a.height(), std::max(400, g.height() - 26)));
   }
   // Last, so its walk finds every menu, tool button and edit of the form.
   XPStyler1 = new TXPStyler(this);
@@ -290,6 +290,18 @@ TScanForm::TScanForm(QWidget* owner) : QDialog(owner) {
 }
 
 TScanForm::~TScanForm() = default;
+
+bool TScanForm::eventFilter(QObject* watched, QEvent* e) {
+  if (watched == PageEdit && e->type() == QEvent::ShortcutOverride) {
+    auto* key = static_cast<QKeyEvent*>(e);
+    if (key->matches(QKeySequence::Copy) || key->matches(QKeySequence::Paste) ||
+        key->matches(QKeySequence::Undo)) {
+      e->ignore();  // not taken by the edit: the shortcut goes to the window
+      return true;
+    }
+  }
+  return QDialog::eventFilter(watched, e);
+}
 
 TMemoryStream* TScanForm::GetResultStream() { return result_.Size() != 0 ? &result_ : nullptr; }
 
@@ -329,9 +341,7 @@ void TScanForm::BuildMenus() {
   ScanMenu = Command(file, QStringLiteral("扫描 ..."), [this] { Scan(false); }, QKeySequence("F5"));
   HSpeedScanMenu = Command(file, QStringLiteral("高速扫描"), [this] { Scan(true); }, QKeySequence("F9"));
   SelectScannerMenu = Command(file, QStringLiteral("选择扫描仪 ..."), [this] {
-    if (scanner_->TwainAvailable())
-      scanner_->SelectSource();
-    else
+    if (!scanner_->TwainAvailable() || (!scanner_->SelectSource() && scanner_->NoSourceFound()))
       Tell(this, "您的电脑没有正确连接扫描仪", MsgIcon::None);
   });
   file->addSeparator();
@@ -493,7 +503,13 @@ void TScanForm::Progress(uint8_t percent) {
 void TScanForm::Edit(TImageTransform& t) {
   undo_.Assign(&ImageScrollBox->Graphic());
   t.OnProgress = [this](void*, uint8_t p) { Progress(p); };
-  t.ApplyOnDest(undo_, ImageScrollBox->Graphic());
+  // Into a new image first: a transform that fails leaves the shown picture whole.
+  TDibGraphic result;
+  {
+    auto hideProgress = ScopeExit([this] { ProgressBar->hide(); });
+    t.ApplyOnDest(undo_, result);
+  }
+  ImageScrollBox->Graphic().Assign(&result);
   ImageScrollBox->Redraw(true);
 }
 
@@ -532,6 +548,7 @@ void TScanForm::AddPage() {
   grid_->selected = current_;
   PageEdit->setText(QString::number(current_ + 1));
   grid_->RowsChanged();
+  gridScroll_->ensureVisible(0, current_ * grid_->cellSize + grid_->cellSize / 2, 0, grid_->cellSize / 2);
   changed_ = true;
 }
 
@@ -645,25 +662,25 @@ void TScanForm::Scan(bool highSpeed) {
   }
 }
 
-void TScanForm::CloseCheck() {
-  if (!changed_) return;
-  if (Ask(this, "图像还没有保存，是否保存?", MsgButtons::YesNoCancel) == MsgResult::Yes)
-    ConvertToWord();
+bool TScanForm::CloseCheck() {
+  if (!changed_) return true;
+  const MsgResult answer = Ask(this, "图像还没有保存，是否保存?", MsgButtons::YesNoCancel);
+  if (answer == MsgResult::Yes) ConvertToWord();
+  // Cancel is the person changing their mind: the pages stay.
+  return answer != MsgResult::Cancel;
 }
 
 void TScanForm::closeEvent(QCloseEvent* e) {
   // A close inside the scanner's loop would free the pages under the callback.
-  if (scanning_) {
+  if (scanning_ || !CloseCheck()) {
     e->ignore();
     return;
   }
-  CloseCheck();
   e->accept();
 }
 
 void TScanForm::reject() {
-  if (scanning_) return;
-  CloseCheck();
+  if (scanning_ || !CloseCheck()) return;
   QDialog::reject();
 }
 
@@ -698,6 +715,8 @@ void TScanForm::ConvertToWord() {
     Converter()(WriteScanDocument(doc), docPath);
     TMemoryStream converted;
     converted.LoadFromFile(docPath);
+    // The converter creates the file with the usual mode; the copy that stays is private.
+    WritePrivateFile(docPath, converted.Data());
     result_.Clear();
     result_.Write(converted.Memory(), converted.Size());
     result_.Seek(0, soBeginning);
@@ -804,7 +823,7 @@ void TScanForm::Copy() {
 }
 
 void TScanForm::Paste() {
-  CloseCheck();
+  (void)CloseCheck();
   const QImage clip = QGuiApplication::clipboard()->image();
   if (clip.isNull()) return;
   undo_.Assign(&ImageScrollBox->Graphic());

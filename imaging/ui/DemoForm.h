@@ -6,6 +6,7 @@
 #include <QDialog>
 #include <QLineEdit>
 #include <QProgressBar>
+#include <QScrollArea>
 #include <QToolButton>
 #include <functional>
 #include <memory>
@@ -88,6 +89,7 @@ class TScanForm : public QDialog {
 
  protected:
   void closeEvent(QCloseEvent* e) override;
+  bool eventFilter(QObject* watched, QEvent* e) override;
   void wheelEvent(QWheelEvent* e) override;
 
  private:
@@ -97,7 +99,8 @@ class TScanForm : public QDialog {
   void Edit(TImageTransform& t);
   void AddPage();
   void ApplyZoomEdit();
-  void CloseCheck();
+  // False when the person cancels the question.
+  [[nodiscard]] bool CloseCheck();
   void SaveAs();
   void Print();
   void Open();
@@ -110,6 +113,7 @@ class TScanForm : public QDialog {
   void SetScanning(bool on);
 
   TPageGrid* grid_;
+  QScrollArea* gridScroll_;
   std::vector<std::unique_ptr<TPageRecord>> pages_;
   int current_ = 0;
   bool changed_ = false;

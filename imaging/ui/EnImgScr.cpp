@@ -8,8 +8,11 @@
 #include <QScrollBar>
 #include <algorithm>
 
+#include "core/ByteIO.h"
+#include "core/SaveFile.h"
 #include "core/ScopeGuard.h"
 #include "core/SysUtils.h"
+#include "imaging/EnBfm.h"
 #include "imaging/EnIcoGr.h"
 #include "imaging/ui/EnDibQt.h"
 #include "imaging/ui/EnRubber.h"
@@ -223,6 +226,60 @@ void TImageScrollBox::LoadFromFile(const std::string& fileName, int index) {
   fileName_ = fileName;
 }
 
+namespace {
+
+[[noreturn]] void RaiseInvalidBitmap(const std::string& why) {
+  throw EInvalidGraphic("Bitmap image is not valid (" + why + ")");
+}
+
+// Qt's reader hands back the rows a cut bitmap lacks as uninitialised memory, so
+// the file is checked first: run-length files are decoded by our own module,
+// which stops at the end of the data; the others must hold every row.
+std::unique_ptr<TDibGraphic> LoadBitmapFile(TStream& stream, const std::string& fileName) {
+  const int64_t size = stream.Size();
+  uint8_t h[34] = {};
+  stream.SetPosition(0);
+  if (stream.Read(h, sizeof h) != int64_t(sizeof h) || h[0] != 'B' || h[1] != 'M')
+    RaiseInvalidBitmap("no bitmap header");
+  const uint32_t offBits = LoadLE<uint32_t>(h + 10), headerSize = LoadLE<uint32_t>(h + 14);
+  int64_t width, height;
+  int bits;
+  uint32_t compression = 0;
+  if (headerSize == 12) {
+    width = LoadLE<uint16_t>(h + 18);
+    height = LoadLE<uint16_t>(h + 20);
+    bits = LoadLE<uint16_t>(h + 24);
+  } else {
+    width = int32_t(LoadLE<uint32_t>(h + 18));
+    height = int32_t(LoadLE<uint32_t>(h + 22));
+    bits = LoadLE<uint16_t>(h + 28);
+    compression = LoadLE<uint32_t>(h + 30);
+  }
+  if (width <= 0 || height == 0 || bits <= 0 || bits > 32) RaiseInvalidBitmap("bad bitmap size");
+  auto loaded = std::make_unique<TDibGraphic>();
+  if (compression == 1 || compression == 2) {
+    stream.SetPosition(0);
+    try {
+      BfmReadImage(stream, *loaded, "File.bmp", "");
+    } catch (const EBfmError& e) {
+      RaiseInvalidBitmap(e.Message());
+    }
+    return loaded;
+  }
+  const int64_t rows = height < 0 ? -height : height;
+  const int64_t stride = (width * bits + 31) / 32 * 4;
+  if (int64_t(offBits) + stride * rows > size)
+    RaiseInvalidBitmap(Format("the file is cut short: %lld of %lld bytes", static_cast<long long>(size),
+                              static_cast<long long>(int64_t(offBits) + stride * rows)));
+  QImageReader reader(QString::fromStdString(fileName), "bmp");
+  const QImage picture = reader.read();
+  if (picture.isNull()) RaiseInvalidBitmap(reader.errorString().toStdString());
+  AssignFromQImage(*loaded, picture);
+  return loaded;
+}
+
+}  // namespace
+
 void TImageScrollBox::LoadFromStream(TStream& stream, const std::string& fileName, int index) {
   std::unique_ptr<TDibGraphic> loaded;
   if (FindGraphicClass(fileName)) {
@@ -236,6 +293,8 @@ void TImageScrollBox::LoadFromStream(TStream& stream, const std::string& fileNam
     // The platform's icon is our own codec: Qt's misplaces larger bitmap headers.
     loaded = std::make_unique<TIconGraphic>();
     loaded->LoadFromStream(stream);
+  } else if (UpperCase(ExtractFileExt(fileName)) == ".BMP") {
+    loaded = LoadBitmapFile(stream, fileName);
   } else {
     // Formats the registry does not know are read by Qt, as a platform picture.
     QImageReader reader(QString::fromStdString(fileName));
@@ -258,8 +317,8 @@ int TImageScrollBox::GetImageCount(const std::string& fileName) {
 
 void TImageScrollBox::SaveToFile(const std::string& fileName) {
   const std::string key = ExtractFileExt(fileName);
-  // The format is checked before the file is created, so an unknown key
-  // leaves an existing file alone.
+  // The format is checked first; an encoder that refuses the image leaves an
+  // existing file as it was, since the new one replaces it only when complete.
   if (!FindGraphicClass(fileName))
     throw EImagingError(
         Format("Graphic files of %s format are not supported or not registered", key.c_str()));
@@ -268,8 +327,9 @@ void TImageScrollBox::SaveToFile(const std::string& fileName) {
   auto done = ScopeExit([] { EndWaitCursor(); });
   target->Assign(graphic_.get());
   if (OnBeforeSave) OnBeforeSave(this, target.get());
-  TFileStream stream(fileName, fmCreate);
+  TSaveFileStream stream(fileName);
   target->SaveToStream(stream);
+  stream.Commit();
   // The name is only recorded: reloading would drop frames and show the
   // lossy copy of a JPEG save.
   fileName_ = fileName;

@@ -73,7 +73,16 @@ bool TScanner::TwainAvailable() {
 bool TScanner::SelectSource() {
   OpenSourceManager();
   link_.source = TW_IDENTITY{};
-  return TwainCall(link_, nullptr, DG_CONTROL, DAT_IDENTITY, MSG_USERSELECT, &link_.source);
+  noSource_ = false;
+  TW_UINT16 rc = 0;
+  if (TwainCall(link_, nullptr, DG_CONTROL, DAT_IDENTITY, MSG_USERSELECT, &link_.source, &rc))
+    return true;
+  if (rc == TWRC_FAILURE) {
+    TW_STATUS status{};
+    link_.entry(&link_.app, nullptr, DG_CONTROL, DAT_STATUS, MSG_GET, &status);
+    noSource_ = status.ConditionCode == TWCC_NODS;
+  }
+  return false;
 }
 
 void TScanner::SetNoUICapabilities() {

@@ -43,6 +43,9 @@ class TScanner {
 
   bool TwainAvailable();
   bool SelectSource();
+  // After a SelectSource that returned false: true when there was no source to
+  // choose from, false when the person cancelled.
+  bool NoSourceFound() const { return noSource_; }
   void Acquire(void* context, TImageCallback callback);
   void OpenSourceManager();
   void CloseSourceManager();
@@ -63,4 +66,5 @@ class TScanner {
   uint16_t xres_ = 200, yres_ = 200;
   int imageFormat_ = 0;
   bool single_ = false;
+  bool noSource_ = false;
 };

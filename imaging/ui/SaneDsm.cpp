@@ -10,16 +10,24 @@
 #include <QDir>
 #include <QFile>
 #include <QFormLayout>
+#include <QCloseEvent>
+#include <QEventLoop>
+#include <QLabel>
 #include <QListWidget>
 #include <QPointer>
+#include <QProgressBar>
+#include <QPushButton>
 #include <QSpinBox>
 #include <QStandardPaths>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <thread>
 
 namespace {
 // A page read without a known height stops here rather than filling memory.
@@ -58,6 +66,14 @@ struct Dsm {
   bool active = false;   // between sane_start and sane_cancel
   bool feeder = false;
   QPointer<QDialog> ui;
+  // While a page is read: the progress window, the bytes read so far (by the
+  // reading thread) and of the whole page, and the person's 取消.
+  QPointer<QDialog> progress;
+  std::atomic<int64_t> bytesRead{0};
+  int64_t bytesExpected = 0;
+  int page = 0;
+  bool cancelRequested = false;
+  bool busy = false;  // a SANE call runs on the reading thread
 };
 
 Dsm& State() {
@@ -168,6 +184,94 @@ void ApplySettings(Dsm& s) {
   SetOption(h, "br-y", Number(ht));
 }
 
+// Runs a SANE call that may take seconds (a page read, a feeder's next start)
+// on a thread of its own while this one goes on painting and taking clicks.
+template <class Fn>
+SANE_Status AwayFromGui(Fn call) {
+  Dsm& s = State();
+  if (!QCoreApplication::instance()) return call();
+  s.busy = true;
+  QEventLoop loop;
+  SANE_Status result = SANE_STATUS_GOOD;
+  std::thread worker([&] {
+    result = call();
+    QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+  });
+  loop.exec();
+  worker.join();
+  s.busy = false;
+  return result;
+}
+
+// Shown while pages are read. Keys and the close box do nothing here, so a key
+// pressed during a scan closes nothing; 取消 stops the feeder after the page
+// being read, which is kept.
+class TScanProgress : public QDialog {
+ public:
+  explicit TScanProgress(QWidget* parent) : QDialog(parent) {
+    setWindowTitle(QStringLiteral("正在扫描"));
+    setWindowModality(Qt::ApplicationModal);
+    label_ = new QLabel;
+    bar_ = new QProgressBar;
+    bar_->setRange(0, 100);
+    cancel_ = new QPushButton(QStringLiteral("取消"));
+    // Only a click cancels: Enter or Space pressed for the form must not.
+    cancel_->setAutoDefault(false);
+    cancel_->setFocusPolicy(Qt::NoFocus);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(label_);
+    layout->addWidget(bar_);
+    layout->addWidget(cancel_, 0, Qt::AlignRight);
+    setMinimumWidth(300);
+    connect(cancel_, &QPushButton::clicked, this, [this] {
+      State().cancelRequested = true;
+      cancel_->setEnabled(false);
+      Update();
+    });
+    connect(&timer_, &QTimer::timeout, this, [this] { Update(); });
+    timer_.start(100);
+    Update();
+  }
+  void Update() {
+    const Dsm& s = State();
+    label_->setText(s.cancelRequested ? QStringLiteral("正在取消：本页扫描完后停止")
+                                      : QStringLiteral("正在扫描第 %1 页").arg(std::max(1, s.page)));
+    if (s.bytesExpected > 0) {
+      bar_->setRange(0, 100);
+      bar_->setValue(int(std::min<int64_t>(100, s.bytesRead * 100 / s.bytesExpected)));
+    } else {
+      bar_->setRange(0, 0);  // a hand scanner: the length is unknown
+    }
+  }
+  void reject() override {}
+
+ protected:
+  void closeEvent(QCloseEvent* e) override { e->ignore(); }
+
+ private:
+  QLabel* label_;
+  QProgressBar* bar_;
+  QPushButton* cancel_;
+  QTimer timer_;
+};
+
+QWidget* PersonsWindow();
+
+void ShowProgress(Dsm& s) {
+  if (s.progress || !qobject_cast<QApplication*>(QCoreApplication::instance())) return;
+  auto* dlg = new TScanProgress(PersonsWindow());
+  s.progress = dlg;
+  dlg->show();
+}
+
+void CloseProgress(Dsm& s) {
+  if (!s.progress) return;
+  // Keys pressed while the last page was handled are still queued: they go to
+  // this window, where they do nothing, and not to the form once it is gone.
+  QCoreApplication::processEvents();
+  delete s.progress.data();
+}
+
 TW_UINT16 Fail(TW_UINT16 condition) {
   State().condition = condition;
   return TWRC_FAILURE;
@@ -180,7 +284,10 @@ void EndScan(Dsm& s) {
 
 TW_UINT16 StartPage(Dsm& s) {
   s.active = true;
-  const SANE_Status st = sane_start(s.device);
+  ShowProgress(s);
+  ++s.page;
+  SANE_Handle h = s.device;
+  const SANE_Status st = AwayFromGui([h] { return sane_start(h); });
   if (st != SANE_STATUS_GOOD) {
     EndScan(s);
     return Fail(ConditionOf(st));
@@ -207,18 +314,23 @@ TW_UINT16 ImageInfo(Dsm& s, TW_IMAGEINFO* info) {
   return TWRC_SUCCESS;
 }
 
-// Reads one frame to its end. Returns SANE_STATUS_EOF when it is complete.
+// Reads one frame to its end, away from the GUI thread. Returns SANE_STATUS_EOF
+// when it is complete.
 SANE_Status ReadFrame(SANE_Handle h, std::vector<uint8_t>& out) {
-  uint8_t buf[65536];
-  for (;;) {
-    SANE_Int n = 0;
-    const SANE_Status st = sane_read(h, buf, sizeof buf, &n);
-    if (n > 0) {
-      if (out.size() + size_t(n) > kMaxPageBytes) return SANE_STATUS_NO_MEM;
-      out.insert(out.end(), buf, buf + n);
+  std::atomic<int64_t>& counter = State().bytesRead;
+  return AwayFromGui([h, &out, &counter] {
+    std::vector<uint8_t> buf(65536);
+    for (;;) {
+      SANE_Int n = 0;
+      const SANE_Status st = sane_read(h, buf.data(), SANE_Int(buf.size()), &n);
+      if (n > 0) {
+        if (out.size() + size_t(n) > kMaxPageBytes) return SANE_STATUS_NO_MEM;
+        out.insert(out.end(), buf.data(), buf.data() + n);
+        counter += n;
+      }
+      if (st != SANE_STATUS_GOOD) return st;
     }
-    if (st != SANE_STATUS_GOOD) return st;
-  }
+  });
 }
 
 TW_UINT16 NativeTransfer(Dsm& s, HGLOBAL* out) {
@@ -234,6 +346,9 @@ TW_UINT16 NativeTransfer(Dsm& s, HGLOBAL* out) {
       return Fail(TWCC_OPERATIONERROR);
     }
     std::vector<uint8_t> frame;
+    s.bytesRead = 0;
+    s.bytesExpected = p.lines > 0 ? int64_t(p.bytes_per_line) * p.lines : 0;
+    ShowProgress(s);
     const SANE_Status st = ReadFrame(s.device, frame);
     if (st != SANE_STATUS_EOF) {
       EndScan(s);
@@ -257,7 +372,8 @@ TW_UINT16 NativeTransfer(Dsm& s, HGLOBAL* out) {
       return Fail(TWCC_BADVALUE);
     }
     // The next frame of a three-pass scan needs its own start.
-    if (!last && sane_start(s.device) != SANE_STATUS_GOOD) {
+    SANE_Handle h = s.device;
+    if (!last && AwayFromGui([h] { return sane_start(h); }) != SANE_STATUS_GOOD) {
       EndScan(s);
       return Fail(TWCC_OPERATIONERROR);
     }
@@ -283,11 +399,14 @@ TW_UINT16 NativeTransfer(Dsm& s, HGLOBAL* out) {
 TW_UINT16 EndTransfer(Dsm& s, TW_PENDINGXFERS* p) {
   p->Count = 0;
   if (!s.device) return TWRC_SUCCESS;
-  if (!s.feeder) {
+  // 取消 ends the batch here, with the page just read kept.
+  if (!s.feeder || s.cancelRequested) {
     EndScan(s);
     return TWRC_SUCCESS;
   }
-  const SANE_Status st = sane_start(s.device);
+  SANE_Handle h = s.device;
+  ++s.page;
+  const SANE_Status st = AwayFromGui([h] { return sane_start(h); });
   if (st == SANE_STATUS_GOOD) {
     s.started = true;
     p->Count = 0xFFFF;
@@ -387,12 +506,14 @@ void ShowSourceDialog(Dsm& s, QWidget* parent) {
   dlg->show();
 }
 
-bool SelectDevice(QWidget* parent) {
+TW_UINT16 SelectDevice(QWidget* parent) {
   // The default first: finding it may ask SANE for the list again, which frees the one
   // read here.
   const QString current = QString::fromStdString(SaneDefaultSource());
   const SANE_Device** list = nullptr;
-  if (sane_get_devices(&list, SANE_FALSE) != SANE_STATUS_GOOD || !list || !list[0]) return false;
+  // No device at all is a failure, not a choice the person made.
+  if (sane_get_devices(&list, SANE_FALSE) != SANE_STATUS_GOOD || !list || !list[0])
+    return Fail(TWCC_NODS);
   QDialog dlg(parent);
   dlg.setWindowTitle(QStringLiteral("选择扫描仪"));
   auto* names = new QListWidget;
@@ -412,9 +533,9 @@ bool SelectDevice(QWidget* parent) {
   layout->addWidget(buttons);
   QObject::connect(buttons, &QDialogButtonBox::accepted, &dlg, &QDialog::accept);
   QObject::connect(buttons, &QDialogButtonBox::rejected, &dlg, &QDialog::reject);
-  if (dlg.exec() != QDialog::Accepted || !names->currentItem()) return false;
+  if (dlg.exec() != QDialog::Accepted || !names->currentItem()) return TWRC_CANCEL;
   SetSaneDefaultSource(names->currentItem()->data(Qt::UserRole).toString().toStdString());
-  return true;
+  return TWRC_SUCCESS;
 }
 
 void CopyName(TW_STR32& dst, const std::string& name) {
@@ -517,6 +638,9 @@ HGLOBAL PackSanePage(const TSanePage& page) {
 TW_UINT16 SaneDsmEntry(TW_IDENTITY*, TW_IDENTITY* dest, TW_UINT32 dg, TW_UINT16 dat,
                        TW_UINT16 msg, TW_MEMREF data) {
   Dsm& s = State();
+  // Events are handled while a page is read; nothing they start may use the
+  // device meanwhile.
+  if (s.busy && !(dg == DG_CONTROL && (dat == DAT_STATUS || dat == DAT_EVENT))) return Fail(TWCC_SEQERROR);
   if (dg == DG_CONTROL && dat == DAT_PARENT) {
     if (msg == MSG_OPENDSM) {
       if (s.open) return TWRC_SUCCESS;
@@ -534,6 +658,7 @@ TW_UINT16 SaneDsmEntry(TW_IDENTITY*, TW_IDENTITY* dest, TW_UINT32 dg, TW_UINT16 
     }
     if (msg == MSG_CLOSEDSM) {
       if (s.ui) delete s.ui.data();
+      CloseProgress(s);
       if (s.device) {
         EndScan(s);
         sane_close(s.device);
@@ -555,7 +680,7 @@ TW_UINT16 SaneDsmEntry(TW_IDENTITY*, TW_IDENTITY* dest, TW_UINT32 dg, TW_UINT16 
     auto* id = static_cast<TW_IDENTITY*>(data);
     switch (msg) {
       case MSG_USERSELECT:
-        return SelectDevice(PersonsWindow()) ? TWRC_SUCCESS : TWRC_CANCEL;
+        return SelectDevice(PersonsWindow());
       case MSG_GETDEFAULT:
         CopyName(id->ProductName, SaneDefaultSource());
         return TWRC_SUCCESS;
@@ -578,6 +703,7 @@ TW_UINT16 SaneDsmEntry(TW_IDENTITY*, TW_IDENTITY* dest, TW_UINT32 dg, TW_UINT16 
       case MSG_CLOSEDS:
         // Accepted in any state, so a failed transfer never blocks the close.
         if (s.ui) delete s.ui.data();
+        CloseProgress(s);
         if (!s.device) return Fail(TWCC_SEQERROR);
         EndScan(s);
         sane_close(s.device);
@@ -593,6 +719,8 @@ TW_UINT16 SaneDsmEntry(TW_IDENTITY*, TW_IDENTITY* dest, TW_UINT32 dg, TW_UINT16 
     return SetCapability(s, static_cast<TW_CAPABILITY*>(data));
   if (dg == DG_CONTROL && dat == DAT_USERINTERFACE) {
     if (msg == MSG_ENABLEDS) {
+      s.cancelRequested = false;
+      s.page = 0;
       const auto* ui = static_cast<TW_USERINTERFACE*>(data);
       if (ui->ShowUI) {
         // Not parented to the scanner's window: it is disabled while the source is
@@ -606,6 +734,7 @@ TW_UINT16 SaneDsmEntry(TW_IDENTITY*, TW_IDENTITY* dest, TW_UINT32 dg, TW_UINT16 
     }
     if (msg == MSG_DISABLEDS) {
       if (s.ui) delete s.ui.data();
+      CloseProgress(s);
       EndScan(s);
       s.messages.clear();
       return TWRC_SUCCESS;

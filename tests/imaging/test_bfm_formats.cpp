@@ -165,7 +165,7 @@ TEST(Pcx, HostileFilesRaiseTheirError) {
   std::string file = Saved(img);
   file[8] = file[9] = file[10] = file[11] = char(0xFF);
   file[66] = file[67] = char(0xFF);
-  EXPECT_IMAGING_ERROR(Reload<TPcxGraphic>(file), "bfm_read_header failed.");
+  EXPECT_IMAGING_ERROR(Reload<TPcxGraphic>(file), "bfm_read_header failed. (bad bitmap size)");
 }
 
 TEST(Dcx, PagesCountLoadAppendAndFull) {
@@ -252,6 +252,57 @@ TEST(Targa, RoundTripsOptionsAndErrors) {
   auto grey = Reload<TTgaGraphic>(rle);
   EXPECT_EQ(grey->GetPixelIndex(0, 1), 0x40);
   EXPECT_EQ(grey->GetPixelIndex(4, 0), 5);
+}
+
+// A 3 x 2 grey Targa whose file pixels run 1..6 in file order, with the given origin bits.
+std::string TargaWithOrigin(uint8_t descriptor) {
+  std::string file(18, '\0');
+  file[2] = 3;
+  file[12] = 3;
+  file[14] = 2;
+  file[16] = 8;
+  file[17] = char(descriptor);
+  return file + std::string("\x01\x02\x03\x04\x05\x06", 6);
+}
+
+TEST(Targa, EveryOriginReadsTheRightWayRound) {
+  struct Case {
+    uint8_t descriptor;
+    int topRow[3];
+  } cases[] = {
+      {0x00, {4, 5, 6}},  // bottom left: the file's first row is the bottom one
+      {0x10, {6, 5, 4}},  // bottom right: each row runs right to left
+      {0x20, {1, 2, 3}},  // top left
+      {0x30, {3, 2, 1}},  // top right
+  };
+  for (const Case& c : cases) {
+    auto img = Reload<TTgaGraphic>(TargaWithOrigin(c.descriptor));
+    for (int x = 0; x < 3; ++x)
+      EXPECT_EQ(img->GetPixelIndex(x, 0), c.topRow[x]) << "descriptor " << int(c.descriptor) << " x " << x;
+  }
+  // What the system writes stays bottom-left and reads back unchanged.
+  TTgaGraphic written;
+  FillPattern(written, ifTrueColor, 7, 4);
+  const std::string file = Saved(written);
+  EXPECT_EQ(Byte(file, 17), 0);
+  EXPECT_EQ(PixelsRGB(*Reload<TTgaGraphic>(file)), PixelsRGB(written));
+}
+
+TEST(Targa, ARefusedFileSaysWhatIsWrongWithIt) {
+  std::string map16 = TargaWithOrigin(0);
+  map16[1] = 1;
+  map16[2] = 1;
+  map16[5] = 2;  // two entries of 16 bits
+  map16[7] = 16;
+  map16.insert(18, 4, '\0');
+  EXPECT_IMAGING_ERROR(Reload<TTgaGraphic>(map16),
+                       "bfm_read_header failed. (color map entry size not 24 bits per pixel)");
+  std::string map15 = map16;
+  map15[7] = 15;
+  EXPECT_IMAGING_ERROR(Reload<TTgaGraphic>(map15),
+                       "bfm_read_header failed. (color map entry size not 24 bits per pixel)");
+  const std::string cut = TargaWithOrigin(0).substr(0, 21);
+  EXPECT_IMAGING_ERROR(Reload<TTgaGraphic>(cut), "bfm_read_header failed. (file shorter than its image data)");
 }
 
 TEST(Icon, SavesThirtyTwoSquareAndReadsItBack) {

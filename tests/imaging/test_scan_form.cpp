@@ -16,6 +16,11 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <sys/stat.h>
+
 #include <cstdlib>
 #include <sstream>
 
@@ -29,6 +34,7 @@
 #include "imaging/ui/DemoForm.h"
 #include "imaging/ui/EnDibQt.h"
 #include "imaging/ui/EnRubber.h"
+#include "imaging/ui/ReszForm.h"
 #include "imaging/ui/SaneDsm.h"
 #include "SaneTestSupport.h"
 #include "platform/Services.h"
@@ -236,22 +242,130 @@ TEST(ScanForm, AFailedConversionSaysWhyAndLeavesNoStream) {
   TScanForm::SetDocumentConverter(nullptr);
 }
 
-TEST(ScanForm, ClosingAsksOnceChangedAndClosesWhateverTheAnswer) {
+TEST(ScanForm, ClosingAsksOnceChangedAndCancelKeepsThePages) {
   {
     Form f;
     f.form->Scan(true);
-    f.services.promptAnswers = {MsgResult::Cancel};
+    f.services.promptAnswers = {MsgResult::Cancel, MsgResult::No};
+    EXPECT_FALSE(f.form->close());
+    EXPECT_TRUE(f.form->isVisible());
+    EXPECT_EQ(f.form->PageCount(), 1);
     EXPECT_TRUE(f.form->close());
-    EXPECT_EQ(f.Texts(), std::vector<std::string>{"图像还没有保存，是否保存?"});
+    EXPECT_EQ(f.Texts(), (std::vector<std::string>{"图像还没有保存，是否保存?", "图像还没有保存，是否保存?"}));
     EXPECT_EQ(f.form->GetResultStream(), nullptr);
   }
-  // Escape closes the dialog as its close box does: with the same question first.
+  // Escape closes the dialog as its close box does: with the same question first, and
+  // a second Escape on that question (its Cancel) keeps the form and its pages.
   Form g;
   g.form->Scan(true);
-  g.services.promptAnswers = {MsgResult::No};
+  g.services.promptAnswers = {MsgResult::Cancel, MsgResult::No};
+  QTest::keyClick(g.form->windowHandle(), Qt::Key_Escape);
+  EXPECT_TRUE(g.form->isVisible());
+  EXPECT_EQ(g.form->PageCount(), 1);
   QTest::keyClick(g.form->windowHandle(), Qt::Key_Escape);
   EXPECT_FALSE(g.form->isVisible());
-  EXPECT_EQ(g.Texts(), std::vector<std::string>{"图像还没有保存，是否保存?"});
+  EXPECT_EQ(g.Texts(), (std::vector<std::string>{"图像还没有保存，是否保存?", "图像还没有保存，是否保存?"}));
+}
+
+TEST(ScanForm, AResizeThatFailsKeepsThePictureAndSaveWritesItBack) {
+  Form f;
+  f.form->Scan(true);
+  const QImage before = DibToQImage(f.form->ImageScrollBox->Graphic());
+  for (const char* size : {"0", "100000"}) {
+    auto person = WhenModal<QDialog>([size](QDialog* d) {
+      auto* resize = dynamic_cast<TResizeForm*>(d);
+      ASSERT_NE(resize, nullptr);
+      resize->WidthFld->setText(QString::fromLatin1(size));
+      resize->HeightFld->setText(QString::fromLatin1(size));
+      resize->accept();
+    });
+    f.form->ResizeMenu->trigger();
+    EXPECT_TRUE(person.Acted()) << size;
+    EXPECT_EQ(DibToQImage(f.form->ImageScrollBox->Graphic()), before) << size;
+    EXPECT_FALSE(f.form->ProgressBar->isVisible()) << size;
+  }
+  EXPECT_EQ(f.Texts(), (std::vector<std::string>{"CreateDibSection failed", "CreateDibSection failed"}));
+  f.form->SaveMenu->trigger();
+  EXPECT_EQ(DibToQImage(*f.form->Page(0).Image), before);
+  EXPECT_EQ(f.form->Page(0).Width, before.width());
+}
+
+TEST(ScanForm, TheFormFitsTheScreenAndThePageListFollowsTheNewPage) {
+  App();
+  Options();
+  struct {
+    ServiceCapture services;
+    std::unique_ptr<TScanForm> form = std::make_unique<TScanForm>();
+  } f;  // as it opens, not resized
+  QScreen* screen = f.form->screen();
+  ASSERT_NE(screen, nullptr);
+  EXPECT_TRUE(screen->geometry().contains(f.form->frameGeometry()))
+      << f.form->frameGeometry().x() << "," << f.form->frameGeometry().y() << " "
+      << f.form->frameGeometry().width() << "x" << f.form->frameGeometry().height();
+  f.form->showNormal();
+  QScrollArea* list = nullptr;
+  for (auto* area : f.form->findChildren<QScrollArea*>())
+    if (static_cast<QObject*>(area) != static_cast<QObject*>(f.form->ImageScrollBox) && area->widget()) list = area;
+  ASSERT_NE(list, nullptr);
+  const int cell = list->widget()->height() / std::max(1, f.form->PageCount());
+  for (int i = 0; i < 12; ++i) {
+    f.form->Scan(true);
+    QApplication::sendPostedEvents();
+    const int top = f.form->CurrentPage() * cell, shown = list->verticalScrollBar()->value();
+    EXPECT_TRUE(top >= shown && top + cell <= shown + list->viewport()->height())
+        << "page " << f.form->CurrentPage() + 1 << " at " << top << ", list shows from " << shown;
+  }
+}
+
+TEST(ScanForm, CtrlCAfterABandCopiesTheBandWhereverAClickLeftTheFocus) {
+  Form f;
+  f.form->Scan(true);
+  f.form->ActualSizeMenu->trigger();
+  f.form->SelectMenu->trigger();
+  f.form->ImageScrollBox->SetCentered(false);
+  f.form->activateWindow();
+  QWidget* img = f.form->ImageScrollBox->Image();
+  QWindow* window = f.form->windowHandle();
+  const QPoint from = img->mapTo(f.form.get(), QPoint(20, 30)), to = img->mapTo(f.form.get(), QPoint(120, 80));
+  QTest::mousePress(window, Qt::LeftButton, {}, from);
+  QTest::mouseMove(window, to);
+  QTest::mouseRelease(window, Qt::LeftButton, {}, to);
+  auto* band = dynamic_cast<TRubberbandMouseHandler*>(f.form->ImageScrollBox->MouseHandler());
+  ASSERT_NE(band, nullptr);
+  const TRect sel = band->GetSelection();
+  ASSERT_GT(sel.Width(), 10);
+  EXPECT_EQ(QApplication::focusWidget(), f.form->PageEdit);  // where the click leaves it
+
+  QClipboard* clipboard = QGuiApplication::clipboard();
+  clipboard->clear();
+  QTest::keyClick(window, Qt::Key_C, Qt::ControlModifier);
+  EXPECT_EQ(clipboard->image().size(), QSize(sel.Width(), sel.Height()));
+
+  // Undo from the same place brings back the picture an edit changed.
+  const int width = f.form->ImageScrollBox->Graphic().Width();
+  f.form->Rotate90Menu->trigger();
+  f.form->PageEdit->setFocus();
+  QTest::keyClick(window, Qt::Key_Z, Qt::ControlModifier);
+  EXPECT_EQ(f.form->ImageScrollBox->Graphic().Width(), width);
+}
+
+TEST(ScanForm, TheKeptWordDocumentIsPrivate) {
+  // A converter that creates the file as any program would, with the usual mode.
+  TScanForm::SetDocumentConverter([](const std::string&, const std::string& docPath) {
+    QFile out(QString::fromStdString(docPath));
+    ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+    out.write("word");
+  });
+  auto restore = ScopeExit([] { TScanForm::SetDocumentConverter(nullptr); });
+  const mode_t mask = ::umask(022);
+  auto restoreMask = ScopeExit([mask] { ::umask(mask); });
+  Form f;
+  f.form->Scan(true);
+  f.form->btn_SaveAll->trigger();
+  ASSERT_NE(f.form->GetResultStream(), nullptr);
+  struct stat st {};
+  ASSERT_EQ(::stat((PrivateTempFolder() + "QBTmpDoc.doc").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
 TEST(ScanForm, ScreenshotWithPagesAndABand) {

@@ -6,10 +6,14 @@
 #include <QMouseEvent>
 #include <QPointer>
 #include <QScrollBar>
+#include <QFile>
+#include <sys/stat.h>
+
 #include <cstdlib>
 
 #include "ImagingTestUtil.h"
 #include "imaging/EnFormats.h"
+#include "imaging/EnJpgGr.h"
 #include "imaging/ui/EnDibQt.h"
 #include "imaging/ui/EnImgScr.h"
 #include "imaging/ui/EnRubber.h"
@@ -261,6 +265,89 @@ TEST(ImageScrollBox, SavesThroughTheRegistryAndKeepsWhatItShows) {
   v.box.LoadFromFile(jpg, 1);
   EXPECT_EQ(v.box.Graphic().Width(), 40);
   EXPECT_NE(PixelsRGB(v.box.Graphic()), PixelsRGB(g));
+}
+
+namespace {
+std::string ReadAll(const std::string& path) {
+  QFile f(QString::fromStdString(path));
+  return f.open(QIODevice::ReadOnly) ? f.readAll().toStdString() : std::string("<missing>");
+}
+QStringList FilesIn(const QString& dir) { return QDir(dir).entryList(QDir::Files | QDir::Hidden); }
+}  // namespace
+
+TEST(ImageScrollBox, ARefusedSaveLeavesTheOldFileAndNoNewOne) {
+  RegisterImagingFormats();
+  Viewer v;
+  const QString dir = QDir::tempPath() + "/refused-save";
+  QDir(dir).removeRecursively();
+  QDir().mkpath(dir);
+  const std::string old = (dir + "/page.jpg").toStdString();
+  {
+    QFile f(QString::fromStdString(old));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("the picture saved yesterday");
+  }
+  // A black-and-white page: the JPEG encoder refuses it after the file would have been made.
+  TDibGraphic bw;
+  bw.NewImage(64, 48, ifBlackWhite, nullptr, 200, 200);
+  v.box.SetGraphic(&bw);
+  EXPECT_IMAGING_ERROR(v.box.SaveToFile(old), "JPEG image must be gray scale or true color");
+  EXPECT_EQ(ReadAll(old), "the picture saved yesterday");
+  EXPECT_IMAGING_ERROR(v.box.SaveToFile((dir + "/new.jpg").toStdString()),
+                       "JPEG image must be gray scale or true color");
+  EXPECT_EQ(FilesIn(dir), QStringList{"page.jpg"});
+  // The image core's own save behaves the same.
+  TJpegGraphic jpeg;
+  jpeg.Assign(&bw);
+  EXPECT_IMAGING_ERROR(jpeg.SaveToFile(old), "JPEG image must be gray scale or true color");
+  EXPECT_EQ(ReadAll(old), "the picture saved yesterday");
+  EXPECT_EQ(FilesIn(dir), QStringList{"page.jpg"});
+
+  // A save that succeeds replaces the file whole, with the usual mode.
+  const mode_t mask = ::umask(022);
+  TDibGraphic grey;
+  Gradient(grey, 20, 10);
+  v.box.SetGraphic(&grey);
+  v.box.SaveToFile((dir + "/fresh.png").toStdString());
+  ::umask(mask);
+  struct stat st {};
+  ASSERT_EQ(::stat((dir + "/fresh.png").toUtf8().constData(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0644u);
+  EXPECT_EQ(FilesIn(dir), (QStringList{"fresh.png", "page.jpg"}));
+}
+
+TEST(ImageScrollBox, ACutBitmapIsRefusedAndTheShownPictureStays) {
+  Viewer v;
+  TDibGraphic g;
+  Gradient(g, 20, 10);
+  v.box.SetGraphic(&g);
+  const QString dir = QDir::tempPath() + "/cut-bitmap";
+  QDir().mkpath(dir);
+  QImage picture(400, 400, QImage::Format_RGB888);
+  picture.fill(Qt::darkCyan);
+  const QString whole = dir + "/whole.bmp", cut = dir + "/cut.bmp", junk = dir + "/junk.bmp";
+  ASSERT_TRUE(picture.save(whole, "BMP"));
+  QFile in(whole);
+  ASSERT_TRUE(in.open(QIODevice::ReadOnly));
+  const QByteArray bytes = in.readAll();
+  ASSERT_EQ(bytes.size(), 54 + 400 * 1200);
+  for (const auto& [path, data] : {std::pair{cut, bytes.left(3000)}, std::pair{junk, QByteArray(3000, 'x')}}) {
+    QFile out(path);
+    ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+    out.write(data);
+  }
+  try {
+    v.box.LoadFromFile(cut.toStdString(), 1);
+    ADD_FAILURE() << "a cut bitmap was shown";
+  } catch (const Exception& e) {
+    EXPECT_EQ(std::string(e.Message()), "Bitmap image is not valid (the file is cut short: 3000 of 480054 bytes)");
+  }
+  EXPECT_IMAGING_ERROR(v.box.LoadFromFile(junk.toStdString(), 1), "Bitmap image is not valid (no bitmap header)");
+  EXPECT_EQ(PixelsRGB(v.box.Graphic()), PixelsRGB(g));
+  // A whole one still opens.
+  v.box.LoadFromFile(whole.toStdString(), 1);
+  EXPECT_EQ(v.box.Graphic().Width(), 400);
+  EXPECT_EQ(QColor(DibToQImage(v.box.Graphic()).pixel(399, 399)), QColor(Qt::darkCyan));
 }
 
 TEST(ImageScrollBox, AZoomHandlerMayDeleteTheBox) {
