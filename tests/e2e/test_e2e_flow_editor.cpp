@@ -16,6 +16,9 @@
 
 #include "ModalDriver.h"
 #include "control/flow/fcEditFlow.h"
+#include "control/form/frm_Template.h"
+#include "control/select/UnitTree.h"
+#include "control/select/frm_SelectUser.h"
 #include "control/session/Un_function.h"
 #include "control/session/frm_Main.h"
 #include "control/session/frmPopup.h"
@@ -437,6 +440,68 @@ TEST_F(FlowEditorE2E, ToolBarMenusApplyToTheSelection) {
   old.LoadFromStream(oldStream);
   EXPECT_EQ(chart.Objects(0)->LineWidth(), old.Objects(0)->LineWidth());  // only the selection
   EXPECT_EQ(chart.Connections(0)->Style(), 1);
+}
+
+TEST_F(FlowEditorE2E, HandlerPickerOpensWithTheStepsHandlersChosen) {
+  int chosen = -1;
+  Edit([&](TFFlowEditor* ed) {
+    Click(ed->Chart->viewport(), CentreOf(ed->Chart, Named(ed->Chart, "科室审核")));
+    auto picker = WhenModal<TfrmSelectUser>([&](TfrmSelectUser* users) {
+      if (chosen >= 0) return;
+      chosen = users->treSelectedUser()->NodeCount();
+      for (QPushButton* b : users->findChildren<QPushButton*>())
+        if (b->text() == U("确定")) Click(b);
+    });
+    Click(ed->btnOpUser);
+    ASSERT_TRUE(PumpUntil([&] { return chosen >= 0 && QApplication::activeModalWidget() == ed; }, 15000));
+    EXPECT_EQ(ed->edt_OpUser->text(), ToQString(A("张三,李四")));
+    Click(ed->Chart->viewport(), kEmpty);
+    Click(ed->Chart->viewport(), CentreOf(ed->Chart, Named(ed->Chart, "科室审核")));
+    Retype(ed->edtWFValue, "5");  // a change to save
+    SaveAndWaitForClose(ed);
+  });
+  EXPECT_EQ(chosen, 2);
+  const TFlowMessage m = Stored();
+  const TStepRecord* review = StepNamed(m, "科室审核");
+  ASSERT_TRUE(review);
+  ASSERT_EQ(review->handlerCount, 2u);
+  EXPECT_EQ(review->handlers[0].userId, before_.steps[1].handlers[0].userId);
+  EXPECT_EQ(review->handlers[1].userId, before_.steps[1].handlers[1].userId);
+}
+
+TEST_F(FlowEditorE2E, CellPickerClosesByEscapeAndByItsButtonDeliveringTheCell) {
+  RegisterTemplateForm();
+  Edit([&](TFFlowEditor* ed) {
+    Click(ed->Chart->viewport(), CentreOf(ed->Chart, Named(ed->Chart, "科室审核")));
+    for (bool escape : {true, false}) {
+      AnsiString seen;
+      bool acted = false;
+      auto form = WhenModal<TfrmTemplate>([&](TfrmTemplate* f) {
+        if (acted) return;
+        acted = true;
+        QPushButton* done = f->findChild<QPushButton*>("btnPickCell");
+        ASSERT_TRUE(done);
+        EXPECT_TRUE(done->isVisible());
+        // Onto a cell that has a text, as a person moves with the arrow keys.
+        for (int i = 0; i < 60 && f->CurrentCellText().empty(); ++i) Key(f, i % 2 ? Qt::Key_Down : Qt::Key_Right);
+        seen = f->CurrentCellText();
+        if (escape) {
+          Key(f, Qt::Key_Escape);
+        } else {
+          Click(done);
+        }
+      });
+      QLineEdit* box = escape ? ed->edtMsgField : ed->edtEditCells;
+      // The opinion cell is replaced, an editable cell added to the list.
+      const QString kept = escape || box->text().isEmpty() ? QString() : box->text() + ",";
+      Click(escape ? ed->btnMsgField : ed->btn_AddEditCell);
+      ASSERT_TRUE(PumpUntil([&] { return acted && QApplication::activeModalWidget() == ed; }, 15000));
+      ASSERT_FALSE(seen.empty());
+      EXPECT_EQ(ToAnsi(box->text()), ToAnsi(kept) + seen);
+    }
+    capture_.promptAnswers.push_back(MsgResult::Yes);
+    Key(ed->Chart, Qt::Key_Escape);
+  });
 }
 
 }  // namespace
