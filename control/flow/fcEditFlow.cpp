@@ -106,6 +106,8 @@ TFFlowEditor::TFFlowEditor(QWidget* parent) : TFChartEditor(parent) {
   };
   BuildPanels();
   ClearPanel();
+  // Enter in a field must not press a button of the panel either.
+  for (QPushButton* b : findChildren<QPushButton*>()) b->setAutoDefault(false);
 }
 
 TFFlowEditor::~TFFlowEditor() = default;

@@ -207,6 +207,39 @@ TEST_F(Flow, NewAndPastedStepsAreNewRecords) {
   EXPECT_EQ(m.steps[4].daysToHandle, "3");  // the copy does what the original does
 }
 
+TEST_F(Flow, CutAndPastedStepKeepsItsRecordAndOnlyAnAcceptedSaveCloses) {
+  Select(1);
+  ed->CutSelection();
+  ed->Paste();
+  ASSERT_EQ(Chart().ObjectCount(), 3);
+  TFcObject* b = Chart().Objects(2);
+  EXPECT_EQ(b->Text(), "B");
+  Chart().CreateConnection(Chart().Objects(0), b, 10, 2);
+  Chart().CreateConnection(b, Chart().Objects(1), 6, 14);
+  const TFlowMessage m = Saved();
+  ASSERT_EQ(m.steps.size(), 4u);  // A, C, B, then D deleted
+  EXPECT_EQ(m.steps[2].id, 2);
+  EXPECT_EQ(m.steps[2].daysToHandle, "3");
+  EXPECT_EQ(m.steps[2].changeState, stepKept);
+  EXPECT_EQ(m.steps[3].name, "D");
+
+  // Refused by the server: still open and changed; accepted: closed and saved.
+  ASSERT_TRUE(ed->Modified());
+  ASSERT_TRUE(ed->SaveFlow());
+  EXPECT_FALSE(ed->BitBtn1->isEnabled());
+  EXPECT_FALSE(ed->SaveFlow());  // one save at a time
+  const std::string refused = frames::BuildServerMessage(Cp936("|流程保存失败"));
+  ed->SaveEnded(&refused);
+  EXPECT_TRUE(ed->isVisible());
+  EXPECT_TRUE(ed->Modified());
+  EXPECT_TRUE(ed->BitBtn1->isEnabled());
+  ASSERT_TRUE(ed->SaveFlow());
+  const std::string saved = frames::BuildServerMessage(Cp936("流程保存成功！"));
+  ed->SaveEnded(&saved);
+  EXPECT_FALSE(ed->isVisible());
+  EXPECT_FALSE(ed->Modified());
+}
+
 TEST_F(Flow, StepPanelWritesItsStepsRecord) {
   Select(1);
   ASSERT_EQ(ed->CurrentRecord(), 1);
