@@ -174,7 +174,8 @@ std::vector<TFlowMessage> SampleWorkflows() {
        {6, "归档", {"admin"}, "收文编号", "", file}},
       {{0, 1, ""}, {1, 2, ""}, {2, 3, "[F][紧急程度][=][特急]"}, {2, 4, "[F][紧急程度][<>][特急]"}, {3, 5, ""},
        {4, 5, ""}},
-      {{140, 20}, {140, 100}, {140, 180}, {20, 270}, {260, 270}, {140, 360}});
+      // The two branches leave 领导批示 wide apart, so their conditions do not overlap.
+      {{200, 20}, {200, 100}, {200, 180}, {20, 270}, {380, 270}, {200, 360}});
   return {leave, incoming};
 }
 

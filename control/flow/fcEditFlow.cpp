@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
+#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -18,6 +19,7 @@
 #include "control/select/frm_SelectUser.h"
 #include "control/wire/Frames.h"
 #include "control/wire/Un_type.h"
+#include "flowchart/FcStream.h"
 #include "core/QtText.h"
 #include "core/ScopeGuard.h"
 #include "core/SysUtils.h"
@@ -68,6 +70,11 @@ class TEditorUserPicker : public TfrmSelectUser, public IUserPicker {
  public:
   QWidget* AsWidget() override { return this; }
   void LoadUserList(TMemoryStream& reply) override { LoadUsers(reply.Data(), {}, false); }
+  void SetChosenUsers(const std::vector<std::pair<AnsiString, AnsiString>>& users) override {
+    std::vector<frames::PickedUser> picked;
+    for (const auto& [id, name] : users) picked.push_back({id, name});
+    PreselectUsers(picked);
+  }
   void SetListRequest(std::function<void(int list)> request) override { OnRequestList = std::move(request); }
   int ShowModal() override { return exec() == QDialog::Accepted ? 1 : 0; }
   std::vector<std::pair<AnsiString, AnsiString>> PickedUsers() const override {
@@ -85,11 +92,22 @@ void TFcRequestCombo::showPopup() {
 
 TFFlowEditor::TFFlowEditor(QWidget* parent) : TFChartEditor(parent) {
   for (TStepRecord& r : work_) r = TStepRecord{};
-  Send = [](std::string frame) {
-    if (TfrmMain* session = frmMain()) session->SendToServer(std::move(frame));
+  Send = [this](std::string frame) {
+    TfrmMain* session = frmMain();
+    if (!session) return;
+    if (frames::FrameCode(frame) != "FLOW") {
+      session->SendToServer(std::move(frame));
+      return;
+    }
+    QPointer<TFFlowEditor> self(this);
+    session->SendToServer(std::move(frame), [self](const std::string* reply) {
+      if (self) self->SaveEnded(reply);
+    });
   };
   BuildPanels();
   ClearPanel();
+  // Enter in a field must not press a button of the panel either.
+  for (QPushButton* b : findChildren<QPushButton*>()) b->setAutoDefault(false);
 }
 
 TFFlowEditor::~TFFlowEditor() = default;
@@ -288,7 +306,7 @@ void TFFlowEditor::StepNameEdited(const QString& typed) {
   const QString text = CutToBytes(typed, kStepNameBytes);
   if (text != typed) edt_StepName->setText(text);
   TStepRecord* r = Current();
-  TFcObject* o = Chart->SelectedObject();
+  TFcObject* o = ObjectOf(current_);
   if (!r || !o) return;
   r->name = ToAnsi(text);
   const bool was = snapshots_;
@@ -297,51 +315,84 @@ void TFFlowEditor::StepNameEdited(const QString& typed) {
   snapshots_ = was;
 }
 
-void TFFlowEditor::CheckStepName() {
-  if (!Current() || !GroupBox2->isEnabled()) return;
-  const AnsiString name = ToAnsi(edt_StepName->text());
-  if (name.empty()) {
-    ShowMessageBox(Cp936("请填写流程名称！"), Cp936(kCaption), MsgIcon::Information, MsgButtons::Ok, this);
-    edt_StepName->setFocus();
-    return;
-  }
-  TFcObject* self = Chart->SelectedObject();
+AnsiString TFFlowEditor::NameProblem(const TFcObject* o) const { return NameProblem(o, o->Text()); }
+
+AnsiString TFFlowEditor::NameProblem(const TFcObject* o, const AnsiString& name) const {
+  if (name.empty()) return Cp936("请填写流程名称！");
   for (int i = 0; i < Chart->ObjectCount(); ++i)
-    if (Chart->Objects(i) != self && Chart->Objects(i)->Text() == name) {
-      ShowMessageBox(Cp936("当前流程步骤名称不能与其他步骤名称相同，请修改！"), Cp936(kCaption), MsgIcon::Information,
-                     MsgButtons::Ok, this);
-      edt_StepName->setFocus();
-      return;
-    }
+    if (Chart->Objects(i) != o && Chart->Objects(i)->Text() == name)
+      return Cp936("当前流程步骤名称不能与其他步骤名称相同，请修改！");
+  return {};
+}
+
+bool TFFlowEditor::CheckStepName() {
+  TFcObject* o = ObjectOf(current_);
+  if (!o || !GroupBox2->isEnabled()) return true;
+  const AnsiString problem = NameProblem(o, ToAnsi(edt_StepName->text()));
+  if (!problem.empty()) {
+    ShowMessageBox(problem, Cp936(kCaption), MsgIcon::Information, MsgButtons::Ok, this);
+    edt_StepName->setFocus();
+    return false;
+  }
   TakeSnapshot();
+  return true;
+}
+
+bool TFFlowEditor::CanLeaveStep() {
+  TFcObject* o = ObjectOf(current_);
+  if (!o) return true;
+  const AnsiString problem = NameProblem(o);
+  if (problem.empty()) return true;
+  // Leaving the name box already said why; a second click says it again.
+  if (!edt_StepName->hasFocus())
+    ShowMessageBox(problem, Cp936(kCaption), MsgIcon::Information, MsgButtons::Ok, this);
+  edt_StepName->setFocus();
+  return false;
 }
 
 // ---- steps as the chart changes
 
 int TFFlowEditor::FindStep(const AnsiString& idText, const AnsiString& name) const {
   if (!idText.empty()) {
-    int32_t id = 0;
-    if (!TryStrToInt(idText, id)) return -1;
     for (int i = 0; i < kSlots; ++i)
-      if (work_[size_t(i)].id == id && !work_[size_t(i)].name.empty()) return i;
+      if (keys_[size_t(i)] == idText) return i;
     return -1;
   }
   if (name.empty()) return -1;
   for (int i = 0; i < kSlots; ++i)
-    if (work_[size_t(i)].name == name) return i;
+    if (!keys_[size_t(i)].empty() && work_[size_t(i)].name == name) return i;
   return -1;
 }
 
-bool TFFlowEditor::Mapped(int index) const {
+TFcObject* TFFlowEditor::ObjectOf(int index) const {
+  if (index < 0) return nullptr;
   for (int i = 0; i < Chart->ObjectCount(); ++i)
-    if (FindStep(Chart->Objects(i)->StepId(), Chart->Objects(i)->Text()) == index) return true;
-  return false;
+    if (RecordOf(Chart->Objects(i)) == index) return Chart->Objects(i);
+  return nullptr;
 }
+
+bool TFFlowEditor::Mapped(int index) const { return ObjectOf(index) != nullptr; }
 
 int TFFlowEditor::FreeSlot() const {
   for (int i = 0; i < kSlots; ++i)
-    if (work_[size_t(i)].name.empty()) return i;
+    if (keys_[size_t(i)].empty()) return i;
   return -1;
+}
+
+AnsiString TFFlowEditor::NewKey() {
+  // Never a decimal number, so it cannot be taken for a step the server knows.
+  return "#" + std::to_string(++nextKey_);
+}
+
+int TFFlowEditor::AddRecord(const TStepRecord& r, TFcObject* o) {
+  const int slot = FreeSlot();
+  if (slot < 0) return -1;
+  keys_[size_t(slot)] = NewKey();
+  work_[size_t(slot)] = r;
+  work_[size_t(slot)].name = o->Text().substr(0, kStepNameBytes);
+  o->SetStepId(keys_[size_t(slot)]);
+  ++workCount_;
+  return slot;
 }
 
 bool TFFlowEditor::CanAddStep() {
@@ -350,6 +401,7 @@ bool TFFlowEditor::CanAddStep() {
   for (int i = 0; i < kSlots; ++i)
     if (work_[size_t(i)].id <= 0 && !Mapped(i)) {
       work_[size_t(i)] = TStepRecord{};
+      keys_[size_t(i)].clear();
       --workCount_;
     }
   if (FreeSlot() >= 0) return true;
@@ -358,12 +410,8 @@ bool TFFlowEditor::CanAddStep() {
 }
 
 void TFFlowEditor::StepAdded(TFcObject* o) {
-  const int slot = FreeSlot();
+  const int slot = AddRecord(NewStepRecord(), o);
   if (slot < 0) return;
-  TStepRecord r = NewStepRecord();
-  r.name = o->Text().substr(0, kStepNameBytes);
-  work_[size_t(slot)] = r;
-  ++workCount_;
   // The panel edits the selected object's text together with its record: the new step
   // is selected, so what is typed into it right away reaches both.
   Chart->ClearSelection();
@@ -371,17 +419,23 @@ void TFFlowEditor::StepAdded(TFcObject* o) {
   ShowStep(slot);
 }
 
-void TFFlowEditor::StepPasted(TFcObject* pasted, const AnsiString& sourceName) {
+void TFFlowEditor::StepPasted(TFcObject* pasted, const TFcObject* source) {
+  const int from = FindStep(source->StepId(), source->StepId().empty() ? source->Text() : AnsiString());
+  bool onChart = false;
+  for (int i = 0; i < Chart->ObjectCount() && from >= 0; ++i)
+    onChart = onChart || (Chart->Objects(i) != pasted && RecordOf(Chart->Objects(i)) == from);
+  if (from >= 0 && !onChart) {
+    // Cut and pasted: the step comes back as itself.
+    pasted->SetStepId(keys_[size_t(from)]);
+    work_[size_t(from)].name = pasted->Text();
+    return;
+  }
   if (!CanAddStep()) return;
-  const int slot = FreeSlot();
-  const int source = FindStep({}, sourceName);
-  // The copy does what its original does, as a step of its own.
-  TStepRecord r = source >= 0 ? work_[size_t(source)] : NewStepRecord();
+  // A copy does what its original does, as a step of its own.
+  TStepRecord r = from >= 0 ? work_[size_t(from)] : NewStepRecord();
   r.id = -1;
   r.changeState = stepAdded;
-  r.name = pasted->Text().substr(0, kStepNameBytes);
-  work_[size_t(slot)] = r;
-  ++workCount_;
+  AddRecord(r, pasted);
 }
 
 void TFFlowEditor::StepDeleted(TFcObject*) {
@@ -391,34 +445,86 @@ void TFFlowEditor::StepDeleted(TFcObject*) {
 }
 
 void TFFlowEditor::StepSelected(TFcObject* o) {
+  if (reselecting_) return;
+  // A step whose name cannot stay keeps the selection until the name is put right.
+  if (TFcObject* shown = ObjectOf(current_); shown && shown != o && !NameProblem(shown).empty()) {
+    const AnsiString key = shown->StepId();
+    const AnsiString name = shown->Text();
+    QPointer<TFFlowEditor> self(this);
+    QTimer::singleShot(0, this, [self, key, name] {
+      if (!self) return;
+      Guarded([&] {
+        const int index = self->FindStep(key, key.empty() ? name : AnsiString());
+        TFcObject* back = self->ObjectOf(index);
+        if (!back) return;
+        self->reselecting_ = true;
+        const auto done = ScopeExit([&] { self->reselecting_ = false; });
+        self->Chart->ClearSelection();
+        back->SetSelected(true);
+        self->ShowStep(index);
+        self->edt_StepName->setFocus();
+      });
+    });
+    return;
+  }
   if (!o) {
     ClearPanel();
     return;
   }
-  const int index = FindStep(o->StepId(), o->Text());
+  int index = RecordOf(o);
+  if (index < 0 && CanAddStep()) {
+    // An object no record stands for is a new step from now on.
+    const bool was = snapshots_;
+    snapshots_ = false;
+    index = AddRecord(NewStepRecord(), o);
+    snapshots_ = was;
+  }
   // Every change refreshes the selection: the step shown stays as the user is typing it.
   if (index >= 0 && index == current_ && GroupBox2->isEnabled()) return;
   ShowStep(index);
 }
 
-void TFFlowEditor::StepEdited(TFcObject* o, const AnsiString& oldText) {
-  const int i = FindStep(o->StepId(), oldText);
+void TFFlowEditor::StepEdited(TFcObject* o, const AnsiString&) {
+  const int i = RecordOf(o);
   if (o->Text().size() > kStepNameBytes) o->SetText(ToAnsi(CutToBytes(ToQString(o->Text()), kStepNameBytes)));
   if (i >= 0) work_[size_t(i)].name = o->Text();
+  if (i >= 0 && !NameProblem(o).empty()) {
+    // Put right in the panel, where the name stays until it can.
+    reselecting_ = true;
+    Chart->ClearSelection();
+    o->SetSelected(true);
+    reselecting_ = false;
+    ShowStep(i);
+    CheckStepName();
+    return;
+  }
   if (i == current_) ShowStep(i);
 }
 
+void TFFlowEditor::ChartReloaded() {
+  // Undo brings back the chart; each object keeps its record, under the name it has now.
+  for (int i = 0; i < Chart->ObjectCount(); ++i) {
+    TFcObject* o = Chart->Objects(i);
+    const int k = RecordOf(o);
+    if (k >= 0) work_[size_t(k)].name = o->Text().substr(0, kStepNameBytes);
+  }
+  ClearPanel();
+}
+
 void TFFlowEditor::ChartFileOpened() {
-  // A chart from a file holds no step records: each object becomes a new step.
-  for (TStepRecord& r : work_) r = TStepRecord{};
-  workCount_ = 0;
-  for (int i = 0; i < Chart->ObjectCount() && i < kSlots; ++i) {
+  // A chart from a file holds no step records: an object named as a step takes that
+  // step's record, any other object becomes a new step. Records stay for undo.
+  std::vector<int> taken;
+  for (int i = 0; i < Chart->ObjectCount(); ++i) {
     TFcObject* o = Chart->Objects(i);
     o->SetStepId({});
-    TStepRecord r = NewStepRecord();
-    r.name = o->Text().substr(0, kStepNameBytes);
-    work_[size_t(i)] = r;
-    ++workCount_;
+    int k = FindStep({}, o->Text());
+    if (k >= 0 && std::find(taken.begin(), taken.end(), k) == taken.end()) {
+      o->SetStepId(keys_[size_t(k)]);
+    } else if (CanAddStep()) {
+      k = AddRecord(NewStepRecord(), o);
+    }
+    taken.push_back(k);
   }
   ClearPanel();
 }
@@ -429,8 +535,14 @@ void TFFlowEditor::LoadFlow(TMemoryStream& reply) { LoadFlow(ParseFlowMessage(re
 
 void TFFlowEditor::LoadFlow(const TFlowMessage& m) {
   for (TStepRecord& r : work_) r = TStepRecord{};
+  for (AnsiString& k : keys_) k.clear();
   workCount_ = int(std::min<size_t>(m.steps.size(), kSlots));
-  for (int i = 0; i < workCount_; ++i) work_[size_t(i)] = m.steps[size_t(i)];
+  for (int i = 0; i < workCount_; ++i) {
+    work_[size_t(i)] = m.steps[size_t(i)];
+    // Two records under one number still need ties of their own.
+    const AnsiString key = std::to_string(m.steps[size_t(i)].id);
+    keys_[size_t(i)] = std::find(keys_.begin(), keys_.begin() + i, key) == keys_.begin() + i ? key : NewKey();
+  }
   if (m.steps.size() > size_t(kSlots))
     ShowMessageBox(Cp936("流程步骤超过101个，只读入了前101个步骤！"), Cp936(kCaption), MsgIcon::Warning, MsgButtons::Ok, this);
   const bool was = snapshots_;
@@ -438,13 +550,16 @@ void TFFlowEditor::LoadFlow(const TFlowMessage& m) {
   if (!m.chart.empty()) {
     TMemoryStream chart{m.chart};
     Chart->LoadFromStream(chart);
+    std::vector<int> taken;
     for (int i = 0; i < Chart->ObjectCount(); ++i) {
       TFcObject* o = Chart->Objects(i);
       AnsiString id;
       // Only the records read: an empty slot must not give an unnamed object an id.
       for (int k = 0; k < workCount_; ++k)
-        if (!o->Text().empty() && work_[size_t(k)].name == o->Text()) {
-          id = std::to_string(work_[size_t(k)].id);
+        if (!o->Text().empty() && work_[size_t(k)].name == o->Text() &&
+            std::find(taken.begin(), taken.end(), k) == taken.end()) {
+          id = keys_[size_t(k)];
+          taken.push_back(k);
           break;
         }
       o->SetStepId(id);
@@ -465,15 +580,59 @@ void TFFlowEditor::LoadFlow(const TFlowMessage& m) {
   UndoManager().Clear();
   if (isVisible()) TakeSnapshot();
   ClearPanel();
+  MarkSaved();
+}
+
+bool TFFlowEditor::CheckSteps() {
+  const int n = Chart->ObjectCount();
+  auto refuse = [this](TFcItem* item, const AnsiString& text) {
+    Chart->ClearSelection();
+    if (item) item->SetSelected(true);
+    ShowMessageBox(text, Cp936("提示"), MsgIcon::Information, MsgButtons::Ok, this);
+    return false;
+  };
+  auto unconnected = [](const TFcObject* o) { return "[" + o->Text() + Cp936("]流程节点没有连接，请检查上一步或下一步连接线。"); };
+  if (n == 0) return refuse(nullptr, Cp936("流程中没有任何步骤，不能保存！"));
+  for (int i = 0; i < n; ++i)
+    if (AnsiString problem = NameProblem(Chart->Objects(i)); !problem.empty()) return refuse(Chart->Objects(i), problem);
+  for (int i = 0; i < Chart->ConnectionCount(); ++i) {
+    TFcConnection* c = Chart->Connections(i);
+    if (c->Source() && c->Dest()) continue;
+    if (TFcObject* end = c->Source() ? c->Source() : c->Dest()) return refuse(c, unconnected(end));
+    return refuse(c, Cp936("流程连线没有连接到流程节点，请检查连接线。"));
+  }
+  // Every step must be reached from the start: the first step no connection enters.
+  int start = 0;
+  for (int i = 0; i < n; ++i) {
+    const TFcObject* o = Chart->Objects(i);
+    bool entered = false;
+    for (int k = 0; k < o->ConnectionCount() && !entered; ++k) entered = o->Connections(k)->Dest() == o;
+    if (!entered) {
+      start = i;
+      break;
+    }
+  }
+  std::vector<const TFcObject*> reached{Chart->Objects(start)};
+  for (size_t r = 0; r < reached.size(); ++r)
+    for (int k = 0; k < reached[r]->ConnectionCount(); ++k) {
+      const TFcConnection* c = reached[r]->Connections(k);
+      if (c->Source() == reached[r] && std::find(reached.begin(), reached.end(), c->Dest()) == reached.end())
+        reached.push_back(c->Dest());
+    }
+  for (int i = 0; i < n; ++i)
+    if (std::find(reached.begin(), reached.end(), Chart->Objects(i)) == reached.end())
+      return refuse(Chart->Objects(i), unconnected(Chart->Objects(i)));
+  return true;
 }
 
 bool TFFlowEditor::CheckFlow() {
   send_.clear();
+  if (!CheckSteps()) return false;
   const int n = Chart->ObjectCount();
   std::vector<int> index(size_t(n), -1);
   for (int i = 0; i < n; ++i) {
     TFcObject* o = Chart->Objects(i);
-    index[size_t(i)] = FindStep(o->StepId(), o->Text());
+    index[size_t(i)] = RecordOf(o);
     TStepRecord r;
     if (index[size_t(i)] >= 0) {
       r = work_[size_t(index[size_t(i)])];
@@ -494,13 +653,6 @@ bool TFFlowEditor::CheckFlow() {
     std::vector<AnsiString> next, previous;
     for (int k = 0; k < o->ConnectionCount(); ++k) {
       TFcConnection* c = o->Connections(k);
-      if (!c->Source() || !c->Dest()) {
-        c->SetSelected(true);
-        ShowMessageBox("[" + o->Text() + Cp936("]流程节点没有连接，请检查上一步或下一步连接线。"), Cp936("提示"),
-                       MsgIcon::Information, MsgButtons::Ok, this);
-        send_.clear();
-        return false;
-      }
       if (c->Source() == o) {
         next.push_back(c->Dest()->Text());
         TStepRecord& dest = send_[size_t(Chart->IndexOfObject(c->Dest()))];
@@ -514,7 +666,7 @@ bool TFFlowEditor::CheckFlow() {
   // Steps the server knows that no object stands for any more are sent as deleted.
   for (int k = 0; k < kSlots; ++k) {
     const TStepRecord& r = work_[size_t(k)];
-    if (r.id <= 0 || r.name.empty() || std::find(index.begin(), index.end(), k) != index.end()) continue;
+    if (keys_[size_t(k)].empty() || r.id <= 0 || std::find(index.begin(), index.end(), k) != index.end()) continue;
     TStepRecord d = r;
     d.changeState = stepDeleted;
     send_.push_back(d);
@@ -534,16 +686,63 @@ TFlowMessage TFFlowEditor::BuildFlow() const {
   m.numberCell = ToAnsi(cbNOName->currentText());
   m.distributionType = uint32_t(std::max(0, cbxFenFaType->currentIndex()));
   m.steps = send_;
-  TMemoryStream chart;
-  Chart->SaveToStream(chart);
-  m.chart = chart.TakeData();
+  // The editor's own ties mean nothing to the server: new steps go without one.
+  TFcChartData chart = Chart->SaveToData();
+  for (TFcObjectRec& o : chart.Objects)
+    if (!o.StepId.empty() && o.StepId[0] == '#') o.StepId.clear();
+  m.chart = WriteChartData(chart, Chart->Font().Name);
   return m;
 }
 
+std::string TFFlowEditor::State() const {
+  // The chart with its ties, each object's record and the flow's properties.
+  TFlowMessage m = BuildFlow();
+  m.steps.clear();
+  for (int i = 0; i < Chart->ObjectCount(); ++i) {
+    const int k = RecordOf(Chart->Objects(i));
+    m.steps.push_back(k >= 0 ? work_[size_t(k)] : TStepRecord{});
+  }
+  TMemoryStream chart;
+  Chart->SaveToStream(chart);
+  return BuildFlowMessage(m) + chart.TakeData();
+}
+
+void TFFlowEditor::MarkSaved() { saved_ = State(); }
+
+bool TFFlowEditor::Modified() const { return State() != saved_; }
+
+bool TFFlowEditor::CanClose() {
+  if (!Modified()) return true;
+  return ShowMessageBox(Cp936("流程定义已经修改，尚未保存到服务器。是否放弃修改并退出？"), Cp936(kCaption),
+                        MsgIcon::Question, MsgButtons::YesNo, this) == MsgResult::Yes;
+}
+
 bool TFFlowEditor::SaveFlow() {
+  // One save at a time: the editor waits for the server's word on it.
+  if (saving_) return false;
   if (!CheckFlow()) return false;
+  sending_ = State();
+  saving_ = true;
+  BitBtn1->setEnabled(false);
+  miSaveToServer->setEnabled(false);
   Send(BuildFlowMessage(BuildFlow()));
   return true;
+}
+
+void TFFlowEditor::SaveEnded(const std::string* reply) {
+  if (!saving_) return;
+  saving_ = false;
+  BitBtn1->setEnabled(true);
+  miSaveToServer->setEnabled(true);
+  // No reply: the session has told the person; everything stays as it is.
+  if (!reply) return;
+  if (frames::FrameCode(*reply) == "SMSG") {
+    const AnsiString text = frames::ParseServerMessage(*reply);
+    if (!text.empty() && text[0] == '|') return;  // refused, and said so
+  }
+  saved_ = sending_;
+  // What was changed while the save was on its way is not saved yet.
+  if (!Modified()) accept();
 }
 
 void TFFlowEditor::SendRequest(const char* code, const AnsiString& argument, const AnsiString& value, int32_t list) {
@@ -587,6 +786,13 @@ void TFFlowEditor::WriteUserList(TMemoryStream& reply) {
     });
     reply.SetPosition(0);
     picker->LoadUserList(reply);
+    // The step's handlers stay chosen unless the person takes them out.
+    if (const TStepRecord* r = Current()) {
+      std::vector<std::pair<AnsiString, AnsiString>> handlers;
+      for (uint32_t i = 0; i < std::min(r->handlerCount, kMaxHandlers); ++i)
+        handlers.push_back({r->handlers[i].userId, r->handlers[i].userName});
+      picker->SetChosenUsers(handlers);
+    }
     ok = picker->ShowModal() == 1 && widget;
     if (ok) chosen = picker->PickedUsers();
   }

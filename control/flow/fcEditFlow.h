@@ -63,6 +63,14 @@ class TFFlowEditor : public TFChartEditor, public IChartEditor {
 
   // Where frames go; the session form by default.
   std::function<void(std::string frame)> Send;
+  // A save is over: the server's reply, or null when it ended without one. The editor
+  // closes only on a reply that is not a refusal; otherwise it stays, still changed.
+  void SaveEnded(const std::string* reply);
+  bool Saving() const { return saving_; }
+  // Something differs from what the server last confirmed.
+  bool Modified() const;
+  // The record an object stands for; -1 when it has none.
+  int RecordOf(const TFcObject* o) const { return FindStep(o->StepId(), o->Text()); }
 
   // Flow properties.
   QGroupBox* GroupBox1;
@@ -89,10 +97,13 @@ class TFFlowEditor : public TFChartEditor, public IChartEditor {
   void StepAdded(TFcObject* object) override;
   void StepDeleted(TFcObject* object) override;
   void StepSelected(TFcObject* object) override;
-  void StepPasted(TFcObject* pasted, const AnsiString& sourceName) override;
+  void StepPasted(TFcObject* pasted, const TFcObject* source) override;
   void StepEdited(TFcObject* object, const AnsiString& oldText) override;
   void ChartFileOpened() override;
+  void ChartReloaded() override;
   bool SaveToServer() override { return SaveFlow(); }
+  bool CanLeaveStep() override;
+  bool CanClose() override;
 
  private:
   void BuildPanels();
@@ -102,11 +113,31 @@ class TFFlowEditor : public TFChartEditor, public IChartEditor {
   TStepRecord* Current();
   void StoreChecks();
   void StepNameEdited(const QString& text);
-  void CheckStepName();
+  // Shows why the current step's name cannot stay; true when it can.
+  bool CheckStepName();
+  // Empty when the name can stay, else the message that says why.
+  AnsiString NameProblem(const TFcObject* o) const;
+  AnsiString NameProblem(const TFcObject* o, const AnsiString& name) const;
+  TFcObject* ObjectOf(int index) const;
+  bool CheckSteps();
   int FreeSlot() const;
   bool Mapped(int index) const;
+  // Puts a record into a free slot under a tie of the editor's own; its slot.
+  int AddRecord(const TStepRecord& r, TFcObject* o);
+  AnsiString NewKey();
+  // What is saved, as one string, to tell whether anything changed.
+  std::string State() const;
+  void MarkSaved();
 
   std::array<TStepRecord, kSlots> work_;
+  // Each record's tie to its chart object (the object's StepId): the step ID in decimal
+  // for steps the server knows, a key of the editor's own for new ones; empty: free slot.
+  std::array<AnsiString, kSlots> keys_;
+  int nextKey_ = 0;
+  bool saving_ = false;
+  std::string saved_;  // State() as the server last confirmed it
+  std::string sending_;  // State() of the save on its way
+  bool reselecting_ = false;
   std::vector<TStepRecord> send_;
   int workCount_ = 0;
   int current_ = -1;

@@ -239,6 +239,12 @@ void TfrmSelectUser::AddChosen(const AnsiString& id, const AnsiString& caption, 
   chosen_->AddNode(nullptr, {id, {}, nkUser, {}}, caption, image);
 }
 
+void TfrmSelectUser::PreselectUsers(const std::vector<frames::PickedUser>& users) {
+  for (const frames::PickedUser& u : users)
+    if (!u.userId.empty()) AddChosen(u.userId, u.userName, niMarked);
+  ChosenChanged();
+}
+
 void TfrmSelectUser::AddSelected(bool withChildren) {
   TUserNode* node = CurrentTree()->Selected();
   if (!node) return;

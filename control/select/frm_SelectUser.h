@@ -41,6 +41,8 @@ class TfrmSelectUser : public QDialog {
   int GetSelectedUsers(int start, AnsiString& names, std::span<frames::PickedUser> entries) const;
   // The chosen users in list order.
   std::vector<frames::PickedUser> ChosenUsers() const;
+  // Puts users chosen before (by ID and name) into "选中的用户"; an ID already there is skipped.
+  void PreselectUsers(const std::vector<frames::PickedUser>& users);
 
   TUserTree* CurrentTree() const;
   TUserTree* Tree(Page p) const { return trees_[p]; }

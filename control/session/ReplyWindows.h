@@ -76,6 +76,8 @@ class IUserPicker {
   virtual QWidget* AsWidget() = 0;
   // Loads a "USER" reply's list.
   virtual void LoadUserList(TMemoryStream& reply) = 0;
+  // The users already chosen (user ID and name), shown as chosen when the picker opens.
+  virtual void SetChosenUsers(const std::vector<std::pair<AnsiString, AnsiString>>& users) {}
   // Where the picker asks for a further list page (its number) while it is open.
   virtual void SetListRequest(std::function<void(int list)> request) = 0;
   // 1 when the user pressed OK.

@@ -3,6 +3,9 @@
 #include <QCoreApplication>
 #include <QEvent>
 #include <QPointer>
+#include <QPushButton>
+#include <QShortcut>
+#include <QStatusBar>
 #include <QWidget>
 #include <memory>
 
@@ -16,6 +19,7 @@
 #include "control/attachments/TempFiles.h"
 #include "control/session/frmPopup.h"
 #include "control/wire/Un_type.h"
+#include "core/QtText.h"
 #include "control/session/frm_Main.h"
 #include "core/ScopeGuard.h"
 #include "platform/Services.h"
@@ -313,6 +317,26 @@ void HandleFileReply(TfrmMain& session, TMemoryStream& reply) {
   if (!upload.empty()) session.SendToServer(std::move(upload));
 }
 
+namespace {
+
+// The cell picker opens full screen: without a window manager's close box the person still
+// needs a way out, a button and Escape, both taking the current cell.
+void AddPickerClose(QWidget* form) {
+  auto* done = new QPushButton(ToQString(Cp936("选定单元格")), form);
+  done->setObjectName("btnPickCell");
+  QObject::connect(done, &QPushButton::clicked, form, &QWidget::close);
+  if (auto* bar = form->findChild<QStatusBar*>()) {
+    bar->addPermanentWidget(done);
+  } else {
+    done->adjustSize();
+    done->move(form->width() - done->width() - 8, 8);
+  }
+  auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), form);
+  QObject::connect(escape, &QShortcut::activated, form, &QWidget::close);
+}
+
+}  // namespace
+
 void HandleSheetReply(TMemoryStream& reply) {
   const std::string_view sheet = frames::ParseSheetReply(reply.Data());
   // Only the workflow editor asks for a sheet; with none open nobody takes the cell.
@@ -328,6 +352,7 @@ void HandleSheetReply(TMemoryStream& reply) {
     picker->LoadSheet(sheetStream);
     picker->AdjustLayout();
     picker->FitFormToGrid();
+    AddPickerClose(widget);
     picker->ShowModal();
     if (widget) text = picker->CurrentCellText();
   }

@@ -68,6 +68,7 @@ struct TfrmMain::Connection {
   int32_t announced = 0;
   int32_t expected = 0;
   std::string reply;
+  TfrmMain::RequestEnded ended;
 };
 
 TfrmMain::TfrmMain(QWidget* owner) : QWidget(owner) {
@@ -123,8 +124,11 @@ void TfrmMain::SendToServer(TStream& frame) {
   SendToServer(frame.ReadRest());
 }
 
-void TfrmMain::SendToServer(std::string frame) {
+void TfrmMain::SendToServer(std::string frame) { SendToServer(std::move(frame), nullptr); }
+
+void TfrmMain::SendToServer(std::string frame, RequestEnded ended) {
   queue_.push_back(std::move(frame));
+  ended_.push_back(std::move(ended));
   StartNext();
 }
 
@@ -178,6 +182,8 @@ void TfrmMain::StartNext() {
   conn_ = std::make_unique<Connection>();
   conn_->frame = std::move(queue_.front());
   queue_.pop_front();
+  conn_->ended = std::move(ended_.front());
+  ended_.pop_front();
 
   auto* s = new QTcpSocket(this);
   conn_->socket = s;
@@ -274,15 +280,20 @@ void TfrmMain::CompleteReply() {
   // The next queued frame goes out now: the handler below may run a modal
   // window for a long time, and its own requests queue behind this one.
   StartNext();
+  RequestEnded ended = std::move(c->ended);
   TMemoryStream reply(std::move(c->reply));
   c.reset();
+  // The handler empties the stream; the requester sees the bytes after it.
+  const std::string bytes = ended ? reply.Data() : std::string();
   if (OnReply) Guarded([&] { OnReply(reply); });
+  if (ended) Guarded([&] { ended(&bytes); });
 }
 
 void TfrmMain::Abandon(bool startNext) {
-  Detach();
+  std::unique_ptr<Connection> c = Detach();
   CloseWaitBox();
   progressBar_->SetPosition(0);
+  if (c && c->ended) Guarded([&] { c->ended(nullptr); });
   if (startNext) StartNext();
 }
 

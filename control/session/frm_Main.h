@@ -53,6 +53,10 @@ class TfrmMain : public QWidget {
   // Queues a copy of the whole stream (rewound first); the caller keeps it.
   void SendToServer(TStream& frame);
   void SendToServer(std::string frame);
+  // As above; ended runs once the request is over: with the reply (after OnReply saw it),
+  // or with null when it ended without one (refused, cut, timed out).
+  using RequestEnded = std::function<void(const std::string* reply)>;
+  void SendToServer(std::string frame, RequestEnded ended);
   // Writes the short date format, then sends the 380-byte login frame.
   void SendLogin(const AnsiString& loginName);
   // Sends the login frame instead while nobody is logged in.
@@ -117,6 +121,7 @@ class TfrmMain : public QWidget {
   AnsiString storedLoginName_;
   std::string queryRecord_;
   std::deque<std::string> queue_;
+  std::deque<RequestEnded> ended_;  // beside queue_, one per frame
   std::unique_ptr<Connection> conn_;
   std::unique_ptr<TfrmWaitFor> frmWaitFor_;
   TFlatProgressBar* progressBar_ = nullptr;

@@ -41,6 +41,9 @@ class TFcColorPanel : public QFrame {
   void SetColor(TColor c);
   // Opens the colour dialog on the panel's colour; true when a colour was chosen.
   bool ChooseColor();
+  // Wide and tall enough to show the colour in a form's row.
+  QSize sizeHint() const override { return {64, 22}; }
+  QSize minimumSizeHint() const override { return {24, 16}; }
 
  signals:
   void Clicked(Qt::MouseButton button);

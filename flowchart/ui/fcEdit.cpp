@@ -142,9 +142,9 @@ TFChartEditor::TFChartEditor(QWidget* parent) : QDialog(parent), undo_(nullptr) 
   Chart->viewport()->installEventFilter(this);
   Chart->installEventFilter(this);
   Chart->setContextMenuPolicy(Qt::NoContextMenu);
-  connect(BitBtn1, &QPushButton::clicked, this, Slot([this] {
-            if (SaveToServer()) accept();
-          }));
+  // Enter is for the fields; saving is a click.
+  BitBtn1->setAutoDefault(false);
+  connect(BitBtn1, &QPushButton::clicked, this, Slot([this] { SaveToServer(); }));
   RefreshTools();
 }
 
@@ -310,9 +310,7 @@ void TFChartEditor::BuildMenus() {
   miOpen = add(mFile, Q("打开..."), &TFChartEditor::OpenChart);
   miSaveAs = add(mFile, Q("另存为 ..."), &TFChartEditor::SaveChartAs);
   miSaveToServer = mFile->addAction(Q("保存至服务器"));
-  connect(miSaveToServer, &QAction::triggered, this, Slot([this] {
-            if (SaveToServer()) accept();
-          }));
+  connect(miSaveToServer, &QAction::triggered, this, Slot([this] { SaveToServer(); }));
   mFile->addSeparator();
   miExit = mFile->addAction(Q("退出"));
   connect(miExit, &QAction::triggered, this, &QDialog::reject);
@@ -383,6 +381,22 @@ void TFChartEditor::BuildMenus() {
   ChartPopup->addSeparator();
   for (QAction* a : {miNewUnion, miAddToUnion, miRemoveFromUnion, miClearUnion, miClearAllUnions}) ChartPopup->addAction(a);
   UpdateZoomCommands();
+}
+
+// ---- closing
+
+void TFChartEditor::reject() {
+  // Escape, the close box and the exit command all come here.
+  if (CanClose()) QDialog::reject();
+}
+
+void TFChartEditor::keyPressEvent(QKeyEvent* e) {
+  // Enter finishes a field; it never saves and closes the editor.
+  if (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) {
+    e->accept();
+    return;
+  }
+  QDialog::keyPressEvent(e);
 }
 
 // ---- state
@@ -494,17 +508,19 @@ void TFChartEditor::UpdateZoomCommands() {
 
 void TFChartEditor::PickTool(QToolButton* button, int tag) {
   SetControlTag(button, tag);
-  RefreshTools();
-  // The button shows the pick even when nothing is selected.
+  // The button shows the pick even when nothing is selected; the tools follow the
+  // selection only once the pick has been applied to it.
   ShowToolValue(button);
   static const std::map<QString, std::pair<int, int>> kApplies = {
       {"sbShape", {1, 0}},        {"sbLine", {2, 0}},        {"sbTextPosition", {5, 0}}, {"sbImagePosition", {6, 0}},
       {"sbStyle", {0, 1}},        {"sbSourceArrow", {0, 3}}, {"sbDestArrow", {0, 4}},    {"sbSArrowSize", {0, 5}},
       {"sbDArrowSize", {0, 6}},   {"sbSPoint", {0, 7}},      {"sbDPoint", {0, 8}}};
   auto it = kApplies.find(button->objectName());
-  if (it == kApplies.end()) return;
-  if (it->second.first) ApplyObjectProperties(it->second.first);
-  if (it->second.second) ApplyConnectionProperties(it->second.second);
+  if (it != kApplies.end()) {
+    if (it->second.first) ApplyObjectProperties(it->second.first);
+    if (it->second.second) ApplyConnectionProperties(it->second.second);
+  }
+  RefreshTools();
 }
 
 void TFChartEditor::ShowToolValue(QToolButton* b) {
@@ -612,6 +628,10 @@ bool TFChartEditor::eventFilter(QObject* watched, QEvent* e) {
           return;
         }
         if (m->button() != Qt::LeftButton) return;
+        if (!CanLeaveStep()) {
+          eaten = true;
+          return;
+        }
         Chart->setFocus(Qt::MouseFocusReason);
         if (sbZoom->isChecked()) {
           if (m->modifiers() & Qt::AltModifier) {
@@ -836,7 +856,7 @@ void TFChartEditor::Paste() {
     o->BringToFront();
     o->SetSelected(true);
     pasted[src] = o;
-    // A copy is a new step: it must not share the original's identity.
+    // The step decides whose record the copy takes.
     o->SetStepId({});
     AnsiString name = src->Text();
     auto taken = [this, o](const AnsiString& n) {
@@ -846,7 +866,7 @@ void TFChartEditor::Paste() {
     };
     for (int n = 2; taken(name); ++n) name = src->Text().substr(0, 44) + "-" + std::to_string(n);
     o->SetText(name);
-    StepPasted(o, src->Text());
+    StepPasted(o, src);
   }
   for (const TBuferItem& b : clipboard_) {
     if (b.Kind != 1) continue;
@@ -987,9 +1007,10 @@ bool TFChartEditor::OpenChartFile(const std::string& path) {
   const bool was = snapshots_;
   snapshots_ = false;
   Chart->LoadFromData(data);
+  // The steps take their ties before the snapshot, so undo keeps them.
+  ChartFileOpened();
   snapshots_ = was;
   TakeSnapshot();
-  ChartFileOpened();
   RefreshTools();
   return true;
 }

@@ -103,13 +103,20 @@ class TFChartEditor : public QDialog {
   virtual void StepDeleted(TFcObject* object) {}
   // A single selected object (or null when the selection is anything else).
   virtual void StepSelected(TFcObject* object) {}
-  virtual void StepPasted(TFcObject* pasted, const AnsiString& sourceName) {}
+  // pasted is a copy of source (the clipboard's copy, with the original's tie).
+  virtual void StepPasted(TFcObject* pasted, const TFcObject* source) {}
   // The object's properties were edited; oldText is its text before.
   virtual void StepEdited(TFcObject* object, const AnsiString& oldText) {}
   virtual void ChartFileOpened() {}
   virtual void ChartReloaded() {}
   virtual bool SaveToServer() { return false; }
+  // False keeps the selection where it is (a step whose panel holds a bad value).
+  virtual bool CanLeaveStep() { return true; }
+  // Whether closing now would throw away changes; asked before the window closes.
+  virtual bool CanClose() { return true; }
 
+  void reject() override;
+  void keyPressEvent(QKeyEvent* e) override;
   void showEvent(QShowEvent* e) override;
   bool eventFilter(QObject* watched, QEvent* e) override;
   // Applies properties only while set (cleared while a new item takes its own).

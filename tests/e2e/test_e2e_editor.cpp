@@ -199,6 +199,15 @@ TEST_F(EditorE2E, NameTypedRightAfterDrawingAStepIsSaved) {
         ClickThroughWindow(ed->edtWFValue);
         TypeThroughWindow(ed->edtWFValue, "7");
         ClickThroughWindow(ed->chb_LockOpUser);
+        // The flow reaches the new step from its last one, or it is not saved.
+        ClickThroughWindow(ed->btnCreateConnect);
+        const TRect last = ed->Chart->Objects(3)->ZoomedRect(), added = ed->Chart->Objects(4)->ZoomedRect();
+        const QPoint from = InWindow(view, QPoint((last.Left + last.Right) / 2, (last.Top + last.Bottom) / 2));
+        const QPoint to = InWindow(view, QPoint((added.Left + added.Right) / 2, (added.Top + added.Bottom) / 2));
+        QTest::mousePress(WindowOf(view), Qt::LeftButton, {}, from);
+        QTest::mouseMove(WindowOf(view), to);
+        QTest::mouseRelease(WindowOf(view), Qt::LeftButton, {}, to);
+        ASSERT_EQ(ed->Chart->ConnectionCount(), 5);
         done = true;
         ClickThroughWindow(ed->BitBtn1);
       },

@@ -102,6 +102,7 @@ struct Flow : ::testing::Test {
   TFlowMessage Saved() {
     EXPECT_TRUE(ed->SaveFlow());
     EXPECT_FALSE(sent.empty());
+    ed->SaveEnded(nullptr);  // no reply: the editor stays open for the next save
     return sent.empty() ? TFlowMessage{} : ParseFlowMessage(sent.back());
   }
 };
@@ -154,10 +155,13 @@ TEST_F(Flow, SaveSendsRecordsInChartOrderWithBranchesAndDeletedSteps) {
 TEST_F(Flow, UndoneDeletionIsNotSentAsDeleted) {
   Select(1);
   ed->DeleteSelection();
+  Chart().CreateConnection(Chart().Objects(0), Chart().Objects(1), 10, 2);  // A -> C
+  ed->TakeSnapshot();
   TFlowMessage m = Saved();
   ASSERT_EQ(m.steps.size(), 4u);  // A, C; then B and D deleted
   EXPECT_EQ(m.steps[2].name, "B");
   EXPECT_EQ(m.steps[2].changeState, stepDeleted);
+  ed->Undo();
   ed->Undo();
   m = Saved();
   ASSERT_EQ(m.steps.size(), 4u);
@@ -191,6 +195,9 @@ TEST_F(Flow, NewAndPastedStepsAreNewRecords) {
   ed->CopySelection();
   ed->Paste();
   ASSERT_EQ(Chart().ObjectCount(), 5);
+  // Steps are saved only when the flow reaches them.
+  Chart().CreateConnection(Chart().Objects(2), Chart().Objects(3), 6, 0);
+  Chart().CreateConnection(Chart().Objects(3), Chart().Objects(4), 6, 0);
   const TFlowMessage m = Saved();
   EXPECT_EQ(m.steps[3].id, -1);
   EXPECT_EQ(m.steps[3].changeState, stepAdded);
@@ -198,6 +205,39 @@ TEST_F(Flow, NewAndPastedStepsAreNewRecords) {
   EXPECT_EQ(m.steps[4].id, -1);
   EXPECT_EQ(m.steps[4].name, "A-2");
   EXPECT_EQ(m.steps[4].daysToHandle, "3");  // the copy does what the original does
+}
+
+TEST_F(Flow, CutAndPastedStepKeepsItsRecordAndOnlyAnAcceptedSaveCloses) {
+  Select(1);
+  ed->CutSelection();
+  ed->Paste();
+  ASSERT_EQ(Chart().ObjectCount(), 3);
+  TFcObject* b = Chart().Objects(2);
+  EXPECT_EQ(b->Text(), "B");
+  Chart().CreateConnection(Chart().Objects(0), b, 10, 2);
+  Chart().CreateConnection(b, Chart().Objects(1), 6, 14);
+  const TFlowMessage m = Saved();
+  ASSERT_EQ(m.steps.size(), 4u);  // A, C, B, then D deleted
+  EXPECT_EQ(m.steps[2].id, 2);
+  EXPECT_EQ(m.steps[2].daysToHandle, "3");
+  EXPECT_EQ(m.steps[2].changeState, stepKept);
+  EXPECT_EQ(m.steps[3].name, "D");
+
+  // Refused by the server: still open and changed; accepted: closed and saved.
+  ASSERT_TRUE(ed->Modified());
+  ASSERT_TRUE(ed->SaveFlow());
+  EXPECT_FALSE(ed->BitBtn1->isEnabled());
+  EXPECT_FALSE(ed->SaveFlow());  // one save at a time
+  const std::string refused = frames::BuildServerMessage(Cp936("|流程保存失败"));
+  ed->SaveEnded(&refused);
+  EXPECT_TRUE(ed->isVisible());
+  EXPECT_TRUE(ed->Modified());
+  EXPECT_TRUE(ed->BitBtn1->isEnabled());
+  ASSERT_TRUE(ed->SaveFlow());
+  const std::string saved = frames::BuildServerMessage(Cp936("流程保存成功！"));
+  ed->SaveEnded(&saved);
+  EXPECT_FALSE(ed->isVisible());
+  EXPECT_FALSE(ed->Modified());
 }
 
 TEST_F(Flow, StepPanelWritesItsStepsRecord) {
@@ -239,6 +279,8 @@ TEST_F(Flow, StepPanelWritesItsStepsRecord) {
   EXPECT_EQ(ed->WorkRecord(1).editableCells, "F1,F2");
   ed->AddEditCell({});
   EXPECT_TRUE(ed->WorkRecord(1).editableCells.empty());
+  ed->edt_StepName->setText("B");
+  emit ed->edt_StepName->textEdited("B");
   Chart().ClearSelection();
   EXPECT_EQ(ed->CurrentRecord(), -1);
   EXPECT_FALSE(ed->GroupBox2->isEnabled());
