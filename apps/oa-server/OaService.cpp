@@ -6,6 +6,7 @@
 
 #include "apps/oa-server/OaRights.h"
 #include "control/wire/RecordReader.h"
+#include "core/DateTime.h"
 #include "control/wire/Un_CopyFiles.h"
 #include "grid/XLCells.h"
 #include "grid/XLSections.h"
@@ -108,6 +109,34 @@ std::optional<int32_t> ParseInt(std::string_view text) {
   const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
   if (ec != std::errc() || end != text.data() + text.size() || text.empty()) return std::nullopt;
   return v;
+}
+
+// A draft never saved opens as the new document it was: its token fields ("[UserName]",
+// "[Date]"...) hold what they stand for, with their names, as the form keeps stored values.
+std::vector<TFieldRecord> DraftDefaults(const std::string& sheetBytes, const frames::LoginReply& user, double today) {
+  TXLSheet sheet;
+  TMemoryStream in(sheetBytes);
+  sheet.LoadFromStream(in);
+  std::vector<TFieldRecord> values;
+  sheet.Section(sClient)->ForEachStored([&](TXLCell* c) {
+    const AnsiString text = c->GetAsString();
+    const AnsiString name = c->Hint();
+    if (name.empty() || text.size() < 3 || text.front() != '[' || text.back() != ']') return;
+    const AnsiString word = text.substr(1, text.size() - 2);
+    AnsiString value;
+    if (word == "UserName") value = user.userName;
+    else if (word == "UserGUID") value = user.userId;
+    else if (word == "CompName") value = user.compName;
+    else if (word == "DeptName") value = user.deptName;
+    else if (word == "DutyName") value = user.dutyName;
+    else if (word == "DateTime") value = DateTimeToStr(today);
+    else if (word == "Date") value = DateToStr(today);
+    else if (word == "Time") value = TimeToStr(today);
+    else if (word == "DateChina") value = FormatDateTime("dddddd", today);
+    else return;
+    values.push_back({name, value + "|" + name});
+  });
+  return values;
 }
 
 bool IsWorkflowRecord(const AnsiString& name) { return AnsiUpperCase(name) == "STATUS" || name == "StepID"; }
@@ -297,7 +326,11 @@ std::string OaService::Query(std::string_view frame) const {
   h.SetI32(dh::AttachBelow, form->attachBelow);
   h.SetI32(kCopyRevision, db_.Revision(d.recordId));
   doc.Steps = wf->steps;
-  for (const TFieldRecord& v : d.values)
+  std::vector<TFieldRecord> values = d.values;
+  if (stored && values.empty() && db_.Revision(d.recordId) == 0)
+    if (const auto author = db_.UserById(d.authorId))
+      if (const auto login = db_.FindUserByLogin(author->loginName)) values = DraftDefaults(form->sheet, *login, Today());
+  for (const TFieldRecord& v : values)
     for (TFieldRecord& piece : SplitValue(v.name, v.value)) doc.FieldRecords.push_back(std::move(piece));
   doc.FieldRecords.push_back({"Status", AnsiString(std::to_string(d.status))});
   doc.PassedSteps = d.passed;
