@@ -247,6 +247,18 @@ CREATE TABLE IF NOT EXISTS revision_fields (
   value TEXT NOT NULL,
   PRIMARY KEY (record_id, revision, position)
 );
+CREATE TABLE IF NOT EXISTS copies (
+  id INTEGER PRIMARY KEY AUTOINCREMENT,
+  record_id TEXT NOT NULL,
+  revision INTEGER NOT NULL
+);
+CREATE TABLE IF NOT EXISTS copy_fields (
+  copy_id INTEGER NOT NULL,
+  position INTEGER NOT NULL,
+  name TEXT NOT NULL,
+  value TEXT NOT NULL,
+  PRIMARY KEY (copy_id, position)
+);
 CREATE TABLE IF NOT EXISTS versions (
   id INTEGER PRIMARY KEY AUTOINCREMENT,
   kind TEXT NOT NULL,
@@ -638,7 +650,39 @@ void OaDatabase::SaveDocument(const oa::StoredDocument& d) {
   t.Commit();
 }
 
-int OaDatabase::SaveRevision(const oa::StoredDocument& d) {
+int64_t OaDatabase::NewCopy(const AnsiString& recordId) {
+  Transaction t(*this);
+  Stmt(db_, "INSERT INTO copies (record_id, revision) VALUES (?, ?)").BindText(recordId).Bind(Revision(recordId)).Run();
+  const int64_t id = sqlite3_last_insert_rowid(db_);
+  // A form open that long ago is refused as stale.
+  Stmt(db_, "DELETE FROM copy_fields WHERE copy_id IN (SELECT id FROM copies WHERE record_id = ? AND id <= ?)")
+      .BindText(recordId).Bind(id - kKeptCopies).Run();
+  Stmt(db_, "DELETE FROM copies WHERE record_id = ? AND id <= ?").BindText(recordId).Bind(id - kKeptCopies).Run();
+  t.Commit();
+  return id;
+}
+
+std::optional<int> OaDatabase::CopyRevision(int64_t copyId, const AnsiString& recordId) const {
+  Stmt s(db_, "SELECT revision FROM copies WHERE id = ? AND record_id = ?");
+  s.Bind(copyId).BindText(recordId);
+  if (!s.Step()) return std::nullopt;
+  return s.Int(0);
+}
+
+std::optional<std::vector<TFieldRecord>> OaDatabase::CopyFields(int64_t copyId, const AnsiString& recordId) const {
+  const std::optional<int> revision = CopyRevision(copyId, recordId);
+  if (!revision) return std::nullopt;
+  Stmt saved(db_, "SELECT 1 FROM copy_fields WHERE copy_id = ? LIMIT 1");
+  saved.Bind(copyId);
+  if (!saved.Step()) return FieldsAt(recordId, *revision);
+  Stmt s(db_, "SELECT name, value FROM copy_fields WHERE copy_id = ? AND position >= 0 ORDER BY position");
+  s.Bind(copyId);
+  std::vector<TFieldRecord> fields;
+  while (s.Step()) fields.push_back({s.Text(0), s.Text(1)});
+  return fields;
+}
+
+int OaDatabase::SaveRevision(const oa::StoredDocument& d, int64_t copyId, const std::vector<TFieldRecord>& seen) {
   Transaction t(*this);
   WriteDocument(d);
   const int revision = Revision(d.recordId) + 1;
@@ -649,6 +693,16 @@ int OaDatabase::SaveRevision(const oa::StoredDocument& d) {
   // A copy older than this is refused as stale anyway when its fields were changed since.
   Stmt(db_, "DELETE FROM revision_fields WHERE record_id = ? AND revision <= ?")
       .BindText(d.recordId).Bind(revision - kKeptRevisions).Run();
+  // The copy that made the save is now at this revision and shows what it saved.
+  Stmt(db_, "UPDATE copies SET revision = ? WHERE id = ? AND record_id = ?").Bind(revision).Bind(copyId).BindText(d.recordId).Run();
+  if (sqlite3_changes(db_) > 0) {
+    Stmt(db_, "DELETE FROM copy_fields WHERE copy_id = ?").Bind(copyId).Run();
+    // A marker row keeps "saved with no fields" apart from "never saved".
+    Stmt(db_, "INSERT INTO copy_fields VALUES (?, -1, '', '')").Bind(copyId).Run();
+    for (size_t i = 0; i < seen.size(); ++i)
+      Stmt(db_, "INSERT INTO copy_fields VALUES (?, ?, ?, ?)")
+          .Bind(copyId).Bind(int(i)).BindText(seen[i].name).BindText(seen[i].value).Run();
+  }
   t.Commit();
   return revision;
 }
@@ -719,6 +773,8 @@ std::vector<AnsiString> OaDatabase::UnsavedDrafts(const AnsiString& authorId) co
 
 void OaDatabase::DropDraft(const AnsiString& recordId) {
   Transaction t(*this);
+  Stmt(db_, "DELETE FROM copy_fields WHERE copy_id IN (SELECT id FROM copies WHERE record_id = ?)").BindText(recordId).Run();
+  Stmt(db_, "DELETE FROM copies WHERE record_id = ?").BindText(recordId).Run();
   KeepVersion("attachments", recordId, Attachments(recordId), std::string());
   KeepVersion("body", recordId, Body(recordId), std::string());
   for (const char* table : {"documents", "document_fields", "document_handlers", "document_passed",

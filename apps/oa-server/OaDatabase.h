@@ -78,8 +78,15 @@ class OaDatabase {
   std::optional<oa::StoredDocument> FindDocument(const AnsiString& recordId) const;
   // Keeps the document as it is, without counting a save (a draft handed out).
   void SaveDocument(const oa::StoredDocument& d);
-  // A save: keeps the document and its fields as its next revision, which it returns.
-  int SaveRevision(const oa::StoredDocument& d);
+  // A save made from that copy: keeps the document and its fields as its next revision,
+  // which it returns; the copy is at that revision from then on, showing `seen`.
+  int SaveRevision(const oa::StoredDocument& d, int64_t copyId, const std::vector<TFieldRecord>& seen);
+  // A copy of the document handed out now, at its present revision; its number.
+  int64_t NewCopy(const AnsiString& recordId);
+  // The revision the copy holds; nullopt for a copy of another document or one forgotten.
+  std::optional<int> CopyRevision(int64_t copyId, const AnsiString& recordId) const;
+  // The fields as that copy shows them: as handed out, or as it last saved them.
+  std::optional<std::vector<TFieldRecord>> CopyFields(int64_t copyId, const AnsiString& recordId) const;
   // 0 until the document's first save, one more with every save.
   int Revision(const AnsiString& recordId) const;
   // The fields as that revision left them; nullopt when it is no longer kept.
@@ -144,6 +151,7 @@ class OaDatabase {
   void FillSampleData();
 
   static constexpr int kKeptRevisions = 64;
+  static constexpr int kKeptCopies = 256;
   static constexpr int kKeptVersions = 32;
   sqlite3* db_ = nullptr;
 };

@@ -61,9 +61,9 @@ constexpr const char* kChangedSince = "该文档已被他人修改，请关闭�
 constexpr const char* kNumberTaken = "该编号已被其他文档使用，请重新编号。";
 constexpr const char* kBadName = "附件保存失败：附件名称无效！";
 
-// Header bytes no client field uses carry the revision a copy was handed out at; the form
-// sends its header back unchanged, so a save says which copy it was made from.
-constexpr size_t kCopyRevision = 192;
+// Header bytes no client field uses carry the number of the copy handed out; the form sends
+// its header back unchanged, so a save says which copy, and so which revision, it was made from.
+constexpr size_t kCopyNumber = 192;
 
 // The drafts one user keeps before his oldest never-saved one goes.
 constexpr size_t kMaxDrafts = 8;
@@ -72,6 +72,17 @@ const AnsiString* ValueOf(const std::vector<TFieldRecord>& fields, const AnsiStr
   for (const TFieldRecord& f : fields)
     if (f.name == name) return &f.value;
   return nullptr;
+}
+
+// Sets name to value in fields, adding it when absent.
+void Put(std::vector<TFieldRecord>& fields, const TFieldRecord& v) {
+  bool set = false;
+  for (TFieldRecord& r : fields)
+    if (r.name == v.name) {
+      r.value = v.value;
+      set = true;
+    }
+  if (!set) fields.push_back(v);
 }
 
 // The fields a save leaves: current with what the copy changed applied; nullopt when a
@@ -88,13 +99,7 @@ std::optional<std::vector<TFieldRecord>> Merged(const std::vector<TFieldRecord>&
     const AnsiString* c = ValueOf(current, v.name);
     const AnsiString& now = c ? *c : kEmpty;
     if (now != was && now != v.value) return std::nullopt;
-    bool set = false;
-    for (TFieldRecord& r : result)
-      if (r.name == v.name) {
-        r.value = v.value;
-        set = true;
-      }
-    if (!set) result.push_back(v);
+    Put(result, v);
   }
   return result;
 }
@@ -324,7 +329,7 @@ std::string OaService::Query(std::string_view frame) const {
   h.SetText(dh::AuthorName, d.authorName);
   h.SetI32(dh::SignOffMode, form->signOffMode);
   h.SetI32(dh::AttachBelow, form->attachBelow);
-  h.SetI32(kCopyRevision, db_.Revision(d.recordId));
+  h.SetI32(kCopyNumber, int32_t(db_.NewCopy(d.recordId)));
   doc.Steps = wf->steps;
   std::vector<TFieldRecord> values = d.values;
   if (stored && values.empty() && db_.Revision(d.recordId) == 0)
@@ -368,7 +373,8 @@ std::string OaService::Update(std::string_view frame) const {
   // The save that follows an archive is kept with the archived document; nothing else
   // changes a document that is no longer open.
   bool archiveSave = false;
-  const int32_t copy = u.header.I32(kCopyRevision);
+  const int32_t copyNumber = u.header.I32(kCopyNumber);
+  const std::optional<int> copy = db_.CopyRevision(copyNumber, recordId);
   const int revision = stored ? db_.Revision(recordId) : 0;
   if (stored && stored->state != "open") {
     // Only from the archiver's copy that was current when he archived.
@@ -394,10 +400,15 @@ std::string OaService::Update(std::string_view frame) const {
     d.authorName = user->userName;
   }
   // What this copy changed is applied over what other saves changed since it was handed out.
+  // A copy the server did not hand out (or one that is no longer known) has nothing to merge
+  // against; a document never handed out starts empty.
   const std::optional<std::vector<TFieldRecord>> base =
-      copy >= 0 && copy <= revision ? db_.FieldsAt(recordId, copy) : std::nullopt;
+      copy ? db_.CopyFields(copyNumber, recordId) : stored ? std::nullopt : std::optional(std::vector<TFieldRecord>{});
   std::optional<std::vector<TFieldRecord>> merged = base ? Merged(*base, d.values, values) : std::nullopt;
   if (!merged) return Refusal(kChangedSince);
+  // What the copy shows now: what it was handed, with what it sent.
+  std::vector<TFieldRecord> seen = *base;
+  for (const TFieldRecord& v : values) Put(seen, v);
   d.values = std::move(*merged);
   d.status = status;
   d.opinion = u.header.Text(dh::Opinion);
@@ -408,7 +419,7 @@ std::string OaService::Update(std::string_view frame) const {
   if (d.numberType >= 0 && d.number > 0 && db_.NumberHeldByOther(d.numberType, d.number, recordId))
     return Refusal(kNumberTaken);
   if (archiveSave) {
-    db_.SaveRevision(d);  // it stays where it was archived
+    db_.SaveRevision(d, copyNumber, seen);  // it stays where it was archived
     return Message(SubmittedText());
   }
   const int32_t current = !stored && u.header.I32(dh::CurrentStep) > 0 ? u.header.I32(dh::CurrentStep) : d.currentStep;
@@ -426,7 +437,7 @@ std::string OaService::Update(std::string_view frame) const {
     d.stepHandlers.clear();
     for (const frames::PickedUser& p : u.pickedUsers) d.stepHandlers.push_back(p.userId);
   }
-  db_.SaveRevision(d);
+  db_.SaveRevision(d, copyNumber, seen);
   return Message(submit ? SubmittedText() : SavedText());
 }
 

@@ -182,6 +182,14 @@ TEST_F(Keeping, TwoSavesFromCopiesOfOneDocumentKeepBothOrRefuseTheSecond) {
   const std::string late = Save(kAdmin, second, {{"标题", "t3"}, {"事由", "r2"}}, 2, 0);
   EXPECT_EQ(Text(late), "|" + Cp936("该文档已被他人修改，请关闭后重新打开。"));
   EXPECT_EQ(Stored(kAdmin)[Cp936("标题")], "t1");
+  // One window saving again builds on its own earlier save, a change back included.
+  ASSERT_FALSE(Refused(Save(kAdmin, first, {{"标题", "t0"}, {"事由", "r2"}}, 2, 0)));
+  EXPECT_EQ(Stored(kAdmin)[Cp936("标题")], "t0");
+  // A copy the server never handed out has nothing to be merged against.
+  TStream2Array forged = Open(kAdmin);
+  constexpr size_t kCopyAt = 192;  // header bytes no client field uses
+  forged.Header.SetI32(kCopyAt, forged.Header.I32(kCopyAt) + 1000);
+  EXPECT_TRUE(Refused(Save(kAdmin, forged, {{"标题", "forged"}}, 2, 0)));
 }
 
 TEST_F(Keeping, ANumberIsHeldByOneDocumentOfItsKind) {
