@@ -122,6 +122,9 @@ std::vector<TFieldRecord> DraftDefaults(const std::string& sheetBytes, const fra
   TXLSheet sheet;
   TMemoryStream in(sheetBytes);
   sheet.LoadFromStream(in);
+  // Dates as the form writes them: its login sets this short date format.
+  TFormatSettings fs = DefaultFormatSettings();
+  fs.ShortDateFormat = "yyyy-MM-dd";
   std::vector<TFieldRecord> values;
   sheet.Section(sClient)->ForEachStored([&](TXLCell* c) {
     const AnsiString text = c->GetAsString();
@@ -134,10 +137,10 @@ std::vector<TFieldRecord> DraftDefaults(const std::string& sheetBytes, const fra
     else if (word == "CompName") value = user.compName;
     else if (word == "DeptName") value = user.deptName;
     else if (word == "DutyName") value = user.dutyName;
-    else if (word == "DateTime") value = DateTimeToStr(today);
-    else if (word == "Date") value = DateToStr(today);
-    else if (word == "Time") value = TimeToStr(today);
-    else if (word == "DateChina") value = FormatDateTime("dddddd", today);
+    else if (word == "DateTime") value = DateTimeToStr(today, fs);
+    else if (word == "Date") value = DateToStr(today, fs);
+    else if (word == "Time") value = TimeToStr(today, fs);
+    else if (word == "DateChina") value = FormatDateTime("dddddd", today, fs);
     else return;
     values.push_back({name, value + "|" + name});
   });

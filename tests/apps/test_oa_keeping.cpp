@@ -252,6 +252,7 @@ TEST_F(Keeping, ADraftNeverSavedOpensAsNewAndDraftsAreBounded) {
   const std::map<AnsiString, AnsiString> values = Stored(kAdmin);
   EXPECT_EQ(values.at(Cp936("申请人")), Cp936("系统管理员|申请人"));
   EXPECT_EQ(values.at(Cp936("部门")), Cp936("信息中心|部门"));
+  EXPECT_TRUE(std::regex_match(values.at(Cp936("申请日期")), std::regex("\\d{4}-\\d{2}-\\d{2}\\|" + Cp936("申请日期"))));
   // Its attachments are kept while the user opens a few more; then the oldest goes.
   ASSERT_FALSE(Refused(Upload({{"a.txt", "alpha"}})));
   for (int i = 0; i < 12; ++i) {
