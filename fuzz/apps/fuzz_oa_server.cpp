@@ -5,7 +5,11 @@
 // are. After every request the store is checked: a refused request changed nothing; what
 // a request changed it had the right to change; nothing replaced was lost.
 #include <sqlite3.h>
+#include <signal.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
 
 #include <cstdint>
 #include <cstdlib>
@@ -139,15 +143,20 @@ bool MayHaveChanged(OaDatabase& db, std::string_view frame, const std::string& r
 
 void Setup() {
   // In memory when the system offers it: every input starts from a fresh copy of the file.
-  std::string dir = access("/dev/shm", W_OK) == 0 ? "/dev/shm/fuzz-oa-XXXXXX" : "/tmp/fuzz-oa-XXXXXX";
-  Check(mkdtemp(dir.data()) != nullptr);
-  g_path = dir + "/oa.sqlite";
-  static const std::string folder = dir;
-  std::atexit([] {
-    std::remove(g_path.c_str());
-    std::remove((g_path + "-journal").c_str());
-    rmdir(folder.c_str());
-  });
+  // The folder is named by the process: libFuzzer may end without running exit handlers,
+  // so those of processes gone are removed here.
+  const std::filesystem::path root = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(root, ec)) {
+    const std::string name = entry.path().filename().string();
+    if (name.rfind("fuzz-oa-", 0) != 0) continue;
+    const long pid = std::strtol(name.c_str() + 8, nullptr, 10);
+    if (pid > 0 && kill(pid_t(pid), 0) != 0 && errno == ESRCH) std::filesystem::remove_all(entry.path(), ec);
+  }
+  const std::filesystem::path dir = root / ("fuzz-oa-" + std::to_string(getpid()));
+  std::filesystem::remove_all(dir, ec);
+  Check(std::filesystem::create_directory(dir, ec));
+  g_path = (dir / "oa.sqlite").string();
   OaDatabase db;
   db.Open(g_path);
   oa::OaService service(db);
