@@ -66,6 +66,7 @@ class Stmt {
   void Run() { Step(); }
 
   int Int(int col) const { return sqlite3_column_int(s_, col); }
+  int64_t Int64(int col) const { return sqlite3_column_int64(s_, col); }
   double Real(int col) const { return sqlite3_column_double(s_, col); }
   std::string Blob(int col) const {
     const auto* p = static_cast<const char*>(sqlite3_column_blob(s_, col));
@@ -233,6 +234,37 @@ CREATE TABLE IF NOT EXISTS distributions (
   record_id TEXT NOT NULL,
   kind TEXT NOT NULL,
   target TEXT NOT NULL
+);
+CREATE TABLE IF NOT EXISTS document_revisions (
+  record_id TEXT PRIMARY KEY,
+  revision INTEGER NOT NULL
+);
+CREATE TABLE IF NOT EXISTS revision_fields (
+  record_id TEXT NOT NULL,
+  revision INTEGER NOT NULL,
+  position INTEGER NOT NULL,
+  name TEXT NOT NULL,
+  value TEXT NOT NULL,
+  PRIMARY KEY (record_id, revision, position)
+);
+CREATE TABLE IF NOT EXISTS copies (
+  id INTEGER PRIMARY KEY AUTOINCREMENT,
+  record_id TEXT NOT NULL,
+  revision INTEGER NOT NULL
+);
+CREATE TABLE IF NOT EXISTS copy_fields (
+  copy_id INTEGER NOT NULL,
+  position INTEGER NOT NULL,
+  name TEXT NOT NULL,
+  value TEXT NOT NULL,
+  PRIMARY KEY (copy_id, position)
+);
+CREATE TABLE IF NOT EXISTS versions (
+  id INTEGER PRIMARY KEY AUTOINCREMENT,
+  kind TEXT NOT NULL,
+  key TEXT NOT NULL,
+  at REAL NOT NULL,
+  content BLOB NOT NULL
 );
 )sql";
 
@@ -508,6 +540,7 @@ std::optional<TFlowMessage> OaDatabase::FindWorkflow(int id) const {
 
 TFlowMessage OaDatabase::SaveWorkflow(const TFlowMessage& m) {
   Transaction t(*this);
+  const std::optional<TFlowMessage> before = m.flowId ? FindWorkflow(int(m.flowId)) : std::nullopt;
   TFlowMessage stored = m;
   if (stored.flowId == 0) {  // a new definition takes the next free number
     Stmt s(db_, "SELECT COALESCE(MAX(id), 0) + 1 FROM workflows");
@@ -532,6 +565,11 @@ TFlowMessage OaDatabase::SaveWorkflow(const TFlowMessage& m) {
   for (size_t i = 0; i < stored.steps.size(); ++i)
     Stmt(db_, "INSERT INTO workflow_steps VALUES (?, ?, ?, ?)")
         .Bind(int64_t(stored.flowId)).Bind(int(i)).Bind(stored.steps[i].id).BindBlob(WriteStepRecord(stored.steps[i])).Run();
+  if (before) {
+    TFlowMessage now = stored;
+    now.chart = m.chart;
+    KeepVersion("workflow", AnsiString(std::to_string(stored.flowId)), BuildFlowMessage(*before), BuildFlowMessage(now));
+  }
   t.Commit();
   return stored;
 }
@@ -608,6 +646,68 @@ std::optional<oa::StoredDocument> OaDatabase::FindDocument(const AnsiString& rec
 
 void OaDatabase::SaveDocument(const oa::StoredDocument& d) {
   Transaction t(*this);
+  WriteDocument(d);
+  t.Commit();
+}
+
+int64_t OaDatabase::NewCopy(const AnsiString& recordId) {
+  Transaction t(*this);
+  Stmt(db_, "INSERT INTO copies (record_id, revision) VALUES (?, ?)").BindText(recordId).Bind(Revision(recordId)).Run();
+  const int64_t id = sqlite3_last_insert_rowid(db_);
+  // A form open that long ago is refused as stale.
+  Stmt(db_, "DELETE FROM copy_fields WHERE copy_id IN (SELECT id FROM copies WHERE record_id = ? AND id <= ?)")
+      .BindText(recordId).Bind(id - kKeptCopies).Run();
+  Stmt(db_, "DELETE FROM copies WHERE record_id = ? AND id <= ?").BindText(recordId).Bind(id - kKeptCopies).Run();
+  t.Commit();
+  return id;
+}
+
+std::optional<int> OaDatabase::CopyRevision(int64_t copyId, const AnsiString& recordId) const {
+  Stmt s(db_, "SELECT revision FROM copies WHERE id = ? AND record_id = ?");
+  s.Bind(copyId).BindText(recordId);
+  if (!s.Step()) return std::nullopt;
+  return s.Int(0);
+}
+
+std::optional<std::vector<TFieldRecord>> OaDatabase::CopyFields(int64_t copyId, const AnsiString& recordId) const {
+  const std::optional<int> revision = CopyRevision(copyId, recordId);
+  if (!revision) return std::nullopt;
+  Stmt saved(db_, "SELECT 1 FROM copy_fields WHERE copy_id = ? LIMIT 1");
+  saved.Bind(copyId);
+  if (!saved.Step()) return FieldsAt(recordId, *revision);
+  Stmt s(db_, "SELECT name, value FROM copy_fields WHERE copy_id = ? AND position >= 0 ORDER BY position");
+  s.Bind(copyId);
+  std::vector<TFieldRecord> fields;
+  while (s.Step()) fields.push_back({s.Text(0), s.Text(1)});
+  return fields;
+}
+
+int OaDatabase::SaveRevision(const oa::StoredDocument& d, int64_t copyId, const std::vector<TFieldRecord>& seen) {
+  Transaction t(*this);
+  WriteDocument(d);
+  const int revision = Revision(d.recordId) + 1;
+  Stmt(db_, "INSERT OR REPLACE INTO document_revisions VALUES (?, ?)").BindText(d.recordId).Bind(revision).Run();
+  for (size_t i = 0; i < d.values.size(); ++i)
+    Stmt(db_, "INSERT INTO revision_fields VALUES (?, ?, ?, ?, ?)")
+        .BindText(d.recordId).Bind(revision).Bind(int(i)).BindText(d.values[i].name).BindText(d.values[i].value).Run();
+  // A copy older than this is refused as stale anyway when its fields were changed since.
+  Stmt(db_, "DELETE FROM revision_fields WHERE record_id = ? AND revision <= ?")
+      .BindText(d.recordId).Bind(revision - kKeptRevisions).Run();
+  // The copy that made the save is now at this revision and shows what it saved.
+  Stmt(db_, "UPDATE copies SET revision = ? WHERE id = ? AND record_id = ?").Bind(revision).Bind(copyId).BindText(d.recordId).Run();
+  if (sqlite3_changes(db_) > 0) {
+    Stmt(db_, "DELETE FROM copy_fields WHERE copy_id = ?").Bind(copyId).Run();
+    // A marker row keeps "saved with no fields" apart from "never saved".
+    Stmt(db_, "INSERT INTO copy_fields VALUES (?, -1, '', '')").Bind(copyId).Run();
+    for (size_t i = 0; i < seen.size(); ++i)
+      Stmt(db_, "INSERT INTO copy_fields VALUES (?, ?, ?, ?)")
+          .Bind(copyId).Bind(int(i)).BindText(seen[i].name).BindText(seen[i].value).Run();
+  }
+  t.Commit();
+  return revision;
+}
+
+void OaDatabase::WriteDocument(const oa::StoredDocument& d) {
   Stmt(db_, "INSERT OR REPLACE INTO documents VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")
       .BindText(d.recordId).BindText(d.tableName).BindText(d.templateName).Bind(d.workflowId).Bind(d.currentStep)
       .Bind(d.nextStep).Bind(d.status).BindText(d.authorId).BindText(d.authorName).Bind(d.numberType).Bind(d.number)
@@ -632,7 +732,65 @@ void OaDatabase::SaveDocument(const oa::StoredDocument& d) {
   if (d.numberType >= 0 && d.number > 0)
     Stmt(db_, "UPDATE number_kinds SET next_number = MAX(next_number, ?) WHERE id = ?")
         .Bind(int64_t(d.number) + 1).Bind(d.numberType).Run();
+}
+
+int OaDatabase::Revision(const AnsiString& recordId) const {
+  Stmt s(db_, "SELECT revision FROM document_revisions WHERE record_id = ?");
+  s.BindText(recordId);
+  return s.Step() ? s.Int(0) : 0;
+}
+
+std::optional<std::vector<TFieldRecord>> OaDatabase::FieldsAt(const AnsiString& recordId, int revision) const {
+  if (revision == 0) return std::vector<TFieldRecord>{};  // a new document starts empty
+  Stmt r(db_, "SELECT 1 FROM revision_fields WHERE record_id = ? AND revision = ? LIMIT 1");
+  r.BindText(recordId).Bind(revision);
+  // A revision saved with no fields at all leaves no row: only the current one is known then.
+  if (!r.Step() && revision != Revision(recordId)) return std::nullopt;
+  Stmt s(db_, "SELECT name, value FROM revision_fields WHERE record_id = ? AND revision = ? ORDER BY position");
+  s.BindText(recordId).Bind(revision);
+  std::vector<TFieldRecord> fields;
+  while (s.Step()) fields.push_back({s.Text(0), s.Text(1)});
+  return fields;
+}
+
+bool OaDatabase::NumberHeldByOther(int numberType, int number, const AnsiString& recordId) const {
+  Stmt s(db_,
+         "SELECT 1 FROM documents WHERE number_type = ? AND number = ? AND record_id <> ? AND state <> 'destroyed' "
+         "LIMIT 1");
+  s.Bind(numberType).Bind(number).BindText(recordId);
+  return s.Step();
+}
+
+std::vector<AnsiString> OaDatabase::UnsavedDrafts(const AnsiString& authorId) const {
+  Stmt s(db_,
+         "SELECT d.record_id FROM documents d LEFT JOIN document_revisions r ON r.record_id = d.record_id "
+         "WHERE d.author_id = ? AND d.state = 'open' AND r.record_id IS NULL ORDER BY d.rowid");
+  s.BindText(authorId);
+  std::vector<AnsiString> ids;
+  while (s.Step()) ids.push_back(s.Text(0));
+  return ids;
+}
+
+void OaDatabase::DropDraft(const AnsiString& recordId) {
+  Transaction t(*this);
+  Stmt(db_, "DELETE FROM copy_fields WHERE copy_id IN (SELECT id FROM copies WHERE record_id = ?)").BindText(recordId).Run();
+  Stmt(db_, "DELETE FROM copies WHERE record_id = ?").BindText(recordId).Run();
+  KeepVersion("attachments", recordId, Attachments(recordId), std::string());
+  KeepVersion("body", recordId, Body(recordId), std::string());
+  for (const char* table : {"documents", "document_fields", "document_handlers", "document_passed",
+                            "document_step_handlers", "archive_saves", "attachments", "bodies", "comments",
+                            "distributions"})
+    Stmt(db_, (std::string("DELETE FROM ") + table + " WHERE record_id = ?").c_str()).BindText(recordId).Run();
   t.Commit();
+}
+
+std::vector<oa::StoredDocument> OaDatabase::OpenDocuments(int workflowId) const {
+  Stmt s(db_, "SELECT record_id FROM documents WHERE workflow_id = ? AND state = 'open'");
+  s.Bind(workflowId);
+  std::vector<oa::StoredDocument> docs;
+  while (s.Step())
+    if (auto d = FindDocument(s.Text(0))) docs.push_back(std::move(*d));
+  return docs;
 }
 
 bool OaDatabase::SetDocumentState(const AnsiString& recordId, const AnsiString& state) {
@@ -674,7 +832,12 @@ std::string OaDatabase::Attachments(const AnsiString& recordId) const {
 }
 
 void OaDatabase::SaveAttachments(const AnsiString& recordId, const std::string& container) {
+  Transaction t(*this);
+  Stmt s(db_, "SELECT container FROM attachments WHERE record_id = ?");
+  s.BindText(recordId);
+  KeepVersion("attachments", recordId, s.Step() ? std::optional(s.Blob(0)) : std::nullopt, container);
   Stmt(db_, "INSERT OR REPLACE INTO attachments VALUES (?, ?)").BindText(recordId).BindBlob(container).Run();
+  t.Commit();
 }
 
 std::optional<std::string> OaDatabase::Body(const AnsiString& recordId) const {
@@ -685,7 +848,36 @@ std::optional<std::string> OaDatabase::Body(const AnsiString& recordId) const {
 }
 
 void OaDatabase::SaveBody(const AnsiString& recordId, const std::string& body) {
+  Transaction t(*this);
+  KeepVersion("body", recordId, Body(recordId), body);
   Stmt(db_, "INSERT OR REPLACE INTO bodies VALUES (?, ?)").BindText(recordId).BindBlob(body).Run();
+  t.Commit();
+}
+
+void OaDatabase::KeepVersion(const char* kind, const AnsiString& key, const std::optional<std::string>& old,
+                             const std::string& replacement) {
+  if (!old || old->empty() || *old == replacement) return;
+  Stmt(db_, "INSERT INTO versions (kind, key, at, content) VALUES (?, ?, julianday('now') - 2415018.5, ?)")
+      .BindText(kind).BindText(key).BindBlob(*old).Run();
+  // Bounded, so that a client replacing in a loop cannot fill the disk.
+  Stmt(db_,
+       "DELETE FROM versions WHERE kind = ?1 AND key = ?2 AND id NOT IN "
+       "(SELECT id FROM versions WHERE kind = ?1 AND key = ?2 ORDER BY id DESC LIMIT ?3)")
+      .BindText(kind).BindText(key).Bind(kKeptVersions).Run();
+}
+
+std::vector<OaDatabase::Version> OaDatabase::Versions() const {
+  Stmt s(db_, "SELECT id, kind, key, at, length(content) FROM versions ORDER BY id");
+  std::vector<Version> versions;
+  while (s.Step()) versions.push_back({s.Int64(0), s.Text(1), s.Text(2), s.Real(3), size_t(s.Int64(4))});
+  return versions;
+}
+
+std::optional<std::pair<OaDatabase::Version, std::string>> OaDatabase::VersionContent(int64_t id) const {
+  Stmt s(db_, "SELECT id, kind, key, at, length(content), content FROM versions WHERE id = ?");
+  s.Bind(id);
+  if (!s.Step()) return std::nullopt;
+  return std::pair{Version{s.Int64(0), s.Text(1), s.Text(2), s.Real(3), size_t(s.Int64(4))}, s.Blob(5)};
 }
 
 void OaDatabase::RecordDistribution(const AnsiString& recordId, const AnsiString& kind,

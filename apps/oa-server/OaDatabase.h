@@ -76,7 +76,29 @@ class OaDatabase {
   std::optional<oa::SampleTemplate> FindTemplate(const AnsiString& name) const;
 
   std::optional<oa::StoredDocument> FindDocument(const AnsiString& recordId) const;
+  // Keeps the document as it is, without counting a save (a draft handed out).
   void SaveDocument(const oa::StoredDocument& d);
+  // A save made from that copy: keeps the document and its fields as its next revision,
+  // which it returns; the copy is at that revision from then on, showing `seen`.
+  int SaveRevision(const oa::StoredDocument& d, int64_t copyId, const std::vector<TFieldRecord>& seen);
+  // A copy of the document handed out now, at its present revision; its number.
+  int64_t NewCopy(const AnsiString& recordId);
+  // The revision the copy holds; nullopt for a copy of another document or one forgotten.
+  std::optional<int> CopyRevision(int64_t copyId, const AnsiString& recordId) const;
+  // The fields as that copy shows them: as handed out, or as it last saved them.
+  std::optional<std::vector<TFieldRecord>> CopyFields(int64_t copyId, const AnsiString& recordId) const;
+  // 0 until the document's first save, one more with every save.
+  int Revision(const AnsiString& recordId) const;
+  // The fields as that revision left them; nullopt when it is no longer kept.
+  std::optional<std::vector<TFieldRecord>> FieldsAt(const AnsiString& recordId, int revision) const;
+  // Another document of that number kind that holds the number.
+  bool NumberHeldByOther(int numberType, int number, const AnsiString& recordId) const;
+  // The user's drafts never saved, oldest first.
+  std::vector<AnsiString> UnsavedDrafts(const AnsiString& authorId) const;
+  // Removes a draft never saved; its attachments and body stay as earlier versions.
+  void DropDraft(const AnsiString& recordId);
+  // Every open document (drafts included) that follows the workflow.
+  std::vector<oa::StoredDocument> OpenDocuments(int workflowId) const;
   // Changes the document's state ("archived", "destroyed"); false for an unknown document.
   bool SetDocumentState(const AnsiString& recordId, const AnsiString& state);
   // Archives the document and remembers who did it and when: the form saves its changed
@@ -96,6 +118,18 @@ class OaDatabase {
   void SaveAttachments(const AnsiString& recordId, const std::string& container);
   std::optional<std::string> Body(const AnsiString& recordId) const;
   void SaveBody(const AnsiString& recordId, const std::string& body);
+  // Earlier versions of attachment lists ("attachments"), Word bodies ("body") and
+  // workflow definitions ("workflow"), kept whenever one is replaced or removed.
+  struct Version {
+    int64_t id = 0;
+    std::string kind;
+    AnsiString key;  // the record ID, or the workflow's number
+    double at = 0;   // days since 1899-12-30
+    size_t size = 0;
+  };
+  std::vector<Version> Versions() const;
+  // The kept content; nullopt for an unknown id.
+  std::optional<std::pair<Version, std::string>> VersionContent(int64_t id) const;
   // Records who a document went to: "FEFA", "FEFB" (users) or "OTFF" (units).
   void RecordDistribution(const AnsiString& recordId, const AnsiString& kind,
                           const std::vector<AnsiString>& targets);
@@ -109,8 +143,15 @@ class OaDatabase {
   // Creates the tables, bringing a file of an older layout up to date first; refuses one
   // of a newer layout.
   void CreateSchema(const std::string& path);
+  void WriteDocument(const oa::StoredDocument& d);
+  // Keeps what is stored under kind/key before it is replaced, unless it is what replaces it.
+  void KeepVersion(const char* kind, const AnsiString& key, const std::optional<std::string>& old,
+                   const std::string& replacement);
   void MoveTextToUtf8();
   void FillSampleData();
 
+  static constexpr int kKeptRevisions = 64;
+  static constexpr int kKeptCopies = 256;
+  static constexpr int kKeptVersions = 32;
   sqlite3* db_ = nullptr;
 };

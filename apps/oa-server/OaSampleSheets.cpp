@@ -36,6 +36,7 @@ class FormSheet {
     c->Font().SetStyle(fsBold);
     c->Font().SetHeight(-20);
     c->Font().SetColor(clWhite);
+    ReadOnly(c);
     sheet_.SetSize(0, sRows, 40);
     Merge(0, 0, cols, 1);
   }
@@ -44,6 +45,7 @@ class FormSheet {
     c->SetAsString(Cp936(text));
     c->SetColor(kLabelColor);
     c->SetHorzAlign(haRight);
+    ReadOnly(c);
   }
   // A label beside a field of several rows stands as high as the field.
   void Label(int col, int row, const char* text, int rows) {
@@ -73,6 +75,8 @@ class FormSheet {
   }
 
  private:
+  // Labels and titles are the template's own text: nobody types over them.
+  static void ReadOnly(TXLCell* c) { c->SetStyles(c->GetStyles() | CellStyleBit(csReadOnly)); }
   TXLCell* Field(TXLCell* c, const char* field) {
     c->SetHint(Cp936(field));
     c->SetColor(kFieldColor);

@@ -53,6 +53,7 @@ struct OaServer::Connection {
   std::string frame;
   std::string out;
   size_t sent = 0;
+  bool stalled = false;  // the client's socket is full: it is not reading its reply
   size_t charged = 0;  // what this connection counts against the budget
   Clock::time_point started;
   Clock::time_point lastActivity;
@@ -133,16 +134,18 @@ void OaServer::Recharge(Connection& c) {
 OaServer::Connection* OaServer::OldestIdle(const Connection* keep) const {
   Connection* oldest = nullptr;
   for (const auto& c : connections_) {
-    // A reply being written is work under way; everything else waits on the client.
-    if (c.get() == keep || c->fd < 0 || c->phase == Connection::Phase::Reply) continue;
+    // A reply being taken is work under way; everything else waits on the client.
+    if (c.get() == keep || c->fd < 0 || (c->phase == Connection::Phase::Reply && !c->stalled)) continue;
     if (!oldest || c->lastActivity < oldest->lastActivity) oldest = c.get();
   }
   return oldest;
 }
 
 bool OaServer::MakeRoom(size_t bytes, const Connection* keep) {
+  // Requests still arriving, and replies their clients do not read.
   const auto holdsRequest = [keep](const Connection& c) {
-    return &c != keep && c.fd >= 0 && c.phase == Connection::Phase::Body && c.charged > 0;
+    return &c != keep && c.fd >= 0 && c.charged > 0 &&
+           (c.phase == Connection::Phase::Body || (c.phase == Connection::Phase::Reply && c.stalled));
   };
   size_t freeable = 0;
   for (const auto& c : connections_)
@@ -154,7 +157,8 @@ bool OaServer::MakeRoom(size_t bytes, const Connection* keep) {
     for (const auto& c : connections_)
       if (holdsRequest(*c) && (!victim || c->lastActivity < victim->lastActivity)) victim = c.get();
     if (!victim) return false;
-    Drop(*victim, "dropped to free buffer space");
+    Drop(*victim, victim->phase == Connection::Phase::Reply ? "reply not read: dropped to free buffer space"
+                                                             : "dropped to free buffer space");
   }
   return true;
 }
@@ -276,11 +280,11 @@ bool OaServer::OnFrameComplete(Connection& c) {
     Drop(c, "reply does not fit the buffer budget");
     return false;
   }
-  ByteWriter w;
-  w.Reserve(4 + reply->size());
-  w.I32(static_cast<int32_t>(reply->size()));
-  w.Bytes(*reply);
-  c.out = w.Take();
+  c.out.reserve(4 + reply->size());
+  c.out.resize(4);
+  PutI32LE(c.out.data(), static_cast<int32_t>(reply->size()));
+  c.out.append(*reply);
+  Release(*reply);
   Recharge(c);
   c.phase = Connection::Phase::Reply;
   return OnWritable(c);
@@ -289,7 +293,11 @@ bool OaServer::OnFrameComplete(Connection& c) {
 bool OaServer::OnWritable(Connection& c) {
   while (c.sent < c.out.size()) {
     const ssize_t n = send(c.fd, c.out.data() + c.sent, c.out.size() - c.sent, MSG_NOSIGNAL);
-    if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
+    if (n < 0) {
+      c.stalled = errno == EAGAIN || errno == EWOULDBLOCK;
+      return c.stalled || errno == EINTR;
+    }
+    c.stalled = false;
     c.sent += static_cast<size_t>(n);
     c.lastActivity = Clock::now();
   }

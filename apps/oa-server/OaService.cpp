@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <charconv>
 #include <chrono>
-#include <typeinfo>
 
 #include "apps/oa-server/OaRights.h"
 #include "control/wire/RecordReader.h"
+#include "core/DateTime.h"
 #include "control/wire/Un_CopyFiles.h"
 #include "grid/XLCells.h"
 #include "grid/XLSections.h"
@@ -57,12 +57,94 @@ constexpr const char* kNotHandler = "您不是该文档当前步骤的办理人�
 constexpr const char* kClosed = "该文档已归档或销毁，不能再修改！";
 constexpr const char* kMoved = "该文档已转到其他步骤，请重新打开后再办理！";
 constexpr const char* kNoComment = "您不是该文档的办理人、起草人或分发对象，不能签批意见！";
+constexpr const char* kChangedSince = "该文档已被他人修改，请关闭后重新打开。";
+constexpr const char* kNumberTaken = "该编号已被其他文档使用，请重新编号。";
+constexpr const char* kBadName = "附件保存失败：附件名称无效！";
+
+// Header bytes no client field uses carry the number of the copy handed out; the form sends
+// its header back unchanged, so a save says which copy, and so which revision, it was made from.
+constexpr size_t kCopyNumber = 192;
+
+// The drafts one user keeps before his oldest never-saved one goes.
+constexpr size_t kMaxDrafts = 8;
+
+const AnsiString* ValueOf(const std::vector<TFieldRecord>& fields, const AnsiString& name) {
+  for (const TFieldRecord& f : fields)
+    if (f.name == name) return &f.value;
+  return nullptr;
+}
+
+// Sets name to value in fields, adding it when absent.
+void Put(std::vector<TFieldRecord>& fields, const TFieldRecord& v) {
+  bool set = false;
+  for (TFieldRecord& r : fields)
+    if (r.name == v.name) {
+      r.value = v.value;
+      set = true;
+    }
+  if (!set) fields.push_back(v);
+}
+
+// The fields a save leaves: current with what the copy changed applied; nullopt when a
+// field it changed was changed by another save since.
+std::optional<std::vector<TFieldRecord>> Merged(const std::vector<TFieldRecord>& base,
+                                                const std::vector<TFieldRecord>& current,
+                                                const std::vector<TFieldRecord>& sent) {
+  static const AnsiString kEmpty;
+  std::vector<TFieldRecord> result = current;
+  for (const TFieldRecord& v : sent) {
+    const AnsiString* b = ValueOf(base, v.name);
+    const AnsiString& was = b ? *b : kEmpty;
+    if (v.value == was) continue;
+    const AnsiString* c = ValueOf(current, v.name);
+    const AnsiString& now = c ? *c : kEmpty;
+    if (now != was && now != v.value) return std::nullopt;
+    Put(result, v);
+  }
+  return result;
+}
+
+// Names a file may not be stored under: they would leave, or be, the folder it goes to.
+bool UnsafeName(const AnsiString& name) {
+  return name.empty() || name == "." || name == ".." || name.find_first_of("/\\") != AnsiString::npos;
+}
 
 std::optional<int32_t> ParseInt(std::string_view text) {
   int32_t v = 0;
   const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
   if (ec != std::errc() || end != text.data() + text.size() || text.empty()) return std::nullopt;
   return v;
+}
+
+// A draft never saved opens as the new document it was: its token fields ("[UserName]",
+// "[Date]"...) hold what they stand for, with their names, as the form keeps stored values.
+std::vector<TFieldRecord> DraftDefaults(const std::string& sheetBytes, const frames::LoginReply& user, double today) {
+  TXLSheet sheet;
+  TMemoryStream in(sheetBytes);
+  sheet.LoadFromStream(in);
+  // Dates as the form writes them: its login sets this short date format.
+  TFormatSettings fs = DefaultFormatSettings();
+  fs.ShortDateFormat = "yyyy-MM-dd";
+  std::vector<TFieldRecord> values;
+  sheet.Section(sClient)->ForEachStored([&](TXLCell* c) {
+    const AnsiString text = c->GetAsString();
+    const AnsiString name = c->Hint();
+    if (name.empty() || text.size() < 3 || text.front() != '[' || text.back() != ']') return;
+    const AnsiString word = text.substr(1, text.size() - 2);
+    AnsiString value;
+    if (word == "UserName") value = user.userName;
+    else if (word == "UserGUID") value = user.userId;
+    else if (word == "CompName") value = user.compName;
+    else if (word == "DeptName") value = user.deptName;
+    else if (word == "DutyName") value = user.dutyName;
+    else if (word == "DateTime") value = DateTimeToStr(today, fs);
+    else if (word == "Date") value = DateToStr(today, fs);
+    else if (word == "Time") value = TimeToStr(today, fs);
+    else if (word == "DateChina") value = FormatDateTime("dddddd", today, fs);
+    else return;
+    values.push_back({name, value + "|" + name});
+  });
+  return values;
 }
 
 bool IsWorkflowRecord(const AnsiString& name) { return AnsiUpperCase(name) == "STATUS" || name == "StepID"; }
@@ -93,7 +175,7 @@ double WallClockDays() {
 
 // How long after archiving the form's save of its changed fields is still taken: the form
 // sends it as it closes, behind the archive command.
-constexpr double kArchiveSaveDays = 10.0 / (24 * 60);
+constexpr double kArchiveSaveDays = 2.0 / (24 * 60);
 
 // ---- request layouts the server reads ------------------------------------------------
 
@@ -131,6 +213,17 @@ auto ReadItems(std::string_view f, size_t header, int32_t count, size_t itemSize
 }  // namespace
 
 std::optional<std::string> OaService::Reply(std::string_view frame) const {
+  try {
+    return Dispatch(frame);
+  } catch (const frames::EFrameError&) {
+    throw;
+  } catch (const Exception&) {
+    // The store failed (a full disk): every write is one transaction, so nothing changed.
+    return Refusal("操作失败：服务器无法写入数据，没有保存任何修改，请稍后再试！");
+  }
+}
+
+std::optional<std::string> OaService::Dispatch(std::string_view frame) const {
   // A request without a full four-letter code is refused, not merely left unanswered.
   if (frame.size() < frames::kCodeSize || uint8_t(frame[0]) != 4)
     throw frames::EFrameError("frame without a code field");
@@ -151,7 +244,12 @@ std::optional<std::string> OaService::Reply(std::string_view frame) const {
   }
   if (code == "BHQZ") {
     const int32_t unit = wire::RecordReader(frame, frames::kNumbersRequestSize, "Numbers request").I32(8);
-    return frames::BuildNumbersReply(db_.NumberKinds(unit));
+    std::vector<frames::NumberEntry> kinds = db_.NumberKinds(unit);
+    // The offer skips numbers other documents of the kind already hold.
+    for (frames::NumberEntry& k : kinds)
+      while (k.nextNumber > 0 && k.nextNumber < INT32_MAX && db_.NumberHeldByOther(k.kindId, k.nextNumber, ""))
+        ++k.nextNumber;
+    return frames::BuildNumbersReply(kinds);
   }
   if (code == "FEFA" || code == "FEFB") return Distribute(frame);
   if (code == "OTFF") return Outside(frame);
@@ -206,6 +304,9 @@ std::string OaService::Query(std::string_view frame) const {
     d.currentStep = StartStep(*wf);
     d.authorId = user->userId;
     d.authorName = user->userName;
+    // One user keeps a few drafts; the oldest never-saved one goes (its files kept as versions).
+    std::vector<AnsiString> drafts = db_.UnsavedDrafts(user->userId);
+    for (size_t i = 0; i + kMaxDrafts <= drafts.size(); ++i) db_.DropDraft(drafts[i]);
     db_.SaveDocument(d);
   }
 
@@ -231,8 +332,13 @@ std::string OaService::Query(std::string_view frame) const {
   h.SetText(dh::AuthorName, d.authorName);
   h.SetI32(dh::SignOffMode, form->signOffMode);
   h.SetI32(dh::AttachBelow, form->attachBelow);
+  h.SetI32(kCopyNumber, int32_t(db_.NewCopy(d.recordId)));
   doc.Steps = wf->steps;
-  for (const TFieldRecord& v : d.values)
+  std::vector<TFieldRecord> values = d.values;
+  if (stored && values.empty() && db_.Revision(d.recordId) == 0)
+    if (const auto author = db_.UserById(d.authorId))
+      if (const auto login = db_.FindUserByLogin(author->loginName)) values = DraftDefaults(form->sheet, *login, Today());
+  for (const TFieldRecord& v : values)
     for (TFieldRecord& piece : SplitValue(v.name, v.value)) doc.FieldRecords.push_back(std::move(piece));
   doc.FieldRecords.push_back({"Status", AnsiString(std::to_string(d.status))});
   doc.PassedSteps = d.passed;
@@ -270,8 +376,12 @@ std::string OaService::Update(std::string_view frame) const {
   // The save that follows an archive is kept with the archived document; nothing else
   // changes a document that is no longer open.
   bool archiveSave = false;
+  const int32_t copyNumber = u.header.I32(kCopyNumber);
+  const std::optional<int> copy = db_.CopyRevision(copyNumber, recordId);
+  const int revision = stored ? db_.Revision(recordId) : 0;
   if (stored && stored->state != "open") {
-    if (!FollowsArchive(*stored, user->userId)) return Refusal(kClosed);
+    // Only from the archiver's copy that was current when he archived.
+    if (!FollowsArchive(*stored, user->userId) || copy != revision) return Refusal(kClosed);
     archiveSave = true;
   } else if (stored) {
     if (!MayChange(*stored, *wf, user->userId)) return Refusal(kNotHandler);
@@ -292,15 +402,27 @@ std::string OaService::Update(std::string_view frame) const {
     d.authorId = user->userId;
     d.authorName = user->userName;
   }
-  d.values = std::move(values);
+  // What this copy changed is applied over what other saves changed since it was handed out.
+  // A copy the server did not hand out (or one that is no longer known) has nothing to merge
+  // against; a document never handed out starts empty.
+  const std::optional<std::vector<TFieldRecord>> base =
+      copy ? db_.CopyFields(copyNumber, recordId) : stored ? std::nullopt : std::optional(std::vector<TFieldRecord>{});
+  std::optional<std::vector<TFieldRecord>> merged = base ? Merged(*base, d.values, values) : std::nullopt;
+  if (!merged) return Refusal(kChangedSince);
+  // What the copy shows now: what it was handed, with what it sent.
+  std::vector<TFieldRecord> seen = *base;
+  for (const TFieldRecord& v : values) Put(seen, v);
+  d.values = std::move(*merged);
   d.status = status;
   d.opinion = u.header.Text(dh::Opinion);
   d.numberType = u.header.I32(dh::NumberType);
   d.number = u.header.I32(dh::Number);
   d.numberPrefix = u.header.Text(dh::NumberPrefix);
   d.handlers = u.pickedUsers;
+  if (d.numberType >= 0 && d.number > 0 && db_.NumberHeldByOther(d.numberType, d.number, recordId))
+    return Refusal(kNumberTaken);
   if (archiveSave) {
-    db_.SaveDocument(d);  // it stays where it was archived
+    db_.SaveRevision(d, copyNumber, seen);  // it stays where it was archived
     return Message(SubmittedText());
   }
   const int32_t current = !stored && u.header.I32(dh::CurrentStep) > 0 ? u.header.I32(dh::CurrentStep) : d.currentStep;
@@ -308,7 +430,9 @@ std::string OaService::Update(std::string_view frame) const {
   if (!FindStep(*wf, current)) return Refusal("保存失败：当前流程步骤不存在！");
   d.currentStep = current;
   d.nextStep = next;
-  if (status == 1 && next != -1) {
+  // Saved for distribution: kept where it stands, not handed on.
+  const bool submit = status == 1 && u.header.U8(dh::SavedForDistribution) == 0;
+  if (submit && next != -1) {
     if (!FindStep(*wf, next)) return Refusal("提交失败：下一流程步骤不存在！");
     d.passed.push_back({current, 0});
     d.currentStep = next;
@@ -316,8 +440,8 @@ std::string OaService::Update(std::string_view frame) const {
     d.stepHandlers.clear();
     for (const frames::PickedUser& p : u.pickedUsers) d.stepHandlers.push_back(p.userId);
   }
-  db_.SaveDocument(d);
-  return Message(status == 1 ? SubmittedText() : SavedText());
+  db_.SaveRevision(d, copyNumber, seen);
+  return Message(submit ? SubmittedText() : SavedText());
 }
 
 std::optional<frames::UserRecord> OaService::UserOf(const AnsiString& userId) const {
@@ -362,6 +486,8 @@ std::string OaService::Upload(std::string_view frame) const {
   TCopy2Files files;
   files.LoadFromBytes(frame.substr(frames::kUploadHeaderSize));
   if (recordId.empty()) return Refusal("附件保存失败：文档编号为空！");
+  for (int i = 0; i < files.Count(); ++i)
+    if (files.GetState(i) != fsRemoved && UnsafeName(files.GetFileName(i))) return Refusal(kBadName);
   // The request names nobody: what can be held is that the document exists and is open.
   const std::optional<StoredDocument> stored = db_.FindDocument(recordId);
   if (!stored) return NotFound();
@@ -488,8 +614,28 @@ std::string OaService::Flow(std::string_view frame) const {
 std::string OaService::SaveFlow(std::string_view frame) const {
   const TFlowMessage m = ParseFlowMessage(frame);
   if (m.flowName.empty()) return Refusal("流程保存失败：流程名称为空！");
+  if (const auto refused = FlowRefused(m)) return Refusal(refused);
   db_.SaveWorkflow(m);
   return Message(FlowSavedText());
+}
+
+const char* OaService::FlowRefused(const TFlowMessage& m) const {
+  std::vector<const TStepRecord*> kept;
+  for (const TStepRecord& r : m.steps)
+    if (r.changeState != stepDeleted) kept.push_back(&r);
+  if (kept.empty()) return "流程保存失败：流程至少需要一个步骤！";
+  if (m.flowId == 0) return nullptr;
+  const std::optional<TFlowMessage> before = db_.FindWorkflow(int(m.flowId));
+  const int32_t start = before ? StartStep(*before) : 0;
+  // No open document may be left at a step that is gone or that nobody handles.
+  for (const StoredDocument& d : db_.OpenDocuments(int(m.flowId))) {
+    const auto at = std::find_if(kept.begin(), kept.end(), [&](const TStepRecord* r) { return r->id == d.currentStep; });
+    if (at == kept.end()) return "流程保存失败：有未办结的文档停留在被删除的步骤上！";
+    const bool handled = !d.stepHandlers.empty() || (*at)->handlerCount > 0 || (*at)->authorIsHandler ||
+                         d.currentStep == start;
+    if (!handled) return "流程保存失败：有未办结的文档停留的步骤没有办理人！";
+  }
+  return nullptr;
 }
 
 // The document's own body when one was saved, else the template's.
@@ -509,22 +655,48 @@ std::string OaService::File(std::string_view frame) const {
 
 namespace {
 
-// The workflow editor picks a field by the text of its cell, but a template's fields start
-// empty for a new document: the picker's copy shows each field's name, which its hint holds.
+// The workflow editor picks a field by the text of its cell, but a template's fields hold
+// defaults, item lists and dates: the picker's copy shows each field's name, which its
+// hint holds, as plain text in every field cell.
 std::string PickerSheet(const std::string& stored) {
   TXLSheet sheet;
   TMemoryStream in(stored);
   sheet.LoadFromStream(in);
-  sheet.Section(sClient)->ForEachStored([](TXLCell* c) {
-    const bool text = typeid(*c) == typeid(TXLCell) || dynamic_cast<TXLCString*>(c);
-    if (text && c->GetAsString().empty()) c->SetAsString(c->Hint());
+  TXLSection* client = sheet.Section(sClient);
+  std::vector<TPoint> fields;
+  client->ForEachStored([&](TXLCell* c) {
+    if (!c->Hint().empty()) fields.push_back(c->Pos());
   });
+  for (const TPoint& at : fields) {
+    TXLCell* c = client->PutCell(at, &XLCStringClass);
+    if (!c) continue;
+    c->SetEditor(0);
+    c->SetFormat("");
+    c->SetAsString(c->Hint());
+  }
   TMemoryStream out;
   sheet.SaveToStream(out);
   return out.TakeData();
 }
 
 }  // namespace
+
+void OaService::Restore(int64_t versionId) const {
+  const auto version = db_.VersionContent(versionId);
+  if (!version) throw Exception("no version " + std::to_string(versionId));
+  const auto& [v, content] = *version;
+  if (v.kind == "workflow") {
+    TFlowMessage m = ParseFlowMessage(content);
+    if (const char* refused = FlowRefused(m)) throw Exception(refused);
+    db_.SaveWorkflow(m);
+    return;
+  }
+  if (!db_.FindDocument(v.key)) throw Exception("document " + v.key + " no longer exists");
+  if (v.kind == "body")
+    db_.SaveBody(v.key, content);
+  else
+    db_.SaveAttachments(v.key, content);
+}
 
 std::string OaService::Sheet(std::string_view frame) const {
   const UserRequest q = ReadUserRequest(frame);

@@ -36,10 +36,15 @@ class OaService {
   // well formed but cannot be done are answered with a "|" server message.
   std::optional<std::string> Reply(std::string_view frame) const;
 
+  // Puts a kept earlier version back; what it replaces is kept in turn. Throws Exception
+  // (its text UTF-8) when it cannot.
+  void Restore(int64_t versionId) const;
+
   // Days since 1899-12-30 for comment dates; the wall clock unless replaced.
   std::function<double()> Now;
 
  private:
+  std::optional<std::string> Dispatch(std::string_view frame) const;
   std::string Query(std::string_view frame) const;
   std::string Update(std::string_view frame) const;
   std::string Upload(std::string_view frame) const;
@@ -50,6 +55,11 @@ class OaService {
   std::string SignOff(std::string_view frame) const;
   std::string Flow(std::string_view frame) const;
   std::string SaveFlow(std::string_view frame) const;
+ public:
+  // Why a workflow definition may not replace the stored one (UTF-8); null when it may.
+  const char* FlowRefused(const TFlowMessage& m) const;
+
+ private:
   std::string File(std::string_view frame) const;
   std::string Sheet(std::string_view frame) const;
   double Today() const;

@@ -1,11 +1,18 @@
 // oa-server: the office-automation server on 127.0.0.1 for tests and demos.
 //   oa-server [--port N] [--db FILE] [--log FILE] [--log-limit MIB] [--request-timeout MS]
 //             [--idle-timeout MS] [--max-connections N] [--max-buffered MIB]
+//   oa-server --db FILE --versions        lists the kept earlier versions
+//   oa-server --db FILE --restore ID      puts one back
 // Prints "listening PORT" once ready; SIGINT or SIGTERM stops it. The log holds one line
-// per request; past --log-limit (16 MiB) it moves to FILE.1 and starts again.
+// per request; past --log-limit (16 MiB) it moves to FILE.1 and starts again. The
+// database, its journal and the log are readable by their owner only.
+#include <sys/stat.h>
+
 #include <csignal>
+#include <ctime>
 #include <cstdio>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -22,13 +29,30 @@ void OnSignal(int) {
   if (g_server) g_server->Stop();
 }
 
+const char kUsage[] =
+    "usage: oa-server [--port N] [--db FILE] [--log FILE] [--log-limit MIB]\n"
+    "                 [--request-timeout MS] [--idle-timeout MS] [--max-connections N]\n"
+    "                 [--max-buffered MIB]\n"
+    "       oa-server --db FILE --versions      list the earlier versions of attachments,\n"
+    "                                            Word bodies and workflows kept in FILE\n"
+    "       oa-server --db FILE --restore ID    put version ID back (the one it replaces is kept)\n";
+
 int Usage(const char* why) {
-  std::fprintf(stderr,
-               "oa-server: %s\nusage: oa-server [--port N] [--db FILE] [--log FILE] [--log-limit MIB]\n"
-               "                 [--request-timeout MS] [--idle-timeout MS] [--max-connections N]\n"
-               "                 [--max-buffered MIB]\n",
-               why);
+  std::fprintf(stderr, "oa-server: %s\n%s", why, kUsage);
   return 2;
+}
+
+int ListVersions(const OaDatabase& db) {
+  std::printf("%-6s %-12s %-40s %-20s %s\n", "ID", "KIND", "OF", "REPLACED (UTC)", "BYTES");
+  for (const OaDatabase::Version& v : db.Versions()) {
+    const std::time_t t = std::time_t((v.at - 25569.0) * 86400.0);
+    char when[32] = "?";
+    std::tm tm{};
+    if (gmtime_r(&t, &tm)) std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S", &tm);
+    std::printf("%-6lld %-12s %-40s %-20s %zu\n", static_cast<long long>(v.id), v.kind.c_str(),
+                Cp936ToUtf8(v.key).c_str(), when, v.size);
+  }
+  return 0;
 }
 
 bool ParseInt(const char* text, long lo, long hi, long& out) {
@@ -47,14 +71,26 @@ int main(int argc, char** argv) {
   std::string dbPath = ":memory:";
   std::string logPath;
   uint64_t logLimit = RequestLogFile::kDefaultLimitBytes;
+  bool listVersions = false;
+  long restore = 0;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
+    if (arg == "--help" || arg == "-h") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
+    if (arg == "--versions") {
+      listVersions = true;
+      continue;
+    }
     if (i + 1 >= argc) return Usage(("missing value for " + arg).c_str());
     const char* value = argv[++i];
     long n = 0;
     if (arg == "--port") {
       if (!ParseInt(value, 0, 65535, n)) return Usage("--port needs 0..65535");
       options.port = static_cast<uint16_t>(n);
+    } else if (arg == "--restore") {
+      if (!ParseInt(value, 1, LONG_MAX, restore)) return Usage("--restore needs a version ID");
     } else if (arg == "--db") {
       dbPath = value;
     } else if (arg == "--log") {
@@ -79,12 +115,26 @@ int main(int argc, char** argv) {
     }
   }
 
+  if ((listVersions || restore) && dbPath == ":memory:") return Usage("--versions and --restore need --db FILE");
   std::signal(SIGPIPE, SIG_IGN);
+  // A full file system or file size limit fails the write, answered as such, instead of
+  // ending the server.
+  std::signal(SIGXFSZ, SIG_IGN);
+  // Documents, their history and the request log are nobody else's to read.
+  umask(077);
+  for (const std::string* path : {&dbPath, &logPath})
+    if (!path->empty() && *path != ":memory:") chmod(path->c_str(), 0600);
   // Room for many idle clients: one of them must never lock the others out.
   OaServer::RaiseFileLimit();
   try {
     OaDatabase db;
     db.Open(dbPath);
+    if (listVersions) return ListVersions(db);
+    if (restore) {
+      oa::OaService(db).Restore(restore);
+      std::printf("restored version %ld\n", restore);
+      return 0;
+    }
     std::unique_ptr<RequestLogFile> log;
     if (!logPath.empty()) log = std::make_unique<RequestLogFile>(logPath, logLimit);
     oa::OaService service(db);

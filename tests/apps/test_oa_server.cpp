@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "apps/RawClient.h"
+#include "apps/ServerProgram.h"
 #include "apps/oa-server/OaServer.h"
 #include "apps/oa-server/RequestLog.h"
 #include "control/wire/Frames.h"
@@ -320,20 +321,6 @@ std::vector<std::string> FileLines(const std::filesystem::path& path) {
   return lines;
 }
 
-// A fresh folder under the test's temporary directory, removed afterwards.
-class TempDir {
- public:
-  TempDir() : path_(std::filesystem::temp_directory_path() / ("oa-log-" + std::to_string(getpid()))) {
-    std::filesystem::remove_all(path_);
-    std::filesystem::create_directories(path_);
-  }
-  ~TempDir() { std::filesystem::remove_all(path_); }
-  std::filesystem::path operator/(const char* name) const { return path_ / name; }
-
- private:
-  std::filesystem::path path_;
-};
-
 TEST(RequestLogFileTest, AFullLogMovesAsideWholeAndTheNewOneContinuesIt) {
   TempDir dir;
   const auto path = dir / "requests.log";
@@ -362,47 +349,6 @@ TEST(RequestLogFileTest, AFullLogMovesAsideWholeAndTheNewOneContinuesIt) {
   }
   EXPECT_EQ(FileLines(path), std::vector<std::string>{std::string(1500, 'L')});
 }
-
-// The oa-server program on a free port; stopped when the test ends.
-class ServerProgram {
- public:
-  explicit ServerProgram(std::vector<std::string> args) {
-    int out[2];
-    if (pipe(out) != 0) return;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_addclose(&actions, out[0]);
-    args.insert(args.begin(), OA_SERVER_PATH);
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    const bool spawned = posix_spawn(&pid_, OA_SERVER_PATH, &actions, nullptr, argv.data(), environ) == 0;
-    posix_spawn_file_actions_destroy(&actions);
-    close(out[1]);
-    std::string said;
-    pollfd p{out[0], POLLIN, 0};
-    char buf[64];
-    while (spawned && said.find('\n') == std::string::npos && poll(&p, 1, int(kDeadline.count())) > 0) {
-      const ssize_t n = read(out[0], buf, sizeof buf);
-      if (n <= 0) break;
-      said.append(buf, size_t(n));
-    }
-    close(out[0]);
-    if (!spawned) pid_ = -1;
-    if (said.rfind("listening ", 0) == 0) port_ = uint16_t(std::stoi(said.substr(10)));
-  }
-  ~ServerProgram() {
-    if (pid_ <= 0) return;
-    kill(pid_, SIGTERM);
-    waitpid(pid_, nullptr, 0);
-  }
-  uint16_t Port() const { return port_; }
-
- private:
-  pid_t pid_ = -1;
-  uint16_t port_ = 0;
-};
 
 TEST(ServerProgramTest, TheRequestLogStaysWithinItsLimitAndReadable) {
   TempDir dir;

@@ -140,7 +140,10 @@ TEST_F(OaServiceTest, AWriteThatFailsPartWayChangesNothing) {
     sqlite3_close(raw);
   }
   TStream2Array again = Parse(OpenDocument(""));
-  EXPECT_THROW(service_.Reply(Update(again, {{0, 0, Cp936("标题"), "", "lost"}}, 3, 1, kZhang)), Exception);
+  // The person is told the save failed; the connection is not just dropped.
+  const std::optional<std::string> failed = service_.Reply(Update(again, {{0, 0, Cp936("标题"), "", "lost"}}, 3, 1, kZhang));
+  ASSERT_TRUE(failed.has_value());
+  EXPECT_EQ(frames::ParseServerMessage(*failed)[0], '|');
   const TStream2Array after = Parse(OpenDocument(""));
   EXPECT_EQ(after.Fields[0].stored, "kept");
   EXPECT_EQ(after.Header.I32(dh::CurrentStep), 2);
