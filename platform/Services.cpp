@@ -11,6 +11,7 @@
 #include <mutex>
 
 #include "core/QtText.h"
+#include "platform/Shell.h"
 
 namespace {
 
@@ -156,15 +157,6 @@ class QtFileDialogs : public IFileDialogService {
   }
 };
 
-class QtShell : public IShellService {
- public:
-  bool Open(const std::string& target) override {
-    QString t = QString::fromStdString(target);
-    bool isUrl = t.contains(QStringLiteral("://")) || t.startsWith(QStringLiteral("mailto:"), Qt::CaseInsensitive);
-    return QDesktopServices::openUrl(isUrl ? QUrl(t) : QUrl::fromLocalFile(t));
-  }
-};
-
 class SystemClock : public IClockService {
  public:
   TDateTime Now() override { return ::Now(); }
@@ -240,7 +232,7 @@ AnsiString NormalizeLineBreaks(const AnsiString& text) {
 namespace Services {
 IPromptService& Prompt() { return Get<IPromptService, QtPrompt>(R().prompt); }
 IFileDialogService& FileDialogs() { return Get<IFileDialogService, QtFileDialogs>(R().files); }
-IShellService& Shell() { return Get<IShellService, QtShell>(R().shell); }
+IShellService& Shell() { return Get<IShellService, TDesktopShell>(R().shell); }
 IClockService& Clock() { return Get<IClockService, SystemClock>(R().clock); }
 std::unique_ptr<IPromptService> SetPrompt(std::unique_ptr<IPromptService> s) { return Swap(R().prompt, std::move(s)); }
 std::unique_ptr<IFileDialogService> SetFileDialogs(std::unique_ptr<IFileDialogService> s) {
@@ -298,7 +290,7 @@ struct ServiceCapture::Impl {
   struct Shell : IShellService {
     ServiceCapture* c;
     explicit Shell(ServiceCapture* c) : c(c) {}
-    bool Open(const std::string& target) override {
+    bool Open(const std::string& target, std::function<void()>) override {
       c->shellOpens.push_back(target);
       return c->shellResult;
     }
