@@ -212,8 +212,8 @@ TEST_F(AttachmentsE2E, TheSecondOfTwoSameNamedAttachmentsIsEditedAndRemovedItsel
 
   // The edit went to the second file; the first stayed as it was.
   ASSERT_EQ(afterEdit.Count(), 2);
-  EXPECT_EQ(afterEdit.FileData(0), original.toStdString());
-  EXPECT_NE(afterEdit.FileData(1), original.toStdString());
+  EXPECT_TRUE(afterEdit.FileData(0) == original.toStdString()) << "the first file was changed";
+  EXPECT_FALSE(afterEdit.FileData(1) == original.toStdString()) << "the second file was not changed";
   EXPECT_NE(ZipMember(QByteArray::fromStdString(std::string(afterEdit.FileData(1))), "word/document.xml")
                 .find("第二份的修改"),
             std::string::npos);
@@ -221,7 +221,7 @@ TEST_F(AttachmentsE2E, TheSecondOfTwoSameNamedAttachmentsIsEditedAndRemovedItsel
   const TCopy2Files files = page_->Attachments("oa_leave", record_);
   ASSERT_EQ(files.Count(), 1);
   EXPECT_EQ(files.GetFileName(0), "memo.docx");
-  EXPECT_EQ(files.FileData(0), original.toStdString());
+  EXPECT_TRUE(files.FileData(0) == original.toStdString()) << "the file left is not the untouched first";
 }
 
 }  // namespace
