@@ -16,10 +16,11 @@ bool IsUrl(const QString& t) {
   return t.contains(QStringLiteral("://")) || t.startsWith(QStringLiteral("mailto:"), Qt::CaseInsensitive);
 }
 
-// xdg-open's own exit codes: 1 bad call, 2 no such file, 3 no program for it; 4 is a
-// program that took the file and then failed, which has said so itself.
+// xdg-open ends with 0 only when a program took the file: 3 is no program for the type, and
+// 4 is what it ends with when the program it picked cannot be run at all (no terminal for
+// a terminal program, a stale desktop entry), which the person meets the same way.
 bool LauncherFoundNoProgram(int exitCode, QProcess::ExitStatus status) {
-  return status == QProcess::NormalExit && exitCode >= 1 && exitCode <= 3;
+  return status != QProcess::NormalExit || exitCode != 0;
 }
 
 }  // namespace
