@@ -2,7 +2,12 @@
 
 #include <QApplication>
 #include <QDesktopServices>
+#include <QDialogButtonBox>
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QMessageBox>
 #include <QUrl>
 #include <chrono>
@@ -119,17 +124,76 @@ class QtPrompt : public IPromptService {
   }
 };
 
+// Qt's dialog reads every quote in the typed name as the edge of a name in a list
+// ("a" "b"), so a file whose name holds a quote could not be chosen. A typed text that
+// names an existing file as a whole, or a list of existing files between '"' and '" "',
+// is taken as it stands.
+class TOpenFileDialog : public QFileDialog {
+ public:
+  TOpenFileDialog(QWidget* parent, const QString& title, const QString& dir) : QFileDialog(parent, title, dir) {}
+
+  // Connected after the dialog's own handlers, which disable 打开 for such a name.
+  void WatchTypedNames() {
+    QLineEdit* edit = NameEdit();
+    if (!edit) return;
+    connect(edit, &QLineEdit::textChanged, this, [this] {
+      if (TypedFiles().isEmpty()) return;
+      if (auto* box = findChild<QDialogButtonBox*>(QStringLiteral("buttonBox")))
+        if (QPushButton* open = box->button(QDialogButtonBox::Open)) open->setEnabled(true);
+    });
+  }
+  QStringList Chosen() const { return chosen_.isEmpty() ? selectedFiles() : chosen_; }
+
+  void accept() override {
+    chosen_ = TypedFiles();
+    if (chosen_.isEmpty()) {
+      QFileDialog::accept();
+      return;
+    }
+    QDialog::accept();
+  }
+
+ private:
+  QLineEdit* NameEdit() const { return findChild<QLineEdit*>(QStringLiteral("fileNameEdit")); }
+
+  // Empty unless the text holds a quote and names existing files only.
+  QStringList TypedFiles() const {
+    QLineEdit* edit = NameEdit();
+    const QString text = edit ? edit->text() : QString();
+    if (!text.contains(u'"')) return {};
+    const QDir dir = directory();
+    auto existing = [&](const QString& name) {
+      const QFileInfo info(dir.absoluteFilePath(name));
+      return info.isFile() ? info.absoluteFilePath() : QString();
+    };
+    if (const QString whole = existing(text); !whole.isEmpty()) return {whole};
+    const QString list = text.trimmed();
+    if (list.size() < 2 || !list.startsWith(u'"') || !list.endsWith(u'"')) return {};
+    QStringList files;
+    for (const QString& name : list.mid(1, list.size() - 2).split(QStringLiteral("\" \""))) {
+      const QString path = existing(name);
+      if (path.isEmpty()) return {};
+      files << path;
+    }
+    if (files.size() > 1 && fileMode() != QFileDialog::ExistingFiles) return {};
+    return files;
+  }
+
+  QStringList chosen_;
+};
+
 class QtFileDialogs : public IFileDialogService {
  public:
   std::vector<std::string> OpenFiles(const FileDialogOptions& o, QWidget* parent) override {
     if (!qobject_cast<QApplication*>(QCoreApplication::instance())) return {};
-    QFileDialog dlg(parent, ToQString(o.title), QString::fromStdString(o.initialDir));
+    TOpenFileDialog dlg(parent, ToQString(o.title), QString::fromStdString(o.initialDir));
     Prepare(dlg, o);
     dlg.setAcceptMode(QFileDialog::AcceptOpen);
     dlg.setFileMode(o.multiSelect ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile);
+    dlg.WatchTypedNames();
     std::vector<std::string> out;
     if (dlg.exec() != QDialog::Accepted) return out;
-    for (const QString& f : dlg.selectedFiles()) out.push_back(f.toStdString());
+    for (const QString& f : dlg.Chosen()) out.push_back(f.toStdString());
     return out;
   }
   std::optional<std::string> SaveFile(const FileDialogOptions& o, QWidget* parent) override {
