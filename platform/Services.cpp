@@ -2,7 +2,12 @@
 
 #include <QApplication>
 #include <QDesktopServices>
+#include <QDialogButtonBox>
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QMessageBox>
 #include <QUrl>
 #include <chrono>
@@ -11,6 +16,7 @@
 #include <mutex>
 
 #include "core/QtText.h"
+#include "platform/Shell.h"
 
 namespace {
 
@@ -118,17 +124,76 @@ class QtPrompt : public IPromptService {
   }
 };
 
+// Qt's dialog reads every quote in the typed name as the edge of a name in a list
+// ("a" "b"), so a file whose name holds a quote could not be chosen. A typed text that
+// names an existing file as a whole, or a list of existing files between '"' and '" "',
+// is taken as it stands.
+class TOpenFileDialog : public QFileDialog {
+ public:
+  TOpenFileDialog(QWidget* parent, const QString& title, const QString& dir) : QFileDialog(parent, title, dir) {}
+
+  // Connected after the dialog's own handlers, which disable 打开 for such a name.
+  void WatchTypedNames() {
+    QLineEdit* edit = NameEdit();
+    if (!edit) return;
+    connect(edit, &QLineEdit::textChanged, this, [this] {
+      if (TypedFiles().isEmpty()) return;
+      if (auto* box = findChild<QDialogButtonBox*>(QStringLiteral("buttonBox")))
+        if (QPushButton* open = box->button(QDialogButtonBox::Open)) open->setEnabled(true);
+    });
+  }
+  QStringList Chosen() const { return chosen_.isEmpty() ? selectedFiles() : chosen_; }
+
+  void accept() override {
+    chosen_ = TypedFiles();
+    if (chosen_.isEmpty()) {
+      QFileDialog::accept();
+      return;
+    }
+    QDialog::accept();
+  }
+
+ private:
+  QLineEdit* NameEdit() const { return findChild<QLineEdit*>(QStringLiteral("fileNameEdit")); }
+
+  // Empty unless the text holds a quote and names existing files only.
+  QStringList TypedFiles() const {
+    QLineEdit* edit = NameEdit();
+    const QString text = edit ? edit->text() : QString();
+    if (!text.contains(u'"')) return {};
+    const QDir dir = directory();
+    auto existing = [&](const QString& name) {
+      const QFileInfo info(dir.absoluteFilePath(name));
+      return info.isFile() ? info.absoluteFilePath() : QString();
+    };
+    if (const QString whole = existing(text); !whole.isEmpty()) return {whole};
+    const QString list = text.trimmed();
+    if (list.size() < 2 || !list.startsWith(u'"') || !list.endsWith(u'"')) return {};
+    QStringList files;
+    for (const QString& name : list.mid(1, list.size() - 2).split(QStringLiteral("\" \""))) {
+      const QString path = existing(name);
+      if (path.isEmpty()) return {};
+      files << path;
+    }
+    if (files.size() > 1 && fileMode() != QFileDialog::ExistingFiles) return {};
+    return files;
+  }
+
+  QStringList chosen_;
+};
+
 class QtFileDialogs : public IFileDialogService {
  public:
   std::vector<std::string> OpenFiles(const FileDialogOptions& o, QWidget* parent) override {
     if (!qobject_cast<QApplication*>(QCoreApplication::instance())) return {};
-    QFileDialog dlg(parent, ToQString(o.title), QString::fromStdString(o.initialDir));
+    TOpenFileDialog dlg(parent, ToQString(o.title), QString::fromStdString(o.initialDir));
     Prepare(dlg, o);
     dlg.setAcceptMode(QFileDialog::AcceptOpen);
     dlg.setFileMode(o.multiSelect ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile);
+    dlg.WatchTypedNames();
     std::vector<std::string> out;
     if (dlg.exec() != QDialog::Accepted) return out;
-    for (const QString& f : dlg.selectedFiles()) out.push_back(f.toStdString());
+    for (const QString& f : dlg.Chosen()) out.push_back(f.toStdString());
     return out;
   }
   std::optional<std::string> SaveFile(const FileDialogOptions& o, QWidget* parent) override {
@@ -153,15 +218,6 @@ class QtFileDialogs : public IFileDialogService {
     }
     if (!o.defaultExt.empty()) dlg.setDefaultSuffix(QString::fromStdString(o.defaultExt));
     if (!o.fileName.empty()) dlg.selectFile(QString::fromStdString(o.fileName));
-  }
-};
-
-class QtShell : public IShellService {
- public:
-  bool Open(const std::string& target) override {
-    QString t = QString::fromStdString(target);
-    bool isUrl = t.contains(QStringLiteral("://")) || t.startsWith(QStringLiteral("mailto:"), Qt::CaseInsensitive);
-    return QDesktopServices::openUrl(isUrl ? QUrl(t) : QUrl::fromLocalFile(t));
   }
 };
 
@@ -240,7 +296,7 @@ AnsiString NormalizeLineBreaks(const AnsiString& text) {
 namespace Services {
 IPromptService& Prompt() { return Get<IPromptService, QtPrompt>(R().prompt); }
 IFileDialogService& FileDialogs() { return Get<IFileDialogService, QtFileDialogs>(R().files); }
-IShellService& Shell() { return Get<IShellService, QtShell>(R().shell); }
+IShellService& Shell() { return Get<IShellService, TDesktopShell>(R().shell); }
 IClockService& Clock() { return Get<IClockService, SystemClock>(R().clock); }
 std::unique_ptr<IPromptService> SetPrompt(std::unique_ptr<IPromptService> s) { return Swap(R().prompt, std::move(s)); }
 std::unique_ptr<IFileDialogService> SetFileDialogs(std::unique_ptr<IFileDialogService> s) {
@@ -298,7 +354,7 @@ struct ServiceCapture::Impl {
   struct Shell : IShellService {
     ServiceCapture* c;
     explicit Shell(ServiceCapture* c) : c(c) {}
-    bool Open(const std::string& target) override {
+    bool Open(const std::string& target, std::function<void()>) override {
       c->shellOpens.push_back(target);
       return c->shellResult;
     }

@@ -8,6 +8,7 @@
 // file system's (UTF-8).
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -54,7 +55,10 @@ class IShellService {
  public:
   virtual ~IShellService() = default;
   // Opens a file or URL with its associated program; false when nothing could open it.
-  virtual bool Open(const std::string& pathOrUrl) = 0;
+  // The desktop may find only later that no program takes it: then refused is called,
+  // on the UI thread.
+  virtual bool Open(const std::string& pathOrUrl, std::function<void()> refused) = 0;
+  bool Open(const std::string& pathOrUrl) { return Open(pathOrUrl, {}); }
 };
 
 class IClockService {

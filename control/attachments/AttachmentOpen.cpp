@@ -13,9 +13,11 @@
 #include "control/wire/ReplyText.h"
 #include "control/wire/Un_CopyFiles.h"
 #include "core/DateTime.h"
+#include "core/Exception.h"
 #include "core/ScopeGuard.h"
 #include "core/QtText.h"
 #include "platform/Services.h"
+#include "platform/Shell.h"
 #include "platform/office/OfficeWorker.h"
 #include "uikit/TFlatButtonUnit.h"
 
@@ -28,6 +30,23 @@ bool OneOf(const std::string& ext, std::initializer_list<const char*> list) {
   return false;
 }
 
+// A file name component holds 255 bytes: a long name loses the end of its stem, cut
+// between characters, and keeps its extension, so the copy still opens by its type.
+std::string FitName(const std::string& name, size_t room) {
+  if (name.size() <= room) return name;
+  const size_t dot = name.rfind('.');
+  std::string ext = dot != std::string::npos && dot > 0 && name.size() - dot <= 16 ? name.substr(dot) : "";
+  if (ext.size() >= room) ext.clear();
+  size_t cut = std::min(name.size() - ext.size(), room - ext.size());
+  while (cut > 0 && (uint8_t(name[cut]) & 0xC0) == 0x80) --cut;  // never half a character
+  return name.substr(0, cut) + ext;
+}
+
+void SayCannotOpen(const AnsiString& name, QWidget* parent) {
+  ShowMessageBox(Cp936("附件无法写入临时文件，不能打开：") + name, Cp936("系统提示"), MsgIcon::Warning,
+                 MsgButtons::Ok, parent);
+}
+
 }  // namespace
 
 std::string TimeStampedCopyPath(const AnsiString& name) {
@@ -37,7 +56,7 @@ std::string TimeStampedCopyPath(const AnsiString& name) {
   if (local.empty() || local == "." || local == ".." || local.find('/') != std::string::npos)
     return "";
   const AnsiString stamp = FormatDateTime("yyyymmddhhnnsszzz", Services::Clock().Now());
-  return GetTempDirectory() + stamp + local;
+  return GetTempDirectory() + stamp + FitName(local, kMaxFileNameBytes - stamp.size());
 }
 
 QIcon AttachmentIcon(const AnsiString& name) {
@@ -64,9 +83,15 @@ std::optional<std::string> OpenAttachmentData(QWidget* owner, const AnsiString& 
     if (viewer) viewer->exec();
     return std::nullopt;
   }
-  const std::string path = TimeStampedCopyPath(name);
-  if (path.empty()) return std::nullopt;
-  WritePrivateFile(path, data);
+  std::string path;
+  try {
+    path = TimeStampedCopyPath(name);
+    if (path.empty()) return std::nullopt;
+    WritePrivateFile(path, data);
+  } catch (const Exception&) {
+    SayCannotOpen(name, owner);
+    return std::nullopt;
+  }
 
   if (OneOf(ext, {".doc", ".docx", ".xls", ".dot", ".xlsx"})) {
     try {
@@ -74,7 +99,7 @@ std::optional<std::string> OpenAttachmentData(QWidget* owner, const AnsiString& 
         const QPointer<Tfrm_Priview> preview = new Tfrm_Priview(owner);
         const auto release = ScopeExit([preview] { delete preview.data(); });
         preview->Btn_SetFlag()->hide();
-        preview->OpenDocument(path);
+        preview->OpenDocument(path, Cp936ToUtf8(name));
         if (!preview) return std::nullopt;
         preview->setWindowState(preview->windowState() | Qt::WindowMaximized);
         preview->exec();
@@ -107,7 +132,7 @@ std::optional<std::string> OpenAttachmentData(QWidget* owner, const AnsiString& 
     return std::nullopt;
   }
   // The manager does not wait for the program.
-  Services::Shell().Open(path);
+  OpenWithDesktop(path, name, owner);
   return std::nullopt;
 }
 
@@ -125,6 +150,12 @@ void SaveAttachmentAs(QWidget* owner, const TCopy2Files& files, int i) {
   std::string ext = LowerExtension(o.fileName);
   o.defaultExt = ext.empty() ? "" : ext.substr(1);
   o.overwritePrompt = true;
-  if (std::optional<std::string> path = Services::FileDialogs().SaveFile(o, owner))
+  const std::optional<std::string> path = Services::FileDialogs().SaveFile(o, owner);
+  if (!path) return;
+  try {
     files.SaveFileAs(i, *path);
+  } catch (const Exception&) {
+    ShowMessageBox(Cp936("文件保存失败：") + Utf8ToCp936(*path), Cp936("系统提示"), MsgIcon::Warning,
+                   MsgButtons::Ok, owner);
+  }
 }

@@ -13,8 +13,12 @@
 class QWidget;
 class TCopy2Files;
 
+// The longest file name (one path component) the file system takes, in bytes.
+inline constexpr size_t kMaxFileNameBytes = 255;
+
 // The private temp folder + the current time as "yyyymmddhhnnsszzz" + the name's last path
-// component (UTF-8); empty when the name is unusable ("", ".", "..").
+// component (UTF-8), its stem shortened when the whole would pass kMaxFileNameBytes; empty
+// when the name is unusable ("", ".", "..").
 std::string TimeStampedCopyPath(const AnsiString& name);
 
 // Opens an attachment by its lower-cased extension: office files in the preview

@@ -1,6 +1,5 @@
 #include "control/attachments/frm_SetLoadFiles.h"
 
-#include <QCloseEvent>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QListWidget>
@@ -76,16 +75,16 @@ TfrmSetLoadFiles::TfrmSetLoadFiles(QWidget* owner) : QDialog(owner) {
   });
   connect(listView_, &QListWidget::itemDoubleClicked, this, [this] { Guarded([&] { Btn_ReadClick(); }); });
 
-  SendFrame = [](std::string frame) {
-    if (TfrmMain* session = frmMain()) session->SendToServer(std::move(frame));
+  SendFrame = [](std::string frame, RequestEnded ended) {
+    if (TfrmMain* session = frmMain()) {
+      session->SendToServer(std::move(frame), std::move(ended));
+      return;
+    }
+    if (ended) ended(nullptr);
   };
 }
 
 TfrmSetLoadFiles::~TfrmSetLoadFiles() = default;
-
-void TfrmSetLoadFiles::Send(std::string frame) {
-  if (SendFrame) SendFrame(std::move(frame));
-}
 
 void TfrmSetLoadFiles::LoadFromReply(TMemoryStream& reply) {
   if (reply.Size() == 0) return;
@@ -105,6 +104,11 @@ void TfrmSetLoadFiles::LoadFromReply(TMemoryStream& reply) {
   listView_->clear();
   for (int i = 0; i < files_.Count(); ++i)
     if (files_.GetState(i) != fsRemoved) AddListItem(i);
+  // The list marks its first item current: it is the selected one too, so 阅读 reads
+  // what the person sees marked.
+  if (listView_->count() > 0) listView_->setCurrentRow(0);
+  savedContainer_ = files_.SaveToBytes();
+  uploaded_ = true;
 }
 
 void TfrmSetLoadFiles::AddListItem(int index) {
@@ -123,7 +127,8 @@ int TfrmSetLoadFiles::SelectedIndex() const {
 void TfrmSetLoadFiles::btn_AddFileClick() {
   FileDialogOptions o;
   o.title = Cp936("选择导入文件");
-  o.filter = Cp936("所有文件|*.*|Word文件|*.doc|Excel文件|*.xls|网页|*.htm|文本文件|*.txt|"
+  // "*" and not "*.*": on this desktop a name need not have a dot.
+  o.filter = Cp936("所有文件|*|Word文件|*.doc|Excel文件|*.xls|网页|*.htm|文本文件|*.txt|"
                "视频文件|*.avi|音频文件|*.wav|图像文件|*.jpg|Gif文件|*.gif|位图|*.bmp");
   o.multiSelect = true;
   const std::vector<std::string> chosen = Services::FileDialogs().OpenFiles(o, this);
@@ -134,7 +139,7 @@ void TfrmSetLoadFiles::btn_AddFileClick() {
     // Only a file that could be read is listed.
     if (!files_.AddFile(path, name, fsAdded)) continue;
     AddListItem(files_.Count() - 1);
-    uploaded_ = false;
+    Changed();
   }
   UploadFiles();
 }
@@ -152,7 +157,7 @@ void TfrmSetLoadFiles::btn_Copy2Click() {
   files_.Grow(1);
   files_.AddStream(name, doc->Data(), fsAdded);
   AddListItem(files_.Count() - 1);
-  uploaded_ = false;
+  Changed();
 }
 
 void TfrmSetLoadFiles::btn_MoveFileClick() {
@@ -163,9 +168,10 @@ void TfrmSetLoadFiles::btn_MoveFileClick() {
   MsgResult answer = ShowMessageBox(Cp936("是否移除文件 ") + caption + Cp936("？"), Cp936("系统提示"),
                                     MsgIcon::Information, MsgButtons::YesNo, this);
   if (!self || answer != MsgResult::Yes) return;
-  files_.RemoveFile(files_.GetFileName(item->data(kIndexRole).toInt()));
+  // By its place: another file may have the same name.
+  files_.RemoveFileAt(item->data(kIndexRole).toInt());
   delete item;
-  uploaded_ = false;
+  Changed();
   UploadFiles();
 }
 
@@ -181,8 +187,8 @@ void TfrmSetLoadFiles::Btn_ReadClick() {
   std::optional<std::string> edited =
       OpenAttachmentData(this, name, std::string(files_.FileData(i)), readOnly_);
   if (!self || !edited) return;
-  files_.ReplaceFile(name, *edited);
-  uploaded_ = false;
+  files_.ReplaceFileAt(i, *edited);
+  Changed();
   UploadFiles();
 }
 
@@ -202,22 +208,95 @@ void TfrmSetLoadFiles::nDetailClick() {
   nDetail_->setChecked(true);
 }
 
-void TfrmSetLoadFiles::UploadFiles() {
-  if (readOnly_ || uploaded_ || !files_.HasChanges()) return;
-  Send(frames::BuildUploadRequest(recordId_, tableName_, files_.Count(), files_.SaveToBytes()));
-  files_.SetAllStates(fsUploaded);
-  uploaded_ = true;
+void TfrmSetLoadFiles::Changed() {
+  ++generation_;
+  uploaded_ = false;
 }
 
-void TfrmSetLoadFiles::btn_CloseClick() { close(); }
+namespace {
+// The server confirms a save with a message; a refusal begins with "|".
+bool IsSavedReply(const TMemoryStream* reply) {
+  if (!reply || frames::FrameCode(reply->Data()) != "SMSG") return false;
+  bool saved = false;
+  Guarded([&] {
+    const AnsiString text = frames::ParseServerMessage(reply->Data());
+    saved = text.empty() || text[0] != '|';
+  });
+  return saved;
+}
+}  // namespace
 
-void TfrmSetLoadFiles::closeEvent(QCloseEvent* e) {
-  // However the window is closed, what changed reaches the server before the document
-  // form shows it as attached.
-  Guarded([&] { UploadFiles(); });
-  if (ITemplateForm* form = frmTemplate()) {
-    const std::string container = files_.SaveToBytes();
-    Guarded([&] { form->RefreshFromContainer(container, std::max<int>(files_.Count(), files_.MaxIndex())); });
+void TfrmSetLoadFiles::UploadFiles() {
+  if (readOnly_ || uploaded_ || !files_.HasChanges()) return;
+  // What is on its way already goes out once.
+  if (uploadsInFlight_ > 0 && sentGeneration_ == generation_) return;
+  const int generation = generation_;
+  sentGeneration_ = generation;
+  ++uploadsInFlight_;
+  const QPointer<TfrmSetLoadFiles> self(this);
+  std::string frame = frames::BuildUploadRequest(recordId_, tableName_, files_.Count(), files_.SaveToBytes());
+  if (!SendFrame) {
+    UploadEnded(generation, nullptr);
+    return;
   }
-  e->accept();
+  SendFrame(std::move(frame), [self, generation](const TMemoryStream* reply) {
+    if (self) self->UploadEnded(generation, reply);
+  });
+}
+
+void TfrmSetLoadFiles::UploadEnded(int generation, const TMemoryStream* reply) {
+  --uploadsInFlight_;
+  const bool saved = IsSavedReply(reply);
+  // A change made while this upload travelled is not in it and stays unsaved.
+  if (saved && generation == generation_) {
+    files_.SetAllStates(fsUploaded);
+    uploaded_ = true;
+    savedContainer_ = files_.SaveToBytes();
+  }
+  if (closeWish_ == CloseWish::None || uploadsInFlight_ > 0) return;
+  if (uploaded_) {
+    FinishClose(true);
+    return;
+  }
+  if (saved) {
+    UploadFiles();  // what changed meanwhile goes too before the window closes
+    return;
+  }
+  const CloseWish wish = std::exchange(closeWish_, CloseWish::None);
+  // 保存返回 stays open: the person has been told why, and the list is still unsaved.
+  if (wish != CloseWish::AskToDrop) return;
+  const QPointer<TfrmSetLoadFiles> self(this);
+  const MsgResult answer =
+      ShowMessageBox(Cp936("附件的修改没有保存到服务器，是否放弃这些修改？"), Cp936("系统提示"),
+                     MsgIcon::Question, MsgButtons::YesNo, this);
+  if (self && answer == MsgResult::Yes) FinishClose(false);
+}
+
+void TfrmSetLoadFiles::btn_CloseClick() { RequestClose(CloseWish::Save); }
+
+void TfrmSetLoadFiles::reject() { RequestClose(CloseWish::AskToDrop); }
+
+void TfrmSetLoadFiles::RequestClose(CloseWish wish) {
+  if (closing_) return;
+  if (readOnly_ || uploaded_ || !files_.HasChanges()) {
+    FinishClose(true);
+    return;
+  }
+  closeWish_ = wish;
+  if (uploadsInFlight_ > 0 && sentGeneration_ == generation_) return;  // its reply decides
+  UploadFiles();
+}
+
+void TfrmSetLoadFiles::FinishClose(bool keepChanges) {
+  if (closing_) return;
+  closing_ = true;
+  closeWish_ = CloseWish::None;
+  const QPointer<TfrmSetLoadFiles> self(this);
+  if (ITemplateForm* form = frmTemplate()) {
+    const std::string container = keepChanges ? files_.SaveToBytes() : savedContainer_;
+    TCopy2Files shown;
+    Guarded([&] { shown.LoadFromBytes(container); });
+    Guarded([&] { form->RefreshFromContainer(container, std::max<int>(shown.Count(), shown.MaxIndex())); });
+  }
+  if (self) QDialog::done(QDialog::Rejected);
 }

@@ -28,13 +28,17 @@ class TfrmSetLoadFiles : public QDialog, public IAttachmentManager {
   void LoadFromReply(TMemoryStream& reply) override;
   int ShowModal() override { return exec(); }
 
-  // Sends the container when it changed and the list is not read-only.
+  // Sends the container when it changed and the list is not read-only. The changes count
+  // as saved only when the server's reply says so.
   void UploadFiles();
 
-  // Where frames go (the session form unless replaced, for tests).
-  std::function<void(std::string)> SendFrame;
+  // How a request ended: the reply, or null when none came.
+  using RequestEnded = std::function<void(const TMemoryStream* reply)>;
+  // Where frames go (the session form unless replaced, for tests); ended is called once.
+  std::function<void(std::string, RequestEnded)> SendFrame;
 
   bool ReadOnly() const { return readOnly_; }
+  // Nothing changed here that the server has not confirmed.
   bool Uploaded() const { return uploaded_; }
   const TCopy2Files& Files() const { return files_; }
   QListWidget* ListView() const { return listView_; }
@@ -55,13 +59,20 @@ class TfrmSetLoadFiles : public QDialog, public IAttachmentManager {
   void nBigIconClick();
   void nDetailClick();
 
- protected:
-  void closeEvent(QCloseEvent*) override;
+  // Escape and the close box: what is changed is saved first; when it cannot be, the
+  // person is asked before it is thrown away.
+  void reject() override;
 
  private:
+  enum class CloseWish { None, Save, AskToDrop };
+
   void AddListItem(int index);
   int SelectedIndex() const;
-  void Send(std::string frame);
+  void Changed();
+  void RequestClose(CloseWish wish);
+  void UploadEnded(int generation, const TMemoryStream* reply);
+  // Hands the document form the list as the server holds it, then closes.
+  void FinishClose(bool keepChanges);
 
   QListWidget* listView_;
   QMenu* popupMenu_;
@@ -78,6 +89,12 @@ class TfrmSetLoadFiles : public QDialog, public IAttachmentManager {
 
   bool readOnly_ = false;
   bool uploaded_ = true;
+  int generation_ = 0;      // counts the changes, so a late reply confirms only what it carried
+  int sentGeneration_ = -1;
+  int uploadsInFlight_ = 0;
+  CloseWish closeWish_ = CloseWish::None;
+  bool closing_ = false;
+  std::string savedContainer_;  // the list as the server last confirmed it
   AnsiString recordId_;
   AnsiString tableName_;
   std::vector<frames::CommentRecord> comments_;

@@ -100,8 +100,10 @@ TFFlowEditor::TFFlowEditor(QWidget* parent) : TFChartEditor(parent) {
       return;
     }
     QPointer<TFFlowEditor> self(this);
-    session->SendToServer(std::move(frame), [self](const std::string* reply) {
-      if (self) self->SaveEnded(reply);
+    session->SendToServer(std::move(frame), [self](const TMemoryStream* reply) {
+      if (!self) return;
+      const std::string bytes = reply ? reply->Data() : std::string();
+      self->SaveEnded(reply ? &bytes : nullptr);
     });
   };
   BuildPanels();

@@ -1,13 +1,20 @@
 #include "control/office/frmPrivew.h"
 
 #include <QCloseEvent>
+#include <QFile>
 #include <QFileInfo>
 #include <QLineEdit>
+#include <QPainter>
 #include <QPointer>
 #include <QTimer>
+#include <unistd.h>
 
 #include "control/office/OfficeCommon.h"
 #include "control/form/frame_w.h"
+#include "core/Exception.h"
+#include "core/PrivateTemp.h"
+#include "core/SaveFile.h"
+#include "core/ScopeGuard.h"
 #include "core/QtText.h"
 #include "platform/Guard.h"
 #include "platform/Services.h"
@@ -19,11 +26,80 @@
 
 namespace {
 
-TFlatSpeedButton* ZoomButton(QWidget* parent, int x, const char* hint, const char* caption) {
+enum class Glyph { Save, Print, ActualSize, ZoomOut, ZoomIn, FitWidth, FitHeight };
+
+// 16 x 16 on the fuchsia ground the buttons mask out; drawn without smoothing so that no
+// edge pixel is half ground.
+QImage DrawGlyph(Glyph g) {
+  QImage img(16, 16, QImage::Format_RGB32);
+  img.fill(QColor(255, 0, 255));
+  QPainter p(&img);
+  p.setRenderHint(QPainter::Antialiasing, false);
+  const QColor ink(0, 0, 0), paper(255, 255, 255), blue(0, 0, 160);
+  auto page = [&] {
+    p.setPen(ink);
+    p.setBrush(paper);
+    p.drawRect(3, 1, 10, 13);
+  };
+  auto lens = [&](bool plus) {
+    p.setPen(ink);
+    p.setBrush(paper);
+    p.drawEllipse(1, 1, 9, 9);
+    p.drawLine(3, 5, 8, 5);
+    if (plus) p.drawLine(5, 3, 5, 8);
+    p.setPen(QPen(ink, 2));
+    p.drawLine(10, 10, 14, 14);
+  };
+  switch (g) {
+    case Glyph::Save:  // a disk
+      p.setPen(ink);
+      p.setBrush(blue);
+      p.drawRect(1, 1, 13, 13);
+      p.setBrush(paper);
+      p.drawRect(4, 1, 7, 5);
+      p.fillRect(4, 10, 8, 4, QColor(192, 192, 192));
+      break;
+    case Glyph::Print:  // a printer with its sheet
+      p.setPen(ink);
+      p.setBrush(paper);
+      p.drawRect(4, 1, 7, 5);
+      p.setBrush(QColor(192, 192, 192));
+      p.drawRect(1, 6, 13, 6);
+      p.setBrush(paper);
+      p.drawRect(4, 10, 7, 4);
+      break;
+    case Glyph::ActualSize:  // "1:1" on a page
+      page();
+      p.drawLine(5, 4, 5, 10);
+      p.drawPoint(8, 5);
+      p.drawPoint(8, 9);
+      p.drawLine(10, 4, 10, 10);
+      break;
+    case Glyph::ZoomOut: lens(false); break;
+    case Glyph::ZoomIn: lens(true); break;
+    case Glyph::FitWidth:  // a page with a double arrow across it
+      page();
+      p.setPen(blue);
+      p.drawLine(4, 7, 12, 7);
+      p.drawLine(5, 6, 5, 8);
+      p.drawLine(11, 6, 11, 8);
+      break;
+    case Glyph::FitHeight:  // a page with a double arrow down it
+      page();
+      p.setPen(blue);
+      p.drawLine(8, 2, 8, 12);
+      p.drawLine(7, 3, 9, 3);
+      p.drawLine(7, 11, 9, 11);
+      break;
+  }
+  return img;
+}
+
+TFlatSpeedButton* ZoomButton(QWidget* parent, int x, const char* hint, Glyph glyph) {
   auto* b = new TFlatSpeedButton(parent);
   b->setGeometry(x, 5, 25, 25);
   b->setToolTip(QString::fromUtf8(hint));
-  b->SetCaption(QString::fromUtf8(caption));
+  b->SetGlyph(DrawGlyph(glyph));
   return b;
 }
 }  // namespace
@@ -43,13 +119,20 @@ Tfrm_Priview::Tfrm_Priview(QWidget* owner) : QDialog(owner) {
   btnExit_ = new TFlatButton(pnlBtn_);
   btnExit_->SetCaption(QString::fromUtf8("关闭返回"));
   btnExit_->resize(75, 25);
-  auto* save = ZoomButton(pnlBtn_, 8, "文件另存为", "S");
-  auto* print = ZoomButton(pnlBtn_, 36, "打印文件", "P");
-  auto* best = ZoomButton(pnlBtn_, 72, "原始大小", "1");
-  auto* small = ZoomButton(pnlBtn_, 100, "缩小", "-");
-  auto* big = ZoomButton(pnlBtn_, 128, "放大", "+");
-  auto* fitW = ZoomButton(pnlBtn_, 156, "最合适宽度", "W");
-  auto* fitP = ZoomButton(pnlBtn_, 184, "最合适高度", "H");
+  auto* save = ZoomButton(pnlBtn_, 8, "文件另存为", Glyph::Save);
+  auto* print = ZoomButton(pnlBtn_, 36, "打印文件", Glyph::Print);
+  auto* best = ZoomButton(pnlBtn_, 72, "原始大小", Glyph::ActualSize);
+  auto* small = ZoomButton(pnlBtn_, 100, "缩小", Glyph::ZoomOut);
+  auto* big = ZoomButton(pnlBtn_, 128, "放大", Glyph::ZoomIn);
+  auto* fitW = ZoomButton(pnlBtn_, 156, "最合适宽度", Glyph::FitWidth);
+  auto* fitP = ZoomButton(pnlBtn_, 184, "最合适高度", Glyph::FitHeight);
+  save->setObjectName("Btn_Save");
+  print->setObjectName("Btn_Print");
+  best->setObjectName("btn_BestSzie");
+  small->setObjectName("btnSmall");
+  big->setObjectName("btnBig");
+  fitW->setObjectName("btn_PageFitBestFit");
+  fitP->setObjectName("btn_PageFitFullPage");
   edtZoom_ = new QLineEdit("100%", pnlBtn_);
   edtZoom_->setObjectName("edtZoom");
   edtZoom_->setReadOnly(true);
@@ -80,9 +163,9 @@ Tfrm_Priview::Tfrm_Priview(QWidget* owner) : QDialog(owner) {
 
 Tfrm_Priview::~Tfrm_Priview() = default;
 
-void Tfrm_Priview::OpenDocument(const std::string& path) {
+void Tfrm_Priview::OpenDocument(const std::string& path, const std::string& name) {
   isWord_ = IsWordFile(path);
-  fileName_ = QFileInfo(QString::fromStdString(path)).fileName().toStdString();
+  fileName_ = name.empty() ? QFileInfo(QString::fromStdString(path)).fileName().toStdString() : name;
   ole_->Open(path);
   // View set-up failures are not worth refusing the file for.
   Guarded([&] {
@@ -150,11 +233,35 @@ void Tfrm_Priview::Btn_SaveClick() {
   if (!ole_->IsOpen()) return;
   FileDialogOptions o;
   o.title = Cp936("保存文档");
-  o.defaultExt = "doc";
-  o.filter = Cp936("Word 文档|*.doc|Excel 文档|*.xls|所有文件|*.*");
+  // A name typed without extension gets the document's own: a workbook saved as ".doc"
+  // cannot be written.
+  const std::string ext = LowerExtension(fileName_);
+  o.defaultExt = ext.size() > 1 ? ext.substr(1) : "doc";
+  o.filter = Cp936("Word 文档|*.doc|Excel 文档|*.xls|所有文件|*");
+  o.filterIndex = isWord_ ? 1 : (ext == ".xls" || ext == ".xlsx") ? 2 : 3;
   o.fileName = fileName_;
-  if (std::optional<std::string> path = Services::FileDialogs().SaveFile(o, this))
-    ole_->SaveAs(*path);
+  std::optional<std::string> path = Services::FileDialogs().SaveFile(o, this);
+  if (!path) return;
+  const QPointer<Tfrm_Priview> self(this);
+  try {
+    SaveWholeThroughCopy(*path);
+  } catch (const Exception&) {
+    if (!self) return;
+    ShowMessageBox(Cp936("文件保存失败：") + Utf8ToCp936(*path), Cp936("系统提示"), MsgIcon::Warning, MsgButtons::Ok,
+                   this);
+  }
+}
+
+// The office suite writes in place; it writes a private copy instead, which then replaces
+// the person's file whole, so a failed save leaves that file as it was.
+void Tfrm_Priview::SaveWholeThroughCopy(const std::string& path) {
+  const std::string copy = PrivateTempPath("PreviewSave" + LowerExtension(path));
+  const auto removeCopy = ScopeExit([&copy] { ::unlink(copy.c_str()); });
+  ole_->SaveAs(copy);
+  QFile saved(QString::fromStdString(copy));
+  if (!saved.open(QIODevice::ReadOnly)) throw EFOpenError("Cannot open file \"" + copy + "\"");
+  const QByteArray bytes = saved.readAll();
+  SaveWholeFile(path, std::string_view(bytes.constData(), size_t(bytes.size())));
 }
 
 void Tfrm_Priview::Btn_SetFlagClick() {

@@ -18,8 +18,10 @@ class Tfrm_Priview : public QDialog {
   explicit Tfrm_Priview(QWidget* owner = nullptr);
   ~Tfrm_Priview() override;
 
-  // Opens the file; raises EOfficeError when it cannot be shown.
-  void OpenDocument(const std::string& path);
+  // Opens the file; raises EOfficeError when it cannot be shown. name (UTF-8) is the
+  // document's own name, proposed by 文件另存为; empty: the file's.
+  void OpenDocument(const std::string& path, const std::string& name = {});
+  const std::string& FileName() const { return fileName_; }
 
   int ZoomPercent() const { return zoom_; }
   bool IsWord() const { return isWord_; }
@@ -43,6 +45,7 @@ class Tfrm_Priview : public QDialog {
 
  private:
   void ShowZoom(int zoom);
+  void SaveWholeThroughCopy(const std::string& path);
   void WorkerLost();
 
   QWidget* pnlBtn_;

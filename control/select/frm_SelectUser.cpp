@@ -173,6 +173,15 @@ void TfrmSelectUser::LoadUsers(std::vector<frames::UserRecord> users, const Ansi
   const size_t first = users_.size();
   users_.insert(users_.end(), std::make_move_iterator(users.begin()), std::make_move_iterator(users.end()));
   BuildTrees(std::span<const frames::UserRecord>(users_).subspan(first), names, distribution);
+  // "局机关" is a page only when the unit has such users; until its list came, nobody knew.
+  if (!awaitedPages_.empty()) {
+    const int page = awaitedPages_.front();
+    awaitedPages_.pop_front();
+    if (page == pgExpUnit && trees_[pgExpUnit]->topLevelItemCount() == 0) {
+      if (pages_->currentIndex() == pgExpUnit) pages_->setCurrentIndex(pgSelf);
+      pages_->setTabVisible(pgExpUnit, false);
+    }
+  }
   setUpdatesEnabled(true);
   ChosenChanged();
 }
@@ -219,7 +228,9 @@ void TfrmSelectUser::pgcUserChange(int index) {
   int& tag = tags_[index];
   if (tag < 100 || tag > 109) return;
   tag += 10;
-  if (OnRequestList) OnRequestList(tag - 110);
+  if (!OnRequestList) return;
+  awaitedPages_.push_back(index);
+  OnRequestList(tag - 110);
 }
 
 TUserTree* TfrmSelectUser::CurrentTree() const {
@@ -274,10 +285,11 @@ void TfrmSelectUser::DeleteAll() {
 }
 
 void TfrmSelectUser::Query(const AnsiString& text) {
-  TUserTree* tree = trees_[pgQuery];
-  tree->ClearNodes();
+  // Blanks ask for nothing: the last result stays.
   const AnsiString needle = Trim(text);
   if (needle.empty()) return;
+  TUserTree* tree = trees_[pgQuery];
+  tree->ClearNodes();
   for (const frames::UserRecord& u : users_) {
     if (u.loginName.find(needle) == AnsiString::npos && u.userName.find(needle) == AnsiString::npos) continue;
     if (tree->Find(u.userId, nkUser)) continue;  // a user on several pages is found once

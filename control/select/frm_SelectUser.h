@@ -7,6 +7,7 @@
 // ChosenUsers() (or GetSelectedUsers into a fixed array).
 #include <QDialog>
 #include <array>
+#include <deque>
 #include <functional>
 #include <span>
 #include <string_view>
@@ -83,6 +84,7 @@ class TfrmSelectUser : public QDialog {
   QPushButton* btnOk_ = nullptr;
   QWidget* buttonColumn_ = nullptr;
   std::vector<frames::UserRecord> users_;
+  std::deque<int> awaitedPages_;  // lazy pages asked for, in the order their replies come
   bool shown_ = false;
   bool distribution_ = false;
 };

@@ -61,6 +61,7 @@ void AppendCapped(std::string& buf, const char* data, size_t n, size_t cap) {
 struct TfrmMain::Connection {
   QTcpSocket* socket = nullptr;  // deleted later: its own signal may be on the stack
   std::string frame;
+  RequestEnded ended;
   bool connected = false;
   bool expectingLength = false;
   uint8_t lengthBytes[4] = {};
@@ -68,7 +69,6 @@ struct TfrmMain::Connection {
   int32_t announced = 0;
   int32_t expected = 0;
   std::string reply;
-  TfrmMain::RequestEnded ended;
 };
 
 TfrmMain::TfrmMain(QWidget* owner) : QWidget(owner) {
@@ -124,11 +124,8 @@ void TfrmMain::SendToServer(TStream& frame) {
   SendToServer(frame.ReadRest());
 }
 
-void TfrmMain::SendToServer(std::string frame) { SendToServer(std::move(frame), nullptr); }
-
 void TfrmMain::SendToServer(std::string frame, RequestEnded ended) {
-  queue_.push_back(std::move(frame));
-  ended_.push_back(std::move(ended));
+  queue_.emplace_back(std::move(frame), std::move(ended));
   StartNext();
 }
 
@@ -180,10 +177,9 @@ void TfrmMain::RequestFlowChart(const AnsiString& idText) {
 void TfrmMain::StartNext() {
   if (conn_ || queue_.empty()) return;
   conn_ = std::make_unique<Connection>();
-  conn_->frame = std::move(queue_.front());
+  conn_->frame = std::move(queue_.front().first);
+  conn_->ended = std::move(queue_.front().second);
   queue_.pop_front();
-  conn_->ended = std::move(ended_.front());
-  ended_.pop_front();
 
   auto* s = new QTcpSocket(this);
   conn_->socket = s;
@@ -235,7 +231,7 @@ bool TfrmMain::ReadAvailable() {
       if (c.lengthRead < 4) continue;
       const int32_t len = LoadLE<int32_t>(c.lengthBytes);
       if (len < 0 || len > kMaxReplyLength) {
-        Abandon();
+        TellEnded(Abandon());
         return true;
       }
       c.expectingLength = false;
@@ -281,20 +277,26 @@ void TfrmMain::CompleteReply() {
   // window for a long time, and its own requests queue behind this one.
   StartNext();
   RequestEnded ended = std::move(c->ended);
+  // The dispatcher empties the reply it is given: the sender gets its own copy.
+  TMemoryStream told(ended ? c->reply : std::string());
   TMemoryStream reply(std::move(c->reply));
   c.reset();
-  // The handler empties the stream; the requester sees the bytes after it.
-  const std::string bytes = ended ? reply.Data() : std::string();
   if (OnReply) Guarded([&] { OnReply(reply); });
-  if (ended) Guarded([&] { ended(&bytes); });
+  if (ended) Guarded([&] { ended(&told); });
 }
 
-void TfrmMain::Abandon(bool startNext) {
+// The sender hears of it once the person has been told, so a window that waits for its
+// save can decide after the message.
+TfrmMain::RequestEnded TfrmMain::Abandon(bool startNext) {
   std::unique_ptr<Connection> c = Detach();
   CloseWaitBox();
   progressBar_->SetPosition(0);
-  if (c && c->ended) Guarded([&] { c->ended(nullptr); });
   if (startNext) StartNext();
+  return c ? std::move(c->ended) : RequestEnded();
+}
+
+void TfrmMain::TellEnded(RequestEnded ended) {
+  if (ended) Guarded([&] { ended(nullptr); });
 }
 
 void TfrmMain::ClientSocketError(QTcpSocket* s, bool lookupFailed) {
@@ -303,17 +305,19 @@ void TfrmMain::ClientSocketError(QTcpSocket* s, bool lookupFailed) {
   if (conn_->connected && ReadAvailable()) return;
   // Only a failed connect is reported; an unknown host name fails silently.
   const bool connectFailed = !conn_->connected && !lookupFailed;
-  Abandon(false);
+  RequestEnded ended = Abandon(false);
   if (connectFailed) ShowConnectError();
   StartNext();
+  TellEnded(std::move(ended));
 }
 
 void TfrmMain::ClientSocketTimeout() {
   if (!conn_) return;
   // Reported like a failed connect: the user learns the server is not answering.
-  Abandon(false);
+  RequestEnded ended = Abandon(false);
   ShowConnectError();
   StartNext();
+  TellEnded(std::move(ended));
 }
 
 void TfrmMain::ShowConnectError() {
@@ -323,7 +327,7 @@ void TfrmMain::ShowConnectError() {
 void TfrmMain::ClientSocketDisconnect(QTcpSocket* s) {
   if (!conn_ || conn_->socket != s) return;
   if (ReadAvailable()) return;
-  Abandon();
+  TellEnded(Abandon());
 }
 
 void TfrmMain::CloseWaitBox() {

@@ -50,13 +50,13 @@ class TfrmMain : public QWidget {
   void SetReplyTimeoutMs(int ms) { replyTimeoutMs_ = ms; }
   int ReplyTimeoutMs() const { return replyTimeoutMs_; }
 
+  // How a request ended, told to its sender after the reply was dispatched: the reply, or
+  // null when none came (connection refused, lost, cut or timed out).
+  using RequestEnded = std::function<void(const TMemoryStream* reply)>;
+
   // Queues a copy of the whole stream (rewound first); the caller keeps it.
   void SendToServer(TStream& frame);
-  void SendToServer(std::string frame);
-  // As above; ended runs once the request is over: with the reply (after OnReply saw it),
-  // or with null when it ended without one (refused, cut, timed out).
-  using RequestEnded = std::function<void(const std::string* reply)>;
-  void SendToServer(std::string frame, RequestEnded ended);
+  void SendToServer(std::string frame, RequestEnded ended = {});
   // Writes the short date format, then sends the 380-byte login frame.
   void SendLogin(const AnsiString& loginName);
   // Sends the login frame instead while nobody is logged in.
@@ -108,8 +108,9 @@ class TfrmMain : public QWidget {
   // Reads what the socket holds; true when the connection ended (complete or refused).
   bool ReadAvailable();
   void CompleteReply();
-  // Drops the connection and its partial reply; back to idle.
-  void Abandon(bool startNext = true);
+  // Drops the connection and its partial reply; back to idle. Returns whom to tell.
+  RequestEnded Abandon(bool startNext = true);
+  void TellEnded(RequestEnded ended);
   std::unique_ptr<Connection> Detach();
   void CloseWaitBox();
   void ShowConnectError();
@@ -120,8 +121,7 @@ class TfrmMain : public QWidget {
   QTimer* replyTimer_ = nullptr;
   AnsiString storedLoginName_;
   std::string queryRecord_;
-  std::deque<std::string> queue_;
-  std::deque<RequestEnded> ended_;  // beside queue_, one per frame
+  std::deque<std::pair<std::string, RequestEnded>> queue_;
   std::unique_ptr<Connection> conn_;
   std::unique_ptr<TfrmWaitFor> frmWaitFor_;
   TFlatProgressBar* progressBar_ = nullptr;

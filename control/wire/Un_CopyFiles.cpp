@@ -8,6 +8,7 @@
 #include "control/wire/Frames.h"
 #include "control/wire/RecordReader.h"
 #include "control/wire/ReplyText.h"
+#include "core/SaveFile.h"
 
 namespace {
 
@@ -145,9 +146,10 @@ bool TCopy2Files::AddFile(const std::string& path, std::string_view name, int32_
   return true;
 }
 
-void TCopy2Files::ReplaceFile(std::string_view name, std::string_view data) {
-  const int i = IndexOf(name);
-  if (i < 0 || i >= count_) return;
+void TCopy2Files::ReplaceFile(std::string_view name, std::string_view data) { ReplaceFileAt(IndexOf(name), data); }
+
+void TCopy2Files::ReplaceFileAt(int i, std::string_view data) {
+  if (i < 0 || i >= count_ || slots_[size_t(i)].state == fsRemoved) return;
   const TCopyFileEntry old = slots_[size_t(i)];
   const int32_t size = CheckedSize(data.size());
   CheckedSize(data_.size() - size_t(old.size) + data.size());
@@ -160,8 +162,9 @@ void TCopy2Files::ReplaceFile(std::string_view name, std::string_view data) {
   }
 }
 
-void TCopy2Files::RemoveFile(std::string_view name) {
-  const int i = IndexOf(name);
+void TCopy2Files::RemoveFile(std::string_view name) { RemoveFileAt(IndexOf(name)); }
+
+void TCopy2Files::RemoveFileAt(int i) {
   if (i >= 0 && i < count_) slots_[size_t(i)].state = fsRemoved;
 }
 
@@ -179,10 +182,8 @@ void TCopy2Files::ExtractToStream(int i, TStream& stream) const {
 
 void TCopy2Files::SaveFileAs(int i, const std::string& path) const {
   if (i < 0 || i >= count_) return;
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  const std::string_view d = FileData(i);
-  if (out) out.write(d.data(), std::streamsize(d.size()));
-  if (!out) throw EFCreateError("Cannot create file \"" + path + "\"");
+  // A copy the person keeps: a failed save leaves the old file as it was.
+  SaveWholeFile(path, FileData(i));
 }
 
 AnsiString TCopy2Files::GetFileName(int i) const {

@@ -66,15 +66,19 @@ class TCopy2Files {
   // "replaced", the files after it move and every rewritten entry gets a new
   // index. Nothing when no live file has the name.
   void ReplaceFile(std::string_view name, std::string_view data);
+  // The same for file i, which two files of one name need; nothing when i is not a live
+  // file of the container.
+  void ReplaceFileAt(int i, std::string_view data);
   // Marks the first live file of that name removed; its bytes stay.
   void RemoveFile(std::string_view name);
+  void RemoveFileAt(int i);
 
   // File i's bytes, written at the stream's position; nothing when i is not
   // a file of the container.
   void ExtractToStream(int i, TStream& stream) const;
   std::string_view FileData(int i) const;
-  // Writes file i to a disk file, created or replaced; raises EFCreateError
-  // when it cannot be written.
+  // Writes file i to a disk file, created or replaced whole: raises EFCreateError or
+  // EWriteError when it cannot be written, and then the old file is as it was.
   void SaveFileAs(int i, const std::string& path) const;
 
   AnsiString GetFileName(int i) const;

@@ -1,18 +1,23 @@
 // The attachment manager and the document's attachment list.
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QListWidget>
 #include <QPointer>
 #include <QRegularExpression>
+#include <QKeyEvent>
 #include <limits>
+#include <csignal>
+#include <sys/resource.h>
 #include <type_traits>
 
 #include "ControlTestSupport.h"
 #include "ModalDriver.h"
 #include "OfficeTestSupport.h"
 #include "control/attachments/AttachmentList.h"
+#include "control/attachments/AttachmentOpen.h"
 #include "control/office/OfficeCommon.h"
 #include "control/office/frmPrivew.h"
 #include "control/office/frm_OLEWord.h"
@@ -27,6 +32,7 @@
 #include "imaging/ui/DemoForm.h"
 #include "platform/Services.h"
 #include "platform/office/OfficeWorker.h"
+#include "uikit/FlatButtonBase.h"
 #include "uikit/TFlatButtonUnit.h"
 
 namespace {
@@ -63,6 +69,11 @@ TCopy2Files UploadedContainer(const std::string& sabb) {
   return c;
 }
 
+void PressEscape(QWidget& w) {
+  QKeyEvent e(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+  QApplication::sendEvent(&w, &e);
+}
+
 void Select(QListWidget* list, int row) {
   list->setCurrentRow(row);
   list->item(row)->setSelected(true);
@@ -82,8 +93,27 @@ class AttachmentsTest : public ::testing::Test {
   }
   ServiceCapture cap;
   std::vector<std::string> sent;
+  // How the server answers what is sent: saved, refused, or not there at all.
+  enum class Server { Saves, Refuses, Down, Later } server = Server::Saves;
+  std::vector<TfrmSetLoadFiles::RequestEnded> unanswered;  // Server::Later
   void Capture(TfrmSetLoadFiles& m) {
-    m.SendFrame = [this](std::string f) { sent.push_back(std::move(f)); };
+    m.SendFrame = [this](std::string f, TfrmSetLoadFiles::RequestEnded ended) {
+      sent.push_back(std::move(f));
+      if (server == Server::Later) {
+        unanswered.push_back(std::move(ended));
+        return;
+      }
+      if (server == Server::Down) {
+        ended(nullptr);
+        return;
+      }
+      TMemoryStream reply(frames::BuildServerMessage(Cp936(server == Server::Saves ? "附件保存成功！" : "|文档已归档")));
+      ended(&reply);
+    };
+  }
+  static void Answer(TfrmSetLoadFiles::RequestEnded& ended) {
+    TMemoryStream reply(frames::BuildServerMessage(Cp936("附件保存成功！")));
+    ended(&reply);
   }
 };
 
@@ -391,6 +421,209 @@ TEST_F(AttachmentsTest, ViewersSurviveTheirOwnerGoingWhileTheyAreUp) {
   list->OpenSelected();
   EXPECT_TRUE(gone.Acted());
   EXPECT_TRUE(formAlive.isNull());
+}
+
+// A change counts as saved only when the server says so: until then 保存返回 sends it
+// again and keeps the window; a reply to an older upload does not cover a newer change.
+TEST_F(AttachmentsTest, ManagerKeepsItsChangesUntilTheServerConfirmsThem) {
+  TfrmSetLoadFiles m;
+  Capture(m);
+  TMemoryStream reply = Reply({{"old.txt", "old", fsFromServer}});
+  m.LoadFromReply(reply);
+  m.show();
+
+  for (Server answer : {Server::Down, Server::Refuses}) {
+    server = answer;
+    cap.openAnswers = {{Disk("a.txt", "AAAA")}};
+    m.btn_AddFileClick();
+    EXPECT_FALSE(m.Uploaded());
+    const size_t before = sent.size();
+    m.btn_CloseClick();
+    EXPECT_EQ(sent.size(), before + 1);  // sent again
+    EXPECT_TRUE(m.isVisible());
+    EXPECT_FALSE(m.Uploaded());
+  }
+  server = Server::Saves;
+  m.btn_CloseClick();
+  EXPECT_TRUE(m.Uploaded());
+  EXPECT_FALSE(m.isVisible());
+  const TCopy2Files last = UploadedContainer(sent.back());
+  ASSERT_EQ(last.Count(), 3);
+  EXPECT_EQ(last.GetState(1), fsAdded);
+  EXPECT_EQ(last.GetState(2), fsAdded);
+  EXPECT_TRUE(cap.prompts.empty());  // 保存返回 asks nothing: the session said why
+
+  TfrmSetLoadFiles late;
+  Capture(late);
+  late.LoadFromReply(reply);
+  late.show();
+  server = Server::Later;
+  cap.openAnswers = {{Disk("b.txt", "B")}};
+  late.btn_AddFileClick();
+  ASSERT_EQ(unanswered.size(), 1u);
+  Select(late.ListView(), 0);
+  cap.promptAnswers = {MsgResult::Yes};
+  late.btn_MoveFileClick();  // removed while the first upload travels
+  ASSERT_EQ(unanswered.size(), 2u);
+  late.btn_CloseClick();
+  EXPECT_EQ(unanswered.size(), 2u);  // the newest state is on its way already
+  Answer(unanswered[0]);
+  EXPECT_FALSE(late.Uploaded());
+  EXPECT_TRUE(late.isVisible());
+  Answer(unanswered[1]);
+  EXPECT_TRUE(late.Uploaded());
+  EXPECT_FALSE(late.isVisible());
+}
+
+// Escape and the close box save what changed; when that fails, the person decides.
+TEST_F(AttachmentsTest, EscapeAndTheCloseBoxSaveFirstAndAskBeforeDropping) {
+  TfrmSetLoadFiles m;
+  Capture(m);
+  TMemoryStream reply = Reply({{"old.txt", "old", fsFromServer}});
+  m.LoadFromReply(reply);
+  m.show();
+  server = Server::Down;
+  cap.openAnswers = {{Disk("a.txt", "AAAA")}};
+  m.btn_AddFileClick();
+
+  cap.promptAnswers = {MsgResult::No, MsgResult::No};
+  PressEscape(m);
+  ASSERT_EQ(cap.prompts.size(), 1u);
+  EXPECT_EQ(cap.prompts[0].text, Cp936("附件的修改没有保存到服务器，是否放弃这些修改？"));
+  EXPECT_EQ(cap.prompts[0].buttons, MsgButtons::YesNo);
+  EXPECT_TRUE(m.isVisible());
+  m.close();
+  EXPECT_EQ(cap.prompts.size(), 2u);
+  EXPECT_TRUE(m.isVisible());
+  EXPECT_EQ(sent.size(), 3u);  // every attempt tried the server first
+
+  // With the server back, Escape saves and closes without a word.
+  server = Server::Saves;
+  PressEscape(m);
+  EXPECT_FALSE(m.isVisible());
+  EXPECT_TRUE(m.Uploaded());
+  EXPECT_EQ(cap.prompts.size(), 2u);
+
+  // Answered Yes, the unsaved file is dropped and the window closes.
+  TfrmSetLoadFiles drop;
+  Capture(drop);
+  drop.LoadFromReply(reply);
+  drop.show();
+  server = Server::Down;
+  cap.openAnswers = {{Disk("b.txt", "B")}};
+  drop.btn_AddFileClick();
+  cap.promptAnswers = {MsgResult::Yes};
+  drop.close();
+  EXPECT_FALSE(drop.isVisible());
+}
+
+TEST_F(AttachmentsTest, ReadOnlyManagerReadsTheItemItShowsSelected) {
+  TfrmSetLoadFiles m;
+  Capture(m);
+  TMemoryStream reply = Reply({{"first.xyz", "1", fsFromServer}, {"second.xyz", "2", fsFromServer}}, 1);
+  m.LoadFromReply(reply);
+  m.Btn_ReadClick();
+  EXPECT_TRUE(cap.prompts.empty());
+  ASSERT_EQ(cap.shellOpens.size(), 1u);
+  EXPECT_TRUE(QString::fromStdString(cap.shellOpens[0]).endsWith("first.xyz"));
+}
+
+// What cannot be written or opened is said; a long name still makes a copy.
+TEST_F(AttachmentsTest, CopiesThatCannotBeMadeOrOpenedAreSaidAndLongNamesFit) {
+  // 79 Chinese characters and ".doc": 241 bytes as UTF-8, 258 with the time stamp.
+  std::string longName;
+  for (int i = 0; i < 79; ++i) longName += "报";
+  longName += ".doc";
+  const std::string path = TimeStampedCopyPath(Cp936(longName.c_str()));
+  const QString file = QFileInfo(QString::fromStdString(path)).fileName();
+  EXPECT_LE(file.toUtf8().size(), 255);
+  EXPECT_TRUE(file.endsWith(QString::fromUtf8("报.doc")));
+  EXPECT_TRUE(QRegularExpression("^\\d{17}").match(file).hasMatch());
+  EXPECT_EQ(file.toUtf8().toStdString().back(), 'c');  // no half character before it
+  WritePrivateFile(path, "fits");
+
+  TfrmSetLoadFiles m;
+  Capture(m);
+  TMemoryStream reply = Reply({{"data.xyz", "x", fsFromServer}, {"blocked.xyz", "y", fsFromServer}}, 1);
+  m.LoadFromReply(reply);
+  cap.shellResult = false;  // no program for the type
+  Select(m.ListView(), 0);
+  m.Btn_ReadClick();
+  ASSERT_EQ(cap.prompts.size(), 1u);
+  EXPECT_EQ(cap.prompts[0].text, Cp936("没有可以打开此文件的程序：data.xyz"));
+  EXPECT_EQ(cap.prompts[0].icon, MsgIcon::Warning);
+
+  // A folder where the copy would go: the copy cannot be written.
+  ASSERT_TRUE(QDir().mkpath(QString::fromStdString(TimeStampedCopyPath("blocked.xyz")) + "/inner"));
+  Select(m.ListView(), 1);
+  m.Btn_ReadClick();
+  ASSERT_EQ(cap.prompts.size(), 2u);
+  EXPECT_EQ(cap.prompts[1].text, Cp936("附件无法写入临时文件，不能打开：blocked.xyz"));
+  EXPECT_EQ(cap.shellOpens.size(), 1u);
+
+  // A copy saved where it cannot be written is said too.
+  cap.saveAnswers = {TestDir() + "/no-such-folder/copy.xyz"};
+  m.nSaveAsClick();
+  ASSERT_EQ(cap.prompts.size(), 3u);
+  EXPECT_EQ(cap.prompts[2].text, Cp936("文件保存失败：") + Utf8ToCp936(TestDir() + "/no-such-folder/copy.xyz"));
+}
+
+// The preview's tool buttons show pictures, not letters, and 文件另存为 proposes the
+// attachment's own name and type, not its time-stamped copy's.
+TEST_F(AttachmentsTest, PreviewDrawsItsButtonsAndSavesUnderTheAttachmentsOwnName) {
+  QFile f(QString::fromStdString(MakeXlsx("budget")));
+  ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+  TfrmSetLoadFiles m;
+  Capture(m);
+  TMemoryStream reply = Reply({{"预算表.xlsx", f.readAll().toStdString(), fsFromServer}}, 1);
+  m.LoadFromReply(reply);
+  const std::string target = TestDir() + "/saved-budget.xlsx";
+  QFile::remove(QString::fromStdString(target));
+  cap.saveAnswers = {target, target};
+  std::vector<QImage> glyphs;
+  bool lettered = false;
+  std::string afterFailedSave;
+  auto driver = WhenModal<Tfrm_Priview>([&](Tfrm_Priview* p) {
+    for (const char* name : {"Btn_Save", "Btn_Print", "btn_BestSzie", "btnSmall", "btnBig", "btn_PageFitBestFit",
+                             "btn_PageFitFullPage"}) {
+      auto* b = p->findChild<TFlatButtonBase*>(name);
+      if (!b) continue;
+      glyphs.push_back(b->Glyph());
+      lettered = lettered || !b->Caption().isEmpty();
+    }
+    p->Btn_SaveClick();
+    // Saved again over a file the person keeps, onto a full disk: the file stays whole.
+    WriteText(target, "kept");
+    struct rlimit old {};
+    getrlimit(RLIMIT_FSIZE, &old);
+    const auto oldSignal = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit full = old;
+    full.rlim_cur = 1024;
+    setrlimit(RLIMIT_FSIZE, &full);
+    p->Btn_SaveClick();
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldSignal);
+    QFile kept(QString::fromStdString(target));
+    if (kept.open(QIODevice::ReadOnly)) afterFailedSave = kept.readAll().toStdString();
+    p->close();
+  }, std::chrono::seconds(30));
+  m.Btn_ReadClick();
+  ASSERT_TRUE(driver.Acted());
+
+  ASSERT_EQ(glyphs.size(), 7u);
+  EXPECT_FALSE(lettered);
+  for (size_t i = 0; i < glyphs.size(); ++i) {
+    EXPECT_FALSE(glyphs[i].isNull());
+    for (size_t j = 0; j < i; ++j) EXPECT_NE(glyphs[i], glyphs[j]) << i << " " << j;
+  }
+  ASSERT_FALSE(cap.fileDialogs.empty());
+  const FileDialogOptions& o = cap.fileDialogs.back().options;
+  EXPECT_EQ(o.fileName, "预算表.xlsx");
+  EXPECT_EQ(o.defaultExt, "xlsx");  // a name typed without one is still a workbook
+  EXPECT_EQ(o.filterIndex, 2);
+  EXPECT_EQ(afterFailedSave, "kept");
+  ASSERT_EQ(cap.prompts.size(), 1u);  // the second save only
+  EXPECT_EQ(cap.prompts[0].text, Cp936("文件保存失败：") + Utf8ToCp936(target));
 }
 
 }  // namespace

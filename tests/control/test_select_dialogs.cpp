@@ -128,6 +128,38 @@ TEST_F(SelectDialogs, PreselectionDuplicatesOrderAndCapacity) {
   EXPECT_EQ(dlg.ChosenUsers().size(), 0u);
 }
 
+// A query of blanks asks nothing and leaves the last result; "局机关" stays a page only when
+// its list brings users.
+TEST_F(SelectDialogs, BlankQueriesKeepTheResultAndAnEmptyBureauPageGoes) {
+  TfrmSelectUser dlg;
+  dlg.LoadUsers(DistributionUsers(0), {}, false);
+  dlg.Query(" zhang ");
+  dlg.Query("   ");
+  EXPECT_EQ(Captions(dlg.Tree(TfrmSelectUser::pgQuery)), (std::vector<AnsiString>{Cp936("张三")}));
+
+  std::vector<int> asked;
+  dlg.OnRequestList = [&](int list) { asked.push_back(list); };
+  dlg.pgcUser()->setCurrentIndex(TfrmSelectUser::pgExpUnit);
+  dlg.pgcUser()->setCurrentIndex(TfrmSelectUser::pgOther);
+  ASSERT_EQ(asked, (std::vector<int>{1, 2}));
+  dlg.pgcUser()->setCurrentIndex(TfrmSelectUser::pgExpUnit);
+  EXPECT_TRUE(dlg.pgcUser()->isTabVisible(TfrmSelectUser::pgExpUnit));  // nobody knows yet
+  dlg.LoadUsers(frames::BuildUserListReply({}), {}, false);
+  EXPECT_FALSE(dlg.pgcUser()->isTabVisible(TfrmSelectUser::pgExpUnit));
+  EXPECT_EQ(dlg.pgcUser()->currentIndex(), TfrmSelectUser::pgSelf);
+  dlg.LoadUsers(DistributionUsers(2), {}, false);  // the outside list, in its turn
+  EXPECT_TRUE(dlg.pgcUser()->isTabVisible(TfrmSelectUser::pgOther));
+  EXPECT_GT(dlg.Tree(TfrmSelectUser::pgOther)->topLevelItemCount(), 0);
+
+  TfrmSelectUser withBureau;
+  withBureau.LoadUsers(DistributionUsers(0), {}, false);
+  withBureau.OnRequestList = [&](int) {};
+  withBureau.pgcUser()->setCurrentIndex(TfrmSelectUser::pgExpUnit);
+  withBureau.LoadUsers(DistributionUsers(1), {}, false);
+  EXPECT_TRUE(withBureau.pgcUser()->isTabVisible(TfrmSelectUser::pgExpUnit));
+  EXPECT_EQ(withBureau.pgcUser()->currentIndex(), TfrmSelectUser::pgExpUnit);
+}
+
 TEST_F(SelectDialogs, LazyPageReplyArrivesIntoTheOpenDialog) {
   TfrmMain session;
   TfrmSelectUser dlg;

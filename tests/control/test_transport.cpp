@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QTemporaryDir>
 #include <cstdlib>
+#include <optional>
 
 #include "ControlTestSupport.h"
 #include "control/wire/Frames.h"
@@ -176,6 +177,44 @@ TEST_F(Transport, RefusedConnectionShowsTheMessageOnceAndNextRequestWorks) {
   session->SendToServer(frames::BuildUnitsRequest(1));
   ASSERT_TRUE(WaitUntil([&] { return replies.size() == 1; }));
   EXPECT_EQ(capture.prompts.size(), 1u);
+}
+
+// The sender of a request hears how it ended: its whole reply after the dispatcher had it
+// (which empties its own), or nothing after the person was told the connection failed.
+TEST_F(Transport, TheSenderHearsHowItsRequestEnded) {
+  session->OnReply = [this](TMemoryStream& r) {
+    replies.push_back(r.Data());
+    r.Clear();  // as the dispatcher does
+  };
+  std::vector<std::optional<std::string>> ended;
+  size_t promptsWhenTold = 0;
+  auto tell = [&](const TMemoryStream* r) {
+    ended.push_back(r ? std::optional<std::string>(r->Data()) : std::nullopt);
+    promptsWhenTold = capture.prompts.size();
+  };
+  server.QueueReply(frames::BuildServerMessage("saved"));
+  session->SendToServer(frames::BuildUnitsRequest(1), tell);
+  ASSERT_TRUE(WaitUntil([&] { return ended.size() == 1; }));
+  ASSERT_EQ(replies.size(), 1u);
+  EXPECT_EQ(ended[0], frames::BuildServerMessage("saved"));
+
+  QTcpServer closed;
+  closed.listen(QHostAddress::LocalHost, 0);
+  const int deadPort = closed.serverPort();
+  closed.close();
+  session->SetServer("127.0.0.1", deadPort);
+  session->SendToServer(frames::BuildUnitsRequest(1), tell);
+  ASSERT_TRUE(WaitUntil([&] { return ended.size() == 2; }));
+  EXPECT_EQ(ended[1], std::nullopt);
+  EXPECT_EQ(promptsWhenTold, 1u);  // after the connect error was shown
+
+  // A reply cut off before its end is no reply.
+  session->SetServer("127.0.0.1", server.Port());
+  server.QueueRaw({{Le32(100) + "short"}, 0, true});
+  session->SendToServer(frames::BuildUnitsRequest(1), tell);
+  ASSERT_TRUE(WaitUntil([&] { return ended.size() == 3; }));
+  EXPECT_EQ(ended[2], std::nullopt);
+  EXPECT_EQ(replies.size(), 1u);
 }
 
 TEST_F(Transport, SilentServerTimesOutWithTheConnectErrorAndTheQueueMovesOn) {

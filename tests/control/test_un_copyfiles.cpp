@@ -2,6 +2,9 @@
 // and containers that lie about their sizes.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
+#include <csignal>
 #include <cstdio>
 #include <fstream>
 
@@ -168,4 +171,58 @@ TEST(CopyFiles, LyingContainersAreRefusedAndChangeNothing) {
     EXPECT_THROW(c.LoadFromBytes(h), frames::EFrameError);
     EXPECT_EQ(c.SaveToBytes(), before);
   }
+}
+
+// Two files may share a name: each is reached by its place, never the first of that name.
+TEST(CopyFiles, SameNamedFilesAreReplacedAndRemovedByTheirPlace) {
+  TCopy2Files c;
+  c.Init(0);
+  c.AddStream("memo.txt", "first", fsFromServer);
+  c.AddStream("memo.txt", "second", fsFromServer);
+  c.AddStream("tail.txt", "tail", fsFromServer);
+  c.ReplaceFileAt(1, "SECOND!");
+  EXPECT_EQ(c.FileData(0), "first");
+  EXPECT_EQ(c.GetState(0), fsFromServer);
+  EXPECT_EQ(c.FileData(1), "SECOND!");
+  EXPECT_EQ(c.GetState(1), fsReplaced);
+  EXPECT_EQ(c.FileData(2), "tail");
+  EXPECT_EQ(c.Slot(2).offset, 5 + 7);
+
+  c.RemoveFileAt(1);
+  EXPECT_EQ(c.GetState(0), fsFromServer);
+  EXPECT_EQ(c.GetState(1), fsRemoved);
+  // A removed file is not edited back to life, and places outside the files do nothing.
+  const std::string before = c.SaveToBytes();
+  c.ReplaceFileAt(1, "again");
+  c.ReplaceFileAt(3, "x");
+  c.ReplaceFileAt(-1, "x");
+  c.RemoveFileAt(7);
+  EXPECT_EQ(c.SaveToBytes(), before);
+}
+
+// A copy saved over a file the person keeps replaces it whole or not at all: a write that
+// runs out of room leaves the old file as it was.
+TEST(CopyFiles, AFailedSaveLeavesTheOldFileAsItWas) {
+  const std::string outPath = ::testing::TempDir() + "copyfiles_kept.bin";
+  { std::ofstream(outPath, std::ios::binary) << "the person's own file"; }
+  TCopy2Files c;
+  c.AddStream("big.bin", std::string(1 << 20, 'x'), fsAdded);
+  struct rlimit old {};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+  const auto oldSignal = std::signal(SIGXFSZ, SIG_IGN);
+  struct rlimit small = old;
+  small.rlim_cur = 64 * 1024;  // the file system is full after 64 KiB
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  bool refused = false;
+  try {
+    c.SaveFileAs(0, outPath);
+  } catch (const EStreamError&) {
+    refused = true;
+  }
+  setrlimit(RLIMIT_FSIZE, &old);
+  std::signal(SIGXFSZ, oldSignal);
+  EXPECT_TRUE(refused);
+  std::ifstream in(outPath, std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "the person's own file");
+  std::remove(outPath.c_str());
 }

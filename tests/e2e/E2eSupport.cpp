@@ -50,12 +50,16 @@ OaServerProcess::OaServerProcess() : process_(std::make_unique<QProcess>()) {
   if (!mkdtemp(tmpl)) return;
   dir_ = tmpl;
   logPath_ = dir_ + "/requests.log";
+  Launch(0);
+}
+
+bool OaServerProcess::Launch(uint16_t port) {
   process_->setProgram(QString::fromUtf8(OA_SERVER_PATH));
-  process_->setArguments({"--port", "0", "--db", QString::fromStdString(dir_ + "/oa.sqlite"), "--log",
-                          QString::fromStdString(logPath_)});
+  process_->setArguments({"--port", QString::number(port), "--db", QString::fromStdString(dir_ + "/oa.sqlite"),
+                          "--log", QString::fromStdString(logPath_)});
   process_->setProcessChannelMode(QProcess::ForwardedErrorChannel);
   process_->start();
-  if (!process_->waitForStarted(5000)) return;
+  if (!process_->waitForStarted(5000)) return false;
   QElapsedTimer t;
   t.start();
   QByteArray out;
@@ -64,7 +68,24 @@ OaServerProcess::OaServerProcess() : process_(std::make_unique<QProcess>()) {
     out += process_->readAll();
   }
   const QByteArray line = out.left(out.indexOf('\n'));
-  if (line.startsWith("listening ")) port_ = static_cast<uint16_t>(line.mid(10).toUInt());
+  const uint16_t listening = line.startsWith("listening ") ? static_cast<uint16_t>(line.mid(10).toUInt()) : 0;
+  if (port == 0) port_ = listening;
+  return listening != 0 && (port == 0 || listening == port);
+}
+
+bool OaServerProcess::Stop() {
+  if (process_->state() == QProcess::NotRunning) return true;
+  process_->terminate();
+  if (!process_->waitForFinished(5000)) {
+    process_->kill();
+    process_->waitForFinished(3000);
+  }
+  return process_->state() == QProcess::NotRunning;
+}
+
+bool OaServerProcess::Restart() {
+  if (port_ == 0 || !Stop()) return false;
+  return Launch(port_);
 }
 
 OaServerProcess::~OaServerProcess() {

@@ -43,8 +43,14 @@ class OaServerProcess {
   std::vector<std::string> LogLines() const;
   // Waits (pumping Qt events) until the log holds at least n lines.
   bool WaitForLogLines(size_t n, int timeoutMs = 5000) const;
+  // Ends the server as an administrator would; Restart starts it again on the same port
+  // with the same database and log. True when it is down / listening again.
+  bool Stop();
+  bool Restart();
 
  private:
+  bool Launch(uint16_t port);
+
   std::unique_ptr<QProcess> process_;
   std::string dir_;
   std::string logPath_;

@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QTimer>
 
 #include "ModalDriver.h"
@@ -178,6 +180,47 @@ TEST(Services, UnattendedPromptsAreLoggedAndTakeTheFirstButton) {
   EXPECT_EQ(ReadFile(dir.File("prompts.log")),
             "prompt caption=系统提示 icon=1 buttons=0 text=第一行\\r第二行\n"
             "prompt caption=c icon=4 buttons=2 text=sure?\n");
+}
+
+}  // namespace
+
+namespace {
+
+// A name holding quotes is one file, typed alone or in a list of several; the dialog's own
+// reading takes its quotes for the separators of a list.
+TEST(Services, OpenDialogTakesNamesWithQuotesWhole) {
+  TestApp();
+  TempDir dir;
+  const std::string quoted = dir.File("say \"hi\".txt");
+  const std::string plain = dir.File("plain.txt");
+  std::ofstream(quoted) << "q";
+  std::ofstream(plain) << "p";
+  struct Case {
+    QString typed;
+    std::vector<std::string> chosen;
+  };
+  for (const Case& c : {Case{QStringLiteral("say \"hi\".txt"), {quoted}},
+                        Case{QStringLiteral("\"say \"hi\".txt\" \"plain.txt\""), {quoted, plain}}}) {
+    SCOPED_TRACE(c.typed.toStdString());
+    bool openEnabled = false;
+    auto script = WhenModal<QFileDialog>([&](QFileDialog* dlg) {
+      auto* name = dlg->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+      ASSERT_NE(name, nullptr);
+      name->setFocus();
+      name->setText(c.typed);
+      auto* box = dlg->findChild<QDialogButtonBox*>(QStringLiteral("buttonBox"));
+      ASSERT_NE(box, nullptr);
+      QPushButton* open = box->button(QDialogButtonBox::Open);
+      openEnabled = open && open->isEnabled();
+      if (openEnabled) open->click();
+      else dlg->reject();
+    });
+    FileDialogOptions o;
+    o.initialDir = dir.Path();
+    o.multiSelect = true;
+    EXPECT_EQ(Services::FileDialogs().OpenFiles(o, nullptr), c.chosen);
+    EXPECT_TRUE(openEnabled);
+  }
 }
 
 }  // namespace
