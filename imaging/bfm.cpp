@@ -5,6 +5,8 @@
 #include <new>
 #include <string>
 
+#include "core/SysUtils.h"
+
 namespace {
 
 using namespace bfmfmt;
@@ -107,11 +109,8 @@ int bfm_query_n_filetypes(int* n) {
 
 int bfm_guess_filetype(const char* fileName, int* index) {
   if (!fileName || !index) return BFM_ERR_BAD_ARG;
-  std::string name(fileName);
-  size_t dot = name.rfind('.');
-  size_t sep = name.find_last_of("/\\");
-  std::string ext;
-  if (dot != std::string::npos && (sep == std::string::npos || dot > sep)) ext = name.substr(dot + 1);
+  std::string ext = ExtractFileExt(fileName);
+  if (!ext.empty()) ext.erase(0, 1);
   for (int i = 0; i < kFormatCount; ++i) {
     const char* p = kFormats[i].ft.extensions;
     while (*p) {
