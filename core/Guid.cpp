@@ -4,6 +4,8 @@
 #include <cstring>
 #include <random>
 
+#include "core/ByteIO.h"
+
 bool TGUID::operator==(const TGUID& o) const {
   return D1 == o.D1 && D2 == o.D2 && D3 == o.D3 && std::memcmp(D4, o.D4, 8) == 0;
 }
@@ -22,7 +24,7 @@ TGUID CreateGuid() {
   g.D1 = static_cast<uint32_t>(a >> 32);
   g.D2 = static_cast<uint16_t>(a >> 16);
   g.D3 = static_cast<uint16_t>((a & 0x0FFF) | 0x4000);  // version 4
-  for (int i = 0; i < 8; ++i) g.D4[i] = static_cast<uint8_t>(b >> (8 * i));
+  StoreLE(g.D4, b);
   g.D4[0] = static_cast<uint8_t>((g.D4[0] & 0x3F) | 0x80);  // RFC 4122 variant
   return g;
 }

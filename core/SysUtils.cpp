@@ -114,6 +114,14 @@ AnsiString LowerCase(std::string_view s) {
   return r;
 }
 
+AnsiString ExtractFileExt(std::string_view fileName) {
+  const size_t dot = fileName.rfind('.');
+  if (dot == std::string_view::npos) return {};
+  const size_t sep = fileName.find_last_of("/\\");
+  if (sep != std::string_view::npos && sep > dot) return {};
+  return AnsiString(fileName.substr(dot));
+}
+
 int32_t MulDiv(int32_t a, int32_t b, int32_t c) {
   if (c == 0) return -1;
   int64_t p = static_cast<int64_t>(a) * b;

@@ -23,6 +23,11 @@ AnsiString TrimRight(std::string_view s);
 AnsiString UpperCase(std::string_view s);
 AnsiString LowerCase(std::string_view s);
 
+// A file name's extension with its dot: from the last '.' that follows the last '/' or '\\'
+// to the end; empty when the name part has no dot. A name that starts with its only dot
+// (".profile") is all extension, and a trailing dot gives ".", as the framework has it.
+AnsiString ExtractFileExt(std::string_view fileName);
+
 // The framework's texts of the variant conversion errors, given the type names.
 AnsiString VariantCastErrorText(std::string_view from, std::string_view to);
 AnsiString VariantOverflowErrorText(std::string_view from, std::string_view to);

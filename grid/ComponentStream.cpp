@@ -23,7 +23,7 @@ bool SameText(std::string_view a, std::string_view b) {
 // UTF-16LE bytes to UTF-8; unpaired surrogates become U+FFFD.
 std::string Utf16LeToUtf8(std::string_view bytes) {
   std::string out;
-  auto unit = [&](size_t i) { return uint32_t(uint8_t(bytes[2 * i])) | uint32_t(uint8_t(bytes[2 * i + 1])) << 8; };
+  auto unit = [&](size_t i) -> uint32_t { return LoadLE<uint16_t>(bytes.data() + 2 * i); };
   const size_t n = bytes.size() / 2;
   for (size_t i = 0; i < n; ++i) {
     uint32_t c = unit(i);

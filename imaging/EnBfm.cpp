@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "core/ByteIO.h"
 #include "imaging/bfm.h"
 
 namespace {
@@ -40,33 +41,24 @@ void AtStart(TStream& stream, Fn load) {
   load(copy);
 }
 
-uint32_t ReadU32(TStream& s, bool& ok) {
-  uint8_t b[4];
-  ok = s.Read(b, 4) == 4;
-  return ok ? LoadLE<uint32_t>(b) : 0;
-}
-
-void WriteU32(TStream& s, uint32_t v) {
-  uint8_t b[4] = {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)};
-  s.WriteBuffer(b, 4);
-}
-
 [[noreturn]] void DcxNotValid() { throw EDcxError("The DCX file header is not valid"); }
 
-void CheckDcxMagic(TStream& s) {
-  bool ok;
-  if (ReadU32(s, ok) != TDcxGraphic::kMagic || !ok) DcxNotValid();
+// Table reads go through one reader whose short read is the not-valid error.
+ByteReader DcxReader(TStream& s) { return ByteReader(s, DcxNotValid); }
+
+void WriteBytes(TStream& s, const ByteWriter& w) { s.WriteBuffer(w.Str().data(), int64_t(w.Size())); }
+
+void CheckDcxMagic(ByteReader& r) {
+  if (r.U32() != TDcxGraphic::kMagic) DcxNotValid();
 }
 
 // The offsets of the pages, from the table after the magic. The table ends at
 // its first 0 or where the first page begins, whichever comes first.
-std::vector<uint32_t> ReadDcxTable(TStream& s, int64_t base) {
+std::vector<uint32_t> ReadDcxTable(ByteReader& r, int64_t base) {
   std::vector<uint32_t> offsets;
   int64_t tableEnd = base + TDcxGraphic::kFirstPage;
-  while (s.Position() < tableEnd) {
-    bool ok;
-    uint32_t v = ReadU32(s, ok);
-    if (!ok) DcxNotValid();
+  while (int64_t(r.Pos()) < tableEnd) {
+    const uint32_t v = r.U32();
     if (v == 0) break;
     if (offsets.empty()) tableEnd = std::min<int64_t>(tableEnd, base + v);
     offsets.push_back(v);
@@ -125,14 +117,18 @@ void BfmWriteImage(TStream& stream, const TDibGraphic& image, const char* typeNa
 
 void TPcxGraphic::LoadImageFromStream(TStream& stream, int) {
   AtStart(stream, [this](TStream& s) {
-    uint8_t head[16] = {};
-    const bool haveDpi = s.Read(head, 16) == 16;
+    ByteReader r(s);
+    int xDpi = 0, yDpi = 0;
+    if (r.Has(16)) {
+      r.Skip(12);
+      xDpi = r.U16();
+      yDpi = r.U16();
+    }
     s.SetPosition(0);
     BfmReadImage(s, *this, "File.pcx", "");
     // A header without a resolution keeps the screen's, which printing divides by.
-    const int xDpi = LoadLE<uint16_t>(head + 12), yDpi = LoadLE<uint16_t>(head + 14);
-    if (haveDpi && xDpi) SetXDotsPerInch(uint16_t(xDpi));
-    if (haveDpi && yDpi) SetYDotsPerInch(uint16_t(yDpi));
+    if (xDpi) SetXDotsPerInch(uint16_t(xDpi));
+    if (yDpi) SetYDotsPerInch(uint16_t(yDpi));
   });
 }
 
@@ -141,9 +137,10 @@ void TPcxGraphic::SaveToStream(TStream& stream) {
   BfmWriteImage(stream, *this, "File.pcx");
   const int64_t end = stream.Position();
   stream.SetPosition(start + 12);
-  const uint8_t dpi[4] = {uint8_t(XDotsPerInch()), uint8_t(XDotsPerInch() >> 8),
-                          uint8_t(YDotsPerInch()), uint8_t(YDotsPerInch() >> 8)};
-  stream.WriteBuffer(dpi, 4);
+  ByteWriter dpi;
+  dpi.U16(uint16_t(XDotsPerInch()));
+  dpi.U16(uint16_t(YDotsPerInch()));
+  WriteBytes(stream, dpi);
   // Left after the page, so whatever is written next does not overwrite it.
   stream.SetPosition(end);
 }
@@ -152,14 +149,16 @@ void TPcxGraphic::SaveToStream(TStream& stream) {
 
 int TDcxGraphic::ImageCountInStream(TStream& stream) {
   const int64_t base = stream.Position();
-  CheckDcxMagic(stream);
-  return int(ReadDcxTable(stream, base).size());
+  ByteReader r = DcxReader(stream);
+  CheckDcxMagic(r);
+  return int(ReadDcxTable(r, base).size());
 }
 
 void TDcxGraphic::LoadImageFromStream(TStream& stream, int index) {
   const int64_t base = stream.Position();
-  CheckDcxMagic(stream);
-  const std::vector<uint32_t> offsets = ReadDcxTable(stream, base);
+  ByteReader r = DcxReader(stream);
+  CheckDcxMagic(r);
+  const std::vector<uint32_t> offsets = ReadDcxTable(r, base);
   if (index < 1 || index > int(offsets.size())) DcxNotValid();
   const int64_t size = stream.Size() - base;
   const int64_t begin = offsets[size_t(index - 1)];
@@ -174,10 +173,11 @@ void TDcxGraphic::LoadImageFromStream(TStream& stream, int index) {
 }
 
 void TDcxGraphic::SaveToStream(TStream& stream) {
-  std::vector<uint8_t> table(kFirstPage, 0);
-  const uint32_t first[2] = {kMagic, uint32_t(kFirstPage)};
-  for (int i = 0; i < 8; ++i) table[size_t(i)] = uint8_t(first[i / 4] >> (8 * (i % 4)));
-  stream.WriteBuffer(table.data(), int64_t(table.size()));
+  ByteWriter table;
+  table.U32(kMagic);
+  table.U32(uint32_t(kFirstPage));
+  table.Zeros(size_t(kFirstPage) - table.Size());
+  WriteBytes(stream, table);
   TPcxGraphic::SaveToStream(stream);
 }
 
@@ -185,24 +185,25 @@ void TDcxGraphic::AppendImageToStream(TStream& stream) {
   if (stream.Size() == 0) return SaveToStream(stream);
   const int64_t size = stream.Size();
   stream.SetPosition(0);
-  CheckDcxMagic(stream);
-  bool ok;
-  const uint32_t first = ReadU32(stream, ok);
-  if (!ok || first == 0) DcxNotValid();
+  ByteReader r = DcxReader(stream);
+  CheckDcxMagic(r);
+  const uint32_t first = r.U32();
+  if (first == 0) DcxNotValid();
   // The table ends where the first page begins; a foreign file may start it early.
   const int64_t tableEnd = std::min<int64_t>(first, kFirstPage);
   uint32_t v = first;
   while (v != 0) {
     if (stream.Position() >= tableEnd) throw EDcxError("The DCX file header is full");
-    v = ReadU32(stream, ok);
-    if (!ok) DcxNotValid();
+    v = r.U32();
   }
   const int64_t zeroAt = stream.Position() - 4;
   if (stream.Position() >= tableEnd) throw EDcxError("The DCX file header is full");
   if (size > 0xFFFFFFFFll) DcxNotValid();
   stream.SetPosition(zeroAt);
-  WriteU32(stream, uint32_t(size));
-  WriteU32(stream, 0);
+  ByteWriter entries;
+  entries.U32(uint32_t(size));
+  entries.U32(0);
+  WriteBytes(stream, entries);
   stream.Seek(0, soEnd);
   TPcxGraphic::SaveToStream(stream);
 }

@@ -798,13 +798,6 @@ std::vector<TGraphicFormat>& Registry() {
   static std::vector<TGraphicFormat> list;
   return list;
 }
-
-std::string ExtensionOf(const std::string& name) {
-  size_t slash = name.find_last_of("/\\");
-  size_t dot = name.rfind('.');
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
-  return name.substr(dot);
-}
 }  // namespace
 
 void RegisterGraphicFormat(const std::string& extension, const std::string& description,
@@ -813,7 +806,7 @@ void RegisterGraphicFormat(const std::string& extension, const std::string& desc
 }
 
 const TGraphicFormat* FindGraphicClass(const std::string& fileNameOrExtension) {
-  std::string ext = ExtensionOf(fileNameOrExtension);
+  std::string ext = ExtractFileExt(fileNameOrExtension);
   ext = ext.empty() ? fileNameOrExtension : ext.substr(1);
   ext = UpperCase(ext);
   for (const TGraphicFormat& f : Registry())
@@ -825,7 +818,7 @@ std::unique_ptr<TDibGraphic> CreateGraphicForFile(const std::string& fileName) {
   const TGraphicFormat* f = FindGraphicClass(fileName);
   if (!f || !f->create)
     throw EImagingError(Format("Graphic files of %s format are not supported or not registered",
-                               ExtensionOf(fileName).c_str()));
+                               ExtractFileExt(fileName).c_str()));
   return f->create();
 }
 

@@ -14,8 +14,6 @@ namespace {
 
 constexpr double kPi = 3.14159265358979323846;
 
-inline int Round(double x) { return static_cast<int>(RoundHalfEven(x)); }
-
 void NewLike(const TDibGraphic& src, TDibGraphic& dest, int width, int height, int format) {
   const TLogPalette* pal = (format == src.ImageFormat() && format != ifTrueColor)
                                ? &src.LogPalette() : nullptr;
@@ -108,7 +106,9 @@ void SetCentredKernel(int8_t* k, int8_t edge, int8_t side, int c) {
 }
 // Strength is held to 0..100 so the centre fits a signed byte and the divisor
 // stays positive.
-int CentreOf(int strength) { return Round((100 - ClampInt(strength, 0, 100)) / 4.0) + 15; }
+int CentreOf(int strength) {
+  return int(RoundHalfEven((100 - ClampInt(strength, 0, 100)) / 4.0)) + 15;
+}
 }  // namespace
 
 TSharpenTransform::TSharpenTransform() { PrepareKernel(); }
@@ -151,8 +151,8 @@ struct AntiAliasTable {
       int c1 = b(6) + b(5) + b(2) + b(1);
       int c2 = b(5) + b(4) + b(1) + b(0);
       int c3 = b(4) + b(0);
-      t[i] = uint16_t((Round(c0 * 3.75) << 12) | (Round(c1 * 3.75) << 8) |
-                      (Round(c2 * 3.75) << 4) | Round(c3 * 7.5));
+      t[i] = uint16_t((int(RoundHalfEven(c0 * 3.75)) << 12) | (int(RoundHalfEven(c1 * 3.75)) << 8) |
+                      (int(RoundHalfEven(c2 * 3.75)) << 4) | int(RoundHalfEven(c3 * 7.5)));
     }
   }
 };
@@ -283,7 +283,8 @@ void TRotateTransform::ApplyOnDest(const TDibGraphic& src, TDibGraphic& dest) {
   const double c = std::cos(theta), s = std::sin(theta);
   for (int i = 0; i < 4; ++i) {
     double dx = cornersX[i] - cx, dy = cornersY[i] - cy;
-    int px = Round(dx * c - dy * s + cx), py = Round(dx * s + dy * c + cy);
+    int px = int(RoundHalfEven(dx * c - dy * s + cx));
+    int py = int(RoundHalfEven(dx * s + dy * c + cy));
     if (i == 0 || px < minX) minX = px;
     if (i == 0 || px > maxX) maxX = px;
     if (i == 0 || py < minY) minY = py;
@@ -296,8 +297,8 @@ void TRotateTransform::ApplyOnDest(const TDibGraphic& src, TDibGraphic& dest) {
     Progress(y, 0, h2 - 1);
     for (int x = 0; x < w2; ++x) {
       double dx = x - w2 / 2, dy = y - h2 / 2;
-      int sx = Round(dx * ci - dy * si + w2 / 2 + (w / 2 - w2 / 2));
-      int sy = Round(dx * si + dy * ci + h2 / 2 + (h / 2 - h2 / 2));
+      int sx = int(RoundHalfEven(dx * ci - dy * si + w2 / 2 + (w / 2 - w2 / 2)));
+      int sy = int(RoundHalfEven(dx * si + dy * ci + h2 / 2 + (h / 2 - h2 / 2)));
       if (sx == w) sx = w - 1;
       if (sy == h) sy = h - 1;
       if (sx >= 0 && sx < w && sy >= 0 && sy < h)
@@ -445,7 +446,8 @@ void TGammaTransform::ApplyOnDest(const TDibGraphic& src, TDibGraphic& dest) {
   Progress(0, 0, 100);
   uint8_t t[256];
   t[0] = 0;
-  for (int i = 1; i < 256; ++i) t[i] = uint8_t(Round(255 * Power(i / 255.0, 1 / gamma_)));
+  for (int i = 1; i < 256; ++i)
+    t[i] = uint8_t(int(RoundHalfEven(255 * Power(i / 255.0, 1 / gamma_))));
   const int w = src.Width(), h = src.Height();
   dest.NewImage(w, h, ifTrueColor, nullptr, src.XDotsPerInch(), src.YDotsPerInch());
   for (int y = 0; y < h; ++y) {

@@ -5,6 +5,8 @@
 #include <new>
 #include <string>
 
+#include "core/SysUtils.h"
+
 namespace {
 
 using namespace bfmfmt;
@@ -20,31 +22,31 @@ struct FormatRoutines {
 
 const char* BmpErr(int code) {
   switch (code) {
-    case 300: return "number of bitmap planes is not 1";
-    case 301: return "bit count not 1, 4, 8 or 24";
-    case 302: return "cbFix bad";
-    case 303: return "compression type not uncompressed, RLE4 or RLE8";
-    case 304: return "less bitmaps in file than index requested";
+    case BFM_ERR_BMP_PLANES: return "number of bitmap planes is not 1";
+    case BFM_ERR_BMP_BITCOUNT: return "bit count not 1, 4, 8 or 24";
+    case BFM_ERR_BMP_CBFIX: return "cbFix bad";
+    case BFM_ERR_BMP_COMPRESSION: return "compression type not uncompressed, RLE4 or RLE8";
+    case BFM_ERR_BMP_INDEX: return "less bitmaps in file than index requested";
   }
   return nullptr;
 }
 
 const char* TgaErr(int code) {
   switch (code) {
-    case 400: return "bits per pixel not 8, 16, 24 or 32";
-    case 401: return "unsupported compression type for bits per pixel";
-    case 402: return "color map entry size not 24 bits per pixel";
-    case 403: return "file shorter than its image data";
+    case BFM_ERR_TGA_BPP: return "bits per pixel not 8, 16, 24 or 32";
+    case BFM_ERR_TGA_COMPRESSION: return "unsupported compression type for bits per pixel";
+    case BFM_ERR_TGA_MAP_ENTRY: return "color map entry size not 24 bits per pixel";
+    case BFM_ERR_TGA_SHORT: return "file shorter than its image data";
   }
   return nullptr;
 }
 
 const char* PcxErr(int code) {
   switch (code) {
-    case 700: return "version number not 4 or 5";
-    case 701: return "encoding mode not 1";
-    case 702: return "unsupported bpp/plane / plane combination";
-    case 703: return "corrupt file trailer";
+    case BFM_ERR_PCX_VERSION: return "version number not 4 or 5";
+    case BFM_ERR_PCX_ENCODING: return "encoding mode not 1";
+    case BFM_ERR_PCX_PLANES: return "unsupported bpp/plane / plane combination";
+    case BFM_ERR_PCX_TRAILER: return "corrupt file trailer";
   }
   return nullptr;
 }
@@ -107,11 +109,8 @@ int bfm_query_n_filetypes(int* n) {
 
 int bfm_guess_filetype(const char* fileName, int* index) {
   if (!fileName || !index) return BFM_ERR_BAD_ARG;
-  std::string name(fileName);
-  size_t dot = name.rfind('.');
-  size_t sep = name.find_last_of("/\\");
-  std::string ext;
-  if (dot != std::string::npos && (sep == std::string::npos || dot > sep)) ext = name.substr(dot + 1);
+  std::string ext = ExtractFileExt(fileName);
+  if (!ext.empty()) ext.erase(0, 1);
   for (int i = 0; i < kFormatCount; ++i) {
     const char* p = kFormats[i].ft.extensions;
     while (*p) {

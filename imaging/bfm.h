@@ -22,6 +22,25 @@ enum : int {
   BFM_ERR_BAD_ARG = 9,
 };
 
+// Each format's own codes; bfm_err asks the format for their texts.
+enum : int {
+  BFM_ERR_BMP_PLANES = 300,       // planes not 1
+  BFM_ERR_BMP_BITCOUNT = 301,     // bit count not 1, 4, 8 or 24
+  BFM_ERR_BMP_CBFIX = 302,        // info header size not one of the known ones
+  BFM_ERR_BMP_COMPRESSION = 303,  // not uncompressed, RLE4 or RLE8
+  BFM_ERR_BMP_INDEX = 304,        // fewer bitmaps than the index asks for
+
+  BFM_ERR_TGA_BPP = 400,          // pixel depth the image type does not allow
+  BFM_ERR_TGA_COMPRESSION = 401,  // unknown image type
+  BFM_ERR_TGA_MAP_ENTRY = 402,    // colour map entries not 24 bits
+  BFM_ERR_TGA_SHORT = 403,        // fewer bytes than the header's pixels need
+
+  BFM_ERR_PCX_VERSION = 700,      // version byte past the known ones
+  BFM_ERR_PCX_ENCODING = 701,     // encoding byte not 1 (run-length)
+  BFM_ERR_PCX_PLANES = 702,       // bits per plane and planes not a known pair
+  BFM_ERR_PCX_TRAILER = 703,      // 256-colour palette trailer missing or cut
+};
+
 // What a format read from its header, kept for the palette and data reads.
 struct BfmPrivate {
   int32_t version, planes, bitsPerPlane, bytesPerLine;  // PCX

@@ -36,7 +36,7 @@ int BmpHeader(TStream& s, BFM& h, const char* options) {
   p.offBits = LoadLE<uint32_t>(b + 10);
   const uint32_t cbFix = LoadLE<uint32_t>(b + 14);
   if (cbFix != 12 && !(cbFix >= 16 && cbFix <= 64 && (cbFix % 4 == 0 || cbFix == 42 || cbFix == 46)))
-    return 302;
+    return BFM_ERR_BMP_CBFIX;
   if (!ReadExact(s, b + 18, cbFix - 4)) return BFM_ERR_READ;
   p.cbFix = int32_t(cbFix);
   const uint8_t* f = b + 18;
@@ -57,10 +57,10 @@ int BmpHeader(TStream& s, BFM& h, const char* options) {
     if (cbFix >= 36) used = LoadLE<uint32_t>(f + 28);
   }
   if (w <= 0 || hh == 0 || hh == INT32_MIN) return BFM_ERR_SIZE;
-  if (planes != 1) return 300;
-  if (bits != 1 && bits != 4 && bits != 8 && bits != 24) return 301;
+  if (planes != 1) return BFM_ERR_BMP_PLANES;
+  if (bits != 1 && bits != 4 && bits != 8 && bits != 24) return BFM_ERR_BMP_BITCOUNT;
   if (compression > 2 || (compression == 1 && bits != 8) || (compression == 2 && bits != 4))
-    return 303;
+    return BFM_ERR_BMP_COMPRESSION;
   h.w = int32_t(w);
   h.h = int32_t(hh < 0 ? -hh : hh);
   h.bpp = bits;

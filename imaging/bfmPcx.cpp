@@ -31,8 +31,8 @@ int PcxHeader(TStream& s, BFM& h, const char* options) {
   if (!ReadExact(s, b, sizeof b)) return BFM_ERR_READ;
   if (b[0] != 10) return BFM_ERR_MAGIC;
   // Versions 0 to 5 are all written by the format's owner; later ones are not known.
-  if (b[1] > 5) return 700;
-  if (b[2] != 1) return 701;
+  if (b[1] > 5) return BFM_ERR_PCX_VERSION;
+  if (b[2] != 1) return BFM_ERR_PCX_ENCODING;
   const int bits = b[3];
   const int planes = b[65];
   const int w = int(LoadLE<uint16_t>(b + 8)) - int(LoadLE<uint16_t>(b + 4)) + 1;
@@ -44,7 +44,7 @@ int PcxHeader(TStream& s, BFM& h, const char* options) {
   else if (bits == 4 && planes == 1) depth = 4;
   else if (bits == 8 && planes == 1) depth = 8;
   else if (bits == 8 && planes == 3) depth = 24;
-  else return 702;
+  else return BFM_ERR_PCX_PLANES;
   const int bytesPerLine = LoadLE<uint16_t>(b + 66);
   // A line shorter than the width would leave pixels without data.
   if (int64_t(bytesPerLine) * 8 < int64_t(w) * bits) return BFM_ERR_SIZE;
@@ -75,9 +75,9 @@ int PcxPalette(TStream& s, BFM& h, BfmRgb* palette) {
   }
   if (h.bpp == 8) {
     uint8_t b[kTrailerSize];
-    if (s.Size() < kHeaderSize + kTrailerSize) return 703;
+    if (s.Size() < kHeaderSize + kTrailerSize) return BFM_ERR_PCX_TRAILER;
     s.Seek(-kTrailerSize, soEnd);
-    if (!ReadExact(s, b, sizeof b) || b[0] != 12) return 703;
+    if (!ReadExact(s, b, sizeof b) || b[0] != 12) return BFM_ERR_PCX_TRAILER;
     for (int i = 0; i < 256; ++i) palette[i] = {b[1 + 3 * i], b[2 + 3 * i], b[3 + 3 * i]};
     return BFM_OK;
   }
@@ -133,7 +133,7 @@ int PcxData(TStream& s, BFM& h, uint8_t* data, size_t) {
   }
   // The 256-colour trailer follows the data; a file cut inside the data would
   // otherwise take a palette from the middle of its pixels.
-  if (h.bpp == 8 && kHeaderSize + in.Consumed() > s.Size() - kTrailerSize) return 703;
+  if (h.bpp == 8 && kHeaderSize + in.Consumed() > s.Size() - kTrailerSize) return BFM_ERR_PCX_TRAILER;
   return BFM_OK;
 }
 

@@ -37,19 +37,19 @@ int TgaHeader(TStream& s, BFM& h, const char* options) {
   switch (p.imageType) {
     case 1:
     case 9:
-      if (p.depth != 8) return 400;
-      if (p.mapEntryBits != 24) return 402;
+      if (p.depth != 8) return BFM_ERR_TGA_BPP;
+      if (p.mapEntryBits != 24) return BFM_ERR_TGA_MAP_ENTRY;
       break;
     case 2:
     case 10:
-      if (p.depth != 16 && p.depth != 24 && p.depth != 32) return 400;
+      if (p.depth != 16 && p.depth != 24 && p.depth != 32) return BFM_ERR_TGA_BPP;
       break;
     case 3:
     case 11:
-      if (p.depth != 8) return 400;
+      if (p.depth != 8) return BFM_ERR_TGA_BPP;
       break;
     default:
-      return 401;
+      return BFM_ERR_TGA_COMPRESSION;
   }
   h.w = LoadLE<uint16_t>(b + 12);
   h.h = LoadLE<uint16_t>(b + 14);
@@ -61,7 +61,7 @@ int TgaHeader(TStream& s, BFM& h, const char* options) {
   const int64_t pixelBytes = (p.depth + 7) / 8;
   const int64_t pixels = int64_t(h.w) * h.h;
   const int64_t most = IsRle(p) ? (avail + pixelBytes) / (1 + pixelBytes) * 128 : avail / pixelBytes;
-  if (pixels > most) return 403;
+  if (pixels > most) return BFM_ERR_TGA_SHORT;
   return BFM_OK;
 }
 

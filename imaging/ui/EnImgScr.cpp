@@ -1,6 +1,5 @@
 #include "imaging/ui/EnImgScr.h"
 
-#include <QFileInfo>
 #include <QGuiApplication>
 #include <QImageReader>
 #include <QMouseEvent>
@@ -79,11 +78,6 @@ class TInnerImage : public QWidget {
  private:
   TImageScrollBox* box_;
 };
-
-std::string ExtractFileExt(const std::string& fileName) {
-  const QString suffix = QFileInfo(QString::fromStdString(fileName)).suffix();
-  return suffix.isEmpty() ? std::string() : "." + suffix.toStdString();
-}
 }  // namespace
 
 // ---------------------------------------------------------------- handlers

@@ -10,8 +10,6 @@
 #include "platform/PrintTarget.h"
 
 namespace {
-int Round(double v) { return int(RoundHalfEven(v)); }
-
 // An image without a resolution prints as a screen image would.
 constexpr int kDefaultImageDpi = 96;
 }  // namespace
@@ -33,21 +31,21 @@ TRect PrintRect(const TPrintSizeParams& p, const TPrintPageMetrics& m, int iw, i
         fw *= f;
         fh *= f;
       }
-      w = Round(fw);
-      h = Round(fh);
+      w = int(RoundHalfEven(fw));
+      h = int(RoundHalfEven(fh));
       break;
     }
     case 2:
-      w = Round(m.DpiX * p.Width);
-      h = Round(double(ih) * w / iw);
+      w = int(RoundHalfEven(m.DpiX * p.Width));
+      h = int(RoundHalfEven(double(ih) * w / iw));
       break;
     case 3:
-      h = Round(m.DpiY * p.Height);
-      w = Round(double(iw) * h / ih);
+      h = int(RoundHalfEven(m.DpiY * p.Height));
+      w = int(RoundHalfEven(double(iw) * h / ih));
       break;
     case 4:
-      w = Round(m.DpiX * p.Width);
-      h = Round(m.DpiY * p.Height);
+      w = int(RoundHalfEven(m.DpiX * p.Width));
+      h = int(RoundHalfEven(m.DpiY * p.Height));
       break;
     case 5:
       w = pw - 1;
@@ -55,17 +53,17 @@ TRect PrintRect(const TPrintSizeParams& p, const TPrintPageMetrics& m, int iw, i
       break;
     default:
       w = pw;
-      h = Round(double(ih) * pw / iw);
+      h = int(RoundHalfEven(double(ih) * pw / iw));
       if (h >= ph) {
         h = ph;
-        w = Round(double(iw) * ph / ih);
+        w = int(RoundHalfEven(double(iw) * ph / ih));
       }
       break;
   }
   TRect r{0, 0, w, h};
   if (p.PrintSize != 1 && p.PrintSize != 5 && p.PrintSize >= 0 && p.PrintSize <= 5) {
-    const int dx = std::max(0, Round(m.DpiX * p.LeftMargin) - m.OffsetX);
-    const int dy = std::max(0, Round(m.DpiY * p.TopMargin) - m.OffsetY);
+    const int dx = std::max(0, int(RoundHalfEven(m.DpiX * p.LeftMargin)) - m.OffsetX);
+    const int dy = std::max(0, int(RoundHalfEven(m.DpiY * p.TopMargin)) - m.OffsetY);
     r = TRect{dx, dy, dx + w, dy + h};
   }
   return r;

@@ -29,6 +29,8 @@
 #include <deque>
 #include <thread>
 
+#include "core/ByteIO.h"
+
 namespace {
 // A page read without a known height stops here rather than filling memory.
 constexpr size_t kMaxPageBytes = size_t(1) << 30;
@@ -580,23 +582,27 @@ HGLOBAL PackSanePage(const TSanePage& page) {
   HGLOBAL block = GlobalAlloc(header + stride * size_t(h));
   if (!block) return nullptr;
   auto* out = static_cast<uint8_t*>(GlobalLock(block));
-  auto put32 = [](uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
-  };
   const int32_t ppm = int32_t(std::lround(page.dpi / 0.0254));
-  put32(out, 40);
-  put32(out + 4, uint32_t(w));
-  put32(out + 8, uint32_t(h));
-  out[12] = 1;
-  out[14] = uint8_t(bits);
-  put32(out + 20, uint32_t(stride * size_t(h)));
-  put32(out + 24, uint32_t(ppm));
-  put32(out + 28, uint32_t(ppm));
-  put32(out + 32, uint32_t(colours));
+  ByteWriter info;
+  info.U32(40);
+  info.I32(w);
+  info.I32(h);
+  info.U16(1);  // planes
+  info.U16(uint16_t(bits));
+  info.U32(0);  // uncompressed
+  info.U32(uint32_t(stride * size_t(h)));
+  info.I32(ppm);
+  info.I32(ppm);
+  info.U32(uint32_t(colours));
+  info.U32(0);  // all colours important
   for (int i = 0; i < colours; ++i) {
     const uint8_t v = uint8_t(i * 255 / (colours - 1));
-    out[40 + i * 4] = out[41 + i * 4] = out[42 + i * 4] = v;
+    info.U8(v);
+    info.U8(v);
+    info.U8(v);
+    info.U8(0);
   }
+  std::memcpy(out, info.Str().data(), info.Size());
   const int bps = page.depth == 16 ? 2 : 1;
   // The high byte of a 16-bit sample, in the machine's byte order as SANE sends it.
   auto sample = [&](const uint8_t* row, size_t index) -> uint8_t {

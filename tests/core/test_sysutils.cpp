@@ -42,6 +42,18 @@ TEST(SysUtils, TrimAndCase) {
   EXPECT_EQ(Format("%s-%03d", "x", 7), "x-007");
 }
 
+TEST(SysUtils, ExtractFileExtTakesTheLastDotOfTheNamePart) {
+  EXPECT_EQ(ExtractFileExt("scan.tif"), ".tif");
+  EXPECT_EQ(ExtractFileExt("/tmp/pages.tar.GZ"), ".GZ");  // the last dot; case kept
+  EXPECT_EQ(ExtractFileExt("README"), "");
+  EXPECT_EQ(ExtractFileExt(""), "");
+  EXPECT_EQ(ExtractFileExt("/home/u/x.d/readme"), "");  // a dot in a folder is no extension
+  EXPECT_EQ(ExtractFileExt("C:\\a.b\\readme"), "");
+  EXPECT_EQ(ExtractFileExt("in\\page.pcx"), ".pcx");
+  EXPECT_EQ(ExtractFileExt("/home/u/.profile"), ".profile");
+  EXPECT_EQ(ExtractFileExt("name."), ".");
+}
+
 TEST(Guid, ParsesOnlyTheBracedFormAndPrintsUpperCase) {
   TGUID g;
   ASSERT_TRUE(TryStringToGUID("{6b29fc40-ca47-1067-b31d-00dd010662da}", g));
