@@ -2,6 +2,9 @@
 // Binary PNM (P4, P5, P6 with 255 as the largest sample) for the benchmarks:
 // the peers' tools read and write it, so ours can work on the same files, and
 // two outputs can be compared sample by sample.
+#include <sys/mman.h>
+#include <sys/stat.h>
+
 #include <cctype>
 #include <cmath>
 #include <cstdint>
@@ -88,7 +91,9 @@ inline bool ReadPnmHeader(std::FILE* f, int& kind, int& width, int& height) {
   return kind == 4 || number() == 255;
 }
 
-// P6 as true colour, P5 as 256 greys, P4 as black and white.
+// P6 as true colour, P5 as 256 greys, P4 as black and white. The samples are
+// taken from the file's pages where it can be mapped, not copied through a
+// buffer first: a page is tens of megabytes.
 inline bool ReadPnm(const std::string& path, TDibGraphic& img) {
   File f(std::fopen(path.c_str(), "rb"));
   int kind = 0, w = 0, h = 0;
@@ -96,19 +101,32 @@ inline bool ReadPnm(const std::string& path, TDibGraphic& img) {
   img.NewImage(w, h, kind == 6 ? ifTrueColor : kind == 5 ? ifGray256 : ifBlackWhite, nullptr, 300,
                300);
   const size_t bytes = kind == 6 ? size_t(w) * 3 : kind == 5 ? size_t(w) : (size_t(w) + 7) / 8;
-  std::vector<uint8_t> rgb(kind == 6 ? bytes : 0);
-  for (int y = 0; y < h; ++y) {
+  const long start = std::ftell(f.get());
+  struct stat st{};
+  const size_t end = start > 0 && fstat(fileno(f.get()), &st) == 0 ? size_t(st.st_size) : 0;
+  const size_t need = size_t(start) + bytes * size_t(h);
+  void* map = end >= need ? mmap(nullptr, end, PROT_READ, MAP_PRIVATE | MAP_POPULATE,
+                                 fileno(f.get()), 0)
+                          : MAP_FAILED;
+  const uint8_t* mapped = map == MAP_FAILED ? nullptr : static_cast<const uint8_t*>(map) + start;
+  std::vector<uint8_t> buffer(mapped ? 0 : bytes);
+  bool ok = true;
+  for (int y = 0; y < h && ok; ++y) {
     uint8_t* row = img.ScanLine(y);
-    if (kind == 6) {
-      if (std::fread(rgb.data(), 1, bytes, f.get()) != bytes) return false;
-      SwapTriples(rgb.data(), row, size_t(w));
-      continue;
+    const uint8_t* in = mapped ? mapped + size_t(y) * bytes : buffer.data();
+    if (!mapped) {
+      if (kind == 5) in = row;
+      ok = std::fread(const_cast<uint8_t*>(in), 1, bytes, f.get()) == bytes;
     }
-    if (std::fread(row, 1, bytes, f.get()) != bytes) return false;
-    if (kind == 4)  // PBM's 1 is black, which is our index 0
-      for (size_t i = 0; i < bytes; ++i) row[i] = uint8_t(~row[i]);
+    if (kind == 6)
+      SwapTriples(in, row, size_t(w));
+    else if (kind == 4)  // PBM's 1 is black, which is our index 0
+      for (size_t i = 0; i < bytes; ++i) row[i] = uint8_t(~in[i]);
+    else if (in != row)
+      std::memcpy(row, in, bytes);
   }
-  return true;
+  if (map != MAP_FAILED) munmap(map, end);
+  return ok;
 }
 
 // Black and white as P4, 256 greys with the grey palette as P5, anything else

@@ -9,12 +9,14 @@
 //  - Fresh processes, file to file, as the library's own tools work: tiffcp
 //    for Group 4 (load and save), djpeg and cjpeg for JPEG. "load" decodes into
 //    memory on both sides (the tool writes to the bit bucket), "decode" writes
-//    a PNM file on both sides. Ours is this program again in a mode per task.
+//    a PNM file on both sides. Ours is run_jpeg or run_g4, each linked as
+//    lean as its tool.
 //  - Warm, in this process: ours against the bare library call (libjpeg,
 //    libpng) or, for PCX, a bare run-length coder, on the same file or page.
 // Each side's output is read back and compared with the input (the page, or
 // the PNM cjpeg reads): mean absolute difference per sample, 0 for lossless.
-// Everything runs on one CPU (--cpu N, else the one we start on).
+// Everything runs on one CPU (--cpu N, else the one we start on). --write DIR
+// writes the inputs there and stops.
 #include <benchmark/benchmark.h>
 #include <jpeglib.h>
 #include <png.h>
@@ -82,8 +84,11 @@ G& Page(int format) {
   return img;
 }
 
+std::string writeTo;  // --write DIR: the inputs are kept there for timing by hand
+
 std::string Dir() {
   static std::string dir = [] {
+    if (!writeTo.empty()) return writeTo;
     auto d = std::filesystem::temp_directory_path() / ("tarvo-bench-codecs-" + std::to_string(getpid()));
     std::filesystem::create_directories(d);
     return d.string();
@@ -113,13 +118,10 @@ bool Spawn(const std::vector<std::string>& args) {
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-// "@name" stands for the file of that name in the working folder, "@self"
-// for this program.
+// "@name" stands for the file of that name in the working folder.
 std::vector<std::string> Resolve(std::vector<std::string> args) {
   for (auto& a : args)
-    if (a == "@self")
-      a = std::filesystem::read_symlink("/proc/self/exe").string();
-    else if (a.rfind("@", 0) == 0)
+    if (a.rfind("@", 0) == 0)
       a = PathOf(a.substr(1));
   return args;
 }
@@ -381,6 +383,13 @@ struct Case {
   std::function<std::pair<std::string, std::string>()> errors;
 };
 
+// Ours, or another build's when TARVO_RUN_JPEG / TARVO_RUN_G4 name one (to set
+// a change against the code before it).
+std::string Ours(const char* variable, const char* built) {
+  const char* other = std::getenv(variable);
+  return other && *other ? other : built;
+}
+
 std::function<void()> Process(std::vector<std::string> args) {
   args = Resolve(std::move(args));
   return [args] {
@@ -411,7 +420,7 @@ std::vector<Case> Cases() {
   const bench::Samples bw = bench::SamplesOf(Page<TTiffGraphic>(ifBlackWhite));
 
   cases.push_back({"tiff_g4 load+save", "tiffcp",
-                   Process({"@self", "--g4", "@bw.tif", "@g4-ours.tif"}),
+                   Process({Ours("TARVO_RUN_G4", RUN_G4), "@bw.tif", "@g4-ours.tif"}),
                    Process({"tiffcp", "-c", "g4", "@bw.tif", "@g4-tool.tif"}), [bw] {
                      return std::pair{ErrorOfFile(PathOf("g4-ours.tif"), bw),
                                       ErrorOfFile(PathOf("g4-tool.tif"), bw)};
@@ -421,20 +430,20 @@ std::vector<Case> Cases() {
     const std::string jpg = "@" + k + ".jpg";
     const std::string oursPnm = "@" + k + "-ours.pnm", toolPnm = "@" + k + "-tool.pnm";
     const auto decodeErrors = [=] {
-      Process({"@self", "--decode", jpg, oursPnm})();
+      Process({Ours("TARVO_RUN_JPEG", RUN_JPEG), "--decode", jpg, oursPnm})();
       Process({"djpeg", "-outfile", toolPnm, jpg})();
       const bench::Samples in = page(f);
       return std::pair{ErrorOfFile(PathOf(k + "-ours.pnm"), in),
                        ErrorOfFile(PathOf(k + "-tool.pnm"), in)};
     };
-    cases.push_back({"jpeg_" + k + " load", "djpeg", Process({"@self", "--load", jpg}),
+    cases.push_back({"jpeg_" + k + " load", "djpeg", Process({Ours("TARVO_RUN_JPEG", RUN_JPEG), "--load", jpg}),
                      Process({"djpeg", "-outfile", "/dev/null", jpg}), decodeErrors});
     cases.push_back({"jpeg_" + k + " decode", "djpeg",
-                     Process({"@self", "--decode", jpg, oursPnm}),
+                     Process({Ours("TARVO_RUN_JPEG", RUN_JPEG), "--decode", jpg, oursPnm}),
                      Process({"djpeg", "-outfile", toolPnm, jpg}), decodeErrors});
     cases.push_back(
         {"jpeg_" + k + " encode", "cjpeg",
-         Process({"@self", "--encode", "@" + k + ".pnm", "@" + k + "-ours.jpg"}),
+         Process({Ours("TARVO_RUN_JPEG", RUN_JPEG), "--encode", "@" + k + ".pnm", "@" + k + "-ours.jpg"}),
          Process({"cjpeg", "-quality", "80", "-outfile", "@" + k + "-tool.jpg", "@" + k + ".pnm"}),
          [=] {
            const bench::Samples in = page(f);
@@ -572,38 +581,6 @@ int PinToOneCpu(int wanted) {
   return sched_setaffinity(0, sizeof set, &set) == 0 ? cpu : -1;
 }
 
-// The file-to-file modes, each as its tool works.
-int RunMode(const std::string& mode, const std::string& in, const std::string& out) {
-  try {
-    if (mode == "--load") {
-      TJpegGraphic img;
-      img.LoadFromFile(in);
-      return 0;
-    }
-    if (mode == "--decode") {
-      TJpegGraphic img;
-      img.LoadFromFile(in);
-      return bench::WritePnm(img, out) ? 0 : 1;
-    }
-    if (mode == "--encode") {
-      TJpegGraphic img;
-      if (!bench::ReadPnm(in, img)) return 1;
-      img.SaveToFile(out);
-      return 0;
-    }
-    if (mode == "--g4") {
-      TTiffGraphic img;
-      img.LoadFromFile(in);
-      img.SaveToFile(out);
-      return 0;
-    }
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "%s\n", e.what());
-    return 1;
-  }
-  return 1;
-}
-
 int IntOption(const std::string& arg, const std::string& name, int value) {
   return arg.rfind(name, 0) == 0 ? std::atoi(arg.c_str() + name.size()) : value;
 }
@@ -611,11 +588,11 @@ int IntOption(const std::string& arg, const std::string& name, int value) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 3 && std::string(argv[1]) == "--load") return RunMode(argv[1], argv[2], "");
-  if (argc == 4) {
-    const std::string mode = argv[1];
-    if (mode == "--decode" || mode == "--encode" || mode == "--g4")
-      return RunMode(mode, argv[2], argv[3]);
+  if (argc == 3 && std::string(argv[1]) == "--write") {
+    writeTo = argv[2];
+    std::filesystem::create_directories(writeTo);
+    Prepare();
+    return 0;
   }
   int rounds = 15, cpu = -1;
   std::string filter;
