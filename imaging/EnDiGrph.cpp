@@ -177,15 +177,10 @@ namespace {
 // A page of a scan is megabytes, all of which the decoder writes. Fresh from
 // the system, faulting it in 4 KiB at a time costs as much as the decoding's
 // own memory traffic, so a buffer this large gets a mapping of its own
-// (already zero), aligned for huge pages.
+// (already zero): in whole huge pages where the system grants them on request,
+// each zeroed as the rows reach it while it is still in the cache; otherwise
+// mapped in one call (on older kernels neither, and pages come as touched).
 constexpr size_t kOwnMapping = size_t(1) << 20, kHugePage = size_t(2) << 20;
-
-bool OwnMapping(size_t bytes) { return bytes >= kOwnMapping && bytes <= SIZE_MAX / 2; }
-
-size_t PageRounded(size_t bytes) {
-  static const size_t page = size_t(sysconf(_SC_PAGESIZE));
-  return (bytes + page - 1) & ~(page - 1);
-}
 
 bool HugePagesOnRequest() {
 #ifdef MADV_HUGEPAGE
@@ -204,11 +199,19 @@ bool HugePagesOnRequest() {
 #endif
 }
 
+bool OwnMapping(size_t bytes) { return bytes >= kOwnMapping && bytes <= SIZE_MAX / 2; }
+
+size_t MappedLength(size_t bytes) {
+  static const size_t page = size_t(sysconf(_SC_PAGESIZE));
+  const size_t unit = HugePagesOnRequest() ? kHugePage : page;
+  return (bytes + unit - 1) & ~(unit - 1);
+}
+
 }  // namespace
 
 void* AllocatePixels(size_t bytes) {
   if (OwnMapping(bytes)) {
-    const size_t used = PageRounded(bytes), len = used + kHugePage;
+    const size_t used = MappedLength(bytes), len = used + kHugePage;
     void* m = mmap(nullptr, len, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (m == MAP_FAILED) throw std::bad_alloc();
     const uintptr_t base = reinterpret_cast<uintptr_t>(m);
@@ -217,15 +220,11 @@ void* AllocatePixels(size_t bytes) {
     if (base + len > start + used)
       munmap(reinterpret_cast<void*>(start + used), base + len - start - used);
     void* p = reinterpret_cast<void*>(start);
-    // With huge pages each 2 MiB is zeroed as the rows reach it, while it is
-    // still in the cache; otherwise all pages are mapped in one call (on older
-    // kernels neither, and pages come as they are touched).
-    const bool huge = used >= kHugePage && HugePagesOnRequest();
 #ifdef MADV_HUGEPAGE
-    if (huge) madvise(p, used, MADV_HUGEPAGE);
+    if (HugePagesOnRequest()) madvise(p, used, MADV_HUGEPAGE);
 #endif
 #ifdef MADV_POPULATE_WRITE
-    if (!huge) madvise(p, used, MADV_POPULATE_WRITE);
+    if (!HugePagesOnRequest()) madvise(p, used, MADV_POPULATE_WRITE);
 #endif
     return p;
   }
@@ -236,7 +235,7 @@ void* AllocatePixels(size_t bytes) {
 
 void FreePixels(void* p, size_t bytes) noexcept {
   if (OwnMapping(bytes))
-    munmap(p, PageRounded(bytes));
+    munmap(p, MappedLength(bytes));
   else
     std::free(p);
 }
