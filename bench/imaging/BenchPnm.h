@@ -5,6 +5,7 @@
 #include <sys/mman.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdint>
@@ -203,6 +204,40 @@ inline Samples SamplesOf(const TDibGraphic& img) {
 }
 
 // Mean absolute difference per sample, -1 when the shapes differ.
+// s reduced to width x height by area averaging, each output sample the mean of
+// the input area it covers (parts of samples weighed by their share): what a
+// resize to that size should come close to.
+inline Samples AreaReduced(const Samples& s, int width, int height) {
+  const int c = s.channels;
+  auto weights = [](int from, int to) {  // per output index: (input index, weight) pairs
+    std::vector<std::vector<std::pair<int, double>>> w(static_cast<size_t>(to));
+    const double scale = double(from) / to;
+    for (int o = 0; o < to; ++o)
+      for (double x = o * scale, end = (o + 1) * scale; x < end - 1e-9;) {
+        const double next = std::min(end, std::floor(x) + 1);
+        w[size_t(o)].push_back({std::min(int(x), from - 1), (next - x) / scale});
+        x = next;
+      }
+    return w;
+  };
+  const auto wx = weights(s.width, width), wy = weights(s.height, height);
+  std::vector<double> rows(size_t(width) * s.height * c);
+  for (int y = 0; y < s.height; ++y)
+    for (int x = 0; x < width; ++x)
+      for (const auto& [i, w] : wx[size_t(x)])
+        for (int k = 0; k < c; ++k)
+          rows[(size_t(y) * width + x) * c + k] += w * s.data[(size_t(y) * s.width + i) * c + k];
+  Samples r{width, height, c, std::vector<uint8_t>(size_t(width) * height * c)};
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x)
+      for (int k = 0; k < c; ++k) {
+        double v = 0;
+        for (const auto& [j, w] : wy[size_t(y)]) v += w * rows[(size_t(j) * width + x) * c + k];
+        r.data[(size_t(y) * width + x) * c + k] = uint8_t(std::lround(std::clamp(v, 0.0, 255.0)));
+      }
+  return r;
+}
+
 inline double MeanAbsDiff(const Samples& a, const Samples& b) {
   if (a.width != b.width || a.height != b.height || a.channels != b.channels || a.data.empty())
     return -1;
