@@ -126,7 +126,8 @@ for label, ours, peers in tasks:
         err, tone = difference(output(cmd), source)
         line += f"{err:>{10 if name == 'ours' else 8 if name == 'IM' else 9}}"
         if label.startswith("Floyd"):
-            notes.append(f"{label}: {name}'s mean grey minus the input's: {tone} of 255")
+            whose = "our" if name == "ours" else name + "'s"
+            notes.append(f"{label}: {whose} mean grey minus the input's: {tone} of 255")
     print(line)
 for n in notes:
     print(n)
