@@ -80,8 +80,9 @@ function(tarvo_header_check)
 endfunction()
 
 # tarvo_test_environment(TEST LABEL label [TIMEOUT seconds]) : every test runs through
-# tests/isolated with its own HOME, XDG folders and TMPDIR under the build folder, emptied
-# each run, and a time-out (120 s unless the test needs more) so a hang costs minutes.
+# tests/isolated, which gives each run its own HOME, XDG folders, TMPDIR, registry and
+# locale file in a fresh folder under the test's folder here, and a time-out (120 s unless
+# the test needs more) so a hang costs minutes.
 function(tarvo_test_environment name)
   cmake_parse_arguments(A "" "LABEL;TIMEOUT" "" ${ARGN})
   if(NOT A_TIMEOUT)
@@ -91,7 +92,7 @@ function(tarvo_test_environment name)
   set_tests_properties(${name} PROPERTIES
     LABELS "${A_LABEL}"
     TIMEOUT ${A_TIMEOUT}
-    ENVIRONMENT "TARVO_TEST_HOME=${home};HOME=${home}/home;XDG_CONFIG_HOME=${home}/config;XDG_CACHE_HOME=${home}/cache;XDG_DATA_HOME=${home}/data;XDG_RUNTIME_DIR=${home}/runtime;TMPDIR=${home}/tmp;QT_QPA_PLATFORM=offscreen;ASAN_OPTIONS=detect_leaks=1:abort_on_error=0;LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/lsan.supp:print_suppressions=0;UBSAN_OPTIONS=print_stacktrace=1;TARVO_BUILD_DIR=${PROJECT_BINARY_DIR};TARVO_REGISTRY=${home}/registry.ini;TARVO_LOCALE_FILE=${home}/locale.ini;TARVO_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+    ENVIRONMENT "TARVO_TEST_HOME=${home};QT_QPA_PLATFORM=offscreen;ASAN_OPTIONS=detect_leaks=1:abort_on_error=0;LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/lsan.supp:print_suppressions=0;UBSAN_OPTIONS=print_stacktrace=1;TARVO_BUILD_DIR=${PROJECT_BINARY_DIR};TARVO_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
 endfunction()
 
 # tarvo_test(NAME LABEL label SOURCES ... LIBS ... [TIMEOUT seconds]) : one GoogleTest

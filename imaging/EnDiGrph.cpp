@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -172,28 +173,73 @@ int TRgbToPaletteConverter::NearestIndex(RgbValue color) {
 
 // ---------------------------------------------------------------------------
 
+namespace {
+
+// A page of a scan is megabytes, all of which the decoder writes. Fresh from
+// the system, faulting it in 4 KiB at a time costs as much as the decoding's
+// own memory traffic, so a buffer this large gets a mapping of its own
+// (already zero): in whole huge pages where the system grants them on request,
+// each zeroed as the rows reach it while it is still in the cache; otherwise
+// mapped in one call (on older kernels neither, and pages come as touched).
+constexpr size_t kOwnMapping = size_t(1) << 20, kHugePage = size_t(2) << 20;
+
+bool HugePagesOnRequest() {
+#ifdef MADV_HUGEPAGE
+  static const bool on = [] {
+    std::FILE* f = std::fopen("/sys/kernel/mm/transparent_hugepage/enabled", "r");
+    if (!f) return false;
+    char text[128] = {};
+    const size_t n = std::fread(text, 1, sizeof text - 1, f);
+    std::fclose(f);
+    const std::string mode(text, n);
+    return mode.find("[always]") != std::string::npos || mode.find("[madvise]") != std::string::npos;
+  }();
+  return on;
+#else
+  return false;
+#endif
+}
+
+bool OwnMapping(size_t bytes) { return bytes >= kOwnMapping && bytes <= SIZE_MAX / 2; }
+
+size_t MappedLength(size_t bytes) {
+  static const size_t page = size_t(sysconf(_SC_PAGESIZE));
+  const size_t unit = HugePagesOnRequest() ? kHugePage : page;
+  return (bytes + unit - 1) & ~(unit - 1);
+}
+
+}  // namespace
+
 void* AllocatePixels(size_t bytes) {
+  if (OwnMapping(bytes)) {
+    const size_t used = MappedLength(bytes), len = used + kHugePage;
+    void* m = mmap(nullptr, len, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (m == MAP_FAILED) throw std::bad_alloc();
+    const uintptr_t base = reinterpret_cast<uintptr_t>(m);
+    const uintptr_t start = (base + kHugePage - 1) & ~uintptr_t(kHugePage - 1);
+    if (start > base) munmap(m, start - base);
+    if (base + len > start + used)
+      munmap(reinterpret_cast<void*>(start + used), base + len - start - used);
+    void* p = reinterpret_cast<void*>(start);
+#ifdef MADV_HUGEPAGE
+    if (HugePagesOnRequest()) madvise(p, used, MADV_HUGEPAGE);
+#endif
+#ifdef MADV_POPULATE_WRITE
+    if (!HugePagesOnRequest()) madvise(p, used, MADV_POPULATE_WRITE);
+#endif
+    return p;
+  }
   void* p = std::calloc(bytes ? bytes : 1, 1);
   if (!p) throw std::bad_alloc();
-#ifdef MADV_POPULATE_WRITE
-  // A page of a decoded scan is tens of megabytes, all of which the decoder
-  // writes; fresh from the system, faulting them in one by one costs as much
-  // as the zeroing. Memory already in use (reused from the heap) is left as it
-  // is, and without the call (older kernels) pages come as they are touched.
-  if (bytes >= (size_t(1) << 20)) {
-    static const uintptr_t page = uintptr_t(sysconf(_SC_PAGESIZE));
-    const uintptr_t first = (reinterpret_cast<uintptr_t>(p) + page - 1) & ~(page - 1);
-    const uintptr_t end = (reinterpret_cast<uintptr_t>(p) + bytes) & ~(page - 1);
-    unsigned char resident = 1;
-    if (end > first && mincore(reinterpret_cast<void*>(first), page, &resident) == 0 &&
-        !(resident & 1))
-      madvise(reinterpret_cast<void*>(first), end - first, MADV_POPULATE_WRITE);
-  }
-#endif
   return p;
 }
 
-void FreePixels(void* p) noexcept { std::free(p); }
+void FreePixels(void* p, size_t bytes) noexcept {
+  if (OwnMapping(bytes))
+    munmap(p, MappedLength(bytes));
+  else
+    std::free(p);
+}
 
 TDibGraphic::TDibGraphic() = default;
 

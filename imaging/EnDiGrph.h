@@ -105,13 +105,13 @@ class TFrameTimer {
   virtual void Stop() = 0;
 };
 
-// Pixel storage: zeroed by calloc, which leaves memory fresh from the system as
-// it comes (already zero), and a large buffer's pages are mapped in one go
-// instead of one fault per page as the rows are first written. Value-
-// initialising an element writes nothing, so a vector of it must only grow
-// into storage it has just allocated.
+// Pixel storage, zeroed: a large buffer is a mapping of its own whose pages are
+// mapped in one go instead of one fault per page as the rows are first
+// written. Value-initialising an element writes nothing, so a vector of it must
+// only grow into storage it has just allocated. FreePixels takes the size given
+// to AllocatePixels.
 void* AllocatePixels(size_t bytes);
-void FreePixels(void* p) noexcept;
+void FreePixels(void* p, size_t bytes) noexcept;
 template <typename T>
 struct TPixelAllocator {
   using value_type = T;
@@ -119,7 +119,7 @@ struct TPixelAllocator {
   template <typename U>
   TPixelAllocator(const TPixelAllocator<U>&) noexcept {}
   T* allocate(size_t n) { return static_cast<T*>(AllocatePixels(n * sizeof(T))); }
-  void deallocate(T* p, size_t) noexcept { FreePixels(p); }
+  void deallocate(T* p, size_t n) noexcept { FreePixels(p, n * sizeof(T)); }
   template <typename U>
   void construct(U*) noexcept {}
   template <typename U>

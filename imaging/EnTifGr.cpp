@@ -103,11 +103,6 @@ bool Group3WithoutEol(TIFF* tif, uint16_t compression, bool tiled) {
 
 int Brightness(const TPaletteEntry& e) { return 30 * e.peRed + 60 * e.peGreen + 10 * e.peBlue; }
 
-void InvertRows(TDibGraphic& img) {
-  uint8_t* p = img.Bits();
-  for (size_t i = 0; i < img.ImageSize(); ++i) p[i] = uint8_t(~p[i]);
-}
-
 }  // namespace
 
 std::string CompressionName(int compression) {
@@ -146,7 +141,12 @@ int TTiffGraphic::ImageCountInStream(TStream& stream) {
 }
 
 void TTiffGraphic::LoadImageFromStream(TStream& stream, int index) {
-  if (stream.Position() == 0) return ReadImage(stream, index);
+  // libtiff reads a strip with a seek and a read of its own; a file small
+  // enough is read in one go instead, as the tools map theirs.
+  constexpr int64_t kReadWhole = int64_t(16) << 20;
+  const bool inMemory = dynamic_cast<TMemoryStream*>(&stream) != nullptr;
+  if (stream.Position() == 0 && (inMemory || stream.Size() > kReadWhole))
+    return ReadImage(stream, index);
   // Offsets in the file count from its own start.
   TMemoryStream page;
   page.CopyFrom(stream, stream.Size() - stream.Position());
@@ -303,6 +303,11 @@ void TTiffGraphic::ReadImage(TStream& stream, int index) {
           dst[3 * x + 1] = p[1];
           dst[3 * x + 2] = p[0];
         }
+      } else if (invert) {
+        // Inverted as it is copied, padding and all, while the row is in the cache.
+        const size_t n = size_t(std::min<int64_t>(scan, rowBytes));
+        for (size_t i = 0; i < n; ++i) dst[i] = uint8_t(~src[i]);
+        std::memset(dst + n, 0xFF, size_t(rowBytes) - n);
       } else {
         std::memcpy(dst, src, size_t(std::min<int64_t>(scan, rowBytes)));
       }
@@ -344,7 +349,6 @@ void TTiffGraphic::ReadImage(TStream& stream, int index) {
       }
     }
   }
-  if (invert) InvertRows(*this);
 }
 
 void TTiffGraphic::WriteImage(TStream& stream, int mode) {

@@ -1,31 +1,37 @@
 #include "imaging/GlobalMem.h"
 
-#include <memory>
 #include <new>
-#include <stdexcept>
-#include <vector>
 
+#include "imaging/EnDiGrph.h"
+
+// A scanned page is handed over in one of these: its storage is the pixels'
+// own, zero without being written first.
 struct TGlobalBlock {
-  std::vector<unsigned char> bytes;
+  unsigned char* bytes;
+  size_t size;
 };
 
 HGLOBAL GlobalAlloc(size_t size) {
   try {
-    auto h = std::make_unique<TGlobalBlock>();
-    h->bytes.resize(size);
-    return h.release();
+    auto* h = new TGlobalBlock{nullptr, size};
+    try {
+      h->bytes = static_cast<unsigned char*>(AllocatePixels(size));
+    } catch (...) {
+      delete h;
+      throw;
+    }
+    return h;
   } catch (const std::bad_alloc&) {
-    return nullptr;
-  } catch (const std::length_error&) {
     return nullptr;
   }
 }
 
-void* GlobalLock(HGLOBAL h) { return h ? h->bytes.data() : nullptr; }
+void* GlobalLock(HGLOBAL h) { return h ? h->bytes : nullptr; }
 void GlobalUnlock(HGLOBAL) {}
-size_t GlobalSize(HGLOBAL h) { return h ? h->bytes.size() : 0; }
+size_t GlobalSize(HGLOBAL h) { return h ? h->size : 0; }
 
 HGLOBAL GlobalFree(HGLOBAL h) {
+  if (h) FreePixels(h->bytes, h->size);
   delete h;
   return nullptr;
 }

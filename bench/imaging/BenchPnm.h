@@ -2,6 +2,10 @@
 // Binary PNM (P4, P5, P6 with 255 as the largest sample) for the benchmarks:
 // the peers' tools read and write it, so ours can work on the same files, and
 // two outputs can be compared sample by sample.
+#include <sys/mman.h>
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdint>
@@ -88,7 +92,9 @@ inline bool ReadPnmHeader(std::FILE* f, int& kind, int& width, int& height) {
   return kind == 4 || number() == 255;
 }
 
-// P6 as true colour, P5 as 256 greys, P4 as black and white.
+// P6 as true colour, P5 as 256 greys, P4 as black and white. The samples are
+// taken from the file's pages where it can be mapped, not copied through a
+// buffer first: a page is tens of megabytes.
 inline bool ReadPnm(const std::string& path, TDibGraphic& img) {
   File f(std::fopen(path.c_str(), "rb"));
   int kind = 0, w = 0, h = 0;
@@ -96,19 +102,32 @@ inline bool ReadPnm(const std::string& path, TDibGraphic& img) {
   img.NewImage(w, h, kind == 6 ? ifTrueColor : kind == 5 ? ifGray256 : ifBlackWhite, nullptr, 300,
                300);
   const size_t bytes = kind == 6 ? size_t(w) * 3 : kind == 5 ? size_t(w) : (size_t(w) + 7) / 8;
-  std::vector<uint8_t> rgb(kind == 6 ? bytes : 0);
-  for (int y = 0; y < h; ++y) {
+  const long start = std::ftell(f.get());
+  struct stat st{};
+  const size_t end = start > 0 && fstat(fileno(f.get()), &st) == 0 ? size_t(st.st_size) : 0;
+  const size_t need = size_t(start) + bytes * size_t(h);
+  void* map = end >= need ? mmap(nullptr, end, PROT_READ, MAP_PRIVATE | MAP_POPULATE,
+                                 fileno(f.get()), 0)
+                          : MAP_FAILED;
+  const uint8_t* mapped = map == MAP_FAILED ? nullptr : static_cast<const uint8_t*>(map) + start;
+  std::vector<uint8_t> buffer(mapped ? 0 : bytes);
+  bool ok = true;
+  for (int y = 0; y < h && ok; ++y) {
     uint8_t* row = img.ScanLine(y);
-    if (kind == 6) {
-      if (std::fread(rgb.data(), 1, bytes, f.get()) != bytes) return false;
-      SwapTriples(rgb.data(), row, size_t(w));
-      continue;
+    const uint8_t* in = mapped ? mapped + size_t(y) * bytes : buffer.data();
+    if (!mapped) {
+      if (kind == 5) in = row;
+      ok = std::fread(const_cast<uint8_t*>(in), 1, bytes, f.get()) == bytes;
     }
-    if (std::fread(row, 1, bytes, f.get()) != bytes) return false;
-    if (kind == 4)  // PBM's 1 is black, which is our index 0
-      for (size_t i = 0; i < bytes; ++i) row[i] = uint8_t(~row[i]);
+    if (kind == 6)
+      SwapTriples(in, row, size_t(w));
+    else if (kind == 4)  // PBM's 1 is black, which is our index 0
+      for (size_t i = 0; i < bytes; ++i) row[i] = uint8_t(~in[i]);
+    else if (in != row)
+      std::memcpy(row, in, bytes);
   }
-  return true;
+  if (map != MAP_FAILED) munmap(map, end);
+  return ok;
 }
 
 // Black and white as P4, 256 greys with the grey palette as P5, anything else
@@ -185,6 +204,40 @@ inline Samples SamplesOf(const TDibGraphic& img) {
 }
 
 // Mean absolute difference per sample, -1 when the shapes differ.
+// s reduced to width x height by area averaging, each output sample the mean of
+// the input area it covers (parts of samples weighed by their share): what a
+// resize to that size should come close to.
+inline Samples AreaReduced(const Samples& s, int width, int height) {
+  const int c = s.channels;
+  auto weights = [](int from, int to) {  // per output index: (input index, weight) pairs
+    std::vector<std::vector<std::pair<int, double>>> w(static_cast<size_t>(to));
+    const double scale = double(from) / to;
+    for (int o = 0; o < to; ++o)
+      for (double x = o * scale, end = (o + 1) * scale; x < end - 1e-9;) {
+        const double next = std::min(end, std::floor(x) + 1);
+        w[size_t(o)].push_back({std::min(int(x), from - 1), (next - x) / scale});
+        x = next;
+      }
+    return w;
+  };
+  const auto wx = weights(s.width, width), wy = weights(s.height, height);
+  std::vector<double> rows(size_t(width) * s.height * c);
+  for (int y = 0; y < s.height; ++y)
+    for (int x = 0; x < width; ++x)
+      for (const auto& [i, w] : wx[size_t(x)])
+        for (int k = 0; k < c; ++k)
+          rows[(size_t(y) * width + x) * c + k] += w * s.data[(size_t(y) * s.width + i) * c + k];
+  Samples r{width, height, c, std::vector<uint8_t>(size_t(width) * height * c)};
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x)
+      for (int k = 0; k < c; ++k) {
+        double v = 0;
+        for (const auto& [j, w] : wy[size_t(y)]) v += w * rows[(size_t(j) * width + x) * c + k];
+        r.data[(size_t(y) * width + x) * c + k] = uint8_t(std::lround(std::clamp(v, 0.0, 255.0)));
+      }
+  return r;
+}
+
 inline double MeanAbsDiff(const Samples& a, const Samples& b) {
   if (a.width != b.width || a.height != b.height || a.channels != b.channels || a.data.empty())
     return -1;

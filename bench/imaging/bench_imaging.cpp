@@ -8,7 +8,8 @@
 //   --dither IN.pgm OUT.pbm          Floyd-Steinberg to black and white
 //   --colours256 IN.ppm OUT.ppm      quantised to 256 colours and dithered onto them
 // and `--mae A B` prints the mean absolute difference per sample of two PNMs
-// and how far A's mean sample lies from B's (the tone).
+// and how far A's mean sample lies from B's (the tone); a larger B is first
+// reduced to A's size by area averaging.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -218,7 +219,11 @@ int RunTask(const std::string& task, const std::string& in, const std::string& o
 int PrintDifference(const std::string& a, const std::string& b) {
   TDibGraphic x, y;
   if (!bench::ReadPnm(a, x) || !bench::ReadPnm(b, y)) return 1;
-  const bench::Samples sx = bench::SamplesOf(x), sy = bench::SamplesOf(y);
+  const bench::Samples sx = bench::SamplesOf(x);
+  bench::Samples sy = bench::SamplesOf(y);
+  // A larger B (the input of a resize) is first reduced to A's size.
+  if (sy.width > sx.width && sy.height > sx.height && sy.channels == sx.channels)
+    sy = bench::AreaReduced(sy, sx.width, sx.height);
   const double d = bench::MeanAbsDiff(sx, sy);
   if (d < 0) {
     std::printf("sizes-differ\n");

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Times our resize (every filter), Floyd-Steinberg page conversion and
 # 256-colour conversion against ImageMagick and libvips, and prints the ratios
-# ours / theirs (below 1 means we are faster) with the mean absolute difference
-# per sample (0-255) between our output and theirs.
+# ours / theirs (below 1 means we are faster), each side's error against the
+# input (mean absolute difference per sample, 0-255, from the input; for a
+# resize from the input reduced to the output's size by area averaging) and
+# the difference between our output and theirs.
 #
 # Like for like: every side is a fresh process run from the command line,
 # pinned to the same CPU (CPU=N, default the last one) and single-threaded,
@@ -92,10 +94,13 @@ def difference(a, b):  # mean absolute difference and tone shift, as text
     return r.stdout.split() if r.returncode == 0 else ["n/a", "n/a"]
 
 print(f"each side a fresh process from file to file on CPU {cpu}, medians of {runs} runs; "
-      "diff = mean absolute difference per sample of the outputs")
-print(f"{'task':<20}{'ours ms':>9}{'IM ms':>9}{'/IM':>6}{'diff':>8}{'vips ms':>9}{'/vips':>7}{'diff':>8}")
+      "err = each side's mean absolute difference per sample from the input, "
+      "diff = ours from the peer's")
+print(f"{'task':<20}{'ours ms':>9}{'IM ms':>9}{'/IM':>6}{'diff':>8}{'vips ms':>9}{'/vips':>7}{'diff':>8}"
+      f"{'err ours':>10}{'err IM':>8}{'err vips':>9}")
 slower, notes = [], []
 for label, ours, peers in tasks:
+    source = W("page.pgm") if label.startswith("Floyd") else W("photo.ppm")
     sides = [("ours", ours)] + list(peers.items())
     times = {name: [] for name, _ in sides}
     for _ in range(runs):
@@ -114,6 +119,15 @@ for label, ours, peers in tasks:
             notes.append(f"{label}: our mean grey minus {peer}'s: {tone} of 255")
         if peer == "vips" and o > p:
             slower.append(label)
+    for name, cmd in [("ours", ours), ("IM", peers.get("IM")), ("vips", peers.get("vips"))]:
+        if cmd is None:
+            line += f"{'-':>{10 if name == 'ours' else 8 if name == 'IM' else 9}}"
+            continue
+        err, tone = difference(output(cmd), source)
+        line += f"{err:>{10 if name == 'ours' else 8 if name == 'IM' else 9}}"
+        if label.startswith("Floyd"):
+            whose = "our" if name == "ours" else name + "'s"
+            notes.append(f"{label}: {whose} mean grey minus the input's: {tone} of 255")
     print(line)
 for n in notes:
     print(n)
