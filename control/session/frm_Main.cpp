@@ -61,6 +61,7 @@ void AppendCapped(std::string& buf, const char* data, size_t n, size_t cap) {
 struct TfrmMain::Connection {
   QTcpSocket* socket = nullptr;  // deleted later: its own signal may be on the stack
   std::string frame;
+  TfrmMain::RequestEnded ended;
   bool connected = false;
   bool expectingLength = false;
   uint8_t lengthBytes[4] = {};
@@ -123,8 +124,10 @@ void TfrmMain::SendToServer(TStream& frame) {
   SendToServer(frame.ReadRest());
 }
 
-void TfrmMain::SendToServer(std::string frame) {
-  queue_.push_back(std::move(frame));
+void TfrmMain::SendToServer(std::string frame) { SendToServer(std::move(frame), nullptr); }
+
+void TfrmMain::SendToServer(std::string frame, RequestEnded ended) {
+  queue_.emplace_back(std::move(frame), std::move(ended));
   StartNext();
 }
 
@@ -176,7 +179,8 @@ void TfrmMain::RequestFlowChart(const AnsiString& idText) {
 void TfrmMain::StartNext() {
   if (conn_ || queue_.empty()) return;
   conn_ = std::make_unique<Connection>();
-  conn_->frame = std::move(queue_.front());
+  conn_->frame = std::move(queue_.front().first);
+  conn_->ended = std::move(queue_.front().second);
   queue_.pop_front();
 
   auto* s = new QTcpSocket(this);
@@ -274,13 +278,21 @@ void TfrmMain::CompleteReply() {
   // The next queued frame goes out now: the handler below may run a modal
   // window for a long time, and its own requests queue behind this one.
   StartNext();
+  RequestEnded ended = std::move(c->ended);
+  std::string copy = ended ? c->reply : std::string();
   TMemoryStream reply(std::move(c->reply));
   c.reset();
   if (OnReply) Guarded([&] { OnReply(reply); });
+  if (ended) Guarded([&] { ended(&copy); });
+}
+
+void TfrmMain::TellEnded(RequestEnded ended) {
+  if (!ended) return;
+  QTimer::singleShot(0, this, [ended = std::move(ended)] { Guarded([&] { ended(nullptr); }); });
 }
 
 void TfrmMain::Abandon(bool startNext) {
-  Detach();
+  if (std::unique_ptr<Connection> c = Detach()) TellEnded(std::move(c->ended));
   CloseWaitBox();
   progressBar_->SetPosition(0);
   if (startNext) StartNext();

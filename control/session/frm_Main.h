@@ -53,6 +53,10 @@ class TfrmMain : public QWidget {
   // Queues a copy of the whole stream (rewound first); the caller keeps it.
   void SendToServer(TStream& frame);
   void SendToServer(std::string frame);
+  // As above; ended gets the whole reply once it has been dispatched, or null when the
+  // request ended without one (refused, lost, timed out, cut off).
+  using RequestEnded = std::function<void(const std::string* reply)>;
+  void SendToServer(std::string frame, RequestEnded ended);
   // Writes the short date format, then sends the 380-byte login frame.
   void SendLogin(const AnsiString& loginName);
   // Sends the login frame instead while nobody is logged in.
@@ -106,6 +110,8 @@ class TfrmMain : public QWidget {
   void CompleteReply();
   // Drops the connection and its partial reply; back to idle.
   void Abandon(bool startNext = true);
+  // Tells the abandoned request's sender, from the event loop.
+  void TellEnded(RequestEnded ended);
   std::unique_ptr<Connection> Detach();
   void CloseWaitBox();
   void ShowConnectError();
@@ -116,7 +122,7 @@ class TfrmMain : public QWidget {
   QTimer* replyTimer_ = nullptr;
   AnsiString storedLoginName_;
   std::string queryRecord_;
-  std::deque<std::string> queue_;
+  std::deque<std::pair<std::string, RequestEnded>> queue_;
   std::unique_ptr<Connection> conn_;
   std::unique_ptr<TfrmWaitFor> frmWaitFor_;
   TFlatProgressBar* progressBar_ = nullptr;

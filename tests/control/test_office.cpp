@@ -7,6 +7,10 @@
 #include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QAbstractButton>
+#include <QMessageBox>
+#include <QTest>
+#include <QTimer>
 #include <mutex>
 
 #include "ControlTestSupport.h"
@@ -149,7 +153,8 @@ TEST_F(OfficeTest, EditorTracksTypedTextFillsPlaceholdersAndKeepsTheLastSave) {
   }
   EXPECT_GT(InkPixels(view), 200);
 
-  // Closing asks; "No" keeps what was saved before and adds nothing.
+  // Closing with a change since the last save asks; "No" keeps what was saved before.
+  TypeWord(view, "Unsaved");
   cap.promptAnswers = {MsgResult::No};
   ed.close();
   ASSERT_EQ(cap.prompts.size(), 1u);
@@ -390,6 +395,147 @@ TEST_F(OfficeTest, AHungWorkerLeavesTheEditorPaintingAndIsReportedWithinSeconds)
   TOfficeContainer next;
   next.Open(docx);
   EXPECT_GT(InkPixels(&next), 200);
+}
+
+TEST_F(OfficeTest, ClosingAsksOnlyAboutWhatTheServerDoesNotHave) {
+  std::string docx = MakeDocx("uploaded");
+  ServiceCapture cap;
+  TfrmOLEWord ed;
+  std::vector<std::string> sent;
+  std::function<void(bool)> pending;
+  ASSERT_TRUE(ed.SetUploader([&](const std::string& bytes, std::function<void(bool)> done) {
+    sent.push_back(bytes);
+    pending = std::move(done);
+  }));
+  ed.OpenDocument(docx, false, false);
+  ed.show();
+  // Opened and not touched: nothing to ask.
+  EXPECT_FALSE(ed.Changed());
+  TypeWord(ed.OleContainer(), "One");
+  EXPECT_TRUE(ed.Changed());
+
+  // A save the server refused (or never answered) leaves the change: closing asks, and
+  // "Yes" sends it again; the editor stays open until the server has it.
+  ed.nSaveClick();
+  ASSERT_EQ(sent.size(), 1u);
+  EXPECT_TRUE(ed.Uploading());
+  std::exchange(pending, nullptr)(false);
+  EXPECT_TRUE(ed.Changed());
+  cap.promptAnswers = {MsgResult::Yes};
+  ed.close();
+  ASSERT_EQ(cap.prompts.size(), 1u);
+  EXPECT_EQ(cap.prompts[0].text, Cp936("是否保存文档?"));
+  ASSERT_EQ(sent.size(), 2u);
+  EXPECT_TRUE(ed.isVisible());
+  // The close box while it is on its way waits for it without asking again.
+  ed.close();
+  EXPECT_TRUE(ed.isVisible());
+  EXPECT_EQ(sent.size(), 2u);
+  std::exchange(pending, nullptr)(true);
+  EXPECT_FALSE(ed.isVisible());
+  EXPECT_EQ(cap.prompts.size(), 1u);
+  EXPECT_NE(ZipMember(QByteArray::fromStdString(sent[1]), "word/document.xml").find("One"), std::string::npos);
+
+  // Right after a kept save there is nothing to ask about.
+  TfrmOLEWord again;
+  again.SetUploader([&](const std::string& bytes, std::function<void(bool)> done) {
+    sent.push_back(bytes);
+    done(true);
+  });
+  again.OpenDocument(docx, false, false);
+  again.show();
+  TypeWord(again.OleContainer(), "Two");
+  again.nSaveClick();
+  EXPECT_FALSE(again.Changed());
+  again.close();
+  EXPECT_FALSE(again.isVisible());
+  EXPECT_EQ(cap.prompts.size(), 1u);
+  EXPECT_EQ(sent.size(), 3u);
+}
+
+TEST_F(OfficeTest, AnEmptyWordFileOpensTakesTextAndSaves) {
+  const std::string empty = TestDir() + "/empty.doc";
+  WriteText(empty, QByteArray());
+  ServiceCapture cap;
+  TfrmOLEWord ed;
+  ed.OpenDocument(empty, true, false);
+  ed.resize(800, 600);
+  ed.show();
+  TypeWord(ed.OleContainer(), "Hello");
+  ed.nSaveClick();
+  ASSERT_NE(ed.GetResultStream(), nullptr);
+  EXPECT_FALSE(ed.WorkerGone());
+  EXPECT_TRUE(TOfficeWorker::Shared().Running());
+  // Saved as a Word 97 file: its compound-file signature, and the typed text in it.
+  const std::string saved = ed.GetResultStream()->Data();
+  EXPECT_EQ(saved.substr(0, 4), std::string("\xD0\xCF\x11\xE0", 4));
+  // Word keeps text in 8 or 16 bits a character.
+  const bool hasText = saved.find("Hello") != std::string::npos ||
+                       saved.find(std::string("H\0e\0l\0l\0o\0", 10)) != std::string::npos;
+  EXPECT_TRUE(hasText);
+  EXPECT_TRUE(cap.prompts.empty());
+}
+
+TEST_F(OfficeTest, AWaitForTheWorkerKeepsTheWindowAliveAndItsDeathIsToldAtOnce) {
+  std::string docx = MakeDocx("waiting");
+  ServiceCapture cap;
+  TfrmOLEWord ed;
+  ed.OpenDocument(docx, false, false);
+  ed.show();
+  const qint64 pid = TOfficeWorker::Shared().ProcessId();
+  ASSERT_GT(pid, 0);
+
+  // A call to a stopped worker: timers keep firing (painting, the session's sockets) while
+  // it waits for its time-out.
+  int ticks = 0;
+  QTimer tick;
+  QObject::connect(&tick, &QTimer::timeout, [&] { ++ticks; });
+  tick.start(20);
+  TOfficeWorker::Shared().SetRequestTimeout(1500);
+  ::kill(static_cast<pid_t>(pid), SIGSTOP);
+  EXPECT_THROW(ed.OleContainer()->CommandState(".uno:TrackChanges"), EOfficeWorkerLost);
+  tick.stop();
+  ::kill(static_cast<pid_t>(pid), SIGKILL);
+  EXPECT_GT(ticks, 10);
+  ASSERT_TRUE(WaitUntil([&] { return !ed.isVisible(); }, 10000));
+  ASSERT_EQ(cap.prompts.size(), 1u);
+  TOfficeWorker::Shared().SetRequestTimeout(60000);
+
+  // A worker that dies while nobody types is reported without waiting for a key.
+  TfrmOLEWord idle;
+  idle.OpenDocument(docx, false, false);
+  idle.show();
+  const qint64 next = TOfficeWorker::Shared().ProcessId();
+  ASSERT_GT(next, 0);
+  ASSERT_NE(next, pid);
+  ::kill(static_cast<pid_t>(next), SIGKILL);
+  ASSERT_TRUE(WaitUntil([&] { return cap.prompts.size() == 2; }, 10000));
+  EXPECT_EQ(cap.prompts[1].text, OfficeWorkerLostText());
+  EXPECT_TRUE(WaitUntil([&] { return !idle.isVisible(); }, 10000));
+}
+
+TEST_F(OfficeTest, TheWorkerGoneReportIsNotAnsweredByTheKeysBeingTyped) {
+  // The real message box, not a recorded one.
+  auto box = std::make_shared<QPointer<QMessageBox>>();
+  bool shown = false, survivedKeys = false;
+  QTimer::singleShot(0, [&] {
+    *box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (!*box) return;
+    shown = true;
+    // Keys of the word being typed reach the box: they do not answer it.
+    for (Qt::Key k : {Qt::Key_Space, Qt::Key_Return, Qt::Key_Enter}) {
+      QTest::keyClick(box->data(), k);
+      QApplication::processEvents();
+    }
+    survivedKeys = *box && box->data()->isVisible();
+    // Read, then answered with the mouse.
+    if (survivedKeys) QTest::mouseClick(box->data()->buttons().value(0), Qt::LeftButton);
+  });
+  QWidget owner;
+  owner.show();
+  ReportOfficeWorkerGone(OfficeWorkerLostText(), &owner);
+  EXPECT_TRUE(shown);
+  EXPECT_TRUE(survivedKeys);
 }
 
 }  // namespace
