@@ -84,10 +84,11 @@ void TfrmOLEWord::OpenDocument(const std::string& path, bool revisions, bool fil
   fileName_ = QFileInfo(QString::fromStdString(path)).fileName().toStdString();
   ole_->SetAuthor(Cp936ToUtf8(SessionValues().UserName));
   ole_->Open(path);
-  keptChanges_ = ole_->ChangeCount();
   // Only Word documents have placeholders; a fill that fails leaves the document as it is.
   if (fill && isWord_ && PlaceholderSource())
     Guarded([&] { FillWordPlaceholders(*ole_, PlaceholderSource()()); });
+  // The fields filled in are what the person opened, not a change of theirs.
+  keptChanges_ = ole_->ChangeCount();
   if (!isWord_) return;
   nAcpXD_->setVisible(revisions);
   nXD_->setVisible(revisions);

@@ -195,7 +195,9 @@ TEST_F(OfficeTest, SpreadsheetOpensWithTheWordStepsSkipped) {
   EXPECT_EQ(asked, 0);
   EXPECT_FALSE(ed.nXD()->isChecked());
   EXPECT_GT(InkPixels(ed.OleContainer()), 50);
+  ed.nSaveClick();
   ed.close();
+  EXPECT_TRUE(cap.prompts.empty());  // saved and untouched since: nothing to ask
   // Saved as a spreadsheet, placeholder untouched.
   ASSERT_NE(ed.GetResultStream(), nullptr);
   std::string sheet = ZipMember(QByteArray::fromStdString(ed.GetResultStream()->Data()),
@@ -456,11 +458,14 @@ TEST_F(OfficeTest, ClosingAsksOnlyAboutWhatTheServerDoesNotHave) {
 TEST_F(OfficeTest, AnEmptyWordFileOpensTakesTextAndSaves) {
   const std::string empty = TestDir() + "/empty.doc";
   WriteText(empty, QByteArray());
+  // As the attachment manager opens it: revisions on, the form's fields filled in.
+  SetPlaceholderSource([] { return TFieldValues{{Cp936("标题"), Cp936("请假")}}; });
   ServiceCapture cap;
   TfrmOLEWord ed;
-  ed.OpenDocument(empty, true, false);
+  ed.OpenDocument(empty, true, true);
   ed.resize(800, 600);
   ed.show();
+  QTest::mouseClick(ed.OleContainer(), Qt::LeftButton);
   TypeWord(ed.OleContainer(), "Hello");
   ed.nSaveClick();
   ASSERT_NE(ed.GetResultStream(), nullptr);
