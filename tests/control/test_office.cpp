@@ -4,6 +4,10 @@
 #include <signal.h>
 
 #include <QDirIterator>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QProcess>
+#include <QTemporaryDir>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -23,6 +27,7 @@
 #include "control/wire/Un_type.h"
 #include "core/QtText.h"
 #include "platform/Services.h"
+#include "platform/office/OfficeWire.h"
 #include "platform/office/OfficeWorker.h"
 
 namespace {
@@ -517,6 +522,61 @@ TEST_F(OfficeTest, AWaitForTheWorkerKeepsTheWindowAliveAndItsDeathIsToldAtOnce) 
   ASSERT_TRUE(WaitUntil([&] { return cap.prompts.size() == 2; }, 10000));
   EXPECT_EQ(cap.prompts[1].text, OfficeWorkerLostText());
   EXPECT_TRUE(WaitUntil([&] { return !idle.isVisible(); }, 10000));
+}
+
+TEST_F(OfficeTest, AWorkerWhoseProgramDiedRemovesItsFilesItself) {
+  const std::string docx = MakeDocx("orphan");
+  // A dying program's worker is told by SIGTERM and by the end of its connection,
+  // whichever comes first.
+  for (const bool closed : {false, true}) {
+    SCOPED_TRACE(closed ? "the connection ended" : "SIGTERM");
+    // As the control lays it out: a private folder holding the socket, the worker's TMPDIR.
+    QTemporaryDir dir(QDir::tempPath() + "/tarvo-sock-XXXXXX");
+    ASSERT_TRUE(dir.isValid());
+    dir.setAutoRemove(false);
+    const QString socketPath = dir.path() + "/w";
+    auto server = std::make_unique<QLocalServer>();
+    ASSERT_TRUE(server->listen(socketPath));
+    QProcess worker;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("TMPDIR", dir.path());
+    worker.setProcessEnvironment(env);
+    worker.start(QString::fromStdString(TOfficeWorker::WorkerPath()), {socketPath});
+    ASSERT_TRUE(worker.waitForStarted(10000));
+    ASSERT_TRUE(server->waitForNewConnection(20000));
+    QLocalSocket* s = server->nextPendingConnection();
+    // A document open and typed into, so that the suite has its files and its threads.
+    office_wire::Writer open;
+    open.U32(1);
+    open.U8(static_cast<uint8_t>(office_wire::Op::Open));
+    open.Str(docx);
+    open.Str("");
+    const std::string opening = open.Frame();
+    s->write(opening.data(), static_cast<qint64>(opening.size()));
+    s->flush();
+    ASSERT_TRUE(s->waitForReadyRead(60000));
+    const QByteArray opened = s->readAll();
+    ASSERT_GE(opened.size(), 13);
+    office_wire::Writer type;
+    type.U32(2);
+    type.U8(static_cast<uint8_t>(office_wire::Op::Text));
+    type.Raw(opened.mid(9, 4).toStdString());  // the document's number
+    type.Str("typed");
+    const std::string typing = type.Frame();
+    s->write(typing.data(), static_cast<qint64>(typing.size()));
+    s->flush();
+    ASSERT_TRUE(s->waitForReadyRead(60000));
+    // Nobody is left to clean up after it: the worker does.
+    if (closed) {
+      s->abort();
+      server.reset();  // as the program's end takes its listening socket
+    } else {
+      ::kill(static_cast<pid_t>(worker.processId()), SIGTERM);
+    }
+    ASSERT_TRUE(worker.waitForFinished(10000));
+    EXPECT_FALSE(QFileInfo::exists(dir.path())) << WorkerLeftovers();
+    QDir(dir.path()).removeRecursively();
+  }
 }
 
 TEST_F(OfficeTest, TheWorkerGoneReportIsNotAnsweredByTheKeysBeingTyped) {
