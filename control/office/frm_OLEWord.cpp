@@ -195,6 +195,9 @@ void TfrmOLEWord::nSaveToPCClick() {
 
 void TfrmOLEWord::closeEvent(QCloseEvent* e) {
   QPointer<TfrmOLEWord> self(this);
+  // The close box while the worker opens or saves: the window waits for it, as it did
+  // when it could not be clicked at all.
+  if (!lost_ && ole_->WorkerBusy()) return e->ignore();
   // The editor closes once the server has the save under way.
   if (uploading_) {
     closeAfterUpload_ = true;

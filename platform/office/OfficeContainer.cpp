@@ -78,6 +78,8 @@ TOfficeContainer::~TOfficeContainer() {
   });
 }
 
+bool TOfficeContainer::WorkerBusy() const { return worker_->Calling(); }
+
 int TOfficeContainer::FitZoom(long long pageTwips, int viewPixels) {
   if (pageTwips <= 0 || viewPixels <= 0) return 100;
   long long z = viewPixels * 100LL * 15 / pageTwips;

@@ -66,6 +66,9 @@ class TOfficeContainer : public QWidget, public IOfficeDocument {
   int ChangeCount() const { return changes_; }
   // True once the worker has sent the view as it is now.
   bool FrameCurrent() const { return open_ && !framePending_ && frameView_ == CurrentView(); }
+  // The worker is busy with a call of some window; a window closing now would pull the
+  // document from under it.
+  bool WorkerBusy() const;
   // The worker that went away had never started (rather than stopped answering).
   bool WorkerNotStarted() const { return notStarted_; }
 

@@ -74,6 +74,8 @@ class TOfficeWorker {
   // Counts started workers, so a caller can tell that its document went with an old one.
   int Generation() const { return generation_; }
   bool Running() const;
+  // A call waits for its answer (the loop runs meanwhile, without user input).
+  bool Calling() const { return calls_ > 0; }
   qint64 ProcessId() const;
   // Ends the worker: asks it to quit, then kills it when it does not (tests, shutdown).
   void Stop();
