@@ -515,6 +515,8 @@ TEST_F(OfficeTest, AWaitForTheWorkerKeepsTheWindowAliveAndItsDeathIsToldAtOnce) 
   TfrmOLEWord idle;
   idle.OpenDocument(docx, false, false);
   idle.show();
+  // Painted and waiting for nothing: no request of its own would find the worker gone.
+  CurrentFrame(idle.OleContainer());
   const qint64 next = TOfficeWorker::Shared().ProcessId();
   ASSERT_GT(next, 0);
   ASSERT_NE(next, pid);
