@@ -117,7 +117,9 @@ class HostOnDisplay {
     Run("xdotool", {"mousemove", QString::number(at.x()), QString::number(at.y()), "click", "--repeat",
                     QString::number(count), "--delay", "80", "1"});
   }
-  void Type(const QString& text) const {
+  // Types into a window once it has the keyboard.
+  void Type(const QString& window, const QString& text) const {
+    Run("xdotool", {"windowfocus", "--sync", window});
     Run("xdotool", {"type", "--delay", "20", text});
     Run("xdotool", {"key", "Return"});
   }
@@ -242,8 +244,9 @@ TEST(HostViewerE2E, TheHostShowsTextPagePictureAndPdfAttachmentsAndLives) {
       return n;
     }();
     host.Click(managerAt.topLeft() + QPoint(managerAt.width() - 49, 23));  // 添加文件
-    ASSERT_TRUE(host.WaitFor([&] { return !host.Window("选择导入文件").isEmpty(); }));
-    host.Type(dir + "/" + c.file);
+    QString chooser;
+    ASSERT_TRUE(host.WaitFor([&] { return !(chooser = host.Window("选择导入文件")).isEmpty(); }));
+    host.Type(chooser, dir + "/" + c.file);
     // Added once the server has it.
     ASSERT_TRUE(host.WaitFor([&] {
       size_t n = 0;
