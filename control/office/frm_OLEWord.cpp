@@ -203,8 +203,10 @@ void TfrmOLEWord::closeEvent(QCloseEvent* e) {
     closeAfterUpload_ = true;
     return e->ignore();
   }
+  // A close while the question is up waits for its answer.
+  if (closing_) return e->ignore();
   // With the worker gone there is nothing left to save; asked only about what is not kept.
-  if (!lost_ && Changed() && !closing_) {
+  if (!lost_ && Changed()) {
     closing_ = true;
     const bool save = ConfirmYesNo(Cp936("是否保存文档?"), Cp936("保存确认"), this);
     if (!self) return;
