@@ -41,6 +41,9 @@ int main(int argc, char** argv) {
       return 0;
     }
   }
+  // The control's HTML viewer renders through OpenGL contexts shared with the whole
+  // application; Qt makes the shared one only when asked before the application exists.
+  QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
   HostApplication app(argc, argv);
   // Qt's own dialogs and buttons speak Chinese like the rest of the program.
   LoadQtChineseTranslations();

@@ -19,6 +19,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -165,6 +166,21 @@ void MakeTmpDir() {
   }
 }
 
+// The thread that ends the worker on SIGTERM (see EndOnTerm).
+pthread_t g_endThread;
+
+// The suite installs its own SIGTERM handler, which ends the process without our
+// clean-up, and its threads do not block the signal: whichever thread takes it hands it
+// on to the ending thread, which waits for it blocked.
+void HandOnTerm(int) { pthread_kill(g_endThread, SIGTERM); }
+
+void TakeTermBack() {
+  struct sigaction sa {};
+  sa.sa_handler = HandOnTerm;
+  sigemptyset(&sa.sa_mask);
+  sigaction(SIGTERM, &sa, nullptr);
+}
+
 // The suite keeps its profile apart from everyone else's.
 void StartOffice() {
   if (g_office) return;
@@ -172,6 +188,7 @@ void StartOffice() {
   MakeDirs(profile);
   setenv("SAL_USE_VCLPLUGIN", "svp", 1);
   g_office.reset(lok::lok_cpp_init(kInstallPath, FileUrl(profile).c_str()));
+  TakeTermBack();
   if (!g_office) throw CannotStart(std::string("the office suite in ") + kInstallPath + " could not be started");
 }
 
@@ -373,28 +390,36 @@ void Handle(const std::string& payload) {
 
 int RemoveEntry(const char* p, const struct stat*, int, struct FTW*) { return ::remove(p); }
 
-[[noreturn]] void Quit() {
-  // Closing the suite cleanly can take seconds and may hang; our files are all saved.
+std::string g_socketPath;
+std::atomic<bool> g_ending{false};
+
+// Removes the worker's own folder, the socket, and the socket's folder when that is left
+// empty (the control gives the worker its private folder as TMPDIR), then ends. The end
+// of input and SIGTERM come together when the control dies: one of them does it.
+[[noreturn]] void CleanUpAndExit() {
+  if (g_ending.exchange(true))
+    for (;;) pause();
+  alarm(2);  // should the removal hang
   if (!g_tmpDir.empty()) nftw(g_tmpDir.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
+  ::unlink(g_socketPath.c_str());
+  const size_t slash = g_socketPath.rfind('/');
+  if (slash != std::string::npos && slash > 0) ::rmdir(g_socketPath.substr(0, slash).c_str());
   _exit(0);
 }
 
+// At the end of input. Closing the suite cleanly can take seconds and may hang; our files
+// are all saved.
+[[noreturn]] void Quit() { CleanUpAndExit(); }
+
 // The control's death (or anyone's SIGTERM) ends the worker wherever it is, even inside
-// a hung call of the suite. A dead control cannot clean up, so the worker removes its own
-// folder, the socket, and the socket's folder when that is left empty (the control gives
-// the worker its private folder as TMPDIR). The alarm ends the worker should that hang.
-void EndOnTerm(std::string socketPath) {
+// a hung call of the suite: a dead control cannot clean up.
+void EndOnTerm() {
   sigset_t term;
   sigemptyset(&term);
   sigaddset(&term, SIGTERM);
   int sig = 0;
   sigwait(&term, &sig);
-  alarm(2);
-  if (!g_tmpDir.empty()) nftw(g_tmpDir.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
-  ::unlink(socketPath.c_str());
-  const size_t slash = socketPath.rfind('/');
-  if (slash != std::string::npos && slash > 0) ::rmdir(socketPath.substr(0, slash).c_str());
-  _exit(0);
+  CleanUpAndExit();
 }
 
 }  // namespace
@@ -420,7 +445,10 @@ int main(int argc, char** argv) {
     return 1;
   }
   MakeTmpDir();
-  std::thread(EndOnTerm, std::string(argv[1])).detach();
+  g_socketPath = argv[1];
+  std::thread ender(EndOnTerm);
+  g_endThread = ender.native_handle();
+  ender.detach();
   for (;;) {
     char len[4];
     if (!ReadAll(len, 4)) Quit();

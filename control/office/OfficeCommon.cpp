@@ -1,6 +1,13 @@
 #include "control/office/OfficeCommon.h"
 
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QKeyEvent>
 #include <algorithm>
+#include <memory>
+
+#include "core/QtText.h"
+#include "platform/Services.h"
 
 #include "platform/office/OfficeContainer.h"
 
@@ -12,6 +19,37 @@ AnsiString OfficeWorkerNotStartedText() { return Utf8ToCp936("文档服务无法
 
 AnsiString OfficeWorkerGoneText(const TOfficeContainer& ole) {
   return ole.WorkerNotStarted() ? OfficeWorkerNotStartedText() : OfficeWorkerLostText();
+}
+
+namespace {
+
+// Swallows keys for a moment from when it is made.
+class KeyGrace : public QObject {
+ public:
+  explicit KeyGrace(int ms) : ms_(ms) {
+    since_.start();
+    qApp->installEventFilter(this);
+  }
+  ~KeyGrace() override { qApp->removeEventFilter(this); }
+
+ protected:
+  bool eventFilter(QObject*, QEvent* e) override {
+    const QEvent::Type t = e->type();
+    const bool key = t == QEvent::KeyPress || t == QEvent::KeyRelease || t == QEvent::ShortcutOverride;
+    return key && since_.elapsed() < ms_;
+  }
+
+ private:
+  int ms_;
+  QElapsedTimer since_;
+};
+
+}  // namespace
+
+void ReportOfficeWorkerGone(const AnsiString& text, QWidget* parent) {
+  std::unique_ptr<KeyGrace> grace;
+  if (qobject_cast<QApplication*>(QCoreApplication::instance())) grace = std::make_unique<KeyGrace>(kReportKeyGraceMs);
+  ShowMessageBox(text, Utf8ToCp936("系统提示"), MsgIcon::Warning, MsgButtons::Ok, parent);
 }
 
 std::string LowerExtension(const std::string& path) {

@@ -71,6 +71,13 @@ int TfrmOLEWord::ShowModal() {
 
 TMemoryStream* TfrmOLEWord::GetResultStream() { return result_.Size() > 0 ? &result_ : nullptr; }
 
+bool TfrmOLEWord::SetUploader(Uploader upload) {
+  upload_ = std::move(upload);
+  return static_cast<bool>(upload_);
+}
+
+bool TfrmOLEWord::Changed() const { return ole_->IsOpen() && ole_->ChangeCount() != keptChanges_; }
+
 void TfrmOLEWord::OpenDocument(const std::string& path, bool revisions, bool fill) {
   isWord_ = IsWordFile(path);
   revisions_ = revisions;
@@ -80,6 +87,8 @@ void TfrmOLEWord::OpenDocument(const std::string& path, bool revisions, bool fil
   // Only Word documents have placeholders; a fill that fails leaves the document as it is.
   if (fill && isWord_ && PlaceholderSource())
     Guarded([&] { FillWordPlaceholders(*ole_, PlaceholderSource()()); });
+  // The fields filled in are what the person opened, not a change of theirs.
+  keptChanges_ = ole_->ChangeCount();
   if (!isWord_) return;
   nAcpXD_->setVisible(revisions);
   nXD_->setVisible(revisions);
@@ -127,7 +136,42 @@ void TfrmOLEWord::SaveToResult() {
   result_.LoadFromStream(saved);
 }
 
-void TfrmOLEWord::nSaveClick() { SaveToResult(); }
+void TfrmOLEWord::nSaveClick() { Save(false); }
+
+void TfrmOLEWord::Save(bool closeAfter) {
+  // One upload at a time; the close waits for the one under way.
+  if (uploading_) {
+    closeAfterUpload_ = closeAfterUpload_ || closeAfter;
+    return;
+  }
+  const int changes = ole_->ChangeCount();
+  SaveToResult();
+  if (!upload_) {
+    keptChanges_ = changes;  // the caller takes the result
+    return;
+  }
+  uploading_ = true;
+  closeAfterUpload_ = closeAfter;
+  statusBar_->showMessage(QString::fromUtf8("正在保存到服务器..."));
+  QPointer<TfrmOLEWord> self(this);
+  upload_(result_.Data(), [self, changes](bool kept) {
+    if (self) self->UploadEnded(changes, kept);
+  });
+}
+
+void TfrmOLEWord::UploadEnded(int changes, bool kept) {
+  uploading_ = false;
+  const bool closeNow = kept && closeAfterUpload_;
+  closeAfterUpload_ = false;
+  if (!kept) {
+    // The server does not have it: the change stays, and saving sends it again.
+    statusBar_->showMessage(QString::fromUtf8("文档没有保存到服务器，请再次保存。"));
+    return;
+  }
+  keptChanges_ = changes;
+  statusBar_->showMessage(QString::fromUtf8("文档已保存到服务器。"));
+  if (closeNow) close();
+}
 
 void TfrmOLEWord::nOpenClick() {
   FileDialogOptions o;
@@ -151,10 +195,33 @@ void TfrmOLEWord::nSaveToPCClick() {
 
 void TfrmOLEWord::closeEvent(QCloseEvent* e) {
   QPointer<TfrmOLEWord> self(this);
-  // With the worker gone there is nothing left to save.
-  if (!lost_ && ole_->IsOpen() && ConfirmYesNo(Cp936("是否保存文档?"), Cp936("保存确认"), this) && self)
-    Guarded([&] { SaveToResult(); });
-  if (!self) return;
+  // The close box while the worker opens or saves: the window waits for it, as it did
+  // when it could not be clicked at all.
+  if (!lost_ && ole_->WorkerBusy()) return e->ignore();
+  // The editor closes once the server has the save under way.
+  if (uploading_) {
+    closeAfterUpload_ = true;
+    return e->ignore();
+  }
+  // A close while the question is up waits for its answer.
+  if (closing_) return e->ignore();
+  // With the worker gone there is nothing left to save; asked only about what is not kept.
+  if (!lost_ && Changed()) {
+    closing_ = true;
+    const bool save = ConfirmYesNo(Cp936("是否保存文档?"), Cp936("保存确认"), this);
+    if (!self) return;
+    closing_ = false;
+    if (save) {
+      bool saved = false;
+      Guarded([&] {
+        Save(true);
+        saved = true;
+      });
+      if (!self) return;
+      // Closed by the upload's success, or open again with the change kept.
+      if (!saved || upload_) return e->ignore();
+    }
+  }
   Guarded([&] { ole_->Close(); });
   e->accept();
 }
@@ -163,6 +230,6 @@ void TfrmOLEWord::WorkerLost() {
   if (lost_) return;
   lost_ = true;
   QPointer<TfrmOLEWord> self(this);
-  ShowMessageBox(OfficeWorkerGoneText(*ole_), Cp936("系统提示"), MsgIcon::Warning, MsgButtons::Ok, this);
+  ReportOfficeWorkerGone(OfficeWorkerGoneText(*ole_), this);
   if (self) close();
 }

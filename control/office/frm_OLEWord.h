@@ -24,6 +24,12 @@ class TfrmOLEWord : public QDialog, public IWordEditor {
   void OpenDocument(const std::string& path, bool revisions, bool fillPlaceholders) override;
   int ShowModal() override;
   TMemoryStream* GetResultStream() override;
+  bool SetUploader(Uploader upload) override;
+
+  // Changed since the last save that was kept (by the server, when saves are uploaded).
+  bool Changed() const;
+  // A save is on its way to the server.
+  bool Uploading() const { return uploading_; }
 
   TOfficeContainer* OleContainer() const { return ole_; }
   bool IsWord() const { return isWord_; }
@@ -47,6 +53,10 @@ class TfrmOLEWord : public QDialog, public IWordEditor {
 
  private:
   void SaveToResult();
+  // Saves, then uploads when saves are uploaded; closes afterwards when closeAfter is set
+  // and the save was kept.
+  void Save(bool closeAfter);
+  void UploadEnded(int changes, bool kept);
   void WorkerLost();
 
   TOfficeContainer* ole_;
@@ -60,4 +70,9 @@ class TfrmOLEWord : public QDialog, public IWordEditor {
   bool lost_ = false;
   std::string fileName_;
   TMemoryStream result_;
+  Uploader upload_;
+  bool uploading_ = false;
+  bool closeAfterUpload_ = false;
+  bool closing_ = false;
+  int keptChanges_ = 0;  // the document's change count at the last kept save
 };

@@ -104,6 +104,11 @@ class IWordEditor {
   virtual int ShowModal() = 0;
   // The saved document, or null when the user saved nothing; owned by the editor.
   virtual TMemoryStream* GetResultStream() = 0;
+  // Sends each saved document where it is kept; done(true) once it is there. True when
+  // the editor uploads its saves itself (and keeps a change until it is kept); false
+  // leaves the result to the caller.
+  using Uploader = std::function<void(const std::string& bytes, std::function<void(bool kept)> done)>;
+  virtual bool SetUploader(Uploader) { return false; }
 };
 
 struct TReplyWindowFactories {

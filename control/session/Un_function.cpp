@@ -31,6 +31,11 @@ const char* const kCaption = "系统提示";
 const char* const kFileSentText = "文件操作成功！";
 const char* const kArchivedText = "文件归档完毕！";
 
+AnsiString ReadFrameCodeOf(const std::string& frame) {
+  TMemoryStream s(frame);
+  return ReadFrameCode(s);
+}
+
 // A window the dispatcher created. `modal` is true while the call that shows
 // it modally is on the stack: such a window is only closed when replaced, and
 // freed by that call once its loop has ended.
@@ -145,6 +150,17 @@ void HandleFlowReply(TMemoryStream& reply) {
   });
   editor->LoadFlow(reply);
   editor->ShowModal();
+}
+
+// The server keeps an upload when it answers with a message that is not a refusal.
+bool UploadKept(const std::string& reply) {
+  if (ReadFrameCodeOf(reply) != "SMSG") return false;
+  try {
+    const AnsiString text = frames::ParseServerMessage(reply);
+    return !text.empty() && text[0] != '|';
+  } catch (const frames::EFrameError&) {
+    return false;
+  }
 }
 
 void HandleUnitsReply(TMemoryStream& reply) {
@@ -303,12 +319,23 @@ void HandleFileReply(TfrmMain& session, TMemoryStream& reply) {
   IWordEditor* editor = ReplyWindowFactories().CreateWordEditor();
   if (!editor) return;
   const QPointer<QWidget> widget = editor->AsWidget();
+  const QPointer<TfrmMain> sessionRef(&session);
+  const AnsiString fileName = *name;
+  // Each save goes to the server while the editor is open; the editor counts it kept
+  // only on the server's success reply.
+  const bool uploadsItself = editor->SetUploader([sessionRef, file, fileName](const std::string& bytes,
+                                                                             std::function<void(bool)> done) {
+    if (!sessionRef) return done(false);
+    const std::string container = BuildSingleFileContainer(fileName, bytes, kAttachmentStateAdded);
+    sessionRef->SendToServer(frames::BuildUploadRequest(file.recordId, file.tableName, 1, container),
+                             [done](const TMemoryStream* reply) { done(reply && UploadKept(reply->Data())); });
+  });
   std::string upload;
   {
     const auto release = ScopeExit([&] { FreeWidget(widget); });
     editor->OpenDocument(path, false, true);
     editor->ShowModal();
-    TMemoryStream* result = widget ? editor->GetResultStream() : nullptr;
+    TMemoryStream* result = widget && !uploadsItself ? editor->GetResultStream() : nullptr;
     if (result && result->Size() > 0) {
       const std::string container = BuildSingleFileContainer(*name, result->Data(), kAttachmentStateAdded);
       upload = frames::BuildUploadRequest(file.recordId, file.tableName, 1, container);

@@ -62,9 +62,14 @@ TOfficeContainer::TOfficeContainer(QWidget* parent, TOfficeWorker* worker)
   setFocusPolicy(Qt::StrongFocus);
   setAttribute(Qt::WA_InputMethodEnabled);
   setAttribute(Qt::WA_OpaquePaintEvent);
+  QPointer<TOfficeContainer> self(this);
+  endListener_ = worker_->AddEndListener([self](int generation) {
+    if (self && self->open_ && self->generation_ == generation) self->WorkerGone(false);
+  });
 }
 
 TOfficeContainer::~TOfficeContainer() {
+  worker_->RemoveEndListener(endListener_);
   Guarded([&] {
     if (!open_ || !worker_->Running() || worker_->Generation() != generation_) return;
     Writer w;
@@ -72,6 +77,8 @@ TOfficeContainer::~TOfficeContainer() {
     worker_->Call(Op::Close, w, 5000);
   });
 }
+
+bool TOfficeContainer::WorkerBusy() const { return worker_->Calling(); }
 
 int TOfficeContainer::FitZoom(long long pageTwips, int viewPixels) {
   if (pageTwips <= 0 || viewPixels <= 0) return 100;
@@ -212,7 +219,10 @@ void TOfficeContainer::SetShowRevisions(bool on) {
   Uno(".uno:ShowTrackedChanges", Json({{"ShowTrackedChanges", Arg("boolean", on)}}));
 }
 
-void TOfficeContainer::AcceptAllRevisions() { Uno(".uno:AcceptAllTrackedChanges", ""); }
+void TOfficeContainer::AcceptAllRevisions() {
+  ++changes_;
+  Uno(".uno:AcceptAllTrackedChanges", "");
+}
 
 int TOfficeContainer::ProtectionType() const {
   // Revision tracking locked by a password is Word's "allow only revisions" (0).
@@ -235,6 +245,7 @@ bool TOfficeContainer::ReplaceAll(const std::string& find, const std::string& re
       {"SearchItem.Backward", Arg("boolean", false)},
   };
   bool found = Uno(".uno:ExecuteSearch", Json(args));
+  if (found) ++changes_;
   RefreshSize();
   return found;
 }
@@ -337,6 +348,11 @@ void TOfficeContainer::RequestFrame() {
 }
 
 void TOfficeContainer::Key(int charCode, int keyCode) {
+  // Moving about and copying change nothing; every other key may.
+  const int key = keyCode & 0x0FFF;
+  const bool moves = (key >= kKeyDown && key <= kKeyPageDown) || key == kKeyEscape || key == kKeyInsert;
+  const bool copies = (keyCode & kModCtrl) && (key == kKeyA + ('C' - 'A') || key == kKeyA);
+  if (!moves && !copies) ++changes_;
   Writer w;
   w.I32(kKeyInput);
   w.I32(charCode);
@@ -352,6 +368,7 @@ void TOfficeContainer::Key(int charCode, int keyCode) {
 
 void TOfficeContainer::TypeText(const QString& text) {
   if (text.isEmpty() || !open_ || readOnly_) return;
+  ++changes_;
   Writer w;
   w.Str(text.toStdString());
   Post(Op::Text, w);

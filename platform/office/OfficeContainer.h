@@ -61,8 +61,14 @@ class TOfficeContainer : public QWidget, public IOfficeDocument {
   // The state the office suite last reported for a command ("" when never reported).
   std::string CommandState(const std::string& command) const;
   int ScrollY() const { return scrollY_; }
+  // Counts what may have changed the document (typing, editing keys, accepted revisions,
+  // replacements), so a window can tell whether it changed since it was saved.
+  int ChangeCount() const { return changes_; }
   // True once the worker has sent the view as it is now.
   bool FrameCurrent() const { return open_ && !framePending_ && frameView_ == CurrentView(); }
+  // The worker is busy with a call of some window; a window closing now would pull the
+  // document from under it.
+  bool WorkerBusy() const;
   // The worker that went away had never started (rather than stopped answering).
   bool WorkerNotStarted() const { return notStarted_; }
 
@@ -122,6 +128,8 @@ class TOfficeContainer : public QWidget, public IOfficeDocument {
   int scrollY_ = 0;  // pixels at the current zoom
   int wheelLines_ = 3;
   int version_ = 0;  // counts changes of the content
+  int changes_ = 0;
+  int endListener_ = 0;
   QImage frame_;     // the last view the worker painted
   View frameView_;
   bool framePending_ = false;

@@ -9,6 +9,8 @@
 #include <QProcessEnvironment>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QScopeGuard>
+#include <QThread>
 #include <QTimer>
 #include <algorithm>
 #include <cstdlib>
@@ -89,8 +91,17 @@ qint64 TOfficeWorker::ProcessId() const { return process_ ? process_->processId(
 
 void TOfficeWorker::Stop() { End(true); }
 
+int TOfficeWorker::AddEndListener(std::function<void(int)> ended) {
+  endListeners_[nextListener_] = std::move(ended);
+  return nextListener_++;
+}
+
+void TOfficeWorker::RemoveEndListener(int id) { endListeners_.erase(id); }
+
 void TOfficeWorker::End(bool ask) {
   if (watch_) watch_->stop();
+  const bool hadWorker = process_ != nullptr;
+  if (process_) process_->disconnect();
   if (process_ && process_->state() != QProcess::NotRunning) {
     // At the end of its input the worker removes its own files and exits.
     if (ask && socket_) {
@@ -117,6 +128,22 @@ void TOfficeWorker::End(bool ask) {
   posted_.clear();
   for (auto& [id, done] : waiting)
     if (done) done({TOfficeAnswer::Lost, "the office worker ended"});
+  // Windows whose document went with the worker hear of it at once, not at their next key.
+  if (hadWorker && watch_ && !endListeners_.empty()) {
+    QTimer::singleShot(0, watch_.get(), [this, gen = generation_] {
+      auto listeners = endListeners_;
+      for (auto& [id, ended] : listeners)
+        if (endListeners_.count(id) && ended) ended(gen);
+    });
+  }
+}
+
+void TOfficeWorker::ProcessFinished(QProcess* which) {
+  if (which != process_.get()) return;
+  // A call under way finds out by itself and raises; otherwise nobody may be asking.
+  if (calls_ > 0) return;
+  qWarning("tarvo: office worker %lld ended", static_cast<long long>(which->processId()));
+  End(false);
 }
 
 void TOfficeWorker::NotStarted(const std::string& why) {
@@ -171,13 +198,21 @@ void TOfficeWorker::Start() {
     NotStarted(program + ": " + process_->errorString().toStdString());
 
   QDeadlineTimer deadline(10000);
-  while (!server_->hasPendingConnections()) {
-    if (process_->state() == QProcess::NotRunning)
-      NotStarted(program + " ended (exit code " + std::to_string(process_->exitCode()) +
-                 ") before it connected");
-    if (deadline.hasExpired()) NotStarted(program + " did not connect within 10 s");
-    server_->waitForNewConnection(100);
+  ++calls_;
+  {
+    const auto done = qScopeGuard([this] { --calls_; });
+    while (!server_->hasPendingConnections()) {
+      if (process_->state() == QProcess::NotRunning)
+        NotStarted(program + " ended (exit code " + std::to_string(process_->exitCode()) +
+                   ") before it connected");
+      if (deadline.hasExpired()) NotStarted(program + " did not connect within 10 s");
+      WaitForMore(deadline);
+      if (!server_) NotStarted("it was stopped while starting");
+    }
   }
+  // Posted: the process may end inside one of its own signals.
+  QObject::connect(process_.get(), &QProcess::finished, watch_.get(),
+                   [this, which = process_.get()] { ProcessFinished(which); }, Qt::QueuedConnection);
   socket_ = server_->nextPendingConnection();
   QObject::connect(socket_, &QLocalSocket::readyRead, socket_, [this] {
     if (!ReadAnswers())
@@ -268,34 +303,56 @@ void TOfficeWorker::Post(Op op, const Writer& args, std::function<void(const TOf
   if (!watch_->isActive()) watch_->start();
 }
 
+void TOfficeWorker::WaitForMore(const QDeadlineTimer& deadline) {
+  const qint64 left = deadline.remainingTime();
+  const int slice = static_cast<int>(std::min<qint64>(left < 0 ? 100 : left, 100));
+  // Without an application of this thread there is no loop to keep running.
+  if (!QCoreApplication::instance() || QThread::currentThread() != QCoreApplication::instance()->thread()) {
+    if (socket_) socket_->waitForReadyRead(slice);
+    else if (server_) server_->waitForNewConnection(slice);
+    return;
+  }
+  // The timer wakes the loop to look at the deadline and the process.
+  QTimer wake;
+  wake.setSingleShot(true);
+  wake.start(slice);
+  QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents | QEventLoop::WaitForMoreEvents);
+}
+
 std::string TOfficeWorker::Call(Op op, const Writer& args, int timeoutMs) {
   if (!Running()) Start();
   if (timeoutMs < 0) timeoutMs = timeoutMs_;
   const uint32_t id = nextId_++;
+  const int generation = generation_;
   SendRequest(id, op, args);
 
   QDeadlineTimer deadline(timeoutMs);
   std::string payload;
-  for (;;) {
-    if (!ReadAnswers()) Lost("the office worker sent a broken answer");
-    if (auto it = answered_.find(id); it != answered_.end()) {
-      payload = std::move(it->second);
-      answered_.erase(it);
-      break;
+  ++calls_;
+  {
+    const auto done = qScopeGuard([this] { --calls_; });
+    for (;;) {
+      // Ended while the loop ran (stopped, or found dead by another call).
+      if (generation_ != generation || !socket_ || !process_) Lost("the office worker ended");
+      if (!ReadAnswers()) Lost("the office worker sent a broken answer");
+      if (auto it = answered_.find(id); it != answered_.end()) {
+        payload = std::move(it->second);
+        answered_.erase(it);
+        break;
+      }
+      // Posted requests wait ahead of this one: no answer to them for the interactive
+      // time-out means the worker hangs, however long this call itself may take.
+      if (deadline.hasExpired() || (!posted_.empty() && lastHeard_.elapsed() > interactiveMs_))
+        Lost("the office worker stopped answering");
+      if (socket_->state() != QLocalSocket::ConnectedState || process_->state() == QProcess::NotRunning) {
+        // What it wrote before it ended still counts.
+        socket_->waitForReadyRead(0);
+        if (!ReadAnswers() || answered_.count(id) == 0) Lost("the office worker ended");
+        continue;
+      }
+      if (socket_->bytesToWrite() > 0) socket_->waitForBytesWritten(0);
+      WaitForMore(deadline);
     }
-    // Posted requests wait ahead of this one: no answer to them for the interactive
-    // time-out means the worker hangs, however long this call itself may take.
-    if (deadline.hasExpired() || (!posted_.empty() && lastHeard_.elapsed() > interactiveMs_))
-      Lost("the office worker stopped answering");
-    if (socket_->state() != QLocalSocket::ConnectedState || process_->state() == QProcess::NotRunning) {
-      // What it wrote before it ended still counts.
-      socket_->waitForReadyRead(0);
-      if (!ReadAnswers() || answered_.count(id) == 0) Lost("the office worker ended");
-      continue;
-    }
-    if (socket_->bytesToWrite() > 0) socket_->waitForBytesWritten(0);
-    const qint64 left = deadline.remainingTime();
-    socket_->waitForReadyRead(static_cast<int>(std::min<qint64>(left < 0 ? 100 : left, 100)));
   }
   if (static_cast<uint8_t>(payload[4]) == kAnswerOk) return payload.substr(5);
   std::string text;

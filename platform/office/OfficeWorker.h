@@ -7,6 +7,7 @@
 // garbage, lets a call pass its time-out, or sends nothing for the interactive time-out
 // while posted requests wait, is ended: the call raises EOfficeWorkerLost, every waiting
 // posted request is answered Lost, and the next call starts a new worker.
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QProcess>
 #include <functional>
@@ -73,9 +74,16 @@ class TOfficeWorker {
   // Counts started workers, so a caller can tell that its document went with an old one.
   int Generation() const { return generation_; }
   bool Running() const;
+  // A call waits for its answer (the loop runs meanwhile, without user input).
+  bool Calling() const { return calls_ > 0; }
   qint64 ProcessId() const;
   // Ends the worker: asks it to quit, then kills it when it does not (tests, shutdown).
   void Stop();
+
+  // Called from the event loop with the generation of a worker that ended, whenever it
+  // ends (died, stopped answering, stopped); the number removes the listener again.
+  int AddEndListener(std::function<void(int generation)> ended);
+  void RemoveEndListener(int id);
 
   // The worker program: $TARVO_OFFICE_WORKER; else the first found beside the library
   // that holds this code or beside the program, in the build tree next to either, or in
@@ -95,6 +103,10 @@ class TOfficeWorker {
   bool ReadAnswers();
   void Watch();
   void SendRequest(uint32_t id, office_wire::Op op, const office_wire::Writer& args);
+  // Waits for more input or the deadline; the window keeps painting meanwhile (input
+  // waits until the answer is in).
+  void WaitForMore(const QDeadlineTimer& deadline);
+  void ProcessFinished(QProcess* which);
 
   std::unique_ptr<QProcess> process_;
   std::unique_ptr<QLocalServer> server_;
@@ -110,4 +122,7 @@ class TOfficeWorker {
   int timeoutMs_ = 60000;
   int interactiveMs_ = 8000;
   int generation_ = 0;
+  int calls_ = 0;  // calls waiting for their answer
+  std::map<int, std::function<void(int)>> endListeners_;
+  int nextListener_ = 1;
 };

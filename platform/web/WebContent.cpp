@@ -4,6 +4,8 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QGuiApplication>
+#include <QOpenGLContext>
 #include <QFile>
 #include <QRegularExpression>
 #include <QUrl>
@@ -12,14 +14,59 @@
 #include <QWebEngineSettings>
 #include <QWebEngineView>
 #include <QEventLoop>
+#include <utility>
+
+#include "core/Exception.h"
+
+// Qt's own setter of the context every OpenGL context of the process shares; the browser
+// engine installs one the same way when it is loaded before the application exists.
+Q_GUI_EXPORT void qt_gl_set_global_share_context(QOpenGLContext* context);
+
+namespace {
+
+// Loaded before the application (linked into the program), the engine prepares itself;
+// this asks for the shared contexts too, in case the engine's library comes later.
+void AskForSharedContexts() {
+  if (!QCoreApplication::instance()) QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+}
+Q_CONSTRUCTOR_FUNCTION(AskForSharedContexts)
+
+QOpenGLContext*& OwnSharedContext() {
+  static QOpenGLContext* c = nullptr;
+  return c;
+}
+
+}  // namespace
 
 void TWebContainer::PrepareEnvironment() {
   if (::geteuid() == 0 && qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX"))
     qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
 }
 
+bool TWebContainer::EnsureSharedContext() {
+  if (QOpenGLContext::globalShareContext()) return true;
+  if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance())) return false;
+  // A program that loads the control as a plug-in made its application without the
+  // shared context the engine renders through; without one the engine crashes on first
+  // use. It is made here, before the first view, as the engine itself would have.
+  qWarning("tarvo: the application was made without Qt::AA_ShareOpenGLContexts; "
+           "the web view makes the shared OpenGL context itself");
+  auto* shared = new QOpenGLContext;
+  if (!shared->create()) qWarning("tarvo: no OpenGL context could be created for the web view");
+  qt_gl_set_global_share_context(shared);
+  OwnSharedContext() = shared;
+  // It goes with the application, as the one the application makes would.
+  qAddPostRoutine([] {
+    if (QOpenGLContext::globalShareContext() == OwnSharedContext()) qt_gl_set_global_share_context(nullptr);
+    delete std::exchange(OwnSharedContext(), nullptr);
+  });
+  QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+  return true;
+}
+
 TWebContainer::TWebContainer(QWidget* parent) : QWidget(parent) {
   PrepareEnvironment();
+  if (!EnsureSharedContext()) throw Exception("the web view needs a graphical application");
   view_ = new QWebEngineView(this);
   auto* lay = new QVBoxLayout(this);
   lay->setContentsMargins(0, 0, 0, 0);

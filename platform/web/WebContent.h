@@ -43,6 +43,9 @@ class TWebContainer : public QWidget, public IWebContent {
   static QByteArray DeclaredCharset(const QByteArray& html);
   // Turns the browser engine's sandbox off when running as root, where it cannot work.
   static void PrepareEnvironment();
+  // Makes sure the process has the OpenGL context the engine shares, making it when the
+  // application was created without one; false when there is no graphical application.
+  static bool EnsureSharedContext();
 
  private:
   QWebEngineView* view_;

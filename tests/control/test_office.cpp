@@ -4,9 +4,17 @@
 #include <signal.h>
 
 #include <QDirIterator>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QProcess>
+#include <QTemporaryDir>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QAbstractButton>
+#include <QMessageBox>
+#include <QTest>
+#include <QTimer>
 #include <mutex>
 
 #include "ControlTestSupport.h"
@@ -19,6 +27,7 @@
 #include "control/wire/Un_type.h"
 #include "core/QtText.h"
 #include "platform/Services.h"
+#include "platform/office/OfficeWire.h"
 #include "platform/office/OfficeWorker.h"
 
 namespace {
@@ -149,7 +158,8 @@ TEST_F(OfficeTest, EditorTracksTypedTextFillsPlaceholdersAndKeepsTheLastSave) {
   }
   EXPECT_GT(InkPixels(view), 200);
 
-  // Closing asks; "No" keeps what was saved before and adds nothing.
+  // Closing with a change since the last save asks; "No" keeps what was saved before.
+  TypeWord(view, "Unsaved");
   cap.promptAnswers = {MsgResult::No};
   ed.close();
   ASSERT_EQ(cap.prompts.size(), 1u);
@@ -190,7 +200,9 @@ TEST_F(OfficeTest, SpreadsheetOpensWithTheWordStepsSkipped) {
   EXPECT_EQ(asked, 0);
   EXPECT_FALSE(ed.nXD()->isChecked());
   EXPECT_GT(InkPixels(ed.OleContainer()), 50);
+  ed.nSaveClick();
   ed.close();
+  EXPECT_TRUE(cap.prompts.empty());  // saved and untouched since: nothing to ask
   // Saved as a spreadsheet, placeholder untouched.
   ASSERT_NE(ed.GetResultStream(), nullptr);
   std::string sheet = ZipMember(QByteArray::fromStdString(ed.GetResultStream()->Data()),
@@ -390,6 +402,207 @@ TEST_F(OfficeTest, AHungWorkerLeavesTheEditorPaintingAndIsReportedWithinSeconds)
   TOfficeContainer next;
   next.Open(docx);
   EXPECT_GT(InkPixels(&next), 200);
+}
+
+TEST_F(OfficeTest, ClosingAsksOnlyAboutWhatTheServerDoesNotHave) {
+  std::string docx = MakeDocx("uploaded");
+  ServiceCapture cap;
+  TfrmOLEWord ed;
+  std::vector<std::string> sent;
+  std::function<void(bool)> pending;
+  ASSERT_TRUE(ed.SetUploader([&](const std::string& bytes, std::function<void(bool)> done) {
+    sent.push_back(bytes);
+    pending = std::move(done);
+  }));
+  ed.OpenDocument(docx, false, false);
+  ed.show();
+  // Opened and not touched: nothing to ask.
+  EXPECT_FALSE(ed.Changed());
+  TypeWord(ed.OleContainer(), "One");
+  EXPECT_TRUE(ed.Changed());
+
+  // A save the server refused (or never answered) leaves the change: closing asks, and
+  // "Yes" sends it again; the editor stays open until the server has it.
+  ed.nSaveClick();
+  ASSERT_EQ(sent.size(), 1u);
+  EXPECT_TRUE(ed.Uploading());
+  std::exchange(pending, nullptr)(false);
+  EXPECT_TRUE(ed.Changed());
+  cap.promptAnswers = {MsgResult::Yes};
+  ed.close();
+  ASSERT_EQ(cap.prompts.size(), 1u);
+  EXPECT_EQ(cap.prompts[0].text, Cp936("是否保存文档?"));
+  ASSERT_EQ(sent.size(), 2u);
+  EXPECT_TRUE(ed.isVisible());
+  // The close box while it is on its way waits for it without asking again.
+  ed.close();
+  EXPECT_TRUE(ed.isVisible());
+  EXPECT_EQ(sent.size(), 2u);
+  std::exchange(pending, nullptr)(true);
+  EXPECT_FALSE(ed.isVisible());
+  EXPECT_EQ(cap.prompts.size(), 1u);
+  EXPECT_NE(ZipMember(QByteArray::fromStdString(sent[1]), "word/document.xml").find("One"), std::string::npos);
+
+  // Right after a kept save there is nothing to ask about.
+  TfrmOLEWord again;
+  again.SetUploader([&](const std::string& bytes, std::function<void(bool)> done) {
+    sent.push_back(bytes);
+    done(true);
+  });
+  again.OpenDocument(docx, false, false);
+  again.show();
+  TypeWord(again.OleContainer(), "Two");
+  again.nSaveClick();
+  EXPECT_FALSE(again.Changed());
+  again.close();
+  EXPECT_FALSE(again.isVisible());
+  EXPECT_EQ(cap.prompts.size(), 1u);
+  EXPECT_EQ(sent.size(), 3u);
+}
+
+TEST_F(OfficeTest, AnEmptyWordFileOpensTakesTextAndSaves) {
+  const std::string empty = TestDir() + "/empty.doc";
+  WriteText(empty, QByteArray());
+  // As the attachment manager opens it: revisions on, the form's fields filled in.
+  SetPlaceholderSource([] { return TFieldValues{{Cp936("标题"), Cp936("请假")}}; });
+  ServiceCapture cap;
+  TfrmOLEWord ed;
+  ed.OpenDocument(empty, true, true);
+  ed.resize(800, 600);
+  ed.show();
+  QTest::mouseClick(ed.OleContainer(), Qt::LeftButton);
+  TypeWord(ed.OleContainer(), "Hello");
+  ed.nSaveClick();
+  ASSERT_NE(ed.GetResultStream(), nullptr);
+  EXPECT_FALSE(ed.WorkerGone());
+  EXPECT_TRUE(TOfficeWorker::Shared().Running());
+  // Saved as a Word 97 file: its compound-file signature, and the typed text in it.
+  const std::string saved = ed.GetResultStream()->Data();
+  EXPECT_EQ(saved.substr(0, 4), std::string("\xD0\xCF\x11\xE0", 4));
+  // Word keeps text in 8 or 16 bits a character.
+  const bool hasText = saved.find("Hello") != std::string::npos ||
+                       saved.find(std::string("H\0e\0l\0l\0o\0", 10)) != std::string::npos;
+  EXPECT_TRUE(hasText);
+  EXPECT_TRUE(cap.prompts.empty());
+}
+
+TEST_F(OfficeTest, AWaitForTheWorkerKeepsTheWindowAliveAndItsDeathIsToldAtOnce) {
+  std::string docx = MakeDocx("waiting");
+  ServiceCapture cap;
+  TfrmOLEWord ed;
+  ed.OpenDocument(docx, false, false);
+  ed.show();
+  const qint64 pid = TOfficeWorker::Shared().ProcessId();
+  ASSERT_GT(pid, 0);
+
+  // A call to a stopped worker: timers keep firing (painting, the session's sockets) while
+  // it waits for its time-out.
+  int ticks = 0;
+  QTimer tick;
+  QObject::connect(&tick, &QTimer::timeout, [&] { ++ticks; });
+  tick.start(20);
+  TOfficeWorker::Shared().SetRequestTimeout(1500);
+  ::kill(static_cast<pid_t>(pid), SIGSTOP);
+  EXPECT_THROW(ed.OleContainer()->CommandState(".uno:TrackChanges"), EOfficeWorkerLost);
+  tick.stop();
+  ::kill(static_cast<pid_t>(pid), SIGKILL);
+  EXPECT_GT(ticks, 10);
+  ASSERT_TRUE(WaitUntil([&] { return !ed.isVisible(); }, 10000));
+  ASSERT_EQ(cap.prompts.size(), 1u);
+  TOfficeWorker::Shared().SetRequestTimeout(60000);
+
+  // A worker that dies while nobody types is reported without waiting for a key.
+  TfrmOLEWord idle;
+  idle.OpenDocument(docx, false, false);
+  idle.show();
+  // Painted and waiting for nothing: no request of its own would find the worker gone.
+  CurrentFrame(idle.OleContainer());
+  const qint64 next = TOfficeWorker::Shared().ProcessId();
+  ASSERT_GT(next, 0);
+  ASSERT_NE(next, pid);
+  ::kill(static_cast<pid_t>(next), SIGKILL);
+  ASSERT_TRUE(WaitUntil([&] { return cap.prompts.size() == 2; }, 10000));
+  EXPECT_EQ(cap.prompts[1].text, OfficeWorkerLostText());
+  EXPECT_TRUE(WaitUntil([&] { return !idle.isVisible(); }, 10000));
+}
+
+TEST_F(OfficeTest, AWorkerWhoseProgramDiedRemovesItsFilesItself) {
+  const std::string docx = MakeDocx("orphan");
+  // A dying program's worker is told by SIGTERM and by the end of its connection,
+  // whichever comes first.
+  for (const bool closed : {false, true}) {
+    SCOPED_TRACE(closed ? "the connection ended" : "SIGTERM");
+    // As the control lays it out: a private folder holding the socket, the worker's TMPDIR.
+    QTemporaryDir dir(QDir::tempPath() + "/tarvo-sock-XXXXXX");
+    ASSERT_TRUE(dir.isValid());
+    dir.setAutoRemove(false);
+    const QString socketPath = dir.path() + "/w";
+    auto server = std::make_unique<QLocalServer>();
+    ASSERT_TRUE(server->listen(socketPath));
+    QProcess worker;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("TMPDIR", dir.path());
+    worker.setProcessEnvironment(env);
+    worker.start(QString::fromStdString(TOfficeWorker::WorkerPath()), {socketPath});
+    ASSERT_TRUE(worker.waitForStarted(10000));
+    ASSERT_TRUE(server->waitForNewConnection(20000));
+    QLocalSocket* s = server->nextPendingConnection();
+    // A document open and typed into, so that the suite has its files and its threads.
+    office_wire::Writer open;
+    open.U32(1);
+    open.U8(static_cast<uint8_t>(office_wire::Op::Open));
+    open.Str(docx);
+    open.Str("");
+    const std::string opening = open.Frame();
+    s->write(opening.data(), static_cast<qint64>(opening.size()));
+    s->flush();
+    ASSERT_TRUE(s->waitForReadyRead(60000));
+    const QByteArray opened = s->readAll();
+    ASSERT_GE(opened.size(), 13);
+    office_wire::Writer type;
+    type.U32(2);
+    type.U8(static_cast<uint8_t>(office_wire::Op::Text));
+    type.Raw(opened.mid(9, 4).toStdString());  // the document's number
+    type.Str("typed");
+    const std::string typing = type.Frame();
+    s->write(typing.data(), static_cast<qint64>(typing.size()));
+    s->flush();
+    ASSERT_TRUE(s->waitForReadyRead(60000));
+    // Nobody is left to clean up after it: the worker does.
+    if (closed) {
+      s->abort();
+      server.reset();  // as the program's end takes its listening socket
+    } else {
+      ::kill(static_cast<pid_t>(worker.processId()), SIGTERM);
+    }
+    ASSERT_TRUE(worker.waitForFinished(10000));
+    EXPECT_FALSE(QFileInfo::exists(dir.path())) << WorkerLeftovers();
+    QDir(dir.path()).removeRecursively();
+  }
+}
+
+TEST_F(OfficeTest, TheWorkerGoneReportIsNotAnsweredByTheKeysBeingTyped) {
+  // The real message box, not a recorded one.
+  auto box = std::make_shared<QPointer<QMessageBox>>();
+  bool shown = false, survivedKeys = false;
+  QTimer::singleShot(0, [&] {
+    *box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (!*box) return;
+    shown = true;
+    // Keys of the word being typed reach the box: they do not answer it.
+    for (Qt::Key k : {Qt::Key_Space, Qt::Key_Return, Qt::Key_Enter}) {
+      QTest::keyClick(box->data(), k);
+      QApplication::processEvents();
+    }
+    survivedKeys = *box && box->data()->isVisible();
+    // Read, then answered with the mouse.
+    if (survivedKeys) QTest::mouseClick(box->data()->buttons().value(0), Qt::LeftButton);
+  });
+  QWidget owner;
+  owner.show();
+  ReportOfficeWorkerGone(OfficeWorkerLostText(), &owner);
+  EXPECT_TRUE(shown);
+  EXPECT_TRUE(survivedKeys);
 }
 
 }  // namespace

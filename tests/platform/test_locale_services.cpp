@@ -2,7 +2,9 @@
 
 #include <QAbstractButton>
 #include <QDialogButtonBox>
+#include <QDeadlineTimer>
 #include <QFileDialog>
+#include <QFileSystemModel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -206,6 +208,13 @@ TEST(Services, OpenDialogTakesNamesWithQuotesWhole) {
     auto script = WhenModal<QFileDialog>([&](QFileDialog* dlg) {
       auto* name = dlg->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
       ASSERT_NE(name, nullptr);
+      // A person types once the folder shows: its late listing may still move the name.
+      auto* model = dlg->findChild<QFileSystemModel*>();
+      ASSERT_NE(model, nullptr);
+      const QModelIndex folder = model->index(QString::fromStdString(dir.Path()));
+      for (QDeadlineTimer deadline(10000); model->rowCount(folder) < 2 && !deadline.hasExpired();)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+      QCoreApplication::processEvents();
       name->setFocus();
       name->setText(c.typed);
       auto* box = dlg->findChild<QDialogButtonBox*>(QStringLiteral("buttonBox"));
