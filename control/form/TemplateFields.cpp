@@ -107,7 +107,10 @@ AnsiString ComboStoredValue(const std::vector<TComboSource>& sources, const Ansi
 
 bool IsComboCell(const TXLCell& cell) {
   const TXLEditorClass* editor = cell.GetEditorClass();
-  return editor && editor->ClassName() == "TXLComboBox";
+  if (!editor) return false;
+  if (editor->ClassName() == "TXLComboBox") return true;
+  // A list cell picked from a pick list holds its choice as an item index, like a combo.
+  return editor->ClassName() == "TXLPickEdit" && dynamic_cast<const TXLCStrings*>(&cell) != nullptr;
 }
 
 TXLCell* TTemplateFields::CellOf(const TFieldEntry& f) const {
@@ -175,6 +178,15 @@ void TTemplateFields::ApplyStepPermissions(const TStepRecord* step, int32_t user
     if (IsComboCell(*cell) && !cell->GetFormatSuffix().empty())
       if (const TComboSource* s = FindSource(doc_.ComboSources, cell->GetFormatSuffix())) cell->SetAsString(s->items);
   }
+}
+
+void TTemplateFields::LockLabels() {
+  if (!cells_) return;
+  ForEachClientCell(sheet_, [&](TXLCell& cell, int32_t c, int32_t r) {
+    const bool field = std::any_of(doc_.Fields.begin(), doc_.Fields.end(),
+                                   [&](const TFieldEntry& f) { return f.col == c && f.row == r; });
+    if (!field) cell.SetStyles(TXLCellStyles(cell.Styles() | CellStyleBit(csReadOnly)));
+  });
 }
 
 void TTemplateFields::ClearCellHints() {

@@ -17,7 +17,9 @@
 #include "control/session/frmPopup.h"
 #include "control/wire/Un_type.h"
 #include "control/session/frm_Main.h"
+#include "core/Exception.h"
 #include "core/ScopeGuard.h"
+#include "platform/Guard.h"
 #include "platform/Services.h"
 
 
@@ -216,8 +218,13 @@ void DispatchReply(TfrmMain& session, TMemoryStream& reply) {
     } else if (code == "COMP") {
       HandleUnitsReply(reply);
     }
-  } catch (const frames::EFrameError&) {
-    // Refused: dropped without a message, as an unknown reply is.
+  } catch (const frames::EFrameError& e) {
+    // Refused before anything was shown: the person learns the request did not complete.
+    LogFailure("reply " + Cp936ToUtf8(code) + " refused: " + Cp936ToUtf8(e.Message()));
+    ShowUnreadableReply();
+  } catch (const EReadError& e) {
+    LogFailure("reply " + Cp936ToUtf8(code) + " refused: " + Cp936ToUtf8(e.Message()));
+    ShowUnreadableReply();
   }
 }
 

@@ -16,6 +16,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "control/wire/Frames.h"
 #include "core/AnsiString.h"
@@ -26,6 +27,15 @@ class QTimer;
 class QTcpSocket;
 class TFlatProgressBar;
 class TfrmWaitFor;
+
+// How a request ended. Replied: a whole reply came back (it is handed to the
+// done callback before the dispatcher sees it). The others end without a reply.
+enum class TRequestEnd { Replied, Refused, Cut, TimedOut, Invalid };
+using TRequestDone = std::function<void(TRequestEnd end, const std::string& reply)>;
+
+// Requests that change something on the server; a cut reply to one of them may
+// mean the change was made.
+bool IsChangingRequest(std::string_view frame);
 
 class TfrmMain : public QWidget {
   Q_OBJECT
@@ -53,6 +63,9 @@ class TfrmMain : public QWidget {
   // Queues a copy of the whole stream (rewound first); the caller keeps it.
   void SendToServer(TStream& frame);
   void SendToServer(std::string frame);
+  // The same; done learns how the request ended, whatever way it ends.
+  void SendToServer(TStream& frame, TRequestDone done);
+  void SendToServer(std::string frame, TRequestDone done);
   // Writes the short date format, then sends the 380-byte login frame.
   void SendLogin(const AnsiString& loginName);
   // Sends the login frame instead while nobody is logged in.
@@ -91,6 +104,10 @@ class TfrmMain : public QWidget {
 
  private:
   struct Connection;
+  struct Outgoing {
+    std::string frame;
+    TRequestDone done;
+  };
 
   void StartNext();
   void ClientSocketConnect(QTcpSocket* s);
@@ -106,9 +123,12 @@ class TfrmMain : public QWidget {
   void CompleteReply();
   // Drops the connection and its partial reply; back to idle.
   void Abandon(bool startNext = true);
+  // Abandons the connection, tells its sender, then the person.
+  void EndWithoutReply(TRequestEnd end);
   std::unique_ptr<Connection> Detach();
   void CloseWaitBox();
   void ShowConnectError();
+  void ShowEndMessage(TRequestEnd end, bool changing);
 
   AnsiString host_;
   int port_ = 0;
@@ -116,13 +136,16 @@ class TfrmMain : public QWidget {
   QTimer* replyTimer_ = nullptr;
   AnsiString storedLoginName_;
   std::string queryRecord_;
-  std::deque<std::string> queue_;
+  std::deque<Outgoing> queue_;
   std::unique_ptr<Connection> conn_;
   std::unique_ptr<TfrmWaitFor> frmWaitFor_;
   TFlatProgressBar* progressBar_ = nullptr;
   QLabel* image1_ = nullptr;
   char receiveBuffer_[kReceiveChunk];
 };
+
+// Tells the person that a reply could not be used ("系统提示", information icon).
+void ShowUnreadableReply();
 
 // The session form of the running control; null while none exists.
 TfrmMain* frmMain();

@@ -50,9 +50,30 @@ OaServerProcess::OaServerProcess() : process_(std::make_unique<QProcess>()) {
   if (!mkdtemp(tmpl)) return;
   dir_ = tmpl;
   logPath_ = dir_ + "/requests.log";
+  Launch(0);
+}
+
+void OaServerProcess::Stop() {
+  if (process_->state() == QProcess::NotRunning) return;
+  process_->terminate();
+  if (!process_->waitForFinished(5000)) {
+    process_->kill();
+    process_->waitForFinished(3000);
+  }
+}
+
+bool OaServerProcess::Restart() {
+  Stop();
+  const uint16_t port = port_;
+  port_ = 0;
+  Launch(port);
+  return port_ == port;
+}
+
+void OaServerProcess::Launch(uint16_t port) {
   process_->setProgram(QString::fromUtf8(OA_SERVER_PATH));
-  process_->setArguments({"--port", "0", "--db", QString::fromStdString(dir_ + "/oa.sqlite"), "--log",
-                          QString::fromStdString(logPath_)});
+  process_->setArguments({"--port", QString::number(port), "--db", QString::fromStdString(dir_ + "/oa.sqlite"),
+                          "--log", QString::fromStdString(logPath_)});
   process_->setProcessChannelMode(QProcess::ForwardedErrorChannel);
   process_->start();
   if (!process_->waitForStarted(5000)) return;

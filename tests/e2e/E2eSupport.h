@@ -43,8 +43,13 @@ class OaServerProcess {
   std::vector<std::string> LogLines() const;
   // Waits (pumping Qt events) until the log holds at least n lines.
   bool WaitForLogLines(size_t n, int timeoutMs = 5000) const;
+  // Stops the server (connections are refused until Restart), and starts it again on
+  // the same port with the same database; Restart is true once it listens there.
+  void Stop();
+  bool Restart();
 
  private:
+  void Launch(uint16_t port);
   std::unique_ptr<QProcess> process_;
   std::string dir_;
   std::string logPath_;
