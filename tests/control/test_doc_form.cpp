@@ -4,6 +4,7 @@
 // opinion phrases and approver panel, the sign-off comments and the grid's menu.
 #include <gtest/gtest.h>
 
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
@@ -131,6 +132,9 @@ TEST_F(DocForm, ASaveCountsOnlyWhenTheServerTakesItAndClosingSavesADraftThatStay
     if (e.name == Cp936("标题")) title = &e;
   ASSERT_NE(title, nullptr);
   form->Sheet().SetAsString(title->col, title->row, "Trip");
+  // The attachment query the form sends as it opens goes first.
+  ASSERT_TRUE(WaitUntil([&] { return server_.requests.size() == 1 && !session_.Busy(); }));
+  capture_.prompts.clear();
   auto updates = [&] {
     size_t n = 0;
     for (const std::string& f : Frames()) n += frames::FrameCode(f) == "UPDA";
@@ -147,9 +151,9 @@ TEST_F(DocForm, ASaveCountsOnlyWhenTheServerTakesItAndClosingSavesADraftThatStay
   ASSERT_TRUE(WaitUntil([&] { return updates() == 2 && capture_.prompts.size() == 2 && !session_.Busy(); }));
   EXPECT_TRUE(form->CollectFieldValues(false, false));
 
-  // Taken: saved. A value typed while the save was on its way stays changed.
-  server_.QueueRaw({{Le32(int32_t(frames::BuildServerMessage(Cp936("文件暂存成功！")).size())) +
-                     frames::BuildServerMessage(Cp936("文件暂存成功！"))}, 300});
+  // Taken: saved, but only once the reply is in.
+  const std::string saved = frames::BuildServerMessage(Cp936("文件暂存成功！"));
+  server_.QueueRaw({{Le32(int32_t(saved.size())), saved}, 300});
   form->btnTemporaryClick();
   ASSERT_TRUE(WaitUntil([&] { return updates() == 3; }));
   EXPECT_TRUE(form->CollectFieldValues(false, false));
@@ -159,8 +163,7 @@ TEST_F(DocForm, ASaveCountsOnlyWhenTheServerTakesItAndClosingSavesADraftThatStay
 
   // 是 on closing: a temporary save; the form waits for the server's word.
   form->Sheet().SetAsString(title->col, title->row, "Trip 2");
-  server_.QueueRaw({{Le32(int32_t(frames::BuildServerMessage(Cp936("文件暂存成功！")).size())) +
-                     frames::BuildServerMessage(Cp936("文件暂存成功！"))}, 300});
+  server_.QueueRaw({{Le32(int32_t(saved.size())), saved}, 300});
   form->close();
   ASSERT_EQ(capture_.prompts.back().text, Cp936("是否保存审批单？"));
   ASSERT_TRUE(WaitUntil([&] { return updates() == 4; }));
