@@ -1059,10 +1059,10 @@ bool TfrmTemplate::FormCloseQuery() {
       if (!self) return true;
       // Only a submit moves the document on: this goes as a temporary save, and the
       // form stays until the server has it, so a failed save loses nothing.
-      if (SaveFields(1, 0, 0)) {
-        closeAfterSave_ = true;
-        return false;
-      }
+      // Set first: a save that fails at once must find the close waiting, to call it off.
+      closeAfterSave_ = true;
+      if (SaveFields(1, 0, 0)) return false;
+      closeAfterSave_ = false;
     }
   }
   if (self) StoreEdit();

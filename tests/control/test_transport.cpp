@@ -261,6 +261,21 @@ TEST_F(Transport, EverySenderLearnsHowItsRequestEndedAndThePersonIsToldOnce) {
     EXPECT_TRUE(IsChangingRequest(std::string("\x04", 1) + code)) << code;
 }
 
+TEST_F(Transport, TheWaitBoxStandsOverItsWindowAndFollowsItWhenTheWindowIsPlaced) {
+  QWidget page;
+  page.setGeometry(200, 150, 800, 600);
+  page.show();
+  TfrmWaitFor& box = *session->WaitForBox();
+  box.ShowCentredOn(&page);
+  const QPoint half(box.width() / 2, box.height() / 2);
+  auto over = [&] { return (box.pos() + half - page.mapToGlobal(QPoint(400, 300))).manhattanLength() <= 2; };
+  EXPECT_TRUE(over());
+  // The window manager places a new window only after it shows.
+  page.move(500, 300);
+  ASSERT_TRUE(WaitUntil(over));
+  box.close();
+}
+
 TEST_F(Transport, QueriesAndFlowChartsLogInFirstWhileNobodyIsLoggedIn) {
   session->SetStoredLoginName("abc");
   session->SendQuery("db", "", "{R}", 1, "tpl", 7, 1, "", "");
