@@ -182,10 +182,13 @@ void TTemplateFields::ApplyStepPermissions(const TStepRecord* step, int32_t user
 
 void TTemplateFields::LockLabels() {
   if (!cells_) return;
-  ForEachClientCell(sheet_, [&](TXLCell& cell, int32_t c, int32_t r) {
-    const bool field = std::any_of(doc_.Fields.begin(), doc_.Fields.end(),
-                                   [&](const TFieldEntry& f) { return f.col == c && f.row == r; });
-    if (!field) cell.SetStyles(TXLCellStyles(cell.Styles() | CellStyleBit(csReadOnly)));
+  // By the cell, not its position: a merged field is found again at every position it covers.
+  std::vector<const TXLCell*> fields;
+  for (const TFieldEntry& f : doc_.Fields)
+    if (const TXLCell* cell = sheet_.FindCell(f.col, f.row)) fields.push_back(cell);
+  ForEachClientCell(sheet_, [&](TXLCell& cell, int32_t, int32_t) {
+    if (std::find(fields.begin(), fields.end(), &cell) == fields.end())
+      cell.SetStyles(TXLCellStyles(cell.Styles() | CellStyleBit(csReadOnly)));
   });
 }
 

@@ -135,7 +135,8 @@ TEST_F(TemplateFields, APickedListItemIsTheValueStoredShownAgainAndReadByConditi
   TXLCell* combo = list(1, 0, "combo", 2);
   TXLCell* memo = list(2, 0, "memo", 0);
   Name(0, 1, "title", "t");
-  sheet.SetAsString(1, 1, "label");
+  sheet.SetAsString(2, 2, "label");
+  TXLProRange(sheet.Section(sClient), TRect{0, 1, 2, 2}).Merge(false);  // the title spans two columns
   doc.Fields = ScanCellFields(sheet);
   ASSERT_EQ(doc.Fields.size(), 4u);
   Fields().ClearCellHints();
@@ -160,7 +161,7 @@ TEST_F(TemplateFields, APickedListItemIsTheValueStoredShownAgainAndReadByConditi
 
   // Cells that are no field take no typing; fields keep theirs.
   Fields().LockLabels();
-  EXPECT_TRUE(Cell(1, 1)->Styles() & CellStyleBit(csReadOnly));
+  EXPECT_TRUE(Cell(2, 2)->Styles() & CellStyleBit(csReadOnly));
   EXPECT_FALSE(Cell(0, 1)->Styles() & CellStyleBit(csReadOnly));
   EXPECT_FALSE(pick->Styles() & CellStyleBit(csReadOnly));
 }
