@@ -353,6 +353,8 @@ void ServiceCapture::Advance(uint32_t ms) {
 
 QWidget* DialogAnchor(QWidget* near) {
   if (!qobject_cast<QApplication*>(QCoreApplication::instance())) return nullptr;
+  // The window the person works in: a modal form over a small host page comes first.
+  if (QWidget* modal = QApplication::activeModalWidget(); modal && modal->isVisible()) return modal;
   if (near && near->window()->isVisible()) return near->window();
   if (QWidget* active = QApplication::activeWindow()) return active;
   for (QWidget* w : QApplication::topLevelWidgets())
