@@ -423,6 +423,19 @@ void TXLSheet::Clear() {
 
 // ---- formulas ----
 
+void TXLSheet::RecalcFormulas() {
+  if (evaluation_.Evaluating()) return;
+  std::vector<TXLCFormula*> formulas;
+  for (int32_t c = 0; c < ColCount(); ++c)
+    for (int32_t r = 0; r < RowCount(); ++r)
+      if (auto* f = dynamic_cast<TXLCFormula*>(FindCell(c, r)); f && !f->Formula().empty()) formulas.push_back(f);
+  if (formulas.empty()) return;
+  // One pass: a formula read by another is evaluated once, not once per reader.
+  TXLRecalcBatch batch(evaluation_);
+  for (TXLCFormula* f : formulas)
+    if (f->EvaluatedPass() != evaluation_.pass) f->Recalc();
+}
+
 void TXLSheet::Calculate(const AnsiString& text, TXLCell* cell, TXLVariant& result, bool checkOnly) {
   XLCalculate(*this, evaluation_, text, cell, result, checkOnly);
 }

@@ -137,6 +137,9 @@ class TXLSheet : public TXLSheetHooks {
   bool VariableLookup(const AnsiString& name, TXLVariant& result) override;
   void PageMetricsChanged() override { UpdatePageMetrics(true); }
   TXLEvaluationState& Evaluation() { return evaluation_; }
+  // Brings every formula cell's result up to date with the values it reads (after an
+  // edit stored a value); the formulas themselves stay as they are.
+  void RecalcFormulas();
 
   // Print settings.
   const AnsiString& Title() const { return title_; }

@@ -3,7 +3,12 @@
 #include <mutex>
 #include <new>
 
+#include <QCoreApplication>
+#include <QThread>
+#include <cstdio>
+
 #include "core/Exception.h"
+#include "platform/Services.h"
 
 namespace {
 std::mutex observerMutex;
@@ -55,4 +60,33 @@ void NotifyGuardObserver(HRESULT hr, const AnsiString& message) noexcept {
     if (o) o(hr, message);
   } catch (...) {
   }
+}
+
+void LogFailure(const std::string& text) noexcept {
+  try {
+    const std::string name =
+        QCoreApplication::instance() ? QCoreApplication::applicationName().toStdString() : std::string("tarvo");
+    std::fprintf(stderr, "%s: %s\n", name.c_str(), text.c_str());
+    std::fflush(stderr);
+  } catch (...) {
+  }
+}
+
+void InstallFailureReporter() {
+  {
+    std::lock_guard lock(observerMutex);
+    if (Observer()) return;
+  }
+  SetGuardObserver([](HRESULT, const AnsiString& message) {
+    static bool showing = false;
+    LogFailure("failure caught at a handler: " + Cp936ToUtf8(message));
+    // Only the user-interface thread may show a box.
+    QCoreApplication* app = QCoreApplication::instance();
+    if (showing || !app || QThread::currentThread() != app->thread()) return;
+    showing = true;
+    struct Reset {
+      ~Reset() { showing = false; }
+    } reset;
+    ShowMessageBox(message.empty() ? AnsiString("Unknown exception") : message, Cp936("系统提示"), MsgIcon::Warning);
+  });
 }

@@ -16,10 +16,18 @@
 // E_UNEXPECTED; the message is Exception::Message(), what(), or "Unknown exception".
 HRESULT CurrentExceptionResult(AnsiString* message) noexcept;
 
-// Observes swallowed exceptions (tests; nothing is logged by default).
+// Observes swallowed exceptions.
 using GuardObserver = std::function<void(HRESULT, const AnsiString& message)>;
 void SetGuardObserver(GuardObserver observer);
 void NotifyGuardObserver(HRESULT hr, const AnsiString& message) noexcept;
+
+// One line in the program's log (standard error), prefixed with the program's name.
+void LogFailure(const std::string& text) noexcept;
+// What a running program installs once (a later call keeps an observer already there):
+// every failure caught at a handler goes to the log and, where a person sits in front
+// of the program, into a box captioned "系统提示" with the warning icon. A failure
+// raised while that box is open is only logged.
+void InstallFailureReporter();
 
 // Runs fn and swallows whatever it throws. True when fn finished normally.
 template <class F>
@@ -31,6 +39,18 @@ bool Guarded(F&& fn) noexcept {
     AnsiString message;
     HRESULT hr = CurrentExceptionResult(&message);
     NotifyGuardObserver(hr, message);
+    return false;
+  }
+}
+
+// Runs fn and drops what it throws without a word: for steps whose failure the
+// program deliberately ignores.
+template <class F>
+bool Swallowed(F&& fn) noexcept {
+  try {
+    std::forward<F>(fn)();
+    return true;
+  } catch (...) {
     return false;
   }
 }

@@ -115,6 +115,7 @@ namespace LocaleSettings {
 
 std::string FilePath() {
   if (const char* env = std::getenv("TARVO_LOCALE_FILE"); env && *env) return env;
+  if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && xdg[0] == '/') return std::string(xdg) + "/tarvo/locale.ini";
   const char* home = std::getenv("HOME");
   return std::string(home && *home ? home : ".") + "/.config/tarvo/locale.ini";
 }

@@ -116,6 +116,8 @@ Registry::Registry(std::string path) : path_(std::move(path)) {}
 
 std::string Registry::DefaultPath() {
   if (const char* env = std::getenv("TARVO_REGISTRY"); env && *env) return env;
+  // The XDG base directory rule: an absolute XDG_CONFIG_HOME wins over ~/.config.
+  if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && xdg[0] == '/') return std::string(xdg) + "/tarvo/registry.ini";
   const char* home = std::getenv("HOME");
   return std::string(home && *home ? home : ".") + "/.config/tarvo/registry.ini";
 }

@@ -4,12 +4,14 @@
 #include <QDesktopServices>
 #include <QDialogButtonBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QMessageBox>
 #include <QUrl>
+#include <QWindow>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -64,6 +66,18 @@ std::string Escaped(const std::string& s) {
   return out;
 }
 
+// A window that has just been shown gets its place from the window manager a
+// moment later; a box centred on it before then lands at the screen's corner.
+void AwaitPlaced(QWidget* w) {
+  if (!w || !w->isVisible()) return;
+  QWindow* handle = w->window()->windowHandle();
+  if (!handle || handle->isExposed()) return;
+  QElapsedTimer clock;
+  clock.start();
+  while (!handle->isExposed() && clock.elapsed() < 2000)
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 20);
+}
+
 class QtPrompt : public IPromptService {
  public:
   MsgResult MessageBox(const AnsiString& text, const AnsiString& caption, MsgIcon icon, MsgButtons buttons,
@@ -83,8 +97,10 @@ class QtPrompt : public IPromptService {
       std::fprintf(stderr, "%s: %s\n", Cp936ToUtf8(caption).c_str(), Cp936ToUtf8(text).c_str());
       return FirstButton(buttons);
     }
+    if (!parent) parent = DialogAnchor(nullptr);
+    AwaitPlaced(parent);
     QMessageBox box(QtIcon(icon), ToQString(caption), ToQString(NormalizeLineBreaks(text)), QtButtons(buttons),
-                    parent ? parent : QApplication::activeWindow());
+                    parent);
     return FromQt(box.exec());
   }
 
@@ -389,4 +405,15 @@ ServiceCapture::~ServiceCapture() {
 void ServiceCapture::Advance(uint32_t ms) {
   tick += ms;
   now += static_cast<double>(ms) / MSecsPerDay;
+}
+
+QWidget* DialogAnchor(QWidget* near) {
+  if (!qobject_cast<QApplication*>(QCoreApplication::instance())) return nullptr;
+  // The window the person works in: a modal form over a small host page comes first.
+  if (QWidget* modal = QApplication::activeModalWidget(); modal && modal->isVisible()) return modal;
+  if (near && near->window()->isVisible()) return near->window();
+  if (QWidget* active = QApplication::activeWindow()) return active;
+  for (QWidget* w : QApplication::topLevelWidgets())
+    if (w->isVisible() && (w->windowType() == Qt::Window || w->windowType() == Qt::Dialog)) return w;
+  return nullptr;
 }

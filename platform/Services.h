@@ -92,6 +92,10 @@ std::unique_ptr<IClockService> SetClock(std::unique_ptr<IClockService> s);
 MsgResult ShowMessageBox(const AnsiString& text, const AnsiString& caption,
                          MsgIcon icon = MsgIcon::Information, MsgButtons buttons = MsgButtons::Ok,
                          QWidget* parent = nullptr);
+// The window a box or dialog about near should stand over: the modal window the person
+// works in, else near's own window when it shows, else the active window, else a
+// visible main window; null: none.
+QWidget* DialogAnchor(QWidget* near);
 // A Yes/No box with the question icon; true for Yes.
 bool ConfirmYesNo(const AnsiString& text, const AnsiString& caption, QWidget* parent = nullptr);
 

@@ -10,9 +10,11 @@
 #include <QVBoxLayout>
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 
 #include "platform/Guard.h"
 #include "platform/Registry.h"
+#include "platform/Services.h"
 #include "platform/com/ComLoader.h"
 #include "platform/com/ComServer.h"
 #include "platform/com/Registration.h"
@@ -36,7 +38,11 @@ std::string ValueText(const EventArg& a) {
   return text;
 }
 
-void Fail(const std::string& what) { std::fprintf(stderr, "tarvo-host: %s\n", what.c_str()); }
+// Said to the person as well: a host started from a desktop has no terminal.
+void Fail(const std::string& what) {
+  std::fprintf(stderr, "tarvo-host: %s\n", what.c_str());
+  ShowMessageBox(Utf8ToCp936("tarvo-host: " + what), Cp936("系统提示"), MsgIcon::Warning);
+}
 
 }  // namespace
 
@@ -221,8 +227,14 @@ void HostPage::OnEvent(DISPID id, const std::string& name, std::vector<EventArg>
     if (!options_.login.empty()) Call(u"Login", {Variant::FromUtf8(options_.login)});
   } else if (name == "OnAfterLogin") {
     // Answered once: a refused login comes back here after every request, and
-    // answering each time would log in again and again.
-    if (answeredLogin_) return;
+    // answering each time would log in again and again. Coming back means the
+    // server named nobody: said once.
+    if (answeredLogin_) {
+      if (!std::exchange(toldRefusal_, true))
+        ShowMessageBox(Cp936("用户名不存在或无权登录：") + Utf8ToCp936(options_.login), Cp936("系统提示"),
+                       MsgIcon::Information, MsgButtons::Ok, &window_);
+      return;
+    }
     answeredLogin_ = true;
     if (options_.open) {
       std::vector<Variant> a;

@@ -63,4 +63,5 @@ class HostPage {
   ComPtr<IEventSink> sink_;
   uint32_t cookie_ = 0;
   bool answeredLogin_ = false;
+  bool toldRefusal_ = false;
 };

@@ -77,7 +77,11 @@ TfrmSetLoadFiles::TfrmSetLoadFiles(QWidget* owner) : QDialog(owner) {
 
   SendFrame = [](std::string frame, RequestEnded ended) {
     if (TfrmMain* session = frmMain()) {
-      session->SendToServer(std::move(frame), std::move(ended));
+      session->SendToServer(std::move(frame), [ended = std::move(ended)](TRequestEnd end, const std::string& reply) {
+        if (!ended) return;
+        const TMemoryStream told(end == TRequestEnd::Replied ? reply : std::string());
+        ended(end == TRequestEnd::Replied ? &told : nullptr);
+      });
       return;
     }
     if (ended) ended(nullptr);

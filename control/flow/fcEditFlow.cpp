@@ -100,10 +100,8 @@ TFFlowEditor::TFFlowEditor(QWidget* parent) : TFChartEditor(parent) {
       return;
     }
     QPointer<TFFlowEditor> self(this);
-    session->SendToServer(std::move(frame), [self](const TMemoryStream* reply) {
-      if (!self) return;
-      const std::string bytes = reply ? reply->Data() : std::string();
-      self->SaveEnded(reply ? &bytes : nullptr);
+    session->SendToServer(std::move(frame), [self](TRequestEnd end, const std::string& reply) {
+      if (self) self->SaveEnded(end == TRequestEnd::Replied ? &reply : nullptr);
     });
   };
   BuildPanels();

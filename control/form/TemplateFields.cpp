@@ -107,7 +107,10 @@ AnsiString ComboStoredValue(const std::vector<TComboSource>& sources, const Ansi
 
 bool IsComboCell(const TXLCell& cell) {
   const TXLEditorClass* editor = cell.GetEditorClass();
-  return editor && editor->ClassName() == "TXLComboBox";
+  if (!editor) return false;
+  if (editor->ClassName() == "TXLComboBox") return true;
+  // A list cell picked from a pick list holds its choice as an item index, like a combo.
+  return editor->ClassName() == "TXLPickEdit" && dynamic_cast<const TXLCStrings*>(&cell) != nullptr;
 }
 
 TXLCell* TTemplateFields::CellOf(const TFieldEntry& f) const {
@@ -175,6 +178,18 @@ void TTemplateFields::ApplyStepPermissions(const TStepRecord* step, int32_t user
     if (IsComboCell(*cell) && !cell->GetFormatSuffix().empty())
       if (const TComboSource* s = FindSource(doc_.ComboSources, cell->GetFormatSuffix())) cell->SetAsString(s->items);
   }
+}
+
+void TTemplateFields::LockLabels() {
+  if (!cells_) return;
+  // By the cell, not its position: a merged field is found again at every position it covers.
+  std::vector<const TXLCell*> fields;
+  for (const TFieldEntry& f : doc_.Fields)
+    if (const TXLCell* cell = sheet_.FindCell(f.col, f.row)) fields.push_back(cell);
+  ForEachClientCell(sheet_, [&](TXLCell& cell, int32_t, int32_t) {
+    if (std::find(fields.begin(), fields.end(), &cell) == fields.end())
+      cell.SetStyles(TXLCellStyles(cell.Styles() | CellStyleBit(csReadOnly)));
+  });
 }
 
 void TTemplateFields::ClearCellHints() {

@@ -44,6 +44,8 @@ int ComboIndexOf(const std::vector<TComboSource>& sources, const AnsiString& sou
 AnsiString ComboStoredValue(const std::vector<TComboSource>& sources, const AnsiString& sourceName,
                             const AnsiString& displayText);
 
+// A cell whose value is the item a person picked: a combo box, or a list cell edited
+// through a pick list.
 bool IsComboCell(const TXLCell& cell);
 
 // The sheet side of the form's fields. Fields that came from the record (no cell named
@@ -61,6 +63,9 @@ class TTemplateFields {
   void FillDefaults(bool newDoc, const TAutoValues& values);
   // Colours and locks the cells of the current step (step null: no permissions).
   void ApplyStepPermissions(const TStepRecord* step, int32_t userLevel, bool readOnly, const TAutoValues& values);
+  // Cells that are no field (labels, headings) take no typing: what is typed there
+  // would be printed but never stored.
+  void LockLabels();
   void ClearCellHints();
   void FillAttachmentCells();
   // Reads every field into its edited value; true when `changed` or some edited value

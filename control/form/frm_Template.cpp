@@ -206,6 +206,11 @@ void TfrmTemplate::BuildLayout() {
   pnlSP_->hide();
   pnlNO_ = new TNumberPanel(mainContent_);
   pnlNO_->resize(300, 220);
+  // Both stand over the grid: they paint their whole area, so no cell text shows through.
+  for (QWidget* panel : {static_cast<QWidget*>(pnlSP_), static_cast<QWidget*>(pnlNO_)}) {
+    panel->setAutoFillBackground(true);
+    panel->setBackgroundRole(QPalette::Window);
+  }
   root->addWidget(pnlMain_, 1);
 
   statusBar_ = new QStatusBar(this);
@@ -377,6 +382,7 @@ void TfrmTemplate::Load(TMemoryStream& reply) {
   // A step missing from the chart has no permissions.
   const TStepRecord* step = StepAt(curStepIndex_);
   fields.ApplyStepPermissions(step, SessionValues().UserLevel, readOnly_, autoValues);
+  fields.LockLabels();
   fields.ClearCellHints();
   fields.FillDefaults(newDoc_, autoValues);
   opinionField_ = step ? step->opinionCell : AnsiString();
@@ -774,17 +780,47 @@ void TfrmTemplate::btnSendClick() {
   if (submitted_) btnSend_->setEnabled(false);
 }
 
-void TfrmTemplate::SaveDocument(int32_t status, bool forced) {
-  if (CollectFieldValues(forced, false)) {
-    TMemoryStream& frame = doc_->BuildUpdateFrame(tableName_, recordId_, status);
-    frame.SetPosition(0);
-    submitted_ = true;
-    if (TfrmMain* session = frmMain()) session->SendToServer(frame);
-    CollectFieldValues(forced, true);
-  } else {
+bool TfrmTemplate::SaveDocument(int32_t status, bool forced) {
+  if (!CollectFieldValues(forced, false)) {
     ShowMessageBox(Cp936("您没有进行任何资料修改，不需要提交保存。"), Cp936(kCaption), MsgIcon::Information, MsgButtons::Ok,
                    this);
+    return false;
   }
+  TMemoryStream& frame = doc_->BuildUpdateFrame(tableName_, recordId_, status);
+  frame.SetPosition(0);
+  submitted_ = true;
+  TfrmMain* session = frmMain();
+  if (!session) return false;
+  // Until the server says it has them, the values stay changed: a save that ends
+  // without its reply is sent again by the next save and closing asks again.
+  std::vector<AnsiString> sent;
+  for (const TFieldEntry& f : doc_->Fields) sent.push_back(f.edited);
+  const QPointer<TfrmTemplate> self(this);
+  session->SendToServer(frame, [self, sent = std::move(sent)](TRequestEnd end, const std::string& reply) {
+    if (self) self->SaveEnded(sent, end == TRequestEnd::Replied && IsAcceptingReply(reply));
+  });
+  return true;
+}
+
+bool IsAcceptingReply(const std::string& reply) {
+  if (frames::FrameCode(reply) != "SMSG") return false;
+  try {
+    const AnsiString text = frames::ParseServerMessage(reply);
+    return text.empty() || text[0] != '|';
+  } catch (const frames::EFrameError&) {
+    return false;
+  }
+}
+
+void TfrmTemplate::SaveEnded(const std::vector<AnsiString>& sent, bool accepted) {
+  if (accepted) {
+    for (size_t i = 0; i < sent.size() && i < doc_->Fields.size(); ++i) doc_->Fields[i].stored = sent[i];
+    if (std::exchange(closeAfterSave_, false)) QTimer::singleShot(0, this, GuardSlot([this] { close(); }));
+    return;
+  }
+  // The send button comes back whenever a request ends without the server taking it.
+  closeAfterSave_ = false;
+  SetSubmitted(false);
 }
 
 bool TfrmTemplate::SaveFields(uint8_t temporary, uint8_t distribution, int32_t status) {
@@ -795,12 +831,15 @@ bool TfrmTemplate::SaveFields(uint8_t temporary, uint8_t distribution, int32_t s
   h.SetI32(dh::NextStep, nextStepNo_);
   h.SetU8(dh::SavedForDistribution, distribution);
   closeOnReply_ = false;
-  SaveDocument(status, false);
+  const bool sent = SaveDocument(status, false);
   ArrangeButtons();
-  return true;
+  return sent;
 }
 
-void TfrmTemplate::btnTemporaryClick() { SaveFields(1, 0, 0); }
+void TfrmTemplate::btnTemporaryClick() {
+  // Nothing changed: nothing to send and nothing to say.
+  if (!SaveFields(1, 0, 0)) return;
+}
 
 void TfrmTemplate::btnFileClick() {
   if (!ConfirmYesNo(Cp936("是否将此审批（文件）归档？"), Cp936(kCaption), this)) return;
@@ -1006,20 +1045,28 @@ void TfrmTemplate::WaitPumping(int ms) {
   while (clock.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
 }
 
-void TfrmTemplate::FormCloseQuery() {
-  if (readOnly_ || !loaded_) return;
+bool TfrmTemplate::FormCloseQuery() {
+  if (readOnly_ || !loaded_) return true;
+  // Its save is on the way: the reply closes the form.
+  if (closeAfterSave_) return false;
   const QPointer<TfrmTemplate> self(this);
   if (CollectFieldValues(false, false) && !newDoc_) {
     if (saveOnClose_) {
       WaitPumping(400);
-      if (!self) return;
+      if (!self) return true;
       SaveFields(0, 0, 1);
     } else if (!destroyed_ && ConfirmYesNo(Cp936("是否保存审批单？"), Cp936(kCaption), this)) {
-      if (!self) return;
-      SaveFields(0, 0, 1);
+      if (!self) return true;
+      // Only a submit moves the document on: this goes as a temporary save, and the
+      // form stays until the server has it, so a failed save loses nothing.
+      // Set first: a save that fails at once must find the close waiting, to call it off.
+      closeAfterSave_ = true;
+      if (SaveFields(1, 0, 0)) return false;
+      closeAfterSave_ = false;
     }
   }
   if (self) StoreEdit();
+  return true;
 }
 
 void TfrmTemplate::FormClose() {
@@ -1036,8 +1083,14 @@ void TfrmTemplate::closeEvent(QCloseEvent* e) {
   }
   const QPointer<TfrmTemplate> self(this);
   closing_ = true;
-  Guarded([this] { FormCloseQuery(); });
+  bool proceed = true;
+  Guarded([&] { proceed = FormCloseQuery(); });
   if (!self) return;
+  if (!proceed) {
+    closing_ = false;
+    e->ignore();
+    return;
+  }
   Guarded([this] { FormClose(); });
   if (!self) return;
   QDialog::closeEvent(e);

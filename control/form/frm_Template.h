@@ -178,13 +178,18 @@ class TfrmTemplate : public QDialog, public ITemplateForm {
   void ShowNextStep();
   void ShowStoredNext();
   void RefreshHandlerCombo();
-  void SaveDocument(int32_t status, bool forced);
+  // Sends the "UPDA" frame when something changed (or forced); the values count
+  // as saved only when the server's reply accepts them. False when nothing went out.
+  bool SaveDocument(int32_t status, bool forced);
+  // How a save's request ended; sent: the edited values it carried.
+  void SaveEnded(const std::vector<AnsiString>& sent, bool accepted);
   void SendDocCommand(const char* verb);
   void SendFrame(const std::string& frame);
   // The attachment list ("QUEY" naming the table); its reply reaches LoadAttachments.
   void SendAttachmentQuery(uint8_t readOnly);
   void WaitPumping(int ms);
-  void FormCloseQuery();
+  // False when the close waits for the reply to the save it has just sent.
+  bool FormCloseQuery();
   void FormClose();
   void PlaceGrid();
   void SetBlinking(bool on);
@@ -214,6 +219,8 @@ class TfrmTemplate : public QDialog, public ITemplateForm {
   uint8_t userRequestMode_ = 0;
   bool cellPicker_ = false;
   bool closing_ = false;
+  // A close that waits for its save's reply: it closes when the server has the values.
+  bool closeAfterSave_ = false;
   bool loaded_ = false;
   bool writingOpinion_ = false;
   TCommandButtons buttons_;
@@ -258,3 +265,7 @@ class TfrmTemplate : public QDialog, public ITemplateForm {
 
 // Registers the form with the reply dispatcher (once per process).
 void RegisterTemplateForm();
+
+// True when the reply to a save says the server took it: a server message that does
+// not begin with "|".
+bool IsAcceptingReply(const std::string& reply);

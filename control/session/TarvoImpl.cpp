@@ -90,6 +90,8 @@ TTarvoX::~TTarvoX() {
 }
 
 void TTarvoX::ActiveFormCreate() {
+  // Whatever program loads the control, a failure caught at a handler is said.
+  InstallFailureReporter();
   RegisterOfficeWindows();
   // The workflow editor opens for "FLOW" replies unless a test put its own window there.
   if (!ReplyWindowFactories().CreateChartEditor) RegisterChartEditor();

@@ -21,7 +21,9 @@
 #include "control/wire/Un_type.h"
 #include "core/QtText.h"
 #include "control/session/frm_Main.h"
+#include "core/Exception.h"
 #include "core/ScopeGuard.h"
+#include "platform/Guard.h"
 #include "platform/Services.h"
 
 
@@ -236,8 +238,13 @@ void DispatchReply(TfrmMain& session, TMemoryStream& reply) {
     } else if (code == "COMP") {
       HandleUnitsReply(reply);
     }
-  } catch (const frames::EFrameError&) {
-    // Refused: dropped without a message, as an unknown reply is.
+  } catch (const frames::EFrameError& e) {
+    // Refused before anything was shown: the person learns the request did not complete.
+    LogFailure("reply " + Cp936ToUtf8(code) + " refused: " + Cp936ToUtf8(e.Message()));
+    ShowUnreadableReply();
+  } catch (const EReadError& e) {
+    LogFailure("reply " + Cp936ToUtf8(code) + " refused: " + Cp936ToUtf8(e.Message()));
+    ShowUnreadableReply();
   }
 }
 
@@ -328,7 +335,7 @@ void HandleFileReply(TfrmMain& session, TMemoryStream& reply) {
     if (!sessionRef) return done(false);
     const std::string container = BuildSingleFileContainer(fileName, bytes, kAttachmentStateAdded);
     sessionRef->SendToServer(frames::BuildUploadRequest(file.recordId, file.tableName, 1, container),
-                             [done](const TMemoryStream* reply) { done(reply && UploadKept(reply->Data())); });
+                             [done](TRequestEnd end, const std::string& reply) { done(end == TRequestEnd::Replied && UploadKept(reply)); });
   });
   std::string upload;
   {

@@ -1,5 +1,6 @@
 #include "control/session/WaitFOr.h"
 
+#include <QEvent>
 #include <QLabel>
 #include <QScreen>
 
@@ -30,15 +31,31 @@ TfrmWaitFor::TfrmWaitFor(QWidget* owner)
 }
 
 void TfrmWaitFor::ShowCentredOn(QWidget* mainForm) {
+  QWidget* top = mainForm ? mainForm->window() : nullptr;
+  if (anchor_ != top) {
+    if (anchor_) anchor_->removeEventFilter(this);
+    anchor_ = top;
+    if (top) top->installEventFilter(this);
+  }
+  Centre();
+  show();
+}
+
+void TfrmWaitFor::Centre() {
   QRect area;
-  if (mainForm) {
-    QWidget* top = mainForm->window();
-    area = QRect(top->mapToGlobal(QPoint(0, 0)), top->size());
+  if (anchor_) {
+    area = QRect(anchor_->mapToGlobal(QPoint(0, 0)), anchor_->size());
   } else if (QScreen* s = screen()) {
     area = s->availableGeometry();
   }
   if (area.isValid()) move(area.center() - QPoint(width() / 2, height() / 2));
-  show();
+}
+
+// The window manager places a window that has just been shown a moment later:
+// the box follows its window while it shows.
+bool TfrmWaitFor::eventFilter(QObject* watched, QEvent* e) {
+  if (watched == anchor_ && isVisible() && (e->type() == QEvent::Move || e->type() == QEvent::Resize)) Centre();
+  return QWidget::eventFilter(watched, e);
 }
 
 void TfrmWaitFor::showEvent(QShowEvent* e) {

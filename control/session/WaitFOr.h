@@ -1,6 +1,7 @@
 // The wait box shown while a request is on the wire.
 #pragma once
 
+#include <QPointer>
 #include <QWidget>
 
 #include "core/AnsiString.h"
@@ -21,11 +22,14 @@ class TfrmWaitFor : public QWidget {
   void ShowCentredOn(QWidget* mainForm);
 
  protected:
+  bool eventFilter(QObject* watched, QEvent* e) override;
   void showEvent(QShowEvent* e) override;
   void hideEvent(QHideEvent* e) override;
   void closeEvent(QCloseEvent* e) override;
 
  private:
+  void Centre();
   QLabel* lbl1_;
+  QPointer<QWidget> anchor_;
   AnsiString waitText_;
 };

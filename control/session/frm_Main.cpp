@@ -40,6 +40,9 @@ PendingDoit& Pending() {
 const char* const kConnectError =
     "无法连接远程服务器！\r\r原因：\r  1.本地计算机没有联入网络  \r  2.服务器没有开启";
 const char* const kCaption = "系统提示";
+const char* const kUnreadableReply = "服务器返回的数据不完整或无法识别，操作没有完成。";
+const char* const kCutReply = "服务器的答复不完整，操作可能没有完成，请重新打开文档查看。";
+const char* const kNoAnswer = "服务器在60秒内没有答复，操作可能没有完成。";
 
 // Grows the reply as bytes arrive, never beyond the announced length, so the
 // buffer never holds more than the reply and a regrowth never doubles it.
@@ -61,7 +64,7 @@ void AppendCapped(std::string& buf, const char* data, size_t n, size_t cap) {
 struct TfrmMain::Connection {
   QTcpSocket* socket = nullptr;  // deleted later: its own signal may be on the stack
   std::string frame;
-  RequestEnded ended;
+  TRequestDone done;
   bool connected = false;
   bool expectingLength = false;
   uint8_t lengthBytes[4] = {};
@@ -119,19 +122,30 @@ void TfrmMain::SetServer(const AnsiString& host, int port) {
 
 // ---- sending -----------------------------------------------------------------
 
-void TfrmMain::SendToServer(TStream& frame) {
-  frame.SetPosition(0);
-  SendToServer(frame.ReadRest());
+bool IsChangingRequest(std::string_view frame) {
+  const AnsiString code = frames::FrameCode(frame);
+  for (const char* reading : {"LOGN", "QUEY", "FILE", "CHAT", "USER", "BHQZ", "COMP", "XSLF"})
+    if (code == reading) return false;
+  return true;
 }
 
-void TfrmMain::SendToServer(std::string frame, RequestEnded ended) {
-  queue_.emplace_back(std::move(frame), std::move(ended));
+void TfrmMain::SendToServer(TStream& frame) { SendToServer(frame, nullptr); }
+
+void TfrmMain::SendToServer(std::string frame) { SendToServer(std::move(frame), nullptr); }
+
+void TfrmMain::SendToServer(TStream& frame, TRequestDone done) {
+  frame.SetPosition(0);
+  SendToServer(frame.ReadRest(), std::move(done));
+}
+
+void TfrmMain::SendToServer(std::string frame, TRequestDone done) {
+  queue_.push_back({std::move(frame), std::move(done)});
   StartNext();
 }
 
 void TfrmMain::SendLogin(const AnsiString& loginName) {
   // The server hands dates back in this format; the result is ignored.
-  Guarded([] { LocaleSettings::SetShortDateFormat("yyyy-MM-dd"); });
+  Swallowed([] { LocaleSettings::SetShortDateFormat("yyyy-MM-dd"); });
   SendToServer(frames::BuildLoginRequest(loginName));
 }
 
@@ -177,8 +191,8 @@ void TfrmMain::RequestFlowChart(const AnsiString& idText) {
 void TfrmMain::StartNext() {
   if (conn_ || queue_.empty()) return;
   conn_ = std::make_unique<Connection>();
-  conn_->frame = std::move(queue_.front().first);
-  conn_->ended = std::move(queue_.front().second);
+  conn_->frame = std::move(queue_.front().frame);
+  conn_->done = std::move(queue_.front().done);
   queue_.pop_front();
 
   auto* s = new QTcpSocket(this);
@@ -212,7 +226,7 @@ void TfrmMain::ClientSocketConnect(QTcpSocket* s) {
   for (int i = 0; i < 4; ++i) head.push_back(char(uint8_t(len >> (8 * i))));
   s->write(head.data(), qint64(head.size()));
   s->write(f.data(), qint64(f.size()));
-  frmWaitFor_->ShowCentredOn(this);
+  frmWaitFor_->ShowCentredOn(DialogAnchor(this));
 }
 
 void TfrmMain::ClientSocketRead(QTcpSocket* s) {
@@ -231,7 +245,8 @@ bool TfrmMain::ReadAvailable() {
       if (c.lengthRead < 4) continue;
       const int32_t len = LoadLE<int32_t>(c.lengthBytes);
       if (len < 0 || len > kMaxReplyLength) {
-        TellEnded(Abandon());
+        LogFailure("reply length " + std::to_string(len) + " out of range; connection closed");
+        EndWithoutReply(TRequestEnd::Invalid);
         return true;
       }
       c.expectingLength = false;
@@ -276,58 +291,85 @@ void TfrmMain::CompleteReply() {
   // The next queued frame goes out now: the handler below may run a modal
   // window for a long time, and its own requests queue behind this one.
   StartNext();
-  RequestEnded ended = std::move(c->ended);
-  // The dispatcher empties the reply it is given: the sender gets its own copy.
-  TMemoryStream told(ended ? c->reply : std::string());
+  // The sender learns first: a reply's handler may close the sender's window.
+  if (c->done) Guarded([&] { c->done(TRequestEnd::Replied, c->reply); });
   TMemoryStream reply(std::move(c->reply));
   c.reset();
   if (OnReply) Guarded([&] { OnReply(reply); });
-  if (ended) Guarded([&] { ended(&told); });
 }
 
-// The sender hears of it once the person has been told, so a window that waits for its
-// save can decide after the message.
-TfrmMain::RequestEnded TfrmMain::Abandon(bool startNext) {
-  std::unique_ptr<Connection> c = Detach();
+void TfrmMain::Abandon(bool startNext) {
+  Detach();
   CloseWaitBox();
   progressBar_->SetPosition(0);
   if (startNext) StartNext();
-  return c ? std::move(c->ended) : RequestEnded();
-}
-
-void TfrmMain::TellEnded(RequestEnded ended) {
-  if (ended) Guarded([&] { ended(nullptr); });
 }
 
 void TfrmMain::ClientSocketError(QTcpSocket* s, bool lookupFailed) {
   if (!conn_ || conn_->socket != s) return;
   // Bytes that arrived before the close still count.
   if (conn_->connected && ReadAvailable()) return;
-  // Only a failed connect is reported; an unknown host name fails silently.
-  const bool connectFailed = !conn_->connected && !lookupFailed;
-  RequestEnded ended = Abandon(false);
-  if (connectFailed) ShowConnectError();
-  StartNext();
-  TellEnded(std::move(ended));
+  if (conn_->connected) {
+    EndWithoutReply(TRequestEnd::Cut);
+    return;
+  }
+  // An unknown host name fails without a word; its sender still learns.
+  if (lookupFailed) {
+    TRequestDone done = std::move(conn_->done);
+    Abandon(false);
+    if (done) Guarded([&] { done(TRequestEnd::Refused, {}); });
+    StartNext();
+    return;
+  }
+  EndWithoutReply(TRequestEnd::Refused);
 }
 
 void TfrmMain::ClientSocketTimeout() {
   if (!conn_) return;
-  // Reported like a failed connect: the user learns the server is not answering.
-  RequestEnded ended = Abandon(false);
-  ShowConnectError();
-  StartNext();
-  TellEnded(std::move(ended));
+  // A connect that never completes is a failed connect.
+  EndWithoutReply(conn_->connected ? TRequestEnd::TimedOut : TRequestEnd::Refused);
+}
+
+void TfrmMain::EndWithoutReply(TRequestEnd end) {
+  if (!conn_) return;
+  TRequestDone done = std::move(conn_->done);
+  const bool changing = IsChangingRequest(conn_->frame);
+  const QPointer<TfrmMain> self(this);
+  Abandon(false);
+  // The person is told first, so a window waiting for this request decides after the message.
+  ShowEndMessage(end, changing);
+  if (done) Guarded([&] { done(end, {}); });
+  if (self) StartNext();
+}
+
+void TfrmMain::ShowEndMessage(TRequestEnd end, bool changing) {
+  switch (end) {
+    case TRequestEnd::Replied: return;
+    case TRequestEnd::Refused: ShowConnectError(); return;
+    case TRequestEnd::TimedOut:
+      ShowMessageBox(Cp936(kNoAnswer), Cp936(kCaption), MsgIcon::Information, MsgButtons::Ok, DialogAnchor(this));
+      return;
+    case TRequestEnd::Cut:
+      ShowMessageBox(Cp936(changing ? kCutReply : kUnreadableReply), Cp936(kCaption), MsgIcon::Information,
+                     MsgButtons::Ok, DialogAnchor(this));
+      return;
+    case TRequestEnd::Invalid: ShowUnreadableReply(); return;
+  }
 }
 
 void TfrmMain::ShowConnectError() {
-  ShowMessageBox(Cp936(kConnectError), Cp936(kCaption), MsgIcon::Information, MsgButtons::Ok, window());
+  ShowMessageBox(Cp936(kConnectError), Cp936(kCaption), MsgIcon::Information, MsgButtons::Ok, DialogAnchor(this));
+}
+
+void ShowUnreadableReply() {
+  ShowMessageBox(Cp936(kUnreadableReply), Cp936(kCaption), MsgIcon::Information, MsgButtons::Ok,
+                 DialogAnchor(frmMain()));
 }
 
 void TfrmMain::ClientSocketDisconnect(QTcpSocket* s) {
   if (!conn_ || conn_->socket != s) return;
   if (ReadAvailable()) return;
-  TellEnded(Abandon());
+  EndWithoutReply(conn_->connected ? TRequestEnd::Cut : TRequestEnd::Refused);
 }
 
 void TfrmMain::CloseWaitBox() {

@@ -16,6 +16,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "control/wire/Frames.h"
 #include "core/AnsiString.h"
@@ -26,6 +27,15 @@ class QTimer;
 class QTcpSocket;
 class TFlatProgressBar;
 class TfrmWaitFor;
+
+// How a request ended. Replied: a whole reply came back (it is handed to the
+// done callback before the dispatcher sees it). The others end without a reply.
+enum class TRequestEnd { Replied, Refused, Cut, TimedOut, Invalid };
+using TRequestDone = std::function<void(TRequestEnd end, const std::string& reply)>;
+
+// Requests that change something on the server; a cut reply to one of them may
+// mean the change was made.
+bool IsChangingRequest(std::string_view frame);
 
 class TfrmMain : public QWidget {
   Q_OBJECT
@@ -50,13 +60,12 @@ class TfrmMain : public QWidget {
   void SetReplyTimeoutMs(int ms) { replyTimeoutMs_ = ms; }
   int ReplyTimeoutMs() const { return replyTimeoutMs_; }
 
-  // How a request ended, told to its sender after the reply was dispatched: the reply, or
-  // null when none came (connection refused, lost, cut or timed out).
-  using RequestEnded = std::function<void(const TMemoryStream* reply)>;
-
   // Queues a copy of the whole stream (rewound first); the caller keeps it.
   void SendToServer(TStream& frame);
-  void SendToServer(std::string frame, RequestEnded ended = {});
+  void SendToServer(std::string frame);
+  // The same; done learns how the request ended, whatever way it ends.
+  void SendToServer(TStream& frame, TRequestDone done);
+  void SendToServer(std::string frame, TRequestDone done);
   // Writes the short date format, then sends the 380-byte login frame.
   void SendLogin(const AnsiString& loginName);
   // Sends the login frame instead while nobody is logged in.
@@ -95,6 +104,10 @@ class TfrmMain : public QWidget {
 
  private:
   struct Connection;
+  struct Outgoing {
+    std::string frame;
+    TRequestDone done;
+  };
 
   void StartNext();
   void ClientSocketConnect(QTcpSocket* s);
@@ -108,12 +121,14 @@ class TfrmMain : public QWidget {
   // Reads what the socket holds; true when the connection ended (complete or refused).
   bool ReadAvailable();
   void CompleteReply();
-  // Drops the connection and its partial reply; back to idle. Returns whom to tell.
-  RequestEnded Abandon(bool startNext = true);
-  void TellEnded(RequestEnded ended);
+  // Drops the connection and its partial reply; back to idle.
+  void Abandon(bool startNext = true);
+  // Abandons the connection, tells its sender, then the person.
+  void EndWithoutReply(TRequestEnd end);
   std::unique_ptr<Connection> Detach();
   void CloseWaitBox();
   void ShowConnectError();
+  void ShowEndMessage(TRequestEnd end, bool changing);
 
   AnsiString host_;
   int port_ = 0;
@@ -121,13 +136,16 @@ class TfrmMain : public QWidget {
   QTimer* replyTimer_ = nullptr;
   AnsiString storedLoginName_;
   std::string queryRecord_;
-  std::deque<std::pair<std::string, RequestEnded>> queue_;
+  std::deque<Outgoing> queue_;
   std::unique_ptr<Connection> conn_;
   std::unique_ptr<TfrmWaitFor> frmWaitFor_;
   TFlatProgressBar* progressBar_ = nullptr;
   QLabel* image1_ = nullptr;
   char receiveBuffer_[kReceiveChunk];
 };
+
+// Tells the person that a reply could not be used ("系统提示", information icon).
+void ShowUnreadableReply();
 
 // The session form of the running control; null while none exists.
 TfrmMain* frmMain();

@@ -285,6 +285,8 @@ bool TXLEdit::StoreValue() {
   QCoreApplication::sendEvent(editor_, &m);
   if (m.isAccepted()) {
     editor_->SetUserChanged(false);
+    // Totals that read the cell must not show a stale result.
+    if (TXLSheet* sheet = cell_->GetSheet()) sheet->RecalcFormulas();
     return true;
   }
   // The text does not convert: say so and keep the editor on its cell.

@@ -448,7 +448,8 @@ int TXLPickEdit::Load(TXLCell* cell) {
   }
   SelectAllText();
   loading_ = false;
-  return esDropDown;
+  // An arrow over an empty list would drop nothing down.
+  return list_->count() > 0 ? esDropDown : esNormal;
 }
 
 void TXLPickEdit::Store(TXLCell* cell) {
@@ -459,6 +460,8 @@ void TXLPickEdit::Store(TXLCell* cell) {
   int index = list_->currentIndex();
   if (index < 0 || list_->itemText(index) != list_->currentText())
     index = list_->findText(list_->currentText(), Qt::MatchExactly);
+  // Text that names no item keeps the item the cell shows; only an emptied text clears it.
+  if (index < 0 && !list_->currentText().isEmpty()) return;
   cell->SetAsInteger(index);
 }
 

@@ -485,4 +485,11 @@ TEST_F(Dispatcher, DocumentContainerAndFlowThatDoNotParseAreDropped) {
   PutI32LE(flow.data() + 288, 1);
   Dispatch(flow);
   EXPECT_EQ(editor, nullptr);
+  // Each refusal is said once, so the person knows the request did not complete.
+  ASSERT_EQ(capture.prompts.size(), 3u);
+  for (const auto& p : capture.prompts) {
+    EXPECT_EQ(p.text, Cp936("服务器返回的数据不完整或无法识别，操作没有完成。"));
+    EXPECT_EQ(p.caption, Cp936("系统提示"));
+    EXPECT_EQ(p.icon, MsgIcon::Information);
+  }
 }

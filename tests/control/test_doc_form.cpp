@@ -4,6 +4,7 @@
 // opinion phrases and approver panel, the sign-off comments and the grid's menu.
 #include <gtest/gtest.h>
 
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
@@ -120,6 +121,71 @@ TEST_F(DocForm, TheNumberTakenFromTheListGoesIntoTheNumberFieldAndTheHeader) {
   EXPECT_EQ(FieldText(form, "备案编号"), Trim(kinds[1].prefix) + Cp936("[2026]7号"));
   EXPECT_EQ(form.Doc().Header.I32(dh::NumberType), kinds[1].kindId);
   EXPECT_EQ(form.Doc().Header.I32(dh::Number), 7);
+}
+
+TEST_F(DocForm, ASaveCountsOnlyWhenTheServerTakesItAndClosingSavesADraftThatStaysWithItsAuthor) {
+  auto form = std::make_unique<TfrmTemplate>();
+  Load(*form, 1);
+  form->show();
+  const TFieldEntry* title = nullptr;
+  for (const TFieldEntry& e : form->Doc().Fields)
+    if (e.name == Cp936("标题")) title = &e;
+  ASSERT_NE(title, nullptr);
+  form->Sheet().SetAsString(title->col, title->row, "Trip");
+  // The attachment query the form sends as it opens goes first.
+  ASSERT_TRUE(WaitUntil([&] { return server_.requests.size() == 1 && !session_.Busy(); }));
+  capture_.prompts.clear();
+  auto updates = [&] {
+    size_t n = 0;
+    for (const std::string& f : Frames()) n += frames::FrameCode(f) == "UPDA";
+    return n;
+  };
+
+  // Refused, cut off: still changed, and the next save sends the values again.
+  server_.QueueReply(frames::BuildServerMessage(Cp936("|保存失败")));
+  server_.QueueRaw({{Le32(100) + std::string(10, 'x')}, 0, true});
+  form->btnTemporaryClick();
+  ASSERT_TRUE(WaitUntil([&] { return updates() == 1 && capture_.prompts.size() == 1 && !session_.Busy(); }));
+  EXPECT_TRUE(form->CollectFieldValues(false, false));
+  form->btnTemporaryClick();
+  ASSERT_TRUE(WaitUntil([&] { return updates() == 2 && capture_.prompts.size() == 2 && !session_.Busy(); }));
+  EXPECT_TRUE(form->CollectFieldValues(false, false));
+
+  // Taken: saved, but only once the reply is in.
+  const std::string saved = frames::BuildServerMessage(Cp936("文件暂存成功！"));
+  server_.QueueRaw({{Le32(int32_t(saved.size())), saved}, 300});
+  form->btnTemporaryClick();
+  ASSERT_TRUE(WaitUntil([&] { return updates() == 3; }));
+  EXPECT_TRUE(form->CollectFieldValues(false, false));
+  ASSERT_TRUE(WaitUntil([&] { return !session_.Busy(); }));
+  EXPECT_FALSE(form->CollectFieldValues(false, false));
+  EXPECT_EQ(form->Doc().Fields[size_t(title - form->Doc().Fields.data())].stored, "Trip");
+
+  // 是 on closing: a temporary save; the form waits for the server's word.
+  form->Sheet().SetAsString(title->col, title->row, "Trip 2");
+  server_.QueueRaw({{Le32(int32_t(saved.size())), saved}, 300});
+  form->close();
+  ASSERT_EQ(capture_.prompts.back().text, Cp936("是否保存审批单？"));
+  ASSERT_TRUE(WaitUntil([&] { return updates() == 4; }));
+  EXPECT_TRUE(form->isVisible());
+  const TUpdateFrame sent = ParseUpdateFrame(Frames().back());
+  EXPECT_EQ(sent.header.U8(dh::TemporarySave), 1);
+  ASSERT_GE(sent.records.size(), 2u);
+  EXPECT_EQ(sent.records[sent.records.size() - 2].name, "Status");
+  EXPECT_EQ(sent.records[sent.records.size() - 2].value, "0");
+  ASSERT_TRUE(WaitUntil([&] { return !form->isVisible(); }));
+  const size_t asked = capture_.prompts.size();
+
+  // A submit that ends without a reply gives its button back.
+  form->show();
+  form->NextUserLabel()->setText("x");
+  server_.QueueRaw({{Le32(100)}, 0, true});
+  form->SendButton()->click();
+  EXPECT_FALSE(form->SendButton()->isEnabled());
+  ASSERT_TRUE(WaitUntil([&] { return updates() == 5 && !session_.Busy(); }));
+  EXPECT_TRUE(WaitUntil([&] { return form->SendButton()->isEnabled(); }));
+  EXPECT_EQ(capture_.prompts.size(), asked + 1);
+  EXPECT_EQ(capture_.prompts.back().text, Cp936("服务器的答复不完整，操作可能没有完成，请重新打开文档查看。"));
 }
 
 TEST_F(DocForm, DistributionSavesFirstAsksWhereAndSurvivesTheFormGoingUnderItsDialog) {

@@ -582,21 +582,23 @@ TEST_F(OfficeTest, AWorkerWhoseProgramDiedRemovesItsFilesItself) {
 }
 
 TEST_F(OfficeTest, TheWorkerGoneReportIsNotAnsweredByTheKeysBeingTyped) {
-  // The real message box, not a recorded one.
-  auto box = std::make_shared<QPointer<QMessageBox>>();
+  // The real message box, not a recorded one, driven once it is up.
   bool shown = false, survivedKeys = false;
-  QTimer::singleShot(0, [&] {
-    *box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-    if (!*box) return;
+  auto script = WhenModal<QMessageBox>([&](QMessageBox* box) {
+    if (shown) {
+      // Read, then answered with the mouse.
+      if (survivedKeys) QTest::mouseClick(box->buttons().value(0), Qt::LeftButton);
+      return;
+    }
     shown = true;
     // Keys of the word being typed reach the box: they do not answer it.
+    const QPointer<QMessageBox> alive(box);
     for (Qt::Key k : {Qt::Key_Space, Qt::Key_Return, Qt::Key_Enter}) {
-      QTest::keyClick(box->data(), k);
+      if (!alive) break;
+      QTest::keyClick(box, k);
       QApplication::processEvents();
     }
-    survivedKeys = *box && box->data()->isVisible();
-    // Read, then answered with the mouse.
-    if (survivedKeys) QTest::mouseClick(box->data()->buttons().value(0), Qt::LeftButton);
+    survivedKeys = alive && box->isVisible();
   });
   QWidget owner;
   owner.show();

@@ -5,6 +5,7 @@
 #include "control/form/TemplateFields.h"
 #include "control/wire/NextHandlers.h"
 #include "grid/XLCells.h"
+#include "grid/XLSections.h"
 
 namespace {
 
@@ -120,6 +121,49 @@ TEST_F(TemplateFields, ComboValuesMapThroughTheirSource) {
   EXPECT_EQ(ComboStoredValue(sources, "leavetype", "c"), "3");
   EXPECT_EQ(ComboStoredValue(sources, "leavetype", "zz"), "");
   EXPECT_EQ(ComboStoredValue(sources, "", "zz"), "zz");
+}
+
+TEST_F(TemplateFields, APickedListItemIsTheValueStoredShownAgainAndReadByConditions) {
+  auto list = [&](int c, int r, const char* name, int editor) {
+    TXLCell* cell = sheet.Section(sClient)->PutCell(TPoint{c, r}, &XLCStringsClass);
+    cell->SetAsString("low\r\nhigh\r\nurgent");
+    cell->SetEditor(editor);
+    cell->SetHint(name);
+    return cell;
+  };
+  TXLCell* pick = list(0, 0, "pick", 1);
+  TXLCell* combo = list(1, 0, "combo", 2);
+  TXLCell* memo = list(2, 0, "memo", 0);
+  Name(0, 1, "title", "t");
+  sheet.SetAsString(2, 2, "label");
+  TXLProRange(sheet.Section(sClient), TRect{0, 1, 2, 2}).Merge(false);  // the title spans two columns
+  doc.Fields = ScanCellFields(sheet);
+  ASSERT_EQ(doc.Fields.size(), 4u);
+  Fields().ClearCellHints();
+
+  // What the pick list stores is the item's index: the field's value is that item.
+  pick->SetAsInteger(2);
+  combo->SetAsInteger(1);
+  Fields().CollectFieldValues(false, false);
+  EXPECT_EQ(doc.Fields[0].edited, "urgent");
+  EXPECT_EQ(doc.Fields[2].edited, "high");
+  EXPECT_EQ(doc.Fields[3].edited, "low\r\nhigh\r\nurgent");  // a memo holds its whole text
+  EXPECT_EQ(Fields().GetFieldValue("pick"), "urgent");
+
+  // Opened again: the stored item is the one shown.
+  doc.Fields[0].stored = "high";
+  doc.Fields[2].stored = "urgent";
+  pick->SetAsInteger(0);
+  Fields().FillDefaults(false, {});
+  EXPECT_EQ(pick->GetDisplayText(), "high");
+  EXPECT_EQ(combo->GetDisplayText(), "urgent");
+  EXPECT_EQ(memo->GetAsString(), "low\r\nhigh\r\nurgent");
+
+  // Cells that are no field take no typing; fields keep theirs.
+  Fields().LockLabels();
+  EXPECT_TRUE(Cell(2, 2)->Styles() & CellStyleBit(csReadOnly));
+  EXPECT_FALSE(Cell(0, 1)->Styles() & CellStyleBit(csReadOnly));
+  EXPECT_FALSE(pick->Styles() & CellStyleBit(csReadOnly));
 }
 
 TEST_F(TemplateFields, TitleCheckAttachmentCellsAndHiddenFilledRows) {

@@ -108,7 +108,9 @@ TEST_F(Transport, BadLengthsAreDroppedAndTheSessionRecovers) {
   EXPECT_EQ(replies[0], "");
   EXPECT_EQ(replies[1], frames::BuildServerMessage("after"));
   EXPECT_EQ(server.connections, 5);
-  EXPECT_TRUE(capture.prompts.empty());
+  // Each reply that could not be used is said once: the person learns the query failed.
+  ASSERT_EQ(capture.prompts.size(), 3u);
+  for (const auto& p : capture.prompts) EXPECT_EQ(p.text, Cp936("服务器返回的数据不完整或无法识别，操作没有完成。"));
   EXPECT_EQ(session->ProgressBar()->Position(), 0);
 }
 
@@ -179,8 +181,8 @@ TEST_F(Transport, RefusedConnectionShowsTheMessageOnceAndNextRequestWorks) {
   EXPECT_EQ(capture.prompts.size(), 1u);
 }
 
-// The sender of a request hears how it ended: its whole reply after the dispatcher had it
-// (which empties its own), or nothing after the person was told the connection failed.
+// The sender of a request hears how it ended: its whole reply, or nothing after the person
+// was told the connection failed.
 TEST_F(Transport, TheSenderHearsHowItsRequestEnded) {
   session->OnReply = [this](TMemoryStream& r) {
     replies.push_back(r.Data());
@@ -188,8 +190,8 @@ TEST_F(Transport, TheSenderHearsHowItsRequestEnded) {
   };
   std::vector<std::optional<std::string>> ended;
   size_t promptsWhenTold = 0;
-  auto tell = [&](const TMemoryStream* r) {
-    ended.push_back(r ? std::optional<std::string>(r->Data()) : std::nullopt);
+  auto tell = [&](TRequestEnd end, const std::string& r) {
+    ended.push_back(end == TRequestEnd::Replied ? std::optional<std::string>(r) : std::nullopt);
     promptsWhenTold = capture.prompts.size();
   };
   server.QueueReply(frames::BuildServerMessage("saved"));
@@ -217,7 +219,7 @@ TEST_F(Transport, TheSenderHearsHowItsRequestEnded) {
   EXPECT_EQ(replies.size(), 1u);
 }
 
-TEST_F(Transport, SilentServerTimesOutWithTheConnectErrorAndTheQueueMovesOn) {
+TEST_F(Transport, SilentServerTimesOutWithItsOwnMessageAndTheQueueMovesOn) {
   EXPECT_EQ(session->ReplyTimeoutMs(), 60000);
   session->SetReplyTimeoutMs(600);
   // A reply that trickles in for longer than the time-out is still progress.
@@ -237,12 +239,80 @@ TEST_F(Transport, SilentServerTimesOutWithTheConnectErrorAndTheQueueMovesOn) {
 
   ASSERT_TRUE(WaitUntil([&] { return replies.size() == 2; }));
   ASSERT_EQ(capture.prompts.size(), 1u);
-  EXPECT_EQ(capture.prompts[0].text,
-            Cp936("无法连接远程服务器！\r\r原因：\r  1.本地计算机没有联入网络  \r  2.服务器没有开启"));
+  EXPECT_EQ(capture.prompts[0].text, Cp936("服务器在60秒内没有答复，操作可能没有完成。"));
   EXPECT_EQ(server.requests[2].frame, frames::BuildUnitsRequest(3));
   EXPECT_EQ(frames::ParseServerMessage(replies[1]), "next");
   EXPECT_TRUE(WaitUntil([&] { return Idle(); }));
   EXPECT_FALSE(session->WaitForBox()->isVisible());
+}
+
+TEST_F(Transport, EverySenderLearnsHowItsRequestEndedAndThePersonIsToldOnce) {
+  session->SetReplyTimeoutMs(600);
+  std::vector<std::string> order;
+  std::vector<TRequestEnd> ends;
+  auto done = [&](TRequestEnd e, const std::string& reply) {
+    ends.push_back(e);
+    order.push_back("done:" + reply.substr(0, 5));
+  };
+  session->OnReply = [&](TMemoryStream& r) { order.push_back("dispatch:" + r.Data().substr(0, 5)); };
+  const std::string update = std::string("\x04UPDA", 5) + std::string(20, 'u');
+
+  server.QueueReply(frames::BuildServerMessage("ok"));
+  server.QueueRaw({{Le32(100) + std::string(50, 'x')}, 0, true});  // cut after a change
+  server.QueueRaw({{Le32(100) + std::string(50, 'x')}, 0, true});  // cut after a query
+  server.QueueRaw({});                                               // never answers
+  server.QueueRaw({{Le32(64 * 1024 * 1024 + 1)}});                   // refused length
+  session->SendToServer(update, done);
+  session->SendToServer(update, done);
+  session->SendToServer(frames::BuildUnitsRequest(1), done);
+  session->SendToServer(update, done);
+  session->SendToServer(update, done);
+  ASSERT_TRUE(WaitUntil([&] { return ends.size() == 5 && Idle(); }, 10000));
+  EXPECT_EQ(ends, (std::vector<TRequestEnd>{TRequestEnd::Replied, TRequestEnd::Cut, TRequestEnd::Cut,
+                                            TRequestEnd::TimedOut, TRequestEnd::Invalid}));
+  // The sender hears first: a reply's handler may close the sender's window.
+  ASSERT_GE(order.size(), 2u);
+  EXPECT_EQ(order[0], "done:\x04SMSG");
+  EXPECT_EQ(order[1], "dispatch:\x04SMSG");
+  std::vector<AnsiString> said;
+  for (const auto& p : capture.prompts) said.push_back(p.text);
+  EXPECT_EQ(said, (std::vector<AnsiString>{Cp936("服务器的答复不完整，操作可能没有完成，请重新打开文档查看。"),
+                                           Cp936("服务器返回的数据不完整或无法识别，操作没有完成。"),
+                                           Cp936("服务器在60秒内没有答复，操作可能没有完成。"),
+                                           Cp936("服务器返回的数据不完整或无法识别，操作没有完成。")}));
+
+  // A refused connection and an unknown host end the request too.
+  QTcpServer closed;
+  closed.listen(QHostAddress::LocalHost, 0);
+  const int deadPort = closed.serverPort();
+  closed.close();
+  session->SetServer("127.0.0.1", deadPort);
+  session->SendToServer(update, done);
+  session->SetServer("", deadPort);
+  session->SendToServer(update, done);
+  ASSERT_TRUE(WaitUntil([&] { return ends.size() == 7 && Idle(); }, 10000));
+  EXPECT_EQ(ends[5], TRequestEnd::Refused);
+  EXPECT_EQ(ends[6], TRequestEnd::Refused);
+  EXPECT_EQ(capture.prompts.size(), 5u);
+  for (const char* code : {"LOGN", "QUEY", "USER", "CHAT"})
+    EXPECT_FALSE(IsChangingRequest(std::string("\x04", 1) + code)) << code;
+  for (const char* code : {"UPDA", "SABB", "DCMD", "FEFA", "QIAN", "FLOW"})
+    EXPECT_TRUE(IsChangingRequest(std::string("\x04", 1) + code)) << code;
+}
+
+TEST_F(Transport, TheWaitBoxStandsOverItsWindowAndFollowsItWhenTheWindowIsPlaced) {
+  QWidget page;
+  page.setGeometry(200, 150, 800, 600);
+  page.show();
+  TfrmWaitFor& box = *session->WaitForBox();
+  box.ShowCentredOn(&page);
+  const QPoint half(box.width() / 2, box.height() / 2);
+  auto over = [&] { return (box.pos() + half - page.mapToGlobal(QPoint(400, 300))).manhattanLength() <= 2; };
+  EXPECT_TRUE(over());
+  // The window manager places a new window only after it shows.
+  page.move(500, 300);
+  ASSERT_TRUE(WaitUntil(over));
+  box.close();
 }
 
 TEST_F(Transport, QueriesAndFlowChartsLogInFirstWhileNobodyIsLoggedIn) {

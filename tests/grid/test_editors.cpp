@@ -137,6 +137,47 @@ TEST_F(GridView, APickListOffersTheColumnsEarlierTextsAndCompletes) {
   EXPECT_EQ(sheet->GetAsString(0, 3), "banana");
 }
 
+TEST_F(GridView, AListCellKeepsItsPickWhenTypedTextNamesNoItemAndAnEmptyListHasNoArrow) {
+  Make([](TXLSheet& s) {
+    TXLCell* list = Put(s, 0, 0, XLCStringsClass);
+    list->SetAsString("low\r\nhigh\r\nurgent");
+    list->SetEditor(1);
+    list->SetAsInteger(2);
+    Put(s, 1, 0, XLCStringClass);  // a text cell with nothing above it to offer
+  });
+  grid->SetCurCell(0, 0);
+  Type("zz");
+  Key(Qt::Key_Return);
+  EXPECT_EQ(sheet->FindCell(0, 0)->GetDisplayText(), "urgent");
+  grid->SetCurCell(0, 0);
+  Type("h");
+  QCoreApplication::processEvents();
+  Key(Qt::Key_Return);
+  EXPECT_EQ(sheet->FindCell(0, 0)->GetDisplayText(), "high");
+
+  grid->SetCurCell(1, 0);
+  grid->SetEditMode(2);
+  ASSERT_NE(dynamic_cast<TXLPickEdit*>(Editor()), nullptr);
+  EXPECT_FALSE(grid->Editor()->Button()->isVisible());
+}
+
+TEST_F(GridView, AStoredValueBringsTheFormulasThatReadItUpToDate) {
+  Make([](TXLSheet& s) {
+    Put(s, 0, 0, XLCIntegerClass)->SetAsInteger(3);
+    Put(s, 1, 0, XLCDoubleClass)->SetAsFloat(120.5);
+    Put(s, 2, 0, XLCFormulaClass)->SetAsString("=A1*B1");
+    Put(s, 3, 0, XLCFormulaClass)->SetAsString("=C1+1");
+  });
+  EXPECT_DOUBLE_EQ(sheet->FindCell(2, 0)->GetAsFloat(), 361.5);
+  grid->SetCurCell(0, 0);
+  Type("5");
+  Key(Qt::Key_Return);
+  EXPECT_EQ(sheet->FindCell(0, 0)->GetAsInteger(), 5);
+  EXPECT_DOUBLE_EQ(sheet->FindCell(2, 0)->GetAsFloat(), 602.5);
+  EXPECT_DOUBLE_EQ(sheet->FindCell(3, 0)->GetAsFloat(), 603.5);
+  EXPECT_EQ(sheet->FindCell(2, 0)->GetAsString(), "=A1*B1");
+}
+
 TEST_F(GridView, TheCalendarPicksADateThatIsStoredInTheCellsFieldOrder) {
   Make([](TXLSheet& s) {
     TXLCell* d = Put(s, 0, 0, XLCDateTimeClass);

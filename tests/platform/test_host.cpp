@@ -69,6 +69,8 @@ HostRun Host(const TempDir& dir, QStringList args, bool withLibrary = true, cons
   QProcess p;
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
   env.insert("QT_QPA_PLATFORM", platform);
+  // What the host says in boxes is recorded there, and the box takes its first button.
+  env.insert("TARVO_PROMPT_LOG", QString::fromStdString(dir.File("prompts.log")));
   env.remove("DISPLAY");
   env.remove("WAYLAND_DISPLAY");
   p.setProcessEnvironment(env);
@@ -119,6 +121,7 @@ TEST(Host, AnswersOnlyTheFirstLoginSoARefusedLoginDoesNotLoop) {
   options.library = FAKE_CONTROL_PATH;
   bool seen = false;
   std::string out;
+  ServiceCapture capture;
   {
     CapturedStdout captured(dir.File("stdout.txt"));
     HostPage page(options);
@@ -132,6 +135,10 @@ TEST(Host, AnswersOnlyTheFirstLoginSoARefusedLoginDoesNotLoop) {
   }
   EXPECT_TRUE(seen) << out;
   EXPECT_EQ(out, "event OnDoLogin\nevent OnAfterLogin\nevent OnDoit Table=relogin ID=\nevent OnAfterLogin\n");
+  // Coming back means the server named nobody: the person is told, once.
+  ASSERT_EQ(capture.prompts.size(), 1u);
+  EXPECT_EQ(capture.prompts[0].text, Cp936("用户名不存在或无权登录：nobody"));
+  EXPECT_EQ(capture.prompts[0].caption, Cp936("系统提示"));
 }
 
 TEST(Host, ScreenshotOfTheHostWindow) {
@@ -172,6 +179,8 @@ TEST(Host, RefusesBadOptionsAndMissingRegistrations) {
   HostRun missing = Host(dir, {}, false);
   EXPECT_EQ(missing.exitCode, 1);
   EXPECT_NE(missing.err.find("not registered"), std::string::npos) << missing.err;
+  // Started from a desktop nobody reads standard error: the failure is said in a box.
+  EXPECT_NE(ReadFile(dir.File("prompts.log")).find("not registered"), std::string::npos);
 
   WriteFile(dir.File("registry.ini"), "garbage\n");
   HostRun corrupt = Host(dir, {});

@@ -13,7 +13,10 @@
 #include "ModalDriver.h"
 #include "TestUtil.h"
 #include "core/DateTime.h"
+#include "core/Exception.h"
+#include "platform/Guard.h"
 #include "platform/LocaleSettings.h"
+#include "platform/Registry.h"
 #include "platform/Services.h"
 
 namespace {
@@ -230,6 +233,48 @@ TEST(Services, OpenDialogTakesNamesWithQuotesWhole) {
     EXPECT_EQ(Services::FileDialogs().OpenFiles(o, nullptr), c.chosen);
     EXPECT_TRUE(openEnabled);
   }
+}
+
+// A failure caught at a handler reaches the person as a warning and the log; an
+// observer already there (a test's own) is kept, and a failure while the box is up
+// is only logged.
+TEST(Services, TheFailureReporterShowsWhatAHandlerCaughtOnce) {
+  TestApp();
+  SetGuardObserver(nullptr);
+  {
+    ServiceCapture capture;
+    InstallFailureReporter();
+    EXPECT_FALSE(Guarded([] { throw EConvertError("'x' is not a valid integer value"); }));
+    ASSERT_EQ(capture.prompts.size(), 1u);
+    EXPECT_EQ(capture.prompts[0].text, "'x' is not a valid integer value");
+    EXPECT_EQ(capture.prompts[0].caption, Cp936("系统提示"));
+    EXPECT_EQ(capture.prompts[0].icon, MsgIcon::Warning);
+
+    // Swallowed on purpose: nobody is told.
+    EXPECT_FALSE(Swallowed([] { throw EConvertError("quiet"); }));
+    EXPECT_EQ(capture.prompts.size(), 1u);
+  }
+  std::vector<AnsiString> seen;
+  SetGuardObserver([&](HRESULT, const AnsiString& m) { seen.push_back(m); });
+  InstallFailureReporter();
+  Guarded([] { throw EConvertError("mine"); });
+  SetGuardObserver(nullptr);
+  EXPECT_EQ(seen, std::vector<AnsiString>{"mine"});
+}
+
+// The per-user files follow XDG_CONFIG_HOME when it is set to an absolute folder.
+TEST(Services, ConfigFilesGoWhereXdgConfigHomeSays) {
+  TempDir dir;
+  ScopedEnv noRegistry("TARVO_REGISTRY", "");
+  ScopedEnv noLocale("TARVO_LOCALE_FILE", "");
+  ScopedEnv home("HOME", dir.File("home"));
+  {
+    ScopedEnv xdg("XDG_CONFIG_HOME", dir.File("cfg"));
+    EXPECT_EQ(Registry::DefaultPath(), dir.File("cfg") + "/tarvo/registry.ini");
+    EXPECT_EQ(LocaleSettings::FilePath(), dir.File("cfg") + "/tarvo/locale.ini");
+  }
+  ScopedEnv relative("XDG_CONFIG_HOME", "cfg");  // not absolute: ignored, as the rule says
+  EXPECT_EQ(Registry::DefaultPath(), dir.File("home") + "/.config/tarvo/registry.ini");
 }
 
 }  // namespace
