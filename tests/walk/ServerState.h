@@ -25,6 +25,8 @@ struct DocumentRef {
 
 // The document as stored; nullopt when the server holds no such document.
 std::optional<StoredDocument> ReadDocument(const std::string& dbPath, const AnsiString& recordId);
+// The attachments stored for a record (those of a document not saved yet too).
+std::map<AnsiString, int32_t> ReadAttachments(const std::string& dbPath, const AnsiString& recordId);
 // Every document the server holds, with who may work on it now.
 std::vector<DocumentRef> ListDocuments(const std::string& dbPath);
 

@@ -30,6 +30,7 @@
 #include "e2e/ControlFactory.h"
 #include "e2e/E2eSupport.h"
 #include "control/attachments/AttachmentList.h"
+#include "control/attachments/frm_SetLoadFiles.h"
 #include "control/form/frm_Template.h"
 #include "control/session/frmPopup.h"
 #include "core/QtText.h"
@@ -45,7 +46,10 @@ void Say(const std::string& line) {
 }
 
 [[noreturn]] void Fail(const std::string& why) {
-  Say("fail " + why);
+  // One line each: the walk reads lines.
+  size_t from = 0;
+  for (size_t nl; (nl = why.find('\n', from)) != std::string::npos; from = nl + 1) Say("fail " + why.substr(from, nl - from));
+  Say("fail " + why.substr(from));
   std::fflush(stderr);
   _exit(3);
 }
@@ -102,6 +106,27 @@ struct FormSnapshot {
   std::map<AnsiString, int32_t> attachments;
   int curStep = -1;
 };
+
+// The attachment manager's list when last seen, and when.
+struct ManagerSnapshot {
+  int64_t at = 0;
+  std::map<AnsiString, int32_t> files;
+};
+
+std::map<AnsiString, int32_t> Listed(const TCopy2Files& files) {
+  std::map<AnsiString, int32_t> out;
+  for (int i = 0; i < files.SlotCount(); ++i) {
+    const TCopyFileEntry& e = files.Slot(i);
+    if (e.state != fsRemoved && e.state != fsEmpty) out[e.name] = e.size;
+  }
+  return out;
+}
+
+std::string FileList(const std::map<AnsiString, int32_t>& files) {
+  std::string s;
+  for (const auto& [name, size] : files) s += (s.empty() ? "" : ", ") + Cp936ToUtf8(name) + " (" + std::to_string(size) + ")";
+  return s.empty() ? "none" : s;
+}
 
 std::string U8(const AnsiString& a) { return Cp936ToUtf8(a); }
 
@@ -303,15 +328,11 @@ class Walker {
     s.recordId = form->Doc().Header.Text(dh::RecordId);
     for (const TFieldEntry& f : form->Doc().Fields)
       if (!f.name.empty()) s.fields[f.name] = f.stored;
-    if (TAttachmentList* list = form->AttachmentList()) {
-      const TCopy2Files& files = list->Files();
-      for (int i = 0; i < files.SlotCount(); ++i) {
-        const TCopyFileEntry& e = files.Slot(i);
-        if (e.state != fsRemoved && e.state != fsEmpty) s.attachments[e.name] = e.size;
-      }
-    }
+    if (TAttachmentList* list = form->AttachmentList()) s.attachments = Listed(list->Files());
     s.curStep = form->CurStepNo();
     snap_ = std::move(s);
+    for (QWidget* w : QApplication::topLevelWidgets())
+      if (auto* m = qobject_cast<TfrmSetLoadFiles*>(w); m && m->isVisible()) manager_ = {NowMs(), Listed(m->Files())};
   }
 
   void CheckSaves() {
@@ -323,9 +344,21 @@ class Walker {
     lastText_ = text;
     fresh = Squeezed(fresh);
     if (fresh.isEmpty()) return;
+    Say("note popup " + fresh.toStdString());
     const bool saved = fresh.contains(QString::fromUtf8("文件暂存成功"));
     const bool sent = fresh.contains(QString::fromUtf8("文件操作成功"));
     if (saved || sent) VerifyFields(saved ? "saved" : "sent");
+    // The Word editor's body saves say the same; only a save from the manager lists files.
+    if (fresh.contains(QString::fromUtf8("附件保存成功")) && NowMs() - manager_.at < 2000) VerifyAttachments();
+  }
+
+  void VerifyAttachments() {
+    if (!snap_.valid || snap_.recordId.empty()) return;
+    Say("note the walk says the attachments were saved; comparing " + U8(snap_.recordId));
+    const std::map<AnsiString, int32_t> held = ReadAttachments(o_.db, snap_.recordId);
+    if (held != manager_.files)
+      Fail("after the walk said the attachments were saved, the manager lists " + FileList(manager_.files) +
+           " and the server holds " + FileList(held) + " for " + U8(snap_.recordId));
   }
 
   void VerifyFields(const char* how) {
@@ -355,6 +388,7 @@ class Walker {
   bool busy_ = false;
   bool serverUp_ = true;
   FormSnapshot snap_;
+  ManagerSnapshot manager_;
   QPointer<Tfrm_popup> lastPopup_;
   QString lastText_;
 };

@@ -1,5 +1,9 @@
 #include "Supervisor.h"
 
+#include <sys/prctl.h>
+
+#include <csignal>
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -27,6 +31,11 @@
 namespace walk {
 namespace {
 
+// A walk stopped by a signal takes its server and its session down with it.
+void DieWithParent(QProcess& p) {
+  p.setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGTERM); });
+}
+
 void Print(const std::string& s) {
   std::printf("%s\n", s.c_str());
   std::fflush(stdout);
@@ -39,6 +48,7 @@ class Server {
   ~Server() { Stop(); }
   bool Start() {
     process_ = std::make_unique<QProcess>();
+    DieWithParent(*process_);
     process_->setProgram(OA_SERVER_PATH);
     process_->setArguments({"--port", QString::number(port_), "--db", QString::fromStdString(Db()), "--log",
                             QString::fromStdString(dir_ + "/requests.log")});
@@ -203,6 +213,7 @@ int RunWalk(int& argc, char** argv, const WalkOptions& o) {
     for (const std::string& a : visit.open) open += (open.empty() ? "" : "\x1f") + a;
     QProcess child;
     child.setProcessEnvironment(env);
+    DieWithParent(child);
     child.setProgram(QString::fromStdString(o.self));
     child.setArguments({"--session", "--seed", QString::number(sessionSeed), "--port", QString::number(server.Port()),
                         "--db", QString::fromStdString(server.Db()), "--user", QString::fromStdString(visit.user),
@@ -240,9 +251,9 @@ int RunWalk(int& argc, char** argv, const WalkOptions& o) {
           if (!server.Start()) failure = "oa-server did not start again";
           child.write("ok\n");
         } else if (line.rfind("fail ", 0) == 0) {
-          failure = line.substr(5);
+          failure += (failure.empty() ? "" : "\n") + line.substr(5);
         } else if (line.rfind("note ", 0) == 0) {
-          ++saves;
+          if (line.find("the walk says") != std::string::npos) ++saves;
           log.push_back("  [" + std::to_string(k) + "] " + line.substr(5));
           if (o.verbose) Print(log.back());
         }
