@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QScreen>
@@ -18,6 +19,7 @@
 #include <QWindow>
 
 #include "grid/ui/XLGridView.h"
+#include "uikit/FlatButtonBase.h"
 
 // After Qt: Xlib's macros would spoil Qt's headers.
 #include <X11/Xlib.h>
@@ -162,9 +164,12 @@ QString Describe(const QWidget* w) {
   if (!w->objectName().isEmpty()) s += "#" + w->objectName();
   QString caption;
   if (auto* b = qobject_cast<const QAbstractButton*>(w)) caption = b->text();
+  else if (auto* f = dynamic_cast<const TFlatButtonBase*>(w)) caption = f->Caption();
   else if (w->isWindow()) caption = w->windowTitle();
   else if (!w->accessibleName().isEmpty()) caption = w->accessibleName();
   if (!caption.isEmpty()) s += " \"" + Plain(caption) + "\"";
+  // A question is known by what it asks.
+  if (auto* box = qobject_cast<const QMessageBox*>(w)) s += " asking \"" + Plain(box->text()).left(40) + "\"";
   return s;
 }
 

@@ -77,7 +77,7 @@ std::vector<DocumentRef> ListDocuments(const std::string& dbPath) {
   std::vector<DocumentRef> out;
   Stmt docs = Prepare(db.db,
                       "SELECT d.record_id, d.template, coalesce(u.login_name, '') FROM documents d "
-                      "LEFT JOIN users u ON u.id = d.author_id ORDER BY d.record_id");
+                      "LEFT JOIN users u ON u.id = d.author_id ORDER BY d.rowid");
   while (docs && sqlite3_step(docs.get()) == SQLITE_ROW)
     out.push_back({Column(docs.get(), 0), Column(docs.get(), 1), {}, Column(docs.get(), 2)});
   for (DocumentRef& d : out) {

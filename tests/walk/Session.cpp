@@ -31,6 +31,7 @@
 #include "e2e/E2eSupport.h"
 #include "control/attachments/AttachmentList.h"
 #include "control/attachments/frm_SetLoadFiles.h"
+#include "control/form/TemplateFields.h"
 #include "control/form/frm_Template.h"
 #include "control/session/frmPopup.h"
 #include "core/QtText.h"
@@ -102,7 +103,8 @@ class Watchdog {
 struct FormSnapshot {
   bool valid = false;
   AnsiString recordId;
-  std::map<AnsiString, AnsiString> fields;
+  std::map<AnsiString, AnsiString> fields;  // as last committed, i.e. what a save sent
+  std::map<AnsiString, AnsiString> shown;   // what each field's cell shows
   std::map<AnsiString, int32_t> attachments;
   int curStep = -1;
 };
@@ -319,15 +321,21 @@ class Walker {
   // ---- oracles ----
 
   void Look() {
-    TfrmTemplate* form = nullptr;
+    // A form on its way out may still save (its close asks first): it is followed until
+    // it is gone or another one shows.
     for (QWidget* w : QApplication::topLevelWidgets())
-      if (auto* f = qobject_cast<TfrmTemplate*>(w); f && f->isVisible()) form = f;
+      if (auto* f = qobject_cast<TfrmTemplate*>(w); f && f->isVisible()) form_ = f;
+    TfrmTemplate* form = form_;
     if (!form) return;
     FormSnapshot s;
     s.valid = true;
     s.recordId = form->Doc().Header.Text(dh::RecordId);
-    for (const TFieldEntry& f : form->Doc().Fields)
-      if (!f.name.empty()) s.fields[f.name] = f.stored;
+    const TTemplateFields cells(form->Sheet(), form->Doc(), true);
+    for (const TFieldEntry& f : form->Doc().Fields) {
+      if (f.name.empty()) continue;
+      s.fields[f.name] = f.stored;
+      if (TXLCell* c = cells.CellOf(f)) s.shown[f.name] = c->GetDisplayText();
+    }
     if (TAttachmentList* list = form->AttachmentList()) s.attachments = Listed(list->Files());
     s.curStep = form->CurStepNo();
     snap_ = std::move(s);
@@ -370,8 +378,14 @@ class Walker {
     for (const auto& [name, value] : snap_.fields) {
       const auto it = stored->fields.find(name);
       const AnsiString held = it == stored->fields.end() ? AnsiString() : it->second;
-      if (held != value) diff += "\n  field " + U8(name) + ": the form shows \"" + U8(value) + "\", the server holds \"" + U8(held) + "\"";
+      if (held == value) continue;
+      diff += "\n  field " + U8(name) + ": the form saved \"" + U8(value) + "\" (its cell shows \"" +
+              U8(snap_.shown[name]) + "\"), the server holds \"" + U8(held) + "\"";
     }
+    // A temporary save keeps the document at the step the form shows.
+    if (std::string(how) == "saved" && snap_.curStep > 0 && stored->currentStep != snap_.curStep)
+      diff += "\n  step: the form is at step " + std::to_string(snap_.curStep) + ", the server holds step " +
+              std::to_string(stored->currentStep);
     if (!diff.empty())
       Fail(std::string("after the walk said ") + how + ", the form and the server differ for " + U8(snap_.recordId) + diff);
   }
@@ -387,6 +401,7 @@ class Walker {
   int done_ = 0;
   bool busy_ = false;
   bool serverUp_ = true;
+  QPointer<TfrmTemplate> form_;
   FormSnapshot snap_;
   ManagerSnapshot manager_;
   QPointer<Tfrm_popup> lastPopup_;

@@ -198,6 +198,7 @@ int RunWalk(int& argc, char** argv, const WalkOptions& o) {
   int actions = 0, sessions = 0, saves = 0;
   std::string failure;
   int failedSession = -1;
+  std::vector<std::string> findings;
 
   for (int k = 0; failure.empty(); ++k) {
     if (o.sessions ? k >= o.sessions : clock.elapsed() >= budgetMs) break;
@@ -274,18 +275,25 @@ int RunWalk(int& argc, char** argv, const WalkOptions& o) {
     if (failure.empty() && server.Died() && !server.Start()) failure = "oa-server died";
     if (!failure.empty()) {
       failedSession = k;
+      findings.push_back("session " + std::to_string(k) + ": " + failure.substr(0, failure.find('\n')));
       Print("walk failed: " + failure);
       Print("seed " + std::to_string(seed) + ", session " + std::to_string(k) + "; the actions up to it:");
       for (const std::string& l : log) Print(l);
       Print("the host's last output:\n" + report);
     }
-    if (server.Died() && failure.empty()) server.Start();
+    if (server.Died() && (failure.empty() || o.keepGoing)) server.Start();
+    if (!failure.empty() && o.keepGoing) {
+      Print("replay: tarvo_walk " + replay + " --sessions " + std::to_string(k + 1));
+      failure.clear();
+    }
   }
   const double minutes = double(clock.elapsed()) / 60000.0;
   char rate[64];
   std::snprintf(rate, sizeof rate, "%.1f", minutes > 0 ? actions / minutes : 0.0);
   Print(std::to_string(actions) + " actions in " + std::to_string(sessions) + " sessions, " +
         std::to_string(saves) + " saves compared, " + rate + " actions a minute");
+  for (const std::string& f : findings) Print("found at seed " + std::to_string(seed) + ", " + f);
+  if (!findings.empty() && failure.empty()) return 1;
   if (!failure.empty()) {
     Print("walk failed at seed " + std::to_string(seed) + "; replay: tarvo_walk " + replay + " --sessions " +
           std::to_string(failedSession + 1) + "  (or ./run.sh walk " + replay + " --sessions " +

@@ -1,5 +1,5 @@
 // tarvo_walk: a careless person at the windows, from a seed.
-//   tarvo_walk [--seed N] [--minutes M] [--sessions K] [--hang-seconds S] [--verbose]
+//   tarvo_walk [--seed N] [--minutes M] [--sessions K] [--hang-seconds S] [--verbose] [--keep-going]
 // Needs an X display (run under xvfb-run). Prints its seed first; a failure prints the
 // seed, the actions up to it and the command that replays it.
 #include <cstdio>
@@ -13,7 +13,7 @@
 namespace {
 
 int Usage() {
-  std::fputs("usage: tarvo_walk [--seed N] [--minutes M] [--sessions K] [--hang-seconds S] [--verbose]\n", stderr);
+  std::fputs("usage: tarvo_walk [--seed N] [--minutes M] [--sessions K] [--hang-seconds S] [--verbose] [--keep-going]\n", stderr);
   return 2;
 }
 
@@ -43,6 +43,10 @@ int main(int argc, char** argv) {
     }
     if (a == "--verbose") {
       w.verbose = true;
+      continue;
+    }
+    if (a == "--keep-going") {
+      w.keepGoing = true;
       continue;
     }
     if (i + 1 >= argc) return Usage();
