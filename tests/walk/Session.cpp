@@ -103,8 +103,8 @@ class Watchdog {
 struct FormSnapshot {
   bool valid = false;
   AnsiString recordId;
-  std::map<AnsiString, AnsiString> fields;  // as last committed, i.e. what a save sent
-  std::map<AnsiString, AnsiString> shown;   // what each field's cell shows
+  std::map<AnsiString, AnsiString> fields;  // each field's cell in the form a save sends it
+  std::map<AnsiString, AnsiString> shown;   // and as the cell shows it
   std::map<AnsiString, int32_t> attachments;
   int curStep = -1;
 };
@@ -330,10 +330,13 @@ class Walker {
     FormSnapshot s;
     s.valid = true;
     s.recordId = form->Doc().Header.Text(dh::RecordId);
-    const TTemplateFields cells(form->Sheet(), form->Doc(), true);
+    // Read as a save reads them (formulas, combo values, hints), without storing an
+    // editor that is still open: only its working copy of the values changes.
+    TTemplateFields cells(form->Sheet(), form->Doc(), true);
+    cells.CollectFieldValues(false, false);
     for (const TFieldEntry& f : form->Doc().Fields) {
       if (f.name.empty()) continue;
-      s.fields[f.name] = f.stored;
+      s.fields[f.name] = f.edited;
       if (TXLCell* c = cells.CellOf(f)) s.shown[f.name] = c->GetDisplayText();
     }
     if (TAttachmentList* list = form->AttachmentList()) s.attachments = Listed(list->Files());
@@ -379,7 +382,7 @@ class Walker {
       const auto it = stored->fields.find(name);
       const AnsiString held = it == stored->fields.end() ? AnsiString() : it->second;
       if (held == value) continue;
-      diff += "\n  field " + U8(name) + ": the form saved \"" + U8(value) + "\" (its cell shows \"" +
+      diff += "\n  field " + U8(name) + ": the form has \"" + U8(value) + "\" (its cell shows \"" +
               U8(snap_.shown[name]) + "\"), the server holds \"" + U8(held) + "\"";
     }
     // A temporary save keeps the document at the step the form shows.
