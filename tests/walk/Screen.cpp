@@ -40,8 +40,8 @@ bool Reachable(QWidget* w, QPoint at) {
   return screen && screen->geometry().contains(w->mapToGlobal(at));
 }
 
-void Add(std::vector<Target>& out, QWidget* w, QPoint at, const QString& what, bool item = false) {
-  if (Reachable(w, at)) out.push_back({w, at, what, item});
+void Add(std::vector<Target>& out, QWidget* w, QPoint at, const QString& what, bool item = false, int weight = 1) {
+  if (Reachable(w, at)) out.push_back({w, at, what, item, weight});
 }
 
 void AddItems(std::vector<Target>& out, QAbstractItemView* view) {
@@ -87,7 +87,7 @@ void AddWidget(std::vector<Target>& out, QWidget* w, std::mt19937_64& rng) {
   if (auto* menu = qobject_cast<QMenu*>(w)) {
     for (QAction* a : menu->actions())
       if (!a->isSeparator() && a->isVisible() && a->isEnabled())
-        Add(out, menu, menu->actionGeometry(a).center(), QString("menu item \"%1\"").arg(Plain(a->text())));
+        Add(out, menu, menu->actionGeometry(a).center(), QString("menu item \"%1\"").arg(Plain(a->text())), false, 4);
     return;
   }
   if (auto* bar = qobject_cast<QMenuBar*>(w)) {
@@ -117,8 +117,11 @@ void AddWidget(std::vector<Target>& out, QWidget* w, std::mt19937_64& rng) {
     }
     return;
   }
-  if (qobject_cast<QAbstractButton*>(w) || qobject_cast<QComboBox*>(w) || qobject_cast<QLineEdit*>(w) ||
-      qobject_cast<QAbstractSpinBox*>(w)) {
+  if (qobject_cast<QAbstractButton*>(w) || dynamic_cast<TFlatButtonBase*>(w)) {
+    Add(out, w, w->rect().center(), Describe(w), false, 4);
+    return;
+  }
+  if (qobject_cast<QComboBox*>(w) || qobject_cast<QLineEdit*>(w) || qobject_cast<QAbstractSpinBox*>(w)) {
     Add(out, w, w->rect().center(), Describe(w));
     return;
   }

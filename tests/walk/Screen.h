@@ -17,6 +17,7 @@ struct Target {
   QPoint at;          // in widget coordinates
   QString what;       // how the action log names it
   bool item = false;  // a list item, a cell or a chart: worth a double or a right click
+  int weight = 1;     // how much more a person goes for it: buttons and menus draw the eye
 };
 
 // Every place worth a click in the visible windows; those of the active modal window

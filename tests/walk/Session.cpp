@@ -9,6 +9,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPointer>
@@ -209,6 +210,9 @@ class Walker {
     if (qobject_cast<QFileDialog*>(modal) && !files_.empty() && Chance(50)) {
       const QString path = files_[size_t(Pick(int(files_.size())))];
       Log("pick file " + path.toStdString() + " in " + Describe(modal).toStdString());
+      // Into the file name box, as a person who knows the path types it.
+      if (auto* name = modal->findChild<QLineEdit*>("fileNameEdit"); name && name->isVisible())
+        XClick(name->mapToGlobal(name->rect().center()));
       XKey("ctrl+a");
       XType(path);
       XKey("Return");
@@ -222,7 +226,7 @@ class Walker {
       return;
     }
     const int roll = Pick(1000);
-    if (!serverUp_ && roll < 150) {
+    if (!serverUp_ && roll < 80) {
       Log("start the server again");
       Ask("server-start");
       return;
@@ -250,12 +254,12 @@ class Walker {
       return;
     }
     if (roll < 940) return CloseWindow();
-    if (roll < 955 && serverUp_) {
+    if (roll < 965 && serverUp_) {
       Log("stop the server");
       Ask("server-stop");
       return;
     }
-    if (roll < 965) return KillOfficeWorker();
+    if (roll < 975) return KillOfficeWorker();
     Log("wait");
     nextAt_ = NowMs() + 800 + Pick(1500);
   }
@@ -273,7 +277,11 @@ class Walker {
       XKey("Escape");
       return;
     }
-    const Target& t = targets[size_t(Pick(int(targets.size())))];
+    int total = 0;
+    for (const Target& t : targets) total += t.weight;
+    size_t chosen = 0;
+    for (int r = Pick(total); r >= targets[chosen].weight; ++chosen) r -= targets[chosen].weight;
+    const Target& t = targets[chosen];
     if (!t.widget) return;
     const QPoint g = t.widget->mapToGlobal(t.at);
     const char* how = button == 3 ? "right click" : count == 2 ? "double click" : "click";
