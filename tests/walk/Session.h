@@ -18,7 +18,7 @@ struct SessionOptions {
   int actions = 50;
   int64_t untilMs = 0;  // wall clock (ms since the epoch) at which to stop at the latest
   std::string files;    // a folder of files the person may pick in a file dialog
-  int hangSeconds = 15;
+  int hangSeconds = 10;
 };
 
 int RunSession(int& argc, char** argv, const SessionOptions& options);

@@ -13,7 +13,7 @@ struct WalkOptions {
   bool seedGiven = false;
   double minutes = 1;
   int sessions = 0;  // stop after this many sessions (0: as many as the minutes allow)
-  int hangSeconds = 15;
+  int hangSeconds = 10;
   bool verbose = false;    // every action as it is taken
   bool keepGoing = false;  // a failed session is reported and the walk goes on
   std::string self;  // this program, run again for each session
