@@ -214,6 +214,7 @@ int RunWalk(int& argc, char** argv, const WalkOptions& o) {
     for (const std::string& a : visit.open) open += (open.empty() ? "" : "\x1f") + a;
     QProcess child;
     child.setProcessEnvironment(env);
+    child.setWorkingDirectory(home);  // where file dialogs start, and folders get made
     DieWithParent(child);
     child.setProgram(QString::fromStdString(o.self));
     child.setArguments({"--session", "--seed", QString::number(sessionSeed), "--port", QString::number(server.Port()),
