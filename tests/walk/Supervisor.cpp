@@ -62,7 +62,10 @@ class Server {
       process_->waitForReadyRead(200);
       out += process_->readAllStandardOutput();
     }
-    if (!out.startsWith("listening ")) return false;
+    if (!out.startsWith("listening ")) {
+      std::fprintf(stderr, "oa-server did not say it listens: %s\n", out.constData());
+      return false;
+    }
     port_ = uint16_t(out.mid(10, out.indexOf('\n') - 10).toUInt());
     return port_ != 0;
   }
@@ -216,7 +219,7 @@ int RunWalk(int& argc, char** argv, const WalkOptions& o) {
     child.setProcessEnvironment(env);
     child.setWorkingDirectory(home);  // where file dialogs start, and folders get made
     DieWithParent(child);
-    child.setProgram(QString::fromStdString(o.self));
+    child.setProgram(QCoreApplication::applicationFilePath());  // absolute: the session starts elsewhere
     child.setArguments({"--session", "--seed", QString::number(sessionSeed), "--port", QString::number(server.Port()),
                         "--db", QString::fromStdString(server.Db()), "--user", QString::fromStdString(visit.user),
                         "--open", QString::fromStdString(open), "--actions", QString::number(sessionActions),
@@ -226,7 +229,8 @@ int RunWalk(int& argc, char** argv, const WalkOptions& o) {
     child.setStandardErrorFile(QString::fromStdString(errPath));
     child.start();
     if (!child.waitForStarted(10000)) {
-      failure = "the session could not start";
+      failure = "the session could not start: " + child.errorString().toStdString();
+      Print("walk failed: " + failure);
       failedSession = k;
       break;
     }
@@ -281,6 +285,9 @@ int RunWalk(int& argc, char** argv, const WalkOptions& o) {
       Print("seed " + std::to_string(seed) + ", session " + std::to_string(k) + "; the actions up to it:");
       for (const std::string& l : log) Print(l);
       Print("the host's last output:\n" + report);
+      // What the failure left behind stays for a look: logs, the database, the files.
+      temp.setAutoRemove(false);
+      Print("the walk's folder (kept): " + dir);
     }
     if (server.Died() && (failure.empty() || o.keepGoing)) server.Start();
     if (!failure.empty() && o.keepGoing) {

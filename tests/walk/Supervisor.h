@@ -16,7 +16,6 @@ struct WalkOptions {
   int hangSeconds = 10;
   bool verbose = false;    // every action as it is taken
   bool keepGoing = false;  // a failed session is reported and the walk goes on
-  std::string self;  // this program, run again for each session
 };
 
 int RunWalk(int& argc, char** argv, const WalkOptions& options);

@@ -34,7 +34,6 @@ int main(int argc, char** argv) {
   walk::WalkOptions w;
   walk::SessionOptions s;
   bool session = false;
-  w.self = argv[0];
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     if (a == "--session") {
