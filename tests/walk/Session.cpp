@@ -35,6 +35,7 @@
 #include "control/form/TemplateFields.h"
 #include "control/form/frm_Template.h"
 #include "control/session/frmPopup.h"
+#include "grid/ui/XLGridView.h"
 #include "core/QtText.h"
 #include "platform/com/ComServer.h"
 #include "uikit/QtTranslations.h"
@@ -247,6 +248,7 @@ class Walker {
       XType(QString::fromUtf8(w));
       return;
     }
+    if (roll < 780) return FillField();
     if (roll < 900) {
       const char* key = kKeys[Pick(std::size(kKeys))];
       Log(std::string("key ") + key + " in " + Describe(QApplication::focusWidget()).toStdString());
@@ -288,6 +290,34 @@ class Walker {
     Log(std::string(how) + " " + t.what.toStdString() + " in " + Describe(t.widget->window()).toStdString() + " at " +
         std::to_string(g.x()) + "," + std::to_string(g.y()));
     XClick(g, button, count);
+  }
+
+  // What a person mostly does in a form: a click on a field, a word, Enter.
+  void FillField() {
+    TfrmTemplate* f = form_;
+    if (!f || !f->isVisible() || QApplication::activeModalWidget() != f || !f->Grid()) {
+      Log("key Escape (no form to fill in)");
+      XKey("Escape");
+      return;
+    }
+    TXLView* pane = f->Grid()->View(sClient);
+    std::vector<const TFieldEntry*> fields;
+    for (const TFieldEntry& e : f->Doc().Fields)
+      if (!e.name.empty() && pane && pane->visibleRegion().contains(pane->CellRect(TPoint{e.col, e.row}).center()))
+        fields.push_back(&e);
+    if (fields.empty()) {
+      Log("key Tab (no field in sight)");
+      XKey("Tab");
+      return;
+    }
+    const TFieldEntry& e = *fields[size_t(Pick(int(fields.size())))];
+    const std::string text = Chance(40) ? std::string(kChineseWords[Pick(std::size(kChineseWords))])
+                                        : "w" + std::to_string(o_.seed % 1000) + "." + std::to_string(done_ + 1);
+    const QPoint g = pane->mapToGlobal(pane->CellRect(TPoint{e.col, e.row}).center());
+    Log("fill field " + U8(e.name) + " with \"" + text + "\" at " + std::to_string(g.x()) + "," + std::to_string(g.y()));
+    XClick(g);
+    XType(QString::fromStdString(text));
+    XKey("Return");
   }
 
   void CloseWindow() {
