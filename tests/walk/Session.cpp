@@ -285,6 +285,8 @@ class Walker {
     for (int r = Pick(total); r >= targets[chosen].weight; ++chosen) r -= targets[chosen].weight;
     const Target& t = targets[chosen];
     if (!t.widget) return;
+    // A list's entries are opened the way people open files: with a double click.
+    if (button == 1 && count == 1 && t.what.startsWith("item ") && Chance(30)) count = 2;
     const QPoint g = t.widget->mapToGlobal(t.at);
     const char* how = button == 3 ? "right click" : count == 2 ? "double click" : "click";
     Log(std::string(how) + " " + t.what.toStdString() + " in " + Describe(t.widget->window()).toStdString() + " at " +
