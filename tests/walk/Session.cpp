@@ -12,6 +12,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QOpenGLContext>
 #include <QPointer>
 #include <QRegularExpression>
 #include <QTimer>
@@ -39,6 +40,10 @@
 #include "core/QtText.h"
 #include "platform/com/ComServer.h"
 #include "uikit/QtTranslations.h"
+
+// Qt's own, exported but not in its public headers.
+Q_GUI_EXPORT QOpenGLContext* qt_gl_global_share_context();
+Q_GUI_EXPORT void qt_gl_set_global_share_context(QOpenGLContext* context);
 
 namespace walk {
 namespace {
@@ -455,6 +460,15 @@ class Walker {
 
 int RunSession(int& argc, char** argv, const SessionOptions& o) {
   QApplication app(argc, argv);
+  // The host loads the control, and the web engine with it, once its application exists:
+  // too late for the engine's start-up hook to make the shared GL context. Linked in
+  // here, the hook runs first; the walk takes that context away to stand where the host
+  // stands.
+  if (QOpenGLContext* shared = qt_gl_global_share_context()) {
+    qt_gl_set_global_share_context(nullptr);
+    delete shared;
+  }
+  QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts, false);
   LoadQtChineseTranslations();
   // The page as the host shows it: its window, its help menu, the control below.
   QWidget page;
