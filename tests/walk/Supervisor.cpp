@@ -274,9 +274,9 @@ int RunWalk(int& argc, char** argv, const WalkOptions& o) {
     }
     std::string report;
     const bool sanitizer = SanitizerReport(errPath, report);
+    if (failure.empty() && sanitizer) failure = "a sanitizer reported (below)";
     if (failure.empty() && child.exitStatus() == QProcess::CrashExit) failure = "the host crashed";
     if (failure.empty() && child.exitCode() != 0) failure = "the host ended with " + std::to_string(child.exitCode());
-    if (failure.empty() && sanitizer) failure = "a sanitizer reported";
     if (failure.empty() && server.Died() && !server.Start()) failure = "oa-server died";
     if (!failure.empty()) {
       failedSession = k;
