@@ -3,6 +3,8 @@
 # ./run.sh test   build with sanitizers and run every test
 # ./run.sh fuzz [SECONDS]   build the libFuzzer targets and run each for SECONDS (30)
 # ./run.sh bench  build and run the benchmarks
+# ./run.sh walk [MINUTES] [--seed N] [--sessions K] [--verbose]   a random walk through the
+#                 windows (sanitizer build, under xvfb-run) for MINUTES (3); --seed replays one
 set -euo pipefail
 cd "$(dirname "$0")"
 ROOT=$(pwd)
@@ -72,8 +74,16 @@ case "$cmd" in
       [ -x "$b" ] && "$b" "$@"
     done
     ;;
+  walk)
+    deps
+    configure build/asan -DCMAKE_BUILD_TYPE=Debug -DTARVO_SANITIZE=ON -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g"
+    cmake --build build/asan -j "$JOBS" --target tarvo_walk
+    minutes=3
+    if [[ ${1:-} =~ ^[0-9]+([.][0-9]+)?$ ]]; then minutes=$1; shift; fi
+    exec xvfb-run -a -s "-screen 0 1280x1024x24" build/asan/tests/walk/tarvo_walk --minutes "$minutes" "$@"
+    ;;
   *)
-    echo "usage: $0 demo|test|fuzz [SECONDS]|bench" >&2
+    echo "usage: $0 demo|test|fuzz [SECONDS]|bench|walk [MINUTES]" >&2
     exit 2
     ;;
 esac

@@ -1,0 +1,218 @@
+#include "Screen.h"
+
+#include <QAbstractButton>
+#include <QAbstractItemView>
+#include <QAbstractScrollArea>
+#include <QAbstractSpinBox>
+#include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QScreen>
+#include <QTabBar>
+#include <QTextEdit>
+#include <QTreeView>
+#include <QWindow>
+
+#include "grid/ui/XLGridView.h"
+#include "uikit/FlatButtonBase.h"
+
+// After Qt: Xlib's macros would spoil Qt's headers.
+#include <X11/Xlib.h>
+
+namespace walk {
+namespace {
+
+QString Plain(QString s) {
+  s.remove('&');
+  s.replace('\n', ' ');
+  return s.left(24);
+}
+
+// The point is on screen, and on the part of the widget nothing covers.
+bool Reachable(QWidget* w, QPoint at) {
+  if (!w->visibleRegion().contains(at)) return false;
+  const QScreen* screen = QGuiApplication::primaryScreen();
+  return screen && screen->geometry().contains(w->mapToGlobal(at));
+}
+
+void Add(std::vector<Target>& out, QWidget* w, QPoint at, const QString& what, bool item = false, int weight = 1) {
+  if (Reachable(w, at)) out.push_back({w, at, what, item, weight});
+}
+
+void AddItems(std::vector<Target>& out, QAbstractItemView* view) {
+  QAbstractItemModel* model = view->model();
+  if (!model) return;
+  auto* tree = qobject_cast<QTreeView*>(view);
+  QWidget* port = view->viewport();
+  int budget = 60;
+  // Depth first through what is unfolded; only what is in sight counts.
+  std::vector<QModelIndex> stack{view->rootIndex()};
+  while (!stack.empty() && budget > 0) {
+    const QModelIndex parent = stack.back();
+    stack.pop_back();
+    const int rows = std::min(model->rowCount(parent), 200);
+    const int cols = std::min(model->columnCount(parent), 6);
+    for (int r = 0; r < rows && budget > 0; ++r) {
+      for (int c = 0; c < cols && budget > 0; ++c) {
+        const QModelIndex i = model->index(r, c, parent);
+        const QRect rect = view->visualRect(i).intersected(port->rect());
+        if (rect.isEmpty()) continue;
+        --budget;
+        Add(out, port, rect.center(), QString("item \"%1\" of %2").arg(Plain(i.data().toString()), Describe(view)),
+            true);
+      }
+      const QModelIndex first = model->index(r, 0, parent);
+      if (tree && model->hasChildren(first) && tree->isExpanded(first)) stack.push_back(first);
+    }
+  }
+}
+
+// A few cells of a sheet pane, those in sight.
+void AddCells(std::vector<Target>& out, TXLView* pane, std::mt19937_64& rng) {
+  const int rows = std::min(pane->RowCount(), 80), cols = std::min(pane->ColCount(), 30);
+  if (rows <= 0 || cols <= 0) return;
+  for (int n = 0; n < 12; ++n) {
+    const TPoint cell{int32_t(rng() % uint64_t(cols)), int32_t(rng() % uint64_t(rows))};
+    const QRect rect = pane->CellRect(cell).intersected(pane->rect());
+    if (!rect.isEmpty()) Add(out, pane, rect.center(), QString("cell %1,%2 of the sheet").arg(cell.X).arg(cell.Y), true);
+  }
+}
+
+void AddWidget(std::vector<Target>& out, QWidget* w, std::mt19937_64& rng) {
+  if (auto* menu = qobject_cast<QMenu*>(w)) {
+    for (QAction* a : menu->actions())
+      if (!a->isSeparator() && a->isVisible() && a->isEnabled())
+        Add(out, menu, menu->actionGeometry(a).center(), QString("menu item \"%1\"").arg(Plain(a->text())), false, 4);
+    return;
+  }
+  if (auto* bar = qobject_cast<QMenuBar*>(w)) {
+    for (QAction* a : bar->actions())
+      if (!a->isSeparator() && a->isVisible() && !bar->actionGeometry(a).isEmpty())
+        Add(out, bar, bar->actionGeometry(a).center(), QString("menu \"%1\"").arg(Plain(a->text())));
+    return;
+  }
+  if (auto* tabs = qobject_cast<QTabBar*>(w)) {
+    for (int i = 0; i < tabs->count(); ++i)
+      Add(out, tabs, tabs->tabRect(i).center(), QString("tab \"%1\"").arg(Plain(tabs->tabText(i))));
+    return;
+  }
+  if (auto* view = qobject_cast<QAbstractItemView*>(w)) {
+    AddItems(out, view);
+    return;
+  }
+  if (auto* pane = dynamic_cast<TXLView*>(w)) {
+    AddCells(out, pane, rng);
+    return;
+  }
+  if (auto* chart = qobject_cast<QAbstractScrollArea*>(w); chart && w->inherits("TCustomFlowChart")) {
+    QWidget* port = chart->viewport();
+    for (int n = 0; n < 6; ++n) {
+      const QPoint p(int(rng() % uint64_t(std::max(1, port->width()))), int(rng() % uint64_t(std::max(1, port->height()))));
+      Add(out, port, p, QString("chart at %1,%2").arg(p.x()).arg(p.y()), true);
+    }
+    return;
+  }
+  if (qobject_cast<QAbstractButton*>(w) || dynamic_cast<TFlatButtonBase*>(w)) {
+    Add(out, w, w->rect().center(), Describe(w), false, 4);
+    return;
+  }
+  if (qobject_cast<QComboBox*>(w) || qobject_cast<QLineEdit*>(w) || qobject_cast<QAbstractSpinBox*>(w)) {
+    Add(out, w, w->rect().center(), Describe(w));
+    return;
+  }
+  if (auto* edit = qobject_cast<QTextEdit*>(w)) {
+    Add(out, edit->viewport(), edit->viewport()->rect().center(), Describe(w));
+    return;
+  }
+  if (auto* edit = qobject_cast<QPlainTextEdit*>(w)) {
+    Add(out, edit->viewport(), edit->viewport()->rect().center(), Describe(w));
+    return;
+  }
+  // Anything else that takes a click and has nothing inside it: the product's own
+  // flat buttons and panels.
+  if (w->focusPolicy() & Qt::ClickFocus && w->findChildren<QWidget*>(Qt::FindDirectChildrenOnly).isEmpty())
+    Add(out, w, w->rect().center(), Describe(w));
+}
+
+void Collect(std::vector<Target>& out, QWidget* top, std::mt19937_64& rng) {
+  AddWidget(out, top, rng);
+  for (QWidget* w : top->findChildren<QWidget*>()) {
+    if (!w->isVisible() || !w->isEnabled() || w->isWindow()) continue;
+    AddWidget(out, w, rng);
+  }
+}
+
+}  // namespace
+
+std::vector<QWidget*> VisibleWindows() {
+  std::vector<QWidget*> out;
+  for (QWidget* w : QApplication::topLevelWidgets())
+    if (w->isVisible() && w->windowHandle()) out.push_back(w);
+  // Qt keeps them in no particular order; a replay must see them in the same one.
+  auto key = [](const QWidget* w) {
+    return std::make_tuple(QString(w->metaObject()->className()), w->windowTitle(), w->x(), w->y(), w->width());
+  };
+  std::stable_sort(out.begin(), out.end(), [&](QWidget* a, QWidget* b) { return key(a) < key(b); });
+  return out;
+}
+
+QString Describe(const QWidget* w) {
+  if (!w) return "gone";
+  QString s = w->metaObject()->className();
+  if (!w->objectName().isEmpty()) s += "#" + w->objectName();
+  QString caption;
+  if (auto* b = qobject_cast<const QAbstractButton*>(w)) caption = b->text();
+  else if (auto* f = dynamic_cast<const TFlatButtonBase*>(w)) caption = f->Caption();
+  else if (w->isWindow()) caption = w->windowTitle();
+  else if (!w->accessibleName().isEmpty()) caption = w->accessibleName();
+  if (!caption.isEmpty()) s += " \"" + Plain(caption) + "\"";
+  // A question is known by what it asks.
+  if (auto* box = qobject_cast<const QMessageBox*>(w)) s += " asking \"" + Plain(box->text()).left(40) + "\"";
+  return s;
+}
+
+std::vector<Target> VisibleTargets(bool onlyActive, std::mt19937_64& rng) {
+  std::vector<Target> out;
+  QWidget* modal = QApplication::activeModalWidget();
+  for (QWidget* top : VisibleWindows()) {
+    if (onlyActive && modal && top != modal && !qobject_cast<QMenu*>(top)) continue;
+    Collect(out, top, rng);
+  }
+  return out;
+}
+
+namespace {
+bool Xdotool(const QStringList& args) { return QProcess::execute("xdotool", args) == 0; }
+}  // namespace
+
+bool XClick(QPoint g, int button, int count) {
+  return Xdotool({"mousemove", QString::number(g.x()), QString::number(g.y()), "click", "--repeat",
+                  QString::number(count), "--delay", "60", QString::number(button)});
+}
+
+bool XKey(const char* keysym) { return Xdotool({"key", "--clearmodifiers", keysym}); }
+
+bool XType(const QString& text) { return Xdotool({"type", "--delay", "15", "--", text}); }
+
+bool XCloseWindow(QWidget* window) {
+  if (!window || !window->windowHandle()) return false;
+  Display* d = XOpenDisplay(nullptr);
+  if (!d) return false;
+  XEvent e{};
+  e.xclient.type = ClientMessage;
+  e.xclient.window = static_cast<Window>(window->winId());
+  e.xclient.message_type = XInternAtom(d, "WM_PROTOCOLS", False);
+  e.xclient.format = 32;
+  e.xclient.data.l[0] = static_cast<long>(XInternAtom(d, "WM_DELETE_WINDOW", False));
+  e.xclient.data.l[1] = CurrentTime;
+  const bool sent = XSendEvent(d, e.xclient.window, False, NoEventMask, &e) != 0;
+  XCloseDisplay(d);
+  return sent;
+}
+
+}  // namespace walk

@@ -1,0 +1,42 @@
+#pragma once
+// What a person sees on the screen and how they reach it: the places one can click in
+// the visible windows, found through Qt's widgets (classes, texts, object names), and
+// input sent through the X server itself (XTest by way of xdotool), so it passes the
+// window system, focus and Qt's modality as a person's does.
+#include <QPoint>
+#include <QPointer>
+#include <QString>
+#include <QWidget>
+#include <random>
+#include <vector>
+
+namespace walk {
+
+struct Target {
+  QPointer<QWidget> widget;
+  QPoint at;          // in widget coordinates
+  QString what;       // how the action log names it
+  bool item = false;  // a list item, a cell or a chart: worth a double or a right click
+  int weight = 1;     // how much more a person goes for it: buttons and menus draw the eye
+};
+
+// Every place worth a click in the visible windows; those of the active modal window
+// (and open menus) only, when one is up and `onlyActive` is set. Where a widget offers
+// more places than are worth listing (a sheet's cells, a chart), rng picks a few.
+std::vector<Target> VisibleTargets(bool onlyActive, std::mt19937_64& rng);
+
+// The visible windows, in an order that does not depend on the run.
+std::vector<QWidget*> VisibleWindows();
+
+// A short description of a widget for the action log: class, object name, caption.
+QString Describe(const QWidget* w);
+
+// Input through the X server. Each call returns once the X server has taken the input;
+// the application sees it when its event loop next reads the connection.
+bool XClick(QPoint global, int button = 1, int count = 1);
+bool XKey(const char* keysym);
+bool XType(const QString& text);
+// Asks the window to close as a window manager's close button does (WM_DELETE_WINDOW).
+bool XCloseWindow(QWidget* window);
+
+}  // namespace walk

@@ -1,0 +1,93 @@
+#include "ServerState.h"
+
+#include <sqlite3.h>
+
+#include <memory>
+
+#include "control/wire/Class_StoExcel.h"
+#include "control/wire/Un_CopyFiles.h"
+
+namespace walk {
+namespace {
+
+struct Db {
+  explicit Db(const std::string& path) {
+    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+      sqlite3_close(db);
+      db = nullptr;
+    } else {
+      sqlite3_busy_timeout(db, 5000);  // the server may be writing
+    }
+  }
+  ~Db() { sqlite3_close(db); }
+  sqlite3* db = nullptr;
+};
+
+using Stmt = std::unique_ptr<sqlite3_stmt, decltype(&sqlite3_finalize)>;
+
+Stmt Prepare(sqlite3* db, const char* sql, const std::string& arg = {}) {
+  sqlite3_stmt* s = nullptr;
+  if (!db || sqlite3_prepare_v2(db, sql, -1, &s, nullptr) != SQLITE_OK) return Stmt(nullptr, &sqlite3_finalize);
+  if (!arg.empty()) sqlite3_bind_text(s, 1, arg.c_str(), int(arg.size()), SQLITE_TRANSIENT);
+  return Stmt(s, &sqlite3_finalize);
+}
+
+std::string Column(sqlite3_stmt* s, int i) {
+  const auto* p = static_cast<const char*>(sqlite3_column_blob(s, i));
+  return p ? std::string(p, size_t(sqlite3_column_bytes(s, i))) : std::string();
+}
+
+}  // namespace
+
+std::optional<StoredDocument> ReadDocument(const std::string& dbPath, const AnsiString& recordId) {
+  Db db(dbPath);
+  const std::string id = Cp936ToUtf8(recordId);
+  Stmt doc = Prepare(db.db, "SELECT current_step FROM documents WHERE record_id = ?", id);
+  if (!doc || sqlite3_step(doc.get()) != SQLITE_ROW) return std::nullopt;
+  StoredDocument out;
+  out.currentStep = sqlite3_column_int(doc.get(), 0);
+
+  std::vector<TFieldRecord> records;
+  Stmt fields = Prepare(db.db, "SELECT name, value FROM document_fields WHERE record_id = ? ORDER BY position", id);
+  while (fields && sqlite3_step(fields.get()) == SQLITE_ROW)
+    records.push_back({Utf8ToCp936(Column(fields.get(), 0)), Utf8ToCp936(Column(fields.get(), 1))});
+  for (const TFieldRecord& r : JoinSplitValues(records)) out.fields[r.name] = r.value;
+
+  out.attachments = ReadAttachments(dbPath, recordId);
+  return out;
+}
+
+std::map<AnsiString, int32_t> ReadAttachments(const std::string& dbPath, const AnsiString& recordId) {
+  Db db(dbPath);
+  std::map<AnsiString, int32_t> out;
+  Stmt files = Prepare(db.db, "SELECT container FROM attachments WHERE record_id = ?", Cp936ToUtf8(recordId));
+  if (files && sqlite3_step(files.get()) == SQLITE_ROW) {
+    TCopy2Files c;
+    c.LoadFromBytes(Column(files.get(), 0));
+    for (int i = 0; i < c.SlotCount(); ++i) {
+      const TCopyFileEntry& e = c.Slot(i);
+      if (e.state != fsRemoved && e.state != fsEmpty) out[e.name] = e.size;
+    }
+  }
+  return out;
+}
+
+std::vector<DocumentRef> ListDocuments(const std::string& dbPath) {
+  Db db(dbPath);
+  std::vector<DocumentRef> out;
+  Stmt docs = Prepare(db.db,
+                      "SELECT d.record_id, d.template, coalesce(u.login_name, '') FROM documents d "
+                      "LEFT JOIN users u ON u.id = d.author_id ORDER BY d.rowid");
+  while (docs && sqlite3_step(docs.get()) == SQLITE_ROW)
+    out.push_back({Column(docs.get(), 0), Column(docs.get(), 1), {}, Column(docs.get(), 2)});
+  for (DocumentRef& d : out) {
+    Stmt h = Prepare(db.db,
+                     "SELECT u.login_name FROM document_step_handlers h JOIN users u ON u.id = h.user_id "
+                     "WHERE h.record_id = ? ORDER BY h.position",
+                     d.recordId);
+    while (h && sqlite3_step(h.get()) == SQLITE_ROW) d.handlers.push_back(Column(h.get(), 0));
+  }
+  return out;
+}
+
+}  // namespace walk

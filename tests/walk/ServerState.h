@@ -1,0 +1,33 @@
+#pragma once
+// What oa-server holds for a document, read straight from its SQLite file (read-only,
+// beside the running server), in the control's own terms: code page 936 text.
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/AnsiString.h"
+
+namespace walk {
+
+struct StoredDocument {
+  std::map<AnsiString, AnsiString> fields;    // name: value, split records joined
+  std::map<AnsiString, int32_t> attachments;  // name: size, removed ones left out
+  int32_t currentStep = 0;
+};
+
+struct DocumentRef {
+  std::string recordId;
+  std::string templateName;  // UTF-8
+  std::vector<std::string> handlers;  // login names of its current step
+  std::string author;                 // login name
+};
+
+// The document as stored; nullopt when the server holds no such document.
+std::optional<StoredDocument> ReadDocument(const std::string& dbPath, const AnsiString& recordId);
+// The attachments stored for a record (those of a document not saved yet too).
+std::map<AnsiString, int32_t> ReadAttachments(const std::string& dbPath, const AnsiString& recordId);
+// Every document the server holds, with who may work on it now.
+std::vector<DocumentRef> ListDocuments(const std::string& dbPath);
+
+}  // namespace walk
