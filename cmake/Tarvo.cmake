@@ -71,8 +71,8 @@ function(tarvo_header_check)
     endforeach()
     if(units)
       add_library(header_check_${lib} OBJECT ${units})
-      # Qt for core/QtText.h: the Qt side of the text pair, used only where Qt is.
-      target_link_libraries(header_check_${lib} PRIVATE ${lib} Qt6::Core)
+      # Only what the library itself links: a Qt-free library's headers stay free of Qt.
+      target_link_libraries(header_check_${lib} PRIVATE ${lib})
       target_compile_options(header_check_${lib} PRIVATE ${TARVO_WARNINGS})
       set_target_properties(header_check_${lib} PROPERTIES AUTOMOC OFF)
     endif()

@@ -17,7 +17,7 @@
 #include <cstdlib>
 #include <mutex>
 
-#include "core/QtText.h"
+#include "platform/QtText.h"
 #include "platform/Shell.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include "control/attachments/AttachmentOpen.h"
 #include "control/wire/AttachmentReply.h"
 #include "control/wire/Frames.h"
-#include "core/QtText.h"
+#include "platform/QtText.h"
 #include "platform/Guard.h"
 #include "platform/Services.h"
 

@@ -6,7 +6,7 @@
 #include <QPointer>
 
 #include "control/office/OfficeCommon.h"
-#include "control/attachments/TempFiles.h"
+#include "core/PrivateTemp.h"
 #include "control/office/frmPrivew.h"
 #include "control/office/frm_OLEWord.h"
 #include "control/office/frmshtml.h"
@@ -15,7 +15,7 @@
 #include "core/DateTime.h"
 #include "core/Exception.h"
 #include "core/ScopeGuard.h"
-#include "core/QtText.h"
+#include "platform/QtText.h"
 #include "platform/Services.h"
 #include "platform/Shell.h"
 #include "platform/office/OfficeWorker.h"
@@ -56,7 +56,7 @@ std::string TimeStampedCopyPath(const AnsiString& name) {
   if (local.empty() || local == "." || local == ".." || local.find('/') != std::string::npos)
     return "";
   const AnsiString stamp = FormatDateTime("yyyymmddhhnnsszzz", Services::Clock().Now());
-  return GetTempDirectory() + stamp + FitName(local, kMaxFileNameBytes - stamp.size());
+  return PrivateTempFolder() + stamp + FitName(local, kMaxFileNameBytes - stamp.size());
 }
 
 QIcon AttachmentIcon(const AnsiString& name) {

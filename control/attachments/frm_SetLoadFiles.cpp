@@ -11,7 +11,7 @@
 #include "control/session/Un_function.h"
 #include "control/session/frm_Main.h"
 #include "control/wire/AttachmentReply.h"
-#include "core/QtText.h"
+#include "platform/QtText.h"
 #include "core/ScopeGuard.h"
 #include "imaging/ui/DemoForm.h"
 #include "platform/Guard.h"

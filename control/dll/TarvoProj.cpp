@@ -1,7 +1,7 @@
 // The exports of libTarvoProj.so: the class object of TarvoX, the unload
 // check and self-registration in the registry file.
-#include "control/session/TarvoImpl.h"
-#include "control/session/TarvoProj_TLB.h"
+#include "control/tarvox/TarvoImpl.h"
+#include "control/tarvox/TarvoProj_TLB.h"
 #include "platform/com/ComServer.h"
 #include "platform/com/Registration.h"
 

@@ -20,7 +20,7 @@
 #include "control/wire/Frames.h"
 #include "control/wire/Un_type.h"
 #include "flowchart/FcStream.h"
-#include "core/QtText.h"
+#include "platform/QtText.h"
 #include "core/ScopeGuard.h"
 #include "core/SysUtils.h"
 #include "platform/Guard.h"

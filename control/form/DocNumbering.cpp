@@ -6,7 +6,7 @@
 #include <QPushButton>
 #include <QRegularExpressionValidator>
 
-#include "core/QtText.h"
+#include "platform/QtText.h"
 #include "core/SysUtils.h"
 #include "platform/Guard.h"
 

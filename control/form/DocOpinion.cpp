@@ -7,7 +7,7 @@
 #include <QPushButton>
 #include <QTextEdit>
 
-#include "core/QtText.h"
+#include "platform/QtText.h"
 
 AnsiString OpinionLine(TDateTime now, const AnsiString& userName, const AnsiString& memo) {
   return FormatDateTime("yyyy-mm-dd hh:nn", now) + " " + userName + Utf8ToCp936("：") + memo;

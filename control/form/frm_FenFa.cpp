@@ -5,7 +5,7 @@
 #include <QPushButton>
 #include <QTabWidget>
 
-#include "core/QtText.h"
+#include "platform/QtText.h"
 #include "platform/Services.h"
 
 TFrmFenFa::TFrmFenFa(QWidget* parent) : TfrmSelectUser(parent) {

@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <memory>
 
-#include "core/QtText.h"
+#include "platform/QtText.h"
 #include "platform/Services.h"
 
 #include "platform/office/OfficeContainer.h"

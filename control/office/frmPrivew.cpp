@@ -10,12 +10,12 @@
 #include <unistd.h>
 
 #include "control/office/OfficeCommon.h"
-#include "control/form/frame_w.h"
+#include "control/office/frame_w.h"
 #include "core/Exception.h"
 #include "core/PrivateTemp.h"
 #include "core/SaveFile.h"
 #include "core/ScopeGuard.h"
-#include "core/QtText.h"
+#include "platform/QtText.h"
 #include "platform/Guard.h"
 #include "platform/Services.h"
 #include "platform/office/OfficeContainer.h"

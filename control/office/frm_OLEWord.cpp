@@ -9,10 +9,10 @@
 #include <QVBoxLayout>
 
 #include "control/office/OfficeCommon.h"
-#include "control/attachments/TempFiles.h"
+#include "core/PrivateTemp.h"
 #include "control/office/WordPlaceholders.h"
 #include "control/wire/Un_type.h"
-#include "core/QtText.h"
+#include "platform/QtText.h"
 #include "platform/Guard.h"
 #include "platform/Services.h"
 #include "platform/office/OfficeContainer.h"

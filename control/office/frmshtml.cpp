@@ -3,8 +3,8 @@
 #include <QFrame>
 #include <QVBoxLayout>
 
-#include "control/form/frame_w.h"
-#include "core/QtText.h"
+#include "control/office/frame_w.h"
+#include "platform/QtText.h"
 #include "platform/Guard.h"
 #include "platform/Services.h"
 #include "platform/web/WebContent.h"

@@ -4,7 +4,7 @@
 #include <QPixmap>
 #include <array>
 
-#include "core/QtText.h"
+#include "platform/QtText.h"
 #include "core/SysUtils.h"
 
 TUserNode::TUserNode(TNodeData data, const AnsiString& caption, int image)

@@ -5,7 +5,7 @@
 #include <QPushButton>
 #include <QTabWidget>
 
-#include "core/QtText.h"
+#include "platform/QtText.h"
 #include "core/SysUtils.h"
 
 namespace {

@@ -10,7 +10,8 @@
 #include <QTabWidget>
 #include <algorithm>
 
-#include "core/QtText.h"
+#include "control/session/ReplyWindows.h"
+#include "platform/QtText.h"
 #include "core/SysUtils.h"
 
 namespace {
@@ -50,6 +51,7 @@ QPushButton* Button(const char* text, const char* hint, QWidget* parent) {
 }  // namespace
 
 TfrmSelectUser::TfrmSelectUser(QWidget* parent) : QDialog(parent) {
+  UserPageSink() = &DeliverUserPage;
   setWindowTitle(QString::fromUtf8("选择用户"));
   resize(620, 460);
   pages_ = new QTabWidget(this);

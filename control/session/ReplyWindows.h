@@ -9,6 +9,7 @@
 
 #include <functional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -121,3 +122,8 @@ struct TReplyWindowFactories {
 
 // Filled in by the windows' own code at start-up (and by tests with fakes).
 TReplyWindowFactories& ReplyWindowFactories();
+
+// Where a "USER" reply goes first. The user dialog sets this when one is first made; it
+// returns true when a dialog on screen took the reply as a further page of its lists.
+using TUserPageSink = bool (*)(std::string_view reply);
+TUserPageSink& UserPageSink();

@@ -9,17 +9,16 @@
 #include <QWidget>
 #include <memory>
 
-#include "control/select/frm_SelectUser.h"
 #include "control/wire/Class_StoExcel.h"
 #include "control/wire/FlowMessage.h"
 #include "control/wire/Frames.h"
 #include "control/wire/Un_CopyFiles.h"
 #include "control/wire/ReplyText.h"
 #include "control/wire/SingleFileContainer.h"
-#include "control/attachments/TempFiles.h"
+#include "core/PrivateTemp.h"
 #include "control/session/frmPopup.h"
 #include "control/wire/Un_type.h"
-#include "core/QtText.h"
+#include "platform/QtText.h"
 #include "control/session/frm_Main.h"
 #include "core/Exception.h"
 #include "core/ScopeGuard.h"
@@ -99,7 +98,7 @@ void Retire(DocRef& ref) {
 void HandleUserReply(TMemoryStream& reply) {
   frames::ParseUserListReply(reply.Data());
   // A lazily loaded page of the selection dialog that is open: it goes into that dialog.
-  if (DeliverUserPage(reply.Data())) return;
+  if (const TUserPageSink sink = UserPageSink(); sink && sink(reply.Data())) return;
   if (IChartEditor* editor = ChartEditor()) {
     editor->WriteUserList(reply);
   } else if (ITemplateForm* form = OpenDocumentForm()) {
@@ -175,6 +174,11 @@ void HandleUnitsReply(TMemoryStream& reply) {
 TReplyWindowFactories& ReplyWindowFactories() {
   static TReplyWindowFactories factories;
   return factories;
+}
+
+TUserPageSink& UserPageSink() {
+  static TUserPageSink sink = nullptr;
+  return sink;
 }
 
 ITemplateForm* frmTemplate() {
@@ -320,7 +324,7 @@ void HandleFileReply(TfrmMain& session, TMemoryStream& reply) {
   const std::string localName = Cp936ToUtf8(*name);
   if (localName.empty() || localName == "." || localName == ".." || localName.find('/') != std::string::npos)
     return;
-  const std::string path = GetTempDirectory() + localName;
+  const std::string path = PrivateTempFolder() + localName;
   WritePrivateFile(path, file.body);
 
   IWordEditor* editor = ReplyWindowFactories().CreateWordEditor();

@@ -5,7 +5,7 @@
 #include <QScreen>
 
 #include "control/session/ControlColors.h"
-#include "core/QtText.h"
+#include "platform/QtText.h"
 
 namespace {
 const char* const kDefaultCaption = "正在处理数据，请稍候...";

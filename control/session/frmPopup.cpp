@@ -9,7 +9,7 @@
 #include <QTimer>
 #include <algorithm>
 
-#include "core/QtText.h"
+#include "platform/QtText.h"
 #include "uikit/AlphaWindow.h"
 
 namespace {

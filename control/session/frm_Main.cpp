@@ -14,7 +14,7 @@
 #include "control/wire/Un_type.h"
 #include "control/session/WaitFOr.h"
 #include "core/ByteIO.h"
-#include "core/QtText.h"
+#include "platform/QtText.h"
 #include "core/SysUtils.h"
 #include "platform/Guard.h"
 #include "platform/LocaleSettings.h"

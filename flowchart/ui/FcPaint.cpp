@@ -1,6 +1,6 @@
 #include "flowchart/ui/FcPaint.h"
 
-#include "core/QtText.h"
+#include "platform/QtText.h"
 
 QColor FcColor(TColor c) {
   TColor rgb = ColorToRGB(c);

@@ -9,7 +9,7 @@
 #include <QScreen>
 #include <QScrollBar>
 
-#include "core/QtText.h"
+#include "platform/QtText.h"
 #include "flowchart/ui/FcPaint.h"
 #include "platform/Guard.h"
 

@@ -6,7 +6,7 @@
 #include <QPainter>
 #include <QVariant>
 
-#include "core/QtText.h"
+#include "platform/QtText.h"
 #include "flowchart/ui/FcPaint.h"
 
 int ControlTag(const QObject* o) { return o ? o->property("Tag").toInt() : 0; }

@@ -18,7 +18,7 @@
 #include <QVBoxLayout>
 #include <map>
 
-#include "core/QtText.h"
+#include "platform/QtText.h"
 #include "flowchart/ui/fcEditCon.h"
 #include "flowchart/ui/fcEditObj.h"
 #include "flowchart/ui/fcSelUnion.h"

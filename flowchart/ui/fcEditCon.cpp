@@ -6,7 +6,7 @@
 #include <QPlainTextEdit>
 #include <QVBoxLayout>
 
-#include "core/QtText.h"
+#include "platform/QtText.h"
 #include "flowchart/ui/fcEditObj.h"
 
 TFEditConnection::TFEditConnection(QWidget* parent) : QDialog(parent) {

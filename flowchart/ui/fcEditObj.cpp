@@ -13,7 +13,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include "core/QtText.h"
+#include "platform/QtText.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
-#include "core/QtText.h"
+#include "platform/QtText.h"
 #include "core/ScopeGuard.h"
 
 TFSelectUnion::TFSelectUnion(QWidget* parent) : QDialog(parent) {

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "core/Exception.h"
-#include "core/QtText.h"
+#include "platform/QtText.h"
 #include "core/SysUtils.h"
 #include "platform/Guard.h"
 

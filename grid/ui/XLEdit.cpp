@@ -7,7 +7,7 @@
 #include <exception>
 
 #include "core/Exception.h"
-#include "core/QtText.h"
+#include "platform/QtText.h"
 #include "core/SysUtils.h"
 #include "grid/XLCells.h"
 #include "grid/XLSections.h"

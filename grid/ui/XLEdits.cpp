@@ -13,7 +13,7 @@
 #include "core/EditMask.h"
 #include "core/Exception.h"
 #include "core/FloatFormat.h"
-#include "core/QtText.h"
+#include "platform/QtText.h"
 #include "core/SysUtils.h"
 #include "grid/XLCells.h"
 #include "grid/XLSections.h"

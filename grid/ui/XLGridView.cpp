@@ -14,7 +14,7 @@
 #include <algorithm>
 
 #include "core/ByteIO.h"
-#include "core/QtText.h"
+#include "platform/QtText.h"
 #include "grid/XLCells.h"
 #include "grid/XLSections.h"
 #include "grid/XLStyles.h"

@@ -3,7 +3,7 @@
 #include <QPageLayout>
 #include <QPageSize>
 
-#include "core/QtText.h"
+#include "platform/QtText.h"
 #include "grid/XLManager.h"
 #include "grid/XLSheet.h"
 #include "platform/PrintTarget.h"

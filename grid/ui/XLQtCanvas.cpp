@@ -14,7 +14,7 @@
 #include <algorithm>
 #include <memory>
 
-#include "core/QtText.h"
+#include "platform/QtText.h"
 #include "grid/XLGrids.h"
 #include "grid/XLSheet.h"
 

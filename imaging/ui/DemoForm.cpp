@@ -25,7 +25,7 @@
 
 #include "core/FloatFormat.h"
 #include "core/PrivateTemp.h"
-#include "core/QtText.h"
+#include "platform/QtText.h"
 #include "core/ScopeGuard.h"
 #include "core/SysUtils.h"
 #include "imaging/EnFormats.h"

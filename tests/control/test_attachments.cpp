@@ -27,7 +27,7 @@
 #include "control/wire/Un_CopyFiles.h"
 #include "core/ByteIO.h"
 #include "core/PrivateTemp.h"
-#include "core/QtText.h"
+#include "platform/QtText.h"
 #include "core/ScopeGuard.h"
 #include "imaging/ui/DemoForm.h"
 #include "platform/Services.h"

@@ -9,7 +9,7 @@
 #include "ModalDriver.h"
 #include "ControlTestSupport.h"
 #include "control/wire/Frames.h"
-#include "control/session/TarvoImpl.h"
+#include "control/tarvox/TarvoImpl.h"
 #include "control/session/frm_Abort.h"
 #include "control/wire/Un_type.h"
 #include "control/session/frm_Main.h"

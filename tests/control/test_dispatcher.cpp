@@ -17,7 +17,7 @@
 #include "control/wire/RecordReader.h"
 #include "control/wire/Un_CopyFiles.h"
 #include "core/ByteIO.h"
-#include "control/attachments/TempFiles.h"
+#include "core/PrivateTemp.h"
 #include "control/session/Un_function.h"
 #include "control/wire/Un_type.h"
 #include "control/session/frmPopup.h"
@@ -421,7 +421,7 @@ TEST_F(Dispatcher, BodyFileIsWrittenPrivatelyAndTheSavedResultUploaded) {
 
   WithOpenForm([&](FakeForm&) { Dispatch(reply); });
   ASSERT_NE(word, nullptr);
-  const std::string expectedPath = GetTempDirectory() + "body.doc";
+  const std::string expectedPath = PrivateTempFolder() + "body.doc";
   EXPECT_EQ(word->path, expectedPath);
   EXPECT_FALSE(word->revisions);
   EXPECT_TRUE(word->fillPlaceholders);

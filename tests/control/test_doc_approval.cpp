@@ -12,7 +12,7 @@
 #include "control/form/DocNumbering.h"
 #include "control/form/DocOpinion.h"
 #include "core/Exception.h"
-#include "core/QtText.h"
+#include "platform/QtText.h"
 #include "core/SysUtils.h"
 
 namespace {

@@ -25,7 +25,7 @@
 #include "control/office/frmPrivew.h"
 #include "control/office/frm_OLEWord.h"
 #include "control/wire/Un_type.h"
-#include "core/QtText.h"
+#include "platform/QtText.h"
 #include "platform/Services.h"
 #include "platform/office/OfficeWire.h"
 #include "platform/office/OfficeWorker.h"

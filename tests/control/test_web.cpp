@@ -11,11 +11,11 @@
 
 #include "ControlTestSupport.h"
 #include "OfficeTestSupport.h"
-#include "control/form/frame_w.h"
+#include "control/office/frame_w.h"
 #include "control/office/frmshtml.h"
 #include "control/wire/Un_type.h"
 #include "core/DateTime.h"
-#include "core/QtText.h"
+#include "platform/QtText.h"
 #include "platform/Services.h"
 #include "platform/web/WebContent.h"
 

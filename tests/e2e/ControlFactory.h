@@ -1,6 +1,6 @@
 #pragma once
 // The control as a page gets it: through the class factory, as a dispatch interface.
-#include "control/session/TarvoImpl.h"
+#include "control/tarvox/TarvoImpl.h"
 #include "platform/com/ComServer.h"
 
 inline ComPtr<IDispatch> CreateControlForPage(QWidget* page) {

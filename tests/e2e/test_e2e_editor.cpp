@@ -22,7 +22,7 @@
 #include "control/wire/FlowRouting.h"
 #include "control/wire/Frames.h"
 #include "control/wire/Un_type.h"
-#include "core/QtText.h"
+#include "platform/QtText.h"
 #include "e2e/E2eSupport.h"
 #include "platform/Services.h"
 

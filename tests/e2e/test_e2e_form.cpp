@@ -33,7 +33,7 @@
 #include "control/wire/Frames.h"
 #include "control/wire/Un_type.h"
 #include "e2e/E2eSupport.h"
-#include "core/QtText.h"
+#include "platform/QtText.h"
 #include "platform/Services.h"
 
 namespace {

@@ -14,7 +14,7 @@
 #include "control/session/Un_function.h"
 #include "control/session/frm_Main.h"
 #include "control/form/frm_Template.h"
-#include "core/QtText.h"
+#include "platform/QtText.h"
 
 namespace print_e2e {
 

@@ -19,7 +19,7 @@
 #include "control/form/frm_Template.h"
 #include "control/session/frmPopup.h"
 #include "control/wire/Class_StoExcel.h"
-#include "core/QtText.h"
+#include "platform/QtText.h"
 #include "grid/XLCells.h"
 #include "grid/ui/XLEdit.h"
 #include "grid/ui/XLEdits.h"

@@ -24,7 +24,7 @@
 #include "control/form/frm_Template.h"
 #include "control/wire/Frames.h"
 #include "control/wire/Un_CopyFiles.h"
-#include "core/QtText.h"
+#include "platform/QtText.h"
 #include "core/ByteIO.h"
 #include "uikit/TFlatButtonUnit.h"
 

@@ -19,7 +19,7 @@
 
 #include "FcSample.h"
 #include "ModalDriver.h"
-#include "core/QtText.h"
+#include "platform/QtText.h"
 #include "flowchart/ui/fcEdit.h"
 #include "flowchart/ui/fcEditCon.h"
 #include "flowchart/ui/fcEditObj.h"

@@ -13,7 +13,7 @@
 #include "control/flow/fcEditFlow.h"
 #include "control/wire/Frames.h"
 #include "control/wire/Un_type.h"
-#include "core/QtText.h"
+#include "platform/QtText.h"
 #include "platform/Services.h"
 
 namespace {

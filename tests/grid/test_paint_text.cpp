@@ -8,7 +8,7 @@
 #include <functional>
 
 #include "GridUiApp.h"
-#include "core/QtText.h"
+#include "platform/QtText.h"
 #include "grid/XLGrids.h"
 #include "grid/ui/XLQtCanvas.h"
 

@@ -6,7 +6,7 @@
 #include <QFile>
 #include <cstdlib>
 
-#include "core/QtText.h"
+#include "platform/QtText.h"
 #include "imaging/ui/DemoForm.h"
 #include "platform/Services.h"
 

@@ -1,4 +1,4 @@
-#include "control/office/OfficeWindows.h"
+#include "control/tarvox/OfficeWindows.h"
 
 #include "control/session/ReplyWindows.h"
 #include "control/office/frm_OLEWord.h"

@@ -7,7 +7,7 @@
 #include <QWidget>
 #include <cstdint>
 
-#include "control/session/TarvoProj_TLB.h"
+#include "control/tarvox/TarvoProj_TLB.h"
 #include "core/AnsiString.h"
 #include "core/Colors.h"
 #include "platform/com/ComServer.h"

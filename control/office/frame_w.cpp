@@ -1,4 +1,4 @@
-#include "control/form/frame_w.h"
+#include "control/office/frame_w.h"
 
 #include <QPointer>
 #include <QSplitter>
@@ -9,7 +9,7 @@
 #include "control/session/frm_Main.h"
 #include "control/wire/Un_type.h"
 #include "core/DateTime.h"
-#include "core/QtText.h"
+#include "platform/QtText.h"
 #include "platform/Guard.h"
 #include "uikit/TFlatButtonUnit.h"
 

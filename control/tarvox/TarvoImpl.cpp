@@ -1,5 +1,5 @@
 #include "control/flow/fcEditFlow.h"
-#include "control/session/TarvoImpl.h"
+#include "control/tarvox/TarvoImpl.h"
 
 #include <QCoreApplication>
 #include <QKeyEvent>
@@ -7,7 +7,7 @@
 #include <QPainter>
 
 #include "control/session/ControlColors.h"
-#include "control/office/OfficeWindows.h"
+#include "control/tarvox/OfficeWindows.h"
 #include "control/wire/RecordId.h"
 #include "control/session/Un_function.h"
 #include "control/wire/Un_type.h"
@@ -15,7 +15,7 @@
 #include "control/session/frm_Abort.h"
 #include "control/session/frm_Main.h"
 #include "control/form/frm_Template.h"
-#include "core/QtText.h"
+#include "platform/QtText.h"
 #include "core/SysUtils.h"
 #include "platform/Guard.h"
 #include "platform/LocaleSettings.h"

@@ -1,3 +1,0 @@
-#include "control/attachments/TempFiles.h"
-
-std::string GetTempDirectory() { return PrivateTempFolder(); }
