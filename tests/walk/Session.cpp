@@ -37,7 +37,7 @@
 #include "control/form/frm_Template.h"
 #include "control/session/frmPopup.h"
 #include "grid/ui/XLGridView.h"
-#include "core/QtText.h"
+#include "platform/QtText.h"
 #include "platform/com/ComServer.h"
 #include "uikit/QtTranslations.h"
 
