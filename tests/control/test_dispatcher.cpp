@@ -29,6 +29,20 @@ namespace {
 // A well-formed document reply; the tag travels as its chart.
 std::string DocumentReply(const std::string& tag) { return TStream2Array().BuildDocumentReply("", tag); }
 
+// Counts the events of one type delivered to an object.
+class EventCounter : public QObject {
+ public:
+  EventCounter(QObject* target, QEvent::Type type) : type_(type) { target->installEventFilter(this); }
+  bool eventFilter(QObject*, QEvent* e) override {
+    if (e->type() == type_) ++count;
+    return false;
+  }
+  int count = 0;
+
+ private:
+  QEvent::Type type_;
+};
+
 // A modal window whose test script runs once its loop is up.
 class FakeModal : public QDialog {
  public:
@@ -328,9 +342,12 @@ TEST_F(Dispatcher, LoginReplyUnpacksAndFiresAfterLoginLater) {
   EXPECT_EQ(SessionValues().CompID, 5);
   ASSERT_TRUE(WaitUntil([&] { return events.size() == 2; }));
 
-  // A short login reply is refused: no event, the session stays.
+  // A short login reply is refused: no event, the session stays. The event goes out through
+  // a message posted to the session, so once what was posted has run, none can follow.
+  EventCounter posted(&session, QEvent::Type(TfrmMain::kWMAfterLogin));
   Dispatch(frames::BuildLoginReply({}).substr(0, 379));
-  Pump(250);
+  ASSERT_TRUE(PostedEventsHandled());
+  EXPECT_EQ(posted.count, 0);
   EXPECT_EQ(events.size(), 2u);
   EXPECT_EQ(SessionValues().UserGUID, "{U}");
 }
@@ -455,8 +472,11 @@ TEST_F(Dispatcher, BodyFileIsWrittenPrivatelyAndTheSavedResultUploaded) {
     Dispatch(frames::BuildFileReply("tab", "{R}", "..\x81", "X"));
     Dispatch(frames::BuildFileReply("tab", "{R}", "\x81", "X"));
   });
-  Pump(100);
-  EXPECT_EQ(server.requests.size(), 1u);
+  const std::string marker = frames::BuildUnitsRequest(99);
+  server.QueueRaw({{Le32(0)}});
+  ASSERT_TRUE(RoundTrip(session, marker));
+  ASSERT_EQ(server.requests.size(), 2u);
+  EXPECT_EQ(server.requests[1].frame, marker);
   EXPECT_EQ(wordsCreated, 2);
 }
 
