@@ -326,6 +326,8 @@ TEST_F(FormE2E, AtTheFilingStepTheFormNumbersTheDocumentAndDistributesItInsideAn
     const auto lines = server_.LogLines();
     return !lines.empty() && lines.back().rfind("OTFF", 0) == 0;
   }, 10000));
+  // The server logs a request before storing it: a later round trip proves it stored.
+  ASSERT_TRUE(Settled());
 
   OaDatabase db;
   db.Open(server_.DatabasePath());
