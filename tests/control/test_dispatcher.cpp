@@ -43,6 +43,14 @@ class EventCounter : public QObject {
   QEvent::Type type_;
 };
 
+// Frees what was scheduled for deletion (the test body runs outside any loop, where Qt
+// keeps it) and says whether w is gone.
+template <class T>
+bool FreedLater(const QPointer<T>& w) {
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  return w.isNull();
+}
+
 // A modal window whose test script runs once its loop is up.
 class FakeModal : public QDialog {
  public:
@@ -307,7 +315,7 @@ TEST_F(Dispatcher, NewDocumentReplaysSafelyOverAnOpenForm) {
   };
   Dispatch(DocumentReply("first"));
   formScript = nullptr;
-  Pump(20);
+  ASSERT_TRUE(WaitUntil([&] { return FreedLater(forms[0]); }));
   ASSERT_TRUE(secondShownInsideFirst);
   ASSERT_EQ(forms.size(), 2u);
   EXPECT_TRUE(forms[0].isNull()) << "the replaced form is freed once its loop has ended";
@@ -321,8 +329,7 @@ TEST_F(Dispatcher, NewDocumentReplaysSafelyOverAnOpenForm) {
   formScript = [](FakeForm& f) { f.accept(); };
   NewDocumentFlag() = 1;
   Dispatch(DocumentReply("third"));
-  Pump(20);
-  EXPECT_TRUE(forms[1].isNull());
+  EXPECT_TRUE(WaitUntil([&] { return FreedLater(forms[1]); }));
   EXPECT_TRUE(forms[2]->newDoc);
   EXPECT_EQ(FakeForm::destroyed(), 2);
 }
@@ -392,7 +399,8 @@ TEST_F(Dispatcher, FlowOpensTheEditorWhichThenTakesUsersAndPickedCells) {
     e.accept();
   };
   Dispatch(BuildFlowMessage({}));
-  Pump(20);
+  ASSERT_FALSE(forms.empty());
+  EXPECT_TRUE(WaitUntil([&] { return FreedLater(forms[0]); }));
   EXPECT_TRUE(usersWentToEditor);
   EXPECT_EQ(ChartEditor(), nullptr);
   ASSERT_EQ(forms.size(), 1u);
