@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,24 @@ inline bool WaitUntil(const std::function<bool()>& pred, int timeoutMs = 5000) {
     QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
   }
   return true;
+}
+
+// Returns once everything posted to the event loop before the call has been handled:
+// a queued call is delivered after every event posted ahead of it.
+inline bool PostedEventsHandled(int timeoutMs = 5000) {
+  auto done = std::make_shared<bool>(false);
+  QMetaObject::invokeMethod(QCoreApplication::instance(), [done] { *done = true; }, Qt::QueuedConnection);
+  return WaitUntil([&] { return *done; }, timeoutMs);
+}
+
+// Sends `marker` through the session and waits until its request has ended. The session
+// sends one request at a time in order, so whatever was queued before has reached the server.
+template <class Session>
+inline bool RoundTrip(Session& session, std::string marker, int timeoutMs = 10000) {
+  if (!PostedEventsHandled(timeoutMs)) return false;
+  auto ended = std::make_shared<bool>(false);
+  session.SendToServer(std::move(marker), [ended](auto, const std::string&) { *ended = true; });
+  return WaitUntil([&] { return *ended; }, timeoutMs);
 }
 
 // Runs the event loop for a while, then frees what was scheduled for deletion

@@ -231,8 +231,11 @@ TEST_F(Control, GetStreamNormalisesTheRecordIdAndSendsTheQuery) {
   AnsiString message;
   EXPECT_EQ(Call(u"GetStream", Texts({"db", "abc", "1", "tpl", "x", "", ""}), &message), DISP_E_EXCEPTION);
   EXPECT_EQ(message, "'x' is not a valid integer value");
-  Pump(50);
-  EXPECT_EQ(server.requests.size(), before);
+  const std::string marker = frames::BuildUnitsRequest(99);
+  server.QueueRaw({{Le32(0)}});
+  ASSERT_TRUE(RoundTrip(*Session(), marker));
+  ASSERT_EQ(server.requests.size(), before + 1);
+  EXPECT_EQ(server.requests.back().frame, marker);
 }
 
 TEST_F(Control, LoginReplyLeadsToAfterLoginAndDoitCarriesThePendingPair) {
@@ -281,7 +284,9 @@ TEST_F(Control, EventsWithoutASinkAreLostAndDestroyIsFired) {
   source->Unadvise(cookie);
   cookie = 0;
   page.show();
-  Pump(20);
+  // The session form asks for a login as it shows; anything it posted has run too.
+  ASSERT_TRUE(Session()->isVisible());
+  ASSERT_TRUE(PostedEventsHandled());
   EXPECT_TRUE(events.empty());
   ASSERT_TRUE(Succeeded(source->Advise(sink.Get(), &cookie)));
   delete form;  // the page's window goes first

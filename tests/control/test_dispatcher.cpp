@@ -29,6 +29,28 @@ namespace {
 // A well-formed document reply; the tag travels as its chart.
 std::string DocumentReply(const std::string& tag) { return TStream2Array().BuildDocumentReply("", tag); }
 
+// Counts the events of one type delivered to an object.
+class EventCounter : public QObject {
+ public:
+  EventCounter(QObject* target, QEvent::Type type) : type_(type) { target->installEventFilter(this); }
+  bool eventFilter(QObject*, QEvent* e) override {
+    if (e->type() == type_) ++count;
+    return false;
+  }
+  int count = 0;
+
+ private:
+  QEvent::Type type_;
+};
+
+// Frees what was scheduled for deletion (the test body runs outside any loop, where Qt
+// keeps it) and says whether w is gone.
+template <class T>
+bool FreedLater(const QPointer<T>& w) {
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  return w.isNull();
+}
+
 // A modal window whose test script runs once its loop is up.
 class FakeModal : public QDialog {
  public:
@@ -293,7 +315,7 @@ TEST_F(Dispatcher, NewDocumentReplaysSafelyOverAnOpenForm) {
   };
   Dispatch(DocumentReply("first"));
   formScript = nullptr;
-  Pump(20);
+  ASSERT_TRUE(WaitUntil([&] { return FreedLater(forms[0]); }));
   ASSERT_TRUE(secondShownInsideFirst);
   ASSERT_EQ(forms.size(), 2u);
   EXPECT_TRUE(forms[0].isNull()) << "the replaced form is freed once its loop has ended";
@@ -307,8 +329,7 @@ TEST_F(Dispatcher, NewDocumentReplaysSafelyOverAnOpenForm) {
   formScript = [](FakeForm& f) { f.accept(); };
   NewDocumentFlag() = 1;
   Dispatch(DocumentReply("third"));
-  Pump(20);
-  EXPECT_TRUE(forms[1].isNull());
+  EXPECT_TRUE(WaitUntil([&] { return FreedLater(forms[1]); }));
   EXPECT_TRUE(forms[2]->newDoc);
   EXPECT_EQ(FakeForm::destroyed(), 2);
 }
@@ -328,9 +349,12 @@ TEST_F(Dispatcher, LoginReplyUnpacksAndFiresAfterLoginLater) {
   EXPECT_EQ(SessionValues().CompID, 5);
   ASSERT_TRUE(WaitUntil([&] { return events.size() == 2; }));
 
-  // A short login reply is refused: no event, the session stays.
+  // A short login reply is refused: no event, the session stays. The event goes out through
+  // a message posted to the session, so once what was posted has run, none can follow.
+  EventCounter posted(&session, QEvent::Type(TfrmMain::kWMAfterLogin));
   Dispatch(frames::BuildLoginReply({}).substr(0, 379));
-  Pump(250);
+  ASSERT_TRUE(PostedEventsHandled());
+  EXPECT_EQ(posted.count, 0);
   EXPECT_EQ(events.size(), 2u);
   EXPECT_EQ(SessionValues().UserGUID, "{U}");
 }
@@ -375,7 +399,8 @@ TEST_F(Dispatcher, FlowOpensTheEditorWhichThenTakesUsersAndPickedCells) {
     e.accept();
   };
   Dispatch(BuildFlowMessage({}));
-  Pump(20);
+  ASSERT_FALSE(forms.empty());
+  EXPECT_TRUE(WaitUntil([&] { return FreedLater(forms[0]); }));
   EXPECT_TRUE(usersWentToEditor);
   EXPECT_EQ(ChartEditor(), nullptr);
   ASSERT_EQ(forms.size(), 1u);
@@ -455,8 +480,11 @@ TEST_F(Dispatcher, BodyFileIsWrittenPrivatelyAndTheSavedResultUploaded) {
     Dispatch(frames::BuildFileReply("tab", "{R}", "..\x81", "X"));
     Dispatch(frames::BuildFileReply("tab", "{R}", "\x81", "X"));
   });
-  Pump(100);
-  EXPECT_EQ(server.requests.size(), 1u);
+  const std::string marker = frames::BuildUnitsRequest(99);
+  server.QueueRaw({{Le32(0)}});
+  ASSERT_TRUE(RoundTrip(session, marker));
+  ASSERT_EQ(server.requests.size(), 2u);
+  EXPECT_EQ(server.requests[1].frame, marker);
   EXPECT_EQ(wordsCreated, 2);
 }
 

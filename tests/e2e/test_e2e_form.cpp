@@ -154,6 +154,18 @@ class FormE2E : public ::testing::Test {
     return d;
   }
 
+  // A units request's round trip through the session: it goes out after whatever was
+  // queued before it, and the server logs each request before answering it.
+  bool Settled() {
+    auto ended = std::make_shared<bool>(false);
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(),
+        [this, ended] { session_->SendToServer(frames::BuildUnitsRequest(1), [ended](auto, const std::string&) { *ended = true; }); },
+        Qt::QueuedConnection);
+    if (!PumpUntil([&] { return *ended; }, 20000)) return false;
+    const std::vector<std::string> log = server_.LogLines();
+    return !log.empty() && log.back().rfind("COMP", 0) == 0;
+  }
   size_t Updates() const {
     size_t n = 0;
     for (const std::string& line : server_.LogLines()) n += line.rfind("UPDA", 0) == 0;
@@ -206,7 +218,7 @@ TEST_F(FormE2E, AShortLeaveSkipsTheLeaderAndClosingAsksBeforeSaving) {
   });
   ASSERT_FALSE(capture_.prompts.empty());
   EXPECT_EQ(capture_.prompts.back().text, Cp936("是否保存审批单？"));
-  PumpFor(300);
+  ASSERT_TRUE(Settled());
   EXPECT_EQ(Updates(), 1u);  // "No" sent nothing
 
   // Nothing typed: closing neither asks nor saves.
@@ -227,7 +239,7 @@ TEST_F(FormE2E, SubmitWithoutATitleIsRefusedAndSendsNothing) {
     EXPECT_EQ(capture_.prompts.back().text, Cp936("请输入标题"));
     f.close();  // a new document is never saved on close
   });
-  PumpFor(200);
+  ASSERT_TRUE(Settled());
   EXPECT_EQ(Updates(), 0u);
 }
 
@@ -314,6 +326,8 @@ TEST_F(FormE2E, AtTheFilingStepTheFormNumbersTheDocumentAndDistributesItInsideAn
     const auto lines = server_.LogLines();
     return !lines.empty() && lines.back().rfind("OTFF", 0) == 0;
   }, 10000));
+  // The server logs a request before storing it: a later round trip proves it stored.
+  ASSERT_TRUE(Settled());
 
   OaDatabase db;
   db.Open(server_.DatabasePath());

@@ -180,6 +180,7 @@ TEST_F(RightsE2E, ArchivingAfterAChangeKeepsTheChangeWithTheArchivedDocument) {
 TEST_F(RightsE2E, SomeoneWhoDoesNotHandleTheStepReadsTheDocumentAndChangesNothing) {
   const std::string id = LeaveAtTheReview();
   LogIn("zhaoliu");
+  const size_t updates = page_->Count("UPDA");
   TStream2Array seen;
   WithForm(id, [&](TfrmTemplate& f) {
     // Read-only: no command buttons, no opinion, no destroy.
@@ -197,6 +198,8 @@ TEST_F(RightsE2E, SomeoneWhoDoesNotHandleTheStepReadsTheDocumentAndChangesNothin
   seen.Fields = {{1, 1, Cp936("标题"), "", "Overwritten"}};
   seen.PickedUsers = {{SessionValues().UserGUID, Cp936("赵六"), 0, ""}};
   SendAnyway(seen.BuildUpdateFrame("oa_leave", id, 1).Data());
+  // Sent after the close, this one reached the server after anything the close queued.
+  EXPECT_EQ(page_->Count("UPDA"), updates + 1);
   SendAnyway(frames::BuildDocCommandRequest(SessionValues().UserGUID, "oa_leave", id, "DELETE", 2, -1));
   SendAnyway(frames::BuildSignOffRequest(SessionValues().UserGUID, "oa_leave", id, "not mine to say"));
   SendAnyway(frames::BuildSignOffRequest("{00000000-0000-4000-8000-000000000000}", "oa_leave", id, "nobody"));

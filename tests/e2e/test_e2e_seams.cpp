@@ -19,6 +19,7 @@
 #include "control/attachments/AttachmentList.h"
 #include "control/select/UnitTree.h"
 #include "control/session/frmPopup.h"
+#include "control/session/frm_Main.h"
 #include "control/select/frm_SelectUser.h"
 #include "control/attachments/frm_SetLoadFiles.h"
 #include "control/form/frm_Template.h"
@@ -121,6 +122,10 @@ TEST_F(SeamsE2E, AFileAddedThroughTheFormsManagerReachesTheServerAndTheReadOnlyB
       .In<TfrmTemplate>("the archived document again", [](TfrmTemplate* f) { ClickThroughWindow(f->ExitButton()); });
   ASSERT_TRUE(page_->Open("请假单", ""));
   person::RunWalk(walk, 180000);
+  // A units request through the page's session goes out after anything the walk queued.
+  auto ended = std::make_shared<bool>(false);
+  frmMain()->SendToServer(frames::BuildUnitsRequest(1), [ended](TRequestEnd, const std::string&) { *ended = true; });
+  ASSERT_TRUE(PumpUntil([&] { return *ended; }, 20000));
   // The read-only list was asked for read-only, and nothing was uploaded from it.
   const std::vector<std::string> queries = page_->Received("QUEY");
   ASSERT_FALSE(queries.empty());
