@@ -220,11 +220,10 @@ void TfrmMain::ClientSocketConnect(QTcpSocket* s) {
   KeepAlive(s);
   // SendPendingFrame: code, length, then the frame (which repeats the code).
   const std::string& f = conn_->frame;
-  std::string head = f.substr(0, std::min<size_t>(5, f.size()));
-  head.resize(5, '\0');
-  const uint32_t len = uint32_t(f.size());
-  for (int i = 0; i < 4; ++i) head.push_back(char(uint8_t(len >> (8 * i))));
-  s->write(head.data(), qint64(head.size()));
+  char head[9] = {};
+  std::memcpy(head, f.data(), std::min<size_t>(5, f.size()));
+  StoreLE(head + 5, uint32_t(f.size()));
+  s->write(head, qint64(sizeof head));
   s->write(f.data(), qint64(f.size()));
   frmWaitFor_->ShowCentredOn(DialogAnchor(this));
 }
