@@ -132,11 +132,11 @@ std::vector<TFieldRecord> DraftDefaults(const std::string& sheetBytes, const fra
     if (name.empty() || text.size() < 3 || text.front() != '[' || text.back() != ']') return;
     const AnsiString word = text.substr(1, text.size() - 2);
     AnsiString value;
-    if (word == "UserName") value = user.userName;
-    else if (word == "UserGUID") value = user.userId;
-    else if (word == "CompName") value = user.compName;
-    else if (word == "DeptName") value = user.deptName;
-    else if (word == "DutyName") value = user.dutyName;
+    if (word == "UserName") value = user.UserName;
+    else if (word == "UserGUID") value = user.UserGUID;
+    else if (word == "CompName") value = user.CompName;
+    else if (word == "DeptName") value = user.DeptName;
+    else if (word == "DutyName") value = user.DutyName;
     else if (word == "DateTime") value = DateTimeToStr(today, fs);
     else if (word == "Date") value = DateToStr(today, fs);
     else if (word == "Time") value = TimeToStr(today, fs);

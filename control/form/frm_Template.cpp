@@ -786,7 +786,7 @@ bool TfrmTemplate::SaveDocument(int32_t status, bool forced) {
                    this);
     return false;
   }
-  TMemoryStream& frame = doc_->BuildUpdateFrame(tableName_, recordId_, status);
+  TMemoryStream& frame = doc_->BuildUpdateFrame(tableName_, recordId_, status, SessionValues());
   frame.SetPosition(0);
   submitted_ = true;
   TfrmMain* session = frmMain();

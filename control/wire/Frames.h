@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "control/wire/Un_type.h"
 #include "core/AnsiString.h"
 #include "core/Exception.h"
 
@@ -193,21 +194,8 @@ std::string BuildSignOffRequest(std::string_view userId, std::string_view tableN
 
 // ---- replies -----------------------------------------------------------------
 
-struct LoginReply {
-  AnsiString userId;
-  AnsiString loginName;
-  AnsiString userName;
-  int32_t compId = 0;
-  AnsiString compName;
-  int32_t deptId = 0;
-  AnsiString deptName;
-  int32_t roleId = 0;
-  AnsiString roleName;
-  int32_t dutyId = 0;
-  AnsiString dutyName;
-  int32_t userLevel = 0;
-  uint8_t flag = 0;
-};
+// The login reply carries exactly the session values.
+using LoginReply = TSessionValues;
 std::string BuildLoginReply(const LoginReply& r);
 LoginReply ParseLoginReply(std::string_view frame);
 

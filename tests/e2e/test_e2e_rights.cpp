@@ -196,7 +196,7 @@ TEST_F(RightsE2E, SomeoneWhoDoesNotHandleTheStepReadsTheDocumentAndChangesNothin
   // What the form does not offer, sent anyway, is refused with a message and changes nothing.
   seen.Fields = {{1, 1, Cp936("标题"), "", "Overwritten"}};
   seen.PickedUsers = {{SessionValues().UserGUID, Cp936("赵六"), 0, ""}};
-  SendAnyway(seen.BuildUpdateFrame("oa_leave", id, 1).Data());
+  SendAnyway(seen.BuildUpdateFrame("oa_leave", id, 1, SessionValues()).Data());
   SendAnyway(frames::BuildDocCommandRequest(SessionValues().UserGUID, "oa_leave", id, "DELETE", 2, -1));
   SendAnyway(frames::BuildSignOffRequest(SessionValues().UserGUID, "oa_leave", id, "not mine to say"));
   SendAnyway(frames::BuildSignOffRequest("{00000000-0000-4000-8000-000000000000}", "oa_leave", id, "nobody"));
