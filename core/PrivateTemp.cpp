@@ -57,8 +57,12 @@ std::string PrivateTempFolder() {
   return dir + "/";
 }
 
+bool IsPlainFileName(std::string_view name) {
+  return !name.empty() && name != "." && name != ".." && name.find('/') == std::string_view::npos;
+}
+
 std::string PrivateTempPath(std::string_view name) {
-  if (name.empty() || name == "." || name == ".." || name.find('/') != std::string_view::npos)
+  if (!IsPlainFileName(name))
     Refuse("Not a temporary file name: \"" + std::string(name) + "\"");
   std::string path = PrivateTempFolder();
   path += name;

@@ -14,6 +14,9 @@
 // The folder, with its trailing '/'.
 std::string PrivateTempFolder();
 
+// One plain path component: not "", "." or "..", no '/'.
+bool IsPlainFileName(std::string_view name);
+
 // The folder + name, with whatever stood at that name removed (a link is removed, never
 // followed), so that the next writer creates the file anew. The name must be one plain
 // path component ("", ".", ".." and names with '/' raise EFCreateError).

@@ -313,21 +313,16 @@ void HandleNumbersReply(TMemoryStream& reply) {
 void HandleFileReply(TfrmMain& session, TMemoryStream& reply) {
   const frames::FileReply file = frames::ParseFileReply(reply.Data());
   if (!OpenDocumentForm() || !ReplyWindowFactories().CreateWordEditor) return;
-  const std::optional<AnsiString> name = ServerFileName(file.fileName);
-  if (!name) return;
-  // Checked again as the file system sees it: a cut double-byte character is
-  // dropped in conversion, which can leave "" or "..".
-  const std::string localName = Cp936ToUtf8(*name);
-  if (localName.empty() || localName == "." || localName == ".." || localName.find('/') != std::string::npos)
-    return;
-  const std::string path = GetTempDirectory() + localName;
+  const std::optional<std::string> localName = LocalFileName(file.fileName);
+  if (!localName) return;
+  const std::string path = GetTempDirectory() + *localName;
   WritePrivateFile(path, file.body);
 
   IWordEditor* editor = ReplyWindowFactories().CreateWordEditor();
   if (!editor) return;
   const QPointer<QWidget> widget = editor->AsWidget();
   const QPointer<TfrmMain> sessionRef(&session);
-  const AnsiString fileName = *name;
+  const AnsiString fileName = *ServerFileName(file.fileName);  // the server's own bytes
   // Each save goes to the server while the editor is open; the editor counts it kept
   // only on the server's success reply.
   const bool uploadsItself = editor->SetUploader([sessionRef, file, fileName](const std::string& bytes,
@@ -344,7 +339,7 @@ void HandleFileReply(TfrmMain& session, TMemoryStream& reply) {
     editor->ShowModal();
     TMemoryStream* result = widget && !uploadsItself ? editor->GetResultStream() : nullptr;
     if (result && result->Size() > 0) {
-      const std::string container = BuildSingleFileContainer(*name, result->Data(), kAttachmentStateAdded);
+      const std::string container = BuildSingleFileContainer(fileName, result->Data(), kAttachmentStateAdded);
       upload = frames::BuildUploadRequest(file.recordId, file.tableName, 1, container);
     }
   }
