@@ -210,6 +210,21 @@ auto ReadItems(std::string_view f, size_t header, int32_t count, size_t itemSize
   return items;
 }
 
+// A document about to be kept for the first time: its form's, at the workflow's start,
+// written by the user who has it.
+StoredDocument NewDraft(const AnsiString& recordId, const SampleTemplate& form, const TFlowMessage& wf,
+                        const frames::UserRecord& user) {
+  StoredDocument d;
+  d.recordId = recordId;
+  d.tableName = form.tableName;
+  d.templateName = form.name;
+  d.workflowId = form.workflowId;
+  d.currentStep = StartStep(wf);
+  d.authorId = user.userId;
+  d.authorName = user.userName;
+  return d;
+}
+
 }  // namespace
 
 std::optional<std::string> OaService::Reply(std::string_view frame) const {
@@ -297,13 +312,7 @@ std::string OaService::Query(std::string_view frame) const {
   } else {
     // A new document is kept from the moment it is handed out, as its author's draft, so
     // that what is attached to it before its first save has a document to belong to.
-    d.recordId = q.recordId;
-    d.tableName = form->tableName;
-    d.templateName = form->name;
-    d.workflowId = form->workflowId;
-    d.currentStep = StartStep(*wf);
-    d.authorId = user->userId;
-    d.authorName = user->userName;
+    d = NewDraft(q.recordId, *form, *wf, *user);
     // One user keeps a few drafts; the oldest never-saved one goes (its files kept as versions).
     std::vector<AnsiString> drafts = db_.UnsavedDrafts(user->userId);
     for (size_t i = 0; i + kMaxDrafts <= drafts.size(); ++i) db_.DropDraft(drafts[i]);
@@ -390,18 +399,7 @@ std::string OaService::Update(std::string_view frame) const {
     if (step > 0 && step != stored->currentStep) return Refusal(kMoved);
   }
 
-  StoredDocument d;
-  if (stored) {
-    d = *stored;
-  } else {
-    d.recordId = recordId;
-    d.tableName = form->tableName;
-    d.templateName = form->name;
-    d.workflowId = form->workflowId;
-    d.currentStep = StartStep(*wf);
-    d.authorId = user->userId;
-    d.authorName = user->userName;
-  }
+  StoredDocument d = stored ? *stored : NewDraft(recordId, *form, *wf, *user);
   // What this copy changed is applied over what other saves changed since it was handed out.
   // A copy the server did not hand out (or one that is no longer known) has nothing to merge
   // against; a document never handed out starts empty.
