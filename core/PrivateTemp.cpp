@@ -70,6 +70,15 @@ std::string PrivateTempPath(std::string_view name) {
   return path;
 }
 
+std::string MakePrivateTempDir(std::string_view prefix) {
+  if (!IsPlainFileName(prefix)) Refuse("Not a temporary folder name: \"" + std::string(prefix) + "\"");
+  std::string path = PrivateTempFolder();
+  path += prefix;
+  path += "XXXXXX";
+  if (!::mkdtemp(path.data())) Refuse("Cannot create folder \"" + path + "\". " + SystemError());
+  return path;
+}
+
 void WritePrivateFile(const std::string& path, std::string_view bytes) {
   if (::unlink(path.c_str()) != 0 && errno != ENOENT) Refuse("Cannot replace file \"" + path + "\". " + SystemError());
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
