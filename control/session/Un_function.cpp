@@ -33,11 +33,6 @@ const char* const kCaption = "系统提示";
 const char* const kFileSentText = "文件操作成功！";
 const char* const kArchivedText = "文件归档完毕！";
 
-AnsiString ReadFrameCodeOf(const std::string& frame) {
-  TMemoryStream s(frame);
-  return ReadFrameCode(s);
-}
-
 // A window the dispatcher created. `modal` is true while the call that shows
 // it modally is on the stack: such a window is only closed when replaced, and
 // freed by that call once its loop has ended.
@@ -152,17 +147,6 @@ void HandleFlowReply(TMemoryStream& reply) {
   });
   editor->LoadFlow(reply);
   editor->ShowModal();
-}
-
-// The server keeps an upload when it answers with a message that is not a refusal.
-bool UploadKept(const std::string& reply) {
-  if (ReadFrameCodeOf(reply) != "SMSG") return false;
-  try {
-    const AnsiString text = frames::ParseServerMessage(reply);
-    return !text.empty() && text[0] != '|';
-  } catch (const frames::EFrameError&) {
-    return false;
-  }
 }
 
 void HandleUnitsReply(TMemoryStream& reply) {
@@ -330,7 +314,7 @@ void HandleFileReply(TfrmMain& session, TMemoryStream& reply) {
     if (!sessionRef) return done(false);
     const std::string container = BuildSingleFileContainer(fileName, bytes, kAttachmentStateAdded);
     sessionRef->SendToServer(frames::BuildUploadRequest(file.recordId, file.tableName, 1, container),
-                             [done](TRequestEnd end, const std::string& reply) { done(end == TRequestEnd::Replied && UploadKept(reply)); });
+                             [done](TRequestEnd end, const std::string& reply) { done(end == TRequestEnd::Replied && frames::IsAcceptedReply(reply)); });
   });
   std::string upload;
   {

@@ -384,6 +384,12 @@ AnsiString ParseServerMessage(std::string_view frame) {
   return wire::RecordReader(frame, kServerMessageSize, "Server message").Text(5, 100);
 }
 
+bool IsAcceptedReply(std::string_view reply) {
+  if (FrameCode(reply) != "SMSG" || reply.size() < kServerMessageSize) return false;
+  const AnsiString text = ParseServerMessage(reply);
+  return text.empty() || text[0] != '|';
+}
+
 std::string BuildAttachmentsReply(const AttachmentsReply& a, std::string_view container) {
   const size_t offset = kAttachmentsHeaderSize + a.comments.size() * kCommentRecordSize;
   return ListFrame(kAttachmentsList, a.comments, WriteCommentRecord, container.size())

@@ -201,6 +201,9 @@ LoginReply ParseLoginReply(std::string_view frame);
 
 std::string BuildServerMessage(std::string_view text);
 AnsiString ParseServerMessage(std::string_view frame);
+// True when a reply says the server took the request: a whole "SMSG" whose text does
+// not begin with "|" (an empty text included, as the dispatcher takes it).
+bool IsAcceptedReply(std::string_view reply);
 
 struct AttachmentsReply {
   AnsiString recordId;

@@ -301,6 +301,13 @@ TEST(ReplyFrames, LoginAndServerMessage) {
   ASSERT_EQ(m.size(), 106u);
   EXPECT_EQ(ParseServerMessage(m), Cp936("文件操作成功！"));
   EXPECT_THROW(ParseServerMessage(m.substr(0, 105)), EFrameError);
+  // A whole message that is not a refusal is the server taking the request.
+  EXPECT_TRUE(IsAcceptedReply(m));
+  EXPECT_TRUE(IsAcceptedReply(BuildServerMessage("")));
+  EXPECT_FALSE(IsAcceptedReply(BuildServerMessage("|" + Cp936("保存失败"))));
+  EXPECT_FALSE(IsAcceptedReply(m.substr(0, 105)));
+  EXPECT_FALSE(IsAcceptedReply(BuildLoginReply({})));
+  EXPECT_FALSE(IsAcceptedReply(""));
 
   // Text longer than its field is cut to the field's bytes and spills into nothing.
   const std::string sixty(60, 'x');
