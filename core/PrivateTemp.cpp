@@ -57,12 +57,25 @@ std::string PrivateTempFolder() {
   return dir + "/";
 }
 
+bool IsPlainFileName(std::string_view name) {
+  return !name.empty() && name != "." && name != ".." && name.find('/') == std::string_view::npos;
+}
+
 std::string PrivateTempPath(std::string_view name) {
-  if (name.empty() || name == "." || name == ".." || name.find('/') != std::string_view::npos)
+  if (!IsPlainFileName(name))
     Refuse("Not a temporary file name: \"" + std::string(name) + "\"");
   std::string path = PrivateTempFolder();
   path += name;
   if (::unlink(path.c_str()) != 0 && errno != ENOENT) Refuse("Cannot replace file \"" + path + "\". " + SystemError());
+  return path;
+}
+
+std::string MakePrivateTempDir(std::string_view prefix) {
+  if (!IsPlainFileName(prefix)) Refuse("Not a temporary folder name: \"" + std::string(prefix) + "\"");
+  std::string path = PrivateTempFolder();
+  path += prefix;
+  path += "XXXXXX";
+  if (!::mkdtemp(path.data())) Refuse("Cannot create folder \"" + path + "\". " + SystemError());
   return path;
 }
 

@@ -14,6 +14,13 @@
 // The folder, with its trailing '/'.
 std::string PrivateTempFolder();
 
+// One plain path component: not "", "." or "..", no '/'.
+bool IsPlainFileName(std::string_view name);
+
+// A fresh folder in the private folder, named prefix + six random characters, mode 0700;
+// its path without a trailing '/'. Raises EFCreateError when it cannot be made.
+std::string MakePrivateTempDir(std::string_view prefix);
+
 // The folder + name, with whatever stood at that name removed (a link is removed, never
 // followed), so that the next writer creates the file anew. The name must be one plain
 // path component ("", ".", ".." and names with '/' raise EFCreateError).

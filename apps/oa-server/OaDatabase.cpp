@@ -460,19 +460,19 @@ frames::UserRecord ReadUser(const Stmt& s) {
 
 frames::LoginReply ReadLogin(const Stmt& s) {
   frames::LoginReply r;
-  r.userId = s.Text(0);
-  r.loginName = s.Text(1);
-  r.userName = s.Text(2);
-  r.compId = s.Int(3);
-  r.compName = s.Text(4);
-  r.deptId = s.Int(5);
-  r.deptName = s.Text(6);
-  r.roleId = s.Int(9);
-  r.roleName = s.Text(10);
-  r.dutyId = s.Int(11);
-  r.dutyName = s.Text(12);
-  r.userLevel = s.Int(13);
-  r.flag = static_cast<uint8_t>(s.Int(14));
+  r.UserGUID = s.Text(0);
+  r.LoginName = s.Text(1);
+  r.UserName = s.Text(2);
+  r.CompID = s.Int(3);
+  r.CompName = s.Text(4);
+  r.DeptID = s.Int(5);
+  r.DeptName = s.Text(6);
+  r.RoleID = s.Int(9);
+  r.RoleName = s.Text(10);
+  r.DutyID = s.Int(11);
+  r.DutyName = s.Text(12);
+  r.UserLevel = s.Int(13);
+  r.Flag = static_cast<uint8_t>(s.Int(14));
   return r;
 }
 

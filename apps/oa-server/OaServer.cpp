@@ -15,6 +15,7 @@
 
 #include "control/wire/Frames.h"
 #include "core/ByteIO.h"
+#include "core/CappedGrowth.h"
 
 namespace {
 
@@ -193,17 +194,11 @@ void OaServer::AcceptAll() {
 }
 
 bool OaServer::GrowFrame(Connection& c, size_t more) {
-  const size_t need = c.frame.size() + more;
-  if (need <= c.frame.capacity()) return true;
-  // Grows as bytes arrive, never beyond the announced length: an announced length costs
-  // nothing until it is sent.
-  const size_t next = std::min(std::max({c.frame.capacity() * 2, need, kReadChunk}), c.length);
-  if (!MakeRoom(next - HeapBytes(c.frame), &c)) return false;
-  std::string grown;
-  grown.reserve(next);  // a fresh string reserves exactly
-  grown.append(c.frame);
-  c.frame.swap(grown);
-  Release(grown);
+  const std::optional<size_t> next = CappedCapacity(c.frame.capacity(), c.frame.size() + more, c.length);
+  if (!next) return false;
+  if (*next == c.frame.capacity()) return true;
+  if (!MakeRoom(*next - HeapBytes(c.frame), &c)) return false;
+  ReallocateExactly(c.frame, *next);
   Recharge(c);
   return true;
 }

@@ -132,11 +132,11 @@ std::vector<TFieldRecord> DraftDefaults(const std::string& sheetBytes, const fra
     if (name.empty() || text.size() < 3 || text.front() != '[' || text.back() != ']') return;
     const AnsiString word = text.substr(1, text.size() - 2);
     AnsiString value;
-    if (word == "UserName") value = user.userName;
-    else if (word == "UserGUID") value = user.userId;
-    else if (word == "CompName") value = user.compName;
-    else if (word == "DeptName") value = user.deptName;
-    else if (word == "DutyName") value = user.dutyName;
+    if (word == "UserName") value = user.UserName;
+    else if (word == "UserGUID") value = user.UserGUID;
+    else if (word == "CompName") value = user.CompName;
+    else if (word == "DeptName") value = user.DeptName;
+    else if (word == "DutyName") value = user.DutyName;
     else if (word == "DateTime") value = DateTimeToStr(today, fs);
     else if (word == "Date") value = DateToStr(today, fs);
     else if (word == "Time") value = TimeToStr(today, fs);
@@ -208,6 +208,21 @@ auto ReadItems(std::string_view f, size_t header, int32_t count, size_t itemSize
   std::vector<decltype(read(f))> items;
   for (int32_t i = 0; i < count; ++i) items.push_back(read(f.substr(header + size_t(i) * itemSize, itemSize)));
   return items;
+}
+
+// A document about to be kept for the first time: its form's, at the workflow's start,
+// written by the user who has it.
+StoredDocument NewDraft(const AnsiString& recordId, const SampleTemplate& form, const TFlowMessage& wf,
+                        const frames::UserRecord& user) {
+  StoredDocument d;
+  d.recordId = recordId;
+  d.tableName = form.tableName;
+  d.templateName = form.name;
+  d.workflowId = form.workflowId;
+  d.currentStep = StartStep(wf);
+  d.authorId = user.userId;
+  d.authorName = user.userName;
+  return d;
 }
 
 }  // namespace
@@ -297,13 +312,7 @@ std::string OaService::Query(std::string_view frame) const {
   } else {
     // A new document is kept from the moment it is handed out, as its author's draft, so
     // that what is attached to it before its first save has a document to belong to.
-    d.recordId = q.recordId;
-    d.tableName = form->tableName;
-    d.templateName = form->name;
-    d.workflowId = form->workflowId;
-    d.currentStep = StartStep(*wf);
-    d.authorId = user->userId;
-    d.authorName = user->userName;
+    d = NewDraft(q.recordId, *form, *wf, *user);
     // One user keeps a few drafts; the oldest never-saved one goes (its files kept as versions).
     std::vector<AnsiString> drafts = db_.UnsavedDrafts(user->userId);
     for (size_t i = 0; i + kMaxDrafts <= drafts.size(); ++i) db_.DropDraft(drafts[i]);
@@ -390,18 +399,7 @@ std::string OaService::Update(std::string_view frame) const {
     if (step > 0 && step != stored->currentStep) return Refusal(kMoved);
   }
 
-  StoredDocument d;
-  if (stored) {
-    d = *stored;
-  } else {
-    d.recordId = recordId;
-    d.tableName = form->tableName;
-    d.templateName = form->name;
-    d.workflowId = form->workflowId;
-    d.currentStep = StartStep(*wf);
-    d.authorId = user->userId;
-    d.authorName = user->userName;
-  }
+  StoredDocument d = stored ? *stored : NewDraft(recordId, *form, *wf, *user);
   // What this copy changed is applied over what other saves changed since it was handed out.
   // A copy the server did not hand out (or one that is no longer known) has nothing to merge
   // against; a document never handed out starts empty.

@@ -142,10 +142,11 @@ std::string FileUrl(const std::string& path) {
   return url;
 }
 
+// "" when neither is set.
 std::string CacheDir() {
   if (const char* x = getenv("XDG_CACHE_HOME"); x && *x) return x;
   if (const char* h = getenv("HOME"); h && *h) return std::string(h) + "/.cache";
-  return "/tmp";
+  return "";
 }
 
 void MakeDirs(const std::string& path) {
@@ -154,14 +155,14 @@ void MakeDirs(const std::string& path) {
 }
 
 // The suite keeps its temporary files in a folder of the worker's own, made before any
-// thread runs.
-void MakeTmpDir() {
-  const char* base = getenv("TMPDIR");
-  std::string tmpl = std::string(base && *base ? base : "/tmp") + "/tarvo-office-XXXXXX";
-  std::vector<char> buf(tmpl.begin(), tmpl.end());
-  buf.push_back('\0');
-  if (mkdtemp(buf.data())) {
-    g_tmpDir = buf.data();
+// thread runs inside the socket's folder: the control made that one private, checked it
+// is the user's own and removes it whatever the worker left.
+void MakeTmpDir(const std::string& socketPath) {
+  const size_t slash = socketPath.rfind('/');
+  if (slash == std::string::npos || slash == 0) return;
+  std::string tmpl = socketPath.substr(0, slash) + "/tarvo-office-XXXXXX";
+  if (mkdtemp(tmpl.data())) {
+    g_tmpDir = tmpl;
     setenv("TMPDIR", g_tmpDir.c_str(), 1);
   }
 }
@@ -181,10 +182,13 @@ void TakeTermBack() {
   sigaction(SIGTERM, &sa, nullptr);
 }
 
-// The suite keeps its profile apart from everyone else's.
+// The suite keeps its profile apart from everyone else's: without a cache folder, in the
+// worker's own folder, never in the shared temporary one.
 void StartOffice() {
   if (g_office) return;
-  std::string profile = CacheDir() + "/tarvo/office-profile";
+  const std::string cache = CacheDir();
+  if (cache.empty() && g_tmpDir.empty()) throw CannotStart("no folder for the office suite's profile");
+  std::string profile = cache.empty() ? g_tmpDir + "/office-profile" : cache + "/tarvo/office-profile";
   MakeDirs(profile);
   setenv("SAL_USE_VCLPLUGIN", "svp", 1);
   g_office.reset(lok::lok_cpp_init(kInstallPath, FileUrl(profile).c_str()));
@@ -444,8 +448,8 @@ int main(int argc, char** argv) {
     perror("tarvo-office: connect");
     return 1;
   }
-  MakeTmpDir();
   g_socketPath = argv[1];
+  MakeTmpDir(g_socketPath);
   std::thread ender(EndOnTerm);
   g_endThread = ender.native_handle();
   ender.detach();

@@ -38,10 +38,10 @@ BENCHMARK(BM_BuildQueryRequest);
 
 void BM_ParseLoginReply(benchmark::State& state) {
   frames::LoginReply r;
-  r.userId = "{6F1C2A10-5B3D-4E8F-9A7B-0C1D2E3F4A50}";
-  r.loginName = "admin";
-  r.userName = Cp936("系统管理员");
-  r.compName = Cp936("市政府办公室");
+  r.UserGUID = "{6F1C2A10-5B3D-4E8F-9A7B-0C1D2E3F4A50}";
+  r.LoginName = "admin";
+  r.UserName = Cp936("系统管理员");
+  r.CompName = Cp936("市政府办公室");
   const std::string frame = frames::BuildLoginReply(r);
   for (auto _ : state) benchmark::DoNotOptimize(frames::ParseLoginReply(frame));
   state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(frame.size()));

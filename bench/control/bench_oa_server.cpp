@@ -93,7 +93,7 @@ struct Server {
     TStream2Array d;
     d.LoadFromBytes(*service->Reply(query));
     for (int i = 0; i < 20; ++i) d.Fields.push_back({0, 0, "field" + std::to_string(i), "", std::string(80, 'v')});
-    service->Reply(d.BuildUpdateFrame("oa_leave", kRecord, 0).Data());
+    service->Reply(d.BuildUpdateFrame("oa_leave", kRecord, 0, SessionValues()).Data());
   }
   ~Server() {
     server->Stop();

@@ -70,7 +70,7 @@ void BM_BuildUpdateFrame(benchmark::State& state) {
   d.Fields.clear();
   for (int i = 0; i < 200; ++i)
     d.Fields.push_back({i, 1, "field" + std::to_string(i), "", std::string(i % 10 == 0 ? 600 : 60, 'e')});
-  for (auto _ : state) benchmark::DoNotOptimize(d.BuildUpdateFrame("docs", "{R}", 1).Size());
+  for (auto _ : state) benchmark::DoNotOptimize(d.BuildUpdateFrame("docs", "{R}", 1, SessionValues()).Size());
   state.SetItemsProcessed(int64_t(state.iterations()) * 200);
 }
 BENCHMARK(BM_BuildUpdateFrame);

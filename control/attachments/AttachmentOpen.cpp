@@ -50,13 +50,10 @@ void SayCannotOpen(const AnsiString& name, QWidget* parent) {
 }  // namespace
 
 std::string TimeStampedCopyPath(const AnsiString& name) {
-  std::optional<AnsiString> safe = ServerFileName(name);
-  if (!safe) return "";
-  const std::string local = Cp936ToUtf8(*safe);
-  if (local.empty() || local == "." || local == ".." || local.find('/') != std::string::npos)
-    return "";
+  const std::optional<std::string> local = LocalFileName(name);
+  if (!local) return "";
   const AnsiString stamp = FormatDateTime("yyyymmddhhnnsszzz", Services::Clock().Now());
-  return PrivateTempFolder() + stamp + FitName(local, kMaxFileNameBytes - stamp.size());
+  return PrivateTempFolder() + stamp + FitName(*local, kMaxFileNameBytes - stamp.size());
 }
 
 QIcon AttachmentIcon(const AnsiString& name) {

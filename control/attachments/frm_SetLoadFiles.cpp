@@ -219,15 +219,7 @@ void TfrmSetLoadFiles::Changed() {
 
 namespace {
 // The server confirms a save with a message; a refusal begins with "|".
-bool IsSavedReply(const TMemoryStream* reply) {
-  if (!reply || frames::FrameCode(reply->Data()) != "SMSG") return false;
-  bool saved = false;
-  Guarded([&] {
-    const AnsiString text = frames::ParseServerMessage(reply->Data());
-    saved = text.empty() || text[0] != '|';
-  });
-  return saved;
-}
+bool IsSavedReply(const TMemoryStream* reply) { return reply && frames::IsAcceptedReply(reply->Data()); }
 }  // namespace
 
 void TfrmSetLoadFiles::UploadFiles() {

@@ -735,11 +735,8 @@ void TFFlowEditor::SaveEnded(const std::string* reply) {
   BitBtn1->setEnabled(true);
   miSaveToServer->setEnabled(true);
   // No reply: the session has told the person; everything stays as it is.
-  if (!reply) return;
-  if (frames::FrameCode(*reply) == "SMSG") {
-    const AnsiString text = frames::ParseServerMessage(*reply);
-    if (!text.empty() && text[0] == '|') return;  // refused, and said so
-  }
+  // Refused (and said so) or not understood: not saved.
+  if (!reply || !frames::IsAcceptedReply(*reply)) return;
   saved_ = sending_;
   // What was changed while the save was on its way is not saved yet.
   if (!Modified()) accept();

@@ -786,7 +786,7 @@ bool TfrmTemplate::SaveDocument(int32_t status, bool forced) {
                    this);
     return false;
   }
-  TMemoryStream& frame = doc_->BuildUpdateFrame(tableName_, recordId_, status);
+  TMemoryStream& frame = doc_->BuildUpdateFrame(tableName_, recordId_, status, SessionValues());
   frame.SetPosition(0);
   submitted_ = true;
   TfrmMain* session = frmMain();
@@ -797,19 +797,9 @@ bool TfrmTemplate::SaveDocument(int32_t status, bool forced) {
   for (const TFieldEntry& f : doc_->Fields) sent.push_back(f.edited);
   const QPointer<TfrmTemplate> self(this);
   session->SendToServer(frame, [self, sent = std::move(sent)](TRequestEnd end, const std::string& reply) {
-    if (self) self->SaveEnded(sent, end == TRequestEnd::Replied && IsAcceptingReply(reply));
+    if (self) self->SaveEnded(sent, end == TRequestEnd::Replied && frames::IsAcceptedReply(reply));
   });
   return true;
-}
-
-bool IsAcceptingReply(const std::string& reply) {
-  if (frames::FrameCode(reply) != "SMSG") return false;
-  try {
-    const AnsiString text = frames::ParseServerMessage(reply);
-    return text.empty() || text[0] != '|';
-  } catch (const frames::EFrameError&) {
-    return false;
-  }
 }
 
 void TfrmTemplate::SaveEnded(const std::vector<AnsiString>& sent, bool accepted) {

@@ -266,6 +266,3 @@ class TfrmTemplate : public QDialog, public ITemplateForm {
 // Registers the form with the reply dispatcher (once per process).
 void RegisterTemplateForm();
 
-// True when the reply to a save says the server took it: a server message that does
-// not begin with "|".
-bool IsAcceptingReply(const std::string& reply);

@@ -3,10 +3,10 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QKeyEvent>
-#include <algorithm>
 #include <memory>
 
 #include "platform/QtText.h"
+#include "core/SysUtils.h"
 #include "platform/Services.h"
 
 #include "platform/office/OfficeContainer.h"
@@ -52,15 +52,7 @@ void ReportOfficeWorkerGone(const AnsiString& text, QWidget* parent) {
   ShowMessageBox(text, Utf8ToCp936("系统提示"), MsgIcon::Warning, MsgButtons::Ok, parent);
 }
 
-std::string LowerExtension(const std::string& path) {
-  size_t slash = path.find_last_of("/\\");
-  size_t dot = path.rfind('.');
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
-  std::string ext = path.substr(dot);
-  std::transform(ext.begin(), ext.end(), ext.begin(),
-                 [](unsigned char c) { return static_cast<char>(c < 0x80 ? std::tolower(c) : c); });
-  return ext;
-}
+std::string LowerExtension(const std::string& path) { return LowerCase(ExtractFileExt(path)); }
 
 bool IsWordFile(const std::string& path) {
   std::string ext = LowerExtension(path);

@@ -32,11 +32,6 @@ const char* const kCaption = "系统提示";
 const char* const kFileSentText = "文件操作成功！";
 const char* const kArchivedText = "文件归档完毕！";
 
-AnsiString ReadFrameCodeOf(const std::string& frame) {
-  TMemoryStream s(frame);
-  return ReadFrameCode(s);
-}
-
 // A window the dispatcher created. `modal` is true while the call that shows
 // it modally is on the stack: such a window is only closed when replaced, and
 // freed by that call once its loop has ended.
@@ -151,17 +146,6 @@ void HandleFlowReply(TMemoryStream& reply) {
   });
   editor->LoadFlow(reply);
   editor->ShowModal();
-}
-
-// The server keeps an upload when it answers with a message that is not a refusal.
-bool UploadKept(const std::string& reply) {
-  if (ReadFrameCodeOf(reply) != "SMSG") return false;
-  try {
-    const AnsiString text = frames::ParseServerMessage(reply);
-    return !text.empty() && text[0] != '|';
-  } catch (const frames::EFrameError&) {
-    return false;
-  }
 }
 
 void HandleUnitsReply(TMemoryStream& reply) {
@@ -317,21 +301,16 @@ void HandleNumbersReply(TMemoryStream& reply) {
 void HandleFileReply(TfrmMain& session, TMemoryStream& reply) {
   const frames::FileReply file = frames::ParseFileReply(reply.Data());
   if (!OpenDocumentForm() || !ReplyWindowFactories().CreateWordEditor) return;
-  const std::optional<AnsiString> name = ServerFileName(file.fileName);
-  if (!name) return;
-  // Checked again as the file system sees it: a cut double-byte character is
-  // dropped in conversion, which can leave "" or "..".
-  const std::string localName = Cp936ToUtf8(*name);
-  if (localName.empty() || localName == "." || localName == ".." || localName.find('/') != std::string::npos)
-    return;
-  const std::string path = PrivateTempFolder() + localName;
+  const std::optional<std::string> localName = LocalFileName(file.fileName);
+  if (!localName) return;
+  const std::string path = PrivateTempFolder() + *localName;
   WritePrivateFile(path, file.body);
 
   IWordEditor* editor = ReplyWindowFactories().CreateWordEditor();
   if (!editor) return;
   const QPointer<QWidget> widget = editor->AsWidget();
   const QPointer<TfrmMain> sessionRef(&session);
-  const AnsiString fileName = *name;
+  const AnsiString fileName = *ServerFileName(file.fileName);  // the server's own bytes
   // Each save goes to the server while the editor is open; the editor counts it kept
   // only on the server's success reply.
   const bool uploadsItself = editor->SetUploader([sessionRef, file, fileName](const std::string& bytes,
@@ -339,7 +318,7 @@ void HandleFileReply(TfrmMain& session, TMemoryStream& reply) {
     if (!sessionRef) return done(false);
     const std::string container = BuildSingleFileContainer(fileName, bytes, kAttachmentStateAdded);
     sessionRef->SendToServer(frames::BuildUploadRequest(file.recordId, file.tableName, 1, container),
-                             [done](TRequestEnd end, const std::string& reply) { done(end == TRequestEnd::Replied && UploadKept(reply)); });
+                             [done](TRequestEnd end, const std::string& reply) { done(end == TRequestEnd::Replied && frames::IsAcceptedReply(reply)); });
   });
   std::string upload;
   {
@@ -348,7 +327,7 @@ void HandleFileReply(TfrmMain& session, TMemoryStream& reply) {
     editor->ShowModal();
     TMemoryStream* result = widget && !uploadsItself ? editor->GetResultStream() : nullptr;
     if (result && result->Size() > 0) {
-      const std::string container = BuildSingleFileContainer(*name, result->Data(), kAttachmentStateAdded);
+      const std::string container = BuildSingleFileContainer(fileName, result->Data(), kAttachmentStateAdded);
       upload = frames::BuildUploadRequest(file.recordId, file.tableName, 1, container);
     }
   }

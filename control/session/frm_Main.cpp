@@ -14,6 +14,7 @@
 #include "control/wire/Un_type.h"
 #include "control/session/WaitFOr.h"
 #include "core/ByteIO.h"
+#include "core/CappedGrowth.h"
 #include "platform/QtText.h"
 #include "core/SysUtils.h"
 #include "platform/Guard.h"
@@ -43,21 +44,6 @@ const char* const kCaption = "系统提示";
 const char* const kUnreadableReply = "服务器返回的数据不完整或无法识别，操作没有完成。";
 const char* const kCutReply = "服务器的答复不完整，操作可能没有完成，请重新打开文档查看。";
 const char* const kNoAnswer = "服务器在60秒内没有答复，操作可能没有完成。";
-
-// Grows the reply as bytes arrive, never beyond the announced length, so the
-// buffer never holds more than the reply and a regrowth never doubles it.
-void AppendCapped(std::string& buf, const char* data, size_t n, size_t cap) {
-  const size_t need = buf.size() + n;
-  if (need > buf.capacity()) {
-    size_t next = std::max({buf.capacity() * 2, need, size_t(64 * 1024)});
-    next = std::min(next, cap);
-    std::string grown;
-    grown.reserve(next);  // a fresh string reserves exactly
-    grown.append(buf);
-    buf.swap(grown);
-  }
-  buf.append(data, n);
-}
 
 }  // namespace
 
@@ -220,11 +206,10 @@ void TfrmMain::ClientSocketConnect(QTcpSocket* s) {
   KeepAlive(s);
   // SendPendingFrame: code, length, then the frame (which repeats the code).
   const std::string& f = conn_->frame;
-  std::string head = f.substr(0, std::min<size_t>(5, f.size()));
-  head.resize(5, '\0');
-  const uint32_t len = uint32_t(f.size());
-  for (int i = 0; i < 4; ++i) head.push_back(char(uint8_t(len >> (8 * i))));
-  s->write(head.data(), qint64(head.size()));
+  char head[9] = {};
+  std::memcpy(head, f.data(), std::min<size_t>(5, f.size()));
+  StoreLE(head + 5, uint32_t(f.size()));
+  s->write(head, qint64(sizeof head));
   s->write(f.data(), qint64(f.size()));
   frmWaitFor_->ShowCentredOn(DialogAnchor(this));
 }
@@ -262,7 +247,11 @@ bool TfrmMain::ReadAvailable() {
     const qint64 want = std::min<qint64>(c.expected, kReceiveChunk);
     const qint64 n = c.socket->read(receiveBuffer_, want);
     if (n <= 0) return false;
-    AppendCapped(c.reply, receiveBuffer_, size_t(n), size_t(c.announced));
+    // Never past the announced length: reads ask for at most what is still expected.
+    if (!AppendCapped(c.reply, std::string_view(receiveBuffer_, size_t(n)), size_t(c.announced))) {
+      EndWithoutReply(TRequestEnd::Invalid);
+      return true;
+    }
     c.expected -= int32_t(n);
     progressBar_->SetPosition(c.announced - c.expected);
     if (c.expected == 0) {

@@ -5,7 +5,6 @@
 #include <limits>
 
 #include "control/wire/RecordReader.h"
-#include "control/wire/Un_type.h"
 
 namespace {
 
@@ -250,12 +249,12 @@ void TStream2Array::ReadTail(TMemoryStream& reply, TStream& target) {
 }
 
 TMemoryStream& TStream2Array::BuildUpdateFrame(const AnsiString& tableName, const AnsiString& recordId,
-                                               int32_t status) {
+                                               int32_t status, const TSessionValues& session) {
   Header.SetText(dh::Code, "UPDA");
   Header.SetText(dh::TableName, tableName);
   Header.SetText(dh::RecordId, recordId);
   Header.SetText(dh::Version, "V1.0");
-  Header.SetText(dh::UserId, SessionValues().UserGUID);
+  Header.SetText(dh::UserId, session.UserGUID);
 
   std::vector<TFieldRecord> records;
   for (const TFieldEntry& f : Fields)

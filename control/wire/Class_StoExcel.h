@@ -164,7 +164,8 @@ class TStream2Array {
   // Builds the "UPDA" frame from the header, the field table's edited values
   // (with "Status" and "StepID" records after them) and the picked users;
   // the frame stays owned by the record. The user ID is the session's.
-  TMemoryStream& BuildUpdateFrame(const AnsiString& tableName, const AnsiString& recordId, int32_t status);
+  TMemoryStream& BuildUpdateFrame(const AnsiString& tableName, const AnsiString& recordId, int32_t status,
+                                  const TSessionValues& session);
   TMemoryStream& FrameStream() { return frame_; }
 
   // The "EXCE" reply for this record: header counts and the sheet offset and

@@ -161,19 +161,19 @@ const auto kQueryFields = [](auto& f, auto& q) {
 };
 
 const auto kLoginReplyFields = [](auto& f, auto& l) {
-  f.Text(5, 38, l.userId);
-  f.Text(44, 50, l.loginName);
-  f.Text(95, 50, l.userName);
-  f.I32(148, l.compId);
-  f.Text(152, 50, l.compName);
-  f.I32(204, l.deptId);
-  f.Text(208, 50, l.deptName);
-  f.I32(260, l.roleId);
-  f.Text(264, 50, l.roleName);
-  f.I32(316, l.dutyId);
-  f.Text(320, 50, l.dutyName);
-  f.I32(372, l.userLevel);
-  f.U8(376, l.flag);
+  f.Text(5, 38, l.UserGUID);
+  f.Text(44, 50, l.LoginName);
+  f.Text(95, 50, l.UserName);
+  f.I32(148, l.CompID);
+  f.Text(152, 50, l.CompName);
+  f.I32(204, l.DeptID);
+  f.Text(208, 50, l.DeptName);
+  f.I32(260, l.RoleID);
+  f.Text(264, 50, l.RoleName);
+  f.I32(316, l.DutyID);
+  f.Text(320, 50, l.DutyName);
+  f.I32(372, l.UserLevel);
+  f.U8(376, l.Flag);
 };
 
 }  // namespace
@@ -382,6 +382,12 @@ std::string BuildServerMessage(std::string_view text) {
 
 AnsiString ParseServerMessage(std::string_view frame) {
   return wire::RecordReader(frame, kServerMessageSize, "Server message").Text(5, 100);
+}
+
+bool IsAcceptedReply(std::string_view reply) {
+  if (FrameCode(reply) != "SMSG" || reply.size() < kServerMessageSize) return false;
+  const AnsiString text = ParseServerMessage(reply);
+  return text.empty() || text[0] != '|';
 }
 
 std::string BuildAttachmentsReply(const AttachmentsReply& a, std::string_view container) {

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "control/wire/Un_type.h"
 #include "core/AnsiString.h"
 #include "core/Exception.h"
 
@@ -193,26 +194,16 @@ std::string BuildSignOffRequest(std::string_view userId, std::string_view tableN
 
 // ---- replies -----------------------------------------------------------------
 
-struct LoginReply {
-  AnsiString userId;
-  AnsiString loginName;
-  AnsiString userName;
-  int32_t compId = 0;
-  AnsiString compName;
-  int32_t deptId = 0;
-  AnsiString deptName;
-  int32_t roleId = 0;
-  AnsiString roleName;
-  int32_t dutyId = 0;
-  AnsiString dutyName;
-  int32_t userLevel = 0;
-  uint8_t flag = 0;
-};
+// The login reply carries exactly the session values.
+using LoginReply = TSessionValues;
 std::string BuildLoginReply(const LoginReply& r);
 LoginReply ParseLoginReply(std::string_view frame);
 
 std::string BuildServerMessage(std::string_view text);
 AnsiString ParseServerMessage(std::string_view frame);
+// True when a reply says the server took the request: a whole "SMSG" whose text does
+// not begin with "|" (an empty text included, as the dispatcher takes it).
+bool IsAcceptedReply(std::string_view reply);
 
 struct AttachmentsReply {
   AnsiString recordId;

@@ -1,5 +1,7 @@
 #include "control/wire/ReplyText.h"
 
+#include "core/PrivateTemp.h"
+
 namespace {
 constexpr size_t kLineBytes = 18;
 }  // namespace
@@ -43,4 +45,12 @@ std::optional<AnsiString> ServerFileName(std::string_view name) {
   if (last.empty() || last == "." || last == "..") return std::nullopt;
   if (last.find('\0') != AnsiString::npos) return std::nullopt;
   return last;
+}
+
+std::optional<std::string> LocalFileName(std::string_view name) {
+  const std::optional<AnsiString> last = ServerFileName(name);
+  if (!last) return std::nullopt;
+  std::string local = Cp936ToUtf8(*last);
+  if (!IsPlainFileName(local)) return std::nullopt;
+  return local;
 }

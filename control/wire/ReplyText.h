@@ -20,3 +20,8 @@ size_t LastComponentStart(std::string_view name);
 // A file name from the server reduced to its last path component (split on
 // both '\' and '/'); nullopt for empty, "." and "..".
 std::optional<AnsiString> ServerFileName(std::string_view name);
+
+// The server's file name as a local UTF-8 name safe to join to a folder, checked
+// again after conversion: a cut double-byte character is dropped, which can leave
+// "" or "..". nullopt when nothing safe remains.
+std::optional<std::string> LocalFileName(std::string_view name);

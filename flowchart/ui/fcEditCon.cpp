@@ -1,8 +1,8 @@
 #include "flowchart/ui/fcEditCon.h"
 
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QFormLayout>
-#include <QHBoxLayout>
 #include <QPlainTextEdit>
 #include <QVBoxLayout>
 
@@ -38,16 +38,13 @@ TFEditConnection::TFEditConnection(QWidget* parent) : QDialog(parent) {
   f->addRow("Dest Arrow Size", seDArrowSize);
   f->addRow("Source Point", seSPoint);
   f->addRow("Dest Point", seDPoint);
-  auto* buttons = new QHBoxLayout;
-  btnOK = new QPushButton("OK", this);
-  btnCancel = new QPushButton("Cancel", this);
+  auto* buttons = new QDialogButtonBox(this);
+  btnOK = buttons->addButton("OK", QDialogButtonBox::AcceptRole);
+  btnCancel = buttons->addButton("Cancel", QDialogButtonBox::RejectRole);
   btnOK->setDefault(true);
-  buttons->addStretch();
-  buttons->addWidget(btnOK);
-  buttons->addWidget(btnCancel);
-  top->addLayout(buttons);
-  connect(btnOK, &QPushButton::clicked, this, &QDialog::accept);
-  connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
+  top->addWidget(buttons);
+  connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+  connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 
   connect(MemoText, &QPlainTextEdit::textChanged, this, [this] {
     if (!MemoText->signalsBlocked()) SetControlTag(MemoText, 1);

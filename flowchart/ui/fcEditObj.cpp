@@ -2,10 +2,10 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QGridLayout>
 #include <QGroupBox>
-#include <QHBoxLayout>
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPointer>
@@ -98,16 +98,13 @@ TFEditObject::TFEditObject(QWidget* parent) : QDialog(parent) {
   fr->addWidget(border);
   pages->addTab(tsFrame, "Frame");
 
-  auto* buttons = new QHBoxLayout;
-  btnOK = new QPushButton("OK", this);
-  btnCancel = new QPushButton("Cancel", this);
+  auto* buttons = new QDialogButtonBox(this);
+  btnOK = buttons->addButton("OK", QDialogButtonBox::AcceptRole);
+  btnCancel = buttons->addButton("Cancel", QDialogButtonBox::RejectRole);
   btnOK->setDefault(true);
-  buttons->addStretch();
-  buttons->addWidget(btnOK);
-  buttons->addWidget(btnCancel);
-  top->addLayout(buttons);
-  connect(btnOK, &QPushButton::clicked, this, &QDialog::accept);
-  connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
+  top->addWidget(buttons);
+  connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+  connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 
   // Change marks: only what the user does sets them, never the filling.
   connect(memoText, &QPlainTextEdit::textChanged, this, [this] {

@@ -1,6 +1,6 @@
 #include "flowchart/ui/fcSelUnion.h"
 
-#include <QHBoxLayout>
+#include <QDialogButtonBox>
 #include <QListWidget>
 #include <QPointer>
 #include <QPushButton>
@@ -15,15 +15,12 @@ TFSelectUnion::TFSelectUnion(QWidget* parent) : QDialog(parent) {
   auto* top = new QVBoxLayout(this);
   lbUnions = new QListWidget(this);
   top->addWidget(lbUnions);
-  auto* buttons = new QHBoxLayout;
-  btnOK = new QPushButton("OK", this);
-  btnCancel = new QPushButton("Cancel", this);
-  buttons->addStretch();
-  buttons->addWidget(btnOK);
-  buttons->addWidget(btnCancel);
-  top->addLayout(buttons);
-  connect(btnOK, &QPushButton::clicked, this, &QDialog::accept);
-  connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
+  auto* buttons = new QDialogButtonBox(this);
+  btnOK = buttons->addButton("OK", QDialogButtonBox::AcceptRole);
+  btnCancel = buttons->addButton("Cancel", QDialogButtonBox::RejectRole);
+  top->addWidget(buttons);
+  connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+  connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
   connect(lbUnions, &QListWidget::itemDoubleClicked, this, &QDialog::accept);
 }
 

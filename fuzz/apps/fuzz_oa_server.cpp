@@ -179,7 +179,7 @@ void Setup() {
     d.Header.SetI32(dh::NumberType, 1);
     d.Header.SetI32(dh::Number, record == std::string_view(kDraft) ? 8 : 7);
     d.PickedUsers = {{kZhang, Cp936("张三"), 0, ""}};
-    const std::string update = d.BuildUpdateFrame("oa_leave", record, status).Data();
+    const std::string update = d.BuildUpdateFrame("oa_leave", record, status, SessionValues()).Data();
     g_requests.push_back(update);
     Check(frames::ParseServerMessage(*service.Reply(update))[0] != '|');
   };

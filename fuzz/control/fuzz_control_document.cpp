@@ -32,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Check(e.Status == d.Status && e.Fields.size() == d.Fields.size());
   Check(TStream2Array::SheetPart(again) == sheet && TStream2Array::ChartPart(again) == chart);
   // The update frame of whatever was accepted parses back.
-  const std::string update = d.BuildUpdateFrame("t", "r", 1).Data();
+  const std::string update = d.BuildUpdateFrame("t", "r", 1, SessionValues()).Data();
   Check(ParseUpdateFrame(update).records.size() == d.FieldRecords.size());
   return 0;
 }

@@ -17,10 +17,10 @@ void Check(bool ok) {
 }
 
 bool SameLogin(const frames::LoginReply& a, const frames::LoginReply& b) {
-  return a.userId == b.userId && a.loginName == b.loginName && a.userName == b.userName && a.compId == b.compId &&
-         a.compName == b.compName && a.deptId == b.deptId && a.deptName == b.deptName && a.roleId == b.roleId &&
-         a.roleName == b.roleName && a.dutyId == b.dutyId && a.dutyName == b.dutyName &&
-         a.userLevel == b.userLevel && a.flag == b.flag;
+  return a.UserGUID == b.UserGUID && a.LoginName == b.LoginName && a.UserName == b.UserName && a.CompID == b.CompID &&
+         a.CompName == b.CompName && a.DeptID == b.DeptID && a.DeptName == b.DeptName && a.RoleID == b.RoleID &&
+         a.RoleName == b.RoleName && a.DutyID == b.DutyID && a.DutyName == b.DutyName &&
+         a.UserLevel == b.UserLevel && a.Flag == b.Flag;
 }
 
 // A '\\' may be the trail byte of a double-byte character; '/' (0x2F) never is, since
@@ -46,7 +46,7 @@ void ParseOne(uint8_t which, std::string_view f) {
   switch (which % 12) {
     case 0: {
       const auto r = frames::ParseLoginReply(f);
-      Check(r.userId.size() <= 38 && r.loginName.size() <= 50 && r.dutyName.size() <= 50);
+      Check(r.UserGUID.size() <= 38 && r.LoginName.size() <= 50 && r.DutyName.size() <= 50);
       Check(SameLogin(frames::ParseLoginReply(frames::BuildLoginReply(r)), r));
       break;
     }

@@ -1,6 +1,5 @@
 #include "platform/office/OfficeContainer.h"
 
-#include <QFileInfo>
 #include <QInputMethodEvent>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -12,6 +11,7 @@
 #include <algorithm>
 
 #include "core/AnsiString.h"
+#include "core/SysUtils.h"
 #include "platform/Guard.h"
 #include "platform/office/OfficeWorker.h"
 
@@ -43,15 +43,15 @@ QJsonObject Arg(const char* type, const QJsonValue& v) {
 
 // The format the suite saves in, by the file's extension.
 std::string FormatFor(const std::string& path) {
-  QString ext = QFileInfo(QString::fromStdString(path)).suffix().toLower();
-  if (ext == "doc" || ext == "dot") return "doc";
-  if (ext == "docx") return "docx";
-  if (ext == "rtf") return "rtf";
-  if (ext == "xls") return "xls";
-  if (ext == "xlsx") return "xlsx";
-  if (ext == "odt") return "odt";
-  if (ext == "ods") return "ods";
-  if (ext == "pdf") return "pdf";
+  const std::string ext = LowerCase(ExtractFileExt(path));
+  if (ext == ".doc" || ext == ".dot") return "doc";
+  if (ext == ".docx") return "docx";
+  if (ext == ".rtf") return "rtf";
+  if (ext == ".xls") return "xls";
+  if (ext == ".xlsx") return "xlsx";
+  if (ext == ".odt") return "odt";
+  if (ext == ".ods") return "ods";
+  if (ext == ".pdf") return "pdf";
   return "";
 }
 

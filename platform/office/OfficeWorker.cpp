@@ -8,13 +8,14 @@
 #include <QLocalSocket>
 #include <QProcessEnvironment>
 #include <QStandardPaths>
-#include <QTemporaryDir>
 #include <QScopeGuard>
 #include <QThread>
 #include <QTimer>
 #include <algorithm>
 #include <cstdlib>
 
+#include "core/Exception.h"
+#include "core/PrivateTemp.h"
 #include "platform/com/Registration.h"
 
 using namespace office_wire;
@@ -172,22 +173,25 @@ void TOfficeWorker::Start() {
     NotStarted("no tarvo-office program (looked at " + looked + " and on PATH)");
   }
 
-  // A private folder for the socket: nobody else can connect in its place. It is the
-  // worker's TMPDIR as well, so its files go when the folder goes, however it ended.
-  QTemporaryDir dir(QDir::tempPath() + "/tarvo-sock-XXXXXX");
-  if (!dir.isValid()) NotStarted("no folder for its socket under " + QDir::tempPath().toStdString());
-  dir.setAutoRemove(false);
-  socketDir_ = dir.path().toStdString();
-  QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-  QString path = dir.path() + "/w";
+  // A folder of its own for the socket: nobody else can connect in its place. The worker
+  // keeps its files in it as well, so they go when the folder goes, however it ended.
+  // Its name is short: the socket's whole path must fit an address.
+  try {
+    socketDir_ = MakePrivateTempDir("w-");
+  } catch (const Exception& e) {
+    NotStarted("no folder for its socket: " + e.Message());
+  }
+  const QString dir = QString::fromStdString(socketDir_);
+  QString path = dir + "/w";
 
+  // The folder alone keeps others out: an access option would have Qt bind in a longer
+  // path beside it first, which may not fit an address.
   server_ = std::make_unique<QLocalServer>();
-  server_->setSocketOptions(QLocalServer::UserAccessOption);
   if (!server_->listen(path)) NotStarted("cannot listen on " + path.toStdString());
 
   process_ = std::make_unique<QProcess>();
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-  env.insert("TMPDIR", dir.path());
+  env.insert("TMPDIR", dir);
   process_->setProcessEnvironment(env);
   // The suite talks a lot on its own outputs; what matters comes back in the answers.
   // Holding none of our pipes, a worker never keeps a caller waiting for them to close.

@@ -60,7 +60,7 @@ class OaDocuments : public ::testing::Test {
     d.Fields = {{1, 1, Cp936("标题"), "", title}};
     d.Header.SetI32(dh::NextStep, next);
     d.PickedUsers = {{kZhang, Cp936("张三"), 0, ""}};
-    return Ask(d.BuildUpdateFrame("oa_leave", kRecord, status).Data());
+    return Ask(d.BuildUpdateFrame("oa_leave", kRecord, status, SessionValues()).Data());
   }
   static bool Refused(const std::string& reply) {
     const AnsiString text = frames::ParseServerMessage(reply);
@@ -197,11 +197,11 @@ TEST_F(OaDocuments, TheSaveAfterAnArchiveIsTakenFromTheArchiverOnceAndSoon) {
   TStream2Array d2 = Parse(Open(kAdmin, other, "请假单"));
   SessionValues().UserGUID = kAdmin;
   d2.Fields = {{1, 1, Cp936("标题"), "", "x"}};
-  ASSERT_FALSE(Refused(Ask(d2.BuildUpdateFrame("oa_leave", other, 0).Data())));
+  ASSERT_FALSE(Refused(Ask(d2.BuildUpdateFrame("oa_leave", other, 0, SessionValues()).Data())));
   ASSERT_FALSE(Refused(Ask(frames::BuildDocCommandRequest(kAdmin, "oa_leave", other, "INBOX", 1, -1))));
   now_ += 1;
   d2.Fields = {{1, 1, Cp936("标题"), "", "late"}};
-  EXPECT_TRUE(Refused(Ask(d2.BuildUpdateFrame("oa_leave", other, 1).Data())));
+  EXPECT_TRUE(Refused(Ask(d2.BuildUpdateFrame("oa_leave", other, 1, SessionValues()).Data())));
   EXPECT_EQ(db_.FindDocument(other)->values.at(0).value, "x");
 }
 

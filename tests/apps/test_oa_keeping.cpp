@@ -72,7 +72,7 @@ class Keeping : public ::testing::Test {
     for (const auto& [name, value] : fields) d.Fields.push_back({1, 1, Cp936(name), "", value});
     d.Header.SetI32(dh::NextStep, next);
     d.PickedUsers = {{kZhang, Cp936("张三"), 0, ""}};
-    return Ask(d.BuildUpdateFrame("oa_leave", record, status).Data());
+    return Ask(d.BuildUpdateFrame("oa_leave", record, status, SessionValues()).Data());
   }
   std::map<AnsiString, AnsiString> Stored(const char* user, const char* record = kRecord) {
     std::map<AnsiString, AnsiString> values;

@@ -303,8 +303,8 @@ TEST(OaDatabaseTest, NewFileGetsSampleDataOnceAndKeepsIt) {
     EXPECT_EQ(again.UserCount(), 12);  // not filled twice
     const auto lisi = again.FindUserByLogin("lisi");
     ASSERT_TRUE(lisi);
-    EXPECT_EQ(lisi->deptName, Cp936("秘书科"));
-    EXPECT_EQ(lisi->compId, 1);
+    EXPECT_EQ(lisi->DeptName, Cp936("秘书科"));
+    EXPECT_EQ(lisi->CompID, 1);
   }
   std::filesystem::remove(path);
 

@@ -72,7 +72,7 @@ inline void Pump(int ms) {
 // A login reply naming only the user.
 inline frames::LoginReply LoginAs(const char* userId) {
   frames::LoginReply l;
-  l.userId = userId;
+  l.UserGUID = userId;
   return l;
 }
 

@@ -85,12 +85,12 @@ TEST(DocumentRecord, UpdateFrameSplitsLongValuesAndAddsStatusAndStep) {
   for (int i = 0; i < 10; ++i) d.Fields.push_back({0, 0, "f" + std::to_string(i), "", "v"});
   d.PickedUsers = {{"{A}", "a", 0, ""}, {"{B}", "b", 0, ""}};
   // Ten short fields and two picked users: 12 records, length 792 + 12 x 308 + 2 x 352.
-  EXPECT_EQ(GetI32LE(d.BuildUpdateFrame("docs", "{REC}", 0).Data().data() + dh::SheetOffset), 5192);
+  EXPECT_EQ(GetI32LE(d.BuildUpdateFrame("docs", "{REC}", 0, SessionValues()).Data().data() + dh::SheetOffset), 5192);
 
   d.Fields[3].edited = std::string(600, 'L');
   d.Fields[4].edited = std::string(255, 'M');
   d.Fields[5].edited = std::string(256, 'N');
-  const std::string f = d.BuildUpdateFrame("docs", "{REC}", 1).Data();
+  const std::string f = d.BuildUpdateFrame("docs", "{REC}", 1, SessionValues()).Data();
   // 600 bytes in 3 pieces, 255 in 1, 256 in 2, seven short ones, Status, StepID.
   EXPECT_EQ(GetI32LE(f.data() + dh::FieldCount), 15);
   EXPECT_EQ(GetI32LE(f.data() + dh::PickedCount), 2);

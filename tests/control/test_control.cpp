@@ -87,7 +87,7 @@ class Control : public ::testing::Test {
   }
   void LogIn() {
     frames::LoginReply l;
-    l.userId = "{USER}";
+    l.UserGUID = "{USER}";
     UnpackLoginReply(frames::BuildLoginReply(l));
   }
   static std::vector<Variant> Texts(std::vector<std::string> v) {

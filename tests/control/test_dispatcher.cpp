@@ -342,8 +342,8 @@ TEST_F(Dispatcher, LoginReplyUnpacksAndFiresAfterLoginLater) {
   EXPECT_TRUE(SessionValues().UserGUID.empty());
 
   frames::LoginReply l;
-  l.userId = "{U}";
-  l.compId = 5;
+  l.UserGUID = "{U}";
+  l.CompID = 5;
   Dispatch(frames::BuildLoginReply(l));
   EXPECT_EQ(SessionValues().UserGUID, "{U}");
   EXPECT_EQ(SessionValues().CompID, 5);

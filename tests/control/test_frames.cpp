@@ -253,19 +253,19 @@ TEST(Records, FieldsAtTheirOffsets) {
 
 TEST(ReplyFrames, LoginAndServerMessage) {
   LoginReply l;
-  l.userId = "{USER}";
-  l.loginName = "admin";
-  l.userName = Cp936("管理员");
-  l.compId = 1;
-  l.compName = "comp";
-  l.deptId = 2;
-  l.deptName = "dept";
-  l.roleId = 3;
-  l.roleName = "role";
-  l.dutyId = 4;
-  l.dutyName = "duty";
-  l.userLevel = 9;
-  l.flag = 1;
+  l.UserGUID = "{USER}";
+  l.LoginName = "admin";
+  l.UserName = Cp936("管理员");
+  l.CompID = 1;
+  l.CompName = "comp";
+  l.DeptID = 2;
+  l.DeptName = "dept";
+  l.RoleID = 3;
+  l.RoleName = "role";
+  l.DutyID = 4;
+  l.DutyName = "duty";
+  l.UserLevel = 9;
+  l.Flag = 1;
   const std::string f = BuildLoginReply(l);
   ASSERT_EQ(f.size(), 380u);
   EXPECT_EQ(I32At(f, 148), 1);
@@ -301,6 +301,13 @@ TEST(ReplyFrames, LoginAndServerMessage) {
   ASSERT_EQ(m.size(), 106u);
   EXPECT_EQ(ParseServerMessage(m), Cp936("文件操作成功！"));
   EXPECT_THROW(ParseServerMessage(m.substr(0, 105)), EFrameError);
+  // A whole message that is not a refusal is the server taking the request.
+  EXPECT_TRUE(IsAcceptedReply(m));
+  EXPECT_TRUE(IsAcceptedReply(BuildServerMessage("")));
+  EXPECT_FALSE(IsAcceptedReply(BuildServerMessage("|" + Cp936("保存失败"))));
+  EXPECT_FALSE(IsAcceptedReply(m.substr(0, 105)));
+  EXPECT_FALSE(IsAcceptedReply(BuildLoginReply({})));
+  EXPECT_FALSE(IsAcceptedReply(""));
 
   // Text longer than its field is cut to the field's bytes and spills into nothing.
   const std::string sixty(60, 'x');
@@ -309,7 +316,7 @@ TEST(ReplyFrames, LoginAndServerMessage) {
   EXPECT_EQ(uint8_t(cut[5]), 100);
   EXPECT_EQ(cut.substr(6, 100), std::string(100, 'x'));
   LoginReply longName;
-  longName.userName = sixty;
+  longName.UserName = sixty;
   const std::string reply = BuildLoginReply(longName);
   ASSERT_EQ(reply.size(), 380u);
   EXPECT_EQ(uint8_t(reply[95]), 50);

@@ -53,7 +53,7 @@ class OaServiceTest : public ::testing::Test {
     d.Fields = std::move(fields);
     d.Header.SetI32(dh::NextStep, next);
     d.PickedUsers = {{kZhang, Cp936("张三"), 10, ",10,"}};
-    return d.BuildUpdateFrame(d.Header.Text(dh::TableName), kRecord, status).Data();
+    return d.BuildUpdateFrame(d.Header.Text(dh::TableName), kRecord, status, SessionValues()).Data();
   }
 
   std::filesystem::path path_;

@@ -7,7 +7,6 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QProcess>
-#include <QTemporaryDir>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -25,6 +24,7 @@
 #include "control/office/frmPrivew.h"
 #include "control/office/frm_OLEWord.h"
 #include "control/wire/Un_type.h"
+#include "core/PrivateTemp.h"
 #include "platform/QtText.h"
 #include "platform/Services.h"
 #include "platform/office/OfficeWire.h"
@@ -56,12 +56,18 @@ int Count(const std::string& hay, const std::string& needle) {
   return n;
 }
 
-// What the worker leaves in the temporary folder: its own folder and its socket's.
+// What the worker leaves in the temporary folders: its own folder, its socket's and its
+// profile.
 std::string WorkerLeftovers() {
   QStringList found;
-  QDirIterator it(QDir::tempPath(), {"tarvo-office-*", "tarvo-sock-*"}, QDir::Dirs | QDir::NoDotAndDotDot,
-                  QDirIterator::Subdirectories);
-  while (it.hasNext()) found << it.next();
+  const std::pair<QString, QStringList> places[] = {
+      {QDir::tempPath(), {"tarvo-office-*", "tarvo-sock-*"}},
+      {QString::fromStdString(PrivateTempFolder()), {"tarvo-office-*", "w-*"}}};
+  for (const auto& [where, names] : places) {
+    QDirIterator it(where, names, QDir::Dirs | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+    while (it.hasNext()) found << it.next();
+  }
+  found.removeDuplicates();
   return found.join(", ").toStdString();
 }
 
@@ -533,15 +539,13 @@ TEST_F(OfficeTest, AWorkerWhoseProgramDiedRemovesItsFilesItself) {
   for (const bool closed : {false, true}) {
     SCOPED_TRACE(closed ? "the connection ended" : "SIGTERM");
     // As the control lays it out: a private folder holding the socket, the worker's TMPDIR.
-    QTemporaryDir dir(QDir::tempPath() + "/tarvo-sock-XXXXXX");
-    ASSERT_TRUE(dir.isValid());
-    dir.setAutoRemove(false);
-    const QString socketPath = dir.path() + "/w";
+    const QString folder = QString::fromStdString(MakePrivateTempDir("w-"));
+    const QString socketPath = folder + "/w";
     auto server = std::make_unique<QLocalServer>();
     ASSERT_TRUE(server->listen(socketPath));
     QProcess worker;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("TMPDIR", dir.path());
+    env.insert("TMPDIR", folder);
     worker.setProcessEnvironment(env);
     worker.start(QString::fromStdString(TOfficeWorker::WorkerPath()), {socketPath});
     ASSERT_TRUE(worker.waitForStarted(10000));
@@ -576,8 +580,8 @@ TEST_F(OfficeTest, AWorkerWhoseProgramDiedRemovesItsFilesItself) {
       ::kill(static_cast<pid_t>(worker.processId()), SIGTERM);
     }
     ASSERT_TRUE(worker.waitForFinished(10000));
-    EXPECT_FALSE(QFileInfo::exists(dir.path())) << WorkerLeftovers();
-    QDir(dir.path()).removeRecursively();
+    EXPECT_FALSE(QFileInfo::exists(folder)) << WorkerLeftovers();
+    QDir(folder).removeRecursively();
   }
 }
 

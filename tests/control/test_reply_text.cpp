@@ -51,6 +51,16 @@ TEST(ServerFileName, KeepsOnlyTheLastComponent) {
   EXPECT_EQ(ServerFileName(std::string("a\xC0/b.doc")).value(), "b.doc");
 }
 
+TEST(LocalFileName, IsOnePlainUtf8ComponentOrNothing) {
+  EXPECT_EQ(LocalFileName("C:\\a\\b.doc").value(), "b.doc");
+  EXPECT_EQ(LocalFileName("dir/" + Cp936("公文.doc")).value(), "公文.doc");
+  EXPECT_FALSE(LocalFileName("a\\..").has_value());
+  // A cut double-byte character is dropped in conversion: what is left must still be safe.
+  EXPECT_FALSE(LocalFileName("x\\..\x81").has_value());
+  EXPECT_FALSE(LocalFileName("\x81").has_value());
+  EXPECT_EQ(LocalFileName("a.\x81").value(), "a.");
+}
+
 TEST(NormaliseRecordId, GuidRules) {
   // Empty: a fresh braced upper-case GUID, new unless both init values are given.
   TRecordIdChoice c = NormaliseRecordId("", "", "");

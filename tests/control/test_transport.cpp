@@ -324,13 +324,13 @@ TEST_F(Transport, QueriesAndFlowChartsLogInFirstWhileNobodyIsLoggedIn) {
   EXPECT_EQ(server.requests[1].frame, frames::BuildLoginRequest("abc"));
 
   frames::LoginReply l;
-  l.userId = "{U}";
-  l.loginName = "abc";
-  l.userName = "name";
-  l.deptName = "dept";
-  l.roleName = "role";
-  l.dutyName = "duty";
-  l.userLevel = 3;
+  l.UserGUID = "{U}";
+  l.LoginName = "abc";
+  l.UserName = "name";
+  l.DeptName = "dept";
+  l.RoleName = "role";
+  l.DutyName = "duty";
+  l.UserLevel = 3;
   UnpackLoginReply(frames::BuildLoginReply(l));
   session->SendQuery("db", "", "{R}", 1, "tpl", 7, 1, "it", "ir");
   session->RequestFlowChart("12");

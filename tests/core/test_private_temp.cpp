@@ -127,3 +127,22 @@ TEST_F(PrivateTemp, WhatStandsAtAFileNameIsReplacedNeverFollowed) {
 }
 
 }  // namespace
+
+TEST_F(PrivateTemp, AFreshFolderIsMadeInsideThePrivateOneOrRefused) {
+  const std::string a = MakePrivateTempDir("w-");
+  const std::string b = MakePrivateTempDir("w-");
+  EXPECT_NE(a, b);
+  EXPECT_EQ(a.substr(0, folder_.size() + 3), folder_ + "/w-");
+  EXPECT_EQ(a.size(), folder_.size() + 9);
+  EXPECT_TRUE(S_ISDIR(Lstat(a).st_mode));
+  EXPECT_EQ(Lstat(a).st_mode & 0777, 0700u);
+  EXPECT_THROW(MakePrivateTempDir("a/b-"), EFCreateError);
+  EXPECT_THROW(MakePrivateTempDir(""), EFCreateError);
+  // Never in another's folder standing in the private one's place.
+  fs::remove_all(folder_);
+  const std::string elsewhere = tmp_ + "/elsewhere";
+  fs::create_directories(elsewhere);
+  fs::create_directory_symlink(elsewhere, folder_);
+  EXPECT_THROW(MakePrivateTempDir("w-"), EFCreateError);
+  EXPECT_TRUE(fs::is_empty(elsewhere));
+}

@@ -179,8 +179,8 @@ TEST_F(ControlE2E, LoginReplyFillsTheSessionValuesCarriedByQueries) {
 
 TEST_F(ControlE2E, AfterLoginFollowsTheUnpackedLoginReplyLater) {
   frames::LoginReply admin;
-  admin.userId = kAdminId;
-  admin.loginName = "admin";
+  admin.UserGUID = kAdminId;
+  admin.LoginName = "admin";
   const std::string reply = frames::BuildLoginReply(admin);
   ScriptedServer server({{{std::string("\x7c\x01\0\0", 4) + reply, 0}}});
   // The session form's after-login message comes once the reply is unpacked; the event

@@ -46,7 +46,7 @@ class DistributionE2E : public AdminSessionTest {
   AnsiString Save(TStream2Array& d) {
     d.Fields = {{1, 1, Cp936("标题"), "", "t"}};
     return frames::ParseServerMessage(
-        Exchange(d.BuildUpdateFrame(d.Header.Text(dh::TableName), kRecord, 0).Data()));
+        Exchange(d.BuildUpdateFrame(d.Header.Text(dh::TableName), kRecord, 0, SessionValues()).Data()));
   }
   // Waits for n more server messages than there were.
   bool WaitMessages(size_t n) {

@@ -54,7 +54,7 @@ class DocumentsE2E : public AdminSessionTest {
     d.Fields = {{1, 1, Cp936("标题"), "", title}, {5, 1, Cp936("事由"), "", std::string(600, 'x')}};
     d.Header.SetI32(dh::NextStep, next);
     d.PickedUsers = {{kZhang, Cp936("张三"), 10, ",10,"}};
-    return Exchange(d.BuildUpdateFrame(d.Header.Text(dh::TableName), kRecord, 1).Data());
+    return Exchange(d.BuildUpdateFrame(d.Header.Text(dh::TableName), kRecord, 1, SessionValues()).Data());
   }
   static TStream2Array Parse(const std::string& reply) {
     TStream2Array d;
@@ -218,9 +218,9 @@ TEST_F(DocumentsE2E, EveryOtherRequestGetsAnAnswerThatParses) {
 TEST_F(DocumentsE2E, GarbageClosesTheConnectionStoresNothingAndTheServerGoesOn) {
   TStream2Array d = Parse(Open("请假单"));
   d.Fields = {{1, 1, Cp936("标题"), "", "before"}};
-  ASSERT_EQ(Text(Exchange(d.BuildUpdateFrame("oa_leave", kRecord, 0).Data())), Cp936("文件暂存成功！"));
+  ASSERT_EQ(Text(Exchange(d.BuildUpdateFrame("oa_leave", kRecord, 0, SessionValues()).Data())), Cp936("文件暂存成功！"));
 
-  std::string lying = d.BuildUpdateFrame("oa_leave", kRecord, 0).Data();
+  std::string lying = d.BuildUpdateFrame("oa_leave", kRecord, 0, SessionValues()).Data();
   PutI32LE(lying.data() + dh::FieldCount, 1000);  // records beyond the frame
   std::string unknown = frames::BuildUnitsRequest(1);
   unknown.replace(1, 4, "ZZZZ");

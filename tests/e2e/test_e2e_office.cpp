@@ -332,7 +332,7 @@ TEST(OfficeE2E, TheWordBodyOpensFromTheFormWithTheWorkerFoundAsTheDemoLaysItOut)
     return false;
   }, 20000));
   // The server lets only known users read a body.
-  const AnsiString reader = frames::ParseLoginReply(Ask(server.Port(), frames::BuildLoginRequest("zhangsan"))).userId;
+  const AnsiString reader = frames::ParseLoginReply(Ask(server.Port(), frames::BuildLoginRequest("zhangsan"))).UserGUID;
   const std::string fileReply =
       Ask(server.Port(), frames::BuildFileRequest(reader, kTable, kRecord, Utf8ToCp936("收文正文.docx")));
   const std::string xml = DocumentXml(std::string(frames::ParseFileReply(fileReply).body));

@@ -267,7 +267,7 @@ TEST(OfficeSavesE2E, ABodySavedWhileTheServerIsDownStaysChangedUntilTheServerHas
 
   // Asked again, the server has the body with what was typed.
   const AnsiString reader =
-      frames::ParseLoginReply(e2e::Ask(server.Port(), frames::BuildLoginRequest("zhangsan"))).userId;
+      frames::ParseLoginReply(e2e::Ask(server.Port(), frames::BuildLoginRequest("zhangsan"))).UserGUID;
   const std::string fileReply = e2e::Ask(
       server.Port(), frames::BuildFileRequest(reader, kTable, kRecord, Utf8ToCp936("收文正文.docx")));
   const std::string body(frames::ParseFileReply(fileReply).body);

@@ -197,7 +197,7 @@ TEST_F(RightsE2E, SomeoneWhoDoesNotHandleTheStepReadsTheDocumentAndChangesNothin
   // What the form does not offer, sent anyway, is refused with a message and changes nothing.
   seen.Fields = {{1, 1, Cp936("标题"), "", "Overwritten"}};
   seen.PickedUsers = {{SessionValues().UserGUID, Cp936("赵六"), 0, ""}};
-  SendAnyway(seen.BuildUpdateFrame("oa_leave", id, 1).Data());
+  SendAnyway(seen.BuildUpdateFrame("oa_leave", id, 1, SessionValues()).Data());
   // Sent after the close, this one reached the server after anything the close queued.
   EXPECT_EQ(page_->Count("UPDA"), updates + 1);
   SendAnyway(frames::BuildDocCommandRequest(SessionValues().UserGUID, "oa_leave", id, "DELETE", 2, -1));
