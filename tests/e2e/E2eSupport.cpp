@@ -99,6 +99,12 @@ OaServerProcess::~OaServerProcess() {
   if (!dir_.empty()) QDir(QString::fromStdString(dir_)).removeRecursively();
 }
 
+size_t OaServerProcess::Count(const char* code) const {
+  size_t n = 0;
+  for (const std::string& line : LogLines()) n += line.rfind(code, 0) == 0;
+  return n;
+}
+
 std::vector<std::string> OaServerProcess::LogLines() const {
   std::vector<std::string> lines;
   std::ifstream in(logPath_);

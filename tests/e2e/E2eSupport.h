@@ -41,6 +41,8 @@ class OaServerProcess {
   std::string DatabasePath() const { return dir_ + "/oa.sqlite"; }
   // The request log, one entry per line.
   std::vector<std::string> LogLines() const;
+  // Requests of one code the server received.
+  size_t Count(const char* code) const;
   // Waits (pumping Qt events) until the log holds at least n lines.
   bool WaitForLogLines(size_t n, int timeoutMs = 5000) const;
   // Ends the server as an administrator would; Restart starts it again on the same port

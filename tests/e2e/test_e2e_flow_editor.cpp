@@ -35,61 +35,6 @@ QApplication& App() { return E2eApp("e2e-flow-editor"); }
 QString U(const char* s) { return QString::fromUtf8(s); }
 AnsiString A(const char* s) { return Cp936(s); }
 
-// oa-server on a port of its own that stays the same when the server is started again.
-class RestartableServer {
- public:
-  RestartableServer() {
-    char tmpl[] = "/tmp/tarvo-flow-e2e-XXXXXX";
-    if (mkdtemp(tmpl)) dir_ = tmpl;
-    port_ = UnusedPort();
-    Start();
-  }
-  ~RestartableServer() {
-    Stop();
-    if (!dir_.empty()) QDir(QString::fromStdString(dir_)).removeRecursively();
-  }
-  bool Start() {
-    process_ = std::make_unique<QProcess>();
-    process_->setProgram(QString::fromUtf8(OA_SERVER_PATH));
-    process_->setArguments({"--port", QString::number(port_), "--db", QString::fromStdString(dir_ + "/oa.sqlite"),
-                            "--log", QString::fromStdString(dir_ + "/requests.log")});
-    process_->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    process_->start();
-    if (!process_->waitForStarted(5000)) return running_ = false;
-    QByteArray out;
-    QElapsedTimer t;
-    t.start();
-    while (!out.contains('\n') && t.elapsed() < 10000 && process_->state() == QProcess::Running) {
-      process_->waitForReadyRead(200);
-      out += process_->readAll();
-    }
-    return running_ = out.startsWith("listening ");
-  }
-  void Stop() {
-    if (!process_ || process_->state() == QProcess::NotRunning) return;
-    process_->terminate();
-    if (!process_->waitForFinished(5000)) {
-      process_->kill();
-      process_->waitForFinished(3000);
-    }
-    running_ = false;
-  }
-  bool Running() const { return running_; }
-  uint16_t Port() const { return port_; }
-  int FlowSaves() const {
-    std::ifstream in(dir_ + "/requests.log");
-    int n = 0;
-    for (std::string line; std::getline(in, line);) n += line.rfind("FLOW", 0) == 0;
-    return n;
-  }
-
- private:
-  std::unique_ptr<QProcess> process_;
-  std::string dir_;
-  uint16_t port_ = 0;
-  bool running_ = false;
-};
-
 // Input goes through the widget's window, as a person's would.
 QWindow* WindowOf(QWidget* w) { return w->window()->windowHandle(); }
 QPoint InWindow(QWidget* w, QPoint local) { return w->mapTo(w->window(), local); }
@@ -170,7 +115,7 @@ class FlowEditorE2E : public ::testing::Test {
   void SetUp() override {
     App();
     ClearSessionValues();
-    ASSERT_TRUE(server_.Running());
+    ASSERT_TRUE(server_.Started());
     session_ = std::make_unique<TfrmMain>();
     session_->SetServer("127.0.0.1", server_.Port());
     session_->OnReply = [this](TMemoryStream& reply) { replies_.push_back(reply.Data()); };
@@ -238,7 +183,7 @@ class FlowEditorE2E : public ::testing::Test {
   }
 
   ServiceCapture capture_;
-  RestartableServer server_;
+  OaServerProcess server_;
   std::unique_ptr<TfrmMain> session_;
   std::vector<std::string> replies_;
   TFlowMessage before_;
@@ -288,7 +233,7 @@ TEST_F(FlowEditorE2E, TakenOrEmptyNameNeverLeavesThePanelNorReachesTheServer) {
     SaveAndWaitForClose(ed);
   });
   const TFlowMessage m = Stored();  // after any save the editor had queued
-  EXPECT_EQ(server_.FlowSaves(), 1);
+  EXPECT_EQ(server_.Count("FLOW"), 1u);
   ASSERT_EQ(m.steps.size(), 4u);
   const TStepRecord* renamed = StepNamed(m, "科室复核");
   ASSERT_TRUE(renamed);
@@ -366,7 +311,7 @@ TEST_F(FlowEditorE2E, EscapeAsksAndEnterNeverSaves) {
   });
   // The read's round trip comes after any save the editor had queued.
   const TFlowMessage stored = Stored();
-  EXPECT_EQ(server_.FlowSaves(), 0);
+  EXPECT_EQ(server_.Count("FLOW"), 0u);
   ASSERT_EQ(stored.steps.size(), before_.steps.size());
   EXPECT_EQ(stored.steps[1].daysToHandle, before_.steps[1].daysToHandle);
 }
@@ -380,7 +325,7 @@ TEST_F(FlowEditorE2E, SaveWithTheServerStoppedKeepsTheEditorUntilASaveArrives) {
     ASSERT_TRUE(PumpUntil([&] { return Prompted("无法连接远程服务器！") == 1; }, 10000));
     EXPECT_TRUE(ed->isVisible());
     EXPECT_TRUE(ed->BitBtn1->isEnabled());
-    ASSERT_TRUE(server_.Start());
+    ASSERT_TRUE(server_.Restart());
     SaveAndWaitForClose(ed);
   });
   EXPECT_EQ(StepNamed(Stored(), "科室审核")->daysToHandle, "9");
@@ -418,7 +363,7 @@ TEST_F(FlowEditorE2E, LooseConnectionEmptyFlowAndUnreachedStepAreNotSaved) {
     Key(ed->Chart, Qt::Key_Escape);
   });
   const TFlowMessage stored = Stored();  // after any save the editor had queued
-  EXPECT_EQ(server_.FlowSaves(), 0);
+  EXPECT_EQ(server_.Count("FLOW"), 0u);
   EXPECT_EQ(stored.steps.size(), 4u);
 }
 

@@ -139,70 +139,12 @@ TEST(OfficeSavesE2E, AnEmptyWordAttachmentIsEditedSavedAndKept) {
   ClearSessionValues();
 }
 
-// oa-server on one port and one database, stopped and started again as a server is.
-class RestartableServer {
- public:
-  RestartableServer() {
-    char tmpl[] = "/tmp/tarvo-e2e-XXXXXX";
-    if (mkdtemp(tmpl)) dir_ = tmpl;
-    Start();
-  }
-  ~RestartableServer() {
-    Stop();
-    if (!dir_.empty()) QDir(QString::fromStdString(dir_)).removeRecursively();
-  }
-  uint16_t Port() const { return port_; }
-  bool Running() const { return process_ && process_->state() == QProcess::Running; }
-
-  bool Start() {
-    process_ = std::make_unique<QProcess>();
-    process_->setProgram(QString::fromUtf8(OA_SERVER_PATH));
-    process_->setArguments({"--port", QString::number(port_), "--db", QString::fromStdString(dir_ + "/oa.sqlite"),
-                            "--log", QString::fromStdString(dir_ + "/requests.log")});
-    process_->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    process_->start();
-    if (!process_->waitForStarted(5000)) return false;
-    QByteArray out;
-    QElapsedTimer t;
-    t.start();
-    while (!out.contains('\n') && t.elapsed() < 10000 && process_->state() == QProcess::Running) {
-      process_->waitForReadyRead(200);
-      out += process_->readAll();
-    }
-    const QByteArray line = out.left(out.indexOf('\n'));
-    if (!line.startsWith("listening ")) return false;
-    port_ = static_cast<uint16_t>(line.mid(10).toUInt());
-    return true;
-  }
-  void Stop() {
-    if (!Running()) return;
-    process_->terminate();
-    if (!process_->waitForFinished(5000)) {
-      process_->kill();
-      process_->waitForFinished(3000);
-    }
-  }
-  // Requests of one code the server received.
-  size_t Count(const char* code) const {
-    QFile f(QString::fromStdString(dir_ + "/requests.log"));
-    if (!f.open(QIODevice::ReadOnly)) return 0;
-    size_t n = 0;
-    for (const QByteArray& line : f.readAll().split('\n')) n += line.startsWith(code);
-    return n;
-  }
-
- private:
-  std::unique_ptr<QProcess> process_;
-  std::string dir_;
-  uint16_t port_ = 0;
-};
-
 TEST(OfficeSavesE2E, ABodySavedWhileTheServerIsDownStaysChangedUntilTheServerHasIt) {
   App();
   ClearSessionValues();
   ServiceCapture cap;
-  RestartableServer server;
-  ASSERT_TRUE(server.Running());
+  OaServerProcess server;
+  ASSERT_TRUE(server.Started());
   QWidget page;
   ComPtr<IDispatch> control = CreateControlForPage(&page);
   ASSERT_TRUE(control);
@@ -248,7 +190,7 @@ TEST(OfficeSavesE2E, ABodySavedWhileTheServerIsDownStaysChangedUntilTheServerHas
         .In<TfrmOLEWord>("the save on closing refused too", [&](TfrmOLEWord* ed) {
           EXPECT_EQ(asked, 1u);
           EXPECT_TRUE(ed->Changed());
-          ASSERT_TRUE(server.Start());
+          ASSERT_TRUE(server.Restart());
           ChooseMenu(ed, "保存文件");
         }, [&](TfrmOLEWord* ed) { return told(connectError) == 2 && !ed->Uploading(); })
         .In<TfrmOLEWord>("the save kept", [&](TfrmOLEWord* ed) {
