@@ -23,6 +23,7 @@
 #include "control/wire/Frames.h"
 #include "control/wire/Un_type.h"
 #include "platform/QtText.h"
+#include "e2e/AdminSession.h"
 #include "e2e/E2eSupport.h"
 #include "platform/Services.h"
 
@@ -42,38 +43,29 @@ void TypeThroughWindow(QWidget* w, const QString& text) {
   for (QChar c : text) QTest::sendKeyEvent(QTest::Click, WindowOf(w), Qt::Key_unknown, QString(c), Qt::NoModifier);
 }
 
-class EditorE2E : public ::testing::Test {
+class EditorE2E : public AdminSessionTest {
  protected:
   void SetUp() override {
     App();
-    ClearSessionValues();
-    ASSERT_TRUE(server_.Started());
-    session_ = std::make_unique<TfrmMain>();
-    session_->SetServer("127.0.0.1", server_.Port());
-    session_->OnReply = [this](TMemoryStream& reply) { replies_.push_back(reply.Data()); };
-    session_->SendLogin("admin");
-    ASSERT_TRUE(PumpUntil([&] { return !replies_.empty(); }, 10000));
-    UnpackLoginReply(replies_.back());
+    AdminSessionTest::SetUp();
+    if (HasFatalFailure()) return;
     ReplyWindowFactories() = TReplyWindowFactories{};
     RegisterChartEditor();  // with the user dialog as handler picker
   }
   void TearDown() override {
     ReplyWindowFactories() = TReplyWindowFactories{};
     delete Tfrm_popup::Current();
-    session_.reset();
-    ClearSessionValues();
+    AdminSessionTest::TearDown();
   }
   // Requests the definition through the dispatcher, which opens the editor on it.
   void OpenEditor() {
     session_->OnReply = [this](TMemoryStream& reply) { DispatchReply(*session_, reply); };
     session_->RequestFlowChart("1");
   }
+  // Takes the replies back from the dispatcher, then exchanges as the fixture does.
   std::string Exchange(std::string frame) {
     session_->OnReply = [this](TMemoryStream& reply) { replies_.push_back(reply.Data()); };
-    const size_t before = replies_.size();
-    session_->SendToServer(std::move(frame));
-    if (!PumpUntil([&] { return replies_.size() > before; }, 10000)) return {};
-    return replies_.back();
+    return AdminSessionTest::Exchange(std::move(frame));
   }
   TFlowMessage Stored() { return ParseFlowMessage(Exchange(frames::BuildChatRequest(1))); }
   bool SavedOnServer() {
@@ -85,10 +77,6 @@ class EditorE2E : public ::testing::Test {
            PumpUntil([&] { return !session_->Busy() && session_->QueuedFrames() == 0; }, 10000);
   }
 
-  ServiceCapture capture_;
-  OaServerProcess server_;
-  std::unique_ptr<TfrmMain> session_;
-  std::vector<std::string> replies_;
 };
 
 TEST_F(EditorE2E, AddedStepWithHandlerAndBranchIsStoredAndRoutesNewDocuments) {

@@ -25,6 +25,7 @@
 #include "control/wire/Frames.h"
 #include "control/wire/Un_type.h"
 #include "platform/QtText.h"
+#include "e2e/AdminSession.h"
 #include "e2e/E2eSupport.h"
 #include "platform/Services.h"
 
@@ -110,18 +111,12 @@ const TStepRecord* StepNamed(const TFlowMessage& m, const char* name) {
 const QPoint kEmpty(300, 40);
 const QPoint kNewStep(300, 100);
 
-class FlowEditorE2E : public ::testing::Test {
+class FlowEditorE2E : public AdminSessionTest {
  protected:
   void SetUp() override {
     App();
-    ClearSessionValues();
-    ASSERT_TRUE(server_.Started());
-    session_ = std::make_unique<TfrmMain>();
-    session_->SetServer("127.0.0.1", server_.Port());
-    session_->OnReply = [this](TMemoryStream& reply) { replies_.push_back(reply.Data()); };
-    session_->SendLogin("admin");
-    ASSERT_TRUE(PumpUntil([&] { return !replies_.empty(); }, 10000));
-    UnpackLoginReply(replies_.back());
+    AdminSessionTest::SetUp();
+    if (HasFatalFailure()) return;
     ReplyWindowFactories() = TReplyWindowFactories{};
     RegisterChartEditor();
     before_ = Stored();
@@ -130,8 +125,7 @@ class FlowEditorE2E : public ::testing::Test {
   void TearDown() override {
     ReplyWindowFactories() = TReplyWindowFactories{};
     delete Tfrm_popup::Current();
-    session_.reset();
-    ClearSessionValues();
+    AdminSessionTest::TearDown();
   }
 
   // Opens the editor as the dispatcher does and runs script on it once; waits until the
@@ -182,10 +176,6 @@ class FlowEditorE2E : public ::testing::Test {
     return ed->Chart->Objects(ed->Chart->ObjectCount() - 1);
   }
 
-  ServiceCapture capture_;
-  OaServerProcess server_;
-  std::unique_ptr<TfrmMain> session_;
-  std::vector<std::string> replies_;
   TFlowMessage before_;
 };
 
