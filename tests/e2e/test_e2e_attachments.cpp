@@ -12,6 +12,7 @@
 
 #include "tests/control/OfficeTestSupport.h"
 #include "PageSession.h"
+#include "PageTest.h"
 #include "PersonWalk.h"
 #include "WindowInput.h"
 #include "control/attachments/AttachmentList.h"
@@ -57,23 +58,15 @@ void ClickRow(QListWidget* list, int row, bool twice = false) {
     QTest::mouseClick(top->windowHandle(), Qt::LeftButton, {}, inTop);
 }
 
-class AttachmentsE2E : public ::testing::Test {
+class AttachmentsE2E : public PageTest {
  protected:
   void SetUp() override {
     App();
     qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
-    ClearSessionValues();
-    page_ = std::make_unique<PageSession>();
-    ASSERT_TRUE(page_->Start());
+    PageTest::SetUp();
+    if (HasFatalFailure()) return;
     ASSERT_TRUE(page_->Login("zhangsan"));
   }
-  void TearDown() override {
-    person::CloseLeftWindows();
-    delete Tfrm_popup::Current();
-    page_.reset();
-    ClearSessionValues();
-  }
-  size_t Count(const char* code) const { return page_->Count(code); }
   size_t Asked(const char* text) const {
     size_t n = 0;
     for (const ServiceCapture::Prompt& p : cap_.prompts) n += p.text == Cp936(text);
@@ -98,7 +91,6 @@ class AttachmentsE2E : public ::testing::Test {
   }
 
   ServiceCapture cap_;  // file dialogs and message boxes, answered as the person would
-  std::unique_ptr<PageSession> page_;
   std::string record_;
 };
 

@@ -13,6 +13,7 @@
 #include <QTest>
 
 #include "PageSession.h"
+#include "PageTest.h"
 #include "PersonWalk.h"
 #include "WindowInput.h"
 #include "control/form/TemplateFields.h"
@@ -60,22 +61,14 @@ TGSPickList* OpenPickList() {
 // The question a closing form asks, and the box the session form shows.
 bool IsBox(QMessageBox* b, const char* text) { return b->text() == QString::fromUtf8(text); }
 
-class SavesE2E : public ::testing::Test {
+class SavesE2E : public PageTest {
  protected:
   void SetUp() override {
     App();
-    ClearSessionValues();
-    page_ = std::make_unique<PageSession>();
-    ASSERT_TRUE(page_->Start());
+    PageTest::SetUp();
+    if (HasFatalFailure()) return;
     ASSERT_TRUE(page_->Login("zhangsan"));
   }
-  void TearDown() override {
-    person::CloseLeftWindows();
-    delete Tfrm_popup::Current();
-    page_.reset();
-    ClearSessionValues();
-  }
-  size_t Count(const char* code) const { return page_->Count(code); }
   // The values the server holds for the document, as its next reader gets them.
   TStream2Array Stored(const std::string& record, const char* templateName) const {
     frames::QueryRecord q;
@@ -94,7 +87,6 @@ class SavesE2E : public ::testing::Test {
     return "<none>";
   }
 
-  std::unique_ptr<PageSession> page_;
 };
 
 TEST_F(SavesE2E, AnItemPickedWithTheMouseIsStoredAndShownWhenTheDocumentOpensAgain) {

@@ -14,6 +14,7 @@
 #include <QTabWidget>
 
 #include "PageSession.h"
+#include "PageTest.h"
 #include "PersonWalk.h"
 #include "WindowInput.h"
 #include "control/attachments/AttachmentList.h"
@@ -37,23 +38,12 @@ const char* kLisi = "{A3B4C5D6-1E2F-4A5B-8C7D-9E0F1A2B3C4D}";
 
 using person::Modal;
 
-class SeamsE2E : public ::testing::Test {
+class SeamsE2E : public PageTest {
  protected:
   void SetUp() override {
     App();
-    ClearSessionValues();
-    page_ = std::make_unique<PageSession>();
-    ASSERT_TRUE(page_->Start());
+    PageTest::SetUp();
   }
-  void TearDown() override {
-    person::CloseLeftWindows();
-    delete Tfrm_popup::Current();
-    page_.reset();
-    ClearSessionValues();
-  }
-  size_t Count(const char* code) const { return page_->Count(code); }
-
-  std::unique_ptr<PageSession> page_;
 };
 
 TEST_F(SeamsE2E, AFileAddedThroughTheFormsManagerReachesTheServerAndTheReadOnlyButtonListsIt) {
