@@ -117,26 +117,37 @@ class TXLViewAccessible : public QAccessibleWidget {
  public:
   explicit TXLViewAccessible(TXLView* view) : QAccessibleWidget(view, QAccessible::Table) {}
 
-  int childCount() const override { return int(Cells().size()); }
+  // The shown cells, then the pane's own widgets (the in-place editor while it is open).
+  int childCount() const override { return int(Cells().size()) + QAccessibleWidget::childCount(); }
 
   QAccessibleInterface* child(int index) const override {
     const std::vector<TPoint>& cells = Cells();
-    if (index < 0 || size_t(index) >= cells.size()) return nullptr;
+    if (index < 0) return nullptr;
+    if (size_t(index) >= cells.size()) return QAccessibleWidget::child(index - int(cells.size()));
     const TPoint cell = cells[size_t(index)];
     TXLView* v = View();
     return children_.Get({cell.X, cell.Y}, [v, cell] { return new TXLCellAccessible(v, cell); });
   }
 
   int indexOfChild(const QAccessibleInterface* child) const override {
-    const auto* c = dynamic_cast<const TXLCellAccessible*>(child);
-    if (!c || c->View() != View() || !c->isValid()) return -1;
     const std::vector<TPoint>& cells = Cells();
+    const auto* c = dynamic_cast<const TXLCellAccessible*>(child);
+    if (!c) {
+      const int i = QAccessibleWidget::indexOfChild(child);
+      return i < 0 ? -1 : int(cells.size()) + i;
+    }
+    if (c->View() != View() || !c->isValid()) return -1;
     for (size_t i = 0; i < cells.size(); ++i)
       if (cells[i] == c->Cell()) return int(i);
     return -1;
   }
 
   QAccessibleInterface* childAt(int x, int y) const override {
+    // The editor lies on top of its cell.
+    for (int i = QAccessibleWidget::childCount() - 1; i >= 0; --i) {
+      QAccessibleInterface* w = QAccessibleWidget::child(i);
+      if (w && w->isValid() && !w->state().invisible && w->rect().contains(x, y)) return w;
+    }
     const TXLView* v = View();
     TPoint cell;
     if (!v->CellAt(v->mapFromGlobal(QPoint(x, y)), cell)) return nullptr;
