@@ -67,6 +67,15 @@ TEST_F(GridView, ThePaneReadsAsATableOfTheShownCellsWithNamesValuesRectsAndState
   EXPECT_EQ(merged->text(QAccessible::Value), "merged");
   EXPECT_EQ(merged->rect().size(), QSize(120, 40));
   EXPECT_EQ(table->childAt(merged->rect().right() - 2, merged->rect().bottom() - 2), merged);
+  QAccessibleTableInterface* grid2d = table->tableInterface();
+  ASSERT_NE(grid2d, nullptr);
+  EXPECT_EQ(grid2d->rowCount(), 20);
+  EXPECT_EQ(grid2d->columnCount(), 6);
+  EXPECT_EQ(grid2d->cellAt(3, 3), merged);  // D4 lies in C3:D4
+  ASSERT_NE(merged->tableCellInterface(), nullptr);
+  EXPECT_EQ(merged->tableCellInterface()->rowExtent(), 2);
+  EXPECT_EQ(merged->tableCellInterface()->columnExtent(), 2);
+  EXPECT_EQ(grid2d->cellAt(19, 5)->text(QAccessible::Name), "F20");  // out of sight, still there
 
   EXPECT_TRUE(ChildNamed(table, "E1")->state().readOnly);
   EXPECT_TRUE(ChildNamed(table, "A1")->state().focused);
