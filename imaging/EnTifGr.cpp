@@ -179,7 +179,13 @@ void TTiffGraphic::LoadImageFromStream(TStream& stream, int index) {
 }
 
 void TTiffGraphic::SaveToStream(TStream& stream) {
-  if (stream.Position() == 0) return WriteImage(stream, 1);
+  const bool fax =
+      compression_ == tcGroup3_1D || compression_ == tcGroup3_2D || compression_ == tcGroup4;
+  if (stream.Position() == 0 && (!fax || dynamic_cast<TMemoryStream*>(&stream)))
+    return WriteImage(stream, 1);
+  // Offsets in the file count from its own start. A fax page is small: coded
+  // in memory, it reaches the stream in one write instead of a seek and a
+  // write per strip.
   TMemoryStream file;
   WriteImage(file, 1);
   stream.WriteBuffer(file.Memory(), file.Size());
