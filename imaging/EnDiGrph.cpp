@@ -210,9 +210,9 @@ size_t MappedLength(size_t bytes) {
   return (bytes + unit - 1) & ~(unit - 1);
 }
 
-// The last small mapping freed is kept for the next page of its size (a
-// viewer going through the pages of a scan): zeroing it again, while it is in
-// the cache, costs less than faulting in and zeroing a fresh one. Large ones
+// One small mapping freed is kept for the next page of its size (a viewer
+// going through the pages of a scan): zeroing it again, while it is in the
+// cache, costs less than faulting in and zeroing a fresh one. Large ones
 // would be zeroed twice over main memory, so they go back at once.
 constexpr size_t kMaxSpare = size_t(2) * kHugePage;
 
