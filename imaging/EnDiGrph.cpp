@@ -8,7 +8,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <new>
+#include <utility>
 
 #include "core/ByteIO.h"
 #include "core/SaveFile.h"
@@ -208,9 +210,49 @@ size_t MappedLength(size_t bytes) {
   return (bytes + unit - 1) & ~(unit - 1);
 }
 
+// One small mapping freed is kept for the next page of its size (a viewer
+// going through the pages of a scan): zeroing it again, while it is in the
+// cache, costs less than faulting in and zeroing a fresh one. Large ones
+// would be zeroed twice over main memory, so they go back at once.
+constexpr size_t kMaxSpare = size_t(2) * kHugePage;
+
+struct SpareMapping {
+  std::mutex lock;
+  void* p = nullptr;
+  size_t length = 0;
+};
+
+SpareMapping& Spare() {
+  static SpareMapping* spare = new SpareMapping;  // never destroyed: frees may come late
+  return *spare;
+}
+
+void* TakeSpare(size_t length) {
+  SpareMapping& s = Spare();
+  std::lock_guard<std::mutex> hold(s.lock);
+  if (!s.p || s.length != length) return nullptr;
+  return std::exchange(s.p, nullptr);
+}
+
+// False when the mapping is not kept and is the caller's to unmap.
+bool KeepSpare(void* p, size_t length) {
+  if (length > kMaxSpare) return false;
+  SpareMapping& s = Spare();
+  std::lock_guard<std::mutex> hold(s.lock);
+  if (s.p) return false;
+  s.p = p;
+  s.length = length;
+  return true;
+}
+
 }  // namespace
 
 void* AllocatePixels(size_t bytes) {
+  if (OwnMapping(bytes) && MappedLength(bytes) <= kMaxSpare)
+    if (void* p = TakeSpare(MappedLength(bytes))) {
+      std::memset(p, 0, bytes);
+      return p;
+    }
   if (OwnMapping(bytes)) {
     const size_t used = MappedLength(bytes), len = used + kHugePage;
     void* m = mmap(nullptr, len, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
@@ -235,10 +277,8 @@ void* AllocatePixels(size_t bytes) {
 }
 
 void FreePixels(void* p, size_t bytes) noexcept {
-  if (OwnMapping(bytes))
-    munmap(p, MappedLength(bytes));
-  else
-    std::free(p);
+  if (!OwnMapping(bytes)) return std::free(p);
+  if (!KeepSpare(p, MappedLength(bytes))) munmap(p, MappedLength(bytes));
 }
 
 TDibGraphic::TDibGraphic() = default;

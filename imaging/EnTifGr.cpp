@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -101,6 +102,29 @@ bool Group3WithoutEol(TIFF* tif, uint16_t compression, bool tiled) {
   return head[0] != 0 || (head[1] & (lsbFirst ? 0x07 : 0xE0)) != 0;
 }
 
+// Inverted sixteen bytes at a time: a plain byte loop stays scalar at -O2.
+void InvertBytes(uint8_t* dst, const uint8_t* src, size_t n) {
+  typedef uint8_t Block __attribute__((vector_size(16)));
+  size_t i = 0;
+  for (; i + sizeof(Block) <= n; i += sizeof(Block)) {
+    Block b;
+    std::memcpy(&b, src + i, sizeof b);
+    b = ~b;
+    std::memcpy(dst + i, &b, sizeof b);
+  }
+  for (; i < n; ++i) dst[i] = uint8_t(~src[i]);
+}
+
+// Tag 306 has one fixed layout, whatever the desktop's date settings.
+std::string TiffDateTime(TDateTime t) {
+  int y, mo, d, h, mi, sec, ms;
+  DecodeDate(t, y, mo, d);
+  DecodeTime(t, h, mi, sec, ms);
+  char text[32];
+  std::snprintf(text, sizeof text, "%04d:%02d:%02d %02d:%02d:%02d", y, mo, d, h, mi, sec);
+  return text;
+}
+
 int Brightness(const TPaletteEntry& e) { return 30 * e.peRed + 60 * e.peGreen + 10 * e.peBlue; }
 
 }  // namespace
@@ -149,13 +173,19 @@ void TTiffGraphic::LoadImageFromStream(TStream& stream, int index) {
     return ReadImage(stream, index);
   // Offsets in the file count from its own start.
   TMemoryStream page;
-  page.CopyFrom(stream, stream.Size() - stream.Position());
-  page.SetPosition(0);
+  page.SetSize(stream.Size() - stream.Position());
+  stream.ReadBuffer(page.Memory(), page.Size());
   ReadImage(page, index);
 }
 
 void TTiffGraphic::SaveToStream(TStream& stream) {
-  if (stream.Position() == 0) return WriteImage(stream, 1);
+  const bool fax =
+      compression_ == tcGroup3_1D || compression_ == tcGroup3_2D || compression_ == tcGroup4;
+  if (stream.Position() == 0 && (!fax || dynamic_cast<TMemoryStream*>(&stream)))
+    return WriteImage(stream, 1);
+  // Offsets in the file count from its own start. A fax page is small: coded
+  // in memory, it reaches the stream in one write instead of a seek and a
+  // write per strip.
   TMemoryStream file;
   WriteImage(file, 1);
   stream.WriteBuffer(file.Memory(), file.Size());
@@ -306,7 +336,7 @@ void TTiffGraphic::ReadImage(TStream& stream, int index) {
       } else if (invert) {
         // Inverted as it is copied, padding and all, while the row is in the cache.
         const size_t n = size_t(std::min<int64_t>(scan, rowBytes));
-        for (size_t i = 0; i < n; ++i) dst[i] = uint8_t(~src[i]);
+        InvertBytes(dst, src, n);
         std::memset(dst + n, 0xFF, size_t(rowBytes) - n);
       } else {
         std::memcpy(dst, src, size_t(std::min<int64_t>(scan, rowBytes)));
@@ -331,12 +361,6 @@ void TTiffGraphic::ReadImage(TStream& stream, int index) {
             std::memcpy(band.data() + size_t(i) * scan + at, tile.data() + size_t(i) * tileRow, count);
         }
         for (uint32_t i = 0; i < n; ++i) copyRow(band.data() + size_t(i) * scan, int(row + i));
-      }
-    } else if (ccitt) {
-      std::vector<uint8_t> line(static_cast<size_t>(scan));
-      for (int y = 0; y < h; ++y) {
-        if (TIFFReadScanline(tif, line.data(), uint32_t(y), 0) < 0) RaiseTiffError("TIFFReadScanline");
-        copyRow(line.data(), y);
       }
     } else {
       std::vector<uint8_t> strip(size_t(scan) * rowsPerStrip_);
@@ -365,9 +389,7 @@ void TTiffGraphic::WriteImage(TStream& stream, int mode) {
     TiffSetIntField(tif, TIFFTAG_GROUP3OPTIONS, compression_ == tcGroup3_2D ? 1 : 0);
   TiffSetIntField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
   TiffSetField(tif, TIFFTAG_SOFTWARE, "Calvessa Image Library");
-  const TDateTime now = Clock()();
-  const std::string stamp = DateToStrFmt("yyyy:mm:dd", now) + " " + TimeToStrFmt("hh:nn:ss", now);
-  TiffSetField(tif, TIFFTAG_DATETIME, stamp.c_str());
+  TiffSetField(tif, TIFFTAG_DATETIME, TiffDateTime(Clock()()).c_str());
   TiffSetIntField(tif, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
   TiffSetFloatField(tif, TIFFTAG_XRESOLUTION, XDotsPerInch());
   TiffSetFloatField(tif, TIFFTAG_YRESOLUTION, YDotsPerInch());
@@ -416,11 +438,34 @@ void TTiffGraphic::WriteImage(TStream& stream, int mode) {
   if (format == ifBlackWhite && Brightness(LogPalette().palPalEntry[0]) >
                                    Brightness(LogPalette().palPalEntry[1]))
     invert = !invert;
+  if (ccitt && rps > 0) {
+    // The fax coders work row by row either way; whole strips, as the tools
+    // write them, save libtiff's per-row bookkeeping and give the same bytes.
+    const tmsize_t scan = TIFFScanlineSize(tif);
+    const size_t rowBytes = size_t(RowBytes());
+    if (scan <= 0 || size_t(scan) > rowBytes) RaiseTiffError("TIFFScanlineSize");
+    std::vector<uint8_t> strip(size_t(scan) * std::min<uint32_t>(rps, uint32_t(Height())));
+    for (uint32_t top = 0; top < uint32_t(Height()); top += rps) {
+      const uint32_t n = std::min(rps, uint32_t(Height()) - top);
+      for (uint32_t i = 0; i < n; ++i) {
+        const uint8_t* src = ScanLine(int(top + i));
+        uint8_t* dst = strip.data() + size_t(i) * size_t(scan);
+        if (invert)
+          InvertBytes(dst, src, size_t(scan));
+        else
+          std::memcpy(dst, src, size_t(scan));
+      }
+      if (TIFFWriteEncodedStrip(tif, TIFFComputeStrip(tif, top, 0), strip.data(), tmsize_t(n) * scan) < 0)
+        RaiseTiffError("TIFFWriteEncodedStrip");
+    }
+    if (!TIFFWriteDirectory(tif)) RaiseTiffError("TIFFWriteDirectory");
+    return;
+  }
   std::vector<uint8_t> row(static_cast<size_t>(RowBytes()));
   for (int y = 0; y < Height(); ++y) {
     uint8_t* src = ScanLine(y);
     if (format == ifBlackWhite && invert) {
-      for (size_t i = 0; i < row.size(); ++i) row[i] = uint8_t(~src[i]);
+      InvertBytes(row.data(), src, row.size());
       src = row.data();
     } else if (format == ifTrueColor) {
       std::memcpy(row.data(), src, row.size());

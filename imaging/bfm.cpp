@@ -185,7 +185,19 @@ const char* bfm_err(int code) {
 
 namespace bfmfmt {
 
+ReadAhead::ReadAhead(TStream& s) : s_(s) {
+  if (auto* m = dynamic_cast<TMemoryStream*>(&s)) {
+    const int64_t at = m->Position(), size = m->Size();
+    if (at < size) {
+      data_ = reinterpret_cast<const uint8_t*>(m->Memory()) + at;
+      fill_ = size - at;
+    }
+    m->Seek(0, soEnd);
+  }
+}
+
 bool ReadAhead::Refill() {
+  if (data_ != buf_) return false;  // all of a stream in memory is there already
   int64_t n = s_.Read(buf_, sizeof buf_);
   pos_ = 0;
   fill_ = n > 0 ? int(n) : 0;

@@ -105,22 +105,34 @@ int BmpData(TStream& s, BFM& h, uint8_t* data, size_t dataSize);
 int BmpWrite(TStream& s, const BFM& h, const BfmRgb* palette, const uint8_t* data,
              const char* options);
 
-// The next byte of a stream, or -1 at its end, read 16 KiB at a time.
+// The next byte of a stream, or -1 at its end, read 16 KiB at a time; a
+// stream in memory is scanned where it lies, and counts as read to its end.
 class ReadAhead {
  public:
-  explicit ReadAhead(TStream& s) : s_(s) {}
+  explicit ReadAhead(TStream& s);
+  ReadAhead(const ReadAhead&) = delete;
+  ReadAhead& operator=(const ReadAhead&) = delete;
   int Next() {
     if (pos_ == fill_ && !Refill()) return -1;
     ++consumed_;
-    return buf_[pos_++];
+    return data_[pos_++];
   }
   int64_t Consumed() const { return consumed_; }
+  // The bytes read ahead and not yet taken, for a caller that scans them in
+  // place; Take(n) takes the first n.
+  const uint8_t* Buffered() const { return data_ + pos_; }
+  int64_t BufferedCount() const { return fill_ - pos_; }
+  void Take(int64_t n) {
+    pos_ += n;
+    consumed_ += n;
+  }
 
  private:
   bool Refill();
   TStream& s_;
   uint8_t buf_[16384];
-  int pos_ = 0, fill_ = 0;
+  const uint8_t* data_ = buf_;
+  int64_t pos_ = 0, fill_ = 0;
   int64_t consumed_ = 0;
 };
 

@@ -1,5 +1,6 @@
 // PCX: a 128-byte header, run-length coded lines top first, an optional
 // 256-colour trailer.
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -22,6 +23,12 @@ bool DataFits(TStream& s, const BFM& h) {
   const int64_t needed = int64_t(h.priv.bytesPerLine) * h.priv.planes * h.h;
   return needed <= (avail / 2) * 63 + (avail & 1);
 }
+
+// A run is at most 63 bytes: the decoder's line has room for 64 more, so
+// every run is stored whole in a few wide stores, and what lies past its end
+// is overwritten by the bytes that follow.
+constexpr size_t kRunSlack = 64;
+inline void FillRun(uint8_t* d, uint8_t v) { std::memset(d, v, kRunSlack); }
 
 }  // namespace
 
@@ -87,18 +94,44 @@ int PcxPalette(TStream& s, BFM& h, BfmRgb* palette) {
 int PcxData(TStream& s, BFM& h, uint8_t* data, size_t) {
   const int bpl = h.priv.bytesPerLine, planes = h.priv.planes, w = h.w;
   const int64_t rowBytes = BfmRowBytes(w, h.bpp);
-  std::vector<uint8_t> line(size_t(bpl) * planes);
+  const size_t n = size_t(bpl) * planes;
+  std::vector<uint8_t> line(n + kRunSlack);
   s.Seek(kHeaderSize, soBeginning);
   ReadAhead in(s);
   int runLeft = 0, runValue = 0;
   for (int y = 0; y < h.h; ++y) {
     if (h.priv.trunc) runLeft = 0;
-    for (size_t i = 0; i < line.size();) {
+    uint8_t* const out = line.data();
+    for (size_t i = 0; i < n;) {
       if (runLeft > 0) {
-        line[i++] = uint8_t(runValue);
-        --runLeft;
+        // A run may go on into the next line.
+        const size_t k = std::min(size_t(runLeft), n - i);
+        FillRun(out + i, uint8_t(runValue));
+        i += k;
+        runLeft -= int(k);
         continue;
       }
+      // Whole codes straight from the buffer while both bytes of a pair are there.
+      const uint8_t* const from = in.Buffered();
+      const uint8_t* const end = from + in.BufferedCount();
+      const uint8_t* p = from;
+      while (i < n && end - p >= 2) {
+        const uint8_t c = *p;
+        if ((c & 0xC0) != 0xC0) {
+          out[i++] = c;
+          ++p;
+          continue;
+        }
+        runLeft = c & 63;
+        runValue = p[1];
+        p += 2;
+        const size_t k = std::min(size_t(runLeft), n - i);
+        FillRun(out + i, uint8_t(runValue));
+        i += k;
+        runLeft -= int(k);
+      }
+      in.Take(p - from);
+      if (i == n) break;
       int c = in.Next();
       if (c < 0) return BFM_ERR_READ;
       if ((c & 0xC0) == 0xC0) {
@@ -138,18 +171,16 @@ int PcxData(TStream& s, BFM& h, uint8_t* data, size_t) {
 }
 
 namespace {
-void EncodeLine(const uint8_t* p, size_t n, std::vector<uint8_t>& out) {
+// Codes a line into out, which holds twice its length; returns the end.
+uint8_t* EncodeLine(const uint8_t* p, size_t n, uint8_t* out) {
   for (size_t i = 0; i < n;) {
     size_t run = 1;
     while (i + run < n && run < 63 && p[i + run] == p[i]) ++run;
-    if (run > 1 || (p[i] & 0xC0) == 0xC0) {
-      out.push_back(uint8_t(0xC0 | run));
-      out.push_back(p[i]);
-    } else {
-      out.push_back(p[i]);
-    }
+    if (run > 1 || (p[i] & 0xC0) == 0xC0) *out++ = uint8_t(0xC0 | run);
+    *out++ = p[i];
     i += run;
   }
+  return out;
 }
 }  // namespace
 
@@ -180,24 +211,25 @@ int PcxWrite(TStream& s, const BFM& h, const BfmRgb* palette, const uint8_t* dat
 
   const bool invert = depth == 1 && Brightness(palette[0]) > Brightness(palette[1]);
   const int64_t rowBytes = BfmRowBytes(w, depth);
-  std::vector<uint8_t> line(size_t(bpl) * planes), out;
+  // Only the pixels are copied into each line: the padding after them keeps
+  // the zero it starts with, or the one bits of an inverted line.
+  const size_t used = size_t((w * bits + 7) / 8);
+  std::vector<uint8_t> line(size_t(bpl) * planes, invert ? 0xFF : 0), out(2 * line.size());
   for (int y = 0; y < h.h; ++y) {
     const uint8_t* row = data + (h.h - 1 - y) * rowBytes;
-    std::fill(line.begin(), line.end(), 0);
     if (depth == 24) {
       for (int x = 0; x < w; ++x) {
         line[x] = row[3 * x + 2];
         line[bpl + x] = row[3 * x + 1];
         line[2 * bpl + x] = row[3 * x];
       }
+    } else if (invert) {
+      for (size_t i = 0; i < used; ++i) line[i] = uint8_t(~row[i]);
     } else {
-      std::memcpy(line.data(), row, size_t((w * bits + 7) / 8));
-      if (invert)
-        for (uint8_t& b : line) b = uint8_t(~b);
+      std::memcpy(line.data(), row, used);
     }
-    out.clear();
-    EncodeLine(line.data(), line.size(), out);
-    if (!WriteExact(s, out.data(), int64_t(out.size()))) return BFM_ERR_WRITE;
+    const uint8_t* end = EncodeLine(line.data(), line.size(), out.data());
+    if (!WriteExact(s, out.data(), end - out.data())) return BFM_ERR_WRITE;
   }
   if (depth == 8) {
     uint8_t t[kTrailerSize];

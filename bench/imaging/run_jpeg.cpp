@@ -2,7 +2,9 @@
 //   run_jpeg --load IN.jpg            decode into memory, as the program opens a file
 //   run_jpeg --decode IN.jpg OUT.pnm  decode and write the page out
 //   run_jpeg --encode IN.pnm OUT.jpg  read a page and save it
-// A program of its own that links only what these need, as each tool does.
+// A program of its own that links only what these need, as each tool does. The
+// encode writes its file in place, as cjpeg does: the program's own saves also
+// flush the new file to disk and rename it over the old one.
 #include <cstdio>
 #include <string>
 
@@ -25,7 +27,8 @@ int main(int argc, char** argv) {
     if (argc == 4 && mode == "--encode") {
       TJpegGraphic img;
       if (!bench::ReadPnm(argv[2], img)) return 1;
-      img.SaveToFile(argv[3]);
+      TFileStream out(argv[3], fmCreate);
+      img.SaveToStream(out);
       return 0;
     }
   } catch (const std::exception& e) {

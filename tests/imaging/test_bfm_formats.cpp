@@ -153,6 +153,39 @@ TEST(Pcx, FourBitPlanesMergeIntoPixels) {
   EXPECT_EQ(RgbRed(img->GetPixelRGB(3, 0)), 48);
 }
 
+TEST(Pcx, RunsGoOnAcrossLinesAndReadAlikeFromFilesAndMemory) {
+  // 16 x 3 black and white, two bytes a line: one run fills two lines and the
+  // first byte of the third, and an empty run in between adds nothing.
+  std::string file(128, '\0');
+  file[0] = 10, file[1] = 5, file[2] = 1, file[3] = 1, file[8] = 15, file[10] = 2;
+  file[65] = 1, file[66] = 2;
+  file += std::string("\xC5\xAA\xC0\x77\x11", 5);
+  auto runs = Reload<TPcxGraphic>(file);
+  for (int y = 0; y < 3; ++y) {
+    EXPECT_EQ(runs->ScanLine(y)[0], 0xAA) << y;
+    EXPECT_EQ(runs->ScanLine(y)[1], y < 2 ? 0xAA : 0x11) << y;
+  }
+
+  // Codes split across the file's read-ahead blocks: a mix of literal bytes,
+  // one-byte pairs and runs over many blocks reads the same from a file.
+  TPcxGraphic img;
+  img.NewImage(1001, 301, ifTrueColor, nullptr, 300, 300);
+  uint32_t seed = 5;
+  for (size_t i = 0; i < img.ImageSize(); ++i) {
+    seed = seed * 1664525u + 1013904223u;
+    const uint32_t r = seed >> 24;
+    img.Bits()[i] = r < 64 ? uint8_t(r) : r < 160 ? uint8_t(0xC0 | (r & 7)) : uint8_t(i / 9 % 3);
+  }
+  const std::string data = Saved(img);
+  ASSERT_GT(data.size(), size_t(20) * 16384);
+  ToolDir dir;
+  dir.Write("noise.pcx", data);
+  TPcxGraphic fromFile;
+  fromFile.LoadFromFile(dir.Path("noise.pcx"));
+  ExpectSamePicture(img, fromFile);
+  ExpectSamePicture(img, *Reload<TPcxGraphic>(data));
+}
+
 TEST(Pcx, HostileFilesRaiseTheirError) {
   for (int format : {ifBlackWhite, ifColor16, ifColor256, ifTrueColor}) {
     TPcxGraphic img;

@@ -163,6 +163,20 @@ TEST(Tiff, EveryCompressionForEveryFormat) {
   TTiffGraphic::SetClock(nullptr);
 }
 
+TEST(Tiff, DateStampKeepsItsLayoutWhateverTheDesktopsSeparators) {
+  const TFormatSettings saved = DefaultFormatSettings();
+  DefaultFormatSettings().TimeSeparator = '.';
+  DefaultFormatSettings().DateSeparator = '/';
+  TTiffGraphic::SetClock([] { return EncodeDate(2026, 3, 4) + EncodeTime(7, 5, 9, 0); });
+  for (int format : {ifBlackWhite, ifTrueColor}) {
+    TTiffGraphic img;
+    FillPattern(img, format);
+    EXPECT_EQ(ReadTags(Saved(img)).date, "2026:03:04 07:05:09") << format;
+  }
+  TTiffGraphic::SetClock(nullptr);
+  DefaultFormatSettings() = saved;
+}
+
 TEST(Tiff, WhiteFirstBlackAndWhiteIsNotSavedNegative) {
   TLogPalette whiteBlack = *DefaultPalette(ifBlackWhite);
   std::swap(whiteBlack.palPalEntry[0], whiteBlack.palPalEntry[1]);
