@@ -49,3 +49,20 @@ class TAccessibleChildren {
  private:
   std::map<Key, QAccessible::Id> ids_;
 };
+
+// Keeps a factory installed while widgets that need it exist, so that none is left behind
+// when the library holding it is unloaded.
+class TAccessibleFactoryUse {
+ public:
+  explicit TAccessibleFactoryUse(QAccessible::InterfaceFactory factory) : factory_(factory) {}
+  void Add() {
+    if (live_++ == 0) QAccessible::installFactory(factory_);
+  }
+  void Remove() {
+    if (--live_ == 0) QAccessible::removeFactory(factory_);
+  }
+
+ private:
+  QAccessible::InterfaceFactory factory_;
+  int live_ = 0;
+};

@@ -12,6 +12,8 @@
 #include <QTimer>
 #include <typeinfo>
 
+#include "platform/AccessibleChildren.h"
+
 namespace {
 TFlatButtonBase::TCursorProbe& Probe() {
   static TFlatButtonBase::TCursorProbe probe;
@@ -52,9 +54,8 @@ QAccessibleInterface* FlatButtonAccessibleFactory(const QString&, QObject* objec
   return b ? new TFlatButtonAccessible(b) : nullptr;
 }
 
-// The factory is installed while buttons of this copy of the kit exist, so none is left
-// behind when the control library that holds it is unloaded.
-int liveButtons = 0;
+// Installed while buttons of this copy of the kit exist.
+TAccessibleFactoryUse buttonFactory(FlatButtonAccessibleFactory);
 
 void NotifyNameChanged(QWidget* w) {
   if (!QAccessible::isActive()) return;
@@ -77,7 +78,7 @@ TFlatButtonBase::TFlatButtonBase(TFlatHoverClass& cls, QWidget* parent)
     cls_.Timer->setInterval(100);
   }
   ++cls_.Instances;
-  if (liveButtons++ == 0) QAccessible::installFactory(FlatButtonAccessibleFactory);
+  buttonFactory.Add();
   setMouseTracking(true);
   setGeometry(0, 0, 25, 25);
 }
@@ -89,7 +90,7 @@ TFlatButtonBase::~TFlatButtonBase() {
     cls_.Timer = nullptr;
     cls_.Current = nullptr;
   }
-  if (--liveButtons == 0) QAccessible::removeFactory(FlatButtonAccessibleFactory);
+  buttonFactory.Remove();
 }
 
 void TFlatButtonBase::SetCaption(const QString& c) {

@@ -11,6 +11,7 @@
 #include <QTimer>
 #include <algorithm>
 
+#include "platform/AccessibleChildren.h"
 #include "platform/QtText.h"
 #include "uikit/AlphaWindow.h"
 
@@ -41,7 +42,7 @@ QAccessibleInterface* PopupAccessibleFactory(const QString&, QObject* object) {
 }
 
 // Installed while popups of this copy of the library exist.
-int livePopups = 0;
+TAccessibleFactoryUse popupFactory(PopupAccessibleFactory);
 
 QString ShownText(const AnsiString& cp936) {
   QString s = ToQString(cp936);
@@ -83,12 +84,12 @@ Tfrm_popup::Tfrm_popup(QWidget* owner)
   connect(Timer4, &QTimer::timeout, this, &Tfrm_popup::Timer4Timer);
   connect(Timer5, &QTimer::timeout, this, &Tfrm_popup::Timer5Timer);
   current = this;
-  if (livePopups++ == 0) QAccessible::installFactory(PopupAccessibleFactory);
+  popupFactory.Add();
 }
 
 Tfrm_popup::~Tfrm_popup() {
   if (current == this) current = nullptr;
-  if (--livePopups == 0) QAccessible::removeFactory(PopupAccessibleFactory);
+  popupFactory.Remove();
 }
 
 void Tfrm_popup::SetMessageText(const AnsiString& cp936) {

@@ -130,14 +130,9 @@ QAccessibleInterface* FlowChartAccessibleFactory(const QString&, QObject* object
   return chart ? new TFlowChartAccessible(chart) : nullptr;
 }
 
-int liveCharts = 0;
+TAccessibleFactoryUse chartFactory(FlowChartAccessibleFactory);
 
 }  // namespace
 
-void FlowChartAccessibleAdded() {
-  if (liveCharts++ == 0) QAccessible::installFactory(FlowChartAccessibleFactory);
-}
-
-void FlowChartAccessibleRemoved() {
-  if (--liveCharts == 0) QAccessible::removeFactory(FlowChartAccessibleFactory);
-}
+void FlowChartAccessibleAdded() { chartFactory.Add(); }
+void FlowChartAccessibleRemoved() { chartFactory.Remove(); }

@@ -278,14 +278,9 @@ QAccessibleInterface* XLViewAccessibleFactory(const QString&, QObject* object) {
   return view ? new TXLViewAccessible(view) : nullptr;
 }
 
-int livePanes = 0;
+TAccessibleFactoryUse paneFactory(XLViewAccessibleFactory);
 
 }  // namespace
 
-void XLViewAccessibleAdded() {
-  if (livePanes++ == 0) QAccessible::installFactory(XLViewAccessibleFactory);
-}
-
-void XLViewAccessibleRemoved() {
-  if (--livePanes == 0) QAccessible::removeFactory(XLViewAccessibleFactory);
-}
+void XLViewAccessibleAdded() { paneFactory.Add(); }
+void XLViewAccessibleRemoved() { paneFactory.Remove(); }
