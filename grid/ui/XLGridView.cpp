@@ -19,6 +19,7 @@
 #include "grid/XLSections.h"
 #include "grid/XLStyles.h"
 #include "grid/ui/XLEdit.h"
+#include "grid/ui/XLGridAccess.h"
 #include "grid/ui/XLQtCanvas.h"
 #include "platform/Guard.h"
 #include "platform/Services.h"
@@ -214,7 +215,10 @@ TXLView::TXLView(TXLGrid* grid, TXLSector sector) : QWidget(grid), grid_(grid), 
   setAttribute(Qt::WA_OpaquePaintEvent);
   setMouseTracking(true);
   if (sector != sClient) sel_ = TRect{};
+  XLViewAccessibleAdded();
 }
+
+TXLView::~TXLView() { XLViewAccessibleRemoved(); }
 
 void TXLView::SetSection(TXLSection* section) {
   section_ = section;
@@ -526,6 +530,7 @@ void TXLGrid::SetSheet(TXLSheet* sheet) {
 }
 
 void TXLGrid::LinkSections() {
+  ++changes_;
   edit_->SetPane(views_[sClient]);
   RebuildLines(AxisBit(sCols) | AxisBit(sRows));
   for (TXLView* v : views_) v->SetSection(sheet_ ? sheet_->Section(v->Sector()) : nullptr);
@@ -1371,20 +1376,28 @@ bool TXLGrid::PaneToolTip(TXLView* pane, QPoint pos) {
 // ---- sheet notifications ----
 
 void TXLGrid::CellChanged(TXLSector sector, const TRect& cells, bool whole) {
+  ++changes_;
   TXLView* v = views_[sector];
   if (whole) v->Redraw();
   else v->InvalidateCells(cells);
 }
 
-void TXLGrid::SectorChanged(TXLSector sector) { views_[sector]->Redraw(); }
+void TXLGrid::SectorChanged(TXLSector sector) {
+  ++changes_;
+  views_[sector]->Redraw();
+}
 
-void TXLGrid::SheetChanged() { InvalidateAll(); }
+void TXLGrid::SheetChanged() {
+  ++changes_;
+  InvalidateAll();
+}
 
 void TXLGrid::PageSetupChanged() {
   if (HasOption(oPageBreak) && sheet_) views_[sClient]->Redraw();
 }
 
 void TXLGrid::CountChanged(TXLAxes axes, int) {
+  ++changes_;
   RebuildLines(axes ? axes : TXLAxes(AxisBit(sCols) | AxisBit(sRows)));
   for (TXLView* v : views_) {
     TPoint& c = v->cur_;
@@ -1412,6 +1425,7 @@ void TXLGrid::SizeChanged(TXLAxis axis, int part, int32_t index) {
 }
 
 void TXLGrid::AreaChanged(TXLSector sector, const TRect* rect) {
+  ++changes_;
   if (rect) {
     if (sector == sClient && edit_->Cell() && PointInRect(edit_->CellPos(), *rect)) edit_->Reload();
     views_[sector]->InvalidateCells(*rect);
@@ -1421,6 +1435,7 @@ void TXLGrid::AreaChanged(TXLSector sector, const TRect* rect) {
 }
 
 void TXLGrid::SheetDetached() {
+  ++changes_;
   if (hintMemo_) hintMemo_->Close(false);
   edit_->Release();
   edit_->Cancel();

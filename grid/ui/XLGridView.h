@@ -87,7 +87,9 @@ class TXLScaledLines {
 class TXLView : public QWidget {
  public:
   TXLView(TXLGrid* grid, TXLSector sector);
+  ~TXLView() override;
 
+  TXLGrid* Grid() const { return grid_; }
   TXLSector Sector() const { return sector_; }
   TXLSection* Section() const { return section_; }
   void SetSection(TXLSection* section);
@@ -230,6 +232,13 @@ class TXLGrid : public QWidget, public IXLSheetUser {
   // Enter, Escape and characters typed while no editor takes them.
   void HandleChar(const QString& text, Qt::KeyboardModifiers mods);
   TXLHintWindow* HintWindow() const { return hint_; }
+  // Names cells (sheet coordinates) for screen readers and UI automation; a cell named
+  // nothing is read out by its address.
+  using TCellNamer = std::function<QString(TPoint)>;
+  void SetCellNamer(TCellNamer namer) { cellNamer_ = std::move(namer); }
+  const TCellNamer& CellNamer() const { return cellNamer_; }
+  // Counts what the sheet reported changed, so readers of the panes know to look again.
+  uint64_t ChangeCount() const { return changes_; }
   // Opens the hint memo on the current cell (ending editing first); nullptr when the cell
   // cannot be current or the editor keeps it.
   TXLHintMemo* EditHint();
@@ -277,6 +286,8 @@ class TXLGrid : public QWidget, public IXLSheetUser {
   const QPixmap& BackgroundTile();
 
   TXLSheet* sheet_ = nullptr;
+  TCellNamer cellNamer_;
+  uint64_t changes_ = 0;
   std::array<TXLView*, 4> views_{};
   QScrollBar* hbar_;
   QScrollBar* vbar_;

@@ -1,0 +1,206 @@
+#include "grid/ui/XLGridAccess.h"
+
+#include <QAccessibleWidget>
+#include <QPointer>
+#include <QWindow>
+#include <set>
+#include <tuple>
+#include <utility>
+#include <vector>
+
+#include "grid/XLManager.h"
+#include "grid/XLSections.h"
+#include "grid/ui/XLGridView.h"
+#include "platform/AccessibleChildren.h"
+#include "platform/QtText.h"
+
+namespace {
+
+constexpr size_t kMaxCells = 2000;
+
+// The part of a pane's cell that shows, in pane pixels.
+QRect VisibleRect(const TXLView& view, TPoint cell) { return view.CellRect(cell).intersected(view.rect()); }
+
+// The cells of the pane that show at least in part, row by row, a merged area once as its
+// first cell at the place where it first shows.
+std::vector<TPoint> VisibleCells(const TXLView& view) {
+  std::vector<TPoint> out;
+  const TXLSection* section = view.Section();
+  if (!section || view.width() <= 0 || view.height() <= 0) return out;
+  const TRect range = view.RangeOf(view.rect());
+  std::set<const TXLUnion*> listed;
+  for (int32_t y = range.Top; y < range.Bottom && out.size() < kMaxCells; ++y)
+    for (int32_t x = range.Left; x < range.Right && out.size() < kMaxCells; ++x) {
+      TPoint p{x, y};
+      if (const TXLUnion* u = section->FindUnionAt(p, true)) {
+        if (!listed.insert(u).second) continue;
+        p = TPoint{u->Rect.Left, u->Rect.Top};
+      }
+      if (VisibleRect(view, p).isEmpty()) continue;
+      out.push_back(p);
+    }
+  return out;
+}
+
+class TXLCellAccessible : public QAccessibleInterface {
+ public:
+  TXLCellAccessible(TXLView* view, TPoint cell) : view_(view), section_(view->Section()), cell_(cell) {}
+
+  // The pane still shows the section this cell came from and the cell is inside it. The
+  // section is only compared, never read, until the pane confirms it is its own.
+  bool isValid() const override {
+    return view_ && section_ && view_->Section() == section_ && view_->Grid()->Sheet() && cell_.X >= 0 &&
+           cell_.Y >= 0 && cell_.X < view_->ColCount() && cell_.Y < view_->RowCount();
+  }
+  QObject* object() const override { return nullptr; }
+  QWindow* window() const override { return view_ ? view_->window()->windowHandle() : nullptr; }
+  QAccessibleInterface* parent() const override {
+    return view_ ? QAccessible::queryAccessibleInterface(view_.data()) : nullptr;
+  }
+  QAccessibleInterface* child(int) const override { return nullptr; }
+  int childCount() const override { return 0; }
+  int indexOfChild(const QAccessibleInterface*) const override { return -1; }
+  QAccessibleInterface* childAt(int, int) const override { return nullptr; }
+  QAccessible::Role role() const override { return QAccessible::Cell; }
+  void setText(QAccessible::Text, const QString&) override {}
+
+  QString text(QAccessible::Text t) const override {
+    if (!isValid()) return {};
+    const TPoint at = view_->Section()->ToSheet(cell_);
+    if (t == QAccessible::Name) {
+      if (const auto& namer = view_->Grid()->CellNamer()) {
+        const QString name = namer(at);
+        if (!name.isEmpty()) return name;
+      }
+      return at.X >= 0 && at.Y >= 0 ? ToQString(CellName(at.X, at.Y)) : QString();
+    }
+    if (t == QAccessible::Value) {
+      TXLCell* cell = view_->Section()->FindCell(cell_);
+      return cell ? ToQString(cell->GetText()) : QString();
+    }
+    return {};
+  }
+
+  QRect rect() const override {
+    if (!isValid()) return {};
+    const QRect r = VisibleRect(*view_, cell_);
+    if (r.isEmpty()) return {};
+    return QRect(view_->mapToGlobal(r.topLeft()), r.size());
+  }
+
+  QAccessible::State state() const override {
+    QAccessible::State s;
+    if (!isValid()) {
+      s.invalid = true;
+      return s;
+    }
+    const TXLGrid* grid = view_->Grid();
+    s.readOnly = !grid->CanEdit(view_, cell_);
+    s.focusable = grid->CanSelect(view_, cell_);
+    s.selectable = s.focusable;
+    s.focused = grid->EditPane() == view_ && view_->CurCell() == cell_;
+    s.selected = PointInRect(cell_, view_->Selection());
+    if (VisibleRect(*view_, cell_).isEmpty()) s.invisible = s.offscreen = true;
+    return s;
+  }
+
+  TPoint Cell() const { return cell_; }
+  const TXLView* View() const { return view_; }
+
+ private:
+  QPointer<TXLView> view_;
+  const TXLSection* section_;
+  TPoint cell_;
+};
+
+class TXLViewAccessible : public QAccessibleWidget {
+ public:
+  explicit TXLViewAccessible(TXLView* view) : QAccessibleWidget(view, QAccessible::Table) {}
+
+  int childCount() const override { return int(Cells().size()); }
+
+  QAccessibleInterface* child(int index) const override {
+    const std::vector<TPoint>& cells = Cells();
+    if (index < 0 || size_t(index) >= cells.size()) return nullptr;
+    const TPoint cell = cells[size_t(index)];
+    TXLView* v = View();
+    return children_.Get({cell.X, cell.Y}, [v, cell] { return new TXLCellAccessible(v, cell); });
+  }
+
+  int indexOfChild(const QAccessibleInterface* child) const override {
+    const auto* c = dynamic_cast<const TXLCellAccessible*>(child);
+    if (!c || c->View() != View() || !c->isValid()) return -1;
+    const std::vector<TPoint>& cells = Cells();
+    for (size_t i = 0; i < cells.size(); ++i)
+      if (cells[i] == c->Cell()) return int(i);
+    return -1;
+  }
+
+  QAccessibleInterface* childAt(int x, int y) const override {
+    const TXLView* v = View();
+    TPoint cell;
+    if (!v->CellAt(v->mapFromGlobal(QPoint(x, y)), cell)) return nullptr;
+    const std::vector<TPoint>& cells = Cells();
+    for (size_t i = 0; i < cells.size(); ++i)
+      if (cells[i] == cell) return child(int(i));
+    return nullptr;
+  }
+
+ private:
+  TXLView* View() const { return static_cast<TXLView*>(widget()); }
+
+  // The shown cells, worked out again only when the pane scrolled, resized or the sheet
+  // reported a change.
+  const std::vector<TPoint>& Cells() const {
+    const TXLView* v = View();
+    const TXLSection* s = v->Section();
+    const Key key{s,
+                  v->Origin(),
+                  v->size(),
+                  v->Cols().Total(),
+                  v->Rows().Total(),
+                  v->ColCount(),
+                  v->RowCount(),
+                  s ? s->UnionCount() : 0,
+                  v->Grid()->ChangeCount()};
+    if (key == key_ && valid_) return cells_;
+    key_ = key;
+    valid_ = true;
+    cells_ = VisibleCells(*v);
+    std::set<std::pair<int32_t, int32_t>> shown;
+    for (const TPoint& p : cells_) shown.insert({p.X, p.Y});
+    children_.Prune(shown, 2 * kMaxCells);
+    return cells_;
+  }
+
+  struct Key {
+    const TXLSection* section = nullptr;
+    QPoint origin;
+    QSize size;
+    int64_t width = 0, height = 0;
+    int32_t cols = 0, rows = 0, unions = 0;
+    uint64_t changes = 0;
+    bool operator==(const Key&) const = default;
+  };
+  mutable Key key_;
+  mutable bool valid_ = false;
+  mutable std::vector<TPoint> cells_;
+  mutable TAccessibleChildren<std::pair<int32_t, int32_t>> children_;
+};
+
+QAccessibleInterface* XLViewAccessibleFactory(const QString&, QObject* object) {
+  auto* view = dynamic_cast<TXLView*>(object);
+  return view ? new TXLViewAccessible(view) : nullptr;
+}
+
+int livePanes = 0;
+
+}  // namespace
+
+void XLViewAccessibleAdded() {
+  if (livePanes++ == 0) QAccessible::installFactory(XLViewAccessibleFactory);
+}
+
+void XLViewAccessibleRemoved() {
+  if (--livePanes == 0) QAccessible::removeFactory(XLViewAccessibleFactory);
+}
