@@ -1,5 +1,7 @@
 #include "control/session/frmPopup.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLinearGradient>
@@ -22,6 +24,24 @@ QTimer* MakeTimer(QObject* owner, int interval, bool singleShot = false) {
   t->setSingleShot(singleShot);
   return t;
 }
+
+// Screen readers and UI automation read the popup as a notification named by its message.
+class TPopupAccessible : public QAccessibleWidget {
+ public:
+  explicit TPopupAccessible(Tfrm_popup* p) : QAccessibleWidget(p, QAccessible::Notification) {}
+  QString text(QAccessible::Text t) const override {
+    if (t != QAccessible::Name) return QAccessibleWidget::text(t);
+    return ToQString(static_cast<const Tfrm_popup*>(widget())->MessageTextValue());
+  }
+};
+
+QAccessibleInterface* PopupAccessibleFactory(const QString&, QObject* object) {
+  auto* p = qobject_cast<Tfrm_popup*>(object);
+  return p ? new TPopupAccessible(p) : nullptr;
+}
+
+// Installed while popups of this copy of the library exist.
+int livePopups = 0;
 
 QString ShownText(const AnsiString& cp936) {
   QString s = ToQString(cp936);
@@ -63,16 +83,22 @@ Tfrm_popup::Tfrm_popup(QWidget* owner)
   connect(Timer4, &QTimer::timeout, this, &Tfrm_popup::Timer4Timer);
   connect(Timer5, &QTimer::timeout, this, &Tfrm_popup::Timer5Timer);
   current = this;
+  if (livePopups++ == 0) QAccessible::installFactory(PopupAccessibleFactory);
 }
 
 Tfrm_popup::~Tfrm_popup() {
   if (current == this) current = nullptr;
+  if (--livePopups == 0) QAccessible::removeFactory(PopupAccessibleFactory);
 }
 
 void Tfrm_popup::SetMessageText(const AnsiString& cp936) {
   text_ = cp936;
   MessageText->setText(ShownText(text_));
   MessageText->adjustSize();
+  if (QAccessible::isActive()) {
+    QAccessibleEvent e(this, QAccessible::NameChanged);
+    QAccessible::updateAccessibility(&e);
+  }
 }
 
 AnsiString Tfrm_popup::MessageTextValue() const { return text_; }

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QLabel>
 #include <QPointer>
 #include <QPushButton>
@@ -131,6 +132,20 @@ TEST_F(PopupFixture, SlideModeRisesHoldsAndSinks) {
   for (int i = 0; i < 60 && popup; ++i) popup->Timer1Timer();
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   EXPECT_TRUE(popup.isNull());
+}
+
+// Screen readers and UI automation read the whole message, appended lines too, and the
+// reading follows each new message.
+TEST_F(PopupFixture, ReadsAsANotificationNamedByItsWholeMessage) {
+  auto* popup = new Tfrm_popup;
+  popup->SetMessageText(Cp936("新消息"));
+  popup->show();
+  QAccessibleInterface* a = QAccessible::queryAccessibleInterface(popup);
+  ASSERT_NE(a, nullptr);
+  EXPECT_EQ(a->role(), QAccessible::Notification);
+  EXPECT_EQ(a->text(QAccessible::Name), QString::fromUtf8("新消息"));
+  popup->AppendMessageText(Cp936("文件已保存"));
+  EXPECT_EQ(a->text(QAccessible::Name), QString::fromUtf8("新消息\r\n文件已保存"));
 }
 
 TEST(AboutBox, ContentAndClose) {
