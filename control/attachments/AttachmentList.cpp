@@ -75,6 +75,8 @@ void TAttachmentList::FillList() {
     const AnsiString name = files_.GetFileName(i);
     auto* item = new QListWidgetItem(AttachmentIcon(name), QFileInfo(ToQString(name)).fileName());
     item->setData(kIndexRole, i);
+    // Screen readers and UI automation hear the size in bytes with the name.
+    item->setData(Qt::AccessibleDescriptionRole, QString::number(files_.FileData(i).size()));
     if (attachBelow_) item->setSizeHint(QSize(item->sizeHint().width(), 40));
     listView_->addItem(item);
   }

@@ -119,6 +119,8 @@ void TfrmSetLoadFiles::AddListItem(int index) {
   const AnsiString name = files_.GetFileName(index);
   auto* item = new QListWidgetItem(AttachmentIcon(name), QFileInfo(ToQString(name)).fileName());
   item->setData(kIndexRole, index);
+  // Screen readers and UI automation hear the size in bytes with the name.
+  item->setData(Qt::AccessibleDescriptionRole, QString::number(files_.FileData(index).size()));
   listView_->addItem(item);
 }
 

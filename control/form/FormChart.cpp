@@ -6,6 +6,9 @@
 #include "platform/Guard.h"
 
 TFormChart::TFormChart(QWidget* parent) : chart_(new TFlowChart(parent)) {
+  chart_->IsObjectChecked = [current = currentStep_](const TFcObject* o) {
+    return *current != -1 && StrToIntDef(o->StepId(), -1) == *current;
+  };
   chart_->OnSelection = [this](TFcChart*, TFcItem* item, bool& allow) {
     auto* o = dynamic_cast<TFcObject*>(item);
     allow = o && chart_->SelectedCount() == 0 &&
@@ -44,7 +47,12 @@ int TFormChart::NextStep(int stepNo, const TConditionContext& c) const { return 
 bool TFormChart::IsEndStep(int stepNo) const { return ::IsEndStep(*chart_, stepNo); }
 int TFormChart::IndexOfStep(int stepNo) const { return ::IndexOfStep(*chart_, stepNo); }
 AnsiString TFormChart::GetStepName(int stepNo) const { return ::GetStepName(*chart_, stepNo); }
-void TFormChart::ColorStep(int stepNo, int mode) { ::ColorStep(*chart_, stepNo, mode); }
+void TFormChart::ColorStep(int stepNo, int mode) {
+  ::ColorStep(*chart_, stepNo, mode);
+  if (mode == scmCurrent) *currentStep_ = stepNo;
+  else if (mode == scmReset && (stepNo == -1 || stepNo == *currentStep_)) *currentStep_ = -1;
+  else if (stepNo == *currentStep_ && mode >= scmPassed && mode < scmReset) *currentStep_ = -1;
+}
 
 void TFormChart::MarkCandidates(int curStepNo) {
   for (TFcObject* o : CandidateObjects(*chart_, curStepNo)) o->SetBkColor(StepColors[scmCandidate]);

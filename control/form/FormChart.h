@@ -62,4 +62,6 @@ class TFormChart {
  private:
   TFlowChart* chart_;
   TColor chosenColor_ = 16777215;
+  // The step last coloured current; shared with the chart, which may outlive this object.
+  std::shared_ptr<int> currentStep_ = std::make_shared<int>(-1);
 };

@@ -81,6 +81,7 @@ TfrmTemplate::TfrmTemplate(QWidget* parent)
 TfrmTemplate::~TfrmTemplate() {
   if (timer_) timer_->stop();
   gridView_->SetSheet(nullptr);  // the sheet goes before the grid
+  gridView_->SetCellNamer(nullptr);  // it reads the fields, which go before the grid
   if (loaded_ && !cellPicker_) SetPlaceholderSource(nullptr);
 }
 
@@ -176,6 +177,13 @@ void TfrmTemplate::BuildLayout() {
   gridView_->SetOptions(gridView_->Options() & ~(OptionBit(oTitleCols) | OptionBit(oTitleRows)));
   gridView_->SetShowHint(true);
   gridView_->SetSheet(sheet_.get());
+  // Screen readers and UI automation hear a field's cell by the field's name.
+  gridView_->SetCellNamer([this](TPoint at) -> QString {
+    if (!fieldsHaveCells_ || !doc_) return {};
+    for (const TFieldEntry& f : doc_->Fields)
+      if (f.col == at.X && f.row == at.Y) return ToQString(f.name);
+    return {};
+  });
   gridLayout->addWidget(gridView_);
   pnlFlowChat_ = new QWidget(mainContent_);
   auto* chartLayout = new QVBoxLayout(pnlFlowChat_);
@@ -358,6 +366,7 @@ void TfrmTemplate::Load(TMemoryStream& reply) {
   const TDocHeader& h = doc_->Header;
   tableName_ = h.Text(dh::TableName);
   recordId_ = h.Text(dh::RecordId);
+  setAccessibleDescription(ToQString(recordId_));
   bodyFile_ = h.Text(dh::BodyFile);
   dialogMode_ = h.U8(dh::Maximised) != 1;
   titleField_ = h.Text(dh::TitleField);

@@ -10,6 +10,7 @@
 #include <QScrollBar>
 
 #include "platform/QtText.h"
+#include "flowchart/ui/FcAccess.h"
 #include "flowchart/ui/FcPaint.h"
 #include "platform/Guard.h"
 
@@ -63,9 +64,13 @@ TCustomFlowChart::TCustomFlowChart(QWidget* parent) : QAbstractScrollArea(parent
   resize(320, 200);
   SetClientSize(viewport()->width(), viewport()->height());
   UpdateScrollBars();
+  FlowChartAccessibleAdded();
 }
 
-TCustomFlowChart::~TCustomFlowChart() { DestroyChart(); }
+TCustomFlowChart::~TCustomFlowChart() {
+  DestroyChart();
+  FlowChartAccessibleRemoved();
+}
 
 void TCustomFlowChart::SetImages(TFcImageList* images) {
   if (images == images_) return;

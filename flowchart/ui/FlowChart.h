@@ -38,6 +38,8 @@ class TCustomFlowChart : public QAbstractScrollArea, public TFcChart {
   std::function<void(TCustomFlowChart*)> OnDblClick;
   // Drawn over the items, last: a form's own drag feedback.
   std::function<void(QPainter&)> OnPaintOverlay;
+  // Objects screen readers and UI automation hear as checked: a form's current step.
+  std::function<bool(const TFcObject*)> IsObjectChecked;
 
   TFcSize MeasureText(const TFcFont& font, const AnsiString& text) const override;
   int ScreenWidth() const override;

@@ -4,6 +4,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QAccessible>
+#include <map>
 #include <QListWidget>
 #include <QPointer>
 #include <QRegularExpression>
@@ -300,6 +302,41 @@ TEST_F(AttachmentsTest, DocumentListShowsLiveFilesAndForgetsAnEarlierReply) {
   list->RefreshFromContainer(fromManager.SaveToBytes(), 1);
   ASSERT_EQ(list->ListView()->count(), 1);
   EXPECT_TRUE(list->isVisible());
+}
+
+// Screen readers and UI automation read each listed file by its name with its size in bytes,
+// in the document's list and in the manager alike.
+TEST_F(AttachmentsTest, ListedFilesReadAsNameAndSizeThroughAccessibility) {
+  auto read = [](QListWidget* view) {
+    std::map<QString, QString> out;
+    QAccessibleInterface* list = QAccessible::queryAccessibleInterface(view);
+    const QRect area(view->viewport()->mapToGlobal(QPoint(0, 0)), view->viewport()->size());
+    for (int i = 0; list && i < list->childCount(); ++i) {
+      QAccessibleInterface* item = list->child(i);
+      if (!item || item->role() != QAccessible::ListItem) continue;
+      EXPECT_TRUE(area.intersects(item->rect())) << item->text(QAccessible::Name).toStdString();
+      out[item->text(QAccessible::Name)] = item->text(QAccessible::Description);
+    }
+    return out;
+  };
+  const std::map<QString, QString> expected{{QString::fromUtf8("报告.doc"), "5"}, {"c.txt", "0"}};
+  QWidget form;
+  form.resize(400, 300);
+  TAttachmentList* list = new TAttachmentList(&form);
+  list->SetAttachBelow(true);
+  form.show();
+  TMemoryStream reply = Reply({{"报告.doc", "abcde", fsFromServer}, {"b.txt", "bb", fsRemoved},
+                               {"c.txt", "", fsFromServer}});
+  list->LoadAttachments(reply);
+  EXPECT_EQ(read(list->ListView()), expected);
+
+  TfrmSetLoadFiles m;
+  Capture(m);
+  TMemoryStream again = Reply({{"报告.doc", "abcde", fsFromServer}, {"b.txt", "bb", fsRemoved},
+                               {"c.txt", "", fsFromServer}});
+  m.LoadFromReply(again);
+  m.show();
+  EXPECT_EQ(read(m.ListView()), expected);
 }
 
 // A reply's slot count is only the sender's word: the slots come from the files really

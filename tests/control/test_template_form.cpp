@@ -3,6 +3,8 @@
 // candidates, the flow strip that wraps, the submit checks and printing.
 #include <gtest/gtest.h>
 
+#include <QAccessible>
+#include <map>
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
@@ -18,6 +20,7 @@
 #include "control/wire/Un_type.h"
 #include "grid/XLCells.h"
 #include "grid/XLSheet.h"
+#include "grid/ui/XLGridView.h"
 #include "grid/ui/XLPdfPrinter.h"
 #include "platform/Services.h"
 #include "tests/control/TemplateChartSupport.h"
@@ -119,6 +122,39 @@ TEST_F(TemplateForm, ANewDocumentOpensAtTheStartStepWithItsButtonsAndEditableCel
   EXPECT_TRUE(CellOf(form, "标题")->Hint().empty());  // field names never show as tips
   EXPECT_TRUE(form.OpinionPanel()->isHidden());     // the start step has no opinion field
   EXPECT_FALSE(form.TopPanel()->isHidden());
+}
+
+// Screen readers and UI automation read the document's record id on the form, its field
+// cells by their field names with what they show, and the current step on the chart.
+TEST_F(TemplateForm, TheFormReadsItsRecordFieldsAndCurrentStepThroughAccessibility) {
+  TfrmTemplate form;
+  Load(form, LeaveReply(2, -1, {{Cp936("请假天数"), "5"}}));
+  form.show();
+  EXPECT_EQ(QAccessible::queryAccessibleInterface(&form)->text(QAccessible::Description), "{R}");
+
+  QAccessibleInterface* table = QAccessible::queryAccessibleInterface(form.Grid()->View(sClient));
+  ASSERT_NE(table, nullptr);
+  std::map<QString, QAccessibleInterface*> cells;
+  for (int i = 0; i < table->childCount(); ++i) cells[table->child(i)->text(QAccessible::Name)] = table->child(i);
+  ASSERT_TRUE(cells.count(U("请假天数")));
+  EXPECT_EQ(cells[U("请假天数")]->text(QAccessible::Value), "5");
+  ASSERT_TRUE(cells.count(U("标题")));
+  EXPECT_TRUE(cells.count("A1"));  // a label cell keeps its address
+  // The department review edits its opinion and no longer the title.
+  ASSERT_TRUE(cells.count(U("科室意见")));
+  EXPECT_FALSE(cells[U("科室意见")]->state().readOnly);
+  EXPECT_TRUE(cells[U("标题")]->state().readOnly);
+
+  form.ShowFlowChart();
+  QAccessibleInterface* chart = QAccessible::queryAccessibleInterface(form.Chart()->Widget());
+  ASSERT_EQ(chart->childCount(), form.Chart()->ObjectCount());
+  int checked = 0;
+  for (int i = 0; i < chart->childCount(); ++i) {
+    const bool current = form.Chart()->ObjectStep(i) == 2;
+    EXPECT_EQ(chart->child(i)->state().checked, current) << i;
+    checked += current;
+  }
+  EXPECT_EQ(checked, 1);
 }
 
 TEST_F(TemplateForm, BranchConditionsReadTheDocumentsFieldValues) {

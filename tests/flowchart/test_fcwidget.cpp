@@ -1,6 +1,7 @@
 // The chart window: what it paints, and mouse, keyboard and zoom through real Qt events.
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QImage>
 #include <QMouseEvent>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "FcSample.h"
+#include "core/AnsiString.h"
 #include "flowchart/ui/FlowChart.h"
 
 namespace {
@@ -238,4 +240,50 @@ TEST_F(Window, KeyboardNavigatesAndDeletes) {
   QTest::keyClick(w, Qt::Key_Delete);
   EXPECT_EQ(w->ObjectCount(), 1);
   EXPECT_EQ(At(330, 120), kWhite);
+}
+
+// Screen readers and UI automation read the chart's objects with their captions, where they
+// show on screen, and which are selected or checked; an object deleted while a reader holds
+// it reads as gone.
+TEST_F(Window, ObjectsReadAsItemsOfTheChartThroughAccessibility) {
+  TFcObject* a = w->CreateObject(100, 100, 100, 50, stRectangle);
+  TFcObject* b = w->CreateObject(300, 100, 60, 40, stEllipse);
+  a->SetText(Utf8ToCp936("开始"));
+  b->SetText("End");
+  QAccessibleInterface* chart = QAccessible::queryAccessibleInterface(w);
+  ASSERT_NE(chart, nullptr);
+  EXPECT_EQ(chart->role(), QAccessible::Chart);
+  ASSERT_EQ(chart->childCount(), 2);
+  QAccessibleInterface* first = chart->child(0);
+  QAccessibleInterface* second = chart->child(1);
+  EXPECT_EQ(first->role(), QAccessible::ListItem);
+  EXPECT_EQ(first->text(QAccessible::Name), QString::fromUtf8("开始"));
+  EXPECT_EQ(second->text(QAccessible::Name), "End");
+  EXPECT_EQ(chart->indexOfChild(second), 1);
+  EXPECT_EQ(first->rect(), QRect(w->viewport()->mapToGlobal(QPoint(100, 100)), QSize(100, 50)));
+  EXPECT_EQ(chart->childAt(first->rect().center().x(), first->rect().center().y()), first);
+
+  // Zoomed and scrolled, the rect is where the mouse finds the object.
+  w->SetZoom(200);
+  w->ScrollTo(150, 40);
+  ASSERT_NE(w->ScrollOrigin().x, 0);
+  EXPECT_EQ(first->rect().size(), QSize(200, 100));
+  Click(w->viewport()->mapFromGlobal(second->rect().center()));
+  EXPECT_TRUE(second->state().selected);
+  EXPECT_FALSE(first->state().selected);
+  EXPECT_FALSE(second->state().checked);
+  w->IsObjectChecked = [a](const TFcObject* o) { return o == a; };
+  EXPECT_TRUE(first->state().checked);
+  EXPECT_FALSE(second->state().checked);
+
+  const QAccessible::Id id = QAccessible::uniqueId(second);
+  QTest::keyClick(w, Qt::Key_Delete);
+  ASSERT_EQ(w->ObjectCount(), 1);
+  EXPECT_EQ(chart->childCount(), 1);
+  EXPECT_FALSE(second->isValid());
+  EXPECT_TRUE(second->text(QAccessible::Name).isEmpty());
+  EXPECT_EQ(chart->indexOfChild(second), -1);
+  delete w;
+  w = nullptr;
+  EXPECT_EQ(QAccessible::accessibleInterface(id), nullptr);
 }

@@ -1,0 +1,133 @@
+#include "flowchart/ui/FcAccess.h"
+
+#include <QAccessibleWidget>
+#include <QPointer>
+#include <QWindow>
+#include <set>
+
+#include "flowchart/ui/FlowChart.h"
+#include "platform/AccessibleChildren.h"
+#include "platform/QtText.h"
+
+namespace {
+
+class TFcObjectAccessible : public QAccessibleInterface {
+ public:
+  TFcObjectAccessible(TCustomFlowChart* chart, const TFcObject* object) : chart_(chart), object_(object) {}
+
+  // The object is only compared with the chart's own until the chart confirms it still
+  // holds it: it may have been freed.
+  TFcObject* Object() const {
+    if (!chart_) return nullptr;
+    for (int i = 0; i < chart_->ObjectCount(); ++i)
+      if (chart_->Objects(i) == object_) return chart_->Objects(i);
+    return nullptr;
+  }
+  const TFcObject* Key() const { return object_; }
+  const TCustomFlowChart* Chart() const { return chart_; }
+
+  bool isValid() const override { return Object() != nullptr; }
+  QObject* object() const override { return nullptr; }
+  QWindow* window() const override { return chart_ ? chart_->window()->windowHandle() : nullptr; }
+  QAccessibleInterface* parent() const override {
+    return chart_ ? QAccessible::queryAccessibleInterface(chart_.data()) : nullptr;
+  }
+  QAccessibleInterface* child(int) const override { return nullptr; }
+  int childCount() const override { return 0; }
+  int indexOfChild(const QAccessibleInterface*) const override { return -1; }
+  QAccessibleInterface* childAt(int, int) const override { return nullptr; }
+  QAccessible::Role role() const override { return QAccessible::ListItem; }
+  void setText(QAccessible::Text, const QString&) override {}
+
+  QString text(QAccessible::Text t) const override {
+    const TFcObject* o = Object();
+    return o && t == QAccessible::Name ? ToQString(o->Text()) : QString();
+  }
+
+  QRect rect() const override {
+    const TFcObject* o = Object();
+    if (!o) return {};
+    const TPoint origin = chart_->ScrollOrigin();
+    const TRect z = o->ZoomedRect();
+    return QRect(chart_->viewport()->mapToGlobal(QPoint(z.Left - origin.x, z.Top - origin.y)),
+                 QSize(z.Width(), z.Height()));
+  }
+
+  QAccessible::State state() const override {
+    QAccessible::State s;
+    const TFcObject* o = Object();
+    if (!o) {
+      s.invalid = true;
+      return s;
+    }
+    s.selectable = true;
+    s.selected = o->Selected();
+    s.checked = chart_->IsObjectChecked && chart_->IsObjectChecked(o);
+    const TPoint origin = chart_->ScrollOrigin();
+    const TRect z = o->ZoomedRect();
+    const QRect shown(z.Left - origin.x, z.Top - origin.y, z.Width(), z.Height());
+    if (!chart_->viewport()->rect().intersects(shown)) s.invisible = s.offscreen = true;
+    return s;
+  }
+
+ private:
+  QPointer<TCustomFlowChart> chart_;
+  const TFcObject* object_;
+};
+
+class TFlowChartAccessible : public QAccessibleWidget {
+ public:
+  explicit TFlowChartAccessible(TCustomFlowChart* chart) : QAccessibleWidget(chart, QAccessible::Chart) {}
+
+  int childCount() const override { return Chart()->ObjectCount(); }
+
+  QAccessibleInterface* child(int index) const override {
+    TCustomFlowChart* chart = Chart();
+    if (index < 0 || index >= chart->ObjectCount()) return nullptr;
+    const TFcObject* o = chart->Objects(index);
+    if (children_.Size() > size_t(2 * chart->ObjectCount()) + 16) {
+      std::set<const TFcObject*> live;
+      for (int i = 0; i < chart->ObjectCount(); ++i) live.insert(chart->Objects(i));
+      children_.Prune(live, 0);
+    }
+    return children_.Get(o, [chart, o] { return new TFcObjectAccessible(chart, o); });
+  }
+
+  int indexOfChild(const QAccessibleInterface* child) const override {
+    const auto* c = dynamic_cast<const TFcObjectAccessible*>(child);
+    if (!c || c->Chart() != Chart()) return -1;
+    for (int i = 0; i < Chart()->ObjectCount(); ++i)
+      if (Chart()->Objects(i) == c->Key()) return i;
+    return -1;
+  }
+
+  // The topmost object under the point, as the mouse finds it.
+  QAccessibleInterface* childAt(int x, int y) const override {
+    for (int i = childCount() - 1; i >= 0; --i) {
+      QAccessibleInterface* c = child(i);
+      if (c && c->rect().contains(x, y)) return c;
+    }
+    return nullptr;
+  }
+
+ private:
+  TCustomFlowChart* Chart() const { return static_cast<TCustomFlowChart*>(widget()); }
+  mutable TAccessibleChildren<const TFcObject*> children_;
+};
+
+QAccessibleInterface* FlowChartAccessibleFactory(const QString&, QObject* object) {
+  auto* chart = qobject_cast<TCustomFlowChart*>(object);
+  return chart ? new TFlowChartAccessible(chart) : nullptr;
+}
+
+int liveCharts = 0;
+
+}  // namespace
+
+void FlowChartAccessibleAdded() {
+  if (liveCharts++ == 0) QAccessible::installFactory(FlowChartAccessibleFactory);
+}
+
+void FlowChartAccessibleRemoved() {
+  if (--liveCharts == 0) QAccessible::removeFactory(FlowChartAccessibleFactory);
+}
