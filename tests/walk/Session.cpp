@@ -130,10 +130,12 @@ bool IsAddress(const QString& name) {
   return a1.match(name).hasMatch();
 }
 
-// Dates, numbers and amounts: a cell may show them in a format of its own.
+// Dates, numbers and amounts: a cell may show them in a format of its own; a check box
+// cell paints a box for "True" or "False", no text.
 bool LooksFormatted(const QString& s) {
   static const QRegularExpression formatted(QString::fromUtf8("^[-+0-9.,:/ %¥年月日时分秒]*[0-9][-+0-9.,:/ %¥年月日时分秒]*$"));
-  return formatted.match(s.trimmed()).hasMatch();
+  const QString t = s.trimmed();
+  return formatted.match(t).hasMatch() || t == QLatin1String("True") || t == QLatin1String("False");
 }
 
 QString BaseName(QString name) {
@@ -265,7 +267,7 @@ class Walker : public QObject {
     QWidget* modal = QApplication::activeModalWidget();
     // A question up: whatever comes next answers it; none: the person is at the form again.
     if (!qobject_cast<QMessageBox*>(modal)) askedSinceClose_ = false;
-    if (qobject_cast<QFileDialog*>(modal) && !files_.empty() && Chance(50)) {
+    if (qobject_cast<QFileDialog*>(modal) && !files_.empty() && Chance(60)) {
       const QString path = files_[size_t(Pick(int(files_.size())))];
       Log("pick file " + S(path) + " in " + S(Describe(modal)));
       // Into the file name box, as a person who knows the path types it.
@@ -280,6 +282,18 @@ class Walker : public QObject {
     if (!AnyWindowBesidesPage() && Chance(40)) {
       Log("leave the page");
       End();
+    }
+    // A file in a list is there to be read: a double click opens it in its viewer.
+    if (QWidget* list = AttachmentListInSight(modal); list && Chance(25)) {
+      const std::vector<Seen> items = AccessibleChildren(list, 200);
+      if (!items.empty()) {
+        const Seen& item = items[size_t(Pick(int(items.size())))];
+        if (!item.rect.isEmpty()) {
+          Log("open attachment \"" + S(item.name) + "\" in " + S(Describe(list->window())));
+          XClick(item.rect.center(), 1, 2);
+          return;
+        }
+      }
     }
     const bool formUp = form_ && form_->isVisible();
     const int roll = Pick(1000);
@@ -321,6 +335,20 @@ class Walker : public QObject {
     if (roll < 970) return KillOfficeWorker();
     Log("wait");
     nextAt_ = NowMs() + 800 + Pick(1500);
+  }
+
+  // The attachment list of the window in front (the manager's or the form's), when it
+  // lists any file.
+  static QWidget* AttachmentListInSight(QWidget* modal) {
+    if (!modal || !(IsA(modal, "TfrmSetLoadFiles") || IsA(modal, "TfrmTemplate"))) return nullptr;
+    QWidget* holder = modal;
+    if (IsA(modal, "TfrmTemplate")) {
+      holder = nullptr;
+      for (QWidget* w : modal->findChildren<QWidget*>())
+        if (w->isVisible() && IsA(w, "TAttachmentList")) holder = w;
+    }
+    QWidget* list = ListIn(holder);
+    return list && !Listed(list).empty() ? list : nullptr;
   }
 
   // A word nobody typed before in this walk.
@@ -474,6 +502,9 @@ class Walker : public QObject {
     if (qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) askedSinceClose_ = true;
     if (form_ && form_->isVisible()) {
       snap_ = Snapshot(form_);
+      // The first form of a host that opens a new document shows that one.
+      if (o_.opensNew && !snap_.recordId.isEmpty() && firstForm_.isEmpty()) firstForm_ = snap_.recordId;
+      if (firstForm_.isEmpty() && !snap_.recordId.isEmpty()) firstForm_ = QStringLiteral("-");
       if (!snap_.recordId.isEmpty() && !baselined_.count(snap_.recordId)) Baseline();
     }
     if (QWidget* m = VisibleTop("TfrmSetLoadFiles")) manager_ = {NowMs(), Listed(ListIn(m))};
@@ -513,7 +544,8 @@ class Walker : public QObject {
     const FormSnapshot s = std::move(snap_);
     snap_ = {};
     form_ = nullptr;
-    if (askedSinceClose_ || s.recordId.isEmpty()) return;
+    // A new document's form closes without asking: what it holds is dropped with it.
+    if (askedSinceClose_ || s.recordId.isEmpty() || s.recordId == firstForm_) return;
     const std::optional<StoredDocument> stored = ReadDocument(o_.db, Utf8ToCp936(S(s.recordId)));
     if (!stored) return;
     const std::string diff = Differences(s, *stored, "shows");
@@ -535,22 +567,31 @@ class Walker : public QObject {
     const bool sent = fresh.contains(QString::fromUtf8("文件操作成功"));
     if (saved || sent) VerifyFields(saved ? "saved" : "sent");
     // The Word editor's body saves say the same; only a save from the manager lists files.
-    if (fresh.contains(QString::fromUtf8("附件保存成功")) && NowMs() - manager_.at < 2000) VerifyAttachments();
+    if (fresh.contains(QString::fromUtf8("附件保存成功")) && NowMs() - manager_.at < 2000 && snap_.valid &&
+        !snap_.recordId.isEmpty()) {
+      Say("note the walk says the attachments were saved; comparing " + S(snap_.recordId));
+      attachmentsDue_ = NowMs() + 1500;
+      attachmentsOf_ = snap_.recordId;
+    }
+    if (attachmentsDue_) VerifyAttachments();
   }
 
+  // The manager fills its list as the reply comes: it gets a moment to show what it saved.
   void VerifyAttachments() {
-    if (!snap_.valid || snap_.recordId.isEmpty()) return;
-    Say("note the walk says the attachments were saved; comparing " + S(snap_.recordId));
+    if (QWidget* m = VisibleTop("TfrmSetLoadFiles")) manager_ = {NowMs(), Listed(ListIn(m))};
     FileSizes held;
-    for (const auto& [name, size] : ReadAttachments(o_.db, Utf8ToCp936(S(snap_.recordId)))) held[BaseName(Q(name))] = size;
+    for (const auto& [name, size] : ReadAttachments(o_.db, Utf8ToCp936(S(attachmentsOf_)))) held[BaseName(Q(name))] = size;
     bool same = held.size() == manager_.files.size();
     for (const auto& [name, size] : manager_.files) {
       const auto it = held.find(name);
       same = same && it != held.end() && (size < 0 || size == it->second);
     }
-    if (!same)
-      Fail("after the walk said the attachments were saved, the manager lists " + FileList(manager_.files) +
-           " and the server holds " + FileList(held) + " for " + S(snap_.recordId));
+    if (same || NowMs() < attachmentsDue_) {
+      if (same) attachmentsDue_ = 0;
+      return;
+    }
+    Fail("after the walk said the attachments were saved, the manager lists " + FileList(manager_.files) +
+         " and the server holds " + FileList(held) + " for " + S(attachmentsOf_));
   }
 
   void VerifyFields(const char* how) {
@@ -582,8 +623,11 @@ class Walker : public QObject {
   bool serverUp_ = true;
   bool askedSinceClose_ = false;
   QPointer<QWidget> form_;
+  QString firstForm_;  // the record id of the new document the host opened
   FormSnapshot snap_;
   ManagerSnapshot manager_;
+  int64_t attachmentsDue_ = 0;  // a comparison of the manager's list is pending until then
+  QString attachmentsOf_;
   std::set<QString> baselined_;
   std::set<std::pair<QString, QString>> formatted_;  // record id, field name
   QPointer<QWidget> lastPopup_;
@@ -608,6 +652,7 @@ QObject* StartSession() {
   o.untilMs = std::strtoll(Take("TARVO_WALK_UNTIL").c_str(), nullptr, 10);
   o.files = Take("TARVO_WALK_FILES");
   o.hangSeconds = std::max(1, std::atoi(Take("TARVO_WALK_HANG").c_str()));
+  o.opensNew = Take("TARVO_WALK_NEW") == "1";
   // Whatever the host starts (the office worker, the web engine) is no walker.
   unsetenv("QT_QPA_GENERIC_PLUGINS");
   if (std::sscanf(fds.c_str(), "%d,%d", &o.sayFd, &o.answerFd) != 2 || o.sayFd < 0 || o.answerFd < 0) {

@@ -20,6 +20,7 @@ struct SessionOptions {
   int64_t untilMs = 0;  // wall clock (ms since the epoch) at which to stop at the latest
   std::string files;    // a folder of files the person may pick in a file dialog
   int hangSeconds = 10;
+  bool opensNew = false;  // the host opens a new document
   int sayFd = -1;     // lines to the walk
   int answerFd = -1;  // its answers
 };
@@ -32,6 +33,7 @@ inline std::vector<std::pair<std::string, std::string>> SessionEnvironment(const
           {"TARVO_WALK_UNTIL", std::to_string(o.untilMs)},
           {"TARVO_WALK_FILES", o.files},
           {"TARVO_WALK_HANG", std::to_string(o.hangSeconds)},
+          {"TARVO_WALK_NEW", o.opensNew ? "1" : "0"},
           {"TARVO_WALK_FDS", std::to_string(o.sayFd) + "," + std::to_string(o.answerFd)}};
 }
 

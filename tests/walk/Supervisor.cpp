@@ -277,6 +277,7 @@ int RunWalk(int& argc, char** argv, const WalkOptions& o) {
     so.untilMs = o.sessions ? endAt + 3600000 : endAt;
     so.files = (home + "/files").toStdString();
     so.hangSeconds = o.hangSeconds;
+    so.opensNew = visit.open[1].empty();
     so.sayFd = pipes.sayWrite;
     so.answerFd = pipes.answerRead;
     QProcessEnvironment childEnv = env;
