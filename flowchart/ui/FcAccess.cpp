@@ -79,11 +79,13 @@ class TFlowChartAccessible : public QAccessibleWidget {
  public:
   explicit TFlowChartAccessible(TCustomFlowChart* chart) : QAccessibleWidget(chart, QAccessible::Chart) {}
 
-  int childCount() const override { return Chart()->ObjectCount(); }
+  // The step objects, then the chart's own widgets (its viewport and scroll bars).
+  int childCount() const override { return Chart()->ObjectCount() + QAccessibleWidget::childCount(); }
 
   QAccessibleInterface* child(int index) const override {
     TCustomFlowChart* chart = Chart();
-    if (index < 0 || index >= chart->ObjectCount()) return nullptr;
+    if (index < 0) return nullptr;
+    if (index >= chart->ObjectCount()) return QAccessibleWidget::child(index - chart->ObjectCount());
     const TFcObject* o = chart->Objects(index);
     if (children_.Size() > size_t(2 * chart->ObjectCount()) + 16) {
       std::set<const TFcObject*> live;
@@ -95,17 +97,25 @@ class TFlowChartAccessible : public QAccessibleWidget {
 
   int indexOfChild(const QAccessibleInterface* child) const override {
     const auto* c = dynamic_cast<const TFcObjectAccessible*>(child);
-    if (!c || c->Chart() != Chart()) return -1;
+    if (!c) {
+      const int i = QAccessibleWidget::indexOfChild(child);
+      return i < 0 ? -1 : Chart()->ObjectCount() + i;
+    }
+    if (c->Chart() != Chart()) return -1;
     for (int i = 0; i < Chart()->ObjectCount(); ++i)
       if (Chart()->Objects(i) == c->Key()) return i;
     return -1;
   }
 
-  // The topmost object under the point, as the mouse finds it.
+  // The topmost object under the point, as the mouse finds it; else a scroll bar there.
   QAccessibleInterface* childAt(int x, int y) const override {
-    for (int i = childCount() - 1; i >= 0; --i) {
+    for (int i = Chart()->ObjectCount() - 1; i >= 0; --i) {
       QAccessibleInterface* c = child(i);
       if (c && c->rect().contains(x, y)) return c;
+    }
+    for (int i = QAccessibleWidget::childCount() - 1; i >= 0; --i) {
+      QAccessibleInterface* w = QAccessibleWidget::child(i);
+      if (w && w->isValid() && !w->state().invisible && w->rect().contains(x, y)) return w;
     }
     return nullptr;
   }

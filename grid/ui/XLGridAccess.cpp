@@ -42,7 +42,7 @@ std::vector<TPoint> VisibleCells(const TXLView& view) {
   return out;
 }
 
-class TXLCellAccessible : public QAccessibleInterface {
+class TXLCellAccessible : public QAccessibleInterface, public QAccessibleTableCellInterface {
  public:
   TXLCellAccessible(TXLView* view, TPoint cell) : view_(view), section_(view->Section()), cell_(cell) {}
 
@@ -88,6 +88,12 @@ class TXLCellAccessible : public QAccessibleInterface {
     return QRect(view_->mapToGlobal(r.topLeft()), r.size());
   }
 
+  TRect Extent() const {
+    if (isValid())
+      if (const TXLUnion* u = view_->Section()->FindUnionAt(cell_, true)) return u->Rect;
+    return TRect{cell_.X, cell_.Y, cell_.X + 1, cell_.Y + 1};
+  }
+
   QAccessible::State state() const override {
     QAccessible::State s;
     if (!isValid()) {
@@ -104,6 +110,19 @@ class TXLCellAccessible : public QAccessibleInterface {
     return s;
   }
 
+  void* interface_cast(QAccessible::InterfaceType t) override {
+    return t == QAccessible::TableCellInterface ? static_cast<QAccessibleTableCellInterface*>(this) : nullptr;
+  }
+  // The cell's place in the pane's rows and columns, merged areas by their whole extent.
+  bool isSelected() const override { return isValid() && PointInRect(cell_, view_->Selection()); }
+  QList<QAccessibleInterface*> columnHeaderCells() const override { return {}; }
+  QList<QAccessibleInterface*> rowHeaderCells() const override { return {}; }
+  int columnIndex() const override { return cell_.X; }
+  int rowIndex() const override { return cell_.Y; }
+  int columnExtent() const override { return Extent().Right - Extent().Left; }
+  int rowExtent() const override { return Extent().Bottom - Extent().Top; }
+  QAccessibleInterface* table() const override { return parent(); }
+
   TPoint Cell() const { return cell_; }
   const TXLView* View() const { return view_; }
 
@@ -113,30 +132,76 @@ class TXLCellAccessible : public QAccessibleInterface {
   TPoint cell_;
 };
 
-class TXLViewAccessible : public QAccessibleWidget {
+class TXLViewAccessible : public QAccessibleWidget, public QAccessibleTableInterface {
  public:
   explicit TXLViewAccessible(TXLView* view) : QAccessibleWidget(view, QAccessible::Table) {}
 
-  int childCount() const override { return int(Cells().size()); }
+  void* interface_cast(QAccessible::InterfaceType t) override {
+    if (t == QAccessible::TableInterface) return static_cast<QAccessibleTableInterface*>(this);
+    return QAccessibleWidget::interface_cast(t);
+  }
+
+  // The pane's whole rows and columns, in the section's own coordinates.
+  QAccessibleInterface* caption() const override { return nullptr; }
+  QAccessibleInterface* summary() const override { return nullptr; }
+  int columnCount() const override { return View()->Section() ? View()->ColCount() : 0; }
+  int rowCount() const override { return View()->Section() ? View()->RowCount() : 0; }
+  QAccessibleInterface* cellAt(int row, int column) const override {
+    const TXLSection* section = View()->Section();
+    if (!section || row < 0 || column < 0 || row >= rowCount() || column >= columnCount()) return nullptr;
+    TPoint cell{column, row};
+    if (const TXLUnion* u = section->FindUnionAt(cell, false)) cell = TPoint{u->Rect.Left, u->Rect.Top};
+    return Cell(cell);
+  }
+  QString columnDescription(int column) const override { return ToQString(ColName(column)); }
+  QString rowDescription(int row) const override { return QString::number(row + 1); }
+  int selectedCellCount() const override { return int(SelectedCells().size()); }
+  QList<QAccessibleInterface*> selectedCells() const override {
+    QList<QAccessibleInterface*> out;
+    for (const TPoint& p : SelectedCells()) out << Cell(p);
+    return out;
+  }
+  int selectedColumnCount() const override { return 0; }
+  int selectedRowCount() const override { return 0; }
+  QList<int> selectedColumns() const override { return {}; }
+  QList<int> selectedRows() const override { return {}; }
+  bool isColumnSelected(int) const override { return false; }
+  bool isRowSelected(int) const override { return false; }
+  bool selectRow(int) override { return false; }
+  bool selectColumn(int) override { return false; }
+  bool unselectRow(int) override { return false; }
+  bool unselectColumn(int) override { return false; }
+  void modelChange(QAccessibleTableModelChangeEvent*) override {}
+
+  // The shown cells, then the pane's own widgets (the in-place editor while it is open).
+  int childCount() const override { return int(Cells().size()) + QAccessibleWidget::childCount(); }
 
   QAccessibleInterface* child(int index) const override {
     const std::vector<TPoint>& cells = Cells();
-    if (index < 0 || size_t(index) >= cells.size()) return nullptr;
-    const TPoint cell = cells[size_t(index)];
-    TXLView* v = View();
-    return children_.Get({cell.X, cell.Y}, [v, cell] { return new TXLCellAccessible(v, cell); });
+    if (index < 0) return nullptr;
+    if (size_t(index) >= cells.size()) return QAccessibleWidget::child(index - int(cells.size()));
+    return Cell(cells[size_t(index)]);
   }
 
   int indexOfChild(const QAccessibleInterface* child) const override {
-    const auto* c = dynamic_cast<const TXLCellAccessible*>(child);
-    if (!c || c->View() != View() || !c->isValid()) return -1;
     const std::vector<TPoint>& cells = Cells();
+    const auto* c = dynamic_cast<const TXLCellAccessible*>(child);
+    if (!c) {
+      const int i = QAccessibleWidget::indexOfChild(child);
+      return i < 0 ? -1 : int(cells.size()) + i;
+    }
+    if (c->View() != View() || !c->isValid()) return -1;
     for (size_t i = 0; i < cells.size(); ++i)
       if (cells[i] == c->Cell()) return int(i);
     return -1;
   }
 
   QAccessibleInterface* childAt(int x, int y) const override {
+    // The editor lies on top of its cell.
+    for (int i = QAccessibleWidget::childCount() - 1; i >= 0; --i) {
+      QAccessibleInterface* w = QAccessibleWidget::child(i);
+      if (w && w->isValid() && !w->state().invisible && w->rect().contains(x, y)) return w;
+    }
     const TXLView* v = View();
     TPoint cell;
     if (!v->CellAt(v->mapFromGlobal(QPoint(x, y)), cell)) return nullptr;
@@ -148,6 +213,26 @@ class TXLViewAccessible : public QAccessibleWidget {
 
  private:
   TXLView* View() const { return static_cast<TXLView*>(widget()); }
+
+  QAccessibleInterface* Cell(TPoint cell) const {
+    TXLView* v = View();
+    // Cells asked for by place need not show: they are freed again past a bound.
+    if (children_.Size() > 4 * kMaxCells) {
+      std::set<std::pair<int32_t, int32_t>> shown;
+      for (const TPoint& p : Cells()) shown.insert({p.X, p.Y});
+      children_.Prune(shown, 0);
+    }
+    return children_.Get({cell.X, cell.Y}, [v, cell] { return new TXLCellAccessible(v, cell); });
+  }
+
+  // The selected cells that show; a whole selected sheet is not listed cell by cell.
+  std::vector<TPoint> SelectedCells() const {
+    std::vector<TPoint> out;
+    const TRect sel = View()->Selection();
+    for (const TPoint& p : Cells())
+      if (PointInRect(p, sel)) out.push_back(p);
+    return out;
+  }
 
   // The shown cells, worked out again only when the pane scrolled, resized or the sheet
   // reported a change.

@@ -253,7 +253,7 @@ TEST_F(Window, ObjectsReadAsItemsOfTheChartThroughAccessibility) {
   QAccessibleInterface* chart = QAccessible::queryAccessibleInterface(w);
   ASSERT_NE(chart, nullptr);
   EXPECT_EQ(chart->role(), QAccessible::Chart);
-  ASSERT_EQ(chart->childCount(), 2);
+  ASSERT_GE(chart->childCount(), 2);
   QAccessibleInterface* first = chart->child(0);
   QAccessibleInterface* second = chart->child(1);
   EXPECT_EQ(first->role(), QAccessible::ListItem);
@@ -279,7 +279,9 @@ TEST_F(Window, ObjectsReadAsItemsOfTheChartThroughAccessibility) {
   const QAccessible::Id id = QAccessible::uniqueId(second);
   QTest::keyClick(w, Qt::Key_Delete);
   ASSERT_EQ(w->ObjectCount(), 1);
-  EXPECT_EQ(chart->childCount(), 1);
+  int items = 0;
+  for (int i = 0; i < chart->childCount(); ++i) items += chart->child(i)->role() == QAccessible::ListItem;
+  EXPECT_EQ(items, 1);
   EXPECT_FALSE(second->isValid());
   EXPECT_TRUE(second->text(QAccessible::Name).isEmpty());
   EXPECT_EQ(chart->indexOfChild(second), -1);
