@@ -72,7 +72,9 @@ void AddItems(std::vector<Target>& out, QAbstractItemView* view) {
 
 // A few of the cells a sheet pane shows.
 void AddCells(std::vector<Target>& out, QWidget* pane, std::mt19937_64& rng) {
-  const std::vector<Seen> cells = AccessibleChildren(pane);
+  std::vector<Seen> cells = AccessibleChildren(pane);
+  // The pane's own widgets (its editor, scroll bars) come after the cells.
+  std::erase_if(cells, [](const Seen& c) { return c.role != QAccessible::Cell; });
   if (cells.empty()) return;
   for (int n = 0; n < 12; ++n) {
     const Seen& c = cells[size_t(rng() % cells.size())];
@@ -115,6 +117,7 @@ void AddWidget(std::vector<Target>& out, QWidget* w, std::mt19937_64& rng) {
     }
     // Its steps, where it tells of them.
     for (const Seen& step : AccessibleChildren(w, 40)) {
+      if (step.role != QAccessible::ListItem) continue;
       const QPoint p = port->mapFromGlobal(step.rect.center());
       if (!step.rect.isEmpty()) Add(out, port, p, QString("step \"%1\" of the chart").arg(Plain(step.name)), true, 2);
     }

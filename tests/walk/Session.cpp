@@ -285,7 +285,8 @@ class Walker : public QObject {
     }
     // A file in a list is there to be read: a double click opens it in its viewer.
     if (QWidget* list = AttachmentListInSight(modal); list && Chance(25)) {
-      const std::vector<Seen> items = AccessibleChildren(list, 200);
+      std::vector<Seen> items = AccessibleChildren(list, 200);
+      std::erase_if(items, [](const Seen& i) { return i.role != QAccessible::ListItem; });
       if (!items.empty()) {
         const Seen& item = items[size_t(Pick(int(items.size())))];
         if (!item.rect.isEmpty()) {
@@ -485,7 +486,7 @@ class Walker : public QObject {
     for (QWidget* w : form->findChildren<QWidget*>()) {
       if (!w->isVisible() || !IsA(w, "TCustomFlowChart")) continue;
       for (const Seen& step : AccessibleChildren(w, 200))
-        if (step.state.checked) s.curStep = step.name;
+        if (step.role == QAccessible::ListItem && step.state.checked) s.curStep = step.name;
     }
     return s;
   }
