@@ -549,6 +549,7 @@ class Walker : public QObject {
     if (askedSinceClose_ || s.recordId.isEmpty() || s.recordId == firstForm_) return;
     const std::optional<StoredDocument> stored = ReadDocument(o_.db, Utf8ToCp936(S(s.recordId)));
     if (!stored) return;
+    Say("note the form of " + S(s.recordId) + " closed without a question; comparing");
     const std::string diff = Differences(s, *stored, "shows");
     if (!diff.empty())
       Fail("a change was lost: the form of " + S(s.recordId) + " closed without a question, and" + diff);
