@@ -13,6 +13,10 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
+#include <QAbstractSpinBox>
+#include <QComboBox>
+#include <QPlainTextEdit>
+#include <QTextEdit>
 #include <QPointer>
 #include <QRegularExpression>
 #include <QTimer>
@@ -390,17 +394,37 @@ class Walker : public QObject {
     QString name, value;
     QRect rect;  // global
     bool readOnly = false;
+    bool unread = false;  // under an editor whose text is not read
   };
 
-  // The named cells the form's sheet shows.
+  // The named cells the form's sheet shows. A cell under an open editor shows what the
+  // editor holds: that is what a save sends.
   static std::vector<FieldCell> FieldCells(QWidget* form) {
     std::vector<FieldCell> out;
     if (!form) return out;
     for (QWidget* w : form->findChildren<QWidget*>()) {
       if (!w->isVisible() || !IsSheetPane(w)) continue;
-      for (const Seen& c : AccessibleChildren(w))
-        if (c.role == QAccessible::Cell && !c.name.isEmpty() && !IsAddress(c.name))
-          out.push_back({c.name, c.value, c.rect, bool(c.state.readOnly)});
+      std::vector<std::pair<QRect, QString>> editors;
+      for (QWidget* e : w->findChildren<QWidget*>()) {
+        if (!e->isVisible()) continue;
+        const QRect at(e->mapToGlobal(QPoint(0, 0)), e->size());
+        if (auto* line = qobject_cast<QLineEdit*>(e); line && !qobject_cast<QComboBox*>(e->parentWidget()))
+          editors.emplace_back(at, line->text());
+        else if (auto* combo = qobject_cast<QComboBox*>(e))
+          editors.emplace_back(at, combo->currentText());
+        else if (qobject_cast<QTextEdit*>(e) || qobject_cast<QPlainTextEdit*>(e) || qobject_cast<QAbstractSpinBox*>(e))
+          editors.emplace_back(at, QString());  // a null text: what it holds is not read
+      }
+      for (const Seen& c : AccessibleChildren(w)) {
+        if (c.role != QAccessible::Cell || c.name.isEmpty() || IsAddress(c.name)) continue;
+        FieldCell f{c.name, c.value, c.rect, bool(c.state.readOnly), false};
+        for (const auto& [at, text] : editors)
+          if (c.rect.contains(at.center())) {
+            f.value = text;
+            f.unread = text.isNull();
+          }
+        out.push_back(f);
+      }
     }
     return out;
   }
@@ -480,7 +504,8 @@ class Walker : public QObject {
     FormSnapshot s;
     s.valid = true;
     s.recordId = AccessibleText(form, QAccessible::Description).trimmed();
-    for (const FieldCell& c : FieldCells(form)) s.shown.emplace(c.name, c.value);
+    for (const FieldCell& c : FieldCells(form))
+      if (!c.unread) s.shown.emplace(c.name, c.value);
     for (QWidget* w : form->findChildren<QWidget*>())
       if (w->isVisible() && IsA(w, "TAttachmentList")) s.attachments = Listed(ListIn(w));
     for (QWidget* w : form->findChildren<QWidget*>()) {
