@@ -4,7 +4,8 @@
 # ./run.sh fuzz [SECONDS]   build the libFuzzer targets and run each for SECONDS (30)
 # ./run.sh bench  build and run the benchmarks
 # ./run.sh walk [MINUTES] [--seed N] [--sessions K] [--verbose]   a random walk through the
-#                 windows (sanitizer build, under xvfb-run) for MINUTES (3); --seed replays one
+#                 windows of tarvo-host (sanitizer build, under xvfb-run) for MINUTES (3);
+#                 --seed replays one
 set -euo pipefail
 cd "$(dirname "$0")"
 ROOT=$(pwd)

@@ -12,14 +12,12 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QTabBar>
 #include <QTextEdit>
 #include <QTreeView>
 #include <QWindow>
-
-#include "grid/ui/XLGridView.h"
-#include "uikit/FlatButtonBase.h"
 
 // After Qt: Xlib's macros would spoil Qt's headers.
 #include <X11/Xlib.h>
@@ -72,14 +70,16 @@ void AddItems(std::vector<Target>& out, QAbstractItemView* view) {
   }
 }
 
-// A few cells of a sheet pane, those in sight.
-void AddCells(std::vector<Target>& out, TXLView* pane, std::mt19937_64& rng) {
-  const int rows = std::min(pane->RowCount(), 80), cols = std::min(pane->ColCount(), 30);
-  if (rows <= 0 || cols <= 0) return;
+// A few of the cells a sheet pane shows.
+void AddCells(std::vector<Target>& out, QWidget* pane, std::mt19937_64& rng) {
+  std::vector<Seen> cells = AccessibleChildren(pane);
+  // The pane's own widgets (its editor, scroll bars) come after the cells.
+  std::erase_if(cells, [](const Seen& c) { return c.role != QAccessible::Cell; });
+  if (cells.empty()) return;
   for (int n = 0; n < 12; ++n) {
-    const TPoint cell{int32_t(rng() % uint64_t(cols)), int32_t(rng() % uint64_t(rows))};
-    const QRect rect = pane->CellRect(cell).intersected(pane->rect());
-    if (!rect.isEmpty()) Add(out, pane, rect.center(), QString("cell %1,%2 of the sheet").arg(cell.X).arg(cell.Y), true);
+    const Seen& c = cells[size_t(rng() % cells.size())];
+    const QRect rect = QRect(pane->mapFromGlobal(c.rect.topLeft()), c.rect.size()).intersected(pane->rect());
+    if (!rect.isEmpty()) Add(out, pane, rect.center(), QString("cell %1 of the sheet").arg(Plain(c.name)), true);
   }
 }
 
@@ -105,20 +105,30 @@ void AddWidget(std::vector<Target>& out, QWidget* w, std::mt19937_64& rng) {
     AddItems(out, view);
     return;
   }
-  if (auto* pane = dynamic_cast<TXLView*>(w)) {
-    AddCells(out, pane, rng);
+  if (IsSheetPane(w)) {
+    AddCells(out, w, rng);
     return;
   }
-  if (auto* chart = qobject_cast<QAbstractScrollArea*>(w); chart && w->inherits("TCustomFlowChart")) {
+  if (auto* chart = qobject_cast<QAbstractScrollArea*>(w); chart && IsA(w, "TCustomFlowChart")) {
     QWidget* port = chart->viewport();
-    for (int n = 0; n < 6; ++n) {
+    for (int n = 0; n < 4; ++n) {
       const QPoint p(int(rng() % uint64_t(std::max(1, port->width()))), int(rng() % uint64_t(std::max(1, port->height()))));
       Add(out, port, p, QString("chart at %1,%2").arg(p.x()).arg(p.y()), true);
     }
+    // Its steps, where it tells of them.
+    for (const Seen& step : AccessibleChildren(w, 40)) {
+      if (step.role != QAccessible::ListItem) continue;
+      const QPoint p = port->mapFromGlobal(step.rect.center());
+      if (!step.rect.isEmpty()) Add(out, port, p, QString("step \"%1\" of the chart").arg(Plain(step.name)), true, 2);
+    }
     return;
   }
-  if (qobject_cast<QAbstractButton*>(w) || dynamic_cast<TFlatButtonBase*>(w)) {
-    Add(out, w, w->rect().center(), Describe(w), false, 4);
+  if (qobject_cast<QAbstractButton*>(w) || IsA(w, "TFlatButtonBase")) {
+    // The buttons that save draw a person who has typed something.
+    const QString caption = qobject_cast<QAbstractButton*>(w) ? qobject_cast<QAbstractButton*>(w)->text()
+                                                              : AccessibleText(w, QAccessible::Name);
+    static const QRegularExpression saves(QString::fromUtf8("暂存|保存|发送|提交|存盘"));
+    Add(out, w, w->rect().center(), Describe(w), false, caption.contains(saves) ? 12 : 4);
     return;
   }
   if (qobject_cast<QComboBox*>(w) || qobject_cast<QLineEdit*>(w) || qobject_cast<QAbstractSpinBox*>(w)) {
@@ -149,6 +159,33 @@ void Collect(std::vector<Target>& out, QWidget* top, std::mt19937_64& rng) {
 
 }  // namespace
 
+std::vector<Seen> AccessibleChildren(QWidget* w, int max) {
+  std::vector<Seen> out;
+  QAccessibleInterface* iface = w ? QAccessible::queryAccessibleInterface(w) : nullptr;
+  if (!iface || !iface->isValid()) return out;
+  const int n = std::min(iface->childCount(), max);
+  for (int i = 0; i < n; ++i) {
+    QAccessibleInterface* c = iface->child(i);
+    if (!c || !c->isValid()) continue;
+    out.push_back({c->role(), c->text(QAccessible::Name), c->text(QAccessible::Value), c->text(QAccessible::Description),
+                   c->rect(), c->state()});
+  }
+  return out;
+}
+
+QString AccessibleText(QWidget* w, QAccessible::Text t) {
+  QAccessibleInterface* iface = w ? QAccessible::queryAccessibleInterface(w) : nullptr;
+  return iface && iface->isValid() ? iface->text(t) : QString();
+}
+
+bool IsSheetPane(QWidget* w) {
+  if (qobject_cast<QAbstractItemView*>(w)) return false;
+  QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(w);
+  return iface && iface->isValid() && iface->role() == QAccessible::Table;
+}
+
+bool IsA(const QWidget* w, const char* className) { return w && w->inherits(className); }
+
 std::vector<QWidget*> VisibleWindows() {
   std::vector<QWidget*> out;
   for (QWidget* w : QApplication::topLevelWidgets())
@@ -167,7 +204,7 @@ QString Describe(const QWidget* w) {
   if (!w->objectName().isEmpty()) s += "#" + w->objectName();
   QString caption;
   if (auto* b = qobject_cast<const QAbstractButton*>(w)) caption = b->text();
-  else if (auto* f = dynamic_cast<const TFlatButtonBase*>(w)) caption = f->Caption();
+  else if (IsA(w, "TFlatButtonBase")) caption = AccessibleText(const_cast<QWidget*>(w), QAccessible::Name);
   else if (w->isWindow()) caption = w->windowTitle();
   else if (!w->accessibleName().isEmpty()) caption = w->accessibleName();
   if (!caption.isEmpty()) s += " \"" + Plain(caption) + "\"";

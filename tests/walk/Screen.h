@@ -1,10 +1,13 @@
 #pragma once
 // What a person sees on the screen and how they reach it: the places one can click in
-// the visible windows, found through Qt's widgets (classes, texts, object names), and
-// input sent through the X server itself (XTest by way of xdotool), so it passes the
-// window system, focus and Qt's modality as a person's does.
+// the visible windows, found through Qt's widgets (classes, texts, object names) and its
+// accessibility (what the product's own painted widgets tell of themselves), and input
+// sent through the X server itself (XTest by way of xdotool), so it passes the window
+// system, focus and Qt's modality as a person's does.
+#include <QAccessible>
 #include <QPoint>
 #include <QPointer>
+#include <QRect>
 #include <QString>
 #include <QWidget>
 #include <random>
@@ -19,6 +22,22 @@ struct Target {
   bool item = false;  // a list item, a cell or a chart: worth a double or a right click
   int weight = 1;     // how much more a person goes for it: buttons and menus draw the eye
 };
+
+// One child of a widget's accessible interface, as read at one moment.
+struct Seen {
+  QAccessible::Role role = QAccessible::NoRole;
+  QString name, value, description;
+  QRect rect;  // global
+  QAccessible::State state;
+};
+
+// The children of the widget's accessible interface, at most `max`.
+std::vector<Seen> AccessibleChildren(QWidget* w, int max = 2000);
+QString AccessibleText(QWidget* w, QAccessible::Text t);
+// A sheet's pane: a painted table, not one of Qt's item views.
+bool IsSheetPane(QWidget* w);
+// The widget is of the named class or derives from it (as far as Qt knows its classes).
+bool IsA(const QWidget* w, const char* className);
 
 // Every place worth a click in the visible windows; those of the active modal window
 // (and open menus) only, when one is up and `onlyActive` is set. Where a widget offers

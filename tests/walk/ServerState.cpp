@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "control/wire/Class_StoExcel.h"
+#include "control/wire/StepRecord.h"
 #include "control/wire/Un_CopyFiles.h"
 
 namespace walk {
@@ -42,10 +43,21 @@ std::string Column(sqlite3_stmt* s, int i) {
 std::optional<StoredDocument> ReadDocument(const std::string& dbPath, const AnsiString& recordId) {
   Db db(dbPath);
   const std::string id = Cp936ToUtf8(recordId);
-  Stmt doc = Prepare(db.db, "SELECT current_step FROM documents WHERE record_id = ?", id);
+  Stmt doc = Prepare(db.db, "SELECT current_step, workflow_id FROM documents WHERE record_id = ?", id);
   if (!doc || sqlite3_step(doc.get()) != SQLITE_ROW) return std::nullopt;
   StoredDocument out;
   out.currentStep = sqlite3_column_int(doc.get(), 0);
+  const int flow = sqlite3_column_int(doc.get(), 1);
+  Stmt steps = Prepare(db.db, "SELECT step_id, record FROM workflow_steps WHERE workflow_id = ?");
+  if (steps) sqlite3_bind_int(steps.get(), 1, flow);
+  while (steps && sqlite3_step(steps.get()) == SQLITE_ROW) {
+    if (sqlite3_column_int(steps.get(), 0) != out.currentStep) continue;
+    try {
+      out.currentStepName = ReadStepRecord(Column(steps.get(), 1)).name;
+    } catch (const std::exception&) {
+      // A record the server could not have written: no name to compare.
+    }
+  }
 
   std::vector<TFieldRecord> records;
   Stmt fields = Prepare(db.db, "SELECT name, value FROM document_fields WHERE record_id = ? ORDER BY position", id);

@@ -14,6 +14,7 @@ struct StoredDocument {
   std::map<AnsiString, AnsiString> fields;    // name: value, split records joined
   std::map<AnsiString, int32_t> attachments;  // name: size, removed ones left out
   int32_t currentStep = 0;
+  AnsiString currentStepName;  // the caption of that step in the document's workflow
 };
 
 struct DocumentRef {

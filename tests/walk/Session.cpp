@@ -1,56 +1,53 @@
 #include "Session.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
-#include <QAction>
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMenu>
-#include <QMenuBar>
-#include <QOpenGLContext>
+#include <QMessageBox>
+#include <QAbstractSpinBox>
+#include <QComboBox>
+#include <QPlainTextEdit>
+#include <QTextEdit>
 #include <QPointer>
 #include <QRegularExpression>
 #include <QTimer>
-#include <QVBoxLayout>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <map>
 #include <mutex>
 #include <random>
+#include <set>
 #include <thread>
 
 #include "Screen.h"
 #include "ServerState.h"
-#include "e2e/ControlFactory.h"
-#include "e2e/E2eSupport.h"
-#include "control/attachments/AttachmentList.h"
-#include "control/attachments/frm_SetLoadFiles.h"
-#include "control/form/TemplateFields.h"
-#include "control/form/frm_Template.h"
-#include "control/session/frmPopup.h"
-#include "grid/ui/XLGridView.h"
-#include "platform/QtText.h"
-#include "platform/com/ComServer.h"
-#include "uikit/QtTranslations.h"
-
-// Qt's own, exported but not in its public headers.
-Q_GUI_EXPORT QOpenGLContext* qt_gl_global_share_context();
-Q_GUI_EXPORT void qt_gl_set_global_share_context(QOpenGLContext* context);
 
 namespace walk {
 namespace {
 
+int sayFd = -1;
+int answerFd = -1;
+
 void Say(const std::string& line) {
-  std::printf("%s\n", line.c_str());
-  std::fflush(stdout);
+  const std::string l = line + "\n";
+  for (size_t done = 0; done < l.size();) {
+    const ssize_t n = ::write(sayFd, l.data() + done, l.size() - done);
+    if (n <= 0) return;
+    done += size_t(n);
+  }
 }
 
 [[noreturn]] void Fail(const std::string& why) {
@@ -105,43 +102,82 @@ class Watchdog {
   std::thread thread_;
 };
 
-// What the open form held at its last look: its record, its fields as last committed
-// (what a save sent), its attachments and its step.
+using FileSizes = std::map<QString, int64_t>;  // name: size, -1 when the list does not say
+
+// What the open form showed at its last look: its record, its fields' cells as shown,
+// its attachments and the step it marks as current.
 struct FormSnapshot {
   bool valid = false;
-  AnsiString recordId;
-  std::map<AnsiString, AnsiString> fields;  // each field's cell in the form a save sends it
-  std::map<AnsiString, AnsiString> shown;   // and as the cell shows it
-  std::map<AnsiString, int32_t> attachments;
-  int curStep = -1;
+  QString recordId;
+  std::map<QString, QString> shown;  // field name: the cell's text
+  FileSizes attachments;
+  QString curStep;
 };
 
 // The attachment manager's list when last seen, and when.
 struct ManagerSnapshot {
   int64_t at = 0;
-  std::map<AnsiString, int32_t> files;
+  FileSizes files;
 };
 
-std::map<AnsiString, int32_t> Listed(const TCopy2Files& files) {
-  std::map<AnsiString, int32_t> out;
-  for (int i = 0; i < files.SlotCount(); ++i) {
-    const TCopyFileEntry& e = files.Slot(i);
-    if (e.state != fsRemoved && e.state != fsEmpty) out[e.name] = e.size;
-  }
-  return out;
-}
-
-std::string FileList(const std::map<AnsiString, int32_t>& files) {
-  std::string s;
-  for (const auto& [name, size] : files) s += (s.empty() ? "" : ", ") + Cp936ToUtf8(name) + " (" + std::to_string(size) + ")";
-  return s.empty() ? "none" : s;
-}
-
-std::string U8(const AnsiString& a) { return Cp936ToUtf8(a); }
+QString Q(const AnsiString& a) { return QString::fromStdString(Cp936ToUtf8(a)); }
+std::string S(const QString& q) { return q.toStdString(); }
 
 QString Squeezed(QString s) {
   s.remove(QRegularExpression("\\s"));
   return s;
+}
+
+// A sheet names the cells nobody named by their address.
+bool IsAddress(const QString& name) {
+  static const QRegularExpression a1("^[A-Z]{1,3}[0-9]{1,7}$");
+  return a1.match(name).hasMatch();
+}
+
+// Dates, numbers and amounts: a cell may show them in a format of its own; a check box
+// cell paints a box for "True" or "False", no text.
+bool LooksFormatted(const QString& s) {
+  static const QRegularExpression formatted(QString::fromUtf8("^[-+0-9.,:/ %¥年月日时分秒]*[0-9][-+0-9.,:/ %¥年月日时分秒]*$"));
+  const QString t = s.trimmed();
+  return formatted.match(t).hasMatch() || t == QLatin1String("True") || t == QLatin1String("False");
+}
+
+QString BaseName(QString name) {
+  const qsizetype slash = std::max(name.lastIndexOf('/'), name.lastIndexOf('\\'));
+  return slash >= 0 ? name.mid(slash + 1) : name;
+}
+
+// The entries of a list the way it tells of them: name, and the size where it says one.
+FileSizes Listed(QWidget* list) {
+  FileSizes out;
+  for (const Seen& item : AccessibleChildren(list, 500)) {
+    if (item.name.isEmpty() || (item.role != QAccessible::ListItem && item.role != QAccessible::Cell)) continue;
+    bool ok = false;
+    const qint64 size = item.description.trimmed().toLongLong(&ok);
+    out[item.name] = ok ? size : -1;
+  }
+  return out;
+}
+
+std::string FileList(const FileSizes& files) {
+  std::string s;
+  for (const auto& [name, size] : files)
+    s += (s.empty() ? "" : ", ") + S(name) + (size >= 0 ? " (" + std::to_string(size) + ")" : "");
+  return s.empty() ? "none" : s;
+}
+
+QWidget* VisibleTop(const char* className) {
+  for (QWidget* w : QApplication::topLevelWidgets())
+    if (w->isVisible() && IsA(w, className)) return w;
+  return nullptr;
+}
+
+// The list view inside a window or widget.
+QWidget* ListIn(QWidget* w) {
+  if (!w) return nullptr;
+  for (QAbstractItemView* v : w->findChildren<QAbstractItemView*>())
+    if (v->isVisible()) return v;
+  return nullptr;
 }
 
 const char* const kAsciiWords[] = {"hello", "42", "2026-12-07", "abc def", "x", "OK", "3.5", "-1", "a,b;c|d"};
@@ -149,16 +185,13 @@ const char* const kChineseWords[] = {"同意", "请假三天", "测试", "张三
 const char* const kKeys[] = {"Return", "Escape", "Tab", "ISO_Left_Tab", "Up", "Down", "Left", "Right",
                              "space",  "BackSpace", "Delete", "Home", "End", "Page_Down", "F2"};
 
-class Walker {
+class Walker : public QObject {
  public:
-  Walker(const SessionOptions& o, QWidget* page, PageDriver* driver)
-      : o_(o), page_(page), driver_(driver), rng_(o.seed), watchdog_(o.hangSeconds) {
+  explicit Walker(const SessionOptions& o) : o_(o), rng_(o.seed), watchdog_(o.hangSeconds) {
     const QDir files(QString::fromStdString(o.files));
     for (const QString& f : files.entryList(QDir::Files)) files_.push_back(files.filePath(f));
-    QObject::connect(&timer_, &QTimer::timeout, [this] { Tick(); });
-  }
-  void Start() {
-    nextAt_ = NowMs() + 300;
+    connect(&timer_, &QTimer::timeout, this, [this] { Tick(); });
+    startedAt_ = NowMs();
     timer_.start(30);
   }
 
@@ -166,16 +199,46 @@ class Walker {
   int Pick(int n) { return n <= 0 ? 0 : int(rng_() % uint64_t(n)); }
   bool Chance(int percent) { return Pick(100) < percent; }
 
+  // The host's own window: the page.
+  QWidget* Page() const {
+    for (QWidget* w : QApplication::topLevelWidgets())
+      if (w->isVisible() && w->windowTitle() == QLatin1String("tarvo-host") && !w->parentWidget()) return w;
+    return nullptr;
+  }
+
+  // Windows other than the page, the passing popup and menus.
+  bool AnyWindowBesidesPage() const {
+    QWidget* page = Page();
+    for (QWidget* w : QApplication::topLevelWidgets())
+      if (w->isVisible() && w != page && !IsA(w, "Tfrm_popup") && !qobject_cast<QMenu*>(w)) return true;
+    return false;
+  }
+
   void Tick() {
     watchdog_.Beat();
-    Look();
-    CheckSaves();
-    if (busy_ || NowMs() < nextAt_) return;
+    if (busy_) return;  // an action's own event loop (a menu, a question) ticks too
     busy_ = true;
-    if (done_ >= o_.actions || NowMs() >= o_.untilMs) End();
-    Act();
+    const int64_t now = NowMs();
+    if (now - lookedAt_ >= 100) Look();
+    CheckSaves();
+    if (now >= nextAt_ && Ready()) {
+      if (done_ >= o_.actions || now >= o_.untilMs) End();
+      Look();
+      Act();
+      nextAt_ = NowMs() + 120 + Pick(300);
+    }
     busy_ = false;
-    nextAt_ = NowMs() + 120 + Pick(300);
+  }
+
+  // The host logs in and opens its document itself: the person waits for it to show, or
+  // for whatever the host shows instead, a little while at most.
+  bool Ready() {
+    if (ready_) return true;
+    for (QWidget* w : QApplication::topLevelWidgets())
+      if (w->isVisible() && w != Page() && !IsA(w, "Tfrm_popup")) ready_ = true;
+    if (NowMs() - startedAt_ > 8000) ready_ = true;
+    if (ready_) nextAt_ = NowMs() + 300;
+    return false;
   }
 
   void Log(const std::string& what) {
@@ -192,30 +255,25 @@ class Walker {
     _exit(0);
   }
 
-  bool Ask(const std::string& what) {
+  void Ask(const std::string& what) {
     watchdog_.Pause(true);
     Say("ask " + what);
-    char buf[64] = {};
-    const bool ok = std::fgets(buf, sizeof buf, stdin) && std::strncmp(buf, "ok", 2) == 0;
+    std::string answer;
+    char c = 0;
+    while (::read(answerFd, &c, 1) == 1 && c != '\n') answer += c;
     watchdog_.Pause(false);
-    if (!ok) Fail("the walk did not answer " + what);
+    if (answer != "ok") Fail("the walk did not answer " + what);
     if (what == "server-stop") serverUp_ = false;
     if (what == "server-start") serverUp_ = true;
-    return ok;
-  }
-
-  // Windows other than the page and the passing popup.
-  bool AnyWindowBesidesPage() const {
-    for (QWidget* w : QApplication::topLevelWidgets())
-      if (w->isVisible() && w != page_ && !qobject_cast<Tfrm_popup*>(w) && !qobject_cast<QMenu*>(w)) return true;
-    return false;
   }
 
   void Act() {
     QWidget* modal = QApplication::activeModalWidget();
-    if (qobject_cast<QFileDialog*>(modal) && !files_.empty() && Chance(50)) {
+    // A question up: whatever comes next answers it; none: the person is at the form again.
+    if (!qobject_cast<QMessageBox*>(modal)) askedSinceClose_ = false;
+    if (qobject_cast<QFileDialog*>(modal) && !files_.empty() && Chance(60)) {
       const QString path = files_[size_t(Pick(int(files_.size())))];
-      Log("pick file " + path.toStdString() + " in " + Describe(modal).toStdString());
+      Log("pick file " + S(path) + " in " + S(Describe(modal)));
       // Into the file name box, as a person who knows the path types it.
       if (auto* name = modal->findChild<QLineEdit*>("fileNameEdit"); name && name->isVisible())
         XClick(name->mapToGlobal(name->rect().center()));
@@ -224,51 +282,84 @@ class Walker {
       XKey("Return");
       return;
     }
+    // Nothing open but the page: the person opens the page anew, another host for the walk.
     if (!AnyWindowBesidesPage() && Chance(40)) {
-      // The page again, as a person reloads it: the document asked for anew.
-      Log("ask the page for the document again");
-      std::vector<std::string> args = o_.open;
-      driver_->Call("GetStream", args);
-      return;
+      Log("leave the page");
+      End();
     }
+    // A file in a list is there to be read: a double click opens it in its viewer.
+    if (QWidget* list = AttachmentListInSight(modal); list && Chance(25)) {
+      std::vector<Seen> items = AccessibleChildren(list, 200);
+      std::erase_if(items, [](const Seen& i) { return i.role != QAccessible::ListItem; });
+      if (!items.empty()) {
+        const Seen& item = items[size_t(Pick(int(items.size())))];
+        if (!item.rect.isEmpty()) {
+          Log("open attachment \"" + S(item.name) + "\" in " + S(Describe(list->window())));
+          XClick(item.rect.center(), 1, 2);
+          return;
+        }
+      }
+    }
+    const bool formUp = form_ && form_->isVisible();
     const int roll = Pick(1000);
     if (!serverUp_ && roll < 80) {
       Log("start the server again");
       Ask("server-start");
       return;
     }
-    if (roll < 470) return Click(1, 1);
-    if (roll < 520) return Click(1, 2);
-    if (roll < 550) return Click(3, 1);
-    if (roll < 620) {
+    if (roll < 430) return Click(1, 1);
+    if (roll < 470) return Click(1, 2);
+    if (roll < 500) return Click(3, 1);
+    if (roll < 550) {
       const std::string w = kAsciiWords[Pick(std::size(kAsciiWords))];
-      const std::string text = Chance(50) ? w : "w" + std::to_string(o_.seed % 1000) + "." + std::to_string(done_);
-      Log("type \"" + text + "\" into " + Describe(QApplication::focusWidget()).toStdString());
+      const std::string text = Chance(50) ? w : Fresh();
+      Log("type \"" + text + "\" into " + S(Describe(QApplication::focusWidget())));
       XType(QString::fromStdString(text));
       return;
     }
-    if (roll < 670) {
+    if (roll < 590) {
       const char* w = kChineseWords[Pick(std::size(kChineseWords))];
-      Log(std::string("type \"") + w + "\" into " + Describe(QApplication::focusWidget()).toStdString());
+      Log(std::string("type \"") + w + "\" into " + S(Describe(QApplication::focusWidget())));
       XType(QString::fromUtf8(w));
       return;
     }
-    if (roll < 780) return FillField();
-    if (roll < 900) {
+    if (roll < 760) return FillField();
+    if (roll < 870) {
       const char* key = kKeys[Pick(std::size(kKeys))];
-      Log(std::string("key ") + key + " in " + Describe(QApplication::focusWidget()).toStdString());
+      Log(std::string("key ") + key + " in " + S(Describe(QApplication::focusWidget())));
       XKey(key);
       return;
     }
-    if (roll < 940) return CloseWindow();
-    if (roll < 965 && serverUp_) {
+    if (roll < 920) return CloseWindow();
+    // The server goes away now and then, more likely while a form holds changes.
+    if (roll < (formUp ? 960 : 940) && serverUp_) {
       Log("stop the server");
       Ask("server-stop");
       return;
     }
-    if (roll < 975) return KillOfficeWorker();
+    if (roll < 970) return KillOfficeWorker();
     Log("wait");
     nextAt_ = NowMs() + 800 + Pick(1500);
+  }
+
+  // The attachment list of the window in front (the manager's or the form's), when it
+  // lists any file.
+  static QWidget* AttachmentListInSight(QWidget* modal) {
+    if (!modal || !(IsA(modal, "TfrmSetLoadFiles") || IsA(modal, "TfrmTemplate"))) return nullptr;
+    QWidget* holder = modal;
+    if (IsA(modal, "TfrmTemplate")) {
+      holder = nullptr;
+      for (QWidget* w : modal->findChildren<QWidget*>())
+        if (w->isVisible() && IsA(w, "TAttachmentList")) holder = w;
+    }
+    QWidget* list = ListIn(holder);
+    return list && !Listed(list).empty() ? list : nullptr;
+  }
+
+  // A word nobody typed before in this walk.
+  std::string Fresh() {
+    if (Chance(30)) return std::string(kChineseWords[Pick(std::size(kChineseWords))]) + std::to_string(done_ + 1);
+    return "w" + std::to_string(o_.seed % 1000) + "." + std::to_string(done_ + 1);
   }
 
   void Click(int button, int count) {
@@ -294,34 +385,77 @@ class Walker {
     if (button == 1 && count == 1 && t.what.startsWith("item ") && Chance(30)) count = 2;
     const QPoint g = t.widget->mapToGlobal(t.at);
     const char* how = button == 3 ? "right click" : count == 2 ? "double click" : "click";
-    Log(std::string(how) + " " + t.what.toStdString() + " in " + Describe(t.widget->window()).toStdString() + " at " +
-        std::to_string(g.x()) + "," + std::to_string(g.y()));
+    Log(std::string(how) + " " + S(t.what) + " in " + S(Describe(t.widget->window())) + " at " + std::to_string(g.x()) +
+        "," + std::to_string(g.y()));
     XClick(g, button, count);
   }
 
-  // What a person mostly does in a form: a click on a field, a word, Enter.
+  struct FieldCell {
+    QString name, value;
+    QRect rect;  // global
+    bool readOnly = false;
+    bool unread = false;  // under an editor whose text is not read
+  };
+
+  // The named cells the form's sheet shows. A cell under an open editor shows what the
+  // editor holds: that is what a save sends.
+  static std::vector<FieldCell> FieldCells(QWidget* form) {
+    std::vector<FieldCell> out;
+    if (!form) return out;
+    for (QWidget* w : form->findChildren<QWidget*>()) {
+      if (!w->isVisible() || !IsSheetPane(w)) continue;
+      std::vector<std::pair<QRect, QString>> editors;
+      for (QWidget* e : w->findChildren<QWidget*>()) {
+        if (!e->isVisible()) continue;
+        const QRect at(e->mapToGlobal(QPoint(0, 0)), e->size());
+        if (auto* line = qobject_cast<QLineEdit*>(e); line && !qobject_cast<QComboBox*>(e->parentWidget()))
+          editors.emplace_back(at, line->text());
+        else if (auto* combo = qobject_cast<QComboBox*>(e))
+          editors.emplace_back(at, combo->currentText());
+        else if (qobject_cast<QTextEdit*>(e) || qobject_cast<QPlainTextEdit*>(e) || qobject_cast<QAbstractSpinBox*>(e))
+          editors.emplace_back(at, QString());  // a null text: what it holds is not read
+      }
+      for (const Seen& c : AccessibleChildren(w)) {
+        if (c.role != QAccessible::Cell || c.name.isEmpty() || IsAddress(c.name)) continue;
+        FieldCell f{c.name, c.value, c.rect, bool(c.state.readOnly), false};
+        for (const auto& [at, text] : editors)
+          if (c.rect.contains(at.center())) {
+            f.value = text;
+            f.unread = text.isNull();
+          }
+        out.push_back(f);
+      }
+    }
+    return out;
+  }
+
+  // What a person mostly does in a form: a click on a field, a word, Enter. Empty fields
+  // first: a form is saved only with its title filled in.
   void FillField() {
-    TfrmTemplate* f = form_;
-    if (!f || !f->isVisible() || QApplication::activeModalWidget() != f || !f->Grid()) {
+    QWidget* f = form_;
+    if (!f || !f->isVisible() || QApplication::activeModalWidget() != f) {
       Log("key Escape (no form to fill in)");
       XKey("Escape");
       return;
     }
-    TXLView* pane = f->Grid()->View(sClient);
-    std::vector<const TFieldEntry*> fields;
-    for (const TFieldEntry& e : f->Doc().Fields)
-      if (!e.name.empty() && pane && pane->visibleRegion().contains(pane->CellRect(TPoint{e.col, e.row}).center()))
-        fields.push_back(&e);
-    if (fields.empty()) {
+    std::vector<FieldCell> cells, open, empty;
+    for (const FieldCell& c : FieldCells(f)) {
+      const QRect r = c.rect.intersected(f->geometry());
+      if (r.isEmpty()) continue;
+      cells.push_back(c);
+      if (!c.readOnly) open.push_back(c);
+      if (!c.readOnly && c.value.trimmed().isEmpty()) empty.push_back(c);
+    }
+    if (cells.empty()) {
       Log("key Tab (no field in sight)");
       XKey("Tab");
       return;
     }
-    const TFieldEntry& e = *fields[size_t(Pick(int(fields.size())))];
-    const std::string text = Chance(40) ? std::string(kChineseWords[Pick(std::size(kChineseWords))])
-                                        : "w" + std::to_string(o_.seed % 1000) + "." + std::to_string(done_ + 1);
-    const QPoint g = pane->mapToGlobal(pane->CellRect(TPoint{e.col, e.row}).center());
-    Log("fill field " + U8(e.name) + " with \"" + text + "\" at " + std::to_string(g.x()) + "," + std::to_string(g.y()));
+    const std::vector<FieldCell>& from = !empty.empty() && Chance(60) ? empty : !open.empty() && Chance(85) ? open : cells;
+    const FieldCell& c = from[size_t(Pick(int(from.size())))];
+    const std::string text = Chance(75) ? Fresh() : std::string(kChineseWords[Pick(std::size(kChineseWords))]);
+    const QPoint g = c.rect.center();
+    Log("fill field " + S(c.name) + " with \"" + text + "\" at " + std::to_string(g.x()) + "," + std::to_string(g.y()));
     XClick(g);
     XType(QString::fromStdString(text));
     XKey("Return");
@@ -329,8 +463,9 @@ class Walker {
 
   void CloseWindow() {
     std::vector<QWidget*> windows;
+    QWidget* page = Page();
     for (QWidget* w : VisibleWindows())
-      if (w != page_ && !qobject_cast<QMenu*>(w)) windows.push_back(w);
+      if (w != page && !qobject_cast<QMenu*>(w)) windows.push_back(w);
     QWidget* w = QApplication::activeModalWidget();
     if (!w || Chance(20)) w = windows.empty() ? nullptr : windows[size_t(Pick(int(windows.size())))];
     if (!w) {
@@ -338,11 +473,11 @@ class Walker {
       XKey("Escape");
       return;
     }
-    Log("close window " + Describe(w).toStdString());
+    Log("close window " + S(Describe(w)));
     XCloseWindow(w);
   }
 
-  // The office worker is this process's child; a person's machine may lose it any time.
+  // The office worker is the host's child; a person's machine may lose it any time.
   void KillOfficeWorker() {
     DIR* proc = opendir("/proc");
     int killed = 0;
@@ -365,142 +500,199 @@ class Walker {
 
   // ---- oracles ----
 
-  void Look() {
-    // A form on its way out may still save (its close asks first): it is followed until
-    // it is gone or another one shows.
-    for (QWidget* w : QApplication::topLevelWidgets())
-      if (auto* f = qobject_cast<TfrmTemplate*>(w); f && f->isVisible()) form_ = f;
-    TfrmTemplate* form = form_;
-    if (!form) return;
+  FormSnapshot Snapshot(QWidget* form) const {
     FormSnapshot s;
     s.valid = true;
-    s.recordId = form->Doc().Header.Text(dh::RecordId);
-    // Read as a save reads them (formulas, combo values, hints), without storing an
-    // editor that is still open: only its working copy of the values changes.
-    TTemplateFields cells(form->Sheet(), form->Doc(), true);
-    cells.CollectFieldValues(false, false);
-    for (const TFieldEntry& f : form->Doc().Fields) {
-      if (f.name.empty()) continue;
-      s.fields[f.name] = f.edited;
-      if (TXLCell* c = cells.CellOf(f)) s.shown[f.name] = c->GetDisplayText();
+    s.recordId = AccessibleText(form, QAccessible::Description).trimmed();
+    for (const FieldCell& c : FieldCells(form))
+      if (!c.unread) s.shown.emplace(c.name, c.value);
+    for (QWidget* w : form->findChildren<QWidget*>())
+      if (w->isVisible() && IsA(w, "TAttachmentList")) s.attachments = Listed(ListIn(w));
+    for (QWidget* w : form->findChildren<QWidget*>()) {
+      if (!w->isVisible() || !IsA(w, "TCustomFlowChart")) continue;
+      for (const Seen& step : AccessibleChildren(w, 200))
+        if (step.role == QAccessible::ListItem && step.state.checked) s.curStep = step.name;
     }
-    if (TAttachmentList* list = form->AttachmentList()) s.attachments = Listed(list->Files());
-    s.curStep = form->CurStepNo();
-    snap_ = std::move(s);
-    for (QWidget* w : QApplication::topLevelWidgets())
-      if (auto* m = qobject_cast<TfrmSetLoadFiles*>(w); m && m->isVisible()) manager_ = {NowMs(), Listed(m->Files())};
+    return s;
+  }
+
+  void Look() {
+    lookedAt_ = NowMs();
+    QWidget* form = VisibleTop("TfrmTemplate");
+    if (!form && form_ && snap_.valid) FormGone();
+    if (form && form != form_) {
+      if (form_ && snap_.valid) FormGone();
+      form_ = form;
+      snap_ = {};
+    }
+    if (qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) askedSinceClose_ = true;
+    if (form_ && form_->isVisible()) {
+      snap_ = Snapshot(form_);
+      // The first form of a host that opens a new document shows that one.
+      if (o_.opensNew && !snap_.recordId.isEmpty() && firstForm_.isEmpty()) firstForm_ = snap_.recordId;
+      if (firstForm_.isEmpty() && !snap_.recordId.isEmpty()) firstForm_ = QStringLiteral("-");
+      if (!snap_.recordId.isEmpty() && !baselined_.count(snap_.recordId)) Baseline();
+    }
+    if (QWidget* m = VisibleTop("TfrmSetLoadFiles")) manager_ = {NowMs(), Listed(ListIn(m))};
+  }
+
+  // A document as it opens: a field whose cell shows other than what the server holds
+  // before anyone typed is one the sheet formats (a date, a number, a list's text for
+  // its code): such fields are not compared.
+  void Baseline() {
+    baselined_.insert(snap_.recordId);
+    const std::optional<StoredDocument> stored = ReadDocument(o_.db, Utf8ToCp936(S(snap_.recordId)));
+    if (!stored) return;
+    for (const auto& [name, shown] : snap_.shown)
+      if (Squeezed(shown) != Squeezed(Held(*stored, name))) formatted_.insert({snap_.recordId, name});
+  }
+
+  static QString Held(const StoredDocument& d, const QString& field) {
+    const auto it = d.fields.find(Utf8ToCp936(S(field)));
+    return it == d.fields.end() ? QString() : Q(it->second);
+  }
+
+  // The fields whose cell shows other than the server holds.
+  std::string Differences(const FormSnapshot& s, const StoredDocument& stored, const char* shows) const {
+    std::string diff;
+    for (const auto& [name, shown] : s.shown) {
+      const QString held = Held(stored, name);
+      if (Squeezed(shown) == Squeezed(held)) continue;
+      if (formatted_.count({s.recordId, name}) || LooksFormatted(shown) || LooksFormatted(held)) continue;
+      diff += "\n  field " + S(name) + " " + shows + " \"" + S(shown) + "\", the server holds \"" + S(held) + "\"";
+    }
+    return diff;
+  }
+
+  // The form went away. Closing a form with changes asks first; one that went without a
+  // question must have had nothing the server lacks.
+  void FormGone() {
+    const FormSnapshot s = std::move(snap_);
+    snap_ = {};
+    form_ = nullptr;
+    // A new document's form closes without asking: what it holds is dropped with it.
+    if (askedSinceClose_ || s.recordId.isEmpty() || s.recordId == firstForm_) return;
+    const std::optional<StoredDocument> stored = ReadDocument(o_.db, Utf8ToCp936(S(s.recordId)));
+    if (!stored) return;
+    Say("note the form of " + S(s.recordId) + " closed without a question; comparing");
+    const std::string diff = Differences(s, *stored, "shows");
+    if (!diff.empty())
+      Fail("a change was lost: the form of " + S(s.recordId) + " closed without a question, and" + diff);
   }
 
   void CheckSaves() {
-    Tfrm_popup* popup = Tfrm_popup::Current();
-    const QString text = popup ? ToQString(popup->MessageTextValue()) : QString();
+    QWidget* popup = VisibleTop("Tfrm_popup");
+    const QString text = popup ? AccessibleText(popup, QAccessible::Name) : QString();
     QString fresh = text;
     if (popup == lastPopup_ && text.startsWith(lastText_)) fresh = text.mid(lastText_.size());
     lastPopup_ = popup;
     lastText_ = text;
     fresh = Squeezed(fresh);
     if (fresh.isEmpty()) return;
-    Say("note popup " + fresh.toStdString());
+    Say("note popup " + S(fresh));
     const bool saved = fresh.contains(QString::fromUtf8("文件暂存成功"));
     const bool sent = fresh.contains(QString::fromUtf8("文件操作成功"));
     if (saved || sent) VerifyFields(saved ? "saved" : "sent");
     // The Word editor's body saves say the same; only a save from the manager lists files.
-    if (fresh.contains(QString::fromUtf8("附件保存成功")) && NowMs() - manager_.at < 2000) VerifyAttachments();
+    if (fresh.contains(QString::fromUtf8("附件保存成功")) && NowMs() - manager_.at < 2000 && snap_.valid &&
+        !snap_.recordId.isEmpty()) {
+      Say("note the walk says the attachments were saved; comparing " + S(snap_.recordId));
+      attachmentsDue_ = NowMs() + 1500;
+      attachmentsOf_ = snap_.recordId;
+    }
+    if (attachmentsDue_) VerifyAttachments();
   }
 
+  // The manager fills its list as the reply comes: it gets a moment to show what it saved.
   void VerifyAttachments() {
-    if (!snap_.valid || snap_.recordId.empty()) return;
-    Say("note the walk says the attachments were saved; comparing " + U8(snap_.recordId));
-    const std::map<AnsiString, int32_t> held = ReadAttachments(o_.db, snap_.recordId);
-    if (held != manager_.files)
-      Fail("after the walk said the attachments were saved, the manager lists " + FileList(manager_.files) +
-           " and the server holds " + FileList(held) + " for " + U8(snap_.recordId));
+    if (QWidget* m = VisibleTop("TfrmSetLoadFiles")) manager_ = {NowMs(), Listed(ListIn(m))};
+    FileSizes held;
+    for (const auto& [name, size] : ReadAttachments(o_.db, Utf8ToCp936(S(attachmentsOf_)))) held[BaseName(Q(name))] = size;
+    bool same = held.size() == manager_.files.size();
+    for (const auto& [name, size] : manager_.files) {
+      const auto it = held.find(name);
+      same = same && it != held.end() && (size < 0 || size == it->second);
+    }
+    if (same || NowMs() < attachmentsDue_) {
+      if (same) attachmentsDue_ = 0;
+      return;
+    }
+    Fail("after the walk said the attachments were saved, the manager lists " + FileList(manager_.files) +
+         " and the server holds " + FileList(held) + " for " + S(attachmentsOf_));
   }
 
   void VerifyFields(const char* how) {
-    if (!snap_.valid || snap_.recordId.empty()) return;
-    const std::optional<StoredDocument> stored = ReadDocument(o_.db, snap_.recordId);
-    Say(std::string("note the walk says the document was ") + how + "; comparing " + U8(snap_.recordId));
-    if (!stored) Fail(std::string("the walk said ") + how + " but the server holds no document " + U8(snap_.recordId));
-    std::string diff;
-    for (const auto& [name, value] : snap_.fields) {
-      const auto it = stored->fields.find(name);
-      const AnsiString held = it == stored->fields.end() ? AnsiString() : it->second;
-      if (held == value) continue;
-      diff += "\n  field " + U8(name) + ": the form has \"" + U8(value) + "\" (its cell shows \"" +
-              U8(snap_.shown[name]) + "\"), the server holds \"" + U8(held) + "\"";
-    }
+    if (form_ && form_->isVisible()) snap_ = Snapshot(form_);
+    if (!snap_.valid || snap_.recordId.isEmpty()) return;
+    const std::optional<StoredDocument> stored = ReadDocument(o_.db, Utf8ToCp936(S(snap_.recordId)));
+    Say(std::string("note the walk says the document was ") + how + "; comparing " + S(snap_.recordId));
+    if (!stored) Fail(std::string("the walk said ") + how + " but the server holds no document " + S(snap_.recordId));
+    std::string diff = Differences(snap_, *stored, "shows");
     // A temporary save keeps the document at the step the form shows.
-    if (std::string(how) == "saved" && snap_.curStep > 0 && stored->currentStep != snap_.curStep)
-      diff += "\n  step: the form is at step " + std::to_string(snap_.curStep) + ", the server holds step " +
-              std::to_string(stored->currentStep);
+    const QString heldStep = Q(stored->currentStepName);
+    if (std::string(how) == "saved" && !snap_.curStep.isEmpty() && !heldStep.isEmpty() && snap_.curStep != heldStep)
+      diff += "\n  step: the form marks step \"" + S(snap_.curStep) + "\", the server holds step \"" + S(heldStep) + "\"";
     if (!diff.empty())
-      Fail(std::string("after the walk said ") + how + ", the form and the server differ for " + U8(snap_.recordId) + diff);
+      Fail(std::string("after the walk said ") + how + ", the form and the server differ for " + S(snap_.recordId) + diff);
   }
 
-  const SessionOptions& o_;
-  QWidget* page_;
-  PageDriver* driver_;
+  const SessionOptions o_;
   std::mt19937_64 rng_;
   Watchdog watchdog_;
   QTimer timer_;
   std::vector<QString> files_;
+  int64_t startedAt_ = 0;
   int64_t nextAt_ = 0;
+  int64_t lookedAt_ = 0;
   int done_ = 0;
   bool busy_ = false;
+  bool ready_ = false;
   bool serverUp_ = true;
-  QPointer<TfrmTemplate> form_;
+  bool askedSinceClose_ = false;
+  QPointer<QWidget> form_;
+  QString firstForm_;  // the record id of the new document the host opened
   FormSnapshot snap_;
   ManagerSnapshot manager_;
-  QPointer<Tfrm_popup> lastPopup_;
+  int64_t attachmentsDue_ = 0;  // a comparison of the manager's list is pending until then
+  QString attachmentsOf_;
+  std::set<QString> baselined_;
+  std::set<std::pair<QString, QString>> formatted_;  // record id, field name
+  QPointer<QWidget> lastPopup_;
   QString lastText_;
 };
 
+std::string Take(const char* name) {
+  const char* v = std::getenv(name);
+  std::string s = v ? v : "";
+  unsetenv(name);
+  return s;
+}
+
 }  // namespace
 
-int RunSession(int& argc, char** argv, const SessionOptions& o) {
-  QApplication app(argc, argv);
-  // The host loads the control, and the web engine with it, once its application exists:
-  // too late for the engine's start-up hook to make the shared GL context. Linked in
-  // here, the hook runs first; the walk takes that context away to stand where the host
-  // stands.
-  if (QOpenGLContext* shared = qt_gl_global_share_context()) {
-    qt_gl_set_global_share_context(nullptr);
-    delete shared;
+QObject* StartSession() {
+  SessionOptions o;
+  const std::string fds = Take("TARVO_WALK_FDS");
+  o.seed = std::strtoull(Take("TARVO_WALK_SEED").c_str(), nullptr, 10);
+  o.db = Take("TARVO_WALK_DB");
+  o.actions = std::atoi(Take("TARVO_WALK_ACTIONS").c_str());
+  o.untilMs = std::strtoll(Take("TARVO_WALK_UNTIL").c_str(), nullptr, 10);
+  o.files = Take("TARVO_WALK_FILES");
+  o.hangSeconds = std::max(1, std::atoi(Take("TARVO_WALK_HANG").c_str()));
+  o.opensNew = Take("TARVO_WALK_NEW") == "1";
+  // Whatever the host starts (the office worker, the web engine) is no walker.
+  unsetenv("QT_QPA_GENERIC_PLUGINS");
+  if (std::sscanf(fds.c_str(), "%d,%d", &o.sayFd, &o.answerFd) != 2 || o.sayFd < 0 || o.answerFd < 0) {
+    std::fprintf(stderr, "tarvowalk: no pipes to the walk in TARVO_WALK_FDS\n");
+    return nullptr;
   }
-  QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts, false);
-  LoadQtChineseTranslations();
-  // The page as the host shows it: its window, its help menu, the control below.
-  QWidget page;
-  page.setWindowTitle("tarvo-host");
-  auto* layout = new QVBoxLayout(&page);
-  layout->setContentsMargins(0, 0, 0, 0);
-  ComPtr<IDispatch> control = CreateControlForPage(&page);
-  if (!control) Fail("the control could not be created");
-  auto driver = std::make_unique<PageDriver>(control);
-  auto* bar = new QMenuBar(&page);
-  QMenu* help = bar->addMenu(QString::fromUtf8("帮助(&H)"));
-  QObject::connect(help->addAction(QString::fromUtf8("关于本程序(&A)...")), &QAction::triggered,
-                   [&] { driver->Call("ShowAbort", {}); });
-  layout->setMenuBar(bar);
-  if (auto w = control.As<IWidgetObject>(IID_IWidgetObject)) {
-    layout->addWidget(w->Widget());
-    page.resize(w->Widget()->size().expandedTo(QSize(338, 44)) + QSize(0, bar->sizeHint().height()));
-  }
-  page.move(0, 0);
-  page.show();
-  if (!driver->WaitForEvent("OnDoLogin", 1, 20000)) Fail("the control never asked for its login");
-  driver->Call("SetServer", {"127.0.0.1", std::to_string(o.port)});
-  driver->Call("Login", {o.user});
-  if (!driver->WaitForEvent("OnAfterLogin", 1, 20000)) Fail("the login was never answered");
-  Say("act 0 log in as " + o.user + " and open " + o.open[1] + " " + o.open[3]);
-  driver->Call("GetStream", o.open);
-  Walker walker(o, &page, driver.get());
-  walker.Start();
-  app.exec();
-  Say("end");
-  std::fflush(stderr);
-  _exit(0);
+  // Nor do they hold the walk's pipes open.
+  fcntl(o.sayFd, F_SETFD, FD_CLOEXEC);
+  fcntl(o.answerFd, F_SETFD, FD_CLOEXEC);
+  sayFd = o.sayFd;
+  answerFd = o.answerFd;
+  Say("note the walker is in the host, pid " + std::to_string(getpid()));
+  return new Walker(o);
 }
 
 }  // namespace walk

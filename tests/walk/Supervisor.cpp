@@ -1,7 +1,11 @@
 #include "Supervisor.h"
 
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/prctl.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 
 #include <QCoreApplication>
@@ -19,6 +23,7 @@
 #include <random>
 
 #include "ServerState.h"
+#include "Session.h"
 #include "apps/oa-server/DocxWriter.h"
 
 #ifndef OA_SERVER_PATH
@@ -26,6 +31,12 @@
 #endif
 #ifndef TARVO_OFFICE_PATH
 #error "TARVO_OFFICE_PATH must name the office worker"
+#endif
+#ifndef TARVO_HOST_PATH
+#error "TARVO_HOST_PATH must name tarvo-host"
+#endif
+#ifndef WALK_PLUGIN_PATH
+#error "WALK_PLUGIN_PATH must name the folder of the walker plugin"
 #endif
 
 namespace walk {
@@ -135,6 +146,40 @@ void PrepareFiles(const QString& dir) {
   image.save(dir + "/scan.png", "PNG");
 }
 
+// The two pipes between the walk and the walker in a host: lines up, answers down. The
+// walk's ends stay out of every child; the host's ends go to the host only.
+struct Pipes {
+  int sayRead = -1, sayWrite = -1, answerRead = -1, answerWrite = -1;
+  bool Open() {
+    int a[2], b[2];
+    if (pipe2(a, O_CLOEXEC) != 0) return false;
+    if (pipe2(b, O_CLOEXEC) != 0) {
+      close(a[0]);
+      close(a[1]);
+      return false;
+    }
+    sayRead = a[0], sayWrite = a[1], answerRead = b[0], answerWrite = b[1];
+    // Read after poll, and drained at the end without waiting on a writer left behind.
+    fcntl(sayRead, F_SETFL, O_NONBLOCK);
+    return true;
+  }
+  void CloseHostEnds() {
+    if (sayWrite >= 0) close(sayWrite);
+    if (answerRead >= 0) close(answerRead);
+    sayWrite = answerRead = -1;
+  }
+  ~Pipes() {
+    CloseHostEnds();
+    if (sayRead >= 0) close(sayRead);
+    if (answerWrite >= 0) close(answerWrite);
+  }
+};
+
+void Answer(int fd, const char* line) {
+  const std::string l = std::string(line) + "\n";
+  if (::write(fd, l.data(), l.size()) != ssize_t(l.size())) std::fprintf(stderr, "the walker did not take its answer\n");
+}
+
 bool SanitizerReport(const std::string& path, std::string& report) {
   std::ifstream in(path);
   std::string line;
@@ -187,6 +232,9 @@ int RunWalk(int& argc, char** argv, const WalkOptions& o) {
   env.insert("TARVO_LOCALE_FILE", temp.path() + "/locale.ini");
   env.insert("TARVO_OFFICE_WORKER", TARVO_OFFICE_PATH);
   env.insert("QT_QPA_PLATFORM", "xcb");
+  // The person comes with the host's application: Qt loads the walker as a plugin.
+  env.insert("QT_PLUGIN_PATH", WALK_PLUGIN_PATH);
+  env.insert("QT_QPA_GENERIC_PLUGINS", "tarvowalk");
   env.insert("QTWEBENGINE_DISABLE_SANDBOX", "1");
   // The office engine's own mismatched deletes are not ours; leaks are not looked for,
   // as a session ends the way a killed page does.
@@ -214,34 +262,67 @@ int RunWalk(int& argc, char** argv, const WalkOptions& o) {
     if (o.verbose) Print(log.back());
     ++sessions;
     std::string open;
-    for (const std::string& a : visit.open) open += (open.empty() ? "" : "\x1f") + a;
+    for (const std::string& a : visit.open) open += (open.empty() ? "" : ",") + a;
+    log.push_back("  [" + std::to_string(k) + "] the host logs in as " + visit.user + " and opens " + open);
+    Pipes pipes;
+    if (!pipes.Open()) {
+      failure = "no pipes for the session";
+      failedSession = k;
+      break;
+    }
+    SessionOptions so;
+    so.seed = sessionSeed;
+    so.db = server.Db();
+    so.actions = sessionActions;
+    so.untilMs = o.sessions ? endAt + 3600000 : endAt;
+    so.files = (home + "/files").toStdString();
+    so.hangSeconds = o.hangSeconds;
+    so.opensNew = visit.open[1].empty();
+    so.sayFd = pipes.sayWrite;
+    so.answerFd = pipes.answerRead;
+    QProcessEnvironment childEnv = env;
+    for (const auto& [name, value] : SessionEnvironment(so))
+      childEnv.insert(QString::fromStdString(name), QString::fromStdString(value));
     QProcess child;
-    child.setProcessEnvironment(env);
+    child.setProcessEnvironment(childEnv);
     child.setWorkingDirectory(home);  // where file dialogs start, and folders get made
-    DieWithParent(child);
-    child.setProgram(QCoreApplication::applicationFilePath());  // absolute: the session starts elsewhere
-    child.setArguments({"--session", "--seed", QString::number(sessionSeed), "--port", QString::number(server.Port()),
-                        "--db", QString::fromStdString(server.Db()), "--user", QString::fromStdString(visit.user),
-                        "--open", QString::fromStdString(open), "--actions", QString::number(sessionActions),
-                        "--until", QString::number(o.sessions ? endAt + 3600000 : endAt), "--files",
-                        home + "/files", "--hang-seconds", QString::number(o.hangSeconds)});
+    const int sayFd = pipes.sayWrite, answerFd = pipes.answerRead;
+    child.setChildProcessModifier([sayFd, answerFd] {
+      prctl(PR_SET_PDEATHSIG, SIGTERM);
+      fcntl(sayFd, F_SETFD, 0);
+      fcntl(answerFd, F_SETFD, 0);
+    });
+    child.setProgram(TARVO_HOST_PATH);
+    child.setArguments({"--server", "127.0.0.1:" + QString::number(server.Port()), "--login",
+                        QString::fromStdString(visit.user), "--open", QString::fromStdString(open)});
     const std::string errPath = dir + "/session-" + std::to_string(k) + ".err";
     child.setStandardErrorFile(QString::fromStdString(errPath));
+    child.setStandardOutputFile(QString::fromStdString(dir + "/session-" + std::to_string(k) + ".out"));
     child.start();
     if (!child.waitForStarted(10000)) {
-      failure = "the session could not start: " + child.errorString().toStdString();
+      failure = "the host could not start: " + child.errorString().toStdString();
       Print("walk failed: " + failure);
       failedSession = k;
       break;
     }
+    pipes.CloseHostEnds();
     QElapsedTimer sessionClock;
     sessionClock.start();
     const int64_t sessionLimitMs = int64_t(sessionActions) * 4000 + 120000;
     QByteArray pending;
-    bool ended = false;
+    bool ended = false, eof = false, walking = false;
     while (!ended) {
-      child.waitForReadyRead(100);
-      pending += child.readAllStandardOutput();
+      if (!eof) {
+        pollfd p{pipes.sayRead, POLLIN, 0};
+        if (poll(&p, 1, 100) > 0) {
+          char buf[4096];
+          const ssize_t n = read(pipes.sayRead, buf, sizeof buf);
+          if (n > 0)
+            pending.append(buf, n);
+          else if (n == 0 || errno != EAGAIN)
+            eof = true;
+        }
+      }
       for (int nl; (nl = pending.indexOf('\n')) >= 0;) {
         const std::string line = pending.left(nl).toStdString();
         pending.remove(0, nl + 1);
@@ -252,19 +333,27 @@ int RunWalk(int& argc, char** argv, const WalkOptions& o) {
           if (log.size() > 400) log.pop_front();
         } else if (line == "ask server-stop") {
           server.Stop();
-          child.write("ok\n");
+          Answer(pipes.answerWrite, "ok");
         } else if (line == "ask server-start") {
           if (!server.Start()) failure = "oa-server did not start again";
-          child.write("ok\n");
+          Answer(pipes.answerWrite, "ok");
         } else if (line.rfind("fail ", 0) == 0) {
           failure += (failure.empty() ? "" : "\n") + line.substr(5);
         } else if (line.rfind("note ", 0) == 0) {
+          walking = true;
           if (line.find("the walk says") != std::string::npos) ++saves;
           log.push_back("  [" + std::to_string(k) + "] " + line.substr(5));
           if (o.verbose) Print(log.back());
         }
       }
-      if (child.state() == QProcess::NotRunning) ended = true;
+      // The pipe closes with the host; a host that is gone and left it open ends too.
+      if (eof ? child.waitForFinished(10000) : child.waitForFinished(0)) ended = true;
+      if (eof && !ended) {
+        failure = "the host closed its pipe and did not end";
+        child.kill();
+        child.waitForFinished(5000);
+        ended = true;
+      }
       if (!ended && sessionClock.elapsed() > sessionLimitMs) {
         failure = "the session did not end in " + std::to_string(sessionLimitMs / 1000) + " s";
         child.kill();
@@ -272,6 +361,15 @@ int RunWalk(int& argc, char** argv, const WalkOptions& o) {
         ended = true;
       }
     }
+    if (!eof) {
+      // What the host said last, up to its end.
+      char buf[4096];
+      for (ssize_t n; (n = read(pipes.sayRead, buf, sizeof buf)) > 0;) pending.append(buf, n);
+      for (const QByteArray& l : pending.split('\n'))
+        if (l.startsWith("fail ")) failure += (failure.empty() ? "" : "\n") + l.mid(5).toStdString();
+    }
+    if (failure.empty() && !walking)
+      failure = "the walker did not start in the host (QT_QPA_GENERIC_PLUGINS=tarvowalk from " WALK_PLUGIN_PATH ")";
     std::string report;
     const bool sanitizer = SanitizerReport(errPath, report);
     if (failure.empty() && sanitizer) failure = "a sanitizer reported (below)";
