@@ -5,6 +5,9 @@
 // answers as invalid once the item is gone.
 #include <QAccessible>
 #include <QAccessibleInterface>
+#include <QPointer>
+#include <QWidget>
+#include <QWindow>
 #include <functional>
 #include <map>
 #include <set>
@@ -65,4 +68,28 @@ class TAccessibleFactoryUse {
  private:
   QAccessible::InterfaceFactory factory_;
   int live_ = 0;
+};
+
+// A painted item of a widget, with no children of its own; the widget may go first.
+template <class Owner>
+class TAccessibleItem : public QAccessibleInterface {
+ public:
+  TAccessibleItem(Owner* owner, QAccessible::Role role) : owner_(owner), role_(role) {}
+  QObject* object() const override { return nullptr; }
+  QWindow* window() const override { return owner_ ? owner_->window()->windowHandle() : nullptr; }
+  QAccessibleInterface* parent() const override {
+    return owner_ ? QAccessible::queryAccessibleInterface(owner_.data()) : nullptr;
+  }
+  QAccessibleInterface* child(int) const override { return nullptr; }
+  int childCount() const override { return 0; }
+  int indexOfChild(const QAccessibleInterface*) const override { return -1; }
+  QAccessibleInterface* childAt(int, int) const override { return nullptr; }
+  QAccessible::Role role() const override { return role_; }
+  void setText(QAccessible::Text, const QString&) override {}
+
+ protected:
+  QPointer<Owner> owner_;
+
+ private:
+  QAccessible::Role role_;
 };

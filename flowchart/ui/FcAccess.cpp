@@ -11,33 +11,22 @@
 
 namespace {
 
-class TFcObjectAccessible : public QAccessibleInterface {
+class TFcObjectAccessible : public TAccessibleItem<TCustomFlowChart> {
  public:
-  TFcObjectAccessible(TCustomFlowChart* chart, const TFcObject* object) : chart_(chart), object_(object) {}
+  TFcObjectAccessible(TCustomFlowChart* chart, const TFcObject* object) : TAccessibleItem(chart, QAccessible::ListItem), object_(object) {}
 
   // The object is only compared with the chart's own until the chart confirms it still
   // holds it: it may have been freed.
   TFcObject* Object() const {
-    if (!chart_) return nullptr;
-    for (int i = 0; i < chart_->ObjectCount(); ++i)
-      if (chart_->Objects(i) == object_) return chart_->Objects(i);
+    if (!owner_) return nullptr;
+    for (int i = 0; i < owner_->ObjectCount(); ++i)
+      if (owner_->Objects(i) == object_) return owner_->Objects(i);
     return nullptr;
   }
   const TFcObject* Key() const { return object_; }
-  const TCustomFlowChart* Chart() const { return chart_; }
+  const TCustomFlowChart* Chart() const { return owner_; }
 
   bool isValid() const override { return Object() != nullptr; }
-  QObject* object() const override { return nullptr; }
-  QWindow* window() const override { return chart_ ? chart_->window()->windowHandle() : nullptr; }
-  QAccessibleInterface* parent() const override {
-    return chart_ ? QAccessible::queryAccessibleInterface(chart_.data()) : nullptr;
-  }
-  QAccessibleInterface* child(int) const override { return nullptr; }
-  int childCount() const override { return 0; }
-  int indexOfChild(const QAccessibleInterface*) const override { return -1; }
-  QAccessibleInterface* childAt(int, int) const override { return nullptr; }
-  QAccessible::Role role() const override { return QAccessible::ListItem; }
-  void setText(QAccessible::Text, const QString&) override {}
 
   QString text(QAccessible::Text t) const override {
     const TFcObject* o = Object();
@@ -47,9 +36,9 @@ class TFcObjectAccessible : public QAccessibleInterface {
   QRect rect() const override {
     const TFcObject* o = Object();
     if (!o) return {};
-    const TPoint origin = chart_->ScrollOrigin();
+    const TPoint origin = owner_->ScrollOrigin();
     const TRect z = o->ZoomedRect();
-    return QRect(chart_->viewport()->mapToGlobal(QPoint(z.Left - origin.x, z.Top - origin.y)),
+    return QRect(owner_->viewport()->mapToGlobal(QPoint(z.Left - origin.x, z.Top - origin.y)),
                  QSize(z.Width(), z.Height()));
   }
 
@@ -62,16 +51,15 @@ class TFcObjectAccessible : public QAccessibleInterface {
     }
     s.selectable = true;
     s.selected = o->Selected();
-    s.checked = chart_->IsObjectChecked && chart_->IsObjectChecked(o);
-    const TPoint origin = chart_->ScrollOrigin();
+    s.checked = owner_->IsObjectChecked && owner_->IsObjectChecked(o);
+    const TPoint origin = owner_->ScrollOrigin();
     const TRect z = o->ZoomedRect();
     const QRect shown(z.Left - origin.x, z.Top - origin.y, z.Width(), z.Height());
-    if (!chart_->viewport()->rect().intersects(shown)) s.invisible = s.offscreen = true;
+    if (!owner_->viewport()->rect().intersects(shown)) s.invisible = s.offscreen = true;
     return s;
   }
 
  private:
-  QPointer<TCustomFlowChart> chart_;
   const TFcObject* object_;
 };
 

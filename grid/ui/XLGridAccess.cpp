@@ -42,40 +42,29 @@ std::vector<TPoint> VisibleCells(const TXLView& view) {
   return out;
 }
 
-class TXLCellAccessible : public QAccessibleInterface, public QAccessibleTableCellInterface {
+class TXLCellAccessible : public TAccessibleItem<TXLView>, public QAccessibleTableCellInterface {
  public:
-  TXLCellAccessible(TXLView* view, TPoint cell) : view_(view), section_(view->Section()), cell_(cell) {}
+  TXLCellAccessible(TXLView* view, TPoint cell) : TAccessibleItem(view, QAccessible::Cell), section_(view->Section()), cell_(cell) {}
 
   // The pane still shows the section this cell came from and the cell is inside it. The
   // section is only compared, never read, until the pane confirms it is its own.
   bool isValid() const override {
-    return view_ && section_ && view_->Section() == section_ && view_->Grid()->Sheet() && cell_.X >= 0 &&
-           cell_.Y >= 0 && cell_.X < view_->ColCount() && cell_.Y < view_->RowCount();
+    return owner_ && section_ && owner_->Section() == section_ && owner_->Grid()->Sheet() && cell_.X >= 0 &&
+           cell_.Y >= 0 && cell_.X < owner_->ColCount() && cell_.Y < owner_->RowCount();
   }
-  QObject* object() const override { return nullptr; }
-  QWindow* window() const override { return view_ ? view_->window()->windowHandle() : nullptr; }
-  QAccessibleInterface* parent() const override {
-    return view_ ? QAccessible::queryAccessibleInterface(view_.data()) : nullptr;
-  }
-  QAccessibleInterface* child(int) const override { return nullptr; }
-  int childCount() const override { return 0; }
-  int indexOfChild(const QAccessibleInterface*) const override { return -1; }
-  QAccessibleInterface* childAt(int, int) const override { return nullptr; }
-  QAccessible::Role role() const override { return QAccessible::Cell; }
-  void setText(QAccessible::Text, const QString&) override {}
 
   QString text(QAccessible::Text t) const override {
     if (!isValid()) return {};
-    const TPoint at = view_->Section()->ToSheet(cell_);
+    const TPoint at = owner_->Section()->ToSheet(cell_);
     if (t == QAccessible::Name) {
-      if (const auto& namer = view_->Grid()->CellNamer()) {
+      if (const auto& namer = owner_->Grid()->CellNamer()) {
         const QString name = namer(at);
         if (!name.isEmpty()) return name;
       }
       return at.X >= 0 && at.Y >= 0 ? ToQString(CellName(at.X, at.Y)) : QString();
     }
     if (t == QAccessible::Value) {
-      TXLCell* cell = view_->Section()->FindCell(cell_);
+      TXLCell* cell = owner_->Section()->FindCell(cell_);
       return cell ? ToQString(cell->GetText()) : QString();
     }
     return {};
@@ -83,14 +72,14 @@ class TXLCellAccessible : public QAccessibleInterface, public QAccessibleTableCe
 
   QRect rect() const override {
     if (!isValid()) return {};
-    const QRect r = VisibleRect(*view_, cell_);
+    const QRect r = VisibleRect(*owner_, cell_);
     if (r.isEmpty()) return {};
-    return QRect(view_->mapToGlobal(r.topLeft()), r.size());
+    return QRect(owner_->mapToGlobal(r.topLeft()), r.size());
   }
 
   TRect Extent() const {
     if (isValid())
-      if (const TXLUnion* u = view_->Section()->FindUnionAt(cell_, true)) return u->Rect;
+      if (const TXLUnion* u = owner_->Section()->FindUnionAt(cell_, true)) return u->Rect;
     return TRect{cell_.X, cell_.Y, cell_.X + 1, cell_.Y + 1};
   }
 
@@ -100,13 +89,13 @@ class TXLCellAccessible : public QAccessibleInterface, public QAccessibleTableCe
       s.invalid = true;
       return s;
     }
-    const TXLGrid* grid = view_->Grid();
-    s.readOnly = !grid->CanEdit(view_, cell_);
-    s.focusable = grid->CanSelect(view_, cell_);
+    const TXLGrid* grid = owner_->Grid();
+    s.readOnly = !grid->CanEdit(owner_, cell_);
+    s.focusable = grid->CanSelect(owner_, cell_);
     s.selectable = s.focusable;
-    s.focused = grid->EditPane() == view_ && view_->CurCell() == cell_;
-    s.selected = PointInRect(cell_, view_->Selection());
-    if (VisibleRect(*view_, cell_).isEmpty()) s.invisible = s.offscreen = true;
+    s.focused = grid->EditPane() == owner_ && owner_->CurCell() == cell_;
+    s.selected = PointInRect(cell_, owner_->Selection());
+    if (VisibleRect(*owner_, cell_).isEmpty()) s.invisible = s.offscreen = true;
     return s;
   }
 
@@ -114,7 +103,7 @@ class TXLCellAccessible : public QAccessibleInterface, public QAccessibleTableCe
     return t == QAccessible::TableCellInterface ? static_cast<QAccessibleTableCellInterface*>(this) : nullptr;
   }
   // The cell's place in the pane's rows and columns, merged areas by their whole extent.
-  bool isSelected() const override { return isValid() && PointInRect(cell_, view_->Selection()); }
+  bool isSelected() const override { return isValid() && PointInRect(cell_, owner_->Selection()); }
   QList<QAccessibleInterface*> columnHeaderCells() const override { return {}; }
   QList<QAccessibleInterface*> rowHeaderCells() const override { return {}; }
   int columnIndex() const override { return cell_.X; }
@@ -124,10 +113,9 @@ class TXLCellAccessible : public QAccessibleInterface, public QAccessibleTableCe
   QAccessibleInterface* table() const override { return parent(); }
 
   TPoint Cell() const { return cell_; }
-  const TXLView* View() const { return view_; }
+  const TXLView* View() const { return owner_; }
 
  private:
-  QPointer<TXLView> view_;
   const TXLSection* section_;
   TPoint cell_;
 };
