@@ -112,9 +112,6 @@ class TXLCellAccessible : public TAccessibleItem<TXLView>, public QAccessibleTab
   int rowExtent() const override { return Extent().Bottom - Extent().Top; }
   QAccessibleInterface* table() const override { return parent(); }
 
-  TPoint Cell() const { return cell_; }
-  const TXLView* View() const { return owner_; }
-
  private:
   const TXLSection* section_;
   TPoint cell_;
@@ -172,16 +169,12 @@ class TXLViewAccessible : public QAccessibleWidget, public QAccessibleTableInter
   }
 
   int indexOfChild(const QAccessibleInterface* child) const override {
+    // By address, not by cast: the child may come from code built without type information.
     const std::vector<TPoint>& cells = Cells();
-    const auto* c = dynamic_cast<const TXLCellAccessible*>(child);
-    if (!c) {
-      const int i = QAccessibleWidget::indexOfChild(child);
-      return i < 0 ? -1 : int(cells.size()) + i;
-    }
-    if (c->View() != View() || !c->isValid()) return -1;
     for (size_t i = 0; i < cells.size(); ++i)
-      if (cells[i] == c->Cell()) return int(i);
-    return -1;
+      if (Cell(cells[i]) == child) return child->isValid() ? int(i) : -1;
+    const int i = QAccessibleWidget::indexOfChild(child);
+    return i < 0 ? -1 : int(cells.size()) + i;
   }
 
   QAccessibleInterface* childAt(int x, int y) const override {
@@ -262,7 +255,9 @@ class TXLViewAccessible : public QAccessibleWidget, public QAccessibleTableInter
 };
 
 QAccessibleInterface* XLViewAccessibleFactory(const QString&, QObject* object) {
-  auto* view = dynamic_cast<TXLView*>(object);
+  // Qt asks about every object, some from code built without type information (the web
+  // engine's): only the meta-object may be asked.
+  auto* view = qobject_cast<TXLView*>(object);
   return view ? new TXLViewAccessible(view) : nullptr;
 }
 

@@ -85,6 +85,8 @@ class TXLScaledLines {
 
 // One pane: a sector of the sheet with its own origin, current cell and selection.
 class TXLView : public QWidget {
+  Q_OBJECT
+
  public:
   TXLView(TXLGrid* grid, TXLSector sector);
   ~TXLView() override;

@@ -32,6 +32,12 @@ QRect Global(TXLView* pane, QRect r) { return QRect(pane->mapToGlobal(r.topLeft(
 
 }  // namespace
 
+QWidget* MakeWidgetWithoutTypeInfo(QWidget* parent);
+
+namespace {
+
+}  // namespace
+
 TEST_F(GridView, ThePaneReadsAsATableOfTheShownCellsWithNamesValuesRectsAndStates) {
   Make([](TXLSheet& s) {
     Put(s, 1, 1, "金额");
@@ -133,4 +139,17 @@ TEST_F(GridView, CellInterfacesOutliveTheirSheetAndGoWithTheirPane) {
   EXPECT_TRUE(Names(table).isEmpty());
   grid.reset();
   EXPECT_EQ(QAccessible::accessibleInterface(id), nullptr);
+}
+
+// Qt asks every installed factory about every object it is asked about, the web engine's
+// widgets too, which are built without type information.
+TEST_F(GridView, APaneAnswersOnlyForItselfBesideWidgetsWithoutTypeInformation) {
+  Make([](TXLSheet& s) { Put(s, 0, 0, "x"); });
+  QWidget holder;  // deletes it from the toolkit's code, which does not check types
+  QAccessibleInterface* other = QAccessible::queryAccessibleInterface(MakeWidgetWithoutTypeInfo(&holder));
+  ASSERT_NE(other, nullptr);
+  EXPECT_NE(other->role(), QAccessible::Table);
+  QAccessibleInterface* table = Table(Pane());
+  EXPECT_EQ(table->indexOfChild(other), -1);
+  EXPECT_EQ(table->indexOfChild(table->child(0)), 0);
 }
