@@ -10,6 +10,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
@@ -190,6 +191,7 @@ class Walker : public QObject {
   explicit Walker(const SessionOptions& o) : o_(o), rng_(o.seed), watchdog_(o.hangSeconds) {
     const QDir files(QString::fromStdString(o.files));
     for (const QString& f : files.entryList(QDir::Files)) files_.push_back(files.filePath(f));
+    home_ = QFileInfo(files.absolutePath()).dir().canonicalPath();
     connect(&timer_, &QTimer::timeout, this, [this] { Tick(); });
     startedAt_ = NowMs();
     timer_.start(30);
@@ -224,6 +226,7 @@ class Walker : public QObject {
     if (now >= nextAt_ && Ready()) {
       if (done_ >= o_.actions || now >= o_.untilMs) End();
       Look();
+      KeepFileDialogsHome();
       Act();
       nextAt_ = NowMs() + 120 + Pick(300);
     }
@@ -265,6 +268,27 @@ class Walker : public QObject {
     if (answer != "ok") Fail("the walk did not answer " + what);
     if (what == "server-stop") serverUp_ = false;
     if (what == "server-start") serverUp_ = true;
+  }
+
+  // The walk may run as root on a build machine, and a file dialog deletes, renames and
+  // overwrites whatever it shows: each action starts with every file dialog in the walk's
+  // own home, and nothing is done there that deletes or renames (its context menu, Delete, F2).
+  void KeepFileDialogsHome() {
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+      auto* dialog = qobject_cast<QFileDialog*>(w);
+      if (!dialog || !dialog->isVisible()) continue;
+      const QString dir = dialog->directory().canonicalPath();
+      if (dir != home_ && !dir.startsWith(home_ + QLatin1Char('/'))) {
+        Say("note the file dialog was in " + S(dir) + "; back to the walk's home");
+        dialog->setDirectory(home_);
+      }
+    }
+  }
+
+  static bool InFileDialog(const QWidget* w) {
+    for (; w; w = w->parentWidget())
+      if (qobject_cast<const QFileDialog*>(w)) return true;
+    return false;
   }
 
   void Act() {
@@ -326,6 +350,8 @@ class Walker : public QObject {
     if (roll < 760) return FillField();
     if (roll < 870) {
       const char* key = kKeys[Pick(std::size(kKeys))];
+      if (InFileDialog(QApplication::focusWidget()) && (!std::strcmp(key, "Delete") || !std::strcmp(key, "F2")))
+        key = "Tab";
       Log(std::string("key ") + key + " in " + S(Describe(QApplication::focusWidget())));
       XKey(key);
       return;
@@ -364,6 +390,7 @@ class Walker : public QObject {
 
   void Click(int button, int count) {
     std::vector<Target> targets = VisibleTargets(!Chance(10), rng_);
+    if (button == 3) std::erase_if(targets, [](const Target& t) { return InFileDialog(t.widget); });
     if (button != 1 || count != 1) {
       std::vector<Target> items;
       for (const Target& t : targets)
@@ -641,6 +668,7 @@ class Walker : public QObject {
   Watchdog watchdog_;
   QTimer timer_;
   std::vector<QString> files_;
+  QString home_;  // the host's HOME: the one folder its file dialogs may show
   int64_t startedAt_ = 0;
   int64_t nextAt_ = 0;
   int64_t lookedAt_ = 0;
