@@ -79,28 +79,58 @@ void AwaitPlaced(QWidget* w) {
 }
 
 class QtPrompt : public IPromptService {
- public:
-  MsgResult MessageBox(const AnsiString& text, const AnsiString& caption, MsgIcon icon, MsgButtons buttons,
-                       QWidget* parent) override {
-    // Unattended runs (end-to-end tests of the host) record the box and take its first
-    // button instead of waiting for a person.
+  // Unattended runs (end-to-end tests of the host) record the box and take its first
+  // button instead of waiting for a person; without an application there is nobody to
+  // ask (and no widget may be made).
+  static bool Attended() {
+    if (const char* log = std::getenv("TARVO_PROMPT_LOG"); log && *log) return false;
+    return qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr;
+  }
+  static void Record(const AnsiString& text, const AnsiString& caption, MsgIcon icon, MsgButtons buttons) {
     if (const char* log = std::getenv("TARVO_PROMPT_LOG"); log && *log) {
       if (FILE* f = std::fopen(log, "a")) {
         std::fprintf(f, "prompt caption=%s icon=%d buttons=%d text=%s\n", Cp936ToUtf8(caption).c_str(),
                      static_cast<int>(icon), static_cast<int>(buttons), Escaped(Cp936ToUtf8(text)).c_str());
         std::fclose(f);
       }
-      return FirstButton(buttons);
+      return;
     }
-    // Without an application there is nobody to ask (and no widget may be made).
-    if (!qobject_cast<QApplication*>(QCoreApplication::instance())) {
-      std::fprintf(stderr, "%s: %s\n", Cp936ToUtf8(caption).c_str(), Cp936ToUtf8(text).c_str());
+    std::fprintf(stderr, "%s: %s\n", Cp936ToUtf8(caption).c_str(), Cp936ToUtf8(text).c_str());
+  }
+
+ public:
+  MsgResult MessageBox(const AnsiString& text, const AnsiString& caption, MsgIcon icon, MsgButtons buttons,
+                       QWidget* parent) override {
+    if (!Attended()) {
+      Record(text, caption, icon, buttons);
       return FirstButton(buttons);
     }
     if (!parent) parent = DialogAnchor(nullptr);
     AwaitPlaced(parent);
     QMessageBox box(QtIcon(icon), ToQString(caption), ToQString(NormalizeLineBreaks(text)), QtButtons(buttons),
                     parent);
+    return FromQt(box.exec());
+  }
+
+  MsgResult AskKeepingWork(const AnsiString& text, const AnsiString& caption, MsgButtons buttons, MsgResult keep,
+                           QWidget* parent) override {
+    if (!Attended()) {
+      Record(text, caption, MsgIcon::Question, buttons);
+      return FirstButton(buttons);
+    }
+    if (!parent) parent = DialogAnchor(nullptr);
+    AwaitPlaced(parent);
+    QMessageBox box(QMessageBox::Question, ToQString(caption), ToQString(NormalizeLineBreaks(text)),
+                    QtButtons(buttons), parent);
+    if (QAbstractButton* enter = box.button(ToQt(keep))) box.setDefaultButton(qobject_cast<QPushButton*>(enter));
+    // Without a Cancel of its own, Qt takes 否 for Escape and the close box; an unseen
+    // Cancel makes both mean "stay".
+    QAbstractButton* stay = box.button(QMessageBox::Cancel);
+    if (!stay) {
+      stay = box.addButton(QMessageBox::Cancel);
+      stay->hide();
+    }
+    box.setEscapeButton(stay);
     return FromQt(box.exec());
   }
 
@@ -125,6 +155,19 @@ class QtPrompt : public IPromptService {
       case MsgButtons::AbortRetryIgnore: return QMessageBox::Abort | QMessageBox::Retry | QMessageBox::Ignore;
     }
     return QMessageBox::Ok;
+  }
+  static QMessageBox::StandardButton ToQt(MsgResult r) {
+    switch (r) {
+      case MsgResult::Ok: return QMessageBox::Ok;
+      case MsgResult::Cancel: return QMessageBox::Cancel;
+      case MsgResult::Yes: return QMessageBox::Yes;
+      case MsgResult::No: return QMessageBox::No;
+      case MsgResult::Retry: return QMessageBox::Retry;
+      case MsgResult::Abort: return QMessageBox::Abort;
+      case MsgResult::Ignore: return QMessageBox::Ignore;
+      case MsgResult::None: break;
+    }
+    return QMessageBox::NoButton;
   }
   static MsgResult FromQt(int r) {
     switch (r) {
@@ -331,6 +374,11 @@ bool ConfirmYesNo(const AnsiString& text, const AnsiString& caption, QWidget* pa
   return ShowMessageBox(text, caption, MsgIcon::Question, MsgButtons::YesNo, parent) == MsgResult::Yes;
 }
 
+MsgResult AskKeepingWork(const AnsiString& text, const AnsiString& caption, MsgButtons buttons, MsgResult keep,
+                         QWidget* parent) {
+  return Services::Prompt().AskKeepingWork(text, caption, buttons, keep, parent);
+}
+
 namespace {
 
 // The next scripted answer, or the fallback once the script has run out.
@@ -352,6 +400,11 @@ struct ServiceCapture::Impl {
     MsgResult MessageBox(const AnsiString& text, const AnsiString& caption, MsgIcon icon, MsgButtons buttons,
                          QWidget*) override {
       c->prompts.push_back({text, caption, icon, buttons});
+      return NextAnswer(c->promptAnswers, FirstButton(buttons));
+    }
+    MsgResult AskKeepingWork(const AnsiString& text, const AnsiString& caption, MsgButtons buttons, MsgResult keep,
+                             QWidget*) override {
+      c->prompts.push_back({text, caption, MsgIcon::Question, buttons, keep});
       return NextAnswer(c->promptAnswers, FirstButton(buttons));
     }
   };

@@ -30,6 +30,11 @@ class IPromptService {
   // Modal. "\r\n" and lone "\r" in text are line breaks.
   virtual MsgResult MessageBox(const AnsiString& text, const AnsiString& caption, MsgIcon icon,
                                MsgButtons buttons, QWidget* parent) = 0;
+  // A question that decides whether a change is kept (question icon). Enter answers keep,
+  // the button that keeps the work; Escape and the close box answer Cancel: the window
+  // that asked stays open with its changes, as if closing had not been asked.
+  virtual MsgResult AskKeepingWork(const AnsiString& text, const AnsiString& caption, MsgButtons buttons,
+                                   MsgResult keep, QWidget* parent) = 0;
 };
 
 struct FileDialogOptions {
@@ -98,6 +103,10 @@ MsgResult ShowMessageBox(const AnsiString& text, const AnsiString& caption,
 QWidget* DialogAnchor(QWidget* near);
 // A Yes/No box with the question icon; true for Yes.
 bool ConfirmYesNo(const AnsiString& text, const AnsiString& caption, QWidget* parent = nullptr);
+// Every question whose answer may throw a change away goes through here (see
+// IPromptService::AskKeepingWork): Cancel means stay, whatever the buttons shown.
+MsgResult AskKeepingWork(const AnsiString& text, const AnsiString& caption, MsgButtons buttons, MsgResult keep,
+                         QWidget* parent = nullptr);
 
 // Installs recording services for its lifetime and restores the previous ones after.
 // Prompts are answered from a queue (default: the first button's result: Ok, Yes,
@@ -110,6 +119,7 @@ class ServiceCapture {
     AnsiString caption;
     MsgIcon icon;
     MsgButtons buttons;
+    MsgResult keep = MsgResult::None;  // the default (Enter) of a question about keeping work
   };
   struct FileDialog {
     bool save;

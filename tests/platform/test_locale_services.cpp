@@ -8,7 +8,9 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTest>
 #include <QTimer>
+#include <functional>
 
 #include "ModalDriver.h"
 #include "TestUtil.h"
@@ -144,6 +146,42 @@ TEST(Services, DefaultPromptShowsAMessageBox) {
   EXPECT_EQ(seenTitle, QString::fromUtf8("系统提示"));
   EXPECT_EQ(seenIcon, QMessageBox::Question);
   EXPECT_EQ(seenButtons, static_cast<int>(QMessageBox::Yes | QMessageBox::No));
+}
+
+// A question about keeping work: Enter takes the button that keeps it, Escape and the
+// close box take neither (the window that asked stays), whichever buttons are shown.
+TEST(Services, KeepingWorkQuestionNeverLetsAKeyOrTheCloseBoxDiscard) {
+  TestApp();
+  ScopedEnv noLog("TARVO_PROMPT_LOG", "");
+  struct Case {
+    MsgButtons buttons;
+    MsgResult keep;
+    std::function<void(QMessageBox*)> act;
+    MsgResult expected;
+  };
+  auto key = [](Qt::Key k) { return [k](QMessageBox* b) { QTest::keyClick(b->windowHandle(), k); }; };
+  auto closeBox = [](QMessageBox* b) { b->close(); };
+  const Case cases[] = {
+      {MsgButtons::YesNo, MsgResult::Yes, key(Qt::Key_Escape), MsgResult::Cancel},
+      {MsgButtons::YesNo, MsgResult::Yes, closeBox, MsgResult::Cancel},
+      {MsgButtons::YesNo, MsgResult::Yes, key(Qt::Key_Return), MsgResult::Yes},
+      {MsgButtons::YesNo, MsgResult::No, key(Qt::Key_Return), MsgResult::No},
+      {MsgButtons::YesNo, MsgResult::No, key(Qt::Key_Escape), MsgResult::Cancel},
+      {MsgButtons::YesNoCancel, MsgResult::Yes, key(Qt::Key_Escape), MsgResult::Cancel},
+      {MsgButtons::YesNoCancel, MsgResult::Yes, key(Qt::Key_Enter), MsgResult::Yes},
+  };
+  for (const Case& c : cases) {
+    int visibleButtons = 0;
+    auto script = WhenModal<QMessageBox>([&](QMessageBox* box) {
+      if (!box->windowHandle() || !box->isVisible()) return;
+      visibleButtons = 0;
+      for (QAbstractButton* b : box->buttons()) visibleButtons += b->isVisible();
+      c.act(box);
+    });
+    const MsgResult r = AskKeepingWork(Cp936("是否保存审批单？"), Cp936("系统提示"), c.buttons, c.keep);
+    EXPECT_EQ(r, c.expected) << static_cast<int>(c.buttons) << " keep " << static_cast<int>(c.keep);
+    EXPECT_EQ(visibleButtons, c.buttons == MsgButtons::YesNo ? 2 : 3);
+  }
 }
 
 // The default save dialog shows the converted filters, selects the filter by its
