@@ -1,7 +1,8 @@
 # cmake -DSOURCE_DIR=<tree> "-DLAYERS=<areas bottom up>" -P Layers.cmake
-# Fails when a file in control/ includes a header from an area at or above its own rank
-# (an area's own headers excepted). LAYERS lists the areas from the bottom up; areas
-# joined by ',' share a rank and must not include each other.
+# Fails when a file in control/ includes (with quotes or angle brackets) a header from an
+# area at or above its own rank (an area's own headers excepted), or climbs with "..".
+# LAYERS lists the areas from the bottom up; areas joined by ',' share a rank and must not
+# include each other.
 cmake_minimum_required(VERSION 3.20)
 
 if(NOT SOURCE_DIR OR NOT LAYERS)
@@ -33,10 +34,11 @@ foreach(rel IN LISTS sources)
     list(APPEND faults "control/${rel}: area '${area}' has no rank")
     continue()
   endif()
-  file(STRINGS ${SOURCE_DIR}/control/${rel} lines REGEX "^[ \t]*#[ \t]*include[ \t]*\"")
+  # Both spellings reach the same headers, so both are held to the order.
+  file(STRINGS ${SOURCE_DIR}/control/${rel} lines REGEX "^[ \t]*#[ \t]*include[ \t]*[\"<]")
   foreach(line IN LISTS lines)
-    string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*\"([^\"]*)\".*" "\\1" header "${line}")
-    if(header MATCHES "\\.\\./")
+    string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*[\"<]([^\">]*)[\">].*" "\\1" header "${line}")
+    if(header MATCHES "(^|/)\\.\\.(/|$)")
       list(APPEND faults "control/${rel}: includes \"${header}\" by a relative path")
     elseif(header MATCHES "^control/([^/]+)/")
       set(target ${CMAKE_MATCH_1})
