@@ -122,6 +122,14 @@ class Keeping : public ::testing::Test {
     for (const auto& [name, data] : files) c.AddStream(name, data, fsAdded);
     return Ask(frames::BuildUploadRequest(record, "oa_leave", int32_t(files.size()), c.SaveToBytes(), madeFrom));
   }
+  // admin's incoming letter kOther, whose form has a Word body.
+  std::string OpenIncoming() {
+    frames::QueryRecord q;
+    q.userId = kAdmin;
+    q.recordId = kOther;
+    q.templateName = Cp936("收文登记单");
+    return Ask(frames::BuildQueryRequest(q));
+  }
   TFlowMessage Workflow() { return ParseFlowMessage(Ask(frames::BuildChatRequest(1))); }
   // The ID the version list gives the last version of that kind.
   std::string LastVersion(const char* kind) {
@@ -170,11 +178,7 @@ TEST_F(Keeping, AttachmentsAndBodiesReplacedByAnyoneComeBackFromTheCommandLine) 
   EXPECT_EQ(Attachments(), before);
 
   // The Word body of an incoming letter, overwritten, comes back; the overwriting one is kept.
-  frames::QueryRecord q;
-  q.userId = kAdmin;
-  q.recordId = kOther;
-  q.templateName = Cp936("收文登记单");
-  ASSERT_FALSE(Refused(Ask(frames::BuildQueryRequest(q))));
+  ASSERT_FALSE(Refused(OpenIncoming()));
   const AnsiString bodyName = Cp936("收文正文.docx");
   ASSERT_FALSE(Refused(Upload({{bodyName, "first body"}}, kOther)));
   ASSERT_FALSE(Refused(Upload({{bodyName, "overwritten"}}, kOther, frames::ContentToken("first body"))));
@@ -442,11 +446,7 @@ TEST_F(Keeping, TwoAttachmentWindowsKeepBothAddsAndRefuseAReplaceOrRemoveOfAChan
 }
 
 TEST_F(Keeping, ABodyOrWorkflowSavedFromAnOlderCopyIsRefused) {
-  frames::QueryRecord q;
-  q.userId = kAdmin;
-  q.recordId = kOther;
-  q.templateName = Cp936("收文登记单");
-  ASSERT_FALSE(Refused(Ask(frames::BuildQueryRequest(q))));
+  ASSERT_FALSE(Refused(OpenIncoming()));
   const AnsiString bodyName = Cp936("收文正文.docx");
   auto body = [&] {
     const std::string reply = Ask(frames::BuildFileRequest(kAdmin, "oa_incoming", kOther, bodyName));
