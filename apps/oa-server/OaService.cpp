@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <chrono>
+#include <map>
 
 #include "apps/oa-server/OaRights.h"
 #include "control/wire/RecordReader.h"
@@ -191,11 +192,8 @@ std::vector<SeenFile> ReadSeen(std::string_view in) {
 // Each file of a list as seen now.
 std::vector<SeenFile> SeenOf(const std::vector<std::pair<AnsiString, uint32_t>>& files) {
   std::vector<SeenFile> seen;
-  for (size_t i = 0; i < files.size(); ++i) {
-    uint32_t alike = 0;
-    for (size_t j = 0; j < i; ++j) alike += files[j] == files[i];
-    seen.push_back({files[i].first, files[i].second, alike});
-  }
+  std::map<std::pair<AnsiString, uint32_t>, uint32_t> alike;
+  for (const auto& file : files) seen.push_back({file.first, file.second, alike[file]++});
   return seen;
 }
 
@@ -228,13 +226,15 @@ std::optional<AppliedUpload> ApplyUpload(const std::string& storedBytes, const T
     list.push_back({stored.GetFileName(j), std::string(data), frames::ContentToken(data)});
   }
   // The stored file a copy saw, as the list stood before this upload; -1 when it is gone.
+  std::map<std::pair<AnsiString, uint32_t>, std::vector<size_t>> byName;
+  for (size_t j = 0; j < list.size(); ++j) byName[{list[j].name, list[j].storedToken}].push_back(j);
   auto find = [&](const SeenFile& f) -> int {
-    uint32_t alike = 0;
-    for (size_t j = 0; j < list.size(); ++j)
-      if (list[j].storedToken == f.token && list[j].name == f.name && alike++ == f.ordinal)
-        return list[j].live && !list[j].touched ? int(j) : -1;
-    return -1;
+    const auto alike = byName.find({f.name, f.token});
+    if (alike == byName.end() || f.ordinal >= alike->second.size()) return -1;
+    const size_t j = alike->second[f.ordinal];
+    return list[j].live && !list[j].touched ? int(j) : -1;
   };
+  const std::vector<SeenFile> sent = SeenOf(upload);
   std::vector<int> at(size_t(upload.Count()), -1);  // each entry's file in the list
   for (int i = 0; i < upload.Count(); ++i) {
     const int32_t state = upload.GetState(i);
@@ -254,7 +254,7 @@ std::optional<AppliedUpload> ApplyUpload(const std::string& storedBytes, const T
     } else if (state == fsRemoved) {
       if (unknownToServer || (known && known->token == 0)) continue;  // never kept, or removed already
       // Without a copy, the entry's own bytes, which a removal keeps, say which file it was.
-      const int j = find(known ? *known : SeenFile{upload.GetFileName(i), frames::ContentToken(data), 0});
+      const int j = find(known ? *known : SeenFile{sent[size_t(i)].name, sent[size_t(i)].token, 0});
       if (j < 0) return std::nullopt;
       list[size_t(j)].live = false;
     } else if (known && known->token) {
@@ -262,13 +262,9 @@ std::optional<AppliedUpload> ApplyUpload(const std::string& storedBytes, const T
     } else if (!seen) {
       // A client that names no copy sends the list as it holds it: a file listed as the
       // server's that the server lacks is kept too, never lost.
-      const SeenFile self{upload.GetFileName(i), frames::ContentToken(data), 0};
-      SeenFile alike = self;
-      for (int k = 0; k < i; ++k)
-        alike.ordinal += upload.GetFileName(k) == self.name && frames::ContentToken(upload.FileData(k)) == self.token;
-      at[size_t(i)] = find(alike);
+      at[size_t(i)] = find(sent[size_t(i)]);
       if (at[size_t(i)] < 0) {
-        list.push_back({self.name, std::string(data), 0, true, true});
+        list.push_back({upload.GetFileName(i), std::string(data), 0, true, true});
         at[size_t(i)] = int(list.size() - 1);
       }
     }
