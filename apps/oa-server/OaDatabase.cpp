@@ -259,6 +259,12 @@ CREATE TABLE IF NOT EXISTS copy_fields (
   value TEXT NOT NULL,
   PRIMARY KEY (copy_id, position)
 );
+CREATE TABLE IF NOT EXISTS attachment_copies (
+  id INTEGER PRIMARY KEY AUTOINCREMENT,
+  record_id TEXT NOT NULL,
+  user_id TEXT NOT NULL,
+  seen BLOB NOT NULL
+);
 CREATE TABLE IF NOT EXISTS versions (
   id INTEGER PRIMARY KEY AUTOINCREMENT,
   kind TEXT NOT NULL,
@@ -345,8 +351,18 @@ void OaDatabase::CreateSchema(const std::string& path) {
                     "); this one reads layouts up to " + std::to_string(kLayout) + " and leaves the file as it is");
   if (layout < kLayout) MoveTextToUtf8();
   Exec(kSchema);
+  // Columns added since: who holds a copy, and which copy archived a document.
+  AddColumn("copies", "user_id", "TEXT NOT NULL DEFAULT ''");
+  AddColumn("archive_saves", "copy", "INTEGER NOT NULL DEFAULT 0");
   if (layout < kLayout) Exec(("PRAGMA user_version = " + std::to_string(kLayout)).c_str());
   t.Commit();
+}
+
+void OaDatabase::AddColumn(const char* table, const char* column, const char* type) {
+  Stmt info(db_, ("PRAGMA table_info(" + std::string(table) + ")").c_str());
+  while (info.Step())
+    if (info.Text(1) == column) return;
+  Exec(("ALTER TABLE " + std::string(table) + " ADD COLUMN " + column + " " + type).c_str());
 }
 
 // Rebuilds each table of layout 0 in the present layout, its text columns converted row by
@@ -531,6 +547,7 @@ std::optional<TFlowMessage> OaDatabase::FindWorkflow(int id) const {
   w.Bind(id);
   if (!w.Step()) return std::nullopt;
   TFlowMessage m = ParseFlowMessage(w.Blob(0));
+  m.madeFrom = 0;  // what an editor said of its copy is no part of the definition
   m.chart = w.Blob(1);
   Stmt s(db_, "SELECT record FROM workflow_steps WHERE workflow_id = ? ORDER BY position");
   s.Bind(id);
@@ -542,6 +559,7 @@ TFlowMessage OaDatabase::SaveWorkflow(const TFlowMessage& m) {
   Transaction t(*this);
   const std::optional<TFlowMessage> before = m.flowId ? FindWorkflow(int(m.flowId)) : std::nullopt;
   TFlowMessage stored = m;
+  stored.madeFrom = 0;
   if (stored.flowId == 0) {  // a new definition takes the next free number
     Stmt s(db_, "SELECT COALESCE(MAX(id), 0) + 1 FROM workflows");
     s.Step();
@@ -650,16 +668,51 @@ void OaDatabase::SaveDocument(const oa::StoredDocument& d) {
   t.Commit();
 }
 
-int64_t OaDatabase::NewCopy(const AnsiString& recordId) {
+int64_t OaDatabase::NewCopy(const AnsiString& recordId, const AnsiString& userId) {
   Transaction t(*this);
-  Stmt(db_, "INSERT INTO copies (record_id, revision) VALUES (?, ?)").BindText(recordId).Bind(Revision(recordId)).Run();
+  Stmt(db_, "INSERT INTO copies (record_id, revision, user_id) VALUES (?, ?, ?)")
+      .BindText(recordId).Bind(Revision(recordId)).BindText(userId).Run();
   const int64_t id = sqlite3_last_insert_rowid(db_);
-  // A form open that long ago is refused as stale.
-  Stmt(db_, "DELETE FROM copy_fields WHERE copy_id IN (SELECT id FROM copies WHERE record_id = ? AND id <= ?)")
-      .BindText(recordId).Bind(id - kKeptCopies).Run();
-  Stmt(db_, "DELETE FROM copies WHERE record_id = ? AND id <= ?").BindText(recordId).Bind(id - kKeptCopies).Run();
+  // Each user keeps his latest copies, so that nobody else's opening pushes out the copy of
+  // a window he still has open; one of his own opened that long ago is refused as stale.
+  const char* older =
+      "SELECT id FROM copies WHERE record_id = ?1 AND user_id = ?2 AND id NOT IN "
+      "(SELECT id FROM copies WHERE record_id = ?1 AND user_id = ?2 ORDER BY id DESC LIMIT ?3)";
+  Stmt(db_, (std::string("DELETE FROM copy_fields WHERE copy_id IN (") + older + ")").c_str())
+      .BindText(recordId).BindText(userId).Bind(kKeptCopies).Run();
+  Stmt(db_, (std::string("DELETE FROM copies WHERE id IN (") + older + ")").c_str())
+      .BindText(recordId).BindText(userId).Bind(kKeptCopies).Run();
   t.Commit();
   return id;
+}
+
+int64_t OaDatabase::NewAttachmentCopy(const AnsiString& recordId, const AnsiString& userId, const std::string& seen) {
+  Transaction t(*this);
+  Stmt(db_, "INSERT INTO attachment_copies (record_id, user_id, seen) VALUES (?, ?, ?)")
+      .BindText(recordId).BindText(userId).BindBlob(seen).Run();
+  const int64_t id = sqlite3_last_insert_rowid(db_);
+  Stmt(db_,
+       "DELETE FROM attachment_copies WHERE record_id = ?1 AND user_id = ?2 AND id NOT IN "
+       "(SELECT id FROM attachment_copies WHERE record_id = ?1 AND user_id = ?2 ORDER BY id DESC LIMIT ?3)")
+      .BindText(recordId).BindText(userId).Bind(kKeptCopies).Run();
+  t.Commit();
+  return id;
+}
+
+std::optional<std::string> OaDatabase::AttachmentCopy(int64_t copyId, const AnsiString& recordId) const {
+  Stmt s(db_, "SELECT seen FROM attachment_copies WHERE id = ? AND record_id = ?");
+  s.Bind(copyId).BindText(recordId);
+  if (!s.Step()) return std::nullopt;
+  return s.Blob(0);
+}
+
+void OaDatabase::SaveAttachmentsFrom(const AnsiString& recordId, const std::string& container, int64_t copyId,
+                                     const std::string& seen) {
+  Transaction t(*this);
+  WriteAttachments(recordId, container);
+  Stmt(db_, "UPDATE attachment_copies SET seen = ? WHERE id = ? AND record_id = ?")
+      .BindBlob(seen).Bind(copyId).BindText(recordId).Run();
+  t.Commit();
 }
 
 std::optional<int> OaDatabase::CopyRevision(int64_t copyId, const AnsiString& recordId) const {
@@ -764,7 +817,10 @@ bool OaDatabase::NumberHeldByOther(int numberType, int number, const AnsiString&
 std::vector<AnsiString> OaDatabase::UnsavedDrafts(const AnsiString& authorId) const {
   Stmt s(db_,
          "SELECT d.record_id FROM documents d LEFT JOIN document_revisions r ON r.record_id = d.record_id "
-         "WHERE d.author_id = ? AND d.state = 'open' AND r.record_id IS NULL ORDER BY d.rowid");
+         "WHERE d.author_id = ? AND d.state = 'open' AND r.record_id IS NULL "
+         "AND NOT EXISTS (SELECT 1 FROM attachments a WHERE a.record_id = d.record_id AND length(a.container) > 0) "
+         "AND NOT EXISTS (SELECT 1 FROM bodies b WHERE b.record_id = d.record_id) "
+         "AND NOT EXISTS (SELECT 1 FROM comments c WHERE c.record_id = d.record_id) ORDER BY d.rowid");
   s.BindText(authorId);
   std::vector<AnsiString> ids;
   while (s.Step()) ids.push_back(s.Text(0));
@@ -775,6 +831,7 @@ void OaDatabase::DropDraft(const AnsiString& recordId) {
   Transaction t(*this);
   Stmt(db_, "DELETE FROM copy_fields WHERE copy_id IN (SELECT id FROM copies WHERE record_id = ?)").BindText(recordId).Run();
   Stmt(db_, "DELETE FROM copies WHERE record_id = ?").BindText(recordId).Run();
+  Stmt(db_, "DELETE FROM attachment_copies WHERE record_id = ?").BindText(recordId).Run();
   KeepVersion("attachments", recordId, Attachments(recordId), std::string());
   KeepVersion("body", recordId, Body(recordId), std::string());
   for (const char* table : {"documents", "document_fields", "document_handlers", "document_passed",
@@ -798,18 +855,19 @@ bool OaDatabase::SetDocumentState(const AnsiString& recordId, const AnsiString& 
   return sqlite3_changes(db_) > 0;
 }
 
-void OaDatabase::ArchiveDocument(const AnsiString& recordId, const AnsiString& userId, double at) {
+void OaDatabase::ArchiveDocument(const AnsiString& recordId, const AnsiString& userId, double at, int32_t copy) {
   Transaction t(*this);
   Stmt(db_, "UPDATE documents SET state = 'archived' WHERE record_id = ?").BindText(recordId).Run();
-  Stmt(db_, "INSERT OR REPLACE INTO archive_saves VALUES (?, ?, ?)").BindText(recordId).BindText(userId).Bind(at).Run();
+  Stmt(db_, "INSERT OR REPLACE INTO archive_saves (record_id, user_id, at, copy) VALUES (?, ?, ?, ?)")
+      .BindText(recordId).BindText(userId).Bind(at).Bind(copy).Run();
   t.Commit();
 }
 
 std::optional<OaDatabase::ArchiveSave> OaDatabase::PendingArchiveSave(const AnsiString& recordId) const {
-  Stmt s(db_, "SELECT user_id, at FROM archive_saves WHERE record_id = ?");
+  Stmt s(db_, "SELECT user_id, at, copy FROM archive_saves WHERE record_id = ?");
   s.BindText(recordId);
   if (!s.Step()) return std::nullopt;
-  return ArchiveSave{s.Text(0), s.Real(1)};
+  return ArchiveSave{s.Text(0), s.Real(1), s.Int(2)};
 }
 
 std::vector<frames::CommentRecord> OaDatabase::Comments(const AnsiString& recordId) const {
@@ -833,11 +891,15 @@ std::string OaDatabase::Attachments(const AnsiString& recordId) const {
 
 void OaDatabase::SaveAttachments(const AnsiString& recordId, const std::string& container) {
   Transaction t(*this);
+  WriteAttachments(recordId, container);
+  t.Commit();
+}
+
+void OaDatabase::WriteAttachments(const AnsiString& recordId, const std::string& container) {
   Stmt s(db_, "SELECT container FROM attachments WHERE record_id = ?");
   s.BindText(recordId);
   KeepVersion("attachments", recordId, s.Step() ? std::optional(s.Blob(0)) : std::nullopt, container);
   Stmt(db_, "INSERT OR REPLACE INTO attachments VALUES (?, ?)").BindText(recordId).BindBlob(container).Run();
-  t.Commit();
 }
 
 std::optional<std::string> OaDatabase::Body(const AnsiString& recordId) const {

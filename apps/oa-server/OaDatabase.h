@@ -81,8 +81,16 @@ class OaDatabase {
   // A save made from that copy: keeps the document and its fields as its next revision,
   // which it returns; the copy is at that revision from then on, showing `seen`.
   int SaveRevision(const oa::StoredDocument& d, int64_t copyId, const std::vector<TFieldRecord>& seen);
-  // A copy of the document handed out now, at its present revision; its number.
-  int64_t NewCopy(const AnsiString& recordId);
+  // A copy of the document handed out now to userId, at its present revision; its number.
+  // Each user keeps his latest few copies of a document.
+  int64_t NewCopy(const AnsiString& recordId, const AnsiString& userId);
+  // The attachment list handed out to userId to change, as `seen` describes it; its number.
+  int64_t NewAttachmentCopy(const AnsiString& recordId, const AnsiString& userId, const std::string& seen);
+  // What that copy of the list has seen; nullopt for a copy of another document or one forgotten.
+  std::optional<std::string> AttachmentCopy(int64_t copyId, const AnsiString& recordId) const;
+  // Keeps the list an upload from that copy leaves; the copy has seen `seen` from then on.
+  void SaveAttachmentsFrom(const AnsiString& recordId, const std::string& container, int64_t copyId,
+                           const std::string& seen);
   // The revision the copy holds; nullopt for a copy of another document or one forgotten.
   std::optional<int> CopyRevision(int64_t copyId, const AnsiString& recordId) const;
   // The fields as that copy shows them: as handed out, or as it last saved them.
@@ -93,7 +101,8 @@ class OaDatabase {
   std::optional<std::vector<TFieldRecord>> FieldsAt(const AnsiString& recordId, int revision) const;
   // Another document of that number kind that holds the number.
   bool NumberHeldByOther(int numberType, int number, const AnsiString& recordId) const;
-  // The user's drafts never saved, oldest first.
+  // The user's drafts never saved and holding nothing (no attachment, body or comment),
+  // oldest first.
   std::vector<AnsiString> UnsavedDrafts(const AnsiString& authorId) const;
   // Removes a draft never saved; its attachments and body stay as earlier versions.
   void DropDraft(const AnsiString& recordId);
@@ -104,10 +113,12 @@ class OaDatabase {
   // Archives the document and remembers who did it and when: the form saves its changed
   // fields just after (the save that follows an archive). Any later save of the document
   // forgets it.
-  void ArchiveDocument(const AnsiString& recordId, const AnsiString& userId, double at);
+  // `copy`: the archiving window's copy (low 24 bits), the one whose save follows.
+  void ArchiveDocument(const AnsiString& recordId, const AnsiString& userId, double at, int32_t copy);
   struct ArchiveSave {
     AnsiString userId;
     double at = 0;  // days since 1899-12-30
+    int32_t copy = 0;
   };
   std::optional<ArchiveSave> PendingArchiveSave(const AnsiString& recordId) const;
 
@@ -144,6 +155,8 @@ class OaDatabase {
   // of a newer layout.
   void CreateSchema(const std::string& path);
   void WriteDocument(const oa::StoredDocument& d);
+  void WriteAttachments(const AnsiString& recordId, const std::string& container);
+  void AddColumn(const char* table, const char* column, const char* type);
   // Keeps what is stored under kind/key before it is replaced, unless it is what replaces it.
   void KeepVersion(const char* kind, const AnsiString& key, const std::optional<std::string>& old,
                    const std::string& replacement);
@@ -151,7 +164,7 @@ class OaDatabase {
   void FillSampleData();
 
   static constexpr int kKeptRevisions = 64;
-  static constexpr int kKeptCopies = 256;
+  static constexpr int kKeptCopies = 16;  // per user and document
   static constexpr int kKeptVersions = 32;
   sqlite3* db_ = nullptr;
 };

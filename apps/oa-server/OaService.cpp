@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <chrono>
+#include <map>
 
 #include "apps/oa-server/OaRights.h"
 #include "control/wire/RecordReader.h"
@@ -60,10 +61,13 @@ constexpr const char* kNoComment = "您不是该文档的办理人、起草人�
 constexpr const char* kChangedSince = "该文档已被他人修改，请关闭后重新打开。";
 constexpr const char* kNumberTaken = "该编号已被其他文档使用，请重新编号。";
 constexpr const char* kBadName = "附件保存失败：附件名称无效！";
+constexpr const char* kAttachmentsChanged = "附件已被他人修改，请关闭后重新打开。";
+constexpr const char* kBodyChanged = "正文已被他人修改，请关闭后重新打开。";
+constexpr const char* kFlowChanged = "流程定义已被他人修改，请关闭后重新打开。";
 
-// Header bytes no client field uses carry the number of the copy handed out; the form sends
-// its header back unchanged, so a save says which copy, and so which revision, it was made from.
-constexpr size_t kCopyNumber = 192;
+// The form sends its header back unchanged, so a save says which copy, and so which
+// revision, it was made from.
+constexpr size_t kCopyNumber = dh::CopyNumber;
 
 // The drafts one user keeps before his oldest never-saved one goes.
 constexpr size_t kMaxDrafts = 8;
@@ -149,13 +153,144 @@ std::vector<TFieldRecord> DraftDefaults(const std::string& sheetBytes, const fra
 
 bool IsWorkflowRecord(const AnsiString& name) { return AnsiUpperCase(name) == "STATUS" || name == "StepID"; }
 
-// The live files of a container, as the server keeps them: removed files dropped, every
-// file "from server".
-std::string KeptContainer(const TCopy2Files& uploaded) {
+// A file of an attachment list as one copy of it saw it: by name and content, and which of
+// the files alike in both it was (a list may hold the same file twice); a token of 0 is a
+// file that copy removed.
+struct SeenFile {
+  AnsiString name;
+  uint32_t token = 0;
+  uint32_t ordinal = 0;
+};
+
+std::string WriteSeen(const std::vector<SeenFile>& files) {
+  std::string out;
+  for (const SeenFile& f : files) {
+    for (uint32_t v : {f.token, f.ordinal, uint32_t(f.name.size())})
+      for (int i = 0; i < 4; ++i) out.push_back(char(v >> (8 * i)));
+    out += f.name;
+  }
+  return out;
+}
+
+std::vector<SeenFile> ReadSeen(std::string_view in) {
+  std::vector<SeenFile> files;
+  auto u32 = [&](size_t at) {
+    uint32_t v = 0;
+    for (size_t i = 0; i < 4; ++i) v |= uint32_t(uint8_t(in[at + i])) << (8 * i);
+    return v;
+  };
+  for (size_t at = 0; at + 12 <= in.size();) {
+    const uint32_t token = u32(at), ordinal = u32(at + 4), size = u32(at + 8);
+    at += 12;
+    if (size > in.size() - at) break;
+    files.push_back({AnsiString(in.substr(at, size)), token, ordinal});
+    at += size;
+  }
+  return files;
+}
+
+// Each file of a list as seen now.
+std::vector<SeenFile> SeenOf(const std::vector<std::pair<AnsiString, uint32_t>>& files) {
+  std::vector<SeenFile> seen;
+  std::map<std::pair<AnsiString, uint32_t>, uint32_t> alike;
+  for (const auto& file : files) seen.push_back({file.first, file.second, alike[file]++});
+  return seen;
+}
+
+std::vector<SeenFile> SeenOf(const TCopy2Files& files) {
+  std::vector<std::pair<AnsiString, uint32_t>> list;
+  for (int i = 0; i < files.Count(); ++i) list.emplace_back(files.GetFileName(i), frames::ContentToken(files.FileData(i)));
+  return SeenOf(list);
+}
+
+// What an upload leaves of the stored list: its added files appended, its replaced and
+// removed files applied to the stored file its copy saw; nullopt when one of those was
+// changed or removed by another save since.
+struct AppliedUpload {
+  std::string container;
+  std::vector<SeenFile> seen;  // what the copy has seen once this is kept
+};
+std::optional<AppliedUpload> ApplyUpload(const std::string& storedBytes, const TCopy2Files& upload,
+                                         const std::optional<std::vector<SeenFile>>& seen) {
+  TCopy2Files stored;
+  if (!storedBytes.empty()) stored.LoadFromBytes(storedBytes);
+  struct File {
+    AnsiString name;
+    std::string data;
+    uint32_t storedToken = 0;  // 0: not a stored file
+    bool live = true, touched = false;
+  };
+  std::vector<File> list;
+  for (int j = 0; j < stored.Count(); ++j) {
+    const std::string_view data = stored.FileData(j);
+    list.push_back({stored.GetFileName(j), std::string(data), frames::ContentToken(data)});
+  }
+  // The stored file a copy saw, as the list stood before this upload; -1 when it is gone.
+  std::map<std::pair<AnsiString, uint32_t>, std::vector<size_t>> byName;
+  for (size_t j = 0; j < list.size(); ++j) byName[{list[j].name, list[j].storedToken}].push_back(j);
+  auto find = [&](const SeenFile& f) -> int {
+    const auto alike = byName.find({f.name, f.token});
+    if (alike == byName.end() || f.ordinal >= alike->second.size()) return -1;
+    const size_t j = alike->second[f.ordinal];
+    return list[j].live && !list[j].touched ? int(j) : -1;
+  };
+  const std::vector<SeenFile> sent = SeenOf(upload);
+  std::vector<int> at(size_t(upload.Count()), -1);  // each entry's file in the list
+  for (int i = 0; i < upload.Count(); ++i) {
+    const int32_t state = upload.GetState(i);
+    const std::string_view data = upload.FileData(i);
+    const SeenFile* known = seen && size_t(i) < seen->size() ? &(*seen)[size_t(i)] : nullptr;
+    // A file this copy put up itself that the server never kept: it is new.
+    const bool unknownToServer = seen && !known;
+    if (state == fsAdded || (state == fsReplaced && unknownToServer)) {
+      list.push_back({upload.GetFileName(i), std::string(data), 0, true, true});
+      at[size_t(i)] = int(list.size() - 1);
+    } else if (state == fsReplaced) {
+      const int j = known && known->token ? find(*known) : -1;
+      if (j < 0) return std::nullopt;
+      list[size_t(j)].data = std::string(data);
+      list[size_t(j)].touched = true;
+      at[size_t(i)] = j;
+    } else if (state == fsRemoved) {
+      if (unknownToServer || (known && known->token == 0)) continue;  // never kept, or removed already
+      // Without a copy, the entry's own bytes, which a removal keeps, say which file it was.
+      const int j = find(known ? *known : SeenFile{sent[size_t(i)].name, sent[size_t(i)].token, 0});
+      if (j < 0) return std::nullopt;
+      list[size_t(j)].live = false;
+    } else if (known && known->token) {
+      at[size_t(i)] = find(*known);
+    } else if (!seen) {
+      // A client that names no copy sends the list as it holds it: a file listed as the
+      // server's that the server lacks is kept too, never lost.
+      at[size_t(i)] = find(sent[size_t(i)]);
+      if (at[size_t(i)] < 0) {
+        list.push_back({upload.GetFileName(i), std::string(data), 0, true, true});
+        at[size_t(i)] = int(list.size() - 1);
+      }
+    }
+  }
   TCopy2Files kept;
-  for (int i = 0; i < uploaded.Count(); ++i)
-    if (uploaded.GetState(i) != fsRemoved) kept.AddStream(uploaded.GetFileName(i), uploaded.FileData(i), fsFromServer);
-  return kept.SaveToBytes();
+  std::vector<std::pair<AnsiString, uint32_t>> keptFiles;
+  std::vector<int> keptAt(list.size(), -1);
+  for (size_t j = 0; j < list.size(); ++j) {
+    if (!list[j].live) continue;
+    kept.AddStream(list[j].name, list[j].data, fsFromServer);
+    keptAt[j] = int(keptFiles.size());
+    keptFiles.emplace_back(list[j].name, frames::ContentToken(list[j].data));
+  }
+  const std::vector<SeenFile> now = SeenOf(keptFiles);
+  AppliedUpload out;
+  out.container = kept.SaveToBytes();
+  for (int i = 0; i < upload.Count(); ++i) {
+    const int j = at[size_t(i)];
+    if (j >= 0 && keptAt[size_t(j)] >= 0)
+      out.seen.push_back(now[size_t(keptAt[size_t(j)])]);
+    else if (upload.GetState(i) == fsRemoved || !seen || size_t(i) >= seen->size())
+      out.seen.push_back({upload.GetFileName(i), 0, 0});
+    else
+      out.seen.push_back((*seen)[size_t(i)]);  // changed by another since: still as this copy saw it
+  }
+  return out;
 }
 
 std::vector<AnsiString> AttachmentNames(const std::string& container) {
@@ -294,7 +429,14 @@ std::string OaService::Query(std::string_view frame) const {
     r.readOnly = q.readOnlyFlag || !held || !MayChange(held->doc, held->wf, q.userId);
     r.slotCount = files.Count();
     r.comments = db_.Comments(q.recordId);
-    return frames::BuildAttachmentsReply(r, container);
+    if (r.readOnly) return frames::BuildAttachmentsReply(r, container);
+    // The list goes out as a copy of its own, whose number it carries back with its changes.
+    try {
+      files.SetCopyNumber(int32_t(db_.NewAttachmentCopy(q.recordId, q.userId, WriteSeen(SeenOf(files)))));
+    } catch (const Exception&) {
+      return frames::BuildAttachmentsReply(r, container);  // read still; changes are refused
+    }
+    return frames::BuildAttachmentsReply(r, files.SaveToBytesWithHeader());
   }
 
   std::optional<StoredDocument> stored = db_.FindDocument(q.recordId);
@@ -341,10 +483,23 @@ std::string OaService::Query(std::string_view frame) const {
   h.SetText(dh::AuthorName, d.authorName);
   h.SetI32(dh::SignOffMode, form->signOffMode);
   h.SetI32(dh::AttachBelow, form->attachBelow);
-  h.SetI32(kCopyNumber, int32_t(db_.NewCopy(d.recordId)));
+  // Only a window that may save needs a copy to save from; reading writes nothing, so a
+  // store that cannot be written still serves it.
+  const bool mayChange = MayChange(d, *wf, user->userId);
+  const bool unsaved = !stored || db_.Revision(d.recordId) == 0;
+  int64_t copy = 0;
+  if (mayChange) {
+    try {
+      copy = db_.NewCopy(d.recordId, user->userId);
+    } catch (const Exception&) {
+      copy = 0;  // its save is refused as the store's failure would refuse it
+    }
+  }
+  h.SetI32(kCopyNumber, int32_t(copy));
+  h.SetU8(dh::UnsavedDraft, unsaved && mayChange);
   doc.Steps = wf->steps;
   std::vector<TFieldRecord> values = d.values;
-  if (stored && values.empty() && db_.Revision(d.recordId) == 0)
+  if (stored && values.empty() && unsaved)
     if (const auto author = db_.UserById(d.authorId))
       if (const auto login = db_.FindUserByLogin(author->loginName)) values = DraftDefaults(form->sheet, *login, Today());
   for (const TFieldRecord& v : values)
@@ -386,11 +541,13 @@ std::string OaService::Update(std::string_view frame) const {
   // changes a document that is no longer open.
   bool archiveSave = false;
   const int32_t copyNumber = u.header.I32(kCopyNumber);
+  // A copy handed out of a document the server no longer has (a draft dropped since).
+  if (!stored && copyNumber != 0) return NotFound();
   const std::optional<int> copy = db_.CopyRevision(copyNumber, recordId);
   const int revision = stored ? db_.Revision(recordId) : 0;
   if (stored && stored->state != "open") {
-    // Only from the archiver's copy that was current when he archived.
-    if (!FollowsArchive(*stored, user->userId) || copy != revision) return Refusal(kClosed);
+    // Only the archiving window's closing save, from its copy as it was when it archived.
+    if (status != 1 || !FollowsArchive(*stored, user->userId, copyNumber) || copy != revision) return Refusal(kClosed);
     archiveSave = true;
   } else if (stored) {
     if (!MayChange(*stored, *wf, user->userId)) return Refusal(kNotHandler);
@@ -468,10 +625,11 @@ std::optional<std::string> OaService::ChangeRefused(const std::optional<Held>& h
 
 double OaService::Today() const { return Now ? Now() : WallClockDays(); }
 
-bool OaService::FollowsArchive(const StoredDocument& d, const AnsiString& userId) const {
+bool OaService::FollowsArchive(const StoredDocument& d, const AnsiString& userId, int32_t copyNumber) const {
   if (d.state != "archived" || userId.empty()) return false;
   const std::optional<OaDatabase::ArchiveSave> pending = db_.PendingArchiveSave(d.recordId);
   if (!pending || pending->userId != userId) return false;
+  if (pending->copy == 0 || pending->copy != (copyNumber & 0xFFFFFF)) return false;
   const double since = Today() - pending->at;
   return since >= 0 && since <= kArchiveSaveDays;
 }
@@ -492,10 +650,23 @@ std::string OaService::Upload(std::string_view frame) const {
   if (stored->state != "open") return Refusal(kClosed);
   const std::optional<SampleTemplate> form = db_.FindTemplate(stored->templateName);
   if (form && !form->bodyName.empty() && files.Count() == 1 && files.GetFileName(0) == form->bodyName) {
+    // Saved from the body the server holds (one not said: from the form's own body).
+    const uint32_t madeFrom = frames::UploadMadeFrom(frame);
+    const std::optional<std::string> own = db_.Body(recordId);
+    if (madeFrom == 0 ? own.has_value() : madeFrom != frames::ContentToken(own ? *own : form->body))
+      return Refusal(kBodyChanged);
     db_.SaveBody(recordId, std::string(files.FileData(0)));
     return Message(AttachmentsSavedText());
   }
-  db_.SaveAttachments(recordId, KeptContainer(files));
+  const int32_t copyNumber = files.CopyNumber();
+  const std::optional<std::string> copy = copyNumber > 0 ? db_.AttachmentCopy(copyNumber, recordId) : std::nullopt;
+  const std::optional<AppliedUpload> applied =
+      ApplyUpload(db_.Attachments(recordId), files, copy ? std::optional(ReadSeen(*copy)) : std::nullopt);
+  if (!applied) return Refusal(kAttachmentsChanged);
+  if (copy)
+    db_.SaveAttachmentsFrom(recordId, applied->container, copyNumber, WriteSeen(applied->seen));
+  else
+    db_.SaveAttachments(recordId, applied->container);
   return Message(AttachmentsSavedText());
 }
 
@@ -570,7 +741,7 @@ std::string OaService::Command(std::string_view frame) const {
   const DocCommand c = ReadDocCommand(frame);
   if (const auto refused = ChangeRefused(Find(c.recordId), c.userId)) return *refused;
   if (c.verb == "INBOX") {
-    db_.ArchiveDocument(c.recordId, c.userId, Today());
+    db_.ArchiveDocument(c.recordId, c.userId, Today(), frames::DocCommandCopy(frame));
     return Message(ArchivedText());
   }
   if (c.verb == "DELETE") {
@@ -604,14 +775,18 @@ std::string OaService::SignOff(std::string_view frame) const {
 
 std::string OaService::Flow(std::string_view frame) const {
   const int32_t id = wire::RecordReader(frame, frames::kChatSize, "Flow request").I32(8);
-  const std::optional<TFlowMessage> wf = db_.FindWorkflow(id);
+  std::optional<TFlowMessage> wf = db_.FindWorkflow(id);
   if (!wf) return Refusal("未找到该流程！");
+  wf->madeFrom = FlowToken(*wf);  // the editor sends it back with its save
   return BuildFlowMessage(*wf);
 }
 
 std::string OaService::SaveFlow(std::string_view frame) const {
   const TFlowMessage m = ParseFlowMessage(frame);
   if (m.flowName.empty()) return Refusal("流程保存失败：流程名称为空！");
+  // Saved from the definition the server holds, or not at all.
+  if (const auto before = m.flowId ? db_.FindWorkflow(int(m.flowId)) : std::nullopt)
+    if (m.madeFrom != FlowToken(*before)) return Refusal(kFlowChanged);
   if (const auto refused = FlowRefused(m)) return Refusal(refused);
   db_.SaveWorkflow(m);
   return Message(FlowSavedText());
@@ -623,15 +798,18 @@ const char* OaService::FlowRefused(const TFlowMessage& m) const {
     if (r.changeState != stepDeleted) kept.push_back(&r);
   if (kept.empty()) return "流程保存失败：流程至少需要一个步骤！";
   if (m.flowId == 0) return nullptr;
-  const std::optional<TFlowMessage> before = db_.FindWorkflow(int(m.flowId));
-  const int32_t start = before ? StartStep(*before) : 0;
-  // No open document may be left at a step that is gone or that nobody handles.
+  // The start as the new definition has it: its author handles a document standing there.
+  const auto first = std::find_if(kept.begin(), kept.end(), [](const TStepRecord* r) { return r->previousSteps.empty(); });
+  const int32_t start = first != kept.end() ? (*first)->id : kept.front()->id;
+  // No open document may be left at a step that is gone or that has no handler of its own:
+  // the next document sent there would find nobody.
   for (const StoredDocument& d : db_.OpenDocuments(int(m.flowId))) {
     const auto at = std::find_if(kept.begin(), kept.end(), [&](const TStepRecord* r) { return r->id == d.currentStep; });
     if (at == kept.end()) return "流程保存失败：有未办结的文档停留在被删除的步骤上！";
-    const bool handled = !d.stepHandlers.empty() || (*at)->handlerCount > 0 || (*at)->authorIsHandler ||
-                         d.currentStep == start;
-    if (!handled) return "流程保存失败：有未办结的文档停留的步骤没有办理人！";
+    const TStepRecord& step = **at;
+    const uint32_t count = std::min<uint32_t>(step.handlerCount, uint32_t(std::size(step.handlers)));
+    const bool named = std::any_of(step.handlers.begin(), step.handlers.begin() + count, [](const auto& h) { return !h.userId.empty(); });
+    if (!named && !step.authorIsHandler && step.id != start) return "流程保存失败：有未办结的文档停留的步骤没有办理人！";
   }
   return nullptr;
 }

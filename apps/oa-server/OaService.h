@@ -74,7 +74,7 @@ class OaService {
   // The answer refusing userId a change of the document; nullopt when he may make it.
   std::optional<std::string> ChangeRefused(const std::optional<Held>& held, const AnsiString& userId) const;
   // True for the form's save of its changed fields just after this user archived it.
-  bool FollowsArchive(const StoredDocument& d, const AnsiString& userId) const;
+  bool FollowsArchive(const StoredDocument& d, const AnsiString& userId, int32_t copyNumber) const;
 
   OaDatabase& db_;
 };

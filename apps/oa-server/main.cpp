@@ -7,6 +7,7 @@
 // per request; past --log-limit (16 MiB) it moves to FILE.1 and starts again. The
 // database, its journal and the log are readable by their owner only.
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <ctime>
@@ -116,6 +117,11 @@ int main(int argc, char** argv) {
   }
 
   if ((listVersions || restore) && dbPath == ":memory:") return Usage("--versions and --restore need --db FILE");
+  // They read a database that is there: a mistyped name must not make a fresh one.
+  if ((listVersions || restore) && access(dbPath.c_str(), F_OK) != 0) {
+    std::fprintf(stderr, "oa-server: no database %s: %s\n", dbPath.c_str(), std::strerror(errno));
+    return 1;
+  }
   std::signal(SIGPIPE, SIG_IGN);
   // A full file system or file size limit fails the write, answered as such, instead of
   // ending the server.

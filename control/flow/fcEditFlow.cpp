@@ -567,6 +567,7 @@ void TFFlowEditor::LoadFlow(const TFlowMessage& m) {
   }
   snapshots_ = was;
   flowId_ = m.flowId;
+  madeFrom_ = m.madeFrom;
   flowName_ = m.flowName;
   setWindowTitle(ToQString(Cp936("流程定义－－") + m.flowName));
   cb_DataBase->setText(ToQString(m.database));
@@ -677,6 +678,7 @@ bool TFFlowEditor::CheckFlow() {
 TFlowMessage TFFlowEditor::BuildFlow() const {
   TFlowMessage m;
   m.flowId = flowId_;
+  m.madeFrom = madeFrom_;
   m.compId = uint32_t(SessionValues().CompID);
   m.flowName = flowName_;
   m.formFile = ToAnsi(cb_Xls->currentText());

@@ -142,6 +142,7 @@ class TFFlowEditor : public TFChartEditor, public IChartEditor {
   int workCount_ = 0;
   int current_ = -1;
   uint32_t flowId_ = 0;
+  uint32_t madeFrom_ = 0;  // the definition this editor's copy was made from
   AnsiString flowName_;
   AnsiString handlerNames_;
   uint8_t pickMode_ = 0;

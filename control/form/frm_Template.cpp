@@ -857,7 +857,7 @@ void TfrmTemplate::N_DeleteXLGridClick() {
 
 void TfrmTemplate::SendDocCommand(const char* verb) {
   SendFrame(frames::BuildDocCommandRequest(SessionValues().UserGUID, tableName_, recordId_, verb, curStepNo_,
-                                           nextStepNo_));
+                                           nextStepNo_, doc_->Header.I32(dh::CopyNumber)));
   close();
 }
 

@@ -313,12 +313,19 @@ void HandleFileReply(TfrmMain& session, TMemoryStream& reply) {
   const AnsiString fileName = *ServerFileName(file.fileName);  // the server's own bytes
   // Each save goes to the server while the editor is open; the editor counts it kept
   // only on the server's success reply.
-  const bool uploadsItself = editor->SetUploader([sessionRef, file, fileName](const std::string& bytes,
-                                                                             std::function<void(bool)> done) {
+  // Each upload names the body it was made from: the one received, then the one last kept.
+  const auto madeFrom = std::make_shared<uint32_t>(frames::ContentToken(file.body));
+  const bool uploadsItself = editor->SetUploader([sessionRef, file, fileName, madeFrom](const std::string& bytes,
+                                                                                       std::function<void(bool)> done) {
     if (!sessionRef) return done(false);
     const std::string container = BuildSingleFileContainer(fileName, bytes, kAttachmentStateAdded);
-    sessionRef->SendToServer(frames::BuildUploadRequest(file.recordId, file.tableName, 1, container),
-                             [done](TRequestEnd end, const std::string& reply) { done(end == TRequestEnd::Replied && frames::IsAcceptedReply(reply)); });
+    const uint32_t sent = frames::ContentToken(bytes);
+    sessionRef->SendToServer(frames::BuildUploadRequest(file.recordId, file.tableName, 1, container, *madeFrom),
+                             [done, madeFrom, sent](TRequestEnd end, const std::string& reply) {
+                               const bool kept = end == TRequestEnd::Replied && frames::IsAcceptedReply(reply);
+                               if (kept) *madeFrom = sent;
+                               done(kept);
+                             });
   });
   std::string upload;
   {
@@ -328,7 +335,7 @@ void HandleFileReply(TfrmMain& session, TMemoryStream& reply) {
     TMemoryStream* result = widget && !uploadsItself ? editor->GetResultStream() : nullptr;
     if (result && result->Size() > 0) {
       const std::string container = BuildSingleFileContainer(fileName, result->Data(), kAttachmentStateAdded);
-      upload = frames::BuildUploadRequest(file.recordId, file.tableName, 1, container);
+      upload = frames::BuildUploadRequest(file.recordId, file.tableName, 1, container, *madeFrom);
     }
   }
   if (!upload.empty()) session.SendToServer(std::move(upload));

@@ -69,6 +69,11 @@ inline constexpr size_t SavedForDistribution = 779;  // u8
 inline constexpr size_t ComboCount = 780;
 inline constexpr size_t SignOffMode = 784;
 inline constexpr size_t AttachBelow = 788;
+// Bytes no field uses, set by the bundled server: the number of the copy handed out (the
+// form sends its header back, so a save names it), and 1 for a document nobody has saved
+// yet, which its author opens as the new document it still is.
+inline constexpr size_t CopyNumber = 192;    // i32
+inline constexpr size_t UnsavedDraft = 196;  // u8
 }  // namespace dh
 
 // The header's bytes, carried unchanged except for the fields that are set.

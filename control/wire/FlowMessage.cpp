@@ -1,11 +1,15 @@
 #include "control/wire/FlowMessage.h"
 
+#include "control/wire/Frames.h"
 #include "control/wire/RecordReader.h"
 
 std::string BuildFlowMessage(const TFlowMessage& m) {
   const size_t stepsEnd = kFlowHeaderSize + m.steps.size() * kStepRecordSize;
   frames::FrameWriter w(stepsEnd + m.chart.size());
   w.Code("FLOW")
+      .U8(5, uint8_t(m.madeFrom))
+      .U8(6, uint8_t(m.madeFrom >> 8))
+      .U8(7, uint8_t(m.madeFrom >> 16))
       .I32(8, int32_t(m.flowId))
       .I32(12, int32_t(m.compId))
       .Text(16, 60, m.flowName)
@@ -27,6 +31,7 @@ std::string BuildFlowMessage(const TFlowMessage& m) {
 TFlowMessage ParseFlowMessage(std::string_view frame) {
   wire::RecordReader f(frame, kFlowHeaderSize, "Flow message");
   TFlowMessage m;
+  m.madeFrom = uint32_t(f.U8(5)) | uint32_t(f.U8(6)) << 8 | uint32_t(f.U8(7)) << 16;
   m.flowId = f.U32(8);
   m.compId = f.U32(12);
   m.flowName = f.Text(16, 60);
@@ -48,4 +53,12 @@ TFlowMessage ParseFlowMessage(std::string_view frame) {
     m.steps.push_back(ReadStepRecord(frame.substr(kFlowHeaderSize + size_t(i) * kStepRecordSize, kStepRecordSize)));
   m.chart = std::string(frame.substr(size_t(stepsEnd), size_t(chartLength)));
   return m;
+}
+
+uint32_t FlowToken(TFlowMessage m) {
+  m.madeFrom = 0;
+  // What an editor marked changed is no part of the definition.
+  for (TStepRecord& s : m.steps) s.changeState = stepUnchanged;
+  const uint32_t t = frames::ContentToken(BuildFlowMessage(m)) & 0xFFFFFF;
+  return t ? t : 1;
 }

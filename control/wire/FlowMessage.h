@@ -13,6 +13,10 @@
 inline constexpr size_t kFlowHeaderSize = 808;
 
 struct TFlowMessage {
+  // The three header bytes at +5 no field uses: the mark of the definition an editor's
+  // copy was made from (ContentToken's low 24 bits), so that a save from an older one is
+  // told apart; 0 not said.
+  uint32_t madeFrom = 0;
   uint32_t flowId = 0;
   uint32_t compId = 0;
   AnsiString flowName;  // s[60]
@@ -32,3 +36,5 @@ std::string BuildFlowMessage(const TFlowMessage& m);
 // Refuses (frames::EFrameError) a message whose record count or chart length
 // reaches beyond its bytes; bytes after the chart are ignored.
 TFlowMessage ParseFlowMessage(std::string_view frame);
+// The mark of a definition as the server sends it, whatever madeFrom it carries.
+uint32_t FlowToken(TFlowMessage m);

@@ -324,8 +324,11 @@ std::string BuildDistributionRequest(std::string_view code, std::string_view tab
 
 std::string BuildDocCommandRequest(std::string_view userId, std::string_view tableName,
                                    std::string_view recordId, std::string_view verb,
-                                   int32_t currentStep, int32_t nextStep) {
+                                   int32_t currentStep, int32_t nextStep, int32_t copyNumber) {
   return FrameWriter(kDocCommandSize)
+      .U8(kDocCommandCopyAt, uint8_t(copyNumber))
+      .U8(kDocCommandCopyAt + 1, uint8_t(copyNumber >> 8))
+      .U8(kDocCommandCopyAt + 2, uint8_t(copyNumber >> 16))
       .Code("DCMD")
       .Text(5, 38, userId)
       .Text(44, 50, tableName)
@@ -350,9 +353,10 @@ std::string BuildOutsideDistributionRequest(std::string_view recordId, std::stri
 }
 
 std::string BuildUploadRequest(std::string_view recordId, std::string_view tableName,
-                               int32_t fileCount, std::string_view container) {
+                               int32_t fileCount, std::string_view container, uint32_t madeFrom) {
   FrameWriter w(kUploadHeaderSize + container.size());
   w.Code("SABB").Text(12, 38, recordId).Text(51, 50, tableName).I32(104, fileCount).I32(108, 0);
+  w.I32(kUploadMadeFromAt, int32_t(madeFrom));
   w.Bytes(kUploadHeaderSize, container);
   return w.Take();
 }
@@ -467,6 +471,25 @@ std::string BuildSheetReply(std::string_view sheet) {
 std::string_view ParseSheetReply(std::string_view frame) {
   wire::RecordReader r(frame, kSheetHeaderSize, "Sheet reply");
   return r.View(kSheetHeaderSize, r.Size() - kSheetHeaderSize);
+}
+
+int32_t DocCommandCopy(std::string_view frame) {
+  if (frame.size() < kDocCommandSize) return 0;
+  const auto b = [&](size_t i) { return int32_t(uint8_t(frame[kDocCommandCopyAt + i])); };
+  return b(0) | b(1) << 8 | b(2) << 16;
+}
+
+uint32_t UploadMadeFrom(std::string_view frame) {
+  if (frame.size() < kUploadMadeFromAt + 4) return 0;
+  uint32_t v = 0;
+  for (size_t i = 0; i < 4; ++i) v |= uint32_t(uint8_t(frame[kUploadMadeFromAt + i])) << (8 * i);
+  return v;
+}
+
+uint32_t ContentToken(std::string_view bytes) {
+  uint32_t h = 2166136261u;  // FNV-1a
+  for (unsigned char c : bytes) h = (h ^ c) * 16777619u;
+  return h ? h : 1;
 }
 
 }  // namespace frames

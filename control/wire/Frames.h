@@ -182,13 +182,23 @@ std::string BuildDistributionRequest(std::string_view code, std::string_view tab
                                      const std::vector<DistributionItem>& items);
 std::string BuildDocCommandRequest(std::string_view userId, std::string_view tableName,
                                    std::string_view recordId, std::string_view verb,
-                                   int32_t currentStep, int32_t nextStep);
+                                   int32_t currentStep, int32_t nextStep, int32_t copyNumber = 0);
 std::string BuildNumbersRequest(int32_t unitNumber, std::string_view tableName);
 std::string BuildUnitsRequest(int32_t unitNumber);
 std::string BuildOutsideDistributionRequest(std::string_view recordId, std::string_view tableName,
                                             const std::vector<UnitRecord>& units);
 std::string BuildUploadRequest(std::string_view recordId, std::string_view tableName,
-                               int32_t fileCount, std::string_view container);
+                               int32_t fileCount, std::string_view container, uint32_t madeFrom = 0);
+
+// Which copy a change was made from travels in bytes no frame field uses: the "DCMD"
+// command names the form's copy in its three bytes at +145 (the low 24 bits), and an
+// upload names the content its Word body was made from at +8.
+inline constexpr size_t kDocCommandCopyAt = 145;
+inline constexpr size_t kUploadMadeFromAt = 8;
+int32_t DocCommandCopy(std::string_view frame);
+uint32_t UploadMadeFrom(std::string_view frame);
+// A short mark of content (never 0, which stands for "not said").
+uint32_t ContentToken(std::string_view bytes);
 std::string BuildSignOffRequest(std::string_view userId, std::string_view tableName,
                                 std::string_view recordId, std::string_view comment);
 

@@ -110,6 +110,22 @@ std::string TCopy2Files::SaveToBytes() const {
   return out;
 }
 
+std::string TCopy2Files::SaveToBytesWithHeader() const {
+  if (count_ > 0) return SaveToBytes();
+  std::string out = frames::FrameWriter(header_).Text(8, 4, "V1.0").Text(29, 4, "zelt").Take();
+  PutI32LE(out.data(), 0);
+  PutI32LE(out.data() + 4, int32_t(kContainerHeaderSize));
+  return out;
+}
+
+int32_t TCopy2Files::CopyNumber() const {
+  int32_t v = 0;
+  for (size_t i = 0; i < 4; ++i) v |= int32_t(uint8_t(header_[kContainerCopyAt + i])) << (8 * i);
+  return v;
+}
+
+void TCopy2Files::SetCopyNumber(int32_t copy) { PutI32LE(header_.data() + kContainerCopyAt, copy); }
+
 void TCopy2Files::WriteEntry(size_t i, std::string_view name, int32_t offset, int32_t size, int32_t state) {
   TCopyFileEntry e;
   const int32_t top = MaxIndex();

@@ -18,6 +18,9 @@
 
 inline constexpr size_t kContainerHeaderSize = 48;
 inline constexpr size_t kContainerEntrySize = 272;
+// Header bytes no entry or field uses carry the number of the server's copy the list was
+// handed out as; the container keeps its header, so the list sent back names it.
+inline constexpr size_t kContainerCopyAt = 16;
 
 // Entry states.
 enum : int32_t {
@@ -56,6 +59,11 @@ class TCopy2Files {
   // there); a container with no files empties the stream.
   void SaveToStream(TStream& stream) const;
   std::string SaveToBytes() const;
+  // The same, but a container without files is still its header, so that a copy number
+  // it carries travels.
+  std::string SaveToBytesWithHeader() const;
+  int32_t CopyNumber() const;
+  void SetCopyNumber(int32_t copy);
 
   // Appends a file; its name loses any folder part and is cut to 255 bytes.
   void AddStream(std::string_view name, std::string_view data, int32_t state);

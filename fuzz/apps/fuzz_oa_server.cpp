@@ -127,9 +127,16 @@ AnsiString UserOf(std::string_view frame) {
   return {};
 }
 
-// May this request, by the user it names, have changed the rows of that document?
-bool MayHaveChanged(OaDatabase& db, std::string_view frame, const std::string& record,
-                    const std::optional<oa::StoredDocument>& before) {
+// What stood before a request: the document, and the archive save it still waited for.
+struct Before {
+  std::optional<oa::StoredDocument> doc;
+  std::optional<OaDatabase::ArchiveSave> pending;
+};
+
+// May this request, by the user it names, have changed the rows of that document? Read
+// from what stood before it: an accepted archive save removes the slot it used.
+bool MayHaveChanged(OaDatabase& db, std::string_view frame, const Before& was) {
+  const std::optional<oa::StoredDocument>& before = was.doc;
   const AnsiString code = frame.size() >= 5 ? frames::FrameCode(frame) : AnsiString();
   const AnsiString user = UserOf(frame);
   if (!before) return code == "UPDA" || code == "QUEY";  // handed out or saved new
@@ -137,8 +144,10 @@ bool MayHaveChanged(OaDatabase& db, std::string_view frame, const std::string& r
   if (code != "UPDA" && code != "DCMD") return false;
   const std::optional<TFlowMessage> wf = db.FindWorkflow(before->workflowId);
   if (wf && oa::MayChange(*before, *wf, user)) return true;
-  const auto pending = db.PendingArchiveSave(record);
-  return code == "UPDA" && pending && pending->userId == user;
+  if (code != "UPDA" || !was.pending || was.pending->userId != user) return false;
+  // Only the archiving window's own save: its copy is the one the archive named.
+  const int32_t copy = ParseUpdateFrame(frame).header.I32(dh::CopyNumber);
+  return was.pending->copy != 0 && was.pending->copy == (copy & 0xFFFFFF);
 }
 
 void Setup() {
@@ -185,7 +194,8 @@ void Setup() {
   };
   save(open(kAdmin, kDraft), kAdmin, kDraft, 2, 0);
   save(open(kAdmin, kReview), kAdmin, kReview, 2, 1);
-  save(open(kZhang, kReview), kZhang, kReview, 3, 0);
+  const TStream2Array zhangs = open(kZhang, kReview);
+  save(zhangs, kZhang, kReview, 3, 0);
   TCopy2Files files;
   files.AddStream("a.txt", "alpha", fsAdded);
   files.AddStream("b.txt", "beta", fsAdded);
@@ -194,10 +204,12 @@ void Setup() {
   g_requests.push_back(upload);
   const std::optional<oa::SampleTemplate> form = db.FindTemplate(Cp936("请假单"));
   Check(form.has_value());
-  TFlowMessage wf = *db.FindWorkflow(form->workflowId);
-  g_requests.push_back(BuildFlowMessage(wf));
-  g_requests.push_back(frames::BuildChatRequest(form->workflowId));
-  g_requests.push_back(frames::BuildDocCommandRequest(kZhang, "oa_leave", kReview, "INBOX", 2, -1));
+  // The editor's save sends back the definition as it was handed out.
+  const std::string chat = frames::BuildChatRequest(form->workflowId);
+  g_requests.push_back(BuildFlowMessage(ParseFlowMessage(*service.Reply(chat))));
+  g_requests.push_back(chat);
+  g_requests.push_back(frames::BuildDocCommandRequest(kZhang, "oa_leave", kReview, "INBOX", 2, -1,
+                                                      zhangs.Header.I32(dh::CopyNumber)));
   g_requests.push_back(frames::BuildDocCommandRequest(kAdmin, "oa_leave", kDraft, "DELETE", 1, -1));
   g_requests.push_back(frames::BuildSignOffRequest(kZhang, "oa_leave", kReview, "ok"));
   g_requests.push_back(frames::BuildDistributionRequest("FEFA", "oa_leave", kReview, kZhang, {{kZhao, false}}));
@@ -225,7 +237,7 @@ void Setup() {
 }
 
 void Verify(OaDatabase& db, sqlite3* raw, std::string_view frame, const std::string& reply, const Snapshot& before,
-            const std::map<std::string, std::optional<oa::StoredDocument>>& docsBefore) {
+            const std::map<std::string, Before>& docsBefore) {
   const Snapshot after = Take(raw);
   const AnsiString text = frames::FrameCode(reply) == "SMSG" ? frames::ParseServerMessage(reply) : AnsiString();
   if (!text.empty() && text[0] == '|') {
@@ -245,7 +257,7 @@ void Verify(OaDatabase& db, sqlite3* raw, std::string_view frame, const std::str
       const bool same = (a == was.end()) == (b == now.end()) && (a == was.end() || a->second == b->second);
       if (same) continue;
       const auto known = docsBefore.find(r);
-      Check(MayHaveChanged(db, frame, r, known == docsBefore.end() ? std::nullopt : known->second));
+      Check(MayHaveChanged(db, frame, known == docsBefore.end() ? Before{} : known->second));
     }
   }
   // Whatever attachment list, body or workflow was replaced is kept as a version.
@@ -304,8 +316,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     now += (pick & 0x80) ? 1.0 : 0.0001;
     const Snapshot before = Take(raw);
-    std::map<std::string, std::optional<oa::StoredDocument>> docs;
-    for (const auto& [record, row] : before.tables.at("documents")) docs[record] = db.FindDocument(record);
+    std::map<std::string, Before> docs;
+    for (const auto& [record, row] : before.tables.at("documents"))
+      docs[record] = {db.FindDocument(record), db.PendingArchiveSave(record)};
     std::optional<std::string> reply;
     try {
       reply = service.Reply(frame);

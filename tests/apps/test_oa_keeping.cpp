@@ -12,6 +12,7 @@
 
 #include "apps/RawClient.h"
 #include "apps/ServerProgram.h"
+#include "control/wire/AttachmentReply.h"
 #include "control/wire/Class_StoExcel.h"
 #include "control/wire/FlowMessage.h"
 #include "control/wire/Frames.h"
@@ -84,17 +85,50 @@ class Keeping : public ::testing::Test {
     ASSERT_FALSE(Refused(Save(kAdmin, Open(kAdmin), {{"标题", "asked"}}, 2, 1)));
     ASSERT_EQ(Open(kZhang).Header.I32(dh::CurrentStep), 2);
   }
+  // The attachment list as the server holds it: the reply without the number of the copy
+  // it hands out each time.
   std::string Attachments(const char* record = kRecord) {
+    std::string reply = ListReply(record);
+    const frames::AttachmentsReply r = frames::ParseAttachmentsReply(reply);
+    const size_t at = reply.size() - r.container.size() + kContainerCopyAt;
+    if (r.container.size() >= kContainerHeaderSize) reply.replace(at, 4, 4, '\0');
+    return reply;
+  }
+  std::string ListReply(const char* record = kRecord) {
     frames::QueryRecord q;
     q.tableName = "oa_leave";
     q.recordId = record;
     q.userId = kAdmin;
     return Ask(frames::BuildQueryRequest(q));
   }
-  std::string Upload(const std::vector<std::pair<AnsiString, std::string>>& files, const char* record = kRecord) {
+  // An attachment manager's list: its own copy of what the server holds.
+  TCopy2Files Window(const char* record = kRecord) {
+    TCopy2Files files;
+    LoadAttachmentsReply(ListReply(record), files);
+    return files;
+  }
+  std::string Send(const TCopy2Files& files, const char* record = kRecord) {
+    return Ask(frames::BuildUploadRequest(record, "oa_leave", files.Count(), files.SaveToBytes()));
+  }
+  std::vector<std::pair<AnsiString, std::string>> Files(const char* record = kRecord) {
+    const TCopy2Files files = Window(record);
+    std::vector<std::pair<AnsiString, std::string>> list;
+    for (int i = 0; i < files.Count(); ++i) list.emplace_back(files.GetFileName(i), files.FileData(i));
+    return list;
+  }
+  std::string Upload(const std::vector<std::pair<AnsiString, std::string>>& files, const char* record = kRecord,
+                     uint32_t madeFrom = 0) {
     TCopy2Files c;
     for (const auto& [name, data] : files) c.AddStream(name, data, fsAdded);
-    return Ask(frames::BuildUploadRequest(record, "oa_leave", int32_t(files.size()), c.SaveToBytes()));
+    return Ask(frames::BuildUploadRequest(record, "oa_leave", int32_t(files.size()), c.SaveToBytes(), madeFrom));
+  }
+  // admin's incoming letter kOther, whose form has a Word body.
+  std::string OpenIncoming() {
+    frames::QueryRecord q;
+    q.userId = kAdmin;
+    q.recordId = kOther;
+    q.templateName = Cp936("收文登记单");
+    return Ask(frames::BuildQueryRequest(q));
   }
   TFlowMessage Workflow() { return ParseFlowMessage(Ask(frames::BuildChatRequest(1))); }
   // The ID the version list gives the last version of that kind.
@@ -132,8 +166,11 @@ TEST_F(Keeping, AttachmentsAndBodiesReplacedByAnyoneComeBackFromTheCommandLine) 
   Open(kAdmin);
   ASSERT_FALSE(Refused(Upload({{"a.txt", "alpha"}, {"b.bin", std::string("\0\1\2", 3)}})));
   const std::string before = Attachments();
-  // The request names nobody: an empty list erases the document's attachments.
-  ASSERT_FALSE(Refused(Upload({})));
+  // The request names nobody: a window removing every file erases the document's attachments.
+  TCopy2Files all = Window();
+  all.RemoveFile("a.txt");
+  all.RemoveFile("b.bin");
+  ASSERT_FALSE(Refused(Send(all)));
   ASSERT_NE(Attachments(), before);
   const std::string id = LastVersion("attachments");
   ASSERT_FALSE(id.empty());
@@ -141,14 +178,10 @@ TEST_F(Keeping, AttachmentsAndBodiesReplacedByAnyoneComeBackFromTheCommandLine) 
   EXPECT_EQ(Attachments(), before);
 
   // The Word body of an incoming letter, overwritten, comes back; the overwriting one is kept.
-  frames::QueryRecord q;
-  q.userId = kAdmin;
-  q.recordId = kOther;
-  q.templateName = Cp936("收文登记单");
-  ASSERT_FALSE(Refused(Ask(frames::BuildQueryRequest(q))));
+  ASSERT_FALSE(Refused(OpenIncoming()));
   const AnsiString bodyName = Cp936("收文正文.docx");
   ASSERT_FALSE(Refused(Upload({{bodyName, "first body"}}, kOther)));
-  ASSERT_FALSE(Refused(Upload({{bodyName, "overwritten"}}, kOther)));
+  ASSERT_FALSE(Refused(Upload({{bodyName, "overwritten"}}, kOther, frames::ContentToken("first body"))));
   const std::string body = LastVersion("body");
   Restore(body);
   const std::string file = Ask(frames::BuildFileRequest(kAdmin, "oa_incoming", kOther, bodyName));
@@ -226,7 +259,8 @@ TEST_F(Keeping, OnlyTheArchivingCopysSaveFollowsAnArchive) {
   const TStream2Array archiving = Open(kZhang);
   ASSERT_FALSE(Refused(Save(kZhang, archiving, {{"标题", "checked"}}, 3, 0)));
   const TStream2Array current = Open(kZhang);
-  ASSERT_FALSE(Refused(Ask(frames::BuildDocCommandRequest(kZhang, "oa_leave", kRecord, "INBOX", 2, -1))));
+  ASSERT_FALSE(Refused(Ask(frames::BuildDocCommandRequest(kZhang, "oa_leave", kRecord, "INBOX", 2, -1,
+                                                          current.Header.I32(dh::CopyNumber)))));
   EXPECT_TRUE(Refused(Save(kZhang, stale, {{"事由", "from another window"}}, 3, 1)));
   EXPECT_FALSE(Refused(Save(kZhang, current, {{"标题", "filed"}}, 3, 1)));
   EXPECT_TRUE(Refused(Save(kZhang, Open(kZhang), {{"标题", "again"}}, 3, 1)));
@@ -265,14 +299,19 @@ TEST_F(Keeping, ADraftNeverSavedOpensAsNewAndDraftsAreBounded) {
   EXPECT_EQ(values.at(Cp936("申请人")), Cp936("系统管理员|申请人"));
   EXPECT_EQ(values.at(Cp936("部门")), Cp936("信息中心|部门"));
   EXPECT_TRUE(std::regex_match(values.at(Cp936("申请日期")), std::regex("\\d{4}-\\d{2}-\\d{2}\\|" + Cp936("申请日期"))));
-  // Its attachments are kept while the user opens a few more; then the oldest goes.
+  // A draft holding an attachment is kept however many the user opens; an empty one goes,
+  // and its form's save is refused, never taken for a new document.
   ASSERT_FALSE(Refused(Upload({{"a.txt", "alpha"}})));
+  const TStream2Array empty = Open(kAdmin, kOther);
   for (int i = 0; i < 12; ++i) {
     const std::string id = "{33333333-2222-4333-8444-5555555555" + std::to_string(10 + i) + "}";
     Open(kAdmin, id.c_str());
   }
-  EXPECT_TRUE(Refused(Upload({{"b.txt", "beta"}})));
-  EXPECT_FALSE(LastVersion("attachments").empty());
+  EXPECT_FALSE(Refused(Upload({{"b.txt", "beta"}})));
+  EXPECT_EQ(Files().size(), 2u);
+  const std::string lost = Save(kAdmin, empty, {{"标题", "typed into a dropped draft"}}, 2, 0, kOther);
+  EXPECT_TRUE(Refused(lost)) << Cp936ToUtf8(Text(lost));
+  EXPECT_EQ(Stored(kAdmin, kOther).count(Cp936("标题")), 0u);  // handed out anew, never saved
 }
 
 TEST_F(Keeping, ThePickerShowsEveryFieldsNameAndLabelsTakeNoTyping) {
@@ -368,6 +407,137 @@ TEST_F(Keeping, RepliesNobodyReadsMakeRoomForOneThatIsRead) {
   EXPECT_EQ(frames::ParseAttachmentsReply(*reply).slotCount, 1);
   // The budget, and one request being answered beside it: the list read, parsed and built.
   EXPECT_LT(MemoryKb("VmHWM:") - before, (24 + 24) * 1024);
+}
+
+// Two windows on one document's attachments, Word body or workflow: neither undoes the other.
+TEST_F(Keeping, TwoAttachmentWindowsKeepBothAddsAndRefuseAReplaceOrRemoveOfAChangedFile) {
+  Open(kAdmin);
+  TCopy2Files a = Window(), b = Window();
+  a.AddStream("note.txt", "note", fsAdded);
+  ASSERT_EQ(Text(Send(a)), Cp936("附件保存成功！"));
+  b.AddStream("pic.jpg", "jpeg", fsAdded);
+  ASSERT_FALSE(Refused(Send(b)));
+  using Listing = std::vector<std::pair<AnsiString, std::string>>;
+  ASSERT_EQ(Files(), (Listing{{"note.txt", "note"}, {"pic.jpg", "jpeg"}}));
+
+  TCopy2Files c = Window(), d = Window(), e = Window();
+  c.ReplaceFile("note.txt", "c's note");
+  ASSERT_FALSE(Refused(Send(c)));
+  const AnsiString changed = "|" + Cp936("附件已被他人修改，请关闭后重新打开。");
+  d.ReplaceFile("note.txt", "d's note");
+  d.AddStream("d.txt", "with the refused replace", fsAdded);
+  EXPECT_EQ(Text(Send(d)), changed);
+  EXPECT_EQ(Files(), (Listing{{"note.txt", "c's note"}, {"pic.jpg", "jpeg"}}));
+  // A file nobody else changed is still this window's to remove; one changed since is not.
+  e.RemoveFile("pic.jpg");
+  ASSERT_FALSE(Refused(Send(e)));
+  e.SetAllStates(fsUploaded);
+  e.RemoveFile("note.txt");
+  EXPECT_EQ(Text(Send(e)), changed);
+  EXPECT_EQ(Files(), (Listing{{"note.txt", "c's note"}}));
+  // A window builds on its own saves.
+  c.SetAllStates(fsUploaded);
+  c.ReplaceFile("note.txt", "c again");
+  ASSERT_FALSE(Refused(Send(c)));
+  c.SetAllStates(fsUploaded);
+  c.RemoveFile("note.txt");
+  ASSERT_FALSE(Refused(Send(c)));
+  EXPECT_TRUE(Files().empty());
+}
+
+TEST_F(Keeping, ABodyOrWorkflowSavedFromAnOlderCopyIsRefused) {
+  ASSERT_FALSE(Refused(OpenIncoming()));
+  const AnsiString bodyName = Cp936("收文正文.docx");
+  auto body = [&] {
+    const std::string reply = Ask(frames::BuildFileRequest(kAdmin, "oa_incoming", kOther, bodyName));
+    return std::string(frames::ParseFileReply(reply).body);
+  };
+  auto save = [&](const std::string& bytes, const std::string& from) {
+    return Upload({{bodyName, bytes}}, kOther, frames::ContentToken(from));
+  };
+  const std::string a = body(), b = body();
+  ASSERT_FALSE(Refused(save("AAA", a)));
+  EXPECT_EQ(Text(save("BBB", b)), "|" + Cp936("正文已被他人修改，请关闭后重新打开。"));
+  EXPECT_EQ(body(), "AAA");
+  ASSERT_FALSE(Refused(save("AAA, then more", "AAA")));  // the window that saved goes on
+  EXPECT_EQ(body(), "AAA, then more");
+
+  TFlowMessage first = Workflow(), second = Workflow();
+  TStepRecord added = NewStepRecord();
+  added.name = Cp936("复核");
+  first.steps.push_back(added);
+  ASSERT_FALSE(Refused(Ask(BuildFlowMessage(first))));
+  const TFlowMessage kept = Workflow();
+  ASSERT_EQ(kept.steps.size(), second.steps.size() + 1);
+  second.steps[1].daysToHandle = "9";
+  EXPECT_EQ(Text(Ask(BuildFlowMessage(second))), "|" + Cp936("流程定义已被他人修改，请关闭后重新打开。"));
+  EXPECT_EQ(BuildFlowMessage(Workflow()), BuildFlowMessage(kept));
+}
+
+TEST_F(Keeping, AfterAnArchiveOnlyTheArchivingWindowsClosingSaveIsTaken) {
+  AtTheReview();
+  const TStream2Array archiving = Open(kZhang), other = Open(kZhang);
+  ASSERT_FALSE(Refused(Ask(frames::BuildDocCommandRequest(kZhang, "oa_leave", kRecord, "INBOX", 2, -1,
+                                                          archiving.Header.I32(dh::CopyNumber)))));
+  const AnsiString closed = "|" + Cp936("该文档已归档或销毁，不能再修改！");
+  EXPECT_EQ(Text(Save(kZhang, other, {{"标题", "from the other window"}}, 3, 1)), closed);
+  EXPECT_EQ(Text(Save(kZhang, archiving, {{"标题", "a draft save"}}, 3, 0)), closed);
+  EXPECT_FALSE(Refused(Save(kZhang, archiving, {{"标题", "filed"}}, 3, 1)));
+  EXPECT_EQ(Stored(kZhang)[Cp936("标题")], "filed");
+}
+
+// What one person opens to read takes nothing from what another may save.
+TEST_F(Keeping, ReadingNeitherPushesOutAHandlersCopyNorNeedsAWritableStore) {
+  AtTheReview();
+  const TStream2Array handlers = Open(kZhang);
+  for (int i = 0; i < 300; ++i) ASSERT_EQ(Open(kZhao).Header.U8(dh::ReadOnly), 1);
+  ASSERT_FALSE(Refused(Save(kZhang, handlers, {{"标题", "still mine"}}, 3, 0)));
+
+  // Nothing of the server's may be written: opens are still answered.
+  const rlimit full{0, RLIM_INFINITY};
+  ASSERT_EQ(prlimit(server_->Pid(), RLIMIT_FSIZE, &full, nullptr), 0);
+  const TStream2Array read = Open(kZhao), handled = Open(kZhang);
+  const frames::AttachmentsReply list = frames::ParseAttachmentsReply(ListReply());
+  const rlimit open{RLIM_INFINITY, RLIM_INFINITY};
+  ASSERT_EQ(prlimit(server_->Pid(), RLIMIT_FSIZE, &open, nullptr), 0);
+  EXPECT_EQ(read.Header.Text(dh::RecordId), kRecord);
+  EXPECT_EQ(handled.Header.U8(dh::ReadOnly), 0);
+  std::map<AnsiString, AnsiString> values;
+  for (const TFieldRecord& r : JoinSplitValues(handled.FieldRecords)) values[r.name] = r.value;
+  EXPECT_EQ(values[Cp936("标题")], "still mine");
+  EXPECT_EQ(list.recordId, kRecord);
+}
+
+// A draft nobody saved opens, for its author, as the new document it still is.
+TEST_F(Keeping, AReopenedUnsavedDraftIsMarkedNewForItsAuthorOnly) {
+  EXPECT_EQ(Open(kAdmin).Header.U8(dh::UnsavedDraft), 1);
+  const TStream2Array again = Open(kAdmin);
+  EXPECT_EQ(again.Header.U8(dh::UnsavedDraft), 1);
+  EXPECT_NE(again.Header.I32(dh::CopyNumber), 0);
+  EXPECT_EQ(Open(kZhao).Header.U8(dh::UnsavedDraft), 0);
+  ASSERT_FALSE(Refused(Save(kAdmin, again, {{"标题", "t"}}, 2, 0)));
+  EXPECT_EQ(Open(kAdmin).Header.U8(dh::UnsavedDraft), 0);
+}
+
+TEST_F(Keeping, AWorkflowSaveLeavingADocumentsStepWithoutAHandlerIsRefused) {
+  AtTheReview();
+  TFlowMessage nobody = Workflow();
+  for (TStepRecord& s : nobody.steps)
+    if (s.id == 2) s.handlerCount = 0;
+  EXPECT_TRUE(Refused(Ask(BuildFlowMessage(nobody))));
+  for (const TStepRecord& s : Workflow().steps)
+    if (s.id == 2) EXPECT_GT(s.handlerCount, 0u);
+}
+
+TEST_F(Keeping, VersionsOfADatabaseThatIsNotThereIsAnError) {
+  const std::string typo = (dir_ / "oa.sqlit").string();
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"--db", typo, "--versions"},
+                                               std::vector<std::string>{"--db", typo, "--restore", "1"}}) {
+    const ProgramRun run = RunServerProgram(args);
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_NE(run.out.find("oa.sqlit"), std::string::npos) << run.out;
+    EXPECT_FALSE(std::filesystem::exists(typo));
+  }
 }
 
 }  // namespace
