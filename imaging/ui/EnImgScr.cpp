@@ -295,10 +295,76 @@ std::unique_ptr<TDibGraphic> LoadBitmapFile(TStream& stream, const std::string& 
   throw EInvalidGraphic(kind + " image is not valid (" + why + ")");
 }
 
+std::string WholeStream(TStream& stream) {
+  stream.SetPosition(0);
+  std::string data = stream.ReadRest();
+  stream.SetPosition(0);
+  return data;
+}
+
+// A paintbrush file's run-length data gives fewer bytes than its lines need.
+bool PcxEndsEarly(const std::string& d) {
+  if (d.size() < 128 || uint8_t(d[0]) != 10) return false;
+  const int64_t height = int64_t(LoadLE<uint16_t>(reinterpret_cast<const uint8_t*>(d.data()) + 10)) -
+                         LoadLE<uint16_t>(reinterpret_cast<const uint8_t*>(d.data()) + 6) + 1;
+  const int64_t needed = height * uint8_t(d[65]) * LoadLE<uint16_t>(reinterpret_cast<const uint8_t*>(d.data()) + 66);
+  int64_t got = 0;
+  for (size_t i = 128; i < d.size() && got < needed; ++i) {
+    const uint8_t b = uint8_t(d[i]);
+    if ((b & 0xC0) == 0xC0) {
+      if (++i >= d.size()) break;
+      got += b & 0x3F;
+    } else {
+      ++got;
+    }
+  }
+  return got < needed;
+}
+
+// A tagged image's first directory, or the strips or tiles it names, lie past the end.
+bool TiffEndsEarly(const std::string& d) {
+  if (d.size() < 8) return d.size() >= 2 && (d[0] == 'I' || d[0] == 'M');
+  const bool le = d[0] == 'I';
+  if (!le && d[0] != 'M') return false;
+  const auto* p = reinterpret_cast<const uint8_t*>(d.data());
+  const auto u16 = [&](uint64_t at) { return le ? LoadLE<uint16_t>(p + at) : uint16_t(p[at] << 8 | p[at + 1]); };
+  const auto u32 = [&](uint64_t at) {
+    return le ? LoadLE<uint32_t>(p + at) : uint32_t(p[at]) << 24 | uint32_t(p[at + 1]) << 16 | uint32_t(p[at + 2]) << 8 | p[at + 3];
+  };
+  if (u16(2) != 42) return false;  // a big one is left to the library
+  const uint64_t ifd = u32(4);
+  if (ifd + 2 > d.size()) return true;
+  const uint16_t count = u16(ifd);
+  if (ifd + 2 + uint64_t(count) * 12 > d.size()) return true;
+  // Offsets and lengths of the data, each a list of shorts or longs.
+  std::vector<uint64_t> offsets, lengths;
+  for (uint16_t i = 0; i < count; ++i) {
+    const uint64_t e = ifd + 2 + uint64_t(i) * 12;
+    const uint16_t tag = u16(e), type = u16(e + 2);
+    const uint32_t n = u32(e + 4);
+    if ((tag != 273 && tag != 279 && tag != 324 && tag != 325) || (type != 3 && type != 4)) continue;
+    const uint64_t size = type == 3 ? 2 : 4;
+    const uint64_t at = uint64_t(n) * size <= 4 ? e + 8 : u32(e + 8);
+    if (at + uint64_t(n) * size > d.size()) return true;
+    auto& list = tag == 273 || tag == 324 ? offsets : lengths;
+    for (uint32_t k = 0; k < n; ++k) list.push_back(type == 3 ? u16(at + k * 2) : u32(at + k * 4));
+  }
+  for (size_t k = 0; k < offsets.size() && k < lengths.size(); ++k)
+    if (offsets[k] + lengths[k] > d.size()) return true;
+  return false;
+}
+
 // The codecs' own words for data that ran out before the picture did.
-bool EndedEarly(const Exception& e) {
+bool EndedEarly(const Exception& e, TStream& stream, const std::string& fileName) {
   const std::string m = e.Message();
-  if (dynamic_cast<const EBfmError*>(&e)) return m.find("(can't read file)") != std::string::npos;
+  const std::string ext = UpperCase(ExtractFileExt(fileName));
+  if (dynamic_cast<const ETiffError*>(&e)) return TiffEndsEarly(WholeStream(stream));
+  if (dynamic_cast<const EBfmError*>(&e)) {
+    if (m.find("(can't read file)") != std::string::npos ||
+        m.find("(file shorter than its image data)") != std::string::npos)
+      return true;
+    return (ext == ".PCX" || ext == ".PCC") && PcxEndsEarly(WholeStream(stream));
+  }
   if (dynamic_cast<const EJpegError*>(&e)) return m.find("Premature end of") != std::string::npos;
   if (dynamic_cast<const EPNGError*>(&e)) return m == "Read Error" || m.find("Not enough image data") != std::string::npos;
   return false;
@@ -348,12 +414,7 @@ void CheckAnyMap(TStream& stream, const std::string& fileName) {
 
 // Qt shows a cut GIF with a black tail: its blocks are walked to the image data's end.
 void CheckGif(TStream& stream, const std::string& fileName) {
-  const std::string data = [&] {
-    stream.SetPosition(0);
-    std::string d = stream.ReadRest();
-    stream.SetPosition(0);
-    return d;
-  }();
+  const std::string data = WholeStream(stream);
   const auto byte = [&](size_t at) { return uint8_t(data[at]); };
   if (data.size() < 6 || data.compare(0, 3, "GIF") != 0) return;
   if (data.size() < 13) RaiseCutShort(fileName);
@@ -406,7 +467,7 @@ void TImageScrollBox::LoadFromStream(TStream& stream, const std::string& fileNam
     try {
       loaded->LoadFromStream(stream);
     } catch (const Exception& e) {
-      if (EndedEarly(e)) RaiseCutShort(fileName);
+      if (EndedEarly(e, stream, fileName)) RaiseCutShort(fileName);
       throw;
     }
   } else if (UpperCase(ExtractFileExt(fileName)) == ".ICO") {
