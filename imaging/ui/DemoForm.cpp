@@ -739,6 +739,27 @@ void TScanForm::reject() {
   QDialog::reject();
 }
 
+bool TScanForm::event(QEvent* e) {
+  const bool done = QDialog::event(e);
+  // The window manager's border is known only once the window is up: the
+  // frame, not only the client area, must fit the screen.
+  const QEvent::Type t = e->type();
+  if ((t == QEvent::Show || t == QEvent::Move || t == QEvent::Resize) && isVisible() &&
+      !(windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen)))
+    FitFrameToScreen();
+  return done;
+}
+
+void TScanForm::FitFrameToScreen() {
+  QScreen* s = screen();
+  if (!s) return;
+  const QRect avail = s->availableGeometry(), frame = frameGeometry(), client = geometry();
+  if (frame.width() <= avail.width() && frame.height() <= avail.height()) return;
+  const QMargins border(client.left() - frame.left(), client.top() - frame.top(),
+                        frame.right() - client.right(), frame.bottom() - client.bottom());
+  setGeometry(avail.marginsRemoved(border));
+}
+
 void TScanForm::wheelEvent(QWheelEvent* e) {
   QScrollBar* v = ImageScrollBox->verticalScrollBar();
   const auto action = e->angleDelta().y() > 0 ? QAbstractSlider::SliderSingleStepSub

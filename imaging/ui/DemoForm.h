@@ -92,6 +92,7 @@ class TScanForm : public QDialog {
   void PasteIntoSelection();
 
  protected:
+  bool event(QEvent* e) override;
   void closeEvent(QCloseEvent* e) override;
   bool eventFilter(QObject* watched, QEvent* e) override;
   void wheelEvent(QWheelEvent* e) override;
@@ -115,6 +116,8 @@ class TScanForm : public QDialog {
   void SetZoomMode(TZoomMode mode);
   void Progress(uint8_t percent);
   void SetScanning(bool on);
+  // Shrinks the window when its frame is larger than the screen's free area.
+  void FitFrameToScreen();
   // While an edit runs, input to anything but its 取消 is dropped.
   bool BlockedWhileEditing(QObject* watched, QEvent* e) const;
 
