@@ -584,7 +584,14 @@ void TScanForm::SetZoomMode(TZoomMode mode) { ImageScrollBox->SetZoomMode(mode);
 void TScanForm::ApplyZoomEdit() {
   int32_t zoom = 0;
   if (!TryStrToInt(ZoomEdit->text().toStdString(), zoom)) zoom = 100;
-  ImageScrollBox->SetZoomPercent(float(zoom));
+  try {
+    ImageScrollBox->SetZoomPercent(float(zoom));
+  } catch (const Exception& e) {
+    // Too large to show: the picture stays at the zoom it had, and says so.
+    const QSignalBlocker block(ZoomEdit);
+    ZoomEdit->setText(QString::number(RoundHalfEven(ImageScrollBox->ZoomPercent())));
+    ShowMessageBox(e.Message(), Cp936(kCaption), MsgIcon::Error, MsgButtons::Ok, this);
+  }
 }
 
 void TScanForm::AddPage() {

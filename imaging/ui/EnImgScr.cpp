@@ -17,6 +17,7 @@
 #include "imaging/EnIcoGr.h"
 #include "imaging/ui/EnDibQt.h"
 #include "imaging/ui/EnRubber.h"
+#include "platform/Guard.h"
 
 TRect NormalizedRect(const TRect& r) {
   return TRect{std::min(r.Left, r.Right), std::min(r.Top, r.Bottom), std::max(r.Left, r.Right),
@@ -520,15 +521,24 @@ void TImageScrollBox::SaveToFile(const std::string& fileName) {
 
 void TImageScrollBox::SetZoomMode(TZoomMode m) {
   if (m == zoomMode_) return;
+  const TZoomMode was = zoomMode_;
   zoomMode_ = m;
+  // A zoom whose copy for the screen cannot be made is not taken.
+  auto restore = ScopeFail([&] { zoomMode_ = was; });
   Redraw(false);
 }
 
 void TImageScrollBox::SetZoomPercent(float v) {
   if (graphic_->IsEmpty() || v <= 0.1f) return;
+  const float was = zoomPercent_;
+  const TZoomMode wasMode = zoomMode_;
   zoomPercent_ = v;
   zoomMode_ = zmPercent;
   ResetHandler();
+  auto restore = ScopeFail([&] {
+    zoomPercent_ = was;
+    zoomMode_ = wasMode;
+  });
   Redraw(false);
 }
 
@@ -688,7 +698,8 @@ void TImageScrollBox::PlaceImage() {
 
 void TImageScrollBox::resizeEvent(QResizeEvent* e) {
   QAbstractScrollArea::resizeEvent(e);
-  if (!redrawing_) Redraw(false);
+  // The picture stays as it was drawn when a new size cannot be.
+  if (!redrawing_) Guarded([&] { Redraw(false); });
 }
 
 void TImageScrollBox::scrollContentsBy(int, int) {

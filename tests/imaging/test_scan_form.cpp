@@ -31,6 +31,7 @@
 #include "WindowInput.h"
 #include "core/PrivateTemp.h"
 #include "core/ScopeGuard.h"
+#include "imaging/EnTifGr.h"
 #include "imaging/ScanDoc.h"
 #include "imaging/ui/DemoForm.h"
 #include "imaging/ui/EnDibQt.h"
@@ -589,12 +590,15 @@ TEST(ScanForm, TheOfficeWorkerDyingWhileClosingWithYesKeepsTheFormAndItsPages) {
 namespace {
 // A black-and-white page opened from a file, as the person opens one.
 void OpenBlackAndWhitePage(Form& f, int width, int height) {
-  QImage mono(width, height, QImage::Format_Mono);
-  mono.fill(1);
-  for (int y = 0; y < height; ++y) mono.setPixel(y % width, y, 0);
-  const QString path = QDir::tempPath() + "/scan-form-bw.bmp";
-  ASSERT_TRUE(mono.save(path, "BMP"));
-  f.services.openAnswers = {{path.toStdString()}};
+  TTiffGraphic page;
+  page.NewImage(width, height, ifBlackWhite, nullptr, 300, 300);
+  for (int y = 0; y < height; ++y) {
+    std::memset(page.ScanLine(y), 0xFF, size_t(page.RowBytes()));
+    page.SetPixelIndex(y % width, y, 0);
+  }
+  const std::string path = QDir::tempPath().toStdString() + "/scan-form-bw.tif";
+  page.SaveToFile(path);
+  f.services.openAnswers = {{path}};
   f.form->OpenMenu->trigger();
   ASSERT_EQ(f.form->ImageScrollBox->Graphic().ImageFormat(), ifBlackWhite);
 }
@@ -625,6 +629,17 @@ TEST(ScanForm, AnEditWhoseResultCannotBeShownKeepsThePictureAndThePage) {
   f.form->SaveMenu->trigger();
   EXPECT_EQ(f.form->Page(0).Width, 100);
   EXPECT_EQ(DibToQImage(*f.form->Page(0).Image), before);
+
+  // A zoom whose copy for the screen cannot be made is refused the same way.
+  f.form->ZoomEdit->setText("100");
+  OpenBlackAndWhitePage(f, 13200, 13200);
+  ASSERT_EQ(f.form->ImageScrollBox->Graphic().Width(), 13200) << ::testing::PrintToString(f.Texts());
+  f.services.prompts.clear();
+  f.form->ZoomEdit->setText("999");
+  EXPECT_EQ(f.Texts(), std::vector<std::string>{"CreateDibSection failed"});
+  EXPECT_EQ(f.form->ZoomEdit->text(), "100");
+  EXPECT_EQ(f.form->ImageScrollBox->DisplayGraphic().Width(), 13200);
+  EXPECT_EQ(f.form->ImageScrollBox->ZoomPercent(), 100.0f);
 }
 
 TEST(ScanForm, ALongEditShowsItsProgressAndItsCancelKeepsThePicture) {
