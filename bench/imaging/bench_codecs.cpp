@@ -40,6 +40,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "bench/imaging/BenchPnm.h"
@@ -490,25 +491,17 @@ std::vector<Case> Cases() {
     cases.push_back({"jpeg_" + k + " decode", "djpeg",
                      Process({Ours("TARVO_RUN_JPEG", RUN_JPEG), "--decode", jpg, oursPnm}),
                      Process({"djpeg", "-outfile", toolPnm, jpg}), decodeErrors});
-    cases.push_back(
-        {"jpeg_" + k + " encode", "cjpeg",
-         Process({Ours("TARVO_RUN_JPEG", RUN_JPEG), "--encode", "@" + k + ".pnm", "@" + k + "-ours.jpg"}),
-         Process({"cjpeg", "-quality", "80", "-outfile", "@" + k + "-tool.jpg", "@" + k + ".pnm"}),
-         [=] {
-           const bench::Samples in = page(f);
-           return std::pair{ErrorOfFile(PathOf(k + "-ours.jpg"), in),
-                            ErrorOfFile(PathOf(k + "-tool.jpg"), in)};
-         }});
-    // The same page saved as the program saves it, beside the in-place write above.
-    cases.push_back(
-        {"jpeg_" + k + " save,flushed", "cjpeg",
-         Process({Ours("TARVO_RUN_JPEG", RUN_JPEG), "--save", "@" + k + ".pnm", "@" + k + "-saved.jpg"}),
-         Process({"cjpeg", "-quality", "80", "-outfile", "@" + k + "-tool.jpg", "@" + k + ".pnm"}),
-         [=] {
-           const bench::Samples in = page(f);
-           return std::pair{ErrorOfFile(PathOf(k + "-saved.jpg"), in),
-                            ErrorOfFile(PathOf(k + "-tool.jpg"), in)};
-         }});
+    // Written in place as cjpeg writes, and saved as the program saves a file.
+    for (const auto& [task, mode, out] : {std::tuple{" encode", "--encode", "-ours.jpg"},
+                                          std::tuple{" save,flushed", "--save", "-saved.jpg"}})
+      cases.push_back(
+          {"jpeg_" + k + task, "cjpeg",
+           Process({Ours("TARVO_RUN_JPEG", RUN_JPEG), mode, "@" + k + ".pnm", "@" + k + out}),
+           Process({"cjpeg", "-quality", "80", "-outfile", "@" + k + "-tool.jpg", "@" + k + ".pnm"}),
+           [=, out = std::string(out)] {
+             const bench::Samples in = page(f);
+             return std::pair{ErrorOfFile(PathOf(k + out), in), ErrorOfFile(PathOf(k + "-tool.jpg"), in)};
+           }});
   }
 
   // Warm, in this process.
