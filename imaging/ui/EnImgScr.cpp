@@ -489,8 +489,8 @@ void TImageScrollBox::LoadFromStream(TStream& stream, const std::string& fileNam
     loaded = std::make_unique<TDibGraphic>();
     AssignFromQImage(*loaded, picture);
   }
-  graphic_ = std::move(loaded);
-  Redraw(true);
+  // A picture that loads but cannot be shown leaves the old one in place.
+  ShowGraphic(std::move(loaded));
 }
 
 int TImageScrollBox::GetImageCount(const std::string& fileName) {

@@ -15,6 +15,7 @@
 #include "ImagingTestUtil.h"
 #include "imaging/EnFormats.h"
 #include "imaging/EnJpgGr.h"
+#include "imaging/EnTifGr.h"
 #include "imaging/ui/EnDibQt.h"
 #include "imaging/ui/EnImgScr.h"
 #include "imaging/ui/EnRubber.h"
@@ -463,4 +464,23 @@ TEST(ImageScrollBox, ACutFileOfAnyFormatSaysItIsCutShortAndTheShownPictureStays)
       EXPECT_EQ(PixelsRGB(v.box.Graphic()), PixelsRGB(shown)) << ext;
     }
   }
+}
+
+TEST(ImageScrollBox, APictureThatCannotBeShownLeavesTheShownOneInPlace) {
+  Viewer v;
+  RegisterImagingFormats();
+  TDibGraphic small;
+  Gradient(small, 20, 10);
+  v.box.SetGraphic(&small);
+  v.box.SetZoomPercent(999);
+  // Loaded or set, the page fits in memory; its copy for the screen at 999 % does not.
+  TTiffGraphic big;
+  big.NewImage(13200, 13200, ifBlackWhite, nullptr, 300, 300);
+  const std::string path = (QDir::tempPath() + "/viewer-too-big.tif").toStdString();
+  big.SaveToFile(path);
+  EXPECT_IMAGING_ERROR(v.box.LoadFromFile(path, 1), "CreateDibSection failed");
+  EXPECT_IMAGING_ERROR(v.box.SetGraphic(&big), "CreateDibSection failed");
+  EXPECT_EQ(PixelsRGB(v.box.Graphic()), PixelsRGB(small));
+  EXPECT_EQ(v.box.DisplayGraphic().Width(), DisplayExtent(20, 999));
+  EXPECT_EQ(v.Shown(), QSize(DisplayExtent(20, 999), DisplayExtent(10, 999)));
 }
