@@ -1,6 +1,7 @@
 // PCX: a 128-byte header, run-length coded lines top first, an optional
 // 256-colour trailer.
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <vector>
 
@@ -171,11 +172,24 @@ int PcxData(TStream& s, BFM& h, uint8_t* data, size_t) {
 }
 
 namespace {
+// How many bytes from p equal v, at most max; eight are compared at a time.
+size_t RunOf(const uint8_t* p, size_t max, uint8_t v) {
+  const uint64_t pattern = 0x0101010101010101ull * v;
+  size_t n = 0;
+  if constexpr (std::endian::native == std::endian::little)
+    for (; n + 8 <= max; n += 8) {
+      uint64_t w;
+      std::memcpy(&w, p + n, 8);
+      if (const uint64_t diff = w ^ pattern) return n + size_t(std::countr_zero(diff) / 8);
+    }
+  while (n < max && p[n] == v) ++n;
+  return n;
+}
+
 // Codes a line into out, which holds twice its length; returns the end.
 uint8_t* EncodeLine(const uint8_t* p, size_t n, uint8_t* out) {
   for (size_t i = 0; i < n;) {
-    size_t run = 1;
-    while (i + run < n && run < 63 && p[i + run] == p[i]) ++run;
+    const size_t run = 1 + RunOf(p + i + 1, std::min<size_t>(62, n - i - 1), p[i]);
     if (run > 1 || (p[i] & 0xC0) == 0xC0) *out++ = uint8_t(0xC0 | run);
     *out++ = p[i];
     i += run;
