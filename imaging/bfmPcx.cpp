@@ -229,6 +229,10 @@ int PcxWrite(TStream& s, const BFM& h, const BfmRgb* palette, const uint8_t* dat
   // the zero it starts with, or the one bits of an inverted line.
   const size_t used = size_t((w * bits + 7) / 8);
   std::vector<uint8_t> line(size_t(bpl) * planes, invert ? 0xFF : 0), out(2 * line.size());
+  // A page coded in memory gets its room at once rather than copied on as it grows; the
+  // room not written to costs no memory.
+  if (auto* m = dynamic_cast<TMemoryStream*>(&s))
+    m->Reserve(size_t(m->Position()) + out.size() * size_t(h.h) + kTrailerSize);
   for (int y = 0; y < h.h; ++y) {
     const uint8_t* row = data + (h.h - 1 - y) * rowBytes;
     if (depth == 24) {
