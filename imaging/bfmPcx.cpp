@@ -228,11 +228,14 @@ int PcxWrite(TStream& s, const BFM& h, const BfmRgb* palette, const uint8_t* dat
   // Only the pixels are copied into each line: the padding after them keeps
   // the zero it starts with, or the one bits of an inverted line.
   const size_t used = size_t((w * bits + 7) / 8);
-  std::vector<uint8_t> line(size_t(bpl) * planes, invert ? 0xFF : 0), out(2 * line.size());
+  // Coded lines gather in out and go to the stream a batch at a time.
+  std::vector<uint8_t> line(size_t(bpl) * planes, invert ? 0xFF : 0),
+      out(std::max<size_t>(size_t(1) << 16, 2 * line.size()));
+  uint8_t* at = out.data();
   // A page coded in memory gets its room at once rather than copied on as it grows; the
   // room not written to costs no memory.
   if (auto* m = dynamic_cast<TMemoryStream*>(&s))
-    m->Reserve(size_t(m->Position()) + out.size() * size_t(h.h) + kTrailerSize);
+    m->Reserve(size_t(m->Position()) + 2 * line.size() * size_t(h.h) + kTrailerSize);
   for (int y = 0; y < h.h; ++y) {
     const uint8_t* row = data + (h.h - 1 - y) * rowBytes;
     if (depth == 24) {
@@ -246,9 +249,13 @@ int PcxWrite(TStream& s, const BFM& h, const BfmRgb* palette, const uint8_t* dat
     } else {
       std::memcpy(line.data(), row, used);
     }
-    const uint8_t* end = EncodeLine(line.data(), line.size(), out.data());
-    if (!WriteExact(s, out.data(), end - out.data())) return BFM_ERR_WRITE;
+    if (size_t(out.data() + out.size() - at) < 2 * line.size()) {
+      if (!WriteExact(s, out.data(), at - out.data())) return BFM_ERR_WRITE;
+      at = out.data();
+    }
+    at = EncodeLine(line.data(), line.size(), at);
   }
+  if (!WriteExact(s, out.data(), at - out.data())) return BFM_ERR_WRITE;
   if (depth == 8) {
     uint8_t t[kTrailerSize];
     t[0] = 12;
