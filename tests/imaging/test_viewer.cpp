@@ -402,14 +402,21 @@ QByteArray GreyGif() {
   out.append('\0').append(';');
   return out;
 }
+
+// A viewer showing a small picture, with every file format known.
+struct ShowingViewer : Viewer {
+  TDibGraphic shown;
+  ShowingViewer() {
+    RegisterImagingFormats();
+    Gradient(shown, 20, 10);
+    box.SetGraphic(&shown);
+  }
+};
 }  // namespace
 
 TEST(ImageScrollBox, ACutFileOfAnyFormatSaysItIsCutShortAndTheShownPictureStays) {
-  Viewer v;
-  RegisterImagingFormats();
-  TDibGraphic shown;
-  Gradient(shown, 20, 10);
-  v.box.SetGraphic(&shown);
+  ShowingViewer v;
+  const TDibGraphic& shown = v.shown;
   const QString dir = QDir::tempPath() + "/cut-files";
   QDir(dir).removeRecursively();
   QDir().mkpath(dir);
@@ -467,11 +474,8 @@ TEST(ImageScrollBox, ACutFileOfAnyFormatSaysItIsCutShortAndTheShownPictureStays)
 }
 
 TEST(ImageScrollBox, APictureThatCannotBeShownLeavesTheShownOneInPlace) {
-  Viewer v;
-  RegisterImagingFormats();
-  TDibGraphic small;
-  Gradient(small, 20, 10);
-  v.box.SetGraphic(&small);
+  ShowingViewer v;
+  const TDibGraphic& small = v.shown;
   v.box.SetZoomPercent(999);
   // Loaded or set, the page fits in memory; its copy for the screen at 999 % does not.
   TTiffGraphic big;
