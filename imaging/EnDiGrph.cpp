@@ -844,6 +844,10 @@ void TDibGraphic::StretchDrawFrom(const TDibGraphic& src, int width, int height,
       x1[x] = x0[x] + 1;
     }
   }
+  // Rows made from the same source rows are the same: an enlargement computes
+  // each once and copies it.
+  const bool wholeRows = dw == Width();
+  int lastY0 = -1, lastY1 = -1;
   for (int y = 0; y < dh; ++y) {
     int y0, y1;
     if (smooth) {
@@ -853,6 +857,12 @@ void TDibGraphic::StretchDrawFrom(const TDibGraphic& src, int width, int height,
       y0 = int(((2 * int64_t(y) + 1) * sh) / (2 * int64_t(height)));
       y1 = y0 + 1;
     }
+    if (wholeRows && y0 == lastY0 && y1 == lastY1) {
+      std::memcpy(ScanLine(y), ScanLine(y - 1), size_t(rowBytes_));
+      continue;
+    }
+    lastY0 = y0;
+    lastY1 = y1;
     std::fill(acc.begin(), acc.end(), 0);
     for (int sy = y0; sy < y1; ++sy) {
       src.ReadRowRGB(sy, srcRow.data());

@@ -1,6 +1,7 @@
 // PCX: a 128-byte header, run-length coded lines top first, an optional
 // 256-colour trailer.
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <vector>
 
@@ -171,11 +172,24 @@ int PcxData(TStream& s, BFM& h, uint8_t* data, size_t) {
 }
 
 namespace {
+// How many bytes from p equal v, at most max; eight are compared at a time.
+size_t RunOf(const uint8_t* p, size_t max, uint8_t v) {
+  const uint64_t pattern = 0x0101010101010101ull * v;
+  size_t n = 0;
+  if constexpr (std::endian::native == std::endian::little)
+    for (; n + 8 <= max; n += 8) {
+      uint64_t w;
+      std::memcpy(&w, p + n, 8);
+      if (const uint64_t diff = w ^ pattern) return n + size_t(std::countr_zero(diff) / 8);
+    }
+  while (n < max && p[n] == v) ++n;
+  return n;
+}
+
 // Codes a line into out, which holds twice its length; returns the end.
 uint8_t* EncodeLine(const uint8_t* p, size_t n, uint8_t* out) {
   for (size_t i = 0; i < n;) {
-    size_t run = 1;
-    while (i + run < n && run < 63 && p[i + run] == p[i]) ++run;
+    const size_t run = 1 + RunOf(p + i + 1, std::min<size_t>(62, n - i - 1), p[i]);
     if (run > 1 || (p[i] & 0xC0) == 0xC0) *out++ = uint8_t(0xC0 | run);
     *out++ = p[i];
     i += run;
@@ -214,7 +228,14 @@ int PcxWrite(TStream& s, const BFM& h, const BfmRgb* palette, const uint8_t* dat
   // Only the pixels are copied into each line: the padding after them keeps
   // the zero it starts with, or the one bits of an inverted line.
   const size_t used = size_t((w * bits + 7) / 8);
-  std::vector<uint8_t> line(size_t(bpl) * planes, invert ? 0xFF : 0), out(2 * line.size());
+  // Coded lines gather in out and go to the stream a batch at a time.
+  std::vector<uint8_t> line(size_t(bpl) * planes, invert ? 0xFF : 0),
+      out(std::max<size_t>(size_t(1) << 16, 2 * line.size()));
+  uint8_t* at = out.data();
+  // A page coded in memory gets its room at once rather than copied on as it grows; the
+  // room not written to costs no memory.
+  if (auto* m = dynamic_cast<TMemoryStream*>(&s))
+    m->Reserve(size_t(m->Position()) + 2 * line.size() * size_t(h.h) + kTrailerSize);
   for (int y = 0; y < h.h; ++y) {
     const uint8_t* row = data + (h.h - 1 - y) * rowBytes;
     if (depth == 24) {
@@ -228,9 +249,13 @@ int PcxWrite(TStream& s, const BFM& h, const BfmRgb* palette, const uint8_t* dat
     } else {
       std::memcpy(line.data(), row, used);
     }
-    const uint8_t* end = EncodeLine(line.data(), line.size(), out.data());
-    if (!WriteExact(s, out.data(), end - out.data())) return BFM_ERR_WRITE;
+    if (size_t(out.data() + out.size() - at) < 2 * line.size()) {
+      if (!WriteExact(s, out.data(), at - out.data())) return BFM_ERR_WRITE;
+      at = out.data();
+    }
+    at = EncodeLine(line.data(), line.size(), at);
   }
+  if (!WriteExact(s, out.data(), at - out.data())) return BFM_ERR_WRITE;
   if (depth == 8) {
     uint8_t t[kTrailerSize];
     t[0] = 12;

@@ -25,19 +25,20 @@
 #include "imaging/EnTransf.h"
 
 // Heap bytes in use and their high-water mark, so a run can report the
-// working memory it needed beyond its input.
+// working memory it needed beyond its input. Kept out of line: inlined into a
+// caller, the compiler would take the pair for a mismatched new and free.
 namespace {
 size_t g_heapInUse = 0, g_heapPeak = 0;
 }  // namespace
 
-void* operator new(size_t n) {
+[[gnu::noinline]] void* operator new(size_t n) {
   void* p = std::malloc(n ? n : 1);
   if (!p) throw std::bad_alloc();
   g_heapInUse += malloc_usable_size(p);
   g_heapPeak = std::max(g_heapPeak, g_heapInUse);
   return p;
 }
-void operator delete(void* p) noexcept {
+[[gnu::noinline]] void operator delete(void* p) noexcept {
   if (!p) return;
   g_heapInUse -= malloc_usable_size(p);
   std::free(p);

@@ -9,17 +9,18 @@
 # Like for like: every side is a fresh process run from the command line,
 # pinned to the same CPU (CPU=N, default the last one) and single-threaded,
 # that reads the same PNM input file and writes its result as a PNM file of
-# its own; ours is bench_imaging in its file-to-file modes. Each figure is the
-# median wall time of RUNS runs, the sides taking turns in every round. Nothing
-# is subtracted from anyone's figure.
+# its own; ours is bench_imaging in its file-to-file modes. Each time is the
+# median wall time of RUNS runs, and each ratio the median of the rounds' own
+# ratios (a change of load within a round falls on both sides), the sides
+# taking turns at going first. Nothing is subtracted from anyone's figure.
 #
 # ImageMagick's -monochrome also reduces the colours before it dithers, so the
 # page is dithered with -remap onto a black-and-white map, as ours is. Two
 # Floyd-Steinberg dithers of one page differ in where they put their dots, so
 # the dither's difference says little; its tone (mean grey) is what should
-# agree. libvips' reduce has kernels for Triangle (linear), Lanczos3 and
-# Mitchell; the other filters and the conversions are compared with
-# ImageMagick only.
+# agree. libvips' reduce and resize have kernels for Triangle (linear),
+# Lanczos3 and Mitchell, and both are timed (resize is what a vips user calls);
+# the other filters and the conversions are compared with ImageMagick only.
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
@@ -45,7 +46,8 @@ export VIPS_CONCURRENCY=1
 cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" -DTARVO_BENCH=ON -DTARVO_TESTS=OFF \
   -DTARVO_SUBSYSTEMS="core;imaging" >/dev/null
-cmake --build "$BUILD" -j"$(nproc)" --target bench_imaging >/dev/null
+# A shared machine: the build takes a few cores, not all of them.
+cmake --build "$BUILD" -j"${JOBS:-$(( ($(nproc) + 1) / 2 ))}" --target bench_imaging >/dev/null
 BENCH="$BUILD/bench/imaging/bench_imaging"
 
 "$BENCH" --write "$WORK"
@@ -73,6 +75,8 @@ for ours, im, vips in [("Triangle", "Triangle", "linear"), ("Hermite", "Hermite"
     if vips:
         peers["vips"] = ["vips", "reduce", W("photo.ppm"), out("vips"), str(pw / TW),
                          str(ph / TH), "--kernel", vips]
+        peers["vipsresize"] = ["vips", "resize", W("photo.ppm"), out("vipsresize"), str(TW / pw),
+                               "--vscale", str(TH / ph), "--kernel", vips]
     tasks.append(("resize " + ours, [bench, "--resize", ours, W("photo.ppm"), out("ours")], peers))
 tasks.append(("Floyd-Steinberg A4", [bench, "--dither", W("page.pgm"), W("dither-ours.pbm")],
               {"IM": IM + [W("page.pgm"), "-dither", "FloydSteinberg", "-remap", W("bw.png"),
@@ -93,38 +97,45 @@ def difference(a, b):  # mean absolute difference and tone shift, as text
     r = subprocess.run([bench, "--mae", a, b], capture_output=True, text=True)
     return r.stdout.split() if r.returncode == 0 else ["n/a", "n/a"]
 
-print(f"each side a fresh process from file to file on CPU {cpu}, medians of {runs} runs; "
-      "err = each side's mean absolute difference per sample from the input, "
-      "diff = ours from the peer's")
-print(f"{'task':<20}{'ours ms':>9}{'IM ms':>9}{'/IM':>6}{'diff':>8}{'vips ms':>9}{'/vips':>7}{'diff':>8}"
-      f"{'err ours':>10}{'err IM':>8}{'err vips':>9}")
+print(f"each side a fresh process from file to file on CPU {cpu}, {runs} rounds; ms = median time, "
+      "/peer = median of the rounds' ours/peer; err = each side's mean absolute difference per "
+      "sample from the input, diff = ours from the peer's")
+PEERS = [("IM", "IM"), ("vips", "vips reduce"), ("vipsresize", "vips resize")]
+head = f"{'task':<20}{'ours ms':>9}"
+for _, title in PEERS:
+    head += f"{title + ' ms':>16}{'/peer':>7}{'diff':>8}"
+print(head + f"{'err ours':>10}" + "".join(f"{'err ' + p:>16}" for p, _ in PEERS))
 slower, notes = [], []
 for label, ours, peers in tasks:
     source = W("page.pgm") if label.startswith("Floyd") else W("photo.ppm")
     sides = [("ours", ours)] + list(peers.items())
     times = {name: [] for name, _ in sides}
-    for _ in range(runs):
-        for name, cmd in sides:
+    for r in range(runs):
+        # Each round starts with another side, so no side always runs first.
+        k = r % len(sides)
+        for name, cmd in sides[k:] + sides[:k]:
             times[name].append(run(cmd))
     o = statistics.median(times["ours"])
     line = f"{label:<20}{o:9.1f}"
-    for peer in ("IM", "vips"):
+    for peer, _ in PEERS:
         if peer not in peers:
-            line += f"{'-':>9}{'-':>6}{'-':>8}" if peer == "IM" else f"{'-':>9}{'-':>7}{'-':>8}"
+            line += f"{'-':>16}{'-':>7}{'-':>8}"
             continue
         p = statistics.median(times[peer])
+        ratio = statistics.median(a / b for a, b in zip(times["ours"], times[peer]))
         d, tone = difference(output(ours), output(peers[peer]))
-        line += f"{p:9.1f}{o / p:{6 if peer == 'IM' else 7}.2f}{d:>8}"
+        line += f"{p:16.1f}{ratio:7.2f}{d:>8}"
         if label.startswith("Floyd"):
             notes.append(f"{label}: our mean grey minus {peer}'s: {tone} of 255")
-        if peer == "vips" and o > p:
-            slower.append(label)
-    for name, cmd in [("ours", ours), ("IM", peers.get("IM")), ("vips", peers.get("vips"))]:
+        if peer.startswith("vips") and ratio > 1:
+            slower.append(f"{label} ({peer})")
+    for name, cmd in [("ours", ours)] + [(p, peers.get(p)) for p, _ in PEERS]:
+        width = 10 if name == "ours" else 16
         if cmd is None:
-            line += f"{'-':>{10 if name == 'ours' else 8 if name == 'IM' else 9}}"
+            line += f"{'-':>{width}}"
             continue
         err, tone = difference(output(cmd), source)
-        line += f"{err:>{10 if name == 'ours' else 8 if name == 'IM' else 9}}"
+        line += f"{err:>{width}}"
         if label.startswith("Floyd"):
             whose = "our" if name == "ours" else name + "'s"
             notes.append(f"{label}: {whose} mean grey minus the input's: {tone} of 255")

@@ -152,7 +152,15 @@ void TfrmSetLoadFiles::btn_AddFileClick() {
 
 void TfrmSetLoadFiles::btn_Copy2Click() {
   QPointer<TfrmSetLoadFiles> self(this);
-  QPointer<TScanForm> scan = new TScanForm(this);
+  QPointer<TScanForm> scan;
+  try {
+    scan = new TScanForm(this);
+  } catch (const Exception& e) {
+    // Said here, whatever else is on the screen: a click that opens nothing says why.
+    ShowMessageBox(Cp936("扫描窗口无法打开：") + e.Message(), Cp936("系统提示"), MsgIcon::Warning,
+                   MsgButtons::Ok, this);
+    return;
+  }
   auto release = ScopeExit([&scan] { delete scan.data(); });
   scan->exec();
   if (!self || !scan) return;

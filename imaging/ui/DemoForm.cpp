@@ -15,6 +15,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPointer>
+#include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -42,10 +43,14 @@
 #include "platform/PrintTarget.h"
 #include "platform/Services.h"
 #include "platform/office/OfficeContainer.h"
+#include "platform/office/OfficeWorker.h"
 #include "uikit/XPStyler.h"
 
 namespace {
 const char* kCaption = "系统提示";
+
+// Raised from the progress handler when the person cancels a long edit.
+struct TEditCancelled {};
 const char* kNoScanner = "您的电脑没有正确连接扫描仪！";
 constexpr QRgb kCellGray = 0x5f5f5f, kFrameGray = 0xd2d2d2;
 
@@ -207,6 +212,12 @@ TScanForm::TScanForm(QWidget* owner) : QDialog(owner) {
   ProgressBar->setRange(0, 100);
   ProgressBar->setTextVisible(false);
   ProgressBar->hide();
+  CancelButton = new QPushButton(QStringLiteral("取消"));
+  // Only a click cancels: a key typed for the form must not.
+  CancelButton->setAutoDefault(false);
+  CancelButton->setFocusPolicy(Qt::NoFocus);
+  CancelButton->hide();
+  connect(CancelButton, &QPushButton::clicked, this, [this] { cancelRequested_ = true; });
   PageEdit = new QLineEdit(QStringLiteral("1"));
   PageEdit->setMaxLength(5);
   PageEdit->setFixedWidth(50);
@@ -242,6 +253,7 @@ TScanForm::TScanForm(QWidget* owner) : QDialog(owner) {
   bottom->addWidget(new QLabel(QStringLiteral("缩放")));
   bottom->addWidget(ZoomEdit);
   bottom->addWidget(ProgressBar, 1);
+  bottom->addWidget(CancelButton);
   bottom->addStretch();
   layout()->addWidget(splitter);
   static_cast<QVBoxLayout*>(layout())->addLayout(bottom);
@@ -292,6 +304,7 @@ TScanForm::TScanForm(QWidget* owner) : QDialog(owner) {
 TScanForm::~TScanForm() = default;
 
 bool TScanForm::eventFilter(QObject* watched, QEvent* e) {
+  if (editing_ && BlockedWhileEditing(watched, e)) return true;
   if (watched == PageEdit && e->type() == QEvent::ShortcutOverride) {
     auto* key = static_cast<QKeyEvent*>(e);
     if (key->matches(QKeySequence::Copy) || key->matches(QKeySequence::Paste) ||
@@ -498,19 +511,59 @@ void TScanForm::Progress(uint8_t percent) {
   } else {
     ProgressBar->hide();
   }
+  if (!editing_) return;
+  // A long edit keeps the window painting and its 取消 working; nothing else
+  // reaches the form until it ends.
+  CancelButton->setVisible(percent < 100);
+  QCoreApplication::processEvents();
+  if (cancelRequested_) throw TEditCancelled();
+}
+
+bool TScanForm::BlockedWhileEditing(QObject* watched, QEvent* e) const {
+  switch (e->type()) {
+    case QEvent::Shortcut:
+      return true;  // sent to the command itself, not to a widget
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::ShortcutOverride:
+    case QEvent::Wheel:
+    case QEvent::ContextMenu: {
+      // Windows pass input on to their widgets, where it is judged.
+      if (!watched->isWidgetType()) return false;
+      auto* w = static_cast<QWidget*>(watched);
+      return w != CancelButton && !CancelButton->isAncestorOf(w);
+    }
+    default:
+      return false;
+  }
 }
 
 void TScanForm::Edit(TImageTransform& t) {
   undo_.Assign(&ImageScrollBox->Graphic());
   t.OnProgress = [this](void*, uint8_t p) { Progress(p); };
-  // Into a new image first: a transform that fails leaves the shown picture whole.
-  TDibGraphic result;
+  // Into a new image first: a transform that fails or is cancelled, or whose
+  // result cannot be shown, leaves the shown picture and the page whole.
+  auto result = std::make_unique<TDibGraphic>();
   {
-    auto hideProgress = ScopeExit([this] { ProgressBar->hide(); });
-    t.ApplyOnDest(undo_, result);
+    editing_ = true;
+    cancelRequested_ = false;
+    qApp->installEventFilter(this);
+    auto done = ScopeExit([this] {
+      qApp->removeEventFilter(this);
+      editing_ = false;
+      ProgressBar->hide();
+      CancelButton->hide();
+    });
+    try {
+      t.ApplyOnDest(undo_, *result);
+    } catch (const TEditCancelled&) {
+      return;
+    }
   }
-  ImageScrollBox->Graphic().Assign(&result);
-  ImageScrollBox->Redraw(true);
+  ImageScrollBox->ShowGraphic(std::move(result));
 }
 
 void TScanForm::Undo() {
@@ -531,7 +584,14 @@ void TScanForm::SetZoomMode(TZoomMode mode) { ImageScrollBox->SetZoomMode(mode);
 void TScanForm::ApplyZoomEdit() {
   int32_t zoom = 0;
   if (!TryStrToInt(ZoomEdit->text().toStdString(), zoom)) zoom = 100;
-  ImageScrollBox->SetZoomPercent(float(zoom));
+  try {
+    ImageScrollBox->SetZoomPercent(float(zoom));
+  } catch (const Exception& e) {
+    // Too large to show: the picture stays at the zoom it had, and says so.
+    const QSignalBlocker block(ZoomEdit);
+    ZoomEdit->setText(QString::number(RoundHalfEven(ImageScrollBox->ZoomPercent())));
+    ShowMessageBox(e.Message(), Cp936(kCaption), MsgIcon::Error, MsgButtons::Ok, this);
+  }
 }
 
 void TScanForm::AddPage() {
@@ -664,15 +724,17 @@ void TScanForm::Scan(bool highSpeed) {
 
 bool TScanForm::CloseCheck() {
   if (!changed_) return true;
-  const MsgResult answer = Ask(this, "图像还没有保存，是否保存?", MsgButtons::YesNoCancel);
-  if (answer == MsgResult::Yes) ConvertToWord();
-  // Cancel is the person changing their mind: the pages stay.
-  return answer != MsgResult::Cancel;
+  // Enter converts; Escape and the question's close box keep the form and its pages.
+  const MsgResult answer = AskKeepingWork(Utf8ToCp936("图像还没有保存，是否保存?"), Cp936(kCaption),
+                                          MsgButtons::YesNoCancel, MsgResult::Yes, this);
+  if (answer == MsgResult::Cancel) return false;
+  // A conversion that failed has said why: the form stays with every page.
+  return answer != MsgResult::Yes || ConvertToWord();
 }
 
 void TScanForm::closeEvent(QCloseEvent* e) {
   // A close inside the scanner's loop would free the pages under the callback.
-  if (scanning_ || !CloseCheck()) {
+  if (scanning_ || editing_ || !CloseCheck()) {
     e->ignore();
     return;
   }
@@ -680,8 +742,29 @@ void TScanForm::closeEvent(QCloseEvent* e) {
 }
 
 void TScanForm::reject() {
-  if (scanning_ || !CloseCheck()) return;
+  if (scanning_ || editing_ || !CloseCheck()) return;
   QDialog::reject();
+}
+
+bool TScanForm::event(QEvent* e) {
+  const bool done = QDialog::event(e);
+  // The window manager's border is known only once the window is up: the
+  // frame, not only the client area, must fit the screen.
+  const QEvent::Type t = e->type();
+  if ((t == QEvent::Show || t == QEvent::Move || t == QEvent::Resize) && isVisible() &&
+      !(windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen)))
+    FitFrameToScreen();
+  return done;
+}
+
+void TScanForm::FitFrameToScreen() {
+  QScreen* s = screen();
+  if (!s) return;
+  const QRect avail = s->availableGeometry(), frame = frameGeometry(), client = geometry();
+  if (frame.width() <= avail.width() && frame.height() <= avail.height()) return;
+  const QMargins border(client.left() - frame.left(), client.top() - frame.top(),
+                        frame.right() - client.right(), frame.bottom() - client.bottom());
+  setGeometry(avail.marginsRemoved(border));
 }
 
 void TScanForm::wheelEvent(QWheelEvent* e) {
@@ -692,7 +775,7 @@ void TScanForm::wheelEvent(QWheelEvent* e) {
   e->accept();
 }
 
-void TScanForm::ConvertToWord() {
+bool TScanForm::ConvertToWord() {
   try {
     const std::string docPath = PrivateTempPath("QBTmpDoc.doc"), jpgPath = PrivateTempPath("QBTmpJpg.jpg");
     auto removeJpeg = ScopeExit([&jpgPath] { QFile::remove(QString::fromStdString(jpgPath)); });
@@ -720,10 +803,17 @@ void TScanForm::ConvertToWord() {
     result_.Clear();
     result_.Write(converted.Memory(), converted.Size());
     result_.Seek(0, soBeginning);
+    return true;
   } catch (const std::exception& e) {
     std::string message = e.what();
-    if (const auto* ex = dynamic_cast<const Exception*>(&e)) message = Cp936ToUtf8(ex->Message());
+    if (dynamic_cast<const EOfficeWorkerNotStarted*>(&e))
+      message = "文档服务无法启动";
+    else if (dynamic_cast<const EOfficeWorkerLost*>(&e))
+      message = "文档服务已停止";
+    else if (const auto* ex = dynamic_cast<const Exception*>(&e))
+      message = Cp936ToUtf8(ex->Message());
     Tell(this, "进行文件转换失败，请联系管理员。" + message, MsgIcon::Error);
+    return false;
   }
 }
 

@@ -6,6 +6,7 @@
 #include <QDialog>
 #include <QLineEdit>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QScrollArea>
 #include <QToolButton>
 #include <functional>
@@ -54,6 +55,8 @@ class TScanForm : public QDialog {
   QLineEdit* PageEdit;
   QLineEdit* ZoomEdit;
   QProgressBar* ProgressBar;
+  // Shown beside the progress bar while a long edit runs; a click ends the edit.
+  QPushButton* CancelButton;
   QAction *OpenMenu, *SaveMenu, *SaveAsMenu, *PrintMenu, *PrintSetupMenu, *ScanMenu,
       *HSpeedScanMenu, *SelectScannerMenu, *ExitMenu;
   QAction *UndoMenu, *CopyMenu, *PasteMenu, *CopySelectionMenu, *PasteIntoSelectionMenu,
@@ -78,7 +81,8 @@ class TScanForm : public QDialog {
   // The commands, callable as the menu runs them.
   void OpenFile(const std::string& fileName);
   void Scan(bool highSpeed);
-  void ConvertToWord();
+  // False when it failed; the person has been told why.
+  bool ConvertToWord();
   void DeletePage();
   void ShowPage(int n, bool force);
   void SavePage();
@@ -88,6 +92,7 @@ class TScanForm : public QDialog {
   void PasteIntoSelection();
 
  protected:
+  bool event(QEvent* e) override;
   void closeEvent(QCloseEvent* e) override;
   bool eventFilter(QObject* watched, QEvent* e) override;
   void wheelEvent(QWheelEvent* e) override;
@@ -111,6 +116,10 @@ class TScanForm : public QDialog {
   void SetZoomMode(TZoomMode mode);
   void Progress(uint8_t percent);
   void SetScanning(bool on);
+  // Shrinks the window when its frame is larger than the screen's free area.
+  void FitFrameToScreen();
+  // While an edit runs, input to anything but its 取消 is dropped.
+  bool BlockedWhileEditing(QObject* watched, QEvent* e) const;
 
   TPageGrid* grid_;
   QScrollArea* gridScroll_;
@@ -118,6 +127,7 @@ class TScanForm : public QDialog {
   int current_ = 0;
   bool changed_ = false;
   bool scanning_ = false;
+  bool editing_ = false, cancelRequested_ = false;
   std::string fileName_, multiFileName_;
   TDibGraphic undo_;
   std::unique_ptr<TScanner> scanner_;

@@ -9,13 +9,23 @@
 #include <vector>
 
 #include "core/SysUtils.h"
+#include "imaging/EnMisc.h"
+
+namespace {
+// Qt hands back a null image when it cannot allocate one; its rows would be null.
+QImage NewQImage(int w, int h, QImage::Format f) {
+  QImage out(w, h, f);
+  if (out.isNull()) throw EImagingError("CreateDibSection failed");
+  return out;
+}
+}  // namespace
 
 QImage DibToQImage(const TDibGraphic& image) {
   if (image.IsEmpty()) return QImage();
   const int w = image.Width(), h = image.Height();
   const int fmt = image.ImageFormat();
   if (fmt == ifTrueColor) {
-    QImage out(w, h, QImage::Format_RGB888);
+    QImage out = NewQImage(w, h, QImage::Format_RGB888);
     for (int y = 0; y < h; ++y) {
       const uint8_t* s = image.ScanLine(y);
       uchar* d = out.scanLine(y);
@@ -35,13 +45,13 @@ QImage DibToQImage(const TDibGraphic& image) {
     table.append(qRgb(e.peRed, e.peGreen, e.peBlue));
   }
   if (fmt == ifBlackWhite) {
-    QImage out(w, h, QImage::Format_Mono);
+    QImage out = NewQImage(w, h, QImage::Format_Mono);
     out.setColorTable(table);
     const int bytes = (w + 7) / 8;
     for (int y = 0; y < h; ++y) std::memcpy(out.scanLine(y), image.ScanLine(y), size_t(bytes));
     return out;
   }
-  QImage out(w, h, QImage::Format_Indexed8);
+  QImage out = NewQImage(w, h, QImage::Format_Indexed8);
   out.setColorTable(table);
   for (int y = 0; y < h; ++y) {
     const uint8_t* s = image.ScanLine(y);

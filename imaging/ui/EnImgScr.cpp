@@ -6,15 +6,18 @@
 #include <QPainter>
 #include <QScrollBar>
 #include <algorithm>
+#include <climits>
 
 #include "core/ByteIO.h"
 #include "core/SaveFile.h"
 #include "core/ScopeGuard.h"
 #include "core/SysUtils.h"
 #include "imaging/EnBfm.h"
+#include "imaging/EnCLib.h"
 #include "imaging/EnIcoGr.h"
 #include "imaging/ui/EnDibQt.h"
 #include "imaging/ui/EnRubber.h"
+#include "platform/Guard.h"
 
 TRect NormalizedRect(const TRect& r) {
   return TRect{std::min(r.Left, r.Right), std::min(r.Top, r.Bottom), std::max(r.Left, r.Right),
@@ -191,8 +194,20 @@ TImageScrollBox::~TImageScrollBox() {
 }
 
 void TImageScrollBox::SetGraphic(const TDibGraphic* g) {
-  graphic_->Assign(g);
-  Redraw(true);
+  auto next = std::make_unique<TDibGraphic>();
+  next->Assign(g);
+  ShowGraphic(std::move(next));
+}
+
+void TImageScrollBox::ShowGraphic(std::unique_ptr<TDibGraphic> g) {
+  // The image that cannot be shown is not kept: the box goes on showing the old one.
+  std::swap(graphic_, g);
+  try {
+    Redraw(true);
+  } catch (...) {
+    std::swap(graphic_, g);
+    throw;
+  }
 }
 
 void TImageScrollBox::Clear() {
@@ -272,6 +287,174 @@ std::unique_ptr<TDibGraphic> LoadBitmapFile(TStream& stream, const std::string& 
   return loaded;
 }
 
+[[noreturn]] void RaiseCutShort(const std::string& fileName, int64_t size = -1, int64_t needed = -1) {
+  std::string kind = UpperCase(ExtractFileExt(fileName));
+  if (!kind.empty()) kind.erase(0, 1);
+  std::string why = "the file is cut short";
+  if (size >= 0 && needed > size)
+    why += Format(": %lld of %lld bytes", static_cast<long long>(size), static_cast<long long>(needed));
+  throw EInvalidGraphic(kind + " image is not valid (" + why + ")");
+}
+
+std::string WholeStream(TStream& stream) {
+  stream.SetPosition(0);
+  std::string data = stream.ReadRest();
+  stream.SetPosition(0);
+  return data;
+}
+
+// A paintbrush file's run-length data gives fewer bytes than its lines need.
+bool PcxEndsEarly(const std::string& d) {
+  if (d.size() < 128 || uint8_t(d[0]) != 10) return false;
+  const int64_t height = int64_t(LoadLE<uint16_t>(reinterpret_cast<const uint8_t*>(d.data()) + 10)) -
+                         LoadLE<uint16_t>(reinterpret_cast<const uint8_t*>(d.data()) + 6) + 1;
+  const int64_t needed = height * uint8_t(d[65]) * LoadLE<uint16_t>(reinterpret_cast<const uint8_t*>(d.data()) + 66);
+  int64_t got = 0;
+  for (size_t i = 128; i < d.size() && got < needed; ++i) {
+    const uint8_t b = uint8_t(d[i]);
+    if ((b & 0xC0) == 0xC0) {
+      if (++i >= d.size()) break;
+      got += b & 0x3F;
+    } else {
+      ++got;
+    }
+  }
+  return got < needed;
+}
+
+// A tagged image's first directory, or the strips or tiles it names, lie past the end.
+bool TiffEndsEarly(const std::string& d) {
+  if (d.size() < 8) return d.size() >= 2 && (d[0] == 'I' || d[0] == 'M');
+  const bool le = d[0] == 'I';
+  if (!le && d[0] != 'M') return false;
+  const auto* p = reinterpret_cast<const uint8_t*>(d.data());
+  const auto u16 = [&](uint64_t at) { return le ? LoadLE<uint16_t>(p + at) : uint16_t(p[at] << 8 | p[at + 1]); };
+  const auto u32 = [&](uint64_t at) {
+    return le ? LoadLE<uint32_t>(p + at) : uint32_t(p[at]) << 24 | uint32_t(p[at + 1]) << 16 | uint32_t(p[at + 2]) << 8 | p[at + 3];
+  };
+  if (u16(2) != 42) return false;  // a big one is left to the library
+  const uint64_t ifd = u32(4);
+  if (ifd + 2 > d.size()) return true;
+  const uint16_t count = u16(ifd);
+  if (ifd + 2 + uint64_t(count) * 12 > d.size()) return true;
+  // Offsets and lengths of the data, each a list of shorts or longs.
+  std::vector<uint64_t> offsets, lengths;
+  for (uint16_t i = 0; i < count; ++i) {
+    const uint64_t e = ifd + 2 + uint64_t(i) * 12;
+    const uint16_t tag = u16(e), type = u16(e + 2);
+    const uint32_t n = u32(e + 4);
+    if ((tag != 273 && tag != 279 && tag != 324 && tag != 325) || (type != 3 && type != 4)) continue;
+    const uint64_t size = type == 3 ? 2 : 4;
+    const uint64_t at = uint64_t(n) * size <= 4 ? e + 8 : u32(e + 8);
+    if (at + uint64_t(n) * size > d.size()) return true;
+    auto& list = tag == 273 || tag == 324 ? offsets : lengths;
+    for (uint32_t k = 0; k < n; ++k) list.push_back(type == 3 ? u16(at + k * 2) : u32(at + k * 4));
+  }
+  for (size_t k = 0; k < offsets.size() && k < lengths.size(); ++k)
+    if (offsets[k] + lengths[k] > d.size()) return true;
+  return false;
+}
+
+// The codecs' own words for data that ran out before the picture did.
+bool EndedEarly(const Exception& e, TStream& stream, const std::string& fileName) {
+  const std::string m = e.Message();
+  const std::string ext = UpperCase(ExtractFileExt(fileName));
+  if (dynamic_cast<const ETiffError*>(&e)) return TiffEndsEarly(WholeStream(stream));
+  if (dynamic_cast<const EBfmError*>(&e)) {
+    if (m.find("(can't read file)") != std::string::npos ||
+        m.find("(file shorter than its image data)") != std::string::npos)
+      return true;
+    return (ext == ".PCX" || ext == ".PCC") && PcxEndsEarly(WholeStream(stream));
+  }
+  if (dynamic_cast<const EJpegError*>(&e)) return m.find("Premature end of") != std::string::npos;
+  if (dynamic_cast<const EPNGError*>(&e)) return m == "Read Error" || m.find("Not enough image data") != std::string::npos;
+  return false;
+}
+
+// A portable any-map holds its rows whole; the binary kinds have a known length.
+void CheckAnyMap(TStream& stream, const std::string& fileName) {
+  const int64_t size = stream.Size();
+  stream.SetPosition(0);
+  std::string head(std::min<int64_t>(size, 512), '\0');
+  head.resize(size_t(std::max<int64_t>(0, stream.Read(head.data(), int64_t(head.size())))));
+  stream.SetPosition(0);
+  if (head.size() < 2 || head[0] != 'P' || head[1] < '1' || head[1] > '7') return;
+  const int kind = head[1] - '0';
+  // Width, height and (but for bitmaps) the largest sample, with comments between.
+  const int wanted = kind == 1 || kind == 4 ? 2 : 3;
+  std::vector<int64_t> numbers;
+  size_t i = 2;
+  while (int(numbers.size()) < wanted && i < head.size()) {
+    const char c = head[i];
+    if (c == '#') {
+      while (i < head.size() && head[i] != '\n') ++i;
+    } else if (c >= '0' && c <= '9') {
+      int64_t v = 0;
+      while (i < head.size() && head[i] >= '0' && head[i] <= '9' && v < (int64_t(1) << 40)) v = v * 10 + (head[i++] - '0');
+      numbers.push_back(v);
+      continue;
+    } else if (c != ' ' && c != '\t' && c != '\r' && c != '\n') {
+      return;
+    }
+    ++i;
+  }
+  if (int(numbers.size()) < wanted) {
+    if (i >= head.size() && head.size() == size_t(size)) RaiseCutShort(fileName);
+    return;
+  }
+  if (kind < 4 || kind > 6) return;  // text rows have no fixed length
+  const int64_t w = numbers[0], h = numbers[1];
+  const int64_t sampleBytes = kind == 4 ? 0 : (numbers[2] > 255 ? 2 : 1);
+  const int64_t row = kind == 4 ? (w + 7) / 8 : w * sampleBytes * (kind == 6 ? 3 : 1);
+  if (w <= 0 || h <= 0) return;
+  const int64_t header = int64_t(i) + 1;  // one blank ends the header
+  if (h > (INT64_MAX - header) / row) RaiseCutShort(fileName);
+  const int64_t needed = header + row * h;
+  if (needed > size) RaiseCutShort(fileName, size, needed);
+}
+
+// Qt shows a cut GIF with a black tail: its blocks are walked to the image data's end.
+void CheckGif(TStream& stream, const std::string& fileName) {
+  const std::string data = WholeStream(stream);
+  const auto byte = [&](size_t at) { return uint8_t(data[at]); };
+  if (data.size() < 6 || data.compare(0, 3, "GIF") != 0) return;
+  if (data.size() < 13) RaiseCutShort(fileName);
+  size_t at = 13;
+  if (byte(10) & 0x80) at += size_t(3) << ((byte(10) & 7) + 1);
+  // Sub-blocks up to their empty one; false when the data ends first.
+  const auto skipBlocks = [&]() {
+    while (at < data.size()) {
+      const size_t n = byte(at);
+      at += 1 + n;
+      if (n == 0) return at <= data.size();
+    }
+    return false;
+  };
+  bool image = false;
+  for (;;) {
+    if (at >= data.size()) {
+      if (!image) RaiseCutShort(fileName);
+      return;  // a missing trailer after whole images is forgiven
+    }
+    const uint8_t tag = byte(at);
+    if (tag == 0x3B) return;
+    if (tag == 0x21) {
+      at += 2;
+      if (!skipBlocks()) RaiseCutShort(fileName);
+    } else if (tag == 0x2C) {
+      if (at + 10 > data.size()) RaiseCutShort(fileName);
+      const uint8_t flags = byte(at + 9);
+      at += 10;
+      if (flags & 0x80) at += size_t(3) << ((flags & 7) + 1);
+      at += 1;  // the code size
+      if (at > data.size() || !skipBlocks()) RaiseCutShort(fileName);
+      image = true;
+    } else {
+      return;  // not ours to judge: Qt says what it makes of the rest
+    }
+  }
+}
+
 }  // namespace
 
 void TImageScrollBox::LoadFromStream(TStream& stream, const std::string& fileName, int index) {
@@ -282,7 +465,12 @@ void TImageScrollBox::LoadFromStream(TStream& stream, const std::string& fileNam
       loaded->SetImageIndex(index);
     else
       loaded->SetLoadAllFrames(true);
-    loaded->LoadFromStream(stream);
+    try {
+      loaded->LoadFromStream(stream);
+    } catch (const Exception& e) {
+      if (EndedEarly(e, stream, fileName)) RaiseCutShort(fileName);
+      throw;
+    }
   } else if (UpperCase(ExtractFileExt(fileName)) == ".ICO") {
     // The platform's icon is our own codec: Qt's misplaces larger bitmap headers.
     loaded = std::make_unique<TIconGraphic>();
@@ -291,6 +479,8 @@ void TImageScrollBox::LoadFromStream(TStream& stream, const std::string& fileNam
     loaded = LoadBitmapFile(stream, fileName);
   } else {
     // Formats the registry does not know are read by Qt, as a platform picture.
+    CheckAnyMap(stream, fileName);
+    CheckGif(stream, fileName);
     QImageReader reader(QString::fromStdString(fileName));
     const QImage picture = reader.read();
     if (picture.isNull())
@@ -299,8 +489,8 @@ void TImageScrollBox::LoadFromStream(TStream& stream, const std::string& fileNam
     loaded = std::make_unique<TDibGraphic>();
     AssignFromQImage(*loaded, picture);
   }
-  graphic_ = std::move(loaded);
-  Redraw(true);
+  // A picture that loads but cannot be shown leaves the old one in place.
+  ShowGraphic(std::move(loaded));
 }
 
 int TImageScrollBox::GetImageCount(const std::string& fileName) {
@@ -331,15 +521,24 @@ void TImageScrollBox::SaveToFile(const std::string& fileName) {
 
 void TImageScrollBox::SetZoomMode(TZoomMode m) {
   if (m == zoomMode_) return;
+  const TZoomMode was = zoomMode_;
   zoomMode_ = m;
+  // A zoom whose copy for the screen cannot be made is not taken.
+  auto restore = ScopeFail([&] { zoomMode_ = was; });
   Redraw(false);
 }
 
 void TImageScrollBox::SetZoomPercent(float v) {
   if (graphic_->IsEmpty() || v <= 0.1f) return;
+  const float was = zoomPercent_;
+  const TZoomMode wasMode = zoomMode_;
   zoomPercent_ = v;
   zoomMode_ = zmPercent;
   ResetHandler();
+  auto restore = ScopeFail([&] {
+    zoomPercent_ = was;
+    zoomMode_ = wasMode;
+  });
   Redraw(false);
 }
 
@@ -424,13 +623,6 @@ void TImageScrollBox::Redraw(bool rebuild) {
     return;
   }
   const bool bw = graphic_->ImageFormat() == ifBlackWhite;
-  if (rebuild) {
-    if (bw)
-      antiAlias_.ApplyOnDest(*graphic_, antiAliasedCopy_);
-    else
-      antiAliasedCopy_.FreeImage();
-  }
-
   const int64_t old = RoundHalfEven(zoomPercent_);
   if (zoomMode_ == zmFullPage || zoomMode_ == zmFitToPage || zoomMode_ == zmFitHeight) {
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -438,6 +630,32 @@ void TImageScrollBox::Redraw(bool rebuild) {
   }
   const float zoom = ComputeZoom(zoomMode_, zoomPercent_, ClientWidth(), ClientHeight(),
                                  graphic_->Width(), graphic_->Height());
+  const int dw = DisplayExtent(graphic_->Width(), zoom);
+  const int dh = DisplayExtent(graphic_->Height(), zoom);
+
+  // Every copy is made before anything shown changes: one that cannot be made
+  // leaves the box showing what it showed.
+  TDibGraphic antiAliased;
+  if (rebuild && bw) antiAlias_.ApplyOnDest(*graphic_, antiAliased);
+  const TDibGraphic& aaSource = rebuild ? antiAliased : antiAliasedCopy_;
+  const TDibGraphic& source = (bw && antiAliased_ && !aaSource.IsEmpty()) ? aaSource : *graphic_;
+  TDibGraphic display;
+  if (zoom == 100.0f) {
+    display.Assign(&source);
+  } else {
+    resize_.Width = dw;
+    resize_.Height = dh;
+    resize_.ApplyOnDest(source, display);
+  }
+  QImage shown = DibToQImage(display);
+  if (rebuild) {
+    antiAliasedCopy_.FreeImage();
+    if (bw) antiAliasedCopy_.Assign(&antiAliased);
+  }
+  display_.Assign(&display);
+  display.FreeImage();
+  displayImage_ = std::move(shown);
+
   zoomPercent_ = zoom;
   if (OnZoomChange && float(old) != zoom) {
     OnZoomChange(this, zoom);
@@ -445,22 +663,9 @@ void TImageScrollBox::Redraw(bool rebuild) {
   }
   if (float(old) != zoom || rebuild) ResetHandler();
 
-  const int dw = DisplayExtent(graphic_->Width(), zoom);
-  const int dh = DisplayExtent(graphic_->Height(), zoom);
   const int cw = ClientWidth(), ch = ClientHeight();
   setHorizontalScrollBarPolicy(dw > cw ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
   setVerticalScrollBarPolicy(dh > ch ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
-
-  const TDibGraphic& source = (bw && antiAliased_ && !antiAliasedCopy_.IsEmpty())
-                                  ? antiAliasedCopy_ : *graphic_;
-  if (zoom == 100.0f) {
-    display_.Assign(&source);
-  } else {
-    resize_.Width = dw;
-    resize_.Height = dh;
-    resize_.ApplyOnDest(source, display_);
-  }
-  displayImage_ = DibToQImage(display_);
 
   image_->resize(dw, dh);
   QScrollBar* hb = horizontalScrollBar();
@@ -493,7 +698,8 @@ void TImageScrollBox::PlaceImage() {
 
 void TImageScrollBox::resizeEvent(QResizeEvent* e) {
   QAbstractScrollArea::resizeEvent(e);
-  if (!redrawing_) Redraw(false);
+  // The picture stays as it was drawn when a new size cannot be.
+  if (!redrawing_) Guarded([&] { Redraw(false); });
 }
 
 void TImageScrollBox::scrollContentsBy(int, int) {

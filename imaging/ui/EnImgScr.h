@@ -91,7 +91,11 @@ class TImageScrollBox : public QAbstractScrollArea {
   // The image as displayed (zoomed, anti-aliased).
   TDibGraphic& DisplayGraphic() { return display_; }
   QWidget* Image() const { return image_; }
+  // Shows a copy of g. An image whose display copy cannot be made leaves the
+  // box as it was, and the error passes on.
   void SetGraphic(const TDibGraphic* g);
+  // As SetGraphic, taking g itself.
+  void ShowGraphic(std::unique_ptr<TDibGraphic> g);
   void Clear();
 
   void LoadFromFile(const std::string& fileName, int index);

@@ -20,7 +20,9 @@
 #include "imaging/SourceDialogPerson.h"
 #include "imaging/ui/DemoForm.h"
 #include "imaging/SaneTestSupport.h"
+#include "imaging/ui/EnScan.h"
 #include "imaging/ui/SaneDsm.h"
+#include "platform/Services.h"
 #include "uikit/TFlatButtonUnit.h"
 
 namespace scan_e2e {
@@ -93,6 +95,21 @@ TEST(ScanE2E, APageScannedFromTheFormsManagerReachesTheServerAsAWordAttachment) 
   delete Tfrm_popup::Current();
   page.reset();
   ClearSessionValues();
+}
+
+// A click on 扫描文件 that cannot open the scan form says why, here because another
+// window holds the one scanner a program may have.
+TEST(ScanE2E, AScanFormThatCannotOpenSaysWhy) {
+  App();
+  ServiceCapture services;
+  TfrmSetLoadFiles manager;
+  manager.show();
+  TScanner elsewhere;
+  ClickThroughWindow(manager.btn_Copy2());
+  std::vector<std::string> said;
+  for (const auto& p : services.prompts) said.push_back(Cp936ToUtf8(p.text));
+  EXPECT_EQ(said, std::vector<std::string>{"扫描窗口无法打开：Only one scanner object is permitted"});
+  EXPECT_EQ(manager.ListView()->count(), 0);
 }
 
 }  // namespace scan_e2e

@@ -20,6 +20,7 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <sys/stat.h>
+#include <csignal>
 
 #include <cstdlib>
 #include <sstream>
@@ -30,6 +31,7 @@
 #include "WindowInput.h"
 #include "core/PrivateTemp.h"
 #include "core/ScopeGuard.h"
+#include "imaging/EnTifGr.h"
 #include "imaging/ScanDoc.h"
 #include "imaging/ui/DemoForm.h"
 #include "imaging/ui/EnDibQt.h"
@@ -39,6 +41,7 @@
 #include "SaneTestSupport.h"
 #include "platform/Services.h"
 #include "platform/office/OfficeContainer.h"
+#include "platform/office/OfficeWorker.h"
 #include "uikit/XPStyler.h"
 
 namespace {
@@ -550,4 +553,120 @@ TEST(ScanForm, TheCopyAndPasteButtonsCopyTheShownImageAndPasteTheClipboardAsANew
   // The picture before the paste comes back with undo.
   f.form->UndoMenu->trigger();
   EXPECT_EQ(f.form->ImageScrollBox->Graphic().Width(), width);
+}
+
+TEST(ScanForm, TheOfficeWorkerDyingWhileClosingWithYesKeepsTheFormAndItsPages) {
+  Form f;
+  TScanForm::SetDocumentConverter(nullptr);  // the office worker, killed below
+  f.form->Scan(true);
+  f.form->Scan(true);
+  // The worker is killed as soon as the conversion waits for it.
+  bool killed = false;
+  QTimer killer;
+  QObject::connect(&killer, &QTimer::timeout, [&] {
+    TOfficeWorker& worker = TOfficeWorker::Shared();
+    const qint64 pid = worker.ProcessId();
+    if (killed || !worker.Calling() || pid <= 0) return;
+    ::kill(static_cast<pid_t>(pid), SIGKILL);
+    killed = true;
+  });
+  killer.start(1);
+  f.services.promptAnswers = {MsgResult::Yes};
+  EXPECT_FALSE(f.form->close());
+  killer.stop();
+  ASSERT_TRUE(killed);
+  EXPECT_TRUE(f.form->isVisible());
+  EXPECT_EQ(f.form->PageCount(), 2);
+  EXPECT_EQ(f.Texts(), (std::vector<std::string>{"图像还没有保存，是否保存?",
+                                                 "进行文件转换失败，请联系管理员。文档服务已停止"}));
+  EXPECT_EQ(f.form->GetResultStream(), nullptr);
+  // With a new worker the same answer converts and closes.
+  f.services.promptAnswers = {MsgResult::Yes};
+  EXPECT_TRUE(f.form->close());
+  ASSERT_NE(f.form->GetResultStream(), nullptr);
+  EXPECT_EQ(f.form->GetResultStream()->Data().substr(0, 4), std::string("\xD0\xCF\x11\xE0", 4));
+}
+
+namespace {
+// A black-and-white page opened from a file, as the person opens one.
+void OpenBlackAndWhitePage(Form& f, int width, int height) {
+  TTiffGraphic page;
+  page.NewImage(width, height, ifBlackWhite, nullptr, 300, 300);
+  for (int y = 0; y < height; ++y) {
+    std::memset(page.ScanLine(y), 0xFF, size_t(page.RowBytes()));
+    page.SetPixelIndex(y % width, y, 0);
+  }
+  const std::string path = QDir::tempPath().toStdString() + "/scan-form-bw.tif";
+  page.SaveToFile(path);
+  f.services.openAnswers = {{path}};
+  f.form->OpenMenu->trigger();
+  ASSERT_EQ(f.form->ImageScrollBox->Graphic().ImageFormat(), ifBlackWhite);
+}
+}  // namespace
+
+TEST(ScanForm, AnEditWhoseResultCannotBeShownKeepsThePictureAndThePage) {
+  Form f;
+  OpenBlackAndWhitePage(f, 100, 100);
+  ASSERT_EQ(f.form->PageCount(), 1);
+  f.form->ZoomEdit->setText("999");
+  const QImage before = DibToQImage(f.form->ImageScrollBox->Graphic());
+  const QString caption = f.form->windowTitle();
+  // The result itself fits; its copy for the screen at 999 % does not.
+  auto person = WhenModal<QDialog>([](QDialog* d) {
+    auto* resize = dynamic_cast<TResizeForm*>(d);
+    ASSERT_NE(resize, nullptr);
+    resize->WidthFld->setText("13200");
+    resize->HeightFld->setText("13200");
+    resize->accept();
+  });
+  f.form->ResizeMenu->trigger();
+  EXPECT_TRUE(person.Acted());
+  EXPECT_EQ(f.Texts(), std::vector<std::string>{"CreateDibSection failed"});
+  EXPECT_EQ(DibToQImage(f.form->ImageScrollBox->Graphic()), before);
+  EXPECT_EQ(f.form->windowTitle(), caption);
+  // What is shown is still the old picture, and Save writes that back.
+  EXPECT_EQ(f.form->ImageScrollBox->DisplayGraphic().Width(), DisplayExtent(100, 999));
+  f.form->SaveMenu->trigger();
+  EXPECT_EQ(f.form->Page(0).Width, 100);
+  EXPECT_EQ(DibToQImage(*f.form->Page(0).Image), before);
+
+  // A zoom whose copy for the screen cannot be made is refused the same way.
+  f.form->ZoomEdit->setText("100");
+  OpenBlackAndWhitePage(f, 13200, 13200);
+  ASSERT_EQ(f.form->ImageScrollBox->Graphic().Width(), 13200) << ::testing::PrintToString(f.Texts());
+  f.services.prompts.clear();
+  f.form->ZoomEdit->setText("999");
+  EXPECT_EQ(f.Texts(), std::vector<std::string>{"CreateDibSection failed"});
+  EXPECT_EQ(f.form->ZoomEdit->text(), "100");
+  EXPECT_EQ(f.form->ImageScrollBox->DisplayGraphic().Width(), 13200);
+  EXPECT_EQ(f.form->ImageScrollBox->ZoomPercent(), 100.0f);
+}
+
+TEST(ScanForm, ALongEditShowsItsProgressAndItsCancelKeepsThePicture) {
+  Form f;
+  f.form->Scan(true);
+  const QImage before = DibToQImage(f.form->ImageScrollBox->Graphic());
+  int percentSeen = -1, clicksElsewhere = 0;
+  QTimer person;
+  QObject::connect(&person, &QTimer::timeout, [&] {
+    if (!f.form->CancelButton->isVisible()) return;
+    percentSeen = f.form->ProgressBar->value();
+    // Other commands wait for the edit: a click on the tool bar does nothing.
+    const int pages = f.form->PageCount();
+    ClickThroughWindow(f.form->findChild<QToolBar*>()->widgetForAction(f.form->Btn_delImg));
+    clicksElsewhere += f.form->PageCount() != pages;
+    ClickThroughWindow(f.form->CancelButton);
+  });
+  person.start(0);
+  f.form->SharpenMenu->trigger();
+  person.stop();
+  EXPECT_GE(percentSeen, 0);
+  EXPECT_EQ(clicksElsewhere, 0);
+  EXPECT_TRUE(f.Texts().empty());
+  EXPECT_FALSE(f.form->CancelButton->isVisible());
+  EXPECT_FALSE(f.form->ProgressBar->isVisible());
+  EXPECT_EQ(DibToQImage(f.form->ImageScrollBox->Graphic()), before);
+  // Without 取消 the same edit goes through.
+  f.form->SharpenMenu->trigger();
+  EXPECT_EQ(f.form->ImageScrollBox->Graphic().ImageFormat(), ifTrueColor);
 }

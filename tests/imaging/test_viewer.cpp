@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QBuffer>
 #include <QClipboard>
 #include <QDir>
 #include <QMouseEvent>
@@ -14,6 +15,7 @@
 #include "ImagingTestUtil.h"
 #include "imaging/EnFormats.h"
 #include "imaging/EnJpgGr.h"
+#include "imaging/EnTifGr.h"
 #include "imaging/ui/EnDibQt.h"
 #include "imaging/ui/EnImgScr.h"
 #include "imaging/ui/EnRubber.h"
@@ -362,4 +364,127 @@ TEST(ImageScrollBox, AZoomHandlerMayDeleteTheBox) {
   box->OnZoomChange = [box](TImageScrollBox*, float) { delete box; };
   box->SetZoomMode(zmFullPage);
   EXPECT_TRUE(alive.isNull());
+}
+
+namespace {
+// A 64 x 64 grey GIF whose codes stay nine bits wide: a clear code before
+// every 254 pixels keeps the table from growing.
+QByteArray GreyGif() {
+  QByteArray out("GIF89a");
+  const auto u16 = [&out](int v) { out.append(char(v & 0xFF)).append(char(v >> 8)); };
+  u16(64);
+  u16(64);
+  out.append(char(0xF7)).append('\0').append('\0');  // a global table of 256
+  for (int i = 0; i < 256; ++i) out.append(char(i)).append(char(i)).append(char(i));
+  out.append(',');
+  u16(0);
+  u16(0);
+  u16(64);
+  u16(64);
+  out.append('\0').append(char(8));
+  QByteArray codes;
+  uint32_t acc = 0;
+  int bits = 0;
+  const auto put = [&](int code) {
+    acc |= uint32_t(code) << bits;
+    for (bits += 9; bits >= 8; bits -= 8, acc >>= 8) codes.append(char(acc & 0xFF));
+  };
+  for (int i = 0; i < 64 * 64; ++i) {
+    if (i % 254 == 0) put(256);
+    put((i % 64) * 4);
+  }
+  put(257);
+  if (bits > 0) codes.append(char(acc & 0xFF));
+  for (int at = 0; at < codes.size(); at += 255) {
+    const QByteArray block = codes.mid(at, 255);
+    out.append(char(block.size())).append(block);
+  }
+  out.append('\0').append(';');
+  return out;
+}
+
+// A viewer showing a small picture, with every file format known.
+struct ShowingViewer : Viewer {
+  TDibGraphic shown;
+  ShowingViewer() {
+    RegisterImagingFormats();
+    Gradient(shown, 20, 10);
+    box.SetGraphic(&shown);
+  }
+};
+}  // namespace
+
+TEST(ImageScrollBox, ACutFileOfAnyFormatSaysItIsCutShortAndTheShownPictureStays) {
+  ShowingViewer v;
+  const TDibGraphic& shown = v.shown;
+  const QString dir = QDir::tempPath() + "/cut-files";
+  QDir(dir).removeRecursively();
+  QDir().mkpath(dir);
+  TDibGraphic colour, grey;
+  Gradient(colour, 200, 150);
+  grey.NewImage(200, 150, ifGray256, nullptr, 96, 96);
+  for (int y = 0; y < 150; ++y)
+    for (int x = 0; x < 200; ++x) grey.SetPixelIndex(x, y, uint8_t(x ^ y));
+  std::vector<std::pair<std::string, QByteArray>> files;
+  for (const char* ext : {"tif", "pcx", "dcx", "tga", "jpg", "png"}) {
+    const std::string path = (dir + "/whole." + ext).toStdString();
+    std::unique_ptr<TDibGraphic> file = CreateGraphicForFile(path);
+    file->Assign(std::string(ext) == "pcx" ? &grey : &colour);
+    file->SaveToFile(path);
+    QFile in(QString::fromStdString(path));
+    ASSERT_TRUE(in.open(QIODevice::ReadOnly)) << ext;
+    files.emplace_back(ext, in.readAll());
+  }
+  QImage picture = DibToQImage(colour);
+  for (const char* ext : {"ppm", "pgm", "pbm"}) {
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    ASSERT_TRUE(picture.save(&buffer, ext)) << ext;
+    files.emplace_back(ext, bytes);
+  }
+  files.emplace_back("gif", GreyGif());
+
+  for (const auto& [ext, whole] : files) {
+    const QString path = dir + "/whole." + QString::fromStdString(ext);
+    QFile out(path);
+    ASSERT_TRUE(out.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    out.write(whole);
+    out.close();
+    // The whole file opens; cut anywhere past its header, it is refused as cut short.
+    v.box.LoadFromFile(path.toStdString(), 1);
+    EXPECT_EQ(v.box.Graphic().Width(), ext == "gif" ? 64 : ext == "pcx" ? 200 : 200) << ext;
+    v.box.SetGraphic(&shown);
+    for (const double part : {0.5, 0.97}) {
+      const QString cut = dir + "/cut." + QString::fromStdString(ext);
+      QFile c(cut);
+      ASSERT_TRUE(c.open(QIODevice::WriteOnly | QIODevice::Truncate));
+      c.write(whole.left(int(whole.size() * part)));
+      c.close();
+      std::string said;
+      try {
+        v.box.LoadFromFile(cut.toStdString(), 1);
+      } catch (const Exception& e) {
+        said = e.Message();
+      }
+      EXPECT_NE(said.find("(the file is cut short"), std::string::npos) << ext << " " << part << ": " << said;
+      EXPECT_EQ(PixelsRGB(v.box.Graphic()), PixelsRGB(shown)) << ext;
+    }
+  }
+}
+
+TEST(ImageScrollBox, APictureThatCannotBeShownLeavesTheShownOneInPlace) {
+  ShowingViewer v;
+  const TDibGraphic& small = v.shown;
+  v.box.SetZoomPercent(999);
+  // Loaded or set, the page fits in memory; its copy for the screen at 999 % does not.
+  TTiffGraphic big;
+  big.NewImage(13200, 13200, ifBlackWhite, nullptr, 300, 300);
+  const std::string path = (QDir::tempPath() + "/viewer-too-big.tif").toStdString();
+  big.SaveToFile(path);
+  EXPECT_IMAGING_ERROR(v.box.LoadFromFile(path, 1), "CreateDibSection failed");
+  EXPECT_IMAGING_ERROR(v.box.SetGraphic(&big), "CreateDibSection failed");
+  EXPECT_EQ(PixelsRGB(v.box.Graphic()), PixelsRGB(small));
+  EXPECT_EQ(v.box.DisplayGraphic().Width(), DisplayExtent(20, 999));
+  EXPECT_EQ(v.Shown(), QSize(DisplayExtent(20, 999), DisplayExtent(10, 999)));
 }
