@@ -4,6 +4,7 @@
 #include <QVBoxLayout>
 
 #include "control/office/frame_w.h"
+#include "control/office/frmPrivew.h"
 #include "platform/QtText.h"
 #include "platform/Guard.h"
 #include "platform/Services.h"
@@ -12,13 +13,11 @@
 #include "uikit/TFlatSpeedButtonUnit.h"
 #include "uikit/wiaTile.h"
 
-namespace {
-}  // namespace
-
 Tfrm_Shtml::Tfrm_Shtml(QWidget* owner) : QDialog(owner) {
   setWindowTitle(QString::fromUtf8("显示文件"));
   setWindowFlag(Qt::Window);
-  resize(788, 542);
+  resize(788, 542);  // its size when the person restores it
+  setWindowState(windowState() | Qt::WindowMaximized);
   auto* lay = new QVBoxLayout(this);
   lay->setContentsMargins(0, 0, 0, 0);
   lay->setSpacing(0);
@@ -30,11 +29,15 @@ Tfrm_Shtml::Tfrm_Shtml(QWidget* owner) : QDialog(owner) {
   btnSave_ = new TFlatSpeedButton(panel1_);
   btnSave_->setToolTip(QString::fromUtf8("文件另存为"));
   btnSave_->setGeometry(8, 5, 25, 25);
-  btnSave_->SetCaption("S");
+  btnSave_->SetGlyph(DrawViewerGlyph(ViewerGlyph::Save));
+  btnSave_->setObjectName("Btn_Save");
+  btnSave_->setAccessibleName(btnSave_->toolTip());
   btnPrint_ = new TFlatSpeedButton(panel1_);
   btnPrint_->setToolTip(QString::fromUtf8("打印文件"));
   btnPrint_->setGeometry(36, 5, 25, 25);
-  btnPrint_->SetCaption("P");
+  btnPrint_->SetGlyph(DrawViewerGlyph(ViewerGlyph::Print));
+  btnPrint_->setObjectName("Btn_Print");
+  btnPrint_->setAccessibleName(btnPrint_->toolTip());
   btnSetFlag_ = new TFlatButton(panel1_);
   btnSetFlag_->SetCaption(QString::fromUtf8("签批意见"));
   btnSetFlag_->resize(75, 25);
