@@ -1,6 +1,8 @@
 #include "control/office/frmshtml.h"
 
 #include <QFrame>
+#include <QScreen>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include "control/office/frame_w.h"
@@ -16,8 +18,7 @@
 Tfrm_Shtml::Tfrm_Shtml(QWidget* owner) : QDialog(owner) {
   setWindowTitle(QString::fromUtf8("显示文件"));
   setWindowFlag(Qt::Window);
-  resize(788, 542);  // its size when the person restores it
-  setWindowState(windowState() | Qt::WindowMaximized);
+  resize(788, 542);
   auto* lay = new QVBoxLayout(this);
   lay->setContentsMargins(0, 0, 0, 0);
   lay->setSpacing(0);
@@ -68,6 +69,16 @@ Tfrm_Shtml::~Tfrm_Shtml() = default;
 void Tfrm_Shtml::showEvent(QShowEvent*) {
   panel1_->show();
   panel1_->setFocus();
+  // Maximised once it is up: the browser shown straight into a maximised window stays blank
+  // where no window manager runs.
+  if (!maximised_) {
+    maximised_ = true;
+    QTimer::singleShot(0, this, [this] {
+      // Sized to the screen as well: with no window manager the state alone sizes nothing.
+      if (const QScreen* screen = this->screen()) setGeometry(screen->availableGeometry());
+      setWindowState(windowState() | Qt::WindowMaximized);
+    });
+  }
 }
 
 void Tfrm_Shtml::resizeEvent(QResizeEvent*) {
