@@ -94,16 +94,8 @@ class ClosingE2E : public PageTest {
     PageTest::SetUp();
   }
 
-  std::optional<oa::StoredDocument> Stored(const std::string& id) const {
-    OaDatabase db;
-    db.Open(page_->server.DatabasePath());
-    return db.FindDocument(id);
-  }
-  static AnsiString Value(const oa::StoredDocument& d, const char* field) {
-    for (const TFieldRecord& v : d.values)
-      if (v.name == Cp936(field)) return v.value;
-    return "<none>";
-  }
+  std::optional<oa::StoredDocument> Stored(const std::string& id) const { return page_->Stored(id); }
+  static AnsiString Value(const oa::StoredDocument& d, const char* field) { return e2e::StoredValue(d, field); }
 
   // user submits the leave request id (a new one, titled, for ""); returns its record ID
   // once the server's answer has closed the form.
