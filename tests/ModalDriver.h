@@ -40,12 +40,14 @@ class ModalScript {
 
   bool Acted() const { return acted_; }
 
+  // A dialog ends without its own close handling: a window that asks before it closes
+  // (a save question) would otherwise open a new modal loop nobody answers.
   static void CloseAllModal() {
     for (int guard = 0; guard < 16; ++guard) {
       QWidget* w = QApplication::activeModalWidget();
       if (!w) return;
       if (auto* d = qobject_cast<QDialog*>(w)) {
-        d->reject();
+        d->done(QDialog::Rejected);
       } else {
         w->close();
       }

@@ -272,9 +272,9 @@ void TfrmSetLoadFiles::UploadEnded(int generation, const TMemoryStream* reply) {
   // 保存返回 stays open: the person has been told why, and the list is still unsaved.
   if (wish != CloseWish::AskToDrop) return;
   const QPointer<TfrmSetLoadFiles> self(this);
-  const MsgResult answer =
-      ShowMessageBox(Cp936("附件的修改没有保存到服务器，是否放弃这些修改？"), Cp936("系统提示"),
-                     MsgIcon::Question, MsgButtons::YesNo, this);
+  // Enter keeps the changes; Escape and the box's close box leave the window as it is.
+  const MsgResult answer = AskKeepingWork(Cp936("附件的修改没有保存到服务器，是否放弃这些修改？"),
+                                          Cp936("系统提示"), MsgButtons::YesNo, MsgResult::No, this);
   if (self && answer == MsgResult::Yes) FinishClose(false);
 }
 

@@ -5,6 +5,8 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDialogButtonBox>
+#include <QDir>
+#include <QPrinter>
 #include <QElapsedTimer>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -46,6 +48,7 @@
 #include "grid/XLSections.h"
 #include "grid/ui/XLQtCanvas.h"
 #include "platform/Guard.h"
+#include "platform/PrintTarget.h"
 #include "platform/Services.h"
 
 namespace {
@@ -118,18 +121,19 @@ void TfrmTemplate::BuildLayout() {
   info->addWidget(pnlFlow_, 1);
   top->addWidget(pnlNextInfo_, 1);
   pnlBtn_ = new QWidget(pnlTop_);
-  auto mk = [&](const char* text) {
+  // Named, so that automation and screen readers find each command.
+  auto mk = [&](const char* text, const char* name) {
     QPushButton* b = FlatButton(text, pnlBtn_, kCommandButtonWidth, 52);
+    b->setObjectName(QString::fromLatin1(name));
     return b;
   };
-  btnNO_ = mk("编号");
-  btnAttachment_ = mk("附件");
-  btnAttachment_->setObjectName("btnAttachment");
-  btnTemporary_ = mk("暂存");
-  btnDistribution_ = mk("分发");
-  btnSend_ = mk("提交");
-  btnFile_ = mk("归档");
-  btnClose_ = mk("关闭");
+  btnNO_ = mk("编号", "btnNO");
+  btnAttachment_ = mk("附件", "btnAttachment");
+  btnTemporary_ = mk("暂存", "btnTemporary");
+  btnDistribution_ = mk("分发", "btnDistribution");
+  btnSend_ = mk("提交", "btnSend");
+  btnFile_ = mk("归档", "btnFile");
+  btnClose_ = mk("关闭", "btnClose");
   top->addWidget(pnlBtn_);
   root->addWidget(pnlTop_);
   pnlTop_->hide();
@@ -421,6 +425,9 @@ void TfrmTemplate::Load(TMemoryStream& reply) {
   SetupCommentFrame();
   BuildFlowStrip();
   managerRequested_ = false;
+  CollectFieldValues(false, false);
+  openedValues_.clear();
+  for (const TFieldEntry& f : doc_->Fields) openedValues_.push_back(f.edited);
   loaded_ = true;
   // The Word body opened from this form takes its field values.
   if (!cellPicker_)
@@ -804,6 +811,7 @@ bool TfrmTemplate::SaveDocument(int32_t status, bool forced) {
   // without its reply is sent again by the next save and closing asks again.
   std::vector<AnsiString> sent;
   for (const TFieldEntry& f : doc_->Fields) sent.push_back(f.edited);
+  saveSent_ = true;
   const QPointer<TfrmTemplate> self(this);
   session->SendToServer(frame, [self, sent = std::move(sent)](TRequestEnd end, const std::string& reply) {
     if (self) self->SaveEnded(sent, end == TRequestEnd::Replied && frames::IsAcceptedReply(reply));
@@ -841,24 +849,38 @@ void TfrmTemplate::btnTemporaryClick() {
 }
 
 void TfrmTemplate::btnFileClick() {
-  if (!ConfirmYesNo(Cp936("是否将此审批（文件）归档？"), Cp936(kCaption), this)) return;
-  saveOnClose_ = true;
-  // Set before the command: its reply may arrive while the close waits.
+  if (commandPending_ || !ConfirmYesNo(Cp936("是否将此审批（文件）归档？"), Cp936(kCaption), this)) return;
+  // Archived, the close saves what changed without asking.
+  SendDocCommand("INBOX", [this] { saveOnClose_ = true; });
+  // The archive's message reports the document to the page; the form is still open.
   SetPendingDoit(tableName_, recordId_);
-  SendDocCommand("INBOX");
 }
 
 void TfrmTemplate::N_DeleteXLGridClick() {
-  if (readOnly_ || !ConfirmYesNo(Cp936("是否销毁此审批单？"), Cp936(kCaption), this)) return;
+  if (readOnly_ || commandPending_ || !ConfirmYesNo(Cp936("是否销毁此审批单？"), Cp936(kCaption), this)) return;
   SetPendingDoit(tableName_, recordId_);
-  destroyed_ = true;
-  SendDocCommand("DELETE");
+  SendDocCommand("DELETE", [this] { destroyed_ = true; });
 }
 
-void TfrmTemplate::SendDocCommand(const char* verb) {
-  SendFrame(frames::BuildDocCommandRequest(SessionValues().UserGUID, tableName_, recordId_, verb, curStepNo_,
-                                           nextStepNo_, doc_->Header.I32(dh::CopyNumber)));
-  close();
+void TfrmTemplate::SendDocCommand(const char* verb, std::function<void()> accepted) {
+  TfrmMain* session = frmMain();
+  if (!session) return;
+  commandPending_ = true;
+  pnlBtn_->setEnabled(false);
+  const QPointer<TfrmTemplate> self(this);
+  auto ended = [self, accepted = std::move(accepted)](TRequestEnd end, const std::string& reply) {
+    if (!self) return;
+    self->commandPending_ = false;
+    self->pnlBtn_->setEnabled(true);
+    // Not done: the form stays with its values; the person has been told why.
+    if (end != TRequestEnd::Replied || !frames::IsAcceptedReply(reply)) return;
+    accepted();
+    // After the reply's own handling, which reports the document to the page.
+    QTimer::singleShot(0, self, GuardSlot([self] { self->close(); }));
+  };
+  session->SendToServer(frames::BuildDocCommandRequest(SessionValues().UserGUID, tableName_, recordId_, verb,
+                                                       curStepNo_, nextStepNo_, doc_->Header.I32(dh::CopyNumber)),
+                        std::move(ended));
 }
 
 void TfrmTemplate::btnNextUserClick() {
@@ -1026,12 +1048,23 @@ void TfrmTemplate::N_PrintXLGridClick() {
   if (gridView_->GetCurCell().X >= 0 && gridView_->GetCurCell().Y >= 0) StoreEdit();
   const bool anyCell = gridView_->AnyCellSelect();
   gridView_->SetAnyCellSelect(false);
-  const bool ok = Guarded([this] {
-    Fields().HideFilledRows();
-    sheet_->Print();
-  });
+  AnsiString failure;
+  const bool ok = GuardedCall(
+                      [this] {
+                        Fields().HideFilledRows();
+                        sheet_->Print();
+                      },
+                      &failure) == S_OK;
   gridView_->SetAnyCellSelect(anyCell);
-  if (!ok) ShowMessageBox(Cp936("打印出错，请确认是否连接打印机！"), Cp936(kCaption), MsgIcon::Information, MsgButtons::Ok, this);
+  if (!ok) {
+    // One box: the person learns where it went wrong, the log what the printer said.
+    LogFailure("printing the form: " + Cp936ToUtf8(failure));
+    const QPrinter& printer = PrintTarget::Printer();
+    const QString file = printer.outputFormat() == QPrinter::PdfFormat ? printer.outputFileName() : QString();
+    const AnsiString text = file.isEmpty() ? Cp936("打印出错，请确认是否连接打印机！")
+                                           : Cp936("打印文件无法写入：") + ToAnsi(QDir::toNativeSeparators(file));
+    ShowMessageBox(text, Cp936(kCaption), MsgIcon::Information, MsgButtons::Ok, this);
+  }
   gridView_->RefreshEditor();
   gridView_->update();
 }
@@ -1044,25 +1077,42 @@ void TfrmTemplate::WaitPumping(int ms) {
   while (clock.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
 }
 
+bool TfrmTemplate::HasUnsavedWork() {
+  if (!CollectFieldValues(false, false)) return false;
+  const std::vector<TFieldEntry>& fields = doc_->Fields;
+  for (size_t i = 0; i < fields.size(); ++i) {
+    if (fields[i].edited == fields[i].stored) continue;
+    if (saveSent_ || i >= openedValues_.size() || fields[i].edited != openedValues_[i]) return true;
+  }
+  return false;
+}
+
 bool TfrmTemplate::FormCloseQuery() {
   if (readOnly_ || !loaded_) return true;
-  // Its save is on the way: the reply closes the form.
-  if (closeAfterSave_) return false;
+  // Its save or command is on the way: the reply closes the form.
+  if (closeAfterSave_ || commandPending_) return false;
   const QPointer<TfrmTemplate> self(this);
-  if (CollectFieldValues(false, false) && !newDoc_) {
-    if (saveOnClose_) {
+  // Either way the form stays until the server has the values, so a failed save loses
+  // nothing. Set first: a save that fails at once must find the close waiting, to call it off.
+  auto saveThenClose = [this](uint8_t temporary, int32_t status) {
+    closeAfterSave_ = true;
+    if (SaveFields(temporary, 0, status)) return false;
+    closeAfterSave_ = false;
+    return true;
+  };
+  if (saveOnClose_) {
+    if (CollectFieldValues(false, false)) {
       WaitPumping(400);
       if (!self) return true;
-      SaveFields(0, 0, 1);
-    } else if (!destroyed_ && ConfirmYesNo(Cp936("是否保存审批单？"), Cp936(kCaption), this)) {
-      if (!self) return true;
-      // Only a submit moves the document on: this goes as a temporary save, and the
-      // form stays until the server has it, so a failed save loses nothing.
-      // Set first: a save that fails at once must find the close waiting, to call it off.
-      closeAfterSave_ = true;
-      if (SaveFields(1, 0, 0)) return false;
-      closeAfterSave_ = false;
+      if (!saveThenClose(0, 1)) return false;
     }
+  } else if (!destroyed_ && HasUnsavedWork()) {
+    const MsgResult answer =
+        AskKeepingWork(Cp936("是否保存审批单？"), Cp936(kCaption), MsgButtons::YesNo, MsgResult::Yes, this);
+    if (!self) return true;
+    if (answer == MsgResult::Cancel) return false;
+    // Only a submit moves the document on: this goes as a temporary save.
+    if (answer == MsgResult::Yes && !saveThenClose(1, 0)) return false;
   }
   if (self) StoreEdit();
   return true;

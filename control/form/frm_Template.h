@@ -6,6 +6,7 @@
 
 #include <QDialog>
 #include <QPointer>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -183,13 +184,20 @@ class TfrmTemplate : public QDialog, public ITemplateForm {
   bool SaveDocument(int32_t status, bool forced);
   // How a save's request ended; sent: the edited values it carried.
   void SaveEnded(const std::vector<AnsiString>& sent, bool accepted);
-  void SendDocCommand(const char* verb);
+  // Sends the "DCMD" command; the form closes once the server has accepted it (accepted
+  // runs first). Until then the form stays as it is; a command that ends without being
+  // accepted leaves it open.
+  void SendDocCommand(const char* verb, std::function<void()> accepted);
   void SendFrame(const std::string& frame);
   // The attachment list ("QUEY" naming the table); its reply reaches LoadAttachments.
   void SendAttachmentQuery(uint8_t readOnly);
   void WaitPumping(int ms);
-  // False when the close waits for the reply to the save it has just sent.
+  // False when the form stays: the person said so, or the close waits for a reply.
   bool FormCloseQuery();
+  // Whether closing must ask: some field differs from what the server holds, and the
+  // person changed it since the form opened or a save of it was sent from here. What the
+  // form filled in itself as it opened is no change of the person's.
+  bool HasUnsavedWork();
   void FormClose();
   void PlaceGrid();
   void SetBlinking(bool on);
@@ -221,6 +229,11 @@ class TfrmTemplate : public QDialog, public ITemplateForm {
   bool closing_ = false;
   // A close that waits for its save's reply: it closes when the server has the values.
   bool closeAfterSave_ = false;
+  // A "DCMD" on its way: the form waits for its reply.
+  bool commandPending_ = false;
+  // Each field's value as the form showed it when it had opened.
+  std::vector<AnsiString> openedValues_;
+  bool saveSent_ = false;
   bool loaded_ = false;
   bool writingOpinion_ = false;
   TCommandButtons buttons_;

@@ -4,9 +4,11 @@
 #include <QSplitter>
 #include <QTextBrowser>
 #include <QTextEdit>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include "control/session/frm_Main.h"
+#include "control/wire/Frames.h"
 #include "control/wire/Un_type.h"
 #include "core/DateTime.h"
 #include "platform/QtText.h"
@@ -77,7 +79,7 @@ TFrameW::TFrameW(QWidget* parent) : QWidget(parent) {
   btnOK_->SetColorFocused(11295231);
   btnOK_->SetColorDown(13553367);
   btnOK_->resize(75, 23);
-  // Signing off closes the window the frame sits on; nothing is touched after it.
+  // Signing off closes the window the frame sits on once the server has the comment.
   btnOK_->OnClick = [this](QObject*) { Guarded([&] { SendSignOff(); }); };
   splitter_->setStretchFactor(0, 1);
   splitter_->setSizes({558 - 222 - 3, 222});
@@ -150,7 +152,26 @@ std::string TFrameW::SignOffFrame() const {
 
 void TFrameW::SendSignOff() {
   std::string frame = SignOffFrame();
-  if (TfrmMain* session = frmMain()) session->SendToServer(std::move(frame));
-  SetPendingDoit(tableName_, recordId_);
-  if (QWidget* host = window(); host && host != this) host->close();
+  auto signedOff = [](TFrameW* self) {
+    SetPendingDoit(self->tableName_, self->recordId_);
+    if (QWidget* host = self->window(); host && host != self) host->close();
+  };
+  TfrmMain* session = frmMain();
+  if (!session) {
+    signedOff(this);
+    return;
+  }
+  // The window closes once the server has the comment; until then it stays as it is.
+  btnOK_->setEnabled(false);
+  const QPointer<TFrameW> self(this);
+  session->SendToServer(std::move(frame), [self, signedOff](TRequestEnd end, const std::string& reply) {
+    if (!self) return;
+    self->btnOK_->setEnabled(true);
+    // Not taken: the comment stays in its box; the person has been told why.
+    if (end != TRequestEnd::Replied || !frames::IsAcceptedReply(reply)) return;
+    // After the reply's own handling.
+    QTimer::singleShot(0, self, GuardSlot([self, signedOff] {
+                         if (self) signedOff(self);
+                       }));
+  });
 }

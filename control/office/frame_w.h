@@ -23,7 +23,8 @@ class TFrameW : public QWidget {
   // Keeps the IDs and the comments and shows them.
   void LoadComments(const AnsiString& recordId, const AnsiString& tableName,
                     const std::vector<frames::CommentRecord>& comments);
-  // Sends the comment as a sign-off and closes the window the frame sits on.
+  // Sends the comment as a sign-off; the window the frame sits on closes once the server
+  // has taken it, and stays with the comment when it has not.
   void SendSignOff();
   // The sign-off frame for the comment as it stands.
   std::string SignOffFrame() const;

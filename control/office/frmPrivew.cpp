@@ -24,13 +24,8 @@
 #include "uikit/TFlatSpeedButtonUnit.h"
 #include "uikit/wiaTile.h"
 
-namespace {
-
-enum class Glyph { Save, Print, ActualSize, ZoomOut, ZoomIn, FitWidth, FitHeight };
-
-// 16 x 16 on the fuchsia ground the buttons mask out; drawn without smoothing so that no
-// edge pixel is half ground.
-QImage DrawGlyph(Glyph g) {
+// Drawn without smoothing so that no edge pixel is half ground.
+QImage DrawViewerGlyph(ViewerGlyph g) {
   QImage img(16, 16, QImage::Format_RGB32);
   img.fill(QColor(255, 0, 255));
   QPainter p(&img);
@@ -50,6 +45,7 @@ QImage DrawGlyph(Glyph g) {
     p.setPen(QPen(ink, 2));
     p.drawLine(10, 10, 14, 14);
   };
+  using Glyph = ViewerGlyph;
   switch (g) {
     case Glyph::Save:  // a disk
       p.setPen(ink);
@@ -95,11 +91,15 @@ QImage DrawGlyph(Glyph g) {
   return img;
 }
 
+namespace {
+
+using Glyph = ViewerGlyph;
+
 TFlatSpeedButton* ZoomButton(QWidget* parent, int x, const char* hint, Glyph glyph) {
   auto* b = new TFlatSpeedButton(parent);
   b->setGeometry(x, 5, 25, 25);
   b->setToolTip(QString::fromUtf8(hint));
-  b->SetGlyph(DrawGlyph(glyph));
+  b->SetGlyph(DrawViewerGlyph(glyph));
   return b;
 }
 }  // namespace

@@ -5,12 +5,17 @@
 #include <QDialog>
 #include <string>
 
+class QImage;
 class QLineEdit;
 class QWidget;
 class TFrameW;
 class TOfficeContainer;
 class TFlatButton;
 class TFlatSpeedButton;
+
+// The viewers' button pictures, 16 x 16 on the fuchsia ground the flat buttons mask out.
+enum class ViewerGlyph { Save, Print, ActualSize, ZoomOut, ZoomIn, FitWidth, FitHeight };
+QImage DrawViewerGlyph(ViewerGlyph g);
 
 class Tfrm_Priview : public QDialog {
   Q_OBJECT

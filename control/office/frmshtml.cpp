@@ -1,9 +1,12 @@
 #include "control/office/frmshtml.h"
 
 #include <QFrame>
+#include <QScreen>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include "control/office/frame_w.h"
+#include "control/office/frmPrivew.h"
 #include "platform/QtText.h"
 #include "platform/Guard.h"
 #include "platform/Services.h"
@@ -11,9 +14,6 @@
 #include "uikit/TFlatButtonUnit.h"
 #include "uikit/TFlatSpeedButtonUnit.h"
 #include "uikit/wiaTile.h"
-
-namespace {
-}  // namespace
 
 Tfrm_Shtml::Tfrm_Shtml(QWidget* owner) : QDialog(owner) {
   setWindowTitle(QString::fromUtf8("显示文件"));
@@ -30,11 +30,15 @@ Tfrm_Shtml::Tfrm_Shtml(QWidget* owner) : QDialog(owner) {
   btnSave_ = new TFlatSpeedButton(panel1_);
   btnSave_->setToolTip(QString::fromUtf8("文件另存为"));
   btnSave_->setGeometry(8, 5, 25, 25);
-  btnSave_->SetCaption("S");
+  btnSave_->SetGlyph(DrawViewerGlyph(ViewerGlyph::Save));
+  btnSave_->setObjectName("Btn_Save");
+  btnSave_->setAccessibleName(btnSave_->toolTip());
   btnPrint_ = new TFlatSpeedButton(panel1_);
   btnPrint_->setToolTip(QString::fromUtf8("打印文件"));
   btnPrint_->setGeometry(36, 5, 25, 25);
-  btnPrint_->SetCaption("P");
+  btnPrint_->SetGlyph(DrawViewerGlyph(ViewerGlyph::Print));
+  btnPrint_->setObjectName("Btn_Print");
+  btnPrint_->setAccessibleName(btnPrint_->toolTip());
   btnSetFlag_ = new TFlatButton(panel1_);
   btnSetFlag_->SetCaption(QString::fromUtf8("签批意见"));
   btnSetFlag_->resize(75, 25);
@@ -65,6 +69,16 @@ Tfrm_Shtml::~Tfrm_Shtml() = default;
 void Tfrm_Shtml::showEvent(QShowEvent*) {
   panel1_->show();
   panel1_->setFocus();
+  // Maximised once it is up: the browser shown straight into a maximised window stays blank
+  // where no window manager runs.
+  if (!maximised_) {
+    maximised_ = true;
+    QTimer::singleShot(0, this, [this] {
+      // Sized to the screen as well: with no window manager the state alone sizes nothing.
+      if (const QScreen* screen = this->screen()) setGeometry(screen->availableGeometry());
+      setWindowState(windowState() | Qt::WindowMaximized);
+    });
+  }
 }
 
 void Tfrm_Shtml::resizeEvent(QResizeEvent*) {

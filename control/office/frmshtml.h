@@ -47,4 +47,5 @@ class Tfrm_Shtml : public QDialog {
   TFlatSpeedButton* btnPrint_;
   TFlatButton* btnSetFlag_;
   TFlatButton* btnExit_;
+  bool maximised_ = false;
 };

@@ -1,6 +1,7 @@
 // The reply dispatcher: every complete reply is handed, by its code, to the
-// window or handler that wants it. A reply that fails its size checks is
-// dropped without a message, like one with an unknown code.
+// window or handler that wants it. A reply of a known code that fails its size
+// checks is dropped and the person told, in a box, that the operation did not
+// complete; a reply of an unknown code is dropped without a word.
 #pragma once
 
 #include "control/session/ReplyWindows.h"

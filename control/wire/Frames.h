@@ -15,7 +15,7 @@
 namespace frames {
 
 // A reply that fails a bounds or size check. The dispatcher drops such a
-// reply silently, exactly as it drops an unknown one.
+// reply and tells the person, in a box, that the operation did not complete.
 class EFrameError : public Exception {
  public:
   using Exception::Exception;

@@ -1,7 +1,8 @@
 // The one random-access reader over received frames and fixed-layout records, read
 // through the checked ByteReader. The record's size is required up front, so a short
 // record is refused before any field is read; every refusal, a field past the end
-// included, is a frames::EFrameError, which the dispatcher drops silently.
+// included, is a frames::EFrameError: the dispatcher drops the reply and tells the
+// person, in a box, that the operation did not complete.
 #pragma once
 
 #include <cstddef>

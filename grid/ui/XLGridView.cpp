@@ -14,6 +14,7 @@
 #include <algorithm>
 
 #include "core/ByteIO.h"
+#include "core/SysUtils.h"
 #include "platform/QtText.h"
 #include "grid/XLCells.h"
 #include "grid/XLSections.h"
@@ -23,6 +24,7 @@
 #include "grid/ui/XLQtCanvas.h"
 #include "platform/Guard.h"
 #include "platform/Services.h"
+#include "platform/Shell.h"
 
 namespace {
 constexpr int kAutoScrollMs = 40;
@@ -121,12 +123,23 @@ QPixmap DecodePicture(const std::string& data) {
   return tile;
 }
 
-// Link cells open through the desktop's shell service; a program that installed its own
-// opener keeps it.
+// Link cells open through the desktop's shell service, which says so when no program
+// takes the link; a program that installed its own opener keeps it.
 void InstallLinkOpener() {
   auto& open = TXLCUrl::ShellOpen();
   if (open) return;
-  open = [](const AnsiString& link) { Services::Shell().Open(ToQString(link).toStdString()); };
+  open = [](const AnsiString& link) { OpenWithDesktop(ToQString(link).toStdString(), link, DialogAnchor(nullptr)); };
+}
+
+// A link the cell will not hand over (a local file, a program) is refused out loud.
+bool SayIfLinkRefused(const TXLCell& cell, QWidget* parent) {
+  const auto* url = dynamic_cast<const TXLCUrl*>(&cell);
+  if (!url) return false;
+  const AnsiString link = Trim(url->Link());
+  if (link.empty() || TXLCUrl::IsOpenableLink(link)) return false;
+  ShowMessageBox(Utf8ToCp936("此链接不能打开，只能打开网页、FTP和邮件地址：") + link, Utf8ToCp936("系统提示"),
+                 MsgIcon::Warning, MsgButtons::Ok, parent);
+  return true;
 }
 
 }  // namespace
@@ -1259,7 +1272,8 @@ void TXLGrid::PaneMouseRelease(TXLView* pane, QMouseEvent* e) {
     // The cell's own click: a link opens, a group bar folds, a check box toggles where it
     // may be edited.
     if (TXLCell* c = pane->Section()->FindCell(cell))
-      if (!dynamic_cast<TXLCBoolean*>(c) || anyCellSelect_ || !HasOption(oReadOnly)) c->Execute();
+      if (!SayIfLinkRefused(*c, this) && (!dynamic_cast<TXLCBoolean*>(c) || anyCellSelect_ || !HasOption(oReadOnly)))
+        c->Execute();
     if (!self) return;
     const TPoint at = pane->Section()->ToSheet(cell);
     EndMouse();

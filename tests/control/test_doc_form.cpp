@@ -28,6 +28,7 @@
 #include "core/SysUtils.h"
 #include "grid/ui/XLGridView.h"
 #include "platform/Services.h"
+#include "uikit/TFlatButtonUnit.h"
 
 namespace {
 
@@ -263,6 +264,39 @@ TEST_F(DocForm, PhrasesAndTheApproverPanelWriteTheOpinionAndALateApproverListIsD
   auto picker = WhenModal<TfrmSelectUser>([](TfrmSelectUser* d) { d->reject(); });
   Give(form, &TfrmTemplate::ShowUserSelection, Reply(sent[2]));
   EXPECT_TRUE(picker.Acted());
+}
+
+TEST_F(DocForm, ASignOffTheServerDoesNotTakeKeepsTheFormAndTheComment) {
+  auto form = std::make_unique<TfrmTemplate>();
+  Load(*form, 2, [](TStream2Array& d) { d.Header.SetI32(dh::SignOffMode, 2); });
+  form->show();
+  ASSERT_TRUE(WaitUntil([&] { return server_.requests.size() == 1 && !session_.Busy(); }));
+  form->CommentButton()->click();
+  TFrameW* frame = form->CommentFrame();
+  frame->rdtMsg()->setPlainText(U("已阅，同意"));
+  auto signOffs = [&] {
+    size_t n = 0;
+    for (const std::string& f : Frames()) n += frames::FrameCode(f) == "QIAN";
+    return n;
+  };
+
+  // Refused, then cut off: the form stays with the comment, and the button comes back.
+  server_.QueueReply(frames::BuildServerMessage(Cp936("|不能签字")));
+  server_.QueueRaw({{Le32(100)}, 0, true});
+  for (size_t sent = 1; sent <= 2; ++sent) {
+    frame->btnOK()->Click();
+    ASSERT_TRUE(WaitUntil([&] { return signOffs() == sent && !session_.Busy(); }));
+    ASSERT_TRUE(PostedEventsHandled());
+    EXPECT_TRUE(form->isVisible()) << sent;
+    EXPECT_EQ(frame->rdtMsg()->toPlainText(), U("已阅，同意"));
+    EXPECT_TRUE(frame->btnOK()->isEnabled());
+  }
+
+  // Taken: the form closes.
+  server_.QueueReply(frames::BuildServerMessage(Cp936("签字成功")));
+  frame->btnOK()->Click();
+  EXPECT_TRUE(WaitUntil([&] { return !form->isVisible(); }));
+  EXPECT_EQ(signOffs(), 3u);
 }
 
 TEST_F(DocForm, TheSignOffModeShowsTheCommentFrameAndTheGridMenuFollowsReadOnly) {

@@ -249,9 +249,12 @@ TEST_F(TemplateForm, PrintingHidesFilledHiddenRowsAndReportsAFailure) {
   EXPECT_TRUE(form.Sheet().IsVisible(0, sRows));
   EXPECT_GT(QFile(pdf).size(), 0);
 
+  // A file that cannot be written: one box after the question, naming the file.
   capture_.saveAnswers = {"/nonexistent/dir/x.pdf"};
+  const size_t asked = capture_.prompts.size();
   form.N_PrintXLGridClick();
-  EXPECT_EQ(capture_.prompts.back().text, Cp936("打印出错，请确认是否连接打印机！"));
+  ASSERT_EQ(capture_.prompts.size(), asked + 2);
+  EXPECT_EQ(capture_.prompts.back().text, Cp936("打印文件无法写入：/nonexistent/dir/x.pdf"));
 }
 
 TEST_F(TemplateForm, PlaceholderFieldsCarryEditedValuesWhileTheFormLives) {

@@ -18,6 +18,7 @@
 #include "platform/QtText.h"
 #include "platform/Services.h"
 #include "platform/web/WebContent.h"
+#include "uikit/TFlatSpeedButtonUnit.h"
 
 namespace {
 
@@ -104,6 +105,19 @@ TEST_F(WebTest, StreamsInTheirDeclaredCharsetLeaveNoFileAndPrint) {
   QFile saved(QString::fromStdString(copy));
   ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
   EXPECT_TRUE(saved.readAll().contains("统一码的正文"));
+}
+
+TEST_F(WebTest, TheViewerOpensMaximisedWithPicturesOnItsSaveAndPrintButtons) {
+  Tfrm_Shtml view;
+  view.show();
+  EXPECT_TRUE(WaitUntil([&] { return view.isMaximized(); }, 5000));
+  for (TFlatSpeedButton* b : {view.Btn_Save(), view.Btn_Print()}) {
+    EXPECT_TRUE(b->Caption().isEmpty()) << b->Caption().toStdString();
+    EXPECT_FALSE(b->Glyph().isNull()) << b->toolTip().toStdString();
+    EXPECT_EQ(b->accessibleName(), b->toolTip());
+  }
+  // Two pictures, not one drawn twice.
+  EXPECT_NE(view.Btn_Save()->Glyph(), view.Btn_Print()->Glyph());
 }
 
 TEST_F(WebTest, PicturesAndPdfFilesAreShownByPath) {

@@ -5,6 +5,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
+
 #include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
@@ -73,14 +75,40 @@ bool OaServerProcess::Launch(uint16_t port) {
   return listening != 0 && (port == 0 || listening == port);
 }
 
+namespace {
+
+// True once a connect to the loopback port is refused.
+bool PortRefuses(uint16_t port) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  if (fd < 0) return false;
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  a.sin_port = htons(port);
+  const bool refused = connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 && errno == ECONNREFUSED;
+  close(fd);
+  return refused;
+}
+
+}  // namespace
+
 bool OaServerProcess::Stop() {
-  if (process_->state() == QProcess::NotRunning) return true;
-  process_->terminate();
-  if (!process_->waitForFinished(5000)) {
-    process_->kill();
-    process_->waitForFinished(3000);
+  if (process_->state() != QProcess::NotRunning) {
+    process_->terminate();
+    if (!process_->waitForFinished(20000)) {
+      process_->kill();
+      process_->waitForFinished(10000);
+    }
   }
-  return process_->state() == QProcess::NotRunning;
+  if (process_->state() != QProcess::NotRunning) return false;
+  // Down means what a client meets: its next connect is refused.
+  QElapsedTimer t;
+  t.start();
+  while (port_ != 0 && !PortRefuses(port_)) {
+    if (t.elapsed() > 10000) return false;
+    usleep(20000);
+  }
+  return true;
 }
 
 bool OaServerProcess::Restart() {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "ControlFactory.h"
+#include "apps/oa-server/OaDatabase.h"
 #include "E2eSupport.h"
 #include "control/wire/Frames.h"
 #include "core/ByteIO.h"
@@ -26,6 +27,13 @@ inline std::string Ask(uint16_t port, const std::string& frame) {
   c.Send(wire + frame);
   const std::optional<std::string> reply = c.ReadToClose();
   return reply && reply->size() >= 4 ? reply->substr(4) : std::string();
+}
+
+// A field's stored value, "<none>" when the document holds no such field.
+inline AnsiString StoredValue(const oa::StoredDocument& d, const char* field) {
+  for (const TFieldRecord& v : d.values)
+    if (v.name == Cp936(field)) return v.value;
+  return "<none>";
 }
 
 }  // namespace e2e
@@ -65,6 +73,13 @@ class PageSession {
   }
 
   std::string Ask(const std::string& frame) const { return e2e::Ask(server.Port(), frame); }
+
+  // The stored document as the server keeps it, read from its database.
+  std::optional<oa::StoredDocument> Stored(const std::string& id) const {
+    OaDatabase db;
+    db.Open(server.DatabasePath());
+    return db.FindDocument(id);
+  }
 
   // Requests of one code the server received (large ones are logged by their head only).
   size_t Count(const char* code) const { return server.Count(code); }

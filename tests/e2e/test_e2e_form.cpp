@@ -237,7 +237,7 @@ TEST_F(FormE2E, SubmitWithoutATitleIsRefusedAndSendsNothing) {
     f.btnSendClick();
     ASSERT_FALSE(capture_.prompts.empty());
     EXPECT_EQ(capture_.prompts.back().text, Cp936("请输入标题"));
-    f.close();  // a new document is never saved on close
+    f.close();  // nothing was typed: it closes without a question and saves nothing
   });
   ASSERT_TRUE(Settled());
   EXPECT_EQ(Updates(), 0u);

@@ -46,7 +46,7 @@ TEST(PrintE2E, PrintingTheFormWritesItsPagesWhereThePersonChose) {
         auto save = SaveAs(pdf, &dialogTitle);
         ClickThroughWindow(print);
         EXPECT_TRUE(save.Acted());
-        f->close();  // a new document is never saved on close
+        f->close();  // nothing was typed: it closes without a question
       },
       std::chrono::seconds(90));
   NewDocumentFlag() = 1;

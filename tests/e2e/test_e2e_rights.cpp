@@ -105,17 +105,8 @@ class RightsE2E : public ::testing::Test {
     return id;
   }
 
-  // The stored document as the server keeps it.
-  std::optional<oa::StoredDocument> Stored(const std::string& id) {
-    OaDatabase db;
-    db.Open(page_->server.DatabasePath());
-    return db.FindDocument(id);
-  }
-  static AnsiString Value(const oa::StoredDocument& d, const char* field) {
-    for (const TFieldRecord& v : d.values)
-      if (v.name == Cp936(field)) return v.value;
-    return "<none>";
-  }
+  std::optional<oa::StoredDocument> Stored(const std::string& id) const { return page_->Stored(id); }
+  static AnsiString Value(const oa::StoredDocument& d, const char* field) { return e2e::StoredValue(d, field); }
   // Sends a frame through the control's session, as a client that sends whatever it
   // likes would; returns once its reply was handled.
   void SendAnyway(std::string frame) {

@@ -327,8 +327,18 @@ TEST_F(GridView, ClickingALinkOpensItThroughTheShellAndClickingAGroupBarFoldsIts
   });
   ClickThroughWindow(Pane(), CellCentre(2, 1));
   EXPECT_EQ(capture.shellOpens, (std::vector<std::string>{"http://example.org/Path?Q=1"}));
+  EXPECT_TRUE(capture.prompts.empty());
   ClickThroughWindow(Pane(), CellCentre(2, 2));  // no web or mail address: nothing opens
   EXPECT_EQ(capture.shellOpens.size(), 1u);
+  // and the person learns why, with the link.
+  ASSERT_EQ(capture.prompts.size(), 1u);
+  EXPECT_EQ(capture.prompts[0].icon, MsgIcon::Warning);
+  EXPECT_NE(capture.prompts[0].text.find("file:///etc/passwd"), std::string::npos);
+  // A link no program takes is said to be so.
+  capture.shellResult = false;
+  ClickThroughWindow(Pane(), CellCentre(2, 1));
+  ASSERT_EQ(capture.prompts.size(), 2u);
+  EXPECT_EQ(capture.prompts[1].text, Cp936("没有可以打开此文件的程序：") + "http://example.org/Path?Q=1");
 
   ClickThroughWindow(Pane(), CellCentre(0, 4));
   for (int32_t r = 5; r < 8; ++r) {
