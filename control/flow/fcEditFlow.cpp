@@ -16,6 +16,7 @@
 #include <algorithm>
 
 #include "control/session/Un_function.h"
+#include "control/session/WaitFOr.h"
 #include "control/session/frm_Main.h"
 #include "control/select/frm_SelectUser.h"
 #include "control/wire/Frames.h"
@@ -740,7 +741,13 @@ bool TFFlowEditor::CanClose() {
     return AskKeepingWork(Cp936(text), Cp936(kCaption), MsgButtons::YesNo, MsgResult::No, this) == MsgResult::Yes;
   };
   if (saving_) {
-    if (!ask("流程定义正在保存到服务器，尚未收到服务器的答复。是否不等答复直接退出？")) return false;
+    // The session's wait box stands over the editor's middle, where the question is.
+    TfrmWaitFor* box = frmMain() ? frmMain()->WaitForBox() : nullptr;
+    const QPointer<QWidget> waiting = box && box->isVisible() ? box : nullptr;
+    if (waiting) waiting->hide();
+    const bool leave = ask("流程定义正在保存到服务器，尚未收到服务器的答复。是否不等答复直接退出？");
+    if (waiting && saving_) waiting->show();
+    if (!leave) return false;
     // What changed after the save was sent would be lost as well.
     if (State() == sending_) return true;
   } else if (!Modified()) {
