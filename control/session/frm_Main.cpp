@@ -341,8 +341,8 @@ void TfrmMain::ShowEndMessage(TRequestEnd end, bool changing, bool flow) {
       ShowMessageBox(Cp936(kNoAnswer), Cp936(kCaption), MsgIcon::Information, MsgButtons::Ok, DialogAnchor(this));
       return;
     case TRequestEnd::Cut:
-      ShowMessageBox(Cp936(!changing ? kUnreadableReply : flow ? kCutFlowReply : kCutReply), Cp936(kCaption), MsgIcon::Information,
-                     MsgButtons::Ok, DialogAnchor(this));
+      ShowMessageBox(Cp936(!changing ? kUnreadableReply : flow ? kCutFlowReply : kCutReply), Cp936(kCaption),
+                     MsgIcon::Information, MsgButtons::Ok, DialogAnchor(this));
       return;
     case TRequestEnd::Invalid: ShowUnreadableReply(); return;
   }
