@@ -1,5 +1,6 @@
 #include "control/flow/fcEditFlow.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QFormLayout>
 #include <QGridLayout>
@@ -15,6 +16,7 @@
 #include <algorithm>
 
 #include "control/session/Un_function.h"
+#include "control/session/WaitFOr.h"
 #include "control/session/frm_Main.h"
 #include "control/select/frm_SelectUser.h"
 #include "control/wire/Frames.h"
@@ -72,7 +74,12 @@ class TEditorUserPicker : public TfrmSelectUser, public IUserPicker {
   void LoadUserList(TMemoryStream& reply) override { LoadUsers(reply.Data(), {}, false); }
   void SetChosenUsers(const std::vector<std::pair<AnsiString, AnsiString>>& users) override {
     std::vector<frames::PickedUser> picked;
-    for (const auto& [id, name] : users) picked.push_back({id, name});
+    for (const auto& [id, name] : users) {
+      frames::PickedUser u;
+      u.userId = id;
+      u.userName = name;
+      picked.push_back(u);
+    }
     PreselectUsers(picked);
   }
   void SetListRequest(std::function<void(int list)> request) override { OnRequestList = std::move(request); }
@@ -110,7 +117,11 @@ TFFlowEditor::TFFlowEditor(QWidget* parent) : TFChartEditor(parent) {
   for (QPushButton* b : findChildren<QPushButton*>()) b->setAutoDefault(false);
 }
 
-TFFlowEditor::~TFFlowEditor() = default;
+TFFlowEditor::~TFFlowEditor() {
+  // Closing the window moves the focus out of a field, whose handlers would run on a
+  // half-destroyed editor.
+  for (QWidget* w : findChildren<QWidget*>()) w->disconnect(this);
+}
 
 void TFFlowEditor::BuildPanels() {
   auto Q = [](const char* s) { return ToQString(Cp936(s)); };
@@ -159,6 +170,8 @@ void TFFlowEditor::BuildPanels() {
   userRow->addWidget(btnOpUser);
   edtWFValue = new QLineEdit(GroupBox2);
   edtWFValue->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-9]*"), edtWFValue));
+  // The record keeps 255 digits: the box takes no more than that, so what shows is what is kept.
+  edtWFValue->setMaxLength(255);
   names->addRow(Q("步骤名称："), edt_StepName);
   names->addRow(Q("办理人："), userRow);
   names->addRow(Q("办理天数："), edtWFValue);
@@ -329,6 +342,8 @@ bool TFFlowEditor::CheckStepName() {
   TFcObject* o = ObjectOf(current_);
   if (!o || !GroupBox2->isEnabled()) return true;
   const AnsiString problem = NameProblem(o, ToAnsi(edt_StepName->text()));
+  // Leaving the box for the save button: the save's own check says it, once.
+  if (!problem.empty() && QApplication::focusWidget() == BitBtn1) return false;
   if (!problem.empty()) {
     ShowMessageBox(problem, Cp936(kCaption), MsgIcon::Information, MsgButtons::Ok, this);
     edt_StepName->setFocus();
@@ -596,23 +611,32 @@ bool TFFlowEditor::CheckSteps() {
   if (n == 0) return refuse(nullptr, Cp936("流程中没有任何步骤，不能保存！"));
   for (int i = 0; i < n; ++i)
     if (AnsiString problem = NameProblem(Chart->Objects(i)); !problem.empty()) return refuse(Chart->Objects(i), problem);
+  // Loose ends in the order the save walks the steps, naming the step the loose
+  // connection hangs from.
+  for (int i = 0; i < n; ++i) {
+    TFcObject* o = Chart->Objects(i);
+    for (int k = 0; k < o->ConnectionCount(); ++k)
+      if (TFcConnection* c = o->Connections(k); !c->Source() || !c->Dest()) return refuse(c, unconnected(o));
+  }
   for (int i = 0; i < Chart->ConnectionCount(); ++i) {
     TFcConnection* c = Chart->Connections(i);
-    if (c->Source() && c->Dest()) continue;
-    if (TFcObject* end = c->Source() ? c->Source() : c->Dest()) return refuse(c, unconnected(end));
-    return refuse(c, Cp936("流程连线没有连接到流程节点，请检查连接线。"));
+    if (!c->Source() && !c->Dest()) return refuse(c, Cp936("流程连线没有连接到流程节点，请检查连接线。"));
   }
-  // Every step must be reached from the start: the first step no connection enters.
-  int start = 0;
-  for (int i = 0; i < n; ++i) {
+  // Every step must be reached from the start: the first step that a connection leaves
+  // and none enters (in a loop, the first that one leaves). A step with no connection at
+  // all starts nothing, wherever it stands.
+  int start = -1, firstLeaving = -1;
+  for (int i = 0; i < n && start < 0; ++i) {
     const TFcObject* o = Chart->Objects(i);
-    bool entered = false;
-    for (int k = 0; k < o->ConnectionCount() && !entered; ++k) entered = o->Connections(k)->Dest() == o;
-    if (!entered) {
-      start = i;
-      break;
+    bool entered = false, leaves = false;
+    for (int k = 0; k < o->ConnectionCount(); ++k) {
+      entered = entered || o->Connections(k)->Dest() == o;
+      leaves = leaves || o->Connections(k)->Source() == o;
     }
+    if (leaves && firstLeaving < 0) firstLeaving = i;
+    if (leaves && !entered) start = i;
   }
+  if (start < 0) start = std::max(firstLeaving, 0);
   std::vector<const TFcObject*> reached{Chart->Objects(start)};
   for (size_t r = 0; r < reached.size(); ++r)
     for (int k = 0; k < reached[r]->ConnectionCount(); ++k) {
@@ -714,9 +738,24 @@ void TFFlowEditor::MarkSaved() { saved_ = State(); }
 bool TFFlowEditor::Modified() const { return State() != saved_; }
 
 bool TFFlowEditor::CanClose() {
-  if (!Modified()) return true;
-  return ShowMessageBox(Cp936("流程定义已经修改，尚未保存到服务器。是否放弃修改并退出？"), Cp936(kCaption),
-                        MsgIcon::Question, MsgButtons::YesNo, this) == MsgResult::Yes;
+  // Enter keeps the work; Escape and the question's close box keep the editor.
+  auto ask = [this](const char* text) {
+    return AskKeepingWork(Cp936(text), Cp936(kCaption), MsgButtons::YesNo, MsgResult::No, this) == MsgResult::Yes;
+  };
+  if (saving_) {
+    // The session's wait box stands over the editor's middle, where the question is.
+    TfrmWaitFor* box = frmMain() ? frmMain()->WaitForBox() : nullptr;
+    const QPointer<QWidget> waiting = box && box->isVisible() ? box : nullptr;
+    if (waiting) waiting->hide();
+    const bool leave = ask("流程定义正在保存到服务器，尚未收到服务器的答复。是否不等答复直接退出？");
+    if (waiting && saving_) waiting->show();
+    if (!leave) return false;
+    // What changed after the save was sent would be lost as well.
+    if (State() == sending_) return true;
+  } else if (!Modified()) {
+    return true;
+  }
+  return ask("流程定义已经修改，尚未保存到服务器。是否放弃修改并退出？");
 }
 
 bool TFFlowEditor::SaveFlow() {
@@ -727,6 +766,7 @@ bool TFFlowEditor::SaveFlow() {
   saving_ = true;
   BitBtn1->setEnabled(false);
   miSaveToServer->setEnabled(false);
+  lblStatus->setText(ToQString(Cp936("正在保存到服务器，等待服务器答复……")));
   Send(BuildFlowMessage(BuildFlow()));
   return true;
 }
@@ -736,6 +776,7 @@ void TFFlowEditor::SaveEnded(const std::string* reply) {
   saving_ = false;
   BitBtn1->setEnabled(true);
   miSaveToServer->setEnabled(true);
+  lblStatus->clear();
   // No reply: the session has told the person; everything stays as it is.
   // Refused (and said so) or not understood: not saved.
   if (!reply || !frames::IsAcceptedReply(*reply)) return;
@@ -798,16 +839,32 @@ void TFFlowEditor::WriteUserList(TMemoryStream& reply) {
   if (!ok || !self) return;
   TStepRecord* r = Current();
   if (!r) return;
+  // The picker knows users, not the departments each one reviews: a handler who stays keeps
+  // the entry the step had for them, a new one starts with none.
+  const auto before = r->handlers;
+  const uint32_t beforeCount = std::min(r->handlerCount, kMaxHandlers);
   r->handlerCount = uint32_t(std::min<size_t>(chosen.size(), kMaxHandlers));
   for (THandlerEntry& h : r->handlers) h = THandlerEntry{};
   std::vector<AnsiString> names;
   for (uint32_t i = 0; i < r->handlerCount; ++i) {
+    const auto kept = std::find_if(before.begin(), before.begin() + beforeCount,
+                                   [&](const THandlerEntry& h) { return h.userId == chosen[i].first; });
+    if (kept != before.begin() + beforeCount) r->handlers[i] = *kept;
     r->handlers[i].userId = chosen[i].first;
     r->handlers[i].userName = chosen[i].second;
     names.push_back(chosen[i].second);
   }
   handlerNames_ = JoinNames(names);
   edt_OpUser->setText(ToQString(handlerNames_));
+}
+
+AnsiString TFFlowEditor::PickedCell() const {
+  switch (pickMode_) {
+    case 0: return ToAnsi(cb_MsgTitle->currentText());
+    case 1: return ToAnsi(cbNOName->currentText());
+    case 2: return ToAnsi(edtMsgField->text());
+    default: return {};  // an editable cell is added to the list: none is chosen yet
+  }
 }
 
 void TFFlowEditor::SetTitleFieldText(const AnsiString& text) { cb_MsgTitle->setEditText(ToQString(text)); }

@@ -43,6 +43,7 @@ class TFFlowEditor : public TFChartEditor, public IChartEditor {
   void SetNumberFieldText(const AnsiString& text) override;
   void SetMsgFieldCell(const AnsiString& cell) override;
   void AddEditCell(const AnsiString& cell) override;
+  AnsiString PickedCell() const override;
 
   void LoadFlow(const TFlowMessage& m);
   // Checks the chart and sends the definition; false (nothing sent) when the check fails.

@@ -462,6 +462,13 @@ AnsiString TfrmTemplate::CurrentCellText() const {
   return c.X < 0 ? AnsiString() : sheet_->GetAsString(c.X, c.Y);
 }
 
+void TfrmTemplate::GoToCellText(const AnsiString& text) {
+  if (text.empty()) return;
+  for (int32_t row = 0; row < sheet_->RowCount(); ++row)
+    for (int32_t col = 0; col < sheet_->ColCount(); ++col)
+      if (sheet_->GetAsString(col, row) == text && gridView_->SetCurCell(col, row)) return;
+}
+
 AnsiString TfrmTemplate::GetFieldValue(const AnsiString& name) const {
   StoreEdit();
   return Fields().GetFieldValue(name);

@@ -70,6 +70,7 @@ class TfrmTemplate : public QDialog, public ITemplateForm {
   void FitFormToGrid() override;
   int ShowModal() override { return exec(); }
   AnsiString CurrentCellText() const override;
+  void GoToCellText(const AnsiString& text) override;
 
   // Loading without the modal loop (LoadFromStream = Load + exec).
   void Load(TMemoryStream& reply);

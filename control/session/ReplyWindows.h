@@ -52,6 +52,8 @@ class ITemplateForm {
   virtual void FitFormToGrid() = 0;
   virtual int ShowModal() = 0;
   virtual AnsiString CurrentCellText() const = 0;
+  // Makes the first cell showing text (rows, then columns) the current cell; none: no move.
+  virtual void GoToCellText(const AnsiString& text) {}
 };
 
 // The workflow editor.
@@ -68,6 +70,8 @@ class IChartEditor {
   virtual void SetNumberFieldText(const AnsiString& text) = 0;
   virtual void SetMsgFieldCell(const AnsiString& cell) = 0;
   virtual void AddEditCell(const AnsiString& cell) = 0;
+  // The cell the current pick mode already holds, where the cell picker opens; empty: none.
+  virtual AnsiString PickedCell() const { return {}; }
 };
 
 // The user picker as the workflow editor uses it, to choose a step's handlers.

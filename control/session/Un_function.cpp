@@ -344,8 +344,8 @@ void HandleFileReply(TfrmMain& session, TMemoryStream& reply) {
 namespace {
 
 // The cell picker opens full screen: without a window manager's close box the person still
-// needs a way out, a button and Escape, both taking the current cell.
-void AddPickerClose(QWidget* form) {
+// needs a way out: the button takes the current cell, Escape takes none (cancelled is set).
+void AddPickerClose(QWidget* form, const std::shared_ptr<bool>& cancelled) {
   auto* done = new QPushButton(ToQString(Cp936("选定单元格")), form);
   done->setObjectName("btnPickCell");
   QObject::connect(done, &QPushButton::clicked, form, &QWidget::close);
@@ -356,7 +356,10 @@ void AddPickerClose(QWidget* form) {
     done->move(form->width() - done->width() - 8, 8);
   }
   auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), form);
-  QObject::connect(escape, &QShortcut::activated, form, &QWidget::close);
+  QObject::connect(escape, &QShortcut::activated, form, [form, cancelled] {
+    *cancelled = true;
+    form->close();
+  });
 }
 
 }  // namespace
@@ -376,9 +379,12 @@ void HandleSheetReply(TMemoryStream& reply) {
     picker->LoadSheet(sheetStream);
     picker->AdjustLayout();
     picker->FitFormToGrid();
-    AddPickerClose(widget);
+    // On the cell already chosen, so closing it again changes nothing.
+    if (IChartEditor* editor = ChartEditor()) picker->GoToCellText(editor->PickedCell());
+    const auto cancelled = std::make_shared<bool>(false);
+    AddPickerClose(widget, cancelled);
     picker->ShowModal();
-    if (widget) text = picker->CurrentCellText();
+    if (widget && !*cancelled) text = picker->CurrentCellText();
   }
   IChartEditor* editor = ChartEditor();
   if (text.empty() || !editor) return;

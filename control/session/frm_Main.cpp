@@ -43,6 +43,7 @@ const char* const kConnectError =
 const char* const kCaption = "系统提示";
 const char* const kUnreadableReply = "服务器返回的数据不完整或无法识别，操作没有完成。";
 const char* const kCutReply = "服务器的答复不完整，操作可能没有完成，请重新打开文档查看。";
+const char* const kCutFlowReply = "服务器的答复不完整，操作可能没有完成，请重新打开流程查看。";
 const char* const kNoAnswer = "服务器在60秒内没有答复，操作可能没有完成。";
 
 }  // namespace
@@ -323,15 +324,16 @@ void TfrmMain::EndWithoutReply(TRequestEnd end) {
   if (!conn_) return;
   TRequestDone done = std::move(conn_->done);
   const bool changing = IsChangingRequest(conn_->frame);
+  const bool flow = frames::FrameCode(conn_->frame) == "FLOW";
   const QPointer<TfrmMain> self(this);
   Abandon(false);
   // The person is told first, so a window waiting for this request decides after the message.
-  ShowEndMessage(end, changing);
+  ShowEndMessage(end, changing, flow);
   if (done) Guarded([&] { done(end, {}); });
   if (self) StartNext();
 }
 
-void TfrmMain::ShowEndMessage(TRequestEnd end, bool changing) {
+void TfrmMain::ShowEndMessage(TRequestEnd end, bool changing, bool flow) {
   switch (end) {
     case TRequestEnd::Replied: return;
     case TRequestEnd::Refused: ShowConnectError(); return;
@@ -339,8 +341,8 @@ void TfrmMain::ShowEndMessage(TRequestEnd end, bool changing) {
       ShowMessageBox(Cp936(kNoAnswer), Cp936(kCaption), MsgIcon::Information, MsgButtons::Ok, DialogAnchor(this));
       return;
     case TRequestEnd::Cut:
-      ShowMessageBox(Cp936(changing ? kCutReply : kUnreadableReply), Cp936(kCaption), MsgIcon::Information,
-                     MsgButtons::Ok, DialogAnchor(this));
+      ShowMessageBox(Cp936(!changing ? kUnreadableReply : flow ? kCutFlowReply : kCutReply), Cp936(kCaption),
+                     MsgIcon::Information, MsgButtons::Ok, DialogAnchor(this));
       return;
     case TRequestEnd::Invalid: ShowUnreadableReply(); return;
   }

@@ -128,7 +128,8 @@ class TfrmMain : public QWidget {
   std::unique_ptr<Connection> Detach();
   void CloseWaitBox();
   void ShowConnectError();
-  void ShowEndMessage(TRequestEnd end, bool changing);
+  // flow: the request saved a workflow definition, which is what to open again.
+  void ShowEndMessage(TRequestEnd end, bool changing, bool flow);
 
   AnsiString host_;
   int port_ = 0;

@@ -108,8 +108,10 @@ TFChartEditor::TFChartEditor(QWidget* parent) : QDialog(parent), undo_(nullptr) 
   middle->addLayout(PropertyColumn);
   auto* bottom = new QHBoxLayout;
   lblTip = new QLabel(this);
+  lblStatus = new QLabel(this);
   BitBtn1 = new QPushButton(ToQString(Cp936("保存")), this);
   bottom->addWidget(lblTip, 1);
+  bottom->addWidget(lblStatus);
   bottom->addWidget(BitBtn1);
   top->addLayout(bottom);
 

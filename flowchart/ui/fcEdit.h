@@ -53,6 +53,7 @@ class TFChartEditor : public QDialog {
   TFlowChart* Chart;
   TFcImageList* Images;
   QLabel *lblBanner, *lblTip;
+  QLabel* lblStatus;  // beside the save button: what the editor is waiting for
   QPushButton* BitBtn1;  // save to the server
   // The right-hand column where the flow's own property groups go.
   QVBoxLayout* PropertyColumn;

@@ -46,11 +46,16 @@ std::vector<TFcObject*> UnionChoices(const TFcChart* chart, int mode) {
   for (int i = 0; i < chart->ObjectCount(); ++i)
     if (chart->Objects(i)->HasUnionChildren()) unions.push_back(chart->Objects(i));
   if (mode == 0) return unions;
+  // Only the unions an object can be taken out of: those holding it directly. An outer
+  // union holds it through an inner one, which is where it is removed from.
   std::vector<TFcObject*> out;
   for (TFcItem* it : chart->SelectedObjects()) {
     auto* o = static_cast<TFcObject*>(it);
-    for (TFcObject* u : unions)
-      if (u != o && u->UnionContains(o) && std::find(out.begin(), out.end(), u) == out.end()) out.push_back(u);
+    for (TFcObject* u : unions) {
+      bool direct = false;
+      for (int k = 0; k < u->UnionChildCount() && !direct; ++k) direct = u->GetUnionChild(k) == o;
+      if (u != o && direct && std::find(out.begin(), out.end(), u) == out.end()) out.push_back(u);
+    }
   }
   std::sort(out.begin(), out.end(), [chart](TFcObject* a, TFcObject* b) {
     return ToQString(UnionCaption(chart, a)) < ToQString(UnionCaption(chart, b));

@@ -20,7 +20,7 @@ int UnionNumber(const TFcChart* chart, const TFcObject* u);
 // "Union n" and, when the union has text, " ( text )".
 AnsiString UnionCaption(const TFcChart* chart, const TFcObject* u);
 // The unions the dialog lists: every union (mode 0), else the unions containing a selected
-// object, each once, sorted by caption.
+// object directly (the ones it can be removed from), each once, sorted by caption.
 std::vector<TFcObject*> UnionChoices(const TFcChart* chart, int mode);
 // The chosen union, or null when the user cancelled or chose nothing.
 TFcObject* SelectUnionDialog(TFcChart* chart, int mode, QWidget* parent = nullptr);

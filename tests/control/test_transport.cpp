@@ -298,6 +298,14 @@ TEST_F(Transport, EverySenderLearnsHowItsRequestEndedAndThePersonIsToldOnce) {
     EXPECT_FALSE(IsChangingRequest(std::string("\x04", 1) + code)) << code;
   for (const char* code : {"UPDA", "SABB", "DCMD", "FEFA", "QIAN", "FLOW"})
     EXPECT_TRUE(IsChangingRequest(std::string("\x04", 1) + code)) << code;
+
+  // A cut reply to a workflow save sends the person back to the workflow.
+  session->SetServer("127.0.0.1", server.Port());
+  server.QueueRaw({{Le32(100) + std::string(50, 'x')}, 0, true});
+  session->SendToServer(std::string("\x04" "FLOW", 5) + std::string(20, 'f'), done);
+  ASSERT_TRUE(WaitUntil([&] { return ends.size() == 8 && Idle(); }, 10000));
+  EXPECT_EQ(ends[7], TRequestEnd::Cut);
+  EXPECT_EQ(capture.prompts.back().text, Cp936("服务器的答复不完整，操作可能没有完成，请重新打开流程查看。"));
 }
 
 TEST_F(Transport, TheWaitBoxStandsOverItsWindowAndFollowsItWhenTheWindowIsPlaced) {

@@ -5,6 +5,8 @@
 #include <QApplication>
 #include <QDir>
 #include <QLineEdit>
+#include <QListWidget>
+#include <QMessageBox>
 #include <QMenu>
 #include <QMenuBar>
 #include <QProcess>
@@ -22,6 +24,8 @@
 #include "control/session/Un_function.h"
 #include "control/session/frm_Main.h"
 #include "control/session/frmPopup.h"
+#include "core/ScopeGuard.h"
+#include "flowchart/ui/fcSelUnion.h"
 #include "control/wire/Frames.h"
 #include "control/wire/Un_type.h"
 #include "platform/QtText.h"
@@ -43,6 +47,9 @@ void Click(QWidget* w, QPoint local) { QTest::mouseClick(WindowOf(w), Qt::LeftBu
 void Click(QWidget* w) { Click(w, w->rect().center()); }
 void Type(QWidget* w, const QString& text) {
   for (QChar c : text) QTest::sendKeyEvent(QTest::Click, WindowOf(w), Qt::Key_unknown, QString(c), Qt::NoModifier);
+}
+void ShiftClick(QWidget* w, QPoint local) {
+  QTest::mouseClick(WindowOf(w), Qt::LeftButton, Qt::ShiftModifier, InWindow(w, local));
 }
 void Key(QWidget* w, Qt::Key key, Qt::KeyboardModifiers m = {}) { QTest::keyClick(WindowOf(w), key, m); }
 void Drag(QWidget* w, QPoint from, QPoint to) {
@@ -406,14 +413,26 @@ TEST_F(FlowEditorE2E, HandlerPickerOpensWithTheStepsHandlersChosen) {
   ASSERT_EQ(review->handlerCount, 2u);
   EXPECT_EQ(review->handlers[0].userId, before_.steps[1].handlers[0].userId);
   EXPECT_EQ(review->handlers[1].userId, before_.steps[1].handlers[1].userId);
+  // The departments each one reviews stay with them.
+  EXPECT_EQ(review->handlers[0].deptNumbers, ",11,12,");
+  EXPECT_EQ(review->handlers[1].deptNumbers, ",10,");
+  EXPECT_EQ(review->handlers[0].deptNumber, before_.steps[1].handlers[0].deptNumber);
 }
 
-TEST_F(FlowEditorE2E, CellPickerClosesByEscapeAndByItsButtonDeliveringTheCell) {
+TEST_F(FlowEditorE2E, CellPickerOpensOnTheCellSetAndOnlyItsButtonDeliversIt) {
   RegisterTemplateForm();
+  AnsiString added;
   Edit([&](TFFlowEditor* ed) {
     Click(ed->Chart->viewport(), CentreOf(ed->Chart, Named(ed->Chart, "科室审核")));
-    for (bool escape : {true, false}) {
-      AnsiString seen;
+    // Escape on the title cell's picker, on the opinion cell's, then the button on an
+    // editable cell's.
+    struct Round {
+      QWidget* opener;
+      bool escape;
+    };
+    for (const Round& round : {Round{ed->cb_MsgTitle, true}, Round{ed->btnMsgField, true},
+                               Round{ed->btn_AddEditCell, false}}) {
+      AnsiString opened, seen;
       bool acted = false;
       auto form = WhenModal<TfrmTemplate>([&](TfrmTemplate* f) {
         if (acted) return;
@@ -421,26 +440,176 @@ TEST_F(FlowEditorE2E, CellPickerClosesByEscapeAndByItsButtonDeliveringTheCell) {
         QPushButton* done = f->findChild<QPushButton*>("btnPickCell");
         ASSERT_TRUE(done);
         EXPECT_TRUE(done->isVisible());
-        // Onto a cell that has a text, as a person moves with the arrow keys.
-        for (int i = 0; i < 60 && f->CurrentCellText().empty(); ++i) Key(f, i % 2 ? Qt::Key_Down : Qt::Key_Right);
+        opened = f->CurrentCellText();
+        // Onto another cell that has a text, as a person moves with the arrow keys.
+        for (int i = 0; i < 60 && (f->CurrentCellText().empty() || f->CurrentCellText() == opened); ++i)
+          Key(f, i % 2 ? Qt::Key_Down : Qt::Key_Right);
         seen = f->CurrentCellText();
-        if (escape) {
+        if (round.escape) {
           Key(f, Qt::Key_Escape);
         } else {
           Click(done);
         }
       });
-      QLineEdit* box = escape ? ed->edtMsgField : ed->edtEditCells;
-      // The opinion cell is replaced, an editable cell added to the list.
-      const QString kept = escape || box->text().isEmpty() ? QString() : box->text() + ",";
-      Click(escape ? ed->btnMsgField : ed->btn_AddEditCell);
+      const QString title = ed->cb_MsgTitle->currentText(), opinion = ed->edtMsgField->text(),
+                    cells = ed->edtEditCells->text();
+      if (round.opener == ed->cb_MsgTitle) {
+        // The drop-down arrow asks for the form.
+        Click(ed->cb_MsgTitle, QPoint(ed->cb_MsgTitle->width() - 6, ed->cb_MsgTitle->height() / 2));
+      } else {
+        Click(round.opener);
+      }
       ASSERT_TRUE(PumpUntil([&] { return acted && QApplication::activeModalWidget() == ed; }, 15000));
       ASSERT_FALSE(seen.empty());
-      EXPECT_EQ(ToAnsi(box->text()), ToAnsi(kept) + seen);
+      // It opened on the cell already set.
+      const AnsiString set = round.opener == ed->cb_MsgTitle ? before_.titleCell
+                             : round.opener == ed->btnMsgField ? before_.steps[1].opinionCell
+                                                               : opened;
+      EXPECT_EQ(opened, set);
+      EXPECT_EQ(ed->cb_MsgTitle->currentText(), title);
+      EXPECT_EQ(ed->edtMsgField->text(), opinion);
+      if (!round.escape) {
+        EXPECT_EQ(ToAnsi(ed->edtEditCells->text()), ToAnsi(cells) + "," + seen);
+        added = seen;
+      }
     }
+    SaveAndWaitForClose(ed);
+  });
+  const TFlowMessage m = Stored();
+  EXPECT_EQ(m.titleCell, before_.titleCell);
+  const TStepRecord* review = StepNamed(m, "科室审核");
+  ASSERT_TRUE(review);
+  EXPECT_EQ(review->opinionCell, before_.steps[1].opinionCell);
+  EXPECT_EQ(review->editableCells, before_.steps[1].editableCells + "," + added);
+}
+
+// The question on leaving a changed editor, answered by keys on the real box: Escape and
+// Enter both keep the editor and its drawing.
+TEST_F(FlowEditorE2E, EscapeThenEnterOnTheLeaveQuestionKeepsTheDrawing) {
+  std::vector<QString> defaults;
+  Edit([&](TFFlowEditor* ed) {
+    DrawConnectedStep(ed, "人事备案");
+    // The box itself, not the recording, so that its keys are the ones a person presses.
+    auto recording = Services::SetPrompt(nullptr);
+    const auto restore = ScopeExit([&] { Services::SetPrompt(std::move(recording)); });
+    for (Qt::Key answer : {Qt::Key_Escape, Qt::Key_Return}) {
+      bool asked = false;
+      auto box = WhenModal<QMessageBox>([&](QMessageBox* b) {
+        if (asked || !b->isVisible() || !b->windowHandle()) return;
+        asked = true;
+        defaults.push_back(b->defaultButton() ? b->defaultButton()->text() : QString());
+        QTest::keyClick(b->windowHandle(), answer);
+      });
+      Key(ed->Chart, Qt::Key_Escape);
+      ASSERT_TRUE(PumpUntil([&] { return asked && QApplication::activeModalWidget() == ed; }, 10000));
+      ASSERT_TRUE(ed->isVisible());
+      EXPECT_EQ(ed->Chart->ObjectCount(), 5);
+    }
+    SaveAndWaitForClose(ed);
+  });
+  EXPECT_EQ(defaults.size(), 2u);
+  const TFlowMessage m = Stored();
+  EXPECT_EQ(m.steps.size(), 5u);
+  EXPECT_TRUE(StepNamed(m, "流程节点 5"));
+}
+
+// The save check names the step at fault: a step no connection touches, put first in the
+// chart's order, and of two loose connections the one whose step comes first.
+TEST_F(FlowEditorE2E, SaveCheckNamesTheStrayStepAndTheFirstLooseStepInChartOrder) {
+  Edit([&](TFFlowEditor* ed) {
+    QWidget* view = ed->Chart->viewport();
+    Click(ed->btnCreateObject);
+    Drag(view, kNewStep, kNewStep + QPoint(4, 4));
+    ASSERT_EQ(ed->Chart->ObjectCount(), 5);
+    TFcObject* stray = ed->Chart->Objects(4);
+    Click(view, CentreOf(ed->Chart, stray));
+    ChooseMenu(ed->MainMenu, ed->mEdit, ed->miSendToBack);
+    ASSERT_EQ(ed->Chart->Objects(0), stray);
+    Click(ed->BitBtn1);
+    EXPECT_EQ(Prompted("[流程节点 5]流程节点没有连接"), 1u);
+    EXPECT_EQ(Prompted("[填写申请]"), 0u);
+    ASSERT_EQ(ed->Chart->SelectedObjects().size(), 1u);
+    EXPECT_EQ(ed->Chart->SelectedObject(), stray);
+    ChooseMenu(ed->MainMenu, ed->mEdit, ed->miDelete);
+    ASSERT_EQ(ed->Chart->ObjectCount(), 4);
+
+    // Loose connections drawn from the last step, then from the first.
+    for (const char* from : {"人事备案", "填写申请"}) {
+      Click(ed->btnCreateConnect);
+      Drag(view, CentreOf(ed->Chart, Named(ed->Chart, from)), kEmpty);
+    }
+    ASSERT_EQ(ed->Chart->ConnectionCount(), 6);
+    Click(ed->BitBtn1);
+    EXPECT_EQ(Prompted("[填写申请]流程节点没有连接"), 1u);
+    EXPECT_EQ(Prompted("[人事备案]"), 0u);
+    ASSERT_TRUE(ed->Chart->SelectedConnection());
+    EXPECT_EQ(ed->Chart->SelectedConnection()->Source(), Named(ed->Chart, "填写申请"));
     capture_.promptAnswers.push_back(MsgResult::Yes);
     Key(ed->Chart, Qt::Key_Escape);
   });
+  const TFlowMessage stored = Stored();
+  EXPECT_EQ(server_.Count("FLOW"), 0u);
+  EXPECT_EQ(stored.steps.size(), 4u);
+}
+
+// Nested unions: a step is taken out of the union that holds it; an outer union that
+// holds it only through an inner one is not offered.
+TEST_F(FlowEditorE2E, RemovingFromANestedUnionTakesTheStepOut) {
+  QStringList offered;
+  Edit([&](TFFlowEditor* ed) {
+    QWidget* view = ed->Chart->viewport();
+    auto unite = [&](const char* main, const char* child) {
+      Click(view, CentreOf(ed->Chart, Named(ed->Chart, main)));
+      ShiftClick(view, CentreOf(ed->Chart, Named(ed->Chart, child)));
+      ASSERT_EQ(ed->Chart->SelectedObjects().size(), 2u);
+      ChooseMenu(ed->MainMenu, ed->mUnions, ed->miNewUnion);
+    };
+    unite("科室审核", "分管领导审批");
+    unite("填写申请", "科室审核");
+    TFcObject* inner = Named(ed->Chart, "科室审核");
+    TFcObject* outer = Named(ed->Chart, "填写申请");
+    TFcObject* step = Named(ed->Chart, "分管领导审批");
+    ASSERT_TRUE(inner->UnionContains(step));
+    ASSERT_TRUE(outer->UnionContains(step));
+    Click(view, kEmpty);
+    Click(view, CentreOf(ed->Chart, step));
+    ASSERT_EQ(ed->Chart->SelectedObjects().size(), 1u);
+    bool acted = false;
+    auto pick = WhenModal<TFSelectUnion>([&](TFSelectUnion* d) {
+      if (acted) return;
+      acted = true;
+      // The outer union when it is there, else the first one offered.
+      int row = 0;
+      for (int i = 0; i < d->lbUnions->count(); ++i) {
+        offered << d->lbUnions->item(i)->text();
+        if (d->lbUnions->item(i)->text().contains(U("填写申请"))) row = i;
+      }
+      ASSERT_GT(d->lbUnions->count(), 0);
+      Click(d->lbUnions->viewport(), d->lbUnions->visualItemRect(d->lbUnions->item(row)).center());
+      Click(d->btnOK);
+    });
+    ChooseMenu(ed->MainMenu, ed->mUnions, ed->miRemoveFromUnion);
+    ASSERT_TRUE(PumpUntil([&] { return acted && QApplication::activeModalWidget() == ed; }, 10000));
+    SaveAndWaitForClose(ed);
+  });
+  EXPECT_FALSE(offered.isEmpty());
+  TFcChart chart;
+  TMemoryStream stream{Stored().chart};
+  chart.LoadFromStream(stream);
+  const TFcObject* step = nullptr;
+  const TFcObject* outer = nullptr;
+  const TFcObject* inner = nullptr;
+  for (int i = 0; i < chart.ObjectCount(); ++i) {
+    const AnsiString& t = chart.Objects(i)->Text();
+    if (t == A("分管领导审批")) step = chart.Objects(i);
+    if (t == A("填写申请")) outer = chart.Objects(i);
+    if (t == A("科室审核")) inner = chart.Objects(i);
+  }
+  ASSERT_TRUE(step && outer && inner);
+  for (int i = 0; i < chart.ObjectCount(); ++i)
+    EXPECT_FALSE(chart.Objects(i)->UnionContains(step)) << offered.join("; ").toStdString();
+  // The unions themselves stay as they were.
+  EXPECT_TRUE(outer->UnionContains(inner));
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QTest>
 #include <QToolButton>
@@ -319,6 +320,62 @@ TEST_F(Flow, HandlersArePickedThroughTheUserReply) {
   EXPECT_EQ(ed->WorkRecord(1).handlerCount, 0u);
   EXPECT_TRUE(ed->WorkRecord(1).handlers[0].userId.empty());
   EXPECT_FALSE(ed->edt_OpUser->isEnabled());
+}
+
+// A save on its way shows in the editor; leaving then asks whether to go without waiting,
+// and the question's Enter keeps the editor.
+TEST_F(Flow, LeavingWhileASaveIsOnItsWayAsksAndKeepsTheEditorByDefault) {
+  Select(1);
+  ed->edtWFValue->setText("8");
+  emit ed->edtWFValue->textEdited("8");
+  ASSERT_TRUE(ed->SaveFlow());
+  EXPECT_FALSE(ed->lblStatus->text().isEmpty());
+  ASSERT_TRUE(QTest::qWaitForWindowActive(ed.get()));
+  auto escape = [&] { QTest::keyClick(ed->windowHandle(), Qt::Key_Escape); };
+  capture.promptAnswers.push_back(MsgResult::No);
+  escape();
+  ASSERT_EQ(capture.prompts.size(), 1u);
+  EXPECT_NE(capture.prompts[0].text.find(Cp936("正在保存")), AnsiString::npos);
+  EXPECT_EQ(capture.prompts[0].keep, MsgResult::No);
+  EXPECT_TRUE(ed->isVisible());
+  // No reply: the status goes, the change stays, and the plain question comes back.
+  ed->SaveEnded(nullptr);
+  EXPECT_TRUE(ed->lblStatus->text().isEmpty());
+  capture.promptAnswers.push_back(MsgResult::Cancel);
+  escape();
+  ASSERT_EQ(capture.prompts.size(), 2u);
+  EXPECT_EQ(capture.prompts[1].text, Cp936("流程定义已经修改，尚未保存到服务器。是否放弃修改并退出？"));
+  EXPECT_EQ(capture.prompts[1].keep, MsgResult::No);
+  EXPECT_TRUE(ed->isVisible());
+  // Going without waiting, with nothing changed since the save was sent: one question.
+  ASSERT_TRUE(ed->SaveFlow());
+  capture.promptAnswers.push_back(MsgResult::Yes);
+  escape();
+  EXPECT_EQ(capture.prompts.size(), 3u);
+  EXPECT_FALSE(ed->isVisible());
+}
+
+// One click on the save button with a bad name in the box says why once; the days box
+// keeps only what the record holds.
+TEST_F(Flow, BadNameThenSaveSaysItOnceAndDaysStopAtTheirLimit) {
+  ASSERT_TRUE(QTest::qWaitForWindowActive(ed.get()));
+  QWindow* window = ed->windowHandle();
+  Select(0);
+  QTest::mouseClick(window, Qt::LeftButton, {}, ed->edtWFValue->mapTo(ed.get(), QPoint(5, 5)));
+  ASSERT_TRUE(ed->edtWFValue->hasFocus());
+  for (int i = 0; i < 300; ++i) QTest::keyClick(window, Qt::Key(Qt::Key_0 + i % 10));
+  EXPECT_EQ(ed->edtWFValue->text().size(), 255);
+  EXPECT_EQ(ed->WorkRecord(0).daysToHandle, ToAnsi(ed->edtWFValue->text()));
+
+  Select(1);
+  QTest::mouseClick(window, Qt::LeftButton, {}, ed->edt_StepName->mapTo(ed.get(), QPoint(5, 5)));
+  ASSERT_TRUE(ed->edt_StepName->hasFocus());
+  QTest::keyClick(window, Qt::Key_A, Qt::ControlModifier);
+  QTest::keyClick(window, Qt::Key_Backspace);
+  QTest::mouseClick(window, Qt::LeftButton, {}, ed->BitBtn1->mapTo(ed.get(), ed->BitBtn1->rect().center()));
+  ASSERT_EQ(capture.prompts.size(), 1u);
+  EXPECT_EQ(capture.prompts[0].text, Cp936("请填写流程名称！"));
+  EXPECT_TRUE(sent.empty());
 }
 
 TEST_F(Flow, CellRequestsCarryTheFormAndPickModes) {
