@@ -19,6 +19,8 @@
 #include <QPlainTextEdit>
 #include <QTextEdit>
 #include <QPointer>
+#include <QPushButton>
+#include <pthread.h>
 #include <QRegularExpression>
 #include <QTimer>
 #include <atomic>
@@ -33,6 +35,7 @@
 #include <set>
 #include <thread>
 
+#include "Requests.h"
 #include "Screen.h"
 #include "ServerState.h"
 
@@ -66,7 +69,7 @@ int64_t NowMs() { return QDateTime::currentMSecsSinceEpoch(); }
 // A beat missing for too long is a hang; the walk is told which action it followed.
 class Watchdog {
  public:
-  explicit Watchdog(int seconds) : limitMs_(seconds * 1000) {
+  explicit Watchdog(int seconds) : limitMs_(seconds * 1000), main_(pthread_self()) {
     Beat();
     thread_ = std::thread([this] { Watch(); });
     thread_.detach();  // the session ends with _exit
@@ -92,10 +95,14 @@ class Watchdog {
         last = last_;
       }
       Say("fail hang: the windows did not answer for " + std::to_string(limitMs_ / 1000) + " s after: " + last);
+      // The sanitizer prints the stack of the thread a SIGABRT lands on: the stuck one's.
+      pthread_kill(main_, SIGABRT);
+      std::this_thread::sleep_for(std::chrono::seconds(5));
       _exit(4);
     }
   }
   const int64_t limitMs_;
+  const pthread_t main_;
   std::atomic<int64_t> beat_{0};
   std::atomic<bool> paused_{false};
   std::mutex mutex_;
@@ -181,6 +188,47 @@ QWidget* ListIn(QWidget* w) {
   return nullptr;
 }
 
+// The caption a button shows: Qt's own buttons and the product's flat ones.
+QString Caption(QWidget* w) {
+  if (auto* b = qobject_cast<QAbstractButton*>(w)) return b->text().remove('&');
+  return IsA(w, "TFlatButtonBase") ? AccessibleText(w, QAccessible::Name) : QString();
+}
+
+// A box that asks, as against one that only tells.
+bool IsQuestion(const QMessageBox* box) {
+  return box->standardButtons() & (QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+}
+
+// The button of that caption a person can click in the window, if any.
+QWidget* ButtonIn(QWidget* window, const char* caption) {
+  if (!window) return nullptr;
+  for (QWidget* w : window->findChildren<QWidget*>())
+    if (w->isVisible() && w->isEnabled() && !w->visibleRegion().isEmpty() && Caption(w) == QString::fromUtf8(caption) &&
+        (qobject_cast<QAbstractButton*>(w) || IsA(w, "TFlatButtonBase")))
+      return w;
+  return nullptr;
+}
+
+// Buttons that send what the server must take, by the window they are in, and what the
+// log calls the request; empty for any other.
+std::string SendWhat(QWidget* w) {
+  if (!w) return {};
+  const QString c = Caption(w);
+  QWidget* win = w->window();
+  const auto is = [&](const char* text) { return c == QString::fromUtf8(text); };
+  if (IsA(win, "TfrmTemplate") && qobject_cast<QPushButton*>(w) && (is("暂存") || is("提交") || is("归档"))) return S(c);
+  if (IsA(win, "TfrmSetLoadFiles") && (is("添加文件") || is("删除文件") || is("保存返回"))) return "upload (" + S(c) + ")";
+  if (IsA(win, "TFFlowEditor") && qobject_cast<QPushButton*>(w) && is("保存")) return "workflow save";
+  return {};
+}
+
+// The extension a file name ends in, lower case; "none" for a name without one.
+std::string Kind(const QString& name) {
+  const QString base = BaseName(name);
+  const qsizetype dot = base.lastIndexOf('.');
+  return dot > 0 ? S(base.mid(dot).toLower()) : std::string("none");
+}
+
 const char* const kAsciiWords[] = {"hello", "42", "2026-12-07", "abc def", "x", "OK", "3.5", "-1", "a,b;c|d"};
 const char* const kChineseWords[] = {"同意", "请假三天", "测试", "张三", "办公室", "已阅", "不同意，请补充材料"};
 const char* const kKeys[] = {"Return", "Escape", "Tab", "ISO_Left_Tab", "Up", "Down", "Left", "Right",
@@ -221,16 +269,87 @@ class Walker : public QObject {
     if (busy_) return;  // an action's own event loop (a menu, a question) ticks too
     busy_ = true;
     const int64_t now = NowMs();
+    watch_.Sort();
     if (now - lookedAt_ >= 100) Look();
     CheckSaves();
-    if (now >= nextAt_ && Ready()) {
+    KeepPromise();
+    JudgeRequests();
+    CheckSendButtons();
+    if (now >= nextAt_ && Ready() && Idle(now)) {
       if (done_ >= o_.actions || now >= o_.untilMs) End();
       Look();
       KeepFileDialogsHome();
+      // The click that armed a promise has been taken: a request it started has it.
+      if (watch_.Armed() && !QuestionOrFileDialogUp()) watch_.Disarm();
+      inputsAtAct_ = watch_.InputCount();
+      actedAt_ = NowMs();
+      expectInput_ = true;
       Act();
       nextAt_ = NowMs() + 120 + Pick(300);
     }
     busy_ = false;
+  }
+
+  // Between actions the person waits for the last input to arrive and for the request
+  // it started to end, a little while at most, so that a replay meets the windows as
+  // they were.
+  bool Idle(int64_t now) const {
+    if (now - actedAt_ > 2500) return true;
+    if (expectInput_ && watch_.InputCount() == inputsAtAct_) return false;
+    return !watch_.InFlight();
+  }
+
+  static bool QuestionOrFileDialogUp() {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (auto* box = qobject_cast<QMessageBox*>(modal)) return IsQuestion(box);
+    return qobject_cast<QFileDialog*>(modal) != nullptr;
+  }
+
+  // A send button's click is answered first by a question or a file dialog (the promise
+  // waits), by a box that tells why nothing goes (none is made), or by its request.
+  void KeepPromise() {
+    if (!watch_.Armed()) return;
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (box && !IsQuestion(box)) {
+      watch_.Disarm();
+      return;
+    }
+    if (QuestionOrFileDialogUp()) watch_.KeepArmed();
+    else if (NowMs() - watch_.ArmedAt() > 3000)
+      watch_.Disarm();
+  }
+
+  // Every request a send button started ends in a way the person is told: a popup, an
+  // error box, or the box that says the server gave no answer in time.
+  void JudgeRequests() {
+    for (const RequestWatch::Ended& e : watch_.Pending()) {
+      if (lastPopupAt_ < e.start && lastBoxAt_ < e.start) continue;
+      watch_.Judged(e);
+      Say("note judged " + e.what + ": it ended with " + (lastPopupAt_ >= e.start ? "a popup" : "a box"));
+    }
+    for (const RequestWatch::Ended& e : watch_.TakeEnded(NowMs(), 6000))
+      Fail("after " + e.what + " its request ended (" + std::to_string((e.end - e.start) / 1000) +
+           " s after it began) and neither a popup nor a box told of it in 6 s");
+  }
+
+  // A send button is greyed while its request is on the way; once nothing is on the way
+  // and the window is still up, it is there to click again.
+  void CheckSendButtons() {
+    const int64_t now = NowMs();
+    QWidget* window = QApplication::activeModalWidget();
+    QString greyed;
+    if (window && (IsA(window, "TfrmTemplate") || IsA(window, "TFFlowEditor")) && !watch_.InFlight() &&
+        watch_.Pending().empty() && now - watch_.LastEnded() > 1500)
+      for (QPushButton* b : window->findChildren<QPushButton*>())
+        if (b->isVisibleTo(window) && !b->isEnabled() && !SendWhat(b).empty()) greyed = b->text();
+    if (greyed.isEmpty()) {
+      greyedSince_ = 0;
+      return;
+    }
+    if (!greyedSince_) greyedSince_ = now;
+    if (now - greyedSince_ > 3000)
+      Fail("the button " + S(greyed) + " of " + S(Describe(window)) + " stays greyed with no request on the way (the last ended " +
+           std::to_string((now - watch_.LastEnded()) / 1000) + " s ago)");
   }
 
   // The host logs in and opens its document itself: the person waits for it to show, or
@@ -253,6 +372,8 @@ class Walker : public QObject {
 
   void End() {
     if (!serverUp_) Ask("server-start");
+    // A frozen office worker is let go with the host.
+    for (const int pid : frozen_) ::kill(pid, SIGKILL);
     Say("end " + std::to_string(done_));
     std::fflush(stderr);
     _exit(0);
@@ -266,7 +387,7 @@ class Walker : public QObject {
     while (::read(answerFd, &c, 1) == 1 && c != '\n') answer += c;
     watchdog_.Pause(false);
     if (answer != "ok") Fail("the walk did not answer " + what);
-    if (what == "server-stop") serverUp_ = false;
+    if (what == "server-stop" || what == "server-kill" || what == "server-pause") serverUp_ = false;
     if (what == "server-start") serverUp_ = true;
   }
 
@@ -295,9 +416,12 @@ class Walker : public QObject {
     QWidget* modal = QApplication::activeModalWidget();
     // A question up: whatever comes next answers it; none: the person is at the form again.
     if (!qobject_cast<QMessageBox*>(modal)) askedSinceClose_ = false;
-    if (qobject_cast<QFileDialog*>(modal) && !files_.empty() && Chance(60)) {
-      const QString path = files_[size_t(Pick(int(files_.size())))];
-      Log("pick file " + S(path) + " in " + S(Describe(modal)));
+    if (auto* dialog = qobject_cast<QFileDialog*>(modal); dialog && !files_.empty() && Chance(60)) {
+      // What is saved or printed goes beside the inputs, never over them.
+      const bool saving = dialog->acceptMode() == QFileDialog::AcceptSave;
+      if (saving) QDir().mkpath(home_ + "/out");
+      const QString path = saving ? home_ + "/out/" + QString::fromStdString(Fresh()) + ".out" : FileToPick();
+      Log(std::string(saving ? "save as " : "pick file ") + S(path) + " in " + S(Describe(modal)));
       // Into the file name box, as a person who knows the path types it.
       if (auto* name = modal->findChild<QLineEdit*>("fileNameEdit"); name && name->isVisible())
         XClick(name->mapToGlobal(name->rect().center()));
@@ -308,6 +432,7 @@ class Walker : public QObject {
     }
     // Nothing open but the page: the person opens the page anew, another host for the walk.
     if (!AnyWindowBesidesPage() && Chance(40)) {
+      expectInput_ = false;
       Log("leave the page");
       End();
     }
@@ -318,7 +443,7 @@ class Walker : public QObject {
       if (!items.empty()) {
         const Seen& item = items[size_t(Pick(int(items.size())))];
         if (!item.rect.isEmpty()) {
-          Log("open attachment \"" + S(item.name) + "\" in " + S(Describe(list->window())));
+          Log("open attachment \"" + S(item.name) + "\" (" + Kind(item.name) + ") in " + S(Describe(list->window())));
           XClick(item.rect.center(), 1, 2);
           return;
         }
@@ -327,6 +452,7 @@ class Walker : public QObject {
     const bool formUp = form_ && form_->isVisible();
     const int roll = Pick(1000);
     if (!serverUp_ && roll < 80) {
+      expectInput_ = false;
       Log("start the server again");
       Ask("server-start");
       return;
@@ -359,11 +485,18 @@ class Walker : public QObject {
     if (roll < 920) return CloseWindow();
     // The server goes away now and then, more likely while a form holds changes.
     if (roll < (formUp ? 960 : 940) && serverUp_) {
-      Log("stop the server");
-      Ask("server-stop");
+      expectInput_ = false;
+      // Stopped as an administrator stops it, lost at once, or frozen half-way through
+      // whatever it was doing (its clients then wait for their time-out).
+      const int how = Pick(100);
+      const char* ask = how < 55 ? "server-stop" : how < 80 ? "server-kill" : "server-pause";
+      Log(how < 55 ? "stop the server" : how < 80 ? "kill the server" : "freeze the server");
+      Ask(ask);
       return;
     }
     if (roll < 970) return KillOfficeWorker();
+    if (roll < 988) return AttachOnPurpose();
+    expectInput_ = false;
     Log("wait");
     nextAt_ = NowMs() + 800 + Pick(1500);
   }
@@ -411,10 +544,43 @@ class Walker : public QObject {
     // A list's entries are opened the way people open files: with a double click.
     if (button == 1 && count == 1 && t.what.startsWith("item ") && Chance(30)) count = 2;
     const QPoint g = t.widget->mapToGlobal(t.at);
+    if (button == 1 && count == 1) Promise(t.widget);
     const char* how = button == 3 ? "right click" : count == 2 ? "double click" : "click";
     Log(std::string(how) + " " + S(t.what) + " in " + S(Describe(t.widget->window())) + " at " + std::to_string(g.x()) +
         "," + std::to_string(g.y()));
     XClick(g, button, count);
+  }
+
+  // A click on a send button promises a request, unless one is on the way already (then
+  // the click's own would queue behind it, past the time the promise waits).
+  void Promise(QWidget* w) {
+    const std::string what = SendWhat(w);
+    if (!what.empty() && !watch_.InFlight()) watch_.Arm(what + " in " + S(Describe(w->window())));
+  }
+
+  // Attachments on purpose: from the form to its files, in the manager a file added.
+  void AttachOnPurpose() {
+    QWidget* modal = QApplication::activeModalWidget();
+    QWidget* button = nullptr;
+    if (modal && IsA(modal, "TfrmSetLoadFiles")) button = ButtonIn(modal, "添加文件");
+    else if (modal && modal == form_) button = ButtonIn(modal, "附件");
+    if (!button) return Click(1, 1);
+    const QPoint g = button->mapToGlobal(button->rect().center());
+    Promise(button);
+    Log("attach: click " + S(Describe(button)) + " in " + S(Describe(modal)) + " at " + std::to_string(g.x()) + "," +
+        std::to_string(g.y()));
+    XClick(g);
+  }
+
+  // A file to pick: mostly of a kind not picked yet in this session.
+  QString FileToPick() {
+    std::vector<QString> fresh;
+    for (const QString& f : files_)
+      if (!picked_.count(Kind(f))) fresh.push_back(f);
+    const std::vector<QString>& from = !fresh.empty() && Chance(70) ? fresh : files_;
+    const QString path = from[size_t(Pick(int(from.size())))];
+    picked_.insert(Kind(path));
+    return path;
   }
 
   struct FieldCell {
@@ -506,6 +672,8 @@ class Walker : public QObject {
 
   // The office worker is the host's child; a person's machine may lose it any time.
   void KillOfficeWorker() {
+    // Killed, or stopped so that it hangs: the control must tell either from a worker at work.
+    const bool freeze = Chance(30);
     DIR* proc = opendir("/proc");
     int killed = 0;
     while (dirent* e = proc ? readdir(proc) : nullptr) {
@@ -518,11 +686,14 @@ class Walker : public QObject {
       const size_t close = line.rfind(')');
       if (close == std::string::npos || line.find("(tarvo-office)") == std::string::npos) continue;
       if (std::atoi(line.c_str() + close + 4) != getpid()) continue;
-      ::kill(pid, SIGKILL);
+      if (line[close + 2] == 'T') continue;  // already frozen
+      if (freeze) frozen_.push_back(pid);
+      ::kill(pid, freeze ? SIGSTOP : SIGKILL);
       ++killed;
     }
     if (proc) closedir(proc);
-    Log(killed ? "kill the office worker" : "wait (no office worker to kill)");
+    expectInput_ = false;
+    Log(!killed ? "wait (no office worker to kill)" : freeze ? "freeze the office worker" : "kill the office worker");
   }
 
   // ---- oracles ----
@@ -553,6 +724,8 @@ class Walker : public QObject {
       snap_ = {};
     }
     if (qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) askedSinceClose_ = true;
+    for (QWidget* w : QApplication::topLevelWidgets())
+      if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible() && !IsQuestion(box)) lastBoxAt_ = lookedAt_;
     if (form_ && form_->isVisible()) {
       snap_ = Snapshot(form_);
       // The first form of a host that opens a new document shows that one.
@@ -598,7 +771,8 @@ class Walker : public QObject {
     snap_ = {};
     form_ = nullptr;
     // A new document's form closes without asking: what it holds is dropped with it.
-    if (askedSinceClose_ || s.recordId.isEmpty() || s.recordId == firstForm_) return;
+    // Another host's saves to the same document are not this form's to show.
+    if (askedSinceClose_ || s.recordId.isEmpty() || s.recordId == firstForm_ || o_.shared) return;
     const std::optional<StoredDocument> stored = ReadDocument(o_.db, Utf8ToCp936(S(s.recordId)));
     if (!stored) return;
     Say("note the form of " + S(s.recordId) + " closed without a question; comparing");
@@ -616,6 +790,7 @@ class Walker : public QObject {
     lastText_ = text;
     fresh = Squeezed(fresh);
     if (fresh.isEmpty()) return;
+    lastPopupAt_ = NowMs();
     Say("note popup " + S(fresh));
     const bool saved = fresh.contains(QString::fromUtf8("文件暂存成功"));
     const bool sent = fresh.contains(QString::fromUtf8("文件操作成功"));
@@ -687,6 +862,15 @@ class Walker : public QObject {
   std::set<std::pair<QString, QString>> formatted_;  // record id, field name
   QPointer<QWidget> lastPopup_;
   QString lastText_;
+  RequestWatch watch_;
+  int64_t lastPopupAt_ = 0;  // fresh text in the popup
+  int64_t lastBoxAt_ = 0;    // a box that tells something up
+  int64_t greyedSince_ = 0;
+  int64_t actedAt_ = 0;
+  int64_t inputsAtAct_ = 0;
+  bool expectInput_ = false;
+  std::set<std::string> picked_;  // kinds of file picked in this session
+  std::vector<int> frozen_;       // office workers stopped with SIGSTOP
 };
 
 std::string Take(const char* name) {
@@ -708,6 +892,7 @@ QObject* StartSession() {
   o.files = Take("TARVO_WALK_FILES");
   o.hangSeconds = std::max(1, std::atoi(Take("TARVO_WALK_HANG").c_str()));
   o.opensNew = Take("TARVO_WALK_NEW") == "1";
+  o.shared = Take("TARVO_WALK_SHARED") == "1";
   // Whatever the host starts (the office worker, the web engine) is no walker.
   unsetenv("QT_QPA_GENERIC_PLUGINS");
   if (std::sscanf(fds.c_str(), "%d,%d", &o.sayFd, &o.answerFd) != 2 || o.sayFd < 0 || o.answerFd < 0) {
