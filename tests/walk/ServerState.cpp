@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 
+#include <QCryptographicHash>
 #include <memory>
 
 #include "control/wire/Class_StoExcel.h"
@@ -79,6 +80,27 @@ std::map<AnsiString, int32_t> ReadAttachments(const std::string& dbPath, const A
     for (int i = 0; i < c.SlotCount(); ++i) {
       const TCopyFileEntry& e = c.Slot(i);
       if (e.state != fsRemoved && e.state != fsEmpty) out[e.name] = e.size;
+    }
+  }
+  return out;
+}
+
+std::string Sha256(std::string_view bytes) {
+  return QCryptographicHash::hash(QByteArrayView(bytes.data(), qsizetype(bytes.size())), QCryptographicHash::Sha256)
+      .toHex()
+      .toStdString();
+}
+
+std::vector<StoredFile> ReadAttachmentFiles(const std::string& dbPath, const AnsiString& recordId) {
+  Db db(dbPath);
+  std::vector<StoredFile> out;
+  Stmt files = Prepare(db.db, "SELECT container FROM attachments WHERE record_id = ?", Cp936ToUtf8(recordId));
+  if (files && sqlite3_step(files.get()) == SQLITE_ROW) {
+    TCopy2Files c;
+    c.LoadFromBytes(Column(files.get(), 0));
+    for (int i = 0; i < c.SlotCount(); ++i) {
+      const TCopyFileEntry& e = c.Slot(i);
+      if (e.state != fsRemoved && e.state != fsEmpty) out.push_back({e.name, e.size, Sha256(c.FileData(i))});
     }
   }
   return out;

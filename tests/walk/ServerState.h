@@ -28,6 +28,16 @@ struct DocumentRef {
 std::optional<StoredDocument> ReadDocument(const std::string& dbPath, const AnsiString& recordId);
 // The attachments stored for a record (those of a document not saved yet too).
 std::map<AnsiString, int32_t> ReadAttachments(const std::string& dbPath, const AnsiString& recordId);
+// One stored attachment by its content.
+struct StoredFile {
+  AnsiString name;
+  int32_t size = 0;
+  std::string sha256;  // hex
+};
+// The live attachments of a record, same-named ones apart, in their order.
+std::vector<StoredFile> ReadAttachmentFiles(const std::string& dbPath, const AnsiString& recordId);
+// The SHA-256 of bytes, in hex.
+std::string Sha256(std::string_view bytes);
 // Every document the server holds, with who may work on it now.
 std::vector<DocumentRef> ListDocuments(const std::string& dbPath);
 

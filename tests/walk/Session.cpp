@@ -10,6 +10,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFileDialog>
+#include <QFile>
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QMenu>
@@ -422,6 +423,14 @@ class Walker : public QObject {
       if (saving) QDir().mkpath(home_ + "/out");
       const QString path = saving ? home_ + "/out/" + QString::fromStdString(Fresh()) + ".out" : FileToPick();
       Log(std::string(saving ? "save as " : "pick file ") + S(path) + " in " + S(Describe(modal)));
+      // A file picked for the manager is one the person means the server to keep.
+      if (!saving && VisibleTop("TfrmSetLoadFiles")) {
+        QFile f(path);
+        if (f.open(QIODevice::ReadOnly)) {
+          const QByteArray bytes = f.readAll();
+          intended_.push_back({BaseName(path), Sha256(std::string_view(bytes.constData(), size_t(bytes.size()))), false});
+        }
+      }
       // Into the file name box, as a person who knows the path types it.
       if (auto* name = modal->findChild<QLineEdit*>("fileNameEdit"); name && name->isVisible())
         XClick(name->mapToGlobal(name->rect().center()));
@@ -437,7 +446,7 @@ class Walker : public QObject {
       End();
     }
     // A file in a list is there to be read: a double click opens it in its viewer.
-    if (QWidget* list = AttachmentListInSight(modal); list && Chance(25)) {
+    if (QWidget* list = AttachmentListInSight(modal); list && Chance(35)) {
       std::vector<Seen> items = AccessibleChildren(list, 200);
       std::erase_if(items, [](const Seen& i) { return i.role != QAccessible::ListItem; });
       if (!items.empty()) {
@@ -495,7 +504,7 @@ class Walker : public QObject {
       return;
     }
     if (roll < 970) return KillOfficeWorker();
-    if (roll < 988) return AttachOnPurpose();
+    if (roll < 995) return AttachOnPurpose();
     expectInput_ = false;
     Log("wait");
     nextAt_ = NowMs() + 800 + Pick(1500);
@@ -555,6 +564,8 @@ class Walker : public QObject {
   // the click's own would queue behind it, past the time the promise waits).
   void Promise(QWidget* w) {
     const std::string what = SendWhat(w);
+    // Which of the same-named files goes is not followed: the intent starts again.
+    if (what == "upload (删除文件)") intended_.clear();
     if (!what.empty() && !watch_.InFlight()) watch_.Arm(what + " in " + S(Describe(w->window())));
   }
 
@@ -733,7 +744,12 @@ class Walker : public QObject {
       if (firstForm_.isEmpty() && !snap_.recordId.isEmpty()) firstForm_ = QStringLiteral("-");
       if (!snap_.recordId.isEmpty() && !baselined_.count(snap_.recordId)) Baseline();
     }
-    if (QWidget* m = VisibleTop("TfrmSetLoadFiles")) manager_ = {NowMs(), Listed(ListIn(m))};
+    if (QWidget* m = VisibleTop("TfrmSetLoadFiles")) {
+      manager_ = {NowMs(), Listed(ListIn(m))};
+      for (Intended& i : intended_) i.listed = i.listed || manager_.files.count(i.name);
+    } else {
+      intended_.clear();  // what was not saved with the manager is the person's to lose
+    }
   }
 
   // A document as it opens: a field whose cell shows other than what the server holds
@@ -815,12 +831,35 @@ class Walker : public QObject {
       const auto it = held.find(name);
       same = same && it != held.end() && (size < 0 || size == it->second);
     }
+    if (same) CompareContents();
     if (same || NowMs() < attachmentsDue_) {
       if (same) attachmentsDue_ = 0;
       return;
     }
     Fail("after the walk said the attachments were saved, the manager lists " + FileList(manager_.files) +
          " and the server holds " + FileList(held) + " for " + S(attachmentsOf_));
+  }
+
+  // What the person attached is stored byte for byte: by content, same names kept apart.
+  void CompareContents() {
+    std::vector<StoredFile> held = ReadAttachmentFiles(o_.db, Utf8ToCp936(S(attachmentsOf_)));
+    std::string missing;
+    int compared = 0;
+    for (const Intended& i : intended_) {
+      if (!i.listed) continue;
+      ++compared;
+      const auto it = std::find_if(held.begin(), held.end(), [&](const StoredFile& f) {
+        return BaseName(Q(f.name)) == i.name && f.sha256 == i.sha256;
+      });
+      if (it == held.end()) missing += "\n  " + S(i.name) + " (sha256 " + i.sha256.substr(0, 12) + ")";
+      else held.erase(it);  // one stored file answers for one attached
+    }
+    intended_.clear();
+    if (!compared) return;
+    Say("note compared " + std::to_string(compared) + " attached files by content for " + S(attachmentsOf_));
+    if (!missing.empty())
+      Fail("after the walk said the attachments were saved, the server does not hold what the person attached to " +
+           S(attachmentsOf_) + ":" + missing);
   }
 
   void VerifyFields(const char* how) {
@@ -871,6 +910,12 @@ class Walker : public QObject {
   bool expectInput_ = false;
   std::set<std::string> picked_;  // kinds of file picked in this session
   std::vector<int> frozen_;       // office workers stopped with SIGSTOP
+  struct Intended {
+    QString name;
+    std::string sha256;
+    bool listed = false;  // the manager showed it: the pick was taken
+  };
+  std::vector<Intended> intended_;  // files picked for the manager, not compared yet
 };
 
 std::string Take(const char* name) {

@@ -408,7 +408,7 @@ int RunWalk(int& argc, char** argv, const WalkOptions& o) {
   const int64_t budgetMs = int64_t(o.minutes * 60000);
   const int64_t endAt = QDateTime::currentMSecsSinceEpoch() + budgetMs;
   std::deque<std::string> log;
-  int actions = 0, sessions = 0, saves = 0, judged = 0, flows = 0;
+  int actions = 0, sessions = 0, saves = 0, judged = 0, flows = 0, contents = 0;
   std::map<std::string, int> opened;  // attachments opened, by kind
   const std::string tracePath = dir + "/trace.txt";
   std::ofstream trace(tracePath);
@@ -546,6 +546,7 @@ int RunWalk(int& argc, char** argv, const WalkOptions& o) {
         h.walking = true;
         if (line.find("the walk says") != std::string::npos) ++saves;
         if (line.rfind("note judged ", 0) == 0) ++judged;
+        if (line.rfind("note compared ", 0) == 0) contents += std::atoi(line.c_str() + 14);
         log.push_back("  [" + h.tag + "] " + line.substr(5));
         if (o.verbose) Print(log.back());
       }
@@ -645,9 +646,10 @@ int RunWalk(int& argc, char** argv, const WalkOptions& o) {
   std::snprintf(rate, sizeof rate, "%.1f", minutes > 0 ? actions / minutes : 0.0);
   Print(std::to_string(actions) + " actions in " + std::to_string(sessions) + " sessions (" + std::to_string(flows) +
         " in the workflow editor), " + std::to_string(saves) + " saves compared, " + std::to_string(judged) +
-        " requests judged by how they ended, " + rate + " actions a minute");
+        " requests judged by how they ended, " +
+        std::to_string(contents) + " attached files compared by content, " + rate + " actions a minute");
   std::string kinds;
-  for (const auto& [kind, n] : opened) kinds += " " + kind + " " + std::to_string(n);
+  for (const auto& [kind, n] : opened) kinds += " " + (kind == "none" ? std::string("no extension") : kind) + " " + std::to_string(n);
   Print("attachments opened by kind:" + (kinds.empty() ? std::string(" none") : kinds));
   for (const std::string& f : findings) Print("found at seed " + std::to_string(seed) + ", " + f);
   if (!findings.empty() && failure.empty()) return 1;
