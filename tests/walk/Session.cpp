@@ -25,6 +25,7 @@
 #include <QRegularExpression>
 #include <QTimer>
 #include <atomic>
+#include <cmath>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -466,7 +467,8 @@ class Walker : public QObject {
       Ask("server-start");
       return;
     }
-    if (roll < 430) return Click(1, 1);
+    if (roll < 400) return Click(1, 1);
+    if (roll < 430) return CommandOnPurpose();
     if (roll < 470) return Click(1, 2);
     if (roll < 500) return Click(3, 1);
     if (roll < 550) {
@@ -548,6 +550,10 @@ class Walker : public QObject {
     for (const Target& t : targets) total += t.weight;
     size_t chosen = 0;
     for (int r = Pick(total); r >= targets[chosen].weight; ++chosen) r -= targets[chosen].weight;
+    // The rarer commands, once in sight, are taken more often than their share.
+    for (size_t i = 0; i < targets.size(); ++i)
+      for (const char* rare : {"销毁审批", "审批意见合成", "收回分发文件"})
+        if (targets[i].what.contains(QString::fromUtf8(rare)) && Chance(50)) chosen = i;
     const Target& t = targets[chosen];
     if (!t.widget) return;
     // A list's entries are opened the way people open files: with a double click.
@@ -567,6 +573,36 @@ class Walker : public QObject {
     // Which of the same-named files goes is not followed: the intent starts again.
     if (what == "upload (删除文件)") intended_.clear();
     if (!what.empty() && !watch_.InFlight()) watch_.Arm(what + " in " + S(Describe(w->window())));
+  }
+
+  // The commands a step offers, reached on purpose: numbering, distribution, archiving,
+  // the opinion menu with its merge, and the sheet's own menu with its destroy.
+  void CommandOnPurpose() {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (!modal || modal != form_) return Click(1, 1);
+    std::vector<QWidget*> offered;
+    for (const char* caption : {"编号", "分发", "归档", "签批意见:"})
+      if (QWidget* b = ButtonIn(modal, caption)) offered.push_back(b);
+    const int choice = Pick(int(offered.size()) + 1);
+    if (choice < int(offered.size())) {
+      QWidget* b = offered[size_t(choice)];
+      const QPoint g = b->mapToGlobal(b->rect().center());
+      Promise(b);
+      Log("command: click " + S(Describe(b)) + " in " + S(Describe(modal)) + " at " + std::to_string(g.x()) + "," +
+          std::to_string(g.y()));
+      XClick(g);
+      return;
+    }
+    for (QWidget* w : modal->findChildren<QWidget*>()) {
+      if (!w->isVisible() || !IsSheetPane(w)) continue;
+      const QRect seen = w->visibleRegion().boundingRect();
+      if (seen.isEmpty()) continue;
+      const QPoint g = w->mapToGlobal(seen.center());
+      Log("command: right click the sheet " + S(Describe(w)) + " at " + std::to_string(g.x()) + "," + std::to_string(g.y()));
+      XClick(g, 3);
+      return;
+    }
+    Click(1, 1);
   }
 
   // Attachments on purpose: from the form to its files, in the manager a file added.
@@ -759,13 +795,63 @@ class Walker : public QObject {
     baselined_.insert(snap_.recordId);
     const std::optional<StoredDocument> stored = ReadDocument(o_.db, Utf8ToCp936(S(snap_.recordId)));
     if (!stored) return;
-    for (const auto& [name, shown] : snap_.shown)
-      if (Squeezed(shown) != Squeezed(Held(*stored, name))) formatted_.insert({snap_.recordId, name});
+    std::string diff;
+    for (const auto& [name, shown] : snap_.shown) {
+      const QString held = Held(*stored, name);
+      if (Squeezed(shown) == Squeezed(held)) continue;
+      // A default the server never stored.
+      if (held.trimmed().isEmpty()) {
+        unstored_.insert({snap_.recordId, name});
+        continue;
+      }
+      const int same = SameValue(shown, held);
+      if (same > 0) continue;
+      if (same < 0) {
+        diff += "\n  field " + S(name) + " shows \"" + S(shown) + "\", the server holds \"" + S(held) + "\"";
+        continue;
+      }
+      formatted_.insert({snap_.recordId, name});
+      Say("note as it opens, " + S(snap_.recordId) + " field " + S(name) + " shows \"" + S(shown) + "\", the server holds \"" +
+          S(held) + "\"; not compared");
+    }
+    if (!diff.empty()) Fail("the form of " + S(snap_.recordId) + " opens showing other than the server holds:" + diff);
   }
 
+  // Numbers and dates are values, whatever their format: "361.5" and "361.50" agree, as
+  // do "2026-1-5" and "2026年01月05日". 1: the same value, -1: another, 0: not both one kind.
+  static int SameValue(const QString& a, const QString& b) {
+    static const QRegularExpression date(QString::fromUtf8("^(\\d{4})[-/.年](\\d{1,2})[-/.月](\\d{1,2})日?$"));
+    const QRegularExpressionMatch da = date.match(Squeezed(a)), db = date.match(Squeezed(b));
+    if (da.hasMatch() && db.hasMatch()) {
+      for (int i = 1; i <= 3; ++i)
+        if (da.captured(i).toInt() != db.captured(i).toInt()) return -1;
+      return 1;
+    }
+    auto number = [](QString s, bool& ok) {
+      s = Squeezed(s);
+      s.remove(',');
+      s.remove(QString::fromUtf8("¥"));
+      return s.toDouble(&ok);
+    };
+    bool okA = false, okB = false;
+    const double x = number(a, okA), y = number(b, okB);
+    if (!okA || !okB) return 0;
+    // A cell may show fewer decimals than it holds: agreement to the coarser of the two.
+    auto decimals = [](const QString& s) {
+      const qsizetype dot = s.lastIndexOf('.');
+      return dot < 0 ? 0 : int(Squeezed(s).size() - Squeezed(s).lastIndexOf('.') - 1);
+    };
+    const double step = std::pow(10.0, -std::min(decimals(a), decimals(b)));
+    return std::abs(x - y) <= step / 2 + 1e-9 * std::max({1.0, std::abs(x), std::abs(y)}) ? 1 : -1;
+  }
+
+  // A field's cell is named by its hint, and a saved value carries that hint after a bar.
   static QString Held(const StoredDocument& d, const QString& field) {
     const auto it = d.fields.find(Utf8ToCp936(S(field)));
-    return it == d.fields.end() ? QString() : Q(it->second);
+    if (it == d.fields.end()) return {};
+    QString held = Q(it->second);
+    if (held.endsWith("|" + field)) held.chop(field.size() + 1);
+    return held;
   }
 
   // The fields whose cell shows other than the server holds.
@@ -774,7 +860,10 @@ class Walker : public QObject {
     for (const auto& [name, shown] : s.shown) {
       const QString held = Held(stored, name);
       if (Squeezed(shown) == Squeezed(held)) continue;
-      if (formatted_.count({s.recordId, name}) || LooksFormatted(shown) || LooksFormatted(held)) continue;
+      if (held.trimmed().isEmpty() && unstored_.count({s.recordId, name})) continue;
+      const int same = SameValue(shown, held);
+      if (same > 0) continue;
+      if (same == 0 && (formatted_.count({s.recordId, name}) || LooksFormatted(shown) || LooksFormatted(held))) continue;
       diff += "\n  field " + S(name) + " " + shows + " \"" + S(shown) + "\", the server holds \"" + S(held) + "\"";
     }
     return diff;
@@ -899,6 +988,7 @@ class Walker : public QObject {
   QString attachmentsOf_;
   std::set<QString> baselined_;
   std::set<std::pair<QString, QString>> formatted_;  // record id, field name
+  std::set<std::pair<QString, QString>> unstored_;   // defaults shown before the server held the field
   QPointer<QWidget> lastPopup_;
   QString lastText_;
   RequestWatch watch_;

@@ -410,6 +410,7 @@ int RunWalk(int& argc, char** argv, const WalkOptions& o) {
   std::deque<std::string> log;
   int actions = 0, sessions = 0, saves = 0, judged = 0, flows = 0, contents = 0;
   std::map<std::string, int> opened;  // attachments opened, by kind
+  std::map<std::string, int> reached;  // clicks on the rarer commands
   const std::string tracePath = dir + "/trace.txt";
   std::ofstream trace(tracePath);
   trace << "walk seed " << seed << "\n";
@@ -514,6 +515,9 @@ int RunWalk(int& argc, char** argv, const WalkOptions& o) {
           const size_t from = line.rfind(" (", at);
           if (from != std::string::npos) ++opened[line.substr(from + 2, at - from - 2)];
         }
+        for (const char* command : {"编号", "分发", "归档", "销毁审批", "审批意见合成", "收回分发文件", "扫描文件"})
+          if (line.find(std::string("\"") + command) != std::string::npos || line.find(std::string("< ") + command) != std::string::npos)
+            ++reached[command];
         // A replay says where it first leaves the trace it follows.
         const size_t n = std::strtoul(line.c_str() + 4, nullptr, 10);
         if (h.tag == mainTag && !recorded.empty() && !wentAnotherWay && size_t(k) < recorded.size()) {
@@ -651,6 +655,9 @@ int RunWalk(int& argc, char** argv, const WalkOptions& o) {
   std::string kinds;
   for (const auto& [kind, n] : opened) kinds += " " + (kind == "none" ? std::string("no extension") : kind) + " " + std::to_string(n);
   Print("attachments opened by kind:" + (kinds.empty() ? std::string(" none") : kinds));
+  std::string commands;
+  for (const auto& [command, n] : reached) commands += " " + command + " " + std::to_string(n);
+  Print("commands clicked:" + (commands.empty() ? std::string(" none") : commands));
   for (const std::string& f : findings) Print("found at seed " + std::to_string(seed) + ", " + f);
   if (!findings.empty() && failure.empty()) return 1;
   if (!failure.empty()) {
