@@ -106,6 +106,27 @@ std::vector<StoredFile> ReadAttachmentFiles(const std::string& dbPath, const Ans
   return out;
 }
 
+std::vector<std::string> ConsistencyProblems(const std::string& dbPath) {
+  Db db(dbPath);
+  std::vector<std::string> out;
+  Stmt steps = Prepare(db.db,
+                       "SELECT d.record_id, d.workflow_id, d.current_step, d.next_step FROM documents d WHERE d.state = 'open' "
+                       "AND (NOT EXISTS (SELECT 1 FROM workflow_steps s WHERE s.workflow_id = d.workflow_id AND s.step_id = d.current_step) "
+                       "OR (d.next_step <> -1 AND NOT EXISTS (SELECT 1 FROM workflow_steps s WHERE s.workflow_id = d.workflow_id "
+                       "AND s.step_id = d.next_step)))");
+  while (steps && sqlite3_step(steps.get()) == SQLITE_ROW)
+    out.push_back("document " + Column(steps.get(), 0) + " of workflow " + std::to_string(sqlite3_column_int(steps.get(), 1)) +
+                  " is at step " + std::to_string(sqlite3_column_int(steps.get(), 2)) + ", next " +
+                  std::to_string(sqlite3_column_int(steps.get(), 3)) + ", and the workflow has no such step");
+  Stmt numbers = Prepare(db.db,
+                         "SELECT number_type, number_prefix, number, group_concat(record_id, ' ') FROM documents "
+                         "WHERE number_type >= 0 AND number > 0 GROUP BY number_type, number_prefix, number HAVING count(*) > 1");
+  while (numbers && sqlite3_step(numbers.get()) == SQLITE_ROW)
+    out.push_back("number " + Column(numbers.get(), 1) + std::to_string(sqlite3_column_int(numbers.get(), 2)) + " of kind " +
+                  std::to_string(sqlite3_column_int(numbers.get(), 0)) + " was given to " + Column(numbers.get(), 3));
+  return out;
+}
+
 std::vector<DocumentRef> ListDocuments(const std::string& dbPath) {
   Db db(dbPath);
   std::vector<DocumentRef> out;

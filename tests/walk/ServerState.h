@@ -38,6 +38,9 @@ struct StoredFile {
 std::vector<StoredFile> ReadAttachmentFiles(const std::string& dbPath, const AnsiString& recordId);
 // The SHA-256 of bytes, in hex.
 std::string Sha256(std::string_view bytes);
+// What no sequence of requests may leave behind: an open document at a step its
+// workflow lacks, or moving on to one; a number given to two documents. One line each.
+std::vector<std::string> ConsistencyProblems(const std::string& dbPath);
 // Every document the server holds, with who may work on it now.
 std::vector<DocumentRef> ListDocuments(const std::string& dbPath);
 

@@ -446,6 +446,8 @@ class Walker : public QObject {
       Log("leave the page");
       End();
     }
+    // In the manager a person mostly adds files, and reads them.
+    if (modal && IsA(modal, "TfrmSetLoadFiles") && ButtonIn(modal, "添加文件") && Chance(20)) return AttachOnPurpose();
     // A file in a list is there to be read: a double click opens it in its viewer.
     if (QWidget* list = AttachmentListInSight(modal); list && Chance(35)) {
       std::vector<Seen> items = AccessibleChildren(list, 200);
@@ -609,7 +611,8 @@ class Walker : public QObject {
   void AttachOnPurpose() {
     QWidget* modal = QApplication::activeModalWidget();
     QWidget* button = nullptr;
-    if (modal && IsA(modal, "TfrmSetLoadFiles")) button = ButtonIn(modal, "添加文件");
+    // Now and then a scan instead of a file: the scan form and its dialogs.
+    if (modal && IsA(modal, "TfrmSetLoadFiles")) button = ButtonIn(modal, Chance(25) ? "扫描文件" : "添加文件");
     else if (modal && modal == form_) button = ButtonIn(modal, "附件");
     if (!button) return Click(1, 1);
     const QPoint g = button->mapToGlobal(button->rect().center());

@@ -408,7 +408,7 @@ int RunWalk(int& argc, char** argv, const WalkOptions& o) {
   const int64_t budgetMs = int64_t(o.minutes * 60000);
   const int64_t endAt = QDateTime::currentMSecsSinceEpoch() + budgetMs;
   std::deque<std::string> log;
-  int actions = 0, sessions = 0, saves = 0, judged = 0, flows = 0, contents = 0;
+  int actions = 0, sessions = 0, saves = 0, judged = 0, flows = 0, contents = 0, checks = 0;
   std::map<std::string, int> opened;  // attachments opened, by kind
   std::map<std::string, int> reached;  // clicks on the rarer commands
   const std::string tracePath = dir + "/trace.txt";
@@ -624,6 +624,11 @@ int RunWalk(int& argc, char** argv, const WalkOptions& o) {
     if (failure.empty() && SanitizerReport(dir + "/server.err", serverErrSeen, serverReport))
       failure = "oa-server's sanitizer reported:\n" + serverReport;
     server.Resume();
+    if (failure.empty()) {
+      ++checks;
+      for (const std::string& problem : ConsistencyProblems(server.Db()))
+        failure += (failure.empty() ? "the server's database is inconsistent after the session:" : "") + ("\n  " + problem);
+    }
     if (failure.empty() && Fingerprints(home + "/files") != inputs)
       failure = "the walk's own input files were written over in the session (its file dialogs must save elsewhere)";
     if (!failure.empty()) {
@@ -651,7 +656,8 @@ int RunWalk(int& argc, char** argv, const WalkOptions& o) {
   Print(std::to_string(actions) + " actions in " + std::to_string(sessions) + " sessions (" + std::to_string(flows) +
         " in the workflow editor), " + std::to_string(saves) + " saves compared, " + std::to_string(judged) +
         " requests judged by how they ended, " +
-        std::to_string(contents) + " attached files compared by content, " + rate + " actions a minute");
+        std::to_string(contents) + " attached files compared by content, " + std::to_string(checks) +
+        " database checks, " + rate + " actions a minute");
   std::string kinds;
   for (const auto& [kind, n] : opened) kinds += " " + (kind == "none" ? std::string("no extension") : kind) + " " + std::to_string(n);
   Print("attachments opened by kind:" + (kinds.empty() ? std::string(" none") : kinds));
