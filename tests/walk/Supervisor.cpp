@@ -360,6 +360,10 @@ int RunWalk(int& argc, char** argv, const WalkOptions& o) {
   // A replay takes its seed and its sessions from the trace it follows.
   std::vector<std::vector<std::string>> recorded;
   uint64_t replaySeed = 0;
+  if (!o.replay.empty() && o.trace == o.replay) {
+    std::fprintf(stderr, "the replay would write its trace over the one it follows\n");
+    return 2;
+  }
   if (!o.replay.empty() && !ReadTrace(o.replay, replaySeed, recorded)) {
     std::fprintf(stderr, "%s is no trace of a walk\n", o.replay.c_str());
     return 2;
@@ -411,7 +415,7 @@ int RunWalk(int& argc, char** argv, const WalkOptions& o) {
   int actions = 0, sessions = 0, saves = 0, judged = 0, flows = 0, contents = 0, checks = 0;
   std::map<std::string, int> opened;  // attachments opened, by kind
   std::map<std::string, int> reached;  // clicks on the rarer commands
-  const std::string tracePath = dir + "/trace.txt";
+  const std::string tracePath = o.trace.empty() ? dir + "/trace.txt" : o.trace;
   std::ofstream trace(tracePath);
   trace << "walk seed " << seed << "\n";
   bool wentAnotherWay = false;
@@ -506,7 +510,9 @@ int RunWalk(int& argc, char** argv, const WalkOptions& o) {
     sessionClock.start();
     const int64_t sessionLimitMs = int64_t(sessionActions) * 4000 + 120000;
     const std::string mainTag = std::to_string(k);
-    auto hear = [&](Host& h, const std::string& line) {
+    auto hear = [&](Host& h, std::string line) {
+      // The walk's folder has another name each time: a trace names it by its part.
+      for (size_t at; (at = line.find(dir)) != std::string::npos;) line.replace(at, dir.size(), "<walk>");
       if (line.rfind("act ", 0) == 0) {
         ++actions;
         log.push_back("  [" + h.tag + "] " + line.substr(4));
