@@ -286,6 +286,7 @@ class Walker : public QObject {
       inputsAtAct_ = watch_.InputCount();
       actedAt_ = NowMs();
       expectInput_ = true;
+      inputCapMs_ = 8000;
       Act();
       nextAt_ = NowMs() + 120 + Pick(300);
     }
@@ -295,10 +296,12 @@ class Walker : public QObject {
   // Between actions the person waits for the last input to arrive and for the request
   // it started to end, a little while at most, so that a replay meets the windows as
   // they were.
+  // The host holds input back while it waits on the office worker: the person's next
+  // action waits for the last one to arrive, up to the cap (short for a click on a window
+  // a modal one blocks, whose input never arrives).
   bool Idle(int64_t now) const {
-    if (now - actedAt_ > 2500) return true;
-    if (expectInput_ && watch_.InputCount() == inputsAtAct_) return false;
-    return !watch_.InFlight();
+    if (expectInput_ && watch_.InputCount() == inputsAtAct_) return now - actedAt_ > inputCapMs_;
+    return now - actedAt_ > 2500 || !watch_.InFlight();
   }
 
   static bool QuestionOrFileDialogUp() {
@@ -562,6 +565,8 @@ class Walker : public QObject {
     if (button == 1 && count == 1 && t.what.startsWith("item ") && Chance(30)) count = 2;
     const QPoint g = t.widget->mapToGlobal(t.at);
     if (button == 1 && count == 1) Promise(t.widget);
+    if (QWidget* modal = QApplication::activeModalWidget(); modal && t.widget->window() != modal && !qobject_cast<QMenu*>(t.widget->window()))
+      inputCapMs_ = 2500;
     const char* how = button == 3 ? "right click" : count == 2 ? "double click" : "click";
     Log(std::string(how) + " " + S(t.what) + " in " + S(Describe(t.widget->window())) + " at " + std::to_string(g.x()) +
         "," + std::to_string(g.y()));
@@ -583,15 +588,20 @@ class Walker : public QObject {
     QWidget* modal = QApplication::activeModalWidget();
     if (!modal || modal != form_) return Click(1, 1);
     std::vector<QWidget*> offered;
-    for (const char* caption : {"编号", "分发", "归档", "签批意见:"})
+    for (const char* caption : {"编号", "分发", "归档", "签批意见:", "提交", "暂存"})
       if (QWidget* b = ButtonIn(modal, caption)) offered.push_back(b);
     const int choice = Pick(int(offered.size()) + 1);
     if (choice < int(offered.size())) {
       QWidget* b = offered[size_t(choice)];
       const QPoint g = b->mapToGlobal(b->rect().center());
-      Promise(b);
+      // A save sent to a server that is gone or frozen: its end must still be told and
+      // the button given back.
+      const bool sends = Caption(b) == QString::fromUtf8("提交") || Caption(b) == QString::fromUtf8("暂存");
+      const char* outage = sends && serverUp_ && Chance(30) ? (Chance(50) ? "server-stop" : "server-pause") : nullptr;
       Log("command: click " + S(Describe(b)) + " in " + S(Describe(modal)) + " at " + std::to_string(g.x()) + "," +
-          std::to_string(g.y()));
+          std::to_string(g.y()) + (outage ? std::string(" after ") + outage : ""));
+      if (outage) Ask(outage);
+      Promise(b);
       XClick(g);
       return;
     }
@@ -1001,6 +1011,7 @@ class Walker : public QObject {
   int64_t actedAt_ = 0;
   int64_t inputsAtAct_ = 0;
   bool expectInput_ = false;
+  int64_t inputCapMs_ = 8000;
   std::set<std::string> picked_;  // kinds of file picked in this session
   std::vector<int> frozen_;       // office workers stopped with SIGSTOP
   struct Intended {
