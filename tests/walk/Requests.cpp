@@ -42,7 +42,9 @@ bool RequestWatch::eventFilter(QObject* o, QEvent* e) {
           }
       }
       break;
+    case QEvent::MouseButtonPress:
     case QEvent::MouseButtonRelease:
+    case QEvent::KeyPress:
     case QEvent::KeyRelease:
       if (e->spontaneous()) ++inputs_;
       break;

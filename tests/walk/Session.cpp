@@ -285,8 +285,10 @@ class Walker : public QObject {
       if (watch_.Armed() && !QuestionOrFileDialogUp()) watch_.Disarm();
       inputsAtAct_ = watch_.InputCount();
       actedAt_ = NowMs();
-      expectInput_ = true;
-      inputCapMs_ = 8000;
+      // Keys with no widget to take them and windows closed through the window manager
+      // bring no input to wait for.
+      expectInput_ = QApplication::focusWidget() != nullptr;
+      inputCapMs_ = 5000;
       Act();
       nextAt_ = NowMs() + 120 + Pick(300);
     }
@@ -426,6 +428,7 @@ class Walker : public QObject {
       const bool saving = dialog->acceptMode() == QFileDialog::AcceptSave;
       if (saving) QDir().mkpath(home_ + "/out");
       const QString path = saving ? home_ + "/out/" + QString::fromStdString(Fresh()) + ".out" : FileToPick();
+      expectInput_ = true;
       Log(std::string(saving ? "save as " : "pick file ") + S(path) + " in " + S(Describe(modal)));
       // A file picked for the manager is one the person means the server to keep.
       if (!saving && VisibleTop("TfrmSetLoadFiles")) {
@@ -458,6 +461,7 @@ class Walker : public QObject {
       if (!items.empty()) {
         const Seen& item = items[size_t(Pick(int(items.size())))];
         if (!item.rect.isEmpty()) {
+          expectInput_ = true;
           Log("open attachment \"" + S(item.name) + "\" (" + Kind(item.name) + ") in " + S(Describe(list->window())));
           XClick(item.rect.center(), 1, 2);
           return;
@@ -565,6 +569,7 @@ class Walker : public QObject {
     if (button == 1 && count == 1 && t.what.startsWith("item ") && Chance(30)) count = 2;
     const QPoint g = t.widget->mapToGlobal(t.at);
     if (button == 1 && count == 1) Promise(t.widget);
+    expectInput_ = true;
     if (QWidget* modal = QApplication::activeModalWidget(); modal && t.widget->window() != modal && !qobject_cast<QMenu*>(t.widget->window()))
       inputCapMs_ = 2500;
     const char* how = button == 3 ? "right click" : count == 2 ? "double click" : "click";
@@ -585,6 +590,7 @@ class Walker : public QObject {
   // The commands a step offers, reached on purpose: numbering, distribution, archiving,
   // the opinion menu with its merge, and the sheet's own menu with its destroy.
   void CommandOnPurpose() {
+    expectInput_ = true;  // a click on the window in front
     QWidget* modal = QApplication::activeModalWidget();
     if (!modal || modal != form_) return Click(1, 1);
     std::vector<QWidget*> offered;
@@ -619,6 +625,7 @@ class Walker : public QObject {
 
   // Attachments on purpose: from the form to its files, in the manager a file added.
   void AttachOnPurpose() {
+    expectInput_ = true;  // a click on the window in front
     QWidget* modal = QApplication::activeModalWidget();
     QWidget* button = nullptr;
     // Now and then a scan instead of a file: the scan form and its dialogs.
@@ -685,6 +692,7 @@ class Walker : public QObject {
   // What a person mostly does in a form: a click on a field, a word, Enter. Empty fields
   // first: a form is saved only with its title filled in.
   void FillField() {
+    expectInput_ = true;  // a click on the window in front
     QWidget* f = form_;
     if (!f || !f->isVisible() || QApplication::activeModalWidget() != f) {
       Log("key Escape (no form to fill in)");
@@ -726,6 +734,7 @@ class Walker : public QObject {
       XKey("Escape");
       return;
     }
+    expectInput_ = false;
     Log("close window " + S(Describe(w)));
     XCloseWindow(w);
   }
@@ -1011,7 +1020,7 @@ class Walker : public QObject {
   int64_t actedAt_ = 0;
   int64_t inputsAtAct_ = 0;
   bool expectInput_ = false;
-  int64_t inputCapMs_ = 8000;
+  int64_t inputCapMs_ = 5000;
   std::set<std::string> picked_;  // kinds of file picked in this session
   std::vector<int> frozen_;       // office workers stopped with SIGSTOP
   struct Intended {
