@@ -71,17 +71,8 @@ std::optional<StoredDocument> ReadDocument(const std::string& dbPath, const Ansi
 }
 
 std::map<AnsiString, int32_t> ReadAttachments(const std::string& dbPath, const AnsiString& recordId) {
-  Db db(dbPath);
   std::map<AnsiString, int32_t> out;
-  Stmt files = Prepare(db.db, "SELECT container FROM attachments WHERE record_id = ?", Cp936ToUtf8(recordId));
-  if (files && sqlite3_step(files.get()) == SQLITE_ROW) {
-    TCopy2Files c;
-    c.LoadFromBytes(Column(files.get(), 0));
-    for (int i = 0; i < c.SlotCount(); ++i) {
-      const TCopyFileEntry& e = c.Slot(i);
-      if (e.state != fsRemoved && e.state != fsEmpty) out[e.name] = e.size;
-    }
-  }
+  for (const StoredFile& f : ReadAttachmentFiles(dbPath, recordId)) out[f.name] = f.size;
   return out;
 }
 
