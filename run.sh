@@ -3,9 +3,9 @@
 # ./run.sh test   build with sanitizers and run every test
 # ./run.sh fuzz [SECONDS]   build the libFuzzer targets and run each for SECONDS (30)
 # ./run.sh bench  build and run the benchmarks
-# ./run.sh walk [MINUTES] [--seed N] [--sessions K] [--verbose]   a random walk through the
-#                 windows of tarvo-host (sanitizer build, under xvfb-run) for MINUTES (3);
-#                 --seed replays one
+# ./run.sh walk [MINUTES] [--seed N] [--sessions K] [--replay TRACE] [--verbose]   a random walk
+#                 through the windows of tarvo-host (sanitizer build, under xvfb-run) for
+#                 MINUTES (3); --seed replays one, --replay follows the trace a failed one left
 set -euo pipefail
 cd "$(dirname "$0")"
 ROOT=$(pwd)

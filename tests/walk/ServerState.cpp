@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 
+#include <QCryptographicHash>
 #include <memory>
 
 #include "control/wire/Class_StoExcel.h"
@@ -70,17 +71,50 @@ std::optional<StoredDocument> ReadDocument(const std::string& dbPath, const Ansi
 }
 
 std::map<AnsiString, int32_t> ReadAttachments(const std::string& dbPath, const AnsiString& recordId) {
-  Db db(dbPath);
   std::map<AnsiString, int32_t> out;
+  for (const StoredFile& f : ReadAttachmentFiles(dbPath, recordId)) out[f.name] = f.size;
+  return out;
+}
+
+std::string Sha256(std::string_view bytes) {
+  return QCryptographicHash::hash(QByteArrayView(bytes.data(), qsizetype(bytes.size())), QCryptographicHash::Sha256)
+      .toHex()
+      .toStdString();
+}
+
+std::vector<StoredFile> ReadAttachmentFiles(const std::string& dbPath, const AnsiString& recordId) {
+  Db db(dbPath);
+  std::vector<StoredFile> out;
   Stmt files = Prepare(db.db, "SELECT container FROM attachments WHERE record_id = ?", Cp936ToUtf8(recordId));
   if (files && sqlite3_step(files.get()) == SQLITE_ROW) {
     TCopy2Files c;
     c.LoadFromBytes(Column(files.get(), 0));
     for (int i = 0; i < c.SlotCount(); ++i) {
       const TCopyFileEntry& e = c.Slot(i);
-      if (e.state != fsRemoved && e.state != fsEmpty) out[e.name] = e.size;
+      if (e.state != fsRemoved && e.state != fsEmpty) out.push_back({e.name, e.size, Sha256(c.FileData(i))});
     }
   }
+  return out;
+}
+
+std::vector<std::string> ConsistencyProblems(const std::string& dbPath) {
+  Db db(dbPath);
+  std::vector<std::string> out;
+  Stmt steps = Prepare(db.db,
+                       "SELECT d.record_id, d.workflow_id, d.current_step, d.next_step FROM documents d WHERE d.state = 'open' "
+                       "AND (NOT EXISTS (SELECT 1 FROM workflow_steps s WHERE s.workflow_id = d.workflow_id AND s.step_id = d.current_step) "
+                       "OR (d.next_step <> -1 AND NOT EXISTS (SELECT 1 FROM workflow_steps s WHERE s.workflow_id = d.workflow_id "
+                       "AND s.step_id = d.next_step)))");
+  while (steps && sqlite3_step(steps.get()) == SQLITE_ROW)
+    out.push_back("document " + Column(steps.get(), 0) + " of workflow " + std::to_string(sqlite3_column_int(steps.get(), 1)) +
+                  " is at step " + std::to_string(sqlite3_column_int(steps.get(), 2)) + ", next " +
+                  std::to_string(sqlite3_column_int(steps.get(), 3)) + ", and the workflow has no such step");
+  Stmt numbers = Prepare(db.db,
+                         "SELECT number_type, number_prefix, number, group_concat(record_id, ' ') FROM documents "
+                         "WHERE number_type >= 0 AND number > 0 GROUP BY number_type, number_prefix, number HAVING count(*) > 1");
+  while (numbers && sqlite3_step(numbers.get()) == SQLITE_ROW)
+    out.push_back("number " + Column(numbers.get(), 1) + std::to_string(sqlite3_column_int(numbers.get(), 2)) + " of kind " +
+                  std::to_string(sqlite3_column_int(numbers.get(), 0)) + " was given to " + Column(numbers.get(), 3));
   return out;
 }
 

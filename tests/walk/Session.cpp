@@ -10,6 +10,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFileDialog>
+#include <QFile>
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QMenu>
@@ -19,9 +20,12 @@
 #include <QPlainTextEdit>
 #include <QTextEdit>
 #include <QPointer>
+#include <QPushButton>
+#include <pthread.h>
 #include <QRegularExpression>
 #include <QTimer>
 #include <atomic>
+#include <cmath>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -33,6 +37,7 @@
 #include <set>
 #include <thread>
 
+#include "Requests.h"
 #include "Screen.h"
 #include "ServerState.h"
 
@@ -66,7 +71,7 @@ int64_t NowMs() { return QDateTime::currentMSecsSinceEpoch(); }
 // A beat missing for too long is a hang; the walk is told which action it followed.
 class Watchdog {
  public:
-  explicit Watchdog(int seconds) : limitMs_(seconds * 1000) {
+  explicit Watchdog(int seconds) : limitMs_(seconds * 1000), main_(pthread_self()) {
     Beat();
     thread_ = std::thread([this] { Watch(); });
     thread_.detach();  // the session ends with _exit
@@ -92,10 +97,14 @@ class Watchdog {
         last = last_;
       }
       Say("fail hang: the windows did not answer for " + std::to_string(limitMs_ / 1000) + " s after: " + last);
+      // The sanitizer prints the stack of the thread a SIGABRT lands on: the stuck one's.
+      pthread_kill(main_, SIGABRT);
+      std::this_thread::sleep_for(std::chrono::seconds(5));
       _exit(4);
     }
   }
   const int64_t limitMs_;
+  const pthread_t main_;
   std::atomic<int64_t> beat_{0};
   std::atomic<bool> paused_{false};
   std::mutex mutex_;
@@ -181,6 +190,47 @@ QWidget* ListIn(QWidget* w) {
   return nullptr;
 }
 
+// The caption a button shows: Qt's own buttons and the product's flat ones.
+QString Caption(QWidget* w) {
+  if (auto* b = qobject_cast<QAbstractButton*>(w)) return b->text().remove('&');
+  return IsA(w, "TFlatButtonBase") ? AccessibleText(w, QAccessible::Name) : QString();
+}
+
+// A box that asks, as against one that only tells.
+bool IsQuestion(const QMessageBox* box) {
+  return box->standardButtons() & (QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+}
+
+// The button of that caption a person can click in the window, if any.
+QWidget* ButtonIn(QWidget* window, const char* caption) {
+  if (!window) return nullptr;
+  for (QWidget* w : window->findChildren<QWidget*>())
+    if (w->isVisible() && w->isEnabled() && !w->visibleRegion().isEmpty() && Caption(w) == QString::fromUtf8(caption) &&
+        (qobject_cast<QAbstractButton*>(w) || IsA(w, "TFlatButtonBase")))
+      return w;
+  return nullptr;
+}
+
+// Buttons that send what the server must take, by the window they are in, and what the
+// log calls the request; empty for any other.
+std::string SendWhat(QWidget* w) {
+  if (!w) return {};
+  const QString c = Caption(w);
+  QWidget* win = w->window();
+  const auto is = [&](const char* text) { return c == QString::fromUtf8(text); };
+  if (IsA(win, "TfrmTemplate") && qobject_cast<QPushButton*>(w) && (is("暂存") || is("提交") || is("归档"))) return S(c);
+  if (IsA(win, "TfrmSetLoadFiles") && (is("添加文件") || is("删除文件") || is("保存返回"))) return "upload (" + S(c) + ")";
+  if (IsA(win, "TFFlowEditor") && qobject_cast<QPushButton*>(w) && is("保存")) return "workflow save";
+  return {};
+}
+
+// The extension a file name ends in, lower case; "none" for a name without one.
+std::string Kind(const QString& name) {
+  const QString base = BaseName(name);
+  const qsizetype dot = base.lastIndexOf('.');
+  return dot > 0 ? S(base.mid(dot).toLower()) : std::string("none");
+}
+
 const char* const kAsciiWords[] = {"hello", "42", "2026-12-07", "abc def", "x", "OK", "3.5", "-1", "a,b;c|d"};
 const char* const kChineseWords[] = {"同意", "请假三天", "测试", "张三", "办公室", "已阅", "不同意，请补充材料"};
 const char* const kKeys[] = {"Return", "Escape", "Tab", "ISO_Left_Tab", "Up", "Down", "Left", "Right",
@@ -221,16 +271,92 @@ class Walker : public QObject {
     if (busy_) return;  // an action's own event loop (a menu, a question) ticks too
     busy_ = true;
     const int64_t now = NowMs();
+    watch_.Sort();
     if (now - lookedAt_ >= 100) Look();
     CheckSaves();
-    if (now >= nextAt_ && Ready()) {
+    KeepPromise();
+    JudgeRequests();
+    CheckSendButtons();
+    if (now >= nextAt_ && Ready() && Idle(now)) {
       if (done_ >= o_.actions || now >= o_.untilMs) End();
       Look();
       KeepFileDialogsHome();
+      // The click that armed a promise has been taken: a request it started has it.
+      if (watch_.Armed() && !QuestionOrFileDialogUp()) watch_.Disarm();
+      inputsAtAct_ = watch_.InputCount();
+      actedAt_ = NowMs();
+      // Keys with no widget to take them and windows closed through the window manager
+      // bring no input to wait for.
+      expectInput_ = QApplication::focusWidget() != nullptr;
+      inputCapMs_ = 5000;
       Act();
       nextAt_ = NowMs() + 120 + Pick(300);
     }
     busy_ = false;
+  }
+
+  // Between actions the person waits for the last input to arrive and for the request
+  // it started to end, a little while at most, so that a replay meets the windows as
+  // they were.
+  // The host holds input back while it waits on the office worker: the person's next
+  // action waits for the last one to arrive, up to the cap (short for a click on a window
+  // a modal one blocks, whose input never arrives).
+  bool Idle(int64_t now) const {
+    if (expectInput_ && watch_.InputCount() == inputsAtAct_) return now - actedAt_ > inputCapMs_;
+    return now - actedAt_ > 2500 || !watch_.InFlight();
+  }
+
+  static bool QuestionOrFileDialogUp() {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (auto* box = qobject_cast<QMessageBox*>(modal)) return IsQuestion(box);
+    return qobject_cast<QFileDialog*>(modal) != nullptr;
+  }
+
+  // A send button's click is answered first by a question or a file dialog (the promise
+  // waits), by a box that tells why nothing goes (none is made), or by its request.
+  void KeepPromise() {
+    if (!watch_.Armed()) return;
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (box && !IsQuestion(box)) {
+      watch_.Disarm();
+      return;
+    }
+    if (QuestionOrFileDialogUp()) watch_.KeepArmed();
+    else if (NowMs() - watch_.ArmedAt() > 3000)
+      watch_.Disarm();
+  }
+
+  // Every request a send button started ends in a way the person is told: a popup, an
+  // error box, or the box that says the server gave no answer in time.
+  void JudgeRequests() {
+    for (const RequestWatch::Ended& e : watch_.Pending()) {
+      if (lastPopupAt_ < e.start && lastBoxAt_ < e.start) continue;
+      watch_.Judged(e);
+      Say("note judged " + e.what + ": it ended with " + (lastPopupAt_ >= e.start ? "a popup" : "a box"));
+    }
+    for (const RequestWatch::Ended& e : watch_.TakeEnded(NowMs(), 6000))
+      Fail("after " + e.what + " its request ended (" + std::to_string((e.end - e.start) / 1000) +
+           " s after it began) and neither a popup nor a box told of it in 6 s");
+  }
+
+  // A send button is greyed while its request is on the way; once nothing is on the way
+  // and the window is still up, it is there to click again.
+  void CheckSendButtons() {
+    const int64_t now = NowMs();
+    QWidget* window = QApplication::activeModalWidget();
+    QString greyed;
+    if (window && (IsA(window, "TfrmTemplate") || IsA(window, "TFFlowEditor")) && !watch_.InFlight() &&
+        watch_.Pending().empty() && now - watch_.LastEnded() > 1500)
+      for (QPushButton* b : window->findChildren<QPushButton*>())
+        if (b->isVisibleTo(window) && !b->isEnabled() && !SendWhat(b).empty()) greyed = b->text();
+    if (greyed.isEmpty()) {
+      greyedSince_ = 0;
+      return;
+    }
+    if (!greyedSince_) greyedSince_ = now;
+    if (now - greyedSince_ > 3000)
+      Fail("the button " + S(greyed) + " of " + S(Describe(window)) + " stays greyed with no request on the way (the last ended " +
+           std::to_string((now - watch_.LastEnded()) / 1000) + " s ago)");
   }
 
   // The host logs in and opens its document itself: the person waits for it to show, or
@@ -253,6 +379,8 @@ class Walker : public QObject {
 
   void End() {
     if (!serverUp_) Ask("server-start");
+    // A frozen office worker is let go with the host.
+    for (const int pid : frozen_) ::kill(pid, SIGKILL);
     Say("end " + std::to_string(done_));
     std::fflush(stderr);
     _exit(0);
@@ -266,7 +394,7 @@ class Walker : public QObject {
     while (::read(answerFd, &c, 1) == 1 && c != '\n') answer += c;
     watchdog_.Pause(false);
     if (answer != "ok") Fail("the walk did not answer " + what);
-    if (what == "server-stop") serverUp_ = false;
+    if (what == "server-stop" || what == "server-kill" || what == "server-pause") serverUp_ = false;
     if (what == "server-start") serverUp_ = true;
   }
 
@@ -295,9 +423,21 @@ class Walker : public QObject {
     QWidget* modal = QApplication::activeModalWidget();
     // A question up: whatever comes next answers it; none: the person is at the form again.
     if (!qobject_cast<QMessageBox*>(modal)) askedSinceClose_ = false;
-    if (qobject_cast<QFileDialog*>(modal) && !files_.empty() && Chance(60)) {
-      const QString path = files_[size_t(Pick(int(files_.size())))];
-      Log("pick file " + S(path) + " in " + S(Describe(modal)));
+    if (auto* dialog = qobject_cast<QFileDialog*>(modal); dialog && !files_.empty() && Chance(60)) {
+      // What is saved or printed goes beside the inputs, never over them.
+      const bool saving = dialog->acceptMode() == QFileDialog::AcceptSave;
+      if (saving) QDir().mkpath(home_ + "/out");
+      const QString path = saving ? home_ + "/out/" + QString::fromStdString(Fresh()) + ".out" : FileToPick();
+      expectInput_ = true;
+      Log(std::string(saving ? "save as " : "pick file ") + S(path) + " in " + S(Describe(modal)));
+      // A file picked for the manager is one the person means the server to keep.
+      if (!saving && VisibleTop("TfrmSetLoadFiles")) {
+        QFile f(path);
+        if (f.open(QIODevice::ReadOnly)) {
+          const QByteArray bytes = f.readAll();
+          intended_.push_back({BaseName(path), Sha256(std::string_view(bytes.constData(), size_t(bytes.size()))), false});
+        }
+      }
       // Into the file name box, as a person who knows the path types it.
       if (auto* name = modal->findChild<QLineEdit*>("fileNameEdit"); name && name->isVisible())
         XClick(name->mapToGlobal(name->rect().center()));
@@ -308,17 +448,21 @@ class Walker : public QObject {
     }
     // Nothing open but the page: the person opens the page anew, another host for the walk.
     if (!AnyWindowBesidesPage() && Chance(40)) {
+      expectInput_ = false;
       Log("leave the page");
       End();
     }
+    // In the manager a person mostly adds files, and reads them.
+    if (modal && IsA(modal, "TfrmSetLoadFiles") && ButtonIn(modal, "添加文件") && Chance(20)) return AttachOnPurpose();
     // A file in a list is there to be read: a double click opens it in its viewer.
-    if (QWidget* list = AttachmentListInSight(modal); list && Chance(25)) {
+    if (QWidget* list = AttachmentListInSight(modal); list && Chance(35)) {
       std::vector<Seen> items = AccessibleChildren(list, 200);
       std::erase_if(items, [](const Seen& i) { return i.role != QAccessible::ListItem; });
       if (!items.empty()) {
         const Seen& item = items[size_t(Pick(int(items.size())))];
         if (!item.rect.isEmpty()) {
-          Log("open attachment \"" + S(item.name) + "\" in " + S(Describe(list->window())));
+          expectInput_ = true;
+          Log("open attachment \"" + S(item.name) + "\" (" + Kind(item.name) + ") in " + S(Describe(list->window())));
           XClick(item.rect.center(), 1, 2);
           return;
         }
@@ -327,11 +471,13 @@ class Walker : public QObject {
     const bool formUp = form_ && form_->isVisible();
     const int roll = Pick(1000);
     if (!serverUp_ && roll < 80) {
+      expectInput_ = false;
       Log("start the server again");
       Ask("server-start");
       return;
     }
-    if (roll < 430) return Click(1, 1);
+    if (roll < 400) return Click(1, 1);
+    if (roll < 430) return CommandOnPurpose();
     if (roll < 470) return Click(1, 2);
     if (roll < 500) return Click(3, 1);
     if (roll < 550) {
@@ -359,11 +505,18 @@ class Walker : public QObject {
     if (roll < 920) return CloseWindow();
     // The server goes away now and then, more likely while a form holds changes.
     if (roll < (formUp ? 960 : 940) && serverUp_) {
-      Log("stop the server");
-      Ask("server-stop");
+      expectInput_ = false;
+      // Stopped as an administrator stops it, lost at once, or frozen half-way through
+      // whatever it was doing (its clients then wait for their time-out).
+      const int how = Pick(100);
+      const char* ask = how < 55 ? "server-stop" : how < 80 ? "server-kill" : "server-pause";
+      Log(how < 55 ? "stop the server" : how < 80 ? "kill the server" : "freeze the server");
+      Ask(ask);
       return;
     }
     if (roll < 970) return KillOfficeWorker();
+    if (roll < 995) return AttachOnPurpose();
+    expectInput_ = false;
     Log("wait");
     nextAt_ = NowMs() + 800 + Pick(1500);
   }
@@ -406,15 +559,95 @@ class Walker : public QObject {
     for (const Target& t : targets) total += t.weight;
     size_t chosen = 0;
     for (int r = Pick(total); r >= targets[chosen].weight; ++chosen) r -= targets[chosen].weight;
+    // The rarer commands, once in sight, are taken more often than their share.
+    for (size_t i = 0; i < targets.size(); ++i)
+      for (const char* rare : {"销毁审批", "审批意见合成", "收回分发文件"})
+        if (targets[i].what.contains(QString::fromUtf8(rare)) && Chance(50)) chosen = i;
     const Target& t = targets[chosen];
     if (!t.widget) return;
     // A list's entries are opened the way people open files: with a double click.
     if (button == 1 && count == 1 && t.what.startsWith("item ") && Chance(30)) count = 2;
     const QPoint g = t.widget->mapToGlobal(t.at);
+    if (button == 1 && count == 1) Promise(t.widget);
+    expectInput_ = true;
+    if (QWidget* modal = QApplication::activeModalWidget(); modal && t.widget->window() != modal && !qobject_cast<QMenu*>(t.widget->window()))
+      inputCapMs_ = 2500;
     const char* how = button == 3 ? "right click" : count == 2 ? "double click" : "click";
     Log(std::string(how) + " " + S(t.what) + " in " + S(Describe(t.widget->window())) + " at " + std::to_string(g.x()) +
         "," + std::to_string(g.y()));
     XClick(g, button, count);
+  }
+
+  // A click on a send button promises a request, unless one is on the way already (then
+  // the click's own would queue behind it, past the time the promise waits).
+  void Promise(QWidget* w) {
+    const std::string what = SendWhat(w);
+    // Which of the same-named files goes is not followed: the intent starts again.
+    if (what == "upload (删除文件)") intended_.clear();
+    if (!what.empty() && !watch_.InFlight()) watch_.Arm(what + " in " + S(Describe(w->window())));
+  }
+
+  // The commands a step offers, reached on purpose: numbering, distribution, archiving,
+  // the opinion menu with its merge, and the sheet's own menu with its destroy.
+  void CommandOnPurpose() {
+    expectInput_ = true;  // a click on the window in front
+    QWidget* modal = QApplication::activeModalWidget();
+    if (!modal || modal != form_) return Click(1, 1);
+    std::vector<QWidget*> offered;
+    for (const char* caption : {"编号", "分发", "归档", "签批意见:", "提交", "暂存"})
+      if (QWidget* b = ButtonIn(modal, caption)) offered.push_back(b);
+    const int choice = Pick(int(offered.size()) + 1);
+    if (choice < int(offered.size())) {
+      QWidget* b = offered[size_t(choice)];
+      const QPoint g = b->mapToGlobal(b->rect().center());
+      // A save sent to a server that is gone or frozen: its end must still be told and
+      // the button given back.
+      const bool sends = Caption(b) == QString::fromUtf8("提交") || Caption(b) == QString::fromUtf8("暂存");
+      const char* outage = sends && serverUp_ && Chance(30) ? (Chance(50) ? "server-stop" : "server-pause") : nullptr;
+      Log("command: click " + S(Describe(b)) + " in " + S(Describe(modal)) + " at " + std::to_string(g.x()) + "," +
+          std::to_string(g.y()) + (outage ? std::string(" after ") + outage : ""));
+      if (outage) Ask(outage);
+      Promise(b);
+      XClick(g);
+      return;
+    }
+    for (QWidget* w : modal->findChildren<QWidget*>()) {
+      if (!w->isVisible() || !IsSheetPane(w)) continue;
+      const QRect seen = w->visibleRegion().boundingRect();
+      if (seen.isEmpty()) continue;
+      const QPoint g = w->mapToGlobal(seen.center());
+      Log("command: right click the sheet " + S(Describe(w)) + " at " + std::to_string(g.x()) + "," + std::to_string(g.y()));
+      XClick(g, 3);
+      return;
+    }
+    Click(1, 1);
+  }
+
+  // Attachments on purpose: from the form to its files, in the manager a file added.
+  void AttachOnPurpose() {
+    expectInput_ = true;  // a click on the window in front
+    QWidget* modal = QApplication::activeModalWidget();
+    QWidget* button = nullptr;
+    // Now and then a scan instead of a file: the scan form and its dialogs.
+    if (modal && IsA(modal, "TfrmSetLoadFiles")) button = ButtonIn(modal, Chance(25) ? "扫描文件" : "添加文件");
+    else if (modal && modal == form_) button = ButtonIn(modal, "附件");
+    if (!button) return Click(1, 1);
+    const QPoint g = button->mapToGlobal(button->rect().center());
+    Promise(button);
+    Log("attach: click " + S(Describe(button)) + " in " + S(Describe(modal)) + " at " + std::to_string(g.x()) + "," +
+        std::to_string(g.y()));
+    XClick(g);
+  }
+
+  // A file to pick: mostly of a kind not picked yet in this session.
+  QString FileToPick() {
+    std::vector<QString> fresh;
+    for (const QString& f : files_)
+      if (!picked_.count(Kind(f))) fresh.push_back(f);
+    const std::vector<QString>& from = !fresh.empty() && Chance(70) ? fresh : files_;
+    const QString path = from[size_t(Pick(int(from.size())))];
+    picked_.insert(Kind(path));
+    return path;
   }
 
   struct FieldCell {
@@ -459,6 +692,7 @@ class Walker : public QObject {
   // What a person mostly does in a form: a click on a field, a word, Enter. Empty fields
   // first: a form is saved only with its title filled in.
   void FillField() {
+    expectInput_ = true;  // a click on the window in front
     QWidget* f = form_;
     if (!f || !f->isVisible() || QApplication::activeModalWidget() != f) {
       Log("key Escape (no form to fill in)");
@@ -500,12 +734,15 @@ class Walker : public QObject {
       XKey("Escape");
       return;
     }
+    expectInput_ = false;
     Log("close window " + S(Describe(w)));
     XCloseWindow(w);
   }
 
   // The office worker is the host's child; a person's machine may lose it any time.
   void KillOfficeWorker() {
+    // Killed, or stopped so that it hangs: the control must tell either from a worker at work.
+    const bool freeze = Chance(30);
     DIR* proc = opendir("/proc");
     int killed = 0;
     while (dirent* e = proc ? readdir(proc) : nullptr) {
@@ -518,11 +755,14 @@ class Walker : public QObject {
       const size_t close = line.rfind(')');
       if (close == std::string::npos || line.find("(tarvo-office)") == std::string::npos) continue;
       if (std::atoi(line.c_str() + close + 4) != getpid()) continue;
-      ::kill(pid, SIGKILL);
+      if (line[close + 2] == 'T') continue;  // already frozen
+      if (freeze) frozen_.push_back(pid);
+      ::kill(pid, freeze ? SIGSTOP : SIGKILL);
       ++killed;
     }
     if (proc) closedir(proc);
-    Log(killed ? "kill the office worker" : "wait (no office worker to kill)");
+    expectInput_ = false;
+    Log(!killed ? "wait (no office worker to kill)" : freeze ? "freeze the office worker" : "kill the office worker");
   }
 
   // ---- oracles ----
@@ -553,6 +793,8 @@ class Walker : public QObject {
       snap_ = {};
     }
     if (qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) askedSinceClose_ = true;
+    for (QWidget* w : QApplication::topLevelWidgets())
+      if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible() && !IsQuestion(box)) lastBoxAt_ = lookedAt_;
     if (form_ && form_->isVisible()) {
       snap_ = Snapshot(form_);
       // The first form of a host that opens a new document shows that one.
@@ -560,7 +802,12 @@ class Walker : public QObject {
       if (firstForm_.isEmpty() && !snap_.recordId.isEmpty()) firstForm_ = QStringLiteral("-");
       if (!snap_.recordId.isEmpty() && !baselined_.count(snap_.recordId)) Baseline();
     }
-    if (QWidget* m = VisibleTop("TfrmSetLoadFiles")) manager_ = {NowMs(), Listed(ListIn(m))};
+    if (QWidget* m = VisibleTop("TfrmSetLoadFiles")) {
+      manager_ = {NowMs(), Listed(ListIn(m))};
+      for (Intended& i : intended_) i.listed = i.listed || manager_.files.count(i.name);
+    } else {
+      intended_.clear();  // what was not saved with the manager is the person's to lose
+    }
   }
 
   // A document as it opens: a field whose cell shows other than what the server holds
@@ -570,13 +817,63 @@ class Walker : public QObject {
     baselined_.insert(snap_.recordId);
     const std::optional<StoredDocument> stored = ReadDocument(o_.db, Utf8ToCp936(S(snap_.recordId)));
     if (!stored) return;
-    for (const auto& [name, shown] : snap_.shown)
-      if (Squeezed(shown) != Squeezed(Held(*stored, name))) formatted_.insert({snap_.recordId, name});
+    std::string diff;
+    for (const auto& [name, shown] : snap_.shown) {
+      const QString held = Held(*stored, name);
+      if (Squeezed(shown) == Squeezed(held)) continue;
+      // A default the server never stored.
+      if (held.trimmed().isEmpty()) {
+        unstored_.insert({snap_.recordId, name});
+        continue;
+      }
+      const int same = SameValue(shown, held);
+      if (same > 0) continue;
+      if (same < 0) {
+        diff += "\n  field " + S(name) + " shows \"" + S(shown) + "\", the server holds \"" + S(held) + "\"";
+        continue;
+      }
+      formatted_.insert({snap_.recordId, name});
+      Say("note as it opens, " + S(snap_.recordId) + " field " + S(name) + " shows \"" + S(shown) + "\", the server holds \"" +
+          S(held) + "\"; not compared");
+    }
+    if (!diff.empty()) Fail("the form of " + S(snap_.recordId) + " opens showing other than the server holds:" + diff);
   }
 
+  // Numbers and dates are values, whatever their format: "361.5" and "361.50" agree, as
+  // do "2026-1-5" and "2026年01月05日". 1: the same value, -1: another, 0: not both one kind.
+  static int SameValue(const QString& a, const QString& b) {
+    static const QRegularExpression date(QString::fromUtf8("^(\\d{4})[-/.年](\\d{1,2})[-/.月](\\d{1,2})日?$"));
+    const QRegularExpressionMatch da = date.match(Squeezed(a)), db = date.match(Squeezed(b));
+    if (da.hasMatch() && db.hasMatch()) {
+      for (int i = 1; i <= 3; ++i)
+        if (da.captured(i).toInt() != db.captured(i).toInt()) return -1;
+      return 1;
+    }
+    auto number = [](QString s, bool& ok) {
+      s = Squeezed(s);
+      s.remove(',');
+      s.remove(QString::fromUtf8("¥"));
+      return s.toDouble(&ok);
+    };
+    bool okA = false, okB = false;
+    const double x = number(a, okA), y = number(b, okB);
+    if (!okA || !okB) return 0;
+    // A cell may show fewer decimals than it holds: agreement to the coarser of the two.
+    auto decimals = [](const QString& s) {
+      const qsizetype dot = s.lastIndexOf('.');
+      return dot < 0 ? 0 : int(Squeezed(s).size() - Squeezed(s).lastIndexOf('.') - 1);
+    };
+    const double step = std::pow(10.0, -std::min(decimals(a), decimals(b)));
+    return std::abs(x - y) <= step / 2 + 1e-9 * std::max({1.0, std::abs(x), std::abs(y)}) ? 1 : -1;
+  }
+
+  // A field's cell is named by its hint, and a saved value carries that hint after a bar.
   static QString Held(const StoredDocument& d, const QString& field) {
     const auto it = d.fields.find(Utf8ToCp936(S(field)));
-    return it == d.fields.end() ? QString() : Q(it->second);
+    if (it == d.fields.end()) return {};
+    QString held = Q(it->second);
+    if (held.endsWith("|" + field)) held.chop(field.size() + 1);
+    return held;
   }
 
   // The fields whose cell shows other than the server holds.
@@ -585,7 +882,10 @@ class Walker : public QObject {
     for (const auto& [name, shown] : s.shown) {
       const QString held = Held(stored, name);
       if (Squeezed(shown) == Squeezed(held)) continue;
-      if (formatted_.count({s.recordId, name}) || LooksFormatted(shown) || LooksFormatted(held)) continue;
+      if (held.trimmed().isEmpty() && unstored_.count({s.recordId, name})) continue;
+      const int same = SameValue(shown, held);
+      if (same > 0) continue;
+      if (same == 0 && (formatted_.count({s.recordId, name}) || LooksFormatted(shown) || LooksFormatted(held))) continue;
       diff += "\n  field " + S(name) + " " + shows + " \"" + S(shown) + "\", the server holds \"" + S(held) + "\"";
     }
     return diff;
@@ -598,7 +898,8 @@ class Walker : public QObject {
     snap_ = {};
     form_ = nullptr;
     // A new document's form closes without asking: what it holds is dropped with it.
-    if (askedSinceClose_ || s.recordId.isEmpty() || s.recordId == firstForm_) return;
+    // Another host's saves to the same document are not this form's to show.
+    if (askedSinceClose_ || s.recordId.isEmpty() || s.recordId == firstForm_ || o_.shared) return;
     const std::optional<StoredDocument> stored = ReadDocument(o_.db, Utf8ToCp936(S(s.recordId)));
     if (!stored) return;
     Say("note the form of " + S(s.recordId) + " closed without a question; comparing");
@@ -616,6 +917,7 @@ class Walker : public QObject {
     lastText_ = text;
     fresh = Squeezed(fresh);
     if (fresh.isEmpty()) return;
+    lastPopupAt_ = NowMs();
     Say("note popup " + S(fresh));
     const bool saved = fresh.contains(QString::fromUtf8("文件暂存成功"));
     const bool sent = fresh.contains(QString::fromUtf8("文件操作成功"));
@@ -640,12 +942,35 @@ class Walker : public QObject {
       const auto it = held.find(name);
       same = same && it != held.end() && (size < 0 || size == it->second);
     }
+    if (same) CompareContents();
     if (same || NowMs() < attachmentsDue_) {
       if (same) attachmentsDue_ = 0;
       return;
     }
     Fail("after the walk said the attachments were saved, the manager lists " + FileList(manager_.files) +
          " and the server holds " + FileList(held) + " for " + S(attachmentsOf_));
+  }
+
+  // What the person attached is stored byte for byte: by content, same names kept apart.
+  void CompareContents() {
+    std::vector<StoredFile> held = ReadAttachmentFiles(o_.db, Utf8ToCp936(S(attachmentsOf_)));
+    std::string missing;
+    int compared = 0;
+    for (const Intended& i : intended_) {
+      if (!i.listed) continue;
+      ++compared;
+      const auto it = std::find_if(held.begin(), held.end(), [&](const StoredFile& f) {
+        return BaseName(Q(f.name)) == i.name && f.sha256 == i.sha256;
+      });
+      if (it == held.end()) missing += "\n  " + S(i.name) + " (sha256 " + i.sha256.substr(0, 12) + ")";
+      else held.erase(it);  // one stored file answers for one attached
+    }
+    intended_.clear();
+    if (!compared) return;
+    Say("note compared " + std::to_string(compared) + " attached files by content for " + S(attachmentsOf_));
+    if (!missing.empty())
+      Fail("after the walk said the attachments were saved, the server does not hold what the person attached to " +
+           S(attachmentsOf_) + ":" + missing);
   }
 
   void VerifyFields(const char* how) {
@@ -685,8 +1010,25 @@ class Walker : public QObject {
   QString attachmentsOf_;
   std::set<QString> baselined_;
   std::set<std::pair<QString, QString>> formatted_;  // record id, field name
+  std::set<std::pair<QString, QString>> unstored_;   // defaults shown before the server held the field
   QPointer<QWidget> lastPopup_;
   QString lastText_;
+  RequestWatch watch_;
+  int64_t lastPopupAt_ = 0;  // fresh text in the popup
+  int64_t lastBoxAt_ = 0;    // a box that tells something up
+  int64_t greyedSince_ = 0;
+  int64_t actedAt_ = 0;
+  int64_t inputsAtAct_ = 0;
+  bool expectInput_ = false;
+  int64_t inputCapMs_ = 5000;
+  std::set<std::string> picked_;  // kinds of file picked in this session
+  std::vector<int> frozen_;       // office workers stopped with SIGSTOP
+  struct Intended {
+    QString name;
+    std::string sha256;
+    bool listed = false;  // the manager showed it: the pick was taken
+  };
+  std::vector<Intended> intended_;  // files picked for the manager, not compared yet
 };
 
 std::string Take(const char* name) {
@@ -708,6 +1050,7 @@ QObject* StartSession() {
   o.files = Take("TARVO_WALK_FILES");
   o.hangSeconds = std::max(1, std::atoi(Take("TARVO_WALK_HANG").c_str()));
   o.opensNew = Take("TARVO_WALK_NEW") == "1";
+  o.shared = Take("TARVO_WALK_SHARED") == "1";
   // Whatever the host starts (the office worker, the web engine) is no walker.
   unsetenv("QT_QPA_GENERIC_PLUGINS");
   if (std::sscanf(fds.c_str(), "%d,%d", &o.sayFd, &o.answerFd) != 2 || o.sayFd < 0 || o.answerFd < 0) {

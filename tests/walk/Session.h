@@ -21,6 +21,7 @@ struct SessionOptions {
   std::string files;    // a folder of files the person may pick in a file dialog
   int hangSeconds = 10;
   bool opensNew = false;  // the host opens a new document
+  bool shared = false;    // another host works on the same document meanwhile
   int sayFd = -1;     // lines to the walk
   int answerFd = -1;  // its answers
 };
@@ -34,6 +35,7 @@ inline std::vector<std::pair<std::string, std::string>> SessionEnvironment(const
           {"TARVO_WALK_FILES", o.files},
           {"TARVO_WALK_HANG", std::to_string(o.hangSeconds)},
           {"TARVO_WALK_NEW", o.opensNew ? "1" : "0"},
+          {"TARVO_WALK_SHARED", o.shared ? "1" : "0"},
           {"TARVO_WALK_FDS", std::to_string(o.sayFd) + "," + std::to_string(o.answerFd)}};
 }
 

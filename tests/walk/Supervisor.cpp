@@ -11,15 +11,20 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QCryptographicHash>
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
+#include <QThread>
 #include <chrono>
 #include <cstdio>
 #include <deque>
+#include <cstring>
 #include <fstream>
+#include <map>
 #include <random>
 
 #include "ServerState.h"
@@ -73,6 +78,7 @@ class Server {
       process_->waitForReadyRead(200);
       out += process_->readAllStandardOutput();
     }
+    stopped_ = paused_ = false;
     if (!out.startsWith("listening ")) {
       std::fprintf(stderr, "oa-server did not say it listens: %s\n", out.constData());
       return false;
@@ -81,15 +87,39 @@ class Server {
     return port_ != 0;
   }
   void Stop() {
+    stopped_ = true;
     if (!process_ || process_->state() == QProcess::NotRunning) return;
+    Resume();
     process_->terminate();
     if (!process_->waitForFinished(10000)) {
       process_->kill();
       process_->waitForFinished(3000);
     }
   }
-  // Gone without being stopped: crashed.
-  bool Died() const { return process_ && process_->state() == QProcess::NotRunning; }
+  // Gone at once, as a machine that loses power: no chance to finish a reply.
+  void Kill() {
+    stopped_ = true;
+    if (!process_ || process_->state() == QProcess::NotRunning) return;
+    process_->kill();
+    process_->waitForFinished(5000);
+  }
+  // Frozen half-way: connections are taken and never answered.
+  void Pause() {
+    if (process_ && process_->state() == QProcess::Running && ::kill(pid_t(process_->processId()), SIGSTOP) == 0) paused_ = true;
+  }
+  void Resume() {
+    if (paused_ && process_) ::kill(pid_t(process_->processId()), SIGCONT);
+    paused_ = false;
+  }
+  // Gone without the walk stopping it: crashed.
+  bool Died() const { return !stopped_ && process_ && process_->state() == QProcess::NotRunning; }
+  bool Stopped() const { return stopped_; }
+  std::string HowItEnded() const {
+    if (!process_) return "never started";
+    return process_->exitStatus() == QProcess::CrashExit
+               ? "signal " + std::to_string(process_->exitCode()) + " (" + strsignal(process_->exitCode()) + ")"
+               : "exit code " + std::to_string(process_->exitCode());
+  }
   uint16_t Port() const { return port_; }
   std::string Db() const { return dir_ + "/oa.sqlite"; }
 
@@ -97,11 +127,13 @@ class Server {
   std::string dir_;
   std::unique_ptr<QProcess> process_;
   uint16_t port_ = 0;
+  bool stopped_ = false, paused_ = false;
 };
 
 struct Visit {
   std::string user;
   std::vector<std::string> open;
+  std::string flow;  // a workflow definition to open instead of a document
   std::string what;
 };
 
@@ -114,6 +146,13 @@ Visit ChooseVisit(std::mt19937_64& rng, const std::string& db) {
   const std::vector<DocumentRef> docs = ListDocuments(db);
   const bool stranger = pick(100) < 20;
   Visit v;
+  // Now and then someone edits one of the two workflows.
+  if (pick(100) < 8) {
+    v.user = stranger ? kUsers[pick(std::size(kUsers))] : "admin";
+    v.flow = std::to_string(1 + pick(2));
+    v.what = v.user + " edits workflow " + v.flow;
+    return v;
+  }
   if (docs.empty() || pick(100) < 35) {
     const bool leave = pick(2) == 0;
     const char* templ = leave ? "请假单" : "收文登记单";
@@ -131,7 +170,34 @@ Visit ChooseVisit(std::mt19937_64& rng, const std::string& db) {
   return v;
 }
 
-// Files a person may attach: plain text (ASCII and Chinese), a picture, a Word document.
+// A one-page PDF with a line of text, its cross-reference table counted out.
+std::string SmallPdf() {
+  const std::vector<std::string> objects = {
+      "<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+      "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 300 200] /Contents 4 0 R /Resources << /Font << /F1 5 0 R >> >> >>",
+      "<< /Length 41 >>\nstream\nBT /F1 18 Tf 20 100 Td (Walk paper) Tj ET\nendstream",
+      "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>"};
+  std::string pdf = "%PDF-1.4\n";
+  std::vector<size_t> at;
+  for (size_t i = 0; i < objects.size(); ++i) {
+    at.push_back(pdf.size());
+    pdf += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+  }
+  const size_t xref = pdf.size();
+  pdf += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
+  for (size_t a : at) {
+    char line[32];
+    std::snprintf(line, sizeof line, "%010zu 00000 n \n", a);
+    pdf += line;
+  }
+  pdf += "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " /Root 1 0 R >>\nstartxref\n" +
+         std::to_string(xref) + "\n%%EOF\n";
+  return pdf;
+}
+
+// Files a person may attach, one of each kind the system reads: plain text (ASCII and
+// Chinese, and a name without an extension), a web page, pictures, a PDF, Word documents
+// and a spreadsheet.
 void PrepareFiles(const QString& dir) {
   QDir().mkpath(dir);
   auto write = [&](const char* name, const std::string& bytes) {
@@ -140,10 +206,34 @@ void PrepareFiles(const QString& dir) {
   };
   write("note.txt", "A note from the walk.\nSecond line.\n");
   write("说明.txt", "请假说明：家中有事。\n");
+  write("README", "Read me: a file without an extension.\n");
+  write("page.htm", "<html><head><meta charset=\"utf-8\"><title>Walk</title></head>"
+                    "<body><h1>Walk page</h1><p>正文 <b>bold</b></p><table border=1><tr><td>1</td><td>2</td></tr></table>"
+                    "</body></html>\n");
+  write("paper.pdf", SmallPdf());
   write("body.docx", BuildDocx({"Walk", "正文"}));
+  write("letter.doc", BuildDocx({"Letter", "来函"}));  // the office engine reads it by its content
+  write("table.xls",
+        "<?xml version=\"1.0\"?>\n<?mso-application progid=\"Excel.Sheet\"?>\n"
+        "<Workbook xmlns=\"urn:schemas-microsoft-com:office:spreadsheet\" "
+        "xmlns:ss=\"urn:schemas-microsoft-com:office:spreadsheet\"><Worksheet ss:Name=\"Walk\"><Table>"
+        "<Row><Cell><Data ss:Type=\"String\">walk</Data></Cell><Cell><Data ss:Type=\"Number\">42</Data></Cell></Row>"
+        "</Table></Worksheet></Workbook>\n");
   QImage image(64, 48, QImage::Format_RGB32);
   image.fill(Qt::darkCyan);
   image.save(dir + "/scan.png", "PNG");
+  image.fill(Qt::darkRed);
+  if (!image.save(dir + "/photo.jpg", "JPG")) write("photo.jpg", "");
+}
+
+// The inputs as prepared: a session must leave them as they were.
+std::map<std::string, QByteArray> Fingerprints(const QString& dir) {
+  std::map<std::string, QByteArray> out;
+  for (const QFileInfo& f : QDir(dir).entryInfoList(QDir::Files)) {
+    QFile file(f.filePath());
+    if (file.open(QIODevice::ReadOnly)) out[f.fileName().toStdString()] = QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256);
+  }
+  return out;
 }
 
 // The two pipes between the walk and the walker in a host: lines up, answers down. The
@@ -175,9 +265,52 @@ struct Pipes {
   }
 };
 
+// One host process with its walker: its pipes, what it said and how it ended.
+struct Host {
+  std::string tag;  // the session's number; "+" marks a second host on the same document
+  Pipes pipes;
+  QProcess process;
+  std::string errPath;
+  QByteArray pending;
+  bool ended = false, eof = false, walking = false;
+  std::string failure;
+};
+
 void Answer(int fd, const char* line) {
   const std::string l = std::string(line) + "\n";
   if (::write(fd, l.data(), l.size()) != ssize_t(l.size())) std::fprintf(stderr, "the walker did not take its answer\n");
+}
+
+// The last lines of a log, from byte `from` on.
+std::string ServerErrors(const std::string& path, size_t from, size_t lines) {
+  std::ifstream in(path);
+  in.seekg(std::streamoff(from));
+  std::deque<std::string> tail;
+  for (std::string line; std::getline(in, line);) {
+    tail.push_back("  | " + line);
+    if (tail.size() > lines) tail.pop_front();
+  }
+  std::string out;
+  for (const std::string& l : tail) out += l + "\n";
+  return out;
+}
+
+// A sanitizer's report in what the server wrote since `seen`, which moves past it.
+bool SanitizerReport(const std::string& path, size_t& seen, std::string& report) {
+  std::ifstream in(path);
+  in.seekg(0, std::ios::end);
+  const size_t size = size_t(std::max<std::streamoff>(0, in.tellg()));
+  if (size <= seen) return false;
+  in.seekg(std::streamoff(seen));
+  std::string chunk(size - seen, '\0');
+  in.read(chunk.data(), std::streamsize(chunk.size()));
+  seen = size;
+  for (const char* mark : {"ERROR: AddressSanitizer", "ERROR: LeakSanitizer", "runtime error:", "WARNING: AddressSanitizer"})
+    if (const size_t at = chunk.find(mark); at != std::string::npos) {
+      report = chunk.substr(at > 200 ? at - 200 : 0, 6000);
+      return true;
+    }
+  return false;
 }
 
 bool SanitizerReport(const std::string& path, std::string& report) {
@@ -196,6 +329,26 @@ bool SanitizerReport(const std::string& path, std::string& report) {
   return found;
 }
 
+// A trace as the walk writes it: its seed, then each session's actions in order.
+bool ReadTrace(const std::string& path, uint64_t& seed, std::vector<std::vector<std::string>>& sessions) {
+  std::ifstream in(path);
+  std::string line;
+  if (!std::getline(in, line) || line.rfind("walk seed ", 0) != 0) return false;
+  seed = std::strtoull(line.c_str() + 10, nullptr, 10);
+  while (std::getline(in, line)) {
+    if (line.rfind("session ", 0) == 0) {
+      sessions.emplace_back();
+      continue;
+    }
+    // "  [k] N what": the action numbers count from one in each session.
+    const size_t close = line.find("] ");
+    if (sessions.empty() || line.rfind("  [", 0) != 0 || close == std::string::npos || line[close - 1] == '+') continue;
+    const std::string rest = line.substr(close + 2);
+    if (!rest.empty() && std::isdigit(static_cast<unsigned char>(rest[0]))) sessions.back().push_back(rest);
+  }
+  return !sessions.empty();
+}
+
 }  // namespace
 
 int RunWalk(int& argc, char** argv, const WalkOptions& o) {
@@ -204,7 +357,19 @@ int RunWalk(int& argc, char** argv, const WalkOptions& o) {
     std::fprintf(stderr, "the walk needs an X display: run it under xvfb-run\n");
     return 2;
   }
-  const uint64_t seed = o.seedGiven ? o.seed : std::random_device{}() % 1000000;
+  // A replay takes its seed and its sessions from the trace it follows.
+  std::vector<std::vector<std::string>> recorded;
+  uint64_t replaySeed = 0;
+  if (!o.replay.empty() && o.trace == o.replay) {
+    std::fprintf(stderr, "the replay would write its trace over the one it follows\n");
+    return 2;
+  }
+  if (!o.replay.empty() && !ReadTrace(o.replay, replaySeed, recorded)) {
+    std::fprintf(stderr, "%s is no trace of a walk\n", o.replay.c_str());
+    return 2;
+  }
+  const uint64_t seed = !o.replay.empty() ? replaySeed : o.seedGiven ? o.seed : std::random_device{}() % 1000000;
+  const int sessionLimit = o.sessions ? o.sessions : int(recorded.size());
   std::mt19937_64 rng(seed);
   const std::string replay = "--seed " + std::to_string(seed);
   Print("walk seed " + std::to_string(seed));
@@ -238,7 +403,8 @@ int RunWalk(int& argc, char** argv, const WalkOptions& o) {
   env.insert("QTWEBENGINE_DISABLE_SANDBOX", "1");
   // The office engine's own mismatched deletes are not ours; leaks are not looked for,
   // as a session ends the way a killed page does.
-  env.insert("ASAN_OPTIONS", "detect_leaks=0:abort_on_error=0:new_delete_type_mismatch=0");
+  // An abort (a failed assertion, a hang the watchdog breaks) prints its stack too.
+  env.insert("ASAN_OPTIONS", "detect_leaks=0:abort_on_error=0:new_delete_type_mismatch=0:handle_abort=1");
   env.insert("UBSAN_OPTIONS", "print_stacktrace=1");
 
   QElapsedTimer clock;
@@ -246,136 +412,231 @@ int RunWalk(int& argc, char** argv, const WalkOptions& o) {
   const int64_t budgetMs = int64_t(o.minutes * 60000);
   const int64_t endAt = QDateTime::currentMSecsSinceEpoch() + budgetMs;
   std::deque<std::string> log;
-  int actions = 0, sessions = 0, saves = 0;
+  int actions = 0, sessions = 0, saves = 0, judged = 0, flows = 0, contents = 0, checks = 0;
+  std::map<std::string, int> opened;  // attachments opened, by kind
+  std::map<std::string, int> reached;  // clicks on the rarer commands
+  const std::string tracePath = o.trace.empty() ? dir + "/trace.txt" : o.trace;
+  std::ofstream trace(tracePath);
+  trace << "walk seed " << seed << "\n";
+  bool wentAnotherWay = false;
+  size_t serverErrSeen = 0;  // how much of server.err has been read
+  std::string serverReport;
   std::string failure;
   int failedSession = -1;
   std::vector<std::string> findings;
 
   for (int k = 0; failure.empty(); ++k) {
-    if (o.sessions ? k >= o.sessions : clock.elapsed() >= budgetMs) break;
+    if (sessionLimit ? k >= sessionLimit : clock.elapsed() >= budgetMs) break;
     // Afresh for each session: a person may have printed over them.
     PrepareFiles(home + "/files");
     const Visit visit = ChooseVisit(rng, server.Db());
     const uint64_t sessionSeed = rng();
     const int sessionActions = 30 + int(rng() % 90);
+    const auto inputs = Fingerprints(home + "/files");
+    if (!visit.flow.empty()) ++flows;
     log.push_back("session " + std::to_string(k) + ": " + visit.what);
+    trace << log.back() << "\n";
     if (o.verbose) Print(log.back());
     ++sessions;
     std::string open;
     for (const std::string& a : visit.open) open += (open.empty() ? "" : ",") + a;
-    log.push_back("  [" + std::to_string(k) + "] the host logs in as " + visit.user + " and opens " + open);
-    Pipes pipes;
-    if (!pipes.Open()) {
-      failure = "no pipes for the session";
-      failedSession = k;
-      break;
-    }
+    // Now and then a second host works on the same document at once: another user, or the
+    // same one in a second window.
+    std::vector<std::pair<std::string, SessionOptions>> starts;
     SessionOptions so;
     so.seed = sessionSeed;
     so.db = server.Db();
     so.actions = sessionActions;
-    so.untilMs = o.sessions ? endAt + 3600000 : endAt;
+    so.untilMs = sessionLimit ? endAt + 3600000 : endAt;
     so.files = (home + "/files").toStdString();
     so.hangSeconds = o.hangSeconds;
-    so.opensNew = visit.open[1].empty();
-    so.sayFd = pipes.sayWrite;
-    so.answerFd = pipes.answerRead;
-    QProcessEnvironment childEnv = env;
-    for (const auto& [name, value] : SessionEnvironment(so))
-      childEnv.insert(QString::fromStdString(name), QString::fromStdString(value));
-    QProcess child;
-    child.setProcessEnvironment(childEnv);
-    child.setWorkingDirectory(home);  // where file dialogs start, and folders get made
-    const int sayFd = pipes.sayWrite, answerFd = pipes.answerRead;
-    child.setChildProcessModifier([sayFd, answerFd] {
-      prctl(PR_SET_PDEATHSIG, SIGTERM);
-      fcntl(sayFd, F_SETFD, 0);
-      fcntl(answerFd, F_SETFD, 0);
-    });
-    child.setProgram(TARVO_HOST_PATH);
-    child.setArguments({"--server", "127.0.0.1:" + QString::number(server.Port()), "--login",
-                        QString::fromStdString(visit.user), "--open", QString::fromStdString(open)});
-    const std::string errPath = dir + "/session-" + std::to_string(k) + ".err";
-    child.setStandardErrorFile(QString::fromStdString(errPath));
-    child.setStandardOutputFile(QString::fromStdString(dir + "/session-" + std::to_string(k) + ".out"));
-    child.start();
-    if (!child.waitForStarted(10000)) {
-      failure = "the host could not start: " + child.errorString().toStdString();
+    so.opensNew = visit.flow.empty() && visit.open[1].empty();
+    starts.push_back({visit.user, so});
+    if (visit.flow.empty() && !so.opensNew && rng() % 100 < 12) {
+      SessionOptions second = so;
+      second.seed = rng();
+      second.actions = 30 + int(rng() % 90);
+      second.shared = starts.front().second.shared = true;
+      starts.push_back({rng() % 2 ? visit.user : kUsers[rng() % std::size(kUsers)], second});
+      ++sessions;
+    }
+    std::vector<std::unique_ptr<Host>> hosts;
+    for (auto& [user, options] : starts) {
+      auto h = std::make_unique<Host>();
+      h->tag = std::to_string(k) + (hosts.empty() ? "" : "+");
+      log.push_back("  [" + h->tag + "] the host logs in as " + user + " and opens " +
+                    (visit.flow.empty() ? open : "workflow " + visit.flow));
+      trace << log.back() << "\n";
+      if (!h->pipes.Open()) {
+        failure = "no pipes for the session";
+        break;
+      }
+      options.sayFd = h->pipes.sayWrite;
+      options.answerFd = h->pipes.answerRead;
+      QProcessEnvironment childEnv = env;
+      for (const auto& [name, value] : SessionEnvironment(options))
+        childEnv.insert(QString::fromStdString(name), QString::fromStdString(value));
+      QProcess& child = h->process;
+      child.setProcessEnvironment(childEnv);
+      child.setWorkingDirectory(home);  // where file dialogs start, and folders get made
+      const int sayFd = h->pipes.sayWrite, answerFd = h->pipes.answerRead;
+      child.setChildProcessModifier([sayFd, answerFd] {
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
+        fcntl(sayFd, F_SETFD, 0);
+        fcntl(answerFd, F_SETFD, 0);
+      });
+      child.setProgram(TARVO_HOST_PATH);
+      child.setArguments({"--server", "127.0.0.1:" + QString::number(server.Port()), "--login",
+                          QString::fromStdString(user), visit.flow.empty() ? "--open" : "--flow",
+                          QString::fromStdString(visit.flow.empty() ? open : visit.flow)});
+      const std::string name = "session-" + std::to_string(k) + (hosts.empty() ? "" : "b");
+      h->errPath = dir + "/" + name + ".err";
+      child.setStandardErrorFile(QString::fromStdString(h->errPath));
+      child.setStandardOutputFile(QString::fromStdString(dir + "/" + name + ".out"));
+      child.start();
+      if (!child.waitForStarted(10000)) {
+        failure = "the host could not start: " + child.errorString().toStdString();
+        break;
+      }
+      h->pipes.CloseHostEnds();
+      hosts.push_back(std::move(h));
+    }
+    if (!failure.empty()) {
       Print("walk failed: " + failure);
       failedSession = k;
       break;
     }
-    pipes.CloseHostEnds();
     QElapsedTimer sessionClock;
     sessionClock.start();
     const int64_t sessionLimitMs = int64_t(sessionActions) * 4000 + 120000;
-    QByteArray pending;
-    bool ended = false, eof = false, walking = false;
-    while (!ended) {
-      if (!eof) {
-        pollfd p{pipes.sayRead, POLLIN, 0};
-        if (poll(&p, 1, 100) > 0) {
+    const std::string mainTag = std::to_string(k);
+    auto hear = [&](Host& h, std::string line) {
+      // The walk's folder has another name each time: a trace names it by its part.
+      for (size_t at; (at = line.find(dir)) != std::string::npos;) line.replace(at, dir.size(), "<walk>");
+      if (line.rfind("act ", 0) == 0) {
+        ++actions;
+        log.push_back("  [" + h.tag + "] " + line.substr(4));
+        trace << log.back() << "\n";
+        if (const size_t at = line.find(") in "); line.find(" open attachment ") != std::string::npos && at != std::string::npos) {
+          const size_t from = line.rfind(" (", at);
+          if (from != std::string::npos) ++opened[line.substr(from + 2, at - from - 2)];
+        }
+        for (const char* command : {"编号", "分发", "归档", "销毁审批", "审批意见合成", "收回分发文件", "扫描文件"})
+          if (line.find(std::string("\"") + command) != std::string::npos || line.find(std::string("< ") + command) != std::string::npos)
+            ++reached[command];
+        // A replay says where it first leaves the trace it follows.
+        const size_t n = std::strtoul(line.c_str() + 4, nullptr, 10);
+        if (h.tag == mainTag && !recorded.empty() && !wentAnotherWay && size_t(k) < recorded.size()) {
+          const std::vector<std::string>& was = recorded[size_t(k)];
+          const std::string before = n >= 1 && n <= was.size() ? was[n - 1] : std::string("nothing");
+          if (before != line.substr(4)) {
+            wentAnotherWay = true;
+            Print("the replay went another way at session " + std::to_string(k) + ", action " + std::to_string(n) +
+                  ":\n  recorded: " + before + "\n  now:      " + line.substr(4));
+          }
+        }
+        if (o.verbose) Print(log.back());
+        if (log.size() > 400) log.pop_front();
+      } else if (line == "ask server-stop") {
+        server.Stop();
+        Answer(h.pipes.answerWrite, "ok");
+      } else if (line == "ask server-start") {
+        if (!server.Stopped()) server.Resume();
+        else if (!server.Start()) h.failure = "oa-server did not start again";
+        Answer(h.pipes.answerWrite, "ok");
+      } else if (line == "ask server-kill") {
+        server.Kill();
+        Answer(h.pipes.answerWrite, "ok");
+      } else if (line == "ask server-pause") {
+        server.Pause();
+        Answer(h.pipes.answerWrite, "ok");
+      } else if (line.rfind("fail ", 0) == 0) {
+        h.failure += (h.failure.empty() ? "" : "\n") + line.substr(5);
+      } else if (line.rfind("note ", 0) == 0) {
+        h.walking = true;
+        if (line.find("the walk says") != std::string::npos) ++saves;
+        if (line.rfind("note judged ", 0) == 0) ++judged;
+        if (line.rfind("note compared ", 0) == 0) contents += std::atoi(line.c_str() + 14);
+        log.push_back("  [" + h.tag + "] " + line.substr(5));
+        if (o.verbose) Print(log.back());
+      }
+    };
+    for (bool all = false; !all;) {
+      std::vector<pollfd> fds;
+      for (auto& h : hosts)
+        if (!h->eof) fds.push_back({h->pipes.sayRead, POLLIN, 0});
+      if (fds.empty()) QThread::msleep(100);
+      else poll(fds.data(), fds.size(), 100);
+      all = true;
+      for (auto& hp : hosts) {
+        Host& h = *hp;
+        if (h.ended) continue;
+        if (!h.eof) {
           char buf[4096];
-          const ssize_t n = read(pipes.sayRead, buf, sizeof buf);
+          const ssize_t n = read(h.pipes.sayRead, buf, sizeof buf);
           if (n > 0)
-            pending.append(buf, n);
+            h.pending.append(buf, n);
           else if (n == 0 || errno != EAGAIN)
-            eof = true;
+            h.eof = true;
         }
-      }
-      for (int nl; (nl = pending.indexOf('\n')) >= 0;) {
-        const std::string line = pending.left(nl).toStdString();
-        pending.remove(0, nl + 1);
-        if (line.rfind("act ", 0) == 0) {
-          ++actions;
-          log.push_back("  [" + std::to_string(k) + "] " + line.substr(4));
-          if (o.verbose) Print(log.back());
-          if (log.size() > 400) log.pop_front();
-        } else if (line == "ask server-stop") {
-          server.Stop();
-          Answer(pipes.answerWrite, "ok");
-        } else if (line == "ask server-start") {
-          if (!server.Start()) failure = "oa-server did not start again";
-          Answer(pipes.answerWrite, "ok");
-        } else if (line.rfind("fail ", 0) == 0) {
-          failure += (failure.empty() ? "" : "\n") + line.substr(5);
-        } else if (line.rfind("note ", 0) == 0) {
-          walking = true;
-          if (line.find("the walk says") != std::string::npos) ++saves;
-          log.push_back("  [" + std::to_string(k) + "] " + line.substr(5));
-          if (o.verbose) Print(log.back());
+        for (int nl; (nl = h.pending.indexOf('\n')) >= 0;) {
+          const std::string line = h.pending.left(nl).toStdString();
+          h.pending.remove(0, nl + 1);
+          hear(h, line);
         }
-      }
-      // The pipe closes with the host; a host that is gone and left it open ends too.
-      if (eof ? child.waitForFinished(10000) : child.waitForFinished(0)) ended = true;
-      if (eof && !ended) {
-        failure = "the host closed its pipe and did not end";
-        child.kill();
-        child.waitForFinished(5000);
-        ended = true;
-      }
-      if (!ended && sessionClock.elapsed() > sessionLimitMs) {
-        failure = "the session did not end in " + std::to_string(sessionLimitMs / 1000) + " s";
-        child.kill();
-        child.waitForFinished(5000);
-        ended = true;
+        // The pipe closes with the host; a host that is gone and left it open ends too.
+        if (h.eof ? h.process.waitForFinished(10000) : h.process.waitForFinished(0)) h.ended = true;
+        if (h.eof && !h.ended) {
+          h.failure = "the host closed its pipe and did not end";
+          h.process.kill();
+          h.process.waitForFinished(5000);
+          h.ended = true;
+        }
+        if (!h.ended && sessionClock.elapsed() > sessionLimitMs) {
+          h.failure = "the session did not end in " + std::to_string(sessionLimitMs / 1000) + " s";
+          h.process.kill();
+          h.process.waitForFinished(5000);
+          h.ended = true;
+        }
+        all = all && h.ended;
       }
     }
-    if (!eof) {
-      // What the host said last, up to its end.
-      char buf[4096];
-      for (ssize_t n; (n = read(pipes.sayRead, buf, sizeof buf)) > 0;) pending.append(buf, n);
-      for (const QByteArray& l : pending.split('\n'))
-        if (l.startsWith("fail ")) failure += (failure.empty() ? "" : "\n") + l.mid(5).toStdString();
-    }
-    if (failure.empty() && !walking)
-      failure = "the walker did not start in the host (QT_QPA_GENERIC_PLUGINS=tarvowalk from " WALK_PLUGIN_PATH ")";
     std::string report;
-    const bool sanitizer = SanitizerReport(errPath, report);
-    if (failure.empty() && sanitizer) failure = "a sanitizer reported (below)";
-    if (failure.empty() && child.exitStatus() == QProcess::CrashExit) failure = "the host crashed";
-    if (failure.empty() && child.exitCode() != 0) failure = "the host ended with " + std::to_string(child.exitCode());
-    if (failure.empty() && server.Died() && !server.Start()) failure = "oa-server died";
+    for (auto& hp : hosts) {
+      Host& h = *hp;
+      if (!h.eof) {
+        // What the host said last, up to its end.
+        char buf[4096];
+        for (ssize_t n; (n = read(h.pipes.sayRead, buf, sizeof buf)) > 0;) h.pending.append(buf, n);
+        for (const QByteArray& l : h.pending.split('\n'))
+          if (l.startsWith("fail ")) h.failure += (h.failure.empty() ? "" : "\n") + l.mid(5).toStdString();
+      }
+      if (h.failure.empty() && !h.walking)
+        h.failure = "the walker did not start in the host (QT_QPA_GENERIC_PLUGINS=tarvowalk from " WALK_PLUGIN_PATH ")";
+      std::string said;
+      const bool sanitizer = SanitizerReport(h.errPath, said);
+      if (h.failure.empty() && sanitizer) h.failure = "a sanitizer reported (below)";
+      if (h.failure.empty() && h.process.exitStatus() == QProcess::CrashExit)
+        h.failure = "the host crashed with signal " + std::to_string(h.process.exitCode()) + " (" +
+                    strsignal(h.process.exitCode()) + ")" + (said.empty() ? ", saying nothing" : "; its last output below");
+      if (h.failure.empty() && h.process.exitCode() != 0) h.failure = "the host ended with " + std::to_string(h.process.exitCode());
+      if (!h.failure.empty() || hosts.size() == 1) {
+        report += (hosts.size() > 1 ? "[" + h.tag + "] " + h.errPath + "\n" : "") + said;
+        if (!h.failure.empty()) failure += (failure.empty() ? "" : "\n") + (hosts.size() > 1 ? "[" + h.tag + "] " : "") + h.failure;
+      }
+    }
+    if (failure.empty() && server.Died())
+      failure = "oa-server died on its own (" + server.HowItEnded() + "); its output:\n" + ServerErrors(dir + "/server.err", 0, 40);
+    if (failure.empty() && SanitizerReport(dir + "/server.err", serverErrSeen, serverReport))
+      failure = "oa-server's sanitizer reported:\n" + serverReport;
+    server.Resume();
+    if (failure.empty()) {
+      ++checks;
+      for (const std::string& problem : ConsistencyProblems(server.Db()))
+        failure += (failure.empty() ? "the server's database is inconsistent after the session:" : "") + ("\n  " + problem);
+    }
+    if (failure.empty() && Fingerprints(home + "/files") != inputs)
+      failure = "the walk's own input files were written over in the session (its file dialogs must save elsewhere)";
     if (!failure.empty()) {
       failedSession = k;
       findings.push_back("session " + std::to_string(k) + ": " + failure.substr(0, failure.find('\n')));
@@ -385,9 +646,11 @@ int RunWalk(int& argc, char** argv, const WalkOptions& o) {
       Print("the host's last output:\n" + report);
       // What the failure left behind stays for a look: logs, the database, the files.
       temp.setAutoRemove(false);
+      trace.flush();
       Print("the walk's folder (kept): " + dir);
+      Print("its trace: " + tracePath + "  (replay: tarvo_walk --replay " + tracePath + ")");
     }
-    if (server.Died() && (failure.empty() || o.keepGoing)) server.Start();
+    if ((server.Died() || server.Stopped()) && (failure.empty() || o.keepGoing)) server.Start();
     if (!failure.empty() && o.keepGoing) {
       Print("replay: tarvo_walk " + replay + " --sessions " + std::to_string(k + 1));
       failure.clear();
@@ -396,8 +659,17 @@ int RunWalk(int& argc, char** argv, const WalkOptions& o) {
   const double minutes = double(clock.elapsed()) / 60000.0;
   char rate[64];
   std::snprintf(rate, sizeof rate, "%.1f", minutes > 0 ? actions / minutes : 0.0);
-  Print(std::to_string(actions) + " actions in " + std::to_string(sessions) + " sessions, " +
-        std::to_string(saves) + " saves compared, " + rate + " actions a minute");
+  Print(std::to_string(actions) + " actions in " + std::to_string(sessions) + " sessions (" + std::to_string(flows) +
+        " in the workflow editor), " + std::to_string(saves) + " saves compared, " + std::to_string(judged) +
+        " requests judged by how they ended, " +
+        std::to_string(contents) + " attached files compared by content, " + std::to_string(checks) +
+        " database checks, " + rate + " actions a minute");
+  std::string kinds;
+  for (const auto& [kind, n] : opened) kinds += " " + (kind == "none" ? std::string("no extension") : kind) + " " + std::to_string(n);
+  Print("attachments opened by kind:" + (kinds.empty() ? std::string(" none") : kinds));
+  std::string commands;
+  for (const auto& [command, n] : reached) commands += " " + command + " " + std::to_string(n);
+  Print("commands clicked:" + (commands.empty() ? std::string(" none") : commands));
   for (const std::string& f : findings) Print("found at seed " + std::to_string(seed) + ", " + f);
   if (!findings.empty() && failure.empty()) return 1;
   if (!failure.empty()) {

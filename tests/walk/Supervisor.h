@@ -16,6 +16,8 @@ struct WalkOptions {
   int hangSeconds = 10;
   bool verbose = false;    // every action as it is taken
   bool keepGoing = false;  // a failed session is reported and the walk goes on
+  std::string replay;      // a trace to follow: its seed and sessions, and where it parts from it
+  std::string trace;       // where to write the trace (else into the walk's folder, kept on failure)
 };
 
 int RunWalk(int& argc, char** argv, const WalkOptions& options);

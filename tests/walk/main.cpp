@@ -1,5 +1,5 @@
 // tarvo_walk: a careless person at the windows of tarvo-host, from a seed.
-//   tarvo_walk [--seed N] [--minutes M] [--sessions K] [--hang-seconds S] [--verbose] [--keep-going]
+//   tarvo_walk [--seed N] [--minutes M] [--sessions K] [--hang-seconds S] [--replay TRACE] [--trace FILE] [--verbose] [--keep-going]
 // Needs an X display (run under xvfb-run). Prints its seed first; a failure prints the
 // seed, the actions up to it and the command that replays it.
 #include <algorithm>
@@ -12,7 +12,7 @@
 namespace {
 
 int Usage() {
-  std::fputs("usage: tarvo_walk [--seed N] [--minutes M] [--sessions K] [--hang-seconds S] [--verbose] [--keep-going]\n", stderr);
+  std::fputs("usage: tarvo_walk [--seed N] [--minutes M] [--sessions K] [--hang-seconds S] [--replay TRACE] [--trace FILE] [--verbose] [--keep-going]\n", stderr);
   return 2;
 }
 
@@ -38,6 +38,10 @@ int main(int argc, char** argv) {
       w.seedGiven = true;
     } else if (a == "--minutes") {
       w.minutes = std::strtod(v.c_str(), &end);
+    } else if (a == "--trace") {
+      w.trace = v;
+    } else if (a == "--replay") {
+      w.replay = v;
     } else if (a == "--sessions") {
       w.sessions = std::atoi(v.c_str());
     } else if (a == "--hang-seconds") {
