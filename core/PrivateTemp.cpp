@@ -171,7 +171,9 @@ std::string PrivateTempPath(std::string_view name) {
 
 std::string MakePrivateTempDir(std::string_view prefix) {
   if (!IsPlainFileName(prefix)) Refuse("Not a temporary folder name: \"" + std::string(prefix) + "\"");
-  std::string path = PrivateTempFolder();
+  // In the user's folder: the name is unique by itself, and a socket's whole path inside
+  // it must stay short enough for an address.
+  std::string path = UserTempFolder();
   path += prefix;
   path += "XXXXXX";
   if (!::mkdtemp(path.data())) Refuse("Cannot create folder \"" + path + "\". " + SystemError());

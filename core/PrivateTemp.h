@@ -26,7 +26,8 @@ std::string PrivateTempFolder();
 // One plain path component: not "", "." or "..", no '/'.
 bool IsPlainFileName(std::string_view name);
 
-// A fresh folder in this program's folder, named prefix + six random characters, mode 0700;
+// A fresh folder in the user's folder (its random name keeps it apart; a socket's path
+// inside it stays short), named prefix + six random characters, mode 0700;
 // its path without a trailing '/'. Raises EFCreateError when it cannot be made.
 std::string MakePrivateTempDir(std::string_view prefix);
 

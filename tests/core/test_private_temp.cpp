@@ -134,9 +134,8 @@ TEST_F(PrivateTemp, AFreshFolderIsMadeInsideThePrivateOneOrRefused) {
   const std::string a = MakePrivateTempDir("w-");
   const std::string b = MakePrivateTempDir("w-");
   EXPECT_NE(a, b);
-  const std::string own = PrivateTempFolder();
-  EXPECT_EQ(a.substr(0, own.size() + 2), own + "w-");
-  EXPECT_EQ(a.size(), own.size() + 8);
+  EXPECT_EQ(a.substr(0, folder_.size() + 3), folder_ + "/w-");
+  EXPECT_EQ(a.size(), folder_.size() + 9);
   EXPECT_TRUE(S_ISDIR(Lstat(a).st_mode));
   EXPECT_EQ(Lstat(a).st_mode & 0777, 0700u);
   EXPECT_THROW(MakePrivateTempDir("a/b-"), EFCreateError);
