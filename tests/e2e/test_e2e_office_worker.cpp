@@ -83,13 +83,15 @@ std::string StoredBodyXml(uint16_t port) {
 class BoxWatch {
  public:
   BoxWatch() {
-    // A box that goes and another that comes in its place (even at its address) are two.
-    QObject::connect(&timer_, &QTimer::timeout, [this] {
-      auto* b = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-      if (b && b != current_.data()) texts_ << b->text();
-      current_ = b;
-    });
+    QObject::connect(&timer_, &QTimer::timeout, [this] { Look(); });
     timer_.start(10);
+  }
+  // Also called by whoever answers a box, so one answered between two looks counts too.
+  // A box that goes and another that comes in its place (even at its address) are two.
+  void Look() {
+    auto* b = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (b && b != current_.data()) texts_ << b->text();
+    current_ = b;
   }
   int Count(const QString& part) const {
     int n = 0;
@@ -180,17 +182,26 @@ TEST_F(OfficeWorkerE2E, EscapeAndTheCloseBoxOnTheSaveQuestionKeepTheEditorAndIts
         CloseThroughWindow(ed);
       }, [this](TfrmOLEWord* ed) { return Typed(ed); })
       .In<QMessageBox>("the question, answered with Escape",
-                       [](QMessageBox* b) { KeyThroughWindow(b, Qt::Key_Escape); },
+                       [&](QMessageBox* b) {
+                         boxes.Look();
+                         KeyThroughWindow(b, Qt::Key_Escape);
+                       },
                        [](QMessageBox* b) { return IsBox(b, "是否保存文档?"); })
       .In<TfrmOLEWord>("the editor still open", [](TfrmOLEWord* ed) { CloseThroughWindow(ed); },
                        [this](TfrmOLEWord* ed) { return Typed(ed); })
       .In<QMessageBox>("the question, closed by its close box",
-                       [](QMessageBox* b) { b->windowHandle()->close(); },
+                       [&](QMessageBox* b) {
+                         boxes.Look();
+                         b->windowHandle()->close();
+                       },
                        [](QMessageBox* b) { return IsBox(b, "是否保存文档?"); })
       .In<TfrmOLEWord>("the editor open once more", [](TfrmOLEWord* ed) { CloseThroughWindow(ed); },
                        [this](TfrmOLEWord* ed) { return Typed(ed); })
       .In<QMessageBox>("the question, answered with Enter",
-                       [](QMessageBox* b) { KeyThroughWindow(b, Qt::Key_Return); },
+                       [&](QMessageBox* b) {
+                         boxes.Look();
+                         KeyThroughWindow(b, Qt::Key_Return);
+                       },
                        [](QMessageBox* b) { return IsBox(b, "是否保存文档?"); })
       .Then("the editor closed once the server had the body", [&] { return !editor && Modal<TfrmTemplate>(); },
             [] {});
@@ -228,6 +239,7 @@ TEST_F(OfficeWorkerE2E, AWorkerStoppedDuringASaveIsReportedOnceWithinTenSeconds)
         ChooseMenu(ed, "保存文件");
       }, [](TfrmOLEWord* ed) { return ed->Changed() && ed->OleContainer()->FrameCurrent(); })
       .In<QMessageBox>("the report", [&](QMessageBox* b) {
+        boxes.Look();
         reportedAfter = sinceStop.elapsed();
         // Centred over the window the person works in.
         overEditor = editor && b->parentWidget() == editor.data() &&
