@@ -264,6 +264,9 @@ void Settle(OpenDoc& d, int timeoutMs = 5000) {
 }
 void Settle() { Settle(*g_cur); }
 
+// How long opening waits for the barrier (sizes are read synchronously afterwards anyway).
+constexpr int kOpenSettleMs = 1000;
+
 lok::Document& Doc() { return *g_cur->doc; }
 
 void CloseDoc(uint32_t id) {
@@ -296,7 +299,9 @@ void Open(Reader& in, Writer& out) {
   }
   doc.doc->initializeForRendering(options.empty() ? nullptr : options.c_str());
   doc.doc->registerCallback(DocumentCallback, &doc);
-  Settle(doc);
+  // Right after loading, the suite now and then never answers the barrier: a short wait,
+  // or the first document of a new worker would stand blank for the whole default wait.
+  Settle(doc, kOpenSettleMs);
   long w = 0, h = 0;
   doc.doc->getDocumentSize(&w, &h);
   out.U32(id);
