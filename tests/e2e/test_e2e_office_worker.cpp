@@ -22,6 +22,7 @@
 #include "PageSession.h"
 #include "PersonWalk.h"
 #include "WindowInput.h"
+#include "WordEditorSupport.h"
 #include "control/form/frm_Template.h"
 #include "control/office/OfficeCommon.h"
 #include "control/office/frm_OLEWord.h"
@@ -44,21 +45,10 @@ QApplication& App() { return E2eApp("e2e-office-worker"); }
 
 using person::Modal;
 
-void CloseThroughWindow(QWidget* w) { w->window()->windowHandle()->close(); }
-
-void ChooseMenu(TfrmOLEWord* ed, const char* text) {
-  for (QAction* a : ed->findChildren<QAction*>())
-    if (a->text() == QString::fromUtf8(text)) return a->trigger();
-  ADD_FAILURE() << "no menu command " << text;
-}
-
-int DarkPixels(QWidget* w) {
-  const QImage img = w->grab().toImage().convertToFormat(QImage::Format_RGB32);
-  int n = 0;
-  for (int y = 0; y < img.height(); ++y)
-    for (int x = 0; x < img.width(); ++x) n += qGray(img.pixel(x, y)) < 100;
-  return n;
-}
+using word_e2e::ChooseMenu;
+using word_e2e::CloseThroughWindow;
+using word_e2e::DarkPixels;
+using word_e2e::HoldsText;
 
 bool IsBox(QMessageBox* b, const char* text) { return b->text() == QString::fromUtf8(text); }
 
@@ -263,13 +253,6 @@ TEST_F(OfficeWorkerE2E, AWorkerStoppedDuringASaveIsReportedOnceWithinTenSeconds)
   const std::string stored = StoredBodyXml(page_->server.Port());
   EXPECT_NE(stored.find("First save"), std::string::npos);
   EXPECT_EQ(stored.find("then more"), std::string::npos);
-}
-
-// Word keeps text in 8 or 16 bits a character.
-bool HoldsText(std::string_view bytes, const std::string& ascii) {
-  std::string wide;
-  for (char c : ascii) wide += std::string{c, '\0'};
-  return bytes.find(ascii) != std::string::npos || bytes.find(wide) != std::string::npos;
 }
 
 // One program's share of the two-programs test: the Word editor on its own copy of doc,
