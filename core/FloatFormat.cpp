@@ -2,7 +2,6 @@
 
 #include <charconv>
 #include <cmath>
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -24,14 +23,18 @@ FloatRec Decompose(double value, int precision) {
   r.negative = std::signbit(value);
   value = std::fabs(value);
   if (value == 0 || !std::isfinite(value)) return r;
+  // "d.ddddde+XX", whatever the C library's locale says about the point.
   char buf[40];
-  std::snprintf(buf, sizeof buf, "%.*e", precision - 1, value);
-  // "d.ddddde+XX"
-  std::string s(buf);
+  const auto res = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific, precision - 1);
+  const std::string_view s(buf, static_cast<size_t>(res.ptr - buf));
   const size_t e = s.find('e');
   for (size_t i = 0; i < e; ++i)
-    if (s[i] != '.') r.digits.push_back(s[i]);
-  r.exponent = std::atoi(s.c_str() + e + 1) + 1;
+    if (s[i] >= '0' && s[i] <= '9') r.digits.push_back(s[i]);
+  const char* exp = s.data() + e + 1;
+  if (*exp == '+') ++exp;
+  int exponent = 0;
+  std::from_chars(exp, s.data() + s.size(), exponent);
+  r.exponent = exponent + 1;
   while (!r.digits.empty() && r.digits.back() == '0') r.digits.pop_back();
   return r;
 }

@@ -6,18 +6,28 @@
 // owned by the user; one of the user's own that others could enter is made private
 // again; anything else (a link, another user's folder) is refused with EFCreateError
 // and nothing is written. Paths are UTF-8.
+//
+// Inside it, each running program keeps its copies in a folder of its own, named by its
+// process ("p<pid>-<start time>"), so that two programs of one user never overwrite or
+// remove each other's copies under the same names. The first use in a program removes
+// the folders of programs that no longer run.
 #pragma once
 
 #include <string>
 #include <string_view>
 
-// The folder, with its trailing '/'.
+// The user's folder, with its trailing '/'.
+std::string UserTempFolder();
+
+// This program's folder inside the user's, made private and checked like it, with its
+// trailing '/'. Every path below is in it.
 std::string PrivateTempFolder();
 
 // One plain path component: not "", "." or "..", no '/'.
 bool IsPlainFileName(std::string_view name);
 
-// A fresh folder in the private folder, named prefix + six random characters, mode 0700;
+// A fresh folder in the user's folder (its random name keeps it apart; a socket's path
+// inside it stays short), named prefix + six random characters, mode 0700;
 // its path without a trailing '/'. Raises EFCreateError when it cannot be made.
 std::string MakePrivateTempDir(std::string_view prefix);
 

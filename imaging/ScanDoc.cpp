@@ -1,7 +1,7 @@
 #include "imaging/ScanDoc.h"
 
 #include <algorithm>
-#include <cstdio>
+#include <charconv>
 
 namespace {
 // A4, the page of the locale; landscape pages turn it.
@@ -33,10 +33,11 @@ std::string Base64(const std::string& in) {
   return out;
 }
 
+// "210.00mm" in every locale: the file's reader wants a point.
 std::string Mm(double v) {
   char buf[32];
-  std::snprintf(buf, sizeof buf, "%.2fmm", v);
-  return buf;
+  const auto res = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, 2);
+  return std::string(buf, res.ptr) + "mm";
 }
 
 std::string PageLayout(const char* name, bool portrait) {

@@ -11,6 +11,9 @@
 #include <filesystem>
 #include <fstream>
 
+#include "core/Exception.h"
+#include "core/SaveFile.h"
+
 ConfigFileText ReadConfigFile(const std::string& path, std::uintmax_t maxSize) {
   ConfigFileText out;
   std::error_code ec;
@@ -70,24 +73,12 @@ void CreateParentFolder(const std::string& path) {
 
 int WriteConfigFileAtomically(const std::string& path, std::string_view text) {
   CreateParentFolder(path);
-  std::string tmpl = path + ".tmp.XXXXXX";
-  const int fd = mkstemp(tmpl.data());
-  if (fd < 0) return errno;
-  // A short write may leave errno untouched; it is still an I/O failure.
-  auto failure = [] { return errno ? errno : EIO; };
-  int err = 0;
   errno = 0;
-  if (fchmod(fd, 0644) != 0) err = failure();
-  size_t done = 0;
-  while (!err && done < text.size()) {
-    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) err = failure();
-    else done += static_cast<size_t>(n);
+  try {
+    SaveWholeFile(path, text);
+  } catch (const Exception&) {
+    // The step that failed left its errno; a short write may leave none.
+    return errno ? errno : EIO;
   }
-  if (!err && fsync(fd) != 0) err = failure();
-  ::close(fd);
-  if (!err && std::rename(tmpl.c_str(), path.c_str()) != 0) err = failure();
-  if (err) ::unlink(tmpl.c_str());
-  return err;
+  return 0;
 }

@@ -20,8 +20,9 @@ ConfigFileText ReadConfigFile(const std::string& path, std::uintmax_t maxSize);
 // Lines as std::getline gives them: split at '\n', no empty line after a final '\n'.
 std::vector<std::string> SplitLines(std::string_view text);
 
-// Writes a temporary file beside the target, flushes it and renames it over the target,
-// so a crash leaves either the old or the new file; the folder is created when missing.
+// Writes the whole file through the one whole-file writer (core/SaveFile): a crash leaves
+// either the old or the new file, a replaced file keeps its mode and a link at the path
+// stays a link to the file it names; the folder is created when missing.
 // Returns 0, or the errno of the step that failed (the temporary file is removed).
 int WriteConfigFileAtomically(const std::string& path, std::string_view text);
 

@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "core/Exception.h"
+#include "platform/ReportedFailure.h"
 #include "platform/Services.h"
 
 namespace {
@@ -24,6 +25,10 @@ HRESULT CurrentExceptionResult(AnsiString* message) noexcept {
   const AnsiString* own = nullptr;
   try {
     throw;
+  } catch (const TReportedFailure& r) {
+    // Told already: the handler that catches it says nothing more.
+    hr = E_ABORT;
+    if (const auto* e = dynamic_cast<const Exception*>(&r)) own = &e->Message();
   } catch (const EOutOfMemory& e) {
     hr = E_OUTOFMEMORY;
     own = &e.Message();
@@ -51,6 +56,11 @@ void SetGuardObserver(GuardObserver observer) {
 }
 
 void NotifyGuardObserver(HRESULT hr, const AnsiString& message) noexcept {
+  // A failure reported in a box of its own (TReportedFailure) goes to the log only.
+  if (hr == E_ABORT) {
+    LogFailure("failure already reported: " + std::string(message.c_str()));
+    return;
+  }
   try {
     GuardObserver o;
     {

@@ -33,8 +33,8 @@ class Registry {
   // A missing file is an empty registry. A corrupt file raises ERegistryException naming
   // the file and line, and leaves this registry as it was.
   void Load();
-  // Written to a temporary file beside the target, flushed and renamed over it, so a
-  // crash leaves either the old or the new file. The folder is created when missing.
+  // Written whole through WriteConfigFileAtomically: a crash leaves either the old or
+  // the new file, its mode and a link to it stay. The folder is created when missing.
   void Save() const;
 
   bool KeyExists(std::string_view key) const;

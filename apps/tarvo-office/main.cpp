@@ -62,7 +62,11 @@ bool ReadAll(char* p, size_t n) {
   return true;
 }
 
+// Answers and signs of life come from two threads; a frame goes out whole.
+std::mutex g_writeMutex;
+
 bool WriteAll(const std::string& s) {
+  const std::lock_guard<std::mutex> lock(g_writeMutex);
   const char* p = s.data();
   size_t n = s.size();
   while (n > 0) {
@@ -182,6 +186,60 @@ void TakeTermBack() {
   sigaction(SIGTERM, &sa, nullptr);
 }
 
+std::string ReadWhole(const std::string& path) {
+  std::string out;
+  if (FILE* f = fopen(path.c_str(), "rb")) {
+    char buf[65536];
+    for (size_t n; (n = fread(buf, 1, sizeof buf, f)) > 0;) out.append(buf, n);
+    fclose(f);
+  }
+  return out;
+}
+
+// The suite's own version ("7.4"), as its installation's settings give it; "" when unknown.
+std::string SuiteVersion() {
+  const std::string xcd = ReadWhole(std::string(kInstallPath) + "/../share/registry/main.xcd");
+  const std::string prop = "<prop oor:name=\"ooSetupVersion\">";
+  for (size_t at = xcd.find(prop); at != std::string::npos; at = xcd.find(prop, at + 1)) {
+    const size_t value = xcd.find("<value>", at);
+    const size_t end = value == std::string::npos ? value : xcd.find("</value>", value);
+    const size_t next = xcd.find("</prop>", at);
+    if (end == std::string::npos || end > next) continue;
+    std::string v = xcd.substr(value + 7, end - value - 7);
+    if (!v.empty() && v.size() < 20 && v.find_first_not_of("0123456789.") == std::string::npos) return v;
+  }
+  return "";
+}
+
+// At every start the suite compares the version it last ran as with its own and, when they
+// differ, first runs its graphics self-tests: seconds on a busy machine before the first
+// document can open. It records the version only when a desktop window shows, which the
+// kit never has, so the profile is told here, once.
+void RecordSuiteVersion(const std::string& profile) {
+  const std::string version = SuiteVersion();
+  if (version.empty()) return;
+  const std::string path = profile + "/user/registrymodifications.xcu";
+  const std::string item = "<item oor:path=\"/org.openoffice.Setup/Product\"><prop oor:name=\"ooSetupLastVersion\" "
+                           "oor:op=\"fuse\"><value>" + version + "</value></prop></item>\n";
+  std::string text = ReadWhole(path);
+  // Recorded already, or by the suite itself (then its own to settle).
+  if (text.find("ooSetupLastVersion") != std::string::npos) return;
+  if (text.rfind("</oor:items>") == std::string::npos) {
+    if (!text.empty()) return;  // not a file we understand: left alone
+    text = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<oor:items xmlns:oor=\"http://openoffice.org/2001/registry\" "
+           "xmlns:xs=\"http://www.w3.org/2001/XMLSchema\" xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\">\n"
+           "</oor:items>\n";
+  }
+  text.insert(text.rfind("</oor:items>"), item);
+  MakeDirs(profile + "/user");
+  // Whole or not at all: the suite reads it next.
+  const std::string tmp = path + ".tarvo-" + std::to_string(getpid());
+  FILE* f = fopen(tmp.c_str(), "wb");
+  if (!f) return;
+  const bool written = fwrite(text.data(), 1, text.size(), f) == text.size();
+  if (fclose(f) != 0 || !written || rename(tmp.c_str(), path.c_str()) != 0) ::unlink(tmp.c_str());
+}
+
 // The suite keeps its profile apart from everyone else's: without a cache folder, in the
 // worker's own folder, never in the shared temporary one.
 void StartOffice() {
@@ -190,6 +248,7 @@ void StartOffice() {
   if (cache.empty() && g_tmpDir.empty()) throw CannotStart("no folder for the office suite's profile");
   std::string profile = cache.empty() ? g_tmpDir + "/office-profile" : cache + "/tarvo/office-profile";
   MakeDirs(profile);
+  RecordSuiteVersion(profile);
   setenv("SAL_USE_VCLPLUGIN", "svp", 1);
   g_office.reset(lok::lok_cpp_init(kInstallPath, FileUrl(profile).c_str()));
   TakeTermBack();
@@ -204,6 +263,9 @@ void Settle(OpenDoc& d, int timeoutMs = 5000) {
   WaitForCommandResult(d, kBarrier, timeoutMs, nullptr);
 }
 void Settle() { Settle(*g_cur); }
+
+// How long opening waits for the barrier (sizes are read synchronously afterwards anyway).
+constexpr int kOpenSettleMs = 1000;
 
 lok::Document& Doc() { return *g_cur->doc; }
 
@@ -237,7 +299,9 @@ void Open(Reader& in, Writer& out) {
   }
   doc.doc->initializeForRendering(options.empty() ? nullptr : options.c_str());
   doc.doc->registerCallback(DocumentCallback, &doc);
-  Settle(doc);
+  // Right after loading, the suite now and then never answers the barrier: a short wait,
+  // or the first document of a new worker would stand blank for the whole default wait.
+  Settle(doc, kOpenSettleMs);
   long w = 0, h = 0;
   doc.doc->getDocumentSize(&w, &h);
   out.U32(id);
@@ -392,6 +456,22 @@ void Handle(const std::string& payload) {
   if (!WriteAll(framed.Payload() + body)) _exit(0);
 }
 
+// While a request runs, a sign of life goes to the control every second, so that it
+// tells a slow request from a worker that hangs or is stopped (a stopped process sends
+// nothing, from any thread).
+std::atomic<bool> g_busy{false};
+
+void SendSignsOfLife() {
+  Writer alive;
+  alive.U32(kAliveId);
+  alive.U8(0);
+  const std::string frame = alive.Frame();
+  for (;;) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(kAliveIntervalMs));
+    if (g_busy.load() && !WriteAll(frame)) return;
+  }
+}
+
 int RemoveEntry(const char* p, const struct stat*, int, struct FTW*) { return ::remove(p); }
 
 std::string g_socketPath;
@@ -453,6 +533,7 @@ int main(int argc, char** argv) {
   std::thread ender(EndOnTerm);
   g_endThread = ender.native_handle();
   ender.detach();
+  std::thread(SendSignsOfLife).detach();
   for (;;) {
     char len[4];
     if (!ReadAll(len, 4)) Quit();
@@ -460,10 +541,12 @@ int main(int argc, char** argv) {
     if (n > kMaxFrame) Quit();
     std::string payload(n, '\0');
     if (!ReadAll(payload.data(), n)) Quit();
+    g_busy = true;
     try {
       Handle(payload);
     } catch (const std::exception&) {
       Quit();  // a request we cannot even read: the peer is broken
     }
+    g_busy = false;
   }
 }

@@ -12,7 +12,7 @@
 #include "platform/office/OfficeContainer.h"
 
 AnsiString OfficeWorkerLostText() {
-  return Utf8ToCp936("文档服务已停止响应，窗口将关闭。此前保存的内容没有丢失。");
+  return Utf8ToCp936("文档服务已停止，窗口将关闭。此前保存的内容没有丢失。");
 }
 
 AnsiString OfficeWorkerNotStartedText() { return Utf8ToCp936("文档服务无法启动，文档不能打开。"); }
@@ -49,7 +49,9 @@ class KeyGrace : public QObject {
 void ReportOfficeWorkerGone(const AnsiString& text, QWidget* parent) {
   std::unique_ptr<KeyGrace> grace;
   if (qobject_cast<QApplication*>(QCoreApplication::instance())) grace = std::make_unique<KeyGrace>(kReportKeyGraceMs);
-  ShowMessageBox(text, Utf8ToCp936("系统提示"), MsgIcon::Warning, MsgButtons::Ok, parent);
+  // Over the window the person works in, even when the one that lost its document
+  // never showed.
+  ShowMessageBox(text, Utf8ToCp936("系统提示"), MsgIcon::Warning, MsgButtons::Ok, DialogAnchor(parent));
 }
 
 std::string LowerExtension(const std::string& path) { return LowerCase(ExtractFileExt(path)); }

@@ -288,6 +288,6 @@ void Tfrm_Priview::closeEvent(QCloseEvent* e) {
 
 void Tfrm_Priview::WorkerLost() {
   QPointer<Tfrm_Priview> self(this);
-  ShowMessageBox(OfficeWorkerGoneText(*ole_), Cp936("系统提示"), MsgIcon::Warning, MsgButtons::Ok, this);
+  ReportOfficeWorkerGone(OfficeWorkerGoneText(*ole_), this);
   if (self) close();
 }

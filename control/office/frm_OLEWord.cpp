@@ -83,7 +83,13 @@ void TfrmOLEWord::OpenDocument(const std::string& path, bool revisions, bool fil
   revisions_ = revisions;
   fileName_ = QFileInfo(QString::fromStdString(path)).fileName().toStdString();
   ole_->SetAuthor(Cp936ToUtf8(SessionValues().UserName));
-  ole_->Open(path);
+  try {
+    ole_->Open(path);
+  } catch (const EOfficeWorkerLost&) {
+    // Reported once, by the window, from the event loop (WorkerLost): whoever opened the
+    // editor shows it as usual and sees it close.
+    return;
+  }
   // Only Word documents have placeholders; a fill that fails leaves the document as it is.
   if (fill && isWord_ && PlaceholderSource())
     Guarded([&] { FillWordPlaceholders(*ole_, PlaceholderSource()()); });
@@ -145,9 +151,17 @@ void TfrmOLEWord::Save(bool closeAfter) {
     return;
   }
   const int changes = ole_->ChangeCount();
-  SaveToResult();
+  // Whatever an earlier save said no longer holds for this one.
+  statusBar_->showMessage(QString::fromUtf8("正在保存..."));
+  try {
+    SaveToResult();
+  } catch (...) {
+    statusBar_->showMessage(QString::fromUtf8("文档没有保存。"));
+    throw;
+  }
   if (!upload_) {
     keptChanges_ = changes;  // the caller takes the result
+    statusBar_->clearMessage();
     return;
   }
   uploading_ = true;
@@ -208,10 +222,13 @@ void TfrmOLEWord::closeEvent(QCloseEvent* e) {
   // With the worker gone there is nothing left to save; asked only about what is not kept.
   if (!lost_ && Changed()) {
     closing_ = true;
-    const bool save = ConfirmYesNo(Cp936("是否保存文档?"), Cp936("保存确认"), this);
+    const MsgResult answer =
+        AskKeepingWork(Cp936("是否保存文档?"), Cp936("保存确认"), MsgButtons::YesNo, MsgResult::Yes, this);
     if (!self) return;
     closing_ = false;
-    if (save) {
+    // Escape or the question's close box: as if closing had not been asked.
+    if (answer == MsgResult::Cancel) return e->ignore();
+    if (answer == MsgResult::Yes) {
       bool saved = false;
       Guarded([&] {
         Save(true);

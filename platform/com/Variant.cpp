@@ -1,6 +1,7 @@
 #include "platform/com/Variant.h"
 
 #include <cctype>
+#include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
@@ -68,9 +69,13 @@ bool ParseNumber(const std::u16string& text, double& out) {
     if (!(std::isdigit(static_cast<unsigned char>(c)) || c == '.' || c == '-' || c == '+' || c == 'e' ||
           c == 'E'))
       return false;
-  char* end = nullptr;
-  double d = std::strtod(s.c_str(), &end);
-  if (end != s.c_str() + s.size() || !std::isfinite(d)) return false;
+  // The point is '.', whatever the C library's locale says.
+  const char* first = s.c_str();
+  const char* last = first + s.size();
+  if (*first == '+' && last - first > 1 && first[1] != '-') ++first;
+  double d = 0;
+  const auto [end, err] = std::from_chars(first, last, d);
+  if (err != std::errc() || end != last || !std::isfinite(d)) return false;
   out = d;
   return true;
 }

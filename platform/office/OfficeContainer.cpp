@@ -13,6 +13,7 @@
 #include "core/AnsiString.h"
 #include "core/SysUtils.h"
 #include "platform/Guard.h"
+#include "platform/ReportedFailure.h"
 #include "platform/office/OfficeWorker.h"
 
 using namespace office_wire;
@@ -97,11 +98,14 @@ std::string TOfficeContainer::Request(Op op, const Writer& args) const {
     withDoc.U32(docId_);
     withDoc.Raw(args.Payload());
     return worker_->Call(op, withDoc);
-  } catch (const EOfficeWorkerNotStarted&) {
+  } catch (const EOfficeWorkerNotStarted& e) {
     self->WorkerGone(true);
+    // The window's report says it; whoever catches this next need not say it again.
+    if (OnWorkerLost) throw Reported<EOfficeWorkerNotStarted>(e.Message());
     throw;
-  } catch (const EOfficeWorkerLost&) {
+  } catch (const EOfficeWorkerLost& e) {
     self->WorkerGone(false);
+    if (OnWorkerLost) throw Reported<EOfficeWorkerLost>(e.Message());
     throw;
   }
 }

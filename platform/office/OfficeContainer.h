@@ -7,7 +7,8 @@
 // sent and asks for the next, and input is posted in order behind what went before.
 // When the worker dies, cannot be started or stops answering, OnWorkerLost is called once
 // (later, from the event loop), the document counts as closed, and a call that noticed
-// raises EOfficeWorkerLost.
+// raises EOfficeWorkerLost; when OnWorkerLost is set, the window that set it tells the
+// person, and the exception is Reported<...> (platform/ReportedFailure.h).
 #include <QImage>
 #include <QWidget>
 #include <functional>

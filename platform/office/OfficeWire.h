@@ -4,6 +4,8 @@
 // and the payload; a request payload is u32 id, u8 op and the op's arguments; a reply is
 // u32 id, u8 status (0 ok, 1 failed, 2 the office suite cannot start), then the results or,
 // when not ok, the error text.
+// While the worker works on a request it sends a sign of life every second: a reply
+// with id 0 (no request has it) and nothing after its status.
 // Integers are little-endian, texts and byte blocks a u32 length and the bytes (UTF-8).
 #include <cstdint>
 #include <cstring>
@@ -19,6 +21,10 @@ namespace office_wire {
 
 // Far above any page image we ask for; a larger announced length is a broken peer.
 constexpr uint32_t kMaxFrame = 256u * 1024 * 1024;
+
+// The id of the worker's sign of life, and how often it comes while a request runs.
+constexpr uint32_t kAliveId = 0;
+constexpr int kAliveIntervalMs = 1000;
 
 enum class Op : uint8_t {
   // Every request but Open and Ping starts with the u32 document number Open returned.

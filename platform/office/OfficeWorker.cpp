@@ -249,6 +249,7 @@ bool TOfficeWorker::ReadAnswers() {
     inBuffer_.erase(0, 4 + static_cast<size_t>(n));
     lastHeard_.restart();
     const uint32_t id = FrameLength(payload.data());
+    if (id == kAliveId) continue;  // working on it
     auto it = posted_.find(id);
     if (it == posted_.end()) {
       answered_[id] = std::move(payload);
@@ -291,16 +292,16 @@ void TOfficeWorker::Watch() {
     qWarning("tarvo: the office worker ended");
     return End(false);
   }
-  if (lastHeard_.elapsed() > interactiveMs_) {
-    qWarning("tarvo: office worker %lld gave no answer for %d ms; it is ended",
-             static_cast<long long>(ProcessId()), interactiveMs_);
+  if (lastHeard_.elapsed() > silenceMs_) {
+    qWarning("tarvo: office worker %lld gave no sign of life for %d ms; it is ended",
+             static_cast<long long>(ProcessId()), silenceMs_);
     End(false);
   }
 }
 
 void TOfficeWorker::Post(Op op, const Writer& args, std::function<void(const TOfficeAnswer&)> done) {
   if (!Running()) throw EOfficeWorkerLost("the office worker is not running");
-  if (posted_.empty()) lastHeard_.restart();
+  if (!Waiting()) lastHeard_.restart();
   const uint32_t id = nextId_++;
   posted_[id] = std::move(done);
   SendRequest(id, op, args);
@@ -328,6 +329,8 @@ std::string TOfficeWorker::Call(Op op, const Writer& args, int timeoutMs) {
   if (timeoutMs < 0) timeoutMs = timeoutMs_;
   const uint32_t id = nextId_++;
   const int generation = generation_;
+  // The silence counts from here, or from what was heard since earlier requests went out.
+  if (!Waiting()) lastHeard_.restart();
   SendRequest(id, op, args);
 
   QDeadlineTimer deadline(timeoutMs);
@@ -344,10 +347,10 @@ std::string TOfficeWorker::Call(Op op, const Writer& args, int timeoutMs) {
         answered_.erase(it);
         break;
       }
-      // Posted requests wait ahead of this one: no answer to them for the interactive
-      // time-out means the worker hangs, however long this call itself may take.
-      if (deadline.hasExpired() || (!posted_.empty() && lastHeard_.elapsed() > interactiveMs_))
-        Lost("the office worker stopped answering");
+      // A working worker says so every second: silence means it hangs or was stopped,
+      // however long this call itself may take.
+      if (lastHeard_.elapsed() > silenceMs_) Lost("the office worker gave no sign of life");
+      if (deadline.hasExpired()) Lost("the office worker stopped answering");
       if (socket_->state() != QLocalSocket::ConnectedState || process_->state() == QProcess::NotRunning) {
         // What it wrote before it ended still counts.
         socket_->waitForReadyRead(0);

@@ -3,10 +3,11 @@
 // use, spoken to over a local socket; it answers requests one at a time, in order.
 //
 // A request is either a call, which waits for its answer, or posted, which returns at once
-// and hands its answer to a function later, from the event loop. A worker that dies, sends
-// garbage, lets a call pass its time-out, or sends nothing for the interactive time-out
-// while posted requests wait, is ended: the call raises EOfficeWorkerLost, every waiting
-// posted request is answered Lost, and the next call starts a new worker.
+// and hands its answer to a function later, from the event loop. While it works, the
+// worker sends a sign of life every second. A worker that dies, sends garbage, lets a call
+// pass its time-out, or sends nothing at all for the silence time-out while requests wait,
+// is ended: the call raises EOfficeWorkerLost, every waiting posted request is answered
+// Lost, and the next call starts a new worker.
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QProcess>
@@ -68,14 +69,17 @@ class TOfficeWorker {
   // Time-out for calls that do not name their own (tests shorten it).
   void SetRequestTimeout(int ms) { timeoutMs_ = ms; }
   int RequestTimeout() const { return timeoutMs_; }
-  // How long posted requests may wait without the worker answering anything.
-  void SetInteractiveTimeout(int ms) { interactiveMs_ = ms; }
-  int InteractiveTimeout() const { return interactiveMs_; }
+  // How long requests may wait without hearing anything from the worker (an answer or a
+  // sign of life): a stopped or hung worker is given up this long after it went quiet.
+  void SetSilenceTimeout(int ms) { silenceMs_ = ms; }
+  int SilenceTimeout() const { return silenceMs_; }
   // Counts started workers, so a caller can tell that its document went with an old one.
   int Generation() const { return generation_; }
   bool Running() const;
   // A call waits for its answer (the loop runs meanwhile, without user input).
   bool Calling() const { return calls_ > 0; }
+  // Some request waits for its answer.
+  bool Waiting() const { return calls_ > 0 || !posted_.empty(); }
   qint64 ProcessId() const;
   // Ends the worker: asks it to quit, then kills it when it does not (tests, shutdown).
   void Stop();
@@ -117,10 +121,10 @@ class TOfficeWorker {
   bool broken_ = false;
   std::map<uint32_t, std::function<void(const TOfficeAnswer&)>> posted_;
   std::map<uint32_t, std::string> answered_;  // whole answers of calls, id -> payload
-  QElapsedTimer lastHeard_;                   // since the last answer or the first waiting post
+  QElapsedTimer lastHeard_;                   // since the last frame, or since requests began to wait
   uint32_t nextId_ = 1;
   int timeoutMs_ = 60000;
-  int interactiveMs_ = 8000;
+  int silenceMs_ = 8000;  // with the report, within 10 s of the last sign of life
   int generation_ = 0;
   int calls_ = 0;  // calls waiting for their answer
   std::map<int, std::function<void(int)>> endListeners_;

@@ -62,7 +62,7 @@ std::string WorkerLeftovers() {
   QStringList found;
   const std::pair<QString, QStringList> places[] = {
       {QDir::tempPath(), {"tarvo-office-*", "tarvo-sock-*"}},
-      {QString::fromStdString(PrivateTempFolder()), {"tarvo-office-*", "w-*"}}};
+      {QString::fromStdString(UserTempFolder()), {"tarvo-office-*", "w-*"}}};
   for (const auto& [where, names] : places) {
     QDirIterator it(where, names, QDir::Dirs | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
     while (it.hasNext()) found << it.next();
@@ -310,7 +310,8 @@ TEST_F(OfficeTest, AWorkerThatCannotStartSaysSoAndWhy) {
     ServiceCapture cap;
     LogCapture log;
     TfrmOLEWord ed;
-    EXPECT_THROW(ed.OpenDocument(docx, false, true), EOfficeWorkerNotStarted);
+    // Said once, by the editor itself, whoever opened it.
+    EXPECT_NO_THROW(ed.OpenDocument(docx, false, true));
     ASSERT_TRUE(WaitUntil([&] { return !cap.prompts.empty(); }, 20000));
     EXPECT_EQ(cap.prompts[0].text, OfficeWorkerNotStartedText());
     EXPECT_TRUE(log.All().contains(QString::fromUtf8(missing))) << log.All().toStdString();
@@ -532,6 +533,26 @@ TEST_F(OfficeTest, AWaitForTheWorkerKeepsTheWindowAliveAndItsDeathIsToldAtOnce) 
   EXPECT_TRUE(WaitUntil([&] { return !idle.isVisible(); }, 10000));
 }
 
+// The next whole answer from a worker, past the signs of life it sends while it works;
+// empty when none comes within a minute.
+QByteArray ReadAnswer(QLocalSocket* s) {
+  QByteArray in;
+  QElapsedTimer clock;
+  clock.start();
+  while (clock.elapsed() < 60000) {
+    while (in.size() >= 8) {
+      const uint32_t n = office_wire::FrameLength(in.constData());
+      if (in.size() < 4 + qsizetype(n)) break;
+      const QByteArray frame = in.left(4 + qsizetype(n));
+      in.remove(0, frame.size());
+      if (office_wire::FrameLength(frame.constData() + 4) != office_wire::kAliveId) return frame;
+    }
+    if (!s->waitForReadyRead(1000) && s->state() != QLocalSocket::ConnectedState) break;
+    in += s->readAll();
+  }
+  return {};
+}
+
 TEST_F(OfficeTest, AWorkerWhoseProgramDiedRemovesItsFilesItself) {
   const std::string docx = MakeDocx("orphan");
   // A dying program's worker is told by SIGTERM and by the end of its connection,
@@ -560,8 +581,7 @@ TEST_F(OfficeTest, AWorkerWhoseProgramDiedRemovesItsFilesItself) {
     const std::string opening = open.Frame();
     s->write(opening.data(), static_cast<qint64>(opening.size()));
     s->flush();
-    ASSERT_TRUE(s->waitForReadyRead(60000));
-    const QByteArray opened = s->readAll();
+    const QByteArray opened = ReadAnswer(s);
     ASSERT_GE(opened.size(), 13);
     office_wire::Writer type;
     type.U32(2);
@@ -571,7 +591,7 @@ TEST_F(OfficeTest, AWorkerWhoseProgramDiedRemovesItsFilesItself) {
     const std::string typing = type.Frame();
     s->write(typing.data(), static_cast<qint64>(typing.size()));
     s->flush();
-    ASSERT_TRUE(s->waitForReadyRead(60000));
+    ASSERT_FALSE(ReadAnswer(s).isEmpty());
     // Nobody is left to clean up after it: the worker does.
     if (closed) {
       s->abort();

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <vector>
 
+#include "ForeignLocale.h"
 #include "core/DateParse.h"
 #include "core/EditMask.h"
 #include "core/Exception.h"
@@ -104,6 +105,27 @@ TEST(FloatToStr, GeneralFormWithFifteenDigits) {
   EXPECT_EQ(CurrToStr(-10000, Point()), "-1");
   EXPECT_EQ(CurrToStr(15000, Comma()), "1,5");
   EXPECT_EQ(CurrToStr(INT64_MIN, Point()), "-922337203685477.5808");
+}
+
+// The program's own separators decide, never the C library's locale: under a locale with
+// a decimal comma the texts are the same as under C.
+TEST(FormatFloat, TheCLibrarysLocaleChangesNothing) {
+  for (const char* name : kCommaLocales) {
+    SCOPED_TRACE(name);
+    ForeignLocale locale(name);
+    ASSERT_TRUE(locale.Active()) << name << " is not installed (scripts/install-deps)";
+    EXPECT_EQ(FormatFloat("0", 3, Point()), "3");
+    EXPECT_EQ(FormatFloat("0.00", 120.5, Point()), "120.50");
+    EXPECT_EQ(FormatFloat("0.00", 361.5, Point()), "361.50");
+    EXPECT_EQ(FormatFloat("#,##0.00", 1234567.891, Point()), "1,234,567.89");
+    EXPECT_EQ(FormatFloat("0.00E+00", 12345, Point()), "1.23E+04");
+    EXPECT_EQ(FormatFloat("0.00", 1234.5, Comma()), "1234,50");
+    EXPECT_EQ(FloatToStr(2.0 / 3, Point()), "0.666666666666667");
+    EXPECT_EQ(FloatToStr(-1.5e-7, Point()), "-1.5E-7");
+    EXPECT_EQ(FloatToStr(361.5, Point()), "361.5");
+    EXPECT_DOUBLE_EQ(StrToFloat("120.5", Point()), 120.5);
+    EXPECT_DOUBLE_EQ(StrToFloat("1,5", Comma()), 1.5);
+  }
 }
 
 TEST(StrToFloat, AcceptsTheLocaleFormOnly) {

@@ -2,11 +2,13 @@
 // have put in its way.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 
 #include "core/Exception.h"
@@ -48,7 +50,7 @@ class PrivateTemp : public ::testing::Test {
 };
 
 TEST_F(PrivateTemp, TheFolderIsTheUsersOwnUnderTheRuntimeFolderElseTheTempFolder) {
-  EXPECT_EQ(PrivateTempFolder(), folder_ + "/");
+  EXPECT_EQ(UserTempFolder(), folder_ + "/");
   const struct stat st = Lstat(folder_);
   EXPECT_TRUE(S_ISDIR(st.st_mode));
   EXPECT_EQ(st.st_mode & 0777, 0700u);
@@ -60,9 +62,9 @@ TEST_F(PrivateTemp, TheFolderIsTheUsersOwnUnderTheRuntimeFolderElseTheTempFolder
   fs::permissions(open, fs::perms::all);
   setenv("XDG_RUNTIME_DIR", open.c_str(), 1);
   const std::string inTemp = tmp_ + "/tarvo-" + std::to_string(::geteuid()) + "/";
-  EXPECT_EQ(PrivateTempFolder(), inTemp);
+  EXPECT_EQ(UserTempFolder(), inTemp);
   unsetenv("XDG_RUNTIME_DIR");
-  EXPECT_EQ(PrivateTempFolder(), inTemp);
+  EXPECT_EQ(UserTempFolder(), inTemp);
   EXPECT_EQ(Lstat(inTemp).st_mode & 0777, 0700u);
 
   // A temp folder others may write to without the sticky bit could have ours swapped.
@@ -93,7 +95,7 @@ TEST_F(PrivateTemp, ALinkOrAnotherUsersFolderInItsPlaceIsRefused) {
 TEST_F(PrivateTemp, TheUsersOwnFolderThatOthersCouldEnterIsMadePrivate) {
   fs::create_directory(folder_);
   fs::permissions(folder_, fs::perms::all);
-  EXPECT_EQ(PrivateTempFolder(), folder_ + "/");
+  EXPECT_EQ(UserTempFolder(), folder_ + "/");
   EXPECT_EQ(Lstat(folder_).st_mode & 0777, 0700u);
 }
 
@@ -101,15 +103,15 @@ TEST_F(PrivateTemp, WhatStandsAtAFileNameIsReplacedNeverFollowed) {
   const std::string victim = tmp_ + "/victim.txt";
   Write(victim, "keep");
   ::chmod(victim.c_str(), 0644);
-  fs::create_directory(folder_);
-  fs::create_symlink(victim, folder_ + "/QBTmpJpg.jpg");
-  fs::create_symlink(victim, folder_ + "/20261207063500000a.txt");
-  Write(folder_ + "/Temp.doc", "stale");
-  ::chmod((folder_ + "/Temp.doc").c_str(), 0666);
+  const std::string own = PrivateTempFolder();
+  fs::create_symlink(victim, own + "QBTmpJpg.jpg");
+  fs::create_symlink(victim, own + "20261207063500000a.txt");
+  Write(own + "Temp.doc", "stale");
+  ::chmod((own + "Temp.doc").c_str(), 0666);
 
   // A path handed to another writer: nothing is left there.
   const std::string jpg = PrivateTempPath("QBTmpJpg.jpg");
-  EXPECT_EQ(jpg, folder_ + "/QBTmpJpg.jpg");
+  EXPECT_EQ(jpg, own + "QBTmpJpg.jpg");
   EXPECT_FALSE(fs::exists(fs::symlink_status(jpg)));
   EXPECT_FALSE(fs::exists(PrivateTempPath("Temp.doc")));
 
@@ -145,4 +147,77 @@ TEST_F(PrivateTemp, AFreshFolderIsMadeInsideThePrivateOneOrRefused) {
   fs::create_directory_symlink(elsewhere, folder_);
   EXPECT_THROW(MakePrivateTempDir("w-"), EFCreateError);
   EXPECT_TRUE(fs::is_empty(elsewhere));
+}
+
+namespace {
+
+// Runs body in a child process (a program of its own for the private folder) and returns
+// what it wrote to its pipe.
+std::string InChild(const std::function<std::string()>& body) {
+  int fds[2];
+  if (::pipe(fds) != 0) return "no pipe";
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::close(fds[0]);
+    std::string out;
+    try {
+      out = body();
+    } catch (const std::exception& e) {
+      out = std::string("raised: ") + e.what();
+    }
+    if (::write(fds[1], out.data(), out.size()) < 0) _exit(2);
+    _exit(0);
+  }
+  ::close(fds[1]);
+  std::string got;
+  char buf[512];
+  for (ssize_t n; (n = ::read(fds[0], buf, sizeof buf)) > 0;) got.append(buf, size_t(n));
+  ::close(fds[0]);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  return got;
+}
+
+}  // namespace
+
+TEST_F(PrivateTemp, TwoProgramsOfOneUserKeepTheirSameNamedCopiesApart) {
+  const std::string mine = PrivateTempPath("Temp.doc");
+  Write(mine, "mine");
+  EXPECT_EQ(mine.substr(0, folder_.size() + 1), folder_ + "/");
+
+  // Another program opens the same name while this one's copy is in use.
+  const std::string theirs = InChild([] {
+    const std::string path = PrivateTempPath("Temp.doc");
+    WritePrivateFile(path, "theirs");
+    return path;
+  });
+  EXPECT_NE(theirs, mine);
+  EXPECT_EQ(theirs.substr(0, folder_.size() + 1), folder_ + "/");
+  EXPECT_EQ(Read(mine), "mine");
+  EXPECT_EQ(Lstat(fs::path(mine).parent_path().string()).st_mode & 0777, 0700u);
+}
+
+TEST_F(PrivateTemp, TheNextProgramRemovesTheFoldersOfProgramsThatNoLongerRun) {
+  const std::string mine = PrivateTempFolder();
+  Write(mine + "Temp.doc", "in use");
+  // A program that ended and left a copy behind.
+  const std::string gone = InChild([] {
+    WritePrivateFile(PrivateTempPath("PreviewSave.doc"), "left");
+    return PrivateTempFolder();
+  });
+  ASSERT_TRUE(fs::exists(gone + "PreviewSave.doc"));
+  // Not a program's folder, and a link dressed as one: neither is touched or followed.
+  const std::string victim = tmp_ + "/kept";
+  fs::create_directories(victim);
+  Write(victim + "/file", "keep");
+  fs::create_directory_symlink(victim, folder_ + "/p1-1");
+  fs::create_directories(folder_ + "/mine");
+
+  const std::string next = InChild([] { return PrivateTempFolder(); });
+  EXPECT_FALSE(fs::exists(gone)) << gone;
+  // The running program's folder, and the next one's own, stay.
+  EXPECT_EQ(Read(mine + "Temp.doc"), "in use");
+  EXPECT_TRUE(fs::exists(folder_ + "/mine"));
+  EXPECT_EQ(Read(victim + "/file"), "keep");
+  EXPECT_NE(next, gone);
 }

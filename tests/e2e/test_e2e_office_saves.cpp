@@ -17,6 +17,7 @@
 #include "PageSession.h"
 #include "PersonWalk.h"
 #include "WindowInput.h"
+#include "WordEditorSupport.h"
 #include "control/attachments/frm_SetLoadFiles.h"
 #include "uikit/TFlatButtonUnit.h"
 #include "control/form/frm_Template.h"
@@ -44,31 +45,10 @@ std::string WriteFile(const std::string& name, const std::string& bytes) {
   return path.toStdString();
 }
 
-// Closes a window as its title bar's close button does.
-void CloseThroughWindow(QWidget* w) { w->window()->windowHandle()->close(); }
-
-// A menu command of the editor, chosen as a person picks it from the 文件 menu.
-void ChooseMenu(TfrmOLEWord* ed, const char* text) {
-  for (QAction* a : ed->findChildren<QAction*>())
-    if (a->text() == QString::fromUtf8(text)) return a->trigger();
-  ADD_FAILURE() << "no menu command " << text;
-}
-
-// Text drawn on the page the worker last painted.
-int DarkPixels(QWidget* w) {
-  const QImage img = w->grab().toImage().convertToFormat(QImage::Format_RGB32);
-  int n = 0;
-  for (int y = 0; y < img.height(); ++y)
-    for (int x = 0; x < img.width(); ++x) n += qGray(img.pixel(x, y)) < 100;
-  return n;
-}
-
-// Word keeps text in 8 or 16 bits a character.
-bool HoldsText(std::string_view bytes, const std::string& ascii) {
-  std::string wide;
-  for (char c : ascii) wide += std::string{c, '\0'};
-  return bytes.find(ascii) != std::string::npos || bytes.find(wide) != std::string::npos;
-}
+using word_e2e::ChooseMenu;
+using word_e2e::CloseThroughWindow;
+using word_e2e::DarkPixels;
+using word_e2e::HoldsText;
 
 TEST(OfficeSavesE2E, AnEmptyWordAttachmentIsEditedSavedAndKept) {
   App();

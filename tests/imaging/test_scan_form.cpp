@@ -27,6 +27,7 @@
 
 #include "ShellOutput.h"
 #include "ImagingTestUtil.h"
+#include "ForeignLocale.h"
 #include "ModalDriver.h"
 #include "WindowInput.h"
 #include "core/PrivateTemp.h"
@@ -369,6 +370,18 @@ TEST(ScanForm, TheKeptWordDocumentIsPrivate) {
   struct stat st {};
   ASSERT_EQ(::stat((PrivateTempFolder() + "QBTmpDoc.doc").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+// The page sizes are written with a point whatever the C library's locale.
+TEST(ScanForm, TheWordDocumentsPageSizesReadTheSameInEveryLocale) {
+  const std::vector<TScanDocPage> pages = {{"jpeg", 100, 200, 96, 96}, {"jpeg", 200, 100, 96, 96}};
+  const std::string plain = WriteScanDocument(pages);
+  ASSERT_NE(plain.find("210.00mm"), std::string::npos);
+  for (const char* name : kCommaLocales) {
+    ForeignLocale locale(name);
+    ASSERT_TRUE(locale.Active()) << name << " is not installed (scripts/install-deps)";
+    EXPECT_EQ(WriteScanDocument(pages), plain) << name;
+  }
 }
 
 TEST(ScanForm, ScreenshotWithPagesAndABand) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "ForeignLocale.h"
 #include "core/SysUtils.h"
 #include "platform/Guard.h"
 #include "platform/com/Dispatch.h"
@@ -16,7 +17,7 @@ struct Conversion {
   Variant expected;
 };
 
-TEST(Variant, ConversionTable) {
+void CheckConversionTable() {
   const std::vector<Conversion> table = {
       {Variant(), VT_I4, S_OK, Variant(0)},
       {Variant(), VT_BSTR, S_OK, Variant(u"")},
@@ -57,6 +58,18 @@ TEST(Variant, ConversionTable) {
     if (table[i].hr == S_OK) {
       EXPECT_TRUE(out == table[i].expected);
     }
+  }
+}
+
+TEST(Variant, ConversionTable) { CheckConversionTable(); }
+
+// Texts convert the same whatever the C library's locale says about the decimal point.
+TEST(Variant, ConversionTableHoldsUnderCommaLocales) {
+  for (const char* name : kCommaLocales) {
+    SCOPED_TRACE(name);
+    ForeignLocale locale(name);
+    ASSERT_TRUE(locale.Active()) << name << " is not installed (scripts/install-deps)";
+    CheckConversionTable();
   }
 }
 

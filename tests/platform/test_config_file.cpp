@@ -4,6 +4,7 @@
 
 #include "TestUtil.h"
 #include "platform/ConfigFile.h"
+#include "platform/Registry.h"
 
 namespace {
 
@@ -37,6 +38,33 @@ TEST(ConfigFile, AtomicWriteReplacesWholeFilesAndLeavesNothingOnFailure) {
   std::filesystem::create_directories(dir.File("sub/busy/inside"));
   EXPECT_NE(WriteConfigFileAtomically(dir.File("sub/busy"), "text"), 0);
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.File("sub")), {}), 2);
+}
+
+TEST(ConfigFile, TheRegistryKeepsItsFilesModeAndALinkToIt) {
+  namespace fs = std::filesystem;
+  TempDir dir;
+  // A person's own choice: readable by nobody else, kept elsewhere behind a link.
+  const std::string real = dir.File("kept/registry.ini");
+  const std::string link = dir.File("home/registry.ini");
+  {
+    Registry first(real);
+    first.WriteString("HKCU\\Software\\Tarvo", "Server", "127.0.0.1");
+    first.Save();
+  }
+  fs::permissions(real, fs::perms(0600));
+  fs::create_directories(dir.File("home"));
+  fs::create_symlink(real, link);
+
+  Registry reg(link);
+  reg.Load();
+  reg.WriteString("HKCU\\Software\\Tarvo", "Port", "9000");
+  reg.Save();
+  EXPECT_TRUE(fs::is_symlink(fs::symlink_status(link)));
+  EXPECT_EQ(fs::status(real).permissions() & fs::perms::all, fs::perms(0600));
+  Registry again(real);
+  again.Load();
+  EXPECT_EQ(again.ReadString("HKCU\\Software\\Tarvo", "Server"), "127.0.0.1");
+  EXPECT_EQ(again.ReadString("HKCU\\Software\\Tarvo", "Port"), "9000");
 }
 
 }  // namespace

@@ -1,0 +1,132 @@
+// The leave request against the real oa-server under locales whose decimal point is a
+// comma: the form shows, sends and shows again the same numbers as under zh_CN.
+#include <gtest/gtest.h>
+
+#include <QAccessible>
+#include <QApplication>
+#include <QInputMethodEvent>
+#include <QKeyEvent>
+#include <map>
+
+#include "ForeignLocale.h"
+#include "ModalDriver.h"
+#include "control/form/TemplateFields.h"
+#include "control/form/frm_Template.h"
+#include "control/session/Un_function.h"
+#include "control/session/frm_Main.h"
+#include "control/wire/Un_type.h"
+#include "e2e/E2eSupport.h"
+#include "grid/ui/XLEdit.h"
+#include "grid/ui/XLGridView.h"
+#include "platform/QtText.h"
+#include "platform/Services.h"
+
+namespace {
+
+const char* kRecord = "{B0000000-1111-4222-8333-444444444444}";
+
+// What the form's cells show, by field name, as a screen reader reads them.
+std::map<QString, std::string> Shown(TfrmTemplate& f) {
+  std::map<QString, std::string> out;
+  QAccessibleInterface* table = QAccessible::queryAccessibleInterface(f.Grid()->View(sClient));
+  if (!table) return out;
+  for (int i = 0; i < table->childCount(); ++i)
+    out[table->child(i)->text(QAccessible::Name)] = table->child(i)->text(QAccessible::Value).toStdString();
+  return out;
+}
+
+QString U(const char* s) { return QString::fromUtf8(s); }
+
+// Types text into the field's cell as an input method commits it and leaves with Enter.
+void Type(TfrmTemplate& f, const char* field, const char* text) {
+  const TFieldEntry* e = nullptr;
+  for (const TFieldEntry& x : f.Doc().Fields)
+    if (x.name == Utf8ToCp936(field)) e = &x;
+  ASSERT_NE(e, nullptr) << field;
+  TXLGrid* grid = f.Grid();
+  ASSERT_TRUE(grid->SetCurCell(e->col, e->row));
+  QInputMethodEvent commit;
+  commit.setCommitString(QString::fromUtf8(text));
+  QApplication::sendEvent(grid, &commit);
+  ASSERT_TRUE(grid->Editor()->Shown()) << field;
+  QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QStringLiteral("\r"));
+  QApplication::sendEvent(grid->Editor()->FocusControl(), &enter);
+}
+
+class LocaleE2E : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    E2eApp("e2e-locale");
+    ClearSessionValues();
+    RegisterTemplateForm();
+  }
+  void TearDown() override {
+    FreeDocumentForm();
+    PumpFor(50);
+    session_.reset();
+    ClearSessionValues();
+  }
+
+  void Login(const char* name) {
+    ClearSessionValues();
+    session_->SendLogin(name);
+    ASSERT_TRUE(PumpUntil([] { return !SessionValues().UserGUID.empty(); }, 10000));
+  }
+
+  // Opens the leave request and runs act once its form is up; returns once it closed.
+  void WithForm(bool newDoc, const std::function<void(TfrmTemplate&)>& act) {
+    bool acted = false;
+    auto script = WhenModal<TfrmTemplate>(
+        [&](TfrmTemplate* f) {
+          if (acted) return;
+          acted = true;
+          act(*f);
+        },
+        std::chrono::seconds(20));
+    NewDocumentFlag() = newDoc ? 1 : 0;
+    session_->SendQuery("oa", "", kRecord, 0, Utf8ToCp936("请假单"), 1, 1, "", "");
+    EXPECT_TRUE(PumpUntil([&] { return acted && !QApplication::activeModalWidget(); }, 25000));
+  }
+
+  ServiceCapture capture_;
+  std::unique_ptr<TfrmMain> session_;
+};
+
+TEST_F(LocaleE2E, TheLeaveRequestShowsAndStoresTheSameNumbersUnderCommaLocales) {
+  for (const char* name : kCommaLocales) {
+    SCOPED_TRACE(name);
+    // The program and the server it talks to both run under the locale.
+    ForeignLocale locale(name);
+    ASSERT_TRUE(locale.Active()) << name << " is not installed (scripts/install-deps)";
+    qputenv("LC_ALL", name);
+    OaServerProcess server;
+    qunsetenv("LC_ALL");
+    ASSERT_TRUE(server.Started());
+    session_ = std::make_unique<TfrmMain>();
+    session_->SetServer("127.0.0.1", server.Port());
+
+    Login("admin");
+    WithForm(true, [&](TfrmTemplate& f) {
+      std::map<QString, std::string> shown = Shown(f);
+      EXPECT_EQ(shown[U("请假天数")], "3");
+      EXPECT_EQ(shown[U("日扣款")], "120.50");
+      EXPECT_EQ(shown[U("扣款合计")], "361.50");
+      Type(f, "标题", "德文环境");
+      Type(f, "日扣款", "80.25");
+      f.btnSendClick();
+    });
+    // What the server keeps reads back the same for the next handler.
+    Login("zhangsan");
+    WithForm(false, [&](TfrmTemplate& f) {
+      EXPECT_EQ(f.GetFieldValue(Utf8ToCp936("标题")), Utf8ToCp936("德文环境"));
+      std::map<QString, std::string> shown = Shown(f);
+      EXPECT_EQ(shown[U("请假天数")], "3");
+      EXPECT_EQ(shown[U("日扣款")], "80.25");
+      f.close();
+    });
+    FreeDocumentForm();
+    session_.reset();
+  }
+}
+
+}  // namespace
