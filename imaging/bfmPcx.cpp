@@ -200,8 +200,8 @@ inline uint8_t* CodeGroup(uint8_t v, size_t len, uint8_t* out) {
 }
 
 // Codes a line of n bytes into out, which holds twice its length; returns the
-// end. The line is read up to kLineSlack bytes past its end. Where each group of equal
-// bytes ends is found for 64 bytes at once, and each group is coded in turn.
+// end. The line is read up to kLineSlack bytes past its end. Where each group
+// of equal bytes ends is found for 64 bytes at once, then each group is coded.
 uint8_t* EncodeLine(const uint8_t* p, size_t n, uint8_t* out) {
   size_t start = 0;
   for (size_t base = 0; base < n; base += 64) {
