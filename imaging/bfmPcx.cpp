@@ -172,27 +172,50 @@ int PcxData(TStream& s, BFM& h, uint8_t* data, size_t) {
 }
 
 namespace {
-// How many bytes from p equal v, at most max; eight are compared at a time.
-size_t RunOf(const uint8_t* p, size_t max, uint8_t v) {
-  const uint64_t pattern = 0x0101010101010101ull * v;
-  size_t n = 0;
-  if constexpr (std::endian::native == std::endian::little)
-    for (; n + 8 <= max; n += 8) {
-      uint64_t w;
-      std::memcpy(&w, p + n, 8);
-      if (const uint64_t diff = w ^ pattern) return n + size_t(std::countr_zero(diff) / 8);
-    }
-  while (n < max && p[n] == v) ++n;
-  return n;
+constexpr size_t kLineSlack = 64;
+
+// Bit j set where byte j differs from byte j + 1, for the eight bytes from p
+// (nine are read): each byte of the difference is tested for zero without a
+// carry into the next, and the eight top bits are gathered into one byte.
+inline uint64_t GroupEnds8(const uint8_t* p) {
+  constexpr uint64_t kLow = 0x7F7F7F7F7F7F7F7Full, kTops = 0x8080808080808080ull;
+  const uint64_t d = LoadLE<uint64_t>(p) ^ LoadLE<uint64_t>(p + 1);
+  const uint64_t differs = (((d & kLow) + kLow) | d) & kTops;
+  return (differs * 0x0002040810204081ull) >> 56;
 }
 
-// Codes a line into out, which holds twice its length; returns the end.
+// len equal bytes v: runs of 63 while more are left, then the rest as a run,
+// or as the byte alone unless its top two bits would read as a code.
+inline uint8_t* CodeGroup(uint8_t v, size_t len, uint8_t* out) {
+  for (; len > 63; len -= 63) {
+    out[0] = 0xFF;
+    out[1] = v;
+    out += 2;
+  }
+  // Without a branch: whether the code stays is as likely one way as the other.
+  out[0] = uint8_t(0xC0 | len);
+  out += (len > 1) | (v >= 0xC0);
+  *out = v;
+  return out + 1;
+}
+
+// Codes a line of n bytes into out, which holds twice its length; returns the
+// end. The line is read up to kLineSlack bytes past its end. Where each group
+// of equal bytes ends is found for 64 bytes at once, then each group is coded.
 uint8_t* EncodeLine(const uint8_t* p, size_t n, uint8_t* out) {
-  for (size_t i = 0; i < n;) {
-    const size_t run = 1 + RunOf(p + i + 1, std::min<size_t>(62, n - i - 1), p[i]);
-    if (run > 1 || (p[i] & 0xC0) == 0xC0) *out++ = uint8_t(0xC0 | run);
-    *out++ = p[i];
-    i += run;
+  size_t start = 0;
+  for (size_t base = 0; base < n; base += 64) {
+    uint64_t ends = 0;
+    for (int k = 0; k < 8; ++k) ends |= GroupEnds8(p + base + 8 * k) << (8 * k);
+    if (n - base <= 64) {  // the line's last byte ends a group; what follows is not the line's
+      const size_t last = n - 1 - base;
+      ends = (ends | uint64_t(1) << last) & (~uint64_t(0) >> (63 - last));
+    }
+    for (; ends; ends &= ends - 1) {
+      const size_t end = base + size_t(std::countr_zero(ends));
+      out = CodeGroup(p[end], end + 1 - start, out);
+      start = end + 1;
+    }
   }
   return out;
 }
@@ -229,13 +252,14 @@ int PcxWrite(TStream& s, const BFM& h, const BfmRgb* palette, const uint8_t* dat
   // the zero it starts with, or the one bits of an inverted line.
   const size_t used = size_t((w * bits + 7) / 8);
   // Coded lines gather in out and go to the stream a batch at a time.
-  std::vector<uint8_t> line(size_t(bpl) * planes, invert ? 0xFF : 0),
-      out(std::max<size_t>(size_t(1) << 16, 2 * line.size()));
+  const size_t lineBytes = size_t(bpl) * planes;
+  std::vector<uint8_t> line(lineBytes + kLineSlack, invert ? 0xFF : 0),
+      out(std::max<size_t>(size_t(1) << 16, 2 * lineBytes));
   uint8_t* at = out.data();
   // A page coded in memory gets its room at once rather than copied on as it grows; the
   // room not written to costs no memory.
   if (auto* m = dynamic_cast<TMemoryStream*>(&s))
-    m->Reserve(size_t(m->Position()) + 2 * line.size() * size_t(h.h) + kTrailerSize);
+    m->Reserve(size_t(m->Position()) + 2 * lineBytes * size_t(h.h) + kTrailerSize);
   for (int y = 0; y < h.h; ++y) {
     const uint8_t* row = data + (h.h - 1 - y) * rowBytes;
     if (depth == 24) {
@@ -249,11 +273,11 @@ int PcxWrite(TStream& s, const BFM& h, const BfmRgb* palette, const uint8_t* dat
     } else {
       std::memcpy(line.data(), row, used);
     }
-    if (size_t(out.data() + out.size() - at) < 2 * line.size()) {
+    if (size_t(out.data() + out.size() - at) < 2 * lineBytes) {
       if (!WriteExact(s, out.data(), at - out.data())) return BFM_ERR_WRITE;
       at = out.data();
     }
-    at = EncodeLine(line.data(), line.size(), at);
+    at = EncodeLine(line.data(), lineBytes, at);
   }
   if (!WriteExact(s, out.data(), at - out.data())) return BFM_ERR_WRITE;
   if (depth == 8) {

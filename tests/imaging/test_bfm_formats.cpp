@@ -186,6 +186,64 @@ TEST(Pcx, RunsGoOnAcrossLinesAndReadAlikeFromFilesAndMemory) {
   ExpectSamePicture(img, *Reload<TPcxGraphic>(data));
 }
 
+namespace {
+// The coded lines byte for byte, against the rule written plainly: from each
+// byte, as many equal bytes as follow it up to 63 make one run; a run of one
+// is the byte itself unless its top two bits would read as a code.
+std::string PlainlyCoded(const std::vector<uint8_t>& line) {
+  std::string out;
+  for (size_t i = 0; i < line.size();) {
+    size_t run = 1;
+    while (i + run < line.size() && run < 63 && line[i + run] == line[i]) ++run;
+    if (run > 1 || line[i] >= 0xC0) out += char(0xC0 | run);
+    out += char(line[i]);
+    i += run;
+  }
+  return out;
+}
+}  // namespace
+
+TEST(Pcx, LinesAreCodedByteForByte) {
+  // Runs of every length from 1 to 130 (63 and 64 among them) in a shuffled
+  // order, half of them of values of 0xC0 and above, across lines of widths
+  // on both sides of 64-byte steps; 24-bit pages split into three planes.
+  uint32_t seed = 17;
+  const auto next = [&seed] { return seed = seed * 1664525u + 1013904223u, seed >> 8; };
+  for (int format : {ifGray256, ifTrueColor})
+    for (int w : {1, 2, 7, 63, 64, 65, 127, 128, 129, 1001}) {
+      SCOPED_TRACE(std::to_string(format) + " x " + std::to_string(w));
+      TPcxGraphic img;
+      img.NewImage(w, 9, format, nullptr, 300, 300);
+      const int rowBytes = format == ifTrueColor ? 3 * w : w;
+      int left = 0, value = 0;
+      for (int y = 0; y < img.Height(); ++y)
+        for (int x = 0; x < rowBytes; ++x, --left) {
+          if (left == 0) {
+            left = 1 + int(next() % 130);
+            value = int(next() % 2 ? 0xC0 + next() % 64 : next() % 0xC0);
+          }
+          img.ScanLine(y)[x] = uint8_t(value);
+        }
+      const std::string file = Saved(img);
+      const int bpl = U16(file, 66), planes = Byte(file, 65);
+      std::string expected;
+      for (int y = 0; y < img.Height(); ++y) {
+        std::vector<uint8_t> line(size_t(bpl) * planes, 0);
+        const uint8_t* row = img.ScanLine(y);
+        for (int x = 0; x < w; ++x)
+          if (planes == 3)
+            for (int c = 0; c < 3; ++c) line[size_t(c * bpl + x)] = row[3 * x + 2 - c];
+          else
+            line[size_t(x)] = row[x];
+        expected += PlainlyCoded(line);
+      }
+      ASSERT_GE(file.size(), 128 + expected.size());
+      EXPECT_EQ(file.substr(128, expected.size()), expected);
+      // After the lines only the palette of a 256-colour page.
+      EXPECT_EQ(file.size(), 128 + expected.size() + (planes == 1 ? 769 : 0));
+    }
+}
+
 TEST(Pcx, HostileFilesRaiseTheirError) {
   for (int format : {ifBlackWhite, ifColor16, ifColor256, ifTrueColor}) {
     TPcxGraphic img;
