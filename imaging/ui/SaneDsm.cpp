@@ -23,6 +23,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <atomic>
+#include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -101,6 +102,20 @@ int FindOption(SANE_Handle h, const char* name, const SANE_Option_Descriptor** o
   }
 }
 
+// Option numbers as text, with '.' whatever the C library's locale says.
+std::string Number(double v) {
+  char buf[64];
+  const auto r = std::to_chars(buf, buf + sizeof buf, v);
+  return std::string(buf, r.ptr);
+}
+double ParseNumber(const std::string& text) {
+  const char* first = text.c_str();
+  while (*first == ' ' || *first == '+') ++first;
+  double v = 0;
+  std::from_chars(first, text.c_str() + text.size(), v);
+  return v;
+}
+
 // Sets a SANE option from text (numbers for numeric options); inactive and
 // unknown options are skipped, as a source that lacks a setting scans anyway.
 bool SetOption(SANE_Handle h, const char* name, const std::string& value) {
@@ -114,11 +129,11 @@ bool SetOption(SANE_Handle h, const char* name, const std::string& value) {
       return sane_control_option(h, i, SANE_ACTION_SET_VALUE, &w, &info) == SANE_STATUS_GOOD;
     }
     case SANE_TYPE_INT: {
-      SANE_Word w = SANE_Word(std::lround(std::atof(value.c_str())));
+      SANE_Word w = SANE_Word(std::lround(ParseNumber(value)));
       return sane_control_option(h, i, SANE_ACTION_SET_VALUE, &w, &info) == SANE_STATUS_GOOD;
     }
     case SANE_TYPE_FIXED: {
-      SANE_Word w = SANE_FIX(std::atof(value.c_str()));
+      SANE_Word w = SANE_FIX(ParseNumber(value));
       return sane_control_option(h, i, SANE_ACTION_SET_VALUE, &w, &info) == SANE_STATUS_GOOD;
     }
     case SANE_TYPE_STRING: {
@@ -149,8 +164,6 @@ double RangeMax(SANE_Handle h, const char* name, double fallback) {
   const SANE_Range* r = d->constraint.range;
   return d->type == SANE_TYPE_FIXED ? SANE_UNFIX(r->max) : double(r->max);
 }
-
-std::string Number(double v) { return std::to_string(v); }
 
 // Mode, depth, resolution and area, every one set explicitly.
 void ApplySettings(Dsm& s) {
