@@ -21,6 +21,7 @@
 #include "control/form/DocNumbering.h"
 #include "control/form/DocOpinion.h"
 #include "control/form/TemplateAttachments.h"
+#include "control/form/TemplateCommands.h"
 #include "control/form/frm_Template.h"
 #include "control/office/frame_w.h"
 #include "control/wire/Frames.h"
@@ -257,7 +258,7 @@ void TTemplateLayout::ConnectCommands() {
   on(form_.btnQPYJ_, &TfrmTemplate::BtnQPYJClick);
   on(form_.btnDistribution_, &TfrmTemplate::btnDistributionClick);
   on(form_.btnSP_, &TfrmTemplate::btnSPClick);
-  form_.pnlNO_->OnNumberTaken = [f = &form_](const TTakenNumber& t) { f->NumberTaken(t); };
+  form_.pnlNO_->OnNumberTaken = [f = &form_](const TTakenNumber& t) { f->commands_->NumberTaken(t); };
 }
 
 void TTemplateLayout::BuildMenus() {
@@ -291,10 +292,10 @@ void TTemplateLayout::WireDistribution() {
     if (self) self->RequestUsers(1, list);
   };
   form_.distribution_->RequestUnits = [self] {
-    if (self) self->SendFrame(frames::BuildUnitsRequest(SessionValues().CompID));
+    if (self) self->commands_->SendFrame(frames::BuildUnitsRequest(SessionValues().CompID));
   };
   form_.distribution_->Send = [self](std::string frame) {
-    if (self) self->SendFrame(frame);
+    if (self) self->commands_->SendFrame(frame);
   };
 }
 

@@ -31,6 +31,7 @@
 #include "control/session/Un_function.h"
 #include "control/attachments/AttachmentList.h"
 #include "control/form/TemplateAttachments.h"
+#include "control/form/TemplateCommands.h"
 #include "control/form/TemplateFields.h"
 #include "control/form/TemplateLayout.h"
 #include "control/form/TemplateValues.h"
@@ -58,7 +59,6 @@ namespace {
 
 const char* const kCaption = "系统提示";
 constexpr TColor kCurrentStripColor = 4227327;  // 0x4080FF
-constexpr size_t kMaxPickedUsers = 151;
 
 
 
@@ -76,6 +76,7 @@ TfrmTemplate::TfrmTemplate(QWidget* parent)
   setFont(f);
   resize(1062, 630);
   layout_ = std::make_unique<TTemplateLayout>(*this);
+  commands_ = std::make_unique<TTemplateCommands>(*this);
   layout_->Build();
   sheet_->OnCellChanged = [](TXLSheet*, TPoint) {};
 }
@@ -196,7 +197,7 @@ void TfrmTemplate::Load(TMemoryStream& reply) {
   gridView_->RefreshEditor();
   AdjustLayout();
   FitFormToGrid();
-  SetupCommentFrame();
+  commands_->SetupCommentFrame();
   BuildFlowStrip();
   managerRequested_ = false;
   CollectFieldValues(false, false);
@@ -443,254 +444,51 @@ void TfrmTemplate::ChooseStripStep(const AnsiString& name) {
   ShowFlowChart();
 }
 
-// ---- requests ----
-
-void TfrmTemplate::SendFrame(const std::string& frame) {
-  if (TfrmMain* session = frmMain()) session->SendToServer(frame);
-}
-
-void TfrmTemplate::btnSendClick() {
-  values_->StoreEdit();
-  if (const AnsiString title = CheckTitle(); !title.empty()) {
-    ShowMessageBox(title, Cp936(kCaption), MsgIcon::Question, MsgButtons::Ok, this);
-    return;
-  }
-  if (lblNextStep_->text().isEmpty()) {
-    ShowMessageBox(Cp936("请确定下一办理步骤！"), Cp936(kCaption), MsgIcon::Information, MsgButtons::Ok, this);
-    ShowFlowChart();
-    return;
-  }
-  if (lblNextUser_->text().isEmpty()) {
-    ShowMessageBox(Cp936("请选择此流程的下一办理人！"), Cp936(kCaption), MsgIcon::Question, MsgButtons::Ok, this);
-    btnNextUserClick();
-    return;
-  }
-  TDocHeader& h = doc_->Header;
-  h.SetText(dh::Opinion, ToAnsi(flatMemo_->toPlainText()));
-  h.SetI32(dh::CurrentStep, curStepNo_);
-  h.SetI32(dh::NextStep, nextStepNo_);
-  h.SetU8(dh::SavedForDistribution, 0);
-  if (const TStepRecord* step = StepAt(curStepIndex_)) h.SetU8(dh::EraseRevisions, step->eraseRevisions);
-  h.SetU8(dh::TemporarySave, 0);
-  closeOnReply_ = true;
-  SetPendingDoit(tableName_, recordId_);
-  values_->SaveDocument(1, true);
-  // One submit at a time: the reply closes the form or gives the button back.
-  if (submitted_) btnSend_->setEnabled(false);
-}
+// ---- commands ----
 
 bool TfrmTemplate::SaveFields(uint8_t temporary, uint8_t distribution, int32_t status) {
   return values_->SaveFields(temporary, distribution, status);
 }
 
-void TfrmTemplate::btnTemporaryClick() {
-  // Nothing changed: nothing to send and nothing to say.
-  if (!SaveFields(1, 0, 0)) return;
-}
-
-void TfrmTemplate::btnFileClick() {
-  if (commandPending_ || !ConfirmYesNo(Cp936("是否将此审批（文件）归档？"), Cp936(kCaption), this)) return;
-  // Archived, the close saves what changed without asking.
-  SendDocCommand("INBOX", [this] { saveOnClose_ = true; });
-  // The archive's message reports the document to the page; the form is still open.
-  SetPendingDoit(tableName_, recordId_);
-}
-
-void TfrmTemplate::N_DeleteXLGridClick() {
-  if (readOnly_ || commandPending_ || !ConfirmYesNo(Cp936("是否销毁此审批单？"), Cp936(kCaption), this)) return;
-  SetPendingDoit(tableName_, recordId_);
-  SendDocCommand("DELETE", [this] { destroyed_ = true; });
-}
-
-void TfrmTemplate::SendDocCommand(const char* verb, std::function<void()> accepted) {
-  TfrmMain* session = frmMain();
-  if (!session) return;
-  commandPending_ = true;
-  pnlBtn_->setEnabled(false);
-  const QPointer<TfrmTemplate> self(this);
-  auto ended = [self, accepted = std::move(accepted)](TRequestEnd end, const std::string& reply) {
-    if (!self) return;
-    self->commandPending_ = false;
-    self->pnlBtn_->setEnabled(true);
-    // Not done: the form stays with its values; the person has been told why.
-    if (end != TRequestEnd::Replied || !frames::IsAcceptedReply(reply)) return;
-    accepted();
-    // After the reply's own handling, which reports the document to the page.
-    QTimer::singleShot(0, self, GuardSlot([self] { self->close(); }));
-  };
-  session->SendToServer(frames::BuildDocCommandRequest(SessionValues().UserGUID, tableName_, recordId_, verb,
-                                                       curStepNo_, nextStepNo_, doc_->Header.I32(dh::CopyNumber)),
-                        std::move(ended));
-}
-
-void TfrmTemplate::btnNextUserClick() {
-  if (handlersFixed_) return;
-  pickNextHandler_ = true;
-  RequestUsers(2, 0);
-}
-
-void TfrmTemplate::RequestUsers(uint8_t mode, int32_t list) {
-  userRequestMode_ = mode;
-  const AnsiString arg = mode == 2 ? IntToStr(nextStepNo_) : recordId_;
-  SendFrame(frames::BuildUserRequest(tableName_, arg, frames::UserListMode(mode), SessionValues().CompID,
-                                     SessionValues().UserGUID, list));
-}
-
-// A "USER" reply goes where the last request's mode says, so a reply for a panel the
-// person already closed never takes over the next-handler or distribution lists.
-void TfrmTemplate::ShowUserSelection(TMemoryStream& reply) {
-  if (userRequestMode_ == 0) {
-    if (!pnlSP_->isHidden()) pnlSP_->LoadUserRecords(reply.Data());
-    return;
-  }
-  if (userRequestMode_ == 1) {
-    // The dialog may outlive this form; nothing here touches the form after it.
-    const auto keep = distribution_;
-    keep->UsersArrived(reply.Data(), tableName_, recordId_, SessionValues().UserGUID, this);
-    return;
-  }
-  if (!pickNextHandler_) return;
-  pickNextHandler_ = false;
-  const QPointer<TfrmTemplate> self(this);
-  auto* dialog = new TfrmSelectUser(this);
-  const QPointer<TfrmSelectUser> d(dialog);
-  // The other pages are asked for as they are opened; their replies go into this dialog.
-  dialog->OnRequestList = [self](int list) {
-    if (self) self->RequestUsers(self->userRequestMode_, list);
-  };
-  dialog->LoadUsers(reply.Data(), ToAnsi(lblNextUser_->text()), false);
-  const int result = dialog->exec();
-  if (!self || !d) return;
-  if (result == QDialog::Accepted) {
-    std::vector<frames::PickedUser> entries(kMaxPickedUsers);
-    AnsiString names;
-    entries.resize(size_t(d->GetSelectedUsers(0, names, entries)));
-    doc_->PickedUsers = std::move(entries);
-    lblNextUser_->setText(ToQString(names));
-    RefreshHandlerCombo();
-    lblNextUser_->setToolTip(ToQString(names).replace(',', '\n'));
-  }
-  delete d.data();
-}
-
-// ---- opinion ----
-
-void TfrmTemplate::btnSPClick() {
-  if (opinionField_.empty()) return;
-  ppmSP_->popup(mapToGlobal(QPoint(btnSP_->x() + 5, pnlTop_->height() + pnlMind_->height() + 30)));
-}
-
-void TfrmTemplate::nSignNameClick() {
-  if (!opinionField_.empty()) flatMemo_->setPlainText(ToQString(SessionValues().UserName));
-}
-
-void TfrmTemplate::N1Click(const AnsiString& phrase) {
-  flatMemo_->setPlainText(ToQString(AddMenuPhrase(ToAnsi(flatMemo_->toPlainText()), phrase)));
-}
-
-void TfrmTemplate::N9Click() {
-  if (!pnlSP_->isHidden()) return;
-  pickNextHandler_ = true;
-  RequestUsers(0, 0);
-  pnlSP_->move(flatMemo_->x(), 2);
-  pnlSP_->show();
-  pnlSP_->raise();
-}
-
-// ---- numbering ----
-
-void TfrmTemplate::btnNOClick() {
-  int year = 0, month = 0, day = 0;
-  DecodeDate(Services::Clock().Now(), year, month, day);
-  pnlNO_->Open(year);
-  const QSize area = pnlMain_->viewport()->size();
-  pnlNO_->move(std::max(0, (area.width() - pnlNO_->width()) / 2), std::max(0, (area.height() - pnlNO_->height()) / 2));
-  SendFrame(frames::BuildNumbersRequest(SessionValues().CompID, tableName_));
-}
-
-void TfrmTemplate::ShowNumberList(TMemoryStream& reply) { pnlNO_->ShowNumberList(reply.Data()); }
-
-void TfrmTemplate::NumberTaken(const TTakenNumber& taken) {
-  chosenNumber_ = taken.index;
-  if (!numberField_.empty()) {
-    const TTemplateFields fields = values_->Fields();
-    if (const TFieldEntry* f = fields.Find(numberField_); f && fields.CellOf(*f)) {
-      values_->StoreEdit();
-      sheet_->SetAsString(f->col, f->row, taken.text);
-      const TPoint cur = gridView_->GetCurCell();
-      if (cur.X == f->col && cur.Y == f->row) gridView_->RefreshEditor();
-    }
-  }
-  doc_->Header.SetI32(dh::NumberType, taken.typeId);
-  doc_->Header.SetI32(dh::Number, taken.number);
-}
-
-// ---- distribution ----
-
-void TfrmTemplate::btnDistributionClick() {
-  pickNextHandler_ = false;
-  // The dialogs may outlive this form; nothing here touches the form after them.
-  const auto keep = distribution_;
-  keep->Start(doc_->Header.I32(dh::DistributionType), this);
-}
-
-void TfrmTemplate::ShowUnitSelection(TMemoryStream& reply) {
-  const auto keep = distribution_;
-  keep->UnitsArrived(reply.Data(), recordId_, tableName_, this);
-}
-
-// ---- sign-off comments ----
-
-void TfrmTemplate::SetupCommentFrame() {
-  frameQYYJ_->SetReplyVisible(doc_->Header.I32(dh::SignOffMode) == 2);
-  frameQYYJ_->LoadComments(recordId_, tableName_, doc_->Comments);
-}
-
-void TfrmTemplate::BtnQPYJClick() {
-  const bool show = frameQYYJ_->isHidden();
-  frameQYYJ_->setVisible(show);
-  // A dialog fitted to its grid grows by the frame, so the grid keeps its room.
-  if (dialogMode_) setFixedHeight(height() + (show ? 1 : -1) * frameQYYJ_->height());
-  layout_->PlaceGrid();
-}
-
-// ---- attachments ----
-
 void TfrmTemplate::btnAttachmentClick() { attachments_->AttachmentClick(); }
 
 void TfrmTemplate::btnFileReadonlyClick() { attachments_->ReadonlyClick(); }
 
-void TfrmTemplate::RequestFile(const AnsiString& name) {
-  SendFrame(frames::BuildFileRequest(SessionValues().UserGUID, tableName_, recordId_, name));
-}
+void TfrmTemplate::btnSendClick() { commands_->btnSendClick(); }
 
-void TfrmTemplate::N_PrintXLGridClick() {
-  if (!ConfirmYesNo(Cp936("是否打印此审批单？"), Cp936(kCaption), this)) return;
-  if (!XLChoosePrinter(this)) return;  // the person cancelled the print or save dialog
-  // Any current client cell, row and column 0 included.
-  if (gridView_->GetCurCell().X >= 0 && gridView_->GetCurCell().Y >= 0) values_->StoreEdit();
-  const bool anyCell = gridView_->AnyCellSelect();
-  gridView_->SetAnyCellSelect(false);
-  AnsiString failure;
-  const bool ok = GuardedCall(
-                      [this] {
-                        values_->Fields().HideFilledRows();
-                        sheet_->Print();
-                      },
-                      &failure) == S_OK;
-  gridView_->SetAnyCellSelect(anyCell);
-  if (!ok) {
-    // One box: the person learns where it went wrong, the log what the printer said.
-    LogFailure("printing the form: " + Cp936ToUtf8(failure));
-    const QPrinter& printer = PrintTarget::Printer();
-    const QString file = printer.outputFormat() == QPrinter::PdfFormat ? printer.outputFileName() : QString();
-    const AnsiString text = file.isEmpty() ? Cp936("打印出错，请确认是否连接打印机！")
-                                           : Cp936("打印文件无法写入：") + ToAnsi(QDir::toNativeSeparators(file));
-    ShowMessageBox(text, Cp936(kCaption), MsgIcon::Information, MsgButtons::Ok, this);
-  }
-  gridView_->RefreshEditor();
-  gridView_->update();
-}
+void TfrmTemplate::btnTemporaryClick() { commands_->btnTemporaryClick(); }
+
+void TfrmTemplate::btnFileClick() { commands_->btnFileClick(); }
+
+void TfrmTemplate::N_DeleteXLGridClick() { commands_->N_DeleteXLGridClick(); }
+
+void TfrmTemplate::btnNextUserClick() { commands_->btnNextUserClick(); }
+
+void TfrmTemplate::RequestUsers(uint8_t mode, int32_t list) { commands_->RequestUsers(mode, list); }
+
+void TfrmTemplate::ShowUserSelection(TMemoryStream& reply) { commands_->ShowUserSelection(reply); }
+
+void TfrmTemplate::btnSPClick() { commands_->btnSPClick(); }
+
+void TfrmTemplate::nSignNameClick() { commands_->nSignNameClick(); }
+
+void TfrmTemplate::N1Click(const AnsiString& phrase) { commands_->N1Click(phrase); }
+
+void TfrmTemplate::N9Click() { commands_->N9Click(); }
+
+void TfrmTemplate::btnNOClick() { commands_->btnNOClick(); }
+
+void TfrmTemplate::ShowNumberList(TMemoryStream& reply) { commands_->ShowNumberList(reply); }
+
+void TfrmTemplate::btnDistributionClick() { commands_->btnDistributionClick(); }
+
+void TfrmTemplate::ShowUnitSelection(TMemoryStream& reply) { commands_->ShowUnitSelection(reply); }
+
+void TfrmTemplate::BtnQPYJClick() { commands_->BtnQPYJClick(); }
+
+void TfrmTemplate::RequestFile(const AnsiString& name) { commands_->RequestFile(name); }
+
+void TfrmTemplate::N_PrintXLGridClick() { commands_->N_PrintXLGridClick(); }
 
 // ---- closing ----
 

@@ -37,6 +37,7 @@ class QTextEdit;
 class QTimer;
 class QToolButton;
 class TTemplateAttachments;
+class TTemplateCommands;
 class TTemplateFields;
 class TTemplateLayout;
 class TTemplateValues;
@@ -178,6 +179,7 @@ class TfrmTemplate : public QDialog, public ITemplateForm {
   friend class TTemplateAttachments;
   friend class TTemplateValues;
   friend class TTemplateLayout;
+  friend class TTemplateCommands;
 
  private:
   const TStepRecord* StepAt(int index) const;
@@ -185,11 +187,6 @@ class TfrmTemplate : public QDialog, public ITemplateForm {
   void ShowNextStep();
   void ShowStoredNext();
   void RefreshHandlerCombo();
-  // Sends the "DCMD" command; the form closes once the server has accepted it (accepted
-  // runs first). Until then the form stays as it is; a command that ends without being
-  // accepted leaves it open.
-  void SendDocCommand(const char* verb, std::function<void()> accepted);
-  void SendFrame(const std::string& frame);
   void WaitPumping(int ms);
   // False when the form stays: the person said so, or the close waits for a reply.
   bool FormCloseQuery();
@@ -197,9 +194,6 @@ class TfrmTemplate : public QDialog, public ITemplateForm {
   void SetBlinking(bool on);
   // The opinion line written into the step's opinion cell as the memo changes.
   void FlatMemoChange();
-  // "确定" on the number panel: the number field and the header take the number.
-  void NumberTaken(const TTakenNumber& taken);
-  void SetupCommentFrame();
 
   std::unique_ptr<TXLSheet> sheet_;
   std::unique_ptr<TStream2Array> doc_;
@@ -251,6 +245,7 @@ class TfrmTemplate : public QDialog, public ITemplateForm {
   std::unique_ptr<TTemplateAttachments> attachments_;
   std::unique_ptr<TTemplateValues> values_;
   std::unique_ptr<TTemplateLayout> layout_;
+  std::unique_ptr<TTemplateCommands> commands_;
   QStatusBar* statusBar_ = nullptr;
   QPushButton* btnPrintFrom_ = nullptr;
   QProgressBar* progressBar_ = nullptr;
