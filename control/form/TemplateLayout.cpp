@@ -22,6 +22,8 @@
 #include "control/form/DocOpinion.h"
 #include "control/form/TemplateAttachments.h"
 #include "control/form/TemplateCommands.h"
+#include "control/form/TemplateFields.h"
+#include "control/form/TemplateValues.h"
 #include "control/form/frm_Template.h"
 #include "control/office/frame_w.h"
 #include "control/wire/Frames.h"
@@ -31,6 +33,7 @@
 #include "grid/ui/XLQtCanvas.h"
 #include "platform/Guard.h"
 #include "platform/QtText.h"
+#include "platform/Services.h"
 
 namespace {
 
@@ -380,5 +383,96 @@ void TTemplateLayout::PlaceGrid() {
     x -= b->width() + 5;
     b->move(x, 4);
   }
+}
+
+
+void TTemplateLayout::Load(TMemoryStream& reply) {
+  form_.closeOnReply_ = true;
+  {
+    TMemoryStream part;
+    TStream2Array::ReadBody(reply, part);
+    part.SetPosition(0);
+    form_.sheet_->LoadFromStream(part);
+    TStream2Array::ReadTail(reply, part);
+    part.SetPosition(0);
+    form_.chart_->LoadFromStream(part);
+  }
+  form_.doc_->Fields = ScanCellFields(*form_.sheet_);
+  form_.fieldsHaveCells_ = !form_.doc_->Fields.empty();
+  reply.SetPosition(0);
+  form_.doc_->LoadFromStream(reply);
+  const TDocHeader& h = form_.doc_->Header;
+  form_.tableName_ = h.Text(dh::TableName);
+  form_.recordId_ = h.Text(dh::RecordId);
+  form_.setAccessibleDescription(ToQString(form_.recordId_));
+  form_.bodyFile_ = h.Text(dh::BodyFile);
+  form_.dialogMode_ = h.U8(dh::Maximised) != 1;
+  form_.titleField_ = h.Text(dh::TitleField);
+  form_.numberField_ = h.Text(dh::NumberField);
+  form_.readOnly_ = h.U8(dh::ReadOnly) != 0;
+  form_.attachBelow_ = h.I32(dh::AttachBelow);
+
+  std::vector<std::pair<int32_t, AnsiString>> names;
+  for (const TStepRecord& s : form_.doc_->Steps) names.emplace_back(s.id, s.name);
+  form_.chart_->NumberSteps(names);
+
+  form_.curStepNo_ = h.I32(dh::CurrentStep);
+  const int start = form_.chart_->FindStartStep();
+  if (form_.curStepNo_ == -1 || form_.curStepNo_ == 0) form_.curStepNo_ = start;
+  form_.curStepIndex_ = form_.chart_->IndexOfStep(form_.curStepNo_);
+  form_.isStartStep_ = start == form_.curStepNo_;
+
+  ArrangeButtons();
+  form_.nDeleteXLGrid_->setEnabled(!form_.readOnly_);
+  const TAutoValues autoValues{&SessionValues(), Services::Clock().Now()};
+  TTemplateFields fields = form_.values_->Fields();
+  // A step missing from the chart has no permissions.
+  const TStepRecord* step = form_.StepAt(form_.curStepIndex_);
+  fields.ApplyStepPermissions(step, SessionValues().UserLevel, form_.readOnly_, autoValues);
+  fields.LockLabels();
+  fields.ClearCellHints();
+  fields.FillDefaults(form_.newDoc_, autoValues);
+  form_.opinionField_ = step ? step->opinionCell : AnsiString();
+  if (!form_.opinionField_.empty())
+    if (const TFieldEntry* f = fields.Find(form_.opinionField_)) {
+      form_.opinionRow_ = f->row;
+      form_.opinionCol_ = f->col;
+      form_.opinionText_ = form_.sheet_->GetAsString(f->col, f->row);
+    }
+
+  const int storedNext = h.I32(dh::NextStep);
+  form_.nextStepNo_ = storedNext == -1 ? form_.chart_->NextStep(form_.curStepNo_, form_.Conditions()) : storedNext;
+  form_.nextStepIndex_ = form_.chart_->IndexOfStep(form_.nextStepNo_);
+  if (storedNext == -1)
+    form_.ShowNextStep();
+  else
+    form_.ShowStoredNext();
+
+  form_.chosenNumber_ = -1;
+  BuildPhraseMenu(form_.ppmSP_, form_.doc_->Phrases, [f = &form_](const AnsiString& p) { Guarded([&] { f->N1Click(p); }); });
+  fields.FillAttachmentCells();
+  form_.sheet_->SetReadOnly(form_.readOnly_);
+  if (form_.readOnly_) form_.gridView_->SetOptions(form_.gridView_->Options() | OptionBit(oReadOnly));
+  form_.gridView_->RefreshEditor();
+  AdjustLayout();
+  FitFormToGrid();
+  form_.commands_->SetupCommentFrame();
+  form_.BuildFlowStrip();
+  form_.managerRequested_ = false;
+  form_.CollectFieldValues(false, false);
+  form_.values_->RememberOpened();
+  form_.loaded_ = true;
+  // The Word body opened from this form takes its field values.
+  if (!form_.cellPicker_)
+    SetPlaceholderSource([self = QPointer<TfrmTemplate>(&form_)] { return self ? self->PlaceholderFields() : TFieldValues(); });
+
+  form_.attachments_->SendQuery(step ? step->attachmentsReadOnly : 1);
+}
+
+void TTemplateLayout::LoadSheet(TStream& sheet) {
+  form_.sheet_->LoadFromStream(sheet);
+  form_.sheet_->SetReadOnly(false);
+  form_.readOnly_ = true;
+  form_.gridView_->RefreshEditor();
 }
 

@@ -1,8 +1,11 @@
-// The document form's widgets and their places: built once, top to bottom (each part
-// returns its panel), then fitted to the sheet each document brings.
+// The document form's loading and layout: its widgets, built once, top to bottom (each
+// part returns its panel); the document reply read into the sheet, the chart and the
+// fields; the widgets fitted to the sheet it brings.
 #pragma once
 
 class QWidget;
+class TMemoryStream;
+class TStream;
 class TfrmTemplate;
 
 class TTemplateLayout {
@@ -10,6 +13,10 @@ class TTemplateLayout {
   explicit TTemplateLayout(TfrmTemplate& form) : form_(form) {}
 
   void Build();
+  // The document reply: sheet, chart, fields, step and next step, then the attachment query.
+  void Load(TMemoryStream& reply);
+  // A bare sheet, for picking a cell.
+  void LoadSheet(TStream& sheet);
   // The command buttons the current step offers, side by side.
   void ArrangeButtons();
   // Which panels show, and the sheet's size.

@@ -1,66 +1,43 @@
 #include "control/form/frm_Template.h"
 
-#include <QApplication>
-#include <QCheckBox>
 #include <QCloseEvent>
+#include <QCoreApplication>
+#include <QLayout>
 #include <QComboBox>
-#include <QDialogButtonBox>
-#include <QDir>
-#include <QPrinter>
 #include <QElapsedTimer>
-#include <QHBoxLayout>
-#include <QKeyEvent>
 #include <QLabel>
-#include <QLineEdit>
-#include <QMenu>
-#include <QListWidget>
 #include <QPainter>
-#include <QProgressBar>
 #include <QPushButton>
-#include <QScreen>
 #include <QScrollArea>
-#include <QStatusBar>
-#include <QStyle>
 #include <QTextEdit>
 #include <QTimer>
-#include <QVBoxLayout>
 
 #include "grid/ui/XLEdit.h"
 #include "grid/ui/XLGridView.h"
-#include "grid/ui/XLPdfPrinter.h"
-#include "control/session/Un_function.h"
 #include "control/attachments/AttachmentList.h"
+#include "control/session/Un_function.h"
 #include "control/form/TemplateAttachments.h"
 #include "control/form/TemplateCommands.h"
 #include "control/form/TemplateFields.h"
 #include "control/form/TemplateLayout.h"
 #include "control/form/TemplateValues.h"
-#include "control/form/DocDistribution.h"
-#include "control/form/DocNumbering.h"
 #include "control/form/DocOpinion.h"
 #include "control/office/WordPlaceholders.h"
-#include "control/select/frm_SelectUser.h"
-#include "control/office/frame_w.h"
 #include "control/session/frm_Main.h"
 #include "control/wire/Frames.h"
 #include "control/wire/NextHandlers.h"
 #include "control/wire/Un_type.h"
 #include "platform/QtText.h"
-#include "core/SysUtils.h"
 #include "grid/XLCells.h"
 #include "grid/XLPaint.h"
-#include "grid/XLSections.h"
 #include "grid/ui/XLQtCanvas.h"
 #include "platform/Guard.h"
-#include "platform/PrintTarget.h"
 #include "platform/Services.h"
 
 namespace {
 
 const char* const kCaption = "系统提示";
 constexpr TColor kCurrentStripColor = 4227327;  // 0x4080FF
-
-
 
 }  // namespace
 
@@ -69,14 +46,14 @@ TfrmTemplate::TfrmTemplate(QWidget* parent)
     : QDialog(parent),
       sheet_(std::make_unique<TXLSheet>()),
       doc_(std::make_unique<TStream2Array>()),
-      values_(std::make_unique<TTemplateValues>(*this)) {
+      values_(std::make_unique<TTemplateValues>(*this)),
+      layout_(std::make_unique<TTemplateLayout>(*this)),
+      commands_(std::make_unique<TTemplateCommands>(*this)) {
   setWindowTitle(QString::fromUtf8("表单显示"));
   QFont f(QString::fromUtf8("宋体"));
   f.setPixelSize(12);
   setFont(f);
   resize(1062, 630);
-  layout_ = std::make_unique<TTemplateLayout>(*this);
-  commands_ = std::make_unique<TTemplateCommands>(*this);
   layout_->Build();
   sheet_->OnCellChanged = [](TXLSheet*, TPoint) {};
 }
@@ -127,95 +104,9 @@ void TfrmTemplate::LoadFromStream(TMemoryStream& reply) {
   exec();
 }
 
-void TfrmTemplate::Load(TMemoryStream& reply) {
-  closeOnReply_ = true;
-  {
-    TMemoryStream part;
-    TStream2Array::ReadBody(reply, part);
-    part.SetPosition(0);
-    sheet_->LoadFromStream(part);
-    TStream2Array::ReadTail(reply, part);
-    part.SetPosition(0);
-    chart_->LoadFromStream(part);
-  }
-  doc_->Fields = ScanCellFields(*sheet_);
-  fieldsHaveCells_ = !doc_->Fields.empty();
-  reply.SetPosition(0);
-  doc_->LoadFromStream(reply);
-  const TDocHeader& h = doc_->Header;
-  tableName_ = h.Text(dh::TableName);
-  recordId_ = h.Text(dh::RecordId);
-  setAccessibleDescription(ToQString(recordId_));
-  bodyFile_ = h.Text(dh::BodyFile);
-  dialogMode_ = h.U8(dh::Maximised) != 1;
-  titleField_ = h.Text(dh::TitleField);
-  numberField_ = h.Text(dh::NumberField);
-  readOnly_ = h.U8(dh::ReadOnly) != 0;
-  attachBelow_ = h.I32(dh::AttachBelow);
+void TfrmTemplate::Load(TMemoryStream& reply) { layout_->Load(reply); }
 
-  std::vector<std::pair<int32_t, AnsiString>> names;
-  for (const TStepRecord& s : doc_->Steps) names.emplace_back(s.id, s.name);
-  chart_->NumberSteps(names);
-
-  curStepNo_ = h.I32(dh::CurrentStep);
-  const int start = chart_->FindStartStep();
-  if (curStepNo_ == -1 || curStepNo_ == 0) curStepNo_ = start;
-  curStepIndex_ = chart_->IndexOfStep(curStepNo_);
-  isStartStep_ = start == curStepNo_;
-
-  ArrangeButtons();
-  nDeleteXLGrid_->setEnabled(!readOnly_);
-  const TAutoValues autoValues{&SessionValues(), Services::Clock().Now()};
-  TTemplateFields fields = values_->Fields();
-  // A step missing from the chart has no permissions.
-  const TStepRecord* step = StepAt(curStepIndex_);
-  fields.ApplyStepPermissions(step, SessionValues().UserLevel, readOnly_, autoValues);
-  fields.LockLabels();
-  fields.ClearCellHints();
-  fields.FillDefaults(newDoc_, autoValues);
-  opinionField_ = step ? step->opinionCell : AnsiString();
-  if (!opinionField_.empty())
-    if (const TFieldEntry* f = fields.Find(opinionField_)) {
-      opinionRow_ = f->row;
-      opinionCol_ = f->col;
-      opinionText_ = sheet_->GetAsString(f->col, f->row);
-    }
-
-  const int storedNext = h.I32(dh::NextStep);
-  nextStepNo_ = storedNext == -1 ? chart_->NextStep(curStepNo_, Conditions()) : storedNext;
-  nextStepIndex_ = chart_->IndexOfStep(nextStepNo_);
-  if (storedNext == -1)
-    ShowNextStep();
-  else
-    ShowStoredNext();
-
-  chosenNumber_ = -1;
-  BuildPhraseMenu(ppmSP_, doc_->Phrases, [this](const AnsiString& p) { Guarded([&] { N1Click(p); }); });
-  fields.FillAttachmentCells();
-  sheet_->SetReadOnly(readOnly_);
-  if (readOnly_) gridView_->SetOptions(gridView_->Options() | OptionBit(oReadOnly));
-  gridView_->RefreshEditor();
-  AdjustLayout();
-  FitFormToGrid();
-  commands_->SetupCommentFrame();
-  BuildFlowStrip();
-  managerRequested_ = false;
-  CollectFieldValues(false, false);
-  values_->RememberOpened();
-  loaded_ = true;
-  // The Word body opened from this form takes its field values.
-  if (!cellPicker_)
-    SetPlaceholderSource([self = QPointer<TfrmTemplate>(this)] { return self ? self->PlaceholderFields() : TFieldValues(); });
-
-  attachments_->SendQuery(step ? step->attachmentsReadOnly : 1);
-}
-
-void TfrmTemplate::LoadSheet(TStream& sheet) {
-  sheet_->LoadFromStream(sheet);
-  sheet_->SetReadOnly(false);
-  readOnly_ = true;
-  gridView_->RefreshEditor();
-}
+void TfrmTemplate::LoadSheet(TStream& sheet) { layout_->LoadSheet(sheet); }
 
 void TfrmTemplate::LoadAttachments(TMemoryStream& reply) { attachments_->Load(reply); }
 
