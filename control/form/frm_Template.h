@@ -176,6 +176,7 @@ class TfrmTemplate : public QDialog, public ITemplateForm {
   void showEvent(QShowEvent* e) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
+  // The form's parts: each does one thing with the form's widgets and state.
   friend class TTemplateAttachments;
   friend class TTemplateValues;
   friend class TTemplateLayout;
@@ -242,10 +243,6 @@ class TfrmTemplate : public QDialog, public ITemplateForm {
   QWidget* pnlFlowChat_ = nullptr;
   QPushButton* btnBack_ = nullptr;
   std::unique_ptr<TFormChart> chart_;
-  std::unique_ptr<TTemplateAttachments> attachments_;
-  std::unique_ptr<TTemplateValues> values_;
-  std::unique_ptr<TTemplateLayout> layout_;
-  std::unique_ptr<TTemplateCommands> commands_;
   QStatusBar* statusBar_ = nullptr;
   QPushButton* btnPrintFrom_ = nullptr;
   QProgressBar* progressBar_ = nullptr;
@@ -261,6 +258,11 @@ class TfrmTemplate : public QDialog, public ITemplateForm {
   QAction* nPrintXLGrid_ = nullptr;
   QAction* nDeleteXLGrid_ = nullptr;
   std::shared_ptr<TDistribution> distribution_;  // callers hold a copy across its dialogs
+  // The parts come last: they reach the members above, and go before them.
+  std::unique_ptr<TTemplateAttachments> attachments_;
+  std::unique_ptr<TTemplateValues> values_;
+  std::unique_ptr<TTemplateLayout> layout_;
+  std::unique_ptr<TTemplateCommands> commands_;
 };
 
 // Registers the form with the reply dispatcher (once per process).
