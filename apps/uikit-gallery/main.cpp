@@ -16,7 +16,7 @@
 #include <QVBoxLayout>
 #include <cstdio>
 
-#include "control/session/frmPopup.h"
+#include "control/windows/frmPopup.h"
 #include "core/AnsiString.h"
 #include "uikit/AlphaWindow.h"
 #include "uikit/TFlatButtonUnit.h"

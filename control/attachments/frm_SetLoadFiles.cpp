@@ -298,7 +298,7 @@ void TfrmSetLoadFiles::FinishClose(bool keepChanges) {
   closing_ = true;
   closeWish_ = CloseWish::None;
   const QPointer<TfrmSetLoadFiles> self(this);
-  if (ITemplateForm* form = frmTemplate()) {
+  if (ITemplateForm* form = frmMain() ? frmTemplate(*frmMain()) : nullptr) {
     const std::string container = keepChanges ? files_.SaveToBytes() : savedContainer_;
     TCopy2Files shown;
     Guarded([&] { shown.LoadFromBytes(container); });

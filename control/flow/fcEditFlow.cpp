@@ -16,7 +16,7 @@
 #include <algorithm>
 
 #include "control/session/Un_function.h"
-#include "control/session/WaitFOr.h"
+#include "control/windows/WaitFOr.h"
 #include "control/session/frm_Main.h"
 #include "control/select/frm_SelectUser.h"
 #include "control/wire/Frames.h"

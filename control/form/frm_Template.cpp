@@ -1,83 +1,60 @@
 #include "control/form/frm_Template.h"
 
-#include <QApplication>
-#include <QCheckBox>
 #include <QCloseEvent>
+#include <QCoreApplication>
+#include <QLayout>
 #include <QComboBox>
-#include <QDialogButtonBox>
-#include <QDir>
-#include <QPrinter>
 #include <QElapsedTimer>
-#include <QHBoxLayout>
-#include <QKeyEvent>
 #include <QLabel>
-#include <QLineEdit>
-#include <QMenu>
-#include <QListWidget>
 #include <QPainter>
-#include <QProgressBar>
 #include <QPushButton>
-#include <QScreen>
 #include <QScrollArea>
-#include <QStatusBar>
-#include <QStyle>
 #include <QTextEdit>
 #include <QTimer>
-#include <QVBoxLayout>
 
 #include "grid/ui/XLEdit.h"
 #include "grid/ui/XLGridView.h"
-#include "grid/ui/XLPdfPrinter.h"
-#include "control/session/Un_function.h"
 #include "control/attachments/AttachmentList.h"
+#include "control/session/Un_function.h"
+#include "control/form/TemplateAttachments.h"
+#include "control/form/TemplateCommands.h"
 #include "control/form/TemplateFields.h"
-#include "control/form/DocDistribution.h"
-#include "control/form/DocNumbering.h"
+#include "control/form/TemplateLayout.h"
+#include "control/form/TemplateValues.h"
 #include "control/form/DocOpinion.h"
 #include "control/office/WordPlaceholders.h"
-#include "control/select/frm_SelectUser.h"
-#include "control/office/frame_w.h"
 #include "control/session/frm_Main.h"
 #include "control/wire/Frames.h"
 #include "control/wire/NextHandlers.h"
 #include "control/wire/Un_type.h"
 #include "platform/QtText.h"
-#include "core/SysUtils.h"
 #include "grid/XLCells.h"
 #include "grid/XLPaint.h"
-#include "grid/XLSections.h"
 #include "grid/ui/XLQtCanvas.h"
 #include "platform/Guard.h"
-#include "platform/PrintTarget.h"
 #include "platform/Services.h"
 
 namespace {
 
 const char* const kCaption = "系统提示";
-const char* const kNoBodyFile = "无公文模版.doc";
-constexpr int kMargin = 10;
 constexpr TColor kCurrentStripColor = 4227327;  // 0x4080FF
-constexpr size_t kMaxPickedUsers = 151;
-
-
-QPushButton* FlatButton(const char* text, QWidget* parent, int w, int h) {
-  auto* b = new QPushButton(QString::fromUtf8(text), parent);
-  b->setFlat(true);
-  b->setFixedSize(w, h);
-  return b;
-}
 
 }  // namespace
 
 
 TfrmTemplate::TfrmTemplate(QWidget* parent)
-    : QDialog(parent), sheet_(std::make_unique<TXLSheet>()), doc_(std::make_unique<TStream2Array>()) {
+    : QDialog(parent),
+      sheet_(std::make_unique<TXLSheet>()),
+      doc_(std::make_unique<TStream2Array>()),
+      values_(std::make_unique<TTemplateValues>(*this)),
+      layout_(std::make_unique<TTemplateLayout>(*this)),
+      commands_(std::make_unique<TTemplateCommands>(*this)) {
   setWindowTitle(QString::fromUtf8("表单显示"));
   QFont f(QString::fromUtf8("宋体"));
   f.setPixelSize(12);
   setFont(f);
   resize(1062, 630);
-  BuildLayout();
+  layout_->Build();
   sheet_->OnCellChanged = [](TXLSheet*, TPoint) {};
 }
 
@@ -86,223 +63,6 @@ TfrmTemplate::~TfrmTemplate() {
   gridView_->SetSheet(nullptr);  // the sheet goes before the grid
   gridView_->SetCellNamer(nullptr);  // it reads the fields, which go before the grid
   if (loaded_ && !cellPicker_) SetPlaceholderSource(nullptr);
-}
-
-void TfrmTemplate::BuildLayout() {
-  auto* root = new QVBoxLayout(this);
-  root->setContentsMargins(0, 0, 0, 0);
-  root->setSpacing(0);
-
-  pnlTop_ = new QWidget(this);
-  pnlTop_->setFixedHeight(65);
-  auto* top = new QHBoxLayout(pnlTop_);
-  top->setContentsMargins(0, 0, 0, 0);
-  pnlNextInfo_ = new QWidget(pnlTop_);
-  auto* info = new QVBoxLayout(pnlNextInfo_);
-  info->setContentsMargins(2, 2, 2, 2);
-  auto* row = new QHBoxLayout;
-  auto* btnNextStep = new QPushButton(QString::fromUtf8("下一步流程:"), pnlNextInfo_);
-  btnNextStep->setFlat(true);
-  lblNextStep_ = new QLabel(pnlNextInfo_);
-  btnNextUser_ = new QPushButton(QString::fromUtf8("下一办理人:"), pnlNextInfo_);
-  btnNextUser_->setFlat(true);
-  btnNextUser_->setObjectName("btnNextUser");
-  lblNextUser_ = new QLabel(pnlNextInfo_);
-  cbxNextUsers_ = new QComboBox(pnlNextInfo_);
-  cbxNextUsers_->hide();
-  row->addWidget(btnNextStep);
-  row->addWidget(lblNextStep_, 1);
-  row->addWidget(btnNextUser_);
-  row->addWidget(lblNextUser_, 1);
-  row->addWidget(cbxNextUsers_, 1);
-  info->addLayout(row);
-  pnlFlow_ = new QWidget(pnlNextInfo_);
-  pnlFlow_->setMinimumHeight(24);
-  info->addWidget(pnlFlow_, 1);
-  top->addWidget(pnlNextInfo_, 1);
-  pnlBtn_ = new QWidget(pnlTop_);
-  // Named, so that automation and screen readers find each command.
-  auto mk = [&](const char* text, const char* name) {
-    QPushButton* b = FlatButton(text, pnlBtn_, kCommandButtonWidth, 52);
-    b->setObjectName(QString::fromLatin1(name));
-    return b;
-  };
-  btnNO_ = mk("编号", "btnNO");
-  btnAttachment_ = mk("附件", "btnAttachment");
-  btnTemporary_ = mk("暂存", "btnTemporary");
-  btnDistribution_ = mk("分发", "btnDistribution");
-  btnSend_ = mk("提交", "btnSend");
-  btnFile_ = mk("归档", "btnFile");
-  btnClose_ = mk("关闭", "btnClose");
-  top->addWidget(pnlBtn_);
-  root->addWidget(pnlTop_);
-  pnlTop_->hide();
-
-  pnlMind_ = new QWidget(this);
-  pnlMind_->setFixedHeight(58);
-  auto* mind = new QHBoxLayout(pnlMind_);
-  mind->setContentsMargins(2, 2, 2, 2);
-  btnSP_ = new QPushButton(QString::fromUtf8("签批意见:"), pnlMind_);
-  btnSP_->setFlat(true);
-  flatMemo_ = new QTextEdit(pnlMind_);
-  flatMemo_->setAcceptRichText(false);
-  QFont memoFont = flatMemo_->font();
-  memoFont.setPixelSize(16);
-  memoFont.setBold(true);
-  flatMemo_->setFont(memoFont);
-  flatMemo_->setTextColor(QColor(0, 128, 0));
-  mind->addWidget(btnSP_);
-  mind->addWidget(flatMemo_, 1);
-  root->addWidget(pnlMind_);
-  pnlMind_->hide();
-
-  pnlQP_ = new QWidget(this);
-  pnlQP_->setFixedHeight(38);
-  btnPrint_ = FlatButton("打印表单", pnlQP_, 80, 30);
-  btnQPYJ_ = FlatButton("签批意见", pnlQP_, 80, 30);
-  btnFileReadonly_ = FlatButton("附件", pnlQP_, 80, 30);
-  btnFileReadonly_->setObjectName("btnFileReadonly");
-  btnExit_ = FlatButton("关闭返回", pnlQP_, 80, 30);
-  root->addWidget(pnlQP_);
-  frameQYYJ_ = new TFrameW(this);
-  frameQYYJ_->setFixedHeight(150);
-  frameQYYJ_->hide();
-  root->addWidget(frameQYYJ_);
-
-  pnlMain_ = new QScrollArea(this);
-  pnlMain_->setWidgetResizable(false);
-  pnlMain_->setFrameShape(QFrame::NoFrame);
-  mainContent_ = new QWidget;
-  pnlMain_->setWidget(mainContent_);
-  pnlXLGrid_ = new QWidget(mainContent_);
-  auto* gridLayout = new QVBoxLayout(pnlXLGrid_);
-  gridLayout->setContentsMargins(0, 0, 0, 0);
-  gridView_ = new TXLGrid(pnlXLGrid_);
-  gridView_->SetOptions(gridView_->Options() & ~(OptionBit(oTitleCols) | OptionBit(oTitleRows)));
-  gridView_->SetShowHint(true);
-  gridView_->SetSheet(sheet_.get());
-  // Screen readers and UI automation hear a field's cell by the field's name.
-  gridView_->SetCellNamer([this](TPoint at) -> QString {
-    if (!fieldsHaveCells_ || !doc_) return {};
-    for (const TFieldEntry& f : doc_->Fields)
-      if (f.col == at.X && f.row == at.Y) return ToQString(f.name);
-    return {};
-  });
-  gridLayout->addWidget(gridView_);
-  pnlFlowChat_ = new QWidget(mainContent_);
-  auto* chartLayout = new QVBoxLayout(pnlFlowChat_);
-  auto* legend = new QHBoxLayout;
-  const std::pair<TColor, const char*> legends[] = {{StepColors[scmPassed], "已办理点"},
-                                                    {StepColors[scmCurrent], "正办理点"},
-                                                    {StepColors[scmChosen], "将办理点"},
-                                                    {StepColors[scmReset], "未办理点"}};
-  for (const auto& [color, text] : legends) {
-    auto* swatch = new QLabel(pnlFlowChat_);
-    swatch->setFixedSize(16, 16);
-    swatch->setStyleSheet(QStringLiteral("background:%1;border:1px solid black").arg(XLQColor(color).name()));
-    legend->addWidget(swatch);
-    legend->addWidget(new QLabel(QString::fromUtf8(text), pnlFlowChat_));
-  }
-  legend->addStretch(1);
-  auto* back = new QPushButton(QString::fromUtf8("返回表单显示"), pnlFlowChat_);
-  legend->addWidget(back);
-  chartLayout->addLayout(legend);
-  chart_ = std::make_unique<TFormChart>(pnlFlowChat_);
-  chartLayout->addWidget(chart_->Widget(), 1);
-  pnlFlowChat_->hide();
-  pnlFile_ = new TAttachmentList(mainContent_);
-  pnlFile_->hide();
-  // The floating panels of the scroll box: opinion phrases and numbering.
-  pnlSP_ = new TPhrasePanel(flatMemo_, mainContent_);
-  pnlSP_->resize(420, 240);
-  pnlSP_->hide();
-  pnlNO_ = new TNumberPanel(mainContent_);
-  pnlNO_->resize(300, 220);
-  // Both stand over the grid: they paint their whole area, so no cell text shows through.
-  for (QWidget* panel : {static_cast<QWidget*>(pnlSP_), static_cast<QWidget*>(pnlNO_)}) {
-    panel->setAutoFillBackground(true);
-    panel->setBackgroundRole(QPalette::Window);
-  }
-  root->addWidget(pnlMain_, 1);
-
-  statusBar_ = new QStatusBar(this);
-  auto* s1 = new QLabel(QStringLiteral("[Calvessa 网络办公自动化系统 Ver 1.0]"), statusBar_);
-  s1->setFixedWidth(230);
-  auto* s2 = new QLabel(QString::fromUtf8("智能表单显示录入平台"), statusBar_);
-  s2->setFixedWidth(140);
-  statusBar_->addWidget(s1);
-  statusBar_->addWidget(s2);
-  progressBar_ = new QProgressBar(statusBar_);
-  progressBar_->setTextVisible(false);
-  statusBar_->addWidget(progressBar_, 1);
-  btnPrintFrom_ = new QPushButton(QString::fromUtf8("打印表单"), statusBar_);
-  statusBar_->addPermanentWidget(btnPrintFrom_);
-  root->addWidget(statusBar_);
-
-  timer_ = new QTimer(this);
-  timer_->setInterval(500);
-  connect(timer_, &QTimer::timeout, this, [this] { Guarded([this] { TimerTimer(); }); });
-
-  auto on = [this](QPushButton* b, void (TfrmTemplate::*fn)()) {
-    connect(b, &QPushButton::clicked, this, [this, fn] { Guarded([this, fn] { (this->*fn)(); }); });
-  };
-  on(btnSend_, &TfrmTemplate::btnSendClick);
-  on(btnTemporary_, &TfrmTemplate::btnTemporaryClick);
-  on(btnFile_, &TfrmTemplate::btnFileClick);
-  on(btnPrint_, &TfrmTemplate::N_PrintXLGridClick);
-  on(btnPrintFrom_, &TfrmTemplate::N_PrintXLGridClick);
-  on(btnNextUser_, &TfrmTemplate::btnNextUserClick);
-  on(btnNextStep, &TfrmTemplate::ShowFlowChart);
-  on(back, &TfrmTemplate::Btn_BackClick);
-  connect(btnClose_, &QPushButton::clicked, this, [this] { close(); });
-  connect(btnExit_, &QPushButton::clicked, this, [this] { close(); });
-  on(btnAttachment_, &TfrmTemplate::btnAttachmentClick);
-  on(btnFileReadonly_, &TfrmTemplate::btnFileReadonlyClick);
-
-  on(btnNO_, &TfrmTemplate::btnNOClick);
-  on(btnQPYJ_, &TfrmTemplate::BtnQPYJClick);
-  on(btnDistribution_, &TfrmTemplate::btnDistributionClick);
-  on(btnSP_, &TfrmTemplate::btnSPClick);
-  pnlNO_->OnNumberTaken = [this](const TTakenNumber& t) { NumberTaken(t); };
-
-  // "签名", the phrases (added at load), "审批意见合成".
-  ppmSP_ = new QMenu(this);
-  connect(ppmSP_->addAction(QString::fromUtf8("签名")), &QAction::triggered, this,
-          [this] { Guarded([this] { nSignNameClick(); }); });
-  ppmSP_->addSeparator();
-  ppmSP_->addSeparator();
-  connect(ppmSP_->addAction(QString::fromUtf8("审批意见合成")), &QAction::triggered, this,
-          [this] { Guarded([this] { N9Click(); }); });
-
-  ppmForm_ = new QMenu(this);
-  nPrintXLGrid_ = ppmForm_->addAction(QString::fromUtf8("打印审批（登记）单"));
-  nDeleteXLGrid_ = ppmForm_->addAction(QString::fromUtf8("销毁审批（登记）单"));
-  nDeleteXLGrid_->setEnabled(false);
-  connect(nPrintXLGrid_, &QAction::triggered, this, [this] { Guarded([this] { N_PrintXLGridClick(); }); });
-  connect(nDeleteXLGrid_, &QAction::triggered, this, [this] { Guarded([this] { N_DeleteXLGridClick(); }); });
-  gridView_->SetPopupMenu(ppmForm_);
-
-  // The hooks run inside the save's pump and the dialogs' loops, where the form may go.
-  distribution_ = std::make_shared<TDistribution>();
-  const QPointer<TfrmTemplate> self(this);
-  distribution_->SaveForDistribution = [self] { return self && self->SaveFields(0, 1, 1); };
-  distribution_->Pump = [self](int ms) {
-    if (self) self->WaitPumping(ms);
-  };
-  distribution_->RequestUsers = [self](int list) {
-    if (self) self->RequestUsers(1, list);
-  };
-  distribution_->RequestUnits = [self] {
-    if (self) self->SendFrame(frames::BuildUnitsRequest(SessionValues().CompID));
-  };
-  distribution_->Send = [self](std::string frame) {
-    if (self) self->SendFrame(frame);
-  };
-
-  connect(flatMemo_, &QTextEdit::textChanged, this, [this] { Guarded([this] { FlatMemoChange(); }); });
-
-  chart_->FreeChoice = [this] { return manualChoice_ || SessionValues().UserLevel == 1; };
-  chart_->OnChoose = [this](int stepNo) { SelectStep(stepNo); };
 }
 
 void TfrmTemplate::FlatMemoChange() {
@@ -320,15 +80,7 @@ void TfrmTemplate::SetBlinking(bool on) {
   if (!on) timer_->stop();
 }
 
-int TfrmTemplate::FileCount() const { return pnlFile_->ListView()->count(); }
-
-void TfrmTemplate::StoreEdit() const {
-  if (gridView_->Editor()->Shown()) gridView_->Editor()->StoreValue();
-}
-
-TTemplateFields TfrmTemplate::Fields() const {
-  return TTemplateFields(*sheet_, *doc_, fieldsHaveCells_);
-}
+TAttachmentList* TfrmTemplate::AttachmentList() const { return attachments_->List(); }
 
 const TStepRecord* TfrmTemplate::StepAt(int index) const {
   return index >= 0 && size_t(index) < doc_->Steps.size() ? &doc_->Steps[size_t(index)] : nullptr;
@@ -352,109 +104,14 @@ void TfrmTemplate::LoadFromStream(TMemoryStream& reply) {
   exec();
 }
 
-void TfrmTemplate::Load(TMemoryStream& reply) {
-  closeOnReply_ = true;
-  {
-    TMemoryStream part;
-    TStream2Array::ReadBody(reply, part);
-    part.SetPosition(0);
-    sheet_->LoadFromStream(part);
-    TStream2Array::ReadTail(reply, part);
-    part.SetPosition(0);
-    chart_->LoadFromStream(part);
-  }
-  doc_->Fields = ScanCellFields(*sheet_);
-  fieldsHaveCells_ = !doc_->Fields.empty();
-  reply.SetPosition(0);
-  doc_->LoadFromStream(reply);
-  const TDocHeader& h = doc_->Header;
-  tableName_ = h.Text(dh::TableName);
-  recordId_ = h.Text(dh::RecordId);
-  setAccessibleDescription(ToQString(recordId_));
-  bodyFile_ = h.Text(dh::BodyFile);
-  dialogMode_ = h.U8(dh::Maximised) != 1;
-  titleField_ = h.Text(dh::TitleField);
-  numberField_ = h.Text(dh::NumberField);
-  readOnly_ = h.U8(dh::ReadOnly) != 0;
-  attachBelow_ = h.I32(dh::AttachBelow);
+void TfrmTemplate::Load(TMemoryStream& reply) { layout_->Load(reply); }
 
-  std::vector<std::pair<int32_t, AnsiString>> names;
-  for (const TStepRecord& s : doc_->Steps) names.emplace_back(s.id, s.name);
-  chart_->NumberSteps(names);
+void TfrmTemplate::LoadSheet(TStream& sheet) { layout_->LoadSheet(sheet); }
 
-  curStepNo_ = h.I32(dh::CurrentStep);
-  const int start = chart_->FindStartStep();
-  if (curStepNo_ == -1 || curStepNo_ == 0) curStepNo_ = start;
-  curStepIndex_ = chart_->IndexOfStep(curStepNo_);
-  isStartStep_ = start == curStepNo_;
-
-  ArrangeButtons();
-  nDeleteXLGrid_->setEnabled(!readOnly_);
-  const TAutoValues autoValues{&SessionValues(), Services::Clock().Now()};
-  TTemplateFields fields = Fields();
-  // A step missing from the chart has no permissions.
-  const TStepRecord* step = StepAt(curStepIndex_);
-  fields.ApplyStepPermissions(step, SessionValues().UserLevel, readOnly_, autoValues);
-  fields.LockLabels();
-  fields.ClearCellHints();
-  fields.FillDefaults(newDoc_, autoValues);
-  opinionField_ = step ? step->opinionCell : AnsiString();
-  if (!opinionField_.empty())
-    if (const TFieldEntry* f = fields.Find(opinionField_)) {
-      opinionRow_ = f->row;
-      opinionCol_ = f->col;
-      opinionText_ = sheet_->GetAsString(f->col, f->row);
-    }
-
-  const int storedNext = h.I32(dh::NextStep);
-  nextStepNo_ = storedNext == -1 ? chart_->NextStep(curStepNo_, Conditions()) : storedNext;
-  nextStepIndex_ = chart_->IndexOfStep(nextStepNo_);
-  if (storedNext == -1)
-    ShowNextStep();
-  else
-    ShowStoredNext();
-
-  chosenNumber_ = -1;
-  BuildPhraseMenu(ppmSP_, doc_->Phrases, [this](const AnsiString& p) { Guarded([&] { N1Click(p); }); });
-  fields.FillAttachmentCells();
-  sheet_->SetReadOnly(readOnly_);
-  if (readOnly_) gridView_->SetOptions(gridView_->Options() | OptionBit(oReadOnly));
-  gridView_->RefreshEditor();
-  AdjustLayout();
-  FitFormToGrid();
-  SetupCommentFrame();
-  BuildFlowStrip();
-  managerRequested_ = false;
-  CollectFieldValues(false, false);
-  openedValues_.clear();
-  for (const TFieldEntry& f : doc_->Fields) openedValues_.push_back(f.edited);
-  loaded_ = true;
-  // The Word body opened from this form takes its field values.
-  if (!cellPicker_)
-    SetPlaceholderSource([self = QPointer<TfrmTemplate>(this)] { return self ? self->PlaceholderFields() : TFieldValues(); });
-
-  SendAttachmentQuery(step ? step->attachmentsReadOnly : 1);
-}
-
-void TfrmTemplate::LoadSheet(TStream& sheet) {
-  sheet_->LoadFromStream(sheet);
-  sheet_->SetReadOnly(false);
-  readOnly_ = true;
-  gridView_->RefreshEditor();
-}
-
-void TfrmTemplate::LoadAttachments(TMemoryStream& reply) {
-  pnlFile_->SetAttachBelow(attachBelow_ != 0);
-  pnlFile_->SetGridPanelHeight(gridHeight_);
-  pnlFile_->LoadAttachments(reply);
-  // The list waits behind the chart while the chart is shown.
-  if (!pnlFlowChat_->isHidden()) pnlFile_->hide();
-  PlaceGrid();
-}
+void TfrmTemplate::LoadAttachments(TMemoryStream& reply) { attachments_->Load(reply); }
 
 void TfrmTemplate::RefreshFromContainer(const std::string& container, int slotCount) {
-  pnlFile_->RefreshFromContainer(container, slotCount);
-  PlaceGrid();
+  attachments_->Refresh(container, slotCount);
 }
 
 AnsiString TfrmTemplate::CurrentCellText() const {
@@ -469,118 +126,29 @@ void TfrmTemplate::GoToCellText(const AnsiString& text) {
       if (sheet_->GetAsString(col, row) == text && gridView_->SetCurCell(col, row)) return;
 }
 
-AnsiString TfrmTemplate::GetFieldValue(const AnsiString& name) const {
-  StoreEdit();
-  return Fields().GetFieldValue(name);
-}
+AnsiString TfrmTemplate::GetFieldValue(const AnsiString& name) const { return values_->GetFieldValue(name); }
 
-bool TfrmTemplate::CollectFieldValues(bool changed, bool commit) {
-  StoreEdit();
-  return Fields().CollectFieldValues(changed, commit);
-}
+bool TfrmTemplate::CollectFieldValues(bool changed, bool commit) { return values_->CollectFieldValues(changed, commit); }
 
-AnsiString TfrmTemplate::CheckTitle() const { return Fields().CheckTitle(titleField_); }
+AnsiString TfrmTemplate::CheckTitle() const { return values_->CheckTitle(); }
 
-TFieldValues TfrmTemplate::PlaceholderFields() {
-  CollectFieldValues(false, false);
-  TFieldValues out;
-  for (const TFieldEntry& f : doc_->Fields)
-    if (!f.edited.empty()) out.emplace_back(f.name, f.edited);
-  return out;
-}
+TFieldValues TfrmTemplate::PlaceholderFields() { return values_->PlaceholderFields(); }
 
-void TfrmTemplate::ArrangeButtons() {
-  buttons_ = ArrangeButtonSet(StepAt(curStepIndex_), isStartStep_, doc_->Status);
-  btnNO_->setVisible(buttons_.number);
-  btnTemporary_->setVisible(buttons_.temporary);
-  btnDistribution_->setVisible(buttons_.distribution);
-  btnSend_->setVisible(buttons_.send);
-  btnFile_->setVisible(buttons_.archive);
-  int x = 0;
-  for (QPushButton* b : {btnNO_, btnAttachment_, btnTemporary_, btnDistribution_, btnSend_, btnFile_, btnClose_}) {
-    if (b->isHidden()) continue;
-    b->move(x, 6);
-    x += b->width();
-  }
-  pnlBtn_->setFixedWidth(buttons_.panelWidth);
-}
+void TfrmTemplate::ArrangeButtons() { layout_->ArrangeButtons(); }
 
-void TfrmTemplate::AdjustLayout() {
-  pnlTop_->setVisible(!readOnly_);
-  btnPrintFrom_->setVisible(!readOnly_);
-  btnExit_->setVisible(readOnly_);
-  btnPrint_->setVisible(true);
-  btnQPYJ_->setVisible(doc_->Header.I32(dh::SignOffMode) > 0);
-  btnFileReadonly_->setVisible(readOnly_ && !doc_->AttachmentNames.empty());
-  pnlQP_->setVisible(!btnQPYJ_->isHidden() || !btnFileReadonly_->isHidden());
-  statusBar_->setVisible(true);
-  gridWidth_ = 20;
-  for (int32_t c = 0; c < sheet_->ColCount(); ++c) gridWidth_ += sheet_->GetRealSize(c, sCols);
-  gridHeight_ = 10;
-  for (int32_t r = 0; r < sheet_->RowCount(); ++r)
-    if (sheet_->IsVisible(r, sRows)) gridHeight_ += sheet_->GetRealSize(r, sRows);
-  pnlMind_->setVisible(!readOnly_ && !opinionField_.empty());
-}
+void TfrmTemplate::AdjustLayout() { layout_->AdjustLayout(); }
 
-void TfrmTemplate::FitFormToGrid() {
-  if (dialogMode_) {
-    int h = style()->pixelMetric(QStyle::PM_TitleBarHeight) + statusBar_->sizeHint().height() + gridHeight_ + 10;
-    if (!pnlTop_->isHidden()) h += pnlTop_->height();
-    if (!pnlMind_->isHidden()) h += pnlMind_->height();
-    if (!pnlQP_->isHidden()) h += pnlQP_->height();
-    setWindowFlags(Qt::Dialog | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
-    // A sheet larger than the screen scrolls inside a window that fits on it.
-    const QScreen* screen = QGuiApplication::primaryScreen();
-    const QSize room = screen ? screen->availableGeometry().size() : QSize(gridWidth_ + 10, h);
-    setFixedSize(std::min(gridWidth_ + 10, room.width()), std::min(h, room.height()));
-  } else if (QScreen* screen = QGuiApplication::primaryScreen()) {
-    resize(screen->availableGeometry().size());
-    setWindowState(windowState() | Qt::WindowMaximized);
-  }
-  PlaceGrid();
-}
-
-void TfrmTemplate::PlaceGrid() {
-  const int areaW = std::max(pnlMain_->viewport()->width(), 100);
-  const int areaH = std::max(pnlMain_->viewport()->height(), 100);
-  int w = gridWidth_, left = 0;
-  if (dialogMode_) {
-    left = 0;
-  } else if (areaW >= gridWidth_) {
-    left = (areaW - gridWidth_) / 2;
-  } else {
-    w = areaW - 10;
-  }
-  const int h = dialogMode_ ? gridHeight_ : std::min(areaH - 20, gridHeight_);
-  const int top = dialogMode_ ? 0 : kMargin;
-  pnlXLGrid_->setGeometry(left, top, w, std::max(h, 20));
-  if (attachBelow_)
-    pnlFile_->setGeometry(left, top + h + kMargin, w, 88);
-  else
-    pnlFile_->setGeometry(left + w + 11, top, 88, h);
-  const bool files = FileCount() > 0;
-  const int needW = left + w + (files && !attachBelow_ ? 110 : 0);
-  const int needH = top + h + (files && attachBelow_ ? 98 : 0);
-  pnlFlowChat_->setGeometry(0, 0, areaW, areaH);
-  mainContent_->resize(std::max(needW, areaW), std::max(needH, areaH));
-  // The visible buttons of the sign-off bar stand at its right end.
-  int x = pnlQP_->width();
-  for (QPushButton* b : {btnExit_, btnFileReadonly_, btnQPYJ_, btnPrint_}) {
-    if (b->isHidden()) continue;
-    x -= b->width() + 5;
-    b->move(x, 4);
-  }
-}
+void TfrmTemplate::FitFormToGrid() { layout_->FitFormToGrid(); }
 
 void TfrmTemplate::resizeEvent(QResizeEvent* e) {
   QDialog::resizeEvent(e);
-  if (loaded_) PlaceGrid();
+  if (loaded_) layout_->PlaceGrid();
 }
 
 void TfrmTemplate::showEvent(QShowEvent* e) {
   QDialog::showEvent(e);
   if (!pnlMind_->isHidden()) flatMemo_->setFocus();
-  QTimer::singleShot(0, this, [this] { Guarded([this] { PlaceGrid(); }); });
+  QTimer::singleShot(0, this, [this] { Guarded([this] { layout_->PlaceGrid(); }); });
 }
 
 // ---- routing ----
@@ -645,7 +213,7 @@ void TfrmTemplate::RefreshHandlerCombo() {
 void TfrmTemplate::ShowFlowChart() {
   pnlFlowChat_->show();
   pnlXLGrid_->hide();
-  pnlFile_->hide();
+  AttachmentList()->hide();
   for (const TPassedStep& p : doc_->PassedSteps) chart_->ColorStep(p.step, scmPassed);
   chart_->ColorStep(curStepNo_, scmCurrent);
   if (nextStepNo_ == -1) {
@@ -665,7 +233,7 @@ void TfrmTemplate::TimerTimer() {
 void TfrmTemplate::Btn_BackClick() {
   pnlFlowChat_->hide();
   pnlXLGrid_->show();
-  pnlFile_->setVisible(FileCount() > 0);
+  AttachmentList()->setVisible(attachments_->FileCount() > 0);
 }
 
 void TfrmTemplate::BuildFlowStrip() {
@@ -767,314 +335,51 @@ void TfrmTemplate::ChooseStripStep(const AnsiString& name) {
   ShowFlowChart();
 }
 
-// ---- requests ----
-
-void TfrmTemplate::SendFrame(const std::string& frame) {
-  if (TfrmMain* session = frmMain()) session->SendToServer(frame);
-}
-
-void TfrmTemplate::btnSendClick() {
-  StoreEdit();
-  if (const AnsiString title = CheckTitle(); !title.empty()) {
-    ShowMessageBox(title, Cp936(kCaption), MsgIcon::Question, MsgButtons::Ok, this);
-    return;
-  }
-  if (lblNextStep_->text().isEmpty()) {
-    ShowMessageBox(Cp936("请确定下一办理步骤！"), Cp936(kCaption), MsgIcon::Information, MsgButtons::Ok, this);
-    ShowFlowChart();
-    return;
-  }
-  if (lblNextUser_->text().isEmpty()) {
-    ShowMessageBox(Cp936("请选择此流程的下一办理人！"), Cp936(kCaption), MsgIcon::Question, MsgButtons::Ok, this);
-    btnNextUserClick();
-    return;
-  }
-  TDocHeader& h = doc_->Header;
-  h.SetText(dh::Opinion, ToAnsi(flatMemo_->toPlainText()));
-  h.SetI32(dh::CurrentStep, curStepNo_);
-  h.SetI32(dh::NextStep, nextStepNo_);
-  h.SetU8(dh::SavedForDistribution, 0);
-  if (const TStepRecord* step = StepAt(curStepIndex_)) h.SetU8(dh::EraseRevisions, step->eraseRevisions);
-  h.SetU8(dh::TemporarySave, 0);
-  closeOnReply_ = true;
-  SetPendingDoit(tableName_, recordId_);
-  SaveDocument(1, true);
-  // One submit at a time: the reply closes the form or gives the button back.
-  if (submitted_) btnSend_->setEnabled(false);
-}
-
-bool TfrmTemplate::SaveDocument(int32_t status, bool forced) {
-  if (!CollectFieldValues(forced, false)) {
-    ShowMessageBox(Cp936("您没有进行任何资料修改，不需要提交保存。"), Cp936(kCaption), MsgIcon::Information, MsgButtons::Ok,
-                   this);
-    return false;
-  }
-  TMemoryStream& frame = doc_->BuildUpdateFrame(tableName_, recordId_, status, SessionValues());
-  frame.SetPosition(0);
-  submitted_ = true;
-  TfrmMain* session = frmMain();
-  if (!session) return false;
-  // Until the server says it has them, the values stay changed: a save that ends
-  // without its reply is sent again by the next save and closing asks again.
-  std::vector<AnsiString> sent;
-  for (const TFieldEntry& f : doc_->Fields) sent.push_back(f.edited);
-  saveSent_ = true;
-  const QPointer<TfrmTemplate> self(this);
-  session->SendToServer(frame, [self, sent = std::move(sent)](TRequestEnd end, const std::string& reply) {
-    if (self) self->SaveEnded(sent, end == TRequestEnd::Replied && frames::IsAcceptedReply(reply));
-  });
-  return true;
-}
-
-void TfrmTemplate::SaveEnded(const std::vector<AnsiString>& sent, bool accepted) {
-  if (accepted) {
-    for (size_t i = 0; i < sent.size() && i < doc_->Fields.size(); ++i) doc_->Fields[i].stored = sent[i];
-    if (std::exchange(closeAfterSave_, false)) QTimer::singleShot(0, this, GuardSlot([this] { close(); }));
-    return;
-  }
-  // The send button comes back whenever a request ends without the server taking it.
-  closeAfterSave_ = false;
-  SetSubmitted(false);
-}
+// ---- commands ----
 
 bool TfrmTemplate::SaveFields(uint8_t temporary, uint8_t distribution, int32_t status) {
-  if (!CollectFieldValues(false, false)) return false;
-  TDocHeader& h = doc_->Header;
-  h.SetU8(dh::TemporarySave, temporary);
-  h.SetI32(dh::CurrentStep, curStepNo_);
-  h.SetI32(dh::NextStep, nextStepNo_);
-  h.SetU8(dh::SavedForDistribution, distribution);
-  closeOnReply_ = false;
-  const bool sent = SaveDocument(status, false);
-  ArrangeButtons();
-  return sent;
+  return values_->SaveFields(temporary, distribution, status);
 }
 
-void TfrmTemplate::btnTemporaryClick() {
-  // Nothing changed: nothing to send and nothing to say.
-  if (!SaveFields(1, 0, 0)) return;
-}
+void TfrmTemplate::btnAttachmentClick() { attachments_->AttachmentClick(); }
 
-void TfrmTemplate::btnFileClick() {
-  if (commandPending_ || !ConfirmYesNo(Cp936("是否将此审批（文件）归档？"), Cp936(kCaption), this)) return;
-  // Archived, the close saves what changed without asking.
-  SendDocCommand("INBOX", [this] { saveOnClose_ = true; });
-  // The archive's message reports the document to the page; the form is still open.
-  SetPendingDoit(tableName_, recordId_);
-}
+void TfrmTemplate::btnFileReadonlyClick() { attachments_->ReadonlyClick(); }
 
-void TfrmTemplate::N_DeleteXLGridClick() {
-  if (readOnly_ || commandPending_ || !ConfirmYesNo(Cp936("是否销毁此审批单？"), Cp936(kCaption), this)) return;
-  SetPendingDoit(tableName_, recordId_);
-  SendDocCommand("DELETE", [this] { destroyed_ = true; });
-}
+void TfrmTemplate::btnSendClick() { commands_->btnSendClick(); }
 
-void TfrmTemplate::SendDocCommand(const char* verb, std::function<void()> accepted) {
-  TfrmMain* session = frmMain();
-  if (!session) return;
-  commandPending_ = true;
-  pnlBtn_->setEnabled(false);
-  const QPointer<TfrmTemplate> self(this);
-  auto ended = [self, accepted = std::move(accepted)](TRequestEnd end, const std::string& reply) {
-    if (!self) return;
-    self->commandPending_ = false;
-    self->pnlBtn_->setEnabled(true);
-    // Not done: the form stays with its values; the person has been told why.
-    if (end != TRequestEnd::Replied || !frames::IsAcceptedReply(reply)) return;
-    accepted();
-    // After the reply's own handling, which reports the document to the page.
-    QTimer::singleShot(0, self, GuardSlot([self] { self->close(); }));
-  };
-  session->SendToServer(frames::BuildDocCommandRequest(SessionValues().UserGUID, tableName_, recordId_, verb,
-                                                       curStepNo_, nextStepNo_, doc_->Header.I32(dh::CopyNumber)),
-                        std::move(ended));
-}
+void TfrmTemplate::btnTemporaryClick() { commands_->btnTemporaryClick(); }
 
-void TfrmTemplate::btnNextUserClick() {
-  if (handlersFixed_) return;
-  pickNextHandler_ = true;
-  RequestUsers(2, 0);
-}
+void TfrmTemplate::btnFileClick() { commands_->btnFileClick(); }
 
-void TfrmTemplate::RequestUsers(uint8_t mode, int32_t list) {
-  userRequestMode_ = mode;
-  const AnsiString arg = mode == 2 ? IntToStr(nextStepNo_) : recordId_;
-  SendFrame(frames::BuildUserRequest(tableName_, arg, frames::UserListMode(mode), SessionValues().CompID,
-                                     SessionValues().UserGUID, list));
-}
+void TfrmTemplate::N_DeleteXLGridClick() { commands_->N_DeleteXLGridClick(); }
 
-// A "USER" reply goes where the last request's mode says, so a reply for a panel the
-// person already closed never takes over the next-handler or distribution lists.
-void TfrmTemplate::ShowUserSelection(TMemoryStream& reply) {
-  if (userRequestMode_ == 0) {
-    if (!pnlSP_->isHidden()) pnlSP_->LoadUserRecords(reply.Data());
-    return;
-  }
-  if (userRequestMode_ == 1) {
-    // The dialog may outlive this form; nothing here touches the form after it.
-    const auto keep = distribution_;
-    keep->UsersArrived(reply.Data(), tableName_, recordId_, SessionValues().UserGUID, this);
-    return;
-  }
-  if (!pickNextHandler_) return;
-  pickNextHandler_ = false;
-  const QPointer<TfrmTemplate> self(this);
-  auto* dialog = new TfrmSelectUser(this);
-  const QPointer<TfrmSelectUser> d(dialog);
-  // The other pages are asked for as they are opened; their replies go into this dialog.
-  dialog->OnRequestList = [self](int list) {
-    if (self) self->RequestUsers(self->userRequestMode_, list);
-  };
-  dialog->LoadUsers(reply.Data(), ToAnsi(lblNextUser_->text()), false);
-  const int result = dialog->exec();
-  if (!self || !d) return;
-  if (result == QDialog::Accepted) {
-    std::vector<frames::PickedUser> entries(kMaxPickedUsers);
-    AnsiString names;
-    entries.resize(size_t(d->GetSelectedUsers(0, names, entries)));
-    doc_->PickedUsers = std::move(entries);
-    lblNextUser_->setText(ToQString(names));
-    RefreshHandlerCombo();
-    lblNextUser_->setToolTip(ToQString(names).replace(',', '\n'));
-  }
-  delete d.data();
-}
+void TfrmTemplate::btnNextUserClick() { commands_->btnNextUserClick(); }
 
-// ---- opinion ----
+void TfrmTemplate::RequestUsers(uint8_t mode, int32_t list) { commands_->RequestUsers(mode, list); }
 
-void TfrmTemplate::btnSPClick() {
-  if (opinionField_.empty()) return;
-  ppmSP_->popup(mapToGlobal(QPoint(btnSP_->x() + 5, pnlTop_->height() + pnlMind_->height() + 30)));
-}
+void TfrmTemplate::ShowUserSelection(TMemoryStream& reply) { commands_->ShowUserSelection(reply); }
 
-void TfrmTemplate::nSignNameClick() {
-  if (!opinionField_.empty()) flatMemo_->setPlainText(ToQString(SessionValues().UserName));
-}
+void TfrmTemplate::btnSPClick() { commands_->btnSPClick(); }
 
-void TfrmTemplate::N1Click(const AnsiString& phrase) {
-  flatMemo_->setPlainText(ToQString(AddMenuPhrase(ToAnsi(flatMemo_->toPlainText()), phrase)));
-}
+void TfrmTemplate::nSignNameClick() { commands_->nSignNameClick(); }
 
-void TfrmTemplate::N9Click() {
-  if (!pnlSP_->isHidden()) return;
-  pickNextHandler_ = true;
-  RequestUsers(0, 0);
-  pnlSP_->move(flatMemo_->x(), 2);
-  pnlSP_->show();
-  pnlSP_->raise();
-}
+void TfrmTemplate::N1Click(const AnsiString& phrase) { commands_->N1Click(phrase); }
 
-// ---- numbering ----
+void TfrmTemplate::N9Click() { commands_->N9Click(); }
 
-void TfrmTemplate::btnNOClick() {
-  int year = 0, month = 0, day = 0;
-  DecodeDate(Services::Clock().Now(), year, month, day);
-  pnlNO_->Open(year);
-  const QSize area = pnlMain_->viewport()->size();
-  pnlNO_->move(std::max(0, (area.width() - pnlNO_->width()) / 2), std::max(0, (area.height() - pnlNO_->height()) / 2));
-  SendFrame(frames::BuildNumbersRequest(SessionValues().CompID, tableName_));
-}
+void TfrmTemplate::btnNOClick() { commands_->btnNOClick(); }
 
-void TfrmTemplate::ShowNumberList(TMemoryStream& reply) { pnlNO_->ShowNumberList(reply.Data()); }
+void TfrmTemplate::ShowNumberList(TMemoryStream& reply) { commands_->ShowNumberList(reply); }
 
-void TfrmTemplate::NumberTaken(const TTakenNumber& taken) {
-  chosenNumber_ = taken.index;
-  if (!numberField_.empty()) {
-    const TTemplateFields fields = Fields();
-    if (const TFieldEntry* f = fields.Find(numberField_); f && fields.CellOf(*f)) {
-      StoreEdit();
-      sheet_->SetAsString(f->col, f->row, taken.text);
-      const TPoint cur = gridView_->GetCurCell();
-      if (cur.X == f->col && cur.Y == f->row) gridView_->RefreshEditor();
-    }
-  }
-  doc_->Header.SetI32(dh::NumberType, taken.typeId);
-  doc_->Header.SetI32(dh::Number, taken.number);
-}
+void TfrmTemplate::btnDistributionClick() { commands_->btnDistributionClick(); }
 
-// ---- distribution ----
+void TfrmTemplate::ShowUnitSelection(TMemoryStream& reply) { commands_->ShowUnitSelection(reply); }
 
-void TfrmTemplate::btnDistributionClick() {
-  pickNextHandler_ = false;
-  // The dialogs may outlive this form; nothing here touches the form after them.
-  const auto keep = distribution_;
-  keep->Start(doc_->Header.I32(dh::DistributionType), this);
-}
+void TfrmTemplate::BtnQPYJClick() { commands_->BtnQPYJClick(); }
 
-void TfrmTemplate::ShowUnitSelection(TMemoryStream& reply) {
-  const auto keep = distribution_;
-  keep->UnitsArrived(reply.Data(), recordId_, tableName_, this);
-}
+void TfrmTemplate::RequestFile(const AnsiString& name) { commands_->RequestFile(name); }
 
-// ---- sign-off comments ----
-
-void TfrmTemplate::SetupCommentFrame() {
-  frameQYYJ_->SetReplyVisible(doc_->Header.I32(dh::SignOffMode) == 2);
-  frameQYYJ_->LoadComments(recordId_, tableName_, doc_->Comments);
-}
-
-void TfrmTemplate::BtnQPYJClick() {
-  const bool show = frameQYYJ_->isHidden();
-  frameQYYJ_->setVisible(show);
-  // A dialog fitted to its grid grows by the frame, so the grid keeps its room.
-  if (dialogMode_) setFixedHeight(height() + (show ? 1 : -1) * frameQYYJ_->height());
-  PlaceGrid();
-}
-
-// ---- attachments ----
-
-void TfrmTemplate::SendAttachmentQuery(uint8_t readOnly) {
-  if (TfrmMain* session = frmMain())
-    session->SendQuery("", tableName_, recordId_, 1, "", doc_->Header.I32(dh::ObjectNumber), readOnly, "", "");
-}
-
-void TfrmTemplate::btnAttachmentClick() {
-  // A template without a Word body names this placeholder file; it is no body.
-  if (!bodyFile_.empty() && bodyFile_ != Cp936(kNoBodyFile)) {
-    RequestFile(bodyFile_);
-    return;
-  }
-  const TStepRecord* step = StepAt(curStepIndex_);
-  managerRequested_ = true;
-  SendAttachmentQuery(step ? step->attachmentsReadOnly : 1);
-}
-
-void TfrmTemplate::btnFileReadonlyClick() {
-  managerRequested_ = true;
-  SendAttachmentQuery(1);
-}
-
-void TfrmTemplate::RequestFile(const AnsiString& name) {
-  SendFrame(frames::BuildFileRequest(SessionValues().UserGUID, tableName_, recordId_, name));
-}
-
-void TfrmTemplate::N_PrintXLGridClick() {
-  if (!ConfirmYesNo(Cp936("是否打印此审批单？"), Cp936(kCaption), this)) return;
-  if (!XLChoosePrinter(this)) return;  // the person cancelled the print or save dialog
-  // Any current client cell, row and column 0 included.
-  if (gridView_->GetCurCell().X >= 0 && gridView_->GetCurCell().Y >= 0) StoreEdit();
-  const bool anyCell = gridView_->AnyCellSelect();
-  gridView_->SetAnyCellSelect(false);
-  AnsiString failure;
-  const bool ok = GuardedCall(
-                      [this] {
-                        Fields().HideFilledRows();
-                        sheet_->Print();
-                      },
-                      &failure) == S_OK;
-  gridView_->SetAnyCellSelect(anyCell);
-  if (!ok) {
-    // One box: the person learns where it went wrong, the log what the printer said.
-    LogFailure("printing the form: " + Cp936ToUtf8(failure));
-    const QPrinter& printer = PrintTarget::Printer();
-    const QString file = printer.outputFormat() == QPrinter::PdfFormat ? printer.outputFileName() : QString();
-    const AnsiString text = file.isEmpty() ? Cp936("打印出错，请确认是否连接打印机！")
-                                           : Cp936("打印文件无法写入：") + ToAnsi(QDir::toNativeSeparators(file));
-    ShowMessageBox(text, Cp936(kCaption), MsgIcon::Information, MsgButtons::Ok, this);
-  }
-  gridView_->RefreshEditor();
-  gridView_->update();
-}
+void TfrmTemplate::N_PrintXLGridClick() { commands_->N_PrintXLGridClick(); }
 
 // ---- closing ----
 
@@ -1082,16 +387,6 @@ void TfrmTemplate::WaitPumping(int ms) {
   QElapsedTimer clock;
   clock.start();
   while (clock.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-}
-
-bool TfrmTemplate::HasUnsavedWork() {
-  if (!CollectFieldValues(false, false)) return false;
-  const std::vector<TFieldEntry>& fields = doc_->Fields;
-  for (size_t i = 0; i < fields.size(); ++i) {
-    if (fields[i].edited == fields[i].stored) continue;
-    if (saveSent_ || i >= openedValues_.size() || fields[i].edited != openedValues_[i]) return true;
-  }
-  return false;
 }
 
 bool TfrmTemplate::FormCloseQuery() {
@@ -1113,7 +408,7 @@ bool TfrmTemplate::FormCloseQuery() {
       if (!self) return true;
       if (!saveThenClose(0, 1)) return false;
     }
-  } else if (!destroyed_ && HasUnsavedWork()) {
+  } else if (!destroyed_ && values_->HasUnsavedWork()) {
     const MsgResult answer =
         AskKeepingWork(Cp936("是否保存审批单？"), Cp936(kCaption), MsgButtons::YesNo, MsgResult::Yes, this);
     if (!self) return true;
@@ -1121,7 +416,7 @@ bool TfrmTemplate::FormCloseQuery() {
     // Only a submit moves the document on: this goes as a temporary save.
     if (answer == MsgResult::Yes && !saveThenClose(1, 0)) return false;
   }
-  if (self) StoreEdit();
+  if (self) values_->StoreEdit();
   return true;
 }
 

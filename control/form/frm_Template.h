@@ -36,7 +36,11 @@ class QStatusBar;
 class QTextEdit;
 class QTimer;
 class QToolButton;
+class TTemplateAttachments;
+class TTemplateCommands;
 class TTemplateFields;
+class TTemplateLayout;
+class TTemplateValues;
 class TXLGrid;
 class TXLSheet;
 
@@ -141,7 +145,7 @@ class TfrmTemplate : public QDialog, public ITemplateForm {
   QWidget* TopPanel() const { return pnlTop_; }
   QWidget* OpinionPanel() const { return pnlMind_; }
   QWidget* ChartPanel() const { return pnlFlowChat_; }
-  TAttachmentList* AttachmentList() const { return pnlFile_; }
+  TAttachmentList* AttachmentList() const;
   QTimer* BlinkTimer() const { return timer_; }
   QPushButton* SendButton() const { return btnSend_; }
   QPushButton* AttachmentButton() const { return btnAttachment_; }
@@ -172,44 +176,25 @@ class TfrmTemplate : public QDialog, public ITemplateForm {
   void showEvent(QShowEvent* e) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
+  // The form's parts: each does one thing with the form's widgets and state.
+  friend class TTemplateAttachments;
+  friend class TTemplateValues;
+  friend class TTemplateLayout;
+  friend class TTemplateCommands;
+
  private:
-  void BuildLayout();
-  TTemplateFields Fields() const;
   const TStepRecord* StepAt(int index) const;
   TConditionContext Conditions() const;
   void ShowNextStep();
   void ShowStoredNext();
   void RefreshHandlerCombo();
-  // Sends the "UPDA" frame when something changed (or forced); the values count
-  // as saved only when the server's reply accepts them. False when nothing went out.
-  bool SaveDocument(int32_t status, bool forced);
-  // How a save's request ended; sent: the edited values it carried.
-  void SaveEnded(const std::vector<AnsiString>& sent, bool accepted);
-  // Sends the "DCMD" command; the form closes once the server has accepted it (accepted
-  // runs first). Until then the form stays as it is; a command that ends without being
-  // accepted leaves it open.
-  void SendDocCommand(const char* verb, std::function<void()> accepted);
-  void SendFrame(const std::string& frame);
-  // The attachment list ("QUEY" naming the table); its reply reaches LoadAttachments.
-  void SendAttachmentQuery(uint8_t readOnly);
   void WaitPumping(int ms);
   // False when the form stays: the person said so, or the close waits for a reply.
   bool FormCloseQuery();
-  // Whether closing must ask: some field differs from what the server holds, and the
-  // person changed it since the form opened or a save of it was sent from here. What the
-  // form filled in itself as it opened is no change of the person's.
-  bool HasUnsavedWork();
   void FormClose();
-  void PlaceGrid();
   void SetBlinking(bool on);
   // The opinion line written into the step's opinion cell as the memo changes.
   void FlatMemoChange();
-  // "确定" on the number panel: the number field and the header take the number.
-  void NumberTaken(const TTakenNumber& taken);
-  void SetupCommentFrame();
-  // Stores what the person typed into the open editor.
-  void StoreEdit() const;
-  int FileCount() const;
 
   std::unique_ptr<TXLSheet> sheet_;
   std::unique_ptr<TStream2Array> doc_;
@@ -232,9 +217,6 @@ class TfrmTemplate : public QDialog, public ITemplateForm {
   bool closeAfterSave_ = false;
   // A "DCMD" on its way: the form waits for its reply.
   bool commandPending_ = false;
-  // Each field's value as the form showed it when it had opened.
-  std::vector<AnsiString> openedValues_;
-  bool saveSent_ = false;
   bool loaded_ = false;
   bool writingOpinion_ = false;
   TCommandButtons buttons_;
@@ -245,6 +227,7 @@ class TfrmTemplate : public QDialog, public ITemplateForm {
   QWidget* pnlBtn_ = nullptr;
   QLabel* lblNextStep_ = nullptr;
   QLabel* lblNextUser_ = nullptr;
+  QPushButton* btnNextStep_ = nullptr;
   QPushButton* btnNextUser_ = nullptr;
   QComboBox* cbxNextUsers_ = nullptr;
   QPushButton *btnNO_ = nullptr, *btnAttachment_ = nullptr, *btnTemporary_ = nullptr, *btnDistribution_ = nullptr,
@@ -258,8 +241,8 @@ class TfrmTemplate : public QDialog, public ITemplateForm {
   QWidget* pnlXLGrid_ = nullptr;
   TXLGrid* gridView_ = nullptr;
   QWidget* pnlFlowChat_ = nullptr;
+  QPushButton* btnBack_ = nullptr;
   std::unique_ptr<TFormChart> chart_;
-  TAttachmentList* pnlFile_ = nullptr;
   QStatusBar* statusBar_ = nullptr;
   QPushButton* btnPrintFrom_ = nullptr;
   QProgressBar* progressBar_ = nullptr;
@@ -275,6 +258,11 @@ class TfrmTemplate : public QDialog, public ITemplateForm {
   QAction* nPrintXLGrid_ = nullptr;
   QAction* nDeleteXLGrid_ = nullptr;
   std::shared_ptr<TDistribution> distribution_;  // callers hold a copy across its dialogs
+  // The parts come last: they reach the members above, and go before them.
+  std::unique_ptr<TTemplateAttachments> attachments_;
+  std::unique_ptr<TTemplateValues> values_;
+  std::unique_ptr<TTemplateLayout> layout_;
+  std::unique_ptr<TTemplateCommands> commands_;
 };
 
 // Registers the form with the reply dispatcher (once per process).

@@ -16,7 +16,7 @@
 #include "control/wire/ReplyText.h"
 #include "control/wire/SingleFileContainer.h"
 #include "core/PrivateTemp.h"
-#include "control/session/frmPopup.h"
+#include "control/windows/frmPopup.h"
 #include "control/wire/Un_type.h"
 #include "platform/QtText.h"
 #include "control/session/frm_Main.h"
@@ -32,47 +32,15 @@ const char* const kCaption = "系统提示";
 const char* const kFileSentText = "文件操作成功！";
 const char* const kArchivedText = "文件归档完毕！";
 
-// A window the dispatcher created. `modal` is true while the call that shows
-// it modally is on the stack: such a window is only closed when replaced, and
-// freed by that call once its loop has ended.
-template <class T>
-struct WindowRef {
-  T* window = nullptr;
-  QPointer<QWidget> widget;
-  bool modal = false;
-  bool retired = false;
+using DocRef = TDispatchedWindows::Document;
 
-  T* Alive() const { return widget && !retired ? window : nullptr; }
-};
-
-using DocRef = WindowRef<ITemplateForm>;
-
-std::shared_ptr<DocRef>& DocumentRef() {
-  static std::shared_ptr<DocRef> ref;
-  return ref;
-}
-QPointer<QWidget>& EditorWidget() {
-  static QPointer<QWidget> w;
-  return w;
-}
-IChartEditor*& EditorWindow() {
-  static IChartEditor* e = nullptr;
-  return e;
-}
-QPointer<QWidget>& ManagerWidget() {
-  static QPointer<QWidget> w;
-  return w;
-}
-IAttachmentManager*& ManagerWindow() {
-  static IAttachmentManager* m = nullptr;
-  return m;
-}
+IChartEditor* EditorOf(const TDispatchedWindows& state) { return state.editorWidget ? state.editor : nullptr; }
 
 // The document form as a target of replies: it must still be shown, since a
 // closed form has let go of its document.
-ITemplateForm* OpenDocumentForm() {
-  ITemplateForm* f = frmTemplate();
-  return f && DocumentRef()->widget->isVisible() ? f : nullptr;
+ITemplateForm* OpenDocumentForm(const TfrmMain& session) {
+  ITemplateForm* f = frmTemplate(session);
+  return f && session.Dispatched()->document->widget->isVisible() ? f : nullptr;
 }
 
 // Frees a window after its own modal loop has returned.
@@ -90,13 +58,13 @@ void Retire(DocRef& ref) {
   ref.widget->deleteLater();
 }
 
-void HandleUserReply(TMemoryStream& reply) {
+void HandleUserReply(const TfrmMain& session, TMemoryStream& reply) {
   frames::ParseUserListReply(reply.Data());
   // A lazily loaded page of the selection dialog that is open: it goes into that dialog.
   if (const TUserPageSink sink = UserPageSink(); sink && sink(reply.Data())) return;
-  if (IChartEditor* editor = ChartEditor()) {
+  if (IChartEditor* editor = ChartEditor(session)) {
     editor->WriteUserList(reply);
-  } else if (ITemplateForm* form = OpenDocumentForm()) {
+  } else if (ITemplateForm* form = OpenDocumentForm(session)) {
     form->ShowUserSelection(reply);
   }
 }
@@ -110,7 +78,7 @@ void HandleServerMessage(TfrmMain& session, const std::string& data) {
   }
   if (!text.empty() && text[0] == '|') {
     ShowMessageBox(text.substr(1), Cp936(kCaption), MsgIcon::Information, MsgButtons::Ok, nullptr);
-    if (ITemplateForm* form = OpenDocumentForm()) {
+    if (ITemplateForm* form = OpenDocumentForm(session)) {
       form->SetSubmitted(false);
       form->SetCloseOnReply(false);
     }
@@ -118,7 +86,7 @@ void HandleServerMessage(TfrmMain& session, const std::string& data) {
   }
   // An empty message shows nothing, but still closes a form waiting for it.
   if (!text.empty()) ShowPopupMessage(WrapMessageText(text));
-  if (ITemplateForm* form = OpenDocumentForm(); form && form->Submitted() && form->CloseOnReply())
+  if (ITemplateForm* form = OpenDocumentForm(session); form && form->Submitted() && form->CloseOnReply())
     form->CloseForm();
 }
 
@@ -127,20 +95,21 @@ void HandleLoginReply(TfrmMain& session, const std::string& data) {
   QCoreApplication::postEvent(&session, new QEvent(QEvent::Type(TfrmMain::kWMAfterLogin)));
 }
 
-void HandleFlowReply(TMemoryStream& reply) {
+void HandleFlowReply(const TfrmMain& session, TMemoryStream& reply) {
   // An editor already open keeps its definition; a second modal editor on the
   // same reference would be freed under the first one's loop.
-  if (ChartEditor() || !ReplyWindowFactories().CreateChartEditor) return;
+  if (ChartEditor(session) || !ReplyWindowFactories().CreateChartEditor) return;
   ParseFlowMessage(reply.Data());  // refuses step records or a chart beyond the reply
   IChartEditor* editor = ReplyWindowFactories().CreateChartEditor();
   if (!editor) return;
-  EditorWindow() = editor;
-  EditorWidget() = editor->AsWidget();
-  const QPointer<QWidget> widget = EditorWidget();
+  const std::shared_ptr<TDispatchedWindows> state = session.Dispatched();
+  state->editor = editor;
+  state->editorWidget = editor->AsWidget();
+  const QPointer<QWidget> widget = state->editorWidget;
   const auto release = ScopeExit([&] {
-    if (EditorWidget() == widget) {
-      EditorWidget() = nullptr;
-      EditorWindow() = nullptr;
+    if (state->editorWidget == widget) {
+      state->editorWidget = nullptr;
+      state->editor = nullptr;
     }
     FreeWidget(widget);
   });
@@ -148,9 +117,9 @@ void HandleFlowReply(TMemoryStream& reply) {
   editor->ShowModal();
 }
 
-void HandleUnitsReply(TMemoryStream& reply) {
+void HandleUnitsReply(const TfrmMain& session, TMemoryStream& reply) {
   frames::ParseUnitsReply(reply.Data());
-  if (ITemplateForm* form = OpenDocumentForm()) form->ShowUnitSelection(reply);
+  if (ITemplateForm* form = OpenDocumentForm(session)) form->ShowUnitSelection(reply);
 }
 
 }  // namespace
@@ -165,17 +134,20 @@ TUserPageSink& UserPageSink() {
   return sink;
 }
 
-ITemplateForm* frmTemplate() {
-  const auto& ref = DocumentRef();
+ITemplateForm* frmTemplate(const TfrmMain& session) {
+  const auto& ref = session.Dispatched()->document;
   return ref ? ref->Alive() : nullptr;
 }
 
-IChartEditor* ChartEditor() { return EditorWidget() ? EditorWindow() : nullptr; }
+IChartEditor* ChartEditor(const TfrmMain& session) { return EditorOf(*session.Dispatched()); }
 
-IAttachmentManager* frmSetLoadFiles() { return ManagerWidget() ? ManagerWindow() : nullptr; }
+IAttachmentManager* frmSetLoadFiles(const TfrmMain& session) {
+  const TDispatchedWindows& state = *session.Dispatched();
+  return state.managerWidget ? state.manager : nullptr;
+}
 
-void FreeDocumentForm() {
-  if (auto ref = std::exchange(DocumentRef(), nullptr)) Retire(*ref);
+void FreeDocumentForm(TfrmMain& session) {
+  if (auto ref = std::exchange(session.Dispatched()->document, nullptr)) Retire(*ref);
 }
 
 AnsiString ReadFrameCode(TStream& stream) {
@@ -206,25 +178,25 @@ void DispatchReply(TfrmMain& session, TMemoryStream& reply) {
   reply.SetPosition(0);
   try {
     if (code == "EXCE") {
-      HandleDocumentReply(reply);
+      HandleDocumentReply(session, reply);
     } else if (code == "STRM") {
-      HandleAttachmentsReply(reply);
+      HandleAttachmentsReply(session, reply);
     } else if (code == "USER") {
-      HandleUserReply(reply);
+      HandleUserReply(session, reply);
     } else if (code == "SMSG") {
       HandleServerMessage(session, reply.Data());
     } else if (code == "LOGN") {
       HandleLoginReply(session, reply.Data());
     } else if (code == "BHQZ") {
-      HandleNumbersReply(reply);
+      HandleNumbersReply(session, reply);
     } else if (code == "FILE") {
       HandleFileReply(session, reply);
     } else if (code == "FLOW") {
-      HandleFlowReply(reply);
+      HandleFlowReply(session, reply);
     } else if (code == "XSLF") {
-      HandleSheetReply(reply);
+      HandleSheetReply(session, reply);
     } else if (code == "COMP") {
-      HandleUnitsReply(reply);
+      HandleUnitsReply(session, reply);
     }
   } catch (const frames::EFrameError& e) {
     // Refused before anything was shown: the person learns the request did not complete.
@@ -236,19 +208,19 @@ void DispatchReply(TfrmMain& session, TMemoryStream& reply) {
   }
 }
 
-void HandleDocumentReply(TMemoryStream& reply) {
+void HandleDocumentReply(TfrmMain& session, TMemoryStream& reply) {
   auto& factories = ReplyWindowFactories();
   if (!factories.CreateTemplateForm) return;
   // A reply that does not parse is dropped before it replaces the open form.
   TStream2Array().LoadFromBytes(reply.Data());
-  FreeDocumentForm();
+  FreeDocumentForm(session);
   ITemplateForm* form = factories.CreateTemplateForm();
   if (!form) return;
   auto ref = std::make_shared<DocRef>();
   ref->window = form;
   ref->widget = form->AsWidget();
   ref->modal = true;
-  DocumentRef() = ref;
+  session.Dispatched()->document = ref;
   form->SetNewDoc(NewDocumentFlag() != 0);
   // The form stays referenced after it closes, until the next document
   // replaces it; a replaced form is freed here once its loop has ended.
@@ -259,48 +231,50 @@ void HandleDocumentReply(TMemoryStream& reply) {
   form->LoadFromStream(reply);
 }
 
-void HandleAttachmentsReply(TMemoryStream& reply) {
+void HandleAttachmentsReply(TfrmMain& session, TMemoryStream& reply) {
   const frames::AttachmentsReply attachments = frames::ParseAttachmentsReply(reply.Data());
   if (!attachments.container.empty()) TCopy2Files().LoadFromBytes(attachments.container);
-  ITemplateForm* form = OpenDocumentForm();
+  ITemplateForm* form = OpenDocumentForm(session);
   if (!form) return;
   const QPointer<QWidget> formWidget = form->AsWidget();
   form->LoadAttachments(reply);
-  form = OpenDocumentForm();
+  form = OpenDocumentForm(session);
   if (!form || !form->ManagerRequested()) return;
   auto& factories = ReplyWindowFactories();
   // A manager already open keeps running; this reply has updated the list.
-  if (frmSetLoadFiles() || !factories.CreateAttachmentManager) {
+  if (frmSetLoadFiles(session) || !factories.CreateAttachmentManager) {
     form->SetManagerRequested(false);
     return;
   }
   IAttachmentManager* manager = factories.CreateAttachmentManager();
   if (!manager) return;
-  ManagerWindow() = manager;
-  ManagerWidget() = manager->AsWidget();
-  const QPointer<QWidget> widget = ManagerWidget();
+  const std::shared_ptr<TDispatchedWindows> state = session.Dispatched();
+  state->manager = manager;
+  state->managerWidget = manager->AsWidget();
+  const QPointer<QWidget> widget = state->managerWidget;
   const auto release = ScopeExit([&] {
-    if (ManagerWidget() == widget) {
-      ManagerWidget() = nullptr;
-      ManagerWindow() = nullptr;
+    if (state->managerWidget == widget) {
+      state->managerWidget = nullptr;
+      state->manager = nullptr;
     }
     FreeWidget(widget);
     // The form may have been replaced while the manager was open.
-    if (formWidget && frmTemplate() == form) form->SetManagerRequested(false);
+    const auto& doc = state->document;
+    if (formWidget && doc && doc->Alive() == form) form->SetManagerRequested(false);
   });
   reply.SetPosition(0);
   manager->LoadFromReply(reply);
   manager->ShowModal();
 }
 
-void HandleNumbersReply(TMemoryStream& reply) {
+void HandleNumbersReply(TfrmMain& session, TMemoryStream& reply) {
   frames::ParseNumbersReply(reply.Data());
-  if (ITemplateForm* form = OpenDocumentForm()) form->ShowNumberList(reply);
+  if (ITemplateForm* form = OpenDocumentForm(session)) form->ShowNumberList(reply);
 }
 
 void HandleFileReply(TfrmMain& session, TMemoryStream& reply) {
   const frames::FileReply file = frames::ParseFileReply(reply.Data());
-  if (!OpenDocumentForm() || !ReplyWindowFactories().CreateWordEditor) return;
+  if (!OpenDocumentForm(session) || !ReplyWindowFactories().CreateWordEditor) return;
   const std::optional<std::string> localName = LocalFileName(file.fileName);
   if (!localName) return;
   const std::string path = PrivateTempFolder() + *localName;
@@ -364,10 +338,12 @@ void AddPickerClose(QWidget* form, const std::shared_ptr<bool>& cancelled) {
 
 }  // namespace
 
-void HandleSheetReply(TMemoryStream& reply) {
+void HandleSheetReply(TfrmMain& session, TMemoryStream& reply) {
   const std::string_view sheet = frames::ParseSheetReply(reply.Data());
   // Only the workflow editor asks for a sheet; with none open nobody takes the cell.
-  if (!ChartEditor() || !ReplyWindowFactories().CreateTemplateForm) return;
+  if (!ChartEditor(session) || !ReplyWindowFactories().CreateTemplateForm) return;
+  // The session may go while the picker's loop runs; what it kept stays for the end.
+  const std::shared_ptr<TDispatchedWindows> state = session.Dispatched();
   ITemplateForm* picker = ReplyWindowFactories().CreateTemplateForm();
   if (!picker) return;
   const QPointer<QWidget> widget = picker->AsWidget();
@@ -380,13 +356,13 @@ void HandleSheetReply(TMemoryStream& reply) {
     picker->AdjustLayout();
     picker->FitFormToGrid();
     // On the cell already chosen, so closing it again changes nothing.
-    if (IChartEditor* editor = ChartEditor()) picker->GoToCellText(editor->PickedCell());
+    if (IChartEditor* editor = EditorOf(*state)) picker->GoToCellText(editor->PickedCell());
     const auto cancelled = std::make_shared<bool>(false);
     AddPickerClose(widget, cancelled);
     picker->ShowModal();
     if (widget && !*cancelled) text = picker->CurrentCellText();
   }
-  IChartEditor* editor = ChartEditor();
+  IChartEditor* editor = EditorOf(*state);
   if (text.empty() || !editor) return;
   switch (editor->PickMode()) {
     case 0: editor->SetTitleFieldText(text); break;

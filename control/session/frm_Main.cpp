@@ -8,11 +8,11 @@
 #include <algorithm>
 #include <cstring>
 
-#include "control/session/ControlColors.h"
+#include "control/windows/ControlColors.h"
 #include "control/wire/Frames.h"
 #include "control/session/Un_function.h"
 #include "control/wire/Un_type.h"
-#include "control/session/WaitFOr.h"
+#include "control/windows/WaitFOr.h"
 #include "core/ByteIO.h"
 #include "core/CappedGrowth.h"
 #include "platform/QtText.h"
@@ -85,6 +85,7 @@ TfrmMain::TfrmMain(QWidget* owner) : QWidget(owner) {
   connect(replyTimer_, &QTimer::timeout, this, [this] { Guarded([this] { ClientSocketTimeout(); }); });
 
   frmWaitFor_ = std::make_unique<TfrmWaitFor>(nullptr);
+  dispatched_ = std::make_shared<TDispatchedWindows>();
   OnReply = [this](TMemoryStream& reply) { DispatchReply(*this, reply); };
   CurrentSession() = this;
 }

@@ -27,6 +27,7 @@ class QTimer;
 class QTcpSocket;
 class TFlatProgressBar;
 class TfrmWaitFor;
+struct TDispatchedWindows;
 
 // How a request ended. Replied: a whole reply came back (it is handed to the
 // done callback before the dispatcher sees it). The others end without a reply.
@@ -96,6 +97,9 @@ class TfrmMain : public QWidget {
 
   // Receives each complete reply (positioned at 0); the dispatcher by default.
   std::function<void(TMemoryStream& reply)> OnReply;
+  // What the dispatcher keeps for this session; a handler holds a copy across a modal
+  // window, which may outlive the session.
+  const std::shared_ptr<TDispatchedWindows>& Dispatched() const { return dispatched_; }
 
  protected:
   bool event(QEvent* e) override;
@@ -140,6 +144,7 @@ class TfrmMain : public QWidget {
   std::deque<Outgoing> queue_;
   std::unique_ptr<Connection> conn_;
   std::unique_ptr<TfrmWaitFor> frmWaitFor_;
+  std::shared_ptr<TDispatchedWindows> dispatched_;
   TFlatProgressBar* progressBar_ = nullptr;
   QLabel* image1_ = nullptr;
   char receiveBuffer_[kReceiveChunk];

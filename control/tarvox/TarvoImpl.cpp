@@ -6,13 +6,13 @@
 #include <QMouseEvent>
 #include <QPainter>
 
-#include "control/session/ControlColors.h"
+#include "control/windows/ControlColors.h"
 #include "control/tarvox/OfficeWindows.h"
 #include "control/wire/RecordId.h"
 #include "control/session/Un_function.h"
 #include "control/wire/Un_type.h"
-#include "control/session/frmPopup.h"
-#include "control/session/frm_Abort.h"
+#include "control/windows/frmPopup.h"
+#include "control/windows/frm_Abort.h"
 #include "control/session/frm_Main.h"
 #include "control/form/frm_Template.h"
 #include "platform/QtText.h"
@@ -80,8 +80,8 @@ TTarvoX::~TTarvoX() {
   events_.OnSinkChanged = nullptr;
   if (Tfrm_popup* popup = Tfrm_popup::Current()) delete popup;
   // The document form lives until the next document; no control, no next one.
-  FreeDocumentForm();
   if (frmMain_) {
+    FreeDocumentForm(*frmMain_);
     frmMain_->OnDoLogin = nullptr;
     frmMain_->OnAfterLogin = nullptr;
     frmMain_->OnSendFile = nullptr;

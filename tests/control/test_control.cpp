@@ -10,7 +10,7 @@
 #include "ControlTestSupport.h"
 #include "control/wire/Frames.h"
 #include "control/tarvox/TarvoImpl.h"
-#include "control/session/frm_Abort.h"
+#include "control/windows/frm_Abort.h"
 #include "control/wire/Un_type.h"
 #include "control/session/frm_Main.h"
 #include "core/Guid.h"

@@ -20,7 +20,7 @@
 #include "core/PrivateTemp.h"
 #include "control/session/Un_function.h"
 #include "control/wire/Un_type.h"
-#include "control/session/frmPopup.h"
+#include "control/windows/frmPopup.h"
 #include "control/session/frm_Main.h"
 #include "platform/Services.h"
 
@@ -181,7 +181,7 @@ class Dispatcher : public ::testing::Test {
     };
   }
   void TearDown() override {
-    FreeDocumentForm();
+    FreeDocumentForm(session);
     ReplyWindowFactories() = {};
     if (Tfrm_popup* p = Tfrm_popup::Current()) p->close();
     Pump(20);
@@ -298,7 +298,39 @@ TEST_F(Dispatcher, ListRepliesNeedAnOpenFormAndValidFrames) {
   ASSERT_EQ(forms.size(), 1u);
   Dispatch(frames::BuildNumbersReply({}));
   EXPECT_EQ(forms[0]->calls.back(), "loop ended");
-  EXPECT_EQ(frmTemplate(), forms[0].data());
+  EXPECT_EQ(frmTemplate(session), forms[0].data());
+}
+
+// Two controls in one process: a document for one leaves the other's form open, a list
+// reaches the form of the session it came to, and freeing one form leaves the other.
+TEST_F(Dispatcher, TwoSessionsKeepTheirFormsApart) {
+  TfrmMain other;
+  other.SetServer("127.0.0.1", server.Port());
+  bool firstStayedOpen = false;
+  formScript = [&](FakeForm& f) {
+    if (forms.size() == 1) {
+      TMemoryStream s(DocumentReply("other"));
+      DispatchReply(other, s);  // the other control's form opens and closes meanwhile
+      firstStayedOpen = f.isVisible();
+      Dispatch(frames::BuildNumbersReply({{1, "A", 0, 2}}));
+    }
+    f.accept();
+  };
+  Dispatch(DocumentReply("first"));
+  formScript = nullptr;
+  ASSERT_EQ(forms.size(), 2u);
+  EXPECT_TRUE(firstStayedOpen);
+  ASSERT_FALSE(forms[0].isNull());
+  EXPECT_EQ(forms[0]->calls, (std::vector<std::string>{"load", "numbers", "loop ended"}));
+  EXPECT_EQ(forms[1]->calls, (std::vector<std::string>{"load", "loop ended"}));
+  EXPECT_EQ(frmTemplate(session), forms[0].data());
+  EXPECT_EQ(frmTemplate(other), forms[1].data());
+
+  FreeDocumentForm(other);
+  EXPECT_TRUE(FreedLater(forms[1]));
+  EXPECT_FALSE(forms[0].isNull());
+  EXPECT_EQ(frmTemplate(session), forms[0].data());
+  EXPECT_EQ(frmTemplate(other), nullptr);
 }
 
 TEST_F(Dispatcher, NewDocumentReplaysSafelyOverAnOpenForm) {
@@ -320,7 +352,7 @@ TEST_F(Dispatcher, NewDocumentReplaysSafelyOverAnOpenForm) {
   ASSERT_EQ(forms.size(), 2u);
   EXPECT_TRUE(forms[0].isNull()) << "the replaced form is freed once its loop has ended";
   ASSERT_FALSE(forms[1].isNull());
-  EXPECT_EQ(frmTemplate(), forms[1].data());
+  EXPECT_EQ(frmTemplate(session), forms[1].data());
   EXPECT_EQ(forms[1]->loaded, DocumentReply("second"));
   EXPECT_FALSE(forms[1]->newDoc);
   EXPECT_EQ(FakeForm::destroyed(), 1);
@@ -372,7 +404,7 @@ TEST_F(Dispatcher, AttachmentListOpensTheManagerOnlyWhenAsked) {
     ASSERT_NE(manager, nullptr);
     EXPECT_EQ(manager->loaded, strm);
     EXPECT_FALSE(f.managerRequested);
-    EXPECT_EQ(frmSetLoadFiles(), nullptr);
+    EXPECT_EQ(frmSetLoadFiles(session), nullptr);
     // A lying container offset is refused before the form sees it.
     Dispatch(frames::FrameWriter(strm).I32(8, 5000).Take());
     EXPECT_EQ(f.calls, (std::vector<std::string>{"load", "attachments:STRM", "attachments:STRM"}));
@@ -383,7 +415,7 @@ TEST_F(Dispatcher, FlowOpensTheEditorWhichThenTakesUsersAndPickedCells) {
   pickMode = 2;
   bool usersWentToEditor = false;
   editorScript = [&](FakeEditor& e) {
-    EXPECT_EQ(ChartEditor(), &e);
+    EXPECT_EQ(ChartEditor(session), &e);
     Dispatch(frames::BuildUserListReply({}));
     usersWentToEditor = e.calls == std::vector<std::string>{"users"};
     // A second definition while the editor is open does not open another.
@@ -402,7 +434,7 @@ TEST_F(Dispatcher, FlowOpensTheEditorWhichThenTakesUsersAndPickedCells) {
   ASSERT_FALSE(forms.empty());
   EXPECT_TRUE(WaitUntil([&] { return FreedLater(forms[0]); }));
   EXPECT_TRUE(usersWentToEditor);
-  EXPECT_EQ(ChartEditor(), nullptr);
+  EXPECT_EQ(ChartEditor(session), nullptr);
   ASSERT_EQ(forms.size(), 1u);
   EXPECT_TRUE(forms[0].isNull()) << "the picker is freed";
   // Without an editor a sheet reply opens nothing.

@@ -10,8 +10,8 @@
 
 #include "ModalDriver.h"
 #include "uikit/TestApp.h"
-#include "control/session/frmPopup.h"
-#include "control/session/frm_Abort.h"
+#include "control/windows/frmPopup.h"
+#include "control/windows/frm_Abort.h"
 #include "platform/QtText.h"
 #include "uikit/AlphaWindow.h"
 

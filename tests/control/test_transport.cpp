@@ -11,7 +11,7 @@
 #include "ControlTestSupport.h"
 #include "control/wire/Frames.h"
 #include "control/wire/Un_type.h"
-#include "control/session/WaitFOr.h"
+#include "control/windows/WaitFOr.h"
 #include "control/session/frm_Main.h"
 #include "core/DateTime.h"
 #include "platform/Services.h"

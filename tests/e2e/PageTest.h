@@ -7,7 +7,7 @@
 
 #include "PageSession.h"
 #include "PersonWalk.h"
-#include "control/session/frmPopup.h"
+#include "control/windows/frmPopup.h"
 #include "control/wire/Un_type.h"
 
 class PageTest : public ::testing::Test {

@@ -19,7 +19,7 @@
 #include "control/attachments/frm_SetLoadFiles.h"
 #include "control/form/frm_Template.h"
 #include "control/office/frm_OLEWord.h"
-#include "control/session/frmPopup.h"
+#include "control/windows/frmPopup.h"
 #include "control/wire/Un_CopyFiles.h"
 #include "core/AnsiString.h"
 #include "platform/Services.h"

@@ -22,7 +22,7 @@
 #include "apps/oa-server/OaDatabase.h"
 #include "control/attachments/frm_SetLoadFiles.h"
 #include "control/form/frm_Template.h"
-#include "control/session/frmPopup.h"
+#include "control/windows/frmPopup.h"
 #include "control/session/frm_Main.h"
 #include "control/wire/Class_StoExcel.h"
 #include "grid/XLCells.h"

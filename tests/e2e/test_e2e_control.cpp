@@ -11,7 +11,7 @@
 #include <cstdlib>
 
 #include "apps/oa-server/OaService.h"
-#include "control/session/frmPopup.h"
+#include "control/windows/frmPopup.h"
 #include "control/session/frm_Main.h"
 #include "control/wire/Frames.h"
 #include "control/wire/Un_type.h"

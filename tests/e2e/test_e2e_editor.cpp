@@ -13,7 +13,7 @@
 
 #include "ModalDriver.h"
 #include "control/session/Un_function.h"
-#include "control/session/frmPopup.h"
+#include "control/windows/frmPopup.h"
 #include "control/select/frm_SelectUser.h"
 #include "control/select/UnitTree.h"
 #include "control/flow/fcEditFlow.h"
@@ -126,7 +126,7 @@ TEST_F(EditorE2E, AddedStepWithHandlerAndBranchIsStoredAndRoutesNewDocuments) {
       },
       std::chrono::seconds(30));
   OpenEditor();
-  ASSERT_TRUE(PumpUntil([&] { return saved == 1 && !ChartEditor(); }, 30000));
+  ASSERT_TRUE(PumpUntil([&] { return saved == 1 && !ChartEditor(*session_); }, 30000));
   ASSERT_TRUE(SavedOnServer());
 
   const TFlowMessage m = Stored();
@@ -201,7 +201,7 @@ TEST_F(EditorE2E, NameTypedRightAfterDrawingAStepIsSaved) {
       },
       std::chrono::seconds(30));
   OpenEditor();
-  ASSERT_TRUE(PumpUntil([&] { return done && !ChartEditor(); }, 30000));
+  ASSERT_TRUE(PumpUntil([&] { return done && !ChartEditor(*session_); }, 30000));
   ASSERT_TRUE(SavedOnServer());
   EXPECT_TRUE(capture_.prompts.empty()) << Cp936ToUtf8(capture_.prompts.front().text);
 
@@ -232,7 +232,7 @@ TEST_F(EditorE2E, DeletionUndoneBeforeSavingKeepsEveryStep) {
       },
       std::chrono::seconds(30));
   OpenEditor();
-  ASSERT_TRUE(PumpUntil([&] { return done && !ChartEditor(); }, 30000));
+  ASSERT_TRUE(PumpUntil([&] { return done && !ChartEditor(*session_); }, 30000));
   ASSERT_TRUE(SavedOnServer());
   const TFlowMessage m = Stored();
   ASSERT_EQ(m.steps.size(), 4u);

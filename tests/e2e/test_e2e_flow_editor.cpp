@@ -23,7 +23,7 @@
 #include "control/select/frm_SelectUser.h"
 #include "control/session/Un_function.h"
 #include "control/session/frm_Main.h"
-#include "control/session/frmPopup.h"
+#include "control/windows/frmPopup.h"
 #include "core/ScopeGuard.h"
 #include "flowchart/ui/fcSelUnion.h"
 #include "control/wire/Frames.h"
@@ -149,7 +149,7 @@ class FlowEditorE2E : public AdminSessionTest {
         std::chrono::seconds(60));
     session_->OnReply = [this](TMemoryStream& reply) { DispatchReply(*session_, reply); };
     session_->RequestFlowChart("1");
-    ASSERT_TRUE(PumpUntil([&] { return finished && !ChartEditor(); }, 70000));
+    ASSERT_TRUE(PumpUntil([&] { return finished && !ChartEditor(*session_); }, 70000));
     ASSERT_TRUE(PumpUntil([&] { return !session_->Busy() && session_->QueuedFrames() == 0; }, 10000));
   }
   TFlowMessage Stored() {

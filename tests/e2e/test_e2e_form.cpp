@@ -66,7 +66,7 @@ class FormE2E : public ::testing::Test {
           return true;
         },
         std::chrono::seconds(5), "stray window");
-    FreeDocumentForm();
+    FreeDocumentForm(*session_);
     PumpFor(50);
     session_.reset();
     ClearSessionValues();

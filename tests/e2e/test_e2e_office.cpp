@@ -27,7 +27,7 @@
 #include "PersonWalk.h"
 #include "WindowInput.h"
 #include "control/attachments/AttachmentList.h"
-#include "control/session/frmPopup.h"
+#include "control/windows/frmPopup.h"
 #include "control/session/frm_Main.h"
 #include "control/office/frm_OLEWord.h"
 #include "control/attachments/frm_SetLoadFiles.h"

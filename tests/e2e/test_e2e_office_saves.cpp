@@ -22,7 +22,7 @@
 #include "uikit/TFlatButtonUnit.h"
 #include "control/form/frm_Template.h"
 #include "control/office/frm_OLEWord.h"
-#include "control/session/frmPopup.h"
+#include "control/windows/frmPopup.h"
 #include "control/wire/Frames.h"
 #include "control/wire/Un_type.h"
 #include "core/AnsiString.h"

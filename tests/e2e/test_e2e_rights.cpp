@@ -16,7 +16,7 @@
 #include "PersonWalk.h"
 #include "WindowInput.h"
 #include "apps/oa-server/OaDatabase.h"
-#include "control/session/frmPopup.h"
+#include "control/windows/frmPopup.h"
 #include "control/session/frm_Main.h"
 #include "control/form/frm_Template.h"
 #include "control/wire/Class_StoExcel.h"

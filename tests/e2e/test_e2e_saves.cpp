@@ -18,7 +18,7 @@
 #include "WindowInput.h"
 #include "control/form/TemplateFields.h"
 #include "control/form/frm_Template.h"
-#include "control/session/frmPopup.h"
+#include "control/windows/frmPopup.h"
 #include "control/session/frm_Main.h"
 #include "control/wire/Class_StoExcel.h"
 #include "platform/QtText.h"

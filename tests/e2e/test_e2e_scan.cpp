@@ -14,7 +14,7 @@
 #include "PersonWalk.h"
 #include "WindowInput.h"
 #include "control/attachments/AttachmentList.h"
-#include "control/session/frmPopup.h"
+#include "control/windows/frmPopup.h"
 #include "control/attachments/frm_SetLoadFiles.h"
 #include "control/form/frm_Template.h"
 #include "imaging/SourceDialogPerson.h"

@@ -19,7 +19,7 @@
 #include "WindowInput.h"
 #include "control/attachments/AttachmentList.h"
 #include "control/select/UnitTree.h"
-#include "control/session/frmPopup.h"
+#include "control/windows/frmPopup.h"
 #include "control/session/frm_Main.h"
 #include "control/select/frm_SelectUser.h"
 #include "control/attachments/frm_SetLoadFiles.h"

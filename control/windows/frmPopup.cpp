@@ -1,4 +1,4 @@
-#include "control/session/frmPopup.h"
+#include "control/windows/frmPopup.h"
 
 #include <QAccessible>
 #include <QAccessibleWidget>

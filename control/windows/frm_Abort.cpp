@@ -1,4 +1,4 @@
-#include "control/session/frm_Abort.h"
+#include "control/windows/frm_Abort.h"
 
 #include <QGuiApplication>
 #include <QLabel>

@@ -1,10 +1,10 @@
-#include "control/session/WaitFOr.h"
+#include "control/windows/WaitFOr.h"
 
 #include <QEvent>
 #include <QLabel>
 #include <QScreen>
 
-#include "control/session/ControlColors.h"
+#include "control/windows/ControlColors.h"
 #include "platform/QtText.h"
 
 namespace {
