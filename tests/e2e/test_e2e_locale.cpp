@@ -61,7 +61,7 @@ class LocaleE2E : public ::testing::Test {
     RegisterTemplateForm();
   }
   void TearDown() override {
-    FreeDocumentForm();
+    if (session_) FreeDocumentForm(*session_);
     PumpFor(50);
     session_.reset();
     ClearSessionValues();
@@ -124,7 +124,7 @@ TEST_F(LocaleE2E, TheLeaveRequestShowsAndStoresTheSameNumbersUnderCommaLocales) 
       EXPECT_EQ(shown[U("日扣款")], "80.25");
       f.close();
     });
-    FreeDocumentForm();
+    FreeDocumentForm(*session_);
     session_.reset();
   }
 }

@@ -26,7 +26,7 @@
 #include "control/form/frm_Template.h"
 #include "control/office/OfficeCommon.h"
 #include "control/office/frm_OLEWord.h"
-#include "control/session/frmPopup.h"
+#include "control/windows/frmPopup.h"
 #include "control/wire/Frames.h"
 #include "control/wire/Un_type.h"
 #include "core/AnsiString.h"
