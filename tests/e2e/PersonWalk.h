@@ -5,12 +5,15 @@
 //
 // Every poll of a walk is a fresh single-shot timer. A click that opens a modal window does
 // not return until that window closes; the steps that work inside it go on from the polls
-// that window's own loop runs. A step not ready by its deadline fails the test and closes
-// every modal window, so the walk always ends.
+// that window's own loop runs. The input an act sends runs the event loop too; a poll that
+// comes then, with no new window up since the act began, waits for the act to end: a
+// person finishes one step before looking for the next. A step not ready by its deadline
+// fails the test and closes every modal window, so the walk always ends.
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QPointer>
 #include <QTimer>
 #include <chrono>
 #include <functional>
@@ -90,8 +93,13 @@ class Walk {
     std::function<bool()> ready;
     std::function<void()> act;
   };
+  // The windows on top when an act began.
+  struct Acting {
+    QPointer<QWidget> modal, popup;
+  };
   struct State {
     std::vector<Step> steps;
+    std::vector<Acting> acting;
     size_t next = 0;
     bool done = false;
     std::chrono::milliseconds deadline{};
@@ -106,6 +114,9 @@ class Walk {
     }
     // The next poll is on its way before this step acts: the act may run a modal loop.
     QTimer::singleShot(20, [s] { Poll(s); });
+    if (!s->acting.empty() && s->acting.back().modal == QApplication::activeModalWidget() &&
+        s->acting.back().popup == QApplication::activePopupWidget())
+      return;  // still inside the running act's own input
     Step& step = s->steps[s->next];
     if (!step.ready()) {
       if (s->clock.elapsed() < s->deadline.count()) return;
@@ -117,7 +128,9 @@ class Walk {
     ++s->next;
     s->clock.restart();
     const auto act = step.act;  // the steps may not be touched once the act has begun
+    s->acting.push_back({QApplication::activeModalWidget(), QApplication::activePopupWidget()});
     act();
+    s->acting.pop_back();
   }
 
   std::shared_ptr<State> state_;
