@@ -6,8 +6,8 @@
 // Every poll of a walk is a fresh single-shot timer. A click that opens a modal window does
 // not return until that window closes; the steps that work inside it go on from the polls
 // that window's own loop runs. The input an act sends runs the event loop too; a poll that
-// comes then, with no new window up since the act began, waits for the act to end: a
-// person finishes one step before looking for the next. A step not ready by its deadline
+// comes then, while no window is on top that came up after the act began, waits for the act
+// to end: a person finishes one step (and sees its window closed) before the next. A step not ready by its deadline
 // fails the test and closes every modal window, so the walk always ends.
 #include <gtest/gtest.h>
 
@@ -15,6 +15,7 @@
 #include <QElapsedTimer>
 #include <QPointer>
 #include <QTimer>
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -93,18 +94,19 @@ class Walk {
     std::function<bool()> ready;
     std::function<void()> act;
   };
-  // The windows on top when an act began.
-  struct Acting {
-    QPointer<QWidget> modal, popup;
-  };
   struct State {
     std::vector<Step> steps;
-    std::vector<Acting> acting;
+    std::vector<QPointer<QWidget>> acting;  // the window on top when each running act began
     size_t next = 0;
     bool done = false;
     std::chrono::milliseconds deadline{};
     QElapsedTimer clock;
   };
+
+  static QWidget* Top() {
+    QWidget* popup = QApplication::activePopupWidget();
+    return popup ? popup : QApplication::activeModalWidget();
+  }
 
   static void Poll(const std::shared_ptr<State>& s) {
     if (s->done) return;
@@ -114,9 +116,8 @@ class Walk {
     }
     // The next poll is on its way before this step acts: the act may run a modal loop.
     QTimer::singleShot(20, [s] { Poll(s); });
-    if (!s->acting.empty() && s->acting.back().modal == QApplication::activeModalWidget() &&
-        s->acting.back().popup == QApplication::activePopupWidget())
-      return;  // still inside the running act's own input
+    if (!s->acting.empty() && std::find(s->acting.begin(), s->acting.end(), Top()) != s->acting.end())
+      return;  // still inside a running act's own input
     Step& step = s->steps[s->next];
     if (!step.ready()) {
       if (s->clock.elapsed() < s->deadline.count()) return;
@@ -128,7 +129,7 @@ class Walk {
     ++s->next;
     s->clock.restart();
     const auto act = step.act;  // the steps may not be touched once the act has begun
-    s->acting.push_back({QApplication::activeModalWidget(), QApplication::activePopupWidget()});
+    s->acting.push_back(Top());
     act();
     s->acting.pop_back();
   }
