@@ -5,13 +5,17 @@
 //
 // Every poll of a walk is a fresh single-shot timer. A click that opens a modal window does
 // not return until that window closes; the steps that work inside it go on from the polls
-// that window's own loop runs. A step not ready by its deadline fails the test and closes
-// every modal window, so the walk always ends.
+// that window's own loop runs. The input an act sends runs the event loop too; a poll that
+// comes then, while no window is on top that came up after the act began, waits for the act
+// to end: a person finishes one step (and sees its window closed) before the next. A step not ready by its deadline
+// fails the test and closes every modal window, so the walk always ends.
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QPointer>
 #include <QTimer>
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -92,11 +96,17 @@ class Walk {
   };
   struct State {
     std::vector<Step> steps;
+    std::vector<QPointer<QWidget>> acting;  // the window on top when each running act began
     size_t next = 0;
     bool done = false;
     std::chrono::milliseconds deadline{};
     QElapsedTimer clock;
   };
+
+  static QWidget* Top() {
+    QWidget* popup = QApplication::activePopupWidget();
+    return popup ? popup : QApplication::activeModalWidget();
+  }
 
   static void Poll(const std::shared_ptr<State>& s) {
     if (s->done) return;
@@ -106,6 +116,8 @@ class Walk {
     }
     // The next poll is on its way before this step acts: the act may run a modal loop.
     QTimer::singleShot(20, [s] { Poll(s); });
+    if (!s->acting.empty() && std::find(s->acting.begin(), s->acting.end(), Top()) != s->acting.end())
+      return;  // still inside a running act's own input
     Step& step = s->steps[s->next];
     if (!step.ready()) {
       if (s->clock.elapsed() < s->deadline.count()) return;
@@ -117,7 +129,9 @@ class Walk {
     ++s->next;
     s->clock.restart();
     const auto act = step.act;  // the steps may not be touched once the act has begun
+    s->acting.push_back(Top());
     act();
+    s->acting.pop_back();
   }
 
   std::shared_ptr<State> state_;
