@@ -8,6 +8,7 @@
 #include <set>
 
 #include "core/AnsiString.h"
+#include "core/ScopeGuard.h"
 #include "platform/Services.h"
 #include "test_grid_view_support.h"
 
@@ -359,12 +360,9 @@ TEST_F(GridView, AHandlerThatFreesTheGridEndsTheMoveThere) {
     window.setGeometry(100, 200, 420, 320);
     grid->setParent(&window);
     grid->setGeometry(10, 10, 400, 300);
-    struct Unparent {
-      std::unique_ptr<TXLGrid>& grid;
-      ~Unparent() {
-        if (grid) grid->setParent(nullptr);  // the fixture frees it
-      }
-    } unparent{grid};
+    const auto unparent = ScopeExit([&] {
+      if (grid) grid->setParent(nullptr);  // the fixture frees it
+    });
     window.show();
     QApplication::setActiveWindow(&window);
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
