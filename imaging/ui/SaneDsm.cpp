@@ -27,9 +27,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <limits>
 #include <thread>
 
 #include "core/ByteIO.h"
+#include "core/Rounding.h"
 
 namespace {
 // A page read without a known height stops here rather than filling memory.
@@ -114,7 +116,10 @@ bool SetOption(SANE_Handle h, const char* name, const std::string& value) {
       return sane_control_option(h, i, SANE_ACTION_SET_VALUE, &w, &info) == SANE_STATUS_GOOD;
     }
     case SANE_TYPE_INT: {
-      SANE_Word w = SANE_Word(std::lround(std::atof(value.c_str())));
+      // A number the device's word cannot hold is not set.
+      const double v = RoundHalfAway(std::atof(value.c_str()));
+      if (!(v >= std::numeric_limits<SANE_Word>::min() && v <= std::numeric_limits<SANE_Word>::max())) return false;
+      SANE_Word w = SANE_Word(v);
       return sane_control_option(h, i, SANE_ACTION_SET_VALUE, &w, &info) == SANE_STATUS_GOOD;
     }
     case SANE_TYPE_FIXED: {
@@ -582,7 +587,9 @@ HGLOBAL PackSanePage(const TSanePage& page) {
   HGLOBAL block = GlobalAlloc(header + stride * size_t(h));
   if (!block) return nullptr;
   auto* out = static_cast<uint8_t*>(GlobalLock(block));
-  const int32_t ppm = int32_t(std::lround(page.dpi / 0.0254));
+  // A device's absurd resolution stays within the header's field.
+  using Field = std::numeric_limits<int32_t>;
+  const int32_t ppm = int32_t(std::clamp(RoundHalfAway(page.dpi / 0.0254), double(Field::min()), double(Field::max())));
   ByteWriter info;
   info.U32(40);
   info.I32(w);
