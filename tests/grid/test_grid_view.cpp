@@ -384,7 +384,7 @@ TEST_F(GridView, AHandlerThatFreesTheGridEndsTheMoveThere) {
 TEST_F(GridView, TheRightButtonMakesACellCurrentAndOpensTheMenuOnlyInsideTheData) {
   Make([](TXLSheet& s) { s.SetCount(sCols, 3); });
   QMenu menu;
-  menu.addAction(QStringLiteral("打印"));
+  menu.addAction(QString::fromUtf8("打印"));
   grid->SetPopupMenu(&menu);
   QTest::mouseClick(Pane(), Qt::RightButton, {}, CellCentre(2, 3));
   EXPECT_EQ(Cur(), (TPoint{2, 3}));
