@@ -4,6 +4,7 @@
 #include <unordered_map>
 
 #include "core/SaveFile.h"
+#include "core/ScopeGuard.h"
 
 namespace {
 
@@ -264,16 +265,12 @@ TFcChartData TFcChart::SaveToData() const {
 }
 
 void TFcChart::LoadFromData(const TFcChartData& d) {
-  struct Guard {
-    TFcChart* c;
-    ~Guard() {
-      c->loading_ = false;
-      c->EndUpdate();
-    }
-  };
   BeginUpdate();
   loading_ = true;
-  Guard guard{this};
+  const auto loaded = ScopeExit([this] {
+    loading_ = false;
+    EndUpdate();
+  });
   Clear();
   std::vector<TFcObject*> objs;
   objs.reserve(d.Objects.size());

@@ -311,7 +311,7 @@ TXLVariant Arith(char op, const TXLVariant& a, const TXLVariant& b) {
     const long double xs = x.k == NK::Cur ? x.i : x.i * 10000.0L;
     const long double ys = y.k == NK::Cur ? y.i : y.i * 10000.0L;
     long double r = op == '+' ? xs + ys : op == '-' ? xs - ys : xs * ys / 10000.0L;
-    r = std::nearbyint(r);
+    r = RoundHalfEven(r);
     if (!(std::fabs(r) < 9.2233720368547758e18L)) Overflow(TXLVarType::Currency, TXLVarType::Currency);
     return TXLVariant::FromCurrency(static_cast<int64_t>(r));
   }

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <vector>
 
+#include "core/Rounding.h"
+
 namespace {
 
 constexpr double kScreenGamma = 2.2;
@@ -37,15 +39,15 @@ int FormatOf(int depth, int colorType) {
 // 255 * (v / 255) ^ (1 / (file gamma * screen gamma)), both in 1/100000.
 void CorrectPalette(TLogPalette& palette, int count, png_fixed_point fileGamma) {
   constexpr double kUnit = PNG_FP_1, kThreshold = 5000;
-  const double screenGamma = std::floor(kScreenGamma * kUnit + 0.5);
-  const double overall = std::floor(screenGamma * fileGamma / kUnit + 0.5);
+  const double screenGamma = RoundHalfUp(kScreenGamma * kUnit);
+  const double overall = RoundHalfUp(screenGamma * fileGamma / kUnit);
   if (std::abs(overall - kUnit) <= kThreshold) return;
-  const double exponent = std::floor(1e15 / fileGamma / screenGamma + 0.5);
+  const double exponent = RoundHalfUp(1e15 / fileGamma / screenGamma);
   if (std::abs(exponent - kUnit) <= kThreshold) return;
   uint8_t table[256];
   for (int v = 0; v < 256; ++v)
     table[v] = v == 0 || v == 255 ? uint8_t(v)
-                                  : uint8_t(std::floor(255 * std::pow(v / 255.0, exponent / kUnit) + 0.5));
+                                  : uint8_t(RoundHalfUp(255 * std::pow(v / 255.0, exponent / kUnit)));
   for (int i = 0; i < count; ++i) {
     TPaletteEntry& e = palette.palPalEntry[i];
     e.peRed = table[e.peRed];

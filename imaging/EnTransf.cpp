@@ -7,6 +7,7 @@
 
 #include <immintrin.h>
 
+#include "core/Rounding.h"
 #include "core/SysUtils.h"
 #include "imaging/EnQuantz.h"
 
@@ -241,7 +242,7 @@ void TFlipVerticalTransform::ApplyOnDest(const TDibGraphic& src, TDibGraphic& de
 void TRotateTransform::ApplyOnDest(const TDibGraphic& src, TDibGraphic& dest) {
   const int w = src.Width(), h = src.Height();
   const double a3 = RoundTo(Angle, 3);
-  const double r = std::nearbyint(Angle);  // stays a double: any angle is whole past 2^52
+  const double r = RoundHalfEven(Angle);  // stays a double: any angle is whole past 2^52
   int k = -1;
   if (std::fabs(r - a3) < 0.005) {
     // Reduced as a double: a whole angle beyond the int range must not wrap.
@@ -367,7 +368,7 @@ void RgbToHsl(uint8_t rb, uint8_t gb, uint8_t bb, double& h, double& s, double& 
 }
 
 void HslToRgb(double h, double s, double l, uint8_t& r, uint8_t& g, uint8_t& b) {
-  auto channel = [](double v) { return uint8_t(std::trunc(v * 255 + 0.5)); };
+  auto channel = [](double v) { return uint8_t(RoundHalfUp(v * 255)); };
   if (s == 0 || h == -1) {
     r = g = b = channel(l);
     return;

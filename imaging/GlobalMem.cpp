@@ -1,5 +1,6 @@
 #include "imaging/GlobalMem.h"
 
+#include <memory>
 #include <new>
 
 #include "imaging/EnDiGrph.h"
@@ -13,14 +14,9 @@ struct TGlobalBlock {
 
 HGLOBAL GlobalAlloc(size_t size) {
   try {
-    auto* h = new TGlobalBlock{nullptr, size};
-    try {
-      h->bytes = static_cast<unsigned char*>(AllocatePixels(size));
-    } catch (...) {
-      delete h;
-      throw;
-    }
-    return h;
+    auto h = std::make_unique<TGlobalBlock>(TGlobalBlock{nullptr, size});
+    h->bytes = static_cast<unsigned char*>(AllocatePixels(size));
+    return h.release();
   } catch (const std::bad_alloc&) {
     return nullptr;
   }

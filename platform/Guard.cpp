@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "core/Exception.h"
+#include "core/ScopeGuard.h"
 #include "platform/ReportedFailure.h"
 #include "platform/Services.h"
 
@@ -94,9 +95,7 @@ void InstallFailureReporter() {
     QCoreApplication* app = QCoreApplication::instance();
     if (showing || !app || QThread::currentThread() != app->thread()) return;
     showing = true;
-    struct Reset {
-      ~Reset() { showing = false; }
-    } reset;
+    const auto reset = ScopeExit([] { showing = false; });
     ShowMessageBox(message.empty() ? AnsiString("Unknown exception") : message, Cp936("系统提示"), MsgIcon::Warning);
   });
 }

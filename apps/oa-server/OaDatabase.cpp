@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include "core/ScopeGuard.h"
+
 namespace {
 
 [[noreturn]] void Fail(sqlite3* db) { throw Exception(std::string("database: ") + sqlite3_errmsg(db)); }
@@ -324,18 +326,16 @@ void OaDatabase::Open(const std::string& path) {
     throw Exception(msg);
   }
   sqlite3_busy_timeout(db_, 2000);
-  try {
-    if (sqlite3_create_function_v2(db_, "cp936_text", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
-                                   Cp936TextFunction, nullptr, nullptr, nullptr) != SQLITE_OK)
-      Fail(db_);
-    CreateSchema(path);
-    FillSampleData();
-  } catch (...) {
-    // A file that cannot be used is not kept open: nothing may be read from or written to it.
+  // A file that cannot be used is not kept open: nothing may be read from or written to it.
+  const auto closeUnused = ScopeFail([this] {
     sqlite3_close(db_);
     db_ = nullptr;
-    throw;
-  }
+  });
+  if (sqlite3_create_function_v2(db_, "cp936_text", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
+                                 Cp936TextFunction, nullptr, nullptr, nullptr) != SQLITE_OK)
+    Fail(db_);
+  CreateSchema(path);
+  FillSampleData();
 }
 
 int OaDatabase::Layout() const {

@@ -30,6 +30,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/Exception.h"
 #include "platform/office/OfficeWire.h"
 
 namespace {
@@ -39,12 +40,15 @@ using Clock = std::chrono::steady_clock;
 
 constexpr const char* kInstallPath = "/usr/lib/libreoffice/program";
 
-struct Failure : std::runtime_error {
-  using std::runtime_error::runtime_error;
+// A request the suite could not carry out; its text is the answer.
+class Failure : public Exception {
+ public:
+  using Exception::Exception;
 };
 
 // The suite itself cannot run here: answered apart, so the control can say so.
-struct CannotStart : Failure {
+class CannotStart : public Failure {
+ public:
   using Failure::Failure;
 };
 
@@ -329,7 +333,7 @@ void Key(Reader& in, Writer&) {
 
 // Text typed or committed by an input method: one key input per UTF-16 unit.
 void Text(Reader& in, Writer&) {
-  std::string s = in.Str();
+  const std::string_view s = in.View();
   std::u16string u;
   for (size_t i = 0; i < s.size();) {
     unsigned char c = static_cast<unsigned char>(s[i]);

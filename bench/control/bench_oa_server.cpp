@@ -23,6 +23,7 @@
 #include "apps/oa-server/OaServer.h"
 #include "control/wire/Class_StoExcel.h"
 #include "core/ByteIO.h"
+#include "core/Rounding.h"
 
 namespace {
 
@@ -147,7 +148,7 @@ BENCHMARK(BM_QueryRoundTrips)->Threads(1)->Threads(8)->UseRealTime();
 
 // t sorted.
 double Percentile(const std::vector<double>& t, double q) {
-  return t[size_t(q * double(t.size() - 1) + 0.5)];
+  return t[size_t(RoundHalfAway(q * double(t.size() - 1)))];
 }
 
 }  // namespace

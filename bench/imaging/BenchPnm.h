@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "core/Rounding.h"
 #include "imaging/EnDiGrph.h"
 
 namespace bench {
@@ -233,7 +234,7 @@ inline Samples AreaReduced(const Samples& s, int width, int height) {
       for (int k = 0; k < c; ++k) {
         double v = 0;
         for (const auto& [j, w] : wy[size_t(y)]) v += w * rows[(size_t(j) * width + x) * c + k];
-        r.data[(size_t(y) * width + x) * c + k] = uint8_t(std::lround(std::clamp(v, 0.0, 255.0)));
+        r.data[(size_t(y) * width + x) * c + k] = uint8_t(RoundHalfAway(std::clamp(v, 0.0, 255.0)));
       }
   return r;
 }

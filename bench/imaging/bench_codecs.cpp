@@ -44,6 +44,7 @@
 #include <vector>
 
 #include "bench/imaging/BenchPnm.h"
+#include "core/Rounding.h"
 #include "imaging/EnBfm.h"
 #include "imaging/EnJpgGr.h"
 #include "imaging/EnPngGr.h"
@@ -455,7 +456,7 @@ double Median(std::vector<double> t) {
 
 double Quantile(std::vector<double> t, double q) {
   std::sort(t.begin(), t.end());
-  return t[size_t(std::lround(q * double(t.size() - 1)))];
+  return t[size_t(RoundHalfAway(q * double(t.size() - 1)))];
 }
 
 double TimeMs(const std::function<void()>& f) {

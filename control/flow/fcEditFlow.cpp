@@ -124,8 +124,7 @@ TFFlowEditor::~TFFlowEditor() {
 }
 
 void TFFlowEditor::BuildPanels() {
-  auto Q = [](const char* s) { return ToQString(Cp936(s)); };
-  GroupBox1 = new QGroupBox(Q("流程属性"), this);
+  GroupBox1 = new QGroupBox(QString::fromUtf8("流程属性"), this);
   auto* f = new QFormLayout(GroupBox1);
   cb_Xls = new TFcRequestCombo(GroupBox1);
   cb_Xls->setEditable(true);
@@ -134,15 +133,15 @@ void TFFlowEditor::BuildPanels() {
   cb_MsgTitle->setEditable(true);
   cbNOName = new TFcRequestCombo(GroupBox1);
   cbNOName->setEditable(true);
-  cb_FullScreen = new QCheckBox(Q("全屏显示表单"), GroupBox1);
+  cb_FullScreen = new QCheckBox(QString::fromUtf8("全屏显示表单"), GroupBox1);
   cbxFenFaType = new QComboBox(GroupBox1);
-  cbxFenFaType->addItems({Q("无"), Q("对内分发"), Q("对外分发"), Q("对内外分发")});
+  cbxFenFaType->addItems({QString::fromUtf8("无"), QString::fromUtf8("对内分发"), QString::fromUtf8("对外分发"), QString::fromUtf8("对内外分发")});
   cbxFenFaType->setCurrentIndex(0);
-  f->addRow(Q("表单："), cb_Xls);
-  f->addRow(Q("数据库："), cb_DataBase);
-  f->addRow(Q("标题单元："), cb_MsgTitle);
-  f->addRow(Q("编号单元："), cbNOName);
-  f->addRow(Q("分发："), cbxFenFaType);
+  f->addRow(QString::fromUtf8("表单："), cb_Xls);
+  f->addRow(QString::fromUtf8("数据库："), cb_DataBase);
+  f->addRow(QString::fromUtf8("标题单元："), cb_MsgTitle);
+  f->addRow(QString::fromUtf8("编号单元："), cbNOName);
+  f->addRow(QString::fromUtf8("分发："), cbxFenFaType);
   f->addRow(cb_FullScreen);
   PropertyColumn->addWidget(GroupBox1);
   // The form's own list is the drop-down of the form box; the cell boxes ask for a cell.
@@ -156,7 +155,7 @@ void TFFlowEditor::BuildPanels() {
     SendRequest("XSLF", ToAnsi(cb_Xls->currentText()), {});
   };
 
-  GroupBox2 = new QGroupBox(Q("步骤属性"), this);
+  GroupBox2 = new QGroupBox(QString::fromUtf8("步骤属性"), this);
   auto* g = new QVBoxLayout(GroupBox2);
   auto* names = new QFormLayout;
   g->addLayout(names);
@@ -172,20 +171,20 @@ void TFFlowEditor::BuildPanels() {
   edtWFValue->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-9]*"), edtWFValue));
   // The record keeps 255 digits: the box takes no more than that, so what shows is what is kept.
   edtWFValue->setMaxLength(255);
-  names->addRow(Q("步骤名称："), edt_StepName);
-  names->addRow(Q("办理人："), userRow);
-  names->addRow(Q("办理天数："), edtWFValue);
+  names->addRow(QString::fromUtf8("步骤名称："), edt_StepName);
+  names->addRow(QString::fromUtf8("办理人："), userRow);
+  names->addRow(QString::fromUtf8("办理天数："), edtWFValue);
   auto* checks = new QGridLayout;
   g->addLayout(checks);
-  ckb_isReadOnly = new QCheckBox(Q("附件可编辑"), GroupBox2);
-  chb_LockOpUser = new QCheckBox(Q("锁定办理人"), GroupBox2);
-  ckb_isSkipStep = new QCheckBox(Q("允许流程步骤跳转"), GroupBox2);
-  ckb_isCanDispatch = new QCheckBox(Q("出现分发按钮"), GroupBox2);
-  ckb_isCanArchives = new QCheckBox(Q("出现归档按钮"), GroupBox2);
-  cbxIsDept = new QCheckBox(Q("科室审核"), GroupBox2);
-  cbxIsNo = new QCheckBox(Q("出现编号按钮"), GroupBox2);
-  cbxIsDrafters = new QCheckBox(Q("起草人"), GroupBox2);
-  cbxIsRevisions = new QCheckBox(Q("擦除修订痕迹"), GroupBox2);
+  ckb_isReadOnly = new QCheckBox(QString::fromUtf8("附件可编辑"), GroupBox2);
+  chb_LockOpUser = new QCheckBox(QString::fromUtf8("锁定办理人"), GroupBox2);
+  ckb_isSkipStep = new QCheckBox(QString::fromUtf8("允许流程步骤跳转"), GroupBox2);
+  ckb_isCanDispatch = new QCheckBox(QString::fromUtf8("出现分发按钮"), GroupBox2);
+  ckb_isCanArchives = new QCheckBox(QString::fromUtf8("出现归档按钮"), GroupBox2);
+  cbxIsDept = new QCheckBox(QString::fromUtf8("科室审核"), GroupBox2);
+  cbxIsNo = new QCheckBox(QString::fromUtf8("出现编号按钮"), GroupBox2);
+  cbxIsDrafters = new QCheckBox(QString::fromUtf8("起草人"), GroupBox2);
+  cbxIsRevisions = new QCheckBox(QString::fromUtf8("擦除修订痕迹"), GroupBox2);
   QCheckBox* all[] = {ckb_isReadOnly, chb_LockOpUser, ckb_isSkipStep, ckb_isCanDispatch, ckb_isCanArchives,
                       cbxIsDept,      cbxIsNo,        cbxIsDrafters,  cbxIsRevisions};
   for (int i = 0; i < 9; ++i) {
@@ -197,7 +196,7 @@ void TFFlowEditor::BuildPanels() {
   edtEditCells->setReadOnly(true);
   btn_AddEditCell = new QPushButton("+", GroupBox2);
   btn_ClearEditCell = new QPushButton("x", GroupBox2);
-  cellRow->addWidget(new QLabel(Q("可编辑单元："), GroupBox2));
+  cellRow->addWidget(new QLabel(QString::fromUtf8("可编辑单元："), GroupBox2));
   cellRow->addWidget(edtEditCells, 1);
   cellRow->addWidget(btn_AddEditCell);
   cellRow->addWidget(btn_ClearEditCell);
@@ -207,7 +206,7 @@ void TFFlowEditor::BuildPanels() {
   edtMsgField->setReadOnly(true);
   btnMsgField = new QPushButton("...", GroupBox2);
   btnClearMsgField = new QPushButton("x", GroupBox2);
-  msgRow->addWidget(new QLabel(Q("审批意见单元："), GroupBox2));
+  msgRow->addWidget(new QLabel(QString::fromUtf8("审批意见单元："), GroupBox2));
   msgRow->addWidget(edtMsgField, 1);
   msgRow->addWidget(btnMsgField);
   msgRow->addWidget(btnClearMsgField);
@@ -584,7 +583,7 @@ void TFFlowEditor::LoadFlow(const TFlowMessage& m) {
   flowId_ = m.flowId;
   madeFrom_ = m.madeFrom;
   flowName_ = m.flowName;
-  setWindowTitle(ToQString(Cp936("流程定义－－") + m.flowName));
+  setWindowTitle(QString::fromUtf8("流程定义－－") + ToQString(m.flowName));
   cb_DataBase->setText(ToQString(m.database));
   cb_MsgTitle->setEditText(ToQString(m.titleCell));
   cb_FullScreen->setChecked(m.fullScreen != 0);
@@ -766,7 +765,7 @@ bool TFFlowEditor::SaveFlow() {
   saving_ = true;
   BitBtn1->setEnabled(false);
   miSaveToServer->setEnabled(false);
-  lblStatus->setText(ToQString(Cp936("正在保存到服务器，等待服务器答复……")));
+  lblStatus->setText(QString::fromUtf8("正在保存到服务器，等待服务器答复……"));
   Send(BuildFlowMessage(BuildFlow()));
   return true;
 }

@@ -10,6 +10,7 @@
 
 #include "control/office/OfficeCommon.h"
 #include "core/PrivateTemp.h"
+#include "core/ScopeGuard.h"
 #include "control/office/WordPlaceholders.h"
 #include "control/wire/Un_type.h"
 #include "platform/QtText.h"
@@ -153,11 +154,9 @@ void TfrmOLEWord::Save(bool closeAfter) {
   const int changes = ole_->ChangeCount();
   // Whatever an earlier save said no longer holds for this one.
   statusBar_->showMessage(QString::fromUtf8("正在保存..."));
-  try {
+  {
+    const auto notSaved = ScopeFail([&] { statusBar_->showMessage(QString::fromUtf8("文档没有保存。")); });
     SaveToResult();
-  } catch (...) {
-    statusBar_->showMessage(QString::fromUtf8("文档没有保存。"));
-    throw;
   }
   if (!upload_) {
     keptChanges_ = changes;  // the caller takes the result

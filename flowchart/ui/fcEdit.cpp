@@ -87,7 +87,7 @@ QCursor ScreenCursor(int id) {
 }
 
 TFChartEditor::TFChartEditor(QWidget* parent) : QDialog(parent), undo_(nullptr) {
-  setWindowTitle(ToQString(Cp936("流程定义")));
+  setWindowTitle(QString::fromUtf8("流程定义"));
   auto* top = new QVBoxLayout(this);
   top->setContentsMargins(2, 2, 2, 2);
   MainMenu = new QMenuBar(this);
@@ -96,7 +96,7 @@ TFChartEditor::TFChartEditor(QWidget* parent) : QDialog(parent), undo_(nullptr) 
   auto* palette = new QWidget(this);
   top->addWidget(bar);
   top->addWidget(palette);
-  lblBanner = new QLabel(ToQString(Cp936("Calvessa 办公自动化 ── 流程自定义系统")), this);
+  lblBanner = new QLabel(QString::fromUtf8("Calvessa 办公自动化 ── 流程自定义系统"), this);
   top->addWidget(lblBanner);
   auto* middle = new QHBoxLayout;
   top->addLayout(middle, 1);
@@ -109,7 +109,7 @@ TFChartEditor::TFChartEditor(QWidget* parent) : QDialog(parent), undo_(nullptr) 
   auto* bottom = new QHBoxLayout;
   lblTip = new QLabel(this);
   lblStatus = new QLabel(this);
-  BitBtn1 = new QPushButton(ToQString(Cp936("保存")), this);
+  BitBtn1 = new QPushButton(QString::fromUtf8("保存"), this);
   bottom->addWidget(lblTip, 1);
   bottom->addWidget(lblStatus);
   bottom->addWidget(BitBtn1);
@@ -131,7 +131,7 @@ TFChartEditor::TFChartEditor(QWidget* parent) : QDialog(parent), undo_(nullptr) 
   Chart->OnSelection = [this](TFcChart*, TFcItem* item, bool& allow) {
     allow = allow && !ToolActive();
     if (!allow) return;
-    lblTip->setText(ToQString(Cp936(dynamic_cast<TFcObject*>(item) ? "当前选中：流程节点" : "当前选中：流程连线")));
+    lblTip->setText(QString::fromUtf8(dynamic_cast<TFcObject*>(item) ? "当前选中：流程节点" : "当前选中：流程连线"));
   };
   Chart->OnDeletion = [this](TFcChart* c, TFcItem* item) {
     // Reloading a snapshot or a file replaces the items; that deletes no step.
@@ -192,11 +192,10 @@ void TFChartEditor::BuildToolBar(QWidget* bar, QWidget* paletteBar) {
   auto* l = new QHBoxLayout(bar);
   l->setContentsMargins(0, 0, 0, 0);
   l->setSpacing(1);
-  auto Q = [](const char* s) { return ToQString(Cp936(s)); };
-  btnCreateObject = TagButton(bar, "btnCreateObject", Q("节点"), {}, 0);
-  btnCreateConnect = TagButton(bar, "btnCreateConnect", Q("连线"), {}, 0);
+  btnCreateObject = TagButton(bar, "btnCreateObject", QString::fromUtf8("节点"), {}, 0);
+  btnCreateConnect = TagButton(bar, "btnCreateConnect", QString::fromUtf8("连线"), {}, 0);
   for (QToolButton* b : {btnCreateObject, btnCreateConnect}) b->setCheckable(true);
-  sbShape = TagButton(bar, "sbShape", Q("形状"),
+  sbShape = TagButton(bar, "sbShape", QString::fromUtf8("形状"),
                       {{"None", 0}, {"Rectangle", 1}, {"Ellipse", 2}, {"Round Rect", 3}, {"Diamond", 4}, {"North Triangle", 5},
                        {"South Triangle", 6}, {"East Triangle", 7}, {"West Triangle", 8}, {"Hexagon", 9}},
                       1);
@@ -205,23 +204,23 @@ void TFChartEditor::BuildToolBar(QWidget* bar, QWidget* paletteBar) {
   const char* pos[] = {"Top-Left", "Top", "Top-Right", "Left", "Center", "Right", "Bottom-Left", "Bottom", "Bottom-Right"};
   for (int i = 0; i < 9; ++i) positions.push_back({pos[i], i});
   for (int i = 0; i < 16; ++i) points.push_back({QString::number(i + 1), i});
-  sbLine = TagButton(bar, "sbLine", Q("线宽"), widths, 1);
-  sbTextPosition = TagButton(bar, "sbTextPosition", Q("文字"), positions, 4);
-  sbImagePosition = TagButton(bar, "sbImagePosition", Q("图像"), positions, 0);
-  sbStyle = TagButton(bar, "sbStyle", Q("线型"), {{"Straight", 1}, {"Curved", 2}, {"Rect Horizontal", 3}, {"Rect Vertical", 4}}, 1);
-  sbSourceArrow = TagButton(bar, "sbSourceArrow", Q("起点"),
-                            {{Q("无"), 0}, {Q("箭头"), 1}, {"Oval Arrow", 2}, {"Rect Arrow", 3}}, 0);
-  sbDestArrow = TagButton(bar, "sbDestArrow", Q("终点"), {{Q("箭头"), 1}}, 0);
+  sbLine = TagButton(bar, "sbLine", QString::fromUtf8("线宽"), widths, 1);
+  sbTextPosition = TagButton(bar, "sbTextPosition", QString::fromUtf8("文字"), positions, 4);
+  sbImagePosition = TagButton(bar, "sbImagePosition", QString::fromUtf8("图像"), positions, 0);
+  sbStyle = TagButton(bar, "sbStyle", QString::fromUtf8("线型"), {{"Straight", 1}, {"Curved", 2}, {"Rect Horizontal", 3}, {"Rect Vertical", 4}}, 1);
+  sbSourceArrow = TagButton(bar, "sbSourceArrow", QString::fromUtf8("起点"),
+                            {{QString::fromUtf8("无"), 0}, {QString::fromUtf8("箭头"), 1}, {"Oval Arrow", 2}, {"Rect Arrow", 3}}, 0);
+  sbDestArrow = TagButton(bar, "sbDestArrow", QString::fromUtf8("终点"), {{QString::fromUtf8("箭头"), 1}}, 0);
   std::vector<std::pair<QString, int>> sizes;
   for (int t = 1; t <= 5; ++t) sizes.push_back({QString("%1 x %1").arg(t * 5 + 5), t});
-  sbSArrowSize = TagButton(bar, "sbSArrowSize", Q("起点大小"), sizes, 1);
-  sbDArrowSize = TagButton(bar, "sbDArrowSize", Q("终点大小"), sizes, 1);
-  sbSPoint = TagButton(bar, "sbSPoint", Q("起点位置"), points, 0);
-  sbDPoint = TagButton(bar, "sbDPoint", Q("终点位置"), points, 0);
-  sbObjectFont = TagButton(bar, "sbObjectFont", Q("节点字体"), {}, 0);
-  sbConnectFont = TagButton(bar, "sbConnectFont", Q("连线字体"), {}, 0);
-  sbZoom = TagButton(bar, "sbZoom", Q("缩放"), {}, 0);
-  sbFit = TagButton(bar, "sbFit", Q("适合"), {}, 0);
+  sbSArrowSize = TagButton(bar, "sbSArrowSize", QString::fromUtf8("起点大小"), sizes, 1);
+  sbDArrowSize = TagButton(bar, "sbDArrowSize", QString::fromUtf8("终点大小"), sizes, 1);
+  sbSPoint = TagButton(bar, "sbSPoint", QString::fromUtf8("起点位置"), points, 0);
+  sbDPoint = TagButton(bar, "sbDPoint", QString::fromUtf8("终点位置"), points, 0);
+  sbObjectFont = TagButton(bar, "sbObjectFont", QString::fromUtf8("节点字体"), {}, 0);
+  sbConnectFont = TagButton(bar, "sbConnectFont", QString::fromUtf8("连线字体"), {}, 0);
+  sbZoom = TagButton(bar, "sbZoom", QString::fromUtf8("缩放"), {}, 0);
+  sbFit = TagButton(bar, "sbFit", QString::fromUtf8("适合"), {}, 0);
   for (QToolButton* b : {sbZoom, sbFit}) b->setCheckable(true);
   for (QToolButton* b : {btnCreateObject, btnCreateConnect, sbShape, sbLine, sbTextPosition, sbImagePosition, sbStyle,
                          sbSourceArrow, sbDestArrow, sbSArrowSize, sbDArrowSize, sbSPoint, sbDPoint, sbObjectFont,
@@ -301,75 +300,74 @@ void TFChartEditor::BuildToolBar(QWidget* bar, QWidget* paletteBar) {
 }
 
 void TFChartEditor::BuildMenus() {
-  auto Q = [](const char* s) { return ToQString(Cp936(s)); };
   auto add = [this](QMenu* m, const QString& text, auto fn, const QKeySequence& keys = {}) {
     QAction* a = m->addAction(text);
     if (!keys.isEmpty()) a->setShortcut(keys);
     connect(a, &QAction::triggered, this, Slot([this, fn] { (this->*fn)(); }));
     return a;
   };
-  mFile = MainMenu->addMenu(Q("文件"));
-  miOpen = add(mFile, Q("打开..."), &TFChartEditor::OpenChart);
-  miSaveAs = add(mFile, Q("另存为 ..."), &TFChartEditor::SaveChartAs);
-  miSaveToServer = mFile->addAction(Q("保存至服务器"));
+  mFile = MainMenu->addMenu(QString::fromUtf8("文件"));
+  miOpen = add(mFile, QString::fromUtf8("打开..."), &TFChartEditor::OpenChart);
+  miSaveAs = add(mFile, QString::fromUtf8("另存为 ..."), &TFChartEditor::SaveChartAs);
+  miSaveToServer = mFile->addAction(QString::fromUtf8("保存至服务器"));
   connect(miSaveToServer, &QAction::triggered, this, Slot([this] { SaveToServer(); }));
   mFile->addSeparator();
-  miExit = mFile->addAction(Q("退出"));
+  miExit = mFile->addAction(QString::fromUtf8("退出"));
   connect(miExit, &QAction::triggered, this, &QDialog::reject);
 
-  mEdit = MainMenu->addMenu(Q("编辑"));
-  miUndo = add(mEdit, Q("撤消"), &TFChartEditor::Undo, QKeySequence::Undo);
+  mEdit = MainMenu->addMenu(QString::fromUtf8("编辑"));
+  miUndo = add(mEdit, QString::fromUtf8("撤消"), &TFChartEditor::Undo, QKeySequence::Undo);
   mEdit->addSeparator();
-  miCut = add(mEdit, Q("剪切"), &TFChartEditor::CutSelection, QKeySequence::Cut);
-  miCopy = add(mEdit, Q("复制"), &TFChartEditor::CopySelection, QKeySequence::Copy);
-  miPaste = add(mEdit, Q("粘贴"), &TFChartEditor::Paste, QKeySequence::Paste);
-  miDelete = add(mEdit, Q("删除"), &TFChartEditor::DeleteSelection);
+  miCut = add(mEdit, QString::fromUtf8("剪切"), &TFChartEditor::CutSelection, QKeySequence::Cut);
+  miCopy = add(mEdit, QString::fromUtf8("复制"), &TFChartEditor::CopySelection, QKeySequence::Copy);
+  miPaste = add(mEdit, QString::fromUtf8("粘贴"), &TFChartEditor::Paste, QKeySequence::Paste);
+  miDelete = add(mEdit, QString::fromUtf8("删除"), &TFChartEditor::DeleteSelection);
   mEdit->addSeparator();
-  miSelectAll = mEdit->addAction(Q("全选"));
+  miSelectAll = mEdit->addAction(QString::fromUtf8("全选"));
   miSelectAll->setShortcut(QKeySequence::SelectAll);
   connect(miSelectAll, &QAction::triggered, this, Slot([this] { Chart->SelectAll(); }));
-  miClearSelection = mEdit->addAction(Q("取消选择"));
+  miClearSelection = mEdit->addAction(QString::fromUtf8("取消选择"));
   connect(miClearSelection, &QAction::triggered, this, Slot([this] { Chart->ClearSelection(); }));
-  miBringToFront = mEdit->addAction(Q("移到最前"));
+  miBringToFront = mEdit->addAction(QString::fromUtf8("移到最前"));
   connect(miBringToFront, &QAction::triggered, this, Slot([this] {
             std::vector<TFcItem*> sel = Chart->SelectedObjects();
             for (TFcItem* it : sel) static_cast<TFcObject*>(it)->BringToFront();
             TakeSnapshot();
           }));
-  miSendToBack = mEdit->addAction(Q("移到最后"));
+  miSendToBack = mEdit->addAction(QString::fromUtf8("移到最后"));
   connect(miSendToBack, &QAction::triggered, this, Slot([this] {
             std::vector<TFcItem*> sel = Chart->SelectedObjects();
             for (TFcItem* it : sel) static_cast<TFcObject*>(it)->SendToBack();
             TakeSnapshot();
           }));
 
-  mUnions = MainMenu->addMenu(Q("组合"));
-  miNewUnion = add(mUnions, Q("新建组合"), &TFChartEditor::NewUnion);
-  miAddToUnion = add(mUnions, Q("加入组合..."), &TFChartEditor::AddToUnion);
-  miRemoveFromUnion = add(mUnions, Q("移出组合..."), &TFChartEditor::RemoveFromUnion);
-  miClearUnion = add(mUnions, Q("清除组合..."), &TFChartEditor::ClearUnion);
-  miClearAllUnions = add(mUnions, Q("清除全部组合"), &TFChartEditor::ClearAllUnions);
+  mUnions = MainMenu->addMenu(QString::fromUtf8("组合"));
+  miNewUnion = add(mUnions, QString::fromUtf8("新建组合"), &TFChartEditor::NewUnion);
+  miAddToUnion = add(mUnions, QString::fromUtf8("加入组合..."), &TFChartEditor::AddToUnion);
+  miRemoveFromUnion = add(mUnions, QString::fromUtf8("移出组合..."), &TFChartEditor::RemoveFromUnion);
+  miClearUnion = add(mUnions, QString::fromUtf8("清除组合..."), &TFChartEditor::ClearUnion);
+  miClearAllUnions = add(mUnions, QString::fromUtf8("清除全部组合"), &TFChartEditor::ClearAllUnions);
 
-  mView = MainMenu->addMenu(Q("查看"));
-  miZoomIn = add(mView, Q("放大"), &TFChartEditor::ZoomIn);
-  miZoomOut = add(mView, Q("缩小"), &TFChartEditor::ZoomOut);
-  miFit = add(mView, Q("适合窗口"), &TFChartEditor::ToggleFit);
-  miActualSize = add(mView, Q("实际大小"), &TFChartEditor::ActualSize);
+  mView = MainMenu->addMenu(QString::fromUtf8("查看"));
+  miZoomIn = add(mView, QString::fromUtf8("放大"), &TFChartEditor::ZoomIn);
+  miZoomOut = add(mView, QString::fromUtf8("缩小"), &TFChartEditor::ZoomOut);
+  miFit = add(mView, QString::fromUtf8("适合窗口"), &TFChartEditor::ToggleFit);
+  miActualSize = add(mView, QString::fromUtf8("实际大小"), &TFChartEditor::ActualSize);
   mView->addSeparator();
   XP1 = mView->addAction("XP");
   XP1->setCheckable(true);
   XP1->setChecked(true);
   connect(XP1, &QAction::toggled, this, Slot([this](bool on) { XPStyler->SetActive(on); }));
 
-  mHelp = MainMenu->addMenu(Q("帮助"));
-  Contens1 = add(mHelp, Q("目录"), &TFChartEditor::ShowHelp);
+  mHelp = MainMenu->addMenu(QString::fromUtf8("帮助"));
+  Contens1 = add(mHelp, QString::fromUtf8("目录"), &TFChartEditor::ShowHelp);
 
   ChartPopup = new QMenu(this);
-  iEdit = ChartPopup->addAction(Q("属性..."));
+  iEdit = ChartPopup->addAction(QString::fromUtf8("属性..."));
   connect(iEdit, &QAction::triggered, this, Slot([this] {
             EditSelected(Chart->SelectedObjects().empty() ? htLine : htShape);
           }));
-  iRemovePoint = ChartPopup->addAction(Q("删除点"));
+  iRemovePoint = ChartPopup->addAction(QString::fromUtf8("删除点"));
   connect(iRemovePoint, &QAction::triggered, this, Slot([this] {
             TFcConnection* c = Chart->SelectedConnection();
             if (!c || c->PointCount() == 0) return;

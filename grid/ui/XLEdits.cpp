@@ -13,6 +13,7 @@
 #include "core/EditMask.h"
 #include "core/Exception.h"
 #include "core/FloatFormat.h"
+#include "core/Rounding.h"
 #include "platform/QtText.h"
 #include "core/SysUtils.h"
 #include "grid/XLCells.h"
@@ -217,7 +218,7 @@ void TXLNumEdit::SetFormat(const AnsiString& format) {
 
 void TXLNumEdit::SetValue(double v) {
   if (MinValue < MaxValue) v = std::clamp(v, MinValue, MaxValue);
-  if (isInteger_) v = std::nearbyint(v);
+  if (isInteger_) v = RoundHalfEven(v);
   value_ = v;
   updating_ = true;
   edit_->setText(ToQString(FormatFloat(format_, v)));
@@ -240,7 +241,7 @@ double TXLNumEdit::ReadValue() {
     for (char c : text)
       if (std::isdigit(uint8_t(c)) || c == '+' || c == '-' || c == dec || c == 'E' || c == 'e') kept += c;
     v = kept.empty() ? 0 : StrToFloat(kept);
-    if (isInteger_) v = std::nearbyint(v);
+    if (isInteger_) v = RoundHalfEven(v);
   }
   if (MinValue < MaxValue && (v < MinValue || v > MaxValue)) throw EXLGridError("Value out of range!");
   return v;

@@ -201,7 +201,7 @@ void TScanForm::SetDocumentConverter(TDocumentConverter converter) {
 TScanForm::TScanForm(QWidget* owner) : QDialog(owner) {
   RegisterImagingFormats();
   InstallImagingQtHooks();
-  setWindowTitle(QStringLiteral("图像扫描"));
+  setWindowTitle(QString::fromUtf8("图像扫描"));
   scanner_ = std::make_unique<TScanner>();
   scanner_->SetProductName("Ruvi");
 
@@ -212,7 +212,7 @@ TScanForm::TScanForm(QWidget* owner) : QDialog(owner) {
   ProgressBar->setRange(0, 100);
   ProgressBar->setTextVisible(false);
   ProgressBar->hide();
-  CancelButton = new QPushButton(QStringLiteral("取消"));
+  CancelButton = new QPushButton(QString::fromUtf8("取消"));
   // Only a click cancels: a key typed for the form must not.
   CancelButton->setAutoDefault(false);
   CancelButton->setFocusPolicy(Qt::NoFocus);
@@ -248,9 +248,9 @@ TScanForm::TScanForm(QWidget* owner) : QDialog(owner) {
   });
 
   auto* bottom = new QHBoxLayout;
-  bottom->addWidget(new QLabel(QStringLiteral("页")));
+  bottom->addWidget(new QLabel(QString::fromUtf8("页")));
   bottom->addWidget(PageEdit);
-  bottom->addWidget(new QLabel(QStringLiteral("缩放")));
+  bottom->addWidget(new QLabel(QString::fromUtf8("缩放")));
   bottom->addWidget(ZoomEdit);
   bottom->addWidget(ProgressBar, 1);
   bottom->addWidget(CancelButton);
@@ -264,7 +264,7 @@ TScanForm::TScanForm(QWidget* owner) : QDialog(owner) {
     ZoomEdit->setText(QString::number(RoundHalfEven(zoom)));
   };
   ImageScrollBox->OnRedraw = [this](TDibGraphic* g) {
-    setWindowTitle(QStringLiteral("图像扫描  [ %1×%2 ]").arg(g->Width()).arg(g->Height()));
+    setWindowTitle(QString::fromUtf8("图像扫描  [ %1×%2 ]").arg(g->Width()).arg(g->Height()));
   };
   ImageScrollBox->OnBeforeSave = [](TImageScrollBox*, TDibGraphic* g) {
     auto* tiff = dynamic_cast<TTiffGraphic*>(g);
@@ -343,73 +343,73 @@ void TScanForm::BuildMenus() {
   top->setContentsMargins(0, 0, 0, 0);
   auto* bar = new QMenuBar;
   top->setMenuBar(bar);
-  QMenu* file = bar->addMenu(QStringLiteral("文件"));
-  OpenMenu = Command(file, QStringLiteral("打开 ..."), [this] { Open(); }, QKeySequence("Ctrl+O"));
-  SaveMenu = Command(file, QStringLiteral("保存"), [this] { SavePage(); }, QKeySequence("Ctrl+S"));
-  SaveAsMenu = Command(file, QStringLiteral("另存为..."), [this] { SaveAs(); });
+  QMenu* file = bar->addMenu(QString::fromUtf8("文件"));
+  OpenMenu = Command(file, QString::fromUtf8("打开 ..."), [this] { Open(); }, QKeySequence("Ctrl+O"));
+  SaveMenu = Command(file, QString::fromUtf8("保存"), [this] { SavePage(); }, QKeySequence("Ctrl+S"));
+  SaveAsMenu = Command(file, QString::fromUtf8("另存为..."), [this] { SaveAs(); });
   file->addSeparator();
-  PrintMenu = Command(file, QStringLiteral("打印 ..."), [this] { Print(); });
-  PrintSetupMenu = Command(file, QStringLiteral("打印设置 ..."), [this] { PrintTarget::SetUp(this); });
+  PrintMenu = Command(file, QString::fromUtf8("打印 ..."), [this] { Print(); });
+  PrintSetupMenu = Command(file, QString::fromUtf8("打印设置 ..."), [this] { PrintTarget::SetUp(this); });
   file->addSeparator();
-  ScanMenu = Command(file, QStringLiteral("扫描 ..."), [this] { Scan(false); }, QKeySequence("F5"));
-  HSpeedScanMenu = Command(file, QStringLiteral("高速扫描"), [this] { Scan(true); }, QKeySequence("F9"));
-  SelectScannerMenu = Command(file, QStringLiteral("选择扫描仪 ..."), [this] {
+  ScanMenu = Command(file, QString::fromUtf8("扫描 ..."), [this] { Scan(false); }, QKeySequence("F5"));
+  HSpeedScanMenu = Command(file, QString::fromUtf8("高速扫描"), [this] { Scan(true); }, QKeySequence("F9"));
+  SelectScannerMenu = Command(file, QString::fromUtf8("选择扫描仪 ..."), [this] {
     if (!scanner_->TwainAvailable() || (!scanner_->SelectSource() && scanner_->NoSourceFound()))
       Tell(this, "您的电脑没有正确连接扫描仪", MsgIcon::None);
   });
   file->addSeparator();
-  ExitMenu = Command(file, QStringLiteral("退出"), [this] { close(); });
+  ExitMenu = Command(file, QString::fromUtf8("退出"), [this] { close(); });
 
-  QMenu* edit = bar->addMenu(QStringLiteral("编辑"));
-  UndoMenu = Command(edit, QStringLiteral("撤消"), [this] { Undo(); }, QKeySequence("Ctrl+Z"));
+  QMenu* edit = bar->addMenu(QString::fromUtf8("编辑"));
+  UndoMenu = Command(edit, QString::fromUtf8("撤消"), [this] { Undo(); }, QKeySequence("Ctrl+Z"));
   // Ctrl+C and Ctrl+V also belong to the selection commands; these stay disabled.
-  CopyMenu = Command(edit, QStringLiteral("复制"), [this] { Copy(); }, QKeySequence("Ctrl+C"));
+  CopyMenu = Command(edit, QString::fromUtf8("复制"), [this] { Copy(); }, QKeySequence("Ctrl+C"));
   CopyMenu->setEnabled(false);
-  PasteMenu = Command(edit, QStringLiteral("粘贴为新图片"), [this] { Paste(); }, QKeySequence("Ctrl+V"));
+  PasteMenu = Command(edit, QString::fromUtf8("粘贴为新图片"), [this] { Paste(); }, QKeySequence("Ctrl+V"));
   PasteMenu->setEnabled(false);
-  CopySelectionMenu = Command(edit, QStringLiteral("复制选择区域"),
+  CopySelectionMenu = Command(edit, QString::fromUtf8("复制选择区域"),
                               [this] { ImageScrollBox->CopySelectionToClipboard(); },
                               QKeySequence("Ctrl+C"));
-  PasteIntoSelectionMenu = Command(edit, QStringLiteral("粘贴至选择区域"),
+  PasteIntoSelectionMenu = Command(edit, QString::fromUtf8("粘贴至选择区域"),
                                    [this] { PasteIntoSelection(); }, QKeySequence("Ctrl+V"));
-  CroptoSelectionMenu = Command(edit, QStringLiteral("裁剪"), [this] {
+  CroptoSelectionMenu = Command(edit, QString::fromUtf8("裁剪"), [this] {
     undo_.Assign(&ImageScrollBox->Graphic());
     ImageScrollBox->CropToSelection();
   });
 
-  QMenu* view = bar->addMenu(QStringLiteral("查看"));
-  CenteredMenu = Command(view, QStringLiteral("居中"), [this] {
+  QMenu* view = bar->addMenu(QString::fromUtf8("查看"));
+  CenteredMenu = Command(view, QString::fromUtf8("居中"), [this] {
     ImageScrollBox->SetCentered(!ImageScrollBox->Centered());
     CenteredMenu->setChecked(ImageScrollBox->Centered());
   });
   CenteredMenu->setCheckable(true);
   CenteredMenu->setChecked(true);
-  QMenu* mouse = view->addMenu(QStringLiteral("鼠标模式"));
-  DragMenu = Command(mouse, QStringLiteral("拖放"), [this] { SetMouseMode(0); });
-  QuickSelectMenu = Command(mouse, QStringLiteral("快速选取"), [this] { SetMouseMode(1); });
-  SelectMenu = Command(mouse, QStringLiteral("选择"), [this] { SetMouseMode(2); });
+  QMenu* mouse = view->addMenu(QString::fromUtf8("鼠标模式"));
+  DragMenu = Command(mouse, QString::fromUtf8("拖放"), [this] { SetMouseMode(0); });
+  QuickSelectMenu = Command(mouse, QString::fromUtf8("快速选取"), [this] { SetMouseMode(1); });
+  SelectMenu = Command(mouse, QString::fromUtf8("选择"), [this] { SetMouseMode(2); });
   for (QAction* a : {DragMenu, QuickSelectMenu, SelectMenu}) a->setCheckable(true);
   DragMenu->setChecked(true);
-  ActualSizeMenu = Command(view, QStringLiteral("原始尺寸"), [this] { SetZoomMode(zmOriginalSize); }, QKeySequence("F1"));
-  FullPageMenu = Command(view, QStringLiteral("全页"), [this] { SetZoomMode(zmFullPage); }, QKeySequence("F2"));
-  FitWidthMenu = Command(view, QStringLiteral("全页宽"), [this] { SetZoomMode(zmFitWidth); }, QKeySequence("F3"));
-  FitHeightMenu = Command(view, QStringLiteral("全页高"), [this] { SetZoomMode(zmFitHeight); }, QKeySequence("F4"));
-  FitToPageMenu = Command(view, QStringLiteral("适应页面"), [this] { SetZoomMode(zmFitToPage); });
+  ActualSizeMenu = Command(view, QString::fromUtf8("原始尺寸"), [this] { SetZoomMode(zmOriginalSize); }, QKeySequence("F1"));
+  FullPageMenu = Command(view, QString::fromUtf8("全页"), [this] { SetZoomMode(zmFullPage); }, QKeySequence("F2"));
+  FitWidthMenu = Command(view, QString::fromUtf8("全页宽"), [this] { SetZoomMode(zmFitWidth); }, QKeySequence("F3"));
+  FitHeightMenu = Command(view, QString::fromUtf8("全页高"), [this] { SetZoomMode(zmFitHeight); }, QKeySequence("F4"));
+  FitToPageMenu = Command(view, QString::fromUtf8("适应页面"), [this] { SetZoomMode(zmFitToPage); });
 
-  QMenu* image = bar->addMenu(QStringLiteral("图像"));
-  QMenu* rotate = image->addMenu(QStringLiteral("旋转"));
+  QMenu* image = bar->addMenu(QString::fromUtf8("图像"));
+  QMenu* rotate = image->addMenu(QString::fromUtf8("旋转"));
   auto rotateBy = [this](double angle) {
     TRotateTransform t;
     t.Angle = angle;
     Edit(t);
   };
-  Rotate90Menu = Command(rotate, QStringLiteral("90度"), [rotateBy] { rotateBy(90.0); });
-  Rotate180Menu = Command(rotate, QStringLiteral("180度"), [rotateBy] { rotateBy(180.0); });
-  Rotate270Menu = Command(rotate, QStringLiteral("270度"), [rotateBy] { rotateBy(270.0); });
-  RotateArbitraryMenu = Command(rotate, QStringLiteral("自定义角度"), [this] {
+  Rotate90Menu = Command(rotate, QString::fromUtf8("90度"), [rotateBy] { rotateBy(90.0); });
+  Rotate180Menu = Command(rotate, QString::fromUtf8("180度"), [rotateBy] { rotateBy(180.0); });
+  Rotate270Menu = Command(rotate, QString::fromUtf8("270度"), [rotateBy] { rotateBy(270.0); });
+  RotateArbitraryMenu = Command(rotate, QString::fromUtf8("自定义角度"), [this] {
     bool ok = false;
-    const QString text = QInputDialog::getText(this, QStringLiteral("图像旋转"),
-                                               QStringLiteral("旋转角度："), QLineEdit::Normal,
+    const QString text = QInputDialog::getText(this, QString::fromUtf8("图像旋转"),
+                                               QString::fromUtf8("旋转角度："), QLineEdit::Normal,
                                                QStringLiteral("45"), &ok);
     if (!ok) return;
     TRotateTransform t;
@@ -417,69 +417,69 @@ void TScanForm::BuildMenus() {
     t.FillColor = 0;
     Edit(t);
   });
-  QMenu* mirror = image->addMenu(QStringLiteral("镜像"));
-  FlipHorizontalMenu = Command(mirror, QStringLiteral("水平镜像"), [this] {
+  QMenu* mirror = image->addMenu(QString::fromUtf8("镜像"));
+  FlipHorizontalMenu = Command(mirror, QString::fromUtf8("水平镜像"), [this] {
     TFlipHorizontalTransform t;
     Edit(t);
   });
-  FlipVerticalMenu = Command(mirror, QStringLiteral("垂直镜像"), [this] {
+  FlipVerticalMenu = Command(mirror, QString::fromUtf8("垂直镜像"), [this] {
     TFlipVerticalTransform t;
     Edit(t);
   });
-  NegativeMenu = Command(image, QStringLiteral("负片效果"), [this] {
+  NegativeMenu = Command(image, QString::fromUtf8("负片效果"), [this] {
     TNegativeTransform t;
     Edit(t);
   });
-  CropMenu = Command(image, QStringLiteral("剪裁 ..."), [this] { Crop(); });
-  SharpenMenu = Command(image, QStringLiteral("锐化"), [this] {
+  CropMenu = Command(image, QString::fromUtf8("剪裁 ..."), [this] { Crop(); });
+  SharpenMenu = Command(image, QString::fromUtf8("锐化"), [this] {
     TSharpenTransform t;
     Edit(t);
   });
-  SmoothMenu = Command(image, QStringLiteral("平滑"), [this] {
+  SmoothMenu = Command(image, QString::fromUtf8("平滑"), [this] {
     TSmoothTransform t;
     Edit(t);
   });
-  QMenu* bright = image->addMenu(QStringLiteral("亮度"));
+  QMenu* bright = image->addMenu(QString::fromUtf8("亮度"));
   auto brightness = [this](double v) {
     TBrightnessTransform t;
     t.SetBrightness(v);
     Edit(t);
   };
-  IncreassBrightnessMenu = Command(bright, QStringLiteral("增强"), [brightness] { brightness(3.0); });
-  DecreaseBrightnessMenu = Command(bright, QStringLiteral("减弱"), [brightness] { brightness(-3.0); });
-  QMenu* contrast = image->addMenu(QStringLiteral("对比度"));
+  IncreassBrightnessMenu = Command(bright, QString::fromUtf8("增强"), [brightness] { brightness(3.0); });
+  DecreaseBrightnessMenu = Command(bright, QString::fromUtf8("减弱"), [brightness] { brightness(-3.0); });
+  QMenu* contrast = image->addMenu(QString::fromUtf8("对比度"));
   auto contrastBy = [this](bool up) {
     TContrastTransform t;
     t.Increase = up;
     Edit(t);
   };
-  IncreaseContrastMenu = Command(contrast, QStringLiteral("对比度增强"), [contrastBy] { contrastBy(true); });
-  DecreaseContrastMenu = Command(contrast, QStringLiteral("对比度减弱"), [contrastBy] { contrastBy(false); });
-  EdgeDetectionMenu = Command(image, QStringLiteral("描边"), [this] {
+  IncreaseContrastMenu = Command(contrast, QString::fromUtf8("对比度增强"), [contrastBy] { contrastBy(true); });
+  DecreaseContrastMenu = Command(contrast, QString::fromUtf8("对比度减弱"), [contrastBy] { contrastBy(false); });
+  EdgeDetectionMenu = Command(image, QString::fromUtf8("描边"), [this] {
     TEdgeTransform t;
     Edit(t);
   });
-  EmbossMenu = Command(image, QStringLiteral("浮雕效果"), [this] {
+  EmbossMenu = Command(image, QString::fromUtf8("浮雕效果"), [this] {
     TEmbossTransform t;
     Edit(t);
   });
-  GammaMenu = Command(image, QStringLiteral("伽玛矫正 ..."), [this] {
+  GammaMenu = Command(image, QString::fromUtf8("伽玛矫正 ..."), [this] {
     bool ok = false;
-    const QString text = QInputDialog::getText(this, QStringLiteral("伽玛效果"),
-                                               QStringLiteral("伽玛值： (0.1 - 7.0)"),
+    const QString text = QInputDialog::getText(this, QString::fromUtf8("伽玛效果"),
+                                               QString::fromUtf8("伽玛值： (0.1 - 7.0)"),
                                                QLineEdit::Normal, QStringLiteral("1.0"), &ok);
     if (!ok) return;
     TGammaTransform t;
     t.SetGamma(StrToFloat(ToAnsi(text)));
     Edit(t);
   });
-  ConvertToGrayMenu = Command(image, QStringLiteral("转换为灰度图像"), [this] {
+  ConvertToGrayMenu = Command(image, QString::fromUtf8("转换为灰度图像"), [this] {
     TConvertToGrayTransform t;
     t.DestImageFormat = ifGray256;
     Edit(t);
   });
-  FormatConversionMenu = Command(image, QStringLiteral("格式转换 ..."), [this] { FormatConversion(); });
-  ResizeMenu = Command(image, QStringLiteral("调整尺寸 ..."), [this] { Resize(); });
+  FormatConversionMenu = Command(image, QString::fromUtf8("格式转换 ..."), [this] { FormatConversion(); });
+  ResizeMenu = Command(image, QString::fromUtf8("调整尺寸 ..."), [this] { Resize(); });
 
   auto* tools = new QToolBar;
   top->addWidget(tools);
@@ -490,16 +490,16 @@ void TScanForm::BuildMenus() {
   button(PrintMenu);
   button(ScanMenu);
   // The tool buttons reach copy and paste while their menu items stay disabled.
-  Btn_Copy = Command(edit, QStringLiteral("复制"), [this] { Copy(); });
+  Btn_Copy = Command(edit, QString::fromUtf8("复制"), [this] { Copy(); });
   edit->removeAction(Btn_Copy);
   button(Btn_Copy);
-  Btn_Paste = Command(edit, QStringLiteral("粘贴为新图片"), [this] { Paste(); });
+  Btn_Paste = Command(edit, QString::fromUtf8("粘贴为新图片"), [this] { Paste(); });
   edit->removeAction(Btn_Paste);
   button(Btn_Paste);
-  Btn_delImg = Command(file, QStringLiteral("删除"), [this] { DeletePage(); });
+  Btn_delImg = Command(file, QString::fromUtf8("删除"), [this] { DeletePage(); });
   file->removeAction(Btn_delImg);
   button(Btn_delImg);
-  btn_SaveAll = Command(file, QStringLiteral("转换为 Word 文档"), [this] { ConvertToWord(); });
+  btn_SaveAll = Command(file, QString::fromUtf8("转换为 Word 文档"), [this] { ConvertToWord(); });
   file->removeAction(btn_SaveAll);
   button(btn_SaveAll);
 }

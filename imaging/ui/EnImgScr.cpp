@@ -202,12 +202,8 @@ void TImageScrollBox::SetGraphic(const TDibGraphic* g) {
 void TImageScrollBox::ShowGraphic(std::unique_ptr<TDibGraphic> g) {
   // The image that cannot be shown is not kept: the box goes on showing the old one.
   std::swap(graphic_, g);
-  try {
-    Redraw(true);
-  } catch (...) {
-    std::swap(graphic_, g);
-    throw;
-  }
+  const auto keepOld = ScopeFail([&] { std::swap(graphic_, g); });
+  Redraw(true);
 }
 
 void TImageScrollBox::Clear() {

@@ -4,7 +4,7 @@
 #include <QVBoxLayout>
 
 TFormatConversionForm::TFormatConversionForm(QWidget* parent) : QDialog(parent) {
-  setWindowTitle(QStringLiteral("图像格式转换"));
+  setWindowTitle(QString::fromUtf8("图像格式转换"));
   auto* layout = new QVBoxLayout(this);
   auto radio = [layout](const char* name, const QString& text) {
     auto* b = new QRadioButton(text);
@@ -12,12 +12,12 @@ TFormatConversionForm::TFormatConversionForm(QWidget* parent) : QDialog(parent) 
     layout->addWidget(b);
     return b;
   };
-  BlackWhiteRB = radio("BlackWhiteRB", QStringLiteral("黑白图像"));
-  Gray16RB = radio("Gray16RB", QStringLiteral("16 级灰度图像"));
-  Gray256RB = radio("Gray256RB", QStringLiteral("256 级灰度图像"));
-  Color16RB = radio("Color16RB", QStringLiteral("16 色图像"));
-  Color256RB = radio("Color256RB", QStringLiteral("256 色图像"));
-  TrueColorRB = radio("TrueColorRB", QStringLiteral("&真彩色图像"));
+  BlackWhiteRB = radio("BlackWhiteRB", QString::fromUtf8("黑白图像"));
+  Gray16RB = radio("Gray16RB", QString::fromUtf8("16 级灰度图像"));
+  Gray256RB = radio("Gray256RB", QString::fromUtf8("256 级灰度图像"));
+  Color16RB = radio("Color16RB", QString::fromUtf8("16 色图像"));
+  Color256RB = radio("Color256RB", QString::fromUtf8("256 色图像"));
+  TrueColorRB = radio("TrueColorRB", QString::fromUtf8("&真彩色图像"));
   DitherCB = new QCheckBox(QStringLiteral("Floyd Steinberg &Dither"));
   DitherCB->setObjectName("DitherCB");
   DitherCB->setChecked(true);
@@ -27,8 +27,8 @@ TFormatConversionForm::TFormatConversionForm(QWidget* parent) : QDialog(parent) 
   layout->addWidget(DitherCB);
   layout->addWidget(QuantizeCB);
   auto* buttons = new QDialogButtonBox;
-  buttons->addButton(QStringLiteral("确定"), QDialogButtonBox::AcceptRole);
-  buttons->addButton(QStringLiteral("取消"), QDialogButtonBox::RejectRole);
+  buttons->addButton(QString::fromUtf8("确定"), QDialogButtonBox::AcceptRole);
+  buttons->addButton(QString::fromUtf8("取消"), QDialogButtonBox::RejectRole);
   layout->addWidget(buttons);
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);

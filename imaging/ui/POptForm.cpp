@@ -8,43 +8,43 @@
 #include <QVBoxLayout>
 
 TPrintOptionForm::TPrintOptionForm(QWidget* parent) : QDialog(parent) {
-  setWindowTitle(QStringLiteral("打印选项"));
+  setWindowTitle(QString::fromUtf8("打印选项"));
   auto* layout = new QVBoxLayout(this);
 
-  auto* range = new QGroupBox(QStringLiteral("页面范围"));
+  auto* range = new QGroupBox(QString::fromUtf8("页面范围"));
   auto* rg = new QGridLayout(range);
-  PrintAll = new QRadioButton(QStringLiteral("全部页"));
+  PrintAll = new QRadioButton(QString::fromUtf8("全部页"));
   PrintAll->setChecked(true);
-  PrintFrom = new QRadioButton(QStringLiteral("页码范围:"));
+  PrintFrom = new QRadioButton(QString::fromUtf8("页码范围:"));
   edt_PageBegin = new QLineEdit;
   edt_PageEnd = new QLineEdit;
   rg->addWidget(PrintAll, 0, 0, 1, 6);
   rg->addWidget(PrintFrom, 1, 0);
-  rg->addWidget(new QLabel(QStringLiteral("从第")), 1, 1);
+  rg->addWidget(new QLabel(QString::fromUtf8("从第")), 1, 1);
   rg->addWidget(edt_PageBegin, 1, 2);
-  rg->addWidget(new QLabel(QStringLiteral("页到第")), 1, 3);
+  rg->addWidget(new QLabel(QString::fromUtf8("页到第")), 1, 3);
   rg->addWidget(edt_PageEnd, 1, 4);
-  rg->addWidget(new QLabel(QStringLiteral("页")), 1, 5);
+  rg->addWidget(new QLabel(QString::fromUtf8("页")), 1, 5);
   layout->addWidget(range);
   edt_PageBegin->installEventFilter(this);
   edt_PageEnd->installEventFilter(this);
   connect(edt_PageBegin, &QLineEdit::textEdited, this, [this] { PrintFrom->setChecked(true); });
 
-  auto* scale = new QGroupBox(QStringLiteral("比例参数"));
+  auto* scale = new QGroupBox(QString::fromUtf8("比例参数"));
   auto* sg = new QGridLayout(scale);
-  FullPageRB = new QRadioButton(QStringLiteral("图像按比例填充至整页"));
+  FullPageRB = new QRadioButton(QString::fromUtf8("图像按比例填充至整页"));
   FullPageRB->setChecked(true);
-  OriginalSizeRB = new QRadioButton(QStringLiteral("图像原始尺寸"));
-  StetchToPageRB = new QRadioButton(QStringLiteral("图像填充至整页（可能变形）"));
-  SpecificWidthAndHeightRB = new QRadioButton(QStringLiteral("指定打印图像宽度及高度"));
+  OriginalSizeRB = new QRadioButton(QString::fromUtf8("图像原始尺寸"));
+  StetchToPageRB = new QRadioButton(QString::fromUtf8("图像填充至整页（可能变形）"));
+  SpecificWidthAndHeightRB = new QRadioButton(QString::fromUtf8("指定打印图像宽度及高度"));
   WidthFld = new QSpinBox;
   WidthFld->setRange(1, 24);
   WidthFld->setValue(5);
   HeightFld = new QSpinBox;
   HeightFld->setRange(1, 24);
   HeightFld->setValue(3);
-  widthLabel_ = new QLabel(QStringLiteral("宽度（英寸）"));
-  heightLabel_ = new QLabel(QStringLiteral("高度（英寸）"));
+  widthLabel_ = new QLabel(QString::fromUtf8("宽度（英寸）"));
+  heightLabel_ = new QLabel(QString::fromUtf8("高度（英寸）"));
   sg->addWidget(FullPageRB, 0, 0, 1, 2);
   sg->addWidget(OriginalSizeRB, 1, 0, 1, 2);
   sg->addWidget(StetchToPageRB, 2, 0, 1, 2);
@@ -58,9 +58,9 @@ TPrintOptionForm::TPrintOptionForm(QWidget* parent) : QDialog(parent) {
     connect(b, &QRadioButton::toggled, this, [this] { SizeChoiceChanged(); });
 
   auto* buttons = new QDialogButtonBox;
-  QPushButton* print = buttons->addButton(QStringLiteral("打印"), QDialogButtonBox::AcceptRole);
+  QPushButton* print = buttons->addButton(QString::fromUtf8("打印"), QDialogButtonBox::AcceptRole);
   print->setDefault(true);
-  buttons->addButton(QStringLiteral("取消"), QDialogButtonBox::RejectRole);
+  buttons->addButton(QString::fromUtf8("取消"), QDialogButtonBox::RejectRole);
   layout->addWidget(buttons);
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);

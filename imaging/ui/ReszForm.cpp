@@ -5,7 +5,7 @@
 #include <QPushButton>
 
 TResizeForm::TResizeForm(QWidget* parent) : QDialog(parent) {
-  setWindowTitle(QStringLiteral("更改图像尺寸"));
+  setWindowTitle(QString::fromUtf8("更改图像尺寸"));
   WidthFld = new QLineEdit(QStringLiteral("100"));
   WidthFld->setObjectName("WidthFld");
   HeightFld = new QLineEdit(QStringLiteral("100"));
@@ -19,12 +19,12 @@ TResizeForm::TResizeForm(QWidget* parent) : QDialog(parent) {
   DestFormatCB->setObjectName("DestFormatCB");
   DestFormatCB->addItems({"Black and white", "Gray scale 16", "Gray scale 256", "Color 16",
                           "Color 256", "True Color"});
-  filterLabel_ = new QLabel(QStringLiteral("过滤"));
-  formatLabel_ = new QLabel(QStringLiteral("转换格式"));
+  filterLabel_ = new QLabel(QString::fromUtf8("过滤"));
+  formatLabel_ = new QLabel(QString::fromUtf8("转换格式"));
   auto* grid = new QGridLayout(this);
-  grid->addWidget(new QLabel(QStringLiteral("宽度：")), 0, 0);
+  grid->addWidget(new QLabel(QString::fromUtf8("宽度：")), 0, 0);
   grid->addWidget(WidthFld, 0, 1);
-  grid->addWidget(new QLabel(QStringLiteral("高度：")), 1, 0);
+  grid->addWidget(new QLabel(QString::fromUtf8("高度：")), 1, 0);
   grid->addWidget(HeightFld, 1, 1);
   grid->addWidget(InterpolatedCB, 2, 0, 1, 2);
   grid->addWidget(filterLabel_, 3, 0);
@@ -32,8 +32,8 @@ TResizeForm::TResizeForm(QWidget* parent) : QDialog(parent) {
   grid->addWidget(formatLabel_, 4, 0);
   grid->addWidget(DestFormatCB, 4, 1);
   auto* buttons = new QDialogButtonBox;
-  buttons->addButton(QStringLiteral("确定"), QDialogButtonBox::AcceptRole);
-  buttons->addButton(QStringLiteral("取消"), QDialogButtonBox::RejectRole);
+  buttons->addButton(QString::fromUtf8("确定"), QDialogButtonBox::AcceptRole);
+  buttons->addButton(QString::fromUtf8("取消"), QDialogButtonBox::RejectRole);
   grid->addWidget(buttons, 5, 0, 1, 2);
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);

@@ -28,9 +28,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <limits>
 #include <thread>
 
 #include "core/ByteIO.h"
+#include "core/Rounding.h"
 
 namespace {
 // A page read without a known height stops here rather than filling memory.
@@ -129,7 +131,10 @@ bool SetOption(SANE_Handle h, const char* name, const std::string& value) {
       return sane_control_option(h, i, SANE_ACTION_SET_VALUE, &w, &info) == SANE_STATUS_GOOD;
     }
     case SANE_TYPE_INT: {
-      SANE_Word w = SANE_Word(std::lround(ParseNumber(value)));
+      // A number the device's word cannot hold is not set.
+      const double v = RoundHalfAway(ParseNumber(value));
+      if (!(v >= std::numeric_limits<SANE_Word>::min() && v <= std::numeric_limits<SANE_Word>::max())) return false;
+      SANE_Word w = SANE_Word(v);
       return sane_control_option(h, i, SANE_ACTION_SET_VALUE, &w, &info) == SANE_STATUS_GOOD;
     }
     case SANE_TYPE_FIXED: {
@@ -224,12 +229,12 @@ SANE_Status AwayFromGui(Fn call) {
 class TScanProgress : public QDialog {
  public:
   explicit TScanProgress(QWidget* parent) : QDialog(parent) {
-    setWindowTitle(QStringLiteral("正在扫描"));
+    setWindowTitle(QString::fromUtf8("正在扫描"));
     setWindowModality(Qt::ApplicationModal);
     label_ = new QLabel;
     bar_ = new QProgressBar;
     bar_->setRange(0, 100);
-    cancel_ = new QPushButton(QStringLiteral("取消"));
+    cancel_ = new QPushButton(QString::fromUtf8("取消"));
     // Only a click cancels: Enter or Space pressed for the form must not.
     cancel_->setAutoDefault(false);
     cancel_->setFocusPolicy(Qt::NoFocus);
@@ -249,8 +254,8 @@ class TScanProgress : public QDialog {
   }
   void Update() {
     const Dsm& s = State();
-    label_->setText(s.cancelRequested ? QStringLiteral("正在取消：本页扫描完后停止")
-                                      : QStringLiteral("正在扫描第 %1 页").arg(std::max(1, s.page)));
+    label_->setText(s.cancelRequested ? QString::fromUtf8("正在取消：本页扫描完后停止")
+                                      : QString::fromUtf8("正在扫描第 %1 页").arg(std::max(1, s.page)));
     if (s.bytesExpected > 0) {
       bar_->setRange(0, 100);
       bar_->setValue(int(std::min<int64_t>(100, s.bytesRead * 100 / s.bytesExpected)));
@@ -481,26 +486,26 @@ void ShowSourceDialog(Dsm& s, QWidget* parent) {
   auto* dlg = new QDialog(parent);
   dlg->setAttribute(Qt::WA_DeleteOnClose);
   dlg->setWindowModality(Qt::WindowModal);
-  dlg->setWindowTitle(QStringLiteral("扫描"));
+  dlg->setWindowTitle(QString::fromUtf8("扫描"));
   auto* form = new QFormLayout;
   auto* mode = new QComboBox;
-  mode->addItem(QStringLiteral("黑白"), int(TWPT_BW));
-  mode->addItem(QStringLiteral("灰度"), int(TWPT_GRAY));
-  mode->addItem(QStringLiteral("彩色"), int(TWPT_RGB));
+  mode->addItem(QString::fromUtf8("黑白"), int(TWPT_BW));
+  mode->addItem(QString::fromUtf8("灰度"), int(TWPT_GRAY));
+  mode->addItem(QString::fromUtf8("彩色"), int(TWPT_RGB));
   mode->setCurrentIndex(std::max(0, mode->findData(s.pixelType < 0 ? int(TWPT_GRAY) : s.pixelType)));
   auto* res = new QSpinBox;
   res->setRange(50, 1200);
   res->setValue(s.xres);
   auto* source = new QComboBox;
-  source->addItem(QStringLiteral("平板"), QStringLiteral("Flatbed"));
-  source->addItem(QStringLiteral("进纸器"), QStringLiteral("Automatic Document Feeder"));
+  source->addItem(QString::fromUtf8("平板"), QStringLiteral("Flatbed"));
+  source->addItem(QString::fromUtf8("进纸器"), QStringLiteral("Automatic Document Feeder"));
   source->setCurrentIndex(s.feeder ? 1 : 0);
-  form->addRow(QStringLiteral("模式"), mode);
-  form->addRow(QStringLiteral("分辨率"), res);
-  form->addRow(QStringLiteral("来源"), source);
+  form->addRow(QString::fromUtf8("模式"), mode);
+  form->addRow(QString::fromUtf8("分辨率"), res);
+  form->addRow(QString::fromUtf8("来源"), source);
   auto* buttons = new QDialogButtonBox;
-  buttons->addButton(QStringLiteral("扫描"), QDialogButtonBox::AcceptRole);
-  buttons->addButton(QStringLiteral("取消"), QDialogButtonBox::RejectRole);
+  buttons->addButton(QString::fromUtf8("扫描"), QDialogButtonBox::AcceptRole);
+  buttons->addButton(QString::fromUtf8("取消"), QDialogButtonBox::RejectRole);
   auto* layout = new QVBoxLayout(dlg);
   layout->addLayout(form);
   layout->addWidget(buttons);
@@ -530,7 +535,7 @@ TW_UINT16 SelectDevice(QWidget* parent) {
   if (sane_get_devices(&list, SANE_FALSE) != SANE_STATUS_GOOD || !list || !list[0])
     return Fail(TWCC_NODS);
   QDialog dlg(parent);
-  dlg.setWindowTitle(QStringLiteral("选择扫描仪"));
+  dlg.setWindowTitle(QString::fromUtf8("选择扫描仪"));
   auto* names = new QListWidget;
   for (int i = 0; list[i]; ++i) {
     const QString name = QString::fromUtf8(list[i]->name);
@@ -595,7 +600,9 @@ HGLOBAL PackSanePage(const TSanePage& page) {
   HGLOBAL block = GlobalAlloc(header + stride * size_t(h));
   if (!block) return nullptr;
   auto* out = static_cast<uint8_t*>(GlobalLock(block));
-  const int32_t ppm = int32_t(std::lround(page.dpi / 0.0254));
+  // A device's absurd resolution stays within the header's field.
+  using Field = std::numeric_limits<int32_t>;
+  const int32_t ppm = int32_t(std::clamp(RoundHalfAway(page.dpi / 0.0254), double(Field::min()), double(Field::max())));
   ByteWriter info;
   info.U32(40);
   info.I32(w);

@@ -143,7 +143,8 @@ bool TOfficeContainer::Uno(const std::string& command, const std::string& jsonAr
   Writer w;
   w.Str(command);
   w.Str(jsonArgs);
-  Reader r(Request(Op::Uno, w));
+  const std::string answer = Request(Op::Uno, w);
+  Reader r(answer);
   Invalidate();
   return r.U8() != 0;
 }
@@ -155,7 +156,8 @@ void TOfficeContainer::Open(const std::string& path) {
   QJsonObject opts;
   if (!author_.empty()) opts[".uno:Author"] = Arg("string", QString::fromStdString(author_));
   w.Str(opts.isEmpty() ? std::string() : Json(opts));
-  Reader r(Request(Op::Open, w));
+  const std::string answer = Request(Op::Open, w);
+  Reader r(answer);
   generation_ = worker_->Generation();
   docId_ = r.U32();
   int type = r.I32();
@@ -181,7 +183,8 @@ void TOfficeContainer::Close() {
 }
 
 void TOfficeContainer::RefreshSize() {
-  Reader r(Request(Op::DocSize));
+  const std::string answer = Request(Op::DocSize);
+  Reader r(answer);
   ApplySize(r);
 }
 
@@ -237,7 +240,8 @@ std::string TOfficeContainer::CommandState(const std::string& command) const {
   if (!open_) return "";
   Writer w;
   w.Str(command);
-  return Reader(Request(Op::State, w)).Str();
+  const std::string answer = Request(Op::State, w);
+  return Reader(answer).Str();
 }
 
 bool TOfficeContainer::ReplaceAll(const std::string& find, const std::string& replacement) {
@@ -339,7 +343,7 @@ void TOfficeContainer::RequestFrame() {
     frameView_ = view;
     if (a.status == TOfficeAnswer::Ok) {
       Guarded([&] {
-        const std::string pixels = Reader(a.data).Str();
+        const std::string_view pixels = Reader(a.data).View();
         if (pixels.size() != static_cast<size_t>(view.width) * view.height * 4) return;
         // The suite paints premultiplied BGRA, which is ARGB32 in memory on little-endian.
         frame_ = QImage(reinterpret_cast<const uchar*>(pixels.data()), view.width, view.height,

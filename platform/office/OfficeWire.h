@@ -8,14 +8,11 @@
 // with id 0 (no request has it) and nothing after its status.
 // Integers are little-endian, texts and byte blocks a u32 length and the bytes (UTF-8).
 #include <cstdint>
-#include <cstring>
-#include <stdexcept>
 #include <string>
 #include <string_view>
-#include <utility>
-#include <vector>
 
 #include "core/ByteIO.h"
+#include "core/Exception.h"
 
 namespace office_wire {
 
@@ -72,46 +69,32 @@ class Writer {
   std::string buf_;
 };
 
-struct WireError : std::runtime_error {
-  using std::runtime_error::runtime_error;
+// A message from the other side that does not hold what its layout says.
+class WireError : public Exception {
+ public:
+  using Exception::Exception;
 };
 
-// Every read is checked: a short payload is an error by construction. The reader keeps
-// its own copy, so it may be made from a temporary answer.
+// Reads a payload where it lies, through the checked reader: a short payload is an error
+// by construction, and a length is checked before anything is taken. The payload must
+// outlive the reader, so a temporary one is refused.
 class Reader {
  public:
-  explicit Reader(std::string_view data) : data_(data.begin(), data.end()) {}
-  uint8_t U8() {
-    Need(1);
-    return data_[pos_++];
-  }
-  uint32_t U32() {
-    Need(4);
-    const uint32_t v = LoadLE<uint32_t>(data_.data() + pos_);
-    pos_ += 4;
-    return v;
-  }
-  int32_t I32() { return static_cast<int32_t>(U32()); }
-  int64_t I64() {
-    uint64_t lo = U32();
-    uint64_t hi = U32();
-    return static_cast<int64_t>(lo | (hi << 32));
-  }
-  std::string Str() {
-    uint32_t n = U32();
-    Need(n);
-    std::string s(data_.begin() + static_cast<long>(pos_), data_.begin() + static_cast<long>(pos_ + n));
-    pos_ += n;
-    return s;
-  }
-  bool AtEnd() const { return pos_ == data_.size(); }
+  explicit Reader(std::string_view data) : in_(data, &Short) {}
+  explicit Reader(const std::string& data) : Reader(std::string_view(data)) {}
+  explicit Reader(std::string&&) = delete;
+  uint8_t U8() { return in_.U8(); }
+  uint32_t U32() { return in_.U32(); }
+  int32_t I32() { return in_.I32(); }
+  int64_t I64() { return in_.I64(); }
+  // A text or byte block, in place.
+  std::string_view View() { return in_.View(in_.U32()); }
+  std::string Str() { return std::string(View()); }
+  bool AtEnd() const { return in_.Remaining() == 0; }
 
  private:
-  void Need(size_t n) const {
-    if (data_.size() - pos_ < n) throw WireError("office message ends early");
-  }
-  std::vector<uint8_t> data_;  // a vector: the compiler sees it initialised when moved
-  size_t pos_ = 0;
+  [[noreturn]] static void Short() { throw WireError("office message ends early"); }
+  ByteReader in_;
 };
 
 inline uint32_t FrameLength(const char* four) {

@@ -8,7 +8,6 @@
 #include <QLocalSocket>
 #include <QProcessEnvironment>
 #include <QStandardPaths>
-#include <QScopeGuard>
 #include <QThread>
 #include <QTimer>
 #include <algorithm>
@@ -16,6 +15,7 @@
 
 #include "core/Exception.h"
 #include "core/PrivateTemp.h"
+#include "core/ScopeGuard.h"
 #include "platform/com/Registration.h"
 
 using namespace office_wire;
@@ -204,7 +204,7 @@ void TOfficeWorker::Start() {
   QDeadlineTimer deadline(10000);
   ++calls_;
   {
-    const auto done = qScopeGuard([this] { --calls_; });
+    const auto done = ScopeExit([this] { --calls_; });
     while (!server_->hasPendingConnections()) {
       if (process_->state() == QProcess::NotRunning)
         NotStarted(program + " ended (exit code " + std::to_string(process_->exitCode()) +
@@ -337,7 +337,7 @@ std::string TOfficeWorker::Call(Op op, const Writer& args, int timeoutMs) {
   std::string payload;
   ++calls_;
   {
-    const auto done = qScopeGuard([this] { --calls_; });
+    const auto done = ScopeExit([this] { --calls_; });
     for (;;) {
       // Ended while the loop ran (stopped, or found dead by another call).
       if (generation_ != generation || !socket_ || !process_) Lost("the office worker ended");

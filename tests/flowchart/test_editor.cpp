@@ -147,7 +147,7 @@ TEST_F(Editor, RubberBandTogglesWithShiftAndEscCancels) {
   Drag({10, 10}, {220, 120});  // the first step and the first connection's start
   EXPECT_EQ(chart->SelectedObjects().size(), 1u);
   EXPECT_EQ(chart->SelectedConnections().size(), 1u);
-  EXPECT_EQ(ed->lblTip->text(), ToQString(Cp936("当前选中：流程连线")));
+  EXPECT_EQ(ed->lblTip->text(), QString::fromUtf8("当前选中：流程连线"));
   Drag({240, 150}, {420, 240}, Qt::ShiftModifier);
   EXPECT_EQ(chart->SelectedObjects().size(), 2u);
   // Esc during a band leaves the selection as it was after the press.
@@ -213,7 +213,7 @@ TEST_F(Editor, UnionsAreMadeListedAndHinted) {
   {
     auto pick = WhenModal<TFSelectUnion>([](TFSelectUnion* d) {
       EXPECT_EQ(d->lbUnions->count(), 1);
-      EXPECT_EQ(d->lbUnions->item(0)->text(), "Union 1 ( " + ToQString(Cp936("流程节点 1")) + " )");
+      EXPECT_EQ(d->lbUnions->item(0)->text(), "Union 1 ( " + QString::fromUtf8("流程节点 1") + " )");
       d->lbUnions->setCurrentRow(0);
       d->accept();
     });

@@ -109,7 +109,7 @@ struct Flow : ::testing::Test {
 };
 
 TEST_F(Flow, LoadsHeaderStepsAndChart) {
-  EXPECT_EQ(ed->windowTitle(), ToQString(Cp936("流程定义－－请假流程")));
+  EXPECT_EQ(ed->windowTitle(), QString::fromUtf8("流程定义－－请假流程"));
   EXPECT_EQ(ed->WorkCount(), 4);
   ASSERT_EQ(Chart().ObjectCount(), 3);
   EXPECT_EQ(Chart().Objects(0)->StepId(), "1");
@@ -310,7 +310,7 @@ TEST_F(Flow, HandlersArePickedThroughTheUserReply) {
   EXPECT_EQ(uint8_t(sent[1][140]), 3);
   EXPECT_EQ(ed->WorkRecord(1).handlerCount, 2u);
   EXPECT_EQ(ed->WorkRecord(1).handlers[1].userId, "{U2}");
-  EXPECT_EQ(ed->edt_OpUser->text(), ToQString(Cp936("张三,李四")));
+  EXPECT_EQ(ed->edt_OpUser->text(), QString::fromUtf8("张三,李四"));
   FakePicker::accept = false;
   FakePicker::choice = {};
   ed->WriteUserList(reply);

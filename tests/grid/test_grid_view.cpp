@@ -8,6 +8,7 @@
 #include <set>
 
 #include "core/AnsiString.h"
+#include "core/ScopeGuard.h"
 #include "platform/Services.h"
 #include "test_grid_view_support.h"
 
@@ -359,12 +360,9 @@ TEST_F(GridView, AHandlerThatFreesTheGridEndsTheMoveThere) {
     window.setGeometry(100, 200, 420, 320);
     grid->setParent(&window);
     grid->setGeometry(10, 10, 400, 300);
-    struct Unparent {
-      std::unique_ptr<TXLGrid>& grid;
-      ~Unparent() {
-        if (grid) grid->setParent(nullptr);  // the fixture frees it
-      }
-    } unparent{grid};
+    const auto unparent = ScopeExit([&] {
+      if (grid) grid->setParent(nullptr);  // the fixture frees it
+    });
     window.show();
     QApplication::setActiveWindow(&window);
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
@@ -386,7 +384,7 @@ TEST_F(GridView, AHandlerThatFreesTheGridEndsTheMoveThere) {
 TEST_F(GridView, TheRightButtonMakesACellCurrentAndOpensTheMenuOnlyInsideTheData) {
   Make([](TXLSheet& s) { s.SetCount(sCols, 3); });
   QMenu menu;
-  menu.addAction(QStringLiteral("打印"));
+  menu.addAction(QString::fromUtf8("打印"));
   grid->SetPopupMenu(&menu);
   QTest::mouseClick(Pane(), Qt::RightButton, {}, CellCentre(2, 3));
   EXPECT_EQ(Cur(), (TPoint{2, 3}));

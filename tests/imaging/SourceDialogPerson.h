@@ -14,7 +14,7 @@
 inline QDialog* VisibleScanSourceDialog() {
   for (QWidget* w : QApplication::topLevelWidgets()) {
     auto* d = qobject_cast<QDialog*>(w);
-    if (d && d->isVisible() && d->windowTitle() == QStringLiteral("扫描")) return d;
+    if (d && d->isVisible() && d->windowTitle() == QString::fromUtf8("扫描")) return d;
   }
   return nullptr;
 }

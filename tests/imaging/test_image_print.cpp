@@ -16,6 +16,7 @@
 
 #include "ImagingTestUtil.h"
 #include "ModalDriver.h"
+#include "core/Rounding.h"
 #include "imaging/ui/EnPrint.h"
 #include "imaging/ui/FrmtForm.h"
 #include "imaging/ui/POptForm.h"
@@ -200,7 +201,7 @@ TEST(DibGraphicPrinter, AfterThePageSetUpEverySizeModeFitsThePrintersPage) {
   pr.setPageOrientation(QPageLayout::Portrait);
   ASSERT_NEAR(paper.width(), 4961, 5);  // A5 across: 210 mm
   EXPECT_NEAR(page.left(), 236, 4);     // 10 mm, in whole points
-  const int fitHeight = int(std::nearbyint(200.0 * page.width() / 300));
+  const int fitHeight = int(RoundHalfEven(200.0 * page.width() / 300));
   struct Case {
     int mode;
     TRect dots;

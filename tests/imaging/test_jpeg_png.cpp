@@ -199,7 +199,11 @@ TEST(Png, PaletteImagesAreGammaCorrectedLikeGreyAndRgb) {
   };
   const std::vector<png_color> colours = {{0, 0, 0}, {64, 128, 192}, {200, 30, 90}, {255, 255, 255}};
   std::vector<uint8_t> rgbRow, greys;
-  for (const png_color& c : colours) rgbRow.insert(rgbRow.end(), {c.red, c.green, c.blue});
+  for (const png_color& c : colours) {
+    rgbRow.push_back(c.red);
+    rgbRow.push_back(c.green);
+    rgbRow.push_back(c.blue);
+  }
   std::vector<png_color> greyPlte;
   for (int i = 0; i < 256; ++i) {
     greys.push_back(uint8_t(i));

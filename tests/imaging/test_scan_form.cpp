@@ -75,7 +75,7 @@ struct Form {
 QDialog* VisibleSourceDialog() {
   for (QWidget* w : QApplication::topLevelWidgets()) {
     auto* d = qobject_cast<QDialog*>(w);
-    if (d && d->isVisible() && d->windowTitle() == QStringLiteral("扫描")) return d;
+    if (d && d->isVisible() && d->windowTitle() == QString::fromUtf8("扫描")) return d;
   }
   return nullptr;
 }
@@ -445,9 +445,9 @@ TEST(ScanForm, TheSourceDialogsModeAndResolutionAreScanned) {
     auto* res = d->findChild<QSpinBox*>();
     ASSERT_EQ(combos.size(), 2);
     ASSERT_NE(res, nullptr);
-    combos[0]->setCurrentText(QStringLiteral("黑白"));
+    combos[0]->setCurrentText(QString::fromUtf8("黑白"));
     res->setValue(100);
-    ButtonOf(d, QStringLiteral("扫描"))->click();
+    ButtonOf(d, QString::fromUtf8("扫描"))->click();
   });
   f.form->Scan(false);
   EXPECT_EQ(driver.acted, 1);
@@ -463,7 +463,7 @@ TEST(ScanForm, TheSourceDialogsModeAndResolutionAreScanned) {
 TEST(ScanForm, CancellingTheSourceDialogEndsTheScanWithoutAPage) {
   Form f;
   const std::vector<std::function<void(QDialog*)>> cancels = {
-      [](QDialog* d) { ButtonOf(d, QStringLiteral("取消"))->click(); },
+      [](QDialog* d) { ButtonOf(d, QString::fromUtf8("取消"))->click(); },
       [](QDialog* d) {
         QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
         QApplication::sendEvent(d, &esc);
@@ -496,7 +496,7 @@ TEST(ScanForm, TheChosenScannerBecomesTheDefaultSource) {
       auto* list = d->findChild<QListWidget*>();
       auto* box = d->findChild<QDialogButtonBox*>();
       ASSERT_TRUE(list && box);
-      if (d->windowTitle() != QStringLiteral("选择扫描仪")) return;
+      if (d->windowTitle() != QString::fromUtf8("选择扫描仪")) return;
       listed.clear();
       for (int i = 0; i < list->count(); ++i) listed << list->item(i)->text();
       preselected = list->currentRow();

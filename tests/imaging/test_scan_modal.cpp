@@ -26,8 +26,8 @@ TEST(ScanFormModal, TheSourceDialogTakesClicksAndKeysUnderTheModalForm) {
     int pages;
   };
   const Case cases[] = {
-      {"扫描", [](QDialog* d) { ClickThroughWindow(DialogButton(d, QStringLiteral("扫描"))); }, 1},
-      {"取消", [](QDialog* d) { ClickThroughWindow(DialogButton(d, QStringLiteral("取消"))); }, 0},
+      {"扫描", [](QDialog* d) { ClickThroughWindow(DialogButton(d, QString::fromUtf8("扫描"))); }, 1},
+      {"取消", [](QDialog* d) { ClickThroughWindow(DialogButton(d, QString::fromUtf8("取消"))); }, 0},
       {"Escape", [](QDialog* d) { KeyThroughWindow(d, Qt::Key_Escape); }, 0},
       {"Return", [](QDialog* d) { KeyThroughWindow(d, Qt::Key_Return); }, 1},
   };
@@ -65,7 +65,7 @@ namespace {
 QDialog* VisibleScanProgress() {
   for (QWidget* w : QApplication::topLevelWidgets()) {
     auto* d = qobject_cast<QDialog*>(w);
-    if (d && d->isVisible() && d->windowTitle() == QStringLiteral("正在扫描")) return d;
+    if (d && d->isVisible() && d->windowTitle() == QString::fromUtf8("正在扫描")) return d;
   }
   return nullptr;
 }
@@ -112,7 +112,7 @@ TEST(ScanFormModal, AFeederScanPaintsTakesNoKeyAndStopsAfterThePageOnCancel) {
       return;
     }
     if (!cancelled && form.PageCount() >= 1 && paints.count > 0) {
-      QPushButton* cancel = VisibleButton(progress, QStringLiteral("取消"));
+      QPushButton* cancel = VisibleButton(progress, QString::fromUtf8("取消"));
       ASSERT_NE(cancel, nullptr);
       pagesAtCancel = form.PageCount();
       ClickThroughWindow(cancel);
