@@ -226,7 +226,7 @@ void TTemplateLayout::BuildFloatingPanels() {
 
 QWidget* TTemplateLayout::BuildStatusBar() {
   form_.statusBar_ = new QStatusBar(&form_);
-  auto* s1 = new QLabel(QStringLiteral("[Calvessa 网络办公自动化系统 Ver 1.0]"), form_.statusBar_);
+  auto* s1 = new QLabel(QString::fromUtf8("[Calvessa 网络办公自动化系统 Ver 1.0]"), form_.statusBar_);
   s1->setFixedWidth(230);
   auto* s2 = new QLabel(QString::fromUtf8("智能表单显示录入平台"), form_.statusBar_);
   s2->setFixedWidth(140);

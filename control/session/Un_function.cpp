@@ -320,7 +320,7 @@ namespace {
 // The cell picker opens full screen: without a window manager's close box the person still
 // needs a way out: the button takes the current cell, Escape takes none (cancelled is set).
 void AddPickerClose(QWidget* form, const std::shared_ptr<bool>& cancelled) {
-  auto* done = new QPushButton(ToQString(Cp936("选定单元格")), form);
+  auto* done = new QPushButton(QString::fromUtf8("选定单元格"), form);
   done->setObjectName("btnPickCell");
   QObject::connect(done, &QPushButton::clicked, form, &QWidget::close);
   if (auto* bar = form->findChild<QStatusBar*>()) {

@@ -20,7 +20,7 @@ TfrmWaitFor::TfrmWaitFor(QWidget* owner)
   SetBackground(this, clSilver);
   lbl1_ = new QLabel(QString::fromUtf8(kDefaultCaption), this);
   lbl1_->setObjectName("lbl1");
-  QFont font(QStringLiteral("宋体"));
+  QFont font(QString::fromUtf8("宋体"));
   font.setPixelSize(17);
   lbl1_->setFont(font);
   QPalette p = lbl1_->palette();

@@ -51,7 +51,7 @@ TEST(PrintE2E, PrintingAScannedPageWritesItWhereThePersonChose) {
         ASSERT_NE(tools, nullptr);
         {
           SourceDialogPerson person(
-              [](QDialog* d) { ClickThroughWindow(DialogButton(d, QStringLiteral("扫描"))); });
+              [](QDialog* d) { ClickThroughWindow(DialogButton(d, QString::fromUtf8("扫描"))); });
           ClickThroughWindow(tools->widgetForAction(f->Btn_Scan));
           EXPECT_TRUE(person.acted);
         }

@@ -60,7 +60,7 @@ TEST(ScanE2E, APageScannedFromTheFormsManagerReachesTheServerAsAWordAttachment) 
       .Then("the source's dialog", [] { return VisibleScanSourceDialog() != nullptr; },
             [&] {
               sourceDialog = true;
-              ClickThroughWindow(DialogButton(VisibleScanSourceDialog(), QStringLiteral("扫描")));
+              ClickThroughWindow(DialogButton(VisibleScanSourceDialog(), QString::fromUtf8("扫描")));
             })
       .In<TScanForm>("the scanned page", [&](TScanForm* f) {
         pages = f->PageCount();
