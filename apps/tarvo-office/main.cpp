@@ -10,6 +10,8 @@
 #include <LibreOfficeKit/LibreOfficeKitEnums.h>
 #include <LibreOfficeKit/LibreOfficeKitInit.h>
 #include <ftw.h>
+#include <langinfo.h>
+#include <locale.h>
 #include <pthread.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -23,6 +25,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -244,6 +247,17 @@ void RecordSuiteVersion(const std::string& profile) {
   if (fclose(f) != 0 || !written || rename(tmp.c_str(), path.c_str()) != 0) ::unlink(tmp.c_str());
 }
 
+// Documents reach the suite as file URLs of UTF-8 names; under a locale without UTF-8 (no
+// LANG at all, as under a bare service) it cannot turn such a URL back into a path and
+// refuses every document whose name is not ASCII.
+void UseUtf8FileNames() {
+  setlocale(LC_ALL, "");
+  const char* codeset = nl_langinfo(CODESET);
+  if (codeset && strcmp(codeset, "UTF-8") == 0) return;
+  setenv("LC_ALL", "C.UTF-8", 1);
+  setlocale(LC_ALL, "C.UTF-8");
+}
+
 // The suite keeps its profile apart from everyone else's: without a cache folder, in the
 // worker's own folder, never in the shared temporary one.
 void StartOffice() {
@@ -254,6 +268,7 @@ void StartOffice() {
   MakeDirs(profile);
   RecordSuiteVersion(profile);
   setenv("SAL_USE_VCLPLUGIN", "svp", 1);
+  UseUtf8FileNames();
   g_office.reset(lok::lok_cpp_init(kInstallPath, FileUrl(profile).c_str()));
   TakeTermBack();
   if (!g_office) throw CannotStart(std::string("the office suite in ") + kInstallPath + " could not be started");
