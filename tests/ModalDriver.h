@@ -80,6 +80,27 @@ template <class T>
   return ModalScript(std::move(step), deadline, T::staticMetaObject.className());
 }
 
+// Sends a request with start, runs act once on the modal T it brings up, and returns once
+// no modal window is left: false when act never ran or a window stayed past closeMs.
+template <class T>
+bool ActOnceOnModal(const std::function<void()>& start, const std::function<void(T&)>& act,
+                    std::chrono::milliseconds deadline, int closeMs) {
+  bool acted = false;
+  auto script = WhenModal<T>(
+      [&](T* w) {
+        if (acted) return;
+        acted = true;
+        act(*w);
+      },
+      deadline);
+  start();
+  QElapsedTimer clock;
+  clock.start();
+  while (!(acted && !QApplication::activeModalWidget()) && clock.elapsed() < closeMs)
+    QApplication::processEvents(QEventLoop::AllEvents, 20);
+  return acted && !QApplication::activeModalWidget();
+}
+
 // Runs script once the dialog's modal loop is up and returns exec()'s result. A dialog still
 // up at the deadline fails the test and is rejected, so the call always returns.
 inline int ExecWithScript(QDialog& dialog, std::function<void()> script,

@@ -81,17 +81,10 @@ class FormE2E : public ::testing::Test {
   // Opens the leave form document and runs act on the form once it is up; returns when
   // the form has closed.
   void WithForm(bool newDoc, const std::function<void(TfrmTemplate&)>& act) {
-    bool acted = false;
-    auto script = WhenModal<TfrmTemplate>(
-        [&](TfrmTemplate* f) {
-          if (acted) return;
-          acted = true;
-          act(*f);
-        },
-        std::chrono::seconds(20));
     NewDocumentFlag() = newDoc ? 1 : 0;
-    session_->SendQuery("oa", "", kRecord, 0, Cp936("请假单"), 1, 1, "", "");
-    EXPECT_TRUE(PumpUntil([&] { return acted && !QApplication::activeModalWidget(); }, 25000));
+    EXPECT_TRUE(ActOnceOnModal<TfrmTemplate>(
+        [&] { session_->SendQuery("oa", "", kRecord, 0, Cp936("请假单"), 1, 1, "", ""); }, act,
+        std::chrono::seconds(20), 25000));
   }
 
   // Types text into the field's cell through the grid, as an input method commits it,

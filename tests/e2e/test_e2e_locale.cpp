@@ -75,17 +75,10 @@ class LocaleE2E : public ::testing::Test {
 
   // Opens the leave request and runs act once its form is up; returns once it closed.
   void WithForm(bool newDoc, const std::function<void(TfrmTemplate&)>& act) {
-    bool acted = false;
-    auto script = WhenModal<TfrmTemplate>(
-        [&](TfrmTemplate* f) {
-          if (acted) return;
-          acted = true;
-          act(*f);
-        },
-        std::chrono::seconds(20));
     NewDocumentFlag() = newDoc ? 1 : 0;
-    session_->SendQuery("oa", "", kRecord, 0, Utf8ToCp936("请假单"), 1, 1, "", "");
-    EXPECT_TRUE(PumpUntil([&] { return acted && !QApplication::activeModalWidget(); }, 25000));
+    EXPECT_TRUE(ActOnceOnModal<TfrmTemplate>(
+        [&] { session_->SendQuery("oa", "", kRecord, 0, Utf8ToCp936("请假单"), 1, 1, "", ""); }, act,
+        std::chrono::seconds(20), 25000));
   }
 
   ServiceCapture capture_;

@@ -64,16 +64,9 @@ class RightsE2E : public ::testing::Test {
   // The page opens the leave request `id` (a new one for "") and act works its form; returns
   // once the form has closed.
   void WithForm(const std::string& id, const std::function<void(TfrmTemplate&)>& act) {
-    bool acted = false;
-    auto script = WhenModal<TfrmTemplate>(
-        [&](TfrmTemplate* f) {
-          if (acted) return;
-          acted = true;
-          act(*f);
-        },
-        std::chrono::seconds(30));
-    ASSERT_EQ(page_->driver->Call("GetStream", {"oa", id, "0", "请假单", "1", "", ""}), S_OK);
-    ASSERT_TRUE(PumpUntil([&] { return acted && !QApplication::activeModalWidget(); }, 40000));
+    ASSERT_TRUE(ActOnceOnModal<TfrmTemplate>(
+        [&] { ASSERT_EQ(page_->driver->Call("GetStream", {"oa", id, "0", "请假单", "1", "", ""}), S_OK); }, act,
+        std::chrono::seconds(30), 40000));
   }
 
   // admin asks for leave; it waits for zhangsan, the reviewer of admin's department.
