@@ -244,6 +244,8 @@ class Walker : public QObject {
     home_ = QFileInfo(files.absolutePath()).dir().canonicalPath();
     connect(&timer_, &QTimer::timeout, this, [this] { Tick(); });
     startedAt_ = NowMs();
+    // Two people at one document at once are often both there to add their files.
+    attachMind_ = o_.shared && Chance(70);
     timer_.start(30);
   }
 
@@ -277,6 +279,7 @@ class Walker : public QObject {
     KeepPromise();
     JudgeRequests();
     CheckSendButtons();
+    CheckStayed();
     if (now >= nextAt_ && Ready() && Idle(now)) {
       if (done_ >= o_.actions || now >= o_.untilMs) End();
       Look();
@@ -423,6 +426,12 @@ class Walker : public QObject {
     QWidget* modal = QApplication::activeModalWidget();
     // A question up: whatever comes next answers it; none: the person is at the form again.
     if (!qobject_cast<QMessageBox*>(modal)) askedSinceClose_ = false;
+    // The Escape did not take: what the person does next answers the question.
+    if (stay_.box) stay_ = {};
+    if (auto* box = qobject_cast<QMessageBox*>(modal); box && AsksToSave(box) && box->parentWidget() &&
+                                                        box->parentWidget()->window() != Page() && Chance(40))
+      return BackOut(box);
+    if (attachMind_ && Chance(50) && AttachMeant(modal)) return;
     if (auto* dialog = qobject_cast<QFileDialog*>(modal); dialog && !files_.empty() && Chance(60)) {
       // What is saved or printed goes beside the inputs, never over them.
       const bool saving = dialog->acceptMode() == QFileDialog::AcceptSave;
@@ -454,6 +463,7 @@ class Walker : public QObject {
     }
     // In the manager a person mostly adds files, and reads them.
     if (modal && IsA(modal, "TfrmSetLoadFiles") && ButtonIn(modal, "添加文件") && Chance(20)) return AttachOnPurpose();
+    if (modal && IsA(modal, "TfrmSetLoadFiles") && PicksListed() && Chance(15)) return SaveFromManager(modal);
     // A file in a list is there to be read: a double click opens it in its viewer.
     if (QWidget* list = AttachmentListInSight(modal); list && Chance(35)) {
       std::vector<Seen> items = AccessibleChildren(list, 200);
@@ -521,6 +531,76 @@ class Walker : public QObject {
     nextAt_ = NowMs() + 800 + Pick(1500);
   }
 
+  // A question whether to save, as against one about anything else.
+  static bool AsksToSave(const QMessageBox* box) {
+    const QString t = box->text();
+    return IsQuestion(box) && t.contains(QString::fromUtf8("保存")) && (t.contains('?') || t.contains(QString::fromUtf8("？")));
+  }
+
+  // Escape, or the box's close button: the person means neither yes nor no, but to stay.
+  void BackOut(QMessageBox* box) {
+    const bool key = Chance(60);
+    QWidget* window = box->parentWidget()->window();
+    stay_ = {box, window, S(Describe(window)), S(Squeezed(box->text())),
+             key ? "Escape" : "the close button", 0};
+    expectInput_ = key;
+    Log(std::string(key ? "key Escape on" : "close") + " the question \"" + stay_.question + "\" in " + S(Describe(box)));
+    if (key) XKey("Escape");
+    else XCloseWindow(box);
+  }
+
+  // Once the question backed out of is gone, the window it asked about is still up.
+  // (What it shows is not compared: typing the host held back may still be arriving.)
+  void CheckStayed() {
+    if (stay_.question.empty() || stay_.box) return;
+    const int64_t now = NowMs();
+    if (!stay_.goneAt) stay_.goneAt = now;
+    if (now - stay_.goneAt < 800) return;
+    const Stay s = std::move(stay_);
+    stay_ = {};
+    if (!s.window || !s.window->isVisible())
+      Fail("after " + s.how + " on the question \"" + s.question + "\" " + s.what +
+           " closed: the person backed out of closing it, and what it held went with it");
+    Say("note checked " + s.what + " stayed after " + s.how + " on a question about saving");
+  }
+
+  // A file the person picked is in the manager's list.
+  bool PicksListed() const {
+    return std::any_of(intended_.begin(), intended_.end(), [](const Intended& i) { return i.listed; });
+  }
+
+  void SaveFromManager(QWidget* manager) {
+    QWidget* b = ButtonIn(manager, "保存返回");
+    if (!b) return Click(1, 1);
+    ClickOnPurpose(b, manager);
+  }
+
+  // The steps of adding a file, for a person who came to: the form's files, a file added,
+  // the manager saved. False where none of them is at hand.
+  bool AttachMeant(QWidget* modal) {
+    if (!modal) return false;
+    if (IsA(modal, "TfrmSetLoadFiles")) {
+      if (PicksListed()) SaveFromManager(modal);
+      else if (QWidget* add = ButtonIn(modal, "添加文件")) ClickOnPurpose(add, modal);
+      else return false;
+      return true;
+    }
+    if (modal != form_) return false;
+    QWidget* files = ButtonIn(modal, "附件");
+    if (!files) return false;
+    ClickOnPurpose(files, modal);
+    return true;
+  }
+
+  void ClickOnPurpose(QWidget* b, QWidget* window) {
+    const QPoint g = b->mapToGlobal(b->rect().center());
+    expectInput_ = true;
+    Promise(b);
+    Log("attach: click " + S(Describe(b)) + " in " + S(Describe(window)) + " at " + std::to_string(g.x()) + "," +
+        std::to_string(g.y()));
+    XClick(g);
+  }
+
   // The attachment list of the window in front (the manager's or the form's), when it
   // lists any file.
   static QWidget* AttachmentListInSight(QWidget* modal) {
@@ -583,7 +663,10 @@ class Walker : public QObject {
   void Promise(QWidget* w) {
     const std::string what = SendWhat(w);
     // Which of the same-named files goes is not followed: the intent starts again.
-    if (what == "upload (删除文件)") intended_.clear();
+    if (what == "upload (删除文件)") {
+      intended_.clear();
+      Say("note removes files of " + S(snap_.recordId));
+    }
     if (!what.empty() && !watch_.InFlight()) watch_.Arm(what + " in " + S(Describe(w->window())));
   }
 
@@ -632,11 +715,7 @@ class Walker : public QObject {
     if (modal && IsA(modal, "TfrmSetLoadFiles")) button = ButtonIn(modal, Chance(25) ? "扫描文件" : "添加文件");
     else if (modal && modal == form_) button = ButtonIn(modal, "附件");
     if (!button) return Click(1, 1);
-    const QPoint g = button->mapToGlobal(button->rect().center());
-    Promise(button);
-    Log("attach: click " + S(Describe(button)) + " in " + S(Describe(modal)) + " at " + std::to_string(g.x()) + "," +
-        std::to_string(g.y()));
-    XClick(g);
+    ClickOnPurpose(button, modal);
   }
 
   // A file to pick: mostly of a kind not picked yet in this session.
@@ -962,8 +1041,14 @@ class Walker : public QObject {
       const auto it = std::find_if(held.begin(), held.end(), [&](const StoredFile& f) {
         return BaseName(Q(f.name)) == i.name && f.sha256 == i.sha256;
       });
-      if (it == held.end()) missing += "\n  " + S(i.name) + " (sha256 " + i.sha256.substr(0, 12) + ")";
-      else held.erase(it);  // one stored file answers for one attached
+      if (it == held.end()) {
+        missing += "\n  " + S(i.name) + " (sha256 " + i.sha256.substr(0, 12) + ")";
+        continue;
+      }
+      held.erase(it);  // one stored file answers for one attached
+      // Whoever else saves this record's files later must leave this one there.
+      Say("note kept " + S(attachmentsOf_) + " " + i.sha256 + " " + S(i.name));
+      attachMind_ = false;
     }
     intended_.clear();
     if (!compared) return;
@@ -1029,6 +1114,15 @@ class Walker : public QObject {
     bool listed = false;  // the manager showed it: the pick was taken
   };
   std::vector<Intended> intended_;  // files picked for the manager, not compared yet
+  // A question about saving the person backed out of, and the window it asked about.
+  struct Stay {
+    QPointer<QMessageBox> box;
+    QPointer<QWidget> window;
+    std::string what, question, how;
+    int64_t goneAt = 0;
+  };
+  Stay stay_;
+  bool attachMind_ = false;  // the person came to add a file to the document
 };
 
 std::string Take(const char* name) {
