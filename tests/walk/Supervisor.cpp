@@ -670,7 +670,8 @@ int RunWalk(int& argc, char** argv, const WalkOptions& o) {
       failure = "the walk's own input files were written over in the session (its file dialogs must save elsewhere)";
     if (!failure.empty()) {
       failedSession = k;
-      findings.push_back("session " + std::to_string(k) + ": " + failure.substr(0, failure.find('\n')));
+      findings.push_back("session " + std::to_string(k) + " (" + std::to_string(sessions) + " sessions, " +
+                         std::to_string(actions) + " actions in): " + failure.substr(0, failure.find('\n')));
       Print("walk failed: " + failure);
       Print("seed " + std::to_string(seed) + ", session " + std::to_string(k) + "; the actions up to it:");
       for (const std::string& l : log) Print(l);
