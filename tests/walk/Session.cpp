@@ -279,7 +279,7 @@ class Walker : public QObject {
     KeepPromise();
     JudgeRequests();
     CheckSendButtons();
-    CheckStayed();
+    CheckStayed(false);
     if (now >= nextAt_ && Ready() && Idle(now)) {
       if (done_ >= o_.actions || now >= o_.untilMs) End();
       Look();
@@ -426,8 +426,10 @@ class Walker : public QObject {
     QWidget* modal = QApplication::activeModalWidget();
     // A question up: whatever comes next answers it; none: the person is at the form again.
     if (!qobject_cast<QMessageBox*>(modal)) askedSinceClose_ = false;
-    // The Escape did not take: what the person does next answers the question.
+    // The Escape did not take: what the person does next answers the question. It took:
+    // the window is judged before the person goes on (and perhaps leaves the page).
     if (stay_.box) stay_ = {};
+    CheckStayed(true);
     if (auto* box = qobject_cast<QMessageBox*>(modal); box && AsksToSave(box) && box->parentWidget() &&
                                                         box->parentWidget()->window() != Page() && Chance(40))
       return BackOut(box);
@@ -549,13 +551,14 @@ class Walker : public QObject {
     else XCloseWindow(box);
   }
 
-  // Once the question backed out of is gone, the window it asked about is still up.
-  // (What it shows is not compared: typing the host held back may still be arriving.)
-  void CheckStayed() {
+  // Once the question backed out of is gone, the window it asked about is still up: a
+  // moment later, or at once when the person acts again. (What it shows is not
+  // compared: typing the host held back may still be arriving.)
+  void CheckStayed(bool atOnce) {
     if (stay_.question.empty() || stay_.box) return;
     const int64_t now = NowMs();
     if (!stay_.goneAt) stay_.goneAt = now;
-    if (now - stay_.goneAt < 800) return;
+    if (!atOnce && now - stay_.goneAt < 800) return;
     const Stay s = std::move(stay_);
     stay_ = {};
     if (!s.window || !s.window->isVisible())
