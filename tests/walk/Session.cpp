@@ -244,8 +244,9 @@ class Walker : public QObject {
     home_ = QFileInfo(files.absolutePath()).dir().canonicalPath();
     connect(&timer_, &QTimer::timeout, this, [this] { Tick(); });
     startedAt_ = NowMs();
-    // Two people at one document at once are often both there to add their files.
-    attachMind_ = o_.shared && Chance(70);
+    // Some come to add a file to the document; two people at one document at once are
+    // often both there for that.
+    attachMind_ = Chance(o_.shared ? 70 : 25);
     timer_.start(30);
   }
 
@@ -470,9 +471,15 @@ class Walker : public QObject {
     if (QWidget* list = AttachmentListInSight(modal); list && Chance(35)) {
       std::vector<Seen> items = AccessibleChildren(list, 200);
       std::erase_if(items, [](const Seen& i) { return i.role != QAccessible::ListItem; });
+      // Mostly one of a kind not opened yet in this session: each kind has its own viewer.
+      std::vector<Seen> fresh;
+      for (const Seen& i : items)
+        if (!openedKinds_.count(Kind(i.name))) fresh.push_back(i);
+      if (!fresh.empty() && Chance(70)) items = std::move(fresh);
       if (!items.empty()) {
         const Seen& item = items[size_t(Pick(int(items.size())))];
         if (!item.rect.isEmpty()) {
+          openedKinds_.insert(Kind(item.name));
           expectInput_ = true;
           Log("open attachment \"" + S(item.name) + "\" (" + Kind(item.name) + ") in " + S(Describe(list->window())));
           XClick(item.rect.center(), 1, 2);
@@ -581,7 +588,8 @@ class Walker : public QObject {
   // The steps of adding a file, for a person who came to: the form's files, a file added,
   // the manager saved. False where none of them is at hand.
   bool AttachMeant(QWidget* modal) {
-    if (!modal) return false;
+    // The form's button opened something else (its Word body): the person gives up.
+    if (!modal || ++attachTries_ > 8) return false;
     if (IsA(modal, "TfrmSetLoadFiles")) {
       if (PicksListed()) SaveFromManager(modal);
       else if (QWidget* add = ButtonIn(modal, "添加文件")) ClickOnPurpose(add, modal);
@@ -1126,6 +1134,8 @@ class Walker : public QObject {
   };
   Stay stay_;
   bool attachMind_ = false;  // the person came to add a file to the document
+  int attachTries_ = 0;
+  std::set<std::string> openedKinds_;  // kinds of attachment opened in this session
 };
 
 std::string Take(const char* name) {
