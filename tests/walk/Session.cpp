@@ -779,6 +779,15 @@ class Walker : public QObject {
     return out;
   }
 
+  // A field that holds a date or a number, as its name says; empty for any other.
+  static std::string FieldKind(const QString& name) {
+    for (const char* d : {"日期", "时间"})
+      if (name.contains(QString::fromUtf8(d))) return "date";
+    for (const char* n : {"天数", "份数", "扣款", "合计", "金额", "数量"})
+      if (name.contains(QString::fromUtf8(n))) return "number";
+    return {};
+  }
+
   // What a person mostly does in a form: a click on a field, a word, Enter. Empty fields
   // first: a form is saved only with its title filled in.
   void FillField() {
@@ -804,7 +813,14 @@ class Walker : public QObject {
     }
     const std::vector<FieldCell>& from = !empty.empty() && Chance(60) ? empty : !open.empty() && Chance(85) ? open : cells;
     const FieldCell& c = from[size_t(Pick(int(from.size())))];
-    const std::string text = Chance(75) ? Fresh() : std::string(kChineseWords[Pick(std::size(kChineseWords))]);
+    std::string text = Chance(75) ? Fresh() : std::string(kChineseWords[Pick(std::size(kChineseWords))]);
+    // Mostly what the field asks for: a date where a date goes, a number where one is counted.
+    if (const std::string kind = FieldKind(c.name); !kind.empty() && Chance(75)) {
+      char v[32];
+      if (kind == "date") std::snprintf(v, sizeof v, "2026-%02d-%02d", 1 + Pick(12), 1 + Pick(28));
+      else std::snprintf(v, sizeof v, "%d", 1 + Pick(30));
+      text = v;
+    }
     const QPoint g = c.rect.center();
     Log("fill field " + S(c.name) + " with \"" + text + "\" at " + std::to_string(g.x()) + "," + std::to_string(g.y()));
     XClick(g);
