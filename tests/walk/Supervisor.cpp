@@ -604,6 +604,13 @@ int RunWalk(int& argc, char** argv, const WalkOptions& o) {
           h.process.waitForFinished(5000);
           h.ended = true;
         }
+        // A host that never says a word has no walker in it: no use waiting out the session.
+        if (!h.ended && !h.walking && sessionClock.elapsed() > 90000) {
+          h.failure = "the walker did not start in the host in 90 s";
+          h.process.kill();
+          h.process.waitForFinished(5000);
+          h.ended = true;
+        }
         if (!h.ended && sessionClock.elapsed() > sessionLimitMs) {
           h.failure = "the session did not end in " + std::to_string(sessionLimitMs / 1000) + " s";
           h.process.kill();
