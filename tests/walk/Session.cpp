@@ -244,9 +244,9 @@ class Walker : public QObject {
     home_ = QFileInfo(files.absolutePath()).dir().canonicalPath();
     connect(&timer_, &QTimer::timeout, this, [this] { Tick(); });
     startedAt_ = NowMs();
-    // Some come to add a file to the document; two people at one document at once are
-    // often both there for that.
-    attachMind_ = Chance(o_.shared ? 70 : 25);
+    // Some come to add a file to the document; two people at one document at once, and
+    // one who writes a new one, often.
+    attachMind_ = Chance(o_.shared || o_.opensNew ? 60 : 25);
     timer_.start(30);
   }
 
