@@ -247,6 +247,7 @@ class Walker : public QObject {
     // Some come to add a file to the document; two people at one document at once, and
     // one who writes a new one, often.
     attachMind_ = Chance(o_.shared || o_.opensNew ? 60 : 25);
+    sendMind_ = Chance(35);
     timer_.start(30);
   }
 
@@ -435,6 +436,7 @@ class Walker : public QObject {
                                                         box->parentWidget()->window() != Page() && Chance(40))
       return BackOut(box);
     if (attachMind_ && Chance(50) && AttachMeant(modal)) return;
+    if (sendMind_ && form_ && modal == form_ && Chance(50)) return SendMeant();
     if (auto* dialog = qobject_cast<QFileDialog*>(modal); dialog && !files_.empty() && Chance(60)) {
       // What is saved or printed goes beside the inputs, never over them.
       const bool saving = dialog->acceptMode() == QFileDialog::AcceptSave;
@@ -691,20 +693,8 @@ class Walker : public QObject {
     for (const char* caption : {"编号", "分发", "归档", "签批意见:", "提交", "暂存"})
       if (QWidget* b = ButtonIn(modal, caption)) offered.push_back(b);
     const int choice = Pick(int(offered.size()) + 1);
-    if (choice < int(offered.size())) {
-      QWidget* b = offered[size_t(choice)];
-      const QPoint g = b->mapToGlobal(b->rect().center());
-      // A save sent to a server that is gone or frozen: its end must still be told and
-      // the button given back.
-      const bool sends = Caption(b) == QString::fromUtf8("提交") || Caption(b) == QString::fromUtf8("暂存");
-      const char* outage = sends && serverUp_ && Chance(30) ? (Chance(50) ? "server-stop" : "server-pause") : nullptr;
-      Log("command: click " + S(Describe(b)) + " in " + S(Describe(modal)) + " at " + std::to_string(g.x()) + "," +
-          std::to_string(g.y()) + (outage ? std::string(" after ") + outage : ""));
-      if (outage) Ask(outage);
-      Promise(b);
-      XClick(g);
-      return;
-    }
+    if (choice < int(offered.size())) return Press(offered[size_t(choice)], modal, 30);
+
     for (QWidget* w : modal->findChildren<QWidget*>()) {
       if (!w->isVisible() || !IsSheetPane(w)) continue;
       const QRect seen = w->visibleRegion().boundingRect();
@@ -715,6 +705,34 @@ class Walker : public QObject {
       return;
     }
     Click(1, 1);
+  }
+
+  // A command button of the form. A save sent to a server that is gone or frozen (as
+  // often as `outagePercent`): its end must still be told and the button given back.
+  void Press(QWidget* b, QWidget* modal, int outagePercent) {
+    expectInput_ = true;
+    const QPoint g = b->mapToGlobal(b->rect().center());
+    const bool sends = Caption(b) == QString::fromUtf8("提交") || Caption(b) == QString::fromUtf8("暂存");
+    const char* outage = sends && serverUp_ && Chance(outagePercent) ? (Chance(50) ? "server-stop" : "server-pause") : nullptr;
+    Log("command: click " + S(Describe(b)) + " in " + S(Describe(modal)) + " at " + std::to_string(g.x()) + "," +
+        std::to_string(g.y()) + (outage ? std::string(" after ") + outage : ""));
+    if (outage) Ask(outage);
+    Promise(b);
+    XClick(g);
+  }
+
+  // A person who came to send the document on: the empty fields filled in, one at a
+  // time, then 提交 (now and then 暂存 first), whatever the server is up to.
+  void SendMeant() {
+    int empty = 0;
+    for (const FieldCell& c : FieldCells(form_))
+      empty += !c.readOnly && c.value.trimmed().isEmpty() && !c.rect.intersected(form_->geometry()).isEmpty();
+    if (empty && ++sendFills_ <= 8) return FillField(true);
+    QWidget* b = ButtonIn(form_, Chance(30) ? "暂存" : "提交");
+    if (!b) b = ButtonIn(form_, "提交");
+    if (!b) return Click(1, 1);
+    sendMind_ = false;
+    Press(b, form_, 50);
   }
 
   // Attachments on purpose: from the form to its files, in the manager a file added.
@@ -790,7 +808,7 @@ class Walker : public QObject {
 
   // What a person mostly does in a form: a click on a field, a word, Enter. Empty fields
   // first: a form is saved only with its title filled in.
-  void FillField() {
+  void FillField(bool emptyFirst = false) {
     expectInput_ = true;  // a click on the window in front
     QWidget* f = form_;
     if (!f || !f->isVisible() || QApplication::activeModalWidget() != f) {
@@ -811,7 +829,7 @@ class Walker : public QObject {
       XKey("Tab");
       return;
     }
-    const std::vector<FieldCell>& from = !empty.empty() && Chance(60) ? empty : !open.empty() && Chance(85) ? open : cells;
+    const std::vector<FieldCell>& from = !empty.empty() && (emptyFirst || Chance(60)) ? empty : !open.empty() && Chance(85) ? open : cells;
     const FieldCell& c = from[size_t(Pick(int(from.size())))];
     std::string text = Chance(75) ? Fresh() : std::string(kChineseWords[Pick(std::size(kChineseWords))]);
     // Mostly what the field asks for: a date where a date goes, a number where one is counted.
@@ -1151,6 +1169,8 @@ class Walker : public QObject {
   Stay stay_;
   bool attachMind_ = false;  // the person came to add a file to the document
   int attachTries_ = 0;
+  bool sendMind_ = false;  // the person came to send the document on
+  int sendFills_ = 0;
   std::set<std::string> openedKinds_;  // kinds of attachment opened in this session
 };
 
