@@ -681,6 +681,11 @@ class Walker : public QObject {
       Say("note removes files of " + S(snap_.recordId));
     }
     if (!what.empty() && !watch_.InFlight()) watch_.Arm(what + " in " + S(Describe(w->window())));
+    // What a save sends is what the form shows as it is clicked.
+    if ((what == "暂存" || what == "提交") && form_ && form_->isVisible()) {
+      sentShown_.push_back(Snapshot(form_));
+      if (sentShown_.size() > 8) sentShown_.erase(sentShown_.begin());
+    }
   }
 
   // The commands a step offers, reached on purpose: numbering, distribution, archiving,
@@ -939,6 +944,7 @@ class Walker : public QObject {
   // its code): such fields are not compared.
   void Baseline() {
     baselined_.insert(snap_.recordId);
+    for (const auto& [name, shown] : snap_.shown) openedShown_[{snap_.recordId, name}] = shown;
     const std::optional<StoredDocument> stored = ReadDocument(o_.db, Utf8ToCp936(S(snap_.recordId)));
     if (!stored) return;
     std::string diff;
@@ -1006,6 +1012,11 @@ class Walker : public QObject {
     for (const auto& [name, shown] : s.shown) {
       const QString held = Held(stored, name);
       if (Squeezed(shown) == Squeezed(held)) continue;
+      // With another host at the document, a field this form left as it opened may hold
+      // the other's save.
+      if (const auto was = openedShown_.find({s.recordId, name});
+          o_.shared && was != openedShown_.end() && Squeezed(was->second) == Squeezed(shown))
+        continue;
       if (held.trimmed().isEmpty() && unstored_.count({s.recordId, name})) continue;
       const int same = SameValue(shown, held);
       if (same > 0) continue;
@@ -1110,6 +1121,13 @@ class Walker : public QObject {
     Say(std::string("note the walk says the document was ") + how + "; comparing " + S(snap_.recordId));
     if (!stored) Fail(std::string("the walk said ") + how + " but the server holds no document " + S(snap_.recordId));
     std::string diff = Differences(snap_, *stored, "shows");
+    // The reply may be to an earlier save, sent before the person typed on (while the
+    // server was frozen): what the form showed at one of the sends answers for it.
+    for (size_t i = 0; !diff.empty() && i < sentShown_.size(); ++i)
+      if (sentShown_[i].recordId == snap_.recordId && Differences(sentShown_[i], *stored, "showed").empty()) {
+        diff.clear();
+        sentShown_.erase(sentShown_.begin(), sentShown_.begin() + std::ptrdiff_t(i) + 1);
+      }
     // A temporary save keeps the document at the step the form shows.
     const QString heldStep = Q(stored->currentStepName);
     if (std::string(how) == "saved" && !snap_.curStep.isEmpty() && !heldStep.isEmpty() && snap_.curStep != heldStep)
@@ -1172,6 +1190,8 @@ class Walker : public QObject {
   bool sendMind_ = false;  // the person came to send the document on
   int sendFills_ = 0;
   std::set<std::string> openedKinds_;  // kinds of attachment opened in this session
+  std::vector<FormSnapshot> sentShown_;  // the form as each save was clicked, oldest first
+  std::map<std::pair<QString, QString>, QString> openedShown_;  // record id, field: as it opened
 };
 
 std::string Take(const char* name) {
