@@ -244,6 +244,10 @@ class Walker : public QObject {
     home_ = QFileInfo(files.absolutePath()).dir().canonicalPath();
     connect(&timer_, &QTimer::timeout, this, [this] { Tick(); });
     startedAt_ = NowMs();
+    // Some come to add a file to the document; two people at one document at once, and
+    // one who writes a new one, often.
+    attachMind_ = Chance(o_.shared || o_.opensNew ? 60 : 25);
+    sendMind_ = Chance(35);
     timer_.start(30);
   }
 
@@ -277,6 +281,7 @@ class Walker : public QObject {
     KeepPromise();
     JudgeRequests();
     CheckSendButtons();
+    CheckStayed(false);
     if (now >= nextAt_ && Ready() && Idle(now)) {
       if (done_ >= o_.actions || now >= o_.untilMs) End();
       Look();
@@ -423,6 +428,15 @@ class Walker : public QObject {
     QWidget* modal = QApplication::activeModalWidget();
     // A question up: whatever comes next answers it; none: the person is at the form again.
     if (!qobject_cast<QMessageBox*>(modal)) askedSinceClose_ = false;
+    // The Escape did not take: what the person does next answers the question. It took:
+    // the window is judged before the person goes on (and perhaps leaves the page).
+    if (stay_.box) stay_ = {};
+    CheckStayed(true);
+    if (auto* box = qobject_cast<QMessageBox*>(modal); box && AsksToSave(box) && box->parentWidget() &&
+                                                        box->parentWidget()->window() != Page() && Chance(40))
+      return BackOut(box);
+    if (attachMind_ && Chance(50) && AttachMeant(modal)) return;
+    if (sendMind_ && form_ && modal == form_ && Chance(50)) return SendMeant();
     if (auto* dialog = qobject_cast<QFileDialog*>(modal); dialog && !files_.empty() && Chance(60)) {
       // What is saved or printed goes beside the inputs, never over them.
       const bool saving = dialog->acceptMode() == QFileDialog::AcceptSave;
@@ -454,13 +468,20 @@ class Walker : public QObject {
     }
     // In the manager a person mostly adds files, and reads them.
     if (modal && IsA(modal, "TfrmSetLoadFiles") && ButtonIn(modal, "添加文件") && Chance(20)) return AttachOnPurpose();
+    if (modal && IsA(modal, "TfrmSetLoadFiles") && PicksListed() && Chance(15)) return SaveFromManager(modal);
     // A file in a list is there to be read: a double click opens it in its viewer.
     if (QWidget* list = AttachmentListInSight(modal); list && Chance(35)) {
       std::vector<Seen> items = AccessibleChildren(list, 200);
       std::erase_if(items, [](const Seen& i) { return i.role != QAccessible::ListItem; });
+      // Mostly one of a kind not opened yet in this session: each kind has its own viewer.
+      std::vector<Seen> fresh;
+      for (const Seen& i : items)
+        if (!openedKinds_.count(Kind(i.name))) fresh.push_back(i);
+      if (!fresh.empty() && Chance(70)) items = std::move(fresh);
       if (!items.empty()) {
         const Seen& item = items[size_t(Pick(int(items.size())))];
         if (!item.rect.isEmpty()) {
+          openedKinds_.insert(Kind(item.name));
           expectInput_ = true;
           Log("open attachment \"" + S(item.name) + "\" (" + Kind(item.name) + ") in " + S(Describe(list->window())));
           XClick(item.rect.center(), 1, 2);
@@ -519,6 +540,78 @@ class Walker : public QObject {
     expectInput_ = false;
     Log("wait");
     nextAt_ = NowMs() + 800 + Pick(1500);
+  }
+
+  // A question whether to save, as against one about anything else.
+  static bool AsksToSave(const QMessageBox* box) {
+    const QString t = box->text();
+    return IsQuestion(box) && t.contains(QString::fromUtf8("保存")) && (t.contains('?') || t.contains(QString::fromUtf8("？")));
+  }
+
+  // Escape, or the box's close button: the person means neither yes nor no, but to stay.
+  void BackOut(QMessageBox* box) {
+    const bool key = Chance(60);
+    QWidget* window = box->parentWidget()->window();
+    stay_ = {box, window, S(Describe(window)), S(Squeezed(box->text())),
+             key ? "Escape" : "the close button", 0};
+    expectInput_ = key;
+    Log(std::string(key ? "key Escape on" : "close") + " the question \"" + stay_.question + "\" in " + S(Describe(box)));
+    if (key) XKey("Escape");
+    else XCloseWindow(box);
+  }
+
+  // Once the question backed out of is gone, the window it asked about is still up: a
+  // moment later, or at once when the person acts again. (What it shows is not
+  // compared: typing the host held back may still be arriving.)
+  void CheckStayed(bool atOnce) {
+    if (stay_.question.empty() || stay_.box) return;
+    const int64_t now = NowMs();
+    if (!stay_.goneAt) stay_.goneAt = now;
+    if (!atOnce && now - stay_.goneAt < 800) return;
+    const Stay s = std::move(stay_);
+    stay_ = {};
+    if (!s.window || !s.window->isVisible())
+      Fail("after " + s.how + " on the question \"" + s.question + "\" " + s.what +
+           " closed: the person backed out of closing it, and what it held went with it");
+    Say("note checked " + s.what + " stayed after " + s.how + " on a question about saving");
+  }
+
+  // A file the person picked is in the manager's list.
+  bool PicksListed() const {
+    return std::any_of(intended_.begin(), intended_.end(), [](const Intended& i) { return i.listed; });
+  }
+
+  void SaveFromManager(QWidget* manager) {
+    QWidget* b = ButtonIn(manager, "保存返回");
+    if (!b) return Click(1, 1);
+    ClickOnPurpose(b, manager);
+  }
+
+  // The steps of adding a file, for a person who came to: the form's files, a file added,
+  // the manager saved. False where none of them is at hand.
+  bool AttachMeant(QWidget* modal) {
+    // The form's button opened something else (its Word body): the person gives up.
+    if (!modal || ++attachTries_ > 8) return false;
+    if (IsA(modal, "TfrmSetLoadFiles")) {
+      if (PicksListed()) SaveFromManager(modal);
+      else if (QWidget* add = ButtonIn(modal, "添加文件")) ClickOnPurpose(add, modal);
+      else return false;
+      return true;
+    }
+    if (modal != form_) return false;
+    QWidget* files = ButtonIn(modal, "附件");
+    if (!files) return false;
+    ClickOnPurpose(files, modal);
+    return true;
+  }
+
+  void ClickOnPurpose(QWidget* b, QWidget* window) {
+    const QPoint g = b->mapToGlobal(b->rect().center());
+    expectInput_ = true;
+    Promise(b);
+    Log("attach: click " + S(Describe(b)) + " in " + S(Describe(window)) + " at " + std::to_string(g.x()) + "," +
+        std::to_string(g.y()));
+    XClick(g);
   }
 
   // The attachment list of the window in front (the manager's or the form's), when it
@@ -583,8 +676,16 @@ class Walker : public QObject {
   void Promise(QWidget* w) {
     const std::string what = SendWhat(w);
     // Which of the same-named files goes is not followed: the intent starts again.
-    if (what == "upload (删除文件)") intended_.clear();
+    if (what == "upload (删除文件)") {
+      intended_.clear();
+      Say("note removes files of " + S(snap_.recordId));
+    }
     if (!what.empty() && !watch_.InFlight()) watch_.Arm(what + " in " + S(Describe(w->window())));
+    // What a save sends is what the form shows as it is clicked.
+    if ((what == "暂存" || what == "提交") && form_ && form_->isVisible()) {
+      sentShown_.push_back(Snapshot(form_));
+      if (sentShown_.size() > 8) sentShown_.erase(sentShown_.begin());
+    }
   }
 
   // The commands a step offers, reached on purpose: numbering, distribution, archiving,
@@ -597,20 +698,8 @@ class Walker : public QObject {
     for (const char* caption : {"编号", "分发", "归档", "签批意见:", "提交", "暂存"})
       if (QWidget* b = ButtonIn(modal, caption)) offered.push_back(b);
     const int choice = Pick(int(offered.size()) + 1);
-    if (choice < int(offered.size())) {
-      QWidget* b = offered[size_t(choice)];
-      const QPoint g = b->mapToGlobal(b->rect().center());
-      // A save sent to a server that is gone or frozen: its end must still be told and
-      // the button given back.
-      const bool sends = Caption(b) == QString::fromUtf8("提交") || Caption(b) == QString::fromUtf8("暂存");
-      const char* outage = sends && serverUp_ && Chance(30) ? (Chance(50) ? "server-stop" : "server-pause") : nullptr;
-      Log("command: click " + S(Describe(b)) + " in " + S(Describe(modal)) + " at " + std::to_string(g.x()) + "," +
-          std::to_string(g.y()) + (outage ? std::string(" after ") + outage : ""));
-      if (outage) Ask(outage);
-      Promise(b);
-      XClick(g);
-      return;
-    }
+    if (choice < int(offered.size())) return Press(offered[size_t(choice)], modal, 30);
+
     for (QWidget* w : modal->findChildren<QWidget*>()) {
       if (!w->isVisible() || !IsSheetPane(w)) continue;
       const QRect seen = w->visibleRegion().boundingRect();
@@ -623,6 +712,34 @@ class Walker : public QObject {
     Click(1, 1);
   }
 
+  // A command button of the form. A save sent to a server that is gone or frozen (as
+  // often as `outagePercent`): its end must still be told and the button given back.
+  void Press(QWidget* b, QWidget* modal, int outagePercent) {
+    expectInput_ = true;
+    const QPoint g = b->mapToGlobal(b->rect().center());
+    const bool sends = Caption(b) == QString::fromUtf8("提交") || Caption(b) == QString::fromUtf8("暂存");
+    const char* outage = sends && serverUp_ && Chance(outagePercent) ? (Chance(50) ? "server-stop" : "server-pause") : nullptr;
+    Log("command: click " + S(Describe(b)) + " in " + S(Describe(modal)) + " at " + std::to_string(g.x()) + "," +
+        std::to_string(g.y()) + (outage ? std::string(" after ") + outage : ""));
+    if (outage) Ask(outage);
+    Promise(b);
+    XClick(g);
+  }
+
+  // A person who came to send the document on: the empty fields filled in, one at a
+  // time, then 提交 (now and then 暂存 first), whatever the server is up to.
+  void SendMeant() {
+    int empty = 0;
+    for (const FieldCell& c : FieldCells(form_))
+      empty += !c.readOnly && c.value.trimmed().isEmpty() && !c.rect.intersected(form_->geometry()).isEmpty();
+    if (empty && ++sendFills_ <= 8) return FillField(true);
+    QWidget* b = ButtonIn(form_, Chance(30) ? "暂存" : "提交");
+    if (!b) b = ButtonIn(form_, "提交");
+    if (!b) return Click(1, 1);
+    sendMind_ = false;
+    Press(b, form_, 50);
+  }
+
   // Attachments on purpose: from the form to its files, in the manager a file added.
   void AttachOnPurpose() {
     expectInput_ = true;  // a click on the window in front
@@ -632,11 +749,7 @@ class Walker : public QObject {
     if (modal && IsA(modal, "TfrmSetLoadFiles")) button = ButtonIn(modal, Chance(25) ? "扫描文件" : "添加文件");
     else if (modal && modal == form_) button = ButtonIn(modal, "附件");
     if (!button) return Click(1, 1);
-    const QPoint g = button->mapToGlobal(button->rect().center());
-    Promise(button);
-    Log("attach: click " + S(Describe(button)) + " in " + S(Describe(modal)) + " at " + std::to_string(g.x()) + "," +
-        std::to_string(g.y()));
-    XClick(g);
+    ClickOnPurpose(button, modal);
   }
 
   // A file to pick: mostly of a kind not picked yet in this session.
@@ -689,9 +802,18 @@ class Walker : public QObject {
     return out;
   }
 
+  // A field that holds a date or a number, as its name says; empty for any other.
+  static std::string FieldKind(const QString& name) {
+    for (const char* d : {"日期", "时间"})
+      if (name.contains(QString::fromUtf8(d))) return "date";
+    for (const char* n : {"天数", "份数", "扣款", "合计", "金额", "数量"})
+      if (name.contains(QString::fromUtf8(n))) return "number";
+    return {};
+  }
+
   // What a person mostly does in a form: a click on a field, a word, Enter. Empty fields
   // first: a form is saved only with its title filled in.
-  void FillField() {
+  void FillField(bool emptyFirst = false) {
     expectInput_ = true;  // a click on the window in front
     QWidget* f = form_;
     if (!f || !f->isVisible() || QApplication::activeModalWidget() != f) {
@@ -712,9 +834,16 @@ class Walker : public QObject {
       XKey("Tab");
       return;
     }
-    const std::vector<FieldCell>& from = !empty.empty() && Chance(60) ? empty : !open.empty() && Chance(85) ? open : cells;
+    const std::vector<FieldCell>& from = !empty.empty() && (emptyFirst || Chance(60)) ? empty : !open.empty() && Chance(85) ? open : cells;
     const FieldCell& c = from[size_t(Pick(int(from.size())))];
-    const std::string text = Chance(75) ? Fresh() : std::string(kChineseWords[Pick(std::size(kChineseWords))]);
+    std::string text = Chance(75) ? Fresh() : std::string(kChineseWords[Pick(std::size(kChineseWords))]);
+    // Mostly what the field asks for: a date where a date goes, a number where one is counted.
+    if (const std::string kind = FieldKind(c.name); !kind.empty() && Chance(75)) {
+      char v[32];
+      if (kind == "date") std::snprintf(v, sizeof v, "2026-%02d-%02d", 1 + Pick(12), 1 + Pick(28));
+      else std::snprintf(v, sizeof v, "%d", 1 + Pick(30));
+      text = v;
+    }
     const QPoint g = c.rect.center();
     Log("fill field " + S(c.name) + " with \"" + text + "\" at " + std::to_string(g.x()) + "," + std::to_string(g.y()));
     XClick(g);
@@ -815,6 +944,7 @@ class Walker : public QObject {
   // its code): such fields are not compared.
   void Baseline() {
     baselined_.insert(snap_.recordId);
+    for (const auto& [name, shown] : snap_.shown) openedShown_[{snap_.recordId, name}] = shown;
     const std::optional<StoredDocument> stored = ReadDocument(o_.db, Utf8ToCp936(S(snap_.recordId)));
     if (!stored) return;
     std::string diff;
@@ -882,6 +1012,11 @@ class Walker : public QObject {
     for (const auto& [name, shown] : s.shown) {
       const QString held = Held(stored, name);
       if (Squeezed(shown) == Squeezed(held)) continue;
+      // With another host at the document, a field this form left as it opened may hold
+      // the other's save.
+      if (const auto was = openedShown_.find({s.recordId, name});
+          o_.shared && was != openedShown_.end() && Squeezed(was->second) == Squeezed(shown))
+        continue;
       if (held.trimmed().isEmpty() && unstored_.count({s.recordId, name})) continue;
       const int same = SameValue(shown, held);
       if (same > 0) continue;
@@ -962,8 +1097,14 @@ class Walker : public QObject {
       const auto it = std::find_if(held.begin(), held.end(), [&](const StoredFile& f) {
         return BaseName(Q(f.name)) == i.name && f.sha256 == i.sha256;
       });
-      if (it == held.end()) missing += "\n  " + S(i.name) + " (sha256 " + i.sha256.substr(0, 12) + ")";
-      else held.erase(it);  // one stored file answers for one attached
+      if (it == held.end()) {
+        missing += "\n  " + S(i.name) + " (sha256 " + i.sha256.substr(0, 12) + ")";
+        continue;
+      }
+      held.erase(it);  // one stored file answers for one attached
+      // Whoever else saves this record's files later must leave this one there.
+      Say("note kept " + S(attachmentsOf_) + " " + i.sha256 + " " + S(i.name));
+      attachMind_ = false;
     }
     intended_.clear();
     if (!compared) return;
@@ -980,6 +1121,13 @@ class Walker : public QObject {
     Say(std::string("note the walk says the document was ") + how + "; comparing " + S(snap_.recordId));
     if (!stored) Fail(std::string("the walk said ") + how + " but the server holds no document " + S(snap_.recordId));
     std::string diff = Differences(snap_, *stored, "shows");
+    // The reply may be to an earlier save, sent before the person typed on (while the
+    // server was frozen): what the form showed at one of the sends answers for it.
+    for (size_t i = 0; !diff.empty() && i < sentShown_.size(); ++i)
+      if (sentShown_[i].recordId == snap_.recordId && Differences(sentShown_[i], *stored, "showed").empty()) {
+        diff.clear();
+        sentShown_.erase(sentShown_.begin(), sentShown_.begin() + std::ptrdiff_t(i) + 1);
+      }
     // A temporary save keeps the document at the step the form shows.
     const QString heldStep = Q(stored->currentStepName);
     if (std::string(how) == "saved" && !snap_.curStep.isEmpty() && !heldStep.isEmpty() && snap_.curStep != heldStep)
@@ -1029,6 +1177,21 @@ class Walker : public QObject {
     bool listed = false;  // the manager showed it: the pick was taken
   };
   std::vector<Intended> intended_;  // files picked for the manager, not compared yet
+  // A question about saving the person backed out of, and the window it asked about.
+  struct Stay {
+    QPointer<QMessageBox> box;
+    QPointer<QWidget> window;
+    std::string what, question, how;
+    int64_t goneAt = 0;
+  };
+  Stay stay_;
+  bool attachMind_ = false;  // the person came to add a file to the document
+  int attachTries_ = 0;
+  bool sendMind_ = false;  // the person came to send the document on
+  int sendFills_ = 0;
+  std::set<std::string> openedKinds_;  // kinds of attachment opened in this session
+  std::vector<FormSnapshot> sentShown_;  // the form as each save was clicked, oldest first
+  std::map<std::pair<QString, QString>, QString> openedShown_;  // record id, field: as it opened
 };
 
 std::string Take(const char* name) {

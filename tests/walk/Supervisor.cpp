@@ -19,6 +19,7 @@
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
 #include <QThread>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <deque>
@@ -413,6 +414,7 @@ int RunWalk(int& argc, char** argv, const WalkOptions& o) {
   const int64_t endAt = QDateTime::currentMSecsSinceEpoch() + budgetMs;
   std::deque<std::string> log;
   int actions = 0, sessions = 0, saves = 0, judged = 0, flows = 0, contents = 0, checks = 0;
+  int stayed = 0, keptChecks = 0;  // windows checked after backing out of a save question; records' kept files checked
   std::map<std::string, int> opened;  // attachments opened, by kind
   std::map<std::string, int> reached;  // clicks on the rarer commands
   const std::string tracePath = o.trace.empty() ? dir + "/trace.txt" : o.trace;
@@ -510,6 +512,9 @@ int RunWalk(int& argc, char** argv, const WalkOptions& o) {
     sessionClock.start();
     const int64_t sessionLimitMs = int64_t(sessionActions) * 4000 + 120000;
     const std::string mainTag = std::to_string(k);
+    // Files each person saw the server keep, by record: name and content.
+    std::map<std::string, std::vector<std::pair<std::string, std::string>>> kept;
+    bool removed = false;  // someone removed files: what was kept may rightly be gone
     auto hear = [&](Host& h, std::string line) {
       // The walk's folder has another name each time: a trace names it by its part.
       for (size_t at; (at = line.find(dir)) != std::string::npos;) line.replace(at, dir.size(), "<walk>");
@@ -557,6 +562,13 @@ int RunWalk(int& argc, char** argv, const WalkOptions& o) {
         if (line.find("the walk says") != std::string::npos) ++saves;
         if (line.rfind("note judged ", 0) == 0) ++judged;
         if (line.rfind("note compared ", 0) == 0) contents += std::atoi(line.c_str() + 14);
+        if (line.rfind("note checked ", 0) == 0) ++stayed;
+        if (line.rfind("note removes files ", 0) == 0) removed = true;
+        if (line.rfind("note kept ", 0) == 0) {
+          // "note kept RECORD SHA256 NAME"
+          const size_t a = 10, b = line.find(' ', a), c = b == std::string::npos ? b : line.find(' ', b + 1);
+          if (c != std::string::npos) kept[line.substr(a, b - a)].emplace_back(line.substr(c + 1), line.substr(b + 1, c - b - 1));
+        }
         log.push_back("  [" + h.tag + "] " + line.substr(5));
         if (o.verbose) Print(log.back());
       }
@@ -588,6 +600,13 @@ int RunWalk(int& argc, char** argv, const WalkOptions& o) {
         if (h.eof ? h.process.waitForFinished(10000) : h.process.waitForFinished(0)) h.ended = true;
         if (h.eof && !h.ended) {
           h.failure = "the host closed its pipe and did not end";
+          h.process.kill();
+          h.process.waitForFinished(5000);
+          h.ended = true;
+        }
+        // A host that never says a word has no walker in it: no use waiting out the session.
+        if (!h.ended && !h.walking && sessionClock.elapsed() > 90000) {
+          h.failure = "the walker did not start in the host in 90 s";
           h.process.kill();
           h.process.waitForFinished(5000);
           h.ended = true;
@@ -630,6 +649,25 @@ int RunWalk(int& argc, char** argv, const WalkOptions& o) {
     if (failure.empty() && SanitizerReport(dir + "/server.err", serverErrSeen, serverReport))
       failure = "oa-server's sanitizer reported:\n" + serverReport;
     server.Resume();
+    // Whoever saved files after another person, in a second window or a second host, added
+    // to theirs: every file a person saw kept is still there, unless someone removed files.
+    if (failure.empty() && !removed)
+      for (const auto& [record, files] : kept) {
+        std::vector<StoredFile> held = ReadAttachmentFiles(server.Db(), Utf8ToCp936(record));
+        std::string lost;
+        for (const auto& [name, sha] : files) {
+          const auto it = std::find_if(held.begin(), held.end(), [&](const StoredFile& f) {
+            const std::string n = Cp936ToUtf8(f.name);
+            return f.sha256 == sha && (n == name || n.ends_with("/" + name) || n.ends_with("\\" + name));
+          });
+          if (it == held.end()) lost += "\n  " + name + " (sha256 " + sha.substr(0, 12) + ")";
+          else held.erase(it);
+        }
+        ++keptChecks;
+        if (!lost.empty())
+          failure = "files a person saw the server keep for " + record + " are gone by the end of the session" +
+                    (hosts.size() > 1 ? " (two hosts on the document)" : "") + ":" + lost;
+      }
     if (failure.empty()) {
       ++checks;
       for (const std::string& problem : ConsistencyProblems(server.Db()))
@@ -639,7 +677,8 @@ int RunWalk(int& argc, char** argv, const WalkOptions& o) {
       failure = "the walk's own input files were written over in the session (its file dialogs must save elsewhere)";
     if (!failure.empty()) {
       failedSession = k;
-      findings.push_back("session " + std::to_string(k) + ": " + failure.substr(0, failure.find('\n')));
+      findings.push_back("session " + std::to_string(k) + " (" + std::to_string(sessions) + " sessions, " +
+                         std::to_string(actions) + " actions in): " + failure.substr(0, failure.find('\n')));
       Print("walk failed: " + failure);
       Print("seed " + std::to_string(seed) + ", session " + std::to_string(k) + "; the actions up to it:");
       for (const std::string& l : log) Print(l);
@@ -662,8 +701,10 @@ int RunWalk(int& argc, char** argv, const WalkOptions& o) {
   Print(std::to_string(actions) + " actions in " + std::to_string(sessions) + " sessions (" + std::to_string(flows) +
         " in the workflow editor), " + std::to_string(saves) + " saves compared, " + std::to_string(judged) +
         " requests judged by how they ended, " +
-        std::to_string(contents) + " attached files compared by content, " + std::to_string(checks) +
-        " database checks, " + rate + " actions a minute");
+        std::to_string(contents) + " attached files compared by content, " + std::to_string(keptChecks) +
+        " records' kept files checked at a session's end, " + std::to_string(stayed) +
+        " windows checked after backing out of a save question, " + std::to_string(checks) + " database checks, " + rate +
+        " actions a minute");
   std::string kinds;
   for (const auto& [kind, n] : opened) kinds += " " + (kind == "none" ? std::string("no extension") : kind) + " " + std::to_string(n);
   Print("attachments opened by kind:" + (kinds.empty() ? std::string(" none") : kinds));
