@@ -10,6 +10,7 @@
 #include <QToolBar>
 #include <cstdlib>
 
+#include "ModalDriver.h"
 #include "PageSession.h"
 #include "PersonWalk.h"
 #include "WindowInput.h"
@@ -110,6 +111,35 @@ TEST(ScanE2E, AScanFormThatCannotOpenSaysWhy) {
   for (const auto& p : services.prompts) said.push_back(Cp936ToUtf8(p.text));
   EXPECT_EQ(said, std::vector<std::string>{"扫描窗口无法打开：Only one scanner object is permitted"});
   EXPECT_EQ(manager.ListView()->count(), 0);
+}
+
+// Every click on 扫描文件 opens the form or says why: a form that something other than the
+// person ends says so, and leaves nothing behind that keeps the next click from opening it.
+TEST(ScanE2E, AScanFormEndedByTheProgramSaysWhyAndTheNextClickOpensTheForm) {
+  App();
+  ServiceCapture services;
+  TfrmSetLoadFiles manager;
+  manager.show();
+  {
+    auto ended = WhenModal<TScanForm>([](TScanForm* f) { f->done(QDialog::Rejected); });
+    ClickThroughWindow(manager.btn_Copy2());
+  }
+  ASSERT_EQ(services.prompts.size(), 1u);
+  EXPECT_EQ(Cp936ToUtf8(services.prompts[0].text).rfind("扫描窗口无法打开：", 0), 0u)
+      << Cp936ToUtf8(services.prompts[0].text);
+
+  bool opened = false;
+  {
+    auto closed = WhenModal<TScanForm>([&](TScanForm* f) {
+      opened = true;
+      f->windowHandle()->close();  // the close box
+    });
+    ClickThroughWindow(manager.btn_Copy2());
+  }
+  EXPECT_TRUE(opened);
+  EXPECT_EQ(services.prompts.size(), 1u);  // closed by the person: nothing to say
+  EXPECT_EQ(manager.ListView()->count(), 0);
+  EXPECT_NO_THROW(TScanner());  // no scanner of either form is left behind
 }
 
 }  // namespace scan_e2e
