@@ -151,6 +151,9 @@ void TfrmSetLoadFiles::btn_AddFileClick() {
 }
 
 void TfrmSetLoadFiles::btn_Copy2Click() {
+  // A close still waiting for the server's answer is given up: the person works on here,
+  // and the manager must not close under the scan form and drop the document it makes.
+  closeWish_ = CloseWish::None;
   QPointer<TfrmSetLoadFiles> self(this);
   // Said here, whatever else is on the screen: a click that opens nothing says why.
   auto sayWhy = [this](const AnsiString& why) {

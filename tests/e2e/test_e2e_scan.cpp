@@ -4,6 +4,8 @@
 // its pages become one Word document that the manager uploads as "扫描件1.doc".
 #include <gtest/gtest.h>
 
+#include <QDir>
+#include <QFile>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
@@ -18,6 +20,7 @@
 #include "control/windows/frmPopup.h"
 #include "control/attachments/frm_SetLoadFiles.h"
 #include "control/form/frm_Template.h"
+#include "control/wire/Frames.h"
 #include "imaging/SourceDialogPerson.h"
 #include "imaging/ui/DemoForm.h"
 #include "imaging/SaneTestSupport.h"
@@ -140,6 +143,45 @@ TEST(ScanE2E, AScanFormEndedByTheProgramSaysWhyAndTheNextClickOpensTheForm) {
   EXPECT_EQ(services.prompts.size(), 1u);  // closed by the person: nothing to say
   EXPECT_EQ(manager.ListView()->count(), 0);
   EXPECT_NO_THROW(TScanner());  // no scanner of either form is left behind
+}
+
+// 保存返回 waits for the server's answer to the last upload; a scan form opened meanwhile
+// must not have the manager close under it, which would drop the document it makes.
+TEST(ScanE2E, AManagerDoesNotCloseUnderAScanFormOpenedWhileItsUploadTravels) {
+  App();
+  ServiceCapture services;
+  const QString file = QDir::tempPath() + "/scan-while-saving.txt";
+  QFile f(file);
+  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+  f.write("kept");
+  f.close();
+  services.openAnswers.push_back({file.toStdString()});
+  TfrmSetLoadFiles manager;
+  std::vector<TfrmSetLoadFiles::RequestEnded> unanswered;  // the server answers when told
+  manager.SendFrame = [&](std::string, TfrmSetLoadFiles::RequestEnded ended) {
+    unanswered.push_back(std::move(ended));
+  };
+  manager.show();
+  ClickThroughWindow(manager.btn_AddFile());
+  ClickThroughWindow(manager.btn_Close());
+  ASSERT_EQ(unanswered.size(), 1u);
+  ASSERT_TRUE(manager.isVisible());
+  bool answered = false;
+  {
+    auto scan = WhenModal<TScanForm>([&](TScanForm* form) {
+      if (!std::exchange(answered, true)) {
+        const TMemoryStream saved(frames::BuildServerMessage(Cp936("附件保存成功！")));
+        unanswered.front()(&saved);
+        return;
+      }
+      form->windowHandle()->close();
+    });
+    ClickThroughWindow(manager.btn_Copy2());
+  }
+  EXPECT_TRUE(answered);
+  EXPECT_TRUE(manager.Uploaded());
+  EXPECT_TRUE(manager.isVisible());
+  EXPECT_EQ(manager.ListView()->count(), 1);
 }
 
 }  // namespace scan_e2e
