@@ -151,19 +151,35 @@ void TfrmSetLoadFiles::btn_AddFileClick() {
 }
 
 void TfrmSetLoadFiles::btn_Copy2Click() {
+  // A close still waiting for the server's answer is given up: the person works on here,
+  // and the manager must not close under the scan form and drop the document it makes.
+  closeWish_ = CloseWish::None;
   QPointer<TfrmSetLoadFiles> self(this);
+  // Said here, whatever else is on the screen: a click that opens nothing says why.
+  auto sayWhy = [this](const AnsiString& why) {
+    ShowMessageBox(Cp936("扫描窗口无法打开：") + why, Cp936("系统提示"), MsgIcon::Warning, MsgButtons::Ok, this);
+  };
   QPointer<TScanForm> scan;
   try {
     scan = new TScanForm(this);
   } catch (const Exception& e) {
-    // Said here, whatever else is on the screen: a click that opens nothing says why.
-    ShowMessageBox(Cp936("扫描窗口无法打开：") + e.Message(), Cp936("系统提示"), MsgIcon::Warning,
-                   MsgButtons::Ok, this);
+    sayWhy(e.Message());
+    return;
+  } catch (const std::exception& e) {
+    sayWhy(Utf8ToCp936(e.what()));
     return;
   }
   auto release = ScopeExit([&scan] { delete scan.data(); });
-  scan->exec();
-  if (!self || !scan) return;
+  const int ran = scan->exec();
+  if (!self) return;
+  if (!scan || !scan->ClosedByPerson()) {
+    // The person did not close it: the program ended it, perhaps before it was ever seen.
+    const bool seen = scan && scan->WasShown();
+    LogFailure("the scan form ended without being closed (exec " + std::to_string(ran) +
+               (seen ? ", shown)" : ", never shown)"));
+    sayWhy(Utf8ToCp936(seen ? "窗口被程序关闭了，请再试一次。" : "窗口没有能显示出来，请再试一次。"));
+    if (!scan) return;
+  }
   // The stream belongs to the scan form: it is copied before the form goes.
   TMemoryStream* doc = scan->GetResultStream();
   if (!doc) return;

@@ -23,6 +23,7 @@
 #include <QToolBar>
 #include <QVBoxLayout>
 #include <QWheelEvent>
+#include <QWindow>
 
 #include "core/FloatFormat.h"
 #include "core/PrivateTemp.h"
@@ -304,6 +305,10 @@ TScanForm::TScanForm(QWidget* owner) : QDialog(owner) {
 TScanForm::~TScanForm() = default;
 
 bool TScanForm::eventFilter(QObject* watched, QEvent* e) {
+  if (watched == windowHandle()) {
+    if (e->type() == QEvent::Expose && windowHandle()->isExposed()) shown_ = true;
+    return false;
+  }
   if (editing_ && BlockedWhileEditing(watched, e)) return true;
   if (watched == PageEdit && e->type() == QEvent::ShortcutOverride) {
     auto* key = static_cast<QKeyEvent*>(e);
@@ -738,19 +743,23 @@ void TScanForm::closeEvent(QCloseEvent* e) {
     e->ignore();
     return;
   }
+  closedByPerson_ = true;
   e->accept();
 }
 
 void TScanForm::reject() {
   if (scanning_ || editing_ || !CloseCheck()) return;
+  closedByPerson_ = true;
   QDialog::reject();
 }
 
 bool TScanForm::event(QEvent* e) {
   const bool done = QDialog::event(e);
+  const QEvent::Type t = e->type();
+  // The window is on the screen once its native window is exposed.
+  if (t == QEvent::Show && windowHandle()) windowHandle()->installEventFilter(this);
   // The window manager's border is known only once the window is up: the
   // frame, not only the client area, must fit the screen.
-  const QEvent::Type t = e->type();
   if ((t == QEvent::Show || t == QEvent::Move || t == QEvent::Resize) && isVisible() &&
       !(windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen)))
     FitFrameToScreen();

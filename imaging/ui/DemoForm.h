@@ -72,6 +72,11 @@ class TScanForm : public QDialog {
   // Gives the menus and the tool bar their XP look; active from creation.
   TXPStyler* XPStyler1;
 
+  // How the modal run went: whether the window was ever on the screen, and whether
+  // the person closed it (close box, Escape, 退出) rather than something else ending it.
+  bool WasShown() const { return shown_; }
+  bool ClosedByPerson() const { return closedByPerson_; }
+
   int PageCount() const { return int(pages_.size()); }
   int CurrentPage() const { return current_; }
   const TPageRecord& Page(int i) const { return *pages_[size_t(i)]; }
@@ -128,6 +133,7 @@ class TScanForm : public QDialog {
   bool changed_ = false;
   bool scanning_ = false;
   bool editing_ = false, cancelRequested_ = false;
+  bool shown_ = false, closedByPerson_ = false;
   std::string fileName_, multiFileName_;
   TDibGraphic undo_;
   std::unique_ptr<TScanner> scanner_;

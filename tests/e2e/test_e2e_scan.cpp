@@ -4,12 +4,15 @@
 // its pages become one Word document that the manager uploads as "扫描件1.doc".
 #include <gtest/gtest.h>
 
+#include <QDir>
+#include <QFile>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QToolBar>
 #include <cstdlib>
 
+#include "ModalDriver.h"
 #include "PageSession.h"
 #include "PersonWalk.h"
 #include "WindowInput.h"
@@ -17,6 +20,7 @@
 #include "control/windows/frmPopup.h"
 #include "control/attachments/frm_SetLoadFiles.h"
 #include "control/form/frm_Template.h"
+#include "control/wire/Frames.h"
 #include "imaging/SourceDialogPerson.h"
 #include "imaging/ui/DemoForm.h"
 #include "imaging/SaneTestSupport.h"
@@ -110,6 +114,74 @@ TEST(ScanE2E, AScanFormThatCannotOpenSaysWhy) {
   for (const auto& p : services.prompts) said.push_back(Cp936ToUtf8(p.text));
   EXPECT_EQ(said, std::vector<std::string>{"扫描窗口无法打开：Only one scanner object is permitted"});
   EXPECT_EQ(manager.ListView()->count(), 0);
+}
+
+// Every click on 扫描文件 opens the form or says why: a form that something other than the
+// person ends says so, and leaves nothing behind that keeps the next click from opening it.
+TEST(ScanE2E, AScanFormEndedByTheProgramSaysWhyAndTheNextClickOpensTheForm) {
+  App();
+  ServiceCapture services;
+  TfrmSetLoadFiles manager;
+  manager.show();
+  {
+    auto ended = WhenModal<TScanForm>([](TScanForm* f) { f->done(QDialog::Rejected); });
+    ClickThroughWindow(manager.btn_Copy2());
+  }
+  ASSERT_EQ(services.prompts.size(), 1u);
+  EXPECT_EQ(Cp936ToUtf8(services.prompts[0].text).rfind("扫描窗口无法打开：", 0), 0u)
+      << Cp936ToUtf8(services.prompts[0].text);
+
+  bool opened = false;
+  {
+    auto closed = WhenModal<TScanForm>([&](TScanForm* f) {
+      opened = true;
+      f->windowHandle()->close();  // the close box
+    });
+    ClickThroughWindow(manager.btn_Copy2());
+  }
+  EXPECT_TRUE(opened);
+  EXPECT_EQ(services.prompts.size(), 1u);  // closed by the person: nothing to say
+  EXPECT_EQ(manager.ListView()->count(), 0);
+  EXPECT_NO_THROW(TScanner());  // no scanner of either form is left behind
+}
+
+// 保存返回 waits for the server's answer to the last upload; a scan form opened meanwhile
+// must not have the manager close under it, which would drop the document it makes.
+TEST(ScanE2E, AManagerDoesNotCloseUnderAScanFormOpenedWhileItsUploadTravels) {
+  App();
+  ServiceCapture services;
+  const QString file = QDir::tempPath() + "/scan-while-saving.txt";
+  QFile f(file);
+  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+  f.write("kept");
+  f.close();
+  services.openAnswers.push_back({file.toStdString()});
+  TfrmSetLoadFiles manager;
+  std::vector<TfrmSetLoadFiles::RequestEnded> unanswered;  // the server answers when told
+  manager.SendFrame = [&](std::string, TfrmSetLoadFiles::RequestEnded ended) {
+    unanswered.push_back(std::move(ended));
+  };
+  manager.show();
+  ClickThroughWindow(manager.btn_AddFile());
+  ClickThroughWindow(manager.btn_Close());
+  ASSERT_EQ(unanswered.size(), 1u);
+  ASSERT_TRUE(manager.isVisible());
+  bool answered = false;
+  {
+    auto scan = WhenModal<TScanForm>([&](TScanForm* form) {
+      if (!std::exchange(answered, true)) {
+        const TMemoryStream saved(frames::BuildServerMessage(Cp936("附件保存成功！")));
+        unanswered.front()(&saved);
+        return;
+      }
+      form->windowHandle()->close();
+    });
+    ClickThroughWindow(manager.btn_Copy2());
+  }
+  EXPECT_TRUE(answered);
+  EXPECT_TRUE(manager.Uploaded());
+  EXPECT_TRUE(manager.isVisible());
+  EXPECT_EQ(manager.ListView()->count(), 1);
 }
 
 }  // namespace scan_e2e
