@@ -1,5 +1,6 @@
 #include "platform/Shell.h"
 
+#include <QCoreApplication>
 #include <QDesktopServices>
 #include <QPointer>
 #include <QProcess>
@@ -30,11 +31,13 @@ bool TDesktopShell::Open(const std::string& target, std::function<void()> refuse
   if (IsUrl(t)) return QDesktopServices::openUrl(QUrl(t));
   const QString launcher = QStandardPaths::findExecutable(QStringLiteral("xdg-open"));
   if (launcher.isEmpty()) return false;
-  // Without a desktop session xdg-open runs the program and waits for it, so the process
-  // may outlive the window that asked; it is not owned by any window and frees itself.
-  auto* p = new QProcess();
-  p->setProgram(launcher);
-  p->setArguments({t});
+  // Without a desktop session xdg-open runs the program and waits for it, so the launch may
+  // outlive the window that asked. It belongs to the application: a host that ends while a
+  // viewer is open frees it then. The launcher runs behind a shell that waits for it, so
+  // that ending the shell leaves the person's viewer open.
+  auto* p = new QProcess(QCoreApplication::instance());
+  p->setProgram(QStringLiteral("/bin/sh"));
+  p->setArguments({QStringLiteral("-c"), QStringLiteral("\"$0\" \"$1\" & wait $!"), launcher, t});
   p->setStandardOutputFile(QProcess::nullDevice());
   p->setStandardErrorFile(QProcess::nullDevice());
   auto tell = std::make_shared<std::function<void()>>(std::move(refused));
@@ -47,6 +50,14 @@ bool TDesktopShell::Open(const std::string& target, std::function<void()> refuse
     p->deleteLater();
     if (*tell) Guarded(*tell);
   });
+  if (QCoreApplication* app = QCoreApplication::instance())
+    QObject::connect(app, &QCoreApplication::aboutToQuit, p, [p] {
+      // Nobody is left to be told; only the waiting shell ends.
+      p->disconnect();
+      p->kill();
+      p->waitForFinished(2000);
+      delete p;
+    });
   p->start();
   return true;
 }

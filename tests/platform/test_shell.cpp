@@ -6,6 +6,10 @@
 #include <QFile>
 #include <QTimer>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <unistd.h>
 
 #include "TestUtil.h"
 #include "core/AnsiString.h"
@@ -17,10 +21,12 @@ namespace {
 // PATH holding only a launcher that ends with the given code (none: no launcher at all).
 class FakeLauncher {
  public:
-  explicit FakeLauncher(int exitCode) : old_(std::getenv("PATH") ? std::getenv("PATH") : "") {
+  // A launcher that waits `seconds` for the program it started, as xdg-open does without a desktop.
+  explicit FakeLauncher(int exitCode, int seconds = 0) : old_(std::getenv("PATH") ? std::getenv("PATH") : "") {
     if (exitCode >= 0) {
       const std::string script = dir_.File("xdg-open");
-      std::ofstream(script) << "#!/bin/sh\necho \"$1\" > " << dir_.File("asked") << "\nexit " << exitCode << "\n";
+      std::ofstream(script) << "#!/bin/sh\n/bin/sleep " << seconds << "\necho \"$1\" > " << dir_.File("asked")
+                            << "\nexit " << exitCode << "\n";
       QFile::setPermissions(QString::fromStdString(script), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     }
     setenv("PATH", dir_.Path().c_str(), 1);
@@ -62,6 +68,39 @@ TEST(DesktopShell, AFileNoProgramTakesIsSaid) {
     EXPECT_EQ(noProgram.Asked(), "/tmp/unknown.tif\n");
     EXPECT_EQ(cap.prompts.back().text, NoProgramText(name));
   }
+}
+
+// Processes whose parent is this test program.
+int OwnChildren() {
+  int n = 0;
+  for (const auto& e : std::filesystem::directory_iterator("/proc")) {
+    std::ifstream stat(e.path() / "stat");
+    std::string line;
+    if (!std::getline(stat, line)) continue;
+    const size_t close = line.rfind(')');
+    if (close == std::string::npos) continue;
+    std::istringstream rest(line.substr(close + 2));
+    char state = 0;
+    int ppid = 0;
+    if (rest >> state >> ppid && ppid == getpid()) ++n;
+  }
+  return n;
+}
+
+// A host that ends while a viewer it opened is still up frees the launch, and the viewer stays.
+TEST(DesktopShell, AHostEndingLeavesTheViewerOpenAndKeepsNothing) {
+  QApplication& app = TestApp();
+  ServiceCapture cap;
+  Services::SetShell(nullptr);
+  FakeLauncher viewer(0, 2);
+  const int before = OwnChildren();
+  OpenWithDesktop("/tmp/open-at-exit.doc", Cp936("a.doc"), nullptr);
+  ASSERT_TRUE(WaitFor([&] { return OwnChildren() > before; }));
+  QTimer::singleShot(100, &app, &QCoreApplication::quit);
+  app.exec();
+  EXPECT_EQ(OwnChildren(), before);  // nothing of the launch is left to this program
+  ASSERT_TRUE(WaitFor([&] { return viewer.Asked() == "/tmp/open-at-exit.doc\n"; }));
+  EXPECT_TRUE(cap.prompts.empty());
 }
 
 }  // namespace
