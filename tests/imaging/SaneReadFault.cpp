@@ -10,13 +10,22 @@
 
 namespace {
 SANE_Status forced = SANE_STATUS_GOOD;
+int pagesBefore = 0;  // pages (frames) that still end as read
 }
 
-void ForceSaneReadEnd(int status) { forced = SANE_Status(status); }
+void ForceSaneReadEnd(int status, int afterPages) {
+  forced = SANE_Status(status);
+  pagesBefore = afterPages;
+}
 
 extern "C" SANE_Status sane_read(SANE_Handle h, SANE_Byte* buf, SANE_Int max, SANE_Int* len) {
   using Read = SANE_Status (*)(SANE_Handle, SANE_Byte*, SANE_Int, SANE_Int*);
   static const auto real = reinterpret_cast<Read>(dlsym(RTLD_NEXT, "sane_read"));
   const SANE_Status st = real(h, buf, max, len);
-  return st == SANE_STATUS_EOF && forced != SANE_STATUS_GOOD ? forced : st;
+  if (st != SANE_STATUS_EOF || forced == SANE_STATUS_GOOD) return st;
+  if (pagesBefore > 0) {
+    --pagesBefore;
+    return st;
+  }
+  return forced;
 }

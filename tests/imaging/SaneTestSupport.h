@@ -10,9 +10,10 @@
 
 #include "imaging/ui/SaneDsm.h"
 
-// Makes every page end in this SANE status instead of its end of file (0, SANE_STATUS_GOOD:
-// as read); SetScanOptions resets it. Defined in SaneReadFault.cpp, which each scanning test links.
-void ForceSaneReadEnd(int status);
+// Makes every page after the first afterPages end in this SANE status instead of its end of
+// file (0, SANE_STATUS_GOOD: as read); SetScanOptions resets it. Defined in SaneReadFault.cpp,
+// which each scanning test links.
+void ForceSaneReadEnd(int status, int afterPages = 0);
 
 // The project's SANE configuration, before the first SANE call of the process.
 inline void UseProjectSaneConfig() {
