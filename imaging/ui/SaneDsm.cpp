@@ -452,8 +452,9 @@ TW_UINT16 NativeTransfer(Dsm& s, HGLOBAL* out) {
 TW_UINT16 EndTransfer(Dsm& s, TW_PENDINGXFERS* p) {
   p->Count = 0;
   if (!s.device) return TWRC_SUCCESS;
-  // 取消 ends the batch here, with the page just read kept.
-  if (!s.feeder || s.cancelRequested) {
+  // 取消 ends the batch here, with the page just read kept. A transfer that
+  // failed or was cancelled has ended the scan already: no further sheet is fed.
+  if (!s.feeder || s.cancelRequested || !s.active) {
     EndScan(s);
     return TWRC_SUCCESS;
   }

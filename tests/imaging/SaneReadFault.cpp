@@ -1,5 +1,5 @@
-// Linked into the scanning tests: stands in front of libsane's sane_read so a test can make
-// a page end in a status of its choosing. The test backend's own forced status is returned
+// Linked into the scanning tests: stands in front of libsane's sane_read and sane_start so a
+// test can make a page end, or a page's start fail, in a status of its choosing. The test backend's own forced status is returned
 // while its reader thread is still starting; the cancel that follows kills that thread
 // asynchronously, and it can die holding the allocator's lock and freeze the process. Here
 // the page is read to its end first, so nothing is running when the scan is cancelled.
@@ -11,6 +11,24 @@
 namespace {
 SANE_Status forced = SANE_STATUS_GOOD;
 int pagesBefore = 0;  // pages (frames) that still end as read
+SANE_Status startFails = SANE_STATUS_GOOD;
+int startsBefore = 0;
+int starts = 0;
+}
+
+int SaneStarts() { return starts; }
+
+void ForceSaneStartFailure(int status, int afterStarts) {
+  startFails = SANE_Status(status);
+  startsBefore = afterStarts;
+}
+
+extern "C" SANE_Status sane_start(SANE_Handle h) {
+  using Start = SANE_Status (*)(SANE_Handle);
+  static const auto real = reinterpret_cast<Start>(dlsym(RTLD_NEXT, "sane_start"));
+  ++starts;
+  if (startFails == SANE_STATUS_GOOD || startsBefore-- > 0) return real(h);
+  return startFails;
 }
 
 void ForceSaneReadEnd(int status, int afterPages) {

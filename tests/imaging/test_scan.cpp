@@ -164,11 +164,13 @@ TEST_F(ScanTest, AFailedScanSaysWhyOnceOverThePersonsWindowAndKeepsThePagesRead)
   window.resize(640, 480);
   Scan jammed;
   BoxesRead jam;
+  const int startsBefore = SaneStarts();
   ExecWithScript(window, [&] {
     jam = ScanReadingBoxes(jammed, *scanner);
     window.accept();
   }, std::chrono::seconds(120));
   EXPECT_EQ(jammed.pages.size(), 2u);
+  EXPECT_EQ(SaneStarts() - startsBefore, 3) << "no sheet is fed after the jam";
   ASSERT_EQ(jam.texts, std::vector<std::string>{"扫描失败：进纸器卡纸"});
   EXPECT_EQ(jam.parents[0], &window);
   EXPECT_TRUE(window.frameGeometry().contains(jam.places[0].center()));
@@ -187,6 +189,32 @@ TEST_F(ScanTest, AFailedScanSaysWhyOnceOverThePersonsWindowAndKeepsThePagesRead)
   Scan batch;
   EXPECT_TRUE(ScanReadingBoxes(batch, *scanner).texts.empty());
   EXPECT_EQ(batch.pages.size(), 10u);
+}
+
+TEST_F(ScanTest, AStartThatFailsSaysWhyAndKeepsTheBatchsEarlierPages) {
+  Settings(ifGray256, 30);
+  struct Case {
+    SANE_Status status;
+    int startsBefore;
+    size_t pages;
+    std::vector<std::string> texts;
+  };
+  const Case cases[] = {
+      {SANE_STATUS_NO_DOCS, 0, 0, {"扫描失败：进纸器中没有纸张"}},
+      {SANE_STATUS_DEVICE_BUSY, 0, 0, {"扫描失败：扫描仪正忙"}},
+      {SANE_STATUS_COVER_OPEN, 0, 0, {"扫描失败：扫描仪盖子没有关好"}},
+      // The third sheet jams as the feeder takes it; the two before it are kept.
+      {SANE_STATUS_JAMMED, 2, 2, {"扫描失败：进纸器卡纸"}},
+      // An empty feeder after a page is the end of the batch.
+      {SANE_STATUS_NO_DOCS, 3, 3, {}},
+  };
+  for (const Case& c : cases) {
+    Options({{"source", "Automatic Document Feeder"}});
+    ForceSaneStartFailure(c.status, c.startsBefore);
+    Scan scan;
+    EXPECT_EQ(ScanReadingBoxes(scan, *scanner).texts, c.texts) << c.status << " " << c.startsBefore;
+    EXPECT_EQ(scan.pages.size(), c.pages) << c.status << " " << c.startsBefore;
+  }
 }
 
 TEST_F(ScanTest, ACallbackErrorReachesTheCallerAndClosesTheSource) {
