@@ -31,8 +31,10 @@
 #include <limits>
 #include <thread>
 
+#include "core/AnsiString.h"
 #include "core/ByteIO.h"
 #include "core/Rounding.h"
+#include "platform/Services.h"
 
 namespace {
 // A page read without a known height stops here rather than filling memory.
@@ -302,6 +304,30 @@ void EndScan(Dsm& s) {
   s.started = s.active = false;
 }
 
+// A scan the device could not finish is told here, as a scanner's own driver
+// would: the scanner itself ends the acquisition without a word. The person's
+// own 取消 needs no telling.
+void SayScanFailed(Dsm& s, SANE_Status st) {
+  if (st == SANE_STATUS_GOOD || st == SANE_STATUS_EOF || st == SANE_STATUS_CANCELLED) return;
+  const char* reason = nullptr;
+  switch (st) {
+    case SANE_STATUS_NO_DOCS: reason = "进纸器中没有纸张"; break;
+    case SANE_STATUS_JAMMED: reason = "进纸器卡纸"; break;
+    case SANE_STATUS_DEVICE_BUSY: reason = "扫描仪正忙"; break;
+    case SANE_STATUS_COVER_OPEN: reason = "扫描仪盖子没有关好"; break;
+    case SANE_STATUS_IO_ERROR: reason = "与扫描仪通信出错"; break;
+    case SANE_STATUS_NO_MEM: reason = "内存不足"; break;
+    case SANE_STATUS_ACCESS_DENIED: reason = "没有使用扫描仪的权限"; break;
+    default: reason = sane_strstatus(st); break;
+  }
+  // Over the person's window, not over a progress window that is going away.
+  CloseProgress(s);
+  // The box's loop runs inside a source call: nothing it starts may use the device.
+  s.busy = true;
+  ShowMessageBox(Utf8ToCp936(std::string("扫描失败：") + reason), Cp936("扫描"), MsgIcon::Warning);
+  s.busy = false;
+}
+
 TW_UINT16 StartPage(Dsm& s) {
   s.active = true;
   ShowProgress(s);
@@ -310,6 +336,7 @@ TW_UINT16 StartPage(Dsm& s) {
   const SANE_Status st = AwayFromGui([h] { return sane_start(h); });
   if (st != SANE_STATUS_GOOD) {
     EndScan(s);
+    SayScanFailed(s, st);
     return Fail(ConditionOf(st));
   }
   s.started = true;
@@ -373,6 +400,7 @@ TW_UINT16 NativeTransfer(Dsm& s, HGLOBAL* out) {
     if (st != SANE_STATUS_EOF) {
       EndScan(s);
       if (st == SANE_STATUS_CANCELLED) return TWRC_CANCEL;
+      SayScanFailed(s, st);
       return Fail(ConditionOf(st));
     }
     page.width = p.pixels_per_line;
@@ -393,9 +421,11 @@ TW_UINT16 NativeTransfer(Dsm& s, HGLOBAL* out) {
     }
     // The next frame of a three-pass scan needs its own start.
     SANE_Handle h = s.device;
-    if (!last && AwayFromGui([h] { return sane_start(h); }) != SANE_STATUS_GOOD) {
+    if (last) continue;
+    if (const SANE_Status next = AwayFromGui([h] { return sane_start(h); }); next != SANE_STATUS_GOOD) {
       EndScan(s);
-      return Fail(TWCC_OPERATIONERROR);
+      SayScanFailed(s, next);
+      return Fail(ConditionOf(next));
     }
   }
   if (!planes[0].empty()) {
@@ -412,15 +442,19 @@ TW_UINT16 NativeTransfer(Dsm& s, HGLOBAL* out) {
   s.started = false;
   if (page.width <= 0 || page.height <= 0) return Fail(TWCC_OPERATIONERROR);
   *out = PackSanePage(page);
-  if (!*out) return Fail(TWCC_LOWMEMORY);
+  if (!*out) {
+    SayScanFailed(s, SANE_STATUS_NO_MEM);
+    return Fail(TWCC_LOWMEMORY);
+  }
   return TWRC_XFERDONE;
 }
 
 TW_UINT16 EndTransfer(Dsm& s, TW_PENDINGXFERS* p) {
   p->Count = 0;
   if (!s.device) return TWRC_SUCCESS;
-  // 取消 ends the batch here, with the page just read kept.
-  if (!s.feeder || s.cancelRequested) {
+  // 取消 ends the batch here, with the page just read kept. A transfer that
+  // failed or was cancelled has ended the scan already: no further sheet is fed.
+  if (!s.feeder || s.cancelRequested || !s.active) {
     EndScan(s);
     return TWRC_SUCCESS;
   }
@@ -433,9 +467,11 @@ TW_UINT16 EndTransfer(Dsm& s, TW_PENDINGXFERS* p) {
     return TWRC_SUCCESS;
   }
   EndScan(s);
+  // An empty feeder after a page is the batch's normal end.
   if (st == SANE_STATUS_NO_DOCS) return TWRC_SUCCESS;
   // A jammed feeder ends the batch: the next image request fails and the
-  // scanner resets the pending transfers.
+  // scanner resets the pending transfers. The pages read so far are kept.
+  SayScanFailed(s, st);
   s.condition = ConditionOf(st);
   p->Count = 0;
   return TWRC_SUCCESS;

@@ -10,9 +10,14 @@
 
 #include "imaging/ui/SaneDsm.h"
 
-// Makes every page end in this SANE status instead of its end of file (0, SANE_STATUS_GOOD:
-// as read); SetScanOptions resets it. Defined in SaneReadFault.cpp, which each scanning test links.
-void ForceSaneReadEnd(int status);
+// Makes every page after the first afterPages end in this SANE status instead of its end of
+// file (0, SANE_STATUS_GOOD: as read); SetScanOptions resets it. Defined in SaneReadFault.cpp,
+// which each scanning test links.
+void ForceSaneReadEnd(int status, int afterPages = 0);
+// Makes every start after the first afterStarts fail in this status (0: as the device says).
+void ForceSaneStartFailure(int status, int afterStarts = 0);
+// Page starts asked of the device so far in this process.
+int SaneStarts();
 
 // The project's SANE configuration, before the first SANE call of the process.
 inline void UseProjectSaneConfig() {
@@ -46,4 +51,5 @@ inline void SetScanOptions(const std::string& picture, const std::map<std::strin
   for (const auto& [k, v] : extra) all[k] = v;
   SetSaneSourceOptions(all);
   ForceSaneReadEnd(0);
+  ForceSaneStartFailure(0);
 }

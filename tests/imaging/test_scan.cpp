@@ -1,12 +1,16 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDialog>
+#include <QMessageBox>
 #include <cmath>
 #include <cstdlib>
 #include <stdexcept>
 #include <vector>
 
 #include "ImagingTestUtil.h"
+#include "ModalDriver.h"
+#include "WindowInput.h"
 #include "imaging/ui/EnScan.h"
 #include "imaging/ui/SaneDsm.h"
 #include "SaneTestSupport.h"
@@ -31,6 +35,30 @@ struct Scan {
     });
   }
 };
+
+// A person who reads each box shown during a scan and clicks its OK; a box still up at
+// the deadline fails the test and is closed.
+struct BoxesRead {
+  std::vector<std::string> texts;
+  std::vector<QWidget*> parents;
+  std::vector<QRect> places;
+};
+BoxesRead ScanReadingBoxes(Scan& scan, TScanner& scanner) {
+  BoxesRead seen;
+  QPointer<QMessageBox> last;
+  auto person = WhenModal<QMessageBox>(
+      [&](QMessageBox* box) {
+        if (box == last) return;
+        last = box;
+        seen.texts.push_back(box->text().toStdString());
+        seen.parents.push_back(box->parentWidget());
+        seen.places.push_back(box->frameGeometry());
+        ClickThroughWindow(box->button(QMessageBox::Ok));
+      },
+      std::chrono::seconds(60));
+  scan.Run(scanner);
+  return seen;
+}
 
 class ScanTest : public ::testing::Test {
  protected:
@@ -118,12 +146,74 @@ TEST_F(ScanTest, CancelledAndJammedScansEndQuietlyAndTheScannerStaysUsable) {
   for (const int status : {SANE_STATUS_CANCELLED, SANE_STATUS_JAMMED}) {
     ForceSaneReadEnd(status);
     Scan failed;
-    EXPECT_NO_THROW(failed.Run(*scanner)) << status;
+    EXPECT_NO_THROW(ScanReadingBoxes(failed, *scanner)) << status;
     EXPECT_TRUE(failed.pages.empty()) << status;
     Options();
     Scan next;
     next.Run(*scanner);
     EXPECT_EQ(next.pages.size(), 1u) << status;
+  }
+}
+
+TEST_F(ScanTest, AFailedScanSaysWhyOnceOverThePersonsWindowAndKeepsThePagesRead) {
+  Settings(ifGray256, 30);
+  // The third sheet of a feeder batch jams while it is read, with a window in use.
+  Options({{"source", "Automatic Document Feeder"}});
+  ForceSaneReadEnd(SANE_STATUS_JAMMED, 2);
+  QDialog window;
+  window.resize(640, 480);
+  Scan jammed;
+  BoxesRead jam;
+  const int startsBefore = SaneStarts();
+  ExecWithScript(window, [&] {
+    jam = ScanReadingBoxes(jammed, *scanner);
+    window.accept();
+  }, std::chrono::seconds(120));
+  EXPECT_EQ(jammed.pages.size(), 2u);
+  EXPECT_EQ(SaneStarts() - startsBefore, 3) << "no sheet is fed after the jam";
+  ASSERT_EQ(jam.texts, std::vector<std::string>{"扫描失败：进纸器卡纸"});
+  EXPECT_EQ(jam.parents[0], &window);
+  EXPECT_TRUE(window.frameGeometry().contains(jam.places[0].center()));
+
+  // Other faults say theirs; the person's own cancel and a batch that simply ends say nothing.
+  Options();
+  ForceSaneReadEnd(SANE_STATUS_IO_ERROR);
+  Scan broken;
+  EXPECT_EQ(ScanReadingBoxes(broken, *scanner).texts,
+            std::vector<std::string>{"扫描失败：与扫描仪通信出错"});
+  ForceSaneReadEnd(SANE_STATUS_CANCELLED);
+  Scan cancelled;
+  EXPECT_TRUE(ScanReadingBoxes(cancelled, *scanner).texts.empty());
+  EXPECT_TRUE(cancelled.pages.empty());
+  Options({{"source", "Automatic Document Feeder"}});
+  Scan batch;
+  EXPECT_TRUE(ScanReadingBoxes(batch, *scanner).texts.empty());
+  EXPECT_EQ(batch.pages.size(), 10u);
+}
+
+TEST_F(ScanTest, AStartThatFailsSaysWhyAndKeepsTheBatchsEarlierPages) {
+  Settings(ifGray256, 30);
+  struct Case {
+    SANE_Status status;
+    int startsBefore;
+    size_t pages;
+    std::vector<std::string> texts;
+  };
+  const Case cases[] = {
+      {SANE_STATUS_NO_DOCS, 0, 0, {"扫描失败：进纸器中没有纸张"}},
+      {SANE_STATUS_DEVICE_BUSY, 0, 0, {"扫描失败：扫描仪正忙"}},
+      {SANE_STATUS_COVER_OPEN, 0, 0, {"扫描失败：扫描仪盖子没有关好"}},
+      // The third sheet jams as the feeder takes it; the two before it are kept.
+      {SANE_STATUS_JAMMED, 2, 2, {"扫描失败：进纸器卡纸"}},
+      // An empty feeder after a page is the end of the batch.
+      {SANE_STATUS_NO_DOCS, 3, 3, {}},
+  };
+  for (const Case& c : cases) {
+    Options({{"source", "Automatic Document Feeder"}});
+    ForceSaneStartFailure(c.status, c.startsBefore);
+    Scan scan;
+    EXPECT_EQ(ScanReadingBoxes(scan, *scanner).texts, c.texts) << c.status << " " << c.startsBefore;
+    EXPECT_EQ(scan.pages.size(), c.pages) << c.status << " " << c.startsBefore;
   }
 }
 

@@ -158,7 +158,8 @@ TEST(ScanForm, CancelledAndJammedScansKeepThePages) {
     EXPECT_EQ(f.form->PageCount(), 1) << status;
     EXPECT_TRUE(f.form->ScanMenu->isEnabled()) << status;
   }
-  EXPECT_TRUE(f.services.prompts.empty());
+  // The form itself says nothing; the jam is told by the source, the cancel by nobody.
+  EXPECT_EQ(f.Texts(), std::vector<std::string>{"扫描失败：进纸器卡纸"});
   Options();
   f.form->Scan(true);
   EXPECT_EQ(f.form->PageCount(), 2);
