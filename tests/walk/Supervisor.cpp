@@ -614,7 +614,7 @@ int RunWalk(int& argc, char** argv, const WalkOptions& o) {
           if (h.proxy && from != std::string::npos && h.proxy->CutFrom(std::strtoll(line.c_str() + from + 14, nullptr, 10), &how)) {
             if (line.find(": it ended with a popup") != std::string::npos)
               h.failure += (h.failure.empty() ? "" : "\n") + std::string("a cut reply was taken as success: ") +
-                           line.substr(12, from - 12) + "; " + how;
+                           line.substr(12, from - 13) + "; " + how;
             else
               ++cutsJudged;
           }
