@@ -345,6 +345,25 @@ bool SanitizerReport(const std::string& path, std::string& report) {
   return found;
 }
 
+// What the server said of a request it could not handle, in its output since `seen`
+// (which moves past it): a request it dropped for any reason but the client's leaving or
+// a time-out (the walk stops and freezes the server and its clients give up), or a log
+// it could not write.
+std::string ServerComplaint(const std::string& path, size_t& seen) {
+  std::ifstream in(path);
+  in.seekg(std::streamoff(seen));
+  std::string complaint;
+  for (std::string line; std::getline(in, line) && !in.eof();) {
+    seen += line.size() + 1;
+    if (!complaint.empty() || line.rfind("oa-server: ", 0) != 0) continue;
+    if (line.find("closed by the client before the request was complete") != std::string::npos ||
+        line.find("within the time-out") != std::string::npos)
+      continue;
+    complaint = line;
+  }
+  return complaint;
+}
+
 // The first leak LeakSanitizer reported, with its stack: a direct one if any (what holds
 // the rest), else the first of those only held in a cycle.
 std::string FirstLeak(const std::string& path) {
@@ -453,6 +472,7 @@ int RunWalk(int& argc, char** argv, const WalkOptions& o) {
   trace << "walk seed " << seed << "\n";
   bool wentAnotherWay = false;
   size_t serverErrSeen = 0;  // how much of server.err has been read
+  size_t serverSaidSeen = 0;  // how much of it has been read for complaints
   std::string serverReport;
   std::string failure;
   int failedSession = -1;
@@ -736,6 +756,8 @@ int RunWalk(int& argc, char** argv, const WalkOptions& o) {
       failure = "oa-server died on its own (" + server.HowItEnded() + "); its output:\n" + ServerErrors(dir + "/server.err", 0, 40);
     if (failure.empty() && SanitizerReport(dir + "/server.err", serverErrSeen, serverReport))
       failure = "oa-server's sanitizer reported:\n" + serverReport;
+    if (const std::string said = ServerComplaint(dir + "/server.err", serverSaidSeen); failure.empty() && !said.empty())
+      failure = "oa-server could not handle a request: " + said;
     server.Resume();
     // Whoever saved files after another person, in a second window or a second host, added
     // to theirs: every file a person saw kept is still there, unless someone removed files.
@@ -789,6 +811,8 @@ int RunWalk(int& argc, char** argv, const WalkOptions& o) {
     findings.push_back("at the walk's end: oa-server " + bad + "\n" + ServerErrors(dir + "/server.err", 0, 40));
   if (failure.empty() && SanitizerReport(dir + "/server.err", serverErrSeen, serverReport))
     findings.push_back("at the walk's end: oa-server's sanitizer reported:\n" + serverReport);
+  if (const std::string said = ServerComplaint(dir + "/server.err", serverSaidSeen); failure.empty() && !said.empty())
+    findings.push_back("at the walk's end: oa-server could not handle a request: " + said);
   if (!findings.empty() && failure.empty()) temp.setAutoRemove(false);
   const double minutes = double(clock.elapsed()) / 60000.0;
   char rate[64];
