@@ -102,7 +102,8 @@ void Proxy::Run() {
         auto c = std::make_unique<Conn>();
         c->client = fd;
         const int roll = int(rng_() % 100);
-        c->cut = roll < cutPercent_;
+        // The login and the document's opening go through, so the person reaches the form.
+        c->cut = roll < cutPercent_ && taken_.size() >= 3;
         c->holdMs = !c->cut && roll < cutPercent_ + holdPercent_ ? 500 + int(rng_() % 4000) : 0;
         c->cutAfter = size_t(rng_());  // narrowed to the reply's first bytes when they come
         {

@@ -542,7 +542,7 @@ int RunWalk(int& argc, char** argv, const WalkOptions& o) {
       // Some sessions reach the server through a proxy that cuts or holds back replies.
       uint16_t port = server.Port();
       if ((options.seed >> 20) % 100 < 30) {
-        h->proxy = std::make_unique<Proxy>(server.Port(), options.seed, 12, 10);
+        h->proxy = std::make_unique<Proxy>(server.Port(), options.seed, 15, 10);
         if (!h->proxy->Start()) {
           failure = "the proxy could not listen";
           break;
