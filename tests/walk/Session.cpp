@@ -37,6 +37,7 @@
 #include <set>
 #include <thread>
 
+#include "Leaving.h"
 #include "Requests.h"
 #include "Screen.h"
 #include "ServerState.h"
@@ -73,8 +74,9 @@ class Watchdog {
  public:
   explicit Watchdog(int seconds) : limitMs_(seconds * 1000), main_(pthread_self()) {
     Beat();
+    alive_ = this;  // held for good, as the thread that uses it is
     thread_ = std::thread([this] { Watch(); });
-    thread_.detach();  // the session ends with _exit
+    thread_.detach();  // it outlives the walker, to watch the host end
   }
   void Beat() { beat_ = NowMs(); }
   void Pause(bool p) {
@@ -103,6 +105,7 @@ class Watchdog {
       _exit(4);
     }
   }
+  static inline Watchdog* alive_ = nullptr;
   const int64_t limitMs_;
   const pthread_t main_;
   std::atomic<int64_t> beat_{0};
@@ -238,7 +241,7 @@ const char* const kKeys[] = {"Return", "Escape", "Tab", "ISO_Left_Tab", "Up", "D
 
 class Walker : public QObject {
  public:
-  explicit Walker(const SessionOptions& o) : o_(o), rng_(o.seed), watchdog_(o.hangSeconds) {
+  explicit Walker(const SessionOptions& o) : o_(o), rng_(o.seed), watchdog_(*new Watchdog(o.hangSeconds)) {
     const QDir files(QString::fromStdString(o.files));
     for (const QString& f : files.entryList(QDir::Files)) files_.push_back(files.filePath(f));
     home_ = QFileInfo(files.absolutePath()).dir().canonicalPath();
@@ -250,6 +253,8 @@ class Walker : public QObject {
     sendMind_ = Chance(35);
     timer_.start(30);
   }
+  // Qt lets its plugins go as the application ends; the walk times what follows.
+  ~Walker() override { watchdog_.Pause(true); }
 
  private:
   int Pick(int n) { return n <= 0 ? 0 : int(rng_() % uint64_t(n)); }
@@ -284,6 +289,11 @@ class Walker : public QObject {
     CheckStayed(false);
     if (now >= nextAt_ && Ready() && Idle(now)) {
       if (done_ >= o_.actions || now >= o_.untilMs) End();
+      if (leaving_) {
+        Leave();
+        busy_ = false;
+        return;
+      }
       Look();
       KeepFileDialogsHome();
       // The click that armed a promise has been taken: a request it started has it.
@@ -337,7 +347,9 @@ class Walker : public QObject {
     for (const RequestWatch::Ended& e : watch_.Pending()) {
       if (lastPopupAt_ < e.start && lastBoxAt_ < e.start) continue;
       watch_.Judged(e);
-      Say("note judged " + e.what + ": it ended with " + (lastPopupAt_ >= e.start ? "a popup" : "a box"));
+      // When it began lets the walk find its connection at a proxy.
+      Say("note judged " + e.what + ": it ended with " + (lastPopupAt_ >= e.start ? "a popup" : "a box") +
+          " (request from " + std::to_string(e.start) + ")");
     }
     for (const RequestWatch::Ended& e : watch_.TakeEnded(NowMs(), 6000))
       Fail("after " + e.what + " its request ended (" + std::to_string((e.end - e.start) / 1000) +
@@ -383,12 +395,27 @@ class Walker : public QObject {
   }
 
   void End() {
+    if (leaving_) return;
     if (!serverUp_) Ask("server-start");
     // A frozen office worker is let go with the host.
     for (const int pid : frozen_) ::kill(pid, SIGKILL);
     Say("end " + std::to_string(done_));
-    std::fflush(stderr);
-    _exit(0);
+    leaving_ = NowMs();
+  }
+
+  // The person closes what is open, then the page; the host ends on its own from there.
+  void Leave() {
+    expectInput_ = false;
+    actedAt_ = NowMs();
+    nextAt_ = actedAt_ + 300;
+    if (actedAt_ - leaving_ > 30000) {
+      Say("note the windows would not close in 30 s: the host is told to quit");
+      QCoreApplication::quit();
+      return;
+    }
+    const std::string did = LeaveStep(Page());
+    watchdog_.SetLast("leaving: " + did);
+    Say("note leaving: " + did);
   }
 
   void Ask(const std::string& what) {
@@ -464,7 +491,7 @@ class Walker : public QObject {
     if (!AnyWindowBesidesPage() && Chance(40)) {
       expectInput_ = false;
       Log("leave the page");
-      End();
+      return End();
     }
     // In the manager a person mostly adds files, and reads them.
     if (modal && IsA(modal, "TfrmSetLoadFiles") && ButtonIn(modal, "添加文件") && Chance(20)) return AttachOnPurpose();
@@ -1138,7 +1165,8 @@ class Walker : public QObject {
 
   const SessionOptions o_;
   std::mt19937_64 rng_;
-  Watchdog watchdog_;
+  Watchdog& watchdog_;  // never freed: its thread watches the host to its end
+  int64_t leaving_ = 0;  // when the person began to leave
   QTimer timer_;
   std::vector<QString> files_;
   QString home_;  // the host's HOME: the one folder its file dialogs may show

@@ -28,6 +28,7 @@
 #include <map>
 #include <random>
 
+#include "Proxy.h"
 #include "ServerState.h"
 #include "Session.h"
 #include "apps/oa-server/DocxWriter.h"
@@ -88,6 +89,7 @@ class Server {
     return port_ != 0;
   }
   void Stop() {
+    NoteDeath();
     stopped_ = true;
     if (!process_ || process_->state() == QProcess::NotRunning) return;
     Resume();
@@ -95,10 +97,14 @@ class Server {
     if (!process_->waitForFinished(10000)) {
       process_->kill();
       process_->waitForFinished(3000);
+      endedBadly_ = "did not stop in 10 s when asked";
+    } else if (process_->exitStatus() == QProcess::CrashExit || process_->exitCode() != 0) {
+      endedBadly_ = "ended with " + HowItEnded() + " when asked to stop";
     }
   }
   // Gone at once, as a machine that loses power: no chance to finish a reply.
   void Kill() {
+    NoteDeath();
     stopped_ = true;
     if (!process_ || process_->state() == QProcess::NotRunning) return;
     process_->kill();
@@ -114,6 +120,8 @@ class Server {
   }
   // Gone without the walk stopping it: crashed.
   bool Died() const { return !stopped_ && process_ && process_->state() == QProcess::NotRunning; }
+  // Asked to stop, it crashed, failed or lingered: taken once.
+  std::string EndedBadly() { return std::exchange(endedBadly_, std::string()); }
   bool Stopped() const { return stopped_; }
   std::string HowItEnded() const {
     if (!process_) return "never started";
@@ -125,10 +133,15 @@ class Server {
   std::string Db() const { return dir_ + "/oa.sqlite"; }
 
  private:
+  // Gone before the walk stops it: the death stays told.
+  void NoteDeath() {
+    if (Died() && endedBadly_.empty()) endedBadly_ = "died on its own (" + HowItEnded() + ") before the walk stopped it";
+  }
   std::string dir_;
   std::unique_ptr<QProcess> process_;
   uint16_t port_ = 0;
   bool stopped_ = false, paused_ = false;
+  std::string endedBadly_;
 };
 
 struct Visit {
@@ -274,6 +287,8 @@ struct Host {
   std::string errPath;
   QByteArray pending;
   bool ended = false, eof = false, walking = false;
+  int64_t leftAt = 0;  // when the person began to leave it ("end")
+  std::unique_ptr<Proxy> proxy;  // between the host and the server, in some sessions
   std::string failure;
 };
 
@@ -328,6 +343,39 @@ bool SanitizerReport(const std::string& path, std::string& report) {
   }
   for (const std::string& l : tail) report += "  | " + l + "\n";
   return found;
+}
+
+// What the server said of a request it could not handle, in its output since `seen`
+// (which moves past it): a request it dropped for any reason but the client's leaving or
+// a time-out (the walk stops and freezes the server and its clients give up), or a log
+// it could not write.
+std::string ServerComplaint(const std::string& path, size_t& seen) {
+  std::ifstream in(path);
+  in.seekg(std::streamoff(seen));
+  std::string complaint;
+  for (std::string line; std::getline(in, line) && !in.eof();) {
+    seen += line.size() + 1;
+    if (!complaint.empty() || line.rfind("oa-server: ", 0) != 0) continue;
+    if (line.find("closed by the client before the request was complete") != std::string::npos ||
+        line.find("within the time-out") != std::string::npos)
+      continue;
+    complaint = line;
+  }
+  return complaint;
+}
+
+// The first leak LeakSanitizer reported, with its stack: a direct one if any (what holds
+// the rest), else the first of those only held in a cycle.
+std::string FirstLeak(const std::string& path) {
+  std::ifstream in(path);
+  std::string direct, indirect, *into = nullptr;
+  for (std::string line; std::getline(in, line);) {
+    if (line.find("Direct leak of") != std::string::npos && direct.empty()) into = &direct;
+    else if (line.find("Indirect leak of") != std::string::npos && indirect.empty()) into = &indirect;
+    else if (line.empty() || line.find(" leak of ") != std::string::npos) into = nullptr;
+    if (into) *into += (into->empty() ? "" : "\n") + line;
+  }
+  return direct.empty() ? indirect : direct;
 }
 
 // A trace as the walk writes it: its seed, then each session's actions in order.
@@ -402,10 +450,11 @@ int RunWalk(int& argc, char** argv, const WalkOptions& o) {
   env.insert("QT_PLUGIN_PATH", WALK_PLUGIN_PATH);
   env.insert("QT_QPA_GENERIC_PLUGINS", "tarvowalk");
   env.insert("QTWEBENGINE_DISABLE_SANDBOX", "1");
-  // The office engine's own mismatched deletes are not ours; leaks are not looked for,
-  // as a session ends the way a killed page does.
+  // The office engine's own mismatched deletes are not ours. A host ends as a closed page
+  // does, so its leaks are read at its end (system libraries' known ones suppressed).
   // An abort (a failed assertion, a hang the watchdog breaks) prints its stack too.
-  env.insert("ASAN_OPTIONS", "detect_leaks=0:abort_on_error=0:new_delete_type_mismatch=0:handle_abort=1");
+  env.insert("ASAN_OPTIONS", "detect_leaks=1:abort_on_error=0:new_delete_type_mismatch=0:handle_abort=1");
+  env.insert("LSAN_OPTIONS", "suppressions=" WALK_LSAN_SUPPRESSIONS ":print_suppressions=0");
   env.insert("UBSAN_OPTIONS", "print_stacktrace=1");
 
   QElapsedTimer clock;
@@ -414,6 +463,7 @@ int RunWalk(int& argc, char** argv, const WalkOptions& o) {
   const int64_t endAt = QDateTime::currentMSecsSinceEpoch() + budgetMs;
   std::deque<std::string> log;
   int actions = 0, sessions = 0, saves = 0, judged = 0, flows = 0, contents = 0, checks = 0;
+  int cuts = 0, holds = 0, cutsJudged = 0;  // replies the proxies cut or held back; cut ones a box told of
   int stayed = 0, keptChecks = 0;  // windows checked after backing out of a save question; records' kept files checked
   std::map<std::string, int> opened;  // attachments opened, by kind
   std::map<std::string, int> reached;  // clicks on the rarer commands
@@ -422,6 +472,7 @@ int RunWalk(int& argc, char** argv, const WalkOptions& o) {
   trace << "walk seed " << seed << "\n";
   bool wentAnotherWay = false;
   size_t serverErrSeen = 0;  // how much of server.err has been read
+  size_t serverSaidSeen = 0;  // how much of it has been read for complaints
   std::string serverReport;
   std::string failure;
   int failedSession = -1;
@@ -488,7 +539,19 @@ int RunWalk(int& argc, char** argv, const WalkOptions& o) {
         fcntl(answerFd, F_SETFD, 0);
       });
       child.setProgram(TARVO_HOST_PATH);
-      child.setArguments({"--server", "127.0.0.1:" + QString::number(server.Port()), "--login",
+      // Some sessions reach the server through a proxy that cuts or holds back replies.
+      uint16_t port = server.Port();
+      if ((options.seed >> 20) % 100 < 30) {
+        h->proxy = std::make_unique<Proxy>(server.Port(), options.seed, 15, 10);
+        if (!h->proxy->Start()) {
+          failure = "the proxy could not listen";
+          break;
+        }
+        port = h->proxy->Port();
+        log.push_back("  [" + h->tag + "] through a proxy that cuts replies");
+        trace << log.back() << "\n";
+      }
+      child.setArguments({"--server", "127.0.0.1:" + QString::number(port), "--login",
                           QString::fromStdString(user), visit.flow.empty() ? "--open" : "--flow",
                           QString::fromStdString(visit.flow.empty() ? open : visit.flow)});
       const std::string name = "session-" + std::to_string(k) + (hosts.empty() ? "" : "b");
@@ -555,12 +618,27 @@ int RunWalk(int& argc, char** argv, const WalkOptions& o) {
       } else if (line == "ask server-pause") {
         server.Pause();
         Answer(h.pipes.answerWrite, "ok");
+      } else if (line.rfind("end ", 0) == 0) {
+        h.leftAt = QDateTime::currentMSecsSinceEpoch();
       } else if (line.rfind("fail ", 0) == 0) {
         h.failure += (h.failure.empty() ? "" : "\n") + line.substr(5);
       } else if (line.rfind("note ", 0) == 0) {
         h.walking = true;
         if (line.find("the walk says") != std::string::npos) ++saves;
-        if (line.rfind("note judged ", 0) == 0) ++judged;
+        if (line.rfind("note judged ", 0) == 0) {
+          ++judged;
+          // "note judged WHAT: it ended with a popup (request from MS)": a reply the proxy
+          // cut cannot have told of success.
+          const size_t from = line.rfind("(request from ");
+          std::string how;
+          if (h.proxy && from != std::string::npos && h.proxy->CutFrom(std::strtoll(line.c_str() + from + 14, nullptr, 10), &how)) {
+            if (line.find(": it ended with a popup") != std::string::npos)
+              h.failure += (h.failure.empty() ? "" : "\n") + std::string("a cut reply was taken as success: ") +
+                           line.substr(12, from - 13) + "; " + how;
+            else
+              ++cutsJudged;
+          }
+        }
         if (line.rfind("note compared ", 0) == 0) contents += std::atoi(line.c_str() + 14);
         if (line.rfind("note checked ", 0) == 0) ++stayed;
         if (line.rfind("note removes files ", 0) == 0) removed = true;
@@ -573,7 +651,18 @@ int RunWalk(int& argc, char** argv, const WalkOptions& o) {
         if (o.verbose) Print(log.back());
       }
     };
+    // What the proxies did goes into the trace beside the actions.
+    auto proxyNotes = [&] {
+      for (auto& h : hosts)
+        if (h->proxy)
+          for (const std::string& n : h->proxy->TakeNotes()) {
+            log.push_back("  [" + h->tag + "] " + n);
+            trace << log.back() << "\n";
+            if (o.verbose) Print(log.back());
+          }
+    };
     for (bool all = false; !all;) {
+      proxyNotes();
       std::vector<pollfd> fds;
       for (auto& h : hosts)
         if (!h->eof) fds.push_back({h->pipes.sayRead, POLLIN, 0});
@@ -617,9 +706,24 @@ int RunWalk(int& argc, char** argv, const WalkOptions& o) {
           h.process.waitForFinished(5000);
           h.ended = true;
         }
+        // Closing its windows takes the walker at most 30 s; what is left is the host's end.
+        if (!h.ended && h.leftAt && QDateTime::currentMSecsSinceEpoch() - h.leftAt > 75000) {
+          h.failure = "hang: the host did not end in 75 s after the person began to close its windows (its stack below)";
+          ::kill(pid_t(h.process.processId()), SIGABRT);
+          if (!h.process.waitForFinished(15000)) h.process.kill();
+          h.process.waitForFinished(5000);
+          h.ended = true;
+        }
         all = all && h.ended;
       }
     }
+    proxyNotes();
+    for (auto& h : hosts)
+      if (h->proxy) {
+        cuts += h->proxy->Cuts();
+        holds += h->proxy->Holds();
+        h->proxy.reset();
+      }
     std::string report;
     for (auto& hp : hosts) {
       Host& h = *hp;
@@ -634,6 +738,8 @@ int RunWalk(int& argc, char** argv, const WalkOptions& o) {
         h.failure = "the walker did not start in the host (QT_QPA_GENERIC_PLUGINS=tarvowalk from " WALK_PLUGIN_PATH ")";
       std::string said;
       const bool sanitizer = SanitizerReport(h.errPath, said);
+      if (const std::string leak = FirstLeak(h.errPath); h.failure.empty() && !leak.empty())
+        h.failure = "the host leaked at its end:\n" + leak;
       if (h.failure.empty() && sanitizer) h.failure = "a sanitizer reported (below)";
       if (h.failure.empty() && h.process.exitStatus() == QProcess::CrashExit)
         h.failure = "the host crashed with signal " + std::to_string(h.process.exitCode()) + " (" +
@@ -644,10 +750,14 @@ int RunWalk(int& argc, char** argv, const WalkOptions& o) {
         if (!h.failure.empty()) failure += (failure.empty() ? "" : "\n") + (hosts.size() > 1 ? "[" + h.tag + "] " : "") + h.failure;
       }
     }
+    if (const std::string bad = server.EndedBadly(); failure.empty() && !bad.empty())
+      failure = "oa-server " + bad + "; its output:\n" + ServerErrors(dir + "/server.err", 0, 40);
     if (failure.empty() && server.Died())
       failure = "oa-server died on its own (" + server.HowItEnded() + "); its output:\n" + ServerErrors(dir + "/server.err", 0, 40);
     if (failure.empty() && SanitizerReport(dir + "/server.err", serverErrSeen, serverReport))
       failure = "oa-server's sanitizer reported:\n" + serverReport;
+    if (const std::string said = ServerComplaint(dir + "/server.err", serverSaidSeen); failure.empty() && !said.empty())
+      failure = "oa-server could not handle a request: " + said;
     server.Resume();
     // Whoever saved files after another person, in a second window or a second host, added
     // to theirs: every file a person saw kept is still there, unless someone removed files.
@@ -695,6 +805,15 @@ int RunWalk(int& argc, char** argv, const WalkOptions& o) {
       failure.clear();
     }
   }
+  // The server's own end is checked too: it stops cleanly, with no leak or other report.
+  server.Stop();
+  if (std::string bad = server.EndedBadly(); failure.empty() && !bad.empty())
+    findings.push_back("at the walk's end: oa-server " + bad + "\n" + ServerErrors(dir + "/server.err", 0, 40));
+  if (failure.empty() && SanitizerReport(dir + "/server.err", serverErrSeen, serverReport))
+    findings.push_back("at the walk's end: oa-server's sanitizer reported:\n" + serverReport);
+  if (const std::string said = ServerComplaint(dir + "/server.err", serverSaidSeen); failure.empty() && !said.empty())
+    findings.push_back("at the walk's end: oa-server could not handle a request: " + said);
+  if (!findings.empty() && failure.empty()) temp.setAutoRemove(false);
   const double minutes = double(clock.elapsed()) / 60000.0;
   char rate[64];
   std::snprintf(rate, sizeof rate, "%.1f", minutes > 0 ? actions / minutes : 0.0);
@@ -703,7 +822,9 @@ int RunWalk(int& argc, char** argv, const WalkOptions& o) {
         " requests judged by how they ended, " +
         std::to_string(contents) + " attached files compared by content, " + std::to_string(keptChecks) +
         " records' kept files checked at a session's end, " + std::to_string(stayed) +
-        " windows checked after backing out of a save question, " + std::to_string(checks) + " database checks, " + rate +
+        " windows checked after backing out of a save question, " + std::to_string(checks) + " database checks, " +
+        std::to_string(cuts) + " replies cut by a proxy (" + std::to_string(cutsJudged) + " of them to a send, told of by a box), " +
+        std::to_string(holds) + " held back, " + rate +
         " actions a minute");
   std::string kinds;
   for (const auto& [kind, n] : opened) kinds += " " + (kind == "none" ? std::string("no extension") : kind) + " " + std::to_string(n);
