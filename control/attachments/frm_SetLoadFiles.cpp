@@ -119,9 +119,14 @@ void TfrmSetLoadFiles::AddListItem(int index) {
   const AnsiString name = files_.GetFileName(index);
   auto* item = new QListWidgetItem(AttachmentIcon(name), QFileInfo(ToQString(name)).fileName());
   item->setData(kIndexRole, index);
-  // Screen readers and UI automation hear the size in bytes with the name.
-  item->setData(Qt::AccessibleDescriptionRole, QString::number(files_.FileData(index).size()));
+  DescribeItem(item);
   listView_->addItem(item);
+}
+
+void TfrmSetLoadFiles::DescribeItem(QListWidgetItem* item) const {
+  // Screen readers and UI automation hear the size in bytes with the name.
+  item->setData(Qt::AccessibleDescriptionRole,
+                QString::number(files_.FileData(item->data(kIndexRole).toInt()).size()));
 }
 
 int TfrmSetLoadFiles::SelectedIndex() const {
@@ -218,6 +223,9 @@ void TfrmSetLoadFiles::Btn_ReadClick() {
       OpenAttachmentData(this, name, std::string(files_.FileData(i)), readOnly_);
   if (!self || !edited) return;
   files_.ReplaceFileAt(i, *edited);
+  // The list may have been filled again while the file was open: its item is found by place.
+  for (int row = 0; row < listView_->count(); ++row)
+    if (listView_->item(row)->data(kIndexRole).toInt() == i) DescribeItem(listView_->item(row));
   Changed();
   UploadFiles();
 }

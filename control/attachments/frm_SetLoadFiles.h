@@ -66,6 +66,7 @@ class TfrmSetLoadFiles : public QDialog, public IAttachmentManager {
  private:
   enum class CloseWish { None, Save, AskToDrop };
 
+  void DescribeItem(QListWidgetItem* item) const;
   void AddListItem(int index);
   int SelectedIndex() const;
   void Changed();

@@ -238,6 +238,9 @@ TEST_F(AttachmentsTest, AnEditedOfficeAttachmentIsUploadedReplaced) {
                                     "word/document.xml");
   EXPECT_NE(xml.find("Edited"), std::string::npos);
   EXPECT_NE(xml.find("<w:ins "), std::string::npos);
+  // The list tells the edited file's size, not the one it had when it was listed.
+  EXPECT_EQ(m.ListView()->item(0)->data(Qt::AccessibleDescriptionRole).toString(),
+            QString::number(up.FileData(0).size()));
 }
 
 TEST_F(AttachmentsTest, ReadOnlyManagerShowsTheReadingSetAndUploadsNothing) {
