@@ -510,6 +510,10 @@ class Walker : public QObject {
         if (!item.rect.isEmpty()) {
           openedKinds_.insert(Kind(item.name));
           expectInput_ = true;
+          // Opened from the manager a file may be edited and saved back: what it held before
+          // is then replaced on purpose.
+          if (IsA(list->window(), "TfrmSetLoadFiles") && snap_.valid && !snap_.recordId.isEmpty())
+            Say("note edits " + S(snap_.recordId) + " " + S(item.name));
           Log("open attachment \"" + S(item.name) + "\" (" + Kind(item.name) + ") in " + S(Describe(list->window())));
           XClick(item.rect.center(), 1, 2);
           return;

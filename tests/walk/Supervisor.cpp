@@ -26,6 +26,7 @@
 #include <cstring>
 #include <fstream>
 #include <map>
+#include <set>
 #include <random>
 
 #include "Proxy.h"
@@ -577,6 +578,7 @@ int RunWalk(int& argc, char** argv, const WalkOptions& o) {
     const std::string mainTag = std::to_string(k);
     // Files each person saw the server keep, by record: name and content.
     std::map<std::string, std::vector<std::pair<std::string, std::string>>> kept;
+    std::map<std::string, std::set<std::string>> edited;  // record -> names opened for editing
     bool removed = false;  // someone removed files: what was kept may rightly be gone
     auto hear = [&](Host& h, std::string line) {
       // The walk's folder has another name each time: a trace names it by its part.
@@ -642,6 +644,11 @@ int RunWalk(int& argc, char** argv, const WalkOptions& o) {
         if (line.rfind("note compared ", 0) == 0) contents += std::atoi(line.c_str() + 14);
         if (line.rfind("note checked ", 0) == 0) ++stayed;
         if (line.rfind("note removes files ", 0) == 0) removed = true;
+        if (line.rfind("note edits ", 0) == 0) {
+          // "note edits RECORD NAME"
+          const size_t a = 11, b = line.find(' ', a);
+          if (b != std::string::npos) edited[line.substr(a, b - a)].insert(line.substr(b + 1));
+        }
         if (line.rfind("note kept ", 0) == 0) {
           // "note kept RECORD SHA256 NAME"
           const size_t a = 10, b = line.find(' ', a), c = b == std::string::npos ? b : line.find(' ', b + 1);
@@ -766,9 +773,11 @@ int RunWalk(int& argc, char** argv, const WalkOptions& o) {
         std::vector<StoredFile> held = ReadAttachmentFiles(server.Db(), Utf8ToCp936(record));
         std::string lost;
         for (const auto& [name, sha] : files) {
+          // A file the person opened from the manager may have been saved back changed.
+          const bool mayDiffer = edited[record].count(name) > 0;
           const auto it = std::find_if(held.begin(), held.end(), [&](const StoredFile& f) {
             const std::string n = Cp936ToUtf8(f.name);
-            return f.sha256 == sha && (n == name || n.ends_with("/" + name) || n.ends_with("\\" + name));
+            return (mayDiffer || f.sha256 == sha) && (n == name || n.ends_with("/" + name) || n.ends_with("\\" + name));
           });
           if (it == held.end()) lost += "\n  " + name + " (sha256 " + sha.substr(0, 12) + ")";
           else held.erase(it);
