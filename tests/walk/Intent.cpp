@@ -90,6 +90,8 @@ std::vector<std::string> BodyDifferences(const std::string& db, const std::strin
   for (const std::string& file : ReadAttachmentData(db, recordId))
     if (const std::optional<std::string> t = DocxText(file)) texts.push_back(Lower(*t));
   std::vector<std::string> out;
+  // No .docx held: what was typed went into a file whose text is not read back.
+  if (texts.empty()) return out;
   for (const std::string& w : words)
     // The office suite may capitalise the first letter of a sentence.
     if (std::none_of(texts.begin(), texts.end(), [&](const std::string& t) { return t.find(Lower(w)) != std::string::npos; }))

@@ -298,4 +298,13 @@ bool ListShows(const std::string& dbPath, const std::string& held, const std::st
   return false;
 }
 
+void OpenSignOffReplies(const std::string& dbPath) {
+  sqlite3* db = nullptr;
+  if (sqlite3_open_v2(dbPath.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK) {
+    sqlite3_busy_timeout(db, 5000);
+    sqlite3_exec(db, "UPDATE templates SET sign_off_mode = 2 WHERE sign_off_mode = 0", nullptr, nullptr, nullptr);
+  }
+  sqlite3_close(db);
+}
+
 }  // namespace walk

@@ -74,4 +74,9 @@ std::optional<std::string> DocxText(std::string_view docx);
 // form pairs them so.
 bool ListShows(const std::string& dbPath, const std::string& held, const std::string& shown);
 
+// No form of the sample takes sign-off comments in its own window: the walk gives the
+// forms that show none a box to write one in (those that show them read-only keep it
+// so), before anyone opens them.
+void OpenSignOffReplies(const std::string& dbPath);
+
 }  // namespace walk

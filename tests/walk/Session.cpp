@@ -488,6 +488,7 @@ class Walker : public QObject {
         const Seen& item = items[size_t(Pick(int(items.size())))];
         if (!item.rect.isEmpty()) {
           openedKinds_.insert(Kind(item.name));
+          lastOpened_ = item.name;
           expectInput_ = true;
           Log("open attachment \"" + S(item.name) + "\" (" + Kind(item.name) + ") in " + S(Describe(list->window())));
           XClick(item.rect.center(), 1, 2);
@@ -956,6 +957,13 @@ class Walker : public QObject {
     }
     auto* memo = form->findChild<QTextEdit*>("rdtMsg");
     if (!memo) return false;
+    QWidget* frame = memo->parentWidget();
+    while (frame && !IsA(frame, "TFrameW")) frame = frame->parentWidget();
+    // The comments shown with no box to write in: nothing to sign off here.
+    if (frame && frame->isVisible() && !memo->isVisible()) {
+      signMind_ = false;
+      return false;
+    }
     if (!memo->isVisible()) {
       QWidget* open = ButtonIn(form, "签批意见");
       if (!open) return false;
@@ -1022,7 +1030,8 @@ class Walker : public QObject {
     if (!page) return false;
     if (bodyWords_.empty()) {
       QString record = snap_.recordId;
-      if (record.isEmpty()) {
+      // Only a .docx's text is read back: the editor shows spreadsheets and older files too.
+      if (record.isEmpty() || (!lastOpened_.isEmpty() && Kind(lastOpened_) != ".docx")) {
         wordMind_ = false;
         return false;
       }
@@ -1040,12 +1049,28 @@ class Walker : public QObject {
     }
     const int how = MenuCommand(editor, "文件", "保存文件");
     // The item, not the title, was clicked: the save is on its way.
-    if (how == 2) wordMind_ = false;
+    if (how == 2) {
+      wordMind_ = false;
+      bodySaved_ = true;
+    }
     return how != 0;
   }
 
+  // The words typed go with the editor they were typed in, unless its save is on the way.
+  void BodyLook() {
+    if (VisibleTop("TfrmOLEWord")) {
+      wordSeenAt_ = NowMs();
+    } else if (!bodyWords_.empty() && NowMs() - wordSeenAt_ > 3000) {
+      bodyWords_.clear();
+      bodySaved_ = false;
+    }
+  }
+
+  // The editor's save says what the manager's does: the one that counts comes while the
+  // editor is up, or as it closes.
   void CompareBody() {
-    if (bodyWords_.empty() || bodyOf_.isEmpty()) return;
+    if (bodyWords_.empty() || bodyOf_.isEmpty() || !bodySaved_ || NowMs() - wordSeenAt_ > 3000) return;
+    bodySaved_ = false;
     const std::vector<std::string> words = std::move(bodyWords_);
     bodyWords_.clear();
     wordMind_ = false;
@@ -1277,6 +1302,7 @@ class Walker : public QObject {
   void IntentLook() {
     QWidget* editor = VisibleTop("TFFlowEditor");
     if (editor && QApplication::activeModalWidget() == editor) flowLooked_ = SeeFlow(editor);
+    BodyLook();
   }
 
   // ---- oracles ----
@@ -1357,9 +1383,11 @@ class Walker : public QObject {
   }
 
   // The cell shows the held value in a form of its own: both a date or a number in some
-  // format, a check box's painted box for its "True" or "False", a list's text for its code.
+  // format, a check box's painted box for its "True" or "False", a list's text for its code,
+  // a formula's result.
   bool ShownAs(const QString& shown, const QString& held) const {
     const QString h = held.trimmed();
+    if (h.startsWith('=')) return true;  // a formula shows what it computes
     if (h == QLatin1String("True") || h == QLatin1String("False")) return shown.trimmed().isEmpty() || LooksFormatted(shown);
     return (LooksFormatted(shown) && LooksFormatted(held)) || ListShows(o_.db, S(held), S(shown));
   }
@@ -1599,6 +1627,9 @@ class Walker : public QObject {
   SignSent signSent_;
   std::vector<std::string> bodyWords_;  // typed into the Word document, not saved yet
   QString bodyOf_;
+  bool bodySaved_ = false;  // the person saved what they typed
+  int64_t wordSeenAt_ = 0;
+  QString lastOpened_;  // the attachment last opened
   std::vector<int> flowTasks_;
   const char* unionItem_ = "";
   std::vector<std::pair<std::string, std::string>> drawn_;  // connections drawn, not saved yet
