@@ -25,6 +25,7 @@
 #include <pthread.h>
 #include <QRegularExpression>
 #include <QTimer>
+#include <QToolButton>
 #include <atomic>
 #include <cmath>
 #include <chrono>
@@ -250,7 +251,7 @@ class Walker : public QObject {
     // one who writes a new one, often.
     attachMind_ = Chance(o_.shared || o_.opensNew ? 60 : 25);
     sendMind_ = Chance(35);
-    signMind_ = Chance(30);
+    signMind_ = Chance(40);
     wordMind_ = Chance(50);
     flowMind_ = Chance(75);
     timer_.start(30);
@@ -1124,6 +1125,7 @@ class Walker : public QObject {
       drawn_.clear();
       return false;
     }
+    ConfirmDrawn(editor);
     if (qobject_cast<QMessageBox*>(modal) || qobject_cast<QFileDialog*>(modal)) return false;
     if (modal != editor) return FlowDialogMeant(modal);
     if (flowTasks_.empty()) {
@@ -1205,13 +1207,14 @@ class Walker : public QObject {
         const size_t a = size_t(Pick(int(steps.size())));
         size_t b = size_t(Pick(int(steps.size()) - 1));
         if (b >= a) ++b;
-        QWidget* connect = editor->findChild<QWidget*>("btnCreateConnect");
-        if (!connect || !connect->isVisible() || !connect->isEnabled()) break;
+        auto* connect = editor->findChild<QToolButton*>("btnCreateConnect");
+        // Pressed already, the click would let the tool go instead.
+        if (!connect || !connect->isVisible() || !connect->isEnabled() || connect->isChecked()) break;
         Log("meant: workflow: connect \"" + S(steps[a].name) + "\" to \"" + S(steps[b].name) + "\"");
         select(steps[a]);
         XClickHolding(steps[b].rect.center(), "shift");
         XClick(connect->mapToGlobal(connect->rect().center()));
-        drawn_.push_back({S(steps[a].name), S(steps[b].name)});
+        drawing_ = {S(steps[a].name), S(steps[b].name)};
         lineMid_ = (steps[a].rect.center() + steps[b].rect.center()) / 2;
         return true;
       }
@@ -1230,6 +1233,16 @@ class Walker : public QObject {
     }
     expectInput_ = false;
     return flowTasks_.empty() ? (flowMind_ = false) : FlowMeant(modal);
+  }
+
+  // Two steps selected, the connection tool joins them and lets itself go: a tool still
+  // pressed joined nothing (the second step did not join the selection).
+  void ConfirmDrawn(QWidget* editor) {
+    if (drawing_.first.empty()) return;
+    auto* connect = editor ? editor->findChild<QToolButton*>("btnCreateConnect") : nullptr;
+    if (connect && !connect->isChecked()) drawn_.push_back(drawing_);
+    else Say("note the connection of \"" + drawing_.first + "\" to \"" + drawing_.second + "\" was not made: not compared");
+    drawing_ = {};
   }
 
   // A dialog of the workflow editor: its text changed where it has one, an entry picked
@@ -1276,6 +1289,7 @@ class Walker : public QObject {
     FlowSeen seen = flowSent_.flowName.empty() ? flowLooked_ : flowSent_;
     flowSent_ = {};
     if (seen.flowName.empty()) return;
+    ConfirmDrawn(VisibleTop("TFFlowEditor"));
     seen.drawn = std::move(drawn_);
     drawn_.clear();
     Say("note compared workflow \"" + seen.flowName + "\" (" + std::to_string(seen.steps.size()) + " steps, " +
@@ -1633,6 +1647,7 @@ class Walker : public QObject {
   std::vector<int> flowTasks_;
   const char* unionItem_ = "";
   std::vector<std::pair<std::string, std::string>> drawn_;  // connections drawn, not saved yet
+  std::pair<std::string, std::string> drawing_;  // the last one, until the tool shows it was made
   QPoint lineMid_;
   FlowSeen flowSent_, flowLooked_;
 };
