@@ -1178,11 +1178,7 @@ class Walker : public QObject {
       case 1: {
         auto* name = editor->findChild<QLineEdit*>("edt_StepName");
         if (!name || !name->isVisible() || !name->isEnabled()) break;
-        const std::string more = "r" + std::to_string(done_ + 1);
-        Log("meant: workflow: add \"" + more + "\" to the step's name in " + S(Describe(name)));
-        XClick(name->mapToGlobal(name->rect().center()));
-        XKey("End");
-        XType(QString::fromStdString(more));
+        AddText(name, "r", "End", "the step's name in " + S(Describe(name)));
         return true;
       }
       case 2: {
@@ -1245,17 +1241,22 @@ class Walker : public QObject {
     drawing_ = {};
   }
 
+  // A few letters added at the end of a box's text.
+  void AddText(QWidget* box, const char* letter, const char* toEnd, const std::string& where) {
+    const std::string more = letter + std::to_string(done_ + 1);
+    Log("meant: workflow: add \"" + more + "\" to " + where);
+    XClick(box->mapToGlobal(box->rect().center()));
+    XKey(toEnd);
+    XType(QString::fromStdString(more));
+  }
+
   // A dialog of the workflow editor: its text changed where it has one, an entry picked
   // where it lists some, then OK.
   bool FlowDialogMeant(QWidget* dialog) {
     ++dialogSteps_;
     expectInput_ = true;
     if (auto* memo = dialog->findChild<QPlainTextEdit*>(); memo && memo->isVisible() && dialogSteps_ == 1) {
-      const std::string more = "t" + std::to_string(done_ + 1);
-      Log("meant: workflow: add \"" + more + "\" to the text in " + S(Describe(dialog)));
-      XClick(memo->mapToGlobal(memo->rect().center()));
-      XKey("ctrl+End");
-      XType(QString::fromStdString(more));
+      AddText(memo, "t", "ctrl+End", "the text in " + S(Describe(dialog)));
       return true;
     }
     if (dialogSteps_ <= 2) {
