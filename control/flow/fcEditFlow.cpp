@@ -214,6 +214,15 @@ void TFFlowEditor::BuildPanels() {
   PropertyColumn->addWidget(GroupBox2);
   PropertyColumn->addStretch();
   for (QPushButton* b : {btn_AddEditCell, btn_ClearEditCell, btnMsgField, btnClearMsgField}) b->setFixedWidth(28);
+  // Names the walk finds the step's fields and pickers by.
+  edt_StepName->setObjectName("edt_StepName");
+  edt_OpUser->setObjectName("edt_OpUser");
+  btnOpUser->setObjectName("btnOpUser");
+  edtWFValue->setObjectName("edtWFValue");
+  edtEditCells->setObjectName("edtEditCells");
+  btn_AddEditCell->setObjectName("btn_AddEditCell");
+  edtMsgField->setObjectName("edtMsgField");
+  btnMsgField->setObjectName("btnMsgField");
   GroupBox1->setMaximumWidth(320);
   GroupBox2->setMaximumWidth(320);
 

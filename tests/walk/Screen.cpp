@@ -253,3 +253,11 @@ bool XCloseWindow(QWidget* window) {
 }
 
 }  // namespace walk
+
+namespace walk {
+
+bool XClickHolding(QPoint g, const char* key) {
+  return Xdotool({"mousemove", QString::number(g.x()), QString::number(g.y()), "keydown", key, "click", "1", "keyup", key});
+}
+
+}  // namespace walk

@@ -59,3 +59,8 @@ bool XType(const QString& text);
 bool XCloseWindow(QWidget* window);
 
 }  // namespace walk
+
+namespace walk {
+// A click with a key held down ("shift", "ctrl"), as a person adds to a selection.
+bool XClickHolding(QPoint global, const char* key);
+}  // namespace walk

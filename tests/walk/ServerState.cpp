@@ -3,9 +3,13 @@
 #include <sqlite3.h>
 
 #include <QCryptographicHash>
+#include <zlib.h>
+
+#include <cstring>
 #include <memory>
 
 #include "control/wire/Class_StoExcel.h"
+#include "control/wire/FlowMessage.h"
 #include "control/wire/StepRecord.h"
 #include "control/wire/Un_CopyFiles.h"
 
@@ -134,6 +138,173 @@ std::vector<DocumentRef> ListDocuments(const std::string& dbPath) {
     while (h && sqlite3_step(h.get()) == SQLITE_ROW) d.handlers.push_back(Column(h.get(), 0));
   }
   return out;
+}
+
+std::vector<std::string> ReadComments(const std::string& dbPath, const std::string& recordId) {
+  Db db(dbPath);
+  std::vector<std::string> out;
+  Stmt s = Prepare(db.db, "SELECT text FROM comments WHERE record_id = ? ORDER BY position", recordId);
+  while (s && sqlite3_step(s.get()) == SQLITE_ROW) out.push_back(Column(s.get(), 0));
+  return out;
+}
+
+std::vector<StoredFlow> ReadWorkflows(const std::string& dbPath) {
+  Db db(dbPath);
+  std::vector<StoredFlow> out;
+  Stmt flows = Prepare(db.db, "SELECT id, header FROM workflows ORDER BY id");
+  while (flows && sqlite3_step(flows.get()) == SQLITE_ROW) {
+    StoredFlow f;
+    f.id = sqlite3_column_int(flows.get(), 0);
+    try {
+      f.name = Cp936ToUtf8(ParseFlowMessage(Column(flows.get(), 1)).flowName);
+    } catch (const std::exception&) {
+      f.name = "?";  // a header the server could not have written: no name matches it
+    }
+    out.push_back(std::move(f));
+  }
+  for (StoredFlow& f : out) {
+    Stmt steps = Prepare(db.db, "SELECT record FROM workflow_steps WHERE workflow_id = ? ORDER BY position");
+    if (steps) sqlite3_bind_int(steps.get(), 1, f.id);
+    while (steps && sqlite3_step(steps.get()) == SQLITE_ROW) {
+      try {
+        const TStepRecord r = ReadStepRecord(Column(steps.get(), 0));
+        std::string handlers;
+        for (uint32_t i = 0; i < std::min(r.handlerCount, kMaxHandlers); ++i)
+          handlers += (handlers.empty() ? "" : ",") + Cp936ToUtf8(r.handlers[i].userName);
+        f.steps.push_back({Cp936ToUtf8(r.name), handlers, Cp936ToUtf8(r.daysToHandle), Cp936ToUtf8(r.editableCells),
+                           Cp936ToUtf8(r.opinionCell), Cp936ToUtf8(r.nextSteps), Cp936ToUtf8(r.previousSteps)});
+      } catch (const std::exception&) {
+        f.steps.push_back({"?", {}, {}, {}, {}, {}, {}});
+      }
+    }
+  }
+  return out;
+}
+
+std::optional<std::string> ReadBody(const std::string& dbPath, const std::string& recordId) {
+  Db db(dbPath);
+  Stmt s = Prepare(db.db, "SELECT body FROM bodies WHERE record_id = ?", recordId);
+  if (!s || sqlite3_step(s.get()) != SQLITE_ROW) return std::nullopt;
+  return Column(s.get(), 0);
+}
+
+std::vector<std::string> ReadAttachmentData(const std::string& dbPath, const std::string& recordId) {
+  Db db(dbPath);
+  std::vector<std::string> out;
+  Stmt files = Prepare(db.db, "SELECT container FROM attachments WHERE record_id = ?", recordId);
+  if (files && sqlite3_step(files.get()) == SQLITE_ROW) {
+    TCopy2Files c;
+    c.LoadFromBytes(Column(files.get(), 0));
+    for (int i = 0; i < c.SlotCount(); ++i)
+      if (c.Slot(i).state != fsRemoved && c.Slot(i).state != fsEmpty) out.emplace_back(c.FileData(i));
+  }
+  return out;
+}
+
+namespace {
+
+uint32_t Le(std::string_view b, size_t at, int bytes) {
+  uint32_t v = 0;
+  for (int i = bytes - 1; i >= 0; --i) v = (v << 8) | uint8_t(b[at + size_t(i)]);
+  return v;
+}
+
+// One member of a zip archive, inflated; nullopt when it is missing or unreadable.
+std::optional<std::string> ZipMember(std::string_view zip, std::string_view name) {
+  constexpr size_t kMaxSize = 64u << 20;
+  if (zip.size() < 22) return std::nullopt;
+  size_t end = zip.size() - 22;
+  for (;; --end) {
+    if (Le(zip, end, 4) == 0x06054b50) break;
+    if (end == 0 || zip.size() - end > 22 + 65535) return std::nullopt;
+  }
+  size_t at = Le(zip, end + 16, 4);
+  const uint32_t entries = Le(zip, end + 10, 2);
+  for (uint32_t e = 0; e < entries; ++e) {
+    if (at + 46 > zip.size() || Le(zip, at, 4) != 0x02014b50) return std::nullopt;
+    const uint32_t method = Le(zip, at + 10, 2), packed = Le(zip, at + 20, 4), size = Le(zip, at + 24, 4);
+    const uint32_t nameLen = Le(zip, at + 28, 2), extra = Le(zip, at + 30, 2), comment = Le(zip, at + 32, 2);
+    const uint32_t local = Le(zip, at + 42, 4);
+    if (at + 46 + nameLen > zip.size()) return std::nullopt;
+    if (zip.substr(at + 46, nameLen) == name) {
+      if (size > kMaxSize || size_t(local) + 30 > zip.size() || Le(zip, local, 4) != 0x04034b50) return std::nullopt;
+      const size_t data = size_t(local) + 30 + Le(zip, local + 26, 2) + Le(zip, local + 28, 2);
+      if (data + packed > zip.size()) return std::nullopt;
+      if (method == 0) return std::string(zip.substr(data, packed));
+      if (method != 8) return std::nullopt;
+      std::string out(size, '\0');
+      z_stream z{};
+      if (inflateInit2(&z, -MAX_WBITS) != Z_OK) return std::nullopt;
+      z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(zip.data() + data));
+      z.avail_in = packed;
+      z.next_out = reinterpret_cast<Bytef*>(out.data());
+      z.avail_out = size;
+      const int r = inflate(&z, Z_FINISH);
+      inflateEnd(&z);
+      if (r != Z_STREAM_END || z.total_out != size) return std::nullopt;
+      return out;
+    }
+    at += 46 + nameLen + extra + comment;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::string> DocxText(std::string_view docx) {
+  const std::optional<std::string> xml = ZipMember(docx, "word/document.xml");
+  if (!xml) return std::nullopt;
+  std::string text;
+  bool inTag = false;
+  for (size_t i = 0; i < xml->size(); ++i) {
+    const char c = (*xml)[i];
+    if (c == '<') inTag = true;
+    else if (c == '>') inTag = false;
+    else if (!inTag) text += c;
+  }
+  // The five entities XML escapes text with.
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    bool replaced = false;
+    for (const auto& [entity, c] : {std::pair<const char*, char>{"&amp;", '&'}, {"&lt;", '<'}, {"&gt;", '>'},
+                                    {"&quot;", '"'}, {"&apos;", '\''}})
+      if (text.compare(i, std::strlen(entity), entity) == 0) {
+        out += c;
+        i += std::strlen(entity) - 1;
+        replaced = true;
+        break;
+      }
+    if (!replaced) out += text[i];
+  }
+  return out;
+}
+
+bool ListShows(const std::string& dbPath, const std::string& held, const std::string& shown) {
+  Db db(dbPath);
+  Stmt s = Prepare(db.db, "SELECT items, vals FROM template_combos");
+  const auto lines = [](const std::string& t) {
+    std::vector<std::string> out;
+    size_t from = 0;
+    for (size_t nl; (nl = t.find('\n', from)) != std::string::npos; from = nl + 1)
+      out.push_back(t.substr(from, nl > from && t[nl - 1] == '\r' ? nl - from - 1 : nl - from));
+    out.push_back(t.substr(from));
+    return out;
+  };
+  while (s && sqlite3_step(s.get()) == SQLITE_ROW) {
+    const std::vector<std::string> items = lines(Column(s.get(), 0)), vals = lines(Column(s.get(), 1));
+    for (size_t i = 0; i < items.size() && i < vals.size(); ++i)
+      if (vals[i] == held && items[i] == shown) return true;
+  }
+  return false;
+}
+
+void OpenSignOffReplies(const std::string& dbPath) {
+  sqlite3* db = nullptr;
+  if (sqlite3_open_v2(dbPath.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK) {
+    sqlite3_busy_timeout(db, 5000);
+    sqlite3_exec(db, "UPDATE templates SET sign_off_mode = 2 WHERE sign_off_mode = 0", nullptr, nullptr, nullptr);
+  }
+  sqlite3_close(db);
 }
 
 }  // namespace walk

@@ -45,3 +45,38 @@ std::vector<std::string> ConsistencyProblems(const std::string& dbPath);
 std::vector<DocumentRef> ListDocuments(const std::string& dbPath);
 
 }  // namespace walk
+
+namespace walk {
+
+// The sign-off comments of a record, in their order: their texts, UTF-8.
+std::vector<std::string> ReadComments(const std::string& dbPath, const std::string& recordId);
+
+// A workflow as stored: its name and its steps, texts in UTF-8.
+struct StoredStep {
+  std::string name, handlers, days, editableCells, opinionCell, nextSteps, previousSteps;
+};
+struct StoredFlow {
+  int id = 0;
+  std::string name;
+  std::vector<StoredStep> steps;
+};
+std::vector<StoredFlow> ReadWorkflows(const std::string& dbPath);
+
+// The Word body a record holds; nullopt when it has none of its own.
+std::optional<std::string> ReadBody(const std::string& dbPath, const std::string& recordId);
+// Every live attachment's bytes of a record.
+std::vector<std::string> ReadAttachmentData(const std::string& dbPath, const std::string& recordId);
+// The text of a .docx (its main part's text runs, in order, tags left out); nullopt when
+// the bytes are no .docx this can read.
+std::optional<std::string> DocxText(std::string_view docx);
+
+// A list field's cell shows the text of the code the server holds: some list of some
+// form pairs them so.
+bool ListShows(const std::string& dbPath, const std::string& held, const std::string& shown);
+
+// No form of the sample takes sign-off comments in its own window: the walk gives the
+// forms that show none a box to write one in (those that show them read-only keep it
+// so), before anyone opens them.
+void OpenSignOffReplies(const std::string& dbPath);
+
+}  // namespace walk

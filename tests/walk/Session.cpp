@@ -14,6 +14,7 @@
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QAbstractSpinBox>
 #include <QComboBox>
@@ -24,6 +25,7 @@
 #include <pthread.h>
 #include <QRegularExpression>
 #include <QTimer>
+#include <QToolButton>
 #include <atomic>
 #include <cmath>
 #include <chrono>
@@ -37,6 +39,7 @@
 #include <set>
 #include <thread>
 
+#include "Intent.h"
 #include "Leaving.h"
 #include "Requests.h"
 #include "Screen.h"
@@ -251,6 +254,9 @@ class Walker : public QObject {
     // one who writes a new one, often.
     attachMind_ = Chance(o_.shared || o_.opensNew ? 60 : 25);
     sendMind_ = Chance(35);
+    signMind_ = Chance(40);
+    wordMind_ = Chance(50);
+    flowMind_ = Chance(75);
     timer_.start(30);
   }
   // Qt lets its plugins go as the application ends; the walk times what follows.
@@ -464,6 +470,7 @@ class Walker : public QObject {
       return BackOut(box);
     if (attachMind_ && Chance(50) && AttachMeant(modal)) return;
     if (sendMind_ && form_ && modal == form_ && Chance(50)) return SendMeant();
+    if (IntentAct(modal)) return;
     if (auto* dialog = qobject_cast<QFileDialog*>(modal); dialog && !files_.empty() && Chance(60)) {
       // What is saved or printed goes beside the inputs, never over them.
       const bool saving = dialog->acceptMode() == QFileDialog::AcceptSave;
@@ -509,6 +516,7 @@ class Walker : public QObject {
         const Seen& item = items[size_t(Pick(int(items.size())))];
         if (!item.rect.isEmpty()) {
           openedKinds_.insert(Kind(item.name));
+          lastOpened_ = item.name;
           expectInput_ = true;
           // Opened from the manager a file may be edited and saved back: what it held before
           // is then replaced on purpose.
@@ -712,6 +720,7 @@ class Walker : public QObject {
       Say("note removes files of " + S(snap_.recordId));
     }
     if (!what.empty() && !watch_.InFlight()) watch_.Arm(what + " in " + S(Describe(w->window())));
+    IntentClick(w);
     // What a save sends is what the form shows as it is clicked.
     if ((what == "暂存" || what == "提交") && form_ && form_->isVisible()) {
       sentShown_.push_back(Snapshot(form_));
@@ -925,6 +934,423 @@ class Walker : public QObject {
     Log(!killed ? "wait (no office worker to kill)" : freeze ? "freeze the office worker" : "kill the office worker");
   }
 
+  // ---- what the person meant in a sign-off, a Word document and the workflow editor ----
+
+  // One of these, when its window is in front, takes the person's action.
+  bool IntentAct(QWidget* modal) {
+    if (!modal) return false;
+    if (flowMind_ && VisibleTop("TFFlowEditor")) return FlowMeant(modal);
+    if (wordMind_ && IsA(modal, "TfrmOLEWord")) return BodyMeant(modal);
+    if (signMind_ && modal == form_ && Chance(50)) return SignOffMeant(modal);
+    return false;
+  }
+
+  // A menu command: the menu bar's title first, the item once its menu is open.
+  // 0: neither is there, 1: the title was clicked, 2: the item.
+  int MenuCommand(QWidget* window, const char* title, const char* item) {
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+      auto* menu = qobject_cast<QMenu*>(w);
+      if (!menu || !menu->isVisible()) continue;
+      for (QAction* a : menu->actions())
+        if (a->isVisible() && a->isEnabled() && a->text().remove('&') == QString::fromUtf8(item)) {
+          const QPoint g = menu->mapToGlobal(menu->actionGeometry(a).center());
+          expectInput_ = true;
+          Log("meant: click the menu item " + std::string(item) + " at " + std::to_string(g.x()) + "," + std::to_string(g.y()));
+          XClick(g);
+          return 2;
+        }
+    }
+    QMenuBar* bar = window ? window->findChild<QMenuBar*>() : nullptr;
+    if (!bar || !bar->isVisible()) return 0;
+    for (QAction* a : bar->actions())
+      if (a->text().remove('&') == QString::fromUtf8(title)) {
+        const QPoint g = bar->mapToGlobal(bar->actionGeometry(a).center());
+        expectInput_ = true;
+        Log("meant: open the menu " + std::string(title) + " of " + S(Describe(window)));
+        XClick(g);
+        return 1;
+      }
+    return 0;
+  }
+
+  void ClickMeant(QWidget* w, const std::string& why) {
+    const QPoint g = w->mapToGlobal(w->rect().center());
+    expectInput_ = true;
+    Promise(w);
+    Log("meant: " + why + ": click " + S(Describe(w)) + " at " + std::to_string(g.x()) + "," + std::to_string(g.y()));
+    XClick(g);
+  }
+
+  // Writes a comment and signs off: the form's comment frame opened, a word typed, 阅件签字.
+  bool SignOffMeant(QWidget* form) {
+    if (++signTries_ > 8) {
+      signMind_ = false;
+      return false;
+    }
+    auto* memo = form->findChild<QTextEdit*>("rdtMsg");
+    if (!memo) return false;
+    QWidget* frame = memo->parentWidget();
+    while (frame && !IsA(frame, "TFrameW")) frame = frame->parentWidget();
+    // The comments shown with no box to write in: nothing to sign off here.
+    if (frame && frame->isVisible() && !memo->isVisible()) {
+      signMind_ = false;
+      return false;
+    }
+    if (!memo->isVisible()) {
+      QWidget* open = ButtonIn(form, "签批意见");
+      if (!open) return false;
+      ClickMeant(open, "sign off");
+      return true;
+    }
+    if (!signTyped_) {
+      const std::string text = Fresh();
+      const QPoint g = memo->mapToGlobal(memo->rect().center());
+      expectInput_ = true;
+      Log("meant: sign off: type \"" + text + "\" into " + S(Describe(memo)));
+      XClick(g);
+      XKey("ctrl+End");
+      XType(QString::fromStdString(text));
+      signTyped_ = true;
+      return true;
+    }
+    QWidget* send = nullptr;
+    for (QWidget* w : form->findChildren<QWidget*>("btnOK"))
+      if (w->isVisible() && w->isEnabled() && IsA(w, "TFlatButtonBase")) send = w;
+    if (!send) return false;
+    signMind_ = false;
+    ClickMeant(send, "sign off");
+    return true;
+  }
+
+  // The text a sign-off sends as its button is clicked, and the record it is for.
+  void RememberSignOff(QWidget* button) {
+    QWidget* frame = button;
+    while (frame && !IsA(frame, "TFrameW")) frame = frame->parentWidget();
+    auto* memo = frame ? frame->findChild<QTextEdit*>("rdtMsg") : nullptr;
+    if (!memo) return;
+    QString record = IsA(button->window(), "TfrmTemplate") ? AccessibleText(button->window(), QAccessible::Description).trimmed()
+                                                          : snap_.recordId;
+    if (record.isEmpty()) return;
+    signSent_ = {record, memo->toPlainText(), NowMs()};
+  }
+
+  void CompareSignOff() {
+    if (signSent_.recordId.isEmpty()) return;
+    const SignSent s = std::move(signSent_);
+    signSent_ = {};
+    Say("note compared a sign-off of " + S(s.recordId));
+    const std::vector<std::string> diff = CommentDifferences(o_.db, S(s.recordId), S(s.text));
+    if (!diff.empty()) Fail("after the popup said the sign-off was kept, " + Lines(diff));
+  }
+
+  static std::string Lines(const std::vector<std::string>& lines) {
+    std::string s;
+    for (const std::string& l : lines) s += "\n  " + l;
+    return s;
+  }
+
+  // In the Word editor: a word typed where the person clicked, then 文件 > 保存文件.
+  bool BodyMeant(QWidget* editor) {
+    if (++wordTries_ > 10) {
+      wordMind_ = false;
+      bodyWords_.clear();
+      return false;
+    }
+    QWidget* page = nullptr;
+    for (QWidget* w : editor->findChildren<QWidget*>())
+      if (w->isVisible() && IsA(w, "TOfficeContainer")) page = w;
+    if (!page) return false;
+    if (bodyWords_.empty()) {
+      QString record = snap_.recordId;
+      // Only a .docx's text is read back: the editor shows spreadsheets and older files too.
+      if (record.isEmpty() || (!lastOpened_.isEmpty() && Kind(lastOpened_) != ".docx")) {
+        wordMind_ = false;
+        return false;
+      }
+      bodyOf_ = record;
+      // Latin letters only: the walk types through the X server's keymap, and Chinese
+      // typed while the host holds input back for the office worker comes out as nothing.
+      const std::string word = "w" + std::to_string(o_.seed % 1000) + "." + std::to_string(done_ + 1);
+      const QPoint g = page->mapToGlobal(page->rect().center());
+      expectInput_ = true;
+      Log("meant: type \"" + word + "\" into the Word document at " + std::to_string(g.x()) + "," + std::to_string(g.y()));
+      XClick(g);
+      XType(QString::fromStdString(word));
+      bodyWords_.push_back(word);
+      return true;
+    }
+    const int how = MenuCommand(editor, "文件", "保存文件");
+    // The item, not the title, was clicked: the save is on its way.
+    if (how == 2) {
+      wordMind_ = false;
+      bodySaved_ = true;
+    }
+    return how != 0;
+  }
+
+  // The words typed go with the editor they were typed in, unless its save is on the way.
+  void BodyLook() {
+    if (VisibleTop("TfrmOLEWord")) {
+      wordSeenAt_ = NowMs();
+    } else if (!bodyWords_.empty() && NowMs() - wordSeenAt_ > 3000) {
+      bodyWords_.clear();
+      bodySaved_ = false;
+    }
+  }
+
+  // The editor's save says what the manager's does: the one that counts comes while the
+  // editor is up, or as it closes.
+  void CompareBody() {
+    if (bodyWords_.empty() || bodyOf_.isEmpty() || !bodySaved_ || NowMs() - wordSeenAt_ > 3000) return;
+    bodySaved_ = false;
+    const std::vector<std::string> words = std::move(bodyWords_);
+    bodyWords_.clear();
+    wordMind_ = false;
+    Say("note compared the Word text of " + S(bodyOf_));
+    const std::vector<std::string> diff = BodyDifferences(o_.db, S(bodyOf_), words);
+    if (!diff.empty()) Fail("after the popup said the Word document was kept, " + Lines(diff));
+  }
+
+  // The workflow editor as a person sees it: the chart's steps and the step's fields.
+  static FlowSeen SeeFlow(QWidget* editor) {
+    FlowSeen f;
+    QString title = editor->windowTitle();
+    const QString prefix = QString::fromUtf8("流程定义－－");
+    if (title.startsWith(prefix)) title = title.mid(prefix.size());
+    f.flowName = S(title);
+    for (QWidget* w : editor->findChildren<QWidget*>())
+      if (IsA(w, "TCustomFlowChart"))
+        for (const Seen& s : AccessibleChildren(w, 500))
+          if (s.role == QAccessible::ListItem) f.steps.push_back(S(s.name));
+    auto text = [&](const char* name) {
+      auto* e = editor->findChild<QLineEdit*>(name);
+      return e ? S(e->text()) : std::string();
+    };
+    auto* name = editor->findChild<QLineEdit*>("edt_StepName");
+    f.panel = name && name->isEnabled() && !name->text().isEmpty();
+    f.name = text("edt_StepName");
+    f.handlers = text("edt_OpUser");
+    f.days = text("edtWFValue");
+    f.editableCells = text("edtEditCells");
+    f.opinionCell = text("edtMsgField");
+    return f;
+  }
+
+  // The steps of the chart as they show, with where they are.
+  static std::vector<Seen> ChartSteps(QWidget* editor) {
+    std::vector<Seen> out;
+    for (QWidget* w : editor->findChildren<QWidget*>())
+      if (w->isVisible() && IsA(w, "TCustomFlowChart"))
+        for (const Seen& s : AccessibleChildren(w, 500))
+          if (s.role == QAccessible::ListItem && !s.state.invisible && !s.rect.isEmpty()) out.push_back(s);
+    return out;
+  }
+
+  // A visit to change the workflow: a step picked, then some of renaming it, its object
+  // dialog, its handlers, its cells, a union; two steps connected and the connection's
+  // dialog; the save. Dialogs that come up are answered on the way.
+  bool FlowMeant(QWidget* modal) {
+    QWidget* editor = VisibleTop("TFFlowEditor");
+    if (++flowTries_ > 30) {
+      flowMind_ = false;
+      drawn_.clear();
+      return false;
+    }
+    ConfirmDrawn(editor);
+    if (qobject_cast<QMessageBox*>(modal) || qobject_cast<QFileDialog*>(modal)) return false;
+    if (modal != editor) return FlowDialogMeant(modal);
+    if (flowTasks_.empty()) {
+      std::vector<int> some{1, 2, 3, 4, 5, 6};
+      std::shuffle(some.begin(), some.end(), rng_);
+      some.resize(size_t(2 + Pick(3)));
+      flowTasks_ = {0};
+      flowTasks_.insert(flowTasks_.end(), some.begin(), some.end());
+      for (int t : {7, 8, 9}) flowTasks_.push_back(t);
+    }
+    const int task = flowTasks_.front();
+    flowTasks_.erase(flowTasks_.begin());
+    dialogSteps_ = 0;
+    const std::vector<Seen> steps = ChartSteps(editor);
+    const auto pickStep = [&]() -> const Seen* { return steps.empty() ? nullptr : &steps[size_t(Pick(int(steps.size())))]; };
+    const auto select = [&](const Seen& s) {
+      XClick(s.rect.center());
+    };
+    const auto button = [&](const char* name) -> QWidget* {
+      QWidget* b = editor->findChild<QWidget*>(name);
+      return b && b->isVisible() && b->isEnabled() ? b : nullptr;
+    };
+    expectInput_ = true;
+    switch (task) {
+      case 0: {
+        const Seen* s = pickStep();
+        if (!s) break;
+        Log("meant: workflow: select step \"" + S(s->name) + "\"");
+        select(*s);
+        return true;
+      }
+      case 3:
+      case 4:
+      case 5: {
+        static const char* const pickers[] = {"btnOpUser", "btn_AddEditCell", "btnMsgField"};
+        QWidget* b = button(pickers[task - 3]);
+        auto* name = editor->findChild<QLineEdit*>("edt_StepName");
+        if (!b || !name || !name->isEnabled()) {
+          // No step's fields showing: one picked first.
+          const Seen* s = pickStep();
+          if (!s) break;
+          flowTasks_.insert(flowTasks_.begin(), task);
+          Log("meant: workflow: select step \"" + S(s->name) + "\" for its " + pickers[task - 3]);
+          select(*s);
+          return true;
+        }
+        ClickMeant(b, "workflow");
+        return true;
+      }
+      case 1: {
+        auto* name = editor->findChild<QLineEdit*>("edt_StepName");
+        if (!name || !name->isVisible() || !name->isEnabled()) break;
+        AddText(name, "r", "End", "the step's name in " + S(Describe(name)));
+        return true;
+      }
+      case 2: {
+        const Seen* s = pickStep();
+        if (!s) break;
+        Log("meant: workflow: double click step \"" + S(s->name) + "\" for its object dialog");
+        XClick(s->rect.center(), 1, 2);
+        return true;
+      }
+      case 6: {
+        const char* items[] = {"新建组合", "加入组合...", "移出组合...", "清除组合..."};
+        flowTasks_.insert(flowTasks_.begin(), 66);  // the item, once the menu is open
+        unionItem_ = items[Pick(4)];
+        if (MenuCommand(editor, "组合", unionItem_)) return true;
+        break;
+      }
+      case 66:
+        if (MenuCommand(editor, "组合", unionItem_)) return true;
+        break;
+      case 7: {
+        if (steps.size() < 2) break;
+        const size_t a = size_t(Pick(int(steps.size())));
+        size_t b = size_t(Pick(int(steps.size()) - 1));
+        if (b >= a) ++b;
+        auto* connect = editor->findChild<QToolButton*>("btnCreateConnect");
+        // Pressed already, the click would let the tool go instead.
+        if (!connect || !connect->isVisible() || !connect->isEnabled() || connect->isChecked()) break;
+        Log("meant: workflow: connect \"" + S(steps[a].name) + "\" to \"" + S(steps[b].name) + "\"");
+        select(steps[a]);
+        XClickHolding(steps[b].rect.center(), "shift");
+        XClick(connect->mapToGlobal(connect->rect().center()));
+        drawing_ = {S(steps[a].name), S(steps[b].name)};
+        lineMid_ = (steps[a].rect.center() + steps[b].rect.center()) / 2;
+        return true;
+      }
+      case 8:
+        if (drawn_.empty()) break;
+        Log("meant: workflow: double click the connection just drawn for its dialog");
+        XClick(lineMid_, 1, 2);
+        return true;
+      case 9: {
+        QWidget* save = ButtonIn(editor, "保存");
+        if (!save) break;
+        flowMind_ = false;
+        ClickMeant(save, "workflow");
+        return true;
+      }
+    }
+    expectInput_ = false;
+    return flowTasks_.empty() ? (flowMind_ = false) : FlowMeant(modal);
+  }
+
+  // Two steps selected, the connection tool joins them and lets itself go: a tool still
+  // pressed joined nothing (the second step did not join the selection).
+  void ConfirmDrawn(QWidget* editor) {
+    if (drawing_.first.empty()) return;
+    auto* connect = editor ? editor->findChild<QToolButton*>("btnCreateConnect") : nullptr;
+    if (connect && !connect->isChecked()) drawn_.push_back(drawing_);
+    else Say("note the connection of \"" + drawing_.first + "\" to \"" + drawing_.second + "\" was not made: not compared");
+    drawing_ = {};
+  }
+
+  // A few letters added at the end of a box's text.
+  void AddText(QWidget* box, const char* letter, const char* toEnd, const std::string& where) {
+    const std::string more = letter + std::to_string(done_ + 1);
+    Log("meant: workflow: add \"" + more + "\" to " + where);
+    XClick(box->mapToGlobal(box->rect().center()));
+    XKey(toEnd);
+    XType(QString::fromStdString(more));
+  }
+
+  // A dialog of the workflow editor: its text changed where it has one, an entry picked
+  // where it lists some, then OK.
+  bool FlowDialogMeant(QWidget* dialog) {
+    ++dialogSteps_;
+    expectInput_ = true;
+    if (auto* memo = dialog->findChild<QPlainTextEdit*>(); memo && memo->isVisible() && dialogSteps_ == 1) {
+      AddText(memo, "t", "ctrl+End", "the text in " + S(Describe(dialog)));
+      return true;
+    }
+    if (dialogSteps_ <= 2) {
+      std::vector<Target> items;
+      for (const Target& t : VisibleTargets(true, rng_))
+        if (t.item && t.widget && t.widget->window() == dialog) items.push_back(t);
+      if (!items.empty()) {
+        const Target& t = items[size_t(Pick(int(items.size())))];
+        const QPoint g = t.widget->mapToGlobal(t.at);
+        Log("meant: workflow: pick " + S(t.what) + " in " + S(Describe(dialog)));
+        XClick(g);
+        if (QWidget* add = ButtonIn(dialog, ">")) XClick(add->mapToGlobal(add->rect().center()));
+        return true;
+      }
+    }
+    for (const char* ok : {"OK", "确定", "确 定"})
+      if (QWidget* b = ButtonIn(dialog, ok)) {
+        ClickMeant(b, "workflow dialog");
+        return true;
+      }
+    if (dialogSteps_ > 4) {
+      Log("meant: workflow: close " + S(Describe(dialog)));
+      expectInput_ = false;
+      XCloseWindow(dialog);
+      return true;
+    }
+    return false;
+  }
+
+  void CompareFlow() {
+    FlowSeen seen = flowSent_.flowName.empty() ? flowLooked_ : flowSent_;
+    flowSent_ = {};
+    if (seen.flowName.empty()) return;
+    ConfirmDrawn(VisibleTop("TFFlowEditor"));
+    seen.drawn = std::move(drawn_);
+    drawn_.clear();
+    Say("note compared workflow \"" + seen.flowName + "\" (" + std::to_string(seen.steps.size()) + " steps, " +
+        std::to_string(seen.drawn.size()) + " connections drawn)");
+    const std::vector<std::string> diff = FlowDifferences(o_.db, seen);
+    if (!diff.empty()) Fail("after the popup said the workflow was saved, " + Lines(diff));
+  }
+
+  // The popups that say a sign-off, a Word document or a workflow was kept.
+  void IntentPopup(const QString& fresh) {
+    if (fresh.contains(QString::fromUtf8("签批意见已保存"))) CompareSignOff();
+    if (fresh.contains(QString::fromUtf8("附件保存成功"))) CompareBody();
+    if (fresh.contains(QString::fromUtf8("流程保存成功"))) CompareFlow();
+  }
+
+  // A click that sends what the person meant: its content as it was clicked.
+  void IntentClick(QWidget* w) {
+    if (w->objectName() == QLatin1String("btnOK") && IsA(w, "TFlatButtonBase")) RememberSignOff(w);
+    if (SendWhat(w) == "workflow save") flowSent_ = SeeFlow(w->window());
+  }
+
+  // The workflow editor in front, as last seen: what a save from its menu or its closing
+  // question sends.
+  void IntentLook() {
+    QWidget* editor = VisibleTop("TFFlowEditor");
+    if (editor && QApplication::activeModalWidget() == editor) flowLooked_ = SeeFlow(editor);
+    BodyLook();
+  }
+
   // ---- oracles ----
 
   FormSnapshot Snapshot(QWidget* form) const {
@@ -962,6 +1388,7 @@ class Walker : public QObject {
       if (firstForm_.isEmpty() && !snap_.recordId.isEmpty()) firstForm_ = QStringLiteral("-");
       if (!snap_.recordId.isEmpty() && !baselined_.count(snap_.recordId)) Baseline();
     }
+    IntentLook();
     if (QWidget* m = VisibleTop("TfrmSetLoadFiles")) {
       manager_ = {NowMs(), Listed(ListIn(m))};
       for (Intended& i : intended_) i.listed = i.listed || manager_.files.count(i.name);
@@ -970,9 +1397,9 @@ class Walker : public QObject {
     }
   }
 
-  // A document as it opens: a field whose cell shows other than what the server holds
-  // before anyone typed is one the sheet formats (a date, a number, a list's text for
-  // its code): such fields are not compared.
+  // A document as it opens shows what the server holds. A field whose cell shows it in
+  // another form (a date, a number, a list's text for its code) is not compared later;
+  // one that shows another value fails the walk.
   void Baseline() {
     baselined_.insert(snap_.recordId);
     for (const auto& [name, shown] : snap_.shown) openedShown_[{snap_.recordId, name}] = shown;
@@ -989,7 +1416,8 @@ class Walker : public QObject {
       }
       const int same = SameValue(shown, held);
       if (same > 0) continue;
-      if (same < 0) {
+      // Neither a date, a number, a check box nor a list's text for its code: another value.
+      if (same < 0 || !ShownAs(shown, held)) {
         diff += "\n  field " + S(name) + " shows \"" + S(shown) + "\", the server holds \"" + S(held) + "\"";
         continue;
       }
@@ -998,6 +1426,16 @@ class Walker : public QObject {
           S(held) + "\"; not compared");
     }
     if (!diff.empty()) Fail("the form of " + S(snap_.recordId) + " opens showing other than the server holds:" + diff);
+  }
+
+  // The cell shows the held value in a form of its own: both a date or a number in some
+  // format, a check box's painted box for its "True" or "False", a list's text for its code,
+  // a formula's result.
+  bool ShownAs(const QString& shown, const QString& held) const {
+    const QString h = held.trimmed();
+    if (h.startsWith('=')) return true;  // a formula shows what it computes
+    if (h == QLatin1String("True") || h == QLatin1String("False")) return shown.trimmed().isEmpty() || LooksFormatted(shown);
+    return (LooksFormatted(shown) && LooksFormatted(held)) || ListShows(o_.db, S(held), S(shown));
   }
 
   // Numbers and dates are values, whatever their format: "361.5" and "361.50" agree, as
@@ -1096,6 +1534,7 @@ class Walker : public QObject {
       attachmentsOf_ = snap_.recordId;
     }
     if (attachmentsDue_) VerifyAttachments();
+    IntentPopup(fresh);
   }
 
   // The manager fills its list as the reply comes: it gets a moment to show what it saved.
@@ -1224,6 +1663,26 @@ class Walker : public QObject {
   std::set<std::string> openedKinds_;  // kinds of attachment opened in this session
   std::vector<FormSnapshot> sentShown_;  // the form as each save was clicked, oldest first
   std::map<std::pair<QString, QString>, QString> openedShown_;  // record id, field: as it opened
+  // What the person meant in a sign-off, a Word document, the workflow editor.
+  bool signMind_ = false, wordMind_ = false, flowMind_ = false;
+  int signTries_ = 0, wordTries_ = 0, flowTries_ = 0, dialogSteps_ = 0;
+  bool signTyped_ = false;
+  struct SignSent {
+    QString recordId, text;
+    int64_t at = 0;
+  };
+  SignSent signSent_;
+  std::vector<std::string> bodyWords_;  // typed into the Word document, not saved yet
+  QString bodyOf_;
+  bool bodySaved_ = false;  // the person saved what they typed
+  int64_t wordSeenAt_ = 0;
+  QString lastOpened_;  // the attachment last opened
+  std::vector<int> flowTasks_;
+  const char* unionItem_ = "";
+  std::vector<std::pair<std::string, std::string>> drawn_;  // connections drawn, not saved yet
+  std::pair<std::string, std::string> drawing_;  // the last one, until the tool shows it was made
+  QPoint lineMid_;
+  FlowSeen flowSent_, flowLooked_;
 };
 
 std::string Take(const char* name) {

@@ -435,6 +435,7 @@ int RunWalk(int& argc, char** argv, const WalkOptions& o) {
     Print("walk failed: oa-server did not start");
     return 1;
   }
+  OpenSignOffReplies(server.Db());
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
   // Each session in a home of its own under the walk's folder, never the user's.
   env.insert("HOME", home);
