@@ -18,6 +18,7 @@
 #include <QTextEdit>
 #include <QTreeView>
 #include <QWindow>
+#include <vector>
 
 // After Qt: Xlib's macros would spoil Qt's headers.
 #include <X11/Xlib.h>
@@ -224,7 +225,15 @@ std::vector<Target> VisibleTargets(bool onlyActive, std::mt19937_64& rng) {
 }
 
 namespace {
-bool Xdotool(const QStringList& args) { return QProcess::execute("xdotool", args) == 0; }
+bool Xdotool(const QStringList& args) {
+  // xdotool reads its text through the C library's locale: without a UTF-8 one it types no Chinese.
+  QProcess p;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert("LC_ALL", "C.UTF-8");
+  p.setProcessEnvironment(env);
+  p.start("xdotool", args);
+  return p.waitForFinished(-1) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+}
 }  // namespace
 
 bool XClick(QPoint g, int button, int count) {
@@ -234,7 +243,43 @@ bool XClick(QPoint g, int button, int count) {
 
 bool XKey(const char* keysym) { return Xdotool({"key", "--clearmodifiers", keysym}); }
 
-bool XType(const QString& text) { return Xdotool({"type", "--delay", "15", "--", text}); }
+namespace {
+// xdotool puts a character the keyboard lacks on a spare key only while it types it. The host
+// sits blocked in XType meanwhile, and when it reads the keys the map is back as it was, so
+// every Chinese character was lost. The walk keeps its characters on spare keys instead.
+void KeepOnKeys(const QString& text) {
+  static std::vector<KeyCode> spare;
+  static size_t next = 0;
+  Display* d = nullptr;
+  for (const char32_t c : text.toStdU32String()) {
+    if (c < 0x80) continue;
+    if (!d && !(d = XOpenDisplay(nullptr))) return;
+    KeySym sym = c < 0x100 ? KeySym(c) : KeySym(0x1000000 | c);
+    if (XKeysymToKeycode(d, sym) != 0) continue;
+    if (spare.empty()) {
+      int low = 0, high = 0, per = 0;
+      XDisplayKeycodes(d, &low, &high);
+      KeySym* map = XGetKeyboardMapping(d, KeyCode(low), high - low + 1, &per);
+      for (int k = low; map && k <= high; ++k) {
+        bool empty = true;
+        for (int i = 0; i < per; ++i) empty = empty && map[(k - low) * per + i] == NoSymbol;
+        if (empty) spare.push_back(KeyCode(k));
+      }
+      if (map) XFree(map);
+      if (spare.empty()) break;
+    }
+    KeySym both[2] = {sym, sym};
+    XChangeKeyboardMapping(d, spare[next++ % spare.size()], 2, both, 1);
+    XSync(d, False);
+  }
+  if (d) XCloseDisplay(d);
+}
+}  // namespace
+
+bool XType(const QString& text) {
+  KeepOnKeys(text);
+  return Xdotool({"type", "--delay", "15", "--", text});
+}
 
 bool XCloseWindow(QWidget* window) {
   if (!window || !window->windowHandle()) return false;
