@@ -246,7 +246,7 @@ class Walker : public QObject {
     startedAt_ = NowMs();
     // Some come to add a file to the document; two people at one document at once, and
     // one who writes a new one, often.
-    attachMind_ = Chance(o_.shared || o_.opensNew ? 60 : 25);
+    attachMind_ = Chance(o_.shared ? 90 : o_.opensNew ? 60 : 25);
     sendMind_ = Chance(35);
     timer_.start(30);
   }
@@ -282,6 +282,7 @@ class Walker : public QObject {
     JudgeRequests();
     CheckSendButtons();
     CheckStayed(false);
+    CheckRetry();
     if (now >= nextAt_ && Ready() && Idle(now)) {
       if (done_ >= o_.actions || now >= o_.untilMs) End();
       Look();
@@ -338,6 +339,10 @@ class Walker : public QObject {
       if (lastPopupAt_ < e.start && lastBoxAt_ < e.start) continue;
       watch_.Judged(e);
       Say("note judged " + e.what + ": it ended with " + (lastPopupAt_ >= e.start ? "a popup" : "a box"));
+      // A save that ended in a box did not take: the person gives up and closes the form,
+      // or tries again once the server is back.
+      if (lastPopupAt_ < e.start && (e.what.rfind("暂存", 0) == 0 || e.what.rfind("提交", 0) == 0))
+        saveFailedMind_ = Chance(50) ? 1 : 2;
     }
     for (const RequestWatch::Ended& e : watch_.TakeEnded(NowMs(), 6000))
       Fail("after " + e.what + " its request ended (" + std::to_string((e.end - e.start) / 1000) +
@@ -435,7 +440,9 @@ class Walker : public QObject {
     if (auto* box = qobject_cast<QMessageBox*>(modal); box && AsksToSave(box) && box->parentWidget() &&
                                                         box->parentWidget()->window() != Page() && Chance(40))
       return BackOut(box);
-    if (attachMind_ && Chance(50) && AttachMeant(modal)) return;
+    if (saveFailedMind_ && form_ && modal == form_) return AfterFailedSave();
+    // Two at one document mostly came to add their files, and get on with it.
+    if (attachMind_ && Chance(o_.shared ? 80 : 50) && AttachMeant(modal)) return;
     if (sendMind_ && form_ && modal == form_ && Chance(50)) return SendMeant();
     if (auto* dialog = qobject_cast<QFileDialog*>(modal); dialog && !files_.empty() && Chance(60)) {
       // What is saved or printed goes beside the inputs, never over them.
@@ -576,6 +583,13 @@ class Walker : public QObject {
     Say("note checked " + s.what + " stayed after " + s.how + " on a question about saving");
   }
 
+  static bool AnySelected(QWidget* list) {
+    if (!list) return false;
+    for (const Seen& item : AccessibleChildren(list, 500))
+      if (item.state.selected) return true;
+    return false;
+  }
+
   // A file the person picked is in the manager's list.
   bool PicksListed() const {
     return std::any_of(intended_.begin(), intended_.end(), [](const Intended& i) { return i.listed; });
@@ -676,7 +690,7 @@ class Walker : public QObject {
   void Promise(QWidget* w) {
     const std::string what = SendWhat(w);
     // Which of the same-named files goes is not followed: the intent starts again.
-    if (what == "upload (删除文件)") {
+    if (what == "upload (删除文件)" && AnySelected(ListIn(w->window()))) {
       intended_.clear();
       Say("note removes files of " + S(snap_.recordId));
     }
@@ -724,6 +738,48 @@ class Walker : public QObject {
     if (outage) Ask(outage);
     Promise(b);
     XClick(g);
+  }
+
+  // After a save that did not take: the form closed (it must ask, the server lacks what it
+  // shows), or the server started again and 暂存 pressed once more (it must send).
+  void AfterFailedSave() {
+    const int mind = std::exchange(saveFailedMind_, 0);
+    if (mind == 1) {
+      expectInput_ = false;
+      Log("close window " + S(Describe(form_)) + " (its save failed)");
+      XCloseWindow(form_);
+      return;
+    }
+    if (!serverUp_) {
+      saveFailedMind_ = 2;
+      expectInput_ = false;
+      Log("start the server again (to save once more)");
+      Ask("server-start");
+      return;
+    }
+    QWidget* b = ButtonIn(form_, "暂存");
+    if (!b) b = ButtonIn(form_, "提交");
+    if (!b) return Click(1, 1);
+    retry_ = {NowMs(), watch_.Started()};
+    Press(b, form_, 0);
+  }
+
+  // What a save did not take is still to send: the save again sends it, or a box tells why
+  // not. Sending nothing and saying nothing, the form must show only what the server holds.
+  void CheckRetry() {
+    if (!retry_.at || NowMs() - retry_.at < 3000) return;
+    const Retry r = std::exchange(retry_, {});
+    if (watch_.Started() != r.started || lastBoxAt_ >= r.at || o_.shared || !form_ || !form_->isVisible() ||
+        QApplication::activeModalWidget() != form_)
+      return;
+    const FormSnapshot now = Snapshot(form_);
+    const std::optional<StoredDocument> stored =
+        now.recordId.isEmpty() ? std::nullopt : ReadDocument(o_.db, Utf8ToCp936(S(now.recordId)));
+    if (!stored) return;
+    Say("note a save again after one that did not take sent nothing; comparing " + S(now.recordId));
+    if (const std::string diff = Differences(now, *stored, "shows"); !diff.empty())
+      Fail("after a save that did not take, saving again sent nothing and said nothing, and the form of " +
+           S(now.recordId) + " holds what the server lacks:" + diff);
   }
 
   // A person who came to send the document on: the empty fields filled in, one at a
@@ -1017,7 +1073,11 @@ class Walker : public QObject {
       if (const auto was = openedShown_.find({s.recordId, name});
           o_.shared && was != openedShown_.end() && Squeezed(was->second) == Squeezed(shown))
         continue;
-      if (held.trimmed().isEmpty() && unstored_.count({s.recordId, name})) continue;
+      // A default the server never stored, still as it opened; one the person changed
+      // must be stored.
+      if (const auto was = openedShown_.find({s.recordId, name}); held.trimmed().isEmpty() &&
+          unstored_.count({s.recordId, name}) && (was == openedShown_.end() || Squeezed(was->second) == Squeezed(shown)))
+        continue;
       const int same = SameValue(shown, held);
       if (same > 0) continue;
       if (same == 0 && (formatted_.count({s.recordId, name}) || LooksFormatted(shown) || LooksFormatted(held))) continue;
@@ -1187,6 +1247,12 @@ class Walker : public QObject {
   Stay stay_;
   bool attachMind_ = false;  // the person came to add a file to the document
   int attachTries_ = 0;
+  struct Retry {
+    int64_t at = 0;
+    int started = 0;  // requests started before it
+  };
+  Retry retry_;  // a save pressed again after one that did not take
+  int saveFailedMind_ = 0;  // a save did not take: 1 the person closes the form, 2 saves again
   bool sendMind_ = false;  // the person came to send the document on
   int sendFills_ = 0;
   std::set<std::string> openedKinds_;  // kinds of attachment opened in this session

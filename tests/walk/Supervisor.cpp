@@ -454,7 +454,7 @@ int RunWalk(int& argc, char** argv, const WalkOptions& o) {
     so.hangSeconds = o.hangSeconds;
     so.opensNew = visit.flow.empty() && visit.open[1].empty();
     starts.push_back({visit.user, so});
-    if (visit.flow.empty() && !so.opensNew && rng() % 100 < 12) {
+    if (visit.flow.empty() && !so.opensNew && rng() % 100 < 25) {
       SessionOptions second = so;
       second.seed = rng();
       second.actions = 30 + int(rng() % 90);
