@@ -613,10 +613,18 @@ class Walker : public QObject {
       return true;
     }
     if (modal != form_) return false;
-    QWidget* files = ButtonIn(modal, "附件");
+    QWidget* files = FilesButton(modal);
     if (!files) return false;
     ClickOnPurpose(files, modal);
     return true;
+  }
+
+  // The form's 附件 that lets the person add files, where it shows one; the sign-off
+  // panel's only reads them.
+  static QWidget* FilesButton(QWidget* form) {
+    auto* add = form->findChild<QPushButton*>("btnAttachment");
+    if (add && add->isVisible() && add->isEnabled() && !add->visibleRegion().isEmpty()) return add;
+    return ButtonIn(form, "附件");
   }
 
   void ClickOnPurpose(QWidget* b, QWidget* window) {
@@ -803,7 +811,7 @@ class Walker : public QObject {
     QWidget* button = nullptr;
     // Now and then a scan instead of a file: the scan form and its dialogs.
     if (modal && IsA(modal, "TfrmSetLoadFiles")) button = ButtonIn(modal, Chance(25) ? "扫描文件" : "添加文件");
-    else if (modal && modal == form_) button = ButtonIn(modal, "附件");
+    else if (modal && modal == form_) button = FilesButton(modal);
     if (!button) return Click(1, 1);
     ClickOnPurpose(button, modal);
   }
@@ -1129,7 +1137,11 @@ class Walker : public QObject {
 
   // The manager fills its list as the reply comes: it gets a moment to show what it saved.
   void VerifyAttachments() {
-    if (QWidget* m = VisibleTop("TfrmSetLoadFiles")) manager_ = {NowMs(), Listed(ListIn(m))};
+    if (QWidget* m = VisibleTop("TfrmSetLoadFiles")) {
+      manager_ = {NowMs(), Listed(ListIn(m))};
+      // The reply may come before a look saw the pick listed.
+      for (Intended& i : intended_) i.listed = i.listed || manager_.files.count(i.name);
+    }
     FileSizes held;
     for (const auto& [name, size] : ReadAttachments(o_.db, Utf8ToCp936(S(attachmentsOf_)))) held[BaseName(Q(name))] = size;
     bool same = held.size() == manager_.files.size();
