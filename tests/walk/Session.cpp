@@ -282,7 +282,7 @@ class Walker : public QObject {
     JudgeRequests();
     CheckSendButtons();
     CheckStayed(false);
-    CheckRetry();
+    CheckRetry(false);
     if (now >= nextAt_ && Ready() && Idle(now)) {
       if (done_ >= o_.actions || now >= o_.untilMs) End();
       Look();
@@ -437,6 +437,7 @@ class Walker : public QObject {
     // the window is judged before the person goes on (and perhaps leaves the page).
     if (stay_.box) stay_ = {};
     CheckStayed(true);
+    CheckRetry(true);
     if (auto* box = qobject_cast<QMessageBox*>(modal); box && AsksToSave(box) && box->parentWidget() &&
                                                         box->parentWidget()->window() != Page() && Chance(40))
       return BackOut(box);
@@ -768,17 +769,20 @@ class Walker : public QObject {
     QWidget* b = ButtonIn(form_, "暂存");
     if (!b) b = ButtonIn(form_, "提交");
     if (!b) return Click(1, 1);
-    retry_ = {NowMs(), watch_.Started()};
+    // Behind a request on its way the save would wait its turn.
+    if (!watch_.InFlight()) retry_ = {NowMs(), watch_.Started(), watch_.InputCount()};
     Press(b, form_, 0);
   }
 
   // What a save did not take is still to send: the save again sends it, or a box tells why
   // not. Sending nothing and saying nothing, the form must show only what the server holds.
-  void CheckRetry() {
-    if (!retry_.at || NowMs() - retry_.at < 3000) return;
+  // Judged a moment later, or at once when the person acts again (the click's request
+  // starts as the click arrives).
+  void CheckRetry(bool atOnce) {
+    if (!retry_.at || (atOnce ? watch_.InputCount() == retry_.inputs : NowMs() - retry_.at < 3000)) return;
     const Retry r = std::exchange(retry_, {});
-    if (watch_.Started() != r.started || lastBoxAt_ >= r.at || o_.shared || !form_ || !form_->isVisible() ||
-        QApplication::activeModalWidget() != form_)
+    if (watch_.Started() != r.started || watch_.InFlight() || lastBoxAt_ >= r.at || o_.shared || !form_ ||
+        !form_->isVisible() || QApplication::activeModalWidget() != form_)
       return;
     const FormSnapshot now = Snapshot(form_);
     const std::optional<StoredDocument> stored =
@@ -1262,6 +1266,7 @@ class Walker : public QObject {
   struct Retry {
     int64_t at = 0;
     int started = 0;  // requests started before it
+    int64_t inputs = 0;  // input arrived before it
   };
   Retry retry_;  // a save pressed again after one that did not take
   int saveFailedMind_ = 0;  // a save did not take: 1 the person closes the form, 2 saves again
