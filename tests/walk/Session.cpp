@@ -753,7 +753,9 @@ class Walker : public QObject {
   // shows), or the server started again and 暂存 pressed once more (it must send).
   void AfterFailedSave() {
     const int mind = std::exchange(saveFailedMind_, 0);
-    if (mind == 1) {
+    // 提交 sends whatever the form holds: where it is the only save, the person closes.
+    QWidget* b = ButtonIn(form_, "暂存");
+    if (mind == 1 || !b) {
       expectInput_ = false;
       Log("close window " + S(Describe(form_)) + " (its save failed)");
       XCloseWindow(form_);
@@ -766,9 +768,6 @@ class Walker : public QObject {
       Ask("server-start");
       return;
     }
-    QWidget* b = ButtonIn(form_, "暂存");
-    if (!b) b = ButtonIn(form_, "提交");
-    if (!b) return Click(1, 1);
     // Behind a request on its way the save would wait its turn.
     if (!watch_.InFlight()) retry_ = {NowMs(), watch_.Started(), watch_.InputCount()};
     Press(b, form_, 0);
