@@ -452,8 +452,10 @@ class Walker : public QObject {
       const QString path = saving ? home_ + "/out/" + QString::fromStdString(Fresh()) + ".out" : FileToPick();
       expectInput_ = true;
       Log(std::string(saving ? "save as " : "pick file ") + S(path) + " in " + S(Describe(modal)));
-      // A file picked for the manager is one the person means the server to keep.
-      if (!saving && VisibleTop("TfrmSetLoadFiles")) {
+      // A file picked for the manager is one the person means the server to keep; one
+      // named as a file listed already is not followed (which is which cannot be told).
+      if (!saving && VisibleTop("TfrmSetLoadFiles") && !manager_.files.count(BaseName(path)) &&
+          std::none_of(intended_.begin(), intended_.end(), [&](const Intended& i) { return i.name == BaseName(path); })) {
         QFile f(path);
         if (f.open(QIODevice::ReadOnly)) {
           const QByteArray bytes = f.readAll();
