@@ -252,7 +252,7 @@ class Walker : public QObject {
     startedAt_ = NowMs();
     // Some come to add a file to the document; two people at one document at once, and
     // one who writes a new one, often.
-    attachMind_ = Chance(o_.shared || o_.opensNew ? 60 : 25);
+    attachMind_ = Chance(o_.shared ? 90 : o_.opensNew ? 60 : 25);
     sendMind_ = Chance(35);
     signMind_ = Chance(40);
     wordMind_ = Chance(50);
@@ -293,6 +293,7 @@ class Walker : public QObject {
     JudgeRequests();
     CheckSendButtons();
     CheckStayed(false);
+    CheckRetry(false);
     if (now >= nextAt_ && Ready() && Idle(now)) {
       if (done_ >= o_.actions || now >= o_.untilMs) End();
       if (leaving_) {
@@ -356,6 +357,10 @@ class Walker : public QObject {
       // When it began lets the walk find its connection at a proxy.
       Say("note judged " + e.what + ": it ended with " + (lastPopupAt_ >= e.start ? "a popup" : "a box") +
           " (request from " + std::to_string(e.start) + ")");
+      // A save that ended in a box did not take: the person gives up and closes the form,
+      // or tries again once the server is back.
+      if (lastPopupAt_ < e.start && (e.what.rfind("暂存", 0) == 0 || e.what.rfind("提交", 0) == 0))
+        saveFailedMind_ = Chance(50) ? 1 : 2;
     }
     for (const RequestWatch::Ended& e : watch_.TakeEnded(NowMs(), 6000))
       Fail("after " + e.what + " its request ended (" + std::to_string((e.end - e.start) / 1000) +
@@ -465,10 +470,13 @@ class Walker : public QObject {
     // the window is judged before the person goes on (and perhaps leaves the page).
     if (stay_.box) stay_ = {};
     CheckStayed(true);
+    CheckRetry(true);
     if (auto* box = qobject_cast<QMessageBox*>(modal); box && AsksToSave(box) && box->parentWidget() &&
                                                         box->parentWidget()->window() != Page() && Chance(40))
       return BackOut(box);
-    if (attachMind_ && Chance(50) && AttachMeant(modal)) return;
+    if (saveFailedMind_ && form_ && modal == form_) return AfterFailedSave();
+    // Two at one document mostly came to add their files, and get on with it.
+    if (attachMind_ && Chance(o_.shared ? 80 : 50) && AttachMeant(modal)) return;
     if (sendMind_ && form_ && modal == form_ && Chance(50)) return SendMeant();
     if (IntentAct(modal)) return;
     if (auto* dialog = qobject_cast<QFileDialog*>(modal); dialog && !files_.empty() && Chance(60)) {
@@ -478,8 +486,10 @@ class Walker : public QObject {
       const QString path = saving ? home_ + "/out/" + QString::fromStdString(Fresh()) + ".out" : FileToPick();
       expectInput_ = true;
       Log(std::string(saving ? "save as " : "pick file ") + S(path) + " in " + S(Describe(modal)));
-      // A file picked for the manager is one the person means the server to keep.
-      if (!saving && VisibleTop("TfrmSetLoadFiles")) {
+      // A file picked for the manager is one the person means the server to keep; one
+      // named as a file listed already is not followed (which is which cannot be told).
+      if (!saving && VisibleTop("TfrmSetLoadFiles") && !manager_.files.count(BaseName(path)) &&
+          std::none_of(intended_.begin(), intended_.end(), [&](const Intended& i) { return i.name == BaseName(path); })) {
         QFile f(path);
         if (f.open(QIODevice::ReadOnly)) {
           const QByteArray bytes = f.readAll();
@@ -615,6 +625,13 @@ class Walker : public QObject {
     Say("note checked " + s.what + " stayed after " + s.how + " on a question about saving");
   }
 
+  static bool AnySelected(QWidget* list) {
+    if (!list) return false;
+    for (const Seen& item : AccessibleChildren(list, 500))
+      if (item.state.selected) return true;
+    return false;
+  }
+
   // A file the person picked is in the manager's list.
   bool PicksListed() const {
     return std::any_of(intended_.begin(), intended_.end(), [](const Intended& i) { return i.listed; });
@@ -638,10 +655,18 @@ class Walker : public QObject {
       return true;
     }
     if (modal != form_) return false;
-    QWidget* files = ButtonIn(modal, "附件");
+    QWidget* files = FilesButton(modal);
     if (!files) return false;
     ClickOnPurpose(files, modal);
     return true;
+  }
+
+  // The form's 附件 that lets the person add files, where it shows one; the sign-off
+  // panel's only reads them.
+  static QWidget* FilesButton(QWidget* form) {
+    auto* add = form->findChild<QPushButton*>("btnAttachment");
+    if (add && add->isVisible() && add->isEnabled() && !add->visibleRegion().isEmpty()) return add;
+    return ButtonIn(form, "附件");
   }
 
   void ClickOnPurpose(QWidget* b, QWidget* window) {
@@ -715,7 +740,7 @@ class Walker : public QObject {
   void Promise(QWidget* w) {
     const std::string what = SendWhat(w);
     // Which of the same-named files goes is not followed: the intent starts again.
-    if (what == "upload (删除文件)") {
+    if (what == "upload (删除文件)" && AnySelected(ListIn(w->window()))) {
       intended_.clear();
       Say("note removes files of " + S(snap_.recordId));
     }
@@ -766,6 +791,50 @@ class Walker : public QObject {
     XClick(g);
   }
 
+  // After a save that did not take: the form closed (it must ask, the server lacks what it
+  // shows), or the server started again and 暂存 pressed once more (it must send).
+  void AfterFailedSave() {
+    const int mind = std::exchange(saveFailedMind_, 0);
+    // 提交 sends whatever the form holds: where it is the only save, the person closes.
+    QWidget* b = ButtonIn(form_, "暂存");
+    if (mind == 1 || !b) {
+      expectInput_ = false;
+      Log("close window " + S(Describe(form_)) + " (its save failed)");
+      XCloseWindow(form_);
+      return;
+    }
+    if (!serverUp_) {
+      saveFailedMind_ = 2;
+      expectInput_ = false;
+      Log("start the server again (to save once more)");
+      Ask("server-start");
+      return;
+    }
+    // Behind a request on its way the save would wait its turn.
+    if (!watch_.InFlight()) retry_ = {NowMs(), watch_.Started(), watch_.InputCount()};
+    Press(b, form_, 0);
+  }
+
+  // What a save did not take is still to send: the save again sends it, or a box tells why
+  // not. Sending nothing and saying nothing, the form must show only what the server holds.
+  // Judged a moment later, or at once when the person acts again (the click's request
+  // starts as the click arrives).
+  void CheckRetry(bool atOnce) {
+    if (!retry_.at || (atOnce ? watch_.InputCount() == retry_.inputs : NowMs() - retry_.at < 3000)) return;
+    const Retry r = std::exchange(retry_, {});
+    if (watch_.Started() != r.started || watch_.InFlight() || lastBoxAt_ >= r.at || o_.shared || !form_ ||
+        !form_->isVisible() || QApplication::activeModalWidget() != form_)
+      return;
+    const FormSnapshot now = Snapshot(form_);
+    const std::optional<StoredDocument> stored =
+        now.recordId.isEmpty() ? std::nullopt : ReadDocument(o_.db, Utf8ToCp936(S(now.recordId)));
+    if (!stored) return;
+    Say("note a save again after one that did not take sent nothing; comparing " + S(now.recordId));
+    if (const std::string diff = Differences(now, *stored, "shows"); !diff.empty())
+      Fail("after a save that did not take, saving again sent nothing and said nothing, and the form of " +
+           S(now.recordId) + " holds what the server lacks:" + diff);
+  }
+
   // A person who came to send the document on: the empty fields filled in, one at a
   // time, then 提交 (now and then 暂存 first), whatever the server is up to.
   void SendMeant() {
@@ -787,7 +856,7 @@ class Walker : public QObject {
     QWidget* button = nullptr;
     // Now and then a scan instead of a file: the scan form and its dialogs.
     if (modal && IsA(modal, "TfrmSetLoadFiles")) button = ButtonIn(modal, Chance(25) ? "扫描文件" : "添加文件");
-    else if (modal && modal == form_) button = ButtonIn(modal, "附件");
+    else if (modal && modal == form_) button = FilesButton(modal);
     if (!button) return Click(1, 1);
     ClickOnPurpose(button, modal);
   }
@@ -1486,7 +1555,11 @@ class Walker : public QObject {
       if (const auto was = openedShown_.find({s.recordId, name});
           o_.shared && was != openedShown_.end() && Squeezed(was->second) == Squeezed(shown))
         continue;
-      if (held.trimmed().isEmpty() && unstored_.count({s.recordId, name})) continue;
+      // A default the server never stored, still as it opened; one the person changed
+      // must be stored.
+      if (const auto was = openedShown_.find({s.recordId, name}); held.trimmed().isEmpty() &&
+          unstored_.count({s.recordId, name}) && (was == openedShown_.end() || Squeezed(was->second) == Squeezed(shown)))
+        continue;
       const int same = SameValue(shown, held);
       if (same > 0) continue;
       if (same == 0 && (formatted_.count({s.recordId, name}) || LooksFormatted(shown) || LooksFormatted(held))) continue;
@@ -1539,7 +1612,11 @@ class Walker : public QObject {
 
   // The manager fills its list as the reply comes: it gets a moment to show what it saved.
   void VerifyAttachments() {
-    if (QWidget* m = VisibleTop("TfrmSetLoadFiles")) manager_ = {NowMs(), Listed(ListIn(m))};
+    if (QWidget* m = VisibleTop("TfrmSetLoadFiles")) {
+      manager_ = {NowMs(), Listed(ListIn(m))};
+      // The reply may come before a look saw the pick listed.
+      for (Intended& i : intended_) i.listed = i.listed || manager_.files.count(i.name);
+    }
     FileSizes held;
     for (const auto& [name, size] : ReadAttachments(o_.db, Utf8ToCp936(S(attachmentsOf_)))) held[BaseName(Q(name))] = size;
     bool same = held.size() == manager_.files.size();
@@ -1658,6 +1735,13 @@ class Walker : public QObject {
   Stay stay_;
   bool attachMind_ = false;  // the person came to add a file to the document
   int attachTries_ = 0;
+  struct Retry {
+    int64_t at = 0;
+    int started = 0;  // requests started before it
+    int64_t inputs = 0;  // input arrived before it
+  };
+  Retry retry_;  // a save pressed again after one that did not take
+  int saveFailedMind_ = 0;  // a save did not take: 1 the person closes the form, 2 saves again
   bool sendMind_ = false;  // the person came to send the document on
   int sendFills_ = 0;
   std::set<std::string> openedKinds_;  // kinds of attachment opened in this session
