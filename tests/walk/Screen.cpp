@@ -17,8 +17,13 @@
 #include <QTabBar>
 #include <QTextEdit>
 #include <QTreeView>
+#include <QDir>
 #include <QWindow>
 #include <vector>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 // After Qt: Xlib's macros would spoil Qt's headers.
 #include <X11/Xlib.h>
@@ -236,12 +241,61 @@ bool Xdotool(const QStringList& args) {
 }
 }  // namespace
 
+namespace {
+bool sharedScreen = false;
+int turnFd = -1;
+
+// Brings this host's windows up, its page first and whatever takes input last, and gives
+// the keyboard to the one the input is for.
+void BringUp(QWidget* target) {
+  if (!sharedScreen) return;
+  Display* d = XOpenDisplay(nullptr);
+  if (!d) return;
+  std::vector<QWidget*> order;
+  for (QWidget* w : VisibleWindows())
+    if (!w->isModal() && !w->windowFlags().testFlag(Qt::Popup)) order.push_back(w);
+  for (QWidget* w : {QApplication::activeModalWidget(), QApplication::activePopupWidget(),
+                     target ? target->window() : nullptr})
+    if (w && w->isVisible()) order.push_back(w);
+  for (QWidget* w : order) XRaiseWindow(d, static_cast<Window>(w->winId()));
+  if (!order.empty())
+    XSetInputFocus(d, static_cast<Window>(order.back()->winId()), RevertToParent, CurrentTime);
+  XSync(d, False);
+  XCloseDisplay(d);
+}
+
+QWidget* KeyTarget() {
+  if (QWidget* w = QApplication::activePopupWidget()) return w;
+  if (QWidget* w = QApplication::activeModalWidget()) return w;
+  if (QWidget* w = QApplication::focusWidget()) return w;
+  return QApplication::activeWindow();
+}
+}  // namespace
+
+void ShareScreen(bool shared) { sharedScreen = shared; }
+
+ScreenTurn::ScreenTurn() {
+  if (!sharedScreen) return;
+  // The hosts of one walk share its temporary folder.
+  if (turnFd < 0) turnFd = ::open((QDir::tempPath() + "/walk-screen.lock").toLocal8Bit().constData(),
+                                  O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (turnFd >= 0) held_ = ::flock(turnFd, LOCK_EX) == 0;
+}
+
+ScreenTurn::~ScreenTurn() {
+  if (held_) ::flock(turnFd, LOCK_UN);
+}
+
 bool XClick(QPoint g, int button, int count) {
+  BringUp(QApplication::widgetAt(g));
   return Xdotool({"mousemove", QString::number(g.x()), QString::number(g.y()), "click", "--repeat",
                   QString::number(count), "--delay", "60", QString::number(button)});
 }
 
-bool XKey(const char* keysym) { return Xdotool({"key", "--clearmodifiers", keysym}); }
+bool XKey(const char* keysym) {
+  BringUp(KeyTarget());
+  return Xdotool({"key", "--clearmodifiers", keysym});
+}
 
 namespace {
 // xdotool puts a character the keyboard lacks on a spare key only while it types it. The host
@@ -278,6 +332,7 @@ void KeepOnKeys(const QString& text) {
 
 bool XType(const QString& text) {
   KeepOnKeys(text);
+  BringUp(KeyTarget());
   return Xdotool({"type", "--delay", "15", "--", text});
 }
 
@@ -302,6 +357,7 @@ bool XCloseWindow(QWidget* window) {
 namespace walk {
 
 bool XClickHolding(QPoint g, const char* key) {
+  BringUp(QApplication::widgetAt(g));
   return Xdotool({"mousemove", QString::number(g.x()), QString::number(g.y()), "keydown", key, "click", "1", "keyup", key});
 }
 

@@ -55,6 +55,20 @@ QString Describe(const QWidget* w);
 bool XClick(QPoint global, int button = 1, int count = 1);
 bool XKey(const char* keysym);
 bool XType(const QString& text);
+// Two hosts on one screen take it in turn, one action at a time, and each brings its own
+// windows up before its input, or its clicks and keys land in the other's windows.
+void ShareScreen(bool shared);
+class ScreenTurn {
+ public:
+  ScreenTurn();
+  ~ScreenTurn();
+  ScreenTurn(const ScreenTurn&) = delete;
+  ScreenTurn& operator=(const ScreenTurn&) = delete;
+
+ private:
+  bool held_ = false;
+};
+
 // Asks the window to close as a window manager's close button does (WM_DELETE_WINDOW).
 bool XCloseWindow(QWidget* window);
 

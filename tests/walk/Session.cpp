@@ -296,6 +296,7 @@ class Walker : public QObject {
     CheckRetry(false);
     if (now >= nextAt_ && Ready() && Idle(now)) {
       if (done_ >= o_.actions || now >= o_.untilMs) End();
+      const ScreenTurn turn;
       if (leaving_) {
         Leave();
         busy_ = false;
@@ -1789,6 +1790,7 @@ QObject* StartSession() {
   o.hangSeconds = std::max(1, std::atoi(Take("TARVO_WALK_HANG").c_str()));
   o.opensNew = Take("TARVO_WALK_NEW") == "1";
   o.shared = Take("TARVO_WALK_SHARED") == "1";
+  ShareScreen(o.shared);
   // Whatever the host starts (the office worker, the web engine) is no walker.
   unsetenv("QT_QPA_GENERIC_PLUGINS");
   if (std::sscanf(fds.c_str(), "%d,%d", &o.sayFd, &o.answerFd) != 2 || o.sayFd < 0 || o.answerFd < 0) {
