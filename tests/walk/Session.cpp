@@ -1620,7 +1620,8 @@ class Walker : public QObject {
     }
     FileSizes held;
     for (const auto& [name, size] : ReadAttachments(o_.db, Utf8ToCp936(S(attachmentsOf_)))) held[BaseName(Q(name))] = size;
-    bool same = held.size() == manager_.files.size();
+    // Another host at the document may have added files this manager does not list.
+    bool same = o_.shared ? held.size() >= manager_.files.size() : held.size() == manager_.files.size();
     for (const auto& [name, size] : manager_.files) {
       const auto it = held.find(name);
       same = same && it != held.end() && (size < 0 || size == it->second);
