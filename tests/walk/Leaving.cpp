@@ -45,9 +45,10 @@ std::string LeaveStep(QWidget* page) {
     }
   QWidget* top = QApplication::activeModalWidget();
   if (auto* box = qobject_cast<QMessageBox*>(top)) {
-    // Leaving means not keeping what was not saved: 否 where the box asks, else the
-    // button that only closes it.
-    QAbstractButton* b = box->button(QMessageBox::No);
+    // Leaving means not keeping what was not saved: 否 where the box asks to save, 是
+    // where it asks to give the changes up, else the button that only closes it.
+    const bool asksToDiscard = box->text().contains(QString::fromUtf8("放弃"));
+    QAbstractButton* b = box->button(asksToDiscard ? QMessageBox::Yes : QMessageBox::No);
     if (!b) b = box->button(QMessageBox::Ok);
     if (!b) b = box->escapeButton();
     if (ClickButton(b)) return "click " + S(b->text().remove('&')) + " on " + S(Describe(box));
