@@ -425,6 +425,12 @@ class Walker : public QObject {
       QCoreApplication::quit();
       return;
     }
+    // Another host may have stopped the server meanwhile: a form whose closing save cannot
+    // reach it rightly stays, so the person leaving starts it again.
+    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        box && (box->text().contains(QString::fromUtf8("无法连接远程服务器")) ||
+                box->text().contains(QString::fromUtf8("没有答复"))))
+      Ask("server-start");
     const std::string did = LeaveStep(Page());
     watchdog_.SetLast("leaving: " + did);
     Say("note leaving: " + did);
