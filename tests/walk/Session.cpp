@@ -1485,8 +1485,10 @@ class Walker : public QObject {
     for (const auto& [name, shown] : snap_.shown) {
       const QString held = Held(*stored, name);
       if (Squeezed(shown) == Squeezed(held)) continue;
-      // A default the server never stored.
-      if (held.trimmed().isEmpty()) {
+      // A default the server never stored; day zero of the calendar is the empty date,
+      // which a date cell shows blank.
+      if (held.trimmed().isEmpty() ||
+          (shown.trimmed().isEmpty() && held.trimmed().startsWith(QLatin1String("1899-12-30")))) {
         unstored_.insert({snap_.recordId, name});
         continue;
       }
