@@ -14,6 +14,7 @@
 #include <QTextEdit>
 
 #include "ModalDriver.h"
+#include "SessionForm.h"
 #include "grid/ui/XLEdit.h"
 #include "grid/ui/XLGridView.h"
 #include "control/session/Un_function.h"
@@ -40,7 +41,7 @@ namespace {
 
 QApplication& App() { return E2eApp("e2e-form"); }
 
-const char* kRecord = "{B0000000-1111-4222-8333-444444444444}";
+const char* kRecord = kLeaveRecord;
 const char* kLisi = "{A3B4C5D6-1E2F-4A5B-8C7D-9E0F1A2B3C4D}";
 const char* kZhang = "{0D5E7C21-8A44-4B19-B3E2-7F60A1C2D3E4}";
 
@@ -72,20 +73,9 @@ class FormE2E : public ::testing::Test {
     ClearSessionValues();
   }
 
-  void Login(const char* name) {
-    ClearSessionValues();
-    session_->SendLogin(name);
-    ASSERT_TRUE(PumpUntil([] { return !SessionValues().UserGUID.empty(); }, 10000));
-  }
+  void Login(const char* name) { LogInSession(*session_, name); }
 
-  // Opens the leave form document and runs act on the form once it is up; returns when
-  // the form has closed.
-  void WithForm(bool newDoc, const std::function<void(TfrmTemplate&)>& act) {
-    NewDocumentFlag() = newDoc ? 1 : 0;
-    EXPECT_TRUE(ActOnceOnModal<TfrmTemplate>(
-        [&] { session_->SendQuery("oa", "", kRecord, 0, Cp936("请假单"), 1, 1, "", ""); }, act,
-        std::chrono::seconds(20), 25000));
-  }
+  void WithForm(bool newDoc, const std::function<void(TfrmTemplate&)>& act) { WithLeaveForm(*session_, newDoc, act); }
 
   // Types text into the field's cell through the grid, as an input method commits it,
   // and leaves the cell with Enter.

@@ -10,6 +10,7 @@
 
 #include "ForeignLocale.h"
 #include "ModalDriver.h"
+#include "SessionForm.h"
 #include "control/form/TemplateFields.h"
 #include "control/form/frm_Template.h"
 #include "control/session/Un_function.h"
@@ -23,7 +24,6 @@
 
 namespace {
 
-const char* kRecord = "{B0000000-1111-4222-8333-444444444444}";
 
 // What the form's cells show, by field name, as a screen reader reads them.
 std::map<QString, std::string> Shown(TfrmTemplate& f) {
@@ -67,19 +67,9 @@ class LocaleE2E : public ::testing::Test {
     ClearSessionValues();
   }
 
-  void Login(const char* name) {
-    ClearSessionValues();
-    session_->SendLogin(name);
-    ASSERT_TRUE(PumpUntil([] { return !SessionValues().UserGUID.empty(); }, 10000));
-  }
+  void Login(const char* name) { LogInSession(*session_, name); }
 
-  // Opens the leave request and runs act once its form is up; returns once it closed.
-  void WithForm(bool newDoc, const std::function<void(TfrmTemplate&)>& act) {
-    NewDocumentFlag() = newDoc ? 1 : 0;
-    EXPECT_TRUE(ActOnceOnModal<TfrmTemplate>(
-        [&] { session_->SendQuery("oa", "", kRecord, 0, Utf8ToCp936("请假单"), 1, 1, "", ""); }, act,
-        std::chrono::seconds(20), 25000));
-  }
+  void WithForm(bool newDoc, const std::function<void(TfrmTemplate&)>& act) { WithLeaveForm(*session_, newDoc, act); }
 
   ServiceCapture capture_;
   std::unique_ptr<TfrmMain> session_;

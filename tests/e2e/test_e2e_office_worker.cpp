@@ -20,6 +20,7 @@
 #include "ControlFactory.h"
 #include "E2eSupport.h"
 #include "PageSession.h"
+#include "PageTest.h"
 #include "PersonWalk.h"
 #include "WindowInput.h"
 #include "WordEditorSupport.h"
@@ -96,21 +97,16 @@ class BoxWatch {
   QStringList texts_;
 };
 
-class OfficeWorkerE2E : public ::testing::Test {
+class OfficeWorkerE2E : public PageTest {
  protected:
   void SetUp() override {
     App();
-    ClearSessionValues();
-    page_ = std::make_unique<PageSession>();
-    ASSERT_TRUE(page_->Start());
+    PageTest::SetUp();
     ASSERT_TRUE(page_->Login("zhangsan"));
   }
   void TearDown() override {
-    person::CloseLeftWindows();
-    delete Tfrm_popup::Current();
-    page_.reset();
+    PageTest::TearDown();
     PumpFor(200);
-    ClearSessionValues();
   }
   // The incoming letter's form, then its Word body in the editor with text typed into it.
   void OpenBodyAndType(person::Walk& walk, const char* text) {
@@ -156,7 +152,6 @@ class OfficeWorkerE2E : public ::testing::Test {
   }
   bool OpenLetter() { return page_->driver->Call("GetStream", {"oa", kRecord, "0", "收文登记单", "3", "", ""}) == S_OK; }
 
-  std::unique_ptr<PageSession> page_;
   int ink_ = 0;
 };
 

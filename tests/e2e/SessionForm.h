@@ -1,0 +1,32 @@
+#pragma once
+// A control session of the test's own, without a page: logged in as a user, it opens the
+// sample leave request and lets the test work its form.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+
+#include "ModalDriver.h"
+#include "control/form/frm_Template.h"
+#include "control/session/Un_function.h"
+#include "control/session/frm_Main.h"
+#include "control/wire/Un_type.h"
+#include "e2e/E2eSupport.h"
+#include "platform/QtText.h"
+
+inline constexpr const char* kLeaveRecord = "{B0000000-1111-4222-8333-444444444444}";
+
+inline void LogInSession(TfrmMain& session, const char* name) {
+  ClearSessionValues();
+  session.SendLogin(name);
+  ASSERT_TRUE(PumpUntil([] { return !SessionValues().UserGUID.empty(); }, 10000));
+}
+
+// Opens the leave request (a new document when newDoc) and runs act once its form is up;
+// returns once the form has closed.
+inline void WithLeaveForm(TfrmMain& session, bool newDoc, const std::function<void(TfrmTemplate&)>& act) {
+  NewDocumentFlag() = newDoc ? 1 : 0;
+  EXPECT_TRUE(ActOnceOnModal<TfrmTemplate>(
+      [&] { session.SendQuery("oa", "", kLeaveRecord, 0, Utf8ToCp936("请假单"), 1, 1, "", ""); }, act,
+      std::chrono::seconds(20), 25000));
+}
