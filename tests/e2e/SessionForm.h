@@ -3,6 +3,9 @@
 // sample leave request and lets the test work its form.
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QInputMethodEvent>
+#include <QKeyEvent>
 #include <chrono>
 #include <functional>
 
@@ -10,8 +13,11 @@
 #include "control/form/frm_Template.h"
 #include "control/session/Un_function.h"
 #include "control/session/frm_Main.h"
+#include "control/wire/Class_StoExcel.h"
 #include "control/wire/Un_type.h"
 #include "e2e/E2eSupport.h"
+#include "grid/ui/XLEdit.h"
+#include "grid/ui/XLGridView.h"
 #include "platform/QtText.h"
 
 inline constexpr const char* kLeaveRecord = "{B0000000-1111-4222-8333-444444444444}";
@@ -29,4 +35,21 @@ inline void WithLeaveForm(TfrmMain& session, bool newDoc, const std::function<vo
   EXPECT_TRUE(ActOnceOnModal<TfrmTemplate>(
       [&] { session.SendQuery("oa", "", kLeaveRecord, 0, Utf8ToCp936("请假单"), 1, 1, "", ""); }, act,
       std::chrono::seconds(20), 25000));
+}
+
+// Types text into the field's cell through the grid, as an input method commits it, and
+// leaves the cell with Enter.
+inline void TypeIntoField(TfrmTemplate& f, const char* field, const char* text) {
+  const TFieldEntry* e = nullptr;
+  for (const TFieldEntry& x : f.Doc().Fields)
+    if (x.name == Utf8ToCp936(field)) e = &x;
+  ASSERT_NE(e, nullptr) << field;
+  TXLGrid* grid = f.Grid();
+  ASSERT_TRUE(grid->SetCurCell(e->col, e->row));
+  QInputMethodEvent commit;
+  commit.setCommitString(QString::fromUtf8(text));
+  QApplication::sendEvent(grid, &commit);
+  ASSERT_TRUE(grid->Editor()->Shown()) << field;
+  QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QStringLiteral("\r"));
+  QApplication::sendEvent(grid->Editor()->FocusControl(), &enter);
 }

@@ -77,22 +77,7 @@ class FormE2E : public ::testing::Test {
 
   void WithForm(bool newDoc, const std::function<void(TfrmTemplate&)>& act) { WithLeaveForm(*session_, newDoc, act); }
 
-  // Types text into the field's cell through the grid, as an input method commits it,
-  // and leaves the cell with Enter.
-  static void Type(TfrmTemplate& f, const char* field, const char* text) {
-    const TFieldEntry* e = nullptr;
-    for (const TFieldEntry& x : f.Doc().Fields)
-      if (x.name == Cp936(field)) e = &x;
-    ASSERT_NE(e, nullptr) << field;
-    TXLGrid* grid = f.Grid();
-    ASSERT_TRUE(grid->SetCurCell(e->col, e->row));
-    QInputMethodEvent commit;
-    commit.setCommitString(QString::fromUtf8(text));
-    QApplication::sendEvent(grid, &commit);
-    ASSERT_TRUE(grid->Editor()->Shown()) << field;
-    QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QStringLiteral("\r"));
-    QApplication::sendEvent(grid->Editor()->FocusControl(), &enter);
-  }
+  static void Type(TfrmTemplate& f, const char* field, const char* text) { TypeIntoField(f, field, text); }
 
   // admin submits a new leave request of `days` days; the document then waits at step 2
   // for zhangsan, who is logged in afterwards.

@@ -37,21 +37,7 @@ std::map<QString, std::string> Shown(TfrmTemplate& f) {
 
 QString U(const char* s) { return QString::fromUtf8(s); }
 
-// Types text into the field's cell as an input method commits it and leaves with Enter.
-void Type(TfrmTemplate& f, const char* field, const char* text) {
-  const TFieldEntry* e = nullptr;
-  for (const TFieldEntry& x : f.Doc().Fields)
-    if (x.name == Utf8ToCp936(field)) e = &x;
-  ASSERT_NE(e, nullptr) << field;
-  TXLGrid* grid = f.Grid();
-  ASSERT_TRUE(grid->SetCurCell(e->col, e->row));
-  QInputMethodEvent commit;
-  commit.setCommitString(QString::fromUtf8(text));
-  QApplication::sendEvent(grid, &commit);
-  ASSERT_TRUE(grid->Editor()->Shown()) << field;
-  QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QStringLiteral("\r"));
-  QApplication::sendEvent(grid->Editor()->FocusControl(), &enter);
-}
+void Type(TfrmTemplate& f, const char* field, const char* text) { TypeIntoField(f, field, text); }
 
 class LocaleE2E : public ::testing::Test {
  protected:
