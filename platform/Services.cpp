@@ -8,6 +8,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QMessageBox>
 #include <QUrl>
@@ -21,6 +22,29 @@
 #include "platform/Shell.h"
 
 namespace {
+
+// While it lives, the window refuses closes from the window system.
+class CloseHeld : public QObject {
+ public:
+  explicit CloseHeld(QWidget* w) : window_(w ? w->windowHandle() : nullptr) {
+    if (window_) window_->installEventFilter(this);
+  }
+  ~CloseHeld() override {
+    if (window_) window_->removeEventFilter(this);
+  }
+  CloseHeld(const CloseHeld&) = delete;
+  CloseHeld& operator=(const CloseHeld&) = delete;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* e) override {
+    if (e->type() != QEvent::Close) return QObject::eventFilter(watched, e);
+    e->ignore();
+    return true;
+  }
+
+ private:
+  QPointer<QWindow> window_;
+};
 
 std::string Trimmed(std::string s) {
   while (!s.empty() && s.front() == ' ') s.erase(s.begin());
@@ -131,6 +155,9 @@ class QtPrompt : public IPromptService {
       stay->hide();
     }
     box.setEscapeButton(stay);
+    // Qt lets the window system's close through to a window whose own close is under way,
+    // and takes it: the window would vanish under its question, work and all.
+    const CloseHeld held(parent ? parent->window() : nullptr);
     return FromQt(box.exec());
   }
 

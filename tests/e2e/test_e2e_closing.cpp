@@ -6,6 +6,7 @@
 // control as a page holds it and the real oa-server.
 #include <gtest/gtest.h>
 
+#include <QCloseEvent>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -251,6 +252,48 @@ TEST_F(ClosingE2E, ThePageHearsTheArchivedDocumentsTableAndIdEveryTime) {
     EXPECT_EQ(record, id);
   }
   EXPECT_EQ(Stored(id)->state, "archived");
+}
+
+// The window system's close while the form asks whether to save (another window's close
+// box, a session ending): Qt would take it, as the form's own close is under way.
+TEST_F(ClosingE2E, AWindowSystemCloseWhileTheSaveQuestionIsUpLeavesTheAnswerToThePerson) {
+  ASSERT_TRUE(page_->Login("zhangsan"));
+  ASSERT_TRUE(page_->Open("请假单", ""));
+  std::string record;
+  QString kept;
+  bool formUnderQuestion = false;
+
+  person::Walk walk;
+  walk.In<TfrmTemplate>("the new leave request", [&](TfrmTemplate* f) {
+        record = f->Doc().Header.Text(dh::RecordId);
+        person::TypeInto(f, "标题", "Kept");
+        person::Click(Command(f, "btnClose"));
+      }, [](TfrmTemplate* f) { return f->CurStepNo() == 1 && SessionIdle(); })
+      .In<QMessageBox>("the save question", [&](QMessageBox* b) {
+        auto* form = qobject_cast<TfrmTemplate*>(b->parentWidget());
+        ASSERT_TRUE(form && form->windowHandle());
+        // As the window system hands a close to a window: to its QWindow.
+        QCloseEvent close;
+        QCoreApplication::sendEvent(form->windowHandle(), &close);
+        PumpFor(200);
+        formUnderQuestion = form->isVisible() && b->isVisible();
+        KeyThroughWindow(b, Qt::Key_Escape);
+      }, [](QMessageBox* b) { return IsBox(b, kSaveQuestion); })
+      .Then("the form kept after Escape", HeldFor(FormUp, 1000), [&] {
+        kept = CellText(Modal<TfrmTemplate>(), "标题");
+        person::Click(Command(Modal<TfrmTemplate>(), "btnClose"));
+      })
+      .In<QMessageBox>("the save question again", [](QMessageBox* b) { KeyThroughWindow(b, Qt::Key_Return); },
+                       [](QMessageBox* b) { return IsBox(b, kSaveQuestion); })
+      .Then("the draft saved and the form closed", [&] { return Count("UPDA") == 1 && !Modal<QWidget>(); },
+            [] {});
+  ASSERT_TRUE(person::RunWalk(walk, 90000));
+
+  EXPECT_TRUE(formUnderQuestion);
+  EXPECT_EQ(kept, "Kept");
+  const std::optional<oa::StoredDocument> d = Stored(record);
+  ASSERT_TRUE(d);
+  EXPECT_EQ(Value(*d, "标题"), "Kept");
 }
 
 TEST_F(ClosingE2E, EscapeTheCloseBoxAndEnterOnTheManagersQuestionKeepTheUnsavedFile) {
