@@ -254,6 +254,7 @@ class Walker : public QObject {
     // one who writes a new one, often.
     attachMind_ = Chance(o_.shared ? 90 : o_.opensNew ? 60 : 25);
     sendMind_ = Chance(35);
+    readMind_ = Chance(35);
     signMind_ = Chance(40);
     wordMind_ = Chance(50);
     flowMind_ = Chance(75);
@@ -485,6 +486,7 @@ class Walker : public QObject {
     // Two at one document mostly came to add their files, and get on with it.
     if (attachMind_ && Chance(o_.shared ? 80 : 50) && AttachMeant(modal)) return;
     if (sendMind_ && form_ && modal == form_ && Chance(50)) return SendMeant();
+    if (readMind_ && Chance(40) && ReadMeant(modal)) return;
     if (IntentAct(modal)) return;
     if (auto* dialog = qobject_cast<QFileDialog*>(modal); dialog && !files_.empty() && Chance(60)) {
       // What is saved or printed goes beside the inputs, never over them.
@@ -521,30 +523,7 @@ class Walker : public QObject {
     if (modal && IsA(modal, "TfrmSetLoadFiles") && ButtonIn(modal, "添加文件") && Chance(20)) return AttachOnPurpose();
     if (modal && IsA(modal, "TfrmSetLoadFiles") && PicksListed() && Chance(15)) return SaveFromManager(modal);
     // A file in a list is there to be read: a double click opens it in its viewer.
-    if (QWidget* list = AttachmentListInSight(modal); list && Chance(35)) {
-      std::vector<Seen> items = AccessibleChildren(list, 200);
-      std::erase_if(items, [](const Seen& i) { return i.role != QAccessible::ListItem; });
-      // Mostly one of a kind not opened yet in this session: each kind has its own viewer.
-      std::vector<Seen> fresh;
-      for (const Seen& i : items)
-        if (!openedKinds_.count(Kind(i.name))) fresh.push_back(i);
-      if (!fresh.empty() && Chance(70)) items = std::move(fresh);
-      if (!items.empty()) {
-        const Seen& item = items[size_t(Pick(int(items.size())))];
-        if (!item.rect.isEmpty()) {
-          openedKinds_.insert(Kind(item.name));
-          lastOpened_ = item.name;
-          expectInput_ = true;
-          // Opened from the manager a file may be edited and saved back: what it held before
-          // is then replaced on purpose.
-          if (IsA(list->window(), "TfrmSetLoadFiles") && snap_.valid && !snap_.recordId.isEmpty())
-            Say("note edits " + S(snap_.recordId) + " " + S(item.name));
-          Log("open attachment \"" + S(item.name) + "\" (" + Kind(item.name) + ") in " + S(Describe(list->window())));
-          XClick(item.rect.center(), 1, 2);
-          return;
-        }
-      }
-    }
+    if (QWidget* list = AttachmentListInSight(modal); list && Chance(35) && OpenListed(list)) return;
     const bool formUp = form_ && form_->isVisible();
     const int roll = Pick(1000);
     if (!serverUp_ && roll < 80) {
@@ -662,6 +641,49 @@ class Walker : public QObject {
       return true;
     }
     if (modal != form_) return false;
+    QWidget* files = FilesButton(modal);
+    if (!files) return false;
+    ClickOnPurpose(files, modal);
+    return true;
+  }
+
+  // Opens a file the list shows with a double click, mostly one of a kind not opened yet in
+  // this session (each kind has its own viewer). False when none can be clicked.
+  bool OpenListed(QWidget* list) {
+    std::vector<Seen> items = AccessibleChildren(list, 200);
+    std::erase_if(items, [](const Seen& i) { return i.role != QAccessible::ListItem; });
+    std::vector<Seen> fresh;
+    for (const Seen& i : items)
+      if (!openedKinds_.count(Kind(i.name))) fresh.push_back(i);
+    if (!fresh.empty() && Chance(70)) items = std::move(fresh);
+    if (items.empty()) return false;
+    const Seen& item = items[size_t(Pick(int(items.size())))];
+    if (item.rect.isEmpty()) return false;
+    openedKinds_.insert(Kind(item.name));
+    lastOpened_ = item.name;
+    expectInput_ = true;
+    // Opened from the manager a file may be edited and saved back: what it held before
+    // is then replaced on purpose.
+    if (IsA(list->window(), "TfrmSetLoadFiles")) {
+      if (snap_.valid && !snap_.recordId.isEmpty()) Say("note edits " + S(snap_.recordId) + " " + S(item.name));
+      for (Intended& i : intended_) i.opened = i.opened || i.name == item.name;
+    }
+    Log("open attachment \"" + S(item.name) + "\" (" + Kind(item.name) + ") in " + S(Describe(list->window())));
+    XClick(item.rect.center(), 1, 2);
+    return true;
+  }
+
+  // A person who came to read the document's files: from the form to its files, each kind
+  // opened in turn. False where no list or way to one is at hand.
+  bool ReadMeant(QWidget* modal) {
+    if (QWidget* list = AttachmentListInSight(modal)) {
+      std::vector<Seen> items = AccessibleChildren(list, 200);
+      const bool unread = std::any_of(items.begin(), items.end(), [this](const Seen& i) {
+        return i.role == QAccessible::ListItem && !openedKinds_.count(Kind(i.name));
+      });
+      return unread && OpenListed(list);
+    }
+    if (!modal || modal != form_ || ++readTries_ > 4) return false;
     QWidget* files = FilesButton(modal);
     if (!files) return false;
     ClickOnPurpose(files, modal);
@@ -823,13 +845,17 @@ class Walker : public QObject {
   }
 
   // What a save did not take is still to send: the save again sends it, or a box tells why
-  // not. Sending nothing and saying nothing, the form must show only what the server holds.
+  // not ("nothing was changed" is none). Sending nothing and telling no reason, the form
+  // must show only what the server holds.
   // Judged a moment later, or at once when the person acts again (the click's request
   // starts as the click arrives).
   void CheckRetry(bool atOnce) {
     if (!retry_.at || (atOnce ? watch_.InputCount() == retry_.inputs : NowMs() - retry_.at < 3000)) return;
+    // A box up: judged once the person has answered it.
+    if (qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) return;
     const Retry r = std::exchange(retry_, {});
-    if (watch_.Started() != r.started || watch_.InFlight() || lastBoxAt_ >= r.at || o_.shared || !form_ ||
+    const bool told = lastBoxAt_ >= r.at && nothingBoxAt_ < r.at;
+    if (watch_.Started() != r.started || watch_.InFlight() || told || o_.shared || !form_ ||
         !form_->isVisible() || QApplication::activeModalWidget() != form_)
       return;
     const FormSnapshot now = Snapshot(form_);
@@ -838,7 +864,7 @@ class Walker : public QObject {
     if (!stored) return;
     Say("note a save again after one that did not take sent nothing; comparing " + S(now.recordId));
     if (const std::string diff = Differences(now, *stored, "shows"); !diff.empty())
-      Fail("after a save that did not take, saving again sent nothing and said nothing, and the form of " +
+      Fail("after a save that did not take, saving again sent nothing and told no reason, and the form of " +
            S(now.recordId) + " holds what the server lacks:" + diff);
   }
 
@@ -1456,12 +1482,13 @@ class Walker : public QObject {
     }
     if (qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) askedSinceClose_ = true;
     for (QWidget* w : QApplication::topLevelWidgets())
-      if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible() && !IsQuestion(box)) lastBoxAt_ = lookedAt_;
+      if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible() && !IsQuestion(box)) {
+        lastBoxAt_ = lookedAt_;
+        // "Nothing changed" tells no reason why a save that did not take is not sent again.
+        if (box->text().contains(QString::fromUtf8("没有进行任何资料修改"))) nothingBoxAt_ = lookedAt_;
+      }
     if (form_ && form_->isVisible()) {
       snap_ = Snapshot(form_);
-      // The first form of a host that opens a new document shows that one.
-      if (o_.opensNew && !snap_.recordId.isEmpty() && firstForm_.isEmpty()) firstForm_ = snap_.recordId;
-      if (firstForm_.isEmpty() && !snap_.recordId.isEmpty()) firstForm_ = QStringLiteral("-");
       if (!snap_.recordId.isEmpty() && !baselined_.count(snap_.recordId)) Baseline();
     }
     IntentLook();
@@ -1583,9 +1610,10 @@ class Walker : public QObject {
     const FormSnapshot s = std::move(snap_);
     snap_ = {};
     form_ = nullptr;
-    // A new document's form closes without asking: what it holds is dropped with it.
-    // Another host's saves to the same document are not this form's to show.
-    if (askedSinceClose_ || s.recordId.isEmpty() || s.recordId == firstForm_ || o_.shared) return;
+    // Another host's saves to the same document are not this form's to show. A new
+    // document asks like a stored one once typed into; what the form filled in itself
+    // and the server never held is left out of the comparison.
+    if (askedSinceClose_ || s.recordId.isEmpty() || o_.shared) return;
     const std::optional<StoredDocument> stored = ReadDocument(o_.db, Utf8ToCp936(S(s.recordId)));
     if (!stored) return;
     Say("note the form of " + S(s.recordId) + " closed without a question; comparing");
@@ -1652,7 +1680,7 @@ class Walker : public QObject {
       if (!i.listed) continue;
       ++compared;
       const auto it = std::find_if(held.begin(), held.end(), [&](const StoredFile& f) {
-        return BaseName(Q(f.name)) == i.name && f.sha256 == i.sha256;
+        return BaseName(Q(f.name)) == i.name && (i.opened || f.sha256 == i.sha256);
       });
       if (it == held.end()) {
         missing += "\n  " + S(i.name) + " (sha256 " + i.sha256.substr(0, 12) + ")";
@@ -1709,7 +1737,6 @@ class Walker : public QObject {
   bool serverUp_ = true;
   bool askedSinceClose_ = false;
   QPointer<QWidget> form_;
-  QString firstForm_;  // the record id of the new document the host opened
   FormSnapshot snap_;
   ManagerSnapshot manager_;
   int64_t attachmentsDue_ = 0;  // a comparison of the manager's list is pending until then
@@ -1722,6 +1749,7 @@ class Walker : public QObject {
   RequestWatch watch_;
   int64_t lastPopupAt_ = 0;  // fresh text in the popup
   int64_t lastBoxAt_ = 0;    // a box that tells something up
+  int64_t nothingBoxAt_ = 0;  // one that says nothing was changed
   int64_t greyedSince_ = 0;
   int64_t actedAt_ = 0;
   int64_t inputsAtAct_ = 0;
@@ -1733,6 +1761,7 @@ class Walker : public QObject {
     QString name;
     std::string sha256;
     bool listed = false;  // the manager showed it: the pick was taken
+    bool opened = false;  // opened from the manager before its save: the person may have edited it
   };
   std::vector<Intended> intended_;  // files picked for the manager, not compared yet
   // A question about saving the person backed out of, and the window it asked about.
@@ -1753,6 +1782,8 @@ class Walker : public QObject {
   Retry retry_;  // a save pressed again after one that did not take
   int saveFailedMind_ = 0;  // a save did not take: 1 the person closes the form, 2 saves again
   bool sendMind_ = false;  // the person came to send the document on
+  bool readMind_ = false;  // the person came to read the document's files
+  int readTries_ = 0;
   int sendFills_ = 0;
   std::set<std::string> openedKinds_;  // kinds of attachment opened in this session
   std::vector<FormSnapshot> sentShown_;  // the form as each save was clicked, oldest first

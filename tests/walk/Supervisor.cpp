@@ -518,27 +518,33 @@ int RunWalk(int& argc, char** argv, const WalkOptions& o) {
     so.files = (home + "/files").toStdString();
     so.hangSeconds = o.hangSeconds;
     so.opensNew = visit.flow.empty() && visit.open[1].empty();
-    starts.push_back({visit.user, so});
-    if (visit.flow.empty() && !so.opensNew && rng() % 100 < 25) {
-      SessionOptions second = so;
-      second.seed = rng();
-      second.actions = 30 + int(rng() % 90);
-      second.shared = starts.front().second.shared = true;
-      // Mostly two who may both add files: the author of a leave form still at its first
-      // step, whose 附件 opens the file manager (not a Word body), twice.
-      std::vector<DocumentRef> fit;
+    // Two who may both add files: the author of a leave form still at its first step, whose
+    // 附件 opens the file manager (not a Word body), twice. Where there is one, it is what
+    // two at one document mostly are; an author about to write a new one now and then goes
+    // to it instead.
+    std::vector<DocumentRef> fit;
+    if (visit.flow.empty())
       for (const DocumentRef& d : ListDocuments(server.Db()))
         if (d.templateName == "请假单" && !d.author.empty())
           if (const auto held = ReadDocument(server.Db(), Utf8ToCp936(d.recordId)); held && held->currentStep == 1)
             fit.push_back(d);
-      if (!fit.empty() && rng() % 100 < 80) {
-        const DocumentRef& d = fit[rng() % fit.size()];
-        open = "oa," + d.recordId + ",0," + d.templateName + ",1,,";
-        starts.front().first = d.author;
-        starts.push_back({d.author, second});
-      } else {
-        starts.push_back({rng() % 2 ? visit.user : kUsers[rng() % std::size(kUsers)], second});
-      }
+    const int shareChance = !visit.flow.empty() ? 0 : so.opensNew ? (fit.empty() ? 0 : 12) : fit.empty() ? 20 : 30;
+    const bool share = rng() % 100 < uint64_t(shareChance);
+    const bool atFit = share && !fit.empty() && (so.opensNew || rng() % 100 < 80);
+    std::string user = visit.user;
+    if (atFit) {
+      const DocumentRef& d = fit[rng() % fit.size()];
+      open = "oa," + d.recordId + ",0," + d.templateName + ",1,,";
+      user = d.author;
+      so.opensNew = false;
+    }
+    starts.push_back({user, so});
+    if (share) {
+      SessionOptions second = so;
+      second.seed = rng();
+      second.actions = 30 + int(rng() % 90);
+      second.shared = starts.front().second.shared = true;
+      starts.push_back({atFit || rng() % 2 ? user : kUsers[rng() % std::size(kUsers)], second});
       ++sessions;
     }
     std::vector<std::unique_ptr<Host>> hosts;
