@@ -476,7 +476,7 @@ int RunWalk(int& argc, char** argv, const WalkOptions& o) {
   const int64_t budgetMs = int64_t(o.minutes * 60000);
   const int64_t endAt = QDateTime::currentMSecsSinceEpoch() + budgetMs;
   std::deque<std::string> log;
-  int actions = 0, sessions = 0, saves = 0, judged = 0, flows = 0, contents = 0, checks = 0;
+  int actions = 0, sessions = 0, twoHosts = 0, saves = 0, judged = 0, flows = 0, contents = 0, checks = 0;
   int cuts = 0, holds = 0, cutsJudged = 0;  // replies the proxies cut or held back; cut ones a box told of
   int stayed = 0, keptChecks = 0;  // windows checked after backing out of a save question; records' kept files checked
   std::map<std::string, int> opened;  // attachments opened, by kind
@@ -545,6 +545,7 @@ int RunWalk(int& argc, char** argv, const WalkOptions& o) {
       second.actions = 30 + int(rng() % 90);
       second.shared = starts.front().second.shared = true;
       starts.push_back({atFit || rng() % 2 ? user : kUsers[rng() % std::size(kUsers)], second});
+      ++twoHosts;
       ++sessions;
     }
     std::vector<std::unique_ptr<Host>> hosts;
@@ -868,7 +869,8 @@ int RunWalk(int& argc, char** argv, const WalkOptions& o) {
   char rate[64];
   std::snprintf(rate, sizeof rate, "%.1f", minutes > 0 ? actions / minutes : 0.0);
   Print(std::to_string(actions) + " actions in " + std::to_string(sessions) + " sessions (" + std::to_string(flows) +
-        " in the workflow editor), " + std::to_string(saves) + " saves compared, " + std::to_string(judged) +
+        " in the workflow editor, " + std::to_string(2 * twoHosts) +
+        " as two hosts at one document), " + std::to_string(saves) + " saves compared, " + std::to_string(judged) +
         " requests judged by how they ended, " +
         std::to_string(contents) + " attached files compared by content, " + std::to_string(keptChecks) +
         " records' kept files checked at a session's end, " + std::to_string(stayed) +
