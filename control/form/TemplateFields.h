@@ -47,6 +47,8 @@ AnsiString ComboStoredValue(const std::vector<TComboSource>& sources, const Ansi
 // A cell whose value is the item a person picked: a combo box, or a list cell edited
 // through a pick list.
 bool IsComboCell(const TXLCell& cell);
+// A date cell; day zero of the calendar is its empty date.
+bool IsDateCell(const TXLCell& cell);
 
 // The sheet side of the form's fields. Fields that came from the record (no cell named
 // them) never touch the sheet.

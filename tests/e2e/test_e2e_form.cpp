@@ -78,6 +78,20 @@ class FormE2E : public ::testing::Test {
   void WithForm(bool newDoc, const std::function<void(TfrmTemplate&)>& act) { WithLeaveForm(*session_, newDoc, act); }
 
   static void Type(TfrmTemplate& f, const char* field, const char* text) { TypeIntoField(f, field, text); }
+  // Backspace on the field's cell empties it; Enter leaves it.
+  static void ClearField(TfrmTemplate& f, const char* field) {
+    const TFieldEntry* e = nullptr;
+    for (const TFieldEntry& x : f.Doc().Fields)
+      if (x.name == Utf8ToCp936(field)) e = &x;
+    ASSERT_NE(e, nullptr) << field;
+    TXLGrid* grid = f.Grid();
+    ASSERT_TRUE(grid->SetCurCell(e->col, e->row));
+    QKeyEvent back(QEvent::KeyPress, Qt::Key_Backspace, Qt::NoModifier, QStringLiteral("\b"));
+    QApplication::sendEvent(grid, &back);
+    ASSERT_TRUE(grid->Editor()->Shown()) << field;
+    QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QStringLiteral("\r"));
+    QApplication::sendEvent(grid->Editor()->FocusControl(), &enter);
+  }
 
   // admin submits a new leave request of `days` days; the document then waits at step 2
   // for zhangsan, who is logged in afterwards.
@@ -209,6 +223,33 @@ TEST_F(FormE2E, SubmitWithoutATitleIsRefusedAndSendsNothing) {
   });
   ASSERT_TRUE(Settled());
   EXPECT_EQ(Updates(), 0u);
+}
+
+// A date cleared with Backspace is the empty date, not day zero of the calendar: the save
+// stores nothing made up, the document opens with the date blank, and closing it untouched
+// asks nothing.
+TEST_F(FormE2E, AClearedDateIsStoredEmptyAndOpensBlank) {
+  Login("admin");
+  WithForm(true, [&](TfrmTemplate& f) {
+    Type(f, "标题", "t");
+    ClearField(f, "开始日期");
+    EXPECT_EQ(f.GetFieldValue(Cp936("开始日期")), "");
+    capture_.promptAnswers.push_back(MsgResult::Yes);  // "是否保存审批单？"
+    f.close();
+  });
+  EXPECT_EQ(Updates(), 1u);
+  const TStream2Array stored = RawOpen();
+  for (const TFieldRecord& r : stored.FieldRecords)
+    if (r.name == Cp936("开始日期")) EXPECT_EQ(r.value.substr(0, r.value.find('|')), "");
+  const size_t asked = capture_.prompts.size();
+  WithForm(false, [&](TfrmTemplate& f) {
+    EXPECT_EQ(f.GetFieldValue(Cp936("开始日期")), "");
+    EXPECT_EQ(f.GetFieldValue(Cp936("结束日期")), "2026-01-07");  // the untouched date as it was
+    f.close();
+  });
+  EXPECT_EQ(capture_.prompts.size(), asked);
+  ASSERT_TRUE(Settled());
+  EXPECT_EQ(Updates(), 1u);
 }
 
 TEST_F(FormE2E, TheNextHandlerPickerOffersTheStepsHandlersAndTheSubmitCarriesThem) {
