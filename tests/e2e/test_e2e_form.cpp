@@ -78,20 +78,6 @@ class FormE2E : public ::testing::Test {
   void WithForm(bool newDoc, const std::function<void(TfrmTemplate&)>& act) { WithLeaveForm(*session_, newDoc, act); }
 
   static void Type(TfrmTemplate& f, const char* field, const char* text) { TypeIntoField(f, field, text); }
-  // Backspace on the field's cell empties it; Enter leaves it.
-  static void ClearField(TfrmTemplate& f, const char* field) {
-    const TFieldEntry* e = nullptr;
-    for (const TFieldEntry& x : f.Doc().Fields)
-      if (x.name == Utf8ToCp936(field)) e = &x;
-    ASSERT_NE(e, nullptr) << field;
-    TXLGrid* grid = f.Grid();
-    ASSERT_TRUE(grid->SetCurCell(e->col, e->row));
-    QKeyEvent back(QEvent::KeyPress, Qt::Key_Backspace, Qt::NoModifier, QStringLiteral("\b"));
-    QApplication::sendEvent(grid, &back);
-    ASSERT_TRUE(grid->Editor()->Shown()) << field;
-    QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QStringLiteral("\r"));
-    QApplication::sendEvent(grid->Editor()->FocusControl(), &enter);
-  }
 
   // admin submits a new leave request of `days` days; the document then waits at step 2
   // for zhangsan, who is logged in afterwards.
