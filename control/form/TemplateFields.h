@@ -61,7 +61,8 @@ class TTemplateFields {
   const TFieldEntry* Find(const AnsiString& name) const;
 
   // New document: exact bracket tokens replaced. Stored document: the stored value and
-  // hint written into each cell (combo cells by item index).
+  // hint written into each cell (combo cells by item index); a date cell without a stored
+  // date is blank, unless the document is a draft never saved.
   void FillDefaults(bool newDoc, const TAutoValues& values);
   // Colours and locks the cells of the current step (step null: no permissions).
   void ApplyStepPermissions(const TStepRecord* step, int32_t userLevel, bool readOnly, const TAutoValues& values);
