@@ -45,7 +45,7 @@ void TTemplateCommands::SendFrame(const std::string& frame) {
 }
 
 void TTemplateCommands::btnSendClick() {
-  form_.values_->StoreEdit();
+  if (!form_.values_->StoreEdit()) return;
   if (const AnsiString title = form_.CheckTitle(); !title.empty()) {
     ShowMessageBox(title, Cp936(kCaption), MsgIcon::Question, MsgButtons::Ok, &form_);
     return;
@@ -76,6 +76,7 @@ void TTemplateCommands::btnSendClick() {
 
 
 void TTemplateCommands::btnTemporaryClick() {
+  if (!form_.values_->StoreEdit()) return;
   // Nothing changed: nothing to send and nothing to say.
   if (!form_.SaveFields(1, 0, 0)) return;
 }

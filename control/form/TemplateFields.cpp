@@ -113,6 +113,8 @@ bool IsComboCell(const TXLCell& cell) {
   return editor->ClassName() == "TXLPickEdit" && dynamic_cast<const TXLCStrings*>(&cell) != nullptr;
 }
 
+bool IsDateCell(const TXLCell& cell) { return dynamic_cast<const TXLCDateTime*>(&cell) != nullptr; }
+
 TXLCell* TTemplateFields::CellOf(const TFieldEntry& f) const {
   return cells_ ? sheet_.GetCell(f.col, f.row) : nullptr;
 }
@@ -124,6 +126,7 @@ const TFieldEntry* TTemplateFields::Find(const AnsiString& name) const {
 }
 
 void TTemplateFields::FillDefaults(bool newDoc, const TAutoValues& values) {
+  const bool draft = doc_.Header.U8(dh::UnsavedDraft) != 0;
   for (TFieldEntry& f : doc_.Fields) {
     TXLCell* cell = CellOf(f);
     if (!cell) continue;
@@ -137,6 +140,10 @@ void TTemplateFields::FillDefaults(bool newDoc, const TAutoValues& values) {
         cell->SetAsInteger(ComboIndexOf(doc_.ComboSources, cell->GetFormatSuffix(), cell->GetAsString(), value));
       else
         cell->SetAsString(value);
+    } else if (IsDateCell(*cell) && !draft) {
+      // Every save sends every field, so a saved document without a date here had it left
+      // empty: the template's date is not the document's.
+      cell->SetAsDateTime(0);
     }
     cell->SetHint(hint);
   }
@@ -208,6 +215,8 @@ void TTemplateFields::FillAttachmentCells() {
 
 AnsiString TTemplateFields::CellValue(TXLCell& cell) const {
   if (IsComboCell(cell)) return ComboStoredValue(doc_.ComboSources, cell.GetFormatSuffix(), cell.GetDisplayText());
+  // A date cell shows day zero of the calendar blank: it holds no date.
+  if (IsDateCell(cell) && cell.GetAsDateTime() == 0) return {};
   return cell.GetAsString();
 }
 
@@ -239,6 +248,7 @@ AnsiString TTemplateFields::GetFieldValue(const AnsiString& name) const {
     return source.empty() ? Trim(cell->GetDisplayText())
                           : ComboStoredValue(doc_.ComboSources, source, cell->GetDisplayText());
   }
+  if (IsDateCell(*cell)) return CellValue(*cell);
   return Trim(cell->GetAsString());
 }
 

@@ -47,6 +47,8 @@ AnsiString ComboStoredValue(const std::vector<TComboSource>& sources, const Ansi
 // A cell whose value is the item a person picked: a combo box, or a list cell edited
 // through a pick list.
 bool IsComboCell(const TXLCell& cell);
+// A date cell; day zero of the calendar is its empty date.
+bool IsDateCell(const TXLCell& cell);
 
 // The sheet side of the form's fields. Fields that came from the record (no cell named
 // them) never touch the sheet.
@@ -59,7 +61,8 @@ class TTemplateFields {
   const TFieldEntry* Find(const AnsiString& name) const;
 
   // New document: exact bracket tokens replaced. Stored document: the stored value and
-  // hint written into each cell (combo cells by item index).
+  // hint written into each cell (combo cells by item index); a date cell without a stored
+  // date is blank, unless the document is a draft never saved.
   void FillDefaults(bool newDoc, const TAutoValues& values);
   // Colours and locks the cells of the current step (step null: no permissions).
   void ApplyStepPermissions(const TStepRecord* step, int32_t userLevel, bool readOnly, const TAutoValues& values);

@@ -17,8 +17,8 @@ TTemplateFields TTemplateValues::Fields() const {
   return TTemplateFields(*form_.sheet_, *form_.doc_, form_.fieldsHaveCells_);
 }
 
-void TTemplateValues::StoreEdit() const {
-  if (form_.gridView_->Editor()->Shown()) form_.gridView_->Editor()->StoreValue();
+bool TTemplateValues::StoreEdit() const {
+  return !form_.gridView_->Editor()->Shown() || form_.gridView_->Editor()->StoreValue();
 }
 
 AnsiString TTemplateValues::GetFieldValue(const AnsiString& name) const {

@@ -16,8 +16,9 @@ class TTemplateValues {
   explicit TTemplateValues(TfrmTemplate& form) : form_(form) {}
 
   TTemplateFields Fields() const;
-  // Stores what the person typed into the open editor.
-  void StoreEdit() const;
+  // Stores what the person typed into the open editor; false when the text does not
+  // convert (the person has been told, and the editor keeps it).
+  bool StoreEdit() const;
   AnsiString GetFieldValue(const AnsiString& name) const;
   bool CollectFieldValues(bool changed, bool commit) const;
   AnsiString CheckTitle() const;

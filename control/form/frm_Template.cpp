@@ -393,6 +393,8 @@ bool TfrmTemplate::FormCloseQuery() {
   if (readOnly_ || !loaded_) return true;
   // Its save or command is on the way: the reply closes the form.
   if (closeAfterSave_ || commandPending_) return false;
+  // Typed text that is no value for its cell (a date that is none) is not thrown away.
+  if (!destroyed_ && !values_->StoreEdit()) return false;
   const QPointer<TfrmTemplate> self(this);
   // Either way the form stays until the server has the values, so a failed save loses
   // nothing. Set first: a save that fails at once must find the close waiting, to call it off.

@@ -363,7 +363,17 @@ int TXLDateTimeEdit::Load(TXLCell* cell) {
   return button ? esDropDown : esNormal;
 }
 
-void TXLDateTimeEdit::Store(TXLCell* cell) { cell->SetAsDateTime(ReadValue()); }
+void TXLDateTimeEdit::Store(TXLCell* cell) {
+  TDateTime v = 0;
+  try {
+    v = ReadValue();
+  } catch (const EConvertError&) {
+    // The box the host shows speaks the person's language; the cell keeps its value.
+    throw EConvertError(Utf8ToCp936("“") + ToAnsi(edit_->text()) + Utf8ToCp936("”不是有效的") +
+                        Utf8ToCp936(kind_ == 2 ? "时间" : "日期") + Utf8ToCp936("，请重新输入。"));
+  }
+  cell->SetAsDateTime(v);
+}
 
 void TXLDateTimeEdit::BeforePopup() {
   TDateTime v = old_;

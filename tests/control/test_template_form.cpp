@@ -52,7 +52,7 @@ class TemplateForm : public ::testing::Test {
 
   // A leave request at step `current` (0: not started), with field values.
   static std::string LeaveReply(int current, int next, std::vector<TFieldRecord> values,
-                                std::vector<TPassedStep> passed = {}) {
+                                std::vector<TPassedStep> passed = {}, bool unsavedDraft = false) {
     const oa::SampleTemplate t = oa::SampleTemplates()[0];
     const TFlowMessage wf = oa::SampleWorkflows()[0];
     TStream2Array d;
@@ -64,6 +64,7 @@ class TemplateForm : public ::testing::Test {
     h.SetI32(dh::NumberType, -1);
     h.SetI32(dh::CurrentStep, current);
     h.SetI32(dh::NextStep, next);
+    h.SetU8(dh::UnsavedDraft, unsavedDraft);
     d.Steps = wf.steps;
     d.FieldRecords = std::move(values);
     d.FieldRecords.push_back({"Status", "0"});
@@ -126,6 +127,27 @@ TEST_F(TemplateForm, ANewDocumentOpensAtTheStartStepWithItsButtonsAndEditableCel
 
 // Screen readers and UI automation read the document's record id on the form, its field
 // cells by their field names with what they show, and the current step on the chart.
+// A saved document holds no date for a date field the person left empty (older saves held
+// day zero of the calendar): it opens blank, and closing it untouched is no change. A draft
+// never saved shows the template's dates, as the new document it was.
+TEST_F(TemplateForm, ADateTheDocumentHoldsNoneOfOpensBlank) {
+  TfrmTemplate form;
+  Load(form, LeaveReply(1, -1, {{Cp936("开始日期"), "1899-12-30"}, {Cp936("请假天数"), "2"}}));
+  for (const char* name : {"开始日期", "结束日期"}) {
+    EXPECT_EQ(CellOf(form, name)->GetDisplayText(), "") << name;
+    EXPECT_EQ(form.GetFieldValue(Cp936(name)), "") << name;
+  }
+  form.show();
+  form.close();
+  EXPECT_TRUE(capture_.prompts.empty());
+  EXPECT_FALSE(form.isVisible());
+
+  TfrmTemplate draft;
+  Load(draft, LeaveReply(1, -1, {}, {}, true));
+  EXPECT_EQ(draft.GetFieldValue(Cp936("开始日期")), DateToStr(EncodeDate(2026, 1, 5)));
+  EXPECT_EQ(draft.GetFieldValue(Cp936("结束日期")), DateToStr(EncodeDate(2026, 1, 7)));
+}
+
 TEST_F(TemplateForm, TheFormReadsItsRecordFieldsAndCurrentStepThroughAccessibility) {
   TfrmTemplate form;
   Load(form, LeaveReply(2, -1, {{Cp936("请假天数"), "5"}}));

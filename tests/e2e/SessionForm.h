@@ -37,19 +37,33 @@ inline void WithLeaveForm(TfrmMain& session, bool newDoc, const std::function<vo
       std::chrono::seconds(20), 25000));
 }
 
-// Types text into the field's cell through the grid, as an input method commits it, and
-// leaves the cell with Enter.
-inline void TypeIntoField(TfrmTemplate& f, const char* field, const char* text) {
-  const TFieldEntry* e = nullptr;
+// The grid with its current cell on the field's cell; null when there is none.
+inline TXLGrid* GridOnField(TfrmTemplate& f, const char* field) {
   for (const TFieldEntry& x : f.Doc().Fields)
-    if (x.name == Utf8ToCp936(field)) e = &x;
-  ASSERT_NE(e, nullptr) << field;
-  TXLGrid* grid = f.Grid();
-  ASSERT_TRUE(grid->SetCurCell(e->col, e->row));
-  QInputMethodEvent commit;
-  commit.setCommitString(QString::fromUtf8(text));
-  QApplication::sendEvent(grid, &commit);
+    if (x.name == Utf8ToCp936(field)) return f.Grid()->SetCurCell(x.col, x.row) ? f.Grid() : nullptr;
+  return nullptr;
+}
+
+// What reaches the grid on the field's cell (typing opens its editor), then Enter leaves it.
+inline void InputIntoField(TfrmTemplate& f, const char* field, QEvent& input) {
+  TXLGrid* grid = GridOnField(f, field);
+  ASSERT_NE(grid, nullptr) << field;
+  QApplication::sendEvent(grid, &input);
   ASSERT_TRUE(grid->Editor()->Shown()) << field;
   QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QStringLiteral("\r"));
   QApplication::sendEvent(grid->Editor()->FocusControl(), &enter);
+}
+
+// Types text into the field's cell through the grid, as an input method commits it, and
+// leaves the cell with Enter.
+inline void TypeIntoField(TfrmTemplate& f, const char* field, const char* text) {
+  QInputMethodEvent commit;
+  commit.setCommitString(QString::fromUtf8(text));
+  InputIntoField(f, field, commit);
+}
+
+// Backspace on the field's cell empties it; Enter leaves it.
+inline void ClearField(TfrmTemplate& f, const char* field) {
+  QKeyEvent back(QEvent::KeyPress, Qt::Key_Backspace, Qt::NoModifier, QStringLiteral("\b"));
+  InputIntoField(f, field, back);
 }

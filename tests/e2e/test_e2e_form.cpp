@@ -211,6 +211,48 @@ TEST_F(FormE2E, SubmitWithoutATitleIsRefusedAndSendsNothing) {
   EXPECT_EQ(Updates(), 0u);
 }
 
+// A date cleared with Backspace is the empty date, not day zero of the calendar: the save
+// stores nothing made up, the document opens with the date blank, and closing it untouched
+// asks nothing. Text that is no date is refused in Chinese, and closing keeps it.
+TEST_F(FormE2E, AClearedDateIsStoredEmptyAndOpensBlank) {
+  Login("admin");
+  WithForm(true, [&](TfrmTemplate& f) {
+    Type(f, "标题", "t");
+    Type(f, "结束日期", "明天");
+    ASSERT_FALSE(capture_.prompts.empty());
+    EXPECT_EQ(capture_.prompts.back().text, Cp936("“明天”不是有效的日期，请重新输入。"));
+    const size_t refused = capture_.prompts.size();
+    f.close();
+    EXPECT_TRUE(f.isVisible());
+    EXPECT_EQ(capture_.prompts.size(), refused + 1);
+    EXPECT_EQ(capture_.prompts.back().text, capture_.prompts[refused - 1].text);
+    ASSERT_TRUE(f.Grid()->Editor()->Shown());
+    EXPECT_EQ(f.Grid()->Editor()->EditorControl()->Text(), QString::fromUtf8("明天"));
+    QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier, QStringLiteral("\x1b"));
+    QApplication::sendEvent(f.Grid()->Editor()->FocusControl(), &escape);
+    ClearField(f, "开始日期");
+    EXPECT_EQ(f.GetFieldValue(Cp936("开始日期")), "");
+    capture_.promptAnswers.push_back(MsgResult::Yes);  // "是否保存审批单？"
+    f.close();
+  });
+  EXPECT_EQ(Updates(), 1u);
+  const TStream2Array stored = RawOpen();
+  for (const TFieldRecord& r : stored.FieldRecords) {
+    if (r.name == Cp936("开始日期")) {
+      EXPECT_EQ(r.value.substr(0, r.value.find('|')), "");
+    }
+  }
+  const size_t asked = capture_.prompts.size();
+  WithForm(false, [&](TfrmTemplate& f) {
+    EXPECT_EQ(f.GetFieldValue(Cp936("开始日期")), "");
+    EXPECT_EQ(f.GetFieldValue(Cp936("结束日期")), "2026-01-07");  // the untouched date as it was
+    f.close();
+  });
+  EXPECT_EQ(capture_.prompts.size(), asked);
+  ASSERT_TRUE(Settled());
+  EXPECT_EQ(Updates(), 1u);
+}
+
 TEST_F(FormE2E, TheNextHandlerPickerOffersTheStepsHandlersAndTheSubmitCarriesThem) {
   bool picked = false;
   ModalScript picker(
