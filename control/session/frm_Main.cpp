@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QEvent>
 #include <QLabel>
+#include <QPointer>
 #include <QTcpSocket>
 #include <QTimer>
 #include <algorithm>
@@ -20,6 +21,7 @@
 #include "platform/Guard.h"
 #include "platform/LocaleSettings.h"
 #include "platform/Services.h"
+#include "platform/office/OfficeWorker.h"
 #include "uikit/TFlatProgressBarUnit.h"
 
 namespace {
@@ -219,6 +221,19 @@ void TfrmMain::ClientSocketConnect(QTcpSocket* s) {
 void TfrmMain::ClientSocketRead(QTcpSocket* s) {
   if (!conn_ || conn_->socket != s) return;
   KeepAlive(s);
+  // A reply's handler opens windows that call the office worker themselves. Inside a
+  // call that waits on the worker such a window could never close: it waits for the
+  // worker, and the call for the window. The reply is read once the call has returned.
+  if (TOfficeWorker::Shared().Calling()) {
+    if (!readLater_) {
+      readLater_ = true;
+      QTimer::singleShot(50, this, GuardSlot([this, socket = QPointer<QTcpSocket>(s)] {
+        readLater_ = false;
+        if (socket) ClientSocketRead(socket);
+      }));
+    }
+    return;
+  }
   ReadAvailable();
 }
 

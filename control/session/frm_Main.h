@@ -138,6 +138,7 @@ class TfrmMain : public QWidget {
   AnsiString host_;
   int port_ = 0;
   int replyTimeoutMs_ = kDefaultReplyTimeoutMs;
+  bool readLater_ = false;  // a reply waits for the office worker's call to return
   QTimer* replyTimer_ = nullptr;
   AnsiString storedLoginName_;
   std::string queryRecord_;

@@ -13,6 +13,7 @@
 #include <QAbstractButton>
 #include <QMessageBox>
 #include <QTest>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <mutex>
 
@@ -23,6 +24,8 @@
 #include "control/office/WordPlaceholders.h"
 #include "control/office/frmPrivew.h"
 #include "control/office/frm_OLEWord.h"
+#include "control/session/frm_Main.h"
+#include "control/wire/Frames.h"
 #include "control/wire/Un_type.h"
 #include "core/PrivateTemp.h"
 #include "platform/QtText.h"
@@ -629,6 +632,40 @@ TEST_F(OfficeTest, TheWorkerGoneReportIsNotAnsweredByTheKeysBeingTyped) {
   ReportOfficeWorkerGone(OfficeWorkerLostText(), &owner);
   EXPECT_TRUE(shown);
   EXPECT_TRUE(survivedKeys);
+}
+
+}  // namespace
+
+namespace {
+
+// A server reply that comes while a call waits on the worker (a document opening, the
+// worker starting) is handled once the call has returned: the windows its handler opens
+// call the worker themselves, and one opened inside the call could never close.
+TEST_F(OfficeTest, AServerReplyThatComesDuringAWorkerCallIsHandledAfterIt) {
+  AppInit app;
+  ServiceCapture capture;
+  QTemporaryDir dir;
+  setenv("TARVO_LOCALE_FILE", (dir.path() + "/locale.ini").toUtf8().constData(), 1);
+  const std::string docx = MakeDocx("reply-during-call");
+  TOfficeWorker::Shared().Stop();  // the call below starts it, which takes a while
+
+  FrameServer server;
+  server.QueueReply(frames::BuildServerMessage("first"));
+  TfrmMain session;
+  session.SetServer("127.0.0.1", server.Port());
+  std::vector<bool> duringCall;
+  session.OnReply = [&](TMemoryStream&) { duringCall.push_back(TOfficeWorker::Shared().Calling()); };
+  session.SendToServer(frames::BuildUnitsRequest(1));
+  {
+    TOfficeContainer c;
+    c.Open(docx);
+    // Answered at once, while the worker started.
+    EXPECT_EQ(server.requests.size(), 1u);
+    EXPECT_TRUE(duringCall.empty());
+    c.Close();
+  }
+  ASSERT_TRUE(WaitUntil([&] { return duringCall.size() == 1; }, 10000));
+  EXPECT_FALSE(duringCall[0]);
 }
 
 }  // namespace
