@@ -188,11 +188,12 @@ void TfrmMain::StartNext() {
   auto* s = new QTcpSocket(this);
   conn_->socket = s;
   connect(s, &QTcpSocket::connected, this, GuardSlot([this, s] { ClientSocketConnect(s); }));
-  connect(s, &QTcpSocket::readyRead, this, GuardSlot([this, s] { ClientSocketRead(s); }));
+  connect(s, &QTcpSocket::readyRead, this, GuardSlot([this, s] { WhenWorkerFree(s, [this, s] { ClientSocketRead(s); }); }));
   connect(s, &QTcpSocket::errorOccurred, this, GuardSlot([this, s](QAbstractSocket::SocketError e) {
-            ClientSocketError(s, e == QAbstractSocket::HostNotFoundError);
+            WhenWorkerFree(s, [this, s, e] { ClientSocketError(s, e == QAbstractSocket::HostNotFoundError); });
           }));
-  connect(s, &QTcpSocket::disconnected, this, GuardSlot([this, s] { ClientSocketDisconnect(s); }));
+  connect(s, &QTcpSocket::disconnected, this,
+          GuardSlot([this, s] { WhenWorkerFree(s, [this, s] { ClientSocketDisconnect(s); }); }));
   // A large frame may take a while to go out: every byte written counts as progress.
   connect(s, &QTcpSocket::bytesWritten, this, GuardSlot([this, s](qint64) { KeepAlive(s); }));
   replyTimer_->start(replyTimeoutMs_);
@@ -218,22 +219,21 @@ void TfrmMain::ClientSocketConnect(QTcpSocket* s) {
   frmWaitFor_->ShowCentredOn(DialogAnchor(this));
 }
 
+// How a request ended is handled where windows may open: a reply's handler opens windows
+// that call the office worker themselves, and one opened inside a call that waits on the
+// worker could never close (it waits for the worker, and the call for the window).
+void TfrmMain::WhenWorkerFree(QTcpSocket* s, std::function<void()> handle) {
+  if (!TOfficeWorker::Shared().Calling()) return handle();
+  // What arrived meanwhile is no silence.
+  if (conn_ && conn_->socket == s) KeepAlive(s);
+  QTimer::singleShot(50, this, GuardSlot([this, socket = QPointer<QTcpSocket>(s), handle = std::move(handle)] {
+    if (socket) WhenWorkerFree(socket, handle);
+  }));
+}
+
 void TfrmMain::ClientSocketRead(QTcpSocket* s) {
   if (!conn_ || conn_->socket != s) return;
   KeepAlive(s);
-  // A reply's handler opens windows that call the office worker themselves. Inside a
-  // call that waits on the worker such a window could never close: it waits for the
-  // worker, and the call for the window. The reply is read once the call has returned.
-  if (TOfficeWorker::Shared().Calling()) {
-    if (!readLater_) {
-      readLater_ = true;
-      QTimer::singleShot(50, this, GuardSlot([this, socket = QPointer<QTcpSocket>(s)] {
-        readLater_ = false;
-        if (socket) ClientSocketRead(socket);
-      }));
-    }
-    return;
-  }
   ReadAvailable();
 }
 

@@ -121,6 +121,8 @@ class TfrmMain : public QWidget {
   void ClientSocketTimeout();
   // Something moved on s: its time-out starts again.
   void KeepAlive(QTcpSocket* s);
+  // Runs handle now, or once no call waits on the office worker.
+  void WhenWorkerFree(QTcpSocket* s, std::function<void()> handle);
   void WMAfterLogin();
   // Reads what the socket holds; true when the connection ended (complete or refused).
   bool ReadAvailable();
@@ -138,7 +140,6 @@ class TfrmMain : public QWidget {
   AnsiString host_;
   int port_ = 0;
   int replyTimeoutMs_ = kDefaultReplyTimeoutMs;
-  bool readLater_ = false;  // a reply waits for the office worker's call to return
   QTimer* replyTimer_ = nullptr;
   AnsiString storedLoginName_;
   std::string queryRecord_;

@@ -650,7 +650,9 @@ TEST_F(OfficeTest, AServerReplyThatComesDuringAWorkerCallIsHandledAfterIt) {
   TOfficeWorker::Shared().Stop();  // the call below starts it, which takes a while
 
   FrameServer server;
-  server.QueueReply(frames::BuildServerMessage("first"));
+  // The reply, then the connection closed, as the server does.
+  const std::string reply = frames::BuildServerMessage("first");
+  server.QueueRaw({{Le32(int32_t(reply.size())) + reply}, 0, true});
   TfrmMain session;
   session.SetServer("127.0.0.1", server.Port());
   std::vector<bool> duringCall;
