@@ -120,6 +120,14 @@ class ClosingE2E : public PageTest {
     EXPECT_TRUE(page_->Login("chener"));
     return id;
   }
+  // A walk's first step: the new leave request titled "Kept", then its 关闭.
+  static person::Walk& TitleAndClose(person::Walk& walk, std::string& record) {
+    return walk.In<TfrmTemplate>("the new leave request", [&record](TfrmTemplate* f) {
+          record = f->Doc().Header.Text(dh::RecordId);
+          person::TypeInto(f, "标题", "Kept");
+          person::Click(Command(f, "btnClose"));
+        }, [](TfrmTemplate* f) { return f->CurStepNo() == 1 && SessionIdle(); });
+  }
   // The OnDoit events the page heard from the n-th on.
   std::vector<std::pair<std::string, std::string>> DoitsFrom(size_t n) const {
     std::vector<std::pair<std::string, std::string>> out;
@@ -139,11 +147,7 @@ TEST_F(ClosingE2E, EscapeAndTheCloseBoxKeepATypedNewDocumentAndEnterKeepsItAsADr
   QString afterEscape, afterCloseBox;
 
   person::Walk walk;
-  walk.In<TfrmTemplate>("the new leave request", [&](TfrmTemplate* f) {
-        record = f->Doc().Header.Text(dh::RecordId);
-        person::TypeInto(f, "标题", "Kept");
-        person::Click(Command(f, "btnClose"));
-      }, [](TfrmTemplate* f) { return f->CurStepNo() == 1 && SessionIdle(); })
+  TitleAndClose(walk, record)
       .In<QMessageBox>("the save question", [](QMessageBox* b) { KeyThroughWindow(b, Qt::Key_Escape); },
                        [](QMessageBox* b) { return IsBox(b, kSaveQuestion); })
       .Then("the form after Escape", FormUp, [&] {
@@ -264,11 +268,7 @@ TEST_F(ClosingE2E, AWindowSystemCloseWhileTheSaveQuestionIsUpLeavesTheAnswerToTh
   bool formUnderQuestion = false;
 
   person::Walk walk;
-  walk.In<TfrmTemplate>("the new leave request", [&](TfrmTemplate* f) {
-        record = f->Doc().Header.Text(dh::RecordId);
-        person::TypeInto(f, "标题", "Kept");
-        person::Click(Command(f, "btnClose"));
-      }, [](TfrmTemplate* f) { return f->CurStepNo() == 1 && SessionIdle(); })
+  TitleAndClose(walk, record)
       .In<QMessageBox>("the save question", [&](QMessageBox* b) {
         auto* form = qobject_cast<TfrmTemplate*>(b->parentWidget());
         ASSERT_TRUE(form && form->windowHandle());
