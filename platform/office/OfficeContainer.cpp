@@ -75,7 +75,10 @@ TOfficeContainer::~TOfficeContainer() {
     if (!open_ || !worker_->Running() || worker_->Generation() != generation_) return;
     Writer w;
     w.U32(docId_);
-    worker_->Call(Op::Close, w, 5000);
+    // Sent, not waited for: waiting runs the event loop, and a widget half destroyed
+    // (this one, its parent) must not be painted or walked meanwhile. The worker takes
+    // its requests in order, so a later open still finds this one closed.
+    worker_->Post(Op::Close, w, [](const TOfficeAnswer&) {});
   });
 }
 

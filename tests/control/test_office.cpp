@@ -345,6 +345,8 @@ TEST_F(OfficeTest, AnEndedWorkerLeavesNoFolderBehind) {
     ASSERT_GT(pid, 0);
     ::kill(static_cast<pid_t>(pid), SIGTERM);
     EXPECT_TRUE(WaitUntil([] { return WorkerLeftovers().empty(); }, 20000)) << WorkerLeftovers();
+    // Its end noticed, the next open starts another.
+    EXPECT_TRUE(WaitUntil([] { return !TOfficeWorker::Shared().Running(); }, 20000));
   }
 
   // A worker that hangs is killed, and its folders go all the same.
@@ -668,6 +670,27 @@ TEST_F(OfficeTest, AServerReplyThatComesDuringAWorkerCallIsHandledAfterIt) {
   }
   ASSERT_TRUE(WaitUntil([&] { return duringCall.size() == 1; }, 10000));
   EXPECT_FALSE(duringCall[0]);
+}
+
+}  // namespace
+
+namespace {
+
+// A document's window going closes the document without running the event loop: the
+// window's other parts are gone by then and must not be painted or walked meanwhile.
+TEST_F(OfficeTest, AContainerGoingClosesItsDocumentWithoutRunningTheLoop) {
+  const std::string docx = MakeDocx("closed-as-it-goes");
+  auto* c = new TOfficeContainer;
+  c->Open(docx);
+  bool ran = false;
+  QTimer::singleShot(0, [&] { ran = true; });
+  delete c;
+  EXPECT_FALSE(ran);
+  // The worker took the close, and works on.
+  EXPECT_TRUE(WaitUntil([] { return !TOfficeWorker::Shared().Waiting(); }, 10000));
+  TOfficeContainer again;
+  again.Open(docx);
+  again.Close();
 }
 
 }  // namespace
