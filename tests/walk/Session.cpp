@@ -253,7 +253,7 @@ class Walker : public QObject {
     // Some come to add a file to the document; two people at one document at once, and
     // one who writes a new one, often.
     attachMind_ = Chance(o_.shared ? 90 : o_.opensNew ? 60 : 25);
-    sendMind_ = Chance(35);
+    sendMind_ = Chance(45);
     readMind_ = Chance(35);
     signMind_ = Chance(40);
     wordMind_ = Chance(50);
@@ -514,7 +514,8 @@ class Walker : public QObject {
       return;
     }
     // Nothing open but the page: the person opens the page anew, another host for the walk.
-    if (!AnyWindowBesidesPage() && Chance(40)) {
+    // One of two at a document came to work on it alongside the other, and stays a while.
+    if (!AnyWindowBesidesPage() && Chance(o_.shared ? 10 : 40)) {
       expectInput_ = false;
       Log("leave the page");
       return End();
@@ -656,7 +657,8 @@ class Walker : public QObject {
     for (const Seen& i : items)
       if (!openedKinds_.count(Kind(i.name))) fresh.push_back(i);
     if (!fresh.empty() && Chance(70)) items = std::move(fresh);
-    if (items.empty()) return false;
+    // Every kind here read already: now and then one is read again.
+    if (items.empty() || (fresh.empty() && !Chance(30))) return false;
     const Seen& item = items[size_t(Pick(int(items.size())))];
     if (item.rect.isEmpty()) return false;
     openedKinds_.insert(Kind(item.name));

@@ -528,7 +528,7 @@ int RunWalk(int& argc, char** argv, const WalkOptions& o) {
         if (d.templateName == "请假单" && !d.author.empty())
           if (const auto held = ReadDocument(server.Db(), Utf8ToCp936(d.recordId)); held && held->currentStep == 1)
             fit.push_back(d);
-    const int shareChance = !visit.flow.empty() ? 0 : so.opensNew ? (fit.empty() ? 0 : 12) : fit.empty() ? 20 : 30;
+    const int shareChance = !visit.flow.empty() ? 0 : so.opensNew ? (fit.empty() ? 0 : 25) : fit.empty() ? 20 : 45;
     const bool share = rng() % 100 < uint64_t(shareChance);
     const bool atFit = share && !fit.empty() && (so.opensNew || rng() % 100 < 80);
     std::string user = visit.user;
