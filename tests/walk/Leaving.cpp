@@ -51,7 +51,15 @@ std::string LeaveStep(QWidget* page) {
     QAbstractButton* b = box->button(asksToDiscard ? QMessageBox::Yes : QMessageBox::No);
     if (!b) b = box->button(QMessageBox::Ok);
     if (!b) b = box->escapeButton();
-    if (ClickButton(b)) return "click " + S(b->text().remove('&')) + " on " + S(Describe(box));
+    if (ClickButton(b)) {
+      // Text a cell will not take stays in its editor, and the window with it: the person
+      // takes it back (Escape in the cell) to leave.
+      if (box->text().contains(QString::fromUtf8("不是有效的"))) {
+        XKey("Escape");
+        return "click " + S(b->text().remove('&')) + " on " + S(Describe(box)) + ", then key Escape in the cell";
+      }
+      return "click " + S(b->text().remove('&')) + " on " + S(Describe(box));
+    }
     XKey("Escape");
     return "key Escape on " + S(Describe(box));
   }

@@ -422,8 +422,15 @@ class Walker : public QObject {
     actedAt_ = NowMs();
     nextAt_ = actedAt_ + 300;
     if (actedAt_ - leaving_ > 30000) {
-      Say("note the windows would not close in 30 s: the host is told to quit");
-      QCoreApplication::quit();
+      // Once: from the loop, not inside this tick, as what quitting asks must be answered.
+      if (!quitAsked_) {
+        quitAsked_ = true;
+        Say("note the windows would not close in 30 s: the host is told to quit");
+        QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+      }
+      const std::string did = LeaveStep(Page());
+      watchdog_.SetLast("leaving: " + did);
+      Say("note leaving: " + did);
       return;
     }
     // Another host may have stopped the server meanwhile: a form whose closing save cannot
@@ -1727,6 +1734,7 @@ class Walker : public QObject {
   std::mt19937_64 rng_;
   Watchdog& watchdog_;  // never freed: its thread watches the host to its end
   int64_t leaving_ = 0;  // when the person began to leave
+  bool quitAsked_ = false;
   QTimer timer_;
   std::vector<QString> files_;
   QString home_;  // the host's HOME: the one folder its file dialogs may show
