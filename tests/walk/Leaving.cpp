@@ -15,6 +15,10 @@ namespace {
 
 std::string S(const QString& s) { return s.toStdString(); }
 
+// Set once the box refusing a cell's text is answered; the Escape that takes the text back
+// goes to the cell after the box has gone and given the cell its focus again.
+bool takeBack = false;
+
 bool ClickButton(QAbstractButton* b) {
   return b && b->isVisible() && XClick(b->mapToGlobal(b->rect().center()));
 }
@@ -54,14 +58,18 @@ std::string LeaveStep(QWidget* page) {
     if (ClickButton(b)) {
       // Text a cell will not take stays in its editor, and the window with it: the person
       // takes it back (Escape in the cell) to leave.
-      if (box->text().contains(QString::fromUtf8("不是有效的"))) {
-        XKey("Escape");
-        return "click " + S(b->text().remove('&')) + " on " + S(Describe(box)) + ", then key Escape in the cell";
-      }
+      if (box->text().contains(QString::fromUtf8("不是有效的"))) takeBack = true;
       return "click " + S(b->text().remove('&')) + " on " + S(Describe(box));
     }
     XKey("Escape");
     return "key Escape on " + S(Describe(box));
+  }
+  if (takeBack) {
+    takeBack = false;
+    if (QWidget* cell = QApplication::focusWidget(); cell && cell->window()->isActiveWindow()) {
+      XKey("Escape");
+      return "key Escape in " + S(Describe(cell)) + " to take back what it would not take";
+    }
   }
   if (!top) {
     // The page goes last; any other window first (viewers, the popup, a form not modal).

@@ -295,6 +295,8 @@ class Walker : public QObject {
     CheckSendButtons();
     CheckStayed(false);
     CheckRetry(false);
+    // The wait for a failed save's button counts from the box that told of it going.
+    if (saveFailedMind_ && qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) saveFailedAt_ = now;
     if (now >= nextAt_ && Ready() && Idle(now)) {
       if (done_ >= o_.actions || now >= o_.untilMs) End();
       const ScreenTurn turn;
@@ -326,6 +328,11 @@ class Walker : public QObject {
   // action waits for the last one to arrive, up to the cap (short for a click on a window
   // a modal one blocks, whose input never arrives).
   bool Idle(int64_t now) const {
+    // After a save that did not take, the person who means to save again waits a while for
+    // its button to come back before giving up on it.
+    if (saveFailedMind_ == 2 && form_ && QApplication::activeModalWidget() == form_ && now - saveFailedAt_ < 6000 &&
+        !watch_.InFlight() && !GreyedSend(form_).isEmpty())
+      return false;
     if (expectInput_ && watch_.InputCount() == inputsAtAct_) return now - actedAt_ > inputCapMs_;
     return now - actedAt_ > 2500 || !watch_.InFlight();
   }
@@ -361,8 +368,10 @@ class Walker : public QObject {
           " (request from " + std::to_string(e.start) + ")");
       // A save that ended in a box did not take: the person gives up and closes the form,
       // or tries again once the server is back.
-      if (lastPopupAt_ < e.start && (e.what.rfind("暂存", 0) == 0 || e.what.rfind("提交", 0) == 0))
+      if (lastPopupAt_ < e.start && (e.what.rfind("暂存", 0) == 0 || e.what.rfind("提交", 0) == 0)) {
         saveFailedMind_ = Chance(50) ? 1 : 2;
+        saveFailedAt_ = NowMs();
+      }
     }
     for (const RequestWatch::Ended& e : watch_.TakeEnded(NowMs(), 6000))
       Fail("after " + e.what + " its request ended (" + std::to_string((e.end - e.start) / 1000) +
@@ -374,11 +383,11 @@ class Walker : public QObject {
   void CheckSendButtons() {
     const int64_t now = NowMs();
     QWidget* window = QApplication::activeModalWidget();
-    QString greyed;
-    if (window && (IsA(window, "TfrmTemplate") || IsA(window, "TFFlowEditor")) && !watch_.InFlight() &&
-        watch_.Pending().empty() && now - watch_.LastEnded() > 1500)
-      for (QPushButton* b : window->findChildren<QPushButton*>())
-        if (b->isVisibleTo(window) && !b->isEnabled() && !SendWhat(b).empty()) greyed = b->text();
+    const QString greyed =
+        window && (IsA(window, "TfrmTemplate") || IsA(window, "TFFlowEditor")) && !watch_.InFlight() &&
+                watch_.Pending().empty() && now - watch_.LastEnded() > 1500
+            ? GreyedSend(window)
+            : QString();
     if (greyed.isEmpty()) {
       greyedSince_ = 0;
       return;
@@ -387,6 +396,13 @@ class Walker : public QObject {
     if (now - greyedSince_ > 3000)
       Fail("the button " + S(greyed) + " of " + S(Describe(window)) + " stays greyed with no request on the way (the last ended " +
            std::to_string((now - watch_.LastEnded()) / 1000) + " s ago)");
+  }
+
+  static QString GreyedSend(QWidget* window) {
+    QString greyed;
+    for (QPushButton* b : window->findChildren<QPushButton*>())
+      if (b->isVisibleTo(window) && !b->isEnabled() && !SendWhat(b).empty()) greyed = b->text();
+    return greyed;
   }
 
   // The host logs in and opens its document itself: the person waits for it to show, or
@@ -1790,6 +1806,7 @@ class Walker : public QObject {
     int64_t inputs = 0;  // input arrived before it
   };
   Retry retry_;  // a save pressed again after one that did not take
+  int64_t saveFailedAt_ = 0;
   int saveFailedMind_ = 0;  // a save did not take: 1 the person closes the form, 2 saves again
   bool sendMind_ = false;  // the person came to send the document on
   bool readMind_ = false;  // the person came to read the document's files
