@@ -5,8 +5,10 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPointer>
 
 #include "Screen.h"
 
@@ -15,9 +17,20 @@ namespace {
 
 std::string S(const QString& s) { return s.toStdString(); }
 
-// Set once the box refusing a cell's text is answered; the Escape that takes the text back
-// goes to the cell after the box has gone and given the cell its focus again.
-bool takeBack = false;
+// The window whose cell refused its text, once the box saying so is answered: the person
+// clicks into the cell's editor and takes the text back with Escape.
+QPointer<QWidget> refusedIn;
+int takeBackClicks = 0;
+
+// The editor open over a sheet of the window, with text in it.
+QLineEdit* OpenEditor(QWidget* window) {
+  if (!window) return nullptr;
+  for (QWidget* pane : window->findChildren<QWidget*>())
+    if (pane->isVisible() && IsSheetPane(pane))
+      for (QLineEdit* e : pane->findChildren<QLineEdit*>())
+        if (e->isVisible() && !e->text().isEmpty()) return e;
+  return nullptr;
+}
 
 bool ClickButton(QAbstractButton* b) {
   return b && b->isVisible() && XClick(b->mapToGlobal(b->rect().center()));
@@ -58,19 +71,25 @@ std::string LeaveStep(QWidget* page) {
     if (ClickButton(b)) {
       // Text a cell will not take stays in its editor, and the window with it: the person
       // takes it back (Escape in the cell) to leave.
-      if (box->text().contains(QString::fromUtf8("不是有效的"))) takeBack = true;
+      if (box->text().contains(QString::fromUtf8("不是有效的")) && box->parentWidget()) {
+        refusedIn = box->parentWidget()->window();
+        takeBackClicks = 0;
+      }
       return "click " + S(b->text().remove('&')) + " on " + S(Describe(box));
     }
     XKey("Escape");
     return "key Escape on " + S(Describe(box));
   }
-  if (takeBack) {
-    takeBack = false;
-    if (QWidget* cell = QApplication::focusWidget(); cell && cell->window()->isActiveWindow()) {
-      XKey("Escape");
-      return "key Escape in " + S(Describe(cell)) + " to take back what it would not take";
+  if (QLineEdit* editor = OpenEditor(refusedIn)) {
+    if (!editor->hasFocus() && ++takeBackClicks <= 3) {
+      XClick(editor->mapToGlobal(editor->rect().center()));
+      return "click into the editor of the cell that refused \"" + S(editor->text()) + "\"";
     }
+    refusedIn = nullptr;
+    XKey("Escape");
+    return "key Escape in the editor of the cell that refused \"" + S(editor->text()) + "\"";
   }
+  refusedIn = nullptr;
   if (!top) {
     // The page goes last; any other window first (viewers, the popup, a form not modal).
     for (QWidget* w : VisibleWindows())

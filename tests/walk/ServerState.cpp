@@ -58,7 +58,9 @@ std::optional<StoredDocument> ReadDocument(const std::string& dbPath, const Ansi
   while (steps && sqlite3_step(steps.get()) == SQLITE_ROW) {
     if (sqlite3_column_int(steps.get(), 0) != out.currentStep) continue;
     try {
-      out.currentStepName = ReadStepRecord(Column(steps.get(), 1)).name;
+      const TStepRecord r = ReadStepRecord(Column(steps.get(), 1));
+      out.currentStepName = r.name;
+      out.atFilingStep = r.showArchive || r.showNumbering || r.showDistribute;
     } catch (const std::exception&) {
       // A record the server could not have written: no name to compare.
     }

@@ -15,6 +15,7 @@ struct StoredDocument {
   std::map<AnsiString, int32_t> attachments;  // name: size, removed ones left out
   int32_t currentStep = 0;
   AnsiString currentStepName;  // the caption of that step in the document's workflow
+  bool atFilingStep = false;   // the step offers 编号, 分发 or 归档
 };
 
 struct DocumentRef {

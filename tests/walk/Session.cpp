@@ -254,6 +254,9 @@ class Walker : public QObject {
     // one who writes a new one, often.
     attachMind_ = Chance(o_.shared ? 90 : o_.opensNew ? 60 : 25);
     sendMind_ = Chance(45);
+    routeMind_ = o_.mind == "route";
+    fileMind_ = o_.mind == "file";
+    if (routeMind_) sendMind_ = true, attachMind_ = false;
     readMind_ = Chance(35);
     signMind_ = Chance(40);
     wordMind_ = Chance(50);
@@ -506,6 +509,8 @@ class Walker : public QObject {
                                                         box->parentWidget()->window() != Page() && Chance(40))
       return BackOut(box);
     if (saveFailedMind_ && form_ && modal == form_) return AfterFailedSave();
+    if (fileMind_ && form_ && modal == form_ && Chance(60) && FileMeant()) return;
+    if (routeMind_ && sendMind_ && form_ && modal == form_ && Chance(80)) return SendMeant();
     // Two at one document mostly came to add their files, and get on with it.
     if (attachMind_ && Chance(o_.shared ? 80 : 50) && AttachMeant(modal)) return;
     if (sendMind_ && form_ && modal == form_ && Chance(50)) return SendMeant();
@@ -900,11 +905,26 @@ class Walker : public QObject {
     for (const FieldCell& c : FieldCells(form_))
       empty += !c.readOnly && c.value.trimmed().isEmpty() && !c.rect.intersected(form_->geometry()).isEmpty();
     if (empty && ++sendFills_ <= 8) return FillField(true);
-    QWidget* b = ButtonIn(form_, Chance(30) ? "暂存" : "提交");
+    QWidget* b = ButtonIn(form_, !routeMind_ && Chance(30) ? "暂存" : "提交");
     if (!b) b = ButtonIn(form_, "提交");
     if (!b) return Click(1, 1);
     sendMind_ = false;
-    Press(b, form_, 50);
+    // Who came to send it on meets the server up: the document is to get somewhere.
+    Press(b, form_, routeMind_ ? 0 : 50);
+  }
+
+  // At the step that files the document: 编号, then 分发, then 归档, each once.
+  bool FileMeant() {
+    for (const char* caption : {"编号", "分发", "归档"}) {
+      if (filed_.count(caption)) continue;
+      QWidget* b = ButtonIn(form_, caption);
+      if (!b) continue;
+      filed_.insert(caption);
+      ClickMeant(b, "file the document");
+      return true;
+    }
+    fileMind_ = false;
+    return false;
   }
 
   // Attachments on purpose: from the form to its files, in the manager a file added.
@@ -1809,6 +1829,9 @@ class Walker : public QObject {
   int64_t saveFailedAt_ = 0;
   int saveFailedMind_ = 0;  // a save did not take: 1 the person closes the form, 2 saves again
   bool sendMind_ = false;  // the person came to send the document on
+  bool routeMind_ = false;  // ... and nothing else: a visit that moves a document along
+  bool fileMind_ = false;   // the person came to number, distribute and file the document
+  std::set<std::string> filed_;  // of those, the commands clicked
   bool readMind_ = false;  // the person came to read the document's files
   int readTries_ = 0;
   int sendFills_ = 0;
@@ -1856,6 +1879,7 @@ QObject* StartSession() {
   o.files = Take("TARVO_WALK_FILES");
   o.hangSeconds = std::max(1, std::atoi(Take("TARVO_WALK_HANG").c_str()));
   o.opensNew = Take("TARVO_WALK_NEW") == "1";
+  o.mind = Take("TARVO_WALK_MIND");
   o.shared = Take("TARVO_WALK_SHARED") == "1";
   ShareScreen(o.shared);
   // Whatever the host starts (the office worker, the web engine) is no walker.

@@ -22,6 +22,9 @@ struct SessionOptions {
   int hangSeconds = 10;
   bool opensNew = false;  // the host opens a new document
   bool shared = false;    // another host works on the same document meanwhile
+  // What the person came for: "" anything, "route" to send the document on, "file" to
+  // number, distribute and file it at the step that offers that.
+  std::string mind;
   int sayFd = -1;     // lines to the walk
   int answerFd = -1;  // its answers
 };
@@ -36,6 +39,7 @@ inline std::vector<std::pair<std::string, std::string>> SessionEnvironment(const
           {"TARVO_WALK_HANG", std::to_string(o.hangSeconds)},
           {"TARVO_WALK_NEW", o.opensNew ? "1" : "0"},
           {"TARVO_WALK_SHARED", o.shared ? "1" : "0"},
+          {"TARVO_WALK_MIND", o.mind},
           {"TARVO_WALK_FDS", std::to_string(o.sayFd) + "," + std::to_string(o.answerFd)}};
 }
 

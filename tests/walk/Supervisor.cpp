@@ -150,6 +150,7 @@ struct Visit {
   std::vector<std::string> open;
   std::string flow;  // a workflow definition to open instead of a document
   std::string what;
+  std::string mind;  // what the person came for, as SessionOptions::mind
 };
 
 const char* const kUsers[] = {"zhangsan", "lisi", "wangwu", "zhaoliu", "sunqi", "zhouba", "wujiu", "chener", "admin"};
@@ -167,6 +168,31 @@ Visit ChooseVisit(std::mt19937_64& rng, const std::string& db) {
     v.flow = std::to_string(1 + pick(2));
     v.what = v.user + " edits workflow " + v.flow;
     return v;
+  }
+  // Now and then a handler comes for a document at the step that files it; where none is
+  // there yet, the handler of the one furthest on its way sends it on.
+  if (!docs.empty() && pick(100) < 15) {
+    std::vector<const DocumentRef*> filing;
+    const DocumentRef* furthest = nullptr;
+    int furthestStep = 0;
+    for (const DocumentRef& d : docs) {
+      if (d.handlers.empty()) continue;
+      const auto held = ReadDocument(db, Utf8ToCp936(d.recordId));
+      if (!held) continue;
+      if (held->atFilingStep) filing.push_back(&d);
+      else if (held->currentStep > furthestStep) {
+        furthest = &d;
+        furthestStep = held->currentStep;
+      }
+    }
+    const DocumentRef* d = !filing.empty() ? filing[pick(filing.size())] : furthest;
+    if (d) {
+      v.user = d->handlers[pick(d->handlers.size())];
+      v.open = {"oa", d->recordId, "0", d->templateName, "1", "", ""};
+      v.mind = filing.empty() ? "route" : "file";
+      v.what = v.user + (filing.empty() ? " sends on " : " files ") + d->templateName + " " + d->recordId;
+      return v;
+    }
   }
   if (docs.empty() || pick(100) < 35) {
     const bool leave = pick(2) == 0;
@@ -518,6 +544,7 @@ int RunWalk(int& argc, char** argv, const WalkOptions& o) {
     so.files = (home + "/files").toStdString();
     so.hangSeconds = o.hangSeconds;
     so.opensNew = visit.flow.empty() && visit.open[1].empty();
+    so.mind = visit.mind;
     // Two who may both add files: the author of a leave form still at its first step, whose
     // 附件 opens the file manager (not a Word body), twice. Where there is one, it is what
     // two at one document mostly are; an author about to write a new one now and then goes
@@ -528,7 +555,7 @@ int RunWalk(int& argc, char** argv, const WalkOptions& o) {
         if (d.templateName == "请假单" && !d.author.empty())
           if (const auto held = ReadDocument(server.Db(), Utf8ToCp936(d.recordId)); held && held->currentStep == 1)
             fit.push_back(d);
-    const int shareChance = !visit.flow.empty() ? 0 : so.opensNew ? (fit.empty() ? 0 : 25) : fit.empty() ? 20 : 45;
+    const int shareChance = !visit.flow.empty() || !visit.mind.empty() ? 0 : so.opensNew ? (fit.empty() ? 0 : 25) : fit.empty() ? 20 : 45;
     const bool share = rng() % 100 < uint64_t(shareChance);
     const bool atFit = share && !fit.empty() && (so.opensNew || rng() % 100 < 80);
     std::string user = visit.user;
