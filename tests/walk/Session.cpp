@@ -261,6 +261,10 @@ class Walker : public QObject {
     signMind_ = Chance(40);
     wordMind_ = Chance(50);
     flowMind_ = Chance(75);
+    scanMind_ = Chance(60);
+    if (o_.shared)
+      for (const DocumentRef& d : ListDocuments(o_.db))
+        if (auto held = ReadDocument(o_.db, Utf8ToCp936(d.recordId))) atStart_[QString::fromStdString(d.recordId)] = *held;
     timer_.start(30);
   }
   // Qt lets its plugins go as the application ends; the walk times what follows.
@@ -331,9 +335,9 @@ class Walker : public QObject {
   // action waits for the last one to arrive, up to the cap (short for a click on a window
   // a modal one blocks, whose input never arrives).
   bool Idle(int64_t now) const {
-    // After a save that did not take, the person who means to save again waits a while for
-    // its button to come back before giving up on it.
-    if (saveFailedMind_ == 2 && form_ && QApplication::activeModalWidget() == form_ && now - saveFailedAt_ < 6000 &&
+    // After a save that did not take, the person waits a while for its button to come back
+    // before saving again or giving up.
+    if (saveFailedMind_ && form_ && QApplication::activeModalWidget() == form_ && now - saveFailedAt_ < 6000 &&
         !watch_.InFlight() && !GreyedSend(form_).isEmpty())
       return false;
     if (expectInput_ && watch_.InputCount() == inputsAtAct_) return now - actedAt_ > inputCapMs_;
@@ -437,6 +441,9 @@ class Walker : public QObject {
 
   // The person closes what is open, then the page; the host ends on its own from there.
   void Leave() {
+    // A window the person just backed out of closing is judged before leaving closes it.
+    if (stay_.box) stay_ = {};
+    CheckStayed(true);
     expectInput_ = false;
     actedAt_ = NowMs();
     nextAt_ = actedAt_ + 300;
@@ -511,6 +518,7 @@ class Walker : public QObject {
     if (saveFailedMind_ && form_ && modal == form_) return AfterFailedSave();
     if (fileMind_ && form_ && modal == form_ && Chance(60) && FileMeant()) return;
     if (routeMind_ && sendMind_ && form_ && modal == form_ && Chance(80)) return SendMeant();
+    if (scanMind_ && modal && Chance(75) && ScanMeant(modal)) return;
     // Two at one document mostly came to add their files, and get on with it.
     if (attachMind_ && Chance(o_.shared ? 80 : 50) && AttachMeant(modal)) return;
     if (sendMind_ && form_ && modal == form_ && Chance(50)) return SendMeant();
@@ -1197,6 +1205,41 @@ class Walker : public QObject {
   }
 
   // In the Word editor: a word typed where the person clicked, then 文件 > 保存文件.
+  // In the scan form: a scan through the source's dialog, then the image's crop, resize and
+  // format dialogs and the print options, each once, by the form's menus.
+  bool ScanMeant(QWidget* modal) {
+    if (modal->windowTitle() == QString::fromUtf8("扫描") && IsA(modal->parentWidget(), "TScanForm")) {
+      for (QPushButton* b : modal->findChildren<QPushButton*>())
+        if (b->isVisible() && b->isEnabled() && b->text().remove('&') == QString::fromUtf8("扫描")) {
+          ClickMeant(b, "scan a page");
+          return true;
+        }
+      return false;
+    }
+    if (!IsA(modal, "TScanForm")) return false;
+    static const std::pair<const char*, const char*> kCommands[] = {
+        {"文件", "扫描 ..."}, {"图像", "剪裁 ..."}, {"图像", "调整尺寸 ..."}, {"图像", "格式转换 ..."}, {"文件", "打印 ..."}};
+    for (; scanStep_ < std::size(kCommands); ++scanStep_, scanTitleClicks_ = 0) {
+      const auto& [title, item] = kCommands[scanStep_];
+      // Greyed in its open menu (a scan under way, no page yet): the next command.
+      bool greyed = false;
+      for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* menu = qobject_cast<QMenu*>(w); menu && menu->isVisible())
+          for (QAction* a : menu->actions())
+            greyed |= a->text().remove('&') == QString::fromUtf8(item) && !a->isEnabled();
+      const int done = !greyed && scanTitleClicks_ < 3 ? MenuCommand(modal, title, item) : 0;
+      if (done == 1) ++scanTitleClicks_;
+      if (done == 2) {
+        ++scanStep_;
+        scanTitleClicks_ = 0;
+      }
+      // Its menu open and the item greyed (no page yet): the next command.
+      if (done) return true;
+    }
+    scanMind_ = false;
+    return false;
+  }
+
   bool BodyMeant(QWidget* editor) {
     if (++wordTries_ > 10) {
       wordMind_ = false;
@@ -1553,10 +1596,18 @@ class Walker : public QObject {
     for (const auto& [name, shown] : snap_.shown) openedShown_[{snap_.recordId, name}] = shown;
     const std::optional<StoredDocument> stored = ReadDocument(o_.db, Utf8ToCp936(S(snap_.recordId)));
     if (!stored) return;
+    // Two at one document: the other may have saved it after this one read it, so what it
+    // held as this host began may be what this one shows.
+    const auto began = atStart_.find(snap_.recordId);
     std::string diff;
     for (const auto& [name, shown] : snap_.shown) {
-      const QString held = Held(*stored, name);
+      QString held = Held(*stored, name);
       if (Squeezed(shown) == Squeezed(held)) continue;
+      if (began != atStart_.end()) {
+        const QString before = Held(began->second, name);
+        if (Squeezed(shown) == Squeezed(before) || SameValue(shown, before) > 0) continue;
+        if (before.trimmed().isEmpty()) held = before;
+      }
       // A default the server never stored; day zero of the calendar is the empty date,
       // which a date cell shows blank.
       if (held.trimmed().isEmpty() ||
@@ -1790,6 +1841,7 @@ class Walker : public QObject {
   std::set<QString> baselined_;
   std::set<std::pair<QString, QString>> formatted_;  // record id, field name
   std::set<std::pair<QString, QString>> unstored_;   // defaults shown before the server held the field
+  std::map<QString, StoredDocument> atStart_;        // with two at one document: what the server held as this host began
   QPointer<QWidget> lastPopup_;
   QString lastText_;
   RequestWatch watch_;
@@ -1840,6 +1892,9 @@ class Walker : public QObject {
   std::map<std::pair<QString, QString>, QString> openedShown_;  // record id, field: as it opened
   // What the person meant in a sign-off, a Word document, the workflow editor.
   bool signMind_ = false, wordMind_ = false, flowMind_ = false;
+  bool scanMind_ = false;  // in the scan form: a scan and the image's dialogs
+  size_t scanStep_ = 0;
+  int scanTitleClicks_ = 0;
   int signTries_ = 0, wordTries_ = 0, flowTries_ = 0, dialogSteps_ = 0;
   bool signTyped_ = false;
   struct SignSent {

@@ -490,6 +490,8 @@ int RunWalk(int& argc, char** argv, const WalkOptions& o) {
   env.insert("QT_PLUGIN_PATH", WALK_PLUGIN_PATH);
   env.insert("QT_QPA_GENERIC_PLUGINS", "tarvowalk");
   env.insert("QTWEBENGINE_DISABLE_SANDBOX", "1");
+  // A scanner on the desk: the SANE test backend's devices.
+  env.insert("SANE_CONFIG_DIR", WALK_SANE_CONFIG);
   // The office engine's own mismatched deletes are not ours. A host ends as a closed page
   // does, so its leaks are read at its end (system libraries' known ones suppressed).
   // An abort (a failed assertion, a hang the watchdog breaks) prints its stack too.
