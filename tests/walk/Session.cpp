@@ -24,8 +24,10 @@
 #include <QPushButton>
 #include <pthread.h>
 #include <QRegularExpression>
+#include <QTabWidget>
 #include <QTimer>
 #include <QToolButton>
+#include <QTreeWidget>
 #include <atomic>
 #include <cmath>
 #include <chrono>
@@ -519,6 +521,9 @@ class Walker : public QObject {
     if (fileMind_ && form_ && modal == form_ && Chance(60) && FileMeant()) return;
     if (routeMind_ && sendMind_ && form_ && modal == form_ && Chance(80)) return SendMeant();
     if (scanMind_ && modal && Chance(75) && ScanMeant(modal)) return;
+    if (sendPressed_ && modal && IsA(modal, "TfrmSelectUser") && !IsA(modal, "TFrmFenFa") && Chance(70) &&
+        PickerMeant(modal))
+      return;
     // Two at one document mostly came to add their files, and get on with it.
     if (attachMind_ && Chance(o_.shared ? 80 : 50) && AttachMeant(modal)) return;
     if (sendMind_ && form_ && modal == form_ && Chance(50)) return SendMeant();
@@ -917,8 +922,39 @@ class Walker : public QObject {
     if (!b) b = ButtonIn(form_, "提交");
     if (!b) return Click(1, 1);
     sendMind_ = false;
+    sendPressed_ = true;
     // Who came to send it on meets the server up: the document is to get somewhere.
     Press(b, form_, routeMind_ ? 0 : 50);
+  }
+
+  // The picker a send opened, no next handler being chosen: one picked where none is, then
+  // 确定, and the person sends again.
+  bool PickerMeant(QWidget* picker) {
+    if (++pickTries_ > 6) return false;
+    QTreeWidget *chosen = nullptr, *offered = nullptr;
+    for (QTreeWidget* t : picker->findChildren<QTreeWidget*>()) {
+      if (!t->isVisible()) continue;
+      bool paged = false;
+      for (QWidget* p = t->parentWidget(); p && p != picker; p = p->parentWidget()) paged |= qobject_cast<QTabWidget*>(p) != nullptr;
+      (paged ? offered : chosen) = t;
+    }
+    if (chosen && chosen->topLevelItemCount() > 0) {
+      QWidget* ok = picker->findChild<QWidget*>("BitBtn1");
+      if (!ok || !ok->isVisible()) return false;
+      sendMind_ = true;
+      ClickMeant(ok, "send to the handler picked");
+      return true;
+    }
+    if (!offered || offered->topLevelItemCount() == 0) return false;
+    QTreeWidgetItem* item = offered->topLevelItem(Pick(offered->topLevelItemCount()));
+    const QRect r = offered->visualItemRect(item);
+    if (r.isEmpty()) return false;
+    const QPoint g = offered->viewport()->mapToGlobal(r.center());
+    expectInput_ = true;
+    Log("meant: pick the next handler: double click \"" + S(item->text(0)) + "\" at " + std::to_string(g.x()) + "," +
+        std::to_string(g.y()));
+    XClick(g, 1, 2);
+    return true;
   }
 
   // At the step that files the document: 编号, then 分发, then 归档, each once.
@@ -1884,6 +1920,8 @@ class Walker : public QObject {
   bool routeMind_ = false;  // ... and nothing else: a visit that moves a document along
   bool fileMind_ = false;   // the person came to number, distribute and file the document
   std::set<std::string> filed_;  // of those, the commands clicked
+  bool sendPressed_ = false;  // 提交 or 暂存 pressed on purpose
+  int pickTries_ = 0;
   bool readMind_ = false;  // the person came to read the document's files
   int readTries_ = 0;
   int sendFills_ = 0;
