@@ -507,6 +507,7 @@ int RunWalk(int& argc, char** argv, const WalkOptions& o) {
   int actions = 0, sessions = 0, twoHosts = 0, saves = 0, judged = 0, flows = 0, contents = 0, checks = 0;
   int cuts = 0, holds = 0, cutsJudged = 0;  // replies the proxies cut or held back; cut ones a box told of
   int stayed = 0, keptChecks = 0;  // windows checked after backing out of a save question; records' kept files checked
+  int signOffs = 0, bodies = 0, workflows = 0;  // sign-offs, Word texts and workflow saves compared
   std::map<std::string, int> opened;  // attachments opened, by kind
   std::map<std::string, int> reached;  // clicks on the rarer commands
   const std::string tracePath = o.trace.empty() ? dir + "/trace.txt" : o.trace;
@@ -705,6 +706,9 @@ int RunWalk(int& argc, char** argv, const WalkOptions& o) {
           }
         }
         if (line.rfind("note compared ", 0) == 0) contents += std::atoi(line.c_str() + 14);
+        if (line.rfind("note compared a sign-off ", 0) == 0) ++signOffs;
+        if (line.rfind("note compared the Word text ", 0) == 0) ++bodies;
+        if (line.rfind("note compared workflow ", 0) == 0) ++workflows;
         if (line.rfind("note checked ", 0) == 0) ++stayed;
         if (line.rfind("note removes files ", 0) == 0) removed = true;
         if (line.rfind("note edits ", 0) == 0) {
@@ -907,6 +911,8 @@ int RunWalk(int& argc, char** argv, const WalkOptions& o) {
         std::to_string(cuts) + " replies cut by a proxy (" + std::to_string(cutsJudged) + " of them to a send, told of by a box), " +
         std::to_string(holds) + " held back, " + rate +
         " actions a minute");
+  Print("also compared: " + std::to_string(signOffs) + " sign-offs, " + std::to_string(bodies) + " Word bodies, " +
+        std::to_string(workflows) + " workflow saves");
   std::string kinds;
   for (const auto& [kind, n] : opened) kinds += " " + (kind == "none" ? std::string("no extension") : kind) + " " + std::to_string(n);
   Print("attachments opened by kind:" + (kinds.empty() ? std::string(" none") : kinds));
