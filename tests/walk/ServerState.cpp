@@ -48,10 +48,11 @@ std::string Column(sqlite3_stmt* s, int i) {
 std::optional<StoredDocument> ReadDocument(const std::string& dbPath, const AnsiString& recordId) {
   Db db(dbPath);
   const std::string id = Cp936ToUtf8(recordId);
-  Stmt doc = Prepare(db.db, "SELECT current_step, workflow_id FROM documents WHERE record_id = ?", id);
+  Stmt doc = Prepare(db.db, "SELECT current_step, workflow_id, state FROM documents WHERE record_id = ?", id);
   if (!doc || sqlite3_step(doc.get()) != SQLITE_ROW) return std::nullopt;
   StoredDocument out;
   out.currentStep = sqlite3_column_int(doc.get(), 0);
+  out.destroyed = Column(doc.get(), 2) == "destroyed";
   const int flow = sqlite3_column_int(doc.get(), 1);
   Stmt steps = Prepare(db.db, "SELECT step_id, record FROM workflow_steps WHERE workflow_id = ?");
   if (steps) sqlite3_bind_int(steps.get(), 1, flow);

@@ -16,6 +16,7 @@ struct StoredDocument {
   int32_t currentStep = 0;
   AnsiString currentStepName;  // the caption of that step in the document's workflow
   bool atFilingStep = false;   // the step offers 编号, 分发 or 归档
+  bool destroyed = false;      // the person had it destroyed (销毁)
 };
 
 struct DocumentRef {

@@ -1748,6 +1748,11 @@ class Walker : public QObject {
     if (askedSinceClose_ || s.recordId.isEmpty() || o_.shared) return;
     const std::optional<StoredDocument> stored = ReadDocument(o_.db, Utf8ToCp936(S(s.recordId)));
     if (!stored) return;
+    // Destroying it, the person gave up what it held.
+    if (stored->destroyed) {
+      Say("note the form of " + S(s.recordId) + " closed as its document was destroyed; not compared");
+      return;
+    }
     Say("note the form of " + S(s.recordId) + " closed without a question; comparing");
     const std::string diff = Differences(s, *stored, "shows");
     if (!diff.empty())
