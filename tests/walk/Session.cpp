@@ -258,7 +258,10 @@ class Walker : public QObject {
     sendMind_ = Chance(45);
     routeMind_ = o_.mind == "route";
     fileMind_ = o_.mind == "file";
-    if (routeMind_) sendMind_ = true, attachMind_ = false;
+    if (routeMind_) {
+      sendMind_ = true;
+      attachMind_ = false;
+    }
     readMind_ = Chance(35);
     signMind_ = Chance(40);
     wordMind_ = Chance(50);
@@ -1138,18 +1141,22 @@ class Walker : public QObject {
 
   // A menu command: the menu bar's title first, the item once its menu is open.
   // 0: neither is there, 1: the title was clicked, 2: the item.
+  // The item of an open menu, greyed or not, and that menu.
+  static std::pair<QMenu*, QAction*> OpenMenuItem(const char* item) {
+    for (QWidget* w : QApplication::topLevelWidgets())
+      if (auto* menu = qobject_cast<QMenu*>(w); menu && menu->isVisible())
+        for (QAction* a : menu->actions())
+          if (a->isVisible() && a->text().remove('&') == QString::fromUtf8(item)) return {menu, a};
+    return {nullptr, nullptr};
+  }
+
   int MenuCommand(QWidget* window, const char* title, const char* item) {
-    for (QWidget* w : QApplication::topLevelWidgets()) {
-      auto* menu = qobject_cast<QMenu*>(w);
-      if (!menu || !menu->isVisible()) continue;
-      for (QAction* a : menu->actions())
-        if (a->isVisible() && a->isEnabled() && a->text().remove('&') == QString::fromUtf8(item)) {
-          const QPoint g = menu->mapToGlobal(menu->actionGeometry(a).center());
-          expectInput_ = true;
-          Log("meant: click the menu item " + std::string(item) + " at " + std::to_string(g.x()) + "," + std::to_string(g.y()));
-          XClick(g);
-          return 2;
-        }
+    if (auto [menu, a] = OpenMenuItem(item); a && a->isEnabled()) {
+      const QPoint g = menu->mapToGlobal(menu->actionGeometry(a).center());
+      expectInput_ = true;
+      Log("meant: click the menu item " + std::string(item) + " at " + std::to_string(g.x()) + "," + std::to_string(g.y()));
+      XClick(g);
+      return 2;
     }
     QMenuBar* bar = window ? window->findChild<QMenuBar*>() : nullptr;
     if (!bar || !bar->isVisible()) return 0;
@@ -1240,7 +1247,6 @@ class Walker : public QObject {
     return s;
   }
 
-  // In the Word editor: a word typed where the person clicked, then 文件 > 保存文件.
   // In the scan form: a scan through the source's dialog, then the image's crop, resize and
   // format dialogs and the print options, each once, by the form's menus.
   bool ScanMeant(QWidget* modal) {
@@ -1257,25 +1263,22 @@ class Walker : public QObject {
         {"文件", "扫描 ..."}, {"图像", "剪裁 ..."}, {"图像", "调整尺寸 ..."}, {"图像", "格式转换 ..."}, {"文件", "打印 ..."}};
     for (; scanStep_ < std::size(kCommands); ++scanStep_, scanTitleClicks_ = 0) {
       const auto& [title, item] = kCommands[scanStep_];
-      // Greyed in its open menu (a scan under way, no page yet): the next command.
-      bool greyed = false;
-      for (QWidget* w : QApplication::topLevelWidgets())
-        if (auto* menu = qobject_cast<QMenu*>(w); menu && menu->isVisible())
-          for (QAction* a : menu->actions())
-            greyed |= a->text().remove('&') == QString::fromUtf8(item) && !a->isEnabled();
-      const int done = !greyed && scanTitleClicks_ < 3 ? MenuCommand(modal, title, item) : 0;
+      // Greyed in its open menu (a scan under way, no page yet), or its menu would not
+      // open: the next command.
+      const QAction* shown = OpenMenuItem(item).second;
+      const int done = !(shown && !shown->isEnabled()) && scanTitleClicks_ < 3 ? MenuCommand(modal, title, item) : 0;
       if (done == 1) ++scanTitleClicks_;
       if (done == 2) {
         ++scanStep_;
         scanTitleClicks_ = 0;
       }
-      // Its menu open and the item greyed (no page yet): the next command.
       if (done) return true;
     }
     scanMind_ = false;
     return false;
   }
 
+  // In the Word editor: a word typed where the person clicked, then 文件 > 保存文件.
   bool BodyMeant(QWidget* editor) {
     if (++wordTries_ > 10) {
       wordMind_ = false;
