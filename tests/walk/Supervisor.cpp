@@ -50,9 +50,15 @@
 namespace walk {
 namespace {
 
-// A walk stopped by a signal takes its server and its session down with it.
+// A walk stopped by a signal takes its server and its session down with it. Each goes in
+// a process group of its own: a walk run in the background is an orphaned group, which the
+// kernel hangs up when one of its processes ends while another is stopped (a frozen server
+// or office worker).
 void DieWithParent(QProcess& p) {
-  p.setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGTERM); });
+  p.setChildProcessModifier([] {
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    setpgid(0, 0);
+  });
 }
 
 void Print(const std::string& s) {
@@ -598,8 +604,10 @@ int RunWalk(int& argc, char** argv, const WalkOptions& o) {
       child.setProcessEnvironment(childEnv);
       child.setWorkingDirectory(home);  // where file dialogs start, and folders get made
       const int sayFd = h->pipes.sayWrite, answerFd = h->pipes.answerRead;
+      // As the server: its own group, with the office worker it starts.
       child.setChildProcessModifier([sayFd, answerFd] {
         prctl(PR_SET_PDEATHSIG, SIGTERM);
+        setpgid(0, 0);
         fcntl(sayFd, F_SETFD, 0);
         fcntl(answerFd, F_SETFD, 0);
       });
